@@ -1,0 +1,8 @@
+// Privasweep: finds personal information in the documents on this computer.
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    return 0;
+}

@@ -1,0 +1,338 @@
+#include "platform/keystore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/system.h"
+
+namespace plat {
+
+namespace {
+
+// File format, one line each, UTF-8:
+//   [Software\Norvane\Privasweep\Config]
+//   "Name"=dword:00000078
+//   "Name"="text with \" and \\ and \n escaped"
+// The unnamed default value is written with the name @.
+
+std::string Escape(WStringView w)
+{
+    std::string s = WideToUtf8(w);
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\0': out += "\\0"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// Reads a quoted text starting at s[pos] == '"'; pos ends after the quote.
+bool Unquote(const std::string& s, size_t& pos, WString& out)
+{
+    if (pos >= s.size() || s[pos] != '"')
+        return false;
+    std::string raw;
+    for (++pos; pos < s.size(); ++pos) {
+        char c = s[pos];
+        if (c == '"') {
+            ++pos;
+            out = Utf8ToWide(raw);
+            return true;
+        }
+        if (c == '\\' && pos + 1 < s.size()) {
+            char e = s[++pos];
+            raw += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
+        } else {
+            raw += c;
+        }
+    }
+    return false;
+}
+
+class FileLock {
+public:
+    explicit FileLock(const std::string& path)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0)
+            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {}
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0) {
+            flock(fd_, LOCK_UN);
+            ::close(fd_);
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+KeyStore& KeyStore::User()
+{
+    static KeyStore store(PathToNative(VendorSubdir(ConfigDir())) + "/registry.conf");
+    return store;
+}
+
+KeyStore::KeyStore(std::string filePath) : path_(std::move(filePath)) {}
+
+WString KeyStore::Normalise(WStringView key)
+{
+    WString k = ToLowerAscii(key);
+    for (auto& c : k)
+        if (c == u'/')
+            c = u'\\';
+    while (!k.empty() && k.back() == u'\\')
+        k.pop_back();
+    while (!k.empty() && k.front() == u'\\')
+        k.erase(k.begin());
+    return k;
+}
+
+bool KeyStore::Load(Tree& tree)
+{
+    tree.clear();
+    FILE* f = std::fopen(path_.c_str(), "rb");
+    if (!f)
+        return errno == ENOENT;
+    std::string content;
+    char buf[8192];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+        content.append(buf, n);
+    std::fclose(f);
+
+    Key* current = nullptr;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos)
+            end = content.size();
+        std::string line = content.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
+        if (line[0] == '[' && line.back() == ']') {
+            WString name = Utf8ToWide(line.substr(1, line.size() - 2));
+            Key& k = tree[Normalise(name)];
+            if (k.displayName.empty())
+                k.displayName = name;
+            current = &k;
+            continue;
+        }
+        if (!current)
+            continue;
+        size_t pos = 0;
+        WString name;
+        if (line[0] == '@') {
+            pos = 1;
+        } else if (!Unquote(line, pos, name)) {
+            continue;
+        }
+        if (pos >= line.size() || line[pos] != '=')
+            continue;
+        ++pos;
+        KeyValue v;
+        if (line.compare(pos, 6, "dword:") == 0) {
+            v.type = KeyValue::Type::Dword;
+            v.dword = static_cast<uint32_t>(std::strtoul(line.c_str() + pos + 6, nullptr, 16));
+        } else if (!Unquote(line, pos, v.text)) {
+            continue;
+        }
+        current->values[ToLowerAscii(name)] = {name, v};
+    }
+    return true;
+}
+
+bool KeyStore::Save(const Tree& tree)
+{
+    std::string out = "; Privasweep settings\n";
+    for (const auto& [norm, key] : tree) {
+        out += "\n[" + WideToUtf8(key.displayName) + "]\n";
+        for (const auto& [lname, nv] : key.values) {
+            const auto& [name, v] = nv;
+            out += name.empty() ? std::string("@") : "\"" + Escape(name) + "\"";
+            out += '=';
+            if (v.type == KeyValue::Type::Dword) {
+                char hex[16];
+                std::snprintf(hex, sizeof(hex), "dword:%08x", v.dword);
+                out += hex;
+            } else {
+                out += "\"" + Escape(v.text) + "\"";
+            }
+            out += '\n';
+        }
+    }
+    std::filesystem::path target(path_);
+    std::error_code ec;
+    std::filesystem::create_directories(target.parent_path(), ec);
+    std::string tmpl = path_ + ".XXXXXX";
+    int fd = mkstemp(tmpl.data());
+    if (fd < 0)
+        return false;
+    const char* p = out.data();
+    size_t left = out.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        p += w;
+        left -= static_cast<size_t>(w);
+    }
+    ok = ok && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || std::rename(tmpl.c_str(), path_.c_str()) != 0) {
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    return true;
+}
+
+template <typename F>
+bool KeyStore::Modify(F&& change)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+    FileLock lock(path_ + ".lock");
+    Tree tree;
+    if (!Load(tree))
+        return false;
+    int r = change(tree);  // 1 changed, 0 unchanged, -1 failure
+    if (r < 0)
+        return false;
+    return r == 0 || Save(tree);
+}
+
+bool KeyStore::KeyExists(WStringView key)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    Tree tree;
+    Load(tree);
+    return tree.count(Normalise(key)) != 0;
+}
+
+bool KeyStore::CreateKey(WStringView key)
+{
+    WString norm = Normalise(key);
+    if (norm.empty())
+        return false;
+    return Modify([&](Tree& t) {
+        if (t.count(norm))
+            return 0;
+        t[norm].displayName = WString(key);
+        return 1;
+    });
+}
+
+std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    Tree tree;
+    Load(tree);
+    auto k = tree.find(Normalise(key));
+    if (k == tree.end())
+        return std::nullopt;
+    auto v = k->second.values.find(ToLowerAscii(name));
+    if (v == k->second.values.end())
+        return std::nullopt;
+    return v->second.second;
+}
+
+bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
+{
+    WString norm = Normalise(key);
+    if (norm.empty())
+        return false;
+    return Modify([&](Tree& t) {
+        Key& k = t[norm];
+        if (k.displayName.empty())
+            k.displayName = WString(key);
+        KeyValue v;
+        v.type = KeyValue::Type::String;
+        v.text = WString(text);
+        auto& slot = k.values[ToLowerAscii(name)];
+        if (slot.first.empty())
+            slot.first = WString(name);
+        slot.second = v;
+        return 1;
+    });
+}
+
+bool KeyStore::SetDword(WStringView key, WStringView name, uint32_t value)
+{
+    WString norm = Normalise(key);
+    if (norm.empty())
+        return false;
+    return Modify([&](Tree& t) {
+        Key& k = t[norm];
+        if (k.displayName.empty())
+            k.displayName = WString(key);
+        KeyValue v;
+        v.type = KeyValue::Type::Dword;
+        v.dword = value;
+        auto& slot = k.values[ToLowerAscii(name)];
+        if (slot.first.empty())
+            slot.first = WString(name);
+        slot.second = v;
+        return 1;
+    });
+}
+
+bool KeyStore::DeleteValue(WStringView key, WStringView name)
+{
+    bool removed = false;
+    WString norm = Normalise(key);
+    bool ok = Modify([&](Tree& t) {
+        auto k = t.find(norm);
+        if (k == t.end())
+            return 0;
+        removed = k->second.values.erase(ToLowerAscii(name)) != 0;
+        return removed ? 1 : 0;
+    });
+    return ok && removed;
+}
+
+bool KeyStore::DeleteKey(WStringView key)
+{
+    bool removed = false;
+    WString norm = Normalise(key);
+    if (norm.empty())
+        return false;
+    bool ok = Modify([&](Tree& t) {
+        WString prefix = norm + u"\\";
+        for (auto it = t.begin(); it != t.end();) {
+            if (it->first == norm || it->first.compare(0, prefix.size(), prefix) == 0) {
+                it = t.erase(it);
+                removed = true;
+            } else {
+                ++it;
+            }
+        }
+        return removed ? 1 : 0;
+    });
+    return ok && removed;
+}
+
+}  // namespace plat

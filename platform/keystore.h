@@ -1,0 +1,62 @@
+// The per-user key store that stands in for the Windows registry
+// (HKEY_CURRENT_USER). One human-readable file under
+// $XDG_CONFIG_HOME/Norvane/Privasweep/; key paths and value names are
+// case-insensitive; values are typed (string or DWORD) and deletable. Every
+// write replaces the file atomically (temporary file and rename) under a
+// process-wide lock and an advisory file lock, so the file always holds
+// either the old or the new contents.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/text.h"
+
+namespace plat {
+
+struct KeyValue {
+    enum class Type { String, Dword } type = Type::String;
+    WString text;        // Type::String
+    uint32_t dword = 0;  // Type::Dword
+};
+
+class KeyStore {
+public:
+    // The store of the current user.
+    static KeyStore& User();
+
+    // A store over a given file (tests).
+    explicit KeyStore(std::string filePath);
+
+    const std::string& FilePath() const { return path_; }
+
+    bool KeyExists(WStringView key);
+    bool CreateKey(WStringView key);
+    std::optional<KeyValue> Get(WStringView key, WStringView name);
+    bool SetString(WStringView key, WStringView name, WStringView text);
+    bool SetDword(WStringView key, WStringView name, uint32_t value);
+    // True when the value existed and was removed.
+    bool DeleteValue(WStringView key, WStringView name);
+    // Removes a key, its values and its sub-keys.
+    bool DeleteKey(WStringView key);
+
+private:
+    struct Key {
+        WString displayName;
+        std::map<WString, std::pair<WString, KeyValue>> values;  // lower-case name -> (name, value)
+    };
+    using Tree = std::map<WString, Key>;  // normalised key path -> key
+
+    static WString Normalise(WStringView key);
+    bool Load(Tree& tree);
+    bool Save(const Tree& tree);
+    template <typename F> bool Modify(F&& change);
+
+    std::string path_;
+    std::mutex mutex_;
+};
+
+}  // namespace plat

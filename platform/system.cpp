@@ -1,0 +1,187 @@
+#include "platform/system.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback)
+{
+    const char* v = std::getenv(name);
+    return (v && *v == '/') ? std::string(v) : fallback;
+}
+
+std::string HomeNative()
+{
+    const char* h = std::getenv("HOME");
+    if (h && *h)
+        return h;
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* res = nullptr;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &res) == 0 && res && res->pw_dir)
+        return res->pw_dir;
+    return "/tmp";
+}
+
+WString Strip(std::string p)
+{
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return PathFromNative(p);
+}
+
+}  // namespace
+
+WString AppDataDir() { return Strip(EnvOr("XDG_DATA_HOME", HomeNative() + "/.local/share")); }
+WString ConfigDir() { return Strip(EnvOr("XDG_CONFIG_HOME", HomeNative() + "/.config")); }
+WString StateDir() { return Strip(EnvOr("XDG_STATE_HOME", HomeNative() + "/.local/state")); }
+
+WString TempDir() { return Strip(EnvOr("TMPDIR", "/tmp")); }
+
+WString RuntimeDir()
+{
+    const char* v = std::getenv("XDG_RUNTIME_DIR");
+    if (v && *v == '/')
+        return Strip(v);
+    std::string p = PathToNative(TempDir()) + "/privasweep-" + std::to_string(geteuid());
+    mkdir(p.c_str(), 0700);
+    return PathFromNative(p);
+}
+
+WString DocumentsDir()
+{
+    if (const char* v = std::getenv("XDG_DOCUMENTS_DIR"); v && *v == '/')
+        return Strip(v);
+    const std::string home = HomeNative();
+    // user-dirs.dirs: XDG_DOCUMENTS_DIR="$HOME/Documents"
+    std::ifstream in(PathToNative(ConfigDir()) + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string key = "XDG_DOCUMENTS_DIR=";
+        if (line.rfind(key, 0) != 0)
+            continue;
+        std::string v = line.substr(key.size());
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+            v = v.substr(1, v.size() - 2);
+        if (v.rfind("$HOME", 0) == 0)
+            v = home + v.substr(5);
+        if (!v.empty() && v[0] == '/')
+            return Strip(v);
+    }
+    return Strip(home + "/Documents");
+}
+
+WString ProgramPath()
+{
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0)
+            return WString();
+        if (static_cast<size_t>(n) < buf.size())
+            return PathFromNative(std::string(buf.data(), static_cast<size_t>(n)));
+        buf.resize(buf.size() * 2);
+    }
+}
+
+WString ProgramDir()
+{
+    WString p = ProgramPath();
+    auto slash = p.rfind(u'/');
+    if (slash == WString::npos)
+        return u".";
+    return slash == 0 ? WString(u"/") : p.substr(0, slash);
+}
+
+WString VendorSubdir(const WString& base) { return base + u"/Norvane/Privasweep"; }
+
+bool MakeDirs(const WString& path)
+{
+    std::error_code ec;
+    std::filesystem::path p(PathToNative(path));
+    std::filesystem::create_directories(p, ec);
+    return std::filesystem::is_directory(p, ec);
+}
+
+WString UserName()
+{
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* res = nullptr;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &res) == 0 && res && res->pw_name)
+        return PathFromNative(res->pw_name);
+    if (const char* u = std::getenv("USER"))
+        return PathFromNative(u);
+    return u"user";
+}
+
+uint32_t ProcessId() { return static_cast<uint32_t>(getpid()); }
+uint32_t SessionId() { return static_cast<uint32_t>(getsid(0)); }
+uint32_t ThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+void DebugOutput(WStringView text)
+{
+    std::string s = WideToUtf8(text);
+    std::fwrite(s.data(), 1, s.size(), stderr);
+    if (s.empty() || s.back() != '\n')
+        std::fputc('\n', stderr);
+}
+
+uint64_t FileTimeFromTimespec(const timespec& ts)
+{
+    // Times before 1601 cannot be expressed; they clamp to 0.
+    const int64_t ticks = static_cast<int64_t>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100;
+    const int64_t ft = ticks + static_cast<int64_t>(kFileTimeUnixEpoch);
+    return ft < 0 ? 0 : static_cast<uint64_t>(ft);
+}
+
+uint64_t FileTimeNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return FileTimeFromTimespec(ts);
+}
+
+LocalTime LocalTimeNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm t{};
+    localtime_r(&ts.tv_sec, &t);
+    return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                     t.tm_sec, static_cast<int>(ts.tv_nsec / 1000000), t.tm_wday};
+}
+
+void* LoadModule(const WString& fullPath)
+{
+    std::string p = PathToNative(fullPath);
+    struct stat st{};
+    if (stat(p.c_str(), &st) != 0)
+        return nullptr;
+    return dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* ModuleSymbol(void* module, const char* name)
+{
+    return module ? dlsym(module, name) : nullptr;
+}
+
+void UnloadModule(void* module)
+{
+    if (module)
+        dlclose(module);
+}
+
+}  // namespace plat

@@ -1,0 +1,55 @@
+// Folders, identities, times and modules: the small system services the
+// program needs, in the forms its callers expect.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "platform/text.h"
+
+namespace plat {
+
+// Folders (UTF-16 paths, no trailing separator). Each is created on demand by
+// the caller that writes into it, except where said.
+WString AppDataDir();    // $XDG_DATA_HOME or ~/.local/share
+WString ConfigDir();     // $XDG_CONFIG_HOME or ~/.config
+WString StateDir();      // $XDG_STATE_HOME or ~/.local/state
+WString RuntimeDir();    // $XDG_RUNTIME_DIR, or a private folder under the temporary folder
+WString DocumentsDir();  // the XDG documents folder (XDG_DOCUMENTS_DIR, user-dirs.dirs, ~/Documents)
+WString TempDir();       // $TMPDIR or /tmp
+WString ProgramDir();    // folder of the running executable
+WString ProgramPath();   // the running executable itself
+
+// The program's own folder below a base folder: base + "/Norvane/Privasweep".
+WString VendorSubdir(const WString& base);
+
+// Creates a folder and its parents; true when it exists afterwards.
+bool MakeDirs(const WString& path);
+
+// Identities.
+WString UserName();       // login name of the effective user
+uint32_t ProcessId();
+uint32_t SessionId();     // getsid(0)
+uint32_t ThreadId();      // gettid()
+
+// Writes a text to the debugger output (standard error here).
+void DebugOutput(WStringView text);
+
+// Windows FILETIME: 100 ns ticks since 1601-01-01 UTC.
+constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
+uint64_t FileTimeFromTimespec(const timespec& ts);
+uint64_t FileTimeNow();
+
+// Local broken-down time with milliseconds (the trace-log time stamps).
+struct LocalTime {
+    int year, month, day, hour, minute, second, millisecond, dayOfWeek;
+};
+LocalTime LocalTimeNow();
+
+// Optional modules, loaded by full path; nullptr when absent.
+void* LoadModule(const WString& fullPath);
+void* ModuleSymbol(void* module, const char* name);
+void UnloadModule(void* module);
+
+}  // namespace plat

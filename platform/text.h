@@ -1,0 +1,41 @@
+// UTF-16 text helpers. Every "wide" text of the program is UTF-16
+// (char16_t / std::u16string); std::string holds UTF-8 or code-page bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+using WString = std::u16string;
+using WStringView = std::u16string_view;
+
+// UTF-8 to UTF-16, lossless: every byte that is not part of a valid UTF-8
+// sequence becomes U+DC80..U+DCFF (the byte's value plus 0xDC00).
+WString Utf8ToWide(std::string_view utf8);
+
+// UTF-16 to UTF-8, the inverse of Utf8ToWide: U+DC80..U+DCFF written alone
+// become their raw byte again; other unpaired surrogates become U+FFFD.
+std::string WideToUtf8(WStringView wide);
+
+// File names: UTF-8 (or any bytes) on disk, UTF-16 in the program. The round
+// trip PathFromNative(PathToNative(x)) and back is exact for every byte string.
+inline WString PathFromNative(std::string_view native) { return Utf8ToWide(native); }
+inline std::string PathToNative(WStringView path) { return WideToUtf8(path); }
+
+// ASCII-only case mapping (the case-insensitive comparisons of key names,
+// extensions and the like).
+char16_t ToUpperAscii(char16_t c);
+char16_t ToLowerAscii(char16_t c);
+WString ToUpperAscii(WStringView s);
+WString ToLowerAscii(WStringView s);
+bool EqualsNoCase(WStringView a, WStringView b);
+
+// Length of a zero-terminated UTF-16 text.
+size_t WideLength(const char16_t* s);
+
+// ASCII literal to UTF-16 (for building texts from narrow constants).
+WString AsciiToWide(std::string_view ascii);
+
+}  // namespace plat

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Configures (once) and builds one build tree.
+#   scripts/build.sh [normal|asan] [ninja targets...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+kind=${1:-normal}; shift || true
+case "$kind" in
+  normal) dir="$root/build"; flags=() ;;
+  asan)   dir="$root/build-asan"; flags=(-DPRIVASWEEP_SANITIZE=ON -DPRIVASWEEP_GUI=OFF -DPRIVASWEEP_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug) ;;
+  *) echo "unknown build kind: $kind" >&2; exit 2 ;;
+esac
+if [ ! -f "$dir/build.ninja" ]; then
+  cmake -S "$root" -B "$dir" -G Ninja "${flags[@]}"
+fi
+jobs=$(nproc)
+cmake --build "$dir" -j "$jobs" ${1:+--target "$@"}
