@@ -1,0 +1,145 @@
+#include "core/registry.h"
+
+#include "platform/keystore.h"
+
+const char16_t kRunStateKey[] = u"Software\\Norvane\\Privasweep";
+
+const std::u16string& SettingsKey()
+{
+    static const std::u16string key = u"Software\\Norvane\\Privasweep\\Config";
+    return key;
+}
+
+namespace {
+
+std::u16string Numbered(const char16_t* prefix, int n)
+{
+    std::u16string s = prefix;
+    for (char c : std::to_string(n))
+        s.push_back(static_cast<char16_t>(c));
+    return s;
+}
+
+}  // namespace
+
+std::u16string ReadRegistryString(const std::u16string& keyPath, const std::u16string& valueName,
+                                  const std::u16string& defaultText)
+{
+    auto v = plat::KeyStore::User().Get(keyPath, valueName);
+    if (!v)
+        return defaultText;
+    if (v->type == plat::KeyValue::Type::String) {
+        // The text up to the first zero character.
+        auto z = v->text.find(u'\0');
+        return z == std::u16string::npos ? v->text : v->text.substr(0, z);
+    }
+    // A DWORD read as text: its four bytes as two UTF-16 units.
+    std::u16string s{static_cast<char16_t>(v->dword & 0xFFFF), static_cast<char16_t>(v->dword >> 16)};
+    auto z = s.find(u'\0');
+    return z == std::u16string::npos ? s : s.substr(0, z);
+}
+
+uint32_t ReadRegistryDword(const std::u16string& keyPath, uint32_t defaultValue, const std::u16string& valueName)
+{
+    auto v = plat::KeyStore::User().Get(keyPath, valueName);
+    if (!v)
+        return defaultValue;
+    if (v->type == plat::KeyValue::Type::Dword)
+        return v->dword;
+    // Text data: at most 4 bytes fit, i.e. up to two UTF-16 units.
+    if (v->text.size() > 2)
+        return defaultValue;
+    uint32_t r = 0;
+    if (!v->text.empty())
+        r = v->text[0];
+    if (v->text.size() == 2)
+        r |= static_cast<uint32_t>(v->text[1]) << 16;
+    return r;
+}
+
+int WriteRegistryString(RegistryRoot, const std::u16string& keyPath, const std::u16string& valueName,
+                        const std::u16string& text, bool deleteValue)
+{
+    if (keyPath.empty())
+        return 0;
+    auto& store = plat::KeyStore::User();
+    if (deleteValue) {
+        store.DeleteValue(keyPath, valueName);
+        return 0;
+    }
+    return store.SetString(keyPath, valueName, text) ? 1 : 0;
+}
+
+int WriteRegistryDword(RegistryRoot, const std::u16string& keyPath, const std::u16string& valueName, uint32_t value,
+                       bool deleteValue)
+{
+    if (keyPath.empty())
+        return 0;
+    auto& store = plat::KeyStore::User();
+    if (deleteValue) {
+        store.DeleteValue(keyPath, valueName);
+        return 0;
+    }
+    return store.SetDword(keyPath, valueName, value) ? 1 : 0;
+}
+
+void LoadSearchFolders(std::vector<std::u16string>& include, std::vector<std::u16string>& exclude)
+{
+    const int inCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"));
+    for (int i = 1; i <= inCount; ++i)
+        include.push_back(ReadRegistryString(SettingsKey(), Numbered(u"Include_", i), u""));
+    const int exCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"));
+    for (int i = 1; i <= exCount; ++i)
+        exclude.push_back(ReadRegistryString(SettingsKey(), Numbered(u"Exclude_", i), u""));
+}
+
+void SaveSearchFolders(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude)
+{
+    const auto root = HKEY_CURRENT_USER_ROOT;
+    WriteRegistryDword(root, SettingsKey(), u"IncludeFileCount", static_cast<uint32_t>(include.size()), false);
+    WriteRegistryDword(root, SettingsKey(), u"ExcludeFileCount", static_cast<uint32_t>(exclude.size()), false);
+    for (size_t i = 0; i < include.size(); ++i)
+        WriteRegistryString(root, SettingsKey(), Numbered(u"Include_", static_cast<int>(i + 1)), include[i], false);
+    for (size_t i = 0; i < exclude.size(); ++i)
+        WriteRegistryString(root, SettingsKey(), Numbered(u"Exclude_", static_cast<int>(i + 1)), exclude[i], false);
+}
+
+void DeleteSearchFolders()
+{
+    const auto root = HKEY_CURRENT_USER_ROOT;
+    const int inCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"));
+    for (int i = 1; i <= inCount; ++i)
+        WriteRegistryString(root, SettingsKey(), Numbered(u"Include_", i), u"", true);
+    WriteRegistryDword(root, SettingsKey(), u"IncludeFileCount", 0, true);
+    const int exCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"));
+    for (int i = 1; i <= exCount; ++i)
+        WriteRegistryString(root, SettingsKey(), Numbered(u"Exclude_", i), u"", true);
+    WriteRegistryDword(root, SettingsKey(), u"ExcludeFileCount", 0, true);
+}
+
+std::u16string GetPersonalInfoSetting() { return ReadRegistryString(SettingsKey(), u"PersonalInfo", u""); }
+std::u16string GetKindOfDocumentSetting() { return ReadRegistryString(SettingsKey(), u"KindOfDocument", u""); }
+std::u16string GetCryptPassword() { return ReadRegistryString(SettingsKey(), u"CryptPassword", u""); }
+uint32_t GetUsePassword() { return ReadRegistryDword(SettingsKey(), 0, u"UsePassword"); }
+uint32_t GetUseCryptAlgorithm() { return ReadRegistryDword(SettingsKey(), 0, u"UseCryptAlgorithm"); }
+uint32_t GetChangeLetter() { return ReadRegistryDword(SettingsKey(), 1, u"ChangeLetter"); }
+uint32_t GetCryptAlgorithm() { return ReadRegistryDword(SettingsKey(), 2, u"CryptAlgorithm"); }
+
+uint32_t GetLogSaveLimitDay()
+{
+    uint32_t days = ReadRegistryDword(SettingsKey(), 0xFFFFFFFFu, u"LogSaveLimitDay");
+    if (days == 0xFFFFFFFFu) {
+        days = 120;
+        WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"LogSaveLimitDay", days, false);
+    }
+    return days;
+}
+
+void SetUsePassword(uint32_t n) { WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"UsePassword", n, false); }
+void SetChangeLetter(uint32_t n) { WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"ChangeLetter", n, false); }
+void SetUseCryptAlgorithm(uint32_t n)
+{
+    WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"UseCryptAlgorithm", n, false);
+}
+void DeleteUsePassword() { WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"UsePassword", 0, true); }
+void DeleteCryptPassword() { WriteRegistryString(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"CryptPassword", u"", true); }
