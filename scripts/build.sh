@@ -12,5 +12,5 @@ esac
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$root" -B "$dir" -G Ninja "${flags[@]}"
 fi
-jobs=$(nproc)
+jobs=${PS_JOBS:-$(nproc)}
 cmake --build "$dir" -j "$jobs" ${1:+--target "$@"}

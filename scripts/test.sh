@@ -10,4 +10,4 @@ kind=${1:-normal}
 dir="$root/build"; [ "$kind" = asan ] && dir="$root/build-asan"
 export QT_QPA_PLATFORM=offscreen
 cd "$dir"
-ctest --output-on-failure -j "$(nproc)" --timeout 1800
+ctest --output-on-failure -j "${PS_JOBS:-$(nproc)}" --timeout 1800
