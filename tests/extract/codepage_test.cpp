@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "extract/codepage.h"
+#include "platform/text.h"
+
+namespace {
+std::string U8(const char16_t* s) { return plat::WideToUtf8(s); }
+}  // namespace
+
+TEST(CodePageToWide, TerminatesAndNeverPartlyFills)
+{
+    struct {
+        const char* text; int bytes; int room; int ret; const char* want;
+    } cases[] = {
+        {"abc", -1, 10, 4, "abc"},          // the terminator counts
+        {"abc", -1, 4, 0, ""},              // needs 4 of 3 usable: nothing
+        {"abc", -1, 3, 0, ""},
+        {"abc", 3, 4, 3, "abc"},
+        {"abc", 3, 3, 0, ""},
+        {"abc", 2, 10, 2, "ab"},
+        {"abc", -1, 1, 0, ""},              // fewer than 2 characters
+        {"\xC7\xD1\xB1\xDB", -1, 10, 3, "한글"},
+        {"\xC7\xD1\xFF", 3, 10, 2, "한?"},  // a bad byte is substituted
+        {"", 0, 10, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char16_t> buf(static_cast<size_t>(c.room) + 4, u'#');
+        int r = CodePageToWide(949, c.text, c.bytes, buf.data(), c.room);
+        EXPECT_EQ(r, c.ret) << c.text << " room " << c.room;
+        EXPECT_EQ(U8(buf.data()), c.want) << c.text << " room " << c.room;
+        EXPECT_EQ(buf[static_cast<size_t>(c.room)], u'#') << "wrote past the buffer";
+    }
+    EXPECT_EQ(CodePageToWide(949, "abc", -1, nullptr, 10), 0);
+}
+
+TEST(WideToCodePage, StaysInsideTheBuffer)
+{
+    struct {
+        const char16_t* text; int chars; int room; const char* dflt; int ret; const char* want;
+    } cases[] = {
+        {u"abc", -1, 4, nullptr, 4, "abc"},   // terminator takes the last byte
+        {u"abc", -1, 3, nullptr, 0, ""},
+        {u"abc", 3, 4, nullptr, 3, "abc"},
+        {u"abc", 3, 3, nullptr, 0, ""},
+        {u"한글", 2, 5, nullptr, 4, "\xC7\xD1\xB1\xDB"},
+        {u"a\u00E9b", 3, 10, "*", 3, "a*b"},   // a character CP949 lacks
+        {u"abc", -1, 1, nullptr, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> buf(static_cast<size_t>(c.room) + 4, '#');
+        int r = WideToCodePage(949, c.text, c.chars, buf.data(), c.room, c.dflt);
+        EXPECT_EQ(r, c.ret) << U8(c.text) << " room " << c.room;
+        EXPECT_STREQ(buf.data(), c.want) << U8(c.text) << " room " << c.room;
+        EXPECT_EQ(buf[static_cast<size_t>(c.room)], '#') << "wrote past the buffer";
+    }
+}
+
+TEST(AnsiToWide, WholeText)
+{
+    char16_t buf[8];
+    EXPECT_EQ(AnsiToWide(buf, "\xB0\xA1 a", 8), 4);
+    EXPECT_EQ(U8(buf), "가 a");
+    buf[0] = u'x';
+    EXPECT_EQ(AnsiToWide(buf, "abc", 0), 0);
+    EXPECT_EQ(buf[0], u'x');
+}
+
+TEST(Utf8ToUtf16, StatusesAndCounts)
+{
+    struct {
+        std::string in; size_t room; int lenient; int status; std::u16string out;
+    } cases[] = {
+        {"", 8, 0, kUtf8Ok, u""},
+        {"abc", 8, 0, kUtf8Ok, u"abc"},
+        {"\xED\x95\x9C", 8, 0, kUtf8Ok, u"한"},
+        {"\xF0\x9F\x98\x80", 8, 0, kUtf8Ok, u"\xD83D\xDE00"},
+        {"\xE0\x80\x80", 8, 0, kUtf8Illegal, u""},             // overlong
+        {"\xC0\xAF", 8, 0, kUtf8Illegal, u""},
+        {"ab\xE4\xB8", 8, 0, kUtf8SourceExhausted, u"ab"},      // cut short
+        {"a\x80z", 8, 0, kUtf8Illegal, u"a"},                  // stray continuation byte
+        {"a\xF5\x80\x80\x80", 8, 0, kUtf8Illegal, u"a"},
+        {"\xF4\x90\x80\x80", 8, 0, kUtf8Illegal, u""},         // above U+10FFFF
+        {"\xED\xA0\x80", 8, 0, kUtf8Illegal, u""},             // a surrogate
+        {"\xED\xA0\x80", 8, 1, kUtf8Ok, u"\xD800"},            // written when lenient
+        {"abcd", 2, 0, kUtf8TargetExhausted, u"ab"},
+        {"a\xF0\x9F\x98\x80", 2, 0, kUtf8TargetExhausted, u"a"}, // no room for the pair
+        {"\xF8\x88\x80\x80\x80", 8, 0, kUtf8Illegal, u""},
+        {"\xF8\x88", 8, 0, kUtf8SourceExhausted, u""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char16_t> buf(c.room + 2, u'#');
+        size_t bytes = 999;
+        auto* s = reinterpret_cast<const unsigned char*>(c.in.data());
+        int st = Utf8ToUtf16(s, s + c.in.size(), buf.data(), buf.data() + c.room, &bytes, c.lenient);
+        EXPECT_EQ(st, c.status) << c.in;
+        ASSERT_EQ(bytes, c.out.size() * 2) << c.in;
+        EXPECT_EQ(std::u16string(buf.data(), c.out.size()), c.out) << c.in;
+        EXPECT_EQ(buf[c.room], u'#');
+    }
+}
+
+TEST(HwpCharsToWide, JohabAsciiAndDroppedCodes)
+{
+    struct {
+        std::vector<uint16_t> codes; int count; int room; int ret; const char* want;
+    } cases[] = {
+        {{0x41, 0x8861, 0x42, 0}, -1, 16, 3, "A가B"},
+        {{0x41, 0x4E00, 0x8861, 0x1234, 0x42, 0}, -1, 16, 3, "A가B"},  // others dropped
+        {{0x41, 0x42, 0x43, 0x44}, 2, 16, 2, "AB"},
+        {{0x41, 0x0, 0x42}, 3, 16, 1, "A"},                           // stops at zero
+        {{0x5C, 0x41, 0}, -1, 16, 2, "\\A"},                          // backslash stays
+        {{0x41, 0x42, 0x43, 0x44, 0x45, 0}, -1, 3, 2, "AB"},          // cut at the buffer
+        {{0x41, 0}, -1, 1, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<char16_t> buf(static_cast<size_t>(c.room) + 2, u'#');
+        int r = HwpCharsToWide(0, c.codes.data(), c.count, buf.data(), c.room, nullptr);
+        EXPECT_EQ(r, c.ret);
+        EXPECT_EQ(U8(buf.data()), c.want);
+        EXPECT_EQ(buf[static_cast<size_t>(c.room)], u'#');
+    }
+}
