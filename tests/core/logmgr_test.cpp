@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "core/logmgr.h"
 #include "core/registry.h"
@@ -192,6 +196,63 @@ TEST(TraceLog, TwoLoggersOnManyThreadsNeverInterleave)
     for (auto& th : threads) th.join();
     auto lines = Lines(Decode(ps_test::ReadFileBytes(LogFile(dir))));
     ASSERT_EQ(lines.size(), size_t(kThreads * kLines));
-    std::regex whole(R"(\[[^\]]+\] \[[^\]]+\](\[EG\])? : T(\d) #\d+ (.)+)");
-    for (const auto& l : lines) ASSERT_TRUE(std::regex_match(l, whole)) << l.substr(0, 120);
+    std::regex head(R"(\[[^\]]+\] \[[^\]]+\](\[EG\])? : T(\d) #\d+ )");
+    for (const auto& l : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(l, m, head) && m.position(0) == 0) << l.substr(0, 120);
+        const int t = m[2].str()[0] - '0';
+        const std::string payload = l.substr(static_cast<size_t>(m.length(0)));
+        ASSERT_EQ(payload, plat::WideToUtf8(std::u16string(300 + t * 50, char16_t(u'가' + t))))
+            << l.substr(0, 120);
+    }
+}
+
+TEST(TraceLog, LeavesTheProcessLocaleAlone)
+{
+    ps_test::TempDir dir;
+    SetLogStream(1);
+    const std::string before = setlocale(LC_ALL, nullptr);
+    CLogMgr log;
+    log.m_strFolder = plat::PathFromNative(dir.path());
+    log.Write(u"한글 %d %.2f", 1, 2.5);
+    EXPECT_EQ(setlocale(LC_ALL, nullptr), before);
+    auto lines = Lines(Decode(ps_test::ReadFileBytes(LogFile(dir))));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" : 한글 1 2.50"), std::string::npos);
+}
+
+TEST(TraceLog, TwoProcessesAppendingLongLinesNeverSplitThem)
+{
+    ps_test::TempDir dir;
+    SetLogStream(1);
+    const plat::WString folder = plat::PathFromNative(dir.path());
+    const int kLines = 150;
+    // Lines well above the pipe-buffer size, from a child and the parent at once.
+    auto writeAll = [&](char16_t fill, const char16_t* tag) {
+        CLogMgr log;
+        log.m_strFolder = folder;
+        log.m_strTag = tag;
+        std::u16string payload(6000, fill);
+        for (int i = 0; i < kLines; ++i) log.Write(u"#%d %s", i, payload.c_str());
+    };
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        writeAll(u'B', u"CHILD");
+        _exit(0);
+    }
+    writeAll(u'A', u"PARENT");
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    auto lines = Lines(ps_test::ReadFileBytes(LogFile(dir)));
+    ASSERT_EQ(lines.size(), size_t(2 * kLines));
+    std::regex head(R"(\[[^\]]+\] \[[^\]]+\]\[(PARENT|CHILD)\] : #\d+ )");
+    for (const auto& l : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(l, m, head) && m.position(0) == 0) << l.substr(0, 100);
+        const std::string payload = l.substr(static_cast<size_t>(m.length(0)));
+        const char fill = m[1] == "PARENT" ? 'A' : 'B';
+        ASSERT_EQ(payload, std::string(6000, fill)) << l.substr(0, 100);
+    }
 }

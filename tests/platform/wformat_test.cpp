@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/text.h"
@@ -140,4 +141,53 @@ TEST(FormatWide, FixedBufferNeverOverruns)
     EXPECT_EQ(plat::FormatWideTo(buf, 8, u"%d", 1234567), 7);
     EXPECT_EQ(std::u16string(buf), u"1234567");
     EXPECT_EQ(plat::FormatWideTo(buf, 0, u"x"), -1);
+}
+
+// For everything where the C rules and the Windows rules agree, the output
+// must equal the C library's narrow printf (ASCII only, C locale).
+TEST(FormatWide, AgreesWithCPrintfOnNumbers)
+{
+    const char* flagSets[] = {"", "-", "+", " ", "#", "0", "-+", "+0", " 0", "#0", "-#", "+ "};
+    const char* widths[] = {"", "1", "6", "12"};
+    const char* precisions[] = {"", ".0", ".1", ".4", ".10"};
+    const long long ints[] = {0, 1, -1, 42, -42, 123456, -2147483647 - 1, 2147483647};
+    const double doubles[] = {0.0, -0.0, 1.5, -2.25, 1234567.891, 1e-7, 6.02e23, 0.1};
+    int compared = 0;
+    for (const char* f : flagSets)
+        for (const char* w : widths)
+            for (const char* p : precisions) {
+                const std::string spec = std::string("%") + f + w + p;
+                for (const char* conv : {"d", "i", "u", "x", "X", "o", "lld", "llx", "hd", "hhu"}) {
+                    const std::string fmt = spec + conv;
+                    const std::u16string wfmt = plat::AsciiToWide(fmt);
+                    for (long long v : ints) {
+                        char want[128];
+                        const bool isLL = conv[0] == 'l';
+                        if (isLL) snprintf(want, sizeof want, fmt.c_str(), v);
+                        else snprintf(want, sizeof want, fmt.c_str(), static_cast<int>(v));
+                        std::u16string got = isLL ? FormatWide(wfmt.c_str(), v)
+                                                  : FormatWide(wfmt.c_str(), static_cast<int>(v));
+                        ASSERT_EQ(U8(got), want) << fmt << " of " << v;
+                        ++compared;
+                    }
+                }
+                for (const char* conv : {"f", "e", "E", "g", "G"}) {
+                    const std::string fmt = spec + conv;
+                    const std::u16string wfmt = plat::AsciiToWide(fmt);
+                    for (double v : doubles) {
+                        char want[256];
+                        snprintf(want, sizeof want, fmt.c_str(), v);
+                        ASSERT_EQ(U8(FormatWide(wfmt.c_str(), v)), want) << fmt << " of " << v;
+                        ++compared;
+                    }
+                }
+                const std::string sfmt = spec + "hs";
+                const std::string cfmt = spec + "s";
+                for (const char* s : {"", "a", "abcdef", "0123456789abcdef"}) {
+                    char want[128];
+                    snprintf(want, sizeof want, cfmt.c_str(), s);
+                    ASSERT_EQ(U8(FormatWide(plat::AsciiToWide(sfmt).c_str(), s)), want) << sfmt << " of " << s;
+                }
+            }
+    EXPECT_GT(compared, 10000);
 }
