@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,5 +123,40 @@ TEST(HwpCharsToWide, JohabAsciiAndDroppedCodes)
         EXPECT_EQ(r, c.ret);
         EXPECT_EQ(U8(buf.data()), c.want);
         EXPECT_EQ(buf[static_cast<size_t>(c.room)], u'#');
+    }
+}
+
+// Random input never makes a conversion write outside its buffer (the
+// sanitizer build checks every access) and always leaves it terminated.
+TEST(CodePageConversions, RandomInputStaysInBounds)
+{
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 3000; ++round) {
+        const size_t len = rng() % 40;
+        std::vector<unsigned char> bytes(len);
+        for (auto& b : bytes) b = static_cast<unsigned char>(rng() % 4 == 0 ? 0x80 | rng() : rng());
+        const size_t room = rng() % 12;
+        std::vector<char16_t> out(room + 1);
+        size_t written = 0;
+        int st = Utf8ToUtf16(bytes.data(), bytes.data() + len, out.data(), out.data() + room, &written,
+                             static_cast<int>(rng() % 2));
+        ASSERT_LE(written, room * 2);
+        ASSERT_TRUE(st >= kUtf8Ok && st <= kUtf8Illegal);
+
+        std::vector<uint16_t> codes(len + 1, 0);
+        for (size_t i = 0; i < len; ++i) codes[i] = static_cast<uint16_t>(rng());
+        std::vector<char16_t> wide(room + 1, u'#');
+        int n = HwpCharsToWide(0, codes.data(), static_cast<int>(len), wide.data(), static_cast<int>(room), nullptr);
+        if (room > 0) {
+            ASSERT_LT(n, static_cast<int>(room));
+            ASSERT_EQ(wide[static_cast<size_t>(n)], 0);
+        }
+
+        std::string narrow(bytes.begin(), bytes.end());
+        n = CodePageToWide(rng() % 2 ? 949 : 1361, narrow.data(), static_cast<int>(len), wide.data(),
+                           static_cast<int>(room));
+        if (room > 0) {
+            ASSERT_EQ(wide[static_cast<size_t>(n)], 0);
+        }
     }
 }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "extract/libstring.h"
 #include "platform/text.h"
@@ -269,4 +271,23 @@ TEST(CConvBuffers, AllocatingConversions)
     EXPECT_EQ(e[0], 0);
     EXPECT_EQ(MultiByteToWideAlloc(949, nullptr, list), nullptr);
     EXPECT_EQ(list.count, 4);
+}
+
+TEST(CRefString, SharedBlocksSurviveCopiesOnManyThreads)
+{
+    CRefString shared(u"공유된 문자열");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&shared] {
+            for (int i = 0; i < 20000; ++i) {
+                CRefString copy(shared);
+                CRefString again;
+                again = copy;
+                if (i % 1000 == 0) again.AppendChar(u'!');  // a private block now
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(shared.GetRefCount(), 1);
+    EXPECT_EQ(U8(shared), "공유된 문자열");
 }
