@@ -17,7 +17,7 @@ namespace {
 
 enum class Size { Default, Char, Short, Long32, Long64, SizeT, IntMax, PtrDiff, LongDouble, Wide, Narrow };
 
-struct Spec {
+struct ConvSpec {
     bool left = false, plus = false, space = false, alt = false, zero = false;
     int width = 0;
     int precision = -1;
@@ -43,8 +43,8 @@ void Pad(std::u16string& out, size_t n, char16_t c)
     out.append(n, c);
 }
 
-// Appends text padded to the width of the spec.
-void PutField(std::u16string& out, std::u16string_view text, const Spec& sp)
+// Appends text padded to the width of the conversion.
+void PutField(std::u16string& out, std::u16string_view text, const ConvSpec& sp)
 {
     size_t w = static_cast<size_t>(sp.width);
     size_t pad = w > text.size() ? w - text.size() : 0;
@@ -54,7 +54,7 @@ void PutField(std::u16string& out, std::u16string_view text, const Spec& sp)
 }
 
 void PutInteger(std::u16string& out, uint64_t magnitude, bool negative, int base, bool upper,
-                char16_t conv, Spec sp)
+                char16_t conv, ConvSpec sp)
 {
     char16_t digits[72];
     int n = 0;
@@ -96,7 +96,7 @@ void PutInteger(std::u16string& out, uint64_t magnitude, bool negative, int base
     }
 }
 
-void PutFloat(std::u16string& out, long double value, bool isLong, char16_t conv, const Spec& sp)
+void PutFloat(std::u16string& out, long double value, bool isLong, char16_t conv, const ConvSpec& sp)
 {
     char fmt[32];
     size_t k = 0;
@@ -169,7 +169,7 @@ void FormatInto(std::u16string& out, const char16_t* format, va_list& ap)
             ++p;
             continue;
         }
-        Spec sp;
+        ConvSpec sp;
         for (;; ++p) {
             if (*p == u'-') sp.left = true;
             else if (*p == u'+') sp.plus = true;
@@ -252,7 +252,7 @@ void FormatInto(std::u16string& out, const char16_t* format, va_list& ap)
         }
         case u'p': {
             uintptr_t v = reinterpret_cast<uintptr_t>(va_arg(ap, void*));
-            Spec ps = sp;
+            ConvSpec ps = sp;
             ps.precision = static_cast<int>(2 * sizeof(void*));
             ps.alt = false;
             PutInteger(out, v, false, 16, true, u'p', ps);
@@ -271,7 +271,7 @@ void FormatInto(std::u16string& out, const char16_t* format, va_list& ap)
             } else {
                 c = static_cast<char16_t>(v);
             }
-            Spec cs = sp;
+            ConvSpec cs = sp;
             cs.zero = false;
             PutField(out, std::u16string_view(&c, 1), cs);
             break;
@@ -280,7 +280,7 @@ void FormatInto(std::u16string& out, const char16_t* format, va_list& ap)
         case u'S': {
             bool narrow = sp.size == Size::Short || sp.size == Size::Char ||
                           (conv == u'S' && sp.size != Size::Long32 && sp.size != Size::Wide);
-            Spec ss = sp;
+            ConvSpec ss = sp;
             ss.zero = false;
             std::u16string text;
             if (narrow) {
