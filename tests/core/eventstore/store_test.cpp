@@ -220,7 +220,7 @@ TEST_F(EventStoreTest, WriteSucceedsWhenTheLockIsReleasedDuringTheRetries)
     RawDb other(dbPath());
     ASSERT_EQ(0, other.Exec("BEGIN IMMEDIATE"));
     std::thread release([&] {
-        std::this_thread::sleep_for(150ms);
+        std::this_thread::sleep_for(50ms);
         other.Exec("COMMIT");
     });
     const int64_t id = AddEvent(EVENT_ENCRYPT_START);
@@ -234,15 +234,13 @@ TEST_F(EventStoreTest, WriteSucceedsWhenTheLockIsReleasedDuringTheRetries)
 TEST_F(EventStoreTest, UnpreparableStatementEndsAtOnceWithTheConnectionUntouched)
 {
     int runs = 0;
-    const auto start = std::chrono::steady_clock::now();
     const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
         ++runs;
         db.ExecuteDml(u"INSERT INTO FileEventLog (EventID, FileIndex) values (5, 5)");
         return db.ExecuteDml(u"INSERT INTO NoSuchTable values (1)");
     });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(1, runs);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_EQ(1, runs);  // no further attempt
     EXPECT_TRUE(IsEventDatabaseOpen());
     RawDb raw(dbPath());
     EXPECT_EQ(0, raw.Int("SELECT count(*) FROM FileEventLog"));  // the first statement was rolled back
