@@ -1,0 +1,116 @@
+// Storing analysed documents in the event database: one FileInfo row and ten
+// masked hits per document, each its own transaction as the analysis thread
+// writes them. Reports documents per second and, last, the median cost of
+// storing one document.
+//
+//   bench-eventstore [--dir=FOLDER] [benchmark options]
+// The database is created in a private folder under FOLDER (default: the
+// temporary folder), which should be on the disk the program's data lives on.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/eventstore/eventstore.h"
+#include "core/eventstore/eventtables.h"
+#include "platform/text.h"
+
+namespace {
+
+std::vector<PersonalInfoHit> TenHits()
+{
+    return {
+        {PersonalInfoResidentNumber, u"900101-1234567"}, {PersonalInfoAccount, u"110-123-456789"},
+        {PersonalInfoCreditCard, u"1234-5678-9012-3456"}, {PersonalInfoPhoneNumber, u"010-1234-5678"},
+        {PersonalInfoAddress, u"서울특별시 종로구 세종대로"}, {PersonalInfoEMail, u"someone@example.kr"},
+        {PersonalInfoIPAddress, u"192.168.10.20"},      {PersonalInfoPhoneNumber, u"02-123-4567"},
+        {PersonalInfoEMail, u"another.person@example.com"}, {PersonalInfoResidentNumber, u"851231-2345678"},
+    };
+}
+
+SearchFileInfo Document(int n)
+{
+    SearchFileInfo d;
+    d.folder = u"/home/user/문서/보고서";
+    d.fileName = u"분기 보고서 " + plat::AsciiToWide(std::to_string(n)) + u".hwp";
+    d.path = d.folder + u"/" + d.fileName;
+    std::string key = std::to_string(n);
+    key.insert(0, 64 - key.size(), 'A');
+    d.documentKey = plat::AsciiToWide(key);
+    return d;
+}
+
+bool StoreDocument(int n, const std::vector<PersonalInfoHit>& hits)
+{
+    const int64_t id = AddFileInfoRow(PersonalInfoCounts{2, 1, 1, 2, 1, 2, 1}, Document(n));
+    return id > 0 && AddPersonalInfo(id, hits);
+}
+
+int g_next = 0;
+
+void BM_StoreAnalysedDocument(benchmark::State& state)
+{
+    const auto hits = TenHits();
+    for (auto _ : state) {
+        if (!StoreDocument(g_next++, hits))
+            state.SkipWithError("write failed");
+    }
+    state.counters["docs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_StoreAnalysedDocument)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string base = std::filesystem::temp_directory_path().string();
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--dir=", 6) == 0)
+            base = argv[i] + 6;
+        else
+            rest.push_back(argv[i]);
+    }
+    std::string dir = base + "/ps-bench-XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    OpenEventDatabase(plat::PathFromNative(dir + "/Privasweep.db"));
+
+    int rc = 0;
+    int n = static_cast<int>(rest.size());
+    benchmark::Initialize(&n, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    // Each document timed on its own.
+    const auto hits = TenHits();
+    std::vector<double> us;
+    constexpr int kDocuments = 2000;
+    const auto all = std::chrono::steady_clock::now();
+    for (int i = 0; i < kDocuments; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        if (!StoreDocument(g_next++, hits))
+            rc = 1;
+        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+    const double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - all).count();
+    std::sort(us.begin(), us.end());
+    std::printf("documents stored: %d in %.3f s, %.0f documents/s\n", kDocuments, total, kDocuments / total);
+    std::printf("per document: p10 %.1f us, p90 %.1f us, max %.1f us\n", us[kDocuments / 10],
+                us[kDocuments * 9 / 10], us.back());
+    std::printf("median per document: %.1f us (limit 1000 us): %s\n", us[kDocuments / 2],
+                us[kDocuments / 2] < 1000.0 ? "ok" : "TOO SLOW");
+
+    ExitEventDatabase();
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return rc;
+}
