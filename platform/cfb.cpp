@@ -182,14 +182,12 @@ HResult Doc::LoadDifatAndFat(const std::uint8_t* header)
     const std::uint32_t numDifat = Le32(header + 0x48);
     const std::uint32_t perSector = sectorSize_ / 4;
 
-    // A FAT sector describes perSector sectors: more FAT sectors than the
-    // file needs cannot be real.
-    const std::uint64_t fatNeeded = (std::uint64_t(fileSectors_) + perSector - 1) / perSector;
-    if (numFat > fatNeeded + 1)
+    // Every FAT sector is a sector of the file.
+    if (numFat > fileSectors_)
         return stg::kDocfileCorrupt;
 
     std::vector<std::uint32_t> fatSectors;
-    fatSectors.reserve(std::min<std::uint64_t>(numFat, fatNeeded + 1));
+    fatSectors.reserve(numFat);
     for (unsigned i = 0; i < 109 && fatSectors.size() < numFat; ++i) {
         std::uint32_t s = Le32(header + 0x4C + 4 * i);
         if (s > kMaxRegSect)
