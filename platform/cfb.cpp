@@ -430,7 +430,14 @@ bool Doc::ReadStreamBytes(bool mini, const std::vector<std::uint32_t>& chain, st
             if (idx >= chain.size())
                 return false;
             std::uint64_t within = off & (sectorSize_ - 1);
-            piece = static_cast<std::size_t>(std::min<std::uint64_t>(n, sectorSize_ - within));
+            // Runs of consecutive sectors are read at once.
+            std::uint64_t last = idx;
+            std::uint64_t span = sectorSize_ - within;
+            while (span < n && last + 1 < chain.size() && chain[last + 1] == chain[last] + 1) {
+                ++last;
+                span += sectorSize_;
+            }
+            piece = static_cast<std::size_t>(std::min<std::uint64_t>(n, span));
             fileOff = SectorOffset(chain[idx]) + within;
         }
         if (!src_->ReadAt(fileOff, out, piece))
