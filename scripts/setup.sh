@@ -16,6 +16,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   p7zip-full ntfs-3g
   openssl
+  python3-olefile clang
 )
 
 missing=()

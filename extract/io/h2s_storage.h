@@ -1,0 +1,120 @@
+// Compound storage access for the readers.
+//
+// CH2sStorage / CH2sMainStorage: storage wrappers of the HWP 5 reader that hand
+// each stream to a CH2sStream device; failures go to the library error word.
+// CStorageAccess: the base of the PowerPoint and Excel readers, keeping a root
+// storage and one current stream (plus a clone); it never touches the error
+// word and never throws.
+#pragma once
+
+#include "extract/io/h2s_bufio.h"
+#include "platform/cfb.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Mode of a root storage open (priority, deny none, read) and of a stream or
+// sub-storage open (exclusive, read).
+inline constexpr std::uint32_t kH2sRootMode = 0x40040;
+inline constexpr std::uint32_t kH2sStreamMode = 0x10;
+
+class CH2sStorage {
+public:
+    explicit CH2sStorage(plat::CfbStorage* storage = nullptr, bool addRef = false);
+    virtual ~CH2sStorage();
+    CH2sStorage(const CH2sStorage&) = delete;
+    CH2sStorage& operator=(const CH2sStorage&) = delete;
+
+    virtual void Close();
+
+    // 1, or 0 with the failure stored in the error word (never raised, so a
+    // missing stream can be passed over).
+    int OpenStream(const std::u16string& name, CH2sStream& device, std::uint32_t mode = kH2sStreamMode);
+    // 1, or 0 with the failure stored and raised.
+    int OpenSubStorage(const std::u16string& name, CH2sStorage& target, std::uint32_t mode = kH2sStreamMode);
+
+    plat::CfbStorage* storage() const { return storage_; }
+
+protected:
+    void SetStorage(plat::CfbStorage* s);  // adopts one reference
+
+private:
+    plat::CfbStorage* storage_ = nullptr;
+};
+
+// The root of an HWP 5 document.
+class CH2sMainStorage : public CH2sStorage {
+public:
+    CH2sMainStorage() = default;
+    ~CH2sMainStorage() override;
+
+    // 1, or 0 with the failure stored and raised.
+    int Open(const std::u16string& path, std::uint32_t mode = kH2sRootMode);
+    // Reads the first 256 bytes of "FileHeader" into record (through the
+    // device's filter when one is on) and keeps the version at offset 32. 0.
+    int ReadFileHeader(unsigned char record[256]);
+    void Close() override;
+
+    std::uint32_t version() const { return version_; }
+
+    // The header table written back into "FileHeader" at offset 256 on Close
+    // when it was modified and the table storage is open.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>& headerTable() { return table_; }
+    void setHeaderTableModified(bool m) { tableModified_ = m; }
+    CH2sStorage& tableStorage() { return tableStorage_; }
+
+private:
+    void CloseHeaderTable();
+
+    std::uint32_t version_ = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> table_;
+    bool tableModified_ = false;
+    CH2sStorage tableStorage_;
+};
+
+class CStorageAccess {
+public:
+    CStorageAccess();
+    explicit CStorageAccess(const std::u16string& path);
+    virtual ~CStorageAccess();
+    CStorageAccess(const CStorageAccess&) = delete;
+    CStorageAccess& operator=(const CStorageAccess&) = delete;
+
+    virtual int IsPowerPointStorage();
+    virtual int IsExcelStorage();
+    virtual int IsWordStorage();
+    // Makes the main stream the current stream (with its own reference) and returns it.
+    virtual plat::CfbStream* GetMainStream();
+
+    // The mode argument is not read: roots always open with kH2sRootMode.
+    // Without out, the root is the target (a root held before is released first).
+    int OpenStorage(const std::u16string& path, std::uint32_t mode = kH2sRootMode, plat::CfbStorage** out = nullptr);
+    // Without out, into the current stream (callers release a held one first).
+    int OpenStream(const std::u16string& name, std::uint32_t mode = kH2sStreamMode, plat::CfbStream** out = nullptr);
+    // -1 without a current stream, buffer or asked-for clone; 0 on failure or
+    // when count > 0 and nothing was read; 1 otherwise.
+    int ReadStream(std::uint32_t count, void* buffer, std::uint32_t* got = nullptr, bool useClone = false);
+    int SkipStream(std::uint32_t low, std::int32_t high = 0);
+    int SeekStream(int origin, std::uint32_t low, std::int32_t high, std::uint64_t* newPos = nullptr,
+                   bool useClone = false);
+    int ReleaseStream();
+
+    plat::CfbStorage* root() const { return root_; }
+    plat::CfbStream* currentStream() const { return current_; }
+    plat::CfbStream* cloneStream() const { return clone_; }
+    const std::u16string& path() const { return path_; }
+
+protected:
+    // Cached by a derived class, released by it.
+    plat::CfbStream* mainStream_ = nullptr;
+
+private:
+    int IsStorageWith(const char16_t* streamName);
+
+    plat::CfbStream* current_ = nullptr;
+    plat::CfbStream* clone_ = nullptr;
+    plat::CfbStorage* root_ = nullptr;
+    std::u16string path_;
+};
