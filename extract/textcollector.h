@@ -45,8 +45,8 @@ public:
 
     // The current scratch buffer, created empty on first need.
     CTextBuffer* GetCurrentBuffer();
-    // Room for n characters in the current buffer (GetBuffer(0) returns the
-    // array unchanged, which is null before anything was reserved).
+    // Room for n characters in the current buffer (an array already reserved
+    // for n or more is returned unchanged, with its text).
     char16_t* GetBuffer(int n);
 
     // End a piece written into the current buffer.
@@ -85,3 +85,7 @@ private:
 // A null or empty text appends nothing, not even the suffix.
 void AppendTextToCollector(CTextCollector* collector, const char16_t* text, int count,
                            const char16_t* suffix);
+
+// The same, committed with CommitHwpText (HWP code-unit text).
+void AppendHwpTextToCollector(CTextCollector* collector, const char16_t* text, int count,
+                              const char16_t* suffix);
