@@ -168,6 +168,23 @@ static fz_document* OpenPdfDocument(fz_context* ctx, const char* path)
     return doc ? &doc->super : NULL;
 }
 
+/* 1 with the page count when the document opens without a password (a
+   document that the empty password does not open cannot be read), else 0. */
+static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount)
+{
+    int ok = 0;
+    fz_var(ok);
+    fz_try(ctx) {
+        if (!fz_needs_password(ctx, doc)) {
+            *pageCount = fz_count_pages(ctx, doc);
+            ok = 1;
+        }
+    }
+    fz_catch(ctx)
+        ok = 0;
+    return ok;
+}
+
 static int IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -241,6 +258,8 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
         int page;
         for (page = first;; page += step) {
             int result = ExtractPdfPage(ctx, doc, page, e);
+            if (result == PAGE_PARTIAL)
+                ++stats->pagesWithErrors;
             if (result != PAGE_FAILED)
                 ++stats->pagesRead;
             else
@@ -254,7 +273,7 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats)
 {
-    PdfExtractStats local = {0, 0, 0};
+    PdfExtractStats local = {0, 0, 0, 0};
     fz_context* ctx;
     fz_document* doc;
     Emitter* e;
@@ -263,7 +282,7 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
 
     if (!stats)
         stats = &local;
-    stats->pageCount = stats->pagesRead = stats->pagesFailed = 0;
+    stats->pageCount = stats->pagesRead = stats->pagesFailed = stats->pagesWithErrors = 0;
     if (!path)
         return 0;
     e = (Emitter*)malloc(sizeof(Emitter));
@@ -280,25 +299,14 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
     }
     doc = OpenPdfDocument(ctx, path);
     if (doc) {
-        fz_var(pageCount);
-        fz_var(ok);
-        fz_try(ctx) {
-            /* A document that the empty password does not open cannot be read. */
-            if (!fz_needs_password(ctx, doc)) {
-                pageCount = fz_count_pages(ctx, doc);
-                ok = 1;
-            }
-        }
-        fz_catch(ctx)
-            ok = 0;
+        ok = CountReadablePages(ctx, doc, &pageCount);
+        /* A document without pages is read, and empty. Otherwise it is read
+           when at least one page was; a page that fails in the middle does
+           not hide the pages after it. */
         if (ok && pageCount > 0) {
             stats->pageCount = pageCount;
             ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats);
-            /* Read when at least one page was; a page that failed in the
-               middle does not hide the pages after it. */
             ok = stats->pagesRead > 0;
-        } else {
-            ok = 0; /* no page at all: nothing was read */
         }
         fz_drop_document(ctx, doc);
     }

@@ -18,11 +18,13 @@ typedef struct PdfExtractStats {
     int pageCount;   /* pages the document has */
     int pagesRead;   /* pages loaded and run (their content may have had errors) */
     int pagesFailed; /* pages that could not be loaded or whose run was stopped by an error */
+    int pagesWithErrors; /* pages read whose content had errors (the text before them is kept) */
 } PdfExtractStats;
 
 /* path: the file name as the file system spells it. Returns 1 when the
-   document was read (also when it holds no text), 0 when it could not be
-   opened as a PDF, needs a password, or no page of it could be read. stats
+   document was read (also when it holds no text or no pages), 0 when it
+   could not be opened as a PDF, needs a password, or none of its pages could
+   be read. stats
    may be null. */
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats);
