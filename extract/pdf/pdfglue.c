@@ -23,7 +23,11 @@ typedef struct Emitter {
     uint16_t units[EMIT_CHUNK];
 } Emitter;
 
-enum { PAGE_READ = 0, PAGE_PARTIAL = 1, PAGE_FAILED = 2 };
+enum { PAGE_READ = 0, PAGE_PARTIAL = 1, PAGE_FAILED = 2, PAGE_NOT_LOADED = 3 };
+
+/* A page tree can claim more pages than the file holds: after this many pages
+   in a row that cannot be loaded, the rest of the range is given up. */
+#define MAX_UNLOADABLE_IN_A_ROW 1000
 
 static void Quiet(void* user, const char* message)
 {
@@ -102,7 +106,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         page = NULL;
     if (!page) {
         fz_flush_warnings(ctx);
-        return PAGE_FAILED;
+        return PAGE_NOT_LOADED;
     }
 
     fz_try(ctx) {
@@ -176,7 +180,12 @@ static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount)
     fz_var(ok);
     fz_try(ctx) {
         if (!fz_needs_password(ctx, doc)) {
+            /* Every page is an object of its own: a count beyond the
+               objects of the file is a lie of the page tree. */
+            int objects = pdf_xref_len(ctx, pdf_document_from_fz_document(ctx, doc));
             *pageCount = fz_count_pages(ctx, doc);
+            if (*pageCount > objects)
+                *pageCount = objects;
             ok = 1;
         }
     }
@@ -253,6 +262,7 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
                                 const char* range, Emitter* e, PdfExtractStats* stats)
 {
     int first, last;
+    int unloadable = 0;
     while (PdfNextPageRange(&range, pageCount, &first, &last)) {
         int step = first <= last ? 1 : -1;
         int page;
@@ -260,13 +270,16 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
             int result = ExtractPdfPage(ctx, doc, page, e);
             if (result == PAGE_PARTIAL)
                 ++stats->pagesWithErrors;
-            if (result != PAGE_FAILED)
+            if (result == PAGE_READ || result == PAGE_PARTIAL)
                 ++stats->pagesRead;
             else
                 ++stats->pagesFailed;
-            if (page == last)
+            unloadable = result == PAGE_NOT_LOADED ? unloadable + 1 : 0;
+            if (page == last || unloadable >= MAX_UNLOADABLE_IN_A_ROW)
                 break;
         }
+        if (unloadable >= MAX_UNLOADABLE_IN_A_ROW)
+            break;
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -139,6 +140,25 @@ TEST(PdfText, APageThatCannotBeLoadedDoesNotHideTheLaterPages)
     const Extraction e = Convert(path);
     EXPECT_EQ(e.status, 0);
     EXPECT_EQ(e.text, u"first\n\nlast\n\n");
+}
+
+TEST(PdfText, APageTreeThatClaimsBillionsOfPagesEndsQuickly)
+{
+    ps_test::TempDir dir;
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream(ShowLines({"only"}));
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                           Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 2147483647 >>");
+    const auto start = std::chrono::steady_clock::now();
+    const Extraction e = Convert(WriteTemp(dir, "liar.pdf", b.Build(catalog)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"only\n\n");
 }
 
 TEST(PdfText, BrokenContentKeepsItsTextBeforeTheErrorAndTheFollowingPages)
