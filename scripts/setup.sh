@@ -17,6 +17,7 @@ PACKAGES=(
   p7zip-full ntfs-3g
   openssl
   python3-olefile clang
+  mupdf-tools poppler-utils
 )
 
 missing=()

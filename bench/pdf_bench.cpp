@@ -1,0 +1,172 @@
+// bench-pdf [CORPUS] [--rounds N]
+//
+// Extracts the corpus PDFs (public/pdf and pii) through the library's PDF
+// entry, through extract-text as one process per document, and, in the same
+// run, through "mutool draw -F txt" and "pdftotext"; reports each as pages per
+// second (best of the rounds) and, last, the ratio of each to the fastest.
+// Documents the entry cannot read (a user password) are left out of every
+// method.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "extract/extractlib.h"
+#include "extract/pdf/pdfglue.h"
+#include "platform/text.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Doc {
+    std::string path;
+    int pages;
+};
+
+// Runs a program with its output discarded; true when it exited with 0.
+bool Run(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return false;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool Installed(const char* program)
+{
+    const char* path = std::getenv("PATH");
+    if (!path)
+        return false;
+    std::string dirs = path;
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        std::string candidate = dirs.substr(start, end - start) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+struct Method {
+    std::string name;
+    std::function<bool(const Doc&)> extract;
+    double best = 0;  // seconds of the fastest round
+    bool ok = true;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string corpus = PS_SHARED_CORPUS;
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else
+            corpus = argv[i];
+    }
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const char* sub : {"/public/pdf", "/pii"}) {
+        for (const auto& f : fs::directory_iterator(corpus + sub, ec)) {
+            if (f.is_regular_file() && f.path().extension() == ".pdf")
+                files.push_back(f.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+
+    InitializeLibrary();
+    std::vector<Doc> docs;
+    long totalPages = 0;
+    for (const std::string& f : files) {
+        std::u16string text;
+        if (ConvertPdfToText(plat::PathFromNative(f).c_str(), nullptr, &text) != 0) {
+            std::printf("left out (not readable): %s\n", f.c_str());
+            continue;
+        }
+        int pages = PdfCountPagesNative(f.c_str());
+        if (pages <= 0)
+            continue;
+        docs.push_back({f, pages});
+        totalPages += pages;
+    }
+    if (docs.empty()) {
+        std::fprintf(stderr, "no PDF documents under %s\n", corpus.c_str());
+        return 1;
+    }
+    std::printf("%zu documents, %ld pages, best of %d rounds\n", docs.size(), totalPages, rounds);
+
+    const std::string tool = (fs::path(argv[0]).parent_path() / "extract-text").string();
+    std::vector<Method> methods;
+    methods.push_back({"entry (in process)", [](const Doc& d) {
+                           std::u16string text;
+                           return ConvertPdfToText(plat::PathFromNative(d.path).c_str(), u"xml:false", &text) == 0;
+                       }});
+    if (access(tool.c_str(), X_OK) == 0)
+        methods.push_back({"extract-text (process per file)",
+                           [tool](const Doc& d) { return Run({tool, d.path}); }});
+    if (Installed("mutool"))
+        methods.push_back({"mutool draw -F txt",
+                           [](const Doc& d) { return Run({"mutool", "draw", "-q", "-F", "txt", "-o", "/dev/null", d.path}); }});
+    else
+        std::printf("mutool is not installed (mupdf-tools)\n");
+    if (Installed("pdftotext"))
+        methods.push_back({"pdftotext", [](const Doc& d) { return Run({"pdftotext", "-q", d.path, "/dev/null"}); }});
+    else
+        std::printf("pdftotext is not installed (poppler-utils)\n");
+
+    for (int r = 0; r < rounds; ++r) {
+        for (Method& m : methods) {
+            const auto start = Clock::now();
+            for (const Doc& d : docs) {
+                if (!m.extract(d))
+                    m.ok = false;
+            }
+            const double s = std::chrono::duration<double>(Clock::now() - start).count();
+            if (r == 0 || s < m.best)
+                m.best = s;
+        }
+    }
+    FinalizeLibrary();
+
+    double fastest = 0;
+    for (const Method& m : methods)
+        fastest = std::max(fastest, totalPages / m.best);
+    for (const Method& m : methods)
+        std::printf("%-34s %10.1f pages/s  %8.3f s%s\n", m.name.c_str(), totalPages / m.best, m.best,
+                    m.ok ? "" : "  (some documents failed)");
+    for (const Method& m : methods)
+        std::printf("ratio to the fastest: %-34s %6.3f\n", m.name.c_str(), (totalPages / m.best) / fastest);
+    return 0;
+}

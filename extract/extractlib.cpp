@@ -1,0 +1,81 @@
+#include "extract/extractlib.h"
+
+#include <libxml/parser.h>
+
+#include "extract/optionparser.h"
+#include "extract/pdf/pdfdocmanager.h"
+
+namespace {
+
+// Users of the XML parser: each InitializeLibrary and each live OOXML manager.
+int g_nLibraryUseCount = 0;
+
+// The package library's start and end: the XML parser is set up once for
+// the library and cleaned up when its last user is gone.
+void PackageLibraryInit()
+{
+    xmlInitParser();
+}
+
+void PackageLibraryCleanup()
+{
+    xmlCleanupParser();
+}
+
+}  // namespace
+
+int InitializeLibrary()
+{
+    if (g_nLibraryUseCount++ == 0)
+        PackageLibraryInit();
+    return 0;
+}
+
+int FinalizeLibrary()
+{
+    if (g_nLibraryUseCount > 0 && --g_nLibraryUseCount == 0)
+        PackageLibraryCleanup();
+    return 0;
+}
+
+int AcquireXmlParser()
+{
+    return InitializeLibrary();
+}
+
+int ReleaseXmlParser()
+{
+    return FinalizeLibrary();
+}
+
+int GetLibraryUseCount()
+{
+    return g_nLibraryUseCount;
+}
+
+int ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16string* output)
+{
+    if (!output)
+        return 2;
+    COptionParser parser(options);
+    const bool hwpml = parser.GetBool(u"xml", 0) != 0;
+    // The HWP managers come with the HWP readers: the HWPML manager when
+    // hwpml is set, otherwise the binary HWP manager, each built here with
+    // SetOutputString(output); its Convert status is returned unchanged after
+    // Finish. Until they exist no HWP document is read.
+    (void)hwpml;
+    (void)path;
+    return 1;
+}
+
+int ConvertPdfToText(const char16_t* path, const char16_t* /*options*/, std::u16string* output)
+{
+    if (!output)
+        return 2;
+    CPdfDocManager manager;
+    manager.SetOutputString(output);
+    if (manager.Convert(path) != 0)
+        return 1;
+    manager.Finish();
+    return 0;
+}

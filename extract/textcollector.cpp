@@ -1,0 +1,213 @@
+#include "extract/textcollector.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+namespace {
+
+size_t TextLength(const char16_t* s)
+{
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+// Inline and extended controls of HWP text (codes 1-9, 11, 12, 14-23) take
+// eight code units: the code, six units of control data and the code again.
+constexpr unsigned kHwpEightUnitControls = 0xFFDBFE;
+
+}  // namespace
+
+// ---------------------------------------------------------------- CTextBuffer
+
+CTextBuffer::~CTextBuffer()
+{
+    delete[] m_pText;
+}
+
+char16_t* CTextBuffer::Reserve(int n)
+{
+    if (n < 0)
+        n = 0;
+    if (m_nCapacity != 0 && m_nCapacity >= n)
+        return m_pText;
+    if (n > INT_MAX / 2 - 256)
+        throw std::bad_alloc();
+    int capacity = n + 256;
+    delete[] m_pText;
+    m_pText = nullptr;
+    m_nCapacity = 0;
+    m_pText = new char16_t[static_cast<size_t>(capacity) * 2];
+    m_nCapacity = capacity;
+    m_pText[0] = 0;
+    return m_pText;
+}
+
+// -------------------------------------------------------------- CTextCollector
+
+CTextCollector::~CTextCollector()
+{
+    for (CTextBuffer* b : m_savedBuffers)
+        delete b;
+    delete m_pCurrent;
+}
+
+CTextBuffer* CTextCollector::GetCurrentBuffer()
+{
+    if (!m_pCurrent)
+        m_pCurrent = new CTextBuffer();
+    return m_pCurrent;
+}
+
+char16_t* CTextCollector::GetBuffer(int n)
+{
+    return GetCurrentBuffer()->Reserve(n);
+}
+
+void CTextCollector::Emit(const char16_t* text, size_t length)
+{
+    if (m_pOutput && length > 0)
+        m_pOutput->append(text, length);
+}
+
+void CTextCollector::CommitText(int start, int end)
+{
+    if (end == 0)
+        return;
+    CTextBuffer* buffer = GetCurrentBuffer();
+    char16_t* text = buffer->Text();
+    const int room = buffer->Allocated();
+    // Positions the reader never reserved are not touched.
+    if (!text || start < 0 || start >= room)
+        return;
+    end = std::clamp(end, 0, room - 1);
+    for (int i = start; i < end; ++i) {
+        if (text[i] == 7 || text[i] == 13)
+            text[i] = 10;
+    }
+    text[std::max(start, end)] = 0;
+    if (text[start] != 0)
+        Emit(text + start, TextLength(text + start));
+}
+
+void CTextCollector::CommitRange(int start, int count)
+{
+    if (count == 0)
+        return;
+    CTextBuffer* buffer = GetCurrentBuffer();
+    char16_t* text = buffer->Text();
+    const int room = buffer->Allocated();
+    if (!text || start < 0 || count < 0 || start >= room)
+        return;
+    int end = static_cast<int>(std::min<long long>(static_cast<long long>(start) + count, room - 1));
+    text[end] = 0;
+    if (text[start] != 0)
+        Emit(text + start, TextLength(text + start));
+}
+
+void CTextCollector::CommitHwpText(int start, int end)
+{
+    if (end == 0)
+        return;
+    CTextBuffer* buffer = GetCurrentBuffer();
+    const char16_t* text = buffer->Text();
+    const int room = buffer->Allocated();
+    if (!text || start < 0)
+        return;
+    end = std::min(end, room);
+    // The temporary lives on the heap and is reused from piece to piece: a
+    // long paragraph must not exhaust the stack.
+    m_hwpScratch.clear();
+    if (end > start)
+        m_hwpScratch.reserve(static_cast<size_t>(end - start));
+    int pos = start;
+    while (pos < end) {
+        const char16_t c = text[pos];
+        if (c > 31 || c == 9)
+            m_hwpScratch.push_back(c);
+        else if (c == 13)
+            m_hwpScratch.push_back(u'\n');
+        if (c < 32 && ((kHwpEightUnitControls >> c) & 1u))
+            pos += 8;
+        else
+            pos += 1;
+    }
+    Emit(m_hwpScratch.data(), m_hwpScratch.size());
+}
+
+int CTextCollector::PushBuffer()
+{
+    GetCurrentBuffer();
+    auto* fresh = new (std::nothrow) CTextBuffer();
+    if (!fresh)
+        return 0;
+    m_savedBuffers.push_back(m_pCurrent);
+    m_pCurrent = fresh;
+    return 1;
+}
+
+int CTextCollector::PopBuffer()
+{
+    if (!m_savedBuffers.empty()) {
+        delete m_pCurrent;
+        m_pCurrent = m_savedBuffers.back();
+        m_savedBuffers.pop_back();
+    }
+    return 1;
+}
+
+void CTextCollector::Reset()
+{
+    for (CTextBuffer* b : m_savedBuffers)
+        delete b;
+    m_savedBuffers.clear();
+    if (m_pOutput)
+        m_pOutput->clear();
+}
+
+// ------------------------------------------------------------------- helpers
+
+namespace {
+
+enum class CommitKind { Text, Hwp };
+
+void AppendPiece(CTextCollector* collector, const char16_t* text, int count,
+                 const char16_t* suffix, CommitKind kind)
+{
+    if (!collector || !text || !*text)
+        return;
+    const size_t textLength = TextLength(text);
+    const size_t n = count < 0 ? textLength : std::min(textLength, static_cast<size_t>(count));
+    const size_t suffixLength = suffix ? TextLength(suffix) : 0;
+    const size_t total = n + suffixLength;
+    if (total == 0)
+        return;
+    if (total > static_cast<size_t>(INT_MAX / 2 - 512))
+        throw std::bad_alloc();
+    char16_t* buffer = collector->GetBuffer(static_cast<int>(total + 1));
+    std::memcpy(buffer, text, n * sizeof(char16_t));
+    if (suffixLength)
+        std::memcpy(buffer + n, suffix, suffixLength * sizeof(char16_t));
+    buffer[total] = 0;
+    if (kind == CommitKind::Text)
+        collector->CommitText(0, static_cast<int>(total));
+    else
+        collector->CommitHwpText(0, static_cast<int>(total));
+}
+
+}  // namespace
+
+void AppendTextToCollector(CTextCollector* collector, const char16_t* text, int count,
+                           const char16_t* suffix)
+{
+    AppendPiece(collector, text, count, suffix, CommitKind::Text);
+}
+
+void AppendHwpTextToCollector(CTextCollector* collector, const char16_t* text, int count,
+                              const char16_t* suffix)
+{
+    AppendPiece(collector, text, count, suffix, CommitKind::Hwp);
+}

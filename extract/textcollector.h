@@ -1,0 +1,91 @@
+// The text collector: every reader of the extraction library writes its text
+// through one of these. A reader asks for a scratch buffer (GetBuffer), writes
+// a piece of text into it and commits the piece; the committed text is
+// appended to the caller's output string at once. A stack of buffers lets a
+// reader set the text of an enclosing paragraph aside while it emits nested
+// text (table cells, text boxes, notes). The collector adds no text of its own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One scratch buffer. Reserve(n) keeps the array while it holds n characters;
+// otherwise it allocates a new, empty one of 2 * (n + 256) characters (the
+// text of a buffer that grows is lost: readers write after reserving).
+class CTextBuffer {
+public:
+    CTextBuffer() = default;
+    ~CTextBuffer();
+    CTextBuffer(const CTextBuffer&) = delete;
+    CTextBuffer& operator=(const CTextBuffer&) = delete;
+
+    char16_t* Reserve(int n);
+
+    char16_t* Text() const { return m_pText; }
+    int Capacity() const { return m_nCapacity; }
+    // Characters the array really holds (2 * capacity), 0 before the first Reserve.
+    int Allocated() const { return m_nCapacity * 2; }
+
+private:
+    char16_t* m_pText = nullptr;
+    int m_nCapacity = 0;
+};
+
+class CTextCollector {
+public:
+    CTextCollector() = default;
+    ~CTextCollector();
+    CTextCollector(const CTextCollector&) = delete;
+    CTextCollector& operator=(const CTextCollector&) = delete;
+
+    // Attaches (or, with null, detaches) the caller's output string. While no
+    // output is attached, committed text is dropped.
+    void SetOutput(std::u16string* output) { m_pOutput = output; }
+    std::u16string* GetOutput() const { return m_pOutput; }
+
+    // The current scratch buffer, created empty on first need.
+    CTextBuffer* GetCurrentBuffer();
+    // Room for n characters in the current buffer (an array already reserved
+    // for n or more is returned unchanged, with its text).
+    char16_t* GetBuffer(int n);
+
+    // End a piece written into the current buffer.
+    // Office and RTF readers: positions start..end-1; the characters 7 and 13
+    // become line feeds; the text from start up to the first zero is emitted.
+    void CommitText(int start, int end);
+    // PDF text: count characters from start, emitted unchanged.
+    void CommitRange(int start, int count);
+    // HWP text in its code-unit form: tabs kept, 13 becomes a line feed, the
+    // other control codes are dropped and the eight-unit inline and extended
+    // controls are passed over as a whole.
+    void CommitHwpText(int start, int end);
+
+    // Sets the current buffer aside and starts a fresh one; 1, or 0 when no
+    // buffer could be made.
+    int PushBuffer();
+    // Makes the most recently saved buffer current again and frees the one
+    // that was current; with nothing saved the current one stays. Returns 1.
+    int PopBuffer();
+
+    // Frees the saved buffers (the current one stays) and empties the
+    // attached output. Readers call it when they start on a document.
+    void Reset();
+
+private:
+    void Emit(const char16_t* text, size_t length);
+
+    std::vector<CTextBuffer*> m_savedBuffers;
+    CTextBuffer* m_pCurrent = nullptr;
+    std::u16string* m_pOutput = nullptr;
+    std::u16string m_hwpScratch;  // reused by CommitHwpText
+};
+
+// Appends one piece made of the first count characters of text (all of it
+// when count is -1) followed by the whole suffix, committed with CommitText.
+// A null or empty text appends nothing, not even the suffix.
+void AppendTextToCollector(CTextCollector* collector, const char16_t* text, int count,
+                           const char16_t* suffix);
+
+// The same, committed with CommitHwpText (HWP code-unit text).
+void AppendHwpTextToCollector(CTextCollector* collector, const char16_t* text, int count,
+                              const char16_t* suffix);

@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <filesystem>
+
+#include "extract/extractlib.h"
+#include "extract/pdf/pdfdocmanager.h"
+#include "extract/pdf/pdftext.h"
+#include "pdf_builder.h"
+#include "platform/text.h"
+#include "support/isolation.h"
+
+using namespace pdf_test;
+
+namespace {
+
+std::u16string W(const std::string& native)
+{
+    return plat::PathFromNative(native);
+}
+
+struct Extraction {
+    int status;
+    std::u16string text;
+};
+
+Extraction Convert(const std::string& path, const char16_t* options = nullptr)
+{
+    Extraction e{-1, u"left over"};
+    e.status = ConvertPdfToText(W(path).c_str(), options, &e.text);
+    return e;
+}
+
+std::string WriteTemp(const ps_test::TempDir& dir, const std::string& name, const std::string& bytes)
+{
+    std::string path = dir.file(name);
+    EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
+    return path;
+}
+
+// A page tree whose middle entry is a page-tree node that claims a page but
+// holds none: that page cannot be loaded.
+std::string PdfWithUnloadableMiddlePage()
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    auto page = [&](const std::string& line) {
+        const int content = b.AddStream(ShowLines({line}));
+        return b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                     Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
+    };
+    const int first = page("first");
+    const int hollow = b.Add("<< /Type /Pages /Kids [ ] /Count 1 >>");
+    const int last = page("last");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(first) + " " + Ref(hollow) + " " + Ref(last) + "] /Count 3 >>");
+    return b.Build(catalog);
+}
+
+// One page showing three glyphs of a font without glyph data whose
+// ToUnicode map gives 한, 글 and U+1F600 (beyond the 16-bit range).
+std::string PdfWithMappedText()
+{
+    const std::string cmap =
+        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n"
+        "3 beginbfchar\n<0001> <D55C>\n<0002> <AE00>\n<0003> <D83DDE00>\nendbfchar\n"
+        "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend";
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int toUnicode = b.AddStream(cmap);
+    const int descriptor = b.Add(
+        "<< /Type /FontDescriptor /FontName /NoGlyphs /Flags 4 /FontBBox [0 0 1000 1000] /ItalicAngle 0 "
+        "/Ascent 800 /Descent -200 /CapHeight 700 /StemV 80 >>");
+    const int cidFont = b.Add(
+        "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /NoGlyphs /CIDSystemInfo << /Registry (Adobe) "
+        "/Ordering (Identity) /Supplement 0 >> /FontDescriptor " + Ref(descriptor) + " /DW 1000 >>");
+    const int font = b.Add("<< /Type /Font /Subtype /Type0 /BaseFont /NoGlyphs /Encoding /Identity-H /DescendantFonts [" +
+                           Ref(cidFont) + "] /ToUnicode " + Ref(toUnicode) + " >>");
+    const int content = b.AddStream("BT /F2 12 Tf 72 720 Td <000100020003> Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F2 " +
+                           Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    return b.Build(catalog);
+}
+
+void Collect(void* user, const void* text, int length, int utf8)
+{
+    ASSERT_EQ(utf8, 0);
+    static_cast<std::u16string*>(user)->append(static_cast<const char16_t*>(text), static_cast<size_t>(length));
+}
+
+bool HasHangul(const std::u16string& s)
+{
+    for (char16_t c : s)
+        if (c >= 0xAC00 && c <= 0xD7A3)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(PdfText, EveryLineAndEveryPageEndsWithALineFeed)
+{
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(dir, "three.pdf",
+                                       MakePdf({ShowLines({"one"}), ShowLines({"two", "2b"}), ShowLines({"three"})}));
+    const Extraction e = Convert(path);
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"one\n\ntwo\n2b\n\nthree\n\n");
+    // The options text is not read by the PDF entry.
+    const Extraction x = Convert(path, u"xml:true");
+    EXPECT_EQ(x.status, 0);
+    EXPECT_EQ(x.text, e.text);
+}
+
+TEST(PdfText, APageThatCannotBeLoadedDoesNotHideTheLaterPages)
+{
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(dir, "hollow.pdf", PdfWithUnloadableMiddlePage());
+    PdfExtractStats stats{};
+    std::u16string text;
+    EXPECT_EQ(ExtractPdfText(W(path).c_str(), &Collect, &text, &stats), 1);
+    EXPECT_EQ(stats.pageCount, 3);
+    EXPECT_EQ(stats.pagesRead, 2);
+    EXPECT_EQ(stats.pagesFailed, 1);
+    EXPECT_EQ(text, u"first\n\nlast\n\n");
+
+    const Extraction e = Convert(path);
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"first\n\nlast\n\n");
+}
+
+TEST(PdfText, APageTreeThatClaimsBillionsOfPagesEndsQuickly)
+{
+    ps_test::TempDir dir;
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream(ShowLines({"only"}));
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                           Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 2147483647 >>");
+    const auto start = std::chrono::steady_clock::now();
+    const Extraction e = Convert(WriteTemp(dir, "liar.pdf", b.Build(catalog)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"only\n\n");
+}
+
+TEST(PdfText, BrokenContentKeepsItsTextBeforeTheErrorAndTheFollowingPages)
+{
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(
+        dir, "syntax.pdf",
+        MakePdf({ShowLines({"one"}), "BT /F1 12 Tf 72 720 Td (before) Tj ET ] } >> ( BT (after) Tj ET",
+                 ShowLines({"three"})}));
+    PdfExtractStats stats{};
+    std::u16string text;
+    EXPECT_EQ(ExtractPdfText(W(path).c_str(), &Collect, &text, &stats), 1);
+    EXPECT_EQ(stats.pagesRead, 3);
+    EXPECT_EQ(stats.pagesWithErrors, 1);
+    EXPECT_NE(text.find(u"one\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"before\n"), std::u16string::npos);
+    EXPECT_NE(text.find(u"three\n"), std::u16string::npos);
+    EXPECT_EQ(Convert(path).status, 0);
+}
+
+TEST(PdfText, HangulAndCharactersBeyondSixteenBitsComeThroughWhole)
+{
+    ps_test::TempDir dir;
+    const Extraction e = Convert(WriteTemp(dir, "mapped.pdf", PdfWithMappedText()));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"한글\U0001F600\n\n");
+}
+
+TEST(PdfText, WhatCannotBeReadGivesStatusOneAndNoText)
+{
+    ps_test::TempDir dir;
+    PdfBuilder empty;
+    const int catalog = empty.Reserve();
+    const int pages = empty.Add("<< /Type /Pages /Kids [ ] /Count 0 >>");
+    empty.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    PdfBuilder hollow;
+    const int hCatalog = hollow.Reserve();
+    const int hPages = hollow.Reserve();
+    const int node = hollow.Add("<< /Type /Pages /Kids [ ] /Count 2 >>");
+    hollow.Set(hCatalog, "<< /Type /Catalog /Pages " + Ref(hPages) + " >>");
+    hollow.Set(hPages, "<< /Type /Pages /Kids [" + Ref(node) + "] /Count 2 >>");
+    const std::string valid = MakePdf({ShowLines({"text"})});
+
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"text.pdf", "plain text, not a document\n"},
+        {"empty.pdf", ""},
+        {"header-only.pdf", "%PDF-1.4\n"},
+        {"no-loadable-page.pdf", hollow.Build(hCatalog)},
+        {"cut.pdf", valid.substr(0, 40)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Extraction e = Convert(WriteTemp(dir, c.name, c.bytes));
+        EXPECT_EQ(e.status, 1);
+        EXPECT_EQ(e.text, u"");  // the output is emptied when the manager starts
+    }
+    SCOPED_TRACE("missing file");
+    const Extraction missing = Convert(dir.file("absent.pdf"));
+    EXPECT_EQ(missing.status, 1);
+
+    // A document without pages is read through, and has no text.
+    SCOPED_TRACE("no pages");
+    const Extraction none = Convert(WriteTemp(dir, "no-pages.pdf", empty.Build(catalog)));
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.text, u"");
+}
+
+TEST(PdfText, EntryAndManagerStatuses)
+{
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(dir, "one.pdf", MakePdf({ShowLines({"one"})}));
+    EXPECT_EQ(ConvertPdfToText(W(path).c_str(), nullptr, nullptr), 2);
+    std::u16string text = u"kept";
+    EXPECT_EQ(ConvertPdfToText(nullptr, nullptr, &text), 1);
+
+    CPdfDocManager manager;
+    EXPECT_EQ(manager.IsFormat(u"/anything.txt"), 1);
+    std::u16string out;
+    manager.SetOutputString(&out);
+    EXPECT_EQ(manager.Convert(nullptr), 2);
+    manager.SetOutputString(&out);
+    EXPECT_EQ(manager.Convert(W(path).c_str()), 0);
+    EXPECT_EQ(out, u"one\n\n");
+    // Convert detached the output after its success: more text goes nowhere.
+    EXPECT_EQ(manager.GetTextCollector()->GetOutput(), nullptr);
+}
+
+TEST(PdfText, AnExceptionFromTheCallbackIsThrownAgainAfterMuPdfIsDone)
+{
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(dir, "two.pdf", MakePdf({ShowLines({"one"}), ShowLines({"two"})}));
+    int calls = 0;
+    auto thrower = [](void* user, const void*, int, int) {
+        ++*static_cast<int*>(user);
+        throw std::runtime_error("collector failed");
+    };
+    EXPECT_THROW(ExtractPdfText(W(path).c_str(), thrower, &calls), std::runtime_error);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(PdfText, PageRanges)
+{
+    const struct {
+        const char* range;
+        int pageCount;
+        std::vector<std::pair<int, int>> pieces;
+    } cases[] = {
+        {"1-", 5, {{1, 5}}},
+        {"3-1", 5, {{3, 1}}},
+        {"0-99", 5, {{1, 5}}},
+        {"-2", 5, {{5, 2}}},
+        {"4", 5, {{4, 4}}},
+        {"2-3,5", 5, {{2, 3}, {5, 5}}},
+        {"1-,,4-", 5, {{1, 5}, {4, 5}}},
+        {"1-", 0, {{1, 1}}},  // a document without pages still tries its first
+        {"99999999999-", 3, {{3, 3}}},
+        {"", 5, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.range);
+        std::vector<std::pair<int, int>> got;
+        const char* cursor = c.range;
+        int first = 0, last = 0;
+        while (PdfNextPageRange(&cursor, c.pageCount, &first, &last))
+            got.emplace_back(first, last);
+        EXPECT_EQ(got, c.pieces);
+    }
+}
+
+// Every PDF of the corpus yields text, Korean as Hangul; the generated
+// documents hold every item their list names.
+TEST(PdfCorpus, EveryPdfYieldsText)
+{
+    const std::string corpus = ps_test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus + "/public/pdf")) {
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        const Extraction e = Convert(path);
+        ++files;
+        // A document that needs its user's password cannot be read.
+        if (path.find("-password.pdf") != std::string::npos) {
+            EXPECT_EQ(e.status, 1);
+            continue;
+        }
+        EXPECT_EQ(e.status, 0);
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST(PdfCorpus, GeneratedDocumentsHoldTheirItems)
+{
+    const std::string corpus = ps_test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus";
+    std::ifstream list(corpus + "/pii/expected.tsv");
+    std::string line;
+    std::getline(list, line);  // header
+    const std::regex email(R"([\w.-]+@[\w-]+(\.[\w-]+)+)");
+    const std::regex ip(R"(\b\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}\b)");
+    const std::regex card(R"(\b\d{4}-\d{4}-\d{4}-\d{4}\b)");
+    const std::regex phone(R"(\b0\d{1,2}-\d{3,4}-\d{4}\b)");
+    const std::regex resident(R"(\b(\d{6})-(\d{7})\b)");
+    auto count = [](const std::string& s, const std::regex& re) {
+        return static_cast<int>(std::distance(std::sregex_iterator(s.begin(), s.end(), re), std::sregex_iterator()));
+    };
+    auto validResidents = [&](const std::string& s) {
+        int n = 0;
+        for (auto it = std::sregex_iterator(s.begin(), s.end(), resident); it != std::sregex_iterator(); ++it) {
+            const std::string d = (*it)[1].str() + (*it)[2].str();
+            static const int weights[12] = {2, 3, 4, 5, 6, 7, 8, 9, 2, 3, 4, 5};
+            int sum = 0;
+            for (int i = 0; i < 12; ++i)
+                sum += (d[i] - '0') * weights[i];
+            if ((11 - sum % 11) % 10 == d[12] - '0')
+                ++n;
+        }
+        return n;
+    };
+    int pdfs = 0;
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        int expected[7];
+        fields >> name;
+        for (int& v : expected)
+            fields >> v;
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".pdf")
+            continue;
+        SCOPED_TRACE(name);
+        ++pdfs;
+        const Extraction e = Convert(corpus + "/pii/" + name);
+        ASSERT_EQ(e.status, 0);
+        EXPECT_TRUE(HasHangul(e.text));
+        const std::string text = plat::WideToUtf8(e.text);
+        EXPECT_EQ(validResidents(text), expected[0]);
+        EXPECT_EQ(count(text, card), expected[2]);
+        EXPECT_EQ(count(text, phone), expected[3]);
+        EXPECT_EQ(count(text, email), expected[5]);
+        EXPECT_EQ(count(text, ip), expected[6]);
+    }
+    EXPECT_GT(pdfs, 0);
+}

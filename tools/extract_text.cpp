@@ -1,0 +1,113 @@
+// extract-text FILE [OPTIONS]
+//
+// Runs the extraction entry that the file's upper-case extension selects,
+// writes the text as UTF-8 to standard output and exits with the entry's
+// status (0 read, 1 not read, 2 failed). OPTIONS, when given, replace the
+// options text of the extension ("xml:true" and the like). Beside the
+// extensions of the search, the tool knows HML (HWPML), RTF (the Word entry)
+// and the macro-enabled OOXML extensions DOCM, PPTM and XLSM. An extension
+// without an entry, or a wrong call, exits with 3.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "extract/extractlib.h"
+#include "platform/text.h"
+
+namespace {
+
+using EntryFunction = int (*)(const char16_t* path, const char16_t* options, std::u16string* output);
+
+// Entries of readers that are not part of the library yet answer 1 ("not
+// read"). The Word, PowerPoint and Excel entries go into the table below as
+// soon as they exist.
+int NotYetRead(const char16_t*, const char16_t*, std::u16string* output)
+{
+    return output ? 1 : 2;
+}
+
+struct Entry {
+    const char16_t* extension;
+    EntryFunction function;
+    const char16_t* options;  // null: no options text
+};
+
+const Entry kEntries[] = {
+    {u"HWP", &ConvertHwpToText, nullptr},
+    {u"DOC", &NotYetRead /* ConvertWordToText */, u"xml:false"},
+    {u"PPT", &NotYetRead /* ConvertPowerPointToText */, u"xml:false"},
+    {u"XLS", &NotYetRead /* ConvertExcelToText */, u"xml:false"},
+    {u"DOCX", &NotYetRead /* ConvertWordToText */, u"xml:true"},
+    {u"PPTX", &NotYetRead /* ConvertPowerPointToText */, u"xml:true"},
+    {u"XLSX", &NotYetRead /* ConvertExcelToText */, u"xml:true"},
+    {u"PDF", &ConvertPdfToText, u"xml:false"},
+    // Not chosen by the search, read here for development.
+    {u"HML", &ConvertHwpToText, u"xml:true"},
+    {u"RTF", &NotYetRead /* ConvertWordToText */, u"xml:false"},
+    {u"DOCM", &NotYetRead /* ConvertWordToText */, u"xml:true"},
+    {u"PPTM", &NotYetRead /* ConvertPowerPointToText */, u"xml:true"},
+    {u"XLSM", &NotYetRead /* ConvertExcelToText */, u"xml:true"},
+};
+
+// The text after the last "." of the file name, in upper case; the whole
+// name when it has no ".".
+std::u16string UpperExtension(const std::u16string& path)
+{
+    size_t slash = path.rfind(u'/');
+    std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind(u'.');
+    return plat::ToUpperAscii(dot == std::u16string::npos ? name : name.substr(dot + 1));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+        std::fprintf(stderr, "usage: extract-text FILE [OPTIONS]\n");
+        return 3;
+    }
+    const std::u16string path = plat::PathFromNative(argv[1]);
+    const std::u16string extension = UpperExtension(path);
+    const Entry* entry = nullptr;
+    for (const Entry& e : kEntries) {
+        if (extension == e.extension) {
+            entry = &e;
+            break;
+        }
+    }
+    if (!entry) {
+        std::fprintf(stderr, "extract-text: no entry for the extension \"%s\"\n",
+                     plat::WideToUtf8(extension).c_str());
+        return 3;
+    }
+    std::u16string optionsText;
+    const char16_t* options = entry->options;
+    if (argc == 3) {
+        optionsText = plat::PathFromNative(argv[2]);
+        options = optionsText.c_str();
+    }
+
+    InitializeLibrary();
+    std::u16string text;
+    int status;
+    try {
+        status = entry->function(path.c_str(), options, &text);
+    } catch (const std::exception& ex) {
+        // The search treats any exception out of an entry as a failure.
+        std::fprintf(stderr, "extract-text: exception: %s\n", ex.what());
+        status = 2;
+    } catch (...) {
+        std::fprintf(stderr, "extract-text: exception\n");
+        status = 2;
+    }
+    FinalizeLibrary();
+
+    const std::string utf8 = plat::WideToUtf8(text);
+    if (!utf8.empty() && std::fwrite(utf8.data(), 1, utf8.size(), stdout) != utf8.size())
+        return 3;
+    if (std::fflush(stdout) != 0)
+        return 3;
+    return status;
+}
