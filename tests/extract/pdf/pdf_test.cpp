@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <filesystem>
 
 #include "extract/extractlib.h"
 #include "extract/pdf/pdfdocmanager.h"
@@ -366,4 +369,27 @@ TEST(PdfCorpus, GeneratedDocumentsHoldTheirItems)
         EXPECT_EQ(count(text, ip), expected[6]);
     }
     EXPECT_GT(pdfs, 0);
+}
+
+// The development tool writes UTF-8 and exits with the entry's status.
+TEST(ExtractTextTool, WritesUtf8AndExitsWithTheStatus)
+{
+    const std::string tool = std::string(PS_BINARY_DIR) + "/bin/extract-text";
+    if (access(tool.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "extract-text is not built";
+    ps_test::TempDir dir;
+    const std::string mapped = WriteTemp(dir, "Mapped.Pdf", PdfWithMappedText());
+    const std::string broken = WriteTemp(dir, "broken.pdf", "not a pdf");
+    const std::string other = WriteTemp(dir, "notes.txt", "text");
+    const std::string out = dir.file("out.txt");
+    auto run = [&](const std::string& args) {
+        const int rc = std::system((tool + " " + args + " > " + out + " 2>/dev/null").c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    EXPECT_EQ(run(mapped), 0);
+    EXPECT_EQ(ps_test::ReadFileBytes(out), "\xED\x95\x9C\xEA\xB8\x80\xF0\x9F\x98\x80\n\n");
+    EXPECT_EQ(run(broken), 1);
+    EXPECT_EQ(ps_test::ReadFileBytes(out), "");
+    EXPECT_EQ(run(mapped + " xml:true"), 0);
+    EXPECT_EQ(run(other), 3);  // no entry for the extension
 }
