@@ -85,7 +85,10 @@ QTreeWidgetItem* CTreeCtrlEx::FindChildByText(const QString& text, QTreeWidgetIt
     for (int i = 0; i < n; ++i) {
         QTreeWidgetItem* child = parent ? parent->child(i) : topLevelItem(i);
         if (child->text(0) == text) return child;
-        if (recursive && child->childCount() > 0) {
+        // An item marked as having children counts before it is filled.
+        const bool hasChildren =
+            child->childCount() > 0 || child->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+        if (recursive && hasChildren) {
             if (QTreeWidgetItem* found = FindChildByText(text, child, true)) return found;
         }
     }
