@@ -52,6 +52,7 @@ bool CMessageBox::OnInitDialog()
     SetTexts();
     ArrangeControls();
     raise();
+    activateWindow();
     ok_->setFocus(Qt::OtherFocusReason);
     return true;
 }

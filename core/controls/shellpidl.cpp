@@ -360,8 +360,10 @@ std::vector<DriveEntry> DrivesFromMountInfo(const std::string& mountinfo)
             byMountPoint.erase(mp);
             continue;
         }
-        // Disk file systems sit on block devices; loop devices carry images.
-        if (fsType != "zfs" && (source.rfind("/dev/", 0) != 0 || source.rfind("/dev/loop", 0) == 0)) {
+        // Disk file systems sit on block devices; loop devices carry images;
+        // floppy disks are not searched.
+        if (fsType != "zfs" && (source.rfind("/dev/", 0) != 0 || source.rfind("/dev/loop", 0) == 0 ||
+                                source.rfind("/dev/fd", 0) == 0)) {
             byMountPoint.erase(mp);
             continue;
         }

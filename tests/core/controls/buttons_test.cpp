@@ -286,3 +286,54 @@ TEST(SplitBarTest, DragsWithinLimitsAndTellsTheParent)
     EXPECT_EQ(host.moves.size(), 3);
     EXPECT_FALSE(bar->IsDragging());
 }
+
+TEST(SkinTest, NoControlShowsMagentaInAnyState)
+{
+    QWidget host;
+    host.resize(600, 200);
+    QPalette pal = host.palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    host.setPalette(pal);
+    host.setAutoFillBackground(true);
+    QList<ImageButton*> buttons;
+    int x = 0;
+    for (int id : {195, 194, 218, 219, 249, 250, 286, 293, 294, 258, 259, 216, 211}) {
+        auto* b = new ImageButton(&host);
+        b->LoadBitmapStrip(id, 2);
+        b->move(x % 560, 10 + 30 * (x / 560));
+        x += b->width() + 4;
+        buttons << b;
+    }
+    for (int ids : {155, 149, 152, 236, 239}) {
+        auto* b = new ImageButton(&host);
+        b->LoadBitmaps(ids, ids + 2, ids + 1);
+        b->move(x % 560, 10 + 30 * (x / 560));
+        x += 22;
+        buttons << b;
+    }
+    auto* check = new CCheckButtonEx(QStringLiteral("전화번호"), &host);
+    check->move(10, 150);
+    auto* drop = new CDropDownButton(&host);
+    drop->LoadBitmapStrip(265);
+    drop->move(150, 150);
+    host.show();
+    auto countMagenta = [&] {
+        const QImage shot = host.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int xx = 0; xx < shot.width(); ++xx)
+                if ((shot.pixel(xx, y) & 0xFFFFFF) == 0xFF00FF) ++n;
+        return n;
+    };
+    EXPECT_EQ(countMagenta(), 0);
+    for (ImageButton* b : buttons) Enter(b);
+    check->SetCheck(1);
+    Enter(drop);
+    EXPECT_EQ(countMagenta(), 0);
+    for (ImageButton* b : buttons) b->setDown(true);
+    EXPECT_EQ(countMagenta(), 0);
+    for (ImageButton* b : buttons) b->setEnabled(false);
+    drop->setEnabled(false);
+    check->setEnabled(false);
+    EXPECT_EQ(countMagenta(), 0);
+}

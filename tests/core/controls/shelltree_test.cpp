@@ -114,7 +114,8 @@ TEST(DriveListTest, OnlyMediaAUserWouldSearchWithStableLabels)
         "36 21 8:50 / /mnt/b/data rw - xfs /dev/sdd2 rw\n"
         "37 21 259:3 / /srv/home-again rw - ext4 /dev/nvme0n1p3 rw\n"  // the same /home again
         "38 21 8:65 / /media/kim/ntfs rw - fuseblk /dev/sde1 rw\n"
-        "39 21 0:70 / /media/kim/phone rw - fuse.sshfs me@host: rw\n";
+        "39 21 0:70 / /media/kim/phone rw - fuse.sshfs me@host: rw\n"
+        "40 21 2:0 / /media/floppy rw - vfat /dev/fd0 rw\n";
     const auto drives = DrivesFromMountInfo(mountinfo);
     std::vector<std::u16string> paths, labels;
     for (const auto& d : drives) {
