@@ -298,7 +298,18 @@ void SkinSheet()
     }
     std::sort(ids.begin(), ids.end());
     const int W = 1500;
-    QImage sheet(W, 3000, QImage::Format_RGB32);
+    int total = 0, rowH = 0, cx = 6;
+    for (int id : ids) {
+        const QPixmap pm = SkinBitmap(id);
+        if (cx + pm.width() > W - 6) {
+            total += rowH + 18;
+            rowH = 0;
+            cx = 6;
+        }
+        cx += std::max(pm.width(), 24) + 8;
+        rowH = std::max(rowH, pm.height());
+    }
+    QImage sheet(W, total + rowH + 40, QImage::Format_RGB32);
     sheet.fill(QColor(0xD8, 0xDC, 0xE0));
     QPainter p(&sheet);
     p.setFont(UiFont(10, false));
