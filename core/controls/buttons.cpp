@@ -1,10 +1,8 @@
 #include "core/controls/buttons.h"
 
-#include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"

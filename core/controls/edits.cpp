@@ -1,13 +1,11 @@
 #include "core/controls/edits.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QFocusEvent>
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimerEvent>

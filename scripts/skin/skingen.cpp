@@ -691,7 +691,7 @@ int main(int argc, char** argv)
     ButtonStrip(219, QStringLiteral("중지"), 3, 74, 21, Secondary);
     ButtonStrip(222, QStringLiteral("확인"), 3, 74, 21, Primary);
     ButtonStrip(249, QStringLiteral("닫기"), 3, 94, 21, Secondary);
-    ButtonStrip(250, QStringLiteral("예외 해제"), 3, 94, 21, Primary);
+    ButtonStrip(250, QStringLiteral("처리해제"), 3, 94, 21, Primary);
     ButtonStrip(257, QStringLiteral("로그관리"), 2, 74, 21, Secondary);
     ButtonStrip(260, QStringLiteral("검색"), 2, 60, 21, Secondary);
     ButtonStrip(287, QStringLiteral("검색 종료"), 2, 60, 21, Primary);
