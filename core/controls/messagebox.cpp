@@ -20,9 +20,6 @@ int ShowMessageBox(std::u16string text, std::u16string caption, int type, QWidge
 CMessageBox::CMessageBox(QWidget* parent) : CSkinDialog(parent)
 {
     setObjectName(QStringLiteral("CMessageBox"));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    setPalette(pal);
     captionLabel_ = new QLabel(QStringLiteral("알림"), this);
     messageLabel_ = new QLabel(QStringLiteral("Msg..."), this);
     close_ = new ImageButton(this);

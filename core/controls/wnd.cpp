@@ -1,5 +1,6 @@
 #include "core/controls/wnd.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBitmap>
 #include <QDesktopServices>
@@ -94,7 +95,10 @@ std::u16string UiText(std::u16string_view key)
 CSkinDialog::CSkinDialog(QWidget* parent) : QDialog(parent)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::Dialog);
-    setAttribute(Qt::WA_DeleteOnClose, false);
+    // Whatever the skin leaves unpainted is white, as the skin's bodies are.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
     setMouseTracking(true);
     setSizeGripEnabled(false);
 }
@@ -206,6 +210,23 @@ void CSkinDialog::done(int r)
 {
     ended_ = true;
     QDialog::done(r);
+}
+
+void CSkinDialog::keyPressEvent(QKeyEvent* e)
+{
+    // Enter that no control took: a focused button is pressed, otherwise the
+    // window's OK runs (the dialog default).
+    if (!e->modifiers() || (e->modifiers() & Qt::KeypadModifier && e->key() == Qt::Key_Enter)) {
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            if (auto* b = qobject_cast<QAbstractButton*>(focusWidget()); b && b->isEnabled() && b->isVisible())
+                b->click();
+            else
+                OnOK();
+            e->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void CSkinDialog::reject()

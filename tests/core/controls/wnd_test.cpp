@@ -150,6 +150,27 @@ TEST(WindowLayerTest, KeyPoliciesSwallowOrMapKeysAnywhereInside)
     EXPECT_EQ(pressed.count(), 1);
 }
 
+TEST(WindowLayerTest, EnterByDefaultPressesTheFocusedButtonOrRunsOk)
+{
+    Probe p;
+    p.show();
+    QSignalSpy pressed(p.button, &QPushButton::clicked);
+    p.button->setFocus();
+    QTest::keyClick(p.button, Qt::Key_Return);
+    EXPECT_EQ(pressed.count(), 1);
+    EXPECT_EQ(p.oks, 0);
+    EXPECT_TRUE(p.isVisible());
+    // From an edit the key reaches the window: OK.
+    p.edit->setFocus();
+    QTest::keyClick(p.edit, Qt::Key_Return);
+    EXPECT_EQ(p.oks, 1);
+    EXPECT_EQ(p.result(), IDOK);
+    // Escape by default cancels.
+    p.show();
+    QTest::keyClick(p.edit, Qt::Key_Escape);
+    EXPECT_EQ(p.cancels, 1);
+}
+
 TEST(WindowLayerTest, ModalRunAndEndingDuringInitialisation)
 {
     Probe quick;
