@@ -76,6 +76,13 @@ CTreeCtrlEx::CTreeCtrlEx(QWidget* parent) : QTreeWidget(parent)
     setColumnCount(1);
     setFont(Font12());
     setUniformRowHeights(true);
+    // A light selection keeps the check boxes and names readable.
+    QPalette pal = palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Highlight, QColor(0xD6, 0xE6, 0xF5));
+        pal.setColor(group, QPalette::HighlightedText, QColor(0x1E, 0x2A, 0x36));
+    }
+    setPalette(pal);
 }
 
 QTreeWidgetItem* CTreeCtrlEx::FindChildByText(const QString& text, QTreeWidgetItem* parent, bool recursive)
