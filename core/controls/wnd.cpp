@@ -1,0 +1,374 @@
+#include "core/controls/wnd.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QBitmap>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QThread>
+#include <QTimerEvent>
+#include <QWindow>
+
+namespace ps::ui {
+
+namespace {
+
+QWidget* WidgetOf(QObject* o)
+{
+    return qobject_cast<QWidget*>(o);
+}
+
+}  // namespace
+
+bool PostUserMessage(QObject* target, int number, quintptr wParam, qintptr lParam)
+{
+    if (!target) return false;
+    QCoreApplication::postEvent(target, new UserMessageEvent(number, wParam, lParam));
+    return true;
+}
+
+qintptr SendUserMessage(QObject* target, int number, quintptr wParam, qintptr lParam)
+{
+    auto* handler = dynamic_cast<MessageTarget*>(target);
+    if (!handler) return 0;
+    if (target->thread() == QThread::currentThread()) return handler->OnUserMessage(number, wParam, lParam);
+    qintptr result = 0;
+    QMetaObject::invokeMethod(
+        target, [&] { result = handler->OnUserMessage(number, wParam, lParam); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+bool MessageSink::event(QEvent* e)
+{
+    if (e->type() >= QEvent::User && e->type() <= QEvent::MaxUser) {
+        if (auto* m = dynamic_cast<UserMessageEvent*>(e)) {
+            OnUserMessage(m->Number(), m->WParam(), m->LParam());
+            return true;
+        }
+    }
+    return QObject::event(e);
+}
+
+UiSeams& Seams()
+{
+    static UiSeams seams;
+    return seams;
+}
+
+QString AskFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter, bool save)
+{
+    if (Seams().fileDialog) return Seams().fileDialog(parent, caption, folder, filter, save);
+    return save ? QFileDialog::getSaveFileName(parent, caption, folder, filter)
+                : QFileDialog::getOpenFileName(parent, caption, folder, filter);
+}
+
+bool OpenOnDesktop(const QUrl& url)
+{
+    if (Seams().openDesktop) return Seams().openDesktop(url);
+    return QDesktopServices::openUrl(url);
+}
+
+QDateTime Now()
+{
+    if (Seams().clock) return Seams().clock();
+    return QDateTime::currentDateTime();
+}
+
+void ReportUserAction(int action)
+{
+    if (Seams().statisticsAction) Seams().statisticsAction(action);
+}
+
+std::u16string UiText(std::u16string_view key)
+{
+    if (key == u"MESSAGE_DEFAULT_CAPTION") return u"알림";
+    if (key == u"PASSWORD_NOT_USE_HANGUL") return u"한글로 암호를 설정하실 수 없습니다.";
+    return std::u16string(key);
+}
+
+// ---------------------------------------------------------------------------
+
+CSkinDialog::CSkinDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::Dialog);
+    // Whatever the skin leaves unpainted is white, as the skin's bodies are.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    setMouseTracking(true);
+    setSizeGripEnabled(false);
+}
+
+CSkinDialog::~CSkinDialog()
+{
+    if (filtering_) qApp->removeEventFilter(this);
+}
+
+void CSkinDialog::EnsureInitialized()
+{
+    if (initialized_) return;
+    initialized_ = true;
+    OnInitDialog();
+}
+
+int CSkinDialog::DoModal()
+{
+    ended_ = false;
+    EnsureInitialized();
+    // A window that ended itself while initialising is not shown.
+    if (ended_) return result();
+    return exec();
+}
+
+void CSkinDialog::SetRoundRegion(int w, int h, int ellipseW, int ellipseH)
+{
+    if (w <= 0 || h <= 0) return;
+    QBitmap mask(w, h);
+    mask.fill(Qt::color0);
+    QPainter p(&mask);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::color1);
+    const qreal rx = ellipseW / 2.0, ry = ellipseH / 2.0;
+    if (rx > 0 && ry > 0)
+        p.drawRoundedRect(QRectF(0, 0, w, h), rx, ry);
+    else
+        p.drawRect(QRect(0, 0, w, h));
+    p.end();
+    setMask(QRegion(mask));
+}
+
+void CSkinDialog::SetResizeBorder(int px)
+{
+    resizeBorder_ = px < 0 ? 0 : px;
+}
+
+bool CSkinDialog::SetTimer(int id, int periodMs)
+{
+    KillTimer(id);
+    const int qtId = startTimer(periodMs < 0 ? 0 : periodMs);
+    if (qtId == 0) return false;
+    timers_.insert(id, qtId);
+    timerNumbers_.insert(qtId, id);
+    return true;
+}
+
+void CSkinDialog::KillTimer(int id)
+{
+    auto it = timers_.find(id);
+    if (it == timers_.end()) return;
+    killTimer(*it);
+    timerNumbers_.remove(*it);
+    timers_.erase(it);
+}
+
+void CSkinDialog::timerEvent(QTimerEvent* e)
+{
+    auto it = timerNumbers_.constFind(e->timerId());
+    if (it == timerNumbers_.constEnd()) {
+        QDialog::timerEvent(e);
+        return;
+    }
+    OnTimer(*it);
+}
+
+bool CSkinDialog::event(QEvent* e)
+{
+    if (e->type() >= QEvent::User && e->type() <= QEvent::MaxUser) {
+        if (auto* m = dynamic_cast<UserMessageEvent*>(e)) {
+            OnUserMessage(m->Number(), m->WParam(), m->LParam());
+            return true;
+        }
+    }
+    return QDialog::event(e);
+}
+
+void CSkinDialog::showEvent(QShowEvent* e)
+{
+    EnsureInitialized();
+    if (!filtering_) {
+        qApp->installEventFilter(this);
+        filtering_ = true;
+    }
+    QDialog::showEvent(e);
+}
+
+void CSkinDialog::hideEvent(QHideEvent* e)
+{
+    if (filtering_) {
+        qApp->removeEventFilter(this);
+        filtering_ = false;
+    }
+    QDialog::hideEvent(e);
+}
+
+void CSkinDialog::done(int r)
+{
+    ended_ = true;
+    QDialog::done(r);
+}
+
+void CSkinDialog::keyPressEvent(QKeyEvent* e)
+{
+    // Enter that no control took: a focused button is pressed, otherwise the
+    // window's OK runs (the dialog default).
+    if (!e->modifiers() || (e->modifiers() & Qt::KeypadModifier && e->key() == Qt::Key_Enter)) {
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            if (auto* b = qobject_cast<QAbstractButton*>(focusWidget()); b && b->isEnabled() && b->isVisible())
+                b->click();
+            else
+                OnOK();
+            e->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void CSkinDialog::reject()
+{
+    // Escape reaches QDialog::reject through the dialog's own key handling;
+    // the key policy has already had its say in the event filter.
+    OnCancel();
+}
+
+bool CSkinDialog::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() != QEvent::KeyPress && e->type() != QEvent::ShortcutOverride) return false;
+    QWidget* w = WidgetOf(watched);
+    if (!w || w->window() != this) return false;
+    auto* ke = static_cast<QKeyEvent*>(e);
+    KeyAction action = KeyAction::Default;
+    switch (ke->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: action = keys_.enter; break;
+    case Qt::Key_Escape: action = keys_.escape; break;
+    case Qt::Key_Space: action = keys_.space; break;
+    default: return false;
+    }
+    if (action == KeyAction::Default) return false;
+    if (e->type() == QEvent::ShortcutOverride) {
+        // Keep shortcuts from taking the key before the policy sees it.
+        e->accept();
+        return false;
+    }
+    if (ke->isAutoRepeat() && action != KeyAction::Swallow) return true;
+    switch (action) {
+    case KeyAction::Ok: OnOK(); break;
+    case KeyAction::Cancel: OnCancel(); break;
+    default: break;
+    }
+    return true;
+}
+
+CSkinDialog::Hit CSkinDialog::HitTest(const QPoint& pt) const
+{
+    if (resizeBorder_ > 0 && !isMaximized()) {
+        const int b = resizeBorder_;
+        const bool l = pt.x() < b, r = pt.x() >= width() - b, t = pt.y() < b, bo = pt.y() >= height() - b;
+        if (t && l) return Hit::TopLeft;
+        if (t && r) return Hit::TopRight;
+        if (bo && l) return Hit::BottomLeft;
+        if (bo && r) return Hit::BottomRight;
+        if (l) return Hit::Left;
+        if (r) return Hit::Right;
+        if (t) return Hit::Top;
+        if (bo) return Hit::Bottom;
+    }
+    if (pt.y() < captionBand_) return Hit::Caption;
+    return Hit::Client;
+}
+
+namespace {
+
+Qt::CursorShape CursorFor(CSkinDialog::Hit h)
+{
+    using H = CSkinDialog::Hit;
+    switch (h) {
+    case H::Left:
+    case H::Right: return Qt::SizeHorCursor;
+    case H::Top:
+    case H::Bottom: return Qt::SizeVerCursor;
+    case H::TopLeft:
+    case H::BottomRight: return Qt::SizeFDiagCursor;
+    case H::TopRight:
+    case H::BottomLeft: return Qt::SizeBDiagCursor;
+    default: return Qt::ArrowCursor;
+    }
+}
+
+Qt::Edges EdgesFor(CSkinDialog::Hit h)
+{
+    using H = CSkinDialog::Hit;
+    switch (h) {
+    case H::Left: return Qt::LeftEdge;
+    case H::Right: return Qt::RightEdge;
+    case H::Top: return Qt::TopEdge;
+    case H::Bottom: return Qt::BottomEdge;
+    case H::TopLeft: return Qt::TopEdge | Qt::LeftEdge;
+    case H::TopRight: return Qt::TopEdge | Qt::RightEdge;
+    case H::BottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
+    case H::BottomRight: return Qt::BottomEdge | Qt::RightEdge;
+    default: return {};
+    }
+}
+
+}  // namespace
+
+void CSkinDialog::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(e);
+        return;
+    }
+    const Hit hit = HitTest(e->position().toPoint());
+    if (hit == Hit::Client) {
+        QDialog::mousePressEvent(e);
+        return;
+    }
+    QWindow* win = windowHandle();
+    const bool system = win && (hit == Hit::Caption ? win->startSystemMove() : win->startSystemResize(EdgesFor(hit)));
+    if (system) {
+        dragHit_ = Hit::Client;
+    } else {
+        dragHit_ = hit;
+        dragStartGlobal_ = e->globalPosition().toPoint();
+        dragStartGeometry_ = geometry();
+    }
+    e->accept();
+}
+
+void CSkinDialog::mouseMoveEvent(QMouseEvent* e)
+{
+    if (dragHit_ == Hit::Client || !(e->buttons() & Qt::LeftButton)) {
+        dragHit_ = Hit::Client;
+        setCursor(CursorFor(HitTest(e->position().toPoint())));
+        QDialog::mouseMoveEvent(e);
+        return;
+    }
+    const QPoint d = e->globalPosition().toPoint() - dragStartGlobal_;
+    if (dragHit_ == Hit::Caption) {
+        move(dragStartGeometry_.topLeft() + d);
+        return;
+    }
+    QRect g = dragStartGeometry_;
+    const Qt::Edges edges = EdgesFor(dragHit_);
+    const QSize minSize = minimumSize().expandedTo(QSize(40, 40));
+    if (edges & Qt::LeftEdge) g.setLeft(std::min(g.left() + d.x(), g.right() - minSize.width() + 1));
+    if (edges & Qt::RightEdge) g.setRight(std::max(g.right() + d.x(), g.left() + minSize.width() - 1));
+    if (edges & Qt::TopEdge) g.setTop(std::min(g.top() + d.y(), g.bottom() - minSize.height() + 1));
+    if (edges & Qt::BottomEdge) g.setBottom(std::max(g.bottom() + d.y(), g.top() + minSize.height() - 1));
+    setGeometry(g);
+}
+
+void CSkinDialog::mouseReleaseEvent(QMouseEvent* e)
+{
+    dragHit_ = Hit::Client;
+    QDialog::mouseReleaseEvent(e);
+}
+
+}  // namespace ps::ui

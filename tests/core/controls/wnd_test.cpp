@@ -1,0 +1,271 @@
+// The window layer: messages, timers, key policies, shape, dragging, seams.
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "core/controls/wnd.h"
+
+using namespace ps::ui;
+
+namespace {
+
+class Probe : public CSkinDialog {
+public:
+    QList<std::tuple<int, quintptr, qintptr>> messages;
+    QList<int> timerHits;
+    int inits = 0, oks = 0, cancels = 0;
+    bool endWhileInitialising = false;
+    QLineEdit* edit = new QLineEdit(this);
+    QPushButton* button = new QPushButton(QStringLiteral("단추"), this);
+
+    qintptr OnUserMessage(int n, quintptr w, qintptr l) override
+    {
+        messages << std::make_tuple(n, w, l);
+        return n * 10;
+    }
+
+protected:
+    bool OnInitDialog() override
+    {
+        ++inits;
+        if (endWhileInitialising) EndDialog(IDOK);
+        return true;
+    }
+    void OnTimer(int id) override { timerHits << id; }
+    void OnOK() override
+    {
+        ++oks;
+        CSkinDialog::OnOK();
+    }
+    void OnCancel() override
+    {
+        ++cancels;
+        CSkinDialog::OnCancel();
+    }
+};
+
+}  // namespace
+
+TEST(WindowLayerTest, PostedMessagesKeepTheirNumbersAndArrive)
+{
+    Probe p;
+    EXPECT_EQ(UserMessageType(712), QEvent::Type(QEvent::User + 712));
+    ASSERT_TRUE(PostUserMessage(&p, 700, 0, 1));
+    ASSERT_TRUE(PostUserMessage(&p, 5, 42, -7));
+    EXPECT_TRUE(p.messages.isEmpty());  // posted, not yet delivered
+    QCoreApplication::processEvents();
+    ASSERT_EQ(p.messages.size(), 2);
+    EXPECT_EQ(p.messages[0], std::make_tuple(700, quintptr(0), qintptr(1)));
+    EXPECT_EQ(p.messages[1], std::make_tuple(5, quintptr(42), qintptr(-7)));
+    // No target: nowhere to deliver.
+    EXPECT_FALSE(PostUserMessage(nullptr, 700));
+}
+
+TEST(WindowLayerTest, SentMessagesAreCallsAlsoFromWorkers)
+{
+    Probe p;
+    EXPECT_EQ(SendUserMessage(&p, 3, 1, 2), 30);
+    ASSERT_EQ(p.messages.size(), 1);
+
+    // From another thread the call blocks until the window's thread ran it.
+    qintptr answer = 0;
+    Qt::HANDLE handledOn = nullptr;
+    MessageSink sink([&](int n, quintptr, qintptr) {
+        handledOn = QThread::currentThreadId();
+        return qintptr(n + 1);
+    });
+    std::thread worker([&] { answer = SendUserMessage(&sink, 41); });
+    QElapsedTimer t;
+    t.start();
+    while (answer == 0 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    EXPECT_EQ(answer, 42);
+    EXPECT_EQ(handledOn, QThread::currentThreadId());
+
+    QObject plain;
+    EXPECT_EQ(SendUserMessage(&plain, 1), 0);
+}
+
+TEST(WindowLayerTest, NumberedTimersFireRestartAndStop)
+{
+    Probe p;
+    ASSERT_TRUE(p.SetTimer(554, 10));
+    ASSERT_TRUE(p.SetTimer(1500, 10));
+    EXPECT_TRUE(p.HasTimer(554));
+    QElapsedTimer t;
+    t.start();
+    while ((!p.timerHits.contains(554) || !p.timerHits.contains(1500)) && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_TRUE(p.timerHits.contains(554));
+    EXPECT_TRUE(p.timerHits.contains(1500));
+    p.KillTimer(554);
+    p.KillTimer(1500);
+    EXPECT_FALSE(p.HasTimer(554));
+    p.timerHits.clear();
+    QTest::qWait(40);
+    EXPECT_TRUE(p.timerHits.isEmpty());
+    // Setting a running number again leaves one timer under it.
+    p.SetTimer(7, 1000);
+    p.SetTimer(7, 1000);
+    p.KillTimer(7);
+    EXPECT_FALSE(p.HasTimer(7));
+}
+
+TEST(WindowLayerTest, KeyPoliciesSwallowOrMapKeysAnywhereInside)
+{
+    Probe p;
+    p.show();
+    // Swallowed: neither the edit nor the dialog sees Enter, Escape or Space.
+    p.SetKeyPolicy({KeyAction::Swallow, KeyAction::Swallow, KeyAction::Swallow});
+    QTest::keyClick(p.edit, Qt::Key_Return);
+    QTest::keyClick(p.edit, Qt::Key_Escape);
+    QTest::keyClick(p.edit, Qt::Key_Space);
+    QTest::keyClick(p.edit, Qt::Key_A);
+    EXPECT_EQ(p.edit->text(), QStringLiteral("a"));
+    EXPECT_TRUE(p.isVisible());
+    EXPECT_EQ(p.oks + p.cancels, 0);
+    QSignalSpy pressed(p.button, &QPushButton::clicked);
+    QTest::keyClick(p.button, Qt::Key_Space);
+    EXPECT_EQ(pressed.count(), 0);
+
+    // Mapped: Enter is OK, Escape is Cancel, from any control.
+    p.SetKeyPolicy({KeyAction::Ok, KeyAction::Cancel, KeyAction::Default});
+    QTest::keyClick(p.edit, Qt::Key_Enter);
+    EXPECT_EQ(p.oks, 1);
+    EXPECT_EQ(p.result(), IDOK);
+    p.show();
+    QTest::keyClick(p.button, Qt::Key_Escape);
+    EXPECT_EQ(p.cancels, 1);
+    EXPECT_EQ(p.result(), IDCANCEL);
+
+    // Default: the focused control handles Space as usual.
+    p.show();
+    QTest::keyClick(p.button, Qt::Key_Space);
+    EXPECT_EQ(pressed.count(), 1);
+}
+
+TEST(WindowLayerTest, EnterByDefaultPressesTheFocusedButtonOrRunsOk)
+{
+    Probe p;
+    p.show();
+    QSignalSpy pressed(p.button, &QPushButton::clicked);
+    p.button->setFocus();
+    QTest::keyClick(p.button, Qt::Key_Return);
+    EXPECT_EQ(pressed.count(), 1);
+    EXPECT_EQ(p.oks, 0);
+    EXPECT_TRUE(p.isVisible());
+    // From an edit the key reaches the window: OK.
+    p.edit->setFocus();
+    QTest::keyClick(p.edit, Qt::Key_Return);
+    EXPECT_EQ(p.oks, 1);
+    EXPECT_EQ(p.result(), IDOK);
+    // Escape by default cancels.
+    p.show();
+    QTest::keyClick(p.edit, Qt::Key_Escape);
+    EXPECT_EQ(p.cancels, 1);
+}
+
+TEST(WindowLayerTest, ModalRunAndEndingDuringInitialisation)
+{
+    Probe quick;
+    quick.endWhileInitialising = true;
+    EXPECT_EQ(quick.DoModal(), IDOK);  // never shown
+    EXPECT_EQ(quick.inits, 1);
+
+    Probe p;
+    QTimer::singleShot(0, &p, [&] { p.EndDialog(77); });
+    EXPECT_EQ(p.DoModal(), 77);
+    EXPECT_EQ(p.inits, 1);
+    QTimer::singleShot(0, &p, [&] { p.EndDialog(IDCANCEL); });
+    p.DoModal();
+    EXPECT_EQ(p.inits, 1);  // initialised once
+}
+
+TEST(WindowLayerTest, RoundRegionAndHitTest)
+{
+    Probe p;
+    p.resize(200, 100);
+    p.SetRoundRegion(200, 100, 8, 8);
+    const QRegion m = p.mask();
+    EXPECT_FALSE(m.contains(QPoint(0, 0)));
+    EXPECT_TRUE(m.contains(QPoint(100, 50)));
+    EXPECT_TRUE(m.contains(QPoint(4, 0)));
+
+    p.SetCaptionBand(40);
+    EXPECT_EQ(p.HitTest({50, 39}), CSkinDialog::Hit::Caption);
+    EXPECT_EQ(p.HitTest({50, 40}), CSkinDialog::Hit::Client);
+    p.SetResizeBorder(10);
+    EXPECT_EQ(p.HitTest({2, 50}), CSkinDialog::Hit::Left);
+    EXPECT_EQ(p.HitTest({195, 95}), CSkinDialog::Hit::BottomRight);
+    EXPECT_EQ(p.HitTest({50, 5}), CSkinDialog::Hit::Top);
+    EXPECT_EQ(p.HitTest({50, 20}), CSkinDialog::Hit::Caption);
+}
+
+TEST(WindowLayerTest, CaptionBandDragsAndBordersSize)
+{
+    Probe p;
+    p.setGeometry(100, 100, 300, 200);
+    p.SetCaptionBand(30);
+    p.SetResizeBorder(8);
+    p.show();
+    auto drag = [&](QPoint from, QPoint by) {
+        const QPoint g = p.mapToGlobal(from);
+        QMouseEvent press(QEvent::MouseButtonPress, from, g, Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&p, &press);
+        QMouseEvent move(QEvent::MouseMove, from + by, g + by, Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&p, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, from + by, g + by, Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(&p, &release);
+    };
+    const QRect before = p.geometry();
+    drag({150, 15}, {40, 25});
+    // Offscreen the platform cannot move windows: the layer does.
+    EXPECT_EQ(p.geometry(), before.translated(40, 25));
+    const QRect moved = p.geometry();
+    drag({297, 100}, {50, 0});
+    EXPECT_EQ(p.geometry().width(), 350);
+    EXPECT_EQ(p.geometry().topLeft(), moved.topLeft());
+    // Clicks in the client area do not move the window.
+    const QRect now = p.geometry();
+    drag({150, 100}, {30, 30});
+    EXPECT_EQ(p.geometry(), now);
+}
+
+TEST(WindowLayerTest, SeamsReplaceTheOutsideWorld)
+{
+    const QDateTime fixed(QDate(2024, 5, 6), QTime(7, 8, 9));
+    Seams().clock = [&] { return fixed; };
+    EXPECT_EQ(Now(), fixed);
+    Seams().clock = nullptr;
+    EXPECT_NE(Now(), fixed);
+
+    QList<QUrl> opened;
+    Seams().openDesktop = [&](const QUrl& u) {
+        opened << u;
+        return true;
+    };
+    EXPECT_TRUE(OpenOnDesktop(QUrl::fromLocalFile(QStringLiteral("/tmp/문서 폴더"))));
+    Seams().openDesktop = nullptr;
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].toLocalFile(), QStringLiteral("/tmp/문서 폴더"));
+
+    Seams().fileDialog = [](QWidget*, const QString&, const QString&, const QString&, bool save) {
+        return save ? QStringLiteral("/tmp/out.txt") : QString();
+    };
+    EXPECT_EQ(AskFileName(nullptr, {}, {}, {}, true), QStringLiteral("/tmp/out.txt"));
+    EXPECT_TRUE(AskFileName(nullptr, {}, {}, {}, false).isEmpty());
+    Seams().fileDialog = nullptr;
+
+    QList<int> actions;
+    Seams().statisticsAction = [&](int a) { actions << a; };
+    ReportUserAction(23);
+    Seams().statisticsAction = nullptr;
+    ReportUserAction(24);  // no receiver: nothing happens
+    EXPECT_EQ(actions, QList<int>{23});
+}
