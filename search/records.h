@@ -102,8 +102,8 @@ struct SearchFileInfo {
     friend bool operator==(const SearchFileInfo&, const SearchFileInfo&) = default;
 };
 
-// Found-file callback: called on a walker thread with a new record that from
+// Found-file callback (the engine's addFileInfoCallback): called on a walker thread with a new record that from
 // then on belongs to the callback. The result is ignored.
-using addFileInfoCallback = int (*)(SearchFileInfo* record, void* context);
-// End-of-search callback: called at most once per search.
-using finishFileSearchCallback = void (*)(void* context);
+using AddFileInfoCallback = int (*)(SearchFileInfo* record, void* context);
+// End-of-search callback (finishFileSearchCallback): called at most once per search.
+using FinishFileSearchCallback = void (*)(void* context);
