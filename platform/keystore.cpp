@@ -90,6 +90,16 @@ KeyStore& KeyStore::User()
 
 KeyStore::KeyStore(std::string filePath) : path_(std::move(filePath)) {}
 
+bool KeyStore::ValidKey(WStringView key)
+{
+    if (Normalise(key).empty())
+        return false;
+    for (char16_t c : key)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
 WString KeyStore::Normalise(WStringView key)
 {
     WString k = ToLowerAscii(key);
@@ -206,7 +216,28 @@ bool KeyStore::Save(const Tree& tree)
         ::unlink(tmpl.c_str());
         return false;
     }
+    // Make the rename itself durable.
+    int dirFd = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
     return true;
+}
+
+// Temporary files of a writer that died before its rename. Called with the
+// file lock held, so no live writer has one open.
+void KeyStore::RemoveStaleTemporaries()
+{
+    std::error_code ec;
+    const std::filesystem::path target(path_);
+    const std::string prefix = target.filename().string() + ".";
+    for (const auto& entry : std::filesystem::directory_iterator(target.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(prefix.size(), 6, "lock") != 0 && entry.is_regular_file(ec))
+            ::unlink(entry.path().c_str());
+    }
 }
 
 template <typename F>
@@ -216,6 +247,7 @@ bool KeyStore::Modify(F&& change)
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
     FileLock lock(path_ + ".lock");
+    RemoveStaleTemporaries();
     Tree tree;
     if (!Load(tree))
         return false;
@@ -236,7 +268,7 @@ bool KeyStore::KeyExists(WStringView key)
 bool KeyStore::CreateKey(WStringView key)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         if (t.count(norm))
@@ -263,7 +295,7 @@ std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
 bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         Key& k = t[norm];
@@ -283,7 +315,7 @@ bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
 bool KeyStore::SetDword(WStringView key, WStringView name, uint32_t value)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         Key& k = t[norm];
@@ -333,6 +365,20 @@ bool KeyStore::DeleteKey(WStringView key)
         return removed ? 1 : 0;
     });
     return ok && removed;
+}
+
+std::vector<std::pair<WString, KeyValue>> KeyStore::Values(WStringView key)
+{
+    std::vector<std::pair<WString, KeyValue>> out;
+    std::lock_guard<std::mutex> guard(mutex_);
+    Tree tree;
+    Load(tree);
+    auto k = tree.find(Normalise(key));
+    if (k == tree.end())
+        return out;
+    for (const auto& [lname, nv] : k->second.values)
+        out.push_back(nv);
+    return out;
 }
 
 }  // namespace plat

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
@@ -106,6 +107,36 @@ WString ProgramDir()
 }
 
 WString VendorSubdir(const WString& base) { return base + u"/Norvane/Privasweep"; }
+
+WString ChooseTraceLogDir(const WString& programDir, const WString& stateDir)
+{
+    if (!programDir.empty()) {
+        const std::string native = PathToNative(programDir);
+        struct stat st{};
+        if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(native.c_str(), W_OK) == 0)
+            return programDir;
+    }
+    const WString state = VendorSubdir(stateDir);
+    MakeDirs(state);
+    return state;
+}
+
+WString TraceLogDir() { return ChooseTraceLogDir(ProgramDir(), StateDir()); }
+
+int CreateTempFile(WStringView prefix, WStringView suffix, WString& path, const WString& folder)
+{
+    std::string tmpl = PathToNative(folder.empty() ? TempDir() : folder) + "/" + PathToNative(prefix) + "XXXXXX";
+    const std::string suffixNative = PathToNative(suffix);
+    if (prefix.find(u'/') != WStringView::npos || suffix.find(u'/') != WStringView::npos)
+        return -1;
+    tmpl += suffixNative;
+    const int fd = mkostemps(tmpl.data(), static_cast<int>(suffixNative.size()), O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    fchmod(fd, 0600);
+    path = PathFromNative(tmpl);
+    return fd;
+}
 
 bool MakeDirs(const WString& path)
 {

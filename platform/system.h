@@ -24,6 +24,19 @@ WString ProgramPath();   // the running executable itself
 // The program's own folder below a base folder: base + "/Norvane/Privasweep".
 WString VendorSubdir(const WString& base);
 
+// The folder of the trace logs: the program folder when it is writable,
+// otherwise VendorSubdir(StateDir()), created on demand (returned even when
+// it cannot be created; the writer then fails quietly).
+WString TraceLogDir();
+// The choice itself, for any pair of folders.
+WString ChooseTraceLogDir(const WString& programDir, const WString& stateDir);
+
+// Creates a new private file (mode 0600, close-on-exec) in `folder` (the
+// temporary folder when empty) named prefix + random part + suffix. Returns
+// the open descriptor and stores the full path, or -1 when it fails. The
+// caller closes and removes it.
+int CreateTempFile(WStringView prefix, WStringView suffix, WString& path, const WString& folder = WString());
+
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeDirs(const WString& path);
 
