@@ -22,40 +22,51 @@ namespace {
 
 std::string Escape(WStringView w)
 {
-    std::string s = WideToUtf8(w);
+    const std::string s = WideToUtf8(w);
     std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
+    out.reserve(s.size() + 8);
+    size_t plain = 0;  // start of the run not yet copied
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char* esc = nullptr;
+        switch (s[i]) {
+        case '\\': esc = "\\\\"; break;
+        case '"': esc = "\\\""; break;
+        case '\n': esc = "\\n"; break;
+        case '\r': esc = "\\r"; break;
+        case '\0': esc = "\\0"; break;
+        default: continue;
         }
+        out.append(s, plain, i - plain);
+        out.append(esc);
+        plain = i + 1;
     }
+    out.append(s, plain, std::string::npos);
     return out;
 }
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the quote.
-bool Unquote(const std::string& s, size_t& pos, WString& out)
+bool Unquote(std::string_view s, size_t& pos, WString& out)
 {
     if (pos >= s.size() || s[pos] != '"')
         return false;
     std::string raw;
-    for (++pos; pos < s.size(); ++pos) {
-        char c = s[pos];
-        if (c == '"') {
+    ++pos;
+    while (pos < s.size()) {
+        const size_t stop = s.find_first_of("\"\\", pos);
+        if (stop == std::string_view::npos)
+            return false;
+        raw.append(s.substr(pos, stop - pos));
+        pos = stop;
+        if (s[pos] == '"') {
             ++pos;
             out = Utf8ToWide(raw);
             return true;
         }
-        if (c == '\\' && pos + 1 < s.size()) {
-            char e = s[++pos];
-            raw += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
-        } else {
-            raw += c;
-        }
+        if (pos + 1 >= s.size())
+            return false;
+        const char e = s[++pos];
+        raw += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
+        ++pos;
     }
     return false;
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -183,7 +186,26 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
             ASSERT_TRUE(store.SetString(u"Big", u"F" + Num(i), filler));
         ASSERT_TRUE(store.SetDword(u"Run", u"Counter", 0));
     }
-    int leftovers = 0;  // rounds in which the kill came during a write
+    // How long one write takes here (much longer under a sanitizer).
+    std::chrono::microseconds writeTime{};
+    {
+        KeyStore store(path);
+        const auto start = std::chrono::steady_clock::now();
+        for (uint32_t n = 0; n < 5; ++n)
+            ASSERT_TRUE(store.SetDword(u"Run", u"Counter", 0));
+        writeTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start) / 5;
+    }
+    // Watching the folder shows when a writer has created its temporary
+    // file: the moment a kill is most dangerous.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_CREATE), 0);
+    auto drain = [&] {
+        char events[4096];
+        while (read(watch, events, sizeof(events)) > 0) {}
+    };
+
+    int leftovers = 0;  // kills that came while a write was under way
     for (int round = 0; round < 12; ++round) {
         int pipeFds[2];
         ASSERT_EQ(pipe(pipeFds), 0);
@@ -194,7 +216,7 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
             KeyStore store(path);
             for (uint32_t n = 1;; ++n) {
                 store.SetDword(u"Run", u"Counter", n);
-                if (n == 3) {
+                if (n == 1) {
                     const char go = 1;
                     if (write(pipeFds[1], &go, 1) != 1)
                         _exit(1);
@@ -205,7 +227,17 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
         char go = 0;
         ASSERT_EQ(read(pipeFds[0], &go, 1), 1);
         close(pipeFds[0]);
-        usleep(1000 * (round % 4) + 300 * round);
+        if (round % 2 == 0) {
+            // Right after the next temporary file appears, at a few offsets.
+            drain();
+            pollfd p{watch, POLLIN, 0};
+            ASSERT_EQ(poll(&p, 1, 10000), 1);
+            usleep(static_cast<useconds_t>(150 * (round / 2 % 3)));
+        } else {
+            // Anywhere in a write.
+            const double phase = (round * 0.618034) - static_cast<int>(round * 0.618034);
+            usleep(static_cast<useconds_t>(phase * 1.2 * static_cast<double>(writeTime.count())));
+        }
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
@@ -215,7 +247,7 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
         auto v = reader.Get(u"Run", u"Counter");
         ASSERT_TRUE(v) << "round " << round;
         EXPECT_EQ(v->type, KeyValue::Type::Dword);
-        EXPECT_GE(v->dword, 3u);
+        EXPECT_GE(v->dword, 1u);
         EXPECT_EQ(reader.Values(u"Big").size(), 40u) << "round " << round;
         const std::string file = ps_test::ReadFileBytes(path);
         ASSERT_FALSE(file.empty());
@@ -232,6 +264,7 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
         }
         EXPECT_EQ(files, 2) << "round " << round;
     }
+    close(watch);
     RecordProperty("killed_mid_write", leftovers);
     EXPECT_GT(leftovers, 0) << "no kill landed inside a write";
 }
