@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -57,9 +58,23 @@ WString RuntimeDir()
     const char* v = std::getenv("XDG_RUNTIME_DIR");
     if (v && *v == '/')
         return Strip(v);
-    std::string p = PathToNative(TempDir()) + "/privasweep-" + std::to_string(geteuid());
+    // No runtime folder from the session: a private one under the temporary
+    // folder, used only when it is really ours (a folder of that name made
+    // by someone else, or open to others, is not).
+    const std::string tmp = PathToNative(TempDir());
+    const std::string p = tmp + "/privasweep-" + std::to_string(geteuid());
     mkdir(p.c_str(), 0700);
-    return PathFromNative(p);
+    struct stat st{};
+    if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0)
+        return PathFromNative(p);
+    static std::mutex mutex;
+    static std::string fallback;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fallback.empty() || fallback.compare(0, tmp.size() + 1, tmp + "/") != 0) {
+        std::string tmpl = p + "-XXXXXX";
+        fallback = mkdtemp(tmpl.data()) ? tmpl : std::string();
+    }
+    return PathFromNative(fallback.empty() ? tmp : fallback);
 }
 
 WString DocumentsDir()

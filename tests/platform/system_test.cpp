@@ -255,3 +255,36 @@ TEST(SingleInstance, KilledInstanceDoesNotBlockTheNext)
     EXPECT_TRUE(plat::SingleInstance::SendRaise(folder));
     EXPECT_EQ(raised.load(), 1);
 }
+
+// Without a session runtime folder, the private one under the temporary
+// folder is used only when it belongs to this user and is closed to others.
+TEST(Folders, RuntimeFolderFallbackIsPrivate)
+{
+    ps_test::TempDir dir;
+    const std::string savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const char* savedTmp = std::getenv("TMPDIR");
+    const std::string keepTmp = savedTmp ? savedTmp : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    const std::string expected = dir.file("privasweep-" + std::to_string(geteuid()));
+
+    EXPECT_EQ(PathToNative(plat::RuntimeDir()), expected);
+    struct stat st{};
+    ASSERT_EQ(stat(expected.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // Opened up to others (as a planted folder would be): not used.
+    chmod(expected.c_str(), 0777);
+    const std::string other = PathToNative(plat::RuntimeDir());
+    EXPECT_NE(other, expected);
+    EXPECT_EQ(other.rfind(expected + "-", 0), 0u) << other;
+    ASSERT_EQ(stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(PathToNative(plat::RuntimeDir()), other);  // the same one for the whole process
+
+    setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    if (savedTmp)
+        setenv("TMPDIR", keepTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
