@@ -85,12 +85,14 @@ SingleInstance::~SingleInstance() { Release(); }
 
 bool SingleInstance::Acquire(RaiseCallback onRaise)
 {
-    if (lockFd_ >= 0)
+    if (first_)
         return true;
     MakeDirs(folder_);
     const int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return true;  // no lock possible: run rather than refuse to start
+    if (fd < 0) {
+        first_ = true;  // no lock possible: run rather than refuse to start
+        return true;
+    }
     int r;
     while ((r = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {}
     if (r != 0) {
@@ -111,6 +113,7 @@ bool SingleInstance::Acquire(RaiseCallback onRaise)
         return false;
     }
     lockFd_ = fd;
+    first_ = true;
     onRaise_ = std::move(onRaise);
 
     // A socket file left by an instance that died is stale now: we hold the lock.
@@ -182,6 +185,7 @@ void SingleInstance::Release()
         ::close(lockFd_);
         lockFd_ = -1;
     }
+    first_ = false;
 }
 
 bool SingleInstance::SendRaise(const WString& folder, int timeoutMs)

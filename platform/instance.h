@@ -16,7 +16,8 @@ namespace plat {
 class SingleInstance {
 public:
     // Called on the listener thread each time a later instance asks the
-    // first one to show itself; the receiver hands it to its UI thread.
+    // first one to show itself. It must not block: the receiver posts the
+    // request to its UI thread (Release waits for a running call to end).
     using RaiseCallback = std::function<void()>;
 
     // folder: where the lock file and the socket live; the default is
@@ -29,10 +30,11 @@ public:
     // True: this is the first instance; it now holds the lock and calls
     // onRaise for every request. False: another instance holds the lock;
     // it has been asked to raise its window (RaiseSent tells whether it
-    // answered). Call once.
+    // answered). When no lock can be had at all (the folder cannot be
+    // written), the program runs as the first instance without listening.
     bool Acquire(RaiseCallback onRaise);
 
-    bool IsFirst() const { return lockFd_ >= 0; }
+    bool IsFirst() const { return first_; }
     bool RaiseSent() const { return raiseSent_; }
 
     // Ends listening and releases the lock (also done by the destructor).
@@ -51,6 +53,7 @@ private:
     int lockFd_ = -1;
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};
+    bool first_ = false;
     bool raiseSent_ = false;
     RaiseCallback onRaise_;
     std::thread listener_;

@@ -288,3 +288,14 @@ TEST(Folders, RuntimeFolderFallbackIsPrivate)
     else
         unsetenv("TMPDIR");
 }
+
+TEST(SingleInstance, WithoutAUsableFolderTheProgramStillRuns)
+{
+    ps_test::TempDir dir;
+    ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("file"), "x"));
+    plat::SingleInstance only(PathFromNative(dir.file("file/run")));
+    EXPECT_TRUE(only.Acquire(nullptr));
+    EXPECT_TRUE(only.IsFirst());
+    only.Release();
+    EXPECT_FALSE(only.IsFirst());
+}
