@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace plat {
 
@@ -113,7 +114,12 @@ char16_t JohabFinalJamo(unsigned char lead, unsigned char trail)
 struct DecodeTable {
     bool known = false;  // iconv has the code page
     char16_t single[128] = {};
-    char16_t pair[128][256] = {};
+    std::vector<char16_t> pairs;  // 128 x 256, double-byte code pages only
+
+    char16_t Pair(unsigned char lead, unsigned char trail) const
+    {
+        return pairs.empty() ? 0 : pairs[(lead - 0x80u) * 256u + trail];
+    }
 };
 
 // One conversion through a fresh descriptor state: the single UTF-16 unit
@@ -132,14 +138,19 @@ char16_t DecodeOne(iconv_t cd, const char* bytes, size_t n)
     return out[0];
 }
 
-std::unique_ptr<DecodeTable> BuildDecodeTable(unsigned cp)
+std::shared_ptr<const DecodeTable> BuildDecodeTable(unsigned cp)
 {
-    auto table = std::make_unique<DecodeTable>();
+    // Code pages iconv does not know share one empty table, so that text
+    // naming many unknown code pages costs no memory.
+    static const auto unknown = std::make_shared<const DecodeTable>();
     iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
     if (cd == kNoIconv)
-        return table;
+        return unknown;
+    auto table = std::make_shared<DecodeTable>();
     table->known = true;
     const bool dbcs = IsDoubleByte(cp);
+    if (dbcs)
+        table->pairs.assign(128 * 256, 0);
     for (int lead = 0x80; lead <= 0xFF; ++lead) {
         const char one[1] = {static_cast<char>(lead)};
         table->single[lead - 0x80] = DecodeOne(cd, one, 1);
@@ -147,21 +158,21 @@ std::unique_ptr<DecodeTable> BuildDecodeTable(unsigned cp)
             continue;
         for (int trail = 0x00; trail <= 0xFF; ++trail) {
             const char two[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-            table->pair[lead - 0x80][trail] = DecodeOne(cd, two, 2);
+            table->pairs[(lead - 0x80) * 256 + trail] = DecodeOne(cd, two, 2);
         }
     }
     iconv_close(cd);
     if (cp == kCpJohab)
         for (int trail = 0x41; trail <= 0x5D; ++trail)
             if (char16_t c = JohabFinalJamo(0x84, static_cast<unsigned char>(trail)))
-                table->pair[0x84 - 0x80][trail] = c;
+                table->pairs[(0x84 - 0x80) * 256 + trail] = c;
     return table;
 }
 
 const DecodeTable& GetDecodeTable(unsigned cp)
 {
     static std::mutex mutex;
-    static std::map<unsigned, std::unique_ptr<DecodeTable>> tables;
+    static std::map<unsigned, std::shared_ptr<const DecodeTable>> tables;
     std::lock_guard<std::mutex> lock(mutex);
     auto& slot = tables[cp];
     if (!slot)
@@ -208,8 +219,8 @@ WString DecodeCodePage(unsigned codePage, std::string_view bytes)
         } else if (!table.known) {
             out.push_back(b);  // unknown code page: Latin-1
             ++i;
-        } else if (i + 1 < n && table.pair[b - 0x80][p[i + 1]] != 0) {
-            out.push_back(table.pair[b - 0x80][p[i + 1]]);
+        } else if (i + 1 < n && table.Pair(b, p[i + 1]) != 0) {
+            out.push_back(table.Pair(b, p[i + 1]));
             i += 2;
         } else if (table.single[b - 0x80] != 0) {
             out.push_back(table.single[b - 0x80]);

@@ -296,3 +296,14 @@ TEST(Codec, ConcurrentConversionsAgree)
         th.join();
     EXPECT_EQ(bad.load(), 0);
 }
+
+// A document may name any code page. One that iconv lacks reads as Latin-1;
+// single-byte code pages iconv has are used as they are.
+TEST(Codec, OtherCodePages)
+{
+    for (unsigned cp = 59000; cp < 59400; ++cp)
+        ASSERT_EQ(DecodeCodePage(cp, "a\xE9"), u"a\u00E9") << cp;
+    EXPECT_EQ(DecodeCodePage(1252, "\x80\xE9"), u"\u20AC\u00E9");
+    EXPECT_EQ(EncodeCodePage(1252, u"\u20AC\u00E9"), "\x80\xE9");
+    EXPECT_EQ(DecodeCodePage(plat::kCpUtf8, "\xED\x95\x9C\xFF"), u"한\uFFFD");
+}
