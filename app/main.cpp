@@ -1,8 +1,10 @@
 // Privasweep: finds personal information in the documents on this computer.
-#include <QApplication>
+#include "core/services.h"
 
-int main(int argc, char** argv)
+int main()
 {
-    QApplication app(argc, argv);
+    // The process-wide services exist before the application object and
+    // end after it.
+    CoreServices services;
     return 0;
 }

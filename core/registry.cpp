@@ -1,5 +1,8 @@
 #include "core/registry.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/keystore.h"
 
 const char16_t kRunStateKey[] = u"Software\\Norvane\\Privasweep";
@@ -83,12 +86,55 @@ int WriteRegistryDword(RegistryRoot, const std::u16string& keyPath, const std::u
     return store.SetDword(keyPath, valueName, value) ? 1 : 0;
 }
 
+namespace {
+
+// A stored count is trusted only as far as it can be true: entries beyond
+// the highest one present would all be empty, so a damaged count (up to
+// 0x7FFFFFFF) cannot make a reader loop for hours or fill the memory.
+constexpr int kMaxEmptyFolderEntries = 1024;
+
+int UsableCount(uint32_t stored, int highestPresent)
+{
+    const int count = static_cast<int>(stored);  // 0xFFFFFFFF and the like read as "none"
+    if (count <= 0)
+        return 0;
+    return std::min(count, std::max(highestPresent, kMaxEmptyFolderEntries));
+}
+
+// The highest n for which the settings key holds a value prefix + n.
+int HighestNumbered(const std::vector<std::pair<std::u16string, plat::KeyValue>>& values, std::u16string_view prefix)
+{
+    int highest = 0;
+    for (const auto& [name, value] : values) {
+        if (name.size() <= prefix.size() || name.size() > prefix.size() + 10 ||
+            !plat::EqualsNoCase(std::u16string_view(name).substr(0, prefix.size()), prefix))
+            continue;
+        int64_t n = 0;
+        bool digits = true;
+        for (size_t i = prefix.size(); i < name.size(); ++i) {
+            if (name[i] < u'0' || name[i] > u'9') {
+                digits = false;
+                break;
+            }
+            n = n * 10 + (name[i] - u'0');
+        }
+        if (digits && n <= INT32_MAX)
+            highest = std::max(highest, static_cast<int>(n));
+    }
+    return highest;
+}
+
+}  // namespace
+
 void LoadSearchFolders(std::vector<std::u16string>& include, std::vector<std::u16string>& exclude)
 {
-    const int inCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"));
+    const auto values = plat::KeyStore::User().Values(SettingsKey());
+    const int inCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"),
+                                    HighestNumbered(values, u"Include_"));
     for (int i = 1; i <= inCount; ++i)
         include.push_back(ReadRegistryString(SettingsKey(), Numbered(u"Include_", i), u""));
-    const int exCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"));
+    const int exCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"),
+                                    HighestNumbered(values, u"Exclude_"));
     for (int i = 1; i <= exCount; ++i)
         exclude.push_back(ReadRegistryString(SettingsKey(), Numbered(u"Exclude_", i), u""));
 }
@@ -107,11 +153,14 @@ void SaveSearchFolders(const std::vector<std::u16string>& include, const std::ve
 void DeleteSearchFolders()
 {
     const auto root = HKEY_CURRENT_USER_ROOT;
-    const int inCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"));
+    const auto values = plat::KeyStore::User().Values(SettingsKey());
+    const int inCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"),
+                                    HighestNumbered(values, u"Include_"));
     for (int i = 1; i <= inCount; ++i)
         WriteRegistryString(root, SettingsKey(), Numbered(u"Include_", i), u"", true);
     WriteRegistryDword(root, SettingsKey(), u"IncludeFileCount", 0, true);
-    const int exCount = static_cast<int>(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"));
+    const int exCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"ExcludeFileCount"),
+                                    HighestNumbered(values, u"Exclude_"));
     for (int i = 1; i <= exCount; ++i)
         WriteRegistryString(root, SettingsKey(), Numbered(u"Exclude_", i), u"", true);
     WriteRegistryDword(root, SettingsKey(), u"ExcludeFileCount", 0, true);

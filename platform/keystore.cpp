@@ -22,40 +22,51 @@ namespace {
 
 std::string Escape(WStringView w)
 {
-    std::string s = WideToUtf8(w);
+    const std::string s = WideToUtf8(w);
     std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
+    out.reserve(s.size() + 8);
+    size_t plain = 0;  // start of the run not yet copied
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char* esc = nullptr;
+        switch (s[i]) {
+        case '\\': esc = "\\\\"; break;
+        case '"': esc = "\\\""; break;
+        case '\n': esc = "\\n"; break;
+        case '\r': esc = "\\r"; break;
+        case '\0': esc = "\\0"; break;
+        default: continue;
         }
+        out.append(s, plain, i - plain);
+        out.append(esc);
+        plain = i + 1;
     }
+    out.append(s, plain, std::string::npos);
     return out;
 }
 
 // Reads a quoted text starting at s[pos] == '"'; pos ends after the quote.
-bool Unquote(const std::string& s, size_t& pos, WString& out)
+bool Unquote(std::string_view s, size_t& pos, WString& out)
 {
     if (pos >= s.size() || s[pos] != '"')
         return false;
     std::string raw;
-    for (++pos; pos < s.size(); ++pos) {
-        char c = s[pos];
-        if (c == '"') {
+    ++pos;
+    while (pos < s.size()) {
+        const size_t stop = s.find_first_of("\"\\", pos);
+        if (stop == std::string_view::npos)
+            return false;
+        raw.append(s.substr(pos, stop - pos));
+        pos = stop;
+        if (s[pos] == '"') {
             ++pos;
             out = Utf8ToWide(raw);
             return true;
         }
-        if (c == '\\' && pos + 1 < s.size()) {
-            char e = s[++pos];
-            raw += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
-        } else {
-            raw += c;
-        }
+        if (pos + 1 >= s.size())
+            return false;
+        const char e = s[++pos];
+        raw += e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e;
+        ++pos;
     }
     return false;
 }
@@ -89,6 +100,16 @@ KeyStore& KeyStore::User()
 }
 
 KeyStore::KeyStore(std::string filePath) : path_(std::move(filePath)) {}
+
+bool KeyStore::ValidKey(WStringView key)
+{
+    if (Normalise(key).empty())
+        return false;
+    for (char16_t c : key)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
 
 WString KeyStore::Normalise(WStringView key)
 {
@@ -206,7 +227,28 @@ bool KeyStore::Save(const Tree& tree)
         ::unlink(tmpl.c_str());
         return false;
     }
+    // Make the rename itself durable.
+    int dirFd = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
     return true;
+}
+
+// Temporary files of a writer that died before its rename. Called with the
+// file lock held, so no live writer has one open.
+void KeyStore::RemoveStaleTemporaries()
+{
+    std::error_code ec;
+    const std::filesystem::path target(path_);
+    const std::string prefix = target.filename().string() + ".";
+    for (const auto& entry : std::filesystem::directory_iterator(target.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(prefix.size(), 6, "lock") != 0 && entry.is_regular_file(ec))
+            ::unlink(entry.path().c_str());
+    }
 }
 
 template <typename F>
@@ -216,6 +258,7 @@ bool KeyStore::Modify(F&& change)
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
     FileLock lock(path_ + ".lock");
+    RemoveStaleTemporaries();
     Tree tree;
     if (!Load(tree))
         return false;
@@ -236,7 +279,7 @@ bool KeyStore::KeyExists(WStringView key)
 bool KeyStore::CreateKey(WStringView key)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         if (t.count(norm))
@@ -263,7 +306,7 @@ std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
 bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         Key& k = t[norm];
@@ -283,7 +326,7 @@ bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
 bool KeyStore::SetDword(WStringView key, WStringView name, uint32_t value)
 {
     WString norm = Normalise(key);
-    if (norm.empty())
+    if (!ValidKey(key))
         return false;
     return Modify([&](Tree& t) {
         Key& k = t[norm];
@@ -333,6 +376,20 @@ bool KeyStore::DeleteKey(WStringView key)
         return removed ? 1 : 0;
     });
     return ok && removed;
+}
+
+std::vector<std::pair<WString, KeyValue>> KeyStore::Values(WStringView key)
+{
+    std::vector<std::pair<WString, KeyValue>> out;
+    std::lock_guard<std::mutex> guard(mutex_);
+    Tree tree;
+    Load(tree);
+    auto k = tree.find(Normalise(key));
+    if (k == tree.end())
+        return out;
+    for (const auto& [lname, nv] : k->second.values)
+        out.push_back(nv);
+    return out;
 }
 
 }  // namespace plat

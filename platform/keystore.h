@@ -12,6 +12,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -42,6 +44,13 @@ public:
     bool DeleteValue(WStringView key, WStringView name);
     // Removes a key, its values and its sub-keys.
     bool DeleteKey(WStringView key);
+    // The values of a key with their names as first written, in the order of
+    // their lower-case names; empty when the key does not exist.
+    std::vector<std::pair<WString, KeyValue>> Values(WStringView key);
+
+    // Key paths: '\\' (or '/') separates the parts; leading and trailing
+    // separators are ignored. A path holding a control character is refused
+    // by every writer.
 
 private:
     struct Key {
@@ -51,6 +60,8 @@ private:
     using Tree = std::map<WString, Key>;  // normalised key path -> key
 
     static WString Normalise(WStringView key);
+    static bool ValidKey(WStringView key);
+    void RemoveStaleTemporaries();
     bool Load(Tree& tree);
     bool Save(const Tree& tree);
     template <typename F> bool Modify(F&& change);

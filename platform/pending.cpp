@@ -1,0 +1,59 @@
+#include "platform/pending.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace plat {
+
+const char16_t kPendingDeleteKey[] = u"Software\\Norvane\\Privasweep\\PendingDelete";
+
+namespace {
+
+WString EntryName(unsigned n)
+{
+    return AsciiToWide("File_" + std::to_string(n));
+}
+
+}  // namespace
+
+bool DeleteAtNextStart(WStringView path, KeyStore& store)
+{
+    if (path.empty())
+        return false;
+    // The next free number: one above the highest in use.
+    unsigned next = 1;
+    for (const auto& [name, value] : store.Values(kPendingDeleteKey)) {
+        if (value.type == KeyValue::Type::String && value.text == path)
+            return true;  // already listed
+        const std::string n = WideToUtf8(name);
+        if (n.size() > 5 && EqualsNoCase(name.substr(0, 5), u"File_")) {
+            try {
+                next = std::max(next, static_cast<unsigned>(std::stoul(n.substr(5))) + 1);
+            } catch (...) {
+            }
+        }
+    }
+    return store.SetString(kPendingDeleteKey, EntryName(next), path);
+}
+
+int PurgePendingDeletions(KeyStore& store)
+{
+    int removed = 0;
+    for (const auto& [name, value] : store.Values(kPendingDeleteKey)) {
+        if (value.type == KeyValue::Type::String && !value.text.empty()) {
+            const std::string native = PathToNative(value.text);
+            if (::unlink(native.c_str()) == 0 || errno == ENOENT)
+                ++removed;
+            else if (errno == EISDIR || errno == EPERM) {
+                if (::rmdir(native.c_str()) == 0 || errno == ENOENT)
+                    ++removed;
+            }
+        }
+        store.DeleteValue(kPendingDeleteKey, name);
+    }
+    return removed;
+}
+
+}  // namespace plat
