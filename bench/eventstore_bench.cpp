@@ -26,11 +26,11 @@ namespace {
 std::vector<PersonalInfoHit> TenHits()
 {
     return {
-        {PersonalInfoResidentNumber, u"900101-1234567"}, {PersonalInfoAccount, u"110-123-456789"},
-        {PersonalInfoCreditCard, u"1234-5678-9012-3456"}, {PersonalInfoPhoneNumber, u"010-1234-5678"},
-        {PersonalInfoAddress, u"서울특별시 종로구 세종대로"}, {PersonalInfoEMail, u"someone@example.kr"},
-        {PersonalInfoIPAddress, u"192.168.10.20"},      {PersonalInfoPhoneNumber, u"02-123-4567"},
-        {PersonalInfoEMail, u"another.person@example.com"}, {PersonalInfoResidentNumber, u"851231-2345678"},
+        {kPersonalInfoResidentNumber, u"900101-1234567"}, {kPersonalInfoAccount, u"110-123-456789"},
+        {kPersonalInfoCreditCard, u"1234-5678-9012-3456"}, {kPersonalInfoPhoneNumber, u"010-1234-5678"},
+        {kPersonalInfoAddress, u"서울특별시 종로구 세종대로"}, {kPersonalInfoEMail, u"someone@example.kr"},
+        {kPersonalInfoIpAddress, u"192.168.10.20"},      {kPersonalInfoPhoneNumber, u"02-123-4567"},
+        {kPersonalInfoEMail, u"another.person@example.com"}, {kPersonalInfoResidentNumber, u"851231-2345678"},
     };
 }
 

@@ -10,16 +10,6 @@
 
 namespace plat {
 
-WString TraceLogDir()
-{
-    WString dir = ProgramDir();
-    if (access(PathToNative(dir).c_str(), W_OK) == 0)
-        return dir;
-    WString state = VendorSubdir(StateDir());
-    MakeDirs(state);
-    return state;
-}
-
 WString TraceTimeStamp(const LocalTime& t)
 {
     return FormatWide(u"[%d-%02d-%02d %02d:%02d:%02d.%03d]", t.year, t.month, t.day, t.hour,

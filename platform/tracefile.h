@@ -16,9 +16,7 @@ namespace plat {
 // A log larger than this (bytes) is moved aside before the next line.
 constexpr uint64_t kTraceRotateSize = 10485760;
 
-// The folder of the trace logs: the program folder when it is writable,
-// otherwise the program's folder under the state folder (created here).
-WString TraceLogDir();
+// The folder of the trace logs is plat::TraceLogDir() (platform/system.h).
 
 // "[%d-%02d-%02d %02d:%02d:%02d.%03d]" of the given local time.
 WString TraceTimeStamp(const LocalTime& t);

@@ -98,9 +98,9 @@ bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, Persona
     static const struct {
         int32_t bit;
         int kind;
-    } bits[] = {{0x01, PersonalInfoResidentNumber}, {0x04, PersonalInfoAccount}, {0x02, PersonalInfoCreditCard},
-                {0x08, PersonalInfoPhoneNumber},    {0x10, PersonalInfoAddress}, {0x20, PersonalInfoEMail},
-                {0x40, PersonalInfoIPAddress}};
+    } bits[] = {{0x01, kPersonalInfoResidentNumber}, {0x04, kPersonalInfoAccount}, {0x02, kPersonalInfoCreditCard},
+                {0x08, kPersonalInfoPhoneNumber},    {0x10, kPersonalInfoAddress}, {0x20, kPersonalInfoEMail},
+                {0x40, kPersonalInfoIpAddress}};
     if (documentKey.empty())
         return false;  // blanked keys belong to no document
     bool found = false;

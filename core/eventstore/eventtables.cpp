@@ -120,9 +120,9 @@ std::u16string MaskPersonalInfo(int kind, const std::u16string& text)
 {
     static const std::u16string stars = u"****";
     const size_t n = text.size();
-    if (kind == PersonalInfoEMail)
+    if (kind == kPersonalInfoEMail)
         return stars + text.substr(std::min<size_t>(4, n));
-    if (kind == PersonalInfoCreditCard)
+    if (kind == kPersonalInfoCreditCard)
         return text.substr(0, std::min<size_t>(10, n)) + stars + text.substr(n - std::min<size_t>(5, n));
     return text.substr(0, n >= 4 ? n - 4 : 0) + stars;
 }

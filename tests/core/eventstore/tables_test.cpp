@@ -63,16 +63,16 @@ TEST(MaskPersonalInfoTest, HidesThePartOfEachKind)
         const char16_t* text;
         const char16_t* stored;
     } cases[] = {
-        {PersonalInfoEMail, u"abcdefgh@mail.kr", u"****efgh@mail.kr"},
-        {PersonalInfoResidentNumber, u"900101-1234567", u"900101-123****"},
-        {PersonalInfoCreditCard, u"1234-5678-9012-3456", u"1234-5678-****-3456"},
-        {PersonalInfoPhoneNumber, u"123", u"****"},
-        {PersonalInfoEMail, u"ab", u"****"},
-        {PersonalInfoAccount, u"", u"****"},
-        {PersonalInfoCreditCard, u"123456789012", u"1234567890****89012"},
-        {PersonalInfoCreditCard, u"1234", u"1234****1234"},
-        {PersonalInfoAddress, u"서울특별시 강남구", u"서울특별시****"},
-        {PersonalInfoIPAddress, u"192.168.0.1", u"192.168****"},
+        {kPersonalInfoEMail, u"abcdefgh@mail.kr", u"****efgh@mail.kr"},
+        {kPersonalInfoResidentNumber, u"900101-1234567", u"900101-123****"},
+        {kPersonalInfoCreditCard, u"1234-5678-9012-3456", u"1234-5678-****-3456"},
+        {kPersonalInfoPhoneNumber, u"123", u"****"},
+        {kPersonalInfoEMail, u"ab", u"****"},
+        {kPersonalInfoAccount, u"", u"****"},
+        {kPersonalInfoCreditCard, u"123456789012", u"1234567890****89012"},
+        {kPersonalInfoCreditCard, u"1234", u"1234****1234"},
+        {kPersonalInfoAddress, u"서울특별시 강남구", u"서울특별시****"},
+        {kPersonalInfoIpAddress, u"192.168.0.1", u"192.168****"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.stored, MaskPersonalInfo(c.kind, c.text)) << U8(c.text);
@@ -137,11 +137,11 @@ TEST_F(EventTablesTest, DocumentsAndHitsWithUnsafeTextAreStoredUnchanged)
         ASSERT_GT(ids[i], 0);
     }
     const std::vector<PersonalInfoHit> hits = {
-        {PersonalInfoEMail, u"o'brien\"x\"@mail.kr"},
-        {PersonalInfoAddress, u"서울특별시 \"종로구\"; 세종대로"},
-        {PersonalInfoCreditCard, u"1234-5678-9012-3456"},
-        {PersonalInfoAccount, u"110-123-456789"},
-        {PersonalInfoResidentNumber, u"900101-1234567"},
+        {kPersonalInfoEMail, u"o'brien\"x\"@mail.kr"},
+        {kPersonalInfoAddress, u"서울특별시 \"종로구\"; 세종대로"},
+        {kPersonalInfoCreditCard, u"1234-5678-9012-3456"},
+        {kPersonalInfoAccount, u"110-123-456789"},
+        {kPersonalInfoResidentNumber, u"900101-1234567"},
     };
     ASSERT_TRUE(AddPersonalInfo(ids[1], hits));
 
@@ -190,7 +190,7 @@ TEST_F(EventTablesTest, HitsOfUnknownKindsAreStoredButNotListed)
 
 TEST_F(EventTablesTest, HitsOfADocumentThatWasNotStoredAreNotWritten)
 {
-    const std::vector<PersonalInfoHit> hits = {{PersonalInfoPhoneNumber, u"010-1234-5678"}};
+    const std::vector<PersonalInfoHit> hits = {{kPersonalInfoPhoneNumber, u"010-1234-5678"}};
     EXPECT_FALSE(AddPersonalInfo(0, hits));
     EXPECT_FALSE(AddPersonalInfo(-1, hits));
     EXPECT_EQ(0, Count("PersonalInfo"));
@@ -267,7 +267,7 @@ TEST_F(EventTablesTest, StoredResultsAreFoundByKeyWithTheMaskedKinds)
     };
     for (const auto& c : cases) {
         PersonalInfoCounts counts;
-        counts.fill(-1);
+        counts.count.fill(-1);
         int64_t found = 0;
         ASSERT_TRUE(FindFileInfoByHash(Key('C'), c.mask, counts, found));
         EXPECT_EQ(id, found);
@@ -376,7 +376,7 @@ TEST_F(EventTablesTest, DeletionsByEventList)
 TEST_F(EventTablesTest, DeleteAllEventsTakesEverythingOrNothing)
 {
     const int64_t doc = AddFileInfoRow(PersonalInfoCounts{}, Document(u"/d", u"a.hwp", Key('A')));
-    ASSERT_TRUE(AddPersonalInfo(doc, {{PersonalInfoPhoneNumber, u"010-1234-5678"}}));
+    ASSERT_TRUE(AddPersonalInfo(doc, {{kPersonalInfoPhoneNumber, u"010-1234-5678"}}));
     // No event: nothing is deleted, not even the stored results.
     ASSERT_TRUE(DeleteAllEvents());
     EXPECT_EQ(1, Count("FileInfo"));
@@ -396,7 +396,7 @@ TEST_F(EventTablesTest, DeleteAllEventsTakesEverythingOrNothing)
 TEST_F(EventTablesTest, DeleteAllFileInfoAndPersonalInfo)
 {
     const int64_t doc = AddFileInfoRow(PersonalInfoCounts{}, Document(u"/d", u"a.hwp", Key('A')));
-    ASSERT_TRUE(AddPersonalInfo(doc, {{PersonalInfoPhoneNumber, u"010-1234-5678"}}));
+    ASSERT_TRUE(AddPersonalInfo(doc, {{kPersonalInfoPhoneNumber, u"010-1234-5678"}}));
     ASSERT_TRUE(DeleteAllPersonalInfo());
     EXPECT_EQ(0, Count("PersonalInfo"));
     EXPECT_EQ(1, Count("FileInfo"));
