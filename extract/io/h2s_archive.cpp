@@ -1,12 +1,11 @@
 #include "extract/io/h2s_archive.h"
 
-#include "extract/io/h2s_error_local.h"
+#include "extract/libstring.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-using namespace h2s_local;
 
 CH2sArchive::CH2sArchive(CH2sBufIO* device, int bufferSize)
     : device_(device), bufferSize_(bufferSize > 0 ? bufferSize : kDefaultBufferSize)

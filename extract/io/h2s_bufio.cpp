@@ -1,6 +1,6 @@
 #include "extract/io/h2s_bufio.h"
 
-#include "extract/io/h2s_error_local.h"
+#include "extract/libstring.h"
 #include "platform/text.h"
 
 #include <cerrno>
@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace h2s_local;
 
 // --- CH2sBufIO -------------------------------------------------------------
 

@@ -1,10 +1,9 @@
 #include "extract/io/h2s_storage.h"
 
-#include "extract/io/h2s_error_local.h"
+#include "extract/libstring.h"
 
 #include <cstring>
 
-using namespace h2s_local;
 namespace stg = plat::stg;
 
 // --- CH2sStorage -----------------------------------------------------------

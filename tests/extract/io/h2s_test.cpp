@@ -2,7 +2,7 @@
 
 #include "extract/io/h2s_archive.h"
 #include "extract/io/h2s_bufio.h"
-#include "extract/io/h2s_error_local.h"
+#include "extract/libstring.h"
 #include "extract/io/h2s_storage.h"
 #include "platform/text.h"
 #include "support/cfb_writer.h"
@@ -11,17 +11,14 @@
 #include <cstring>
 
 namespace stg = plat::stg;
-using h2s_local::GetLibraryError;
-using h2s_local::SetLibraryError;
-using h2s_local::SetThrowOnError;
 
 namespace {
 
 // Restores the throw flag and clears the error word around each test.
 struct ErrorStateGuard {
     int old;
-    ErrorStateGuard() : old(SetThrowOnError(0)) { h2s_local::ClearLibraryError(); }
-    ~ErrorStateGuard() { SetThrowOnError(old); h2s_local::ClearLibraryError(); }
+    ErrorStateGuard() : old(SetThrowOnError(0)) { ClearLibraryError(); }
+    ~ErrorStateGuard() { SetThrowOnError(old); ClearLibraryError(); }
 };
 
 // A stream in memory with a chosen open mode; reads can be made to fail.

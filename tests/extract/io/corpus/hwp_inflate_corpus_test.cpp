@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "extract/io/h2s_archive.h"
-#include "extract/io/h2s_error_local.h"
+#include "extract/libstring.h"
 #include "extract/io/h2s_storage.h"
 #include "platform/text.h"
 #include "support/isolation.h"
@@ -70,7 +70,7 @@ TEST(HwpInflateCorpus, CompressedStreamsAgreeWithAnIndependentDecoder)
         text.append(buf, got);
     ASSERT_EQ(pclose(p), 0);
 
-    h2s_local::SetThrowOnError(0);
+    SetThrowOnError(0);
     std::istringstream in(text);
     std::string line;
     int compared = 0;
