@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-nanum
   libgtest-dev libgmock-dev libbenchmark-dev
-  p7zip-full ntfs-3g
+  p7zip-full ntfs-3g ntfs-3g-dev
 )
 
 missing=()
