@@ -130,8 +130,15 @@ public:
     }
     ~LibImage() {
         if (!vol_) return;
-        for (auto& d : dirs_)
-            if (d.second) ntfs_inode_close(d.second);
+        // Deepest first, each closed in its still open parent.
+        for (auto it = dirs_.rbegin(); it != dirs_.rend(); ++it) {
+            if (!it->second) continue;
+            auto parent = parents_.find(it->first);
+            if (parent != parents_.end() && parent->second)
+                ntfs_inode_close_in_dir(it->second, parent->second);
+            else
+                ntfs_inode_close(it->second);
+        }
         ntfs_umount(vol_, FALSE);
     }
     bool ok() const { return vol_ && dirs_.at(""); }
@@ -146,6 +153,7 @@ public:
         if (!parent) return nullptr;
         ntfs_inode* ni = Create(parent, name, S_IFDIR);
         dirs_[path] = ni;
+        parents_[path] = parent;
         return ni;
     }
 
@@ -166,14 +174,17 @@ public:
             ni->last_data_change_time = sle64(e.lastWriteTime);
             NInoSetDirty(ni);
         }
-        return ntfs_inode_close(ni) == 0 && ok;
+        return ntfs_inode_close_in_dir(ni, parent) == 0 && ok;
     }
 
 private:
     ntfs_inode* Create(ntfs_inode* parent, const std::string& name, mode_t type) {
         ntfschar* u = nullptr;
         int n = ntfs_mbstoucs(name.c_str(), &u);
-        if (n <= 0) return nullptr;
+        if (n <= 0 || n > 255) {
+            std::free(u);
+            return nullptr;
+        }
         ntfs_inode* ni = ntfs_create(parent, const_cpu_to_le32(0), u, u8(n), type);
         std::free(u);
         return ni;
@@ -181,6 +192,7 @@ private:
 
     ntfs_volume* vol_ = nullptr;
     std::map<std::string, ntfs_inode*> dirs_;
+    std::map<std::string, ntfs_inode*> parents_;
 };
 #endif
 
