@@ -350,12 +350,18 @@ uint64_t NtfsVolume::LoadMFT() {
     if (dataLength < 0x38 || !DecodeRuns(data, dataLength)) return 0;
 
     uint64_t dataSize = Le64(data + 0x30);
-    uint64_t mapped = 0;
-    for (const MftRun& r : runs_) mapped = std::max(mapped, r.vcn + r.length);
+    uint64_t mapped = 0, stored = 0;
+    for (const MftRun& r : runs_) {
+        mapped = std::max(mapped, r.vcn + r.length);
+        if (r.lcn >= 0) stored += r.length;
+    }
     uint64_t total = dataSize / mftRecordSize_;
-    // Records beyond the runs or beyond the volume cannot be there.
-    total = std::min(total, mapped > UINT64_MAX / clusterSize_ ? UINT64_MAX : mapped * clusterSize_ / mftRecordSize_);
+    // Records beyond the runs or beyond the volume cannot be there; sparse
+    // runs may hold at most as many (empty) records as the stored ones, so a
+    // run list cannot make the entry table outgrow the data read.
+    total = std::min(total, mapped * clusterSize_ / mftRecordSize_);
     total = std::min(total, volumeBytes_ / mftRecordSize_);
+    total = std::min(total, 2 * (stored * clusterSize_ / mftRecordSize_));
     if (dataSize == 0 || total == 0) {
         runs_.clear();
         return 0;
@@ -399,13 +405,8 @@ bool NtfsVolume::ParseMFT(const StopCheck& stop) {
     recordCount_ = 0;
     namedRecordCount_ = 0;
     namePool_.Reset();
-    try {
-        entries_.assign(mftRecordTotal_, MftEntry{});
-    } catch (const std::bad_alloc&) {
-        entries_.clear();
-        log.Write(u"ReadMFTParse End.");
-        return false;
-    }
+    // The entry table grows with the records read.
+    entries_.reserve(size_t(std::min<uint64_t>(mftRecordTotal_, 1u << 16)));
 
     size_t chunkRecords = std::max<size_t>(1, std::min<size_t>(size_t(1024) * clusterSize_, kMaxChunkBytes) / mftRecordSize_);
     std::vector<uint8_t> chunk(chunkRecords * mftRecordSize_);
@@ -419,6 +420,10 @@ bool NtfsVolume::ParseMFT(const StopCheck& stop) {
             break;
         }
         size_t n = size_t(std::min<uint64_t>(chunkRecords, mftRecordTotal_ - next));
+        if (!GrowEntries(next + n)) {
+            completed = false;
+            break;
+        }
         FillVirtual(next * mftRecordSize_, chunk.data(), n * mftRecordSize_);
         for (size_t i = 0; i < n; ++i) {
             ParseRecord(chunk.data() + i * mftRecordSize_, next + i);
@@ -436,6 +441,16 @@ bool NtfsVolume::ParseMFT(const StopCheck& stop) {
     return completed;
 }
 
+bool NtfsVolume::GrowEntries(uint64_t size) {
+    if (entries_.size() >= size) return true;
+    try {
+        entries_.resize(size_t(size));
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
 void NtfsVolume::ParseRecord(uint8_t* r, uint64_t number) {
     RecordHeader h;
     if (std::memcmp(r, "FILE", 4) != 0) return;
@@ -444,7 +459,8 @@ void NtfsVolume::ParseRecord(uint8_t* r, uint64_t number) {
 
     // An extension record adds its name or data size to its base record.
     bool extension = h.baseRecord != 0;
-    if (extension && (h.baseRecord >= entries_.size() || h.baseRecord == number)) return;
+    if (extension && (h.baseRecord >= mftRecordTotal_ || h.baseRecord == number || !GrowEntries(h.baseRecord + 1)))
+        return;
     MftEntry& e = extension ? entries_[h.baseRecord] : entries_[number];
     if (!extension) {
         e.flags = h.flags;

@@ -163,6 +163,7 @@ private:
     bool DecodeRuns(const uint8_t* attr, size_t attrLength);
     void FillVirtual(uint64_t vbyte, uint8_t* buffer, size_t size) const;
     void ParseRecord(uint8_t* record, uint64_t number);
+    bool GrowEntries(uint64_t size);
     template <typename Visit>
     bool ForEachCandidate(const std::vector<plat::WString>& extensions, const StopCheck& stop,
                           Visit&& visit) const;

@@ -399,6 +399,8 @@ TEST(NtfsDamage, TableSizeIsBoundedByTheVolume) {
     auto v = Load(s.Build());
     ASSERT_TRUE(v);
     EXPECT_LE(v->mftRecordTotal(), v->volumeBytes() / v->mftRecordSize());
+    EXPECT_LE(v->mftRecordTotal(), 2u * 8 * 4);  // twice the 32 records stored
+    EXPECT_EQ(List(*v).size(), 11u);               // the files within the stored records
 }
 
 // Random damage anywhere in the boot sector and the table: the reader must
