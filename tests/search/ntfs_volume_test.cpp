@@ -394,13 +394,19 @@ TEST(NtfsDamage, BadTableRunListsRefuseTheTable) {
 
 TEST(NtfsDamage, TableSizeIsBoundedByTheVolume) {
     SynthVolume s = SmallTree();
-    s.mftDataSize = ~0ULL;  // claims 2^54 records
-    s.mftRuns = {{16, 8}, {-1, 1ULL << 40}};  // a sparse run far beyond the volume
+    s.mftDataSize = ~0ULL;    // claims 2^54 records
+    s.totalClusters = 200;
+    s.mftRuns = {{16, 8}, {-1, 150}};  // 32 records stored, 600 sparse
     auto v = Load(s.Build());
     ASSERT_TRUE(v);
-    EXPECT_LE(v->mftRecordTotal(), v->volumeBytes() / v->mftRecordSize());
-    EXPECT_LE(v->mftRecordTotal(), 2u * 8 * 4);  // twice the 32 records stored
-    EXPECT_EQ(List(*v).size(), 11u);               // the files within the stored records
+    EXPECT_EQ(v->mftRecordTotal(), 2u * 32);  // no more empty records than stored ones
+    EXPECT_EQ(List(*v).size(), 11u);          // the files within the stored records
+
+    s.mftRuns = {{16, 8}, {-1, 1ULL << 40}};  // a sparse run longer than the volume
+    bool loaded = true;
+    v = Load(s.Build(), &loaded);
+    ASSERT_TRUE(v);
+    EXPECT_FALSE(loaded);
 }
 
 // Random damage anywhere in the boot sector and the table: the reader must
