@@ -106,16 +106,19 @@ TEST(NtfsImage, ListsWhatNtfslsSeesInNestedFolders) {
     }
 }
 
-TEST(NtfsImage, ClusterSizesAndAGrowingTable) {
+TEST(NtfsImage, FormatsAndAGrowingTable) {
     SKIP_WITHOUT_NTFS_TOOLS();
     SKIP_WITHOUT_NTFS_LIBRARY();
     // Small clusters put a record across two clusters; the files make the
     // table grow well beyond what mkntfs gave it.
-    for (const char* cluster : {"512", "4096", "65536"}) {
-        SCOPED_TRACE(cluster);
+    // 4096-byte sectors give 4096-byte records (nine fix-up entries).
+    const std::vector<std::vector<std::string>> formats = {
+        {"-c", "512"}, {"-c", "4096"}, {"-c", "65536"}, {"-s", "4096"}};
+    for (const auto& format : formats) {
+        SCOPED_TRACE(format[0] + " " + format[1]);
         ps_test::TempDir dir;
         const std::string image = dir.file("grow.img");
-        ASSERT_TRUE(ps_test::MakeNtfsImage(image, 64 << 20, {"-c", cluster}));
+        ASSERT_TRUE(ps_test::MakeNtfsImage(image, 64 << 20, format));
         std::vector<ImageEntry> entries;
         for (int i = 0; i < 600; ++i) {
             std::string folder = "dir" + std::to_string(i % 23) + "/sub" + std::to_string(i % 5);
@@ -129,6 +132,9 @@ TEST(NtfsImage, ClusterSizesAndAGrowingTable) {
         auto v = NtfsVolume::Open(image);
         ASSERT_TRUE(v && v->LoadMFT() > 0);
         EXPECT_GT(v->mftRecordTotal(), 600u);
+        if (format[0] == "-s") {
+            EXPECT_EQ(v->mftRecordSize(), 4096u);
+        }
     }
 }
 
