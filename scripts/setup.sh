@@ -14,7 +14,6 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   fonts-nanum
   libgtest-dev libgmock-dev libbenchmark-dev
-  p7zip-full ntfs-3g
   openssl
   python3-olefile clang
   mupdf-tools poppler-utils
