@@ -1,0 +1,109 @@
+// The matcher against the plain std::wregex reference: identical counts and
+// hits, in order, on generated documents, random fragments and the corpus
+// texts that the readers of this build can extract.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/text.h"
+#include "search/extractors.h"
+#include "search/matcher.h"
+#include "support/isolation.h"
+#include "support/pi_reference.h"
+#include "support/pi_textgen.h"
+
+namespace {
+
+const ps_ref::ReferenceMatcher& Reference()
+{
+    static const ps_ref::ReferenceMatcher r;
+    return r;
+}
+
+// Returns false (after reporting) at the first difference.
+bool SameAsReference(const std::u16string& text, PersonalInfoMask mask, const std::string& what)
+{
+    PersonalInfoCounts c1{}, c2{};
+    PersonalInfoHitList h1, h2;
+    std::u16string copy = text;
+    EXPECT_EQ(FindPersonalInfoInText(copy, c1, mask, nullptr, &h1), 0);
+    Reference().Scan(text, c2, mask, &h2);
+    EXPECT_EQ(c1, c2) << what;
+    if (h1 != h2) {
+        size_t i = 0;
+        while (i < h1.size() && i < h2.size() && h1[i] == h2[i])
+            ++i;
+        ADD_FAILURE() << what << ": hits differ at " << i << " of " << h1.size() << "/" << h2.size()
+                      << (i < h1.size() ? " matcher: " + plat::WideToUtf8(h1[i].text) : "")
+                      << (i < h2.size() ? " reference: " + plat::WideToUtf8(h2[i].text) : "");
+        return false;
+    }
+    return c1 == c2;
+}
+
+TEST(MatcherDifferential, GeneratedDocuments)
+{
+    ps_gen::TextGenerator gen(20240611);
+    size_t hits = 0;
+    for (int doc = 0; doc < 150; ++doc) {
+        std::u16string text = gen.Document(gen.Int(1, 40));
+        PersonalInfoMask mask = doc % 3 == 0 ? 0xFFFF : static_cast<PersonalInfoMask>(gen.Int(1, 127));
+        ASSERT_TRUE(SameAsReference(text, mask, "document " + std::to_string(doc)));
+        PersonalInfoCounts c{};
+        FindPersonalInfoInText(text, c, 0xFFFF, nullptr, nullptr);
+        for (uint32_t n : c)
+            hits += n;
+    }
+    // The generator must really produce items of every kind.
+    EXPECT_GT(hits, 1000u);
+}
+
+TEST(MatcherDifferential, RandomFragments)
+{
+    ps_gen::TextGenerator gen(7);
+    for (int doc = 0; doc < 400; ++doc) {
+        std::u16string text = gen.Noise(gen.Int(1, 120));
+        ASSERT_TRUE(SameAsReference(text, 0xFFFF, "fragments " + std::to_string(doc)));
+    }
+}
+
+TEST(MatcherDifferential, PerKindCountsOnGeneratedText)
+{
+    // Each group alone, so no earlier group hides its matches.
+    ps_gen::TextGenerator gen(99);
+    std::u16string text = gen.Document(200);
+    for (PersonalInfoMask bit = 1; bit <= 0x40; bit <<= 1)
+        ASSERT_TRUE(SameAsReference(text, bit, "mask " + std::to_string(bit)));
+}
+
+TEST(MatcherDifferential, CorpusTexts)
+{
+    std::string corpus = ps_test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus";
+    int compared = 0;
+    for (const char* sub : {"pii", "public"}) {
+        std::filesystem::path dir = std::filesystem::path(corpus) / sub;
+        if (!std::filesystem::exists(dir))
+            continue;
+        for (auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+            if (!e.is_regular_file() || compared >= 200)
+                continue;
+            std::u16string path = plat::PathFromNative(e.path().string());
+            std::u16string ext = plat::ToUpperAscii(plat::PathFromNative(e.path().extension().string()));
+            if (ext.size() > 1)
+                ext.erase(0, 1);
+            if (!HasExtractorFor(ext))
+                continue;
+            std::u16string text;
+            if (ExtractDocumentText(path, ext, text) != 0)
+                continue;
+            ++compared;
+            EXPECT_TRUE(SameAsReference(text, 0xFFFF, e.path().string()));
+        }
+    }
+    if (compared == 0)
+        GTEST_SKIP() << "no reader of this build extracts a corpus document";
+}
+
+}  // namespace
