@@ -15,6 +15,7 @@ PACKAGES=(
   fonts-nanum
   libgtest-dev libgmock-dev libbenchmark-dev
   p7zip-full ntfs-3g
+  ripgrep
 )
 
 missing=()

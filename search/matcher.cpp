@@ -73,6 +73,50 @@ int MinDigitsOfAccountPattern(std::u16string_view p)
     return total;
 }
 
+// Group lengths of an account pattern: "\\b(" groups joined by
+// "[ ]{0,1}-[ ]{0,1}" ")\\b", each group a run of single-character sets
+// (digits, some also a comma) with fixed repetitions.
+std::vector<int> AccountGroupLengths(std::u16string_view p)
+{
+    constexpr std::u16string_view kSep = u"[ ]{0,1}-[ ]{0,1}";
+    std::vector<int> lengths;
+    if (p.size() < 6 || p.substr(0, 3) != u"\\b(" || p.substr(p.size() - 3) != u")\\b")
+        return lengths;
+    std::u16string_view body = p.substr(3, p.size() - 6);
+    while (true) {
+        size_t sep = body.find(kSep);
+        std::u16string_view group = body.substr(0, sep);
+        int len = 0;
+        for (size_t i = 0; i < group.size(); ++i) {
+            if (group[i] != u'[')
+                return {};
+            size_t close = group.find(u']', i + 1);
+            if (close == std::u16string_view::npos)
+                return {};
+            int reps = 1;
+            if (close + 1 < group.size() && group[close + 1] == u'{') {
+                reps = 0;
+                size_t k = close + 2;
+                for (; k < group.size() && group[k] >= u'0' && group[k] <= u'9'; ++k)
+                    reps = reps * 10 + (group[k] - u'0');
+                if (k >= group.size() || group[k] != u'}')
+                    return {};
+                close = k;
+            }
+            len += reps;
+            i = close;
+        }
+        lengths.push_back(len);
+        if (sep == std::u16string_view::npos)
+            break;
+        body = body.substr(sep + kSep.size());
+    }
+    return lengths;
+}
+
+constexpr int kAccountPatternCount = kPatternAccountLast - kPatternAccountFirst + 1;
+static_assert(kAccountPatternCount <= 64);
+
 struct CompiledPattern {
     pcre2_code* code = nullptr;
     bool jit = false;
@@ -118,8 +162,14 @@ public:
                 cp.minDigits = 4;
             } else if (i == kPatternEmail)
                 cp.features = kFeatAt;
-            else if (i >= kPatternAccountFirst && i <= kPatternAccountLast)
+            else if (i >= kPatternAccountFirst && i <= kPatternAccountLast) {
                 cp.minDigits = MinDigitsOfAccountPattern(text);
+                m_accountLayouts[i - kPatternAccountFirst] = AccountGroupLengths(text);
+                if (m_accountLayouts[i - kPatternAccountFirst].size() < 2) {
+                    std::fprintf(stderr, "account pattern %d has no group layout\n", i);
+                    std::abort();
+                }
+            }
             else if (i >= kPatternAddressFirst)
                 cp.features = 1u << (kFeatLeadShift + LeadBit(kProvinceLead[i - kPatternAddressFirst]));
         }
@@ -130,9 +180,12 @@ public:
             pcre2_code_free(cp.code);
     }
     const CompiledPattern& operator[](int i) const { return m_patterns[i]; }
+    // Group lengths of the account patterns, by pattern minus the first.
+    const std::vector<int>& AccountLayout(int k) const { return m_accountLayouts[k]; }
 
 private:
     CompiledPattern m_patterns[kPersonalInfoPatternCount];
+    std::vector<int> m_accountLayouts[kAccountPatternCount];
 };
 
 const PatternSet& Patterns()
@@ -177,6 +230,7 @@ struct Line {
     size_t length;
     uint32_t features;
     int digits;
+    uint64_t accounts;  // account patterns whose group layout the line has
 };
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
@@ -185,6 +239,65 @@ bool IsMailChar(char16_t c)
 {
     return IsDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' ||
            c == u'-';
+}
+
+// Account patterns that may match in a line. A match is groups of [0-9,]
+// joined by one '-' with at most one space on each side; so the line must
+// hold a chain of such runs in which the inner groups have exactly their
+// lengths and the outer ones at least theirs (a comma or digit may stand
+// beside the match). Only a necessary condition: the pattern still decides.
+uint64_t AccountCandidates(const char16_t* p, size_t n)
+{
+    uint64_t result = 0;
+    std::vector<int> chain;
+    chain.reserve(8);
+    auto check = [&]() {
+        if (chain.size() < 2)
+            return;
+        for (int k = 0; k < kAccountPatternCount; ++k) {
+            if (result & (uint64_t{1} << k))
+                continue;
+            const std::vector<int>& L = Patterns().AccountLayout(k);
+            const size_t m = L.size();
+            for (size_t i = 0; i + m <= chain.size(); ++i) {
+                bool ok = chain[i] >= L[0] && chain[i + m - 1] >= L[m - 1];
+                for (size_t j = 1; ok && j + 1 < m; ++j)
+                    ok = chain[i + j] == L[j];
+                if (ok) {
+                    result |= uint64_t{1} << k;
+                    break;
+                }
+            }
+        }
+    };
+    size_t i = 0;
+    while (i < n) {
+        if (!IsGroupChar(p[i])) {
+            ++i;
+            continue;
+        }
+        // A chain starts at this run.
+        chain.clear();
+        while (true) {
+            size_t runStart = i;
+            while (i < n && IsGroupChar(p[i]))
+                ++i;
+            chain.push_back(static_cast<int>(i - runStart));
+            size_t j = i;
+            if (j < n && p[j] == u' ')
+                ++j;
+            if (j >= n || p[j] != u'-')
+                break;
+            ++j;
+            if (j < n && p[j] == u' ')
+                ++j;
+            if (j >= n || !IsGroupChar(p[j]))
+                break;
+            i = j;
+        }
+        check();
+    }
+    return result;
 }
 
 void Describe(std::u16string_view text, Line& line)
@@ -227,6 +340,8 @@ void Describe(std::u16string_view text, Line& line)
         f |= kFeatDots;
     line.features = f;
     line.digits = digits;
+    if (f & kFeatDashPair)
+        line.accounts = AccountCandidates(p, n);
 }
 
 // Lines end at LF or NUL; lines shorter than 7 characters are never searched
@@ -243,7 +358,7 @@ std::vector<Line> SplitLines(std::u16string_view text)
         while (end < n && text[end] != u'\n' && text[end] != u'\0')
             ++end;
         if (end - pos >= kMinLineLength) {
-            Line line{pos, end - pos, 0, 0};
+            Line line{pos, end - pos, 0, 0, 0};
             Describe(text, line);
             lines.push_back(line);
         }
@@ -267,9 +382,13 @@ std::u16string UpperExtension(const std::u16string& path)
                                                           : std::u16string_view(path).substr(dot + 1));
 }
 
-bool LineMaySuit(const CompiledPattern& cp, const Line& line)
+bool LineMaySuit(int pattern, const CompiledPattern& cp, const Line& line)
 {
-    return (line.features & cp.features) == cp.features && line.digits >= cp.minDigits;
+    if ((line.features & cp.features) != cp.features || line.digits < cp.minDigits)
+        return false;
+    if (pattern >= kPatternAccountFirst && pattern <= kPatternAccountLast)
+        return (line.accounts >> (pattern - kPatternAccountFirst)) & 1;
+    return true;
 }
 
 // Walks the matches of one pattern along every line: each match is followed by
@@ -289,7 +408,7 @@ bool ForEachMatch(std::u16string_view text, const std::vector<Line>& lines, int 
             CancelledReturn();
             return false;
         }
-        if (!LineMaySuit(cp, line))
+        if (!LineMaySuit(pattern, cp, line))
             continue;
         size_t offset = 0;
         while (offset < line.length) {
