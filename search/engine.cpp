@@ -243,6 +243,11 @@ void CNTFSSearch::Stop(void* context)
     std::unique_lock<std::mutex> control(m_control, std::try_to_lock);
     if (!control.owns_lock())
         return;
+    // Called from a callback on a walker: that walker ends when it returns.
+    const auto self = std::this_thread::get_id();
+    for (std::thread* t : {&m_hSearchThread, &m_hOtherSearchThread, &m_hRecursiveSearchThread})
+        if (t->joinable() && t->get_id() == self)
+            return;
     std::unique_lock<std::mutex> run(m_runLock);
     bool ended = m_runEnded.wait_for(run, std::chrono::milliseconds(1500),
                                      [this] { return m_running == 0; });
