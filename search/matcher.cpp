@@ -249,8 +249,7 @@ bool IsMailChar(char16_t c)
 uint64_t AccountCandidates(const char16_t* p, size_t n)
 {
     uint64_t result = 0;
-    std::vector<int> chain;
-    chain.reserve(8);
+    thread_local std::vector<int> chain;  // run lengths of the current chain
     auto check = [&]() {
         if (chain.size() < 2)
             return;
@@ -300,69 +299,100 @@ uint64_t AccountCandidates(const char16_t* p, size_t n)
     return result;
 }
 
-void Describe(std::u16string_view text, Line& line)
+// Province lead characters by their low ten bits (no two share them).
+struct LeadSlot {
+    char16_t ch = 0;
+    uint8_t bit = 0;
+};
+const LeadSlot* LeadTable()
 {
-    const char16_t* p = text.data() + line.start;
-    const size_t n = line.length;
+    static const auto table = [] {
+        std::vector<LeadSlot> t(1024);
+        for (int i = 0; i < kDistinctLeadCount; ++i) {
+            LeadSlot& slot = t[kDistinctLeads[i] & 0x3FF];
+            if (slot.ch != 0)
+                std::abort();  // two leads would share a slot
+            slot = {kDistinctLeads[i], static_cast<uint8_t>(i)};
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// The features that need a look at the neighbours, for a line that has a
+// '-' or an '@' at all.
+uint32_t NeighbourFeatures(const char16_t* p, size_t n, bool dash, bool at)
+{
     uint32_t f = 0;
-    int digits = 0;
-    int dots = 0;
     for (size_t i = 0; i < n; ++i) {
-        char16_t c = p[i];
-        if (c < 0x80) {
-            if (IsDigit(c)) {
-                ++digits;
-            } else if (c == u'-') {
-                if (!(f & kFeatDashPair)) {
-                    size_t l = i;
-                    if (l > 0 && (p[l - 1] == u' ' || p[l - 1] == u'\t'))
-                        --l;
-                    size_t r = i + 1;
-                    if (r < n && (p[r] == u' ' || p[r] == u'\t'))
-                        ++r;
-                    if (l > 0 && IsGroupChar(p[l - 1]) && r < n && IsGroupChar(p[r]))
-                        f |= kFeatDashPair;
-                }
-            } else if (c == u'.') {
-                if (i > 0 && IsDigit(p[i - 1]))
-                    ++dots;
-            } else if (c == u'@') {
-                if (i > 0 && IsMailChar(p[i - 1]) && i + 1 < n && IsMailChar(p[i + 1]))
-                    f |= kFeatAt;
-            }
-        } else if (c >= u'강' && c <= u'충') {
-            int b = LeadBit(c);
-            if (b >= 0)
-                f |= 1u << (kFeatLeadShift + b);
+        if (dash && p[i] == u'-' && !(f & kFeatDashPair)) {
+            size_t l = i;
+            if (l > 0 && (p[l - 1] == u' ' || p[l - 1] == u'\t'))
+                --l;
+            size_t r = i + 1;
+            if (r < n && (p[r] == u' ' || p[r] == u'\t'))
+                ++r;
+            if (l > 0 && IsGroupChar(p[l - 1]) && r < n && IsGroupChar(p[r]))
+                f |= kFeatDashPair;
+        } else if (at && p[i] == u'@' && !(f & kFeatAt)) {
+            if (i > 0 && IsMailChar(p[i - 1]) && i + 1 < n && IsMailChar(p[i + 1]))
+                f |= kFeatAt;
         }
     }
-    if (dots >= 3)
-        f |= kFeatDots;
-    line.features = f;
-    line.digits = digits;
-    if (f & kFeatDashPair)
-        line.accounts = AccountCandidates(p, n);
+    return f;
 }
 
 // Lines end at LF or NUL; lines shorter than 7 characters are never searched
-// and are left out here.
+// and are left out here. One pass gathers what each line holds.
 constexpr size_t kMinLineLength = 7;
 
 std::vector<Line> SplitLines(std::u16string_view text)
 {
     std::vector<Line> lines;
-    size_t pos = 0;
+    lines.reserve(text.size() / 32 + 1);
+    const LeadSlot* leads = LeadTable();
+    const char16_t* p = text.data();
     const size_t n = text.size();
+    size_t pos = 0;
     while (pos < n) {
-        size_t end = pos;
-        while (end < n && text[end] != u'\n' && text[end] != u'\0')
-            ++end;
-        if (end - pos >= kMinLineLength) {
-            Line line{pos, end - pos, 0, 0, 0};
-            Describe(text, line);
+        uint32_t f = 0;
+        int digits = 0, dots = 0;
+        bool dash = false, at = false;
+        size_t i = pos;
+        for (; i < n; ++i) {
+            const char16_t c = p[i];
+            if (c < 0x80) {
+                if (c <= u'9') {
+                    if (c >= u'0') {
+                        ++digits;
+                    } else if (c == u'\n' || c == 0) {
+                        break;
+                    } else if (c == u'-') {
+                        dash = true;
+                    } else if (c == u'.' && i > pos && IsDigit(p[i - 1])) {
+                        ++dots;
+                    }
+                } else if (c == u'@') {
+                    at = true;
+                }
+            } else {
+                const LeadSlot& slot = leads[c & 0x3FF];
+                if (slot.ch == c)
+                    f |= 1u << (kFeatLeadShift + slot.bit);
+            }
+        }
+        const size_t length = i - pos;
+        if (length >= kMinLineLength) {
+            if (dash || at)
+                f |= NeighbourFeatures(p + pos, length, dash, at);
+            if (dots >= 3)
+                f |= kFeatDots;
+            Line line{pos, length, f, digits, 0};
+            if (f & kFeatDashPair)
+                line.accounts = AccountCandidates(p + pos, length);
             lines.push_back(line);
         }
-        pos = end + 1;
+        pos = i + 1;
     }
     return lines;
 }
