@@ -62,6 +62,16 @@ public:
         }
     }
 
+    // Every match of one pattern along the lines, each search starting after
+    // the previous match, without any acceptance test.
+    std::vector<std::u16string> AllMatches(const std::u16string& text16, int pattern) const
+    {
+        std::wstring text = ToWchar(text16);
+        std::vector<std::u16string> out;
+        EachMatch(text, pattern, [&](size_t s, size_t e) { out.push_back(FromWchar(text.substr(s, e - s))); });
+        return out;
+    }
+
 private:
     template <typename F>
     void EachMatch(const std::wstring& text, int pattern, F&& f) const

@@ -109,8 +109,68 @@ public:
             s += u"." + Word(2, 4);
         return s;
     }
+    // A text that an account pattern matches: each bracket set gives random
+    // characters of its own (rarely the comma), each optional space appears
+    // now and then.
+    std::u16string FromAccountPattern(int pattern)
+    {
+        std::u16string_view p = kPersonalInfoPatterns[pattern];
+        std::u16string out;
+        for (size_t i = 0; i < p.size(); ++i) {
+            if (p[i] == u'-' ) {
+                out += u'-';
+                continue;
+            }
+            if (p[i] != u'[')
+                continue;
+            size_t close = p.find(u']', i + 1);
+            std::u16string set;
+            for (size_t k = i + 1; k < close; ++k) {
+                if (k + 2 < close && p[k + 1] == u'-') {
+                    for (char16_t c = p[k]; c <= p[k + 2]; ++c)
+                        set.push_back(c);
+                    k += 2;
+                } else {
+                    set.push_back(p[k]);
+                }
+            }
+            int lo = 1, hi = 1;
+            i = close;
+            if (i + 1 < p.size() && p[i + 1] == u'{') {
+                size_t end = p.find(u'}', i + 1);
+                std::u16string_view q = p.substr(i + 2, end - i - 2);
+                size_t comma = q.find(u',');
+                auto num = [](std::u16string_view v) {
+                    int n = 0;
+                    for (char16_t c : v)
+                        n = n * 10 + (c - u'0');
+                    return n;
+                };
+                lo = num(q.substr(0, comma));
+                hi = comma == std::u16string_view::npos ? lo : num(q.substr(comma + 1));
+                i = end;
+            }
+            int n = Int(lo, hi);
+            if (set == u" ") {
+                if (n && Chance(30))
+                    out += u' ';
+                continue;
+            }
+            for (int k = 0; k < n; ++k) {
+                char16_t c;
+                do
+                    c = set[Int(0, static_cast<int>(set.size()) - 1)];
+                while (c == u',' && set.size() > 1 && !Chance(5));
+                out.push_back(c);
+            }
+        }
+        return out;
+    }
+
     std::u16string Account()
     {
+        if (Chance(60))
+            return FromAccountPattern(Int(kPatternAccountFirst, kPatternAccountLast));
         std::u16string s = Digits(Int(1, 6));
         int groups = Int(1, 4);
         for (int i = 0; i < groups; ++i)
