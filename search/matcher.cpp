@@ -172,6 +172,10 @@ public:
             }
             else if (i >= kPatternAddressFirst)
                 cp.features = 1u << (kFeatLeadShift + LeadBit(kProvinceLead[i - kPatternAddressFirst]));
+            if (cp.features == 0) {
+                std::fprintf(stderr, "personal-information pattern %d has no line test\n", i);
+                std::abort();
+            }
         }
     }
     ~PatternSet()
@@ -346,9 +350,18 @@ uint32_t NeighbourFeatures(const char16_t* p, size_t n, bool dash, bool at)
 // and are left out here. One pass gathers what each line holds.
 constexpr size_t kMinLineLength = 7;
 
-std::vector<Line> SplitLines(std::u16string_view text)
+// The searchable lines, and for each feature the lines that have it: a
+// pattern only visits the lines of its first required feature.
+constexpr int kFeatureCount = kFeatLeadShift + kDistinctLeadCount;
+struct Lines {
+    std::vector<Line> all;
+    std::vector<uint32_t> byFeature[kFeatureCount];
+};
+
+Lines SplitLines(std::u16string_view text)
 {
-    std::vector<Line> lines;
+    Lines table;
+    std::vector<Line>& lines = table.all;
     lines.reserve(text.size() / 32 + 1);
     const LeadSlot* leads = LeadTable();
     const char16_t* p = text.data();
@@ -390,11 +403,13 @@ std::vector<Line> SplitLines(std::u16string_view text)
             Line line{pos, length, f, digits, 0};
             if (f & kFeatDashPair)
                 line.accounts = AccountCandidates(p + pos, length);
+            for (uint32_t bits = f; bits; bits &= bits - 1)
+                table.byFeature[__builtin_ctz(bits)].push_back(static_cast<uint32_t>(lines.size()));
             lines.push_back(line);
         }
         pos = i + 1;
     }
-    return lines;
+    return table;
 }
 
 bool Cancelled(const CancelFlag* cancel)
@@ -425,7 +440,7 @@ bool LineMaySuit(int pattern, const CompiledPattern& cp, const Line& line)
 // a new search on the rest of the line. visit(start, end) gets absolute
 // positions. false when cancelled.
 template <typename Visit>
-bool ForEachMatch(std::u16string_view text, const std::vector<Line>& lines, int pattern,
+bool ForEachMatch(std::u16string_view text, const Lines& lines, int pattern,
                   const CancelFlag* cancel, Visit&& visit)
 {
     const CompiledPattern& cp = Patterns()[pattern];
@@ -433,7 +448,10 @@ bool ForEachMatch(std::u16string_view text, const std::vector<Line>& lines, int 
         CancelledReturn();
         return false;
     }
-    for (const Line& line : lines) {
+    // Every pattern requires at least one feature.
+    const std::vector<uint32_t>& candidates = lines.byFeature[__builtin_ctz(cp.features)];
+    for (uint32_t index : candidates) {
+        const Line& line = lines.all[index];
         if (Cancelled(cancel)) {
             CancelledReturn();
             return false;
@@ -453,7 +471,7 @@ bool ForEachMatch(std::u16string_view text, const std::vector<Line>& lines, int 
     return true;
 }
 
-void RunPattern(std::u16string_view text, const std::vector<Line>& lines, int pattern,
+void RunPattern(std::u16string_view text, const Lines& lines, int pattern,
                 TakenPositions& taken, uint32_t& counter, PersonalInfoMask kindBit,
                 PersonalInfoHitList* hits, const CancelFlag* cancel)
 {
@@ -469,7 +487,7 @@ void RunPattern(std::u16string_view text, const std::vector<Line>& lines, int pa
 
 constexpr size_t kAddressWindow = 11;
 
-void RunAddress(std::u16string_view text, const std::vector<Line>& lines, int pattern,
+void RunAddress(std::u16string_view text, const Lines& lines, int pattern,
                 const ProvinceCityList& cities, TakenPositions& taken, uint32_t& counter,
                 PersonalInfoHitList* hits, const CancelFlag* cancel)
 {
@@ -582,7 +600,7 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
     if (text.empty())
         return kScanDone;
 
-    const std::vector<Line> lines = SplitLines(text);
+    const Lines lines = SplitLines(text);
     TakenPositions taken(text.size());
     for (const PersonalInfoGroup& g : kPersonalInfoGroups) {
         if (mask & g.kindBit) {
