@@ -5,11 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/logmgr.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "search/extractors.h"
 
 namespace {
