@@ -19,16 +19,20 @@ using CancelFlag = std::atomic<int32_t>;
 // already taken by an earlier accepted match of any kind. One per document.
 class TakenPositions {
 public:
-    explicit TakenPositions(size_t textLength) : m_taken(textLength, 0) {}
-    bool IsTaken(size_t pos) const { return pos < m_taken.size() && m_taken[pos] != 0; }
+    explicit TakenPositions(size_t textLength) : m_size(textLength), m_bits((textLength + 63) / 64, 0) {}
+    bool IsTaken(size_t pos) const
+    {
+        return pos < m_size && ((m_bits[pos / 64] >> (pos % 64)) & 1) != 0;
+    }
     void Take(size_t pos)
     {
-        if (pos < m_taken.size())
-            m_taken[pos] = 1;
+        if (pos < m_size)
+            m_bits[pos / 64] |= uint64_t{1} << (pos % 64);
     }
 
 private:
-    std::vector<uint8_t> m_taken;
+    size_t m_size;
+    std::vector<uint64_t> m_bits;
 };
 
 // Status of FindPersonalInfoInFile.
