@@ -473,7 +473,7 @@ bool ForEachMatch(std::u16string_view text, const Lines& lines, int pattern,
 }
 
 void RunPattern(std::u16string_view text, const Lines& lines, int pattern,
-                TakenPositions& taken, uint32_t& counter, PersonalInfoMask kindBit,
+                TakenPositions& taken, int32_t& counter, PersonalInfoMask kindBit,
                 PersonalInfoHitList* hits, const CancelFlag* cancel)
 {
     ForEachMatch(text, lines, pattern, cancel, [&](size_t s, size_t e) {
@@ -489,7 +489,7 @@ void RunPattern(std::u16string_view text, const Lines& lines, int pattern,
 constexpr size_t kAddressWindow = 11;
 
 void RunAddress(std::u16string_view text, const Lines& lines, int pattern,
-                const ProvinceCityList& cities, TakenPositions& taken, uint32_t& counter,
+                const ProvinceCityList& cities, TakenPositions& taken, int32_t& counter,
                 PersonalInfoHitList* hits, const CancelFlag* cancel)
 {
     ForEachMatch(text, lines, pattern, cancel, [&](size_t p, size_t) {
@@ -554,7 +554,7 @@ int AddPersonalInfoHit(PersonalInfoHitList* hits, std::u16string_view text, size
         if (!IsValidResidentNumber(digits))
             return 0;
         if (hits)
-            hits->push_back({PersonalInfoResident, std::u16string(match)});
+            hits->push_back({PersonalInfoResidentNumber, std::u16string(match)});
         return 1;
     }
     if (hits && kindBit != kMaskAddress) {
@@ -566,7 +566,7 @@ int AddPersonalInfoHit(PersonalInfoHitList* hits, std::u16string_view text, size
 }
 
 void MatchPatternByLine(std::u16string_view text, int pattern, TakenPositions& taken,
-                        uint32_t& counter, PersonalInfoMask kindBit, PersonalInfoHitList* hits,
+                        int32_t& counter, PersonalInfoMask kindBit, PersonalInfoHitList* hits,
                         const CancelFlag* cancel)
 {
     if (pattern < 0 || pattern >= kPersonalInfoPatternCount)
@@ -579,7 +579,7 @@ void MatchPatternByLine(std::u16string_view text, int pattern, TakenPositions& t
 }
 
 void MatchAddress(std::u16string_view text, int pattern, const ProvinceCityList& cities,
-                  TakenPositions& taken, uint32_t& counter, PersonalInfoHitList* hits,
+                  TakenPositions& taken, int32_t& counter, PersonalInfoHitList* hits,
                   const CancelFlag* cancel)
 {
     if (pattern < 0 || pattern >= kPersonalInfoPatternCount)
@@ -605,7 +605,7 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
     TakenPositions taken(text.size());
     for (const PersonalInfoGroup& g : kPersonalInfoGroups) {
         if (mask & g.kindBit) {
-            uint32_t& counter = counts[g.kind];
+            int32_t& counter = counts[g.kind];
             for (int p = g.firstPattern; p <= g.lastPattern; ++p) {
                 if (g.kindBit == kMaskAddress)
                     RunAddress(text, lines, p, kProvinceCityLists[p - kPatternAddressFirst], taken,

@@ -57,13 +57,13 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
 
 // Runs one pattern over the whole text, line by line.
 void MatchPatternByLine(std::u16string_view text, int pattern, TakenPositions& taken,
-                        uint32_t& counter, PersonalInfoMask kindBit,
+                        int32_t& counter, PersonalInfoMask kindBit,
                         PersonalInfoHitList* hits, const CancelFlag* cancel);
 
 // Runs one province pattern over the whole text; a match counts when a name
 // of its city list stands in the window that starts at it.
 void MatchAddress(std::u16string_view text, int pattern, const ProvinceCityList& cities,
-                  TakenPositions& taken, uint32_t& counter, PersonalInfoHitList* hits,
+                  TakenPositions& taken, int32_t& counter, PersonalInfoHitList* hits,
                   const CancelFlag* cancel);
 
 // Validates and records one match: 1 accepted, 0 rejected.

@@ -122,13 +122,13 @@ const ProvinceCityList kProvinceCityLists[kPatternAddressLast - kPatternAddressF
 int KindOfKindBit(PersonalInfoMask bit)
 {
     switch (bit) {
-    case kMaskResident: return PersonalInfoResident;
-    case kMaskCard: return PersonalInfoCard;
+    case kMaskResident: return PersonalInfoResidentNumber;
+    case kMaskCard: return PersonalInfoCreditCard;
     case kMaskAccount: return PersonalInfoAccount;
-    case kMaskPhone: return PersonalInfoPhone;
+    case kMaskPhone: return PersonalInfoPhoneNumber;
     case kMaskAddress: return PersonalInfoAddress;
-    case kMaskEmail: return PersonalInfoEmail;
-    case kMaskIp: return PersonalInfoIp;
+    case kMaskEmail: return PersonalInfoEMail;
+    case kMaskIp: return PersonalInfoIPAddress;
     default: return -1;
     }
 }

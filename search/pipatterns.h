@@ -3,8 +3,23 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "search/records.h"
+
+// The kind bits of a personal-information mask.
+constexpr PersonalInfoMask kMaskResident = 0x01;
+constexpr PersonalInfoMask kMaskCard = 0x02;
+constexpr PersonalInfoMask kMaskAccount = 0x04;
+constexpr PersonalInfoMask kMaskPhone = 0x08;
+constexpr PersonalInfoMask kMaskAddress = 0x10;
+constexpr PersonalInfoMask kMaskEmail = 0x20;
+constexpr PersonalInfoMask kMaskIp = 0x40;
+constexpr PersonalInfoMask kMaskAllKinds = 0x7F;
+constexpr PersonalInfoMask kMaskWholeComputer = 0xFFFF;
+
+// The hits of one document, in the order they were accepted.
+using PersonalInfoHitList = std::vector<PersonalInfoHit>;
 
 constexpr int kPersonalInfoPatternCount = 80;
 
@@ -37,11 +52,11 @@ struct PersonalInfoGroup {
     int lastPattern;
 };
 constexpr PersonalInfoGroup kPersonalInfoGroups[] = {
-    {kMaskResident, PersonalInfoResident, kPatternResident, kPatternResident},
-    {kMaskCard, PersonalInfoCard, kPatternCard, kPatternCard},
-    {kMaskPhone, PersonalInfoPhone, kPatternPhoneFirst, kPatternPhoneLast},
-    {kMaskIp, PersonalInfoIp, kPatternIp, kPatternIp},
-    {kMaskEmail, PersonalInfoEmail, kPatternEmail, kPatternEmail},
+    {kMaskResident, PersonalInfoResidentNumber, kPatternResident, kPatternResident},
+    {kMaskCard, PersonalInfoCreditCard, kPatternCard, kPatternCard},
+    {kMaskPhone, PersonalInfoPhoneNumber, kPatternPhoneFirst, kPatternPhoneLast},
+    {kMaskIp, PersonalInfoIPAddress, kPatternIp, kPatternIp},
+    {kMaskEmail, PersonalInfoEMail, kPatternEmail, kPatternEmail},
     {kMaskAccount, PersonalInfoAccount, kPatternAccountFirst, kPatternAccountLast},
     {kMaskAddress, PersonalInfoAddress, kPatternAddressFirst, kPatternAddressLast},
 };

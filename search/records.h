@@ -1,65 +1,44 @@
-// Records shared by the search engine, the matcher and the search windows:
-// the found-file record, the engine callbacks and the scan-result types.
+// Records the search engine and the matcher share with the event store and
+// the windows: the found-file record and the scan-result types.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-// One reported document. The engine creates it and hands it to the found-file
-// callback, which owns it from then on (keeps it or deletes it).
-struct SearchFileInfo {
-    std::u16string path;         // full path of the document
-    std::u16string fileName;     // the file-name part of path
-    std::u16string folder;       // the parent folder of path ("/" for a file in the root)
-    std::u16string documentKey;  // empty from the engine; written by the found-file callback
-    uint64_t fileSize = 0;       // bytes; never 0 in a reported record
-    uint64_t lastWriteTime = 0;  // FILETIME (100 ns ticks since 1601)
-    int32_t fromEventStore = 0;  // 0 from the engine
-    int64_t fileIndex = 0;       // FileInfo row id; written by the analysis thread
-};
-
-// Found-file callback: receives a new record (now owned by the callee) and the
-// context. Called on a walker thread; its result is ignored.
-using AddFileInfoCallback = int (*)(SearchFileInfo* record, void* context);
-// End-of-search callback: called at most once per search, never after a stop.
-using FinishFileSearchCallback = void (*)(void* context);
-
-// Kind of personal information; also its index in the counts and the order of
-// the report columns.
+// Kind of personal information; also the index into the counts and the order
+// of the report columns.
 enum PersonalInfoKind : int32_t {
-    PersonalInfoResident = 0,
+    PersonalInfoResidentNumber = 0,
     PersonalInfoAccount = 1,
-    PersonalInfoCard = 2,
-    PersonalInfoPhone = 3,
+    PersonalInfoCreditCard = 2,
+    PersonalInfoPhoneNumber = 3,
     PersonalInfoAddress = 4,
-    PersonalInfoEmail = 5,
-    PersonalInfoIp = 6,
+    PersonalInfoEMail = 5,
+    PersonalInfoIPAddress = 6,
 };
 constexpr int kPersonalInfoKindCount = 7;
 
-// Selection of kinds, one bit each (not in kind-code order).
-using PersonalInfoMask = uint32_t;
-constexpr PersonalInfoMask kMaskResident = 0x01;
-constexpr PersonalInfoMask kMaskCard = 0x02;
-constexpr PersonalInfoMask kMaskAccount = 0x04;
-constexpr PersonalInfoMask kMaskPhone = 0x08;
-constexpr PersonalInfoMask kMaskAddress = 0x10;
-constexpr PersonalInfoMask kMaskEmail = 0x20;
-constexpr PersonalInfoMask kMaskIp = 0x40;
-constexpr PersonalInfoMask kMaskAllKinds = 0x7F;
-constexpr PersonalInfoMask kMaskWholeComputer = 0xFFFF;
+// Selection of kinds, one bit each (not in kind order).
+using PersonalInfoMask = int32_t;
 
-// Seven counters indexed by PersonalInfoKind; the caller clears them.
-using PersonalInfoCounts = std::array<uint32_t, kPersonalInfoKindCount>;
+// Hits per kind, indexed by PersonalInfoKind.
+using PersonalInfoCounts = std::array<int32_t, kPersonalInfoKindCount>;
 
-// One accepted match: its kind and the text as found in the document (for an
-// address, the window text).
+// One accepted match: its kind and the text as found in the document.
 struct PersonalInfoHit {
-    PersonalInfoKind kind = PersonalInfoResident;
+    PersonalInfoKind kind = PersonalInfoResidentNumber;
     std::u16string text;
-
-    bool operator==(const PersonalInfoHit&) const = default;
 };
-using PersonalInfoHitList = std::vector<PersonalInfoHit>;
+
+// One found document.
+struct SearchFileInfo {
+    std::u16string path;         // full path
+    std::u16string fileName;     // last component of path
+    std::u16string folder;       // path without its last component
+    std::u16string documentKey;  // 64 upper-case hexadecimal digits
+    uint64_t fileSize = 0;
+    uint64_t lastWriteTime = 0;  // FILETIME ticks
+    int32_t fromEventStore = 0;  // 1 when the result was taken from the event store
+    int64_t fileIndex = 0;       // the document's FileInfo row
+};

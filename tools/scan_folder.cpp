@@ -89,8 +89,8 @@ int main(int argc, char** argv)
         int status = FindPersonalInfoInFile(f->path, counts, mask, nullptr, nullptr);
         bytes += f->fileSize;
         std::printf("%d", status);
-        for (uint32_t n : counts)
-            std::printf("\t%u", n);
+        for (int32_t n : counts)
+            std::printf("\t%d", n);
         std::printf("\t%s\n", plat::PathToNative(f->path).c_str());
     }
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

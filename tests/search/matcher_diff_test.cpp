@@ -29,9 +29,9 @@ bool SameAsReference(const std::u16string& text, PersonalInfoMask mask, const st
     EXPECT_EQ(FindPersonalInfoInText(copy, c1, mask, nullptr, &h1), 0);
     Reference().Scan(text, c2, mask, &h2);
     EXPECT_EQ(c1, c2) << what;
-    if (h1 != h2) {
+    if (ps_ref::View(h1) != ps_ref::View(h2)) {
         size_t i = 0;
-        while (i < h1.size() && i < h2.size() && h1[i] == h2[i])
+        while (i < h1.size() && i < h2.size() && h1[i].kind == h2[i].kind && h1[i].text == h2[i].text)
             ++i;
         ADD_FAILURE() << what << ": hits differ at " << i << " of " << h1.size() << "/" << h2.size()
                       << (i < h1.size() ? " matcher: " + plat::WideToUtf8(h1[i].text) : "")
@@ -51,7 +51,7 @@ TEST(MatcherDifferential, GeneratedDocuments)
         ASSERT_TRUE(SameAsReference(text, mask, "document " + std::to_string(doc)));
         PersonalInfoCounts c{};
         FindPersonalInfoInText(text, c, 0xFFFF, nullptr, nullptr);
-        for (uint32_t n : c)
+        for (int32_t n : c)
             hits += n;
     }
     // The generator must really produce items of every kind.
@@ -85,7 +85,7 @@ TEST(MatcherDifferential, EveryPatternAlone)
     int withMatches = 0;
     for (int p = 0; p < kPersonalInfoPatternCount; ++p) {
         TakenPositions taken(text.size());
-        uint32_t counter = 0;
+        int32_t counter = 0;
         PersonalInfoHitList hits;
         // Kind bit 0x02 takes every match as it stands.
         MatchPatternByLine(text, p, taken, counter, kMaskCard, &hits, nullptr);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "search/pipatterns.h"
@@ -27,6 +28,15 @@ inline std::u16string FromWchar(std::wstring_view s)
     out.reserve(s.size());
     for (wchar_t c : s)
         out.push_back(static_cast<char16_t>(c));
+    return out;
+}
+
+// Hits as plain pairs (kind, text), to compare lists.
+inline std::vector<std::pair<int, std::u16string>> View(const PersonalInfoHitList& hits)
+{
+    std::vector<std::pair<int, std::u16string>> out;
+    for (const PersonalInfoHit& h : hits)
+        out.emplace_back(h.kind, h.text);
     return out;
 }
 
@@ -97,7 +107,7 @@ private:
     }
 
     void ByLine(const std::wstring& text, int pattern, std::map<size_t, bool>& taken,
-                uint32_t& counter, PersonalInfoMask bit, PersonalInfoHitList* hits) const
+                int32_t& counter, PersonalInfoMask bit, PersonalInfoHitList* hits) const
     {
         EachMatch(text, pattern, [&](size_t s, size_t e) {
             if (taken.count(s))
@@ -119,7 +129,7 @@ private:
     }
 
     void Address(const std::wstring& text, int pattern, std::map<size_t, bool>& taken,
-                 uint32_t& counter, PersonalInfoHitList* hits) const
+                 int32_t& counter, PersonalInfoHitList* hits) const
     {
         const ProvinceCityList& list = kProvinceCityLists[pattern - kPatternAddressFirst];
         EachMatch(text, pattern, [&](size_t s, size_t) {
