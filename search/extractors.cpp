@@ -9,6 +9,12 @@
 
 #include "platform/text.h"
 
+// The extraction library's entries, when it is part of the build.
+#if __has_include("extract/extractlib.h")
+#include "extract/extractlib.h"
+#define PS_HAVE_EXTRACTION_LIBRARY 1
+#endif
+
 namespace {
 
 std::mutex g_tableLock;
@@ -58,8 +64,13 @@ bool WriteAll(int fd, const std::string& bytes)
 
 ExtractorTable DefaultExtractorTable()
 {
-    // The readers register here as they join the build.
+    // The readers register here as they join the build; the Word,
+    // PowerPoint and Excel entries come with the Office readers.
     ExtractorTable t;
+#ifdef PS_HAVE_EXTRACTION_LIBRARY
+    t.hwp = ConvertHwpToText;
+    t.pdf = ConvertPdfToText;
+#endif
     return t;
 }
 
@@ -93,7 +104,7 @@ int ExtractDocumentText(const std::u16string& path, const std::u16string& upperE
         ExtractEntry entry = CurrentExtractorTable().*(c->entry);
         if (!entry)
             return 1;
-        return entry(path, c->options, text);
+        return entry(path.c_str(), c->options, &text);
     } catch (...) {
         return 2;
     }

@@ -8,8 +8,8 @@
 
 // An extraction entry: (path, options text or null, output text) -> 0 text
 // extracted (appended to the output), 1 no text, 2 error.
-using ExtractEntry = int (*)(const std::u16string& path, const char16_t* options,
-                             std::u16string& text);
+using ExtractEntry = int (*)(const char16_t* path, const char16_t* options,
+                             std::u16string* text);
 
 // The entries the dispatch calls. A null entry gives no text (status 1): the
 // reader of that format is not part of the build.
