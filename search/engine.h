@@ -17,12 +17,6 @@
 
 #include "search/records.h"
 
-// Found-file callback: receives a new record (now owned by the callee) and the
-// context. Called on a walker thread; its result is ignored.
-using AddFileInfoCallback = int (*)(SearchFileInfo* record, void* context);
-// End-of-search callback: called at most once per search, never after a stop.
-using FinishFileSearchCallback = void (*)(void* context);
-
 // One drive to walk by directory: its root (a mount point).
 struct OtherDriveEntry {
     std::u16string rootPath;

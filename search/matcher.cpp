@@ -513,7 +513,7 @@ void RunAddress(std::u16string_view text, const Lines& lines, int pattern,
             for (char16_t& c : shown)
                 if (c == u'\n')
                     c = u' ';
-            hits->push_back({PersonalInfoAddress, std::move(shown)});
+            hits->push_back({kPersonalInfoAddress, std::move(shown)});
         }
         taken.Take(p);
         ++counter;
@@ -545,7 +545,7 @@ int AddPersonalInfoHit(PersonalInfoHitList* hits, std::u16string_view text, size
     if (length == 0 || start > text.size())
         return 0;
     std::u16string_view match = text.substr(start, length);
-    if (kindBit == kMaskResident) {
+    if (kindBit == kMaskResidentNumber) {
         std::u16string digits;
         digits.reserve(match.size());
         for (char16_t c : match)
@@ -554,11 +554,11 @@ int AddPersonalInfoHit(PersonalInfoHitList* hits, std::u16string_view text, size
         if (!IsValidResidentNumber(digits))
             return 0;
         if (hits)
-            hits->push_back({PersonalInfoResidentNumber, std::u16string(match)});
+            hits->push_back({kPersonalInfoResidentNumber, std::u16string(match)});
         return 1;
     }
     if (hits && kindBit != kMaskAddress) {
-        int kind = KindOfKindBit(kindBit);
+        int kind = KindOfMaskBit(kindBit);
         if (kind >= 0)
             hits->push_back({static_cast<PersonalInfoKind>(kind), std::u16string(match)});
     }

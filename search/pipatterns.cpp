@@ -118,17 +118,3 @@ const ProvinceCityList kProvinceCityLists[kPatternAddressLast - kPatternAddressF
     List(kCities73), List(kCities74), List(kCities75), List(kCities76), List(kCities77),
     List(kCities78), List(kCities79),
 };
-
-int KindOfKindBit(PersonalInfoMask bit)
-{
-    switch (bit) {
-    case kMaskResident: return PersonalInfoResidentNumber;
-    case kMaskCard: return PersonalInfoCreditCard;
-    case kMaskAccount: return PersonalInfoAccount;
-    case kMaskPhone: return PersonalInfoPhoneNumber;
-    case kMaskAddress: return PersonalInfoAddress;
-    case kMaskEmail: return PersonalInfoEMail;
-    case kMaskIp: return PersonalInfoIPAddress;
-    default: return -1;
-    }
-}

@@ -7,19 +7,9 @@
 
 #include "search/records.h"
 
-// The kind bits of a personal-information mask.
-constexpr PersonalInfoMask kMaskResident = 0x01;
-constexpr PersonalInfoMask kMaskCard = 0x02;
-constexpr PersonalInfoMask kMaskAccount = 0x04;
-constexpr PersonalInfoMask kMaskPhone = 0x08;
-constexpr PersonalInfoMask kMaskAddress = 0x10;
-constexpr PersonalInfoMask kMaskEmail = 0x20;
-constexpr PersonalInfoMask kMaskIp = 0x40;
-constexpr PersonalInfoMask kMaskAllKinds = 0x7F;
+// The mask of a whole-computer search: every kind (the higher bits mean
+// nothing).
 constexpr PersonalInfoMask kMaskWholeComputer = 0xFFFF;
-
-// The hits of one document, in the order they were accepted.
-using PersonalInfoHitList = std::vector<PersonalInfoHit>;
 
 constexpr int kPersonalInfoPatternCount = 80;
 
@@ -52,15 +42,11 @@ struct PersonalInfoGroup {
     int lastPattern;
 };
 constexpr PersonalInfoGroup kPersonalInfoGroups[] = {
-    {kMaskResident, PersonalInfoResidentNumber, kPatternResident, kPatternResident},
-    {kMaskCard, PersonalInfoCreditCard, kPatternCard, kPatternCard},
-    {kMaskPhone, PersonalInfoPhoneNumber, kPatternPhoneFirst, kPatternPhoneLast},
-    {kMaskIp, PersonalInfoIPAddress, kPatternIp, kPatternIp},
-    {kMaskEmail, PersonalInfoEMail, kPatternEmail, kPatternEmail},
-    {kMaskAccount, PersonalInfoAccount, kPatternAccountFirst, kPatternAccountLast},
-    {kMaskAddress, PersonalInfoAddress, kPatternAddressFirst, kPatternAddressLast},
+    {kMaskResidentNumber, kPersonalInfoResidentNumber, kPatternResident, kPatternResident},
+    {kMaskCreditCard, kPersonalInfoCreditCard, kPatternCard, kPatternCard},
+    {kMaskPhoneNumber, kPersonalInfoPhoneNumber, kPatternPhoneFirst, kPatternPhoneLast},
+    {kMaskIpAddress, kPersonalInfoIpAddress, kPatternIp, kPatternIp},
+    {kMaskEMail, kPersonalInfoEMail, kPatternEmail, kPatternEmail},
+    {kMaskAccount, kPersonalInfoAccount, kPatternAccountFirst, kPatternAccountLast},
+    {kMaskAddress, kPersonalInfoAddress, kPatternAddressFirst, kPatternAddressLast},
 };
-
-// Kind bit to kind code (0x01 -> 0, 0x02 -> 2, 0x04 -> 1, 0x08 -> 3,
-// 0x10 -> 4, 0x20 -> 5, 0x40 -> 6); -1 for anything else.
-int KindOfKindBit(PersonalInfoMask bit);

@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         int status = FindPersonalInfoInFile(f->path, counts, mask, nullptr, nullptr);
         bytes += f->fileSize;
         std::printf("%d", status);
-        for (int32_t n : counts)
+        for (int32_t n : counts.count)
             std::printf("\t%d", n);
         std::printf("\t%s\n", plat::PathToNative(f->path).c_str());
     }

@@ -51,7 +51,7 @@ TEST(MatcherDifferential, GeneratedDocuments)
         ASSERT_TRUE(SameAsReference(text, mask, "document " + std::to_string(doc)));
         PersonalInfoCounts c{};
         FindPersonalInfoInText(text, c, 0xFFFF, nullptr, nullptr);
-        for (int32_t n : c)
+        for (int32_t n : c.count)
             hits += n;
     }
     // The generator must really produce items of every kind.
@@ -88,7 +88,7 @@ TEST(MatcherDifferential, EveryPatternAlone)
         int32_t counter = 0;
         PersonalInfoHitList hits;
         // Kind bit 0x02 takes every match as it stands.
-        MatchPatternByLine(text, p, taken, counter, kMaskCard, &hits, nullptr);
+        MatchPatternByLine(text, p, taken, counter, kMaskCreditCard, &hits, nullptr);
         std::vector<std::u16string> got;
         for (auto& h : hits)
             got.push_back(h.text);

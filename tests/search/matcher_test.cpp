@@ -49,7 +49,7 @@ std::vector<std::u16string> PatternHits(int pattern, const std::u16string& text)
                      counter, &hits, nullptr);
     } else {
         // Kind bit 0x02 records every match unchanged.
-        MatchPatternByLine(text, pattern, taken, counter, kMaskCard, &hits, nullptr);
+        MatchPatternByLine(text, pattern, taken, counter, kMaskCreditCard, &hits, nullptr);
     }
     std::vector<std::u16string> out;
     for (auto& h : hits)
@@ -138,40 +138,40 @@ TEST(Matcher, DocumentCases)
         Hits hits;
     } cases[] = {
         {"valid resident number keeps its dash", u"번호: " + front + u"-" + back, 0xFFFF,
-         {1, 0, 0, 0, 0, 0, 0}, {{PersonalInfoResidentNumber, front + u"-" + back}}},
+         {1, 0, 0, 0, 0, 0, 0}, {{kPersonalInfoResidentNumber, front + u"-" + back}}},
         {"wrong check digit", u"번호: " + badRn.substr(0, 6) + u"-" + badRn.substr(6), 0x01,
          {0, 0, 0, 0, 0, 0, 0}, {}},
         {"en dash and hyphen normalised", u"A " + front + u"\u2013" + back + u"\nB " + front + u"\u2010" + back,
          0x01, {2, 0, 0, 0, 0, 0, 0},
-         {{PersonalInfoResidentNumber, front + u"-" + back}, {PersonalInfoResidentNumber, front + u"-" + back}}},
-        {"line of 7 is searched", u"1.2.3.4\n", 0xFFFF, {0, 0, 0, 0, 0, 0, 1}, {{PersonalInfoIPAddress, u"1.2.3.4"}}},
+         {{kPersonalInfoResidentNumber, front + u"-" + back}, {kPersonalInfoResidentNumber, front + u"-" + back}}},
+        {"line of 7 is searched", u"1.2.3.4\n", 0xFFFF, {0, 0, 0, 0, 0, 0, 1}, {{kPersonalInfoIpAddress, u"1.2.3.4"}}},
         {"line of 6 is not", u"부산 해운대\n1.2.3.\n", 0xFFFF, {}, {}},
         {"line of 7 with an address", u"부산 해운대구", 0xFFFF, {0, 0, 0, 0, 1, 0, 0},
-         {{PersonalInfoAddress, u"부산 해운대구"}}},
+         {{kPersonalInfoAddress, u"부산 해운대구"}}},
         {"card counted once although accounts match inside it", u"card 9430-1234-5678-9012", 0x06,
-         {0, 0, 1, 0, 0, 0, 0}, {{PersonalInfoCreditCard, u"9430-1234-5678-9012"}}},
+         {0, 0, 1, 0, 0, 0, 0}, {{kPersonalInfoCreditCard, u"9430-1234-5678-9012"}}},
         {"telephone takes the start an account pattern also matches", u"tel 010-1234-5678", 0x0C,
-         {0, 0, 0, 1, 0, 0, 0}, {{PersonalInfoPhoneNumber, u"010-1234-5678"}}},
+         {0, 0, 0, 1, 0, 0, 0}, {{kPersonalInfoPhoneNumber, u"010-1234-5678"}}},
         {"the account counts without the telephone group", u"tel 010-1234-5678", 0x04,
-         {0, 1, 0, 0, 0, 0, 0}, {{PersonalInfoAccount, u"010-1234-5678"}}},
+         {0, 1, 0, 0, 0, 0, 0}, {{kPersonalInfoAccount, u"010-1234-5678"}}},
         {"only telephones with mask 8", u"010-1234-5678 a@b.cc 10.0.0.1 " + front + u"-" + back, 0x08,
-         {0, 0, 0, 1, 0, 0, 0}, {{PersonalInfoPhoneNumber, u"010-1234-5678"}}},
+         {0, 0, 0, 1, 0, 0, 0}, {{kPersonalInfoPhoneNumber, u"010-1234-5678"}}},
         {"same number twice counts twice", u"tel 02-123-4567\ntel 02-123-4567", 0x08,
-         {0, 0, 0, 2, 0, 0, 0}, {{PersonalInfoPhoneNumber, u"02-123-4567"}, {PersonalInfoPhoneNumber, u"02-123-4567"}}},
+         {0, 0, 0, 2, 0, 0, 0}, {{kPersonalInfoPhoneNumber, u"02-123-4567"}, {kPersonalInfoPhoneNumber, u"02-123-4567"}}},
         {"empty text", u"", 0xFFFF, {}, {}},
         {"NUL ends a line", std::u16string(u"abc\0tel 02-123-4567", 19), 0x08, {0, 0, 0, 1, 0, 0, 0},
-         {{PersonalInfoPhoneNumber, u"02-123-4567"}}},
+         {{kPersonalInfoPhoneNumber, u"02-123-4567"}}},
         {"address window of 11", u"서울특별시 강남구 역삼동", 0xFFFF, {0, 0, 0, 0, 1, 0, 0},
-         {{PersonalInfoAddress, u"서울특별시 강남구 역"}}},
+         {{kPersonalInfoAddress, u"서울특별시 강남구 역"}}},
         {"city on the next line", u"주소는 여기 서울\n강남구 역삼동 123", 0x10, {0, 0, 0, 0, 1, 0, 0},
-         {{PersonalInfoAddress, u"서울 강남구 역삼동 "}}},
+         {{kPersonalInfoAddress, u"서울 강남구 역삼동 "}}},
         {"line feed as the window's last character is left out", u"서울특별시 강남구 \n역삼동 일대", 0x10,
-         {0, 0, 0, 0, 1, 0, 0}, {{PersonalInfoAddress, u"서울특별시 강남구 "}}},
+         {0, 0, 0, 0, 1, 0, 0}, {{kPersonalInfoAddress, u"서울특별시 강남구 "}}},
         {"경기도 광주시 counts once", u"주소: 경기도 광주시 오포읍", 0x10, {0, 0, 0, 0, 1, 0, 0},
-         {{PersonalInfoAddress, u"경기도 광주시 오포읍"}}},
+         {{kPersonalInfoAddress, u"경기도 광주시 오포읍"}}},
         {"province without its own city", u"주소: 제주 강남구 어딘가", 0x10, {}, {}},
         {"city list searched from the window's second character", u"광주광산구 일대", 0x10,
-         {0, 0, 0, 0, 1, 0, 0}, {{PersonalInfoAddress, u"광주광산구 일대"}}},
+         {0, 0, 0, 0, 1, 0, 0}, {{kPersonalInfoAddress, u"광주광산구 일대"}}},
     };
     for (auto& c : cases) {
         Scan s = ScanText(c.text, c.mask);

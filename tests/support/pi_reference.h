@@ -113,7 +113,7 @@ private:
             if (taken.count(s))
                 return;
             std::wstring match = text.substr(s, e - s);
-            if (bit == kMaskResident) {
+            if (bit == kMaskResidentNumber) {
                 std::wstring digits;
                 for (wchar_t c : match)
                     if (c != L' ' && c != L'\t' && c != L'-')
@@ -122,7 +122,7 @@ private:
                     return;
             }
             if (hits && bit != kMaskAddress)
-                hits->push_back({static_cast<PersonalInfoKind>(KindOfKindBit(bit)), FromWchar(match)});
+                hits->push_back({static_cast<PersonalInfoKind>(KindOfMaskBit(bit)), FromWchar(match)});
             taken[s] = true;
             ++counter;
         });
@@ -149,7 +149,7 @@ private:
                 for (wchar_t& c : window)
                     if (c == L'\n')
                         c = L' ';
-                hits->push_back({PersonalInfoAddress, FromWchar(window)});
+                hits->push_back({kPersonalInfoAddress, FromWchar(window)});
             }
             taken[s] = true;
             ++counter;
