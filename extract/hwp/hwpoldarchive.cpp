@@ -102,6 +102,14 @@ void CHwpOldArchive::CommitLineFeed()
     m_pCollector->CommitHwpText(0, 1);
 }
 
+void CHwpOldArchive::CommitTab()
+{
+    char16_t* b = m_pCollector->GetBuffer(2);
+    b[0] = 9;
+    b[1] = 0;
+    m_pCollector->CommitHwpText(0, 1);
+}
+
 void CHwpOldArchive::EmitHwpCodes(const std::vector<std::uint16_t>& run)
 {
     if (run.empty())
@@ -296,7 +304,12 @@ int CHwpOldArchive::ReadParagraph(int generation)
             continue;
         }
         if (generation == kHwpV30 && code == 9) {
+            // The tab stays on the line and keeps the words on either side
+            // apart.
             Skip(6);
+            EmitHwpCodes(run);
+            run.clear();
+            CommitTab();
             pos += SpecialSize(generation, code) - 1;
             continue;
         }

@@ -56,6 +56,7 @@ private:
     void ReadBox(int generation);
     void ReadPicture(int generation);
     void CommitLineFeed();
+    void CommitTab();
     // True when no byte is left to read.
     bool AtEndOfData();
 

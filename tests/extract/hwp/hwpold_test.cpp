@@ -72,8 +72,9 @@ TEST(HwpOld, TabsBreakLinesBeforeV30AndHangulComesFromJohab)
         {Old::V20, false, u"ab\ncd\n"},
         {Old::V21, false, u"ab\ncd\n"},
         {Old::V21, true, u"ab\ncd\n"},
-        {Old::V30, false, u"abcd\n"},
-        {Old::V30, true, u"abcd\n"},
+        // V3.00 keeps a tab on the line: the words either side stay apart.
+        {Old::V30, false, u"ab\tcd\n"},
+        {Old::V30, true, u"ab\tcd\n"},
     };
     for (const Case& c : cases) {
         OldDocument d;
