@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,8 @@ bool RootAttributesSayHwpml(const std::u16string& text)
     return haveVersion && version >= 2.0 && (!haveStyle || styleEmbed);
 }
 
+void IgnoreXmlError(void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}
+
 }  // namespace
 
 CHwpmlDocumentManager::CHwpmlDocumentManager() = default;
@@ -104,6 +107,8 @@ CHwpmlDocumentManager::~CHwpmlDocumentManager()
 
 int CHwpmlDocumentManager::IsHwpmlHead(const unsigned char* bytes, size_t length)
 {
+    // Only the first 4096 bytes are looked at.
+    length = std::min<size_t>(length, kSniffBytes);
     std::u16string u;
     if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         for (size_t i = 2; i + 1 < length; i += 2)
@@ -179,7 +184,7 @@ int CHwpmlDocumentManager::IsFormat(const char16_t* path)
     FILE* f = native.empty() ? nullptr : std::fopen(native.c_str(), "rb");
     if (!f)
         return 0;
-    unsigned char head[4096];
+    unsigned char head[kSniffBytes];
     const size_t got = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
     return IsHwpmlHead(head, got);
@@ -217,6 +222,8 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
         m_nStatus = 1;
         return m_nStatus;
     }
+    // Damaged XML ends the walk quietly; the text before it stays.
+    xmlTextReaderSetErrorHandler(m_pReader, &IgnoreXmlError, nullptr);
     m_bEnded = false;
     m_nStatus = Walk() ? 0 : 1;
     return m_nStatus;

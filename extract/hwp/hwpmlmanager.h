@@ -23,7 +23,8 @@ public:
     // of version 2.0 or later (and, with a Style, an embedded style).
     int IsFormat(const char16_t* path) override;
 
-    // The sniff over bytes already read (for tests).
+    static constexpr size_t kSniffBytes = 4096;
+    // The sniff over bytes already read (the first kSniffBytes count).
     static int IsHwpmlHead(const unsigned char* bytes, size_t length);
 
     // Elements nested deeper than this are passed over.
