@@ -296,8 +296,18 @@ TEST(Hwp5Frame, MissingPartsAndWrongRecords)
                                      Rec(76, 2, ShapeComponent(Id("$rec"), true, 0, 0) + Zeros(13)));
         },
         2, u"");
+    {
+        // Compressed by the header, but the section is not deflate data.
+        Hwp5Document d;
+        d.compressed = true;
+        d.packSections = false;
+        d.sections = {std::string("\xff\xff\xff\xff") + Para(0, U(u"plain"), true)};
+        cases.push_back({"damaged deflate data", d, 2, u""});
+    }
     for (const Case& c : cases) {
         for (bool compressed : {false, true}) {
+            if (!c.doc.packSections && !compressed)
+                continue;
             Hwp5Document d = c.doc;
             d.compressed = compressed;
             Result r = ConvertBytes(d.Build());
@@ -387,4 +397,51 @@ TEST(Hwp5Frame, GenerationsAndEntry)
     EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(other).c_str(), nullptr, &text), 1);
     EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(hwp5).c_str(), nullptr, nullptr), 2);
     EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(dir.file("missing.hwp")).c_str(), nullptr, &text), 1);
+}
+
+TEST(Hwp5Frame, MutatedDocumentsEndWithAStatus)
+{
+    // A document with most controls, its section bytes changed at random
+    // places: every conversion must end with a status (the sanitizer build
+    // checks the memory side).
+    std::string memo;
+    Le32(memo, 1);
+    const std::string section =
+        Para(0, Ctrl(11, Id("tbl ")) + Ctrl(21, Id("%%me")) + U(u"t") + Tab(), false,
+             Table(0, {{U(u"x"), U(u"y")}, {U(u"z")}}) + Rec(71, 1, "em%%")) +
+        Para(0, Ctrl(11, Id("gso ")), false,
+             Rec(71, 1, ObjectCommon(Id("gso "), 1u << 29)) + List(2, {U(u"caption")}) +
+                 Rec(76, 2, ShapeComponent(Id("$rec"), true, 1u << 24) + Zeros(13)) + List(3, {U(u"box")}) +
+                 Rec(80, 3, Zeros(20))) +
+        Para(0, Ctrl(17, Id("fn  ")) + U(u"end"), true, Rec(71, 1, ObjectCommon(Id("fn  "))) + List(2, {U(u"n")})) +
+        Rec(93, 0, memo) + List(1, {U(u"memo")});
+    Result whole = ConvertSections({section});
+    ASSERT_EQ(whole.status, 0);
+    ASSERT_EQ(whole.text, u"x\ny\nz\nt\t\ncaption\nbox\n\nn\nend\nmemo\n");
+
+    unsigned seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    int statuses[3] = {0, 0, 0};
+    for (int round = 0; round < 300; ++round) {
+        std::string damaged = section;
+        const int changes = 1 + static_cast<int>(next() % 4);
+        for (int k = 0; k < changes; ++k) {
+            const size_t at = next() % damaged.size();
+            switch (next() % 3) {
+            case 0: damaged[at] = static_cast<char>(next()); break;
+            case 1: damaged[at] = static_cast<char>(0xFF); break;
+            default: damaged.resize(at); break;
+            }
+            if (damaged.empty())
+                damaged = "x";
+        }
+        Result r = ConvertSections({damaged}, round % 2 == 1);
+        ASSERT_GE(r.status, 0);
+        ASSERT_LE(r.status, 2);
+        ++statuses[r.status];
+    }
+    EXPECT_GT(statuses[2], 0);
 }

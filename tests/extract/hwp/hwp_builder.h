@@ -209,6 +209,7 @@ struct Hwp5Document {
     std::vector<std::string> sections;  // record streams, uncompressed
     std::vector<int> missingSections;   // numbers left out of BodyText
     int sectionCount = -1;              // -1: sections.size()
+    bool packSections = true;           // false: sections stored as given even when compressed
 
     std::string DocInfo() const
     {
@@ -244,7 +245,7 @@ struct Hwp5Document {
                 std::u16string name = u"BodyText/Section";
                 for (char c : std::to_string(i))
                     name.push_back(static_cast<char16_t>(c));
-                w.AddStream(name, pack(sections[i]));
+                w.AddStream(name, packSections ? pack(sections[i]) : sections[i]);
             }
         }
         return w.Build();

@@ -130,3 +130,24 @@ TEST(HwpmlWalk, StatusesOfOddFiles)
     r = Convert(Doc(deep));
     EXPECT_EQ(r.status, 0);
 }
+
+TEST(HwpmlWalk, MutatedDocumentsEndWithAStatus)
+{
+    const std::string whole =
+        Doc("<P><TEXT><CHAR>a<TAB/>b</CHAR><TABLE><CELL><PARALIST><P><TEXT><CHAR>c</CHAR></TEXT></P></PARALIST>"
+            "</CELL></TABLE></TEXT></P><P><TEXT><CHAR>홍길동</CHAR></TEXT></P>");
+    unsigned seed = 3;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string damaged = whole;
+        for (int k = 0; k < 3; ++k) {
+            const size_t at = 60 + next() % (damaged.size() - 60);
+            damaged[at] = static_cast<char>(next());
+        }
+        const int status = Convert(damaged).status;
+        ASSERT_TRUE(status == 0 || status == 2) << status;
+    }
+}

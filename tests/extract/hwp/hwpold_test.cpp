@@ -239,3 +239,44 @@ TEST(HwpOld, DamagedFilesEnd)
     const int status = ConvertHwpToText(plat::PathFromNative(dir.file("cut.hwp")).c_str(), nullptr, &text);
     EXPECT_TRUE(status == 0 || status == 1) << status;
 }
+
+TEST(HwpOld, MutatedFilesEndWithAStatus)
+{
+    std::string box = Zeros(6 + 78);
+    Le16(box, 0);
+    Le16(box, 1);
+    box += Zeros(2 + 27);
+    box += OldPara(Old::V30, Codes("cell") + kEnd) + OldEnd(Old::V30) + OldEnd(Old::V30);
+    std::string para = OldPara(Old::V30, {}, 1 + 4 + 4 + 1);
+    Le16(para, 't');
+    Le16(para, 10);
+    para += box;
+    Le16(para, 9);
+    para += Zeros(6);
+    Le16(para, 13);
+    for (bool compressed : {false, true}) {
+        OldDocument d;
+        d.compressed = compressed;
+        d.paragraphs = para + OldPara(Old::V30, std::vector<std::uint16_t>{0xB0A1, 0x8861, 13});
+        const std::string whole = d.Build();
+        unsigned seed = compressed ? 99u : 7u;
+        auto next = [&seed]() {
+            seed = seed * 1103515245u + 12345u;
+            return (seed >> 16) & 0x7FFF;
+        };
+        ps_test::TempDir dir;
+        const std::string path = dir.file("m.hwp");
+        for (int round = 0; round < 200; ++round) {
+            std::string damaged = whole;
+            for (int k = 0; k < 3; ++k) {
+                // Past the signature, so the generation stays.
+                const size_t at = 30 + next() % (damaged.size() - 30);
+                damaged[at] = static_cast<char>(next() % 3 == 0 ? 0xFF : next());
+            }
+            ASSERT_TRUE(ps_test::WriteFileBytes(path, damaged));
+            std::u16string text;
+            const int status = ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &text);
+            ASSERT_TRUE(status == 0 || status == 1) << status;
+        }
+    }
+}
