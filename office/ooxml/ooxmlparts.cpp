@@ -1,5 +1,6 @@
 #include "office/ooxml/ooxmlparts.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -210,16 +211,24 @@ void ReadStyles(OpcPackage* package, XlsxStyles* styles)
     });
 }
 
+// A workbook's text is bounded: a few shared strings referenced by many
+// cells could otherwise multiply a small file into gigabytes of text.
+constexpr size_t kMaxWorkbookText = size_t(64) << 20;  // characters
+
 struct SheetContext {
     CTextCollector* collector;
     const std::vector<std::u16string>* table;
     const XlsxStyles* styles;
+    size_t* emitted;  // characters of cell text so far
 };
 
-void AppendCellText(CTextCollector* collector, const std::u16string& text)
+void AppendCellText(const SheetContext& ctx, const std::u16string& text)
 {
-    if (!text.empty())
-        AppendTextToCollector(collector, text.c_str(), static_cast<int>(text.size()), u"\t");
+    if (text.empty() || *ctx.emitted >= kMaxWorkbookText)
+        return;
+    const size_t n = std::min(text.size(), kMaxWorkbookText - *ctx.emitted);
+    *ctx.emitted += n + 1;
+    AppendTextToCollector(ctx.collector, text.c_str(), static_cast<int>(n), u"\t");
 }
 
 // A cell: its value (shared string, number through its format, or text) or
@@ -248,11 +257,11 @@ int WalkCell(McReaderState* s, const SheetContext& ctx)
             if (type == "s") {
                 int index = -1;
                 if (ParseInt(value, &index) && index >= 0 && static_cast<size_t>(index) < ctx.table->size())
-                    AppendCellText(ctx.collector, (*ctx.table)[index]);
+                    AppendCellText(ctx, (*ctx.table)[index]);
             } else if (type.empty() || type == "n") {
-                AppendCellText(ctx.collector, FormatXlsxNumber(value, style, *ctx.styles));
+                AppendCellText(ctx, FormatXlsxNumber(value, style, *ctx.styles));
             } else {
-                AppendCellText(ctx.collector, Utf8Text(value.c_str()));
+                AppendCellText(ctx, Utf8Text(value.c_str()));
             }
             return rv;
         }
@@ -260,13 +269,14 @@ int WalkCell(McReaderState* s, const SheetContext& ctx)
             // An inline string: the texts of its runs, joined.
             std::vector<std::u16string> one(1);
             const int ri = WalkSharedStrings(s, one);
-            AppendCellText(ctx.collector, one.back());
+            AppendCellText(ctx, one.back());
             return ri;
         }
         return ForEachChild(s, [] { return 1; });  // formulas and the rest give nothing
     });
     AppendLineEnd(ctx.collector);
-    return r;
+    // Past the bound the rest of the workbook is not read.
+    return r == 1 && *ctx.emitted >= kMaxWorkbookText ? 0 : r;
 }
 
 int WalkSheet(McReaderState* s, const SheetContext& ctx)
@@ -434,8 +444,14 @@ int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<st
     }
     XlsxStyles styles;
     ReadStyles(package, &styles);
-    const SheetContext ctx{collector, &sharedStrings, &styles};
-    if (!ReadPartsOfType(package, kWorksheetType, [&](McReaderState* s) { return WalkSheet(s, ctx); }))
-        return 0;
+    size_t emitted = 0;
+    const SheetContext ctx{collector, &sharedStrings, &styles, &emitted};
+    for (const char* name = PackageFirstPart(package); name && emitted < kMaxWorkbookText;
+         name = PackageNextPart(package, name)) {
+        const char* t = PackageGetPartType(package, name);
+        if (t && std::strcmp(t, kWorksheetType) == 0 &&
+            !ReadPart(package, name, [&](McReaderState* s) { return WalkSheet(s, ctx); }))
+            return 0;
+    }
     return 1;
 }
