@@ -350,24 +350,44 @@ int WalkDrawingTextElements(McReaderState* state, CTextCollector* collector)
     return WalkText(state, collector, kDrawingMainNs);
 }
 
-int WalkSharedStrings(McReaderState* s, std::vector<std::u16string>& table)
+namespace {
+
+// The shared-string table is bounded like the workbook's text: each string
+// counts its characters and a little for itself.
+int WalkStrings(McReaderState* s, std::vector<std::u16string>& table, size_t& budget)
 {
     return ForEachChild(s, [&]() {
         if (NodeType(s) != XML_READER_TYPE_ELEMENT)
             return 1;
         if (LocalIs(s, "si")) {
+            if (budget < 16)
+                return 0;
+            budget -= 16;
             table.emplace_back();
-            return WalkSharedStrings(s, table);
+            return WalkStrings(s, table, budget);
         }
         if (LocalIs(s, "t")) {
             return ForEachChild(s, [&]() {
-                if (IsTextNode(NodeType(s)) && !table.empty())
-                    table.back() += Utf8Text(Str(xmlTextReaderConstValue(s->reader)));
+                if (IsTextNode(NodeType(s)) && !table.empty()) {
+                    std::u16string text = Utf8Text(Str(xmlTextReaderConstValue(s->reader)));
+                    if (text.size() > budget)
+                        text.resize(budget);
+                    budget -= text.size();
+                    table.back() += text;
+                }
                 return 1;
             });
         }
-        return WalkSharedStrings(s, table);
+        return WalkStrings(s, table, budget);
     });
+}
+
+}  // namespace
+
+int WalkSharedStrings(McReaderState* s, std::vector<std::u16string>& table)
+{
+    size_t budget = kMaxWorkbookText;
+    return WalkStrings(s, table, budget);
 }
 
 std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const XlsxStyles& styles)

@@ -196,3 +196,55 @@ TEST(OoxmlNumbers, FormatXlsxNumber)
 }
 
 }  // namespace
+
+namespace {
+
+// Damaged copies of a small package of each kind: every entry must come back
+// with a status, whatever the bytes.
+TEST_F(OoxmlTest, DamagedPackagesGiveAStatus)
+{
+    const std::string shared = "<sst " S_NS "><si><t>x</t></si><si><r><t>a</t></r></si></sst>";
+    const std::string styles = "<styleSheet " S_NS "><numFmts><numFmt numFmtId=\"164\" formatCode=\"000-0000\"/>"
+                               "</numFmts><cellXfs><xf numFmtId=\"164\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>";
+    const std::string cells = "<c t=\"s\"><v>1</v></c><c s=\"0\"><v>1234567</v></c><c s=\"1\"><v>45000</v></c>"
+                              "<c t=\"inlineStr\"><is><t>i</t></is></c>";
+    const std::string packages[] = {
+        ps_test::MakeOoxmlPackage(
+            {{"word/document.xml", Doc("<w:p><w:r><w:t>ab</w:t></w:r></w:p><mc:AlternateContent><mc:Fallback>"
+                                       "<w:p><w:r><w:t>fb</w:t></w:r></w:p></mc:Fallback></mc:AlternateContent>")},
+             {"word/header1.xml", "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>"}},
+            {{"/word/header1.xml", kWordHeader}}),
+        ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", "<p:sld " P_NS " " A_NS "><a:p><a:t>s</a:t></a:p></p:sld>"}},
+                                  {{"/ppt/slides/slide1.xml", kSlide}}),
+        ps_test::MakeOoxmlPackage(
+            {{"xl/sharedStrings.xml", shared}, {"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+            {{"/xl/sharedStrings.xml", kShared}, {"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}}),
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (const std::string& original : packages) {
+        for (int round = 0; round < 120; ++round) {
+            std::string bytes = original;
+            const int edits = 1 + static_cast<int>(next() % 6);
+            for (int i = 0; i < edits; ++i) {
+                const size_t at = next() % bytes.size();
+                switch (next() % 4) {
+                case 0: bytes[at] = static_cast<char>(next()); break;
+                case 1: bytes[at] = static_cast<char>(0xFF); break;
+                case 2: bytes.resize(std::max<size_t>(at, 1)); break;
+                default: bytes.insert(at, std::string(1 + next() % 8, static_cast<char>(next()))); break;
+                }
+            }
+            for (char kind : {'w', 'p', 'x'}) {
+                int status = -1;
+                Convert(kind, bytes, &status);
+                EXPECT_TRUE(status == 0 || status == 1) << round;
+            }
+        }
+    }
+}
+
+}  // namespace
