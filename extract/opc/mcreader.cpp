@@ -237,14 +237,15 @@ int Process(McReaderState* s, int r)
         if (r == 0)
             return 0;
         if (r != 1) {
-            McRaiseError(s, MC_ERROR_STRUCTURE, "XML reader error");
+            // The XML reader has reported its own error.
+            s->error = MC_ERROR_STRUCTURE;
             return -1;
         }
         xmlTextReaderPtr reader = s->reader;
         const int depthValue = xmlTextReaderDepth(reader);
         const int type = xmlTextReaderNodeType(reader);
         if (depthValue < 0) {
-            McRaiseError(s, MC_ERROR_STRUCTURE, "XML reader error");
+            s->error = MC_ERROR_STRUCTURE;
             return -1;
         }
         const uint32_t d = static_cast<uint32_t>(depthValue);

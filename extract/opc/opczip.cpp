@@ -74,7 +74,9 @@ private:
 
 size_t OpcIo::Read(void* buffer, size_t n)
 {
-    if (!file || error != 0)
+    // A failed part stream does not stop the others: errors are the
+    // stream's own, the scan's errors end the open.
+    if (!file)
         return 0;
     size_t got = std::fread(buffer, 1, n, file);
     position += static_cast<uint32_t>(got);
@@ -87,14 +89,10 @@ bool OpcIo::Seek(uint32_t offset)
         return false;
     if (offset == position)
         return true;
-    if (offset > length) {
-        SetError(OPC_IO_FAILURE);
+    if (offset > length)
         return false;
-    }
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) {
-        SetError(OPC_IO_FAILURE);
+    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
         return false;
-    }
     position = offset;
     return true;
 }
@@ -429,7 +427,6 @@ bool OpcEntryStream::Open()
     if (m_seg.method == 8) {
         if (inflateInit2(&m_z, -15) != Z_OK) {
             m_error = OPC_IO_COMPRESSION;
-            m_io->SetError(m_error);
             return false;
         }
         m_inflating = true;

@@ -351,7 +351,8 @@ int PackageClose(OpcPackage* package, int /*trim*/)
 {
     if (!package)
         return 0;
-    const int error = package->io.error;
+    // Nothing is written back: a package read is closed without error.
+    const int error = package->mode == 0 ? 0 : package->io.error;
     package->io.Close();
     delete package;
     return error;
