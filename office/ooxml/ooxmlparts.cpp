@@ -318,6 +318,36 @@ bool HasTimeLetters(const std::u16string& format)
     return false;
 }
 
+// A number shown as it stands: decimal fractions written with more than the
+// 15 significant digits a spreadsheet shows (binary rounding noise such as
+// 0.30000000000000004) are cut back to 15; integers and exponents stay.
+std::u16string GeneralNumber(const std::string& value, double x)
+{
+    const std::u16string raw = Utf8Text(value.c_str());
+    if (value.find_first_of("eE") != std::string::npos || value.find('.') == std::string::npos)
+        return raw;
+    int significant = 0;
+    bool leading = true;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            continue;
+        if (leading && c == '0')
+            continue;
+        leading = false;
+        ++significant;
+    }
+    if (significant <= 15)
+        return raw;
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 15);
+    if (ec != std::errc())
+        return raw;
+    const std::string shown(buffer, end);
+    if (shown.find('e') != std::string::npos)
+        return raw;
+    return Utf8Text(shown.c_str());
+}
+
 }  // namespace
 
 void EmitXmlText(McReaderState* state, CTextCollector* collector)
@@ -408,7 +438,7 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
         }
         if (IsDigitMaskPattern(*code))
             return FormatNumberByPattern(x, *code);
-        return raw;
+        return GeneralNumber(value, x);
     }
     if (IsBuiltinDateFormat(id)) {
         const bool dateOnly = id >= 14 && id <= 17;
@@ -416,7 +446,7 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
             return raw;
         return FormatNumberByBuiltinFormat(dateOnly ? std::trunc(x) : x, id);
     }
-    return raw;
+    return GeneralNumber(value, x);
 }
 
 int ReadDocxParts(OpcPackage* package, CTextCollector* collector)

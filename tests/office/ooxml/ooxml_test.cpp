@@ -193,6 +193,14 @@ TEST(OoxmlNumbers, FormatXlsxNumber)
     EXPECT_EQ(FormatXlsxNumber("not a number", 1, styles), u"not a number");
     EXPECT_EQ(FormatXlsxNumber("-5", 1, styles), u"-5");
     EXPECT_EQ(FormatXlsxNumber("0.25", 3, styles), u"6: 0");
+    // Numbers as they stand: binary noise beyond 15 significant digits goes,
+    // every digit of an integer stays.
+    EXPECT_EQ(FormatXlsxNumber("0.30000000000000004", 0, styles), u"0.3");
+    EXPECT_EQ(FormatXlsxNumber("8.3815384615384698", 0, styles), u"8.38153846153847");
+    EXPECT_EQ(FormatXlsxNumber("1234567812345678", 0, styles), u"1234567812345678");
+    EXPECT_EQ(FormatXlsxNumber("0.000012345678901234567", 0, styles), u"0.000012345678901234567");
+    EXPECT_EQ(FormatXlsxNumber("1.2345678901234567E+20", 0, styles), u"1.2345678901234567E+20");
+    EXPECT_EQ(FormatXlsxNumber("12.5", 0, styles), u"12.5");
 }
 
 }  // namespace
