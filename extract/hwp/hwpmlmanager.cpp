@@ -13,6 +13,7 @@
 #include <libxml/xmlreader.h>
 
 #include "extract/codepage.h"
+#include "extract/opc/mcreader.h"
 #include "extract/textcollector.h"
 #include "platform/text.h"
 
@@ -99,8 +100,8 @@ CHwpmlDocumentManager::CHwpmlDocumentManager() = default;
 
 CHwpmlDocumentManager::~CHwpmlDocumentManager()
 {
-    if (m_pReader)
-        xmlFreeTextReader(m_pReader);
+    if (m_pState)
+        McReaderCleanup(m_pState.get());
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -192,10 +193,10 @@ int CHwpmlDocumentManager::IsFormat(const char16_t* path)
 
 void CHwpmlDocumentManager::Finish()
 {
-    if (m_fd >= 0 || m_pReader) {
-        if (m_pReader)
-            xmlFreeTextReader(m_pReader);
-        m_pReader = nullptr;
+    if (m_fd >= 0 || m_pState) {
+        if (m_pState)
+            McReaderCleanup(m_pState.get());
+        m_pState.reset();
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
@@ -217,13 +218,15 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
         m_nStatus = 1;
         return m_nStatus;
     }
-    m_pReader = xmlReaderForFd(m_fd, nullptr, nullptr, XML_PARSE_NONET);
-    if (!m_pReader) {
+    xmlTextReaderPtr reader = xmlReaderForFd(m_fd, nullptr, nullptr, XML_PARSE_NONET);
+    m_pState = std::make_unique<McReaderState>();
+    if (McReaderInit(m_pState.get(), reader) != 0) {
+        m_pState.reset();
         m_nStatus = 1;
         return m_nStatus;
     }
     // Damaged XML ends the walk quietly; the text before it stays.
-    xmlTextReaderSetErrorHandler(m_pReader, &IgnoreXmlError, nullptr);
+    xmlTextReaderSetErrorHandler(reader, &IgnoreXmlError, nullptr);
     m_bEnded = false;
     m_nStatus = Walk() ? 0 : 1;
     return m_nStatus;
@@ -233,7 +236,7 @@ bool CHwpmlDocumentManager::Advance()
 {
     if (m_bEnded)
         return false;
-    if (xmlTextReaderRead(m_pReader) != 1) {
+    if (McReaderRead(m_pState.get()) != 1) {
         m_bEnded = true;
         return false;
     }
@@ -242,22 +245,22 @@ bool CHwpmlDocumentManager::Advance()
 
 int CHwpmlDocumentManager::NodeType() const
 {
-    return xmlTextReaderNodeType(m_pReader);
+    return xmlTextReaderNodeType(m_pState->reader);
 }
 
 int CHwpmlDocumentManager::Depth() const
 {
-    return xmlTextReaderDepth(m_pReader);
+    return xmlTextReaderDepth(m_pState->reader);
 }
 
 bool CHwpmlDocumentManager::IsEmpty() const
 {
-    return xmlTextReaderIsEmptyElement(m_pReader) == 1;
+    return xmlTextReaderIsEmptyElement(m_pState->reader) == 1;
 }
 
 bool CHwpmlDocumentManager::NameIs(const char* name) const
 {
-    const xmlChar* local = xmlTextReaderConstLocalName(m_pReader);
+    const xmlChar* local = xmlTextReaderConstLocalName(m_pState->reader);
     return local && std::strcmp(reinterpret_cast<const char*>(local), name) == 0;
 }
 
@@ -314,7 +317,7 @@ int CHwpmlDocumentManager::Walk()
 
 void CHwpmlDocumentManager::ReadHead()
 {
-    if (xmlChar* v = xmlTextReaderGetAttribute(m_pReader, BAD_CAST "SecCnt")) {
+    if (xmlChar* v = xmlTextReaderGetAttribute(m_pState->reader, BAD_CAST "SecCnt")) {
         m_nSectionCount = std::atoi(reinterpret_cast<const char*>(v));
         xmlFree(v);
     }
@@ -330,7 +333,7 @@ void CHwpmlDocumentManager::ReadHead()
                 return;
             if (NameIs("SECURITY")) {
                 auto flag = [this](const char* name) {
-                    xmlChar* v = xmlTextReaderGetAttribute(m_pReader, BAD_CAST name);
+                    xmlChar* v = xmlTextReaderGetAttribute(m_pState->reader, BAD_CAST name);
                     const bool set = v && std::strcmp(reinterpret_cast<const char*>(v), "1") == 0;
                     if (v)
                         xmlFree(v);
@@ -419,7 +422,7 @@ void CHwpmlDocumentManager::ReadChar()
         }
         if (type != kNodeText && type != kNodeSignificantWhitespace)
             return;
-        const xmlChar* value = xmlTextReaderConstValue(m_pReader);
+        const xmlChar* value = xmlTextReaderConstValue(m_pState->reader);
         if (!value)
             return;
         const size_t bytes = std::strlen(reinterpret_cast<const char*>(value));

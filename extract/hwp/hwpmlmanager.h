@@ -1,13 +1,15 @@
 // The HWPML manager: reads the XML form of HWP documents with libxml2's XML
-// text reader over a file descriptor and commits the text of every
-// paragraph it reaches, nested paragraph lists where they stand.
+// text reader over a file descriptor, advancing through the
+// markup-compatibility filter, and commits the text of every paragraph it
+// reaches, nested paragraph lists where they stand.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "extract/converter.h"
 
-typedef struct _xmlTextReader* xmlTextReaderPtr;
+struct McReaderState;
 
 class CHwpmlDocumentManager : public CHwpTextConvertItem {
 public:
@@ -52,7 +54,7 @@ private:
     void AppendParagraphEnd();
 
     int m_fd = -1;
-    xmlTextReaderPtr m_pReader = nullptr;
+    std::unique_ptr<McReaderState> m_pState;  // owns the XML text reader while a file is open
     bool m_bEnded = false;  // end of input or a parse error
     int m_nSectionCount = 0;
     bool m_bEncrypted = false;

@@ -93,6 +93,10 @@ TEST(HwpmlWalk, ParagraphsCharactersAndNestedLists)
          "<P><SHAPE><DRAW><PARALIST><P><TEXT><CHAR>box</CHAR></TEXT></P></PARALIST></DRAW></SHAPE>"
          "<TEXT><CHAR>t</CHAR></TEXT></P>",
          u"box\nt\n"},
+        {"markup compatibility: an ignorable namespace's elements are dropped",
+         "<P xmlns:x=\"urn:example:x\" xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+         "mc:Ignorable=\"x\"><x:TEXT><CHAR>gone</CHAR></x:TEXT><TEXT><CHAR>kept</CHAR></TEXT></P>",
+         u"kept\n"},
         {"other elements passed over", "<COLDEF/><P><PARASHAPE a=\"1\"/><TEXT><CHAR>k</CHAR><X/></TEXT></P>", u"k\n"},
     };
     for (const auto& c : cases) {
