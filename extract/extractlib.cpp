@@ -2,6 +2,8 @@
 
 #include <libxml/parser.h>
 
+#include "extract/hwp/hwpdocmanager.h"
+#include "extract/hwp/hwpmlmanager.h"
 #include "extract/optionparser.h"
 #include "extract/pdf/pdfdocmanager.h"
 
@@ -59,13 +61,19 @@ int ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16stri
         return 2;
     COptionParser parser(options);
     const bool hwpml = parser.GetBool(u"xml", 0) != 0;
-    // The HWP managers come with the HWP readers: the HWPML manager when
-    // hwpml is set, otherwise the binary HWP manager, each built here with
-    // SetOutputString(output); its Convert status is returned unchanged after
-    // Finish. Until they exist no HWP document is read.
-    (void)hwpml;
-    (void)path;
-    return 1;
+    int status;
+    if (hwpml) {
+        CHwpmlDocumentManager manager;
+        manager.SetOutputString(output);
+        status = manager.Convert(path);
+        manager.Finish();
+    } else {
+        CHwpDocumentManager manager;
+        manager.SetOutputString(output);
+        status = manager.Convert(path);
+        manager.Finish();
+    }
+    return status;
 }
 
 int ConvertPdfToText(const char16_t* path, const char16_t* /*options*/, std::u16string* output)

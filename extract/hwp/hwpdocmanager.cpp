@@ -1,0 +1,721 @@
+#include "extract/hwp/hwpdocmanager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "extract/hwp/hwp_datablock.h"
+#include "extract/hwp/hwpoldarchive.h"
+#include "extract/io/h2s_bufio.h"
+#include "extract/io/h2s_storage.h"
+#include "extract/libstring.h"
+#include "extract/liblog.h"
+#include "platform/cfb.h"
+
+namespace {
+
+// "HWP Document File" followed by 15 zero bytes.
+constexpr unsigned char kHwp5Signature[32] = {'H', 'W', 'P', ' ', 'D', 'o', 'c', 'u', 'm', 'e', 'n',
+                                              't', ' ', 'F', 'i', 'l', 'e'};
+
+constexpr std::uint32_t kSharingViolation = 0x80030020u;
+
+// Record tags of HWP 5 streams.
+enum : unsigned {
+    kTagDocumentProperties = 16,
+    kTagIdMappings = 17,
+    kTagParaHeader = 66,
+    kTagParaText = 67,
+    kTagParaCharShape = 68,
+    kTagParaLineSeg = 69,
+    kTagParaRangeTag = 70,
+    kTagCtrlHeader = 71,
+    kTagListHeader = 72,
+    kTagPageDef = 73,
+    kTagFootnoteShape = 74,
+    kTagPageBorderFill = 75,
+    kTagShapeComponent = 76,
+    kTagTable = 77,
+    kTagCtrlData = 87,
+    kTagMemoList = 93,
+};
+
+// Control ids: four characters, the first in the highest byte.
+constexpr std::uint32_t Id(const char (&s)[5])
+{
+    return (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
+           (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
+}
+
+// Extended controls (codes 1-3, 11, 12, 14-18, 21-23) own a control header.
+constexpr std::uint32_t kExtendedControls = 0xE7D80E;
+// Inline and extended controls take eight code units.
+constexpr std::uint32_t kEightUnitControls = 0xFFDBFE;
+
+bool IsDrawingObject(std::uint32_t id)
+{
+    switch (id) {
+    case Id("$arc"):
+    case Id("$cur"):
+    case Id("$ell"):
+    case Id("$lin"):
+    case Id("$pic"):
+    case Id("$pol"):
+    case Id("$rec"):
+        return true;
+    default:
+        return false;
+    }
+}
+
+CConvertLogMgr& Log()
+{
+    return ConvertLog();
+}
+
+// Leaves a nesting level on every way out.
+struct NestingGuard {
+    explicit NestingGuard(int& depth) : depth_(depth) {}
+    ~NestingGuard() { --depth_; }
+    int& depth_;
+};
+
+}  // namespace
+
+CHwpDocumentManager::CHwpDocumentManager() = default;
+
+CHwpDocumentManager::~CHwpDocumentManager()
+{
+    delete m_pPassword;
+    if (m_pStorage) {
+        try {
+            m_pStorage->Close();
+        } catch (...) {
+        }
+    }
+    m_pBlock.reset();
+    m_pStorage.reset();
+    m_pDevice.reset();
+}
+
+CH2sStream& CHwpDocumentManager::Device()
+{
+    if (!m_pDevice)
+        m_pDevice = std::make_unique<CH2sStream>();
+    return *m_pDevice;
+}
+
+CH2sMainStorage& CHwpDocumentManager::Storage()
+{
+    if (!m_pStorage)
+        m_pStorage = std::make_unique<CH2sMainStorage>();
+    return *m_pStorage;
+}
+
+CH2sDataBlock& CHwpDocumentManager::Block()
+{
+    if (!m_pBlock)
+        m_pBlock = std::make_unique<CH2sDataBlock>();
+    return *m_pBlock;
+}
+
+int CHwpDocumentManager::IsHwp5File(const char16_t* path)
+{
+    if (!path)
+        return 0;
+    const std::u16string p(path);
+    plat::CfbStorage* root = nullptr;
+    plat::HResult hr = plat::CfbOpenStorage(p, kH2sRootMode, &root);
+    if (static_cast<std::uint32_t>(hr) == kSharingViolation)
+        hr = plat::CfbOpenStorage(p, kH2sRootMode, &root);
+    if (plat::Failed(hr) || !root)
+        return 0;
+    plat::CfbPtr<plat::CfbStorage> holder(root);
+    plat::CfbStream* raw = nullptr;
+    if (plat::Failed(root->OpenStream(u"FileHeader", kH2sStreamMode, &raw)) || !raw)
+        return 0;
+    plat::CfbPtr<plat::CfbStream> stream(raw);
+    unsigned char head[32] = {};
+    std::uint32_t got = 0;
+    if (plat::Failed(stream->Read(head, sizeof head, &got)) || got < sizeof head)
+        return 0;
+    return std::memcmp(head, kHwp5Signature, sizeof head) == 0 ? 1 : 0;
+}
+
+int CHwpDocumentManager::IsFormat(const char16_t* path)
+{
+    if (IsHwp5File(path))
+        return 5;
+    if (IsHwp30File(path))
+        return 4;
+    if (IsHwp21File(path))
+        return 3;
+    if (IsHwp20File(path))
+        return 2;
+    return 0;
+}
+
+int CHwpDocumentManager::Convert(const char16_t* path)
+{
+    ClearLibraryError();
+    const int oldThrow = SetThrowOnError(1);
+    int status = 1;
+    int generation = 0;
+    try {
+        generation = IsFormat(path);
+        switch (generation) {
+        case 2:
+        case 3: {
+            CHwpOldArchive reader(GetTextCollector());
+            const int ok = generation == 2 ? reader.ReadHwp20(path, nullptr) : reader.ReadHwp21(path, nullptr);
+            status = ok ? 0 : 1;
+            break;
+        }
+        case 4: {
+            CHwpOldArchive reader(GetTextCollector());
+            status = reader.ReadHwp30(path, m_pPassword ? m_pPassword->c_str() : nullptr) ? 0 : 1;
+            break;
+        }
+        case 5:
+            status = ConvertHwp5(path);
+            if (status == 0)
+                Finish();
+            break;
+        default:
+            status = 1;
+            break;
+        }
+    } catch (LibraryException) {
+        if (generation == 5)
+            Finish();
+        status = 2;
+    }
+    // The throw flag belongs to this conversion only.
+    SetThrowOnError(oldThrow);
+    m_nStatus = status;
+    return status;
+}
+
+void CHwpDocumentManager::Finish()
+{
+    Block().Detach();
+    try {
+        Storage().Close();
+    } catch (LibraryException) {
+    }
+    if (m_pDevice) {
+        try {
+            m_pDevice->Close();
+        } catch (LibraryException) {
+        }
+    }
+    SetOutputString(nullptr);
+}
+
+int CHwpDocumentManager::ConvertHwp5(const char16_t* path)
+{
+    GetTextCollector()->Reset();
+    if (!path)
+        return 0;
+    Log().Write(u"Convert Begin. >>> \"%s\"", path);
+    const std::u16string p(path);
+    SetThrowOnError(0);
+    const int opened = Storage().Open(p, kH2sRootMode);
+    SetThrowOnError(1);
+    if (!opened) {
+        ClearLibraryError();
+        Storage().Open(p, kH2sStreamMode);  // exclusive, read only
+    }
+    unsigned char header[256] = {};
+    Storage().ReadFileHeader(header);
+    if (std::memcmp(header, kHwp5Signature, sizeof kHwp5Signature) != 0) {
+        if (GetLibraryError() == 0)
+            SetLibraryError(kLibErrorUnexpectedRecord);
+        RaiseLibraryError();
+        // Without the throw flag the document still ends here.
+        return 2;
+    }
+    m_nFlags = (std::uint32_t(header[36]) | (std::uint32_t(header[37]) << 8)) & 3u;
+    ReadDocInfo();
+    ReadRootText();
+    Log().Write(u"Convert End.");
+    return 0;
+}
+
+int CHwpDocumentManager::OpenRecordStream(const std::u16string& name, CH2sStorage& storage, CH2sDataBlock& ar)
+{
+    ar.Attach(&Device(), CH2sDataBlock::kBufferSize);
+    if (!storage.OpenStream(name, Device(), kH2sStreamMode)) {
+        ar.Detach();
+        Device().Close();
+        // A missing stream is passed over: its failure must not stay in the
+        // error word, where it would suspend the record checks that follow.
+        ClearLibraryError();
+        return 0;
+    }
+    if (m_nFlags & 1u)
+        ar.BeginCompression();
+    if ((m_nFlags & 2u) && m_pPassword && !m_pPassword->empty())
+        ar.SetPassword(2, m_pPassword->c_str());
+    return 1;
+}
+
+void CHwpDocumentManager::CloseRecordStream(CH2sDataBlock& ar)
+{
+    ar.Detach();
+    Device().Close();
+}
+
+void CHwpDocumentManager::ReadDocInfo()
+{
+    Log().Write(u"ReadDocInfo() Start.");
+    CH2sDataBlock& ar = Block();
+    CH2sMainStorage& root = Storage();
+    if (!OpenRecordStream(u"DocInfo", root, ar))
+        return;
+    ar.NextRecord(kTagDocumentProperties);
+    if (m_nFlags & 2u)
+        ar.Skip(256);
+    m_nSectionCount = ar.ReadWord();
+    ar.EndRecord();
+    ar.NextRecord(kTagIdMappings);
+    ar.EndRecord();
+    CloseRecordStream(ar);
+    Log().Write(u"ReadDocInfo() End.");
+}
+
+void CHwpDocumentManager::ReadRootText()
+{
+    Log().Write(u"ReadRootText()");
+    CH2sStorage body;
+    Storage().OpenSubStorage(u"BodyText", body, kH2sStreamMode);
+    if (!body.storage()) {
+        if (GetLibraryError() == 0)
+            SetLibraryError(static_cast<int>(plat::stg::kFileNotFound));
+        RaiseLibraryError();
+        return;
+    }
+    m_nMemoCount = 0;
+    CH2sDataBlock& ar = Block();
+    for (unsigned i = 0; i < m_nSectionCount; ++i) {
+        char16_t name[32];
+        FormatWide(name, 32, u"Section%d", static_cast<int>(i));
+        Log().Write(u"OpenStream(%s)", name);
+        if (!OpenRecordStream(name, body, ar))
+            continue;
+        bool last = false;
+        while (!last)
+            ReadParaFromArchive(ar, &last);
+        if (i + 1 == m_nSectionCount) {
+            Log().Write(u"ReadEndSection()");
+            SerializeMemoListBody(ar);
+        }
+        CloseRecordStream(ar);
+        Log().Write(u"CloseStream(%s)", name);
+    }
+}
+
+void CHwpDocumentManager::EnterNesting()
+{
+    if (++m_nDepth > kMaxNesting) {
+        SetLibraryError(kLibErrorUnexpectedRecord);
+        RaiseLibraryError();
+    }
+}
+
+void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last)
+{
+    Log().Write(u"ReadParaFromArchive() Start.");
+    const unsigned opened = ar.NextRecord(kTagParaHeader);
+    std::uint32_t nChars = ar.ReadDword();
+    ar.ReadDword();  // control mask
+    ar.ReadWord();   // paragraph shape
+    ar.ReadByte();   // style
+    ar.ReadByte();   // division kind
+    ar.ReadWord();   // character shapes
+    const std::uint16_t rangeTags = ar.ReadWord();
+    const std::uint16_t lineSegs = ar.ReadWord();
+    ar.ReadDword();  // instance id
+    if (nChars & 0x80000000u) {
+        *last = true;
+        nChars &= 0x7FFFFFFFu;
+    }
+    ar.EndRecord();
+    if (!opened) {
+        // Only without the throw flag: no paragraph is there to read.
+        *last = true;
+        return;
+    }
+    Log().Write(u"ReadParaFromArchive() : text lenght [%d]%s", static_cast<int>(nChars), *last ? u" [LAST]" : u"");
+
+    // The paragraph buffer; what the text record does not hold reads as zeros.
+    std::uint32_t count = std::min(nChars, kMaxParagraphChars);
+    std::vector<char16_t> text;
+    if (count < 2) {
+        text.assign(2, 0);
+        text[0] = 13;
+        GetTextCollector()->GetBuffer(1)[0] = 0;
+        count = nChars < 2 ? nChars : count;
+    } else {
+        Log().Write(u"SerializeTextBuf()");
+        ar.NextRecord(kTagParaText);
+        // Characters beyond the record's body are zeros: no need to hold them.
+        const std::int64_t inBody = ar.Remaining() / 2;
+        count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, inBody));
+        text.assign(static_cast<size_t>(count) + 2, 0);
+        SerializeTextBuf(ar, count, text.data());
+        ar.EndRecord();
+    }
+
+    if (ar.PeekTag() == kTagParaCharShape) {
+        Log().Write(u"SerializeCharShapeBuf()");
+        ar.SkipRecord();
+    }
+    if (lineSegs != 0 && ar.PeekTag() == kTagParaLineSeg) {
+        Log().Write(u"SerializeLineSegBuf()");
+        ar.SkipRecord();
+    }
+    if (rangeTags != 0 && ar.PeekTag() == kTagParaRangeTag) {
+        Log().Write(u"SerializeRangeTagBuf()");
+        ar.SkipRecord();
+    }
+    SerializeCtrlBuf(ar, count, text.data());
+    Log().Write(u"ReadParaFromArchive() End.");
+    GetTextCollector()->CommitHwpText(0, static_cast<int>(count));
+}
+
+void CHwpDocumentManager::SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer)
+{
+    const size_t bytes = static_cast<size_t>(nChars) * 2;
+    std::vector<unsigned char> raw(bytes);
+    if (bytes)
+        ar.Read(raw.data(), static_cast<int>(bytes));
+    for (std::uint32_t i = 0; i < nChars; ++i)
+        buffer[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+    buffer[nChars] = 0;
+    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(nChars) + 1);
+    std::memcpy(out, buffer, static_cast<size_t>(nChars) * sizeof(char16_t));
+    out[nChars] = 0;
+}
+
+void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)
+{
+    EnterNesting();
+    NestingGuard guard(m_nDepth);
+    Log().Write(u"ListSerialize()");
+    if (ar.PeekTag() == kTagListHeader)
+        ar.SkipRecord();
+    CHwpTextConvertItem::PushBuffer();
+    bool last = false;
+    while (!last)
+        ReadParaFromArchive(ar, &last);
+    CHwpTextConvertItem::PopBuffer();
+}
+
+void CHwpDocumentManager::SkipControlData(CH2sDataBlock& ar)
+{
+    if (ar.PeekTag() == kTagCtrlData)
+        ar.SkipRecord();
+}
+
+void CHwpDocumentManager::SerializeNoteLike(CH2sDataBlock& ar, const char16_t* name)
+{
+    ar.NextRecord(kTagCtrlHeader);
+    Log().Write(name, u" [HEADER]");
+    ar.EndRecord();
+    Log().Write(name, u"");
+    SkipControlData(ar);
+    ListSerialize(ar);
+}
+
+void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, const char16_t* buffer)
+{
+    Log().Write(u"SerializeCtrlBuf()");
+    std::uint32_t pos = 0;
+    while (pos < n) {
+        const char16_t c = buffer[pos];
+        if (c >= 32 || !((kEightUnitControls >> c) & 1u)) {
+            ++pos;
+            continue;
+        }
+        if ((kExtendedControls >> c) & 1u) {
+            // The buffer holds two zeros past the count, so these reads stay inside.
+            const std::uint32_t id = std::uint32_t(buffer[pos + 1]) | (std::uint32_t(buffer[pos + 2]) << 16);
+            bool caption = false;
+            switch (id) {
+            case Id("$cht"):
+            case Id("$tat"):
+            case Id("eqed"):
+                ar.NextRecord(kTagCtrlHeader);
+                SerializeObjectCommon(ar, true, &caption);
+                ar.EndRecord();
+                SerializeObjectCommon(ar, false, &caption);
+                ar.SkipRecord();
+                break;
+            case Id("%%me"):
+                ++m_nMemoCount;
+                ar.SkipRecord();
+                break;
+            case Id("fn  "):
+            case Id("en  "):
+                SerializeNoteLike(ar, u"SerializeFootnote()%s");
+                break;
+            case Id("head"):
+            case Id("foot"):
+                SerializeNoteLike(ar, u"SerializeHeader()%s");
+                break;
+            case Id("tcmt"):
+                SerializeNoteLike(ar, u"SerializeComment()%s");
+                break;
+            case Id("gso "):
+                ar.NextRecord(kTagCtrlHeader);
+                Log().Write(u"SerializeGenShapeObject()%s", u" [HEADER]");
+                SerializeObjectCommon(ar, true, &caption);
+                ar.EndRecord();
+                SerializeObjectCommon(ar, false, &caption);
+                SerializeGenShapeObject(ar);
+                break;
+            case Id("secd"): {
+                ar.NextRecord(kTagCtrlHeader);
+                Log().Write(u"SerializeSecDef()%s", u" [HEADER]");
+                ar.ReadDword();  // control id
+                const std::uint32_t attributes = ar.ReadDword();
+                ar.EndRecord();
+                SerializeSecDef(ar, attributes);
+                break;
+            }
+            case Id("tbl "):
+                ar.NextRecord(kTagCtrlHeader);
+                SerializeTable(ar, true, &caption);
+                ar.EndRecord();
+                SerializeTable(ar, false, &caption);
+                break;
+            case Id("tdut"):
+                ar.NextRecord(kTagCtrlHeader);
+                SerializeDutmal(ar);
+                ar.EndRecord();
+                Log().Write(u"SerializeDutmal()%s", u"");
+                SkipControlData(ar);
+                break;
+            default:
+                ar.SkipRecord();
+                break;
+            }
+        }
+        pos += 8;
+    }
+}
+
+void CHwpDocumentManager::SerializeObjectCommon(CH2sDataBlock& ar, bool header, bool* caption)
+{
+    if (header) {
+        ar.ReadDword();  // control id
+        const std::uint32_t attributes = ar.ReadDword();
+        ar.Skip(5 * 4 + 4 * 2 + 4 + 4);  // offsets, size, z-order, margins, instance id, page break
+        *caption = (attributes & (1u << 29)) != 0;
+        return;
+    }
+    SkipControlData(ar);
+    if (*caption)
+        ListSerialize(ar);
+}
+
+void CHwpDocumentManager::SerializeSecDef(CH2sDataBlock& ar, std::uint32_t attributes)
+{
+    Log().Write(u"SerializeSecDef()%s", u"");
+    static constexpr unsigned kTags[] = {kTagCtrlData,      kTagPageDef,        kTagFootnoteShape, kTagFootnoteShape,
+                                         kTagPageBorderFill, kTagPageBorderFill, kTagPageBorderFill};
+    for (unsigned tag : kTags) {
+        if (ar.PeekTag() == tag)
+            ar.SkipRecord();
+    }
+    for (int bit = 29; bit <= 31; ++bit) {
+        if (attributes & (1u << bit))
+            ListSerialize(ar);
+    }
+}
+
+void CHwpDocumentManager::SerializeTable(CH2sDataBlock& ar, bool header, bool* caption)
+{
+    if (header) {
+        Log().Write(u"SerializeTable()%s", u" [HEADER]");
+        SerializeObjectCommon(ar, true, caption);
+        return;
+    }
+    Log().Write(u"SerializeTable()%s", u"");
+    SerializeObjectCommon(ar, false, caption);
+    ar.NextRecord(kTagTable);
+    ar.ReadDword();  // attributes
+    const std::uint16_t rows = ar.ReadWord();
+    ar.ReadWord();  // columns
+    ar.ReadWord();  // cell spacing
+    ar.Skip(4 * 2);
+    std::vector<std::uint16_t> cells;
+    // Row sizes beyond the record's body would read as 0 anyway.
+    const std::uint32_t rowsInBody = static_cast<std::uint32_t>(std::min<std::int64_t>(rows, ar.Remaining() / 2));
+    cells.reserve(rowsInBody);
+    for (std::uint32_t r = 0; r < rowsInBody; ++r)
+        cells.push_back(ar.ReadWord());
+    ar.ReadWord();  // border fill
+    ar.EndRecord();
+    for (std::uint16_t n : cells) {
+        for (std::uint16_t c = 0; c < n; ++c)
+            ListSerialize(ar);
+    }
+}
+
+void CHwpDocumentManager::CommitPiece(const char16_t* text, std::uint32_t length)
+{
+    if (length == 0)
+        return;
+    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(length) + 1);
+    std::memcpy(out, text, static_cast<size_t>(length) * sizeof(char16_t));
+    out[length] = 0;
+    GetTextCollector()->CommitHwpText(0, static_cast<int>(length));
+}
+
+void CHwpDocumentManager::SerializeDutmal(CH2sDataBlock& ar)
+{
+    Log().Write(u"SerializeDutmal()%s", u" [HEADER]");
+    ar.ReadDword();  // control id
+    auto readText = [&ar]() {
+        const std::uint16_t length = ar.ReadWord();
+        const std::uint32_t inBody = static_cast<std::uint32_t>(std::min<std::int64_t>(length, ar.Remaining() / 2));
+        std::u16string s;
+        s.reserve(inBody);
+        for (std::uint32_t i = 0; i < inBody; ++i)
+            s.push_back(static_cast<char16_t>(ar.ReadWord()));
+        ar.Skip(2 * (length - static_cast<int>(inBody)));
+        return s;
+    };
+    const std::u16string main = readText();
+    const std::u16string sub = readText();
+    ar.Skip(5 * 4);
+    CHwpTextConvertItem::PushBuffer();
+    CommitPiece(main.data(), static_cast<std::uint32_t>(main.size()));
+    CommitPiece(sub.data(), static_cast<std::uint32_t>(sub.size()));
+    CHwpTextConvertItem::PopBuffer();
+}
+
+void CHwpDocumentManager::SerializeRenderInfo(CH2sDataBlock& ar, std::uint16_t localVersion)
+{
+    Log().Write(u"SerializeRenderInfo()");
+    const std::uint16_t count = ar.ReadWord();
+    if (count == 0) {
+        SetLibraryError(kLibErrorUnexpectedRecord);
+        RaiseLibraryError();
+        return;
+    }
+    if (localVersion == 0)
+        ar.ReadWord();
+    double m[9];
+    ar.ReadTransform(m);
+    if (localVersion == 0)
+        ar.ReadTransform(m);
+    // A scale and a rotation matrix per entry.
+    for (std::uint32_t i = 0; i < count && ar.Remaining() > 0; ++i) {
+        ar.ReadTransform(m);
+        ar.ReadTransform(m);
+    }
+}
+
+std::uint32_t CHwpDocumentManager::SerializeShapeComponent(CH2sDataBlock& ar, std::uint16_t* localVersion)
+{
+    Log().Write(u"SerializeShapeComponent()%s", u" [HEADER]");
+    ar.ReadDword();  // control id
+    ar.Skip(2 * 4);  // offsets
+    ar.ReadWord();   // group level
+    *localVersion = ar.ReadWord();
+    ar.Skip(4 * 4);  // sizes at creation and now
+    const std::uint32_t attributes = ar.ReadDword();
+    ar.Skip(*localVersion != 0 ? 2 : 4);  // rotation angle
+    ar.Skip(2 * 4);                       // rotation centre
+    SerializeRenderInfo(ar, *localVersion);
+    return attributes;
+}
+
+void CHwpDocumentManager::SerializeDrawingObject(CH2sDataBlock& ar)
+{
+    Log().Write(u"SerializeDrawingObject()%s", u" [HEADER]");
+    std::uint16_t localVersion = 0;
+    const std::uint32_t attributes = SerializeShapeComponent(ar, &localVersion);
+    const bool textBox = (attributes & (1u << 24)) != 0;
+    ar.Skip(3 * 4 + 1);  // line colour, thickness, attributes, outline style
+    ar.EndRecord();
+    Log().Write(u"SerializeDrawingObject()%s", u"");
+    Log().Write(u"SerializeShapeComponent()%s", u"");
+    SkipControlData(ar);
+    if (textBox && ar.PeekTag() == kTagListHeader)
+        ListSerialize(ar);
+    ar.SkipRecord();
+}
+
+void CHwpDocumentManager::SerializeShapeCompContainer(CH2sDataBlock& ar)
+{
+    EnterNesting();
+    NestingGuard guard(m_nDepth);
+    Log().Write(u"SerializeShapeCompContainer()%s", u" [HEADER]");
+    // The container's component: the common fields, then its children's ids.
+    std::uint16_t localVersion = 0;
+    SerializeShapeComponent(ar, &localVersion);
+    const std::uint16_t children = ar.ReadWord();
+    if (localVersion == 0)
+        ar.ReadWord();
+    const std::uint32_t inBody = static_cast<std::uint32_t>(std::min<std::int64_t>(children, ar.Remaining() / 4));
+    std::vector<std::uint32_t> ids;
+    ids.reserve(inBody);
+    for (std::uint32_t i = 0; i < inBody; ++i)
+        ids.push_back(ar.ReadDword());
+    ar.EndRecord();
+    Log().Write(u"SerializeShapeCompContainer()%s", u"");
+    Log().Write(u"SerializeShapeComponent()%s", u"");
+    SkipControlData(ar);
+    for (std::uint32_t id : ids)
+        SerializeShapeCompContainer_Chile(ar, id);
+}
+
+void CHwpDocumentManager::SerializeShapeCompContainer_Chile(CH2sDataBlock& ar, std::uint32_t childId)
+{
+    Log().Write(u"SerializeShapeCompContainer_Chile() : ctrl = %x", childId);
+    ar.NextRecord(kTagShapeComponent);
+    if (IsDrawingObject(childId)) {
+        SerializeDrawingObject(ar);
+    } else if (childId == Id("$con")) {
+        SerializeShapeCompContainer(ar);
+    } else {
+        ar.EndRecord();
+        ar.SkipRecord();
+    }
+}
+
+void CHwpDocumentManager::SerializeGenShapeObject(CH2sDataBlock& ar)
+{
+    Log().Write(u"SerializeGenShapeObject()%s", u"");
+    ar.NextRecord(kTagShapeComponent);
+    // The outermost object's component starts with its control id once
+    // more: the kind. The component readers go on from the second id.
+    const std::uint32_t kind = ar.ReadDword();
+    if (IsDrawingObject(kind)) {
+        SerializeDrawingObject(ar);
+    } else if (kind == Id("$con")) {
+        SerializeShapeCompContainer(ar);
+    } else {
+        ar.EndRecord();
+        SkipControlData(ar);
+        ar.SkipRecord();
+    }
+}
+
+void CHwpDocumentManager::SerializeMemoListBody(CH2sDataBlock& ar)
+{
+    while (m_nMemoCount > 0) {
+        ar.NextRecord(kTagMemoList);
+        const std::uint32_t v = ar.ReadDword();
+        ar.EndRecord();
+        if (v == 0)
+            continue;
+        Log().Write(u"SerializeMemoListBody()");
+        ListSerialize(ar);
+        --m_nMemoCount;
+    }
+}

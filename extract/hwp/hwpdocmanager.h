@@ -1,0 +1,81 @@
+// The HWP manager: recognises the generation of an HWP document, hands the
+// HWP 2.x/3.x documents to the old-format readers and reads HWP 5 documents
+// (a compound file of record streams) itself.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "extract/converter.h"
+
+class CH2sStream;
+class CH2sMainStorage;
+class CH2sStorage;
+class CH2sDataBlock;
+
+class CHwpDocumentManager : public CHwpTextConvertItem {
+public:
+    CHwpDocumentManager();
+    ~CHwpDocumentManager() override;
+
+    // 0 read, 1 not read (no known generation, or an old-format reader
+    // failed), 2 a library error ended the document.
+    int Convert(const char16_t* path) override;
+    void Finish() override;
+    // 5 HWP 5, 4 HWP 3.0, 3 HWP 2.1, 2 HWP 2.0, else 0.
+    int IsFormat(const char16_t* path) override;
+
+    static int IsHwp5File(const char16_t* path);
+
+    // Nested lists and shape containers deeper than this end the document
+    // as damaged.
+    static constexpr int kMaxNesting = 48;
+    // Longest paragraph read, in code units.
+    static constexpr std::uint32_t kMaxParagraphChars = 0x3FFFF;
+
+private:
+    int ConvertHwp5(const char16_t* path);
+
+    CH2sStream& Device();
+    CH2sMainStorage& Storage();
+    CH2sDataBlock& Block();
+
+    int OpenRecordStream(const std::u16string& name, CH2sStorage& storage, CH2sDataBlock& ar);
+    void CloseRecordStream(CH2sDataBlock& ar);
+
+    void ReadDocInfo();
+    void ReadRootText();
+    void ReadParaFromArchive(CH2sDataBlock& ar, bool* last);
+    void ListSerialize(CH2sDataBlock& ar);
+    void SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer);
+    void SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t nChars, const char16_t* buffer);
+    void SerializeNoteLike(CH2sDataBlock& ar, const char16_t* name);
+    void SerializeObjectCommon(CH2sDataBlock& ar, bool header, bool* caption);
+    void SerializeSecDef(CH2sDataBlock& ar, std::uint32_t attributes);
+    void SerializeTable(CH2sDataBlock& ar, bool header, bool* caption);
+    void SerializeDutmal(CH2sDataBlock& ar);
+    void SerializeGenShapeObject(CH2sDataBlock& ar);
+    void SerializeDrawingObject(CH2sDataBlock& ar);
+    void SerializeShapeCompContainer(CH2sDataBlock& ar);
+    void SerializeShapeCompContainer_Chile(CH2sDataBlock& ar, std::uint32_t childId);
+    // Reads a shape component's common fields (from its control id on);
+    // returns its attributes.
+    std::uint32_t SerializeShapeComponent(CH2sDataBlock& ar, std::uint16_t* localVersion);
+    void SerializeRenderInfo(CH2sDataBlock& ar, std::uint16_t localVersion);
+    void SerializeMemoListBody(CH2sDataBlock& ar);
+    void SkipControlData(CH2sDataBlock& ar);
+    void CommitPiece(const char16_t* text, std::uint32_t length);
+
+    // Raises the library error when the nesting grows too deep.
+    void EnterNesting();
+
+    std::unique_ptr<CH2sStream> m_pDevice;
+    std::unique_ptr<CH2sMainStorage> m_pStorage;
+    std::unique_ptr<CH2sDataBlock> m_pBlock;
+    std::uint16_t m_nSectionCount = 0;
+    std::uint32_t m_nFlags = 0;
+    std::u16string* m_pPassword = nullptr;  // never set in this program
+    std::int32_t m_nMemoCount = 0;
+    int m_nDepth = 0;
+};

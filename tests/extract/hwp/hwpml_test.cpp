@@ -1,0 +1,157 @@
+// The HWPML reader: the sniff of the first bytes and the walk over
+// paragraphs, characters and nested paragraph lists.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "extract/extractlib.h"
+#include "extract/hwp/hwpmlmanager.h"
+#include "platform/text.h"
+#include "support/isolation.h"
+
+namespace {
+
+int Sniff(const std::string& bytes)
+{
+    return CHwpmlDocumentManager::IsHwpmlHead(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::string Utf16le(const std::string& ascii)
+{
+    std::string s = "\xFF\xFE";
+    for (char c : ascii) {
+        s.push_back(c);
+        s.push_back('\0');
+    }
+    return s;
+}
+
+const char* const kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+
+std::string Doc(const std::string& body)
+{
+    return std::string(kDecl) + "<HWPML Version=\"2.8\" Style=\"embed\"><HEAD SecCnt=\"1\"><DOCSETTING>" +
+           "<SECURITY Enc=\"0\" Sig=\"0\"/></DOCSETTING></HEAD><BODY><SECTION>" + body + "</SECTION></BODY></HWPML>";
+}
+
+struct Result {
+    int status;
+    std::u16string text;
+};
+
+Result Convert(const std::string& bytes, const char16_t* options = u"xml:true")
+{
+    ps_test::TempDir dir;
+    const std::string path = dir.file("doc.hml");
+    EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
+    Result r;
+    r.status = ConvertHwpToText(plat::PathFromNative(path).c_str(), options, &r.text);
+    return r;
+}
+
+}  // namespace
+
+TEST(HwpmlSniff, DeclarationRootVersionAndStyle)
+{
+    const struct {
+        std::string head;
+        int expected;
+    } cases[] = {
+        {Utf16le(std::string(kDecl).replace(30, 5, "UTF16") + "<HWPML Version=\"2.8\">"), 1},
+        {Utf16le("<HWPML Version=\"2.8\">"), 0},
+        {std::string(kDecl) + "<HWPML Version=\"1.9\">", 0},
+        {std::string(kDecl) + "<HWPML Version=\"2.0\">", 1},
+        {std::string(kDecl) + "<HWPML Version=\"2.91\" Style=\"export\">", 0},
+        {std::string(kDecl) + "<HWPML Style=\"embed\" SubVersion=\"8.0.0.0\" Version=\"2.8\">", 1},
+        {"\xEF\xBB\xBF" + std::string(kDecl) + "<!-- a -> b --><!DOCTYPE x>< HWPMLX Version=\"3\">", 1},
+        {std::string(kDecl) + "<other/><HWPML Version=\"2.8\">", 1},
+        {std::string(kDecl) + std::string(5000, ' ') + "<HWPML Version=\"2.8\">", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Sniff(c.head), c.expected) << c.head;
+}
+
+TEST(HwpmlWalk, ParagraphsCharactersAndNestedLists)
+{
+    const struct {
+        const char* name;
+        std::string body;
+        std::u16string expected;
+    } cases[] = {
+        {"two paragraphs", "<P><TEXT><CHAR>a</CHAR></TEXT></P><P><TEXT><CHAR>b</CHAR></TEXT></P>", u"a\nb\n"},
+        {"empty paragraph", "<P/><P><TEXT/></P>", u"\n\n"},
+        {"tab element", "<P><TEXT><CHAR>x<TAB/>y</CHAR></TEXT></P>", u"x\ty\n"},
+        // A literal tab keeps every character after it.
+        {"literal tab", "<P><TEXT><CHAR>name\t010-1234-5678</CHAR></TEXT></P>", u"name\t010-1234-5678\n"},
+        {"Hangul and entities", "<P><TEXT><CHAR>홍길동 &amp; 김</CHAR></TEXT></P>", u"홍길동 & 김\n"},
+        {"table cell before the paragraph's later text",
+         "<P><TEXT><CHAR>before</CHAR><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>cell</CHAR></TEXT></P>"
+         "</PARALIST></CELL></ROW></TABLE><CHAR>after</CHAR></TEXT></P>",
+         u"beforecell\nafter\n"},
+        {"list in another child of P",
+         "<P><SHAPE><DRAW><PARALIST><P><TEXT><CHAR>box</CHAR></TEXT></P></PARALIST></DRAW></SHAPE>"
+         "<TEXT><CHAR>t</CHAR></TEXT></P>",
+         u"box\nt\n"},
+        {"markup compatibility: an ignorable namespace's elements are dropped",
+         "<P xmlns:x=\"urn:example:x\" xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+         "mc:Ignorable=\"x\"><x:TEXT><CHAR>gone</CHAR></x:TEXT><TEXT><CHAR>kept</CHAR></TEXT></P>",
+         u"kept\n"},
+        {"other elements passed over", "<COLDEF/><P><PARASHAPE a=\"1\"/><TEXT><CHAR>k</CHAR><X/></TEXT></P>", u"k\n"},
+    };
+    for (const auto& c : cases) {
+        Result r = Convert(Doc(c.body));
+        EXPECT_EQ(r.status, 0) << c.name;
+        EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
+    }
+}
+
+TEST(HwpmlWalk, StatusesOfOddFiles)
+{
+    // Not HWPML by the sniff.
+    EXPECT_EQ(Convert("<HWPML Version=\"2.8\"/>").status, 2);
+    // The binary entry does not read it.
+    EXPECT_EQ(Convert(Doc("<P><TEXT><CHAR>a</CHAR></TEXT></P>"), nullptr).status, 1);
+    // A root the sniff accepts but the walk does not: read, no text.
+    Result r = Convert(std::string(kDecl) + "<HWPMLX Version=\"2.8\"><BODY><SECTION><P><TEXT><CHAR>a</CHAR>"
+                                            "</TEXT></P></SECTION></BODY></HWPMLX>");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, u"");
+    // A parse error in the middle: the text before it stays.
+    std::string many;
+    for (int i = 0; i < 3000; ++i)
+        many += "<P><TEXT><CHAR>kept</CHAR></TEXT></P>";
+    std::string broken = Doc(many + "<P><TEXT><CHAR>x</CHAR></TEXT></P>");
+    broken.resize(broken.find("<CHAR>x") + 3);
+    broken += "<<<>>";
+    r = Convert(broken);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text.substr(0, 5), u"kept\n");
+    // Deep nesting ends without a crash.
+    std::string deep;
+    for (int i = 0; i < 5000; ++i)
+        deep += "<P><X>";
+    r = Convert(Doc(deep));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST(HwpmlWalk, MutatedDocumentsEndWithAStatus)
+{
+    const std::string whole =
+        Doc("<P><TEXT><CHAR>a<TAB/>b</CHAR><TABLE><CELL><PARALIST><P><TEXT><CHAR>c</CHAR></TEXT></P></PARALIST>"
+            "</CELL></TABLE></TEXT></P><P><TEXT><CHAR>홍길동</CHAR></TEXT></P>");
+    unsigned seed = 3;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string damaged = whole;
+        for (int k = 0; k < 3; ++k) {
+            const size_t at = 60 + next() % (damaged.size() - 60);
+            damaged[at] = static_cast<char>(next());
+        }
+        const int status = Convert(damaged).status;
+        ASSERT_TRUE(status == 0 || status == 2) << status;
+    }
+}
