@@ -18,6 +18,7 @@ PACKAGES=(
   openssl
   python3-olefile clang
   mupdf-tools poppler-utils
+  docx2txt
 )
 
 missing=()
