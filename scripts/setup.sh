@@ -19,6 +19,7 @@ PACKAGES=(
   python3-olefile clang
   mupdf-tools poppler-utils
   docx2txt
+  catdoc
 )
 
 missing=()

@@ -4,6 +4,7 @@
 
 #include "extract/libstring.h"
 #include "extract/textcollector.h"
+#include "office/excel/numformat.h"
 #include "platform/codec.h"
 
 namespace {
@@ -33,25 +34,6 @@ std::u16string Ansi(const std::string& bytes)
     return plat::AnsiToWideString(std::string_view(bytes).substr(0, n));
 }
 
-// ---- LOCAL STAND-IN for the workbook number formats -------------------------
-// The number-format service renders a value with a built-in format id or a
-// format pattern. Until it is on this branch, these render the fixed numeric
-// forms and a plain decimal for everything else.
-void LocalFormatBuiltin(double value, int id, std::u16string& out)
-{
-    switch (id) {
-    case 0: case 1: case 3: case 49: out = Printf(u"%.0f", value); break;
-    case 9: out = Printf(u"%.0f%%", value * 100); break;
-    case 10: out = Printf(u"%.2f%%", value * 100); break;
-    default: out = Printf(u"%.2f", value); break;
-    }
-}
-
-void LocalFormatPattern(double value, const std::u16string&, std::u16string& out)
-{
-    out = value == double(static_cast<long long>(value)) ? Printf(u"%.0f", value) : Printf(u"%.2f", value);
-}
-// ---- end of the stand-in ------------------------------------------------------
 
 }  // namespace
 
@@ -492,14 +474,16 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
     if (xf >= m_xfFormats.size())
         return Printf(u"%.2f", value);
     const std::uint16_t id = m_xfFormats[xf];
+    const ExcelNumberFormatter formatter;
+    CRefString text;
     if (id <= 49) {
-        LocalFormatBuiltin(value, id, out);
-        return out;
+        formatter.FormatNumberByBuiltinFormat(value, id, text);
+        return text.GetString();
     }
     for (const ExcelFormat& format : m_formats) {
         if (format.id == id) {
-            LocalFormatPattern(value, format.text, out);
-            return out;
+            formatter.FormatNumberByPattern(value, format.text.c_str(), text);
+            return text.GetString();
         }
     }
     return out;
