@@ -255,10 +255,9 @@ void CIExcelParser::OnBof(std::size_t start, CExcelRecord& r)
             m_version = kBiff5;
         }
     }
-    for (const ExcelSheet& sheet : m_sheets) {
-        if (sheet.position != start)
-            continue;
-        std::u16string caption = u"[Sheet Name : " + sheet.name + u"]\n";
+    const auto range = m_sheetsByPosition.equal_range(std::uint32_t(start));
+    for (auto it = range.first; it != range.second; ++it) {
+        const std::u16string caption = u"[Sheet Name : " + m_sheets[it->second].name + u"]\n";
         WriteCellText(caption.c_str(), -1, nullptr);
     }
 }
@@ -272,6 +271,7 @@ void CIExcelParser::OnBoundSheet(CExcelRecord& r)
         sheet.name = ReadUnicodeString(r, 1);
     else
         sheet.name = ReadNarrow(r, r.U8());
+    m_sheetsByPosition.emplace(sheet.position, m_sheets.size());
     m_sheets.push_back(std::move(sheet));
 }
 
@@ -283,6 +283,7 @@ void CIExcelParser::OnFormat(CExcelRecord& r)
         format.text = ReadUnicodeString(r, 2);
     else
         format.text = ReadNarrow(r, r.U8());
+    m_formatIndex.emplace(format.id, m_formats.size());  // the first record of an id wins
     m_formats.push_back(std::move(format));
 }
 
@@ -480,13 +481,11 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
         formatter.FormatNumberByBuiltinFormat(value, id, text);
         return text.GetString();
     }
-    for (const ExcelFormat& format : m_formats) {
-        if (format.id == id) {
-            formatter.FormatNumberByPattern(value, format.text.c_str(), text);
-            return text.GetString();
-        }
-    }
-    return out;
+    auto it = m_formatIndex.find(id);
+    if (it == m_formatIndex.end())
+        return out;
+    formatter.FormatNumberByPattern(value, m_formats[it->second].text.c_str(), text);
+    return text.GetString();
 }
 
 void CIExcelParser::OnLabelSst(CExcelRecord& r)

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "extract/io/h2s_storage.h"
@@ -141,7 +143,9 @@ private:
     std::uint32_t m_kind = 0;
     std::vector<std::u16string> m_sst;
     std::vector<ExcelFormat> m_formats;
+    std::unordered_map<std::uint16_t, std::size_t> m_formatIndex;
     std::vector<ExcelSheet> m_sheets;
+    std::multimap<std::uint32_t, std::size_t> m_sheetsByPosition;  // equal keys in file order
     std::vector<std::uint16_t> m_xfFormats;  // number-format index per XF
     std::uint32_t m_firstRow = 0;
     std::uint32_t m_firstCol = 0;

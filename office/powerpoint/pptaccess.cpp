@@ -404,10 +404,8 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         m_pCurrentEntry = entry;
         m_nCurrentText = -1;
         entry->slideNumber = (entry->SlideId() & 0x80000000u) ? 0 : ++m_nSlideNumber;
-        // Every outline text needs at least a header atom of 12 bytes.
-        std::int32_t texts = entry->NumberTexts();
-        if (texts > 0)
-            entry->texts.resize(std::min<std::size_t>({std::size_t(texts), m_doc.size() / 12 + 1, kMaxTexts}));
+        // The outline texts are added as their header atoms come, so that
+        // counts from the file allocate nothing by themselves.
         const int instance = parent ? parent->Instance() : -1;
         if (instance == 0) {
             entry->kind = kPptEntrySlide;
@@ -481,6 +479,7 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         m_hyperlinks.emplace_back();
         if (available >= 4 && h.length >= 4)
             m_hyperlinks.back().id = Le32(body);
+        m_hyperlinkIndex.emplace(m_hyperlinks.back().id, m_hyperlinks.size() - 1);
         break;
     case 0x0FFB:  // ExternalOleControlAtom
         m_controls.emplace_back();
@@ -706,13 +705,10 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
         if (shape) {
             shape->hasInteraction = 1;
             std::memcpy(shape->interaction, body, 16);
-            const std::uint32_t id = Le32(body + 4);
-            for (const PptHyperlink& link : m_hyperlinks) {
-                if (link.id == id) {
-                    shape->hyperlinkName = link.friendlyName;
-                    shape->hyperlinkTarget = link.target;
-                    break;
-                }
+            auto it = m_hyperlinkIndex.find(Le32(body + 4));
+            if (it != m_hyperlinkIndex.end()) {
+                shape->hyperlinkName = m_hyperlinks[it->second].friendlyName;
+                shape->hyperlinkTarget = m_hyperlinks[it->second].target;
             }
         }
         break;
@@ -871,27 +867,24 @@ void CPowerPointAccess::ApplyOutlineText(CPowerPointShapeObj* shape)
 
 int CPowerPointAccess::WriteSlidesText()
 {
+    // The first master and notes entry of each slide id.
+    std::unordered_map<std::uint32_t, CSlideEntry*> masters, notes;
+    for (CSlideEntry* m : m_masters)
+        masters.emplace(m->SlideId(), m);
+    for (CSlideEntry* n : m_notes)
+        notes.emplace(n->SlideId(), n);
     for (CSlideEntry*& slide : m_slides) {
-        CSlideEntry* master = nullptr;
         if (slide->MasterIdRef() != 0) {
-            for (CSlideEntry* m : m_masters) {
-                if (m->SlideId() == slide->MasterIdRef()) {
-                    master = m;
-                    break;
-                }
-            }
-            if (master) {
-                ResolveAtomValue(master->colorScheme, std::uint32_t(master->fillColor));
-                WriteEntryText(master);
+            auto it = masters.find(slide->MasterIdRef());
+            if (it != masters.end()) {
+                ResolveAtomValue(it->second->colorScheme, std::uint32_t(it->second->fillColor));
+                WriteEntryText(it->second);
             }
         }
         if (slide->NotesIdRef() != 0) {
-            for (CSlideEntry* n : m_notes) {
-                if (n->SlideId() == slide->NotesIdRef()) {
-                    WriteEntryText(n);
-                    break;
-                }
-            }
+            auto it = notes.find(slide->NotesIdRef());
+            if (it != notes.end())
+                WriteEntryText(it->second);
         }
         WriteEntryText(slide);
         delete slide;
@@ -946,15 +939,20 @@ void CPowerPointAccess::BuildShapeText(const CPowerPointShapeObj* shape)
 
 int CPowerPointAccess::IsFormControl(std::uint32_t oleObjectId) const
 {
-    for (const PptEmbeddedControl& c : m_controls) {
-        if (c.oleObjectId != oleObjectId)
-            continue;
-        if (c.texts.size() < 2)
-            return 0;
-        for (const char16_t* name : kFormControls)
-            if (c.texts[1] == name)
-                return 1;
-        return 0;
+    if (m_controlsIndexed != m_controls.size()) {
+        m_controlFirst.clear();
+        for (std::size_t i = 0; i < m_controls.size(); ++i)
+            m_controlFirst.emplace(m_controls[i].oleObjectId, i);
+        m_controlsIndexed = m_controls.size();
     }
+    auto it = m_controlFirst.find(oleObjectId);
+    if (it == m_controlFirst.end())
+        return 0;
+    const PptEmbeddedControl& c = m_controls[it->second];
+    if (c.texts.size() < 2)
+        return 0;
+    for (const char16_t* name : kFormControls)
+        if (c.texts[1] == name)
+            return 1;
     return 0;
 }

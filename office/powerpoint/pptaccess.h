@@ -181,6 +181,11 @@ private:
 
     std::vector<PptEmbeddedControl> m_controls;
     std::vector<PptHyperlink> m_hyperlinks;
+    std::unordered_map<std::uint32_t, std::size_t> m_hyperlinkIndex;  // first of each id
+    // The first control of each OLE object id, built when first asked (the
+    // controls are complete once the document walk is over).
+    mutable std::size_t m_controlsIndexed = std::size_t(-1);
+    mutable std::unordered_map<std::uint32_t, std::size_t> m_controlFirst;
     std::vector<std::vector<std::uint32_t>> m_mainMasterSchemes;
 
     CSlideEntry* m_pCurrentEntry = nullptr;

@@ -241,6 +241,15 @@ TEST(ExcelWorkbook, HostileRecordsAndRandomDamage)
     for (const std::string& s : hostile)
         EXPECT_EQ(ReadStream(s).ok, 1);
 
+    // Many sheets at one position and many BOFs, many formats and cells.
+    std::string many = Bof8(0x0005);
+    for (int i = 0; i < 20000; ++i)
+        many += R(0x0085, U32(0) + U16(0) + U8(1) + U8(0) + "S") + R(0x041E, U16(std::uint16_t(100 + i)) + Wide(u"0"));
+    many += R(0x00E0, U16(0) + U16(150) + std::string(16, '\0'));
+    for (int i = 0; i < 20000; ++i)
+        many += Bof8() + Rk(0, 0, 0, RkInt(i));
+    EXPECT_EQ(ReadStream(many).ok, 1);
+
     std::string good = Bof8(0x0005) + R(0x0085, U32(0) + U16(0) + U8(1) + U8(0) + "S") +
                        Sst({Narrow("one"), Wide(u"two"), Narrow("three")}) + Eof() +
                        Sheet(LabelSst(0, 0, 0) + Rk(1, 1, 0, RkInt(5)) + R(0x0203, Cell(2, 2) + F64(1.5)) +

@@ -256,6 +256,21 @@ TEST(PowerPointReader, HostileLengthsCountsAndNesting)
     }
 }
 
+TEST(PowerPointReader, ManyEntriesWithHugeTextCountsStayCheap)
+{
+    // Thousands of slide entries, each claiming 2^31 outline texts,
+    // all referring to one master and notes id that many entries share.
+    std::vector<std::string> atoms;
+    for (std::uint32_t i = 0; i < 10000; ++i)
+        atoms.push_back(PersistAtom(3, 256 + i, 0x7FFFFFFF));
+    PptFile f;
+    f.Put(1, Cont(0x03E8, {Cont(0x0FF0, atoms, 0), Cont(0x0FF0, atoms, 1), Cont(0x0FF0, atoms, 2), Rec(0x03EA, "")}));
+    f.Put(3, SlideContainer(0x03EE, SlideAtom(256, 256), Drawing({S(202, 0xA00, u"same")})));
+    const Result r = ConvertBytes(f.Build(f.Edit(1, 0)));
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_FALSE(r.text.empty());
+}
+
 TEST(PowerPointReader, RandomDamageNeverCrashesOrHangs)
 {
     std::uint32_t edit = 0;
