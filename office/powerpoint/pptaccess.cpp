@@ -296,12 +296,44 @@ int CPowerPointAccess::BuildPersistDirectory()
     if (m_hasUserEdit || !LoadDocument())
         return 0;
     std::uint32_t offset = Le32(m_currentUser + 8);
+    if (!IsUserEditAt(offset)) {
+        // The "Current User" stream does not lead to an edit (missing,
+        // damaged or pointing elsewhere): the newest edit is the last one
+        // among the top-level records of the stream.
+        ConvertLog().Write(u"BuildPersistDirectory() : no user edit at %u", offset);
+        const std::vector<std::uint32_t> edits = FindUserEdits();
+        offset = edits.empty() ? 0 : edits.back();
+    }
     if (offset == 0)
         return 1;
+    auto addDirectory = [this](const std::uint32_t atom[8]) {
+        if (!SeekTo(atom[3]))
+            return false;
+        PptRecordHeader h;
+        const std::size_t start = m_pos;
+        if (ReadHeader(h) && h.type != 0x00FF) {
+            const std::size_t body = start + 8;
+            if (h.length <= m_doc.size() - body)
+                m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body));
+        }
+        return true;
+    };
     std::unordered_set<std::uint32_t> seen;
     while (offset != 0) {
         if (!seen.insert(offset).second || seen.size() > kMaxEdits) {
+            // A chain that loops hides the edits before the loop: their
+            // directories are taken from the other edits of the stream,
+            // newest (last in the stream) first, behind those of the chain.
             ConvertLog().Write(u"BuildPersistDirectory() : edit chain loops at %u", offset);
+            std::vector<std::uint32_t> others = FindUserEdits();
+            for (auto it = others.rbegin(); it != others.rend(); ++it) {
+                if (seen.count(*it))
+                    continue;
+                std::uint32_t atom[8];
+                ReadUserEditAtom(*it, atom);
+                if (atom[7] == 0)
+                    addDirectory(atom);
+            }
             break;
         }
         std::uint32_t atom[8];
@@ -312,19 +344,32 @@ int CPowerPointAccess::BuildPersistDirectory()
             m_hasUserEdit = true;
             std::memcpy(m_userEdit, atom, 32);
         }
-        if (!SeekTo(atom[3]))
+        if (!addDirectory(atom))
             return 0;
-        PptRecordHeader h;
-        const std::size_t start = m_pos;
-        if (ReadHeader(h) && h.type != 0x00FF) {
-            const std::size_t body = start + 8;
-            const std::size_t available = m_doc.size() - body;
-            if (h.length <= available)
-                m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body));
-        }
         offset = atom[2];
     }
     return 1;
+}
+
+bool CPowerPointAccess::IsUserEditAt(std::uint32_t offset)
+{
+    PptRecordHeader h;
+    return offset != 0 && SeekTo(offset) && ReadHeader(h) && h.type == 0x0FF5 && (h.length == 28 || h.length == 32);
+}
+
+std::vector<std::uint32_t> CPowerPointAccess::FindUserEdits()
+{
+    std::vector<std::uint32_t> edits;
+    std::size_t pos = 0;
+    while (pos <= m_doc.size() && m_doc.size() - pos >= 8 && pos <= 0xFFFFFFFFu) {
+        m_pos = pos;
+        PptRecordHeader h;
+        ReadHeader(h);
+        if (h.type == 0x0FF5 && (h.length == 28 || h.length == 32))
+            edits.push_back(std::uint32_t(pos));
+        pos += 8 + std::size_t(h.length);
+    }
+    return edits;
 }
 
 bool CPowerPointAccess::GetSlideOffset(std::int64_t& offset, std::size_t index)

@@ -138,6 +138,9 @@ private:
     int ReadPresentation();
     int BuildPersistDirectory();
     bool ReadUserEditAtom(std::uint32_t offset, std::uint32_t atom[8]);
+    bool IsUserEditAt(std::uint32_t offset);
+    // Offsets of the UserEditAtoms among the top-level records, in order.
+    std::vector<std::uint32_t> FindUserEdits();
     bool GetSlideOffset(std::int64_t& offset, std::size_t index);
 
     std::uint64_t ReadDocumentRecord(const PptRecordHeader* parent, int depth);

@@ -113,7 +113,7 @@ TEST(PowerPointReader, WritesMasterNotesAndSlidesByTheShapeRules)
 
 TEST(PowerPointReader, IncrementalEditsPreferTheNewestOffsetAndChainLoopsEnd)
 {
-    for (int variant = 0; variant < 3; ++variant) {
+    for (int variant = 0; variant < 4; ++variant) {
         PptFile f;
         f.Put(1, Cont(0x03E8, {Cont(0x0FF0, {PersistAtom(3, 256, 0), PersistAtom(4, 257, 0)}, 0), Rec(0x03EA, "")}));
         f.Put(3, SlideContainer(0x03EE, SlideAtom(0, 0), Drawing({S(202, 0xA00, u"old slide one")})));
@@ -131,10 +131,32 @@ TEST(PowerPointReader, IncrementalEditsPreferTheNewestOffsetAndChainLoopsEnd)
             const std::uint32_t b = f.Edit(1, a);
             ps_test::PutLe32(f.stream, first + 8 + 8, b);
             newest = b;
+        } else if (variant == 3) {
+            // The middle edit points at itself, hiding the first one: the
+            // first edit's directory is still found in the stream.
+            ps_test::PutLe32(f.stream, newest + 8 + 8, newest);
+            newest = f.Edit(1, newest);
         }
         const Result r = ConvertBytes(f.Build(newest));
         EXPECT_EQ(r.ok, 1) << variant;
         EXPECT_EQ(plat::WideToUtf8(r.text), "new slide one\nslide two\n") << variant;
+    }
+}
+
+TEST(PowerPointReader, CurrentUserThatMissesTheEditFallsBackToTheLastEdit)
+{
+    PptFile f;
+    f.Put(1, Cont(0x03E8, {Cont(0x0FF0, {PersistAtom(3, 256, 0)}, 0), Rec(0x03EA, "")}));
+    f.Put(3, SlideContainer(0x03EE, SlideAtom(0, 0), Drawing({S(202, 0xA00, u"old")})));
+    const std::uint32_t first = f.Edit(1, 0);
+    f.Put(3, SlideContainer(0x03EE, SlideAtom(0, 0), Drawing({S(202, 0xA00, u"new")})));
+    const std::uint32_t newest = f.Edit(1, first);
+    // The offset of the current edit is 0, inside the document container or
+    // beyond the stream.
+    for (std::uint32_t current : {0u, 8u, newest + 4, 0x7FFFFFF0u}) {
+        const Result r = ConvertBytes(f.Build(current));
+        EXPECT_EQ(r.ok, 1) << current;
+        EXPECT_EQ(plat::WideToUtf8(r.text), "new\n") << current;
     }
 }
 
@@ -214,8 +236,10 @@ TEST(PowerPointReader, PresentationWithoutSlidesOrEditChain)
     Result r = ConvertBytes(f.Build(f.Edit(1, 0)));
     EXPECT_EQ(r.ok, 1);
     EXPECT_TRUE(r.text.empty());
-    // No current edit: nothing says where the document container is.
-    r = ConvertBytes(f.Build(0));
+    // No edit in the whole stream: nothing says where the document is.
+    PptFile bare;
+    bare.Put(1, Cont(0x03E8, {Rec(0x03EA, "")}));
+    r = ConvertBytes(bare.Build(0));
     EXPECT_EQ(r.ok, 0);
     // Not a compound file at all.
     r = ConvertBytes("not a presentation");
