@@ -100,6 +100,10 @@ TEST(ExcelCells, PositionMarksAndCellKinds)
         {"label biff8", R(0x0204, Cell(0, 0) + U16(2) + U8(1) + Utf16(u"\uD55C\uAE00")), "\xED\x95\x9C\xEA\xB8\x80"},
         {"rstring runs", R(0x00D6, Cell(0, 0) + Narrow("abcdef") + U16(2) + U16(2) + U16(0) + U16(3) + U16(0)),
          "ab\tcde\tf\t"},
+        {"relative to the sheet bounds",
+         Sst({Narrow("a"), Narrow("b")}) + R(0x0200, U32(5) + U32(9) + U16(2) + U16(4) + U16(0)) + LabelSst(5, 2, 0) +
+             LabelSst(6, 2, 1),
+         "a\nb"},
         {"rstring without runs", R(0x00D6, Cell(0, 0) + Narrow("plain") + U16(0)), "plain\t"},
     };
     for (const Case& c : cases) {
