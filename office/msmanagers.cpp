@@ -8,7 +8,9 @@
 #include "extract/io/h2s_storage.h"
 #include "extract/liblog.h"
 #include "extract/opc/package.h"
+#include "office/excel/excelparser.h"
 #include "office/ooxml/ooxmlparts.h"
+#include "office/powerpoint/pptaccess.h"
 #include "office/word/flatword.h"
 #include "platform/cfb.h"
 #include "platform/text.h"
@@ -279,9 +281,10 @@ int CMSOldPowerPointManager::ConvertFile(const char16_t* path)
         return m_nStatus;
     }
     ConvertLog().Write(u"Convert Begin. >>> \"%s\"", path);
-    // The PowerPoint 97-2003 reader arrives with its own work: until then the
-    // presentation is recognised but not read.
-    m_nStatus = 1;
+    {
+        CPowerPointAccess reader(collector);
+        m_nStatus = reader.Convert(path) ? 0 : 1;
+    }
     ConvertLog().Write(u"Convert End.");
     return m_nStatus;
 }
@@ -341,9 +344,10 @@ int CMSOldExcelManager::ConvertFile(const char16_t* path)
         m_nStatus = 2;
         return m_nStatus;
     }
-    // The Excel 97-2003 reader arrives with its own work: until then the
-    // workbook is recognised but not read.
-    m_nStatus = 1;
+    {
+        CIExcelParser reader(collector, 0);
+        m_nStatus = reader.Convert(path) ? 0 : 1;
+    }
     return m_nStatus;
 }
 

@@ -20,6 +20,7 @@ PACKAGES=(
   p7zip-full ntfs-3g ntfs-3g-dev
   ripgrep
   docx2txt
+  catdoc
 )
 
 missing=()

@@ -1,0 +1,1003 @@
+#include "office/powerpoint/pptaccess.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "extract/liblog.h"
+#include "extract/textcollector.h"
+#include "platform/codec.h"
+
+namespace {
+
+constexpr int kMaxDepth = 64;              // nesting of containers followed
+constexpr std::size_t kMaxEdits = 65536;   // user edits followed in one chain
+constexpr std::size_t kMaxTexts = 65536;   // outline texts of one entry
+
+std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+// UTF-16LE bytes up to the first zero character.
+std::u16string Utf16Text(const std::uint8_t* bytes, std::size_t n)
+{
+    std::u16string text;
+    text.reserve(n / 2);
+    for (std::size_t i = 0; i + 1 < n; i += 2) {
+        char16_t c = char16_t(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0)
+            break;
+        text.push_back(c);
+    }
+    return text;
+}
+
+bool ReadWholeStream(plat::CfbStream* stream, std::string& out)
+{
+    out.clear();
+    if (!stream || plat::Failed(stream->Seek(0, plat::stg::kSeekSet, nullptr)))
+        return false;
+    char chunk[65536];
+    for (;;) {
+        std::uint32_t got = 0;
+        if (plat::Failed(stream->Read(chunk, sizeof chunk, &got)))
+            return false;
+        if (got == 0)
+            return true;
+        out.append(chunk, got);
+    }
+}
+
+const char16_t* const kFormControls[] = {
+    u"Forms.CommandButton.1", u"Forms.CheckBox.1", u"Forms.OptionButton.1", u"Forms.TextBox.1",
+    u"Forms.ListBox.1",       u"Forms.ComboBox.1", u"Forms.ToggleButton.1",
+};
+
+}  // namespace
+
+// ---- Slide entries ---------------------------------------------------------
+
+CSlideEntry::~CSlideEntry()
+{
+    for (CPowerPointDrawAccess* d : drawings)
+        delete d;
+}
+
+std::uint32_t CSlideEntry::PersistIdRef() const { return Le32(persistAtom); }
+std::int32_t CSlideEntry::NumberTexts() const { return std::int32_t(Le32(persistAtom + 8)); }
+std::uint32_t CSlideEntry::SlideId() const { return Le32(persistAtom + 12); }
+std::uint32_t CSlideEntry::MasterIdRef() const { return Le32(slideAtom + 12); }
+std::uint32_t CSlideEntry::NotesIdRef() const { return Le32(slideAtom + 16); }
+
+// ---- Persist directory -----------------------------------------------------
+
+void CPersistDirectory::AddEntries(std::uint32_t wordCount, const std::uint8_t* body)
+{
+    ++m_nodes;
+    std::uint32_t i = 0;
+    while (i < wordCount) {
+        const std::uint32_t head = Le32(body + 4 * std::size_t(i++));
+        const std::uint32_t first = head & 0xFFFFF;
+        const std::uint32_t count = head >> 20;
+        for (std::uint32_t k = 0; k < count && i < wordCount; ++k, ++i) {
+            // Nodes come newest first: an id already known keeps its offset.
+            m_offsets.emplace(first + k, Le32(body + 4 * std::size_t(i)));
+        }
+    }
+}
+
+std::int64_t CPersistDirectory::Lookup(std::uint32_t persistId) const
+{
+    auto it = m_offsets.find(persistId);
+    return it == m_offsets.end() ? -1 : std::int64_t(it->second);
+}
+
+// ---- Reader ----------------------------------------------------------------
+
+CPowerPointAccess::CPowerPointAccess(CTextCollector* collector, const char16_t* path)
+    : CStorageAccess(), m_pCollector(collector)
+{
+    if (path)
+        OpenStorage(path);
+}
+
+CPowerPointAccess::~CPowerPointAccess()
+{
+    for (auto* list : {&m_slides, &m_masters, &m_notes, &m_unlisted})
+        for (CSlideEntry* e : *list)
+            delete e;
+    if (m_pPictures)
+        m_pPictures->Release();
+    if (mainStream_) {
+        ReleaseStream();
+        mainStream_->Release();
+        mainStream_ = nullptr;
+    }
+}
+
+plat::CfbStream* CPowerPointAccess::GetMainStream()
+{
+    if (!mainStream_) {
+        if (currentStream())
+            ReleaseStream();
+        plat::CfbStream* s = nullptr;
+        if (!OpenStream(u"PowerPoint Document", kH2sStreamMode, &s) || !s) {
+            if (s)
+                s->Release();
+            return nullptr;
+        }
+        mainStream_ = s;
+    }
+    return CStorageAccess::GetMainStream();
+}
+
+bool CPowerPointAccess::LoadDocument()
+{
+    if (m_docLoaded)
+        return true;
+    plat::CfbStream* s = GetMainStream();
+    if (!s || !ReadWholeStream(s, m_doc))
+        return false;
+    m_docLoaded = true;
+    m_pos = 0;
+    return true;
+}
+
+bool CPowerPointAccess::ReadBytes(void* out, std::size_t n)
+{
+    if (m_pos > m_doc.size() || n > m_doc.size() - m_pos)
+        return false;
+    std::memcpy(out, m_doc.data() + m_pos, n);
+    m_pos += n;
+    return true;
+}
+
+bool CPowerPointAccess::ReadHeader(PptRecordHeader& h)
+{
+    std::uint8_t b[8];
+    if (!ReadBytes(b, 8))
+        return false;
+    h.verInst = Le16(b);
+    h.type = Le16(b + 2);
+    h.length = Le32(b + 4);
+    return true;
+}
+
+bool CPowerPointAccess::SeekTo(std::int64_t offset)
+{
+    if (offset < 0 || std::uint64_t(offset) > m_doc.size())
+        return false;
+    m_pos = std::size_t(offset);
+    return true;
+}
+
+std::size_t CPowerPointAccess::EndOf(std::size_t bodyStart, std::uint32_t length) const
+{
+    // Past the stream end is allowed (reads there fail), but never wraps.
+    return bodyStart + std::size_t(length);
+}
+
+std::u16string CPowerPointAccess::BytesToText(const std::uint8_t* bytes, std::size_t n) const
+{
+    std::string narrow;
+    narrow.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t c = bytes[i];
+        if (c == 0)
+            break;  // a narrow text ends at its first zero
+        narrow.push_back(c == 0x0B ? '\n' : c == 0xA0 ? ' ' : char(c));
+    }
+    return plat::AnsiToWideString(narrow);
+}
+
+int CPowerPointAccess::Convert(const char16_t* path)
+{
+    if (!path || !OpenStorage(path))
+        return 0;
+    IsCurrentUserValid();
+    return ReadPresentation();
+}
+
+int CPowerPointAccess::IsCurrentUserValid()
+{
+    ConvertLog().Write(u"OpenStream() : %s", u"Current User");
+    if (currentStream())
+        ReleaseStream();
+    if (!OpenStream(u"Current User", kH2sStreamMode))
+        return 0;
+    std::uint8_t header[8];
+    std::uint32_t got = 0;
+    if (ReadStream(8, header, &got) == 1 && got == 8) {
+        std::uint8_t atom[20];
+        got = 0;
+        if (ReadStream(20, atom, &got) != 1 || got != 20) {
+            ReleaseStream();
+            return 0;
+        }
+        std::memcpy(m_currentUser, atom, 20);
+    }
+    ConvertLog().Write(u"ReleaseStream() : %s", u"Current User");
+    const int released = ReleaseStream();
+    return released && Le32(m_currentUser) == 20 && Le32(m_currentUser + 4) == 0xE391C05F &&
+                   Le16(m_currentUser + 12) <= 255
+               ? 1
+               : 0;
+}
+
+std::int32_t CPowerPointAccess::ResolveAtomValue(const std::uint32_t scheme[8], std::uint32_t value)
+{
+    if (!(value & 0x08000000))
+        return std::int32_t(value);
+    const std::uint32_t index = value & 0xFFFFFF;
+    return index < 8 ? std::int32_t(scheme[index]) : -1;
+}
+
+int CPowerPointAccess::ReadPresentation()
+{
+    if (!m_pPictures) {
+        plat::CfbStream* pictures = nullptr;
+        if (OpenStream(u"Pictures", kH2sStreamMode, &pictures) && pictures)
+            m_pPictures = pictures;
+        else if (pictures)
+            pictures->Release();
+    }
+    m_blipStore.SetPicturesStream(m_pPictures);
+
+    if (BuildPersistDirectory() == -1)
+        return 0;  // encrypted
+    if (!m_hasUserEdit)
+        return 0;  // no edit chain: nothing tells where the document is
+
+    if (SeekTo(m_persist.Lookup(m_userEdit[4]))) {
+        m_nPhase = 0;
+        ReadDocumentRecord(nullptr, 0);
+    }
+
+    // The slide walks cover every container once in a sound file; a budget of
+    // a few times the stream keeps overlapping or shared offsets from making
+    // the walk quadratic.
+    m_walkBudget = 4 * std::uint64_t(m_doc.size()) + (1u << 20);
+    m_nSlideNumber = 0;
+    m_nPhase = 1;
+    std::int64_t offset = 0;
+    for (std::size_t n = 1; GetSlideOffset(offset, n); ++n) {
+        if (m_walkBudget == 0) {
+            ConvertLog().Write(u"ReadPresentation() : slide walks cut at entry %d", int(n));
+            break;
+        }
+        ReadSlide(offset);
+    }
+    return WriteSlidesText();
+}
+
+bool CPowerPointAccess::ReadUserEditAtom(std::uint32_t offset, std::uint32_t atom[8])
+{
+    std::memset(atom, 0, 32);
+    if (!LoadDocument() || !SeekTo(offset))
+        return false;
+    PptRecordHeader h;
+    if (!ReadHeader(h))
+        return false;
+    if (h.length == 28 || h.length == 32) {
+        std::uint8_t b[32] = {};
+        if (!ReadBytes(b, h.length))
+            return false;
+        for (int i = 0; i < 8; ++i)
+            atom[i] = Le32(b + 4 * i);
+    }
+    return true;
+}
+
+int CPowerPointAccess::BuildPersistDirectory()
+{
+    if (m_hasUserEdit || !LoadDocument())
+        return 0;
+    std::uint32_t offset = Le32(m_currentUser + 8);
+    if (!IsUserEditAt(offset)) {
+        // The "Current User" stream does not lead to an edit (missing,
+        // damaged or pointing elsewhere): the newest edit is the last one
+        // among the top-level records of the stream.
+        ConvertLog().Write(u"BuildPersistDirectory() : no user edit at %u", offset);
+        const std::vector<std::uint32_t> edits = FindUserEdits();
+        offset = edits.empty() ? 0 : edits.back();
+    }
+    if (offset == 0)
+        return 1;
+    auto addDirectory = [this](const std::uint32_t atom[8]) {
+        if (!SeekTo(atom[3]))
+            return false;
+        PptRecordHeader h;
+        const std::size_t start = m_pos;
+        if (ReadHeader(h) && h.type != 0x00FF) {
+            const std::size_t body = start + 8;
+            if (h.length <= m_doc.size() - body)
+                m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body));
+        }
+        return true;
+    };
+    std::unordered_set<std::uint32_t> seen;
+    while (offset != 0) {
+        if (!seen.insert(offset).second || seen.size() > kMaxEdits) {
+            // A chain that loops hides the edits before the loop: their
+            // directories are taken from the other edits of the stream,
+            // newest (last in the stream) first, behind those of the chain.
+            ConvertLog().Write(u"BuildPersistDirectory() : edit chain loops at %u", offset);
+            std::vector<std::uint32_t> others = FindUserEdits();
+            for (auto it = others.rbegin(); it != others.rend(); ++it) {
+                if (seen.count(*it))
+                    continue;
+                std::uint32_t atom[8];
+                ReadUserEditAtom(*it, atom);
+                if (atom[7] == 0)
+                    addDirectory(atom);
+            }
+            break;
+        }
+        std::uint32_t atom[8];
+        ReadUserEditAtom(offset, atom);
+        if (atom[7] != 0)
+            return -1;
+        if (!m_hasUserEdit) {
+            m_hasUserEdit = true;
+            std::memcpy(m_userEdit, atom, 32);
+        }
+        if (!addDirectory(atom))
+            return 0;
+        offset = atom[2];
+    }
+    return 1;
+}
+
+bool CPowerPointAccess::IsUserEditAt(std::uint32_t offset)
+{
+    PptRecordHeader h;
+    return offset != 0 && SeekTo(offset) && ReadHeader(h) && h.type == 0x0FF5 && (h.length == 28 || h.length == 32);
+}
+
+std::vector<std::uint32_t> CPowerPointAccess::FindUserEdits()
+{
+    std::vector<std::uint32_t> edits;
+    std::size_t pos = 0;
+    while (pos <= m_doc.size() && m_doc.size() - pos >= 8 && pos <= 0xFFFFFFFFu) {
+        m_pos = pos;
+        PptRecordHeader h;
+        ReadHeader(h);
+        if (h.type == 0x0FF5 && (h.length == 28 || h.length == 32))
+            edits.push_back(std::uint32_t(pos));
+        pos += 8 + std::size_t(h.length);
+    }
+    return edits;
+}
+
+bool CPowerPointAccess::GetSlideOffset(std::int64_t& offset, std::size_t index)
+{
+    if (index == 0) {
+        offset = m_persist.Lookup(m_userEdit[4]);
+        return true;
+    }
+    if (index > m_slideList.size())
+        return false;
+    offset = m_persist.Lookup(m_slideListIds[index - 1]);
+    m_pCurrentEntry = m_slideList[index - 1];
+    return true;
+}
+
+// ---- Document walk ---------------------------------------------------------
+
+CSlideText* CPowerPointAccess::CurrentText()
+{
+    if (!m_pCurrentEntry || m_nCurrentText < 0)
+        return nullptr;
+    auto& texts = m_pCurrentEntry->texts;
+    const std::size_t index = std::size_t(m_nCurrentText);
+    if (index >= texts.size()) {
+        if (index >= kMaxTexts)
+            return nullptr;
+        texts.resize(index + 1);
+    }
+    return &texts[index];
+}
+
+std::uint64_t CPowerPointAccess::ReadDocumentRecord(const PptRecordHeader* parent, int depth)
+{
+    PptRecordHeader h;
+    if (!ReadHeader(h))
+        return 0;
+    const std::size_t body = m_pos;
+    const std::size_t end = EndOf(body, h.length);
+    if (h.IsContainer() && depth < kMaxDepth) {
+        std::uint64_t sum = 0;
+        while (sum < h.length) {
+            if (m_bDocumentEnd && h.type == 0x03E8) {
+                m_bDocumentEnd = false;
+                break;
+            }
+            const std::uint64_t child = ReadDocumentRecord(&h, depth + 1);
+            if (child == 0)
+                break;  // the stream ends inside the container
+            sum += child;
+        }
+        return 8 + sum;
+    }
+    if (!h.IsContainer())
+        HandleDocumentAtom(h, parent, end);
+    SkipTo(end);
+    return 8 + std::uint64_t(h.length);
+}
+
+void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRecordHeader* parent,
+                                           std::size_t end)
+{
+    const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
+    const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
+    const bool whole = h.length <= available;
+    (void)end;
+    switch (h.type) {
+    case 0x03EA:  // EndDocumentAtom
+        m_bDocumentEnd = true;
+        break;
+    case 0x03F3: {  // SlidePersistAtom
+        if (h.length < 20 || available < 20) {
+            m_pCurrentEntry = nullptr;
+            break;
+        }
+        auto* entry = new CSlideEntry;
+        std::memcpy(entry->persistAtom, body, 20);
+        m_pCurrentEntry = entry;
+        m_nCurrentText = -1;
+        entry->slideNumber = (entry->SlideId() & 0x80000000u) ? 0 : ++m_nSlideNumber;
+        // The outline texts are added as their header atoms come, so that
+        // counts from the file allocate nothing by themselves.
+        const int instance = parent ? parent->Instance() : -1;
+        if (instance == 0) {
+            entry->kind = kPptEntrySlide;
+            m_slides.push_back(entry);
+        } else if (instance == 1) {
+            entry->kind = kPptEntryMaster;
+            m_masters.push_back(entry);
+        } else if (instance == 2) {
+            entry->kind = kPptEntryNotes;
+            m_notes.push_back(entry);
+        } else {
+            m_unlisted.push_back(entry);
+            break;
+        }
+        m_slideListIds.push_back(entry->PersistIdRef());
+        m_slideList.push_back(entry);
+        break;
+    }
+    case 0x0F9E:  // OutlineTextRefAtom: only inside a drawing
+        if (h.length == 4 && available >= 4 && m_pCurrentEntry && m_pCurrentEntry->currentDrawing &&
+            m_pCurrentEntry->currentDrawing->currentShape) {
+            m_pCurrentEntry->currentDrawing->currentShape->outlineTextIndex = std::int32_t(Le32(body));
+            ApplyOutlineText(m_pCurrentEntry->currentDrawing->currentShape);
+        }
+        break;
+    case 0x0F9F:  // TextHeaderAtom
+        // Each header atom opens the next outline text of the entry (the
+        // atom's instance is always 0 and cannot tell the texts apart).
+        if (m_pCurrentEntry) {
+            ++m_nCurrentText;
+            CSlideText* text = CurrentText();
+            if (text && available >= 4 && h.length >= 4)
+                text->type = std::int32_t(Le32(body));
+        }
+        break;
+    case 0x0FA0:  // TextCharsAtom
+        if (whole && m_pCurrentEntry) {
+            if (CSlideText* text = CurrentText()) {
+                text->chars = Utf16Text(body, h.length);
+                text->hasChars = true;
+            }
+        }
+        break;
+    case 0x0FA8:  // TextBytesAtom
+        if (whole && m_pCurrentEntry) {
+            if (CSlideText* text = CurrentText()) {
+                text->chars = BytesToText(body, h.length);
+                text->hasChars = true;
+            }
+        }
+        break;
+    case 0x0FBA: {  // CString
+        if (!parent || !whole)
+            break;
+        if (parent->type == 0x0FEE && !m_controls.empty())
+            m_controls.back().texts.push_back(Utf16Text(body, h.length));
+        else if (parent->type == 0x0FD7 && !m_hyperlinks.empty()) {
+            const std::size_t n = std::min<std::size_t>(h.length, 510);
+            if (h.Instance() == 0)
+                m_hyperlinks.back().friendlyName = Utf16Text(body, n);
+            else if (h.Instance() == 1)
+                m_hyperlinks.back().target = Utf16Text(body, n);
+        }
+        break;
+    }
+    case 0x0FC3:  // ExternalOleObjectAtom
+        if (available >= 12 && parent && parent->type == 0x0FEE && !m_controls.empty())
+            m_controls.back().oleObjectId = Le32(body + 8);
+        break;
+    case 0x0FD3:  // ExternalHyperlinkAtom
+        m_hyperlinks.emplace_back();
+        if (available >= 4 && h.length >= 4)
+            m_hyperlinks.back().id = Le32(body);
+        m_hyperlinkIndex.emplace(m_hyperlinks.back().id, m_hyperlinks.size() - 1);
+        break;
+    case 0x0FFB:  // ExternalOleControlAtom
+        m_controls.emplace_back();
+        if (available >= 4 && h.length >= 4)
+            m_controls.back().controlId = Le32(body);
+        break;
+    case 0xF007: {  // picture store entry
+        if (available < 36 || h.length < 36)
+            break;
+        auto* entry = new CMsoBlipEntry;
+        std::memcpy(entry->record, body, 36);
+        const std::size_t nameLength = entry->NameLength();
+        if (nameLength && available >= 36 + nameLength) {
+            entry->name.assign(body + 36, body + 36 + nameLength);
+            entry->name.resize((nameLength / 2) * 2 + 2, 0);
+        } else if (nameLength) {
+            entry->record[33] = 0;  // the name is not there: keep none
+        }
+        m_blipStore.entries.push_back(entry);
+        break;
+    }
+    default:
+        // Style, sound, font, header-footer and other atoms feed nothing
+        // of the text; their bodies are passed over.
+        break;
+    }
+}
+
+// ---- Slide walks -----------------------------------------------------------
+
+void CPowerPointAccess::ReadSlide(std::int64_t offset)
+{
+    if (!m_pCurrentEntry || !SeekTo(offset))
+        return;
+    std::vector<Node> stack(1);
+    if (!ReadHeader(stack[0].header))
+        return;
+    if (!stack[0].header.IsContainer())
+        return;
+    const std::size_t startPos = m_pos;
+    while (!stack.empty()) {
+        while (!stack.empty() && stack.back().Complete())
+            stack.pop_back();
+        if (stack.empty())
+            break;
+        PptRecordHeader h;
+        if (!ReadHeader(h))
+            break;
+        stack.back().consumed += 8 + std::uint64_t(h.length);
+        const std::size_t end = EndOf(m_pos, h.length);
+        if (h.IsContainer()) {
+            stack.push_back(Node{h, 0});
+            if (h.type == 0x040B || h.type == 0x040C) {
+                ParseShapeObject(stack.back(), 0);
+            }
+            continue;
+        }
+        const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
+        const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
+        switch (h.type) {
+        case 0x07F0:  // ColorSchemeAtom
+            if (available >= 32 && m_pCurrentEntry) {
+                std::vector<std::uint32_t> scheme(8);
+                for (int i = 0; i < 8; ++i)
+                    scheme[i] = Le32(body + 4 * i);
+                if (h.Instance() == 6) {
+                    if (m_pCurrentEntry->kind == kPptEntryMaster && m_mainMasterSchemes.size() < 12)
+                        m_mainMasterSchemes.push_back(scheme);
+                } else {
+                    std::copy(scheme.begin(), scheme.end(), m_pCurrentEntry->colorScheme);
+                }
+            }
+            break;
+        case 0x03EF:  // SlideAtom
+            if (available >= 24 && m_pCurrentEntry)
+                std::memcpy(m_pCurrentEntry->slideAtom, body, 24);
+            break;
+        default:
+            break;
+        }
+        if (end > m_doc.size())
+            break;  // the atom runs past the stream
+        SkipTo(end);
+    }
+    const std::size_t covered = m_pos > startPos ? m_pos - startPos : 0;
+    m_walkBudget = covered >= m_walkBudget ? 0 : m_walkBudget - covered;
+}
+
+int CPowerPointAccess::ParseShapeObject(Node& node, int depth)
+{
+    ConvertLog().Write(u"ParseShapeObject() : begin");
+    CSlideEntry* entry = m_pCurrentEntry;
+    for (;;) {
+        PptRecordHeader h;
+        if (!ReadHeader(h))
+            return 0;
+        node.consumed += 8 + std::uint64_t(h.length);
+        const std::size_t end = EndOf(m_pos, h.length);
+        if (h.IsContainer()) {
+            CPowerPointDrawAccess* drawing = entry ? entry->currentDrawing : nullptr;
+            if (h.type == 0xF002 && entry) {
+                drawing = new CPowerPointDrawAccess;
+                drawing->group = PptGroupData{};
+                entry->drawings.push_back(drawing);
+                entry->currentDrawing = drawing;
+            } else if (h.type == 0xF003 && drawing) {
+                drawing->groupStack.push_back(drawing->group);
+            } else if (h.type == 0xF004 && drawing) {
+                drawing->AddShape();
+            }
+            if (depth + 1 < kMaxDepth) {
+                Node child{h, 0};
+                ParseShapeObject(child, depth + 1);
+            } else {
+                SkipTo(end);
+            }
+            if (h.type == 0xF003 && drawing && !drawing->groupStack.empty()) {
+                drawing->group = drawing->groupStack.back();
+                drawing->groupStack.pop_back();
+            }
+        } else if (!ReadShapeAtom(h, end)) {
+            // A malformed atom ends this container; the caller goes on after it.
+            SkipTo(end);
+            return 0;
+        }
+        if (node.Complete()) {
+            if (entry && (entry->kind == kPptEntrySlide || entry->kind == kPptEntryMaster) &&
+                entry->currentDrawing && entry->currentDrawing->currentShape &&
+                !entry->currentDrawing->currentShape->properties.empty()) {
+                const CPowerPointShapeObj* shape = entry->currentDrawing->currentShape;
+                const int back = shape->GetProperty(0x0183);
+                const int fill = shape->GetProperty(0x0181);
+                entry->backColor = back ? back : -1;
+                entry->fillColor = fill ? fill : -1;
+            }
+            ConvertLog().Write(u"ParseShapeObject() : end");
+            return 1;
+        }
+    }
+}
+
+int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
+{
+    CSlideEntry* entry = m_pCurrentEntry;
+    CPowerPointDrawAccess* drawing = entry ? entry->currentDrawing : nullptr;
+    CPowerPointShapeObj* shape = drawing ? drawing->currentShape : nullptr;
+    const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
+    const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
+    const bool whole = h.length <= available;
+
+    auto fixed = [&](std::uint32_t size, const char16_t* what) {
+        if (h.length != size || available < size) {
+            ConvertLog().Write(u"Fail ReadByteFromStream() : %s", what);
+            return false;
+        }
+        return true;
+    };
+    switch (h.type) {
+    case 0x03F3:
+        if (!fixed(20, u"PPT_ID_SlidePersistAtom"))
+            return 0;
+        if (entry)
+            std::memcpy(entry->persistAtom, body, 20);
+        break;
+    case 0x0BC1:
+        if (!fixed(4, u"PPT_ID_ExObjRefAtom"))
+            return 0;
+        if (shape) {
+            shape->externalObjectId = std::int32_t(Le32(body));
+            shape->hasExternalObject = 1;
+        }
+        break;
+    case 0x0BC3:
+        if (!fixed(8, u"PPT_ID_OEPlaceholderAtom"))
+            return 0;
+        if (shape)
+            std::memcpy(shape->placeholder, body, 8);
+        break;
+    case 0x0F9E:
+        if (!fixed(4, u"PPT_ID_OutlineTextRefAtom"))
+            return 0;
+        if (shape) {
+            shape->outlineTextIndex = std::int32_t(Le32(body));
+            ApplyOutlineText(shape);
+        }
+        break;
+    case 0x0F9F:
+        if (!fixed(4, u"PPT_ID_TextHeaderAtom"))
+            return 0;
+        if (shape)
+            shape->textType = Le32(body);
+        break;
+    case 0x0FA0:
+        if (!whole) {
+            ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_TextCharsAtom wstr");
+            return 0;
+        }
+        if (shape)
+            shape->text = Utf16Text(body, h.length & ~1u);
+        break;
+    case 0x0FA8:
+        if (!whole) {
+            ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_TextBytesAtom pCurText");
+            return 0;
+        }
+        if (shape)
+            shape->text += BytesToText(body, h.length);
+        break;
+    case 0x0FD8:
+    case 0x0FF8:
+    case 0x0FF9:
+    case 0x0FFA: {
+        if (!fixed(4, u"PPT_ID_MCAtom"))
+            return 0;
+        const int slot = h.type == 0x0FF8 ? 0 : h.type == 0x0FFA ? 1 : h.type == 0x0FD8 ? 2 : 3;
+        if (shape)
+            shape->metaPositions[slot] = std::int32_t(Le32(body));
+        break;
+    }
+    case 0x0FF3:
+        if (!fixed(16, u"PPT_ID_InteractiveInfoAtom"))
+            return 0;
+        if (shape) {
+            shape->hasInteraction = 1;
+            std::memcpy(shape->interaction, body, 16);
+            auto it = m_hyperlinkIndex.find(Le32(body + 4));
+            if (it != m_hyperlinkIndex.end()) {
+                shape->hyperlinkName = m_hyperlinks[it->second].friendlyName;
+                shape->hyperlinkTarget = m_hyperlinks[it->second].target;
+            }
+        }
+        break;
+    case 0xF008:
+        if (!fixed(8, u"PPT_ID_ObjectDg"))
+            return 0;
+        if (drawing) {
+            drawing->shapeCount = std::int32_t(Le32(body));
+            drawing->lastShapeId = std::int32_t(Le32(body + 4));
+        }
+        break;
+    case 0xF009:
+        if (!fixed(16, u"PPT_ID_ObjectSpgr"))
+            return 0;
+        if (drawing)
+            for (int i = 0; i < 4; ++i)
+                drawing->group.rect[i] = std::int32_t(Le32(body + 4 * i));
+        break;
+    case 0xF00A:
+        if (!fixed(8, u"PPT_ID_ObjectSp"))
+            return 0;
+        if (shape) {
+            shape->shapeType = std::uint32_t(h.Instance());
+            shape->shapeId = Le32(body);
+            shape->shapeFlags = Le32(body + 4);
+            shape->flags = shape->shapeFlags & 0xBFF;
+        }
+        break;
+    case 0xF00B:
+        if (drawing && shape)
+            return ReadProperties(h, end);
+        break;
+    case 0xF00F:
+        if (!fixed(16, u"PPT_ID_ObjectChildAnchor rect"))
+            return 0;
+        break;
+    case 0xF010:
+        if (!fixed(8, u"PPT_ID_ObjectClientAnchor rect"))
+            return 0;
+        break;
+    default:
+        // Style atoms, tags and other records: nothing of them reaches the
+        // text; the walk resumes at their end.
+        if (end > m_doc.size())
+            return 0;
+        break;
+    }
+    SkipTo(end);
+    return 1;
+}
+
+int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
+{
+    CPowerPointShapeObj* shape = m_pCurrentEntry->currentDrawing->currentShape;
+    const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(m_doc.data());
+    const std::size_t limit = std::min(end, m_doc.size());
+    std::size_t p = m_pos;
+    const int count = h.Instance();
+    ConvertLog().Write(u"ReadByteFromStream() : PPT_ID_ObjectOPT recInstance=%d", count);
+    shape->properties.clear();
+    shape->properties.reserve(std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        if (p > limit || limit - p < 6) {
+            ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT recInstance");
+            return 0;
+        }
+        PptPropertyEntry e;
+        e.idWord = Le16(data + p);
+        e.value = Le32(data + p + 2);
+        p += 6;
+        shape->properties.push_back(e);
+        if (e.Id() == 0x0380 && e.IsComplex()) {
+            ConvertLog().Write(u"ReadByteFromStream() : szFormName value=%d", int(e.value));
+            if (e.value > 520) {
+                ConvertLog().Write(u"Fail ReadByteFromStream() : szFormName value");
+                return 0;
+            }
+            if (limit - p < e.value) {
+                ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT szFormName");
+                return 0;
+            }
+            shape->formName = Utf16Text(data + p, e.value);
+            p += e.value;
+        }
+    }
+    // Complex data of the picture names, vertices and segments, in table order.
+    for (const PptPropertyEntry& e : shape->properties) {
+        if (p >= limit)
+            break;
+        switch (e.Id()) {
+        case 0x0104:
+            shape->pictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
+            break;
+        case 0x0186:
+            shape->fillPictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
+            break;
+        case 0x0105:
+        case 0x0187:
+            if (e.IsComplex()) {
+                std::string& name = e.Id() == 0x0105 ? shape->pictureName : shape->fillPictureName;
+                const std::size_t pairs = e.value / 2;
+                if ((limit - p) / 2 < pairs)
+                    return 0;
+                name.clear();
+                for (std::size_t k = 0; k < pairs; ++k, p += 2)
+                    name.push_back(char(data[p]));
+            }
+            break;
+        case 0x0145: {
+            if (limit - p < 6)
+                return 0;
+            const std::uint16_t points = Le16(data + p);
+            p += 6;
+            if ((limit - p) / 4 < points)
+                return 0;
+            for (std::uint16_t k = 0; k < points; ++k, p += 4)
+                shape->vertices.push_back({std::int16_t(Le16(data + p)), std::int16_t(Le16(data + p + 2))});
+            break;
+        }
+        case 0x0146: {
+            if (limit - p < 12)
+                return 0;
+            const std::uint32_t kind = Le32(data + p + 8);
+            p += 12;
+            shape->segmentKind = kind == 0x0001AC00 ? 0 : kind == 0x2001AD00 ? 1 : kind == 0x2001AF00 ? 2 : shape->segmentKind;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    for (int id = 0x0147; id <= 0x0150 && shape->HasProperty(id); ++id)
+        shape->adjustValues.push_back(shape->GetProperty(id));
+    if (end > m_doc.size())
+        return 0;
+    SkipTo(end);
+    return 1;
+}
+
+void CPowerPointAccess::ApplyOutlineText(CPowerPointShapeObj* shape)
+{
+    if (!m_pCurrentEntry || shape->outlineTextIndex < 0)
+        return;
+    const std::size_t index = std::size_t(shape->outlineTextIndex);
+    if (index >= m_pCurrentEntry->texts.size())
+        return;
+    const CSlideText& text = m_pCurrentEntry->texts[index];
+    shape->textType = std::uint32_t(text.type);
+    if (text.hasChars)
+        shape->text = text.chars;
+    shape->paragraphRuns.insert(shape->paragraphRuns.end(), text.paragraphRuns.begin(), text.paragraphRuns.end());
+    shape->characterRuns.insert(shape->characterRuns.end(), text.characterRuns.begin(), text.characterRuns.end());
+}
+
+// ---- Text output -----------------------------------------------------------
+
+int CPowerPointAccess::WriteSlidesText()
+{
+    // The first master and notes entry of each slide id.
+    std::unordered_map<std::uint32_t, CSlideEntry*> masters, notes;
+    for (CSlideEntry* m : m_masters)
+        masters.emplace(m->SlideId(), m);
+    for (CSlideEntry* n : m_notes)
+        notes.emplace(n->SlideId(), n);
+    for (CSlideEntry*& slide : m_slides) {
+        if (slide->MasterIdRef() != 0) {
+            auto it = masters.find(slide->MasterIdRef());
+            if (it != masters.end()) {
+                ResolveAtomValue(it->second->colorScheme, std::uint32_t(it->second->fillColor));
+                WriteEntryText(it->second);
+            }
+        }
+        if (slide->NotesIdRef() != 0) {
+            auto it = notes.find(slide->NotesIdRef());
+            if (it != notes.end())
+                WriteEntryText(it->second);
+        }
+        WriteEntryText(slide);
+        delete slide;
+        slide = nullptr;
+    }
+    m_slides.clear();
+    m_slideList.clear();
+    m_slideListIds.clear();
+    return 1;
+}
+
+int CPowerPointAccess::WriteEntryText(CSlideEntry* entry)
+{
+    // An entry without a drawing has nothing to write.
+    if (entry->drawings.empty())
+        return 1;
+    CPowerPointDrawAccess* drawing = entry->drawings.front();
+    for (CPowerPointShapeObj* shape : drawing->shapes) {
+        if (!(shape->flags & 1))
+            WriteShapeText(shape, entry);
+    }
+    drawing->ClearShapes();
+    return 1;
+}
+
+int CPowerPointAccess::WriteShapeText(CPowerPointShapeObj* shape, CSlideEntry* entry)
+{
+    if (shape->text.empty())
+        return 1;
+    if (entry->kind == kPptEntryMaster) {
+        bool meta = false;
+        for (std::int32_t p : shape->metaPositions)
+            meta = meta || p > 0;
+        if (!meta && !(shape->textType == 4 && shape->text == u"*"))
+            return 1;
+    }
+    if (shape->shapeType == 75)
+        return 1;
+    if (shape->shapeType == 201) {
+        const int id = shape->GetProperty(0x010B);
+        if (id <= 0 || !IsFormControl(std::uint32_t(id)))
+            return 1;
+    }
+    BuildShapeText(shape);
+    return 1;
+}
+
+void CPowerPointAccess::BuildShapeText(const CPowerPointShapeObj* shape)
+{
+    AppendTextToCollector(m_pCollector, shape->text.c_str(), -1, u"\n");
+}
+
+int CPowerPointAccess::IsFormControl(std::uint32_t oleObjectId) const
+{
+    if (m_controlsIndexed != m_controls.size()) {
+        m_controlFirst.clear();
+        for (std::size_t i = 0; i < m_controls.size(); ++i)
+            m_controlFirst.emplace(m_controls[i].oleObjectId, i);
+        m_controlsIndexed = m_controls.size();
+    }
+    auto it = m_controlFirst.find(oleObjectId);
+    if (it == m_controlFirst.end())
+        return 0;
+    const PptEmbeddedControl& c = m_controls[it->second];
+    if (c.texts.size() < 2)
+        return 0;
+    for (const char16_t* name : kFormControls)
+        if (c.texts[1] == name)
+            return 1;
+    return 0;
+}

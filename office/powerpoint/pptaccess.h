@@ -1,0 +1,202 @@
+// CPowerPointAccess reads a PowerPoint 97-2003 presentation (a compound file
+// with a "PowerPoint Document" stream) and hands the text of its slides,
+// notes and masters to a text collector.
+//
+// The reading has three steps: the chain of user edits gives the persist
+// directory (persist id -> stream offset); the walk of the document container
+// collects the slide list and the outline texts; one walk per slide collects
+// its drawings and shapes; finally the shape texts are written, slide by slide
+// (master when first met, notes, slide).
+//
+//   CTextCollector collector;  collector.SetOutput(&text);
+//   CPowerPointAccess reader(&collector);
+//   int ok = reader.Convert(path);   // 1 walked, 0 not readable or encrypted
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "extract/io/h2s_storage.h"
+#include "office/powerpoint/pptdrawing.h"
+
+class CTextCollector;
+
+// The 8-byte header of every record of the document stream.
+struct PptRecordHeader {
+    std::uint16_t verInst = 0;
+    std::uint16_t type = 0;
+    std::uint32_t length = 0;
+
+    int Version() const { return verInst & 0x0F; }
+    int Instance() const { return verInst >> 4; }
+    bool IsContainer() const { return Version() == 0x0F; }
+};
+
+// One outline text of a slide list.
+struct CSlideText {
+    std::int32_t type = -1;
+    bool hasChars = false;
+    std::u16string chars;
+    std::vector<PptTextRun> paragraphRuns;
+    std::vector<PptTextRun> characterRuns;
+};
+
+constexpr std::int32_t kPptEntrySlide = 1006;
+constexpr std::int32_t kPptEntryMaster = 1016;
+constexpr std::int32_t kPptEntryNotes = 1008;
+
+// One slide, master or notes page (one SlidePersistAtom of the document).
+struct CSlideEntry {
+    CSlideEntry() = default;
+    ~CSlideEntry();
+    CSlideEntry(const CSlideEntry&) = delete;
+    CSlideEntry& operator=(const CSlideEntry&) = delete;
+
+    std::uint32_t PersistIdRef() const;
+    std::uint32_t SlideId() const;
+    std::int32_t NumberTexts() const;
+    std::uint32_t MasterIdRef() const;
+    std::uint32_t NotesIdRef() const;
+
+    std::int32_t kind = 0;
+    std::int32_t slideNumber = 0;
+    std::vector<CPowerPointDrawAccess*> drawings;  // owned
+    std::vector<CSlideText> texts;
+    CPowerPointDrawAccess* currentDrawing = nullptr;
+    std::uint8_t slideAtom[24] = {};
+    std::uint8_t persistAtom[20] = {};
+    std::uint32_t colorScheme[8] = {};
+    std::int32_t fillColor = -1;
+    std::int32_t backColor = -1;
+};
+
+// One ExternalOleControl container.
+struct PptEmbeddedControl {
+    std::uint32_t controlId = 0;
+    std::uint32_t oleObjectId = 0;
+    std::vector<std::u16string> texts;
+};
+
+struct PptHyperlink {
+    std::uint32_t id = 0xFFFFFFFF;
+    std::u16string friendlyName;
+    std::u16string target;
+};
+
+// The persist directories of every edit, newest first.
+class CPersistDirectory {
+public:
+    // Appends one PersistDirectoryAtom body of wordCount 32-bit words.
+    void AddEntries(std::uint32_t wordCount, const std::uint8_t* body);
+    // The stream offset of id, or -1: the newest edit listing it wins.
+    std::int64_t Lookup(std::uint32_t persistId) const;
+    bool Empty() const { return m_nodes == 0; }
+
+private:
+    std::unordered_map<std::uint32_t, std::uint32_t> m_offsets;
+    int m_nodes = 0;
+};
+
+class CPowerPointAccess : public CStorageAccess {
+public:
+    explicit CPowerPointAccess(CTextCollector* collector, const char16_t* path = nullptr);
+    ~CPowerPointAccess() override;
+
+    // Opens "PowerPoint Document" once and makes it the current stream.
+    plat::CfbStream* GetMainStream() override;
+
+    // 1 when the presentation was walked to the end, 0 when it could not be
+    // read (no storage, no document stream, encrypted, no edit chain).
+    int Convert(const char16_t* path);
+
+    // Loads the CurrentUserAtom; 1 when it passes its checks.
+    int IsCurrentUserValid();
+    // Color scheme index values (bit 0x08000000) resolved against scheme.
+    static std::int32_t ResolveAtomValue(const std::uint32_t scheme[8], std::uint32_t value);
+    // Whether the embedded control with that OLE object id is a form control.
+    int IsFormControl(std::uint32_t oleObjectId) const;
+
+    // State visible to tests.
+    const std::vector<CSlideEntry*>& Slides() const { return m_slides; }
+    const std::vector<CSlideEntry*>& Masters() const { return m_masters; }
+    const std::vector<CSlideEntry*>& Notes() const { return m_notes; }
+    const CMsoBLIPStoreManager& PictureStore() const { return m_blipStore; }
+    const std::vector<PptEmbeddedControl>& Controls() const { return m_controls; }
+
+private:
+    // Stream access over the loaded document stream.
+    bool LoadDocument();
+    bool ReadHeader(PptRecordHeader& h);
+    bool ReadBytes(void* out, std::size_t n);
+    bool SeekTo(std::int64_t offset);
+    void SkipTo(std::size_t end) { m_pos = end; }
+    std::size_t EndOf(std::size_t bodyStart, std::uint32_t length) const;
+
+    int ReadPresentation();
+    int BuildPersistDirectory();
+    bool ReadUserEditAtom(std::uint32_t offset, std::uint32_t atom[8]);
+    bool IsUserEditAt(std::uint32_t offset);
+    // Offsets of the UserEditAtoms among the top-level records, in order.
+    std::vector<std::uint32_t> FindUserEdits();
+    bool GetSlideOffset(std::int64_t& offset, std::size_t index);
+
+    std::uint64_t ReadDocumentRecord(const PptRecordHeader* parent, int depth);
+    void HandleDocumentAtom(const PptRecordHeader& h, const PptRecordHeader* parent, std::size_t end);
+    CSlideText* CurrentText();
+
+    void ReadSlide(std::int64_t offset);
+    struct Node {
+        PptRecordHeader header;
+        std::uint64_t consumed = 0;
+        bool Complete() const { return consumed >= header.length; }
+    };
+    int ParseShapeObject(Node& node, int depth);
+    int ReadShapeAtom(const PptRecordHeader& h, std::size_t end);
+    int ReadProperties(const PptRecordHeader& h, std::size_t end);
+    void ApplyOutlineText(CPowerPointShapeObj* shape);
+    std::u16string BytesToText(const std::uint8_t* bytes, std::size_t n) const;
+
+    int WriteSlidesText();
+    int WriteEntryText(CSlideEntry* entry);
+    int WriteShapeText(CPowerPointShapeObj* shape, CSlideEntry* entry);
+    void BuildShapeText(const CPowerPointShapeObj* shape);
+
+    CTextCollector* m_pCollector;
+    plat::CfbStream* m_pPictures = nullptr;
+    std::string m_doc;          // the document stream
+    bool m_docLoaded = false;
+    std::size_t m_pos = 0;
+
+    std::uint8_t m_currentUser[20] = {};
+    bool m_hasUserEdit = false;
+    std::uint32_t m_userEdit[8] = {};
+    CPersistDirectory m_persist;
+
+    std::vector<std::uint32_t> m_slideListIds;
+    std::vector<CSlideEntry*> m_slideList;  // not owning; the kind vectors own
+    std::vector<CSlideEntry*> m_slides;
+    std::vector<CSlideEntry*> m_masters;
+    std::vector<CSlideEntry*> m_notes;
+    std::vector<CSlideEntry*> m_unlisted;  // entries of other instances
+
+    std::vector<PptEmbeddedControl> m_controls;
+    std::vector<PptHyperlink> m_hyperlinks;
+    std::unordered_map<std::uint32_t, std::size_t> m_hyperlinkIndex;  // first of each id
+    // The first control of each OLE object id, built when first asked (the
+    // controls are complete once the document walk is over).
+    mutable std::size_t m_controlsIndexed = std::size_t(-1);
+    mutable std::unordered_map<std::uint32_t, std::size_t> m_controlFirst;
+    std::vector<std::vector<std::uint32_t>> m_mainMasterSchemes;
+
+    CSlideEntry* m_pCurrentEntry = nullptr;
+    std::int32_t m_nCurrentText = 0;
+    int m_nPhase = 0;
+    bool m_bDocumentEnd = false;
+    std::int32_t m_nSlideNumber = 0;
+    std::uint64_t m_walkBudget = 0;  // bytes the slide walks may still cover
+
+    CMsoBLIPStoreManager m_blipStore;
+};

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "extract/textcollector.h"
+#include "office/excel/excelparser.h"
+#include "platform/text.h"
+#include "support/cfb_writer.h"
+#include "support/isolation.h"
+
+namespace {
+
+std::string U8(std::uint8_t v) { return std::string(1, char(v)); }
+std::string U16(std::uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
+std::string U32(std::uint32_t v) { return U16(std::uint16_t(v)) + U16(std::uint16_t(v >> 16)); }
+std::string F64(double d)
+{
+    std::string s(8, '\0');
+    std::memcpy(s.data(), &d, 8);
+    return s;
+}
+std::string Utf16(const std::u16string& s)
+{
+    std::string b;
+    for (char16_t c : s)
+        b += U16(c);
+    return b;
+}
+
+std::string R(std::uint16_t type, const std::string& body) { return U16(type) + U16(std::uint16_t(body.size())) + body; }
+std::string Bof8(std::uint16_t kind = 0x0010) { return R(0x0809, U16(0x0600) + U16(kind) + U16(0) + U16(0) + U32(0) + U32(0)); }
+std::string Bof5(std::uint16_t kind = 0x0010) { return R(0x0809, U16(0x0500) + U16(kind) + U16(0) + U16(0)); }
+std::string Eof() { return R(0x000A, ""); }
+std::string Cell(std::uint16_t row, std::uint16_t col, std::uint16_t xf = 0) { return U16(row) + U16(col) + U16(xf); }
+std::string LabelSst(std::uint16_t row, std::uint16_t col, std::uint32_t index) { return R(0x00FD, Cell(row, col) + U32(index)); }
+// XLUnicodeString with a 16-bit count: wide or compressed.
+std::string Wide(const std::u16string& s) { return U16(std::uint16_t(s.size())) + U8(1) + Utf16(s); }
+std::string Narrow(const std::string& s) { return U16(std::uint16_t(s.size())) + U8(0) + s; }
+std::string Sst(const std::vector<std::string>& strings, std::uint32_t unique = 0xFFFFFFFF)
+{
+    std::string body = U32(std::uint32_t(strings.size())) + U32(unique == 0xFFFFFFFF ? std::uint32_t(strings.size()) : unique);
+    for (const std::string& s : strings)
+        body += s;
+    return R(0x00FC, body);
+}
+// RK of an integer (with fX100 when asked).
+std::uint32_t RkInt(std::int32_t v, bool x100 = false) { return (std::uint32_t(v) << 2) | 2u | (x100 ? 1u : 0u); }
+std::string Rk(std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::uint32_t rk) { return R(0x027E, Cell(row, col, xf) + U32(rk)); }
+
+struct Result {
+    int ok = -1;
+    std::string text;  // UTF-8
+    std::vector<std::u16string> sst;
+};
+
+Result ReadStream(const std::string& stream)
+{
+    Result r;
+    std::u16string text;
+    CTextCollector collector;
+    collector.SetOutput(&text);
+    CIExcelParser parser(&collector, 0);
+    r.ok = parser.ConvertStream(stream);
+    r.text = plat::WideToUtf8(text);
+    r.sst = parser.SharedStrings();
+    return r;
+}
+
+std::string Sheet(const std::string& records) { return Bof8() + records + Eof(); }
+
+}  // namespace
+
+TEST(ExcelCells, PositionMarksAndCellKinds)
+{
+    struct Case {
+        const char* name;
+        std::string records;
+        const char* expected;
+    } cases[] = {
+        {"labelsst A1 B1 A2", Sst({Narrow("a1"), Narrow("b1"), Narrow("a2")}) + LabelSst(0, 0, 0) + LabelSst(0, 1, 1) + LabelSst(1, 0, 2),
+         "a1\tb1\n\ta2"},
+        {"labelsst beyond the table", Sst({Narrow("a1")}) + LabelSst(3, 3, 1), ""},
+        {"numbers", R(0x0203, Cell(0, 0) + F64(1)) + R(0x0203, Cell(0, 1) + F64(2)) + R(0x0203, Cell(1, 0) + F64(3)),
+         "1.00\t2.00\t3.00\t"},
+        {"rk negative integer", Rk(0, 0, 5, RkInt(-5)), "-5.00"},
+        {"rk x100", Rk(0, 0, 5, RkInt(1234, true)), "12.34"},
+        {"rk float", Rk(0, 0, 5, 0x3FF80000), "1.50"},
+        {"mulrk", Sst({Narrow("x")}) + LabelSst(0, 0, 0) +
+                      R(0x00BD, U16(1) + U16(0) + U16(0) + U32(RkInt(1)) + U16(0) + U32(RkInt(2)) + U16(1)),
+         "x\n1.00\t2.00"},
+        {"mulrk float kind", R(0x00BD, U16(0) + U16(0) + U16(0) + U32(0x3FF80000) + U16(0)), "2"},
+        {"formula results",
+         R(0x0006, Cell(0, 0) + U8(1) + U8(0) + U8(1) + std::string(3, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
+             R(0x0006, Cell(0, 1) + U8(2) + U8(0) + U8(7) + std::string(3, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
+             R(0x0006, Cell(0, 2) + U8(0) + std::string(5, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
+             R(0x0207, Wide(u"res")),
+         "\tTRUE\t#DIV/0!res\t"},
+        {"boolerr", R(0x0205, Cell(0, 0) + U8(0x2A) + U8(1)) + R(0x0205, Cell(0, 1) + U8(1) + U8(0)), "#N/A!\tTRUE\t"},
+        {"label biff8", R(0x0204, Cell(0, 0) + U16(2) + U8(1) + Utf16(u"\uD55C\uAE00")), "\xED\x95\x9C\xEA\xB8\x80"},
+        {"rstring runs", R(0x00D6, Cell(0, 0) + Narrow("abcdef") + U16(2) + U16(2) + U16(0) + U16(3) + U16(0)),
+         "ab\tcde\tf\t"},
+        {"relative to the sheet bounds",
+         Sst({Narrow("a"), Narrow("b")}) + R(0x0200, U32(5) + U32(9) + U16(2) + U16(4) + U16(0)) + LabelSst(5, 2, 0) +
+             LabelSst(6, 2, 1),
+         "a\nb"},
+        {"rstring without runs", R(0x00D6, Cell(0, 0) + Narrow("plain") + U16(0)), "plain\t"},
+    };
+    for (const Case& c : cases) {
+        const Result r = ReadStream(Sheet(c.records));
+        EXPECT_EQ(r.ok, 1) << c.name;
+        EXPECT_EQ(r.text, c.expected) << c.name;
+    }
+}
+
+TEST(ExcelCells, NumberTextsFollowTheCellFormat)
+{
+    // XF 0: built-in format 0; XF 1: format 0x00A4 of a FORMAT record;
+    // XF 2: format 0x00B0 that no record defines.
+    auto xf = [](std::uint16_t fmt) { return R(0x00E0, U16(0) + U16(fmt) + std::string(16, '\0')); };
+    const std::string globals = Bof8(0x0005) + xf(0) + xf(0x00A4) + xf(0x00B0) +
+                                R(0x041E, U16(0x00A4) + Wide(u"0")) + Eof();
+    const Result r = ReadStream(globals + Sheet(Rk(0, 0, 0, RkInt(42)) + Rk(0, 1, 1, RkInt(7)) + Rk(0, 2, 2, RkInt(9)) +
+                                         R(0x0006, Cell(0, 3, 2) + F64(3) + U16(0) + U32(0) + U16(0))));
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(r.text, "42\t7\t\t");
+}
+
+TEST(ExcelStrings, SharedStringTableAndContinuations)
+{
+    // One record: compressed, wide with a line feed, rich with extended data, empty.
+    std::string rich = U16(4) + U8(0x0C) + U16(1) + U32(4) + "rich" + U16(0) + U16(1) + "EXT!";
+    Result r = ReadStream(Sheet(Sst({Narrow("plain"), Wide(u"wide\nline"), rich, Narrow(""), Narrow("last")})));
+    EXPECT_EQ(r.sst, (std::vector<std::u16string>{u"plain", u"wide line", u"rich", u"", u"last"}));
+
+    // Continued strings: "ABCDEF" split after three wide characters and
+    // continued as single bytes; "GHIJKLMNOP" with one character in the SST
+    // record (fewer than half) continued wide; then a string that starts at
+    // the beginning of the next CONTINUE record.
+    std::string sst = R(0x00FC, U32(4) + U32(4) + U16(6) + U8(1) + Utf16(u"ABC"));
+    sst += R(0x003C, U8(0) + "DEF" + U16(10) + U8(1) + Utf16(u"G"));
+    sst += R(0x003C, U8(1) + Utf16(u"HIJKLMNOP"));
+    sst += R(0x003C, Narrow("next") + U16(3) + U8(0) + "xy");
+    sst += R(0x003C, U8(1) + Utf16(u"z"));
+    r = ReadStream(Sheet(sst + LabelSst(0, 0, 0) + LabelSst(0, 1, 1) + LabelSst(0, 2, 2) + LabelSst(0, 3, 3)));
+    EXPECT_EQ(r.sst, (std::vector<std::u16string>{u"ABCDEF", u"GHIJKLMNOP", u"next", u"xyz"}));
+    EXPECT_EQ(r.text, "ABCDEF\tGHIJKLMNOP\tnext\txyz");
+
+    // Bytes 0x80-0xFF of a compressed string are code page 949.
+    r = ReadStream(Sheet(Sst({Narrow("\xC7\xD1")})));
+    ASSERT_EQ(r.sst.size(), 1u);
+    EXPECT_EQ(r.sst[0], u"\uD55C");
+
+    // A table that ends inside a string keeps the strings before it.
+    r = ReadStream(Sheet(R(0x00FC, U32(3) + U32(3) + Narrow("one") + U16(9) + U8(0) + "two")));
+    EXPECT_EQ(r.sst, (std::vector<std::u16string>{u"one"}));
+}
+
+TEST(ExcelWorkbook, SheetCaptionsAndSubstreams)
+{
+    auto boundSheet = [](std::uint32_t pos, const std::string& name) {
+        return R(0x0085, U32(pos) + U16(0) + U8(std::uint8_t(name.size())) + U8(0) + name);
+    };
+    const std::string sst = Sst({Narrow("in one"), Narrow("in two"), Narrow("in three"), Narrow("hidden")});
+    const std::string sheet1 = Sheet(LabelSst(0, 0, 0));
+    // A chart, a substream of an unknown type whose body holds a record that
+    // must not be read, and a BIFF4 record 0x0056 hiding another one.
+    const std::string chart = Bof8(0x0020) + R(0x1002, std::string(16, '\0')) + Eof();
+    const std::string unknown = R(0x0809, U16(0x0600) + U16(0x0099) + U32(0) + LabelSst(0, 0, 3));
+    const std::string biff4 = R(0x0056, LabelSst(5, 5, 3));
+    const std::string sheet2 = Sheet(LabelSst(0, 0, 1) + biff4);
+    const std::string sheet3 = Sheet(LabelSst(0, 0, 2));
+    const std::size_t globalsSize = Bof8(0x0005).size() + sst.size() + 3 * boundSheet(0, "One").size() + Eof().size();
+    const std::uint32_t p1 = std::uint32_t(globalsSize);
+    const std::uint32_t p2 = std::uint32_t(p1 + sheet1.size() + chart.size() + unknown.size());
+    const std::uint32_t p3 = std::uint32_t(p2 + sheet2.size());
+    const std::string globals =
+        Bof8(0x0005) + sst + boundSheet(p1, "One") + boundSheet(p2, "Two") + boundSheet(p3, "Thr") + Eof();
+    ASSERT_EQ(globals.size(), globalsSize);
+    const Result r = ReadStream(globals + sheet1 + chart + unknown + sheet2 + sheet3);
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(r.text, "[Sheet Name : One]\nin one[Sheet Name : Two]\nin two[Sheet Name : Thr]\nin three");
+}
+
+TEST(ExcelWorkbook, StreamStartEndAndEncryption)
+{
+    const std::string cells = Sst({Narrow("a"), Narrow("b")}) + LabelSst(0, 0, 0);
+    // The first BOF is found by a four-byte scan.
+    Result r = ReadStream(std::string(8, '\x11') + Sheet(cells));
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(r.text, "a");
+    // A record of type 0 and length 0 ends the reading.
+    r = ReadStream(Bof8() + cells + R(0, "") + LabelSst(0, 1, 1) + Eof());
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(r.text, "a");
+    // FILEPASS: an encrypted workbook is not read.
+    r = ReadStream(Bof8(0x0005) + R(0x002F, std::string(54, '\x33')) + Eof() + Sheet(cells));
+    EXPECT_EQ(r.ok, 0);
+    EXPECT_EQ(r.text, "");
+    // No BOF at all.
+    EXPECT_EQ(ReadStream(std::string(64, '\0')).ok, 0);
+    EXPECT_EQ(ReadStream("").ok, 0);
+}
+
+TEST(ExcelWorkbook, Biff5BookStreamInACompoundFile)
+{
+    const std::string name = "\xC7\xA5";  // code page 949
+    std::string globals = Bof5(0x0005) + R(0x0085, U32(0) + U16(0) + U8(2) + name) + Eof();
+    const std::uint32_t pos = std::uint32_t(globals.size());
+    ps_test::PutLe32(globals, Bof5().size() + 4, pos);
+    const std::string sheet = Bof5() + R(0x0204, Cell(0, 0) + U16(4) + "\xC7\xD1\xB1\xDB") +
+                              R(0x0207, U16(3) + "abc") + Eof();
+    ps_test::CfbWriter w(3);
+    w.AddStream(u"Book", globals + sheet);
+    ps_test::TempDir dir;
+    const std::string path = dir.file("old.xls");
+    ps_test::WriteFileBytes(path, w.Build());
+
+    std::u16string text;
+    CTextCollector collector;
+    collector.SetOutput(&text);
+    CIExcelParser parser(&collector, 0);
+    EXPECT_EQ(parser.Convert(plat::PathFromNative(path).c_str()), 1);
+    EXPECT_EQ(parser.Version(), kBiff5);
+    EXPECT_EQ(plat::WideToUtf8(text), "[Sheet Name : \xED\x91\x9C]\n\xED\x95\x9C\xEA\xB8\x80" "abc\t");
+
+    // No workbook stream.
+    ps_test::CfbWriter other(3);
+    other.AddStream(u"Something", "x");
+    ps_test::WriteFileBytes(path, other.Build());
+    CIExcelParser none(&collector, 0);
+    EXPECT_EQ(none.Convert(plat::PathFromNative(path).c_str()), 0);
+}
+
+TEST(ExcelWorkbook, HostileRecordsAndRandomDamage)
+{
+    const std::string hostile[] = {
+        Bof8() + R(0x00BD, U16(0)),                          // MULRK shorter than its fields
+        Bof8() + R(0x00FC, U32(1) + U32(0xFFFFFFFF)),          // SST counting far more strings than it has
+        Bof8() + R(0x00FC, U32(1) + U32(1) + U16(0xFFFF) + U8(1) + "ab") + R(0x003C, "") + R(0x003C, U8(1)),
+        Bof8() + U16(0x00FD) + U16(0xFFFF) + U32(0),           // a record that runs past the stream
+        Bof8() + R(0x0085, U32(0) + U16(0) + U8(200) + U8(1)),  // a sheet name longer than its record
+        Bof8() + R(0x00D6, Cell(0, 0) + Narrow("ab") + U16(0xFFFF)),
+    };
+    for (const std::string& s : hostile)
+        EXPECT_EQ(ReadStream(s).ok, 1);
+
+    // Many sheets at one position and many BOFs, many formats and cells.
+    std::string many = Bof8(0x0005);
+    for (int i = 0; i < 20000; ++i)
+        many += R(0x0085, U32(0) + U16(0) + U8(1) + U8(0) + "S") + R(0x041E, U16(std::uint16_t(100 + i)) + Wide(u"0"));
+    many += R(0x00E0, U16(0) + U16(150) + std::string(16, '\0'));
+    for (int i = 0; i < 20000; ++i)
+        many += Bof8() + Rk(0, 0, 0, RkInt(i));
+    EXPECT_EQ(ReadStream(many).ok, 1);
+
+    std::string good = Bof8(0x0005) + R(0x0085, U32(0) + U16(0) + U8(1) + U8(0) + "S") +
+                       Sst({Narrow("one"), Wide(u"two"), Narrow("three")}) + Eof() +
+                       Sheet(LabelSst(0, 0, 0) + Rk(1, 1, 0, RkInt(5)) + R(0x0203, Cell(2, 2) + F64(1.5)) +
+                             R(0x00BD, U16(3) + U16(0) + U16(0) + U32(RkInt(1)) + U16(0) + U32(RkInt(2)) + U16(1)) +
+                             R(0x00D6, Cell(0, 0) + Narrow("abcdef") + U16(1) + U16(2) + U16(0)));
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bad = good;
+        const int flips = 1 + int(rng() % 6);
+        for (int i = 0; i < flips; ++i)
+            bad[rng() % bad.size()] = char(rng() % 2 ? 0xFF : rng());
+        const Result r = ReadStream(bad);
+        EXPECT_TRUE(r.ok == 0 || r.ok == 1);
+    }
+}
