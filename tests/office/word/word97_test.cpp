@@ -143,7 +143,7 @@ TEST(Word97Reader, HeadersComeBeforeTheirSectionEvenWithEmptyMainText)
     b.mainText = u"Body\r";
     // Separator group (6 stories), then section 0: even header, odd header, ...
     b.headerText = u"Even\rOdd\rFoot\r\r";
-    b.headerCps = {0, 0, 0, 0, 0, 0, 0, 0, 5, 9, 9, 14, 14, 15};
+    b.headerCps = {0, 0, 0, 0, 0, 0, 0, 5, 9, 9, 14, 14, 14, 15};
     Result r = Read(b);
     EXPECT_EQ(r.ok, 1);
     EXPECT_EQ(r.text, u"OddEvenFootBody\n") << Utf8(r.text);
@@ -188,7 +188,7 @@ TEST(Word97Reader, StatusesOfTheOpen)
     std::string file = missing.Build();
     ps_test::CfbWriter w(3);
     std::string word = missing.WordDocument();
-    word[10] = 0x02;
+    word[11] = 0x02;  // fWhichTblStm
     w.AddStream(u"WordDocument", word);
     w.AddStream(u"0Table", missing.Table());
     EXPECT_EQ(ReadBytes(w.Build()).ok, 0);
