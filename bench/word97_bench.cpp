@@ -92,7 +92,7 @@ int main(int argc, char** argv)
     }
     std::vector<std::string> files;
     std::error_code ec;
-    for (const fs::path folder : {fs::path(corpus) / "public" / "doc", fs::path(corpus) / "pii"}) {
+    for (const fs::path& folder : {fs::path(corpus) / "public" / "doc", fs::path(corpus) / "pii"}) {
         for (const auto& f : fs::directory_iterator(folder, ec))
             if (f.is_regular_file() && f.path().extension() == ".doc")
                 files.push_back(f.path().string());

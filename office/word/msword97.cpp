@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "extract/libstring.h"
 
@@ -235,6 +236,19 @@ bool CMSWord802Text::ReadChar(std::int64_t fc, char16_t* c)
 
 void CMSWord802Text::Locate(std::int32_t cp, std::int64_t fc)
 {
+    // Tables out of order are searched one entry after the other; that work
+    // is taken from the walk's budget so that damaged tables cannot make the
+    // walk crawl.
+    std::uint64_t cost = 0;
+    if (!m_pChpx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pChpx->Count()) / 8;
+    if (!m_pPapx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pPapx->Count()) / 8;
+    if (!m_pPieces->Sorted())
+        cost += static_cast<std::uint64_t>(m_pPieces->Count()) / 8;
+    if (!m_pSepx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pSepx->Count()) / 8;
+    m_nBudget -= std::min(m_nBudget, cost);
     m_nChp = m_pChpx->Find(fc);
     m_nPap = m_pPapx->Find(fc);
     m_nPiece = m_pPieces->Find(cp);
@@ -513,22 +527,20 @@ void CMSWord802Text::EmitShapeText(std::int32_t cp)
     const int shape = m_pShapes->FindShape(static_cast<std::uint32_t>(m_pShapes->Anchors()[static_cast<std::size_t>(anchor)].spid()));
     if (shape < 0)
         return;
-    std::vector<std::uint8_t> visited(static_cast<std::size_t>(m_pShapes->ShapeCount()), 0);
+    std::unordered_set<int> visited;
     EmitShape(shape, visited, 0);
 }
 
-void CMSWord802Text::EmitShape(int index, std::vector<std::uint8_t>& visited, int depth)
+void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int depth)
 {
     // Every shape is handled once per anchor, so links that lead back into a
     // group or a sibling chain that loops end there.
-    if (index < 0 || index >= static_cast<int>(visited.size()) || visited[static_cast<std::size_t>(index)] ||
-        depth > 64 || m_bFailed)
+    if (index < 0 || index >= m_pShapes->ShapeCount() || depth > 64 || m_bFailed || !visited.insert(index).second)
         return;
-    visited[static_cast<std::size_t>(index)] = 1;
     const WordShapeRecord& rec = m_pShapes->Shapes()[static_cast<std::size_t>(index)];
     if (rec.isGroup) {
         int child = rec.firstChild;
-        while (child >= 0 && child < static_cast<int>(visited.size()) && !visited[static_cast<std::size_t>(child)]) {
+        while (child >= 0 && child < m_pShapes->ShapeCount() && !visited.count(child)) {
             EmitShape(child, visited, depth + 1);
             const int next = m_pShapes->Shapes()[static_cast<std::size_t>(child)].nextSibling;
             if (next == child)
@@ -581,10 +593,8 @@ void CMSWord802Text::EmitTextBoxes(std::uint32_t spid, bool pushBuffer)
     m_bTextBox = true;
     if (pushBuffer && m_pCollector)
         m_pCollector->PushBuffer();
-    for (int i = 0; i < boxes->Count() && !m_bFailed; ++i) {
+    for (int i = boxes->FindFirst(spid); i >= 0 && i < boxes->Count() && !m_bFailed; i = boxes->FindNext(i)) {
         const WordTextBoxEntry& e = boxes->Entry(i);
-        if (static_cast<std::uint32_t>(e.lid()) != spid)
-            continue;
         // No embedded control supplies the text instead.
         if (m_field.ReadControlText(m_storage.get(), m_pPieces->FcOf(ClampCp(base + e.cpStart))) >= 0)
             continue;

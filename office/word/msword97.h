@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "extract/textcollector.h"
@@ -89,7 +90,7 @@ private:
     void EmitSectionHeaders(int section);
     void EmitNote(std::int32_t cp);
     void EmitShapeText(std::int32_t cp);
-    void EmitShape(int index, std::vector<std::uint8_t>& visited, int depth);
+    void EmitShape(int index, std::unordered_set<int>& visited, int depth);
     void EmitTextBoxes(std::uint32_t spid, bool pushBuffer);
     void EmitHostControlText(std::uint32_t spid) { EmitTextBoxes(spid, false); }
     void FlushPending();

@@ -404,6 +404,14 @@ int CMsWordSepx::Load(const WordBytes& table, const CMsWordFIB80& fib)
             s.cpEnd = plc.I32(4 * (i + 1));
             plc.ReadAt(4 * (n + 1) + 12 * i, s.sed, sizeof s.sed);
         }
+        sorted_ = true;
+        for (std::size_t i = 0; i < sections_.size(); ++i) {
+            if (sections_[i].cpEnd <= sections_[i].cpStart ||
+                (i > 0 && sections_[i].cpStart < sections_[i - 1].cpEnd)) {
+                sorted_ = false;
+                break;
+            }
+        }
         return 1;
     });
 }
@@ -429,6 +437,13 @@ int CMsWordSepx::LoadProperties(const WordBytes& wordDocument)
 
 int CMsWordSepx::Find(std::int32_t cp) const
 {
+    if (sorted_) {
+        auto it = std::upper_bound(sections_.begin(), sections_.end(), cp,
+                                   [](std::int32_t v, const WordSection& s) { return v < s.cpEnd; });
+        if (it != sections_.end() && it->cpStart <= cp)
+            return static_cast<int>(it - sections_.begin());
+        return Count();
+    }
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         if (sections_[i].cpStart <= cp && cp < sections_[i].cpEnd)
             return static_cast<int>(i);
@@ -524,8 +539,28 @@ int MsWordTextBox::Load(const WordBytes& table, const CMsWordFIB80& fib, bool he
             e.cpEnd = plc.I32(4 * (i + 1));
             plc.ReadAt(4 * (n + 1) + 22 * i, e.ftxbxs, sizeof e.ftxbxs);
         }
+        byLid_.clear();
+        byLid_.reserve(entries_.size());
+        for (std::size_t i = 0; i < entries_.size(); ++i)
+            byLid_.emplace_back(static_cast<std::uint32_t>(entries_[i].lid()), static_cast<int>(i));
+        std::sort(byLid_.begin(), byLid_.end());
+        nextSame_.assign(entries_.size(), -1);
+        for (std::size_t k = 0; k + 1 < byLid_.size(); ++k)
+            if (byLid_[k].first == byLid_[k + 1].first)
+                nextSame_[static_cast<std::size_t>(byLid_[k].second)] = byLid_[k + 1].second;
         return 1;
     });
+}
+
+int MsWordTextBox::FindFirst(std::uint32_t lid) const
+{
+    auto it = std::lower_bound(byLid_.begin(), byLid_.end(), std::make_pair(lid, -1));
+    return it != byLid_.end() && it->first == lid ? it->second : -1;
+}
+
+int MsWordTextBox::FindNext(int i) const
+{
+    return i >= 0 && static_cast<std::size_t>(i) < nextSame_.size() ? nextSame_[static_cast<std::size_t>(i)] : -1;
 }
 
 int MsWordBookMark::Load(const WordBytes& table, const CMsWordFIB80& fib)

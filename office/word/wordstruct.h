@@ -124,6 +124,7 @@ public:
     int Find(std::int32_t cp) const;
     // The FC of cp (0 when no piece holds it).
     std::int64_t FcOf(std::int32_t cp) const;
+    bool Sorted() const { return sorted_; }
 
 private:
     std::vector<WordPiece> pieces_;
@@ -150,6 +151,7 @@ public:
     const WordCharRun& Run(int i) const { return runs_[static_cast<std::size_t>(i)]; }
     const CharProps& Props(int i) const { return props_[runs_[static_cast<std::size_t>(i)].props]; }
     int Find(std::int64_t fc) const;
+    bool Sorted() const { return sorted_; }
     std::size_t PageCount() const { return pages_.size(); }
     std::size_t RecordCount() const { return props_.size(); }
 
@@ -178,6 +180,7 @@ public:
     const ParaProps& Para(int i) const { return para_[runs_[static_cast<std::size_t>(i)].props]; }
     const TableProps& Table(int i) const { return table_[runs_[static_cast<std::size_t>(i)].props]; }
     int Find(std::int64_t fc) const;
+    bool Sorted() const { return sorted_; }
     std::size_t RecordCount() const { return para_.size(); }
 
 private:
@@ -206,9 +209,11 @@ public:
     int Count() const { return static_cast<int>(sections_.size()); }
     const WordSection& Section(int i) const { return sections_[static_cast<std::size_t>(i)]; }
     int Find(std::int32_t cp) const;
+    bool Sorted() const { return sorted_; }
 
 private:
     std::vector<WordSection> sections_;
+    bool sorted_ = true;
 };
 
 struct WordStory {
@@ -281,9 +286,15 @@ public:
     int Load(const WordBytes& table, const CMsWordFIB80& fib, bool header);
     int Count() const { return static_cast<int>(entries_.size()); }
     const WordTextBoxEntry& Entry(int i) const { return entries_[static_cast<std::size_t>(i)]; }
+    // The entries whose lid is the shape id, in file order: the first, and
+    // the one after entry i (-1 when there is none).
+    int FindFirst(std::uint32_t lid) const;
+    int FindNext(int i) const;
 
 private:
     std::vector<WordTextBoxEntry> entries_;
+    std::vector<std::pair<std::uint32_t, int>> byLid_;  // sorted by lid, then index
+    std::vector<int> nextSame_;                         // next entry with the same lid
 };
 
 struct WordBookmark {
