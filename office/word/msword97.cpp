@@ -273,10 +273,13 @@ void CMSWord802Text::FlushPending()
     if (m_nPap >= 0 && m_nPap < m_pPapx->Count()) {
         const TableProps& t = m_pPapx->Table(m_nPap);
         if (t.itap != 0) {
+            // Of two final paragraph marks one goes; a single one stays, also
+            // in the paragraph that ends a cell of an inner table, so that the
+            // texts of neighbouring cells never run together.
             if (count > 0 && m_buffer[static_cast<std::size_t>(count - 1)] == 13)
                 --count;
-            if (!t.fInnerTableCell && (count == 0 || m_buffer[static_cast<std::size_t>(count - 1)] != 13))
-                ++count;  // the character at the next position: a break character, or 0
+            if (count == 0 || m_buffer[static_cast<std::size_t>(count - 1)] != 13)
+                ++count;  // the character at the next position: a break character, 13 or 0
         }
     }
     if (count > 0 && m_pCollector) {
