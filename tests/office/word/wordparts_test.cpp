@@ -177,3 +177,53 @@ TEST(WordDrawingCheck, AnswersByType)
     EXPECT_EQ(check.CheckShape(big), 1);
     EXPECT_EQ(big.shapeType, 1);
 }
+
+namespace {
+
+void SetPair(CMsWordFIB80& fib, std::uint32_t at, std::uint32_t fc, std::uint32_t lcb)
+{
+    std::memcpy(fib.raw + at, &fc, 4);
+    std::memcpy(fib.raw + at + 4, &lcb, 4);
+}
+
+}  // namespace
+
+TEST(WordTables, ListLevelTextsAndBookmarkCounts)
+{
+    // One simple list: its level text is placeholder 0 and a full stop,
+    // counting from 1; a second list follows with nine empty levels.
+    std::string lists = ps_test::Le16s(2);
+    std::string lstf(28, '\0');
+    lstf[26] = 1;
+    lists += lstf + std::string(28, '\0');
+    std::string lvlf(28, '\0');
+    lvlf[0] = 1;
+    lists += lvlf + ps_test::Le16s(2) + ps_test::Le16s(0) + ps_test::Le16s('.');
+    for (int i = 0; i < 9; ++i)
+        lists += std::string(28, '\0') + ps_test::Le16s(1) + ps_test::Le16s('x');
+    CMsWordFIB80 fib;
+    SetPair(fib, CMsWordFIB80::kFcPlfLst, 0, static_cast<std::uint32_t>(lists.size()));
+    MsWordList list;
+    ASSERT_EQ(list.Load(WordBytes(lists), fib), 1);
+    ASSERT_EQ(list.Count(), 2);
+    const char16_t expected[] = {2, u'^', u'1', u'.', 0};
+    EXPECT_EQ(std::u16string(list.List(0).levels[0].numberText, 5), std::u16string(expected, 5));
+    EXPECT_EQ(list.List(1).levels[8].numberText[1], u'x');
+
+    // A list count far beyond the bytes present is cut to them.
+    std::string many = ps_test::Le16s(0xFFFF) + std::string(60, '\0');
+    SetPair(fib, CMsWordFIB80::kFcPlfLst, 0, static_cast<std::uint32_t>(many.size()));
+    ASSERT_EQ(list.Load(WordBytes(many), fib), 1);
+    EXPECT_EQ(list.Count(), 2);
+
+    // 300 bookmarks are read as 300 modulo 256.
+    std::string sttb = ps_test::Le16s(0xFFFF) + ps_test::Le16s(300) + ps_test::Le16s(0);
+    for (int i = 0; i < 300; ++i)
+        sttb += ps_test::Le16s(2) + ps_test::Le16s('b') + ps_test::Le16s(static_cast<std::uint16_t>('0' + i % 10));
+    CMsWordFIB80 fib2;
+    SetPair(fib2, CMsWordFIB80::kFcSttbfBkmk, 0, static_cast<std::uint32_t>(sttb.size()));
+    MsWordBookMark marks;
+    ASSERT_EQ(marks.Load(WordBytes(sttb), fib2), 1);
+    ASSERT_EQ(marks.Count(), 44);
+    EXPECT_EQ(std::u16string(marks.Mark(43).name), u"b3");
+}
