@@ -12,6 +12,7 @@
 #include "office/ooxml/ooxmlparts.h"
 #include "office/powerpoint/pptaccess.h"
 #include "office/word/flatword.h"
+#include "office/word/msword97.h"
 #include "platform/cfb.h"
 #include "platform/text.h"
 
@@ -214,8 +215,8 @@ int CMSOldWordDManager::ConvertFile(const char16_t* path)
             m_nStatus = 1;
         }
     } else if (IsWord97File(path)) {
-        // The Word 97-2003 reader arrives with its own work.
-        m_nStatus = 1;
+        CMSWord802Text reader(collector);
+        m_nStatus = reader.Convert(path) ? 0 : 1;
     } else if (IsRtfFile(path)) {
         // The RTF reader arrives with its own work.
         m_nStatus = 1;

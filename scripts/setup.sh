@@ -21,6 +21,7 @@ PACKAGES=(
   ripgrep
   docx2txt
   catdoc
+  antiword
 )
 
 missing=()

@@ -1,0 +1,610 @@
+#include "office/word/msword97.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+#include "extract/libstring.h"
+
+namespace {
+
+constexpr std::size_t kInitialBuffer = 1024;
+
+enum Story { kFootnotes = 0, kHeaders = 1, kEndnotes = 2, kTextBoxes = 3, kHeaderTextBoxes = 4 };
+
+std::int32_t ClampCp(std::int64_t v)
+{
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+void CTableHandler::Record(int depth, std::int64_t paragraphEnd, bool rowEnd)
+{
+    depth = std::clamp(depth, 1, 64);
+    if (static_cast<int>(levels_.size()) < depth)
+        levels_.resize(static_cast<std::size_t>(depth));
+    CBaseTable& t = levels_[static_cast<std::size_t>(depth - 1)];
+    t.depth = depth;
+    if (rowEnd)
+        ++t.rows;
+    t.lastParagraphEnd = paragraphEnd;
+}
+
+CMSWord802Text::CMSWord802Text(CTextCollector* collector) : m_pCollector(collector)
+{
+    try {
+        m_buffer.assign(kInitialBuffer, 0);
+    } catch (const std::bad_alloc&) {
+        SetLibraryError(kLibErrorOutOfMemory);
+    }
+}
+
+CMSWord802Text::~CMSWord802Text() = default;
+
+char16_t CMSWord802Text::MapCharacter(char16_t c)
+{
+    switch (c) {
+    case 0x2D: return 0x2010;
+    case 0x82: return 0x201A;
+    case 0x83: return 0x0192;
+    case 0x84: return 0x201E;
+    case 0x85: return 0x2026;
+    case 0x86: return 0x2020;
+    case 0x87: return 0x2021;
+    case 0x88: return 0x005E;
+    case 0x89: return 0x2030;
+    case 0x8A: return 0x0160;
+    case 0x8B: return 0x2039;
+    case 0x8C: return 0x0152;
+    case 0x91: return 0x2018;
+    case 0x92: return 0x2019;
+    case 0x93: return 0x201C;
+    case 0x94: return 0x201D;
+    case 0x95: return 0x2022;
+    case 0x96: return 0x2013;
+    case 0x97: return 0x2015;
+    case 0x98: return 0x02DC;
+    case 0x99: return 0x2122;
+    case 0x9A: return 0x0161;
+    case 0x9B: return 0x203A;
+    case 0x9C: return 0x0153;
+    case 0x9F: return 0x0178;
+    default: return c;
+    }
+}
+
+// ---- Open ------------------------------------------------------------------------
+
+int CMSWord802Text::OpenWordStorage(const char16_t* path)
+{
+    if (!path)
+        return 0;
+    return plat::Succeeded(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone,
+                                                m_storage.put())) ? 1 : 0;
+}
+
+int CMSWord802Text::OpenWordDocumentStream()
+{
+    if (!m_storage)
+        return 0;
+    return plat::Succeeded(m_storage->OpenStream(u"WordDocument", plat::stg::kShareExclusive,
+                                                 m_wordDocument.put())) ? 1 : 0;
+}
+
+int CMSWord802Text::OpenTableStream(int which)
+{
+    if (!m_storage)
+        return 0;
+    const std::u16string name = which ? u"1Table" : u"0Table";
+    return plat::Succeeded(m_storage->OpenStream(name, plat::stg::kShareExclusive, m_tableStream.put())) ? 1 : 0;
+}
+
+int CMSWord802Text::Convert(const char16_t* path)
+{
+    int ok = 0;
+    if (OpenWordStorage(path))
+        ok = Open() && WalkMainText();
+    Release();
+    return ok;
+}
+
+int CMSWord802Text::ConvertStorage(plat::CfbStorage* storage)
+{
+    int ok = 0;
+    if (storage) {
+        storage->AddRef();
+        m_storage = plat::CfbPtr<plat::CfbStorage>(storage);
+        ok = Open() && WalkMainText();
+    }
+    Release();
+    return ok;
+}
+
+void CMSWord802Text::Release()
+{
+    m_wordDocument.reset();
+    m_tableStream.reset();
+    m_storage.reset();
+}
+
+int CMSWord802Text::Open()
+{
+    try {
+        if (m_buffer.empty())
+            return 0;
+        if (!OpenWordDocumentStream())
+            return 0;
+        std::string bytes;
+        if (!ReadWholeStream(m_wordDocument.get(), &bytes))
+            return 0;
+        m_doc = WordBytes(std::move(bytes));
+
+        m_pFib = std::make_unique<CMsWordFIB80>();
+        if (!m_pFib->Load(m_doc) || m_pFib->Encrypted())
+            return 0;
+        const CMsWordFIB80& fib = *m_pFib;
+
+        if (!OpenTableStream(fib.TableStreamNumber()))
+            return 0;
+        if (!ReadWholeStream(m_tableStream.get(), &bytes))
+            return 0;
+        m_table = WordBytes(std::move(bytes));
+
+        m_pDop = std::make_unique<CMsWordDOP80>();
+        if (!m_pDop->Load(m_table, fib))
+            return 0;
+        m_pPieces = std::make_unique<MsWordPieceTable>();
+        if (!m_pPieces->Load(m_table, fib))
+            return 0;
+        m_pSepx = std::make_unique<CMsWordSepx>();
+        if (!m_pSepx->Load(m_table, fib) || !m_pSepx->LoadProperties(m_doc))
+            return 0;
+        m_pChpx = std::make_unique<MsWordChpx>();
+        if (!m_pChpx->LoadPageTable(m_table, fib) || !m_pChpx->LoadRuns(m_doc))
+            return 0;
+        m_pPapx = std::make_unique<MsWordPapx>();
+        if (!m_pPapx->LoadPageTable(m_table, fib) || !m_pPapx->LoadRuns(m_storage.get(), m_doc))
+            return 0;
+        if (fib.I32(CMsWordFIB80::kCcpHdd) > 0) {
+            m_pHeaderFooter = std::make_unique<CMsWordHeaderFooter>();
+            if (!m_pHeaderFooter->Load(m_table, fib))
+                return 0;
+        }
+        if (fib.I32(CMsWordFIB80::kLcbPlfLst) > 0) {
+            m_pLists = std::make_unique<MsWordList>();
+            if (!m_pLists->Load(m_table, fib))
+                return 0;
+        }
+        if (fib.I32(CMsWordFIB80::kCcpEdn) > 0) {
+            m_pEndNotes = std::make_unique<MsWordEndNote>();
+            if (!m_pEndNotes->Load(m_table, fib))
+                return 0;
+        }
+        if (fib.I32(CMsWordFIB80::kCcpFtn) > 0) {
+            m_pFootNotes = std::make_unique<MsWordFootNote>();
+            if (!m_pFootNotes->Load(m_table, fib))
+                return 0;
+        }
+        if (fib.I32(CMsWordFIB80::kLcbSttbfBkmk) > 0) {
+            m_pBookmarks = std::make_unique<MsWordBookMark>();
+            if (!m_pBookmarks->Load(m_table, fib))
+                return 0;
+        }
+        (void)m_field.HasControls();
+        m_pShapes = std::make_unique<WordDrawingData>();
+        m_pShapes->SetOwnerValue(reinterpret_cast<std::intptr_t>(m_wordDocument.get()));
+        if (fib.I32(CMsWordFIB80::kLcbPlcSpaHdr) >= 1 || fib.I32(CMsWordFIB80::kLcbPlcSpaMom) >= 1) {
+            if (!m_pShapes->LoadAnchors(m_table, fib))
+                return 0;
+        }
+        return m_pShapes->Load(m_table, fib);
+    } catch (const std::bad_alloc&) {
+        SetLibraryError(kLibErrorOutOfMemory);
+        return 0;
+    }
+}
+
+std::int64_t CMSWord802Text::StoryBase(int which) const
+{
+    const CMsWordFIB80& f = *m_pFib;
+    std::int64_t base = f.I32(CMsWordFIB80::kCcpText);
+    if (which >= kHeaders)
+        base += f.I32(CMsWordFIB80::kCcpFtn);
+    if (which >= kEndnotes)
+        base += static_cast<std::int64_t>(f.I32(CMsWordFIB80::kCcpHdd)) + f.I32(CMsWordFIB80::kCcpAtn);
+    if (which >= kTextBoxes)
+        base += f.I32(CMsWordFIB80::kCcpEdn);
+    if (which >= kHeaderTextBoxes)
+        base += f.I32(CMsWordFIB80::kCcpTxbx);
+    return base;
+}
+
+// ---- Walk helpers --------------------------------------------------------------------
+
+bool CMSWord802Text::ReadChar(std::int64_t fc, char16_t* c)
+{
+    // A position outside the stream ends the story.
+    if (fc < 0 || static_cast<std::uint64_t>(fc) + m_nBytesPerChar > m_doc.size() || m_nBudget == 0)
+        return false;
+    --m_nBudget;
+    *c = m_nBytesPerChar == 1 ? m_doc.U8(static_cast<std::uint64_t>(fc))
+                              : static_cast<char16_t>(m_doc.U16(static_cast<std::uint64_t>(fc)));
+    return true;
+}
+
+void CMSWord802Text::Locate(std::int32_t cp, std::int64_t fc)
+{
+    // Tables out of order are searched one entry after the other; that work
+    // is taken from the walk's budget so that damaged tables cannot make the
+    // walk crawl.
+    std::uint64_t cost = 0;
+    if (!m_pChpx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pChpx->Count()) / 8;
+    if (!m_pPapx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pPapx->Count()) / 8;
+    if (!m_pPieces->Sorted())
+        cost += static_cast<std::uint64_t>(m_pPieces->Count()) / 8;
+    if (!m_pSepx->Sorted())
+        cost += static_cast<std::uint64_t>(m_pSepx->Count()) / 8;
+    m_nBudget -= std::min(m_nBudget, cost);
+    m_nChp = m_pChpx->Find(fc);
+    m_nPap = m_pPapx->Find(fc);
+    m_nPiece = m_pPieces->Find(cp);
+    m_nSec = m_pSepx->Find(cp);
+}
+
+bool CMSWord802Text::Grow()
+{
+    try {
+        m_buffer.resize(m_buffer.size() * 2, 0);
+        return true;
+    } catch (const std::bad_alloc&) {
+        SetLibraryError(kLibErrorOutOfMemory);
+        m_bFailed = true;
+        return false;
+    }
+}
+
+void CMSWord802Text::FlushPending()
+{
+    int count = m_nPending;
+    if (m_nPap >= 0 && m_nPap < m_pPapx->Count()) {
+        const TableProps& t = m_pPapx->Table(m_nPap);
+        if (t.itap != 0) {
+            // Of two final paragraph marks one goes; a single one stays, also
+            // in the paragraph that ends a cell of an inner table, so that the
+            // texts of neighbouring cells never run together.
+            if (count > 0 && m_buffer[static_cast<std::size_t>(count - 1)] == 13)
+                --count;
+            if (count == 0 || m_buffer[static_cast<std::size_t>(count - 1)] != 13)
+                ++count;  // the character at the next position: a break character, 13 or 0
+        }
+    }
+    if (count > 0 && m_pCollector) {
+        char16_t* out = m_pCollector->GetBuffer(count + 1);
+        if (out) {
+            std::memcpy(out, m_buffer.data(), sizeof(char16_t) * static_cast<std::size_t>(count));
+            out[count] = 0;
+            m_pCollector->CommitText(0, count);
+        }
+    }
+    // Everything written since the last flush (the break character at the
+    // pending position included) goes back to 0.
+    const std::size_t used = std::min(m_buffer.size(), static_cast<std::size_t>(std::max(count, m_nPending + 1)));
+    std::fill(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(used), 0);
+    m_nPending = 0;
+}
+
+bool CMSWord802Text::FieldTakes(char16_t c)
+{
+    bool& fieldCode = m_bHeader ? m_bFieldHeader : m_bFieldBody;
+    switch (c) {
+    case 11:
+    case 12:
+    case 14:
+        FlushPending();
+        return true;
+    case 19:
+        fieldCode = true;
+        return true;
+    case 20:
+    case 21:
+        fieldCode = false;
+        return true;
+    default:
+        return fieldCode;
+    }
+}
+
+void CMSWord802Text::CharacterSteps(char16_t c, std::int32_t cp)
+{
+    if (static_cast<std::size_t>(m_nPending) + 1 >= m_buffer.size() && !Grow())
+        return;
+    const std::size_t at = static_cast<std::size_t>(m_nPending);
+    m_buffer[at] = MapCharacter(c);
+    if (FieldTakes(m_buffer[at])) {
+        // A break character was handed to FlushPending, which cleared it; any
+        // other character taken here is cleared so it never reaches the text.
+        if (static_cast<std::size_t>(m_nPending) < m_buffer.size())
+            m_buffer[static_cast<std::size_t>(m_nPending)] = 0;
+        return;
+    }
+    if (m_nChp >= 0 && m_nChp < m_pChpx->Count()) {
+        const CharProps& props = m_pChpx->Props(m_nChp);
+        if (props.fSpec()) {
+            m_buffer[at] = 0;
+            switch (c) {
+            case 2:
+                EmitNote(cp);
+                break;
+            case 8:
+                EmitShapeText(cp);
+                break;
+            case 40:
+                if (props.hasSymbol)
+                    m_buffer[static_cast<std::size_t>(m_nPending)] = MapCharacter(props.symbolChar);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    ++m_nPending;
+}
+
+void CMSWord802Text::BoundaryChecks(std::int32_t cp, std::int64_t fc, bool last)
+{
+    if ((m_nSec >= 0 && m_nSec < m_pSepx->Count() && cp >= m_pSepx->Section(m_nSec).cpEnd) || last) {
+        FlushPending();
+        if (!last) {
+            ++m_nSec;
+            if (m_nSec < m_pSepx->Count() && !Nested())
+                EmitSectionHeaders(m_nSec);
+        }
+    }
+    if ((m_nPap >= 0 && m_nPap < m_pPapx->Count() && fc >= m_pPapx->Run(m_nPap).fcEnd) || last) {
+        FlushPending();
+        if (!last) {
+            ++m_nPap;
+            if (m_nPap < m_pPapx->Count() && m_pPapx->Para(m_nPap).fInTable)
+                m_tables.Record(std::max<int>(1, m_pPapx->Table(m_nPap).itap), m_pPapx->Run(m_nPap).fcEnd,
+                                m_pPapx->Para(m_nPap).fTtp != 0);
+        }
+    }
+    if ((m_nChp >= 0 && m_nChp < m_pChpx->Count() && fc >= m_pChpx->Run(m_nChp).fcEnd) || last) {
+        FlushPending();
+        if (!last && m_pChpx->Count() > 0)
+            m_nChp = std::min(m_nChp + 1, m_pChpx->Count() - 1);
+    }
+}
+
+// ---- Walks -----------------------------------------------------------------------
+
+int CMSWord802Text::WalkMainText()
+{
+    if (m_buffer.empty())
+        return 0;
+    // Every character position is read at most a few dozen times (headers
+    // repeat per section); beyond that the document is going round in circles.
+    m_nBudget = 64 * m_doc.size() + (std::uint64_t(1) << 22);
+    m_nPending = 0;
+    const std::vector<WordPiece>& pieces = m_pPieces->Pieces();
+    std::int64_t fc = 0;
+    m_nBytesPerChar = pieces.empty() ? 1 : (pieces[0].compressed ? 1 : 2);
+    for (const WordPiece& p : pieces) {
+        if (p.cpEnd > 0) {
+            fc = p.fcStart - static_cast<std::int64_t>(p.cpStart) * (p.compressed ? 1 : 2);
+            break;
+        }
+    }
+    std::int32_t cp = 0;
+    Locate(cp, fc);
+    if (m_nSec < m_pSepx->Count())
+        EmitSectionHeaders(m_nSec);
+    if (m_nChp < m_pChpx->Count() && fc >= m_pChpx->Run(m_nChp).fcEnd)
+        m_nChp = std::min(m_nChp + 1, m_pChpx->Count() - 1);
+
+    const std::int32_t ccpText = m_pFib->I32(CMsWordFIB80::kCcpText);
+    if (ccpText <= 0)
+        return m_bFailed ? 0 : 1;
+    while (cp < ccpText && !m_bFailed) {
+        if (m_nPiece < m_pPieces->Count() && cp >= pieces[static_cast<std::size_t>(m_nPiece)].cpEnd) {
+            ++m_nPiece;
+            if (m_nPiece < m_pPieces->Count()) {
+                fc = m_pPieces->FcOf(cp);
+                Locate(cp, fc);
+                m_nBytesPerChar = GetBytesPerChar(cp, *m_pPieces);
+                BoundaryChecks(cp, fc, false);
+            }
+        }
+        char16_t c = 0;
+        if (!ReadChar(fc, &c))
+            break;
+        if (c == 0) {
+            fc += m_nBytesPerChar;
+            continue;
+        }
+        CharacterSteps(c, cp);
+        ++cp;
+        fc += m_nBytesPerChar;
+        BoundaryChecks(cp, fc, cp >= ccpText);
+    }
+    FlushPending();
+    return m_bFailed ? 0 : 1;
+}
+
+void CMSWord802Text::WalkRange(std::int64_t start, std::int64_t end)
+{
+    if (m_nDepth >= kMaxNesting || m_bFailed || start >= end)
+        return;
+    ++m_nDepth;
+    const int savedChp = m_nChp, savedPap = m_nPap, savedSec = m_nSec, savedPiece = m_nPiece;
+    const int savedBytes = m_nBytesPerChar;
+    // The enclosing text so far goes out first, so the nested story follows it.
+    FlushPending();
+
+    std::int32_t cp = ClampCp(start);
+    const std::int32_t stop = ClampCp(end);
+    std::int64_t fc = m_pPieces->FcOf(cp);
+    Locate(cp, fc);
+    m_nBytesPerChar = GetBytesPerChar(cp, *m_pPieces);
+    const std::vector<WordPiece>& pieces = m_pPieces->Pieces();
+    while (cp < stop && !m_bFailed) {
+        if (m_nPiece < m_pPieces->Count() && cp >= pieces[static_cast<std::size_t>(m_nPiece)].cpEnd) {
+            ++m_nPiece;
+            if (m_nPiece < m_pPieces->Count()) {
+                fc = m_pPieces->FcOf(cp);
+                Locate(cp, fc);
+                m_nBytesPerChar = GetBytesPerChar(cp, *m_pPieces);
+                BoundaryChecks(cp, fc, false);
+            }
+        }
+        char16_t c = 0;
+        if (!ReadChar(fc, &c))
+            break;
+        CharacterSteps(c, cp);
+        ++cp;
+        fc += m_nBytesPerChar;
+        BoundaryChecks(cp, fc, cp >= stop);
+    }
+    FlushPending();
+    m_nChp = savedChp, m_nPap = savedPap, m_nSec = savedSec, m_nPiece = savedPiece;
+    m_nBytesPerChar = savedBytes;
+    --m_nDepth;
+}
+
+void CMSWord802Text::EmitSectionHeaders(int section)
+{
+    if (!m_pHeaderFooter || section < 0 || section + 1 >= m_pHeaderFooter->GroupCount())
+        return;
+    if (m_pCollector)
+        m_pCollector->PushBuffer();
+    const bool saved = m_bHeader;
+    m_bHeader = true;
+    const std::int64_t base = StoryBase(kHeaders);
+    static const int kOrder[6] = {1, 0, 3, 2, 4, 5};
+    for (int k : kOrder) {
+        const WordStory& story = m_pHeaderFooter->Story(section + 1, k);
+        if (story.present)
+            WalkRange(base + story.start, base + story.end - 1);
+    }
+    m_bHeader = saved;
+    if (m_pCollector)
+        m_pCollector->PopBuffer();
+}
+
+void CMSWord802Text::EmitNote(std::int32_t cp)
+{
+    const MsWordNotes* notes = nullptr;
+    int index = -1;
+    std::int64_t base = 0;
+    if (m_pFootNotes && (index = m_pFootNotes->FindByReference(cp)) >= 0) {
+        notes = m_pFootNotes.get();
+        base = StoryBase(kFootnotes);
+    } else if (m_pEndNotes && (index = m_pEndNotes->FindByReference(cp)) >= 0) {
+        notes = m_pEndNotes.get();
+        base = StoryBase(kEndnotes);
+    }
+    if (!notes)
+        return;
+    const WordNote& note = notes->Note(index);
+    if (m_pCollector)
+        m_pCollector->PushBuffer();
+    const bool saved = m_bNote;
+    m_bNote = true;
+    WalkRange(base + note.txtStart + 1, base + note.txtEnd);
+    m_bNote = saved;
+    if (m_pCollector)
+        m_pCollector->PopBuffer();
+}
+
+void CMSWord802Text::EmitShapeText(std::int32_t cp)
+{
+    if (!m_pShapes)
+        return;
+    const int anchor = m_pShapes->FindAnchor(cp);
+    if (anchor < 0)
+        return;
+    const int shape = m_pShapes->FindShape(static_cast<std::uint32_t>(m_pShapes->Anchors()[static_cast<std::size_t>(anchor)].spid()));
+    if (shape < 0)
+        return;
+    std::unordered_set<int> visited;
+    EmitShape(shape, visited, 0);
+}
+
+void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int depth)
+{
+    // Every shape is handled once per anchor, so links that lead back into a
+    // group or a sibling chain that loops end there.
+    if (index < 0 || index >= m_pShapes->ShapeCount() || depth > 64 || m_bFailed || !visited.insert(index).second)
+        return;
+    const WordShapeRecord& rec = m_pShapes->Shapes()[static_cast<std::size_t>(index)];
+    if (rec.isGroup) {
+        int child = rec.firstChild;
+        while (child >= 0 && child < m_pShapes->ShapeCount() && !visited.count(child)) {
+            EmitShape(child, visited, depth + 1);
+            const int next = m_pShapes->Shapes()[static_cast<std::size_t>(child)].nextSibling;
+            if (next == child)
+                break;
+            child = next;
+        }
+        return;
+    }
+    std::int32_t type = static_cast<std::int32_t>(rec.shapeType);
+    if (type == 100)
+        type = 0;
+    if (type == 201) {
+        EmitHostControlText(rec.spid);
+        return;
+    }
+    ShapeCheckRequest request;
+    request.shapeType = type;
+    request.hasTextBox = rec.hasTextBox;
+    request.vertices = &rec.vertices;
+    request.adjustValues = &rec.adjustValues;
+    CMsDrawObject check;
+    if (!check.CheckShape(request))
+        return;
+    if (rec.hasTextBox)
+        EmitTextBoxes(rec.spid, true);
+}
+
+const MsWordTextBox* CMSWord802Text::TextBoxes(bool header)
+{
+    std::unique_ptr<MsWordTextBox>& slot = m_pTextBoxes[header ? 1 : 0];
+    if (!slot) {
+        slot = std::make_unique<MsWordTextBox>();
+        slot->Load(m_table, *m_pFib, header);  // a failed load leaves no entries
+    }
+    return slot.get();
+}
+
+void CMSWord802Text::EmitTextBoxes(std::uint32_t spid, bool pushBuffer)
+{
+    // A text box whose story anchors its own shape again is not re-entered.
+    if (std::find(m_activeShapes.begin(), m_activeShapes.end(), spid) != m_activeShapes.end())
+        return;
+    if (m_nDepth >= kMaxNesting)
+        return;
+    const bool header = m_bHeader;
+    const MsWordTextBox* boxes = TextBoxes(header);
+    const std::int64_t base = StoryBase(header ? kHeaderTextBoxes : kTextBoxes);
+    m_activeShapes.push_back(spid);
+    const bool saved = m_bTextBox;
+    m_bTextBox = true;
+    if (pushBuffer && m_pCollector)
+        m_pCollector->PushBuffer();
+    for (int i = boxes->FindFirst(spid); i >= 0 && i < boxes->Count() && !m_bFailed; i = boxes->FindNext(i)) {
+        const WordTextBoxEntry& e = boxes->Entry(i);
+        // No embedded control supplies the text instead.
+        if (m_field.ReadControlText(m_storage.get(), m_pPieces->FcOf(ClampCp(base + e.cpStart))) >= 0)
+            continue;
+        WalkRange(base + e.cpStart, base + e.cpEnd);
+    }
+    if (pushBuffer && m_pCollector)
+        m_pCollector->PopBuffer();
+    m_bTextBox = saved;
+    m_activeShapes.pop_back();
+}
