@@ -314,6 +314,14 @@ U16 FormatPattern(double value, const U16& pattern)
         return t;
     }
 
+    // A percent sign shows the value multiplied by 100.
+    if (!IsDateFormatPattern(pattern)) {
+        for (char16_t c : t) {
+            if (c == u'%')
+                value *= 100;
+        }
+    }
+
     bool separators = false;
     if (Contains(t, u"#,#")) {
         separators = true;
