@@ -28,6 +28,10 @@ def reference_words(fmt, folder, base):
         files = [txt] if os.path.exists(txt) else sorted(glob.glob(os.path.join(refs, fmt, glob.escape(base) + "-*.csv")))
     if not files:
         return None
+    # A reference larger than this comes from a document that multiplies its
+    # text (a shared-string bomb): it is not a measure of extraction.
+    if sum(os.path.getsize(f) for f in files) > 50 * 1024 * 1024:
+        return None
     words = []
     for f in files:
         text = open(f, encoding="utf-8", errors="replace").read().replace("\ufeff", "")

@@ -137,6 +137,17 @@ TEST_F(PackageTest, ContentTypeErrorsStopTaking)
     EXPECT_STREQ(PackageGetPartType(p, "a.xml"), "first");
     PackageClose(p, 0);
 
+    // An Override for a part that is not there is reported; later entries
+    // are still taken.
+    const std::string missing = Types(
+        "<Override PartName=\"/xl/theme/theme1.xml\" ContentType=\"theme\"/>"
+        "<Override PartName=\"/a.xml\" ContentType=\"sheet\"/>");
+    p = Open(ZipWriter().Add("[Content_Types].xml", missing).Add("a.xml", "<a/>").Bytes());
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->contentTypesError, 0);
+    EXPECT_STREQ(PackageGetPartType(p, "a.xml"), "sheet");
+    PackageClose(p, 0);
+
     // Without "[Content_Types].xml" no part has a type.
     p = Open(ZipWriter().Add("a.xml", "<a>x</a>").Bytes());
     ASSERT_NE(p, nullptr);
