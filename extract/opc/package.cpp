@@ -6,6 +6,7 @@
 #include <new>
 
 #include <libxml/parser.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
 
 #include "platform/text.h"
@@ -165,7 +166,11 @@ void ReadContentTypes(OpcPackage* p)
                         it->second.overrideType = type;
                         it->second.hasOverride = true;
                     } else if (name.find(".rels") == std::string::npos) {
-                        McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s does not exist.", name.c_str());
+                        // Reported, but the entries after it are still taken: a
+                        // type for a part that is not there changes nothing,
+                        // while stopping here would leave the remaining parts
+                        // (often the worksheets) without their types.
+                        xmlGenericError(xmlGenericErrorContext, "Part %s does not exist.!\n", name.c_str());
                     }
                 }
             }

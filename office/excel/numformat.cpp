@@ -212,42 +212,79 @@ void DateTimeSubstitutions(U16& t, double x)
         ReplaceAll(t, U16{kNameMark, static_cast<char16_t>(0xE100 + i)}, names[i]);
 }
 
-// Quotes and escapes resolved, "_" and "*" handled, first section only.
-U16 PrepareSection(const U16& pattern)
+// Literal text of a format (quoted text, escaped characters, currency
+// symbols of brackets) stands in the working copy as one marker character
+// each, so that no later substitution touches it.
+constexpr char16_t kLiteralBase = 0xF000;
+constexpr size_t kMaxLiterals = 0x800;
+
+// The first section of pattern with its literals replaced by markers (their
+// texts in literals), "_x" (room of the width of x) as a space, "*x" (fill)
+// dropped, and brackets removed except the elapsed-time letters of [h],
+// [mm], [ss] and the symbol of a currency bracket [$X-nnn].
+U16 PrepareSection(const U16& pattern, std::vector<U16>& literals)
 {
-    static const char16_t kEscapable[] = u"$-+/():!^&'~{}=<> ";
     U16 t;
-    bool quoted = false;
-    char16_t previous = 0;
-    for (char16_t c : pattern) {
-        if (c == u'"') {
-            quoted = !quoted;
-            previous = c;
-            continue;
+    auto literal = [&](const U16& text) {
+        if (literals.size() >= kMaxLiterals) {
+            t += text;
+            return;
         }
-        if (quoted && c == u'\\') {
-            t += static_cast<char16_t>(0x20A9);
-        } else if (!quoted && previous == u'\\' && !t.empty() && t.back() == u'\\' &&
-                   std::char_traits<char16_t>::find(kEscapable, 18, c)) {
-            t.back() = c;
-            previous = 0;
-            continue;
-        } else if (!quoted && c == u'@') {
+        t += static_cast<char16_t>(kLiteralBase + literals.size());
+        literals.push_back(text);
+    };
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char16_t c = pattern[i];
+        if (c == u';')
+            break;
+        if (c == u'"') {
+            U16 text;
+            for (++i; i < pattern.size() && pattern[i] != u'"'; ++i)
+                text += pattern[i] == u'\\' ? static_cast<char16_t>(0x20A9) : pattern[i];
+            literal(text);
+        } else if (c == u'\\') {
+            if (i + 1 < pattern.size())
+                literal(U16(1, pattern[++i]));
+        } else if (c == u'_') {
+            t += u' ';
+            ++i;
+        } else if (c == u'*') {
+            ++i;
+        } else if (c == u'[') {
+            const size_t close = pattern.find(u']', i);
+            if (close == U16::npos)
+                break;
+            const U16 inner = pattern.substr(i + 1, close - i - 1);
+            if (!inner.empty() && inner[0] == u'$') {
+                const size_t dash = inner.find(u'-');
+                const U16 symbol = inner.substr(1, dash == U16::npos ? U16::npos : dash - 1);
+                if (!symbol.empty())
+                    literal(symbol);
+            } else if (!inner.empty() && std::all_of(inner.begin(), inner.end(), [](char16_t x) {
+                           return x == u'h' || x == u'H' || x == u'm' || x == u'M' || x == u's' || x == u'S';
+                       })) {
+                t += inner;
+            }
+            i = close;
+        } else if (c == u'@') {
             t += kTextMark;
         } else {
             t += c;
         }
-        previous = c;
     }
-    for (char16_t& c : t) {
-        if (c == u'_')
-            c = u' ';
-    }
-    std::erase(t, u'*');
-    const size_t semi = t.find(u';');
-    if (semi != U16::npos)
-        t.resize(semi);
     return t;
+}
+
+void ExpandLiterals(U16& t, const std::vector<U16>& literals)
+{
+    U16 out;
+    for (char16_t c : t) {
+        if (c >= kLiteralBase && c < kLiteralBase + literals.size())
+            out += literals[c - kLiteralBase];
+        else
+            out += c;
+    }
+    t.swap(out);
 }
 
 // First section with quoted text, escaped characters and [...] removed, for
@@ -289,7 +326,8 @@ U16 FormatPattern(double value, const U16& pattern)
 {
     if (!std::isfinite(value))
         return Printf("%g", value);
-    U16 t = PrepareSection(pattern);
+    std::vector<U16> literals;
+    U16 t = PrepareSection(pattern, literals);
     const U16 digits = Printf("%.0f", std::fabs(value));
     const bool negative = value < 0 && digits != u"0";
 
@@ -311,7 +349,16 @@ U16 FormatPattern(double value, const U16& pattern)
                 t.insert(firstZero, u"-");
         }
         ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+        ExpandLiterals(t, literals);
         return t;
+    }
+
+    // A percent sign shows the value multiplied by 100.
+    if (!IsDateFormatPattern(pattern)) {
+        for (char16_t c : t) {
+            if (c == u'%')
+                value *= 100;
+        }
     }
 
     bool separators = false;
@@ -357,6 +404,7 @@ U16 FormatPattern(double value, const U16& pattern)
         DateTimeSubstitutions(t, value);
     }
     ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+    ExpandLiterals(t, literals);
     return t;
 }
 

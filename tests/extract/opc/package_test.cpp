@@ -137,6 +137,17 @@ TEST_F(PackageTest, ContentTypeErrorsStopTaking)
     EXPECT_STREQ(PackageGetPartType(p, "a.xml"), "first");
     PackageClose(p, 0);
 
+    // An Override for a part that is not there is reported; later entries
+    // are still taken.
+    const std::string missing = Types(
+        "<Override PartName=\"/xl/theme/theme1.xml\" ContentType=\"theme\"/>"
+        "<Override PartName=\"/a.xml\" ContentType=\"sheet\"/>");
+    p = Open(ZipWriter().Add("[Content_Types].xml", missing).Add("a.xml", "<a/>").Bytes());
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->contentTypesError, 0);
+    EXPECT_STREQ(PackageGetPartType(p, "a.xml"), "sheet");
+    PackageClose(p, 0);
+
     // Without "[Content_Types].xml" no part has a type.
     p = Open(ZipWriter().Add("a.xml", "<a>x</a>").Bytes());
     ASSERT_NE(p, nullptr);
@@ -207,15 +218,22 @@ TEST_F(PackageTest, DataDescriptorsAndExtraFields)
     ZipEntry storedNoSig{"t.xml", "<t>plain</t>", false, true, false, {}};
     ZipEntry deflated{"d.xml", "<d>" + big + "</d>", true, true, true, {}};
     ZipEntry extra{"e.xml", "<e>ex</e>", true, false, true, std::string("\x01\x00\x04\x00" "abcd", 8)};
+    // A growth hint with four bytes of padding after it.
+    ZipEntry hint{"h.xml", "<h>hint</h>", true, false, true, std::string("\x20\xA2\x08\x00\x28\xA0\x00\x02\0\0\0\0", 12)};
     ZipWriter zip;
-    zip.Add(stored).Add(storedNoSig).Add(deflated).Add(extra);
+    zip.Add(stored).Add(storedNoSig).Add(deflated).Add(extra).Add(hint);
     OpcPackage* p = Open(zip.Bytes());
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(PartText(p, "s.xml"), big);
     EXPECT_EQ(PartText(p, "t.xml"), "plain");
     EXPECT_EQ(PartText(p, "d.xml"), big);
     EXPECT_EQ(PartText(p, "e.xml"), "ex");
+    EXPECT_EQ(PartText(p, "h.xml"), "hint");
     PackageClose(p, 0);
+
+    // A growth-hint field without its signature is a damaged archive.
+    ZipEntry badHint{"h.xml", "<h/>", true, false, true, std::string("\x20\xA2\x04\x00\x00\x00\x00\x02", 8)};
+    EXPECT_EQ(Open(ZipWriter().Add(badHint).Bytes()), nullptr);
 }
 
 TEST_F(PackageTest, EntriesAfterTheCentralDirectoryAreNotSeen)
