@@ -9,11 +9,8 @@
 
 #include "platform/text.h"
 
-// The extraction library's entries, when it is part of the build.
-#if __has_include("extract/extractlib.h")
 #include "extract/extractlib.h"
-#define PS_HAVE_EXTRACTION_LIBRARY 1
-#endif
+#include "office/officeentry.h"
 
 namespace {
 
@@ -64,13 +61,12 @@ bool WriteAll(int fd, const std::string& bytes)
 
 ExtractorTable DefaultExtractorTable()
 {
-    // The readers register here as they join the build; the Word,
-    // PowerPoint and Excel entries come with the Office readers.
     ExtractorTable t;
-#ifdef PS_HAVE_EXTRACTION_LIBRARY
     t.hwp = ConvertHwpToText;
     t.pdf = ConvertPdfToText;
-#endif
+    t.word = ConvertWordToText;
+    t.powerPoint = ConvertPowerPointToText;
+    t.excel = ConvertExcelToText;
     return t;
 }
 
