@@ -7,13 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/text.h"
-
-// The extraction library's entries, when it is part of the build.
-#if __has_include("extract/extractlib.h")
 #include "extract/extractlib.h"
-#define PS_HAVE_EXTRACTION_LIBRARY 1
-#endif
+#include "platform/text.h"
 
 namespace {
 
@@ -67,10 +62,8 @@ ExtractorTable DefaultExtractorTable()
     // The readers register here as they join the build; the Word,
     // PowerPoint and Excel entries come with the Office readers.
     ExtractorTable t;
-#ifdef PS_HAVE_EXTRACTION_LIBRARY
     t.hwp = ConvertHwpToText;
     t.pdf = ConvertPdfToText;
-#endif
     return t;
 }
 
