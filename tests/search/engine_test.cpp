@@ -601,9 +601,16 @@ TEST(NtfsSearch, StopWhileTheTableIsListed)
             std::unique_lock<std::mutex> l(w.lock);
             ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 3; }));
         }
-        DeleteFileSearchEngine();
+        FileSearchStop(&w);
         EXPECT_EQ(w.files.size(), 3u);
         EXPECT_EQ(w.finished, 0);
+    }
+    {
+        // The next start clears the stop; the table walker, alone, ends the
+        // search itself.
+        Window w;
+        SearchToEnd(w);
+        EXPECT_EQ(Paths(w).size(), 40u);
     }
     // Both walkers: the stop from one ends both; no finish call, nothing twice.
     search::DriveEnvironment both = m.Environment(true);
