@@ -296,6 +296,7 @@ search::DriveEnvironment DrivesWhileStopped()
 TEST(WholeSearch, StopWhileDrivesArePreparedIsNotLost)
 {
     EngineGuard guard;
+    g_providerCalls = 0;
     ps_test::TempDir tmp;
     Put(tmp.file("d1/one.doc"));
     g_drives = {tmp.file("d1")};
