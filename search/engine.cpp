@@ -10,16 +10,27 @@
 #include <new>
 
 #include "core/logmgr.h"
+#include "core/util.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "search/interim_drives.h"
 
 namespace {
 
 CNTFSSearch* g_engine = nullptr;
 std::mutex g_engineLock;
 std::atomic<bool (*)(void*)> g_contextCheck{nullptr};
-std::atomic<std::vector<std::u16string> (*)()> g_driveProvider{nullptr};
+std::mutex g_driveProviderLock;
+std::function<search::DriveEnvironment()> g_driveProvider;
+
+search::DriveEnvironment CurrentDriveEnvironment()
+{
+    std::function<search::DriveEnvironment()> provider;
+    {
+        std::lock_guard<std::mutex> lock(g_driveProviderLock);
+        provider = g_driveProvider;
+    }
+    return provider ? provider() : search::SystemDriveEnvironment();
+}
 
 unsigned Hex32(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -37,6 +48,15 @@ std::u16string Trimmed(std::u16string p)
     while (p.size() > 1 && p.back() == u'/')
         p.pop_back();
     return p;
+}
+
+// True when `path` is `root` or lies below it (both without trailing '/').
+bool IsAtOrUnder(const std::u16string& path, const std::u16string& root)
+{
+    if (root == u"/")
+        return !path.empty() && path[0] == u'/';
+    return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
+           (path.size() == root.size() || path[root.size()] == u'/');
 }
 
 std::string JoinNative(const std::string& folder, const char* name)
@@ -171,13 +191,46 @@ void CNTFSSearch::StoreSearch(void* context, AddFileInfoCallback add,
 
 int CNTFSSearch::ClassifyDrives()
 {
-    // No volume reader yet: every drive is walked by directory.
-    auto provider = g_driveProvider.load();
-    std::vector<std::u16string> roots = provider ? provider() : InterimWalkableDriveRoots();
-    m_otherDrives.clear();
-    for (std::u16string& r : roots)
-        m_otherDrives.push_back(std::make_unique<OtherDriveEntry>(OtherDriveEntry{std::move(r)}));
-    return 2;
+    // Raw-read NTFS volumes go to m_volumes (replacing those of an earlier
+    // search), every other searchable drive to the directory walk.
+    search::DriveEnvironment env = CurrentDriveEnvironment();
+    std::vector<search::DriveInfo> others;
+    int result = search::CheckDrives(env, others, m_volumes);
+    for (search::DriveInfo& d : others)
+        m_otherDrives.push_back(
+            std::make_unique<OtherDriveEntry>(OtherDriveEntry{std::move(d.rootPath)}));
+    return result;
+}
+
+void CNTFSSearch::PlanWalks()
+{
+    std::vector<std::u16string> roots;
+    for (const auto& v : m_volumes)
+        roots.push_back(v.first);
+    for (const auto& d : m_otherDrives)
+        if (!m_volumes.count(d->rootPath))
+            roots.push_back(d->rootPath);
+    DriveWalkPlan plan = PlanDriveWalk(roots, m_includePaths);
+    m_volumeRoots.clear();
+    m_walkDrives.clear();
+    m_walkFolders.clear();
+    for (std::u16string& r : plan.drives)
+        (m_volumes.count(r) ? m_volumeRoots : m_walkDrives).push_back(std::move(r));
+    // A chosen folder on a volume that is listed whole through its table is
+    // not walked again. The drive a folder lies on is the deepest root above it.
+    for (std::u16string& folder : plan.folders) {
+        const std::u16string f = Trimmed(folder);
+        std::u16string drive;
+        for (const std::u16string& r : roots) {
+            std::u16string t = Trimmed(r);
+            if (IsAtOrUnder(f, t) && (drive.empty() || t.size() > Trimmed(drive).size()))
+                drive = r;
+        }
+        if (!drive.empty() &&
+            std::find(m_volumeRoots.begin(), m_volumeRoots.end(), drive) != m_volumeRoots.end())
+            continue;
+        m_walkFolders.push_back(std::move(folder));
+    }
 }
 
 int CNTFSSearch::Start(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
@@ -200,13 +253,16 @@ int CNTFSSearch::Start(void* context, AddFileInfoCallback add, FinishFileSearchC
     }
     for (const auto& d : m_otherDrives)
         SearchLog().Write(u"Recursive Check Drive : %s", d->rootPath.c_str());
+    PlanWalks();
 
     if (m_bIsTerminateSearch) {
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
         m_otherDrives.clear();
         return 0;
     }
-    if (result != 0) {
+    // Chosen folders beside drive roots are walked by the other-drive walker,
+    // also when every drive is read through its table.
+    if (result != 0 || !m_walkFolders.empty()) {
         m_bPeerWalkerDone = 0;
         m_visitedFolders.clear();
         if (!StartOtherSearch())
@@ -275,9 +331,73 @@ void CNTFSSearch::EndHandshake(bool trace)
 
 void CNTFSSearch::StartNTFSSearch()
 {
-    // No drive has a readable volume table yet: nothing to list here.
+    FolderSet visited;  // of the drives walked here because their table failed
+    for (const std::u16string& root : m_volumeRoots) {
+        auto it = m_volumes.find(root);
+        if (it == m_volumes.end() || !it->second)
+            continue;
+        if (!SearchVolume(root, *it->second) && !m_bIsTerminateSearch) {
+            // The table could not be read after all: the drive is still
+            // searched, by directory.
+            SearchLog().Write(u"Recursive Check Drive : %s", root.c_str());
+            WalkFolder(root, visited);
+        }
+        if (m_bIsTerminateSearch) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN");
+            return;
+        }
+    }
     SearchLog().Write(u"m_bIsTerminateSearch Status[%d]", static_cast<int>(m_bIsTerminateSearch));
     EndHandshake(true);
+}
+
+bool CNTFSSearch::SearchVolume(const std::u16string& root, search::NtfsVolume& volume)
+{
+    const search::StopCheck stop = [this] { return m_bIsTerminateSearch.load() != 0; };
+    bool read;
+    if (volume.recordCount() == 0) {
+        SearchLog().Write(u"ParseMFT Start.");
+        read = volume.ParseMFT(stop);
+        SearchLog().Write(u"ParseMFT End.");
+    } else {
+        SearchLog().Write(u"ReparseDisk Start.");
+        read = volume.ReparseDisk(stop);
+        SearchLog().Write(u"ReparseDisk End.");
+    }
+    if (!read || m_bIsTerminateSearch)
+        return false;
+
+    // The table gives the candidates; each is confirmed on the mounted file
+    // system, which also gives its size and time.
+    SearchLog().Write(u"SearchFiles Start.");
+    volume.SearchFiles(
+        root, m_searchExtensions,
+        [this](const search::MftFoundFile& f) {
+            SearchLog().Write(u"addFileInfoCallback(%s) [0x%08X, 0x%08X] before",
+                              GetFileNamePart(f.fullPath).c_str(), Hex32(m_pContext.load()),
+                              Hex32(reinterpret_cast<const void*>(addFileInfoCallback)));
+            // Without the window this volume's listing ends.
+            if (!Report(f.fullPath, f.size, f.lastWriteTime))
+                return false;
+            return m_bIsTerminateSearch == 0;
+        },
+        stop);
+    SearchLog().Write(u"SearchFiles End.");
+    return true;
+}
+
+bool CNTFSSearch::Report(const std::u16string& path, uint64_t size, uint64_t lastWriteTime)
+{
+    auto record = std::make_unique<SearchFileInfo>();
+    SplitPath(path, *record);
+    record->fileSize = size;
+    record->lastWriteTime = lastWriteTime;
+    record->fromEventStore = 0;
+    if (!ContextAlive())
+        return false;  // the record is discarded
+    if (addFileInfoCallback)
+        addFileInfoCallback(record.release(), m_pContext.load());
+    return true;
 }
 
 DriveWalkPlan PlanDriveWalk(const std::vector<std::u16string>& driveRoots,
@@ -306,17 +426,13 @@ DriveWalkPlan PlanDriveWalk(const std::vector<std::u16string>& driveRoots,
 
 void CNTFSSearch::StartOtherFSSearch()
 {
-    std::vector<std::u16string> roots;
-    for (const auto& d : m_otherDrives)
-        roots.push_back(d->rootPath);
-    DriveWalkPlan plan = PlanDriveWalk(roots, m_includePaths);
     SearchLog().Write(u"StartOtherFSSearch FindFileRecursive is Start.");
     bool go = true;
-    for (const std::u16string& root : plan.drives)
+    for (const std::u16string& root : m_walkDrives)
         if (go && !FindFileRecursive(root))
             go = false;
     // Folders chosen beside drive roots are searched too.
-    for (const std::u16string& folder : plan.folders)
+    for (const std::u16string& folder : m_walkFolders)
         if (go && !FindFileRecursive(folder))
             go = false;
     SearchLog().Write(u"StartOtherFSSearch FindFileRecursive is End.");
@@ -366,6 +482,11 @@ bool CNTFSSearch::ContextAlive() const
 }
 
 int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
+{
+    return WalkFolder(folder, m_visitedFolders);
+}
+
+int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
 {
     struct Entry {
         std::string name;
@@ -435,7 +556,7 @@ int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
         ::close(rootFd);
         return 1;
     }
-    if (m_visitedFolders.count({rootStat.st_dev, rootStat.st_ino})) {
+    if (visited.count({rootStat.st_dev, rootStat.st_ino})) {
         ::close(rootFd);
         return 1;
     }
@@ -444,7 +565,7 @@ int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
         return 0;
     }
-    m_visitedFolders.insert({rootStat.st_dev, rootStat.st_ino});
+    visited.insert({rootStat.st_dev, rootStat.st_ino});
 
     std::vector<Frame> stack;
     stack.push_back({rootPath, {}, 0});
@@ -464,7 +585,7 @@ int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
                 continue;  // no access, vanished, or a link after all
             struct stat st;
             if (fstat(fd, &st) != 0 || st.st_dev != rootStat.st_dev ||
-                m_visitedFolders.count({st.st_dev, st.st_ino})) {
+                visited.count({st.st_dev, st.st_ino})) {
                 ::close(fd);
                 continue;
             }
@@ -473,7 +594,7 @@ int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
                 plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
                 return 0;
             }
-            m_visitedFolders.insert({st.st_dev, st.st_ino});
+            visited.insert({st.st_dev, st.st_ino});
             Frame child{std::move(full), {}, 0};
             list(fd, child);
             stack.push_back(std::move(child));  // frame is not used after this
@@ -483,17 +604,8 @@ int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
             plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
             return 0;
         }
-        auto record = std::make_unique<SearchFileInfo>();
-        record->path = plat::PathFromNative(full);
-        size_t slash = record->path.rfind(u'/');
-        record->fileName = record->path.substr(slash + 1);
-        record->folder = slash == 0 ? std::u16string(u"/") : record->path.substr(0, slash);
-        record->fileSize = e.size;
-        record->lastWriteTime = e.mtime;
-        if (!ContextAlive())
+        if (!Report(plat::PathFromNative(full), e.size, e.mtime))
             return 0;
-        if (addFileInfoCallback)
-            addFileInfoCallback(record.release(), m_pContext.load());
         if (m_bIsTerminateSearch) {
             plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
             return 0;
@@ -550,7 +662,8 @@ void DeleteFileSearchEngine()
 
 void FileSearchSetContextCheck(bool (*alive)(void*)) { g_contextCheck = alive; }
 
-void FileSearchSetDriveProvider(std::vector<std::u16string> (*provider)())
+void FileSearchSetDriveProvider(std::function<search::DriveEnvironment()> provider)
 {
-    g_driveProvider = provider;
+    std::lock_guard<std::mutex> lock(g_driveProviderLock);
+    g_driveProvider = std::move(provider);
 }

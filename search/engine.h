@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "search/drives.h"
 #include "search/records.h"
 
 // One drive to walk by directory: its root (a mount point).
@@ -59,6 +61,11 @@ public:
     // walk must end (stop, or the context is gone).
     int FindFileRecursive(const std::u16string& folder);
 
+    // Lists one raw-read volume through its table and reports its files.
+    // Returns false when the table could not be read (the caller walks the
+    // drive by directory instead).
+    bool SearchVolume(const std::u16string& root, search::NtfsVolume& volume);
+
     void StartNTFSSearch();
     void StartOtherFSSearch();
     void StartNTFSSearchRecursive();
@@ -68,6 +75,9 @@ public:
     std::atomic<void*> m_pContext{nullptr};
     std::vector<std::u16string> m_includePaths;
     std::vector<std::unique_ptr<OtherDriveEntry>> m_otherDrives;
+    // Raw-read NTFS volumes by drive root; they outlive a search, so the
+    // next one reads their tables again.
+    search::VolumeMap m_volumes;
     std::atomic<int32_t> m_bIsTerminateSearch{0};
     std::atomic<int32_t> m_bPeerWalkerDone{1};
 
@@ -84,8 +94,12 @@ private:
                                          static_cast<uint64_t>(k.ino));
         }
     };
+    using FolderSet = std::unordered_set<FolderKey, FolderKeyHash>;
 
     int ClassifyDrives();
+    void PlanWalks();
+    int WalkFolder(const std::u16string& folder, FolderSet& visited);
+    bool Report(const std::u16string& path, uint64_t size, uint64_t lastWriteTime);
     void StoreSearch(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
                      std::vector<std::u16string> extensions, std::vector<std::u16string> includes);
     bool ExtensionMatches(std::string_view name) const;
@@ -96,7 +110,12 @@ private:
     void JoinAll();
     void WalkerEnded();
 
-    std::unordered_set<FolderKey, FolderKeyHash> m_visitedFolders;
+    FolderSet m_visitedFolders;
+    // What this search's walkers take: the volumes the table walker lists,
+    // the drives and the chosen folders the other-drive walker walks.
+    std::vector<std::u16string> m_volumeRoots;
+    std::vector<std::u16string> m_walkDrives;
+    std::vector<std::u16string> m_walkFolders;
     std::vector<std::string> m_extNative;  // the extensions as bytes, sorted
 
     std::mutex m_control;  // start, stop and the thread slots
@@ -133,9 +152,10 @@ void DeleteFileSearchEngine();
 // this function when given, that its window still exists.
 void FileSearchSetContextCheck(bool (*alive)(void* context));
 
-// The drive roots a whole-computer search walks; the interim mount-table
-// list by default. Tests pass their own; nullptr restores the default.
-void FileSearchSetDriveProvider(std::vector<std::u16string> (*provider)());
+// Where a whole-computer search learns the drives: the live system
+// (search::SystemDriveEnvironment) by default. Tests pass their own mount
+// table, sysfs tree and device folder; nullptr restores the default.
+void FileSearchSetDriveProvider(std::function<search::DriveEnvironment()> provider);
 
 // Which of the drives an include list selects, and which include paths are
 // folders to walk besides (none selected: every drive, no folder).

@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/text.h"
-
 #include "extract/extractlib.h"
 #include "office/officeentry.h"
+#include "platform/text.h"
 
 namespace {
 

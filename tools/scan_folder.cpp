@@ -13,14 +13,10 @@
 #include <mutex>
 #include <vector>
 
+#include "extract/extractlib.h"
 #include "platform/text.h"
 #include "search/engine.h"
 #include "search/matcher.h"
-
-#if __has_include("extract/extractlib.h")
-#include "extract/extractlib.h"
-#define PS_HAVE_EXTRACTION_LIBRARY 1
-#endif
 
 namespace {
 
@@ -86,9 +82,7 @@ int main(int argc, char** argv)
     }
     DeleteFileSearchEngine();
 
-#ifdef PS_HAVE_EXTRACTION_LIBRARY
     InitializeLibrary();
-#endif
     std::sort(collector.files.begin(), collector.files.end(),
               [](const auto& a, const auto& b) { return a->path < b->path; });
     uint64_t bytes = 0;
@@ -101,9 +95,7 @@ int main(int argc, char** argv)
             std::printf("\t%d", n);
         std::printf("\t%s\n", plat::PathToNative(f->path).c_str());
     }
-#ifdef PS_HAVE_EXTRACTION_LIBRARY
     FinalizeLibrary();
-#endif
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "documents %zu, bytes %llu, seconds %.3f\n", collector.files.size(),
                  static_cast<unsigned long long>(bytes), secs);

@@ -8,13 +8,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
+#include "ntfs_image.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "search/interim_drives.h"
+#include "search/drives.h"
 #include "support/isolation.h"
 
 namespace fs = std::filesystem;
@@ -204,9 +206,46 @@ TEST(DirectoryWalk, ExtensionTest)
         EXPECT_EQ(e.IsSearchExtension(c.name), c.expected) << plat::WideToUtf8(c.name);
 }
 
+// Mount tables of the tests. Fields are escaped as the kernel does.
+std::string MountField(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\\') {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\%03o", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string MountLine(int id, const std::string& device, const std::string& mountPoint,
+                      const std::string& fsType, const std::string& source)
+{
+    return std::to_string(id) + " 1 " + device + " / " + MountField(mountPoint) + " rw - " + fsType +
+           " " + source + " rw\n";
+}
+
+// Folders standing in for drives: local file systems without a device of
+// their own, so they are walked by directory.
+search::DriveEnvironment FolderDrives(const std::vector<std::string>& folders)
+{
+    search::DriveEnvironment env;
+    for (size_t i = 0; i < folders.size(); ++i)
+        env.mountInfo += MountLine(static_cast<int>(10 + i), "0:" + std::to_string(100 + i),
+                                   folders[i], "ext4", "none");
+    env.sysfsRoot = "/nonexistent/sys";
+    env.devRoot = "/nonexistent/dev";
+    env.openVolume = [](const std::string&) { return nullptr; };  // no device is read
+    return env;
+}
+
 // Whole-drive searches over drives that tests provide.
-std::vector<std::u16string> g_drives;
-std::vector<std::u16string> TestDrives() { return g_drives; }
+std::vector<std::string> g_drives;
+search::DriveEnvironment TestDrives() { return FolderDrives(g_drives); }
 
 TEST(WholeSearch, EveryDriveAndChosenFolders)
 {
@@ -216,7 +255,7 @@ TEST(WholeSearch, EveryDriveAndChosenFolders)
     Put(tmp.file("d2/two.doc"));
     Put(tmp.file("d2/docs/three.pdf"));
     Put(tmp.file("d3/four.doc"));
-    g_drives = {W(tmp.file("d1")), W(tmp.file("d2")), W(tmp.file("d3"))};
+    g_drives = {tmp.file("d1"), tmp.file("d2"), tmp.file("d3")};
     FileSearchSetDriveProvider(TestDrives);
     {
         Window w;
@@ -246,20 +285,21 @@ TEST(WholeSearch, EveryDriveAndChosenFolders)
 }
 
 std::atomic<int> g_providerCalls{0};
-std::vector<std::u16string> DrivesWhileStopped()
+search::DriveEnvironment DrivesWhileStopped()
 {
     // A stop comes in from another thread while the drives are prepared.
     ++g_providerCalls;
     std::thread([] { FileSearchStop(nullptr); }).join();
-    return g_drives;
+    return TestDrives();
 }
 
 TEST(WholeSearch, StopWhileDrivesArePreparedIsNotLost)
 {
     EngineGuard guard;
+    g_providerCalls = 0;
     ps_test::TempDir tmp;
     Put(tmp.file("d1/one.doc"));
-    g_drives = {W(tmp.file("d1"))};
+    g_drives = {tmp.file("d1")};
     // Create the engine first, so that the stop finds it.
     FileSearchSetDriveProvider(TestDrives);
     Window first;
@@ -309,23 +349,294 @@ TEST(WholeSearch, DrivePlan)
     }
 }
 
-TEST(InterimDrives, MountTable)
+// ---- Whole-computer searches over an NTFS volume read through its table
+// and a drive walked by directory.
+
+#define SKIP_WITHOUT_NTFS_TOOLS() \
+    if (!ps_test::HaveNtfsTools()) GTEST_SKIP() << "ntfs-3g tools not installed"
+
+// How the NTFS drive's device looks to the search.
+enum class Device { Image, Missing, NotNtfs };
+
+// A machine of two drives: a SATA disk partition holding NTFS (its device is
+// an image made with the ntfs-3g tools, its mount point a folder holding the
+// same tree, standing in for the mounted volume) and a folder drive without a
+// device of its own.
+class TwoDriveMachine {
+public:
+    TwoDriveMachine()
+        : image(tmp_.file("volume.img")), mount(tmp_.file("mnt")), walk(tmp_.file("walk")),
+          sys_(tmp_.file("sys")), dev_(tmp_.file("dev"))
+    {
+        // sysfs: sda on an ATA port, not removable, with one partition 8:1.
+        const std::string disk =
+            sys_ + "/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda";
+        const std::string part = disk + "/sda1";
+        fs::create_directories(part);
+        fs::create_directories(sys_ + "/dev/block");
+        fs::create_directories(sys_ + "/class/block");
+        fs::create_directories(dev_);
+        ps_test::WriteFileBytes(disk + "/removable", "0\n");
+        ps_test::WriteFileBytes(part + "/partition", "1\n");
+        fs::create_directory_symlink(part, sys_ + "/dev/block/8:1");
+        fs::create_directory_symlink(part, sys_ + "/class/block/sda1");
+    }
+
+    // Makes the image with the tree and the mounted folder with the same
+    // files. False when the image cannot be made.
+    bool Build(const std::vector<ps_test::ImageEntry>& tree, uint64_t bytes = 16 << 20)
+    {
+        if (!ps_test::MakeNtfsImage(image, bytes) || !ps_test::PopulateNtfsImage(image, tree))
+            return false;
+        for (const ps_test::ImageEntry& e : tree) {
+            const std::string path = mount + "/" + e.path;
+            if (e.folder) {
+                fs::create_directories(path);
+            } else {
+                fs::create_directories(fs::path(path).parent_path());
+                if (!ps_test::WriteFileBytes(path, std::string(static_cast<size_t>(e.size), 'x')))
+                    return false;
+            }
+        }
+        fs::create_directories(walk);
+        return true;
+    }
+
+    void SetDevice(Device device)
+    {
+        const std::string node = dev_ + "/sda1";
+        fs::remove(node);
+        if (device == Device::Image)
+            fs::create_symlink(image, node);
+        else if (device == Device::NotNtfs)
+            ps_test::WriteFileBytes(node, std::string(1 << 20, '\0'));
+    }
+
+    // The mount table: the NTFS partition, and the folder drive unless left out.
+    search::DriveEnvironment Environment(bool withFolderDrive = true) const
+    {
+        search::DriveEnvironment env;
+        if (withFolderDrive)
+            env.mountInfo += MountLine(20, "0:140", walk, "ext4", "none");
+        env.mountInfo += MountLine(21, "8:1", mount, "ntfs3", "/dev/sda1");
+        env.sysfsRoot = sys_;
+        env.devRoot = dev_;  // the default opener reads the device node there
+        return env;
+    }
+
+private:
+    ps_test::TempDir tmp_;
+
+public:
+    const std::string image, mount, walk;
+
+private:
+    const std::string sys_, dev_;
+};
+
+std::vector<std::string> Paths(Window& w)
 {
-    const char* table =
-        "22 1 0:21 / /proc rw,nosuid - proc proc rw\n"
-        "23 1 0:22 / /sys rw - sysfs sysfs rw\n"
-        "25 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
-        "26 25 0:25 / /run rw - tmpfs tmpfs rw\n"
-        "27 25 259:3 / /home rw shared:2 master:1 - ext4 /dev/nvme0n1p3 rw\n"
-        "28 25 8:17 / /media/my\\040usb rw - vfat /dev/sdb1 rw\n"
-        "29 25 259:3 / /home2 rw - ext4 /dev/nvme0n1p3 rw\n"
-        "30 25 259:3 /user/data /data rw - ext4 /dev/nvme0n1p3 rw\n"
-        "31 25 0:40 / /mnt/share rw - cifs //server/share rw\n"
-        "broken line\n";
-    EXPECT_EQ(ParseInterimDriveRoots(table),
-              (std::vector<std::u16string>{u"/", u"/home", u"/media/my usb", u"/data", u"/mnt/share"}));
-    // The real table of this machine parses and holds a root.
-    EXPECT_FALSE(InterimWalkableDriveRoots().empty());
+    std::lock_guard<std::mutex> l(w.lock);
+    std::vector<std::string> out;
+    for (auto& f : w.files)
+        out.push_back(plat::PathToNative(f.path));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Runs one whole search to its end; the engine is deleted afterwards so that
+// a late second finish call would be seen.
+void SearchToEnd(Window& w, std::vector<std::u16string> includes = {}, bool keepEngine = false)
+{
+    ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, std::move(includes)), 1);
+    ASSERT_TRUE(w.WaitFinished());
+    if (!keepEngine)
+        DeleteFileSearchEngine();
+    EXPECT_EQ(w.finished, 1);
+}
+
+TEST(NtfsSearch, TableAndDirectoryWalkReportEveryFileOnce)
+{
+    SKIP_WITHOUT_NTFS_TOOLS();
+    EngineGuard guard;
+    TwoDriveMachine m;
+    const bool nested = ps_test::HaveNtfsLibrary();
+    std::vector<ps_test::ImageEntry> tree = {
+        {"report.pdf", 3000}, {"급여명세서.HWP", 700}, {"notes.txt", 50},
+        {"empty.doc", 0},     {"gone.pdf", 10},
+    };
+    if (nested) {
+        tree.push_back({"Docs", 0, true});
+        tree.push_back({"Docs/plan.docx", 1200});
+        tree.push_back({"Docs/2024/deep.xls", 99});
+    }
+    ASSERT_TRUE(m.Build(tree));
+    // Changed on the mounted volume since the table was written: a file
+    // deleted, and one created that the table does not know.
+    fs::remove(m.mount + "/gone.pdf");
+    Put(m.mount + "/extra.doc", "new");
+    Put(m.walk + "/w1.doc", "walked");
+    Put(m.walk + "/sub/w2.xlsx", "walked too");
+    Put(m.walk + "/skip.txt");
+    search::DriveEnvironment env = m.Environment();
+    FileSearchSetDriveProvider([env] { return env; });
+
+    std::vector<std::string> fromTable = {m.mount + "/report.pdf", m.mount + "/급여명세서.HWP"};
+    if (nested) {
+        fromTable.push_back(m.mount + "/Docs/plan.docx");
+        fromTable.push_back(m.mount + "/Docs/2024/deep.xls");
+    }
+    const std::vector<std::string> walked = {m.walk + "/sub/w2.xlsx", m.walk + "/w1.doc"};
+    auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+
+    struct Case {
+        const char* what;
+        Device device;
+        bool readThroughTable;  // else the NTFS drive is walked by directory
+    } cases[] = {
+        {"device read through its table", Device::Image, true},
+        {"device cannot be opened", Device::Missing, false},
+        {"device is not NTFS", Device::NotNtfs, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        m.SetDevice(c.device);
+        std::vector<std::string> expected = walked;
+        expected.insert(expected.end(), fromTable.begin(), fromTable.end());
+        if (!c.readThroughTable)
+            expected.push_back(m.mount + "/extra.doc");
+        // A second search in the same run reads the table again.
+        for (int run = 0; run < 2; ++run) {
+            Window w;
+            SearchToEnd(w, {}, run == 0);
+            EXPECT_EQ(Paths(w), sorted(expected));
+        }
+    }
+
+    // The record of a file listed from the table: split path, size and time
+    // from the file system.
+    m.SetDevice(Device::Image);
+    Window w;
+    SearchToEnd(w);
+    std::lock_guard<std::mutex> l(w.lock);
+    auto it = std::find_if(w.files.begin(), w.files.end(),
+                           [](auto& f) { return f.fileName == u"report.pdf"; });
+    ASSERT_NE(it, w.files.end());
+    EXPECT_EQ(it->path, W(m.mount + "/report.pdf"));
+    EXPECT_EQ(it->folder, W(m.mount));
+    EXPECT_EQ(it->fileSize, 3000u);
+    struct stat st;
+    ASSERT_EQ(stat((m.mount + "/report.pdf").c_str(), &st), 0);
+    EXPECT_EQ(it->lastWriteTime, plat::FileTimeFromTimespec(st.st_mtim));
+    EXPECT_TRUE(it->documentKey.empty());
+    EXPECT_EQ(it->fromEventStore, 0u);
+}
+
+TEST(NtfsSearch, ChosenDrivesAndFolders)
+{
+    SKIP_WITHOUT_NTFS_TOOLS();
+    if (!ps_test::HaveNtfsLibrary())
+        GTEST_SKIP() << "nested folders need libntfs-3g";
+    EngineGuard guard;
+    TwoDriveMachine m;
+    ASSERT_TRUE(m.Build({{"top.doc", 10}, {"Docs", 0, true}, {"Docs/a.pdf", 20}, {"Other/b.ppt", 30}}));
+    m.SetDevice(Device::Image);
+    Put(m.walk + "/w.doc");
+    search::DriveEnvironment env = m.Environment();
+    FileSearchSetDriveProvider([env] { return env; });
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> includes;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"the NTFS drive alone", {m.mount + "/"}, {"/mnt/Docs/a.pdf", "/mnt/Other/b.ppt", "/mnt/top.doc"}},
+        {"the folder drive alone", {m.walk}, {"/walk/w.doc"}},
+        // A folder of a drive that is not chosen is walked; one of a drive
+        // listed whole through its table is not walked again.
+        {"a folder of the NTFS drive", {m.walk, m.mount + "/Docs"}, {"/mnt/Docs/a.pdf", "/walk/w.doc"}},
+        {"the NTFS drive and a folder of it",
+         {m.mount + "/Docs", m.mount},
+         {"/mnt/Docs/a.pdf", "/mnt/Other/b.ppt", "/mnt/top.doc"}},
+    };
+    const std::string base = fs::path(m.mount).parent_path().string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::u16string> includes;
+        for (const std::string& i : c.includes)
+            includes.push_back(W(i));
+        Window w;
+        SearchToEnd(w, includes);
+        std::vector<std::string> expected;
+        for (const std::string& e : c.expected)
+            expected.push_back(base + e);
+        EXPECT_EQ(Paths(w), expected);
+    }
+}
+
+TEST(NtfsSearch, StopWhileTheTableIsListed)
+{
+    SKIP_WITHOUT_NTFS_TOOLS();
+    EngineGuard guard;
+    TwoDriveMachine m;
+    std::vector<ps_test::ImageEntry> tree;
+    for (int i = 0; i < 40; ++i)
+        tree.push_back({"f" + std::to_string(i) + ".doc", 100});
+    ASSERT_TRUE(m.Build(tree));
+    m.SetDevice(Device::Image);
+    for (int i = 0; i < 40; ++i)
+        Put(m.walk + "/w" + std::to_string(i) + ".doc");
+
+    // The NTFS drive alone: only the table walker runs, and the stop ends it
+    // at once, without a finish call.
+    search::DriveEnvironment ntfsOnly = m.Environment(false);
+    FileSearchSetDriveProvider([ntfsOnly] { return ntfsOnly; });
+    {
+        Window w;
+        w.stopAfter = 3;
+        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 1);
+        {
+            std::unique_lock<std::mutex> l(w.lock);
+            ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 3; }));
+        }
+        FileSearchStop(&w);
+        EXPECT_EQ(w.files.size(), 3u);
+        EXPECT_EQ(w.finished, 0);
+    }
+    {
+        // The next start clears the stop; the table walker, alone, ends the
+        // search itself.
+        Window w;
+        SearchToEnd(w);
+        EXPECT_EQ(Paths(w).size(), 40u);
+    }
+    // Both walkers: the stop from one ends both; no finish call, nothing twice.
+    search::DriveEnvironment both = m.Environment(true);
+    FileSearchSetDriveProvider([both] { return both; });
+    {
+        Window w;
+        w.stopAfter = 5;
+        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 1);
+        {
+            std::unique_lock<std::mutex> l(w.lock);
+            ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 5; }));
+        }
+        // The engine is kept: the next search clears the stop.
+        FileSearchStop(&w);
+        std::vector<std::string> paths = Paths(w);
+        EXPECT_GE(paths.size(), 5u);
+        EXPECT_LT(paths.size(), 80u);
+        EXPECT_EQ(std::adjacent_find(paths.begin(), paths.end()), paths.end());
+        EXPECT_EQ(w.finished, 0);
+    }
+    Window again;
+    SearchToEnd(again);
+    EXPECT_EQ(Paths(again).size(), 80u);
+    std::vector<std::string> paths = Paths(again);
+    EXPECT_EQ(std::adjacent_find(paths.begin(), paths.end()), paths.end());
 }
 
 }  // namespace
