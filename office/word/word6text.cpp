@@ -80,6 +80,29 @@ unsigned CodePageOfLanguage(unsigned lid)
     }
 }
 
+// Code page of a font's character set; 0 for the sets that say nothing
+// about the bytes (ANSI, default, symbol, OEM).
+unsigned CodePageOfCharset(unsigned chs)
+{
+    switch (chs) {
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 CMSWord2Text::CMSWord2Text(CTextCollector* collector) : m_pCollector(collector) {}
@@ -321,6 +344,9 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
             if (len >= 1)
                 run.special = (op[0] & 1) != 0;
             break;
+        case 93:
+            run.font = op[0] | (op[1] << 8);
+            break;
         case 80:
             run.style = static_cast<std::uint16_t>(op[0] | (op[1] << 8));
             break;
@@ -385,6 +411,32 @@ void CMSWord2Text::ReadCharacterRuns()
     std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
 }
 
+void CMSWord2Text::ReadFonts()
+{
+    m_fontCodePages.clear();
+    const std::uint32_t fc = U32(0xD0);
+    const std::uint32_t lcb = U32(0xD4);
+    if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const std::uint32_t total = std::min<std::uint32_t>(U16(fc), lcb);
+    std::uint32_t off = 2;
+    while (off < total && m_fontCodePages.size() < 4096) {
+        const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
+        if (off + cb > total || cb < 6)
+            break;
+        m_fontCodePages.push_back(CodePageOfCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
+        off += cb;
+    }
+}
+
+unsigned CMSWord2Text::CodePageOfRun(const Run* run) const
+{
+    if (run && run->font >= 0 && static_cast<size_t>(run->font) < m_fontCodePages.size() &&
+        m_fontCodePages[run->font] != 0)
+        return m_fontCodePages[run->font];
+    return m_codePage;
+}
+
 const CMSWord2Text::Run* CMSWord2Text::RunAt(std::uint32_t fc)
 {
     if (m_runs.empty())
@@ -416,7 +468,7 @@ void CMSWord2Text::FlushBytes()
 {
     if (m_pendingBytes.empty())
         return;
-    std::u16string wide = plat::DecodeCodePage(m_codePage, m_pendingBytes);
+    std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, m_pendingBytes);
     m_pendingBytes.clear();
     for (char16_t c : wide) {
         if (c != 0)
@@ -482,8 +534,14 @@ void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
                 case 30: Emit(u"-"); break;
                 case 7: case 9: case 13: Emit(std::u16string(1, static_cast<char16_t>(b))); break;
                 default:
-                    if (b >= 0x20)
+                    if (b >= 0x20) {
+                        const unsigned page = CodePageOfRun(run);
+                        if (page != m_bytesCodePage) {
+                            FlushBytes();
+                            m_bytesCodePage = page;
+                        }
                         m_pendingBytes.push_back(static_cast<char>(b));
+                    }
                     break;
                 }
             }
@@ -518,6 +576,8 @@ void CMSWord2Text::ConvertBody()
 {
     ReadPieces();
     ReadCharacterRuns();
+    ReadFonts();
+    m_bytesCodePage = m_codePage;
     if (m_pieces.empty())
         return;
     std::uint32_t start[9];

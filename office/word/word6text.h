@@ -45,6 +45,7 @@ public:
         bool object = false;
         std::uint32_t picture = 0;
         std::uint16_t style = 0;
+        int font = -1;  // font index, -1 when the run sets none
     };
     // Interprets a one-byte property list into a run; returns false when the
     // list ended at an unknown code.
@@ -61,6 +62,8 @@ private:
     bool ReadFib();
     void ReadPieces();
     void ReadCharacterRuns();
+    void ReadFonts();
+    unsigned CodePageOfRun(const Run* run) const;
     unsigned ChooseCodePage() const;
     void ConvertBody();
     void WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast);
@@ -81,6 +84,8 @@ private:
     std::int32_t m_ccp[8] = {};  // text, footnotes, headers, macros, annotations, endnotes, text boxes, header text boxes
     std::vector<Piece> m_pieces;
     std::vector<Run> m_runs;
+    std::vector<unsigned> m_fontCodePages;  // per font: its character set's code page, 0 for the document's
+    unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes
     size_t m_runCursor = 0;
     bool m_inFieldCode = false;
     std::string m_pendingBytes;

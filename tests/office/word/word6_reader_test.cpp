@@ -46,6 +46,7 @@ struct Word6Builder {
     std::vector<std::uint32_t> specialCps;  // characters of the whole sequence with the special flag
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
+    int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
 
     int CharBytes() const { return ident == 0xA5DC ? 1 : 2; }
 
@@ -114,7 +115,7 @@ struct Word6Builder {
                     e += w;
             }
             rg.push_back(fc);
-            off.push_back(sp ? 250 : 0);
+            off.push_back(sp ? 250 : (fontCharset >= 0 ? 245 : 0));
             fc = e;
             ++crun;
         }
@@ -123,6 +124,8 @@ struct Word6Builder {
             Put32(page, 4 * i, rg[i]);
         for (int i = 0; i < crun; ++i)
             page[4 * (crun + 1) + i] = static_cast<char>(off[i]);
+        page[490] = 3;
+        page[491] = 93;
         page[500] = 2;
         page[501] = 117;
         page[502] = 1;
@@ -140,6 +143,21 @@ struct Word6Builder {
         Put32(s, 0xB8, binAt);
         Put32(s, 0xBC, static_cast<std::uint32_t>(bin.size()));
 
+        if (fontCharset >= 0) {
+            std::string ffn;
+            ffn += static_cast<char>(6 + 5 - 1);
+            ffn += std::string("\x00\x90\x01", 3);
+            ffn += static_cast<char>(fontCharset);
+            ffn += std::string("\x00Arial", 6);
+            ffn.resize(11);
+            std::string sttb;
+            Put16(sttb, 0, static_cast<std::uint16_t>(2 + ffn.size()));
+            sttb += ffn;
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += sttb;
+            Put32(s, 0xD0, at);
+            Put32(s, 0xD4, static_cast<std::uint32_t>(sttb.size()));
+        }
         if (!headerPlc.empty()) {
             const std::uint32_t at = static_cast<std::uint32_t>(s.size());
             for (std::uint32_t v : headerPlc) {
@@ -223,6 +241,20 @@ TEST(Word6Reader, SingleByteKoreanTextDecodesAsDoubleByteText)
     Result r = ReadDocument(b.File());
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.text, "홍길동 010-1234-5678\n둘째 줄\n");
+}
+
+TEST(Word6Reader, SingleByteTextFollowsFontCharacterSetOrLanguage)
+{
+    Word6Builder b;
+    b.lid = 0x0409;
+    b.fontCharset = 204;
+    b.main = plat::EncodeCodePage(1251, u"Компания Аскат\r");
+    EXPECT_EQ(ReadDocument(b.File()).text, "Компания Аскат\n");
+
+    Word6Builder c;
+    c.lid = 0x0419;
+    c.main = b.main;
+    EXPECT_EQ(ReadDocument(c.File()).text, "Компания Аскат\n");
 }
 
 TEST(Word6Reader, TwoByteTextAndComplexPieces)
