@@ -13,19 +13,12 @@
 #include <string>
 
 #include "extract/extractlib.h"
+#include "office/officeentry.h"
 #include "platform/text.h"
 
 namespace {
 
 using EntryFunction = int (*)(const char16_t* path, const char16_t* options, std::u16string* output);
-
-// Entries of readers that are not part of the library yet answer 1 ("not
-// read"). The Word, PowerPoint and Excel entries go into the table below as
-// soon as they exist.
-int NotYetRead(const char16_t*, const char16_t*, std::u16string* output)
-{
-    return output ? 1 : 2;
-}
 
 struct Entry {
     const char16_t* extension;
@@ -35,19 +28,19 @@ struct Entry {
 
 const Entry kEntries[] = {
     {u"HWP", &ConvertHwpToText, nullptr},
-    {u"DOC", &NotYetRead /* ConvertWordToText */, u"xml:false"},
-    {u"PPT", &NotYetRead /* ConvertPowerPointToText */, u"xml:false"},
-    {u"XLS", &NotYetRead /* ConvertExcelToText */, u"xml:false"},
-    {u"DOCX", &NotYetRead /* ConvertWordToText */, u"xml:true"},
-    {u"PPTX", &NotYetRead /* ConvertPowerPointToText */, u"xml:true"},
-    {u"XLSX", &NotYetRead /* ConvertExcelToText */, u"xml:true"},
+    {u"DOC", &ConvertWordToText, u"xml:false"},
+    {u"PPT", &ConvertPowerPointToText, u"xml:false"},
+    {u"XLS", &ConvertExcelToText, u"xml:false"},
+    {u"DOCX", &ConvertWordToText, u"xml:true"},
+    {u"PPTX", &ConvertPowerPointToText, u"xml:true"},
+    {u"XLSX", &ConvertExcelToText, u"xml:true"},
     {u"PDF", &ConvertPdfToText, u"xml:false"},
     // Not chosen by the search, read here for development.
     {u"HML", &ConvertHwpToText, u"xml:true"},
-    {u"RTF", &NotYetRead /* ConvertWordToText */, u"xml:false"},
-    {u"DOCM", &NotYetRead /* ConvertWordToText */, u"xml:true"},
-    {u"PPTM", &NotYetRead /* ConvertPowerPointToText */, u"xml:true"},
-    {u"XLSM", &NotYetRead /* ConvertExcelToText */, u"xml:true"},
+    {u"RTF", &ConvertWordToText, u"xml:false"},
+    {u"DOCM", &ConvertWordToText, u"xml:true"},
+    {u"PPTM", &ConvertPowerPointToText, u"xml:true"},
+    {u"XLSM", &ConvertExcelToText, u"xml:true"},
 };
 
 // The text after the last "." of the file name, in upper case; the whole

@@ -1,0 +1,419 @@
+#include "extract/opc/package.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <libxml/parser.h>
+#include <libxml/xmlreader.h>
+
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char* kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
+constexpr const char* kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr size_t kMaxPartName = 511;
+
+const char* Str(const xmlChar* s)
+{
+    return reinterpret_cast<const char*>(s);
+}
+
+const xmlChar* X(const char* s)
+{
+    return reinterpret_cast<const xmlChar*>(s);
+}
+
+// The value of an unqualified attribute of the current element ("" when absent).
+bool Attribute(xmlTextReaderPtr r, const char* name, std::string* out)
+{
+    xmlChar* v = xmlTextReaderGetAttribute(r, X(name));
+    if (!v) {
+        out->clear();
+        return false;
+    }
+    *out = Str(v);
+    xmlFree(v);
+    return true;
+}
+
+bool IsElement(xmlTextReaderPtr r, const char* ns, const char* local)
+{
+    if (xmlTextReaderNodeType(r) != XML_READER_TYPE_ELEMENT)
+        return false;
+    const xmlChar* n = xmlTextReaderConstNamespaceUri(r);
+    const xmlChar* l = xmlTextReaderConstLocalName(r);
+    return l && std::strcmp(Str(l), local) == 0 && (ns == nullptr || (n && std::strcmp(Str(n), ns) == 0));
+}
+
+bool EqualsNoCaseAscii(const std::string& a, const char* b)
+{
+    const size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+std::string StripSlash(const char* name)
+{
+    if (!name)
+        return std::string();
+    return name[0] == '/' ? std::string(name + 1) : std::string(name);
+}
+
+// Context handed to the XML reader's read and close callbacks.
+struct PartStream {
+    OpcEntryStream stream;
+    PartStream(OpcIo* io, const OpcSegment& seg) : stream(io, seg) {}
+};
+
+int ReadCallback(void* context, char* buffer, int len)
+{
+    auto* s = static_cast<PartStream*>(context);
+    return s->stream.Read(buffer, len);
+}
+
+int CloseCallback(void* context)
+{
+    auto* s = static_cast<PartStream*>(context);
+    s->stream.Close();
+    delete s;
+    return 0;
+}
+
+// Opens the XML of segment into state; false when it cannot be opened.
+bool OpenSegment(OpcPackage* p, McReaderState* state, int32_t segment, const char* baseUrl,
+                 const char* encoding, int options)
+{
+    if (segment < 0 || static_cast<size_t>(segment) >= p->zip.segments.size())
+        return false;
+    auto* ctx = new (std::nothrow) PartStream(&p->io, p->zip.segments[segment]);
+    if (!ctx)
+        return false;
+    if (!ctx->stream.Open()) {
+        delete ctx;
+        return false;
+    }
+    // The reader closes the stream through the close callback, also when it
+    // cannot be created. No network access, no entity substitution.
+    xmlTextReaderPtr reader =
+        xmlReaderForIO(ReadCallback, CloseCallback, ctx, baseUrl, encoding, options | XML_PARSE_NONET);
+    if (!reader)
+        return false;
+    McReaderInit(state, reader);
+    return true;
+}
+
+// Reads "[Content_Types].xml".
+void ReadContentTypes(OpcPackage* p)
+{
+    McReaderState st;
+    if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0))
+        return;
+    xmlTextReaderPtr r = st.reader;
+    if (McReaderRead(&st) == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
+        const int rootDepth = xmlTextReaderDepth(r);
+        int rc = McReaderRead(&st);
+        while (rc == 1 && xmlTextReaderDepth(r) > rootDepth) {
+            if (st.error != 0)
+                break;
+            if (xmlTextReaderDepth(r) == rootDepth + 1 && IsElement(r, nullptr, "Default")) {
+                std::string ext, type;
+                Attribute(r, "Extension", &ext);
+                Attribute(r, "ContentType", &type);
+                if (ext.empty()) {
+                    std::fprintf(stderr, "Missing @Extension attribute!\n");
+                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else if (type.empty()) {
+                    std::fprintf(stderr, "Missing @ContentType attribute!\n");
+                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else {
+                    auto it = p->extensions.find(ext);
+                    if (it == p->extensions.end())
+                        p->extensions.emplace(ext, type);
+                    else if (it->second != type)
+                        McRaiseError(&st, MC_ERROR_PACKAGE_VALUE,
+                                     "Extension \"%s\" is mapped to type \"%s\" as well as \"%s\"", ext.c_str(),
+                                     type.c_str(), it->second.c_str());
+                }
+            } else if (xmlTextReaderDepth(r) == rootDepth + 1 && IsElement(r, nullptr, "Override")) {
+                std::string name, type;
+                const bool hasName = Attribute(r, "PartName", &name);
+                const bool hasType = Attribute(r, "ContentType", &type);
+                if (!hasName) {
+                    std::fprintf(stderr, "Attribute @PartName not given!\n");
+                    st.error = MC_ERROR_STRUCTURE;
+                } else if (!hasType) {
+                    std::fprintf(stderr, "Attribute @ContentType not given!\n");
+                    st.error = MC_ERROR_STRUCTURE;
+                } else if (name.empty() || name[0] != '/') {
+                    McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s MUST start with a '/'", name.c_str());
+                } else {
+                    auto it = p->parts.find(name.substr(1));
+                    if (it != p->parts.end()) {
+                        it->second.overrideType = type;
+                        it->second.hasOverride = true;
+                    } else if (name.find(".rels") == std::string::npos) {
+                        McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s does not exist.", name.c_str());
+                    }
+                }
+            }
+            rc = McReaderRead(&st);
+        }
+    }
+    p->contentTypesError = st.error;
+    McReaderCleanup(&st);
+}
+
+// Reads one relationships part into rels; source is the part's name.
+void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source,
+                       std::vector<OpcRelationship>* rels)
+{
+    McReaderState st;
+    if (!OpenSegment(p, &st, segment, nullptr, nullptr, 0))
+        return;
+    xmlTextReaderPtr r = st.reader;
+    if (McReaderRead(&st) == 1 && IsElement(r, kRelationshipsNs, "Relationships") &&
+        !xmlTextReaderIsEmptyElement(r)) {
+        const int rootDepth = xmlTextReaderDepth(r);
+        int rc = McReaderRead(&st);
+        while (rc == 1 && xmlTextReaderDepth(r) > rootDepth && st.error == 0) {
+            if (xmlTextReaderDepth(r) == rootDepth + 1 && IsElement(r, nullptr, "Relationship")) {
+                std::string id, type, target, mode;
+                Attribute(r, "Id", &id);
+                Attribute(r, "Type", &type);
+                Attribute(r, "Target", &target);
+                const bool hasMode = Attribute(r, "TargetMode", &mode);
+                OpcRelationship rel;
+                rel.id = id;
+                rel.type = type;
+                bool take = false;
+                if (id.empty()) {
+                    std::fprintf(stderr, "Missing @Id attribute!\n");
+                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else if (type.empty()) {
+                    std::fprintf(stderr, "Missing @Type attribute!\n");
+                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else if (target.empty()) {
+                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else if (!hasMode || EqualsNoCaseAscii(mode, "Internal")) {
+                    rel.target = PackageResolveTarget(source, target);
+                    if (p->parts.count(rel.target)) {
+                        take = true;
+                    } else {
+                        McRaiseError(&st, MC_ERROR_PACKAGE_VALUE, "Referenced part %s (%s;%s) does not exists!",
+                                     rel.target.c_str(), source.c_str(), target.c_str());
+                    }
+                } else if (EqualsNoCaseAscii(mode, "External")) {
+                    rel.external = true;
+                    rel.target = target;
+                    take = true;
+                } else {
+                    McRaiseError(&st, MC_ERROR_PACKAGE_VALUE, "TargetMode %s unknown!\n", mode.c_str());
+                }
+                if (take) {
+                    auto it = std::lower_bound(rels->begin(), rels->end(), rel.id,
+                                               [](const OpcRelationship& a, const std::string& b) { return a.id < b; });
+                    if (it == rels->end() || it->id != rel.id)
+                        rels->insert(it, std::move(rel));
+                }
+            }
+            rc = McReaderRead(&st);
+        }
+    }
+    if (st.error != 0 && p->relationshipsError == 0)
+        p->relationshipsError = st.error;
+    McReaderCleanup(&st);
+}
+
+}  // namespace
+
+int PackageLibraryInit()
+{
+    xmlInitParser();
+    return 0;
+}
+
+void* PackageLibraryCleanup()
+{
+    xmlCleanupParser();
+    return nullptr;
+}
+
+std::string PackageResolveTarget(const std::string& sourcePart, const std::string& target)
+{
+    std::string result;
+    const size_t slash = sourcePart.rfind('/');
+    if (slash != std::string::npos)
+        result = sourcePart.substr(0, slash + 1);
+    size_t i = 0;
+    while (i < target.size()) {
+        if (target[i] == '/') {
+            result.clear();
+            while (i < target.size() && target[i] == '/')
+                ++i;
+            continue;
+        }
+        size_t end = target.find('/', i);
+        const bool more = end != std::string::npos;
+        if (!more)
+            end = target.size();
+        const std::string segment = target.substr(i, end - i);
+        if (segment == ".") {
+            // passed over
+        } else if (segment == "..") {
+            // Remove the result's last folder.
+            if (!result.empty() && result.back() == '/')
+                result.pop_back();
+            const size_t prev = result.rfind('/');
+            result.erase(prev == std::string::npos ? 0 : prev + 1);
+        } else {
+            result += segment;
+            if (more)
+                result += '/';
+        }
+        i = more ? end + 1 : end;
+        while (more && i < target.size() && target[i] == '/')
+            ++i;
+        if (result.size() > kMaxPartName)
+            break;
+    }
+    if (result.size() > kMaxPartName)
+        result.resize(kMaxPartName);
+    return result;
+}
+
+OpcPackage* PackageOpen(const char16_t* path, int mode, void* user)
+{
+    if (!path)
+        return nullptr;
+    auto* p = new (std::nothrow) OpcPackage;
+    if (!p)
+        return nullptr;
+    p->mode = mode;
+    p->user = user;
+    if (!OpcIoOpen(&p->io, plat::PathToNative(path), mode)) {
+        delete p;
+        return nullptr;
+    }
+    p->zip.io = &p->io;
+    const bool scanned = p->zip.Scan([p](int32_t index, OpcEntryKind kind) {
+        const std::string& name = p->zip.segments[index].name;
+        switch (kind) {
+        case OpcEntryKind::ContentTypes:
+            p->contentTypesSegment = index;
+            return true;
+        case OpcEntryKind::Relationships:
+            if (name.empty())
+                p->packageRelsSegment = index;
+            else
+                p->parts[name].relsSegment = index;
+            return true;
+        case OpcEntryKind::Data: {
+            OpcPart& part = p->parts[name];
+            part.firstSegment = index;
+            part.lastSegment = index;
+            return true;
+        }
+        case OpcEntryKind::Folder:
+            return true;
+        }
+        return true;
+    });
+    if (!scanned) {
+        p->io.Close();
+        delete p;
+        return nullptr;
+    }
+    if (p->contentTypesSegment >= 0)
+        ReadContentTypes(p);
+    if (p->packageRelsSegment >= 0)
+        ReadRelationships(p, p->packageRelsSegment, std::string(), &p->packageRelationships);
+    for (auto& [name, part] : p->parts) {
+        if (part.relsSegment >= 0)
+            ReadRelationships(p, part.relsSegment, name, &part.relationships);
+    }
+    return p;
+}
+
+int PackageClose(OpcPackage* package, int /*trim*/)
+{
+    if (!package)
+        return 0;
+    // Nothing is written back: a package read is closed without error.
+    const int error = package->mode == 0 ? 0 : package->io.error;
+    package->io.Close();
+    delete package;
+    return error;
+}
+
+const char* PackageFirstPart(OpcPackage* package)
+{
+    if (!package || package->parts.empty())
+        return nullptr;
+    return package->parts.begin()->first.c_str();
+}
+
+const char* PackageNextPart(OpcPackage* package, const char* name)
+{
+    if (!package || !name)
+        return nullptr;
+    auto it = package->parts.find(StripSlash(name));
+    if (it == package->parts.end())
+        return nullptr;
+    for (++it; it != package->parts.end(); ++it) {
+        if (it->second.firstSegment >= 0)
+            return it->first.c_str();
+    }
+    return nullptr;
+}
+
+const char* PackageGetPartType(OpcPackage* package, const char* name)
+{
+    if (!package || !name)
+        return nullptr;
+    const std::string key = StripSlash(name);
+    auto it = package->parts.find(key);
+    if (it == package->parts.end())
+        return nullptr;
+    if (it->second.hasOverride)
+        return it->second.overrideType.c_str();
+    const size_t dot = key.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return nullptr;
+    auto ext = package->extensions.find(key.substr(dot + 1));
+    return ext == package->extensions.end() ? nullptr : ext->second.c_str();
+}
+
+const std::vector<OpcRelationship>* PackageGetRelationships(OpcPackage* package, const char* name)
+{
+    if (!package || !name)
+        return nullptr;
+    const std::string key = StripSlash(name);
+    if (key.empty())
+        return &package->packageRelationships;
+    auto it = package->parts.find(key);
+    return it == package->parts.end() ? nullptr : &it->second.relationships;
+}
+
+int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name, const char* baseUrl,
+                    const char* encoding, int options)
+{
+    if (!package || !state || !name)
+        return 1;
+    auto it = package->parts.find(StripSlash(name));
+    if (it == package->parts.end() || it->second.firstSegment < 0)
+        return 1;
+    return OpenSegment(package, state, it->second.firstSegment, baseUrl, encoding, options) ? 0 : 1;
+}

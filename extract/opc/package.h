@@ -1,0 +1,87 @@
+// Open Packaging Conventions package reader (the container of .docx, .xlsx
+// and .pptx files).
+//
+// PackageOpen scans the ZIP archive, reads "[Content_Types].xml" and the
+// relationships parts, and keeps the parts sorted by name (byte order).
+// A part's XML is read as a node stream through the markup-compatibility
+// reader: PackageOpenPart prepares an McReaderState over the part's data,
+// the caller advances with McReaderRead / McReaderNext and ends with
+// McReaderCleanup (which also closes the part's data stream).
+//
+// Part names are given with or without a leading "/". Errors in the
+// content-types and relationships parts are reported and stop the taking of
+// further entries of that part; the package still opens.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "extract/opc/mcreader.h"
+#include "extract/opc/opczip.h"
+
+struct OpcRelationship {
+    std::string id;
+    std::string type;
+    bool external = false;
+    std::string target;  // a part name, or the external target as given
+};
+
+struct OpcPart {
+    std::string overrideType;      // from an Override, empty when none
+    bool hasOverride = false;
+    int32_t firstSegment = -1;     // -1: the part has no data
+    int32_t lastSegment = -1;
+    int32_t relsSegment = -1;
+    std::vector<OpcRelationship> relationships;  // sorted by id
+};
+
+struct OpcPackage {
+    OpcIo io;
+    OpcZip zip;
+    int mode = 0;
+    std::map<std::string, OpcPart> parts;          // sorted by name, byte order
+    std::map<std::string, std::string> extensions;  // Default: extension -> content type
+    int32_t contentTypesSegment = -1;
+    int32_t packageRelsSegment = -1;
+    std::vector<OpcRelationship> packageRelationships;
+    void* user = nullptr;
+    // First error met in the content types (0 none) and in any relationships part.
+    int32_t contentTypesError = 0;
+    int32_t relationshipsError = 0;
+};
+
+// Starts and ends the XML parser (called by the library's start and end).
+int PackageLibraryInit();
+void* PackageLibraryCleanup();
+
+// Opens the package at path for reading (mode 0; other modes are refused).
+// Null when the file cannot be opened or the archive scan fails. A file that
+// is not a ZIP archive opens as a package without parts.
+OpcPackage* PackageOpen(const char16_t* path, int mode, void* user);
+// Frees the package; returns its I/O error state (0 for a package read
+// without trouble).
+int PackageClose(OpcPackage* package, int trim);
+
+// Name of the first part (null when none), and of the next part after name
+// that has data (null at the end or when name is not a part).
+const char* PackageFirstPart(OpcPackage* package);
+const char* PackageNextPart(OpcPackage* package, const char* name);
+// The part's Override type, else the Default of its extension (exact case),
+// else null; null for a name that is not a part.
+const char* PackageGetPartType(OpcPackage* package, const char* name);
+// Relationships of a part ("" for the package's own), or null.
+const std::vector<OpcRelationship>* PackageGetRelationships(OpcPackage* package, const char* name);
+
+// Opens the part's XML into state. 0 when opened; 1 for an unknown part, a
+// part without data, data that cannot be opened or a reader that cannot be
+// created.
+int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name, const char* baseUrl,
+                    const char* encoding, int options);
+
+// Resolves a relationship target against its source part (for tests and the
+// reader): "../media/a.png" from "word/document.xml" is "media/a.png".
+std::string PackageResolveTarget(const std::string& sourcePart, const std::string& target);

@@ -1,0 +1,463 @@
+#include "office/excel/numformat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <locale.h>
+
+namespace {
+
+using U16 = std::u16string;
+
+const char* const kBuiltin[50] = {
+    "_CHANGE_%.0f", "_CHANGE_%.0f", "_CHANGE_%.2f", "_CHANGE_COMMA%.0f", "_CHANGE_COMMA%.2f",
+    "", "", "", "", "_CHANGE_%.0f%%",
+    "_CHANGE_%.2f%%", "0.00E+00", "# ?/?", "# ?\?/??", "mm/dd/yyyy",
+    "d-mmm-yy", "d-mmm", "mmm-yy", "h:mm AM/PM", "h:mm:ss AM/PM",
+    "h:mm", "h:mm:ss", "m/d/yy h:mm", "", "",
+    "", "", "", "", "",
+    "", "", "", "", "",
+    "", "", "_(#,##0_);(#,##0)", "_(#,##0_);[Red](#,##0)", "_(#,##0.00_);(#,##0.00)",
+    "_(#,##0.00_);[Red](#,##0.00)", "", "", "", "",
+    "mm:ss", "[h]:mm:ss", "mm:ss.0", "##0.0E+0", "_CHANGE_%.0f",
+};
+
+const char16_t* const kMonthFull[13] = {u"EMPTY", u"January", u"February", u"March", u"April",
+                                        u"May", u"June", u"July", u"August", u"September",
+                                        u"October", u"November", u"December"};
+const char16_t* const kMonthShort[13] = {u"EMP", u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
+                                         u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
+const char16_t* const kWeekFull[7] = {u"일요일", u"월요일", u"화요일", u"수요일", u"목요일", u"금요일", u"토요일"};
+const char16_t* const kWeekShort[7] = {u"일", u"월", u"화", u"수", u"목", u"금", u"토"};
+
+// Marks substituted names so that later substitutions leave them alone
+// (month names hold letters such as "m" and "d").
+constexpr char16_t kNameMark = 0xE000;
+// Text placeholder "@".
+constexpr char16_t kTextMark = 0xE001;
+
+U16 Ascii(const char* s)
+{
+    U16 r;
+    while (*s)
+        r += static_cast<char16_t>(static_cast<unsigned char>(*s++));
+    return r;
+}
+
+U16 Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+U16 Printf(const char* format, ...)
+{
+    // Numbers are written the same whatever the process locale is.
+    static thread_local locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    struct LocaleScope {
+        locale_t previous;
+        explicit LocaleScope(locale_t l) : previous(l ? uselocale(l) : static_cast<locale_t>(0)) {}
+        ~LocaleScope() { if (previous) uselocale(previous); }
+    } scope(cLocale);
+    char buffer[512];
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, ap);
+    va_end(ap);
+    if (n < 0)
+        return U16();
+    if (static_cast<size_t>(n) < sizeof buffer)
+        return Ascii(buffer);
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    va_start(ap, format);
+    std::vsnprintf(big.data(), big.size(), format, ap);
+    va_end(ap);
+    big.resize(static_cast<size_t>(n));
+    return Ascii(big.c_str());
+}
+
+bool Contains(const U16& s, const char16_t* what)
+{
+    return s.find(what) != U16::npos;
+}
+
+void ReplaceAll(U16& s, const U16& from, const U16& to)
+{
+    if (from.empty())
+        return;
+    size_t pos = 0;
+    while ((pos = s.find(from, pos)) != U16::npos) {
+        s.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+}
+
+bool IsSpace(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == 0x0B || c == 0x0C;
+}
+
+void Trim(U16& s)
+{
+    size_t b = 0;
+    while (b < s.size() && IsSpace(s[b]))
+        ++b;
+    size_t e = s.size();
+    while (e > b && IsSpace(s[e - 1]))
+        --e;
+    s = s.substr(b, e - b);
+}
+
+// Thousands separators in the integer digits of the number in s; text
+// around the number (a sign, a unit, a percent sign) is not counted.
+void InsertSeparators(U16& s)
+{
+    size_t begin = 0;
+    while (begin < s.size() && !(s[begin] >= u'0' && s[begin] <= u'9'))
+        ++begin;
+    size_t end = begin;
+    while (end < s.size() && s[end] >= u'0' && s[end] <= u'9')
+        ++end;
+    if (end - begin <= 3)
+        return;
+    U16 digits;
+    const size_t n = end - begin;
+    for (size_t i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0)
+            digits += u',';
+        digits += s[begin + i];
+    }
+    s.replace(begin, n, digits);
+}
+
+// Day number of the 1900 date system to a date; false when out of range.
+bool DayToDate(int64_t n, int* year, int* month, int* day, int* weekday)
+{
+    if (n < 1 || n > 2958465)  // 9999-12-31
+        return false;
+    *weekday = static_cast<int>((n - 1) % 7);
+    if (n == 60) {
+        *year = 1900, *month = 2, *day = 29;
+        return true;
+    }
+    // Days since 1970-01-01 for the civil-date conversion.
+    int64_t z = (n < 60 ? n + 1 : n) - 25569;  // day 25569 is 1970-01-01
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    *year = static_cast<int>(y + (*month <= 2 ? 1 : 0));
+    return true;
+}
+
+// Replaces every occurrence of token by a name, marked so that later
+// substitutions pass over it.
+void ReplaceName(U16& t, const char16_t* token, const U16& name, std::vector<U16>& names)
+{
+    const U16 mark{kNameMark, static_cast<char16_t>(0xE100 + names.size())};
+    names.push_back(name);
+    ReplaceAll(t, token, mark);
+}
+
+void DateTimeSubstitutions(U16& t, double x)
+{
+    if (!std::isfinite(x))
+        return;
+    std::vector<U16> names;
+    const double whole = std::trunc(x);
+    const double fraction = x - whole;
+    const int64_t total = static_cast<int64_t>(fraction / 0.000011574074074);
+    int hours = static_cast<int>(total / 3600);
+    const int minutes = static_cast<int>((total % 3600) / 60);
+    const int seconds = static_cast<int>(total % 60);
+    if (x == 0 || hours != 0 || minutes != 0 || seconds != 0) {
+        if (Contains(t, u"AM/PM")) {
+            const bool pm = hours >= 12;
+            ReplaceName(t, u"AM/PM", pm ? U16(u"PM") : U16(u"AM"), names);
+            if (pm)
+                hours -= 12;
+        } else if (Contains(t, u"A/P")) {
+            const bool pm = hours >= 12;
+            ReplaceName(t, u"A/P", pm ? U16(u"P") : U16(u"A"), names);
+            if (pm)
+                hours -= 12;
+        }
+        ReplaceAll(t, u"hh", Printf("%2d", hours));
+        ReplaceAll(t, u"h", Printf("%d", hours));
+        ReplaceAll(t, u"mm", Printf("%2d", minutes));
+        ReplaceAll(t, u"m", Printf("%d", minutes));
+        ReplaceAll(t, u"ss", Printf("%2d", seconds));
+        ReplaceAll(t, u"s", Printf("%d", seconds));
+    }
+    int year, month, day, weekday;
+    if (whole > 0 && whole <= 2958465 && DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday)) {
+        ReplaceAll(t, u"yyyy", Printf("%d", year));
+        ReplaceAll(t, u"yy", Printf("%02d", year % 100));
+        ReplaceName(t, u"mmmm", kMonthFull[month], names);
+        ReplaceName(t, u"mmm", kMonthShort[month], names);
+        ReplaceAll(t, u"mm", Printf("%02d", month));
+        ReplaceAll(t, u"m", Printf("%d", month));
+        ReplaceName(t, u"dddd", kWeekFull[weekday], names);
+        ReplaceName(t, u"ddd", kWeekShort[weekday], names);
+        ReplaceAll(t, u"dd", Printf("%02d", day));
+        ReplaceAll(t, u"d", Printf("%d", day));
+    }
+    // Put the names in.
+    for (size_t i = 0; i < names.size(); ++i)
+        ReplaceAll(t, U16{kNameMark, static_cast<char16_t>(0xE100 + i)}, names[i]);
+}
+
+// Quotes and escapes resolved, "_" and "*" handled, first section only.
+U16 PrepareSection(const U16& pattern)
+{
+    static const char16_t kEscapable[] = u"$-+/():!^&'~{}=<> ";
+    U16 t;
+    bool quoted = false;
+    char16_t previous = 0;
+    for (char16_t c : pattern) {
+        if (c == u'"') {
+            quoted = !quoted;
+            previous = c;
+            continue;
+        }
+        if (quoted && c == u'\\') {
+            t += static_cast<char16_t>(0x20A9);
+        } else if (!quoted && previous == u'\\' && !t.empty() && t.back() == u'\\' &&
+                   std::char_traits<char16_t>::find(kEscapable, 18, c)) {
+            t.back() = c;
+            previous = 0;
+            continue;
+        } else if (!quoted && c == u'@') {
+            t += kTextMark;
+        } else {
+            t += c;
+        }
+        previous = c;
+    }
+    for (char16_t& c : t) {
+        if (c == u'_')
+            c = u' ';
+    }
+    std::erase(t, u'*');
+    const size_t semi = t.find(u';');
+    if (semi != U16::npos)
+        t.resize(semi);
+    return t;
+}
+
+// First section with quoted text, escaped characters and [...] removed, for
+// classifying a format.
+U16 Skeleton(const U16& pattern)
+{
+    U16 t;
+    bool quoted = false;
+    bool bracket = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char16_t c = pattern[i];
+        if (quoted) {
+            if (c == u'"')
+                quoted = false;
+            continue;
+        }
+        if (bracket) {
+            if (c == u']')
+                bracket = false;
+            else
+                t += c == u'h' || c == u'H' || c == u'm' || c == u'M' || c == u's' || c == u'S' ? u'h' : u' ';
+            continue;
+        }
+        if (c == u'"')
+            quoted = true;
+        else if (c == u'[')
+            bracket = true;
+        else if (c == u'\\' || c == u'_' || c == u'*')
+            ++i;  // the next character is literal (or a width/fill character)
+        else if (c == u';')
+            break;
+        else
+            t += c;
+    }
+    return t;
+}
+
+U16 FormatPattern(double value, const U16& pattern)
+{
+    if (!std::isfinite(value))
+        return Printf("%g", value);
+    U16 t = PrepareSection(pattern);
+    const U16 digits = Printf("%.0f", std::fabs(value));
+    const bool negative = value < 0 && digits != u"0";
+
+    // A digit mask: every digit goes into the zeros from the right, surplus
+    // digits stand before the first zero, unfilled zeros stay.
+    if (IsDigitMaskPattern(pattern)) {
+        size_t next = digits.size();
+        size_t firstZero = U16::npos;
+        for (size_t i = t.size(); i > 0; --i) {
+            if (t[i - 1] != u'0')
+                continue;
+            firstZero = i - 1;
+            if (next > 0)
+                t[i - 1] = digits[--next];
+        }
+        if (firstZero != U16::npos) {
+            t.insert(firstZero, digits.substr(0, next));
+            if (negative)
+                t.insert(firstZero, u"-");
+        }
+        ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+        return t;
+    }
+
+    // A percent sign shows the value multiplied by 100.
+    if (!IsDateFormatPattern(pattern)) {
+        for (char16_t c : t) {
+            if (c == u'%')
+                value *= 100;
+        }
+    }
+
+    bool separators = false;
+    if (Contains(t, u"#,#")) {
+        separators = true;
+        ReplaceAll(t, u"#,#", u"");
+    }
+    std::erase(t, u'#');
+
+    const size_t dec = t.find(u"0.0");
+    if (dec != U16::npos) {
+        const size_t dot = dec + 1;
+        size_t begin = dot;
+        while (begin > 0 && t[begin - 1] == u'0')
+            --begin;
+        size_t end = dot + 1;
+        while (end < t.size() && t[end] == u'0')
+            ++end;
+        const int width = static_cast<int>(dot - begin);
+        const int decimals = static_cast<int>(end - dot - 1);
+        t.replace(begin, end - begin, Printf("%*.*f", width, decimals, value));
+    } else {
+        // The longest run of zeros; every occurrence receives the value.
+        size_t longest = 0;
+        for (size_t i = 0; i < t.size();) {
+            if (t[i] != u'0') {
+                ++i;
+                continue;
+            }
+            size_t j = i;
+            while (j < t.size() && t[j] == u'0')
+                ++j;
+            longest = std::max(longest, j - i);
+            i = j;
+        }
+        if (longest > 0)
+            ReplaceAll(t, U16(longest, u'0'), Printf("%*.0f", static_cast<int>(longest), value));
+    }
+    if (separators) {
+        Trim(t);
+        InsertSeparators(t);
+    } else {
+        DateTimeSubstitutions(t, value);
+    }
+    ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+    return t;
+}
+
+U16 FormatBuiltin(double value, int id)
+{
+    if (id < 0 || id >= 50)
+        return U16();
+    if (!std::isfinite(value))
+        return Printf("%g", value);
+    std::string entry = kBuiltin[id];
+    bool separators = false;
+    if (entry.find("_CHANGE_COMMA") != std::string::npos) {
+        entry.erase(entry.find("COMMA"), 5);
+        separators = true;
+    }
+    if (entry.rfind("_CHANGE_", 0) == 0) {
+        const double v = (id == 9 || id == 10) ? value * 100 : value;
+        // Fixed print formats of the table (never text of a document).
+        U16 out;
+        if (id == 2 || id == 4)
+            out = Printf("%.2f", v);
+        else if (id == 9)
+            out = Printf("%.0f%%", v);
+        else if (id == 10)
+            out = Printf("%.2f%%", v);
+        else
+            out = Printf("%.0f", v);
+        if (separators) {
+            Trim(out);
+            InsertSeparators(out);
+        }
+        return out;
+    }
+    U16 t = Ascii(entry.c_str());
+    DateTimeSubstitutions(t, value);
+    return t;
+}
+
+}  // namespace
+
+std::u16string FormatNumberByPattern(double value, const std::u16string& pattern)
+{
+    return FormatPattern(value, pattern);
+}
+
+std::u16string FormatNumberByBuiltinFormat(double value, int id)
+{
+    return FormatBuiltin(value, id);
+}
+
+void FormatNumberByPattern(double value, const char16_t* pattern, CRefString& out)
+{
+    const U16 r = FormatPattern(value, pattern ? U16(pattern) : U16());
+    out.AssignText(r.c_str());
+}
+
+void FormatNumberByBuiltinFormat(double value, int id, CRefString& out)
+{
+    const U16 r = FormatBuiltin(value, id);
+    out.AssignText(r.c_str());
+}
+
+bool IsBuiltinDateFormat(int id)
+{
+    return (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
+}
+
+bool IsDateFormatPattern(const std::u16string& pattern)
+{
+    const U16 s = Skeleton(pattern);
+    for (char16_t c : s) {
+        switch (c) {
+        case u'y': case u'Y': case u'm': case u'M': case u'd': case u'D':
+        case u'h': case u'H': case u's': case u'S':
+            return true;
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+bool IsDigitMaskPattern(const std::u16string& pattern)
+{
+    const U16 s = Skeleton(pattern);
+    bool zero = false;
+    for (char16_t c : s) {
+        if (c == u'0') {
+            zero = true;
+            continue;
+        }
+        if (std::char_traits<char16_t>::find(u"#.,?%Ee@/yYmMdDhHsSgG", 21, c))
+            return false;
+    }
+    return zero;
+}

@@ -1,0 +1,507 @@
+#include "office/ooxml/ooxmlparts.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "extract/codepage.h"
+#include "office/excel/numformat.h"
+
+namespace {
+
+constexpr const char* kHeaderType = "application/vnd.openxmlformats-officedocument.wordprocessingml.header+xml";
+constexpr const char* kFooterType = "application/vnd.openxmlformats-officedocument.wordprocessingml.footer+xml";
+constexpr const char* kFootnotesType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.footnotes+xml";
+constexpr const char* kEndnotesType = "application/vnd.openxmlformats-officedocument.wordprocessingml.endnotes+xml";
+constexpr const char* kCommentsType = "application/vnd.openxmlformats-officedocument.wordprocessingml.comments+xml";
+constexpr const char* kSlideMasterType =
+    "application/vnd.openxmlformats-officedocument.presentationml.slideMaster+xml";
+constexpr const char* kSlideLayoutType =
+    "application/vnd.openxmlformats-officedocument.presentationml.slideLayout+xml";
+constexpr const char* kSlideType = "application/vnd.openxmlformats-officedocument.presentationml.slide+xml";
+constexpr const char* kDiagramDataType = "application/vnd.openxmlformats-officedocument.drawingml.diagramData+xml";
+constexpr const char* kSharedStringsType =
+    "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
+constexpr const char* kWorksheetType = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+constexpr const char* kStylesType = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+constexpr const char* kDrawingMainNs = "http://schemas.openxmlformats.org/drawingml/2006/main";
+
+const char* Str(const xmlChar* s)
+{
+    return reinterpret_cast<const char*>(s);
+}
+
+int NodeType(McReaderState* s)
+{
+    return xmlTextReaderNodeType(s->reader);
+}
+
+bool IsEmpty(McReaderState* s)
+{
+    return xmlTextReaderIsEmptyElement(s->reader) == 1;
+}
+
+bool LocalIs(McReaderState* s, const char* name)
+{
+    const xmlChar* l = xmlTextReaderConstLocalName(s->reader);
+    return l && std::strcmp(Str(l), name) == 0;
+}
+
+bool NamespaceIs(McReaderState* s, const char* ns)
+{
+    const xmlChar* n = xmlTextReaderConstNamespaceUri(s->reader);
+    return n && std::strcmp(Str(n), ns) == 0;
+}
+
+bool IsTextNode(int type)
+{
+    return type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA ||
+           type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE;
+}
+
+std::u16string Utf8Text(const char* text)
+{
+    if (!text)
+        return std::u16string();
+    const size_t n = std::strlen(text);
+    std::u16string out(n + 1, u'\0');
+    size_t bytes = 0;
+    Utf8ToUtf16(reinterpret_cast<const unsigned char*>(text), reinterpret_cast<const unsigned char*>(text) + n,
+                out.data(), out.data() + out.size(), &bytes, 1);
+    out.resize(bytes / 2);
+    return out;
+}
+
+std::string Attribute(McReaderState* s, const char* name, bool* present = nullptr)
+{
+    xmlChar* v = xmlTextReaderGetAttribute(s->reader, reinterpret_cast<const xmlChar*>(name));
+    if (present)
+        *present = v != nullptr;
+    if (!v)
+        return std::string();
+    std::string r = Str(v);
+    xmlFree(v);
+    return r;
+}
+
+// Calls onNode for each node inside the current element until its end tag.
+// onNode returns the result of any walk it started (1 to go on).
+int ForEachChild(McReaderState* s, const std::function<int()>& onNode)
+{
+    if (IsEmpty(s))
+        return 1;
+    const int depth = xmlTextReaderDepth(s->reader);
+    while (true) {
+        const int rc = McReaderRead(s);
+        if (rc != 1)
+            return rc;
+        if (NodeType(s) == XML_READER_TYPE_END_ELEMENT && xmlTextReaderDepth(s->reader) <= depth)
+            return 1;
+        const int r = onNode();
+        if (r != 1)
+            return r;
+    }
+}
+
+// Emits the text inside the current element (a "t").
+int EmitTextChildren(McReaderState* s, CTextCollector* collector)
+{
+    return ForEachChild(s, [&]() {
+        if (IsTextNode(NodeType(s)))
+            EmitXmlText(s, collector);
+        return 1;
+    });
+}
+
+int WalkText(McReaderState* s, CTextCollector* collector, const char* ns)
+{
+    return ForEachChild(s, [&]() {
+        if (NodeType(s) != XML_READER_TYPE_ELEMENT)
+            return 1;
+        const bool inNs = ns == nullptr || NamespaceIs(s, ns);
+        if (inNs && LocalIs(s, "t"))
+            return EmitTextChildren(s, collector);
+        if (inNs && LocalIs(s, "p")) {
+            const int r = WalkText(s, collector, ns);
+            AppendLineEnd(collector);
+            return r;
+        }
+        return WalkText(s, collector, ns);
+    });
+}
+
+// Opens a part, walks its root element with walk and closes it. False when
+// the part cannot be opened.
+bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McReaderState*)>& walk)
+{
+    McReaderState state;
+    if (PackageOpenPart(package, &state, name, nullptr, nullptr, 0) != 0)
+        return false;
+    if (McReaderRead(&state) == 1 && NodeType(&state) == XML_READER_TYPE_ELEMENT) {
+        if (walk(&state) == 1)
+            McReaderNext(&state);
+    }
+    McReaderCleanup(&state);
+    return true;
+}
+
+// Every part of the given type, in name order; false when one cannot be opened.
+bool ReadPartsOfType(OpcPackage* package, const char* type, const std::function<int(McReaderState*)>& walk)
+{
+    for (const char* name = PackageFirstPart(package); name; name = PackageNextPart(package, name)) {
+        const char* t = PackageGetPartType(package, name);
+        if (t && std::strcmp(t, type) == 0 && !ReadPart(package, name, walk))
+            return false;
+    }
+    return true;
+}
+
+const char* FirstPartOfType(OpcPackage* package, const char* type)
+{
+    for (const char* name = PackageFirstPart(package); name; name = PackageNextPart(package, name)) {
+        const char* t = PackageGetPartType(package, name);
+        if (t && std::strcmp(t, type) == 0)
+            return name;
+    }
+    return nullptr;
+}
+
+bool ParseInt(const std::string& s, int* out)
+{
+    if (s.empty())
+        return false;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
+    return ec == std::errc() && p == s.data() + s.size();
+}
+
+// The styles part: custom number formats and the format of each cell style.
+void ReadStyles(OpcPackage* package, XlsxStyles* styles)
+{
+    const char* name = FirstPartOfType(package, kStylesType);
+    if (!name)
+        return;
+    ReadPart(package, name, [&](McReaderState* s) {
+        std::function<int()> visit;
+        bool inCellXfs = false;
+        visit = [&]() -> int {
+            if (NodeType(s) != XML_READER_TYPE_ELEMENT)
+                return 1;
+            if (LocalIs(s, "numFmt")) {
+                int id = 0;
+                if (ParseInt(Attribute(s, "numFmtId"), &id))
+                    styles->codes.emplace_back(id, Utf8Text(Attribute(s, "formatCode").c_str()));
+            } else if (LocalIs(s, "cellXfs")) {
+                inCellXfs = true;
+                const int r = ForEachChild(s, visit);
+                inCellXfs = false;
+                return r;
+            } else if (LocalIs(s, "xf") && inCellXfs) {
+                int id = 0;
+                styles->cellFormats.push_back(ParseInt(Attribute(s, "numFmtId"), &id) ? id : 0);
+                return ForEachChild(s, [] { return 1; });
+            } else if (LocalIs(s, "cellStyleXfs") || LocalIs(s, "dxfs")) {
+                return ForEachChild(s, [] { return 1; });
+            }
+            return ForEachChild(s, visit);
+        };
+        return ForEachChild(s, visit);
+    });
+}
+
+// A workbook's text is bounded: a few shared strings referenced by many
+// cells could otherwise multiply a small file into gigabytes of text.
+constexpr size_t kMaxWorkbookText = size_t(64) << 20;  // characters
+
+struct SheetContext {
+    CTextCollector* collector;
+    const std::vector<std::u16string>* table;
+    const XlsxStyles* styles;
+    size_t* emitted;  // characters of cell text so far
+};
+
+void AppendCellText(const SheetContext& ctx, const std::u16string& text)
+{
+    if (text.empty() || *ctx.emitted >= kMaxWorkbookText)
+        return;
+    const size_t n = std::min(text.size(), kMaxWorkbookText - *ctx.emitted);
+    *ctx.emitted += n + 1;
+    AppendTextToCollector(ctx.collector, text.c_str(), static_cast<int>(n), u"\t");
+}
+
+// A cell: its value (shared string, number through its format, or text) or
+// its inline string, then a line end.
+int WalkCell(McReaderState* s, const SheetContext& ctx)
+{
+    const std::string type = Attribute(s, "t");
+    int style = -1;
+    if (!ParseInt(Attribute(s, "s"), &style))
+        style = -1;
+    const int r = ForEachChild(s, [&]() -> int {
+        if (NodeType(s) != XML_READER_TYPE_ELEMENT)
+            return 1;
+        if (LocalIs(s, "v")) {
+            std::string value;
+            const int rv = ForEachChild(s, [&]() {
+                if (IsTextNode(NodeType(s))) {
+                    const xmlChar* v = xmlTextReaderConstValue(s->reader);
+                    if (v)
+                        value += Str(v);
+                }
+                return 1;
+            });
+            if (value.empty())
+                return rv;
+            if (type == "s") {
+                int index = -1;
+                if (ParseInt(value, &index) && index >= 0 && static_cast<size_t>(index) < ctx.table->size())
+                    AppendCellText(ctx, (*ctx.table)[index]);
+            } else if (type.empty() || type == "n") {
+                AppendCellText(ctx, FormatXlsxNumber(value, style, *ctx.styles));
+            } else {
+                AppendCellText(ctx, Utf8Text(value.c_str()));
+            }
+            return rv;
+        }
+        if (LocalIs(s, "is")) {
+            // An inline string: the texts of its runs, joined.
+            std::vector<std::u16string> one(1);
+            const int ri = WalkSharedStrings(s, one);
+            AppendCellText(ctx, one.back());
+            return ri;
+        }
+        return ForEachChild(s, [] { return 1; });  // formulas and the rest give nothing
+    });
+    AppendLineEnd(ctx.collector);
+    // Past the bound the rest of the workbook is not read.
+    return r == 1 && *ctx.emitted >= kMaxWorkbookText ? 0 : r;
+}
+
+int WalkSheet(McReaderState* s, const SheetContext& ctx)
+{
+    return ForEachChild(s, [&]() {
+        if (NodeType(s) != XML_READER_TYPE_ELEMENT)
+            return 1;
+        if (LocalIs(s, "c"))
+            return WalkCell(s, ctx);
+        return WalkSheet(s, ctx);
+    });
+}
+
+int FormatIdOfStyle(int styleIndex, const XlsxStyles& styles)
+{
+    if (styleIndex < 0 || static_cast<size_t>(styleIndex) >= styles.cellFormats.size())
+        return 0;
+    return styles.cellFormats[styleIndex];
+}
+
+const std::u16string* CustomCode(int id, const XlsxStyles& styles)
+{
+    for (const auto& [fid, code] : styles.codes) {
+        if (fid == id)
+            return &code;
+    }
+    return nullptr;
+}
+
+bool HasTimeLetters(const std::u16string& format)
+{
+    bool quoted = false;
+    for (char16_t c : format) {
+        if (c == u'"')
+            quoted = !quoted;
+        else if (!quoted && (c == u'h' || c == u'H' || c == u's' || c == u'S'))
+            return true;
+    }
+    return false;
+}
+
+// A number shown as it stands: decimal fractions written with more than the
+// 15 significant digits a spreadsheet shows (binary rounding noise such as
+// 0.30000000000000004) are cut back to 15; integers and exponents stay.
+std::u16string GeneralNumber(const std::string& value, double x)
+{
+    const std::u16string raw = Utf8Text(value.c_str());
+    if (value.find_first_of("eE") != std::string::npos || value.find('.') == std::string::npos)
+        return raw;
+    int significant = 0;
+    bool leading = true;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            continue;
+        if (leading && c == '0')
+            continue;
+        leading = false;
+        ++significant;
+    }
+    if (significant <= 15)
+        return raw;
+    char buffer[64];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 15);
+    if (ec != std::errc())
+        return raw;
+    const std::string shown(buffer, end);
+    if (shown.find('e') != std::string::npos)
+        return raw;
+    return Utf8Text(shown.c_str());
+}
+
+}  // namespace
+
+void EmitXmlText(McReaderState* state, CTextCollector* collector)
+{
+    const xmlChar* v = xmlTextReaderConstValue(state->reader);
+    if (!v)
+        return;
+    const std::u16string text = Utf8Text(Str(v));
+    if (!text.empty())
+        AppendTextToCollector(collector, text.c_str(), static_cast<int>(text.size()), nullptr);
+}
+
+void AppendLineEnd(CTextCollector* collector)
+{
+    char16_t* buffer = collector->GetBuffer(2);
+    if (!buffer)
+        return;
+    buffer[0] = u'\n';
+    buffer[1] = 0;
+    collector->CommitText(0, 1);
+}
+
+int WalkTextElements(McReaderState* state, CTextCollector* collector)
+{
+    return WalkText(state, collector, nullptr);
+}
+
+int WalkDrawingTextElements(McReaderState* state, CTextCollector* collector)
+{
+    return WalkText(state, collector, kDrawingMainNs);
+}
+
+namespace {
+
+// The shared-string table is bounded like the workbook's text: each string
+// counts its characters and a little for itself.
+int WalkStrings(McReaderState* s, std::vector<std::u16string>& table, size_t& budget)
+{
+    return ForEachChild(s, [&]() {
+        if (NodeType(s) != XML_READER_TYPE_ELEMENT)
+            return 1;
+        if (LocalIs(s, "si")) {
+            if (budget < 16)
+                return 0;
+            budget -= 16;
+            table.emplace_back();
+            return WalkStrings(s, table, budget);
+        }
+        if (LocalIs(s, "t")) {
+            return ForEachChild(s, [&]() {
+                if (IsTextNode(NodeType(s)) && !table.empty()) {
+                    std::u16string text = Utf8Text(Str(xmlTextReaderConstValue(s->reader)));
+                    if (text.size() > budget)
+                        text.resize(budget);
+                    budget -= text.size();
+                    table.back() += text;
+                }
+                return 1;
+            });
+        }
+        return WalkStrings(s, table, budget);
+    });
+}
+
+}  // namespace
+
+int WalkSharedStrings(McReaderState* s, std::vector<std::u16string>& table)
+{
+    size_t budget = kMaxWorkbookText;
+    return WalkStrings(s, table, budget);
+}
+
+std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const XlsxStyles& styles)
+{
+    const std::u16string raw = Utf8Text(value.c_str());
+    double x = 0;
+    auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), x);
+    if (ec != std::errc() || p != value.data() + value.size() || !std::isfinite(x))
+        return raw;
+    const int id = FormatIdOfStyle(styleIndex, styles);
+    const std::u16string* code = CustomCode(id, styles);
+    if (code) {
+        if (IsDateFormatPattern(*code)) {
+            const double v = HasTimeLetters(*code) ? x : std::trunc(x);
+            if (x < 0 || (v == 0 && !HasTimeLetters(*code)))
+                return raw;
+            return FormatNumberByPattern(v, *code);
+        }
+        if (IsDigitMaskPattern(*code))
+            return FormatNumberByPattern(x, *code);
+        return GeneralNumber(value, x);
+    }
+    if (IsBuiltinDateFormat(id)) {
+        const bool dateOnly = id >= 14 && id <= 17;
+        if (x < 0 || (dateOnly && std::trunc(x) == 0))
+            return raw;
+        return FormatNumberByBuiltinFormat(dateOnly ? std::trunc(x) : x, id);
+    }
+    return GeneralNumber(value, x);
+}
+
+int ReadDocxParts(OpcPackage* package, CTextCollector* collector)
+{
+    if (!PackageFirstPart(package))
+        return 0;
+    auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
+    if (!ReadPart(package, "/word/document.xml", walk))
+        return 0;
+    for (const char* name = PackageFirstPart(package); name; name = PackageNextPart(package, name)) {
+        const char* t = PackageGetPartType(package, name);
+        if (!t)
+            continue;
+        if (std::strcmp(t, kHeaderType) == 0 || std::strcmp(t, kFooterType) == 0 ||
+            std::strcmp(t, kFootnotesType) == 0 || std::strcmp(t, kEndnotesType) == 0 ||
+            std::strcmp(t, kCommentsType) == 0) {
+            if (!ReadPart(package, name, walk))
+                return 0;
+        }
+    }
+    return 1;
+}
+
+int ReadPptxParts(OpcPackage* package, CTextCollector* collector)
+{
+    if (!PackageFirstPart(package))
+        return 0;
+    auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
+    if (!ReadPartsOfType(package, kSlideMasterType, walk) || !ReadPartsOfType(package, kSlideLayoutType, walk) ||
+        !ReadPartsOfType(package, kSlideType, walk))
+        return 0;
+    auto diagram = [collector](McReaderState* s) { return WalkDrawingTextElements(s, collector); };
+    if (!ReadPartsOfType(package, kDiagramDataType, diagram))
+        return 0;
+    return 1;
+}
+
+int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<std::u16string>& sharedStrings)
+{
+    if (!PackageFirstPart(package))
+        return 0;
+    if (const char* name = FirstPartOfType(package, kSharedStringsType)) {
+        if (!ReadPart(package, name, [&](McReaderState* s) { return WalkSharedStrings(s, sharedStrings); }))
+            return 0;
+    }
+    XlsxStyles styles;
+    ReadStyles(package, &styles);
+    size_t emitted = 0;
+    const SheetContext ctx{collector, &sharedStrings, &styles, &emitted};
+    for (const char* name = PackageFirstPart(package); name && emitted < kMaxWorkbookText;
+         name = PackageNextPart(package, name)) {
+        const char* t = PackageGetPartType(package, name);
+        if (t && std::strcmp(t, kWorksheetType) == 0 &&
+            !ReadPart(package, name, [&](McReaderState* s) { return WalkSheet(s, ctx); }))
+            return 0;
+    }
+    return 1;
+}

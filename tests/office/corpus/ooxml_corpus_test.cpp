@@ -1,0 +1,190 @@
+// The OOXML documents of the shared corpus through the Office entries.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "extract/extractlib.h"
+#include "extract/opc/package.h"
+#include "office/officeentry.h"
+#include "platform/text.h"
+#include "support/isolation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Extraction {
+    int status = -1;
+    std::string text;  // UTF-8
+};
+
+Extraction Convert(const std::string& path)
+{
+    const std::string ext = fs::path(path).extension().string();
+    const std::u16string wide = plat::Utf8ToWide(path);
+    std::u16string out;
+    Extraction e;
+    if (ext == ".docx" || ext == ".docm")
+        e.status = ConvertWordToText(wide.c_str(), u"xml:true", &out);
+    else if (ext == ".pptx" || ext == ".pptm")
+        e.status = ConvertPowerPointToText(wide.c_str(), u"xml:true", &out);
+    else
+        e.status = ConvertExcelToText(wide.c_str(), u"xml:true", &out);
+    e.text = plat::WideToUtf8(out);
+    return e;
+}
+
+bool StartsLikeZip(const std::string& path)
+{
+    const std::string head = ps_test::ReadFileBytes(path).substr(0, 4);
+    return head == std::string("PK\x03\x04", 4);
+}
+
+bool HasPart(const std::string& path, const char* part)
+{
+    OpcPackage* p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
+    if (!p)
+        return false;
+    McReaderState st;
+    const bool has = PackageOpenPart(p, &st, part, nullptr, nullptr, 0) == 0;
+    if (has)
+        McReaderCleanup(&st);
+    PackageClose(p, 0);
+    return has;
+}
+
+class OoxmlCorpus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        corpus_ = ps_test::CorpusDir();
+        if (corpus_.empty())
+            GTEST_SKIP() << "no corpus";
+        InitializeLibrary();
+    }
+    void TearDown() override
+    {
+        if (!corpus_.empty())
+            FinalizeLibrary();
+    }
+    std::string corpus_;
+};
+
+// Packages are read (status 0); files that are not ZIP packages (encrypted
+// documents are compound files) and packages without their main part are
+// not (1). Damaged fuzzer finds may go either way, but must not crash.
+TEST_F(OoxmlCorpus, StatusOfEveryPublicDocument)
+{
+    int files = 0;
+    for (const char* format : {"docx", "docm", "xlsx", "xlsm", "pptx", "pptm"}) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(corpus_ + "/public/" + format, ec)) {
+            const std::string path = entry.path().string();
+            if (entry.path().extension() != std::string(".") + format)
+                continue;
+            SCOPED_TRACE(path);
+            ++files;
+            const Extraction e = Convert(path);
+            if (path.find("clusterfuzz") != std::string::npos) {
+                EXPECT_TRUE(e.status == 0 || e.status == 1);
+                continue;
+            }
+            int expected = StartsLikeZip(path) ? 0 : 1;
+            if (expected == 0 && (format[0] == 'd') && !HasPart(path, "word/document.xml"))
+                expected = 1;
+            EXPECT_EQ(e.status, expected);
+        }
+    }
+    if (files == 0)
+        GTEST_SKIP() << "no OOXML documents";
+}
+
+// The documents that come with a reference text hold nearly all its words.
+TEST_F(OoxmlCorpus, WordsOfTheReferenceTexts)
+{
+    size_t total = 0, found = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(corpus_ + "/public/docx", ec)) {
+        if (entry.path().extension() != ".docx")
+            continue;
+        fs::path ref = entry.path();
+        ref.replace_extension(".txt");
+        if (!fs::exists(ref))
+            continue;
+        std::istringstream words(ps_test::ReadFileBytes(ref.string()));
+        const Extraction e = Convert(entry.path().string());
+        std::istringstream ours(e.text);
+        std::set<std::string> have{std::istream_iterator<std::string>(ours), std::istream_iterator<std::string>()};
+        std::string w;
+        while (words >> w) {
+            if (w == "\xEF\xBB\xBF")
+                continue;  // a byte-order mark alone
+            ++total;
+            if (have.count(w) || e.text.find(w) != std::string::npos)
+                ++found;
+        }
+    }
+    if (total == 0)
+        GTEST_SKIP() << "no reference texts";
+    EXPECT_GE(found * 100, total * 95) << found << " of " << total;
+}
+
+TEST_F(OoxmlCorpus, GeneratedDocumentsHoldTheirItems)
+{
+    std::ifstream list(corpus_ + "/pii/expected.tsv");
+    if (!list)
+        GTEST_SKIP() << "no generated documents";
+    std::string line;
+    std::getline(list, line);  // header
+    const std::regex email(R"([\w.-]+@[\w-]+(\.[\w-]+)+)");
+    const std::regex ip(R"(\b\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}\b)");
+    const std::regex card(R"(\b\d{4}-\d{4}-\d{4}-\d{4}\b)");
+    const std::regex phone(R"(\b0\d{1,2}-\d{3,4}-\d{4}\b)");
+    const std::regex resident(R"(\b(\d{6})-(\d{7})\b)");
+    auto count = [](const std::string& s, const std::regex& re) {
+        return static_cast<int>(std::distance(std::sregex_iterator(s.begin(), s.end(), re), std::sregex_iterator()));
+    };
+    auto validResidents = [&](const std::string& s) {
+        int n = 0;
+        for (auto it = std::sregex_iterator(s.begin(), s.end(), resident); it != std::sregex_iterator(); ++it) {
+            const std::string d = (*it)[1].str() + (*it)[2].str();
+            static const int weights[12] = {2, 3, 4, 5, 6, 7, 8, 9, 2, 3, 4, 5};
+            int sum = 0;
+            for (int i = 0; i < 12; ++i)
+                sum += (d[i] - '0') * weights[i];
+            if ((11 - sum % 11) % 10 == d[12] - '0')
+                ++n;
+        }
+        return n;
+    };
+    int documents = 0;
+    while (std::getline(list, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        int expected[7];
+        fields >> name;
+        for (int& v : expected)
+            fields >> v;
+        const std::string ext = fs::path(name).extension().string();
+        if (ext != ".docx" && ext != ".xlsx" && ext != ".pptx")
+            continue;
+        SCOPED_TRACE(name);
+        ++documents;
+        const Extraction e = Convert(corpus_ + "/pii/" + name);
+        ASSERT_EQ(e.status, 0);
+        EXPECT_EQ(validResidents(e.text), expected[0]);
+        EXPECT_EQ(count(e.text, card), expected[2]);
+        EXPECT_EQ(count(e.text, phone), expected[3]);
+        EXPECT_EQ(count(e.text, email), expected[5]);
+        EXPECT_EQ(count(e.text, ip), expected[6]);
+    }
+    EXPECT_GT(documents, 0);
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+#include "office/ooxml/ooxmlparts.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "office/officeentry.h"
+#include "platform/text.h"
+#include "support/isolation.h"
+#include "support/zip_writer.h"
+
+namespace {
+
+#define W_NS "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\""
+#define MC_NS "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\""
+#define A_NS "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\""
+#define P_NS "xmlns:p=\"http://schemas.openxmlformats.org/presentationml/2006/main\""
+#define S_NS "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\""
+
+const char* kWordHeader = "application/vnd.openxmlformats-officedocument.wordprocessingml.header+xml";
+const char* kWordComments = "application/vnd.openxmlformats-officedocument.wordprocessingml.comments+xml";
+const char* kSlide = "application/vnd.openxmlformats-officedocument.presentationml.slide+xml";
+const char* kLayout = "application/vnd.openxmlformats-officedocument.presentationml.slideLayout+xml";
+const char* kMaster = "application/vnd.openxmlformats-officedocument.presentationml.slideMaster+xml";
+const char* kDiagram = "application/vnd.openxmlformats-officedocument.drawingml.diagramData+xml";
+const char* kShared = "application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml";
+const char* kSheet = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+const char* kStyles = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
+
+using Parts = std::vector<std::pair<std::string, std::string>>;
+
+class OoxmlTest : public ::testing::Test {
+protected:
+    // Runs the entry for kind ('w', 'p', 'x') over the package; returns the
+    // text as UTF-8 and the status in *status.
+    std::string Convert(char kind, const std::string& bytes, int* status = nullptr)
+    {
+        const std::string path = dir_.file("f" + std::to_string(++n_));
+        EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
+        const std::u16string wpath = plat::Utf8ToWide(path);
+        std::u16string out;
+        int rc = kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
+                 : kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
+                               : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
+        if (status)
+            *status = rc;
+        else
+            EXPECT_EQ(rc, 0);
+        return plat::WideToUtf8(out);
+    }
+
+    ps_test::TempDir dir_;
+    int n_ = 0;
+};
+
+std::string Doc(const std::string& body)
+{
+    return "<?xml version=\"1.0\"?><w:document " W_NS " " MC_NS "><w:body>" + body + "</w:body></w:document>";
+}
+
+TEST_F(OoxmlTest, WordParagraphsRunsAndParts)
+{
+    const std::string body =
+        "<w:p><w:r><w:t>ab</w:t></w:r><w:r><w:t xml:space=\"preserve\"> </w:t></w:r><w:r><w:t>cd</w:t></w:r></w:p>"
+        "<w:p/>"
+        "<w:p><w:r><w:instrText>PAGE</w:instrText><w:delText>gone</w:delText><w:t>x</w:t></w:r>"
+        "<w:r><mc:AlternateContent><mc:Choice Requires=\"w\"><w:t>choice</w:t></mc:Choice>"
+        "<mc:Fallback><w:pict><w:txbxContent><w:p><w:r><w:t>box</w:t></w:r></w:p></w:txbxContent></w:pict>"
+        "</mc:Fallback></mc:AlternateContent></w:r></w:p>";
+    const std::string pkg = ps_test::MakeOoxmlPackage(
+        {{"word/document.xml", Doc(body)},
+         {"word/header1.xml", "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>"},
+         {"word/comments.xml", "<w:comments " W_NS "><w:comment><w:p><w:r><w:t>note</w:t></w:r></w:p></w:comment></w:comments>"},
+         {"word/other.xml", "<w:hdr " W_NS "><w:p><w:r><w:t>untyped</w:t></w:r></w:p></w:hdr>"}},
+        {{"/word/header1.xml", kWordHeader}, {"/word/comments.xml", kWordComments}});
+    EXPECT_EQ(Convert('w', pkg), "ab cd\n\nxbox\n\nnote\nhead\n");
+}
+
+TEST_F(OoxmlTest, WordFailuresAndOddParts)
+{
+    int status = 0;
+    // No document part.
+    Convert('w', ps_test::MakeOoxmlPackage({{"word/x.xml", "<x/>"}}, {}), &status);
+    EXPECT_EQ(status, 1);
+    // Without content types: the main part alone.
+    EXPECT_EQ(Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc("<w:p><w:r><w:t>only</w:t></w:r></w:p>")},
+                                                      {"word/header1.xml", "<w:hdr " W_NS "><w:t>h</w:t></w:hdr>"}},
+                                                     {{"/word/header1.xml", kWordHeader}}, false)),
+              "only\n");
+    // A comment before the root element: no text, still done.
+    EXPECT_EQ(Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", "<?xml version=\"1.0\"?><!-- c --><w:document " W_NS "><w:t>x</w:t></w:document>"}}, {})),
+              "");
+    // Broken XML: the text before the break stays.
+    std::string filler;
+    for (int i = 0; i < 200; ++i)
+        filler += "<w:p><w:t>ok</w:t></w:p>";
+    const std::string broken =
+        Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(filler + "<w:p><w:t>x</w:p>")}}, {}));
+    EXPECT_EQ(broken.substr(0, 6), "ok\nok\n");
+    EXPECT_EQ(broken.find('x'), std::string::npos);
+    // Deep nesting: ends cleanly.
+    std::string deep;
+    for (int i = 0; i < 3000; ++i)
+        deep += "<w:p>";
+    Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(deep)}}, {}));
+}
+
+TEST_F(OoxmlTest, PresentationOrderAndDiagrams)
+{
+    auto slide = [](const std::string& text) {
+        return "<p:sld " P_NS " " A_NS "><p:cSld><p:spTree><p:sp><p:txBody><a:p><a:r><a:t>" + text +
+               "</a:t></a:r></a:p></p:txBody></p:sp></p:spTree></p:cSld>"
+               "<p:extLst><p:ext uri=\"u\"><mc:AlternateContent " MC_NS "/></p:ext></p:extLst></p:sld>";
+    };
+    const std::string pkg = ps_test::MakeOoxmlPackage(
+        {{"ppt/slides/slide2.xml", slide("two")},
+         {"ppt/slides/slide10.xml", slide("ten")},
+         {"ppt/slideLayouts/slideLayout1.xml", slide("layout")},
+         {"ppt/slideMasters/slideMaster1.xml", slide("master")},
+         {"ppt/diagrams/data1.xml",
+          "<dgm:dataModel xmlns:dgm=\"urn:dgm\" " A_NS "><dgm:pt><dgm:t><a:p><a:r><a:t>diag</a:t></a:r></a:p>"
+          "<t>plain</t></dgm:t></dgm:pt></dgm:dataModel>"}},
+        {{"/ppt/slides/slide2.xml", kSlide},
+         {"/ppt/slides/slide10.xml", kSlide},
+         {"/ppt/slideLayouts/slideLayout1.xml", kLayout},
+         {"/ppt/slideMasters/slideMaster1.xml", kMaster},
+         {"/ppt/diagrams/data1.xml", kDiagram}});
+    EXPECT_EQ(Convert('p', pkg), "master\nlayout\nten\ntwo\ndiag\n");
+}
+
+std::string Sheet(const std::string& cells)
+{
+    return "<worksheet " S_NS "><sheetData><row>" + cells + "</row></sheetData></worksheet>";
+}
+
+TEST_F(OoxmlTest, SpreadsheetCells)
+{
+    const std::string shared =
+        "<sst " S_NS "><si><t>x</t></si><si><r><t>a</t></r><r><t>b</t></r></si><si><t/></si><si><t>last</t></si></sst>";
+    const std::string styles =
+        "<styleSheet " S_NS "><numFmts><numFmt numFmtId=\"164\" formatCode=\"000\\-0000\\-0000\"/>"
+        "<numFmt numFmtId=\"165\" formatCode=\"yyyy\\-mm\\-dd\"/><numFmt numFmtId=\"166\" formatCode=\"General\"/>"
+        "</numFmts><cellStyleXfs><xf numFmtId=\"14\"/></cellStyleXfs>"
+        "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"164\"/><xf numFmtId=\"165\"/>"
+        "<xf numFmtId=\"166\"/><xf numFmtId=\"3\"/></cellXfs></styleSheet>";
+    const std::string cells =
+        "<c t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c><c t=\"s\"><v>2</v></c><c t=\"s\"><v>3</v></c>"
+        "<c t=\"s\"><v>99</v></c>"
+        "<c s=\"1\"><v>40000</v></c>"         // a date style
+        "<c s=\"1\"><v>0.5</v></c>"           // date style, no day part
+        "<c s=\"2\"><v>1012345678</v></c>"    // a phone number mask
+        "<c s=\"3\"><v>45000</v></c>"         // a custom date
+        "<c s=\"4\"><v>01012345678</v></c>"   // General: as it stands
+        "<c s=\"5\"><v>1234567</v></c>"       // grouped built-in: as it stands
+        "<c><v>3.25</v></c>"
+        "<c t=\"inlineStr\"><is><t>inline</t></is></c>"
+        "<c t=\"str\"><f>A1</f><v>formula text</v></c>"
+        "<c/>";
+    const std::string pkg = ps_test::MakeOoxmlPackage(
+        {{"xl/sharedStrings.xml", shared}, {"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+        {{"/xl/sharedStrings.xml", kShared}, {"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}});
+    EXPECT_EQ(Convert('x', pkg),
+              "x\t\nab\t\n\nlast\t\n\n"
+              "07/06/2009\t\n0.5\t\n010-1234-5678\t\n2023-03-15\t\n01012345678\t\n1234567\t\n3.25\t\n"
+              "inline\t\nformula text\t\n\n");
+}
+
+TEST_F(OoxmlTest, SpreadsheetStyleNumbersWithoutDateFormats)
+{
+    // Style indexes 1 to 3 that are not date formats leave numbers alone.
+    const std::string styles =
+        "<styleSheet " S_NS "><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"0\"/><xf numFmtId=\"1\"/>"
+        "<xf numFmtId=\"49\"/></cellXfs></styleSheet>";
+    const std::string cells = "<c s=\"1\"><v>1012345678</v></c><c s=\"2\"><v>110123456789</v></c><c s=\"3\"><v>42</v></c>";
+    const std::string pkg = ps_test::MakeOoxmlPackage(
+        {{"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+        {{"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}});
+    EXPECT_EQ(Convert('x', pkg), "1012345678\t\n110123456789\t\n42\t\n");
+    // No styles part at all: numbers as they stand.
+    const std::string bare =
+        ps_test::MakeOoxmlPackage({{"xl/worksheets/sheet1.xml", Sheet(cells)}}, {{"/xl/worksheets/sheet1.xml", kSheet}});
+    EXPECT_EQ(Convert('x', bare), "1012345678\t\n110123456789\t\n42\t\n");
+}
+
+TEST(OoxmlNumbers, FormatXlsxNumber)
+{
+    XlsxStyles styles;
+    styles.cellFormats = {0, 14, 22, 20, 14};
+    styles.codes = {{14, u"yyyy-mm-dd"}};  // a workbook's own text for a built-in id wins
+    EXPECT_EQ(FormatXlsxNumber("45000", -1, styles), u"45000");
+    EXPECT_EQ(FormatXlsxNumber("45000", 99, styles), u"45000");
+    EXPECT_EQ(FormatXlsxNumber("45000.75", 1, styles), u"2023-03-15");
+    EXPECT_EQ(FormatXlsxNumber("not a number", 1, styles), u"not a number");
+    EXPECT_EQ(FormatXlsxNumber("-5", 1, styles), u"-5");
+    EXPECT_EQ(FormatXlsxNumber("0.25", 3, styles), u"6: 0");
+    // Numbers as they stand: binary noise beyond 15 significant digits goes,
+    // every digit of an integer stays.
+    EXPECT_EQ(FormatXlsxNumber("0.30000000000000004", 0, styles), u"0.3");
+    EXPECT_EQ(FormatXlsxNumber("8.3815384615384698", 0, styles), u"8.38153846153847");
+    EXPECT_EQ(FormatXlsxNumber("1234567812345678", 0, styles), u"1234567812345678");
+    EXPECT_EQ(FormatXlsxNumber("0.000012345678901234567", 0, styles), u"0.000012345678901234567");
+    EXPECT_EQ(FormatXlsxNumber("1.2345678901234567E+20", 0, styles), u"1.2345678901234567E+20");
+    EXPECT_EQ(FormatXlsxNumber("12.5", 0, styles), u"12.5");
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged copies of a small package of each kind: every entry must come back
+// with a status, whatever the bytes.
+TEST_F(OoxmlTest, DamagedPackagesGiveAStatus)
+{
+    const std::string shared = "<sst " S_NS "><si><t>x</t></si><si><r><t>a</t></r></si></sst>";
+    const std::string styles = "<styleSheet " S_NS "><numFmts><numFmt numFmtId=\"164\" formatCode=\"000-0000\"/>"
+                               "</numFmts><cellXfs><xf numFmtId=\"164\"/><xf numFmtId=\"14\"/></cellXfs></styleSheet>";
+    const std::string cells = "<c t=\"s\"><v>1</v></c><c s=\"0\"><v>1234567</v></c><c s=\"1\"><v>45000</v></c>"
+                              "<c t=\"inlineStr\"><is><t>i</t></is></c>";
+    const std::string packages[] = {
+        ps_test::MakeOoxmlPackage(
+            {{"word/document.xml", Doc("<w:p><w:r><w:t>ab</w:t></w:r></w:p><mc:AlternateContent><mc:Fallback>"
+                                       "<w:p><w:r><w:t>fb</w:t></w:r></w:p></mc:Fallback></mc:AlternateContent>")},
+             {"word/header1.xml", "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>"}},
+            {{"/word/header1.xml", kWordHeader}}),
+        ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", "<p:sld " P_NS " " A_NS "><a:p><a:t>s</a:t></a:p></p:sld>"}},
+                                  {{"/ppt/slides/slide1.xml", kSlide}}),
+        ps_test::MakeOoxmlPackage(
+            {{"xl/sharedStrings.xml", shared}, {"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+            {{"/xl/sharedStrings.xml", kShared}, {"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}}),
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (const std::string& original : packages) {
+        for (int round = 0; round < 120; ++round) {
+            std::string bytes = original;
+            const int edits = 1 + static_cast<int>(next() % 6);
+            for (int i = 0; i < edits; ++i) {
+                const size_t at = next() % bytes.size();
+                switch (next() % 4) {
+                case 0: bytes[at] = static_cast<char>(next()); break;
+                case 1: bytes[at] = static_cast<char>(0xFF); break;
+                case 2: bytes.resize(std::max<size_t>(at, 1)); break;
+                default: bytes.insert(at, std::string(1 + next() % 8, static_cast<char>(next()))); break;
+                }
+            }
+            for (char kind : {'w', 'p', 'x'}) {
+                int status = -1;
+                Convert(kind, bytes, &status);
+                EXPECT_TRUE(status == 0 || status == 1) << round;
+            }
+        }
+    }
+}
+
+}  // namespace
