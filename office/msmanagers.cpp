@@ -9,7 +9,9 @@
 #include "extract/liblog.h"
 #include "extract/opc/package.h"
 #include "office/ooxml/ooxmlparts.h"
+#include "office/rtf/rtftextconvert.h"
 #include "office/word/flatword.h"
+#include "office/word/word6text.h"
 #include "platform/cfb.h"
 #include "platform/text.h"
 
@@ -207,16 +209,16 @@ int CMSOldWordDManager::ConvertFile(const char16_t* path)
             reader.Init(collector);
             m_nStatus = reader.Convert(path) ? 0 : 1;
         } else {
-            // The Word 6/95 reader arrives with its own work: until then the
-            // document is recognised but not read.
-            m_nStatus = 1;
+            CMSWord2Text reader(collector);
+            m_nStatus = reader.Convert(path) ? 0 : 1;
         }
     } else if (IsWord97File(path)) {
         // The Word 97-2003 reader arrives with its own work.
         m_nStatus = 1;
     } else if (IsRtfFile(path)) {
-        // The RTF reader arrives with its own work.
-        m_nStatus = 1;
+        CRtfTextConvert reader(collector, 0);
+        reader.Convert(path);
+        m_nStatus = reader.LastLoadSucceeded() ? 0 : 1;
     } else {
         m_nStatus = 2;
     }

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "extract/extractlib.h"
 #include "extract/textcollector.h"
+#include "office/officeentry.h"
 #include "office/word/word6text.h"
 #include "platform/cfb.h"
 #include "platform/codec.h"
@@ -385,6 +387,30 @@ TEST(Word6Reader, CorpusDocumentsGiveText)
         }
     }
     EXPECT_GT(seen, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Word6Entry, WordEntryReadsWord6AndRtfSavedUnderAWordName)
+{
+    ps_test::TempDir dir;
+    Word6Builder b;
+    b.main = Cp949(u"주민번호 800101-1234567\r");
+    const std::string w6 = dir.file("w6.doc");
+    ASSERT_TRUE(ps_test::WriteFileBytes(w6, b.File()));
+    const std::string rtf = dir.file("rtf.doc");
+    ASSERT_TRUE(ps_test::WriteFileBytes(rtf, "{\\rtf1\\ansi{\\fonttbl{\\f0 A;}}\\pard 010\\_1234\\_5678\\par}"));
+
+    InitializeLibrary();
+    std::u16string out;
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(w6).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(plat::WideToUtf8(out), "주민번호 800101-1234567\n");
+    out.clear();
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(rtf).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(plat::WideToUtf8(out), "010-1234-5678\n");
+    FinalizeLibrary();
 }
 
 }  // namespace
