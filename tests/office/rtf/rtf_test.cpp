@@ -281,7 +281,7 @@ TEST(RtfReader, HostileInputEndsCleanly)
         "{\\rtf1\\pard {\\*\\fldinst unterminated",
         "{\\rtf1\\pard {\\pict \\wmetafile8 \r\n{{{{",
         "\\",
-        std::string("{\\rtf1\\pard a\0b\x01\x1f c}", 22),
+        std::string("{\\rtf1\\pard a\0b\x01\x1f c}", sizeof("{\\rtf1\\pard a\0b\x01\x1f c}") - 1),
     };
     for (const std::string& c : cases)
         ReadRtf(c);  // must end without a fault
