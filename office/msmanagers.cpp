@@ -11,8 +11,10 @@
 #include "office/excel/excelparser.h"
 #include "office/ooxml/ooxmlparts.h"
 #include "office/powerpoint/pptaccess.h"
+#include "office/rtf/rtftextconvert.h"
 #include "office/word/flatword.h"
 #include "office/word/msword97.h"
+#include "office/word/word6text.h"
 #include "platform/cfb.h"
 #include "platform/text.h"
 
@@ -210,16 +212,16 @@ int CMSOldWordDManager::ConvertFile(const char16_t* path)
             reader.Init(collector);
             m_nStatus = reader.Convert(path) ? 0 : 1;
         } else {
-            // The Word 6/95 reader arrives with its own work: until then the
-            // document is recognised but not read.
-            m_nStatus = 1;
+            CMSWord2Text reader(collector);
+            m_nStatus = reader.Convert(path) ? 0 : 1;
         }
     } else if (IsWord97File(path)) {
         CMSWord802Text reader(collector);
         m_nStatus = reader.Convert(path) ? 0 : 1;
     } else if (IsRtfFile(path)) {
-        // The RTF reader arrives with its own work.
-        m_nStatus = 1;
+        CRtfTextConvert reader(collector, 0);
+        reader.Convert(path);
+        m_nStatus = reader.LastLoadSucceeded() ? 0 : 1;
     } else {
         m_nStatus = 2;
     }

@@ -1,0 +1,430 @@
+#include "office/drawing/drawingcontext.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// Items one walk may create, and how deep groups may nest.
+constexpr int kMaxItems = 4096;
+
+std::uint16_t Le16(const unsigned char* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+bool InList(int v, std::initializer_list<int> list)
+{
+    for (int x : list) {
+        if (x == v)
+            return true;
+    }
+    return false;
+}
+
+bool InRange(int v, int lo, int hi)
+{
+    return v >= lo && v <= hi;
+}
+
+// Property numbers the shapes recognise.
+bool IsRecognisedProperty(int n)
+{
+    return n == 0x004 || InRange(n, 0x077, 0x08B) || InRange(n, 0x0BB, 0x0C5) || InRange(n, 0x0F0, 0x111) ||
+           InRange(n, 0x13C, 0x150) || InRange(n, 0x17A, 0x19C) || InRange(n, 0x1BB, 0x1D7) ||
+           InRange(n, 0x1FB, 0x211) || InRange(n, 0x23E, 0x24B) || InRange(n, 0x27F, 0x288) ||
+           InRange(n, 0x2BC, 0x2DA) || InRange(n, 0x2FB, 0x2FF) || n == 0x301 || InRange(n, 0x303, 0x306) ||
+           InRange(n, 0x33A, 0x33C) || InRange(n, 0x33E, 0x345) || InRange(n, 0x379, 0x388) ||
+           InRange(n, 0x3B9, 0x3BF);
+}
+
+}  // namespace
+
+DrawShapeClass ShapeClassOfType(int t)
+{
+    using C = DrawShapeClass;
+    if (t == kDrawingGroupKind)
+        return C::Group;
+    if (InList(t, {1, 2, 3, 109, 120, 176}))
+        return C::StandardSupport;
+    if (InRange(t, 4, 11) || InList(t, {16, 56, 84, 110, 111, 112, 113, 117, 118, 119, 121, 125, 126, 127, 128, 177}))
+        return C::StandardSupport2;
+    if (InList(t, {12, 58, 59, 60, 71, 72, 92, 187}))
+        return C::Seal;
+    if (InList(t, {13, 15, 55, 66, 67, 68, 69, 70, 76, 77, 78, 79, 80, 81, 82, 83, 89, 90, 94, 182}))
+        return C::ArrowSupport;
+    if (t == 19)
+        return C::Arc;
+    if (t == 20)
+        return C::Line;
+    if (InList(t, {21, 22, 23, 57, 65, 73, 74, 85, 86, 87, 88, 95, 96, 183, 184, 185, 186}))
+        return C::Standard;
+    if (InRange(t, 41, 52) || InList(t, {61, 62, 63, 106, 178, 179, 180, 181}))
+        return C::Callout;
+    if (InList(t, {53, 54, 107, 108}))
+        return C::Ribbon;
+    if (InList(t, {64, 188}))
+        return C::Wave;
+    if (t == 75)
+        return C::PictureFrame;
+    if (InList(t, {91, 93, 99, 101, 102, 103, 104, 105}))
+        return C::Arrow;
+    if (InList(t, {97, 98}))
+        return C::Scroll;
+    if (InList(t, {114, 115, 116, 122, 123, 124}) || InRange(t, 129, 135))
+        return C::FlowChart;
+    if (t == 202)
+        return C::TextBox;
+    return C::Common;
+}
+
+bool drawObject::SetProperty(int number, std::uint32_t value)
+{
+    if (!IsRecognisedProperty(number))
+        return false;
+    const bool textual = shapeClass == DrawShapeClass::TextBox || shapeClass == DrawShapeClass::Callout;
+    switch (number) {
+    case 0x004: rotation = value; break;
+    case 0x080: if (textual) textId = value; break;
+    case 0x104: if (shapeClass == DrawShapeClass::PictureFrame) blipIndex = static_cast<std::int32_t>(value); break;
+    case 0x147: case 0x148: case 0x149: case 0x14A: adjust[number - 0x147] = static_cast<std::int32_t>(value); break;
+    case 0x181: case 0x1C2: fillColor = value; break;
+    case 0x1BF: fillFlags = value; break;
+    case 0x1C0: lineColor = value; break;
+    case 0x1CB: lineWidth = value; break;
+    case 0x1FF: lineFlags = value; break;
+    default: break;
+    }
+    return true;
+}
+
+void drawObject::SetComplexProperty(const unsigned char* data, size_t length)
+{
+    if (shapeClass != DrawShapeClass::PictureFrame || !data)
+        return;
+    pictureName.clear();
+    for (size_t k = 0; k + 1 < length; k += 2) {
+        char16_t c = static_cast<char16_t>(Le16(data + k));
+        if (c == 0)
+            break;
+        pictureName.push_back(c);
+    }
+}
+
+bool drawObject::CountsTowardGroup() const
+{
+    switch (shapeClass) {
+    case DrawShapeClass::StandardSupport:
+    case DrawShapeClass::StandardSupport2:
+    case DrawShapeClass::Seal:
+    case DrawShapeClass::ArrowSupport:
+    case DrawShapeClass::Arc:
+    case DrawShapeClass::Line:
+    case DrawShapeClass::TextBox:
+    case DrawShapeClass::Callout:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ObjectItem::CreateShape()
+{
+    shape = std::make_unique<drawObject>();
+    shape->shapeClass = ShapeClassOfType(type);
+}
+
+int ObjectItem::CountOutputShapes() const
+{
+    int n = 0;
+    for (const ObjectItem* item = this; item; item = item->next.get()) {
+        if (item->shape && item->shape->CountsTowardGroup())
+            ++n;
+        for (const auto& c : item->children)
+            n += c->CountOutputShapes();
+    }
+    return n;
+}
+
+const std::u16string* ObjectItem::FindPictureName() const
+{
+    for (const ObjectItem* item = this; item; item = item->next.get()) {
+        if (item->shape && !item->shape->pictureName.empty())
+            return &item->shape->pictureName;
+        for (const auto& c : item->children) {
+            if (const std::u16string* name = c->FindPictureName())
+                return name;
+        }
+    }
+    return nullptr;
+}
+
+namespace {
+
+// Chains of following items are taken apart one by one, so that a long chain
+// does not recurse.
+void ReleaseChain(std::unique_ptr<ObjectItem>& head)
+{
+    std::unique_ptr<ObjectItem> item = std::move(head);
+    while (item) {
+        std::unique_ptr<ObjectItem> following = std::move(item->next);
+        for (auto& c : item->children)
+            ReleaseChain(c);
+        item = std::move(following);
+    }
+}
+
+int ItemDepth(const ObjectItem* item)
+{
+    int d = 0;
+    for (; item && d <= kDrawingMaxDepth; item = item->parent)
+        ++d;
+    return d;
+}
+
+}  // namespace
+
+DrawingContext::DrawingContext() = default;
+
+DrawingContext::~DrawingContext()
+{
+    ReleaseChain(m_root);
+}
+
+int DrawingContext::ParseRecords(const unsigned char* data, size_t length)
+{
+    if (!data)
+        return 0;
+    const unsigned char* cursor = data;
+    size_t avail = length;
+    Frame top{0, length};
+    while (avail > 0) {
+        if (!ParseRecord(cursor, avail, top, 0))
+            return 0;
+    }
+    return 1;
+}
+
+int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, int instance)
+{
+    if (length < 8)
+        return 0;
+    const std::uint32_t flags = Le32(body + 4);
+    const int kind = ((flags >> 8) & 0xF) == 0x2 ? kDrawingGroupKind : instance;
+    ObjectItem* previous = m_current;
+    m_current = nullptr;
+    if (!m_root) {
+        m_root = std::make_unique<ObjectItem>();
+        m_root->canHaveChildren = kind == kDrawingGroupKind;
+        m_root->type = kind;
+        m_root->flags = flags;
+        m_current = m_root.get();
+        m_current->CreateShape();
+        m_itemCount = 1;
+        return 1;
+    }
+    // A member of the group of the previous item.
+    if (!previous || !previous->CanHaveChildren() || m_itemCount >= kMaxItems ||
+        ItemDepth(previous) >= kDrawingMaxDepth)
+        return 0;
+    auto item = std::make_unique<ObjectItem>();
+    item->canHaveChildren = true;
+    item->type = kind;
+    item->flags = flags;
+    ObjectItem* raw = item.get();
+    if (kind == kDrawingGroupKind) {
+        item->parent = previous;
+        previous->children.push_back(std::move(item));
+    } else {
+        item->parent = previous->parent ? previous->parent : previous;
+        ObjectItem* tail = previous;
+        while (tail->next)
+            tail = tail->next.get();
+        tail->next = std::move(item);
+    }
+    ++m_itemCount;
+    m_current = raw;
+    m_current->CreateShape();
+    return 1;
+}
+
+int DrawingContext::ApplyProperties(const unsigned char* body, size_t length, int count)
+{
+    if (length == 0 || length < 6 * static_cast<size_t>(count))
+        return 0;
+    if (!m_current || !m_current->shape || count == 0)
+        return 1;
+    drawObject* shape = m_current->shape.get();
+    size_t complexOffset = 0;  // where the complex data of the next complex entry starts
+    size_t nameOffset = 0;
+    std::uint32_t nameLength = 0;
+    for (int k = 0; k < count; ++k) {
+        const unsigned char* e = body + 6 * k;
+        const std::uint16_t id = Le16(e);
+        const int number = id & 0x3FFF;
+        const std::uint32_t value = Le32(e + 2);
+        shape->SetProperty(number, value);
+        if (number == 0x105) {
+            nameOffset = complexOffset;
+            nameLength = value;
+        }
+        if (id & 0x8000)
+            complexOffset += value;
+    }
+    const size_t complexStart = 6 * static_cast<size_t>(count);
+    if (nameLength != 0 && nameOffset <= length - complexStart &&
+        nameLength <= length - complexStart - nameOffset)
+        shape->SetComplexProperty(body + complexStart + nameOffset, nameLength);
+    return 1;
+}
+
+int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Frame& parent, int depth)
+{
+    if (avail < 8 || depth > kDrawingMaxDepth)
+        return 0;
+    const std::uint16_t verInst = Le16(cursor);
+    const int type = Le16(cursor + 2);
+    const std::uint32_t length = Le32(cursor + 4);
+    if (avail - 8 < length)
+        return 0;
+    const int instance = verInst >> 4;
+    const unsigned char* body = cursor + 8;
+    const size_t afterBody = avail - 8 - length;
+    const std::uint64_t total = std::uint64_t(length) + 8;
+
+    auto takeFromParent = [&](std::initializer_list<int> parents) {
+        if (parents.size() && !InList(parent.type, parents))
+            return false;
+        if (parent.left < total)
+            return false;
+        parent.left -= total;
+        return true;
+    };
+    // Containers that any parent may hold still use up the parent's bytes.
+    auto useParentBytes = [&] { parent.left = parent.left >= total ? parent.left - total : 0; };
+    auto walkChildren = [&](bool failOnChild) {
+        Frame me{type, length};
+        const unsigned char* c = body;
+        size_t left = length;
+        while (me.left > 0 && left > 0) {
+            if (!ParseRecord(c, left, me, depth + 1))
+                return !failOnChild;
+        }
+        return true;
+    };
+
+    int ok = 1;
+    switch (type) {
+    case 0xF000:
+    case 0xF002:
+        useParentBytes();
+        ok = walkChildren(true);
+        break;
+    case 0xF001:
+        if (!takeFromParent({0xF000}))
+            return 0;
+        ok = walkChildren(true);
+        break;
+    case 0xF003:
+        if (!takeFromParent({0xF002, 0xF003}))
+            return 0;
+        walkChildren(false);
+        m_current = m_current ? m_current->parent : nullptr;
+        break;
+    case 0xF004:
+        // A free-standing context takes a shape container anywhere.
+        useParentBytes();
+        ok = walkChildren(true);
+        break;
+    case 0xF005:
+        if (!takeFromParent({0xF002}))
+            return 0;
+        ok = walkChildren(true);
+        break;
+    case 0xF006:
+        if (!takeFromParent({0xF000}))
+            return 0;
+        if (length >= 24) {
+            for (int k = 0; k < 6; ++k)
+                m_groupHeader[k] = Le32(body + 4 * k);
+        }
+        break;
+    case 0xF007:
+        if (!takeFromParent({0xF001}))
+            return 0;
+        if (length >= 36 && m_blips.size() < static_cast<size_t>(kMaxItems))
+            m_blips.emplace_back(body, body + 36);
+        break;
+    case 0xF008: case 0xF118: case 0xF120:
+        if (!takeFromParent({0xF002}))
+            return 0;
+        break;
+    case 0xF009: case 0xF00C: case 0xF00D: case 0xF00E: case 0xF11D: case 0xF11F:
+        if (!takeFromParent({0xF004}))
+            return 0;
+        break;
+    case 0xF00A:
+        if (!takeFromParent({0xF004}))
+            return 0;
+        if (length >= 8) {
+            const std::uint32_t flags = Le32(body + 4);
+            const unsigned kindBits = (flags >> 8) & 0xF;
+            if (kindBits == 0x2 || kindBits == 0xA)
+                CreateShapeItem(body, length, instance);
+        }
+        break;
+    case 0xF119:
+        useParentBytes();
+        break;
+    case 0xF00B:
+        if (!takeFromParent({0xF000, 0xF004}))
+            return 0;
+        if (parent.type == 0xF004)
+            ApplyProperties(body, length, instance);
+        break;
+    case 0xF00F:
+        if (!takeFromParent({0xF004}))
+            return 0;
+        if (length >= 16 && m_current) {
+            m_current->left = static_cast<std::int32_t>(Le32(body));
+            m_current->top = static_cast<std::int32_t>(Le32(body + 4));
+            m_current->right = static_cast<std::int32_t>(Le32(body + 8));
+            m_current->bottom = static_cast<std::int32_t>(Le32(body + 12));
+        }
+        break;
+    case 0xF010:
+        if (!takeFromParent({0xF004}))
+            return 0;
+        if (length >= 4 && m_current)
+            m_current->clientAnchor = Le32(body);
+        break;
+    case 0xF011:
+        if (!takeFromParent({0xF004}))
+            return 0;
+        if (length >= 4 && m_current)
+            m_current->clientData = Le32(body);
+        break;
+    case 0xF012: case 0xF013: case 0xF014: case 0xF015: case 0xF017:
+        if (!takeFromParent({0xF005}))
+            return 0;
+        break;
+    case 0xF016: case 0xF11A: case 0xF11E:
+        if (!takeFromParent({0xF000}))
+            return 0;
+        break;
+    case 0xF018:
+        if (!takeFromParent({0xF001}))
+            return 0;
+        break;
+    default:
+        return 0;
+    }
+    cursor = body + length;
+    avail = afterBody;
+    return ok;
+}

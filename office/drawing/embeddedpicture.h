@@ -1,0 +1,37 @@
+// Embedded pictures of a Word document's "Data" stream: the picture header
+// block (total length, header length, metafile size) is followed by the
+// picture's drawing records, its blip store entry and the blip itself. The
+// processing recognises pictures that only name a file, saves an embedded
+// JPEG, PNG or bitmap to a file of the process's private temporary folder,
+// reads it back and removes it, and probes the embedded object's storage in
+// "ObjectPool". Nothing of a picture reaches the extracted text; the counters
+// record what was met.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/cfb.h"
+
+struct PictureCounters {
+    int pictures = 0;  // one per blip written or attempted
+    int objects = 0;   // one per embedded object read back
+};
+
+struct PictureResult {
+    bool linked = false;        // the picture names a file; linkName holds it
+    std::u16string linkName;
+    bool saved = false;         // a picture file was written (and removed again)
+    std::string savedExtension; // "jpg", "png" or "bmp"
+    bool object = false;        // an embedded object storage was found
+};
+
+// The process's private temporary folder for picture files (created on first
+// use with mode 0700); empty when it cannot be made.
+const std::string& PictureTempFolder();
+
+// Processes one picture block of blockSize bytes. root may be null (no
+// embedded objects then).
+PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::uint32_t objectNumber,
+                             plat::CfbStorage* root, PictureCounters& counters);

@@ -1,0 +1,737 @@
+#include "office/rtf/rtftextconvert.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "extract/io/h2s_bufio.h"
+#include "extract/textcollector.h"
+#include "platform/codec.h"
+
+namespace {
+
+constexpr unsigned kSystemCodePage = 949;
+// Wide characters gathered before they are handed to the collector.
+constexpr size_t kOutputChunk = 64 * 1024;
+// The largest "uc" value taken; fallback texts are short.
+constexpr int kMaxUnicodeSkip = 16;
+
+bool IsLetter(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int HexValue(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The byte of the two hexadecimal digits at p (fewer than two present, or an
+// invalid digit: 0).
+int HexByte(const unsigned char* p, size_t avail)
+{
+    if (avail < 2)
+        return 0;
+    int hi = HexValue(p[0]);
+    int lo = HexValue(p[1]);
+    if (hi < 0 || lo < 0)
+        return 0;
+    return hi * 16 + lo;
+}
+
+bool IsDbcsLead(int b)
+{
+    return b >= 0x81 && b <= 0xFE;
+}
+
+bool IsDbcsTrail(int b)
+{
+    return (b >= 0x41 && b <= 0x5A) || (b >= 0x61 && b <= 0x7A) || (b >= 0x81 && b <= 0xFE);
+}
+
+// The typographic bytes of the Western code page, folded to ASCII.
+int MapTypographic(int b)
+{
+    switch (b) {
+    case 0x81: case 0x82: case 0x93: case 0x94: return 0x22;
+    case 0x83: case 0x84: case 0x91: case 0x92: return 0x27;
+    case 0x95: return 0x07;
+    case 0x96: case 0x97: return 0x2D;
+    default: return b;
+    }
+}
+
+bool StartsWith(const unsigned char* p, size_t avail, const char* s)
+{
+    size_t n = std::strlen(s);
+    return avail >= n && std::memcmp(p, s, n) == 0;
+}
+
+void WriteHexEscape(std::vector<unsigned char>& out, int b)
+{
+    static const char digits[] = "0123456789abcdef";
+    out.push_back('\\');
+    out.push_back('\'');
+    out.push_back(static_cast<unsigned char>(digits[(b >> 4) & 0xF]));
+    out.push_back(static_cast<unsigned char>(digits[b & 0xF]));
+}
+
+// First pass: control characters out, line ends as group breaks, hex escapes
+// decoded (braces and backslashes stay escaped), escaped literals as hex
+// escapes.
+void RewriteFirstPass(const unsigned char* in, size_t n, std::vector<unsigned char>& out)
+{
+    out.clear();
+    out.reserve(n + 64);
+    size_t i = 0;
+    while (i < n && (in[i] == ' ' || in[i] == '\t' || in[i] == '\r' || in[i] == '\n'))
+        ++i;
+    bool pictureData = false;
+    int pictureBraces = 0;
+    bool inWord = false;       // a control word was written and is not delimited yet
+    bool expectTrail = false;  // the last text byte was a double-byte lead
+    while (i < n) {
+        const unsigned char c = in[i];
+        if (c == '\\' && (StartsWith(in + i, n - i, "\\blipuid") || StartsWith(in + i, n - i, "\\wmetafile8"))) {
+            pictureData = true;
+            pictureBraces = 1;
+        }
+        if (c < 0x20) {
+            size_t j = i;
+            while (j < n && in[j] < 0x20)
+                ++j;
+            if (c == '\n' || c == '\r') {
+                if (pictureData) {
+                    out.push_back(' ');
+                } else {
+                    out.push_back('{');
+                    out.push_back('}');
+                }
+                inWord = false;
+            }
+            i = j;
+            continue;
+        }
+        if (c == '\\' && i + 1 < n) {
+            const unsigned char d = in[i + 1];
+            if (d == '\n' || d == '\r') {
+                static const char par[] = "\\par ";
+                out.insert(out.end(), par, par + 5);
+                i += 2;
+                if (d == '\r' && i < n && in[i] == '\n')
+                    ++i;
+                inWord = false;
+                continue;
+            }
+            if (d == '\'') {
+                int b = HexByte(in + i + 2, n - std::min(n, i + 2));
+                if (expectTrail) {
+                    expectTrail = false;
+                } else if (MapTypographic(b) != b) {
+                    size_t next = i + 4;
+                    bool pairFollows = next + 3 < n && in[next] == '\\' && in[next + 1] == '\'' &&
+                                       IsDbcsTrail(HexByte(in + next + 2, n - next - 2));
+                    if (pairFollows)
+                        expectTrail = true;
+                    else
+                        b = MapTypographic(b);
+                } else {
+                    expectTrail = IsDbcsLead(b);
+                }
+                if (inWord)
+                    out.push_back(' ');
+                inWord = false;
+                if (b == '{' || b == '}' || b == '\\')
+                    WriteHexEscape(out, b);
+                else if (b != 0)
+                    out.push_back(static_cast<unsigned char>(b));
+                i = std::min(n, i + 4);
+                continue;
+            }
+            if (d == '\\' || d == '{' || d == '}') {
+                WriteHexEscape(out, d);
+                inWord = false;
+                expectTrail = false;
+                i += 2;
+                continue;
+            }
+        }
+        if (pictureData) {
+            if (c == '{') {
+                ++pictureBraces;
+            } else if (c == '}') {
+                if (--pictureBraces < 0)
+                    pictureData = false;
+            }
+        }
+        if (c == '\\')
+            inWord = i + 1 < n && IsLetter(in[i + 1]);
+        else if (inWord && !(IsLetter(c) || IsDigit(c) || c == '-'))
+            inWord = false;
+        if (c >= 0x80 || expectTrail)
+            expectTrail = !expectTrail && IsDbcsLead(c);
+        out.push_back(c);
+        ++i;
+    }
+}
+
+// The end of the group that opens at p[0] ('{'): the offset after its
+// closing brace, or n.
+size_t MatchingBrace(const unsigned char* p, size_t n)
+{
+    int level = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] == '{') {
+            ++level;
+        } else if (p[i] == '}') {
+            if (--level == 0)
+                return i + 1;
+        }
+    }
+    return n;
+}
+
+// Second pass: ignorable destinations become empty groups, except shape
+// instructions, whose content stays.
+void RewriteSecondPass(const std::vector<unsigned char>& in, std::vector<unsigned char>& out)
+{
+    out.clear();
+    out.reserve(in.size() + 4);
+    const size_t n = in.size();
+    size_t i = 0;
+    while (i < n) {
+        if (in[i] == '{' && i + 3 < n && in[i + 1] == '\\' && in[i + 2] == '*' && in[i + 3] == '\\') {
+            size_t nameStart = i + 4;
+            size_t nameEnd = nameStart;
+            while (nameEnd < n && in[nameEnd] != ' ' && in[nameEnd] != '\\' && in[nameEnd] != '{' &&
+                   in[nameEnd] != '}')
+                ++nameEnd;
+            const size_t len = nameEnd - nameStart;
+            if (len == 7 && std::memcmp(in.data() + nameStart, "shpinst", 7) == 0) {
+                out.push_back('{');
+                i += 3;  // on to the backslash of the name
+                continue;
+            }
+            out.push_back('{');
+            out.push_back('}');
+            i += MatchingBrace(in.data() + i, n - i);
+            continue;
+        }
+        out.push_back(in[i]);
+        ++i;
+    }
+}
+
+// A text run with more than blanks, or a hex escape.
+bool IsDocumentText(const RtfToken& t)
+{
+    if (t.kind == kRtfHexEscape)
+        return true;
+    if (t.kind != kRtfTextRun || !t.text)
+        return false;
+    for (int k = 0; k < t.length; ++k) {
+        if (t.text[k] != ' ')
+            return true;
+    }
+    return false;
+}
+
+// Destinations whose text is never document text: tables, list
+// definitions, bookmarks and the like that a writer did not mark ignorable.
+bool IsNonTextDestination(const char* w)
+{
+    static const char* const names[] = {
+        "colortbl",  "fonttbl",     "stylesheet",    "listtable",   "listoverridetable", "list",
+        "listoverride", "listname", "leveltext",     "levelnumbers", "revtbl",           "filetbl",
+        "rsidtbl",   "xmlnstbl",    "generator",     "pgdsctbl",    "themedata",         "colorschememapping",
+        "latentstyles", "datastore", "mmathPr",      "fldinst",     "panose",            "falt",
+        "objdata",   "objclass",    "objname",       "bkmkstart",   "bkmkend",           "pntxta",
+        "pntxtb",    "template",    "userprops",     "docvar",      "wgrffmtfilter",     "defchp",
+        "defpap",    "protusertbl", "blipuid",       "fchars",      "lchars",            "keycode",
+        "private",   "xe",          "tc",            "txe",         "atnid",             "atnauthor",
+        "atrfstart",  "atrfend",       "fontemb",     "fontfile",          "listpicture",
+        "listlevel"};
+    for (const char* n : names) {
+        if (!std::strcmp(w, n))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CRtfTextConvert::CRtfTextConvert(CTextCollector* collector, int value) : m_value(value), m_pCollector(collector)
+{
+    m_keys.LoadDefaults(kRtfCatCharacter, m_char);
+    m_keys.LoadDefaults(kRtfCatParagraph, m_para);
+    m_keys.LoadDefaults(kRtfCatSection, m_section);
+    m_keys.LoadDefaults(kRtfCatDocument, m_document);
+    m_keys.LoadDefaults(kRtfCatPicture, m_picture);
+}
+
+CRtfTextConvert::~CRtfTextConvert() = default;
+
+int CRtfTextConvert::LoadRtfFile(const char16_t* path, std::vector<unsigned char>& out)
+{
+    out.clear();
+    if (!path)
+        return 0;
+    CH2sFile file;
+    if (!file.Open(path, 0))
+        return 0;
+    std::int64_t length = file.GetLength();
+    if (length < 0) {
+        file.Close();
+        return 0;
+    }
+    length = std::min(length, kRtfMaxFileBytes);
+    out.resize(static_cast<size_t>(length));
+    size_t got = 0;
+    while (got < out.size()) {
+        int want = static_cast<int>(std::min<size_t>(out.size() - got, 1 << 20));
+        int r = file.Read(out.data() + got, want);
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    out.resize(got);
+    file.Close();
+    return 1;
+}
+
+void CRtfTextConvert::RewriteRtf(const unsigned char* input, size_t size, std::vector<unsigned char>& output)
+{
+    std::vector<unsigned char> first;
+    RewriteFirstPass(input, size, first);
+    RewriteSecondPass(first, output);
+}
+
+int CRtfTextConvert::Convert(const char16_t* path)
+{
+    if (m_pCollector)
+        m_pCollector->Reset();
+    std::vector<unsigned char> data;
+    m_loaded = LoadRtfFile(path, data) != 0;
+    if (m_loaded)
+        ConvertBuffer(data.data(), data.size());
+    return 1;
+}
+
+void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
+{
+    if (size > static_cast<size_t>(kRtfMaxFileBytes))
+        size = static_cast<size_t>(kRtfMaxFileBytes);
+    std::vector<unsigned char> text;
+    RewriteRtf(data, size, text);
+    const size_t textLength = text.size();
+    text.insert(text.end(), 4, 0);  // the tokenizer may look a little past the end
+
+    // Every document starts from the same state.
+    m_unicodeSkip = 1;
+    m_pendingSkip = 0;
+    m_pendingBytes.clear();
+    m_output.clear();
+    m_paraStack.clear();
+    m_charStack.clear();
+    m_info = RtfDocumentInfo();
+    m_token = RtfToken();
+    m_keys.LoadDefaults(kRtfCatCharacter, m_char);
+    m_keys.LoadDefaults(kRtfCatParagraph, m_para);
+
+    m_status.Init(text.data(), static_cast<int>(textLength));
+    ParsePreamble();
+    ParseBody();
+    FlushOutput();
+    m_status.Init(nullptr, 0);
+}
+
+void CRtfTextConvert::SkipGroupRest()
+{
+    const unsigned char* begin = nullptr;
+    int count = 0;
+    m_status.FindGroupEnd(begin, count);
+    m_status.Skip(count);
+}
+
+void CRtfTextConvert::ParsePreamble()
+{
+    RtfToken& t = m_token;
+    // Up to and including the first control word ("rtf1").
+    while (m_status.NextToken(t)) {
+        int kind = t.kind;
+        m_status.Consume(t);
+        if (kind == kRtfControlWord)
+            break;
+    }
+    // The header: character-set words and the like, up to the first table.
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfControlWord) {
+            const char* w = t.word;
+            if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
+                !std::strcmp(w, "styletbl"))
+                break;
+            // A document without tables: the body starts here.
+            if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatParagraph, w) ||
+                m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
+                (m_status.GetDepth() <= 2 && m_keys.Lookup(kRtfCatCharacter, w)))
+                return;
+        }
+        m_status.Consume(t);
+    }
+    // The tables.
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfControlWord) {
+            const char* w = t.word;
+            if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
+                !std::strcmp(w, "styletbl") || !std::strcmp(w, "listtable") || !std::strcmp(w, "listoverridetable") ||
+                !std::strcmp(w, "filetbl") || !std::strcmp(w, "revtbl")) {
+                // Nothing of these tables reaches the text.
+                m_status.Consume(t);
+                SkipGroupRest();
+                continue;
+            }
+            if (IsNonTextDestination(w)) {
+                m_status.Consume(t);
+                SkipGroupRest();
+                continue;
+            }
+            if (!std::strcmp(w, "deff") || !std::strcmp(w, "deflang") || !std::strcmp(w, "deflangfe") ||
+                !std::strcmp(w, "deftab")) {
+                m_status.Consume(t);
+                continue;
+            }
+            if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatDocument, w) ||
+                m_keys.Lookup(kRtfCatParagraph, w) || m_keys.Lookup(kRtfCatSection, w) ||
+                m_keys.Lookup(kRtfCatSpecial, w) || m_keys.Lookup(kRtfCatUnicode, w) ||
+                m_keys.Lookup(kRtfCatHeaderFooter, w))
+                return;
+            if (m_keys.Lookup(kRtfCatCharacter, w) && m_status.GetDepth() <= 2)
+                return;
+        } else if (IsDocumentText(t)) {
+            return;  // the tables are behind; this is the body's text
+        }
+        m_status.Consume(t);
+    }
+}
+
+void CRtfTextConvert::PushRecords()
+{
+    m_paraStack.push_back(m_para);
+    m_charStack.push_back(m_char);
+}
+
+void CRtfTextConvert::PopRecords()
+{
+    // A closing brace with nothing saved changes nothing.
+    if (!m_paraStack.empty()) {
+        m_para = std::move(m_paraStack.back());
+        m_paraStack.pop_back();
+    }
+    if (!m_charStack.empty()) {
+        m_char = std::move(m_charStack.back());
+        m_charStack.pop_back();
+    }
+}
+
+void CRtfTextConvert::ReadInfoGroup()
+{
+    // The "info" word has been consumed; read up to the end of its group.
+    RtfToken& t = m_token;
+    const int infoDepth = m_status.GetDepth();
+    std::u16string* target = nullptr;
+    int targetDepth = 0;
+    std::string bytes;
+    auto finish = [&] {
+        if (target && !bytes.empty())
+            *target += plat::DecodeCodePage(m_codePage ? m_codePage : kSystemCodePage, bytes);
+        bytes.clear();
+        target = nullptr;
+    };
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose) {
+            if (m_status.GetDepth() <= infoDepth)
+                break;  // the closing brace of the info group is the body's
+            if (target && m_status.GetDepth() <= targetDepth)
+                finish();
+            m_status.Consume(t);
+            continue;
+        }
+        if (t.kind == kRtfControlWord) {
+            static const struct {
+                const char* name;
+                std::u16string RtfDocumentInfo::*field;
+            } fields[] = {{"title", &RtfDocumentInfo::title},       {"subject", &RtfDocumentInfo::subject},
+                          {"author", &RtfDocumentInfo::author},     {"manager", &RtfDocumentInfo::manager},
+                          {"company", &RtfDocumentInfo::company},   {"operator", &RtfDocumentInfo::operatorName},
+                          {"category", &RtfDocumentInfo::category}, {"keywords", &RtfDocumentInfo::keywords},
+                          {"comment", &RtfDocumentInfo::comment},   {"doccomm", &RtfDocumentInfo::doccomm},
+                          {"hlinkbase", &RtfDocumentInfo::hlinkbase}};
+            for (const auto& f : fields) {
+                if (!std::strcmp(t.word, f.name)) {
+                    finish();
+                    target = &(m_info.*(f.field));
+                    targetDepth = m_status.GetDepth();
+                }
+            }
+        } else if ((t.kind == kRtfTextRun || t.kind == kRtfSemicolon) && target && t.text) {
+            bytes.append(reinterpret_cast<const char*>(t.text), t.length);
+        }
+        m_status.Consume(t);
+    }
+    finish();
+}
+
+void CRtfTextConvert::AppendBytes(const unsigned char* bytes, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        // Control bytes that came from hex escapes are no text; 7 (a
+        // bullet) and the line and tab bytes are.
+        const unsigned char b = bytes[k];
+        if (b >= 0x20 || b == 7 || b == 9 || b == 10 || b == 13)
+            m_pendingBytes.push_back(static_cast<char>(b));
+    }
+    if (m_pendingBytes.size() >= kOutputChunk)
+        FlushBytes();
+}
+
+void CRtfTextConvert::FlushBytes()
+{
+    if (m_pendingBytes.empty())
+        return;
+    // Keep a trailing lead byte for the next piece.
+    size_t cut = m_pendingBytes.size();
+    if (m_pendingBytes.size() >= kOutputChunk) {
+        size_t k = 0;
+        while (k < m_pendingBytes.size()) {
+            unsigned char b = static_cast<unsigned char>(m_pendingBytes[k]);
+            size_t step = IsDbcsLead(b) ? 2 : 1;
+            if (k + step > m_pendingBytes.size())
+                break;
+            k += step;
+        }
+        cut = k;
+    }
+    std::u16string wide = plat::DecodeCodePage(kSystemCodePage, std::string_view(m_pendingBytes.data(), cut));
+    m_pendingBytes.erase(0, cut);
+    for (char16_t ch : wide) {
+        if (ch != 0)
+            m_output.push_back(ch);
+    }
+    if (m_output.size() >= kOutputChunk)
+        FlushOutput();
+}
+
+void CRtfTextConvert::AppendWide(const char16_t* text, size_t count)
+{
+    FlushBytes();
+    for (size_t k = 0; k < count; ++k) {
+        if (text[k] != 0)
+            m_output.push_back(text[k]);
+    }
+    if (m_output.size() >= kOutputChunk)
+        FlushOutput();
+}
+
+void CRtfTextConvert::FlushOutput()
+{
+    std::string tail;
+    if (m_pendingBytes.size() < kOutputChunk) {
+        // Everything converts now.
+        std::u16string wide = plat::DecodeCodePage(kSystemCodePage, m_pendingBytes);
+        m_pendingBytes.clear();
+        for (char16_t ch : wide) {
+            if (ch != 0)
+                m_output.push_back(ch);
+        }
+    } else {
+        FlushBytes();
+    }
+    if (!m_output.empty() && m_pCollector)
+        AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
+    m_output.clear();
+}
+
+void CRtfTextConvert::ParseBody()
+{
+    RtfToken& t = m_token;
+    // Text met in the body before any paragraph or character word is
+    // document text too (HTML-encapsulated and minimal writers start so).
+    bool gate = true;
+    int unsavedOpens = 0;  // groups opened beyond the record stack's limit
+    auto textAllowed = [&] {
+        const RtfKeyEntry* hyph = m_keys.Lookup(kRtfCatParagraph, "hyphpar");
+        bool hyphpar = hyph && hyph->field >= 0 && static_cast<size_t>(hyph->field) < m_para.slots.size() &&
+                       m_para.slots[hyph->field] > 0;
+        return gate || hyphpar;
+    };
+    auto special = [&](const char16_t* s) { AppendWide(s, std::char_traits<char16_t>::length(s)); };
+
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupOpen) {
+            m_status.Consume(t);
+            if (m_paraStack.size() < static_cast<size_t>(kRtfMaxDepth))
+                PushRecords();
+            else
+                ++unsavedOpens;
+            continue;
+        }
+        if (t.kind == kRtfGroupClose) {
+            m_status.Consume(t);
+            if (unsavedOpens > 0)
+                --unsavedOpens;
+            else
+                PopRecords();
+            if (m_status.GetDepth() == 0)
+                break;
+            continue;
+        }
+        if (t.kind == kRtfTextRun || t.kind == kRtfSemicolon) {
+            const unsigned char* p = t.text ? t.text : reinterpret_cast<const unsigned char*>(";");
+            int n = t.length;
+            if (m_pendingSkip > 0) {
+                int drop = std::min(n, m_pendingSkip);
+                m_pendingSkip -= drop;
+                p += drop;
+                n -= drop;
+            }
+            if (n > 0 && textAllowed())
+                AppendBytes(p, n);
+            m_status.Consume(t);
+            continue;
+        }
+        if (t.kind == kRtfHexEscape) {
+            int b = t.length >= 4 ? HexByte(t.text + 2, 2) : 0;
+            m_status.Consume(t);
+            if (m_pendingSkip > 0) {
+                --m_pendingSkip;
+                continue;
+            }
+            if (b != 0 && textAllowed() && m_status.InGroup()) {
+                unsigned char byte = static_cast<unsigned char>(b);
+                AppendBytes(&byte, 1);
+            }
+            continue;
+        }
+        // A control word or symbol.
+        const char* w = t.word;
+        if (!IsLetter(static_cast<unsigned char>(w[0]))) {
+            m_status.Consume(t);
+            if (!textAllowed())
+                continue;
+            if (w[0] == '~')
+                special(u" ");  // non-breaking space
+            else if (w[0] == '_')
+                special(u"-");  // non-breaking hyphen
+            continue;
+        }
+        m_pendingSkip = 0;
+        if (m_keys.Lookup(kRtfCatTableRow, w)) {
+            m_status.Consume(t);
+            continue;
+        }
+        if (!std::strncmp(w, "cell", 4) || !std::strcmp(w, "nestcell")) {
+            m_status.Consume(t);
+            special(u"\t");
+            continue;
+        }
+        if (!std::strncmp(w, "row", 3) || !std::strcmp(w, "nestrow")) {
+            m_status.Consume(t);
+            special(u"\n");
+            continue;
+        }
+        if (!std::strcmp(w, "info")) {
+            m_status.Consume(t);
+            ReadInfoGroup();
+            continue;
+        }
+        if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatParagraph, w)) {
+            gate = true;
+            if (!std::strcmp(w, "pard"))
+                m_keys.LoadDefaults(kRtfCatParagraph, m_para);
+            else
+                m_keys.Apply(*e, &m_para, &t);
+            m_status.Consume(t);
+            continue;
+        }
+        if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatDocument, w)) {
+            m_keys.Apply(*e, &m_document, &t);
+            m_status.Consume(t);
+            continue;
+        }
+        if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatSection, w)) {
+            m_keys.Apply(*e, &m_section, &t);
+            m_status.Consume(t);
+            continue;
+        }
+        if (m_keys.Lookup(kRtfCatTab, w)) {
+            m_status.Consume(t);
+            continue;
+        }
+        if (m_keys.Lookup(kRtfCatPicture, w)) {
+            m_status.Consume(t);
+            SkipGroupRest();
+            continue;
+        }
+        if (!std::strcmp(w, "u")) {
+            char16_t ch = static_cast<char16_t>(static_cast<std::uint16_t>(t.param));
+            m_status.Consume(t);
+            if (textAllowed())
+                AppendWide(&ch, 1);
+            m_pendingSkip = m_unicodeSkip;
+            continue;
+        }
+        if (!std::strcmp(w, "uc")) {
+            m_unicodeSkip = std::clamp(t.param, 0, kMaxUnicodeSkip);
+            m_status.Consume(t);
+            continue;
+        }
+        if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatCharacter, w)) {
+            gate = true;
+            if (!std::strcmp(w, "plain"))
+                m_keys.LoadDefaults(kRtfCatCharacter, m_char);
+            else
+                m_keys.Apply(*e, &m_char, &t);
+            m_status.Consume(t);
+            continue;
+        }
+        if (m_keys.Lookup(kRtfCatSpecial, w)) {
+            m_status.Consume(t);
+            static const struct {
+                const char* name;
+                const char16_t* text;
+            } specials[] = {{"par", u"\n"},          {"line", u"\n"},        {"sect", u"\n"},
+                            {"page", u"\n"},         {"column", u"\n"},      {"tab", u"\t"},
+                            {"emdash", u"\u2014"},   {"endash", u"\u2013"},  {"bullet", u"\u2022"},
+                            {"lquote", u"\u2018"},   {"rquote", u"\u2019"},  {"ldblquote", u"\u201C"},
+                            {"rdblquote", u"\u201D"}};
+            for (const auto& s : specials) {
+                if (!std::strcmp(w, s.name)) {
+                    special(s.text);
+                    break;
+                }
+            }
+            continue;
+        }
+        if (m_keys.Lookup(kRtfCatHeaderFooter, w)) {
+            m_status.Consume(t);
+            SkipGroupRest();
+            continue;
+        }
+        if (IsNonTextDestination(w)) {
+            m_status.Consume(t);
+            SkipGroupRest();
+            continue;
+        }
+        m_status.Consume(t);
+    }
+}

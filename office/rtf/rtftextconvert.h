@@ -1,0 +1,89 @@
+// The RTF reader: loads an RTF file whole, rewrites it into a simpler form
+// (control characters out, escaped braces and backslashes as hexadecimal
+// escapes, ignorable destinations replaced by empty groups), tokenizes the
+// result, reads the preamble (font, colour and style tables) and then the
+// body, and appends the body's text to the collector.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "office/rtf/rtfkey.h"
+#include "office/rtf/rtfstatus.h"
+
+class CTextCollector;
+
+// The largest file read whole; a longer file is read up to this size.
+constexpr std::int64_t kRtfMaxFileBytes = 256ll * 1024 * 1024;
+// The deepest group nesting followed in the preamble and body readers.
+constexpr int kRtfMaxDepth = 4096;
+
+// The document information group ("info"); never emitted.
+struct RtfDocumentInfo {
+    std::u16string title, subject, author, manager, company, operatorName, category, keywords, comment,
+        doccomm, hlinkbase;
+};
+
+class CRtfTextConvert {
+public:
+    CRtfTextConvert(CTextCollector* collector, int value);
+    virtual ~CRtfTextConvert();
+    CRtfTextConvert(const CRtfTextConvert&) = delete;
+    CRtfTextConvert& operator=(const CRtfTextConvert&) = delete;
+
+    // Resets the collector, loads the file and, when that worked, reads it.
+    // Always 1; LastLoadSucceeded tells whether the file could be read.
+    int Convert(const char16_t* path);
+    bool LastLoadSucceeded() const { return m_loaded; }
+
+    // Reads an RTF document held in memory (the same steps as Convert after
+    // the load); the collector is not reset.
+    void ConvertBuffer(const unsigned char* data, size_t size);
+
+    // Reads the file (at most kRtfMaxFileBytes); 1 when it was read.
+    static int LoadRtfFile(const char16_t* path, std::vector<unsigned char>& out);
+    // The rewrite, from input into a separate output (terminated with four
+    // zero bytes that do not count in the returned length).
+    static void RewriteRtf(const unsigned char* input, size_t size, std::vector<unsigned char>& output);
+
+    const RtfDocumentInfo& Info() const { return m_info; }
+
+private:
+    void ParsePreamble();
+    void ParseBody();
+
+    // Text output: bytes wait in m_pendingBytes so that a double-byte pair
+    // cut by a rewrite boundary still converts as one character.
+    void AppendBytes(const unsigned char* bytes, int count);
+    void AppendWide(const char16_t* text, size_t count);
+    void FlushBytes();
+    void FlushOutput();
+
+    // Steps over the rest of the current group (the closing brace stays).
+    void SkipGroupRest();
+    void ReadInfoGroup();
+    void PushRecords();
+    void PopRecords();
+
+    int m_value;
+    CRTFStatus m_status;
+    RtfToken m_token;
+    unsigned m_codePage = 0;
+    CRTFKey m_keys;
+    RtfDocumentInfo m_info;
+    std::vector<RtfPropRecord> m_paraStack;
+    RtfPropRecord m_para;
+    RtfPropRecord m_document;
+    std::vector<RtfPropRecord> m_charStack;
+    RtfPropRecord m_char;
+    RtfPropRecord m_picture;
+    RtfPropRecord m_section;
+    CTextCollector* m_pCollector;
+
+    int m_unicodeSkip = 1;     // "uc": bytes of fallback text after each "u"
+    int m_pendingSkip = 0;     // fallback bytes still to drop
+    bool m_loaded = false;
+    std::string m_pendingBytes;
+    std::u16string m_output;
+};

@@ -1,0 +1,600 @@
+#include "office/word/word6text.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "extract/textcollector.h"
+#include "platform/codec.h"
+
+namespace {
+
+// FIB offsets of the Word 6/95 generation.
+constexpr size_t kFibSize = 682;
+constexpr size_t kFibFlags = 0x0A;
+constexpr size_t kFibLid = 0x06;
+constexpr size_t kFibFcMin = 0x18;
+constexpr size_t kFibCcpText = 0x34;  // eight story lengths follow one another
+constexpr size_t kFibFcPlcfhdd = 0xB0;
+constexpr size_t kFibFcPlcfbteChpx = 0xB8;
+constexpr size_t kFibFcClx = 0x160;
+
+constexpr size_t kPageSize = 512;
+// The largest "WordDocument" stream read.
+constexpr std::uint64_t kMaxStreamBytes = 512ull * 1024 * 1024;
+// Wide characters gathered before they go to the collector.
+constexpr size_t kOutputChunk = 64 * 1024;
+
+// Operand lengths of the one-byte property codes of this generation: -1 for
+// an unknown code (ends the list), -2 for a code whose operand starts with a
+// length byte, -3 for a code whose operand starts with a 16-bit length.
+int OperandLength(int code)
+{
+    switch (code) {
+    case 0: return 0;
+    case 3: case 12: case 15: case 23: case 68: case 74: case 191: case 204: return -2;
+    case 188: case 190: return -3;
+    case 20: case 70: case 192: case 194: case 196: case 200: return 4;
+    case 73: case 136: case 137: return 3;
+    case 193: case 199: return 5;
+    case 120: case 187: return 12;
+    case 2: case 16: case 17: case 18: case 19: case 21: case 22: case 26: case 27: case 28:
+    case 30: case 31: case 32: case 33: case 34: case 35: case 36: case 38: case 39: case 40:
+    case 41: case 42: case 43: case 45: case 46: case 47: case 48: case 49: case 59: case 69:
+    case 72: case 80: case 93: case 96: case 97: case 99: case 107: case 111: case 113: case 114:
+    case 121: case 122: case 123: case 124: case 140: case 141: case 144: case 145: case 148:
+    case 149: case 154: case 155: case 156: case 157: case 160: case 161: case 164: case 165:
+    case 166: case 167: case 168: case 169: case 170: case 171: case 182: case 183: case 184:
+    case 189: case 195: case 197: case 198:
+        return 2;
+    default:
+        break;
+    }
+    if ((code >= 4 && code <= 51) || (code >= 53 && code <= 58) || (code >= 65 && code <= 75) ||
+        (code >= 85 && code <= 94) || code == 98 || code == 101 || code == 104 || code == 112 || code == 115 ||
+        (code >= 117 && code <= 119) || code == 131 || code == 132 || (code >= 138 && code <= 162) ||
+        (code >= 185 && code <= 186))
+        return 1;
+    return -1;
+}
+
+// Code page of the document's language; the ANSI code page for the others.
+unsigned CodePageOfLanguage(unsigned lid)
+{
+    switch (lid & 0x3FF) {
+    case 0x12: return 949;                           // Korean
+    case 0x11: return 932;                           // Japanese
+    case 0x04: return (lid == 0x0404 || lid == 0x0C04) ? 950 : 936;  // Chinese
+    case 0x19: case 0x22: case 0x23: case 0x02: case 0x1C0: case 0x2F: return 1251;  // Cyrillic
+    case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1B: case 0x24: case 0x1A: case 0x1C: return 1250;
+    case 0x08: return 1253;
+    case 0x1F: return 1254;
+    case 0x0D: return 1255;
+    case 0x01: return 1256;
+    case 0x25: case 0x26: case 0x27: return 1257;
+    case 0x1E: return 874;
+    case 0x09: case 0x07: case 0x0C: case 0x0A: case 0x10: case 0x13: case 0x14: case 0x16:
+    case 0x1D: case 0x06: case 0x0B: case 0x0F: case 0x03: case 0x2D: case 0x36:
+        return 1252;
+    default:
+        return 949;
+    }
+}
+
+// Code page of a font's character set; 0 for the sets that say nothing
+// about the bytes (ANSI, default, symbol, OEM).
+unsigned CodePageOfCharset(unsigned chs)
+{
+    switch (chs) {
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+CMSWord2Text::CMSWord2Text(CTextCollector* collector) : m_pCollector(collector) {}
+
+CMSWord2Text::~CMSWord2Text() = default;
+
+bool CMSWord2Text::IsWord6Ident(std::uint16_t ident)
+{
+    return ident == 0x8098 || ident == 0x8099 || ident == 0xA5DC || ident == 0xA697 || ident == 0xA698 ||
+           ident == 0xA699;
+}
+
+std::uint32_t CMSWord2Text::U32(size_t off) const
+{
+    if (off > m_doc.size() || m_doc.size() - off < 4)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + off;
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+std::uint16_t CMSWord2Text::U16(size_t off) const
+{
+    if (off > m_doc.size() || m_doc.size() - off < 2)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + off;
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+namespace {
+
+bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limit)
+{
+    out.clear();
+    if (!root)
+        return false;
+    plat::CfbPtr<plat::CfbStream> stream;
+    if (plat::Failed(root->OpenStream(u"WordDocument", plat::stg::kShareExclusive, stream.put())) || !stream)
+        return false;
+    plat::CfbStat st;
+    if (plat::Failed(stream->Stat(&st, false)))
+        return false;
+    std::uint64_t size = std::min<std::uint64_t>(st.size, limit);
+    out.resize(static_cast<size_t>(size));
+    size_t got = 0;
+    while (got < out.size()) {
+        std::uint32_t want = static_cast<std::uint32_t>(std::min<size_t>(out.size() - got, 1u << 20));
+        std::uint32_t n = 0;
+        if (plat::Failed(stream->Read(out.data() + got, want, &n)) || n == 0)
+            break;
+        got += n;
+    }
+    out.resize(got);
+    return true;
+}
+
+}  // namespace
+
+bool CMSWord2Text::IsWord6File(const char16_t* path)
+{
+    if (!path)
+        return false;
+    plat::CfbPtr<plat::CfbStorage> root;
+    if (plat::Failed(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone, root.put())) ||
+        !root)
+        return false;
+    std::string head;
+    if (!ReadWordStream(root.get(), head, 2) || head.size() < 2)
+        return false;
+    std::uint16_t ident = static_cast<std::uint16_t>(static_cast<unsigned char>(head[0]) |
+                                                     (static_cast<unsigned char>(head[1]) << 8));
+    return IsWord6Ident(ident);
+}
+
+bool CMSWord2Text::Convert(const char16_t* path)
+{
+    if (!path)
+        return false;
+    plat::CfbPtr<plat::CfbStorage> root;
+    if (plat::Failed(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone, root.put())) ||
+        !root)
+        return false;
+    return ConvertStorage(root.get());
+}
+
+bool CMSWord2Text::ConvertStorage(plat::CfbStorage* root)
+{
+    m_doc.clear();
+    m_pieces.clear();
+    m_runs.clear();
+    m_runCursor = 0;
+    m_pendingBytes.clear();
+    m_output.clear();
+    if (!Open(root))
+        return false;
+    ConvertBody();
+    m_doc.clear();
+    m_doc.shrink_to_fit();
+    return true;
+}
+
+bool CMSWord2Text::Open(plat::CfbStorage* root)
+{
+    if (!ReadWordStream(root, m_doc, kMaxStreamBytes))
+        return false;
+    return ReadFib();
+}
+
+bool CMSWord2Text::ReadFib()
+{
+    if (m_doc.size() < kFibSize)
+        return false;
+    m_ident = U16(0);
+    if (!IsWord6Ident(m_ident))
+        return false;
+    const unsigned char flagsHigh = static_cast<unsigned char>(m_doc[kFibFlags + 1]);
+    if (flagsHigh & 0x01)
+        return false;  // encrypted
+    m_charBytes = m_ident == 0xA5DC ? 1 : 2;
+    for (int k = 0; k < 8; ++k) {
+        std::int32_t v = static_cast<std::int32_t>(U32(kFibCcpText + 4 * k));
+        m_ccp[k] = v < 0 ? 0 : v;
+    }
+    m_codePage = CodePageOfLanguage(U16(kFibLid));
+    return true;
+}
+
+unsigned CMSWord2Text::ChooseCodePage() const
+{
+    return m_codePage;
+}
+
+void CMSWord2Text::ReadPieces()
+{
+    m_pieces.clear();
+    const std::uint32_t fcClx = U32(kFibFcClx);
+    const std::uint32_t lcbClx = U32(kFibFcClx + 4);
+    const std::uint64_t docSize = m_doc.size();
+    std::uint64_t total = 0;
+    for (std::int32_t c : m_ccp)
+        total += static_cast<std::uint64_t>(c);
+    if (lcbClx == 0) {
+        // Text at the FIB's start position, one run of characters.
+        const std::uint32_t fcMin = U32(kFibFcMin);
+        if (fcMin >= docSize)
+            return;
+        std::uint64_t room = (docSize - fcMin) / m_charBytes;
+        std::uint64_t n = std::min(total, room);
+        if (n)
+            m_pieces.push_back({0, static_cast<std::uint32_t>(n), fcMin});
+        return;
+    }
+    if (fcClx >= docSize || lcbClx > docSize - fcClx)
+        return;
+    const size_t end = fcClx + lcbClx;
+    size_t off = fcClx;
+    bool loaded = false;
+    while (off < end) {
+        const unsigned char type = static_cast<unsigned char>(m_doc[off]);
+        if (type == 1) {
+            if (end - off < 3)
+                break;
+            size_t len = U16(off + 1);
+            off += 3 + len;
+            continue;
+        }
+        if (type != 2 || end - off < 5) {
+            m_pieces.clear();
+            return;
+        }
+        std::uint32_t size = U32(off + 1);
+        if (size > end - off - 5) {
+            m_pieces.clear();
+            return;
+        }
+        if (!loaded && size > 4) {
+            const size_t plc = off + 5;
+            const size_t n = (size - 4) / 12;
+            std::uint32_t cpPrev = 0;
+            for (size_t i = 0; i < n; ++i) {
+                std::uint32_t cp0 = U32(plc + 4 * i);
+                std::uint32_t cp1 = U32(plc + 4 * (i + 1));
+                std::uint32_t fc = U32(plc + 4 * (n + 1) + 8 * i + 2);
+                // Pieces out of order or of no length are passed over.
+                if (cp1 <= cp0 || cp0 < cpPrev)
+                    continue;
+                if (fc >= docSize)
+                    continue;
+                std::uint64_t room = (docSize - fc) / m_charBytes;
+                std::uint64_t len = std::min<std::uint64_t>(cp1 - cp0, room);
+                if (len == 0)
+                    continue;
+                m_pieces.push_back({cp0, static_cast<std::uint32_t>(cp0 + len), fc});
+                cpPrev = cp1;
+            }
+        }
+        loaded = true;
+        off += 5 + size;
+    }
+    if (off != end)
+        m_pieces.clear();
+}
+
+bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)
+{
+    int i = 0;
+    while (length - i >= 2) {
+        const int code = list[i];
+        int len = OperandLength(code);
+        const unsigned char* op = list + i + 1;
+        const int avail = length - i - 1;
+        if (len == -2) {
+            len = 1 + op[0];
+        } else if (len == -3) {
+            if (avail < 2)
+                return false;
+            len = 2 + (op[0] | (op[1] << 8));
+        } else if (len < 0) {
+            return false;
+        }
+        if (len > avail)
+            return false;
+        switch (code) {
+        case 68:  // picture position
+            if (op[0] != 4)
+                return false;
+            run.special = true;
+            run.picture = op[1] | (op[2] << 8) | (op[3] << 16) | (std::uint32_t(op[4]) << 24);
+            break;
+        case 74:  // symbol
+            if (op[0] != 3)
+                return false;
+            run.special = true;
+            break;
+        case 75: case 118:  // OLE object, object
+            if (len >= 1 && (op[0] & 1))
+                run.object = true;
+            break;
+        case 117:  // special character
+            if (len >= 1)
+                run.special = (op[0] & 1) != 0;
+            break;
+        case 93:
+            run.font = op[0] | (op[1] << 8);
+            break;
+        case 80:
+            run.style = static_cast<std::uint16_t>(op[0] | (op[1] << 8));
+            break;
+        default:
+            break;
+        }
+        i += 1 + len;
+    }
+    return true;
+}
+
+void CMSWord2Text::ReadCharacterRuns()
+{
+    m_runs.clear();
+    const std::uint32_t fc = U32(kFibFcPlcfbteChpx);
+    const std::uint32_t lcb = U32(kFibFcPlcfbteChpx + 4);
+    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const size_t n = (lcb - 4) / 6;
+    const size_t maxPages = m_doc.size() / kPageSize + 1;
+    size_t pagesRead = 0;
+    for (size_t i = 0; i < n; ++i) {
+        std::uint32_t expected = U32(fc + 4 * i);
+        const std::uint32_t limit = U32(fc + 4 * (i + 1));
+        std::uint32_t pn = U16(fc + 4 * (n + 1) + 2 * i);
+        // A range may run over several consecutive pages.
+        while (pagesRead++ < maxPages) {
+            const size_t page = static_cast<size_t>(pn) * kPageSize;
+            if (page + kPageSize > m_doc.size())
+                return;
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
+            const int crun = p[511];
+            if (crun < 1 || crun > 128 || U32(page) != expected)
+                return;
+            const size_t offsets = 4 * (crun + 1);
+            if (offsets + crun > 511)
+                return;
+            std::uint32_t last = 0;
+            for (int k = 0; k < crun; ++k) {
+                Run run;
+                run.first = U32(page + 4 * k);
+                run.last = U32(page + 4 * (k + 1));
+                last = run.last;
+                const int b = p[offsets + k];
+                if (b) {
+                    const size_t rec = 2 * static_cast<size_t>(b);
+                    if (rec < 511) {
+                        int len = p[rec];
+                        len = std::min<int>(len, static_cast<int>(511 - rec - 1));
+                        ApplyOneByteList(p + rec + 1, len, run);
+                    }
+                }
+                if (run.last > run.first)
+                    m_runs.push_back(run);
+            }
+            if (last >= limit || last <= expected)
+                break;
+            expected = last;
+            ++pn;
+        }
+    }
+    std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+}
+
+void CMSWord2Text::ReadFonts()
+{
+    m_fontCodePages.clear();
+    const std::uint32_t fc = U32(0xD0);
+    const std::uint32_t lcb = U32(0xD4);
+    if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const std::uint32_t total = std::min<std::uint32_t>(U16(fc), lcb);
+    std::uint32_t off = 2;
+    while (off < total && m_fontCodePages.size() < 4096) {
+        const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
+        if (off + cb > total || cb < 6)
+            break;
+        m_fontCodePages.push_back(CodePageOfCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
+        off += cb;
+    }
+}
+
+unsigned CMSWord2Text::CodePageOfRun(const Run* run) const
+{
+    if (run && run->font >= 0 && static_cast<size_t>(run->font) < m_fontCodePages.size() &&
+        m_fontCodePages[run->font] != 0)
+        return m_fontCodePages[run->font];
+    return m_codePage;
+}
+
+const CMSWord2Text::Run* CMSWord2Text::RunAt(std::uint32_t fc)
+{
+    if (m_runs.empty())
+        return nullptr;
+    if (m_runCursor < m_runs.size() && m_runs[m_runCursor].first <= fc && fc < m_runs[m_runCursor].last)
+        return &m_runs[m_runCursor];
+    auto it = std::upper_bound(m_runs.begin(), m_runs.end(), fc,
+                               [](std::uint32_t v, const Run& r) { return v < r.first; });
+    if (it == m_runs.begin())
+        return nullptr;
+    --it;
+    if (fc >= it->last)
+        return nullptr;
+    m_runCursor = static_cast<size_t>(it - m_runs.begin());
+    return &*it;
+}
+
+void CMSWord2Text::Emit(const std::u16string& text)
+{
+    FlushBytes();
+    m_output += text;
+    if (m_output.size() >= kOutputChunk && m_pCollector) {
+        AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
+        m_output.clear();
+    }
+}
+
+void CMSWord2Text::FlushBytes()
+{
+    if (m_pendingBytes.empty())
+        return;
+    std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, m_pendingBytes);
+    m_pendingBytes.clear();
+    for (char16_t c : wide) {
+        if (c != 0)
+            m_output.push_back(c);
+    }
+}
+
+void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
+{
+    std::vector<char> fields;  // per open field: 1 while in its instruction
+    int hiddenLevels = 0;
+    auto hidden = [&] { return hiddenLevels > 0; };
+    for (const Piece& piece : m_pieces) {
+        if (piece.cpLast <= cpFirst || piece.cpFirst >= cpLast)
+            continue;
+        const std::uint32_t from = std::max(piece.cpFirst, cpFirst);
+        const std::uint32_t to = std::min(piece.cpLast, cpLast);
+        for (std::uint32_t cp = from; cp < to; ++cp) {
+            const std::uint64_t fc64 = piece.fc + static_cast<std::uint64_t>(cp - piece.cpFirst) * m_charBytes;
+            if (fc64 + m_charBytes > m_doc.size())
+                break;
+            const std::uint32_t fc = static_cast<std::uint32_t>(fc64);
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
+            const unsigned unit = m_charBytes == 2 ? (p[0] | (p[1] << 8)) : p[0];
+            const Run* run = RunAt(fc);
+            if (run && run->special) {
+                const unsigned ch = unit & 0xFF;
+                if (ch == 19) {
+                    fields.push_back(1);
+                    ++hiddenLevels;
+                } else if (ch == 20) {
+                    if (!fields.empty() && fields.back()) {
+                        fields.back() = 0;
+                        --hiddenLevels;
+                    }
+                } else if (ch == 21) {
+                    if (!fields.empty()) {
+                        if (fields.back())
+                            --hiddenLevels;
+                        fields.pop_back();
+                    }
+                }
+                continue;
+            }
+            if (hidden())
+                continue;
+            if (m_charBytes == 2) {
+                char16_t c = static_cast<char16_t>(unit);
+                switch (c) {
+                case 0: case 1: case 2: case 8: case 31: break;
+                case 11: case 12: case 14: Emit(u"\n"); break;
+                case 30: Emit(u"-"); break;
+                default:
+                    if (c >= 0x20 || c == 9 || c == 13 || c == 7)
+                        Emit(std::u16string(1, c));
+                    break;
+                }
+            } else {
+                unsigned char b = static_cast<unsigned char>(unit);
+                switch (b) {
+                case 0: case 1: case 2: case 8: case 31: break;
+                case 11: case 12: case 14: Emit(u"\n"); break;
+                case 30: Emit(u"-"); break;
+                case 7: case 9: case 13: Emit(std::u16string(1, static_cast<char16_t>(b))); break;
+                default:
+                    if (b >= 0x20) {
+                        const unsigned page = CodePageOfRun(run);
+                        if (page != m_bytesCodePage) {
+                            FlushBytes();
+                            m_bytesCodePage = page;
+                        }
+                        m_pendingBytes.push_back(static_cast<char>(b));
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    FlushBytes();
+}
+
+void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
+{
+    if (m_ccp[2] == 0)
+        return;
+    const std::uint32_t fc = U32(kFibFcPlcfhdd);
+    const std::uint32_t lcb = U32(kFibFcPlcfhdd + 4);
+    if (lcb < 8 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const size_t n = lcb / 4;
+    int written = 0;
+    for (size_t i = 0; i + 1 < n && written < 2; ++i) {
+        const std::uint32_t a = U32(fc + 4 * i);
+        const std::uint32_t b = U32(fc + 4 * (i + 1));
+        if (b <= a || b - a <= 2)
+            continue;
+        if (b > static_cast<std::uint32_t>(m_ccp[2]))
+            break;
+        WriteStory(headerStart + a, headerStart + b);
+        ++written;
+    }
+}
+
+void CMSWord2Text::ConvertBody()
+{
+    ReadPieces();
+    ReadCharacterRuns();
+    ReadFonts();
+    m_bytesCodePage = m_codePage;
+    if (m_pieces.empty())
+        return;
+    std::uint32_t start[9];
+    std::uint64_t pos = 0;
+    for (int k = 0; k < 8; ++k) {
+        start[k] = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos, 0xFFFFFFFFu));
+        pos += static_cast<std::uint64_t>(m_ccp[k]);
+    }
+    start[8] = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos, 0xFFFFFFFFu));
+    WriteHeaders(start[2]);
+    WriteStory(start[0], start[1]);  // main text
+    WriteStory(start[1], start[2]);  // footnotes
+    WriteStory(start[4], start[5]);  // annotations
+    WriteStory(start[5], start[6]);  // endnotes
+    WriteStory(start[6], start[7]);  // text boxes
+    FlushBytes();
+    if (!m_output.empty() && m_pCollector)
+        AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
+    m_output.clear();
+}

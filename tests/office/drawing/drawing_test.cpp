@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "office/drawing/drawingcontext.h"
+
+namespace {
+
+std::string Rec(int type, int instance, const std::string& body, int version = 0)
+{
+    std::string r(8, '\0');
+    const std::uint16_t vi = static_cast<std::uint16_t>((instance << 4) | version);
+    r[0] = static_cast<char>(vi & 0xFF);
+    r[1] = static_cast<char>(vi >> 8);
+    r[2] = static_cast<char>(type & 0xFF);
+    r[3] = static_cast<char>(type >> 8);
+    const std::uint32_t n = static_cast<std::uint32_t>(body.size());
+    for (int k = 0; k < 4; ++k)
+        r[4 + k] = static_cast<char>((n >> (8 * k)) & 0xFF);
+    return r + body;
+}
+
+std::string U32(std::uint32_t v)
+{
+    std::string s(4, '\0');
+    for (int k = 0; k < 4; ++k)
+        s[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    return s;
+}
+
+std::string U16(std::uint16_t v)
+{
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+
+// A shape record: shape id and flags (bits 8-11: 0xA a plain shape, 0x2 a group).
+std::string Shape(int type, std::uint32_t flags = 0xA00)
+{
+    return Rec(0xF00A, type, U32(1025) + U32(flags), 2);
+}
+
+std::string Props(const std::string& entries, int count, const std::string& complex = "")
+{
+    return Rec(0xF00B, count, entries + complex, 3);
+}
+
+std::string Entry(int id, std::uint32_t value)
+{
+    return U16(static_cast<std::uint16_t>(id)) + U32(value);
+}
+
+TEST(DrawingWalk, PictureFrameTakesItsPropertiesAndName)
+{
+    std::string name = U16('i') + U16('m') + U16('g') + U16(0);
+    std::string entries = Entry(0x004, 0x5A0000) + Entry(0x104, 3) + Entry(0xC105, static_cast<std::uint32_t>(name.size()));
+    std::string data = Rec(0xF004, 0xF, Shape(75) + Props(entries, 3, name) +
+                                            Rec(0xF010, 0, U32(77)) + Rec(0xF011, 0, U32(88)) +
+                                            Rec(0xF00F, 0, U32(1) + U32(2) + U32(3) + U32(4)));
+    DrawingContext ctx;
+    EXPECT_EQ(ctx.ParseRecords(reinterpret_cast<const unsigned char*>(data.data()), data.size()), 1);
+    ObjectItem* root = ctx.Root();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->type, 75);
+    ASSERT_TRUE(root->shape);
+    EXPECT_EQ(root->shape->shapeClass, DrawShapeClass::PictureFrame);
+    EXPECT_EQ(root->shape->rotation, 0x5A0000u);
+    EXPECT_EQ(root->shape->blipIndex, 3);
+    EXPECT_EQ(root->shape->pictureName, u"img");
+    EXPECT_EQ(root->clientAnchor, 77u);
+    EXPECT_EQ(root->clientData, 88u);
+    EXPECT_EQ(root->right, 3);
+}
+
+TEST(DrawingWalk, GroupsAndParentChecks)
+{
+    // A group shape whatever its instance, then members in a group container.
+    std::string group = Rec(0xF003, 0xF,
+                            Rec(0xF004, 0xF, Shape(0, 0x201)) + Rec(0xF004, 0xF, Shape(202)) +
+                                Rec(0xF004, 0xF, Shape(1)));
+    std::string data = Rec(0xF002, 0, group);
+    DrawingContext ctx;
+    EXPECT_EQ(ctx.ParseRecords(reinterpret_cast<const unsigned char*>(data.data()), data.size()), 1);
+    ASSERT_NE(ctx.Root(), nullptr);
+    EXPECT_EQ(ctx.Root()->type, kDrawingGroupKind);
+    EXPECT_EQ(ctx.Root()->CountOutputShapes(), 2);
+
+    // A property table under a drawing group container has no effect; a
+    // shape record outside a shape container fails the walk.
+    std::string bad = Rec(0xF000, 0, Props(Entry(0x004, 9), 1)) + Shape(1);
+    DrawingContext ctx2;
+    EXPECT_EQ(ctx2.ParseRecords(reinterpret_cast<const unsigned char*>(bad.data()), bad.size()), 0);
+    EXPECT_EQ(ctx2.Root(), nullptr);
+
+    // An unknown record inside a shape container stops the walk; what was
+    // read before it stays.
+    std::string partial = Rec(0xF004, 0, Shape(202) + Props(Entry(0x080, 5), 1) + Rec(0xF122, 0, "xxxx"));
+    DrawingContext ctx3;
+    EXPECT_EQ(ctx3.ParseRecords(reinterpret_cast<const unsigned char*>(partial.data()), partial.size()), 0);
+    ASSERT_NE(ctx3.Root(), nullptr);
+    EXPECT_EQ(ctx3.Root()->shape->textId, 5u);
+
+    // A second root is refused.
+    std::string two = Rec(0xF004, 0, Shape(1)) + Rec(0xF004, 0, Shape(202));
+    DrawingContext ctx4;
+    ctx4.ParseRecords(reinterpret_cast<const unsigned char*>(two.data()), two.size());
+    EXPECT_EQ(ctx4.Root()->type, 1);
+    EXPECT_EQ(ctx4.Root()->next, nullptr);
+}
+
+TEST(DrawingWalk, HostileRecordsEndCleanly)
+{
+    // Lengths beyond the data, deep nesting, long group chains.
+    std::string deep;
+    for (int i = 0; i < 5000; ++i)
+        deep = Rec(0xF004, 0, deep);
+    std::string chain = Rec(0xF004, 0, Shape(0, 0x201));
+    for (int i = 0; i < 20000; ++i)
+        chain += Rec(0xF004, 0, Shape(0, 0x201));
+    const std::string cases[] = {
+        "",
+        std::string(7, '\0'),
+        Rec(0xF004, 0, "") .substr(0, 8) + "\xff\xff\xff\x7f",
+        std::string("\x0f\x00\x04\xf0\xff\xff\xff\xff", 8),
+        deep,
+        chain,
+        Rec(0xF004, 0, Rec(0xF00B, 4000, "ab")),
+        Rec(0xF004, 0, Shape(75) + Props(Entry(0xC105, 0xFFFFFFF0u), 1, "x")),
+    };
+    for (const std::string& c : cases) {
+        DrawingContext ctx;
+        ctx.ParseRecords(reinterpret_cast<const unsigned char*>(c.data()), c.size());
+    }
+    std::mt19937 rng(7);
+    std::string base = Rec(0xF002, 0, Rec(0xF003, 0, Rec(0xF004, 0, Shape(0, 0x201) + Props(Entry(0x004, 1), 1)) +
+                                                        Rec(0xF004, 0, Shape(75))));
+    for (int round = 0; round < 2000; ++round) {
+        std::string s = base;
+        for (int e = 0; e < 3; ++e)
+            s[rng() % s.size()] = static_cast<char>(rng());
+        DrawingContext ctx;
+        ctx.ParseRecords(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,416 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "extract/extractlib.h"
+#include "extract/textcollector.h"
+#include "office/officeentry.h"
+#include "office/word/word6text.h"
+#include "platform/cfb.h"
+#include "platform/codec.h"
+#include "platform/text.h"
+#include "support/cfb_writer.h"
+#include "support/isolation.h"
+
+namespace {
+
+void Put16(std::string& s, size_t off, std::uint16_t v)
+{
+    if (s.size() < off + 2)
+        s.resize(off + 2, '\0');
+    s[off] = static_cast<char>(v & 0xFF);
+    s[off + 1] = static_cast<char>(v >> 8);
+}
+
+void Put32(std::string& s, size_t off, std::uint32_t v)
+{
+    Put16(s, off, static_cast<std::uint16_t>(v & 0xFFFF));
+    Put16(s, off + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+void Pad(std::string& s, size_t to)
+{
+    if (s.size() < to)
+        s.resize(to, '\0');
+}
+
+// A small Word 6/95 document: FIB, text, one page of character runs with the
+// special flag on chosen characters, header table and piece table.
+struct Word6Builder {
+    std::uint16_t ident = 0xA5DC;
+    std::uint16_t lid = 0x0412;
+    std::string main, footnotes, headers, textboxes;  // bytes as stored (1 or 2 per character)
+    std::vector<std::uint32_t> headerPlc;
+    std::vector<std::uint32_t> specialCps;  // characters of the whole sequence with the special flag
+    bool complex = false;                   // store the text as two pieces in reverse order
+    bool encrypted = false;
+    int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
+
+    int CharBytes() const { return ident == 0xA5DC ? 1 : 2; }
+
+    std::string Stream() const
+    {
+        const int w = CharBytes();
+        std::string all = main + footnotes + headers + textboxes;
+        const std::uint32_t chars = static_cast<std::uint32_t>(all.size() / w);
+        std::string s(682, '\0');
+        Put16(s, 0, ident);
+        Put16(s, 2, 0x65);
+        Put16(s, 6, lid);
+        if (encrypted)
+            s[0x0B] = 1;
+        if (complex)
+            s[0x0A] = 4;
+        Pad(s, 1024);
+        const std::uint32_t textStart = 1024;
+        std::vector<std::uint32_t> fcOfCp(chars + 1);
+        std::uint32_t split = chars / 2;
+        if (!complex) {
+            s += all;
+            for (std::uint32_t cp = 0; cp <= chars; ++cp)
+                fcOfCp[cp] = textStart + cp * w;
+        } else {
+            // Second half first, then the first half.
+            s += all.substr(split * w);
+            s += all.substr(0, split * w);
+            for (std::uint32_t cp = 0; cp <= chars; ++cp)
+                fcOfCp[cp] = cp < split ? textStart + (chars - split + cp) * w : textStart + (cp - split) * w;
+        }
+        Put32(s, 0x18, textStart);
+        Put32(s, 0x1C, textStart + chars * w);
+        Put32(s, 0x34, static_cast<std::uint32_t>(main.size() / w));
+        Put32(s, 0x38, static_cast<std::uint32_t>(footnotes.size() / w));
+        Put32(s, 0x3C, static_cast<std::uint32_t>(headers.size() / w));
+        Put32(s, 0x4C, static_cast<std::uint32_t>(textboxes.size() / w));
+
+        // Character runs: one run per character of the text area.
+        size_t pageStart = (s.size() + 511) / 512 * 512;
+        Pad(s, pageStart);
+        std::string page(512, '\0');
+        std::vector<std::uint32_t> bounds;
+        bounds.push_back(textStart);
+        std::vector<bool> special;
+        for (std::uint32_t cp : specialCps) {
+            // Runs in stream order: one single-character run per special character.
+            (void)cp;
+        }
+        // Stream-ordered run list: every character its own run (small texts only).
+        const std::uint32_t textEnd = textStart + chars * w;
+        std::vector<bool> isSpecialFc(chars, false);
+        for (std::uint32_t cp : specialCps)
+            if (cp < chars)
+                isSpecialFc[(fcOfCp[cp] - textStart) / w] = true;
+        int crun = 0;
+        std::vector<std::uint32_t> rg;
+        std::vector<unsigned char> off;
+        std::uint32_t fc = textStart;
+        while (fc < textEnd && crun < 100) {
+            std::uint32_t k = (fc - textStart) / w;
+            std::uint32_t e = fc + w;
+            bool sp = isSpecialFc[k];
+            if (!sp) {
+                while (e < textEnd && !isSpecialFc[(e - textStart) / w])
+                    e += w;
+            }
+            rg.push_back(fc);
+            off.push_back(sp ? 250 : (fontCharset >= 0 ? 245 : 0));
+            fc = e;
+            ++crun;
+        }
+        rg.push_back(fc);
+        for (int i = 0; i <= crun; ++i)
+            Put32(page, 4 * i, rg[i]);
+        for (int i = 0; i < crun; ++i)
+            page[4 * (crun + 1) + i] = static_cast<char>(off[i]);
+        page[490] = 3;
+        page[491] = 93;
+        page[500] = 2;
+        page[501] = 117;
+        page[502] = 1;
+        page[511] = static_cast<char>(crun);
+        s += page;
+        const std::uint32_t pn = static_cast<std::uint32_t>(pageStart / 512);
+
+        // Bin table.
+        const std::uint32_t binAt = static_cast<std::uint32_t>(s.size());
+        std::string bin;
+        Put32(bin, 0, textStart);
+        Put32(bin, 4, fc);
+        Put16(bin, 8, static_cast<std::uint16_t>(pn));
+        s += bin;
+        Put32(s, 0xB8, binAt);
+        Put32(s, 0xBC, static_cast<std::uint32_t>(bin.size()));
+
+        if (fontCharset >= 0) {
+            std::string ffn;
+            ffn += static_cast<char>(6 + 5 - 1);
+            ffn += std::string("\x00\x90\x01", 3);
+            ffn += static_cast<char>(fontCharset);
+            ffn += std::string("\x00Arial", 6);
+            ffn.resize(11);
+            std::string sttb;
+            Put16(sttb, 0, static_cast<std::uint16_t>(2 + ffn.size()));
+            sttb += ffn;
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += sttb;
+            Put32(s, 0xD0, at);
+            Put32(s, 0xD4, static_cast<std::uint32_t>(sttb.size()));
+        }
+        if (!headerPlc.empty()) {
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            for (std::uint32_t v : headerPlc) {
+                std::string b;
+                Put32(b, 0, v);
+                s += b;
+            }
+            Put32(s, 0xB0, at);
+            Put32(s, 0xB4, static_cast<std::uint32_t>(headerPlc.size() * 4));
+        }
+        if (complex) {
+            std::string clx;
+            clx += '\x01';
+            Put16(clx, 1, 2);
+            clx += std::string("\x55\x01", 2);  // a property list of 2 bytes
+            std::string plc;
+            Put32(plc, 0, 0);
+            Put32(plc, 4, split);
+            Put32(plc, 8, chars);
+            std::string pcd(16, '\0');
+            Put32(pcd, 2, fcOfCp[0]);
+            Put32(pcd, 10, fcOfCp[split]);
+            plc += pcd;
+            const size_t at = clx.size();
+            clx += '\x02';
+            Put32(clx, at + 1, static_cast<std::uint32_t>(plc.size()));
+            clx += plc;
+            const std::uint32_t clxAt = static_cast<std::uint32_t>(s.size());
+            s += clx;
+            Put32(s, 0x160, clxAt);
+            Put32(s, 0x164, static_cast<std::uint32_t>(clx.size()));
+        }
+        return s;
+    }
+
+    std::string File() const
+    {
+        ps_test::CfbWriter w(3);
+        w.AddStream(u"WordDocument", Stream());
+        return w.Build();
+    }
+};
+
+std::string Cp949(const std::u16string& s)
+{
+    return plat::EncodeCodePage(949, s);
+}
+
+std::string Utf16Bytes(const std::u16string& s)
+{
+    std::string out;
+    for (char16_t c : s) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+struct Result {
+    bool ok;
+    std::string text;
+};
+
+Result ReadDocument(const std::string& file)
+{
+    plat::CfbPtr<plat::CfbStorage> root;
+    if (plat::Failed(plat::CfbOpenStorageOnMemory(file, root.put())))
+        return {false, ""};
+    std::u16string out;
+    CTextCollector collector;
+    collector.SetOutput(&out);
+    CMSWord2Text reader(&collector);
+    bool ok = reader.ConvertStorage(root.get());
+    return {ok, plat::WideToUtf8(out)};
+}
+
+TEST(Word6Reader, SingleByteKoreanTextDecodesAsDoubleByteText)
+{
+    Word6Builder b;
+    b.main = Cp949(u"홍길동 010-1234-5678\r둘째 줄\r");
+    Result r = ReadDocument(b.File());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "홍길동 010-1234-5678\n둘째 줄\n");
+}
+
+TEST(Word6Reader, SingleByteTextFollowsFontCharacterSetOrLanguage)
+{
+    Word6Builder b;
+    b.lid = 0x0409;
+    b.fontCharset = 204;
+    b.main = plat::EncodeCodePage(1251, u"Компания Аскат\r");
+    EXPECT_EQ(ReadDocument(b.File()).text, "Компания Аскат\n");
+
+    Word6Builder c;
+    c.lid = 0x0419;
+    c.main = b.main;
+    EXPECT_EQ(ReadDocument(c.File()).text, "Компания Аскат\n");
+}
+
+TEST(Word6Reader, TwoByteTextAndComplexPieces)
+{
+    Word6Builder b;
+    b.ident = 0x8098;
+    b.main = Utf16Bytes(u"한국어 텍스트\r");
+    EXPECT_EQ(ReadDocument(b.File()).text, "한국어 텍스트\n");
+
+    Word6Builder c;
+    c.main = "Hello brave new World\r";
+    c.complex = true;
+    Result r = ReadDocument(c.File());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "Hello brave new World\n");
+}
+
+TEST(Word6Reader, FieldInstructionsAreLeftOutWhenMarked)
+{
+    Word6Builder b;
+    b.main = std::string("a\x13 HYPERLINK x \x14link\x15 b\r");
+    b.specialCps = {1, 15, 20};
+    ASSERT_EQ(b.main[1], '\x13');
+    ASSERT_EQ(b.main[15], '\x14');
+    ASSERT_EQ(b.main[20], '\x15');
+    EXPECT_EQ(ReadDocument(b.File()).text, "alink b\n");
+
+    // Unmarked, the marks are plain characters and the instruction stays.
+    b.specialCps.clear();
+    EXPECT_EQ(ReadDocument(b.File()).text, "a HYPERLINK x link b\n");
+}
+
+TEST(Word6Reader, HeadersFootnotesAndTextBoxes)
+{
+    Word6Builder b;
+    b.main = "Body\r";
+    b.footnotes = "Note\r";
+    // Header stories: an empty one (two marks), a header, a footer.
+    b.headers = std::string("\r\r") + "Head\r\r" + "Foot\r\r";
+    b.headerPlc = {0, 2, 8, 14};
+    b.textboxes = "Box\r";
+    Result r = ReadDocument(b.File());
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "Head\n\nFoot\n\nBody\nNote\nBox\n");
+}
+
+TEST(Word6Reader, IdentifiersAndRefusals)
+{
+    ps_test::TempDir dir;
+    Word6Builder b;
+    b.main = "x\r";
+    const std::string path = dir.file("a.doc");
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, b.File()));
+    CMSWord2Text probe(nullptr);
+    EXPECT_TRUE(probe.IsWord6File(plat::PathFromNative(path).c_str()));
+    std::u16string out;
+    CTextCollector collector;
+    collector.SetOutput(&out);
+    CMSWord2Text reader(&collector);
+    EXPECT_TRUE(reader.Convert(plat::PathFromNative(path).c_str()));
+    EXPECT_EQ(plat::WideToUtf8(out), "x\n");
+
+    Word6Builder w97 = b;
+    w97.ident = 0xA5EC;
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, w97.File()));
+    EXPECT_FALSE(probe.IsWord6File(plat::PathFromNative(path).c_str()));
+
+    Word6Builder enc = b;
+    enc.encrypted = true;
+    Result r = ReadDocument(enc.File());
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.text.empty());
+
+    EXPECT_FALSE(probe.IsWord6File(plat::PathFromNative(dir.file("missing.doc")).c_str()));
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, "not a compound file"));
+    EXPECT_FALSE(reader.Convert(plat::PathFromNative(path).c_str()));
+}
+
+TEST(Word6Reader, DamagedTablesEndCleanly)
+{
+    Word6Builder b;
+    b.main = "Hello there\r";
+    b.footnotes = "fn\r";
+    b.complex = true;
+    b.specialCps = {3};
+    const std::string good = b.Stream();
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 400; ++round) {
+        std::string s = good;
+        const int edits = 1 + static_cast<int>(rng() % 8);
+        for (int e = 0; e < edits; ++e) {
+            size_t at = rng() % s.size();
+            if (rng() % 3 == 0 && at >= 0x18 && at < 0x200) {
+                // Table positions and sizes: large values.
+                Put32(s, at & ~size_t(3), rng() % 2 ? 0xFFFFFFF0u : static_cast<std::uint32_t>(rng() % 4096));
+            } else {
+                s[at] = static_cast<char>(rng());
+            }
+        }
+        if (rng() % 5 == 0)
+            s.resize(rng() % s.size());
+        Put16(s, 0, 0xA5DC);
+        ps_test::CfbWriter w(3);
+        w.AddStream(u"WordDocument", s);
+        ReadDocument(w.Build());  // no fault, no hang
+    }
+}
+
+TEST(Word6Reader, CorpusDocumentsGiveText)
+{
+    const std::string corpus = ps_test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus";
+    int seen = 0;
+    for (const char* folder : {"/public/word6", "/public/word95"}) {
+        std::error_code ec;
+        for (const auto& f : std::filesystem::directory_iterator(corpus + folder, ec)) {
+            std::u16string out;
+            CTextCollector collector;
+            collector.SetOutput(&out);
+            CMSWord2Text reader(&collector);
+            const std::u16string path = plat::PathFromNative(f.path().string());
+            if (!reader.IsWord6File(path.c_str()))
+                continue;
+            ++seen;
+            EXPECT_TRUE(reader.Convert(path.c_str())) << f.path();
+            EXPECT_GT(out.size(), 20u) << f.path();
+        }
+    }
+    EXPECT_GT(seen, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Word6Entry, WordEntryReadsWord6AndRtfSavedUnderAWordName)
+{
+    ps_test::TempDir dir;
+    Word6Builder b;
+    b.main = Cp949(u"주민번호 800101-1234567\r");
+    const std::string w6 = dir.file("w6.doc");
+    ASSERT_TRUE(ps_test::WriteFileBytes(w6, b.File()));
+    const std::string rtf = dir.file("rtf.doc");
+    ASSERT_TRUE(ps_test::WriteFileBytes(rtf, "{\\rtf1\\ansi{\\fonttbl{\\f0 A;}}\\pard 010\\_1234\\_5678\\par}"));
+
+    InitializeLibrary();
+    std::u16string out;
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(w6).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(plat::WideToUtf8(out), "주민번호 800101-1234567\n");
+    out.clear();
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(rtf).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(plat::WideToUtf8(out), "010-1234-5678\n");
+    FinalizeLibrary();
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+// rtf-text FILE: the text the RTF reader gives for FILE, as UTF-8 (a
+// development aid; the program reads RTF through the Word entry).
+#include <cstdio>
+#include <string>
+
+#include "extract/textcollector.h"
+#include "office/rtf/rtftextconvert.h"
+#include "platform/text.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: rtf-text FILE\n");
+        return 3;
+    }
+    std::u16string out;
+    CTextCollector collector;
+    collector.SetOutput(&out);
+    CRtfTextConvert reader(&collector, 0);
+    reader.Convert(plat::PathFromNative(argv[1]).c_str());
+    const std::string utf8 = plat::WideToUtf8(out);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    return reader.LastLoadSucceeded() ? 0 : 1;
+}

@@ -1,0 +1,24 @@
+// word6-text FILE: the text the Word 6/95 reader gives for FILE, as UTF-8
+// (a development aid).
+#include <cstdio>
+#include <string>
+
+#include "extract/textcollector.h"
+#include "office/word/word6text.h"
+#include "platform/text.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: word6-text FILE\n");
+        return 3;
+    }
+    std::u16string out;
+    CTextCollector collector;
+    collector.SetOutput(&out);
+    CMSWord2Text reader(&collector);
+    bool ok = reader.Convert(plat::PathFromNative(argv[1]).c_str());
+    const std::string utf8 = plat::WideToUtf8(out);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    return ok ? 0 : 1;
+}
