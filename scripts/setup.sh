@@ -18,6 +18,7 @@ PACKAGES=(
   python3-olefile clang
   mupdf-tools poppler-utils
   p7zip-full ntfs-3g ntfs-3g-dev
+  ripgrep
 )
 
 missing=()

@@ -1,0 +1,556 @@
+#include "search/engine.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+
+#include "core/logmgr.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "search/interim_drives.h"
+
+namespace {
+
+CNTFSSearch* g_engine = nullptr;
+std::mutex g_engineLock;
+std::atomic<bool (*)(void*)> g_contextCheck{nullptr};
+std::atomic<std::vector<std::u16string> (*)()> g_driveProvider{nullptr};
+
+unsigned Hex32(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+
+CNTFSSearch* Engine(bool create)
+{
+    std::lock_guard<std::mutex> lock(g_engineLock);
+    if (!g_engine && create)
+        g_engine = new (std::nothrow) CNTFSSearch;
+    return g_engine;
+}
+
+// A path without its trailing separators ("/" stays).
+std::u16string Trimmed(std::u16string p)
+{
+    while (p.size() > 1 && p.back() == u'/')
+        p.pop_back();
+    return p;
+}
+
+std::string JoinNative(const std::string& folder, const char* name)
+{
+    std::string full = folder;
+    if (full.empty() || full.back() != '/')
+        full += '/';
+    full += name;
+    return full;
+}
+
+// The extension of a file name for the walk: after the last '.', none when a
+// space follows that '.', upper case.
+std::string_view RawExtension(std::string_view name)
+{
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return {};
+    std::string_view ext = name.substr(dot + 1);
+    if (ext.find(' ') != std::string_view::npos)
+        return {};
+    return ext;
+}
+
+constexpr size_t kMaxExtension = 16;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+CNTFSSearch::CNTFSSearch() = default;
+
+CNTFSSearch::~CNTFSSearch()
+{
+    m_bIsTerminateSearch = 1;
+    std::lock_guard<std::mutex> lock(m_control);
+    JoinAll();
+}
+
+void CNTFSSearch::JoinAll()
+{
+    for (std::thread* t : {&m_hSearchThread, &m_hOtherSearchThread, &m_hRecursiveSearchThread}) {
+        if (!t->joinable())
+            continue;
+        // A callback that starts or stops the engine runs on a walker.
+        if (t->get_id() == std::this_thread::get_id())
+            t->detach();
+        else
+            t->join();
+    }
+}
+
+void CNTFSSearch::WalkerEnded()
+{
+    std::lock_guard<std::mutex> lock(m_runLock);
+    --m_running;
+    m_runEnded.notify_all();
+}
+
+template <typename Body>
+int CNTFSSearch::Launch(std::thread& slot, Body body)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_runLock);
+        ++m_running;
+    }
+    try {
+        slot = std::thread([this, body] {
+            body();
+            WalkerEnded();
+        });
+    } catch (const std::system_error&) {
+        WalkerEnded();
+        return 0;
+    }
+    return 1;
+}
+
+int CNTFSSearch::StartSearch()
+{
+    SearchLog().Write(u"StartSearch.");
+    int ok = Launch(m_hSearchThread, [this] {
+        SearchLog().Write(u"StartNTFSSearch() Start.");
+        StartNTFSSearch();
+        SearchLog().Write(u"StartNTFSSearch() End.");
+    });
+    SearchLog().Write(u"ThreadFunc Info[0x%08X : %d]", ok ? 1u : 0u, 0);
+    return ok;
+}
+
+int CNTFSSearch::StartOtherSearch()
+{
+    SearchLog().Write(u"StartOtherSearch.");
+    int ok = Launch(m_hOtherSearchThread, [this] {
+        SearchLog().Write(u"StartOtherFSSearch() Start.");
+        StartOtherFSSearch();
+        SearchLog().Write(u"StartOtherFSSearch() End.");
+    });
+    SearchLog().Write(u"ThreadOtherFSFunc Info[0x%08X : %d]", ok ? 1u : 0u, 0);
+    return ok;
+}
+
+int CNTFSSearch::StartSearchRecursive()
+{
+    SearchLog().Write(u"StartSearchRecursive.");
+    int ok = Launch(m_hRecursiveSearchThread, [this] {
+        SearchLog().Write(u"StartNTFSSearchRecursive() Start.");
+        StartNTFSSearchRecursive();
+        SearchLog().Write(u"StartNTFSSearchRecursive() End.");
+    });
+    SearchLog().Write(u"ThreadFuncRecursive Info[0x%08X : %d]", ok ? 1u : 0u, 0);
+    return ok;
+}
+
+void CNTFSSearch::StoreSearch(void* context, AddFileInfoCallback add,
+                              FinishFileSearchCallback finish,
+                              std::vector<std::u16string> extensions,
+                              std::vector<std::u16string> includes)
+{
+    for (const std::u16string& e : extensions)
+        SearchLog().Write(u"searchExt(%s)", e.c_str());
+    addFileInfoCallback = add;
+    finishFileSearchCallback = finish;
+    m_pContext = context;
+    m_searchExtensions = std::move(extensions);
+    m_includePaths = std::move(includes);
+    m_extNative.clear();
+    for (const std::u16string& e : m_searchExtensions)
+        m_extNative.push_back(plat::PathToNative(e));
+    std::sort(m_extNative.begin(), m_extNative.end());
+}
+
+int CNTFSSearch::ClassifyDrives()
+{
+    // No volume reader yet: every drive is walked by directory.
+    auto provider = g_driveProvider.load();
+    std::vector<std::u16string> roots = provider ? provider() : InterimWalkableDriveRoots();
+    m_otherDrives.clear();
+    for (std::u16string& r : roots)
+        m_otherDrives.push_back(std::make_unique<OtherDriveEntry>(OtherDriveEntry{std::move(r)}));
+    return 2;
+}
+
+int CNTFSSearch::Start(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+                       std::vector<std::u16string> extensions,
+                       std::vector<std::u16string> includes)
+{
+    std::lock_guard<std::mutex> lock(m_control);
+    JoinAll();  // the walkers of the previous search end first
+    // Cleared before the drives are prepared, so that a stop coming in while
+    // they are is seen below and not lost.
+    m_bIsTerminateSearch = 0;
+    StoreSearch(context, add, finish, std::move(extensions), std::move(includes));
+    m_otherDrives.clear();
+    int result = ClassifyDrives();
+    switch (result) {
+    case 0: SearchLog().Write(u"ALL_DRIVERS_NTFS"); break;
+    case 1: SearchLog().Write(u"DRIVERS_NTFS"); break;
+    case 2: SearchLog().Write(u"DRIVERS_NOT_NTFS"); break;
+    default: SearchLog().Write(u"driverType Unknown"); break;
+    }
+    for (const auto& d : m_otherDrives)
+        SearchLog().Write(u"Recursive Check Drive : %s", d->rootPath.c_str());
+
+    if (m_bIsTerminateSearch) {
+        plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+        m_otherDrives.clear();
+        return 0;
+    }
+    if (result != 0) {
+        m_bPeerWalkerDone = 0;
+        m_visitedFolders.clear();
+        if (!StartOtherSearch())
+            m_bPeerWalkerDone = 1;
+    } else {
+        m_bPeerWalkerDone = 1;
+    }
+    if (!StartSearch())
+        EndHandshake(true);  // this thread ends in the volume walker's place
+    return 1;
+}
+
+int CNTFSSearch::StartRecursive(void* context, AddFileInfoCallback add,
+                                FinishFileSearchCallback finish,
+                                std::vector<std::u16string> extensions,
+                                std::vector<std::u16string> includes)
+{
+    std::lock_guard<std::mutex> lock(m_control);
+    JoinAll();
+    m_bIsTerminateSearch = 0;
+    StoreSearch(context, add, finish, std::move(extensions), std::move(includes));
+    m_bPeerWalkerDone = 1;
+    StartSearchRecursive();
+    return 1;
+}
+
+void CNTFSSearch::Stop(void* context)
+{
+    SearchLog().Write(u"FileSearchStop");
+    m_pContext = context;
+    m_bIsTerminateSearch = 1;
+    // A start in progress sees the flag itself; otherwise give the walkers
+    // 1500 ms to notice it.
+    std::unique_lock<std::mutex> control(m_control, std::try_to_lock);
+    if (!control.owns_lock())
+        return;
+    // Called from a callback on a walker: that walker ends when it returns.
+    const auto self = std::this_thread::get_id();
+    for (std::thread* t : {&m_hSearchThread, &m_hOtherSearchThread, &m_hRecursiveSearchThread})
+        if (t->joinable() && t->get_id() == self)
+            return;
+    std::unique_lock<std::mutex> run(m_runLock);
+    bool ended = m_runEnded.wait_for(run, std::chrono::milliseconds(1500),
+                                     [this] { return m_running == 0; });
+    run.unlock();
+    if (ended)
+        JoinAll();
+}
+
+void CNTFSSearch::EndHandshake(bool trace)
+{
+    if (m_bPeerWalkerDone.exchange(1) == 0)
+        return;  // the other walker is still running and ends the search
+    if (m_bIsTerminateSearch != 0)
+        return;
+    void* context = m_pContext.load();
+    if (trace)
+        SearchLog().Write(u"finishFileSearchCallback[0x%08X, 0x%08X] Call Before",
+                          Hex32(reinterpret_cast<const void*>(finishFileSearchCallback)),
+                          Hex32(context));
+    if (finishFileSearchCallback)
+        finishFileSearchCallback(context);
+    if (trace)
+        SearchLog().Write(u"finishFileSearchCallback After");
+}
+
+void CNTFSSearch::StartNTFSSearch()
+{
+    // No drive has a readable volume table yet: nothing to list here.
+    SearchLog().Write(u"m_bIsTerminateSearch Status[%d]", static_cast<int>(m_bIsTerminateSearch));
+    EndHandshake(true);
+}
+
+DriveWalkPlan PlanDriveWalk(const std::vector<std::u16string>& driveRoots,
+                            const std::vector<std::u16string>& includes)
+{
+    DriveWalkPlan plan;
+    if (includes.empty()) {
+        plan.drives = driveRoots;
+        return plan;
+    }
+    std::vector<std::u16string> wanted;
+    for (const std::u16string& inc : includes)
+        wanted.push_back(Trimmed(inc));
+    for (const std::u16string& root : driveRoots)
+        if (std::find(wanted.begin(), wanted.end(), Trimmed(root)) != wanted.end())
+            plan.drives.push_back(root);
+    for (const std::u16string& inc : includes) {
+        bool isDrive = false;
+        for (const std::u16string& root : driveRoots)
+            isDrive = isDrive || Trimmed(root) == Trimmed(inc);
+        if (!isDrive && !inc.empty())
+            plan.folders.push_back(inc);
+    }
+    return plan;
+}
+
+void CNTFSSearch::StartOtherFSSearch()
+{
+    std::vector<std::u16string> roots;
+    for (const auto& d : m_otherDrives)
+        roots.push_back(d->rootPath);
+    DriveWalkPlan plan = PlanDriveWalk(roots, m_includePaths);
+    SearchLog().Write(u"StartOtherFSSearch FindFileRecursive is Start.");
+    bool go = true;
+    for (const std::u16string& root : plan.drives)
+        if (go && !FindFileRecursive(root))
+            go = false;
+    // Folders chosen beside drive roots are searched too.
+    for (const std::u16string& folder : plan.folders)
+        if (go && !FindFileRecursive(folder))
+            go = false;
+    SearchLog().Write(u"StartOtherFSSearch FindFileRecursive is End.");
+    m_otherDrives.clear();
+    EndHandshake(false);
+}
+
+void CNTFSSearch::StartNTFSSearchRecursive()
+{
+    SearchLog().Write(u"StartNTFSSearchRecursive FindFileRecursive is Start.");
+    m_visitedFolders.clear();
+    for (const std::u16string& path : m_includePaths)
+        if (!FindFileRecursive(path))
+            break;
+    SearchLog().Write(u"StartNTFSSearchRecursive FindFileRecursive is End.");
+    if (m_bIsTerminateSearch == 0 && finishFileSearchCallback)
+        finishFileSearchCallback(m_pContext.load());
+}
+
+bool CNTFSSearch::ExtensionMatches(std::string_view name) const
+{
+    std::string_view raw = RawExtension(name);
+    if (raw.empty() || raw.size() > kMaxExtension)
+        return false;
+    char upper[kMaxExtension];
+    for (size_t i = 0; i < raw.size(); ++i)
+        upper[i] = (raw[i] >= 'a' && raw[i] <= 'z') ? static_cast<char>(raw[i] - 32) : raw[i];
+    return std::binary_search(m_extNative.begin(), m_extNative.end(),
+                              std::string_view(upper, raw.size()));
+}
+
+int CNTFSSearch::IsSearchExtension(std::u16string_view nameOrPath) const
+{
+    size_t slash = nameOrPath.rfind(u'/');
+    std::u16string_view name =
+        slash == std::u16string_view::npos ? nameOrPath : nameOrPath.substr(slash + 1);
+    return ExtensionMatches(plat::PathToNative(name)) ? 1 : 0;
+}
+
+bool CNTFSSearch::ContextAlive() const
+{
+    void* context = m_pContext.load();
+    if (!context)
+        return false;
+    auto check = g_contextCheck.load();
+    return !check || check(context);
+}
+
+int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
+{
+    struct Entry {
+        std::string name;
+        bool dir;
+        uint64_t size;
+        uint64_t mtime;
+    };
+    struct Frame {
+        std::string path;
+        std::vector<Entry> entries;
+        size_t next = 0;
+    };
+
+    const std::string rootPath = plat::PathToNative(Trimmed(folder));
+    if (rootPath.empty())
+        return 1;
+
+    // Lists a folder: sub-folders, and files of a searched extension with a
+    // size above 0. Only those files are stat'ed.
+    auto list = [this](int fd, Frame& frame) {
+        DIR* dir = fdopendir(fd);
+        if (!dir) {
+            ::close(fd);
+            return;
+        }
+        while (dirent* d = readdir(dir)) {
+            const char* name = d->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+                continue;
+            unsigned char type = d->d_type;
+            struct stat st;
+            bool haveStat = false;
+            if (type == DT_UNKNOWN) {
+                if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                haveStat = true;
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+            }
+            if (type == DT_DIR) {
+                frame.entries.push_back({name, true, 0, 0});
+                continue;
+            }
+            // Links, devices, pipes and sockets are no documents.
+            if (type != DT_REG || !ExtensionMatches(name))
+                continue;
+            if (!haveStat && fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (!S_ISREG(st.st_mode) || st.st_size <= 0)
+                continue;
+            frame.entries.push_back({name, false, static_cast<uint64_t>(st.st_size),
+                                     plat::FileTimeFromTimespec(st.st_mtim)});
+        }
+        closedir(dir);
+    };
+
+    auto openFolder = [](const std::string& path, bool follow) {
+        return ::open(path.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
+    };
+
+    // The chosen folder itself may be reached through a link; nothing below it.
+    int rootFd = openFolder(rootPath, true);
+    if (rootFd < 0)
+        return 1;
+    struct stat rootStat;
+    if (fstat(rootFd, &rootStat) != 0) {
+        ::close(rootFd);
+        return 1;
+    }
+    if (m_visitedFolders.count({rootStat.st_dev, rootStat.st_ino})) {
+        ::close(rootFd);
+        return 1;
+    }
+    if (m_bIsTerminateSearch) {
+        ::close(rootFd);
+        plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+        return 0;
+    }
+    m_visitedFolders.insert({rootStat.st_dev, rootStat.st_ino});
+
+    std::vector<Frame> stack;
+    stack.push_back({rootPath, {}, 0});
+    list(rootFd, stack.back());
+
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const Entry& e = frame.entries[frame.next++];
+        std::string full = JoinNative(frame.path, e.name.c_str());
+        if (e.dir) {
+            int fd = openFolder(full, false);
+            if (fd < 0)
+                continue;  // no access, vanished, or a link after all
+            struct stat st;
+            if (fstat(fd, &st) != 0 || st.st_dev != rootStat.st_dev ||
+                m_visitedFolders.count({st.st_dev, st.st_ino})) {
+                ::close(fd);
+                continue;
+            }
+            if (m_bIsTerminateSearch) {
+                ::close(fd);
+                plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+                return 0;
+            }
+            m_visitedFolders.insert({st.st_dev, st.st_ino});
+            Frame child{std::move(full), {}, 0};
+            list(fd, child);
+            stack.push_back(std::move(child));  // frame is not used after this
+            continue;
+        }
+        if (m_bIsTerminateSearch) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            return 0;
+        }
+        auto record = std::make_unique<SearchFileInfo>();
+        record->path = plat::PathFromNative(full);
+        size_t slash = record->path.rfind(u'/');
+        record->fileName = record->path.substr(slash + 1);
+        record->folder = slash == 0 ? std::u16string(u"/") : record->path.substr(0, slash);
+        record->fileSize = e.size;
+        record->lastWriteTime = e.mtime;
+        if (!ContextAlive())
+            return 0;
+        if (addFileInfoCallback)
+            addFileInfoCallback(record.release(), m_pContext.load());
+        if (m_bIsTerminateSearch) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+
+int FileSearchStart(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+                    std::vector<std::u16string> extensions, std::vector<std::u16string> includePaths)
+{
+    SearchLog().Write(u"FileSearchStart[0x%08X]", Hex32(context));
+    CNTFSSearch* engine = Engine(true);
+    if (!engine) {
+        SearchLog().Write(u"new CNTFSSearch Failed.");
+        return 0;
+    }
+    return engine->Start(context, add, finish, std::move(extensions), std::move(includePaths));
+}
+
+int FileSearchStartRecursive(void* context, AddFileInfoCallback add,
+                             FinishFileSearchCallback finish,
+                             std::vector<std::u16string> extensions,
+                             std::vector<std::u16string> includePaths)
+{
+    SearchLog().Write(u"FileSearchStartRecursive[0x%08X]", Hex32(context));
+    CNTFSSearch* engine = Engine(true);
+    if (!engine) {
+        SearchLog().Write(u"new CNTFSSearch Failed");
+        return 0;
+    }
+    return engine->StartRecursive(context, add, finish, std::move(extensions),
+                                  std::move(includePaths));
+}
+
+void FileSearchStop(void* context)
+{
+    if (CNTFSSearch* engine = Engine(false))
+        engine->Stop(context);
+}
+
+void DeleteFileSearchEngine()
+{
+    CNTFSSearch* engine;
+    {
+        std::lock_guard<std::mutex> lock(g_engineLock);
+        engine = g_engine;
+        g_engine = nullptr;
+    }
+    delete engine;
+}
+
+void FileSearchSetContextCheck(bool (*alive)(void*)) { g_contextCheck = alive; }
+
+void FileSearchSetDriveProvider(std::vector<std::u16string> (*provider)())
+{
+    g_driveProvider = provider;
+}

@@ -1,0 +1,147 @@
+// The search engine: finds the documents of a search on walker threads and
+// hands each one to the search window through its callbacks.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "search/records.h"
+
+// One drive to walk by directory: its root (a mount point).
+struct OtherDriveEntry {
+    std::u16string rootPath;
+};
+
+// Abstract engine: the sorted upper-case extensions and the three walkers.
+class CSearchType {
+public:
+    virtual ~CSearchType() = default;
+    virtual int StartSearch() = 0;           // the volume-table walker
+    virtual int StartOtherSearch() = 0;      // the other-drive walker
+    virtual int StartSearchRecursive() = 0;  // the folder walker
+
+    std::vector<std::u16string> m_searchExtensions;
+};
+
+class CNTFSSearch : public CSearchType {
+public:
+    CNTFSSearch();
+    ~CNTFSSearch() override;
+
+    int StartSearch() override;
+    int StartOtherSearch() override;
+    int StartSearchRecursive() override;
+
+    // Whole-computer (or whole-drive) search and folder search; see the free
+    // functions below.
+    int Start(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+              std::vector<std::u16string> extensions, std::vector<std::u16string> includes);
+    int StartRecursive(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+                       std::vector<std::u16string> extensions,
+                       std::vector<std::u16string> includes);
+    void Stop(void* context);
+
+    // 1 when the name's extension is one of the search's.
+    int IsSearchExtension(std::u16string_view nameOrPath) const;
+
+    // Walks one folder and everything below it on the same device, depth
+    // first, without following symbolic links. 1 to go on, 0 when the whole
+    // walk must end (stop, or the context is gone).
+    int FindFileRecursive(const std::u16string& folder);
+
+    void StartNTFSSearch();
+    void StartOtherFSSearch();
+    void StartNTFSSearchRecursive();
+
+    AddFileInfoCallback addFileInfoCallback = nullptr;
+    FinishFileSearchCallback finishFileSearchCallback = nullptr;
+    std::atomic<void*> m_pContext{nullptr};
+    std::vector<std::u16string> m_includePaths;
+    std::vector<std::unique_ptr<OtherDriveEntry>> m_otherDrives;
+    std::atomic<int32_t> m_bIsTerminateSearch{0};
+    std::atomic<int32_t> m_bPeerWalkerDone{1};
+
+private:
+    struct FolderKey {
+        dev_t dev;
+        ino_t ino;
+        bool operator==(const FolderKey&) const = default;
+    };
+    struct FolderKeyHash {
+        size_t operator()(const FolderKey& k) const
+        {
+            return std::hash<uint64_t>()(static_cast<uint64_t>(k.dev) * 0x9E3779B97F4A7C15ULL ^
+                                         static_cast<uint64_t>(k.ino));
+        }
+    };
+
+    int ClassifyDrives();
+    void StoreSearch(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+                     std::vector<std::u16string> extensions, std::vector<std::u16string> includes);
+    bool ExtensionMatches(std::string_view name) const;
+    bool ContextAlive() const;
+    void EndHandshake(bool trace);
+    template <typename Body>
+    int Launch(std::thread& slot, Body body);
+    void JoinAll();
+    void WalkerEnded();
+
+    std::unordered_set<FolderKey, FolderKeyHash> m_visitedFolders;
+    std::vector<std::string> m_extNative;  // the extensions as bytes, sorted
+
+    std::mutex m_control;  // start, stop and the thread slots
+    std::thread m_hSearchThread, m_hOtherSearchThread, m_hRecursiveSearchThread;
+    std::mutex m_runLock;
+    std::condition_variable m_runEnded;
+    int m_running = 0;
+};
+
+// Starts a search of the whole computer (no include paths) or of the drives
+// whose roots stand among the include paths; folders among the include paths
+// are walked as well. extensions: upper case, no dot. Returns 1 when the
+// walkers were started, 0 when the engine could not be created or a stop came
+// in meanwhile.
+int FileSearchStart(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
+                    std::vector<std::u16string> extensions,
+                    std::vector<std::u16string> includePaths);
+
+// Starts a search of the include folders. Returns 1, or 0 without an engine.
+int FileSearchStartRecursive(void* context, AddFileInfoCallback add,
+                             FinishFileSearchCallback finish,
+                             std::vector<std::u16string> extensions,
+                             std::vector<std::u16string> includePaths);
+
+// Stops a running search: no finish callback follows. Waits up to 1500 ms for
+// the walkers; one still running is joined by the next start. Callers must not
+// hold a lock that the found-file callback takes for longer than that.
+void FileSearchStop(void* context);
+
+// Stops the walkers, waits for them and deletes the engine (program exit).
+void DeleteFileSearchEngine();
+
+// The engine checks before each record that the context is set and, through
+// this function when given, that its window still exists.
+void FileSearchSetContextCheck(bool (*alive)(void* context));
+
+// The drive roots a whole-computer search walks; the interim mount-table
+// list by default. Tests pass their own; nullptr restores the default.
+void FileSearchSetDriveProvider(std::vector<std::u16string> (*provider)());
+
+// Which of the drives an include list selects, and which include paths are
+// folders to walk besides (none selected: every drive, no folder).
+struct DriveWalkPlan {
+    std::vector<std::u16string> drives;
+    std::vector<std::u16string> folders;
+};
+DriveWalkPlan PlanDriveWalk(const std::vector<std::u16string>& driveRoots,
+                            const std::vector<std::u16string>& includes);

@@ -1,0 +1,137 @@
+#include "search/extractors.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/text.h"
+
+// The extraction library's entries, when it is part of the build.
+#if __has_include("extract/extractlib.h")
+#include "extract/extractlib.h"
+#define PS_HAVE_EXTRACTION_LIBRARY 1
+#endif
+
+namespace {
+
+std::mutex g_tableLock;
+ExtractorTable g_table = DefaultExtractorTable();
+
+struct Choice {
+    const char16_t* extension;
+    ExtractEntry ExtractorTable::*entry;
+    const char16_t* options;
+};
+
+// Tested in this order; exact, case-sensitive comparison.
+const Choice kChoices[] = {
+    {u"HWP", &ExtractorTable::hwp, nullptr},
+    {u"DOC", &ExtractorTable::word, u"xml:false"},
+    {u"PPT", &ExtractorTable::powerPoint, u"xml:false"},
+    {u"XLS", &ExtractorTable::excel, u"xml:false"},
+    {u"DOCX", &ExtractorTable::word, u"xml:true"},
+    {u"PPTX", &ExtractorTable::powerPoint, u"xml:true"},
+    {u"XLSX", &ExtractorTable::excel, u"xml:true"},
+    {u"PDF", &ExtractorTable::pdf, u"xml:false"},
+};
+
+const Choice* ChoiceFor(const std::u16string& ext)
+{
+    for (const Choice& c : kChoices)
+        if (ext == c.extension)
+            return &c;
+    return nullptr;
+}
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+ExtractorTable DefaultExtractorTable()
+{
+    // The readers register here as they join the build; the Word,
+    // PowerPoint and Excel entries come with the Office readers.
+    ExtractorTable t;
+#ifdef PS_HAVE_EXTRACTION_LIBRARY
+    t.hwp = ConvertHwpToText;
+    t.pdf = ConvertPdfToText;
+#endif
+    return t;
+}
+
+ExtractorTable SetExtractorTable(const ExtractorTable& table)
+{
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    ExtractorTable old = g_table;
+    g_table = table;
+    return old;
+}
+
+ExtractorTable CurrentExtractorTable()
+{
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    return g_table;
+}
+
+bool HasExtractorFor(const std::u16string& upperExtension)
+{
+    const Choice* c = ChoiceFor(upperExtension);
+    return c && CurrentExtractorTable().*(c->entry) != nullptr;
+}
+
+int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                        std::u16string& text)
+{
+    try {
+        const Choice* c = ChoiceFor(upperExtension);
+        if (!c)
+            return 0;
+        ExtractEntry entry = CurrentExtractorTable().*(c->entry);
+        if (!entry)
+            return 1;
+        return entry(path.c_str(), c->options, &text);
+    } catch (...) {
+        return 2;
+    }
+}
+
+void WriteErrorFileList(const std::u16string& path)
+{
+    WriteErrorFileListAt(path, plat::LocalTimeNow());
+}
+
+void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now)
+{
+    std::u16string docs = plat::DocumentsDir();
+    if (docs.empty())
+        return;
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
+    std::u16string folder = docs + u"/Privasweep/PrivasweepErrorFile/" + plat::AsciiToWide(day);
+    plat::MakeDirs(folder);
+    std::string file = plat::PathToNative(folder + u"/PrivasweepErrFileList.txt");
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
+    // One write per line, never cut; CR LF as the list has always had.
+    std::string line = stamp + plat::PathToNative(path) + "\r\n";
+    WriteAll(fd, line);
+    ::close(fd);
+}

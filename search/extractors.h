@@ -1,0 +1,44 @@
+// Extractor dispatch by file extension and the daily list of documents whose
+// text could not be extracted.
+#pragma once
+
+#include <string>
+
+#include "platform/system.h"
+
+// An extraction entry: (path, options text or null, output text) -> 0 text
+// extracted (appended to the output), 1 no text, 2 error.
+using ExtractEntry = int (*)(const char16_t* path, const char16_t* options,
+                             std::u16string* text);
+
+// The entries the dispatch calls. A null entry gives no text (status 1): the
+// reader of that format is not part of the build.
+struct ExtractorTable {
+    ExtractEntry hwp = nullptr;         // "HWP"
+    ExtractEntry word = nullptr;        // "DOC", "DOCX"
+    ExtractEntry powerPoint = nullptr;  // "PPT", "PPTX"
+    ExtractEntry excel = nullptr;       // "XLS", "XLSX"
+    ExtractEntry pdf = nullptr;         // "PDF"
+};
+
+// The program's readers (see extractors.cpp).
+ExtractorTable DefaultExtractorTable();
+
+// Replaces the table the dispatch uses and returns the previous one (tests
+// inject their own readers this way). Not to be called during a search.
+ExtractorTable SetExtractorTable(const ExtractorTable& table);
+ExtractorTable CurrentExtractorTable();
+
+// True when the dispatch has a reader for the upper-case extension.
+bool HasExtractorFor(const std::u16string& upperExtension);
+
+// Extracts a document's text by its upper-case extension (no dot). Returns the
+// entry's status; 0 with no text for an extension that is none of the eight;
+// 2 when the entry throws.
+int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                        std::u16string& text);
+
+// Appends "[hh:mm:ss] path" to PrivasweepErrFileList.txt in the day's folder
+// <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD.
+void WriteErrorFileList(const std::u16string& path);
+void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now);

@@ -1,0 +1,165 @@
+#include "search/extractors.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "platform/system.h"
+#include "platform/text.h"
+#include "search/matcher.h"
+#include "support/isolation.h"
+
+namespace {
+
+// Records the last call of any entry.
+std::string g_called;
+std::u16string g_options;
+std::u16string g_text;  // what the entries extract
+int g_status = 0;
+
+template <char Id>
+int Recording(const char16_t*, const char16_t* options, std::u16string* text)
+{
+    g_called = std::string(1, Id);
+    g_options = options ? options : u"(null)";
+    *text += g_text;
+    return g_status;
+}
+int Throwing(const char16_t*, const char16_t*, std::u16string* text)
+{
+    *text += u"partial 02-123-4567";
+    throw std::runtime_error("reader failed");
+}
+int ThrowingInt(const char16_t*, const char16_t*, std::u16string*) { throw 42; }
+
+struct TableGuard {
+    ExtractorTable saved;
+    explicit TableGuard(const ExtractorTable& t) : saved(SetExtractorTable(t)) {}
+    ~TableGuard() { SetExtractorTable(saved); }
+};
+
+ExtractorTable RecordingTable()
+{
+    ExtractorTable t;
+    t.hwp = Recording<'H'>;
+    t.word = Recording<'W'>;
+    t.powerPoint = Recording<'P'>;
+    t.excel = Recording<'X'>;
+    t.pdf = Recording<'F'>;
+    return t;
+}
+
+std::string ErrorList(const plat::LocalTime& t)
+{
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", t.year, t.month, t.day);
+    return plat::PathToNative(plat::DocumentsDir()) + "/Privasweep/PrivasweepErrorFile/" + day +
+           "/PrivasweepErrFileList.txt";
+}
+
+TEST(ExtractorDispatch, EntryAndOptionsByExtension)
+{
+    TableGuard guard(RecordingTable());
+    struct {
+        const char16_t* ext;
+        const char* entry;
+        const char16_t* options;
+        int status;
+    } cases[] = {
+        {u"HWP", "H", u"(null)", 0},    {u"DOC", "W", u"xml:false", 0}, {u"PPT", "P", u"xml:false", 0},
+        {u"XLS", "X", u"xml:false", 0}, {u"DOCX", "W", u"xml:true", 0}, {u"PPTX", "P", u"xml:true", 0},
+        {u"XLSX", "X", u"xml:true", 0}, {u"PDF", "F", u"xml:false", 0},
+        // Upper case only; other extensions have no text and no error.
+        {u"docx", "", u"", 0},          {u"TXT", "", u"", 0},           {u"", "", u"", 0},
+    };
+    for (auto& c : cases) {
+        g_called.clear();
+        g_options.clear();
+        std::u16string text;
+        EXPECT_EQ(ExtractDocumentText(u"/x/doc", c.ext, text), c.status) << plat::WideToUtf8(c.ext);
+        EXPECT_EQ(g_called, c.entry) << plat::WideToUtf8(c.ext);
+        EXPECT_EQ(g_options, c.options) << plat::WideToUtf8(c.ext);
+    }
+}
+
+TEST(ExtractorDispatch, MissingReaderAndExceptions)
+{
+    ExtractorTable t;
+    t.word = Throwing;
+    t.excel = ThrowingInt;
+    TableGuard guard(t);
+    std::u16string text;
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text), 1);  // no reader in the build
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text), 2);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.xls", u"XLS", text), 2);
+    EXPECT_FALSE(HasExtractorFor(u"PDF"));
+    EXPECT_TRUE(HasExtractorFor(u"DOCX"));
+    EXPECT_FALSE(HasExtractorFor(u"TXT"));
+}
+
+TEST(ErrorFileList, DailyFilesWholeLines)
+{
+    plat::LocalTime day1{2024, 3, 9, 8, 5, 7, 0, 0};
+    plat::LocalTime day1later{2024, 3, 9, 23, 59, 59, 0, 0};
+    plat::LocalTime day2{2024, 3, 10, 0, 0, 1, 0, 0};
+    std::u16string longPath = u"/data/" + std::u16string(600, u'가') + u".doc";
+    WriteErrorFileListAt(u"/data/first.doc", day1);
+    WriteErrorFileListAt(longPath, day1later);
+    WriteErrorFileListAt(u"/data/second.hwp", day2);
+    EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day1)),
+              "[08:05:07] /data/first.doc\r\n[23:59:59] " + plat::WideToUtf8(longPath) + "\r\n");
+    EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day2)), "[00:00:01] /data/second.hwp\r\n");
+}
+
+TEST(FileScan, StatusesAndErrorList)
+{
+    TableGuard guard(RecordingTable());
+    struct {
+        const char16_t* path;
+        int extractStatus;
+        std::u16string text;
+        int status;
+        PersonalInfoCounts counts;
+        bool inErrorList;
+    } cases[] = {
+        {u"/d/a.docx", 0, u"tel 02-123-4567\nmail me@host.com", 0, {0, 0, 0, 1, 0, 1, 0}, false},
+        {u"/d/b.Doc", 0, u"tel 02-123-4567", 0, {0, 0, 0, 1, 0, 0, 0}, false},
+        {u"/d/c.pdf", 1, u"tel 02-123-4567", 1, {}, false},
+        {u"/d/d.xlsx", 2, u"tel 02-123-4567", 2, {}, true},
+        {u"/d/e.txt", 0, u"tel 02-123-4567", 0, {}, false},
+        {u"/d/f.hwp", 0, u"", 0, {}, false},
+    };
+    for (auto& c : cases) {
+        g_text = c.text;
+        g_status = c.extractStatus;
+        PersonalInfoCounts counts{};
+        PersonalInfoHitList hits;
+        EXPECT_EQ(FindPersonalInfoInFile(c.path, counts, 0xFFFF, nullptr, &hits), c.status)
+            << plat::WideToUtf8(c.path);
+        EXPECT_EQ(counts, c.counts) << plat::WideToUtf8(c.path);
+        std::string list = ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()));
+        EXPECT_EQ(list.find(plat::WideToUtf8(c.path)) != std::string::npos, c.inErrorList)
+            << plat::WideToUtf8(c.path);
+    }
+    g_status = 0;
+
+    // A reader that throws: status 2, the partial text is not matched.
+    ExtractorTable t;
+    t.word = Throwing;
+    SetExtractorTable(t);
+    PersonalInfoCounts counts{};
+    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), 2);
+    EXPECT_EQ(counts, PersonalInfoCounts{});
+    EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow())).find("/d/thrown.doc"),
+              std::string::npos);
+
+    // Cancelled while the text was being extracted.
+    SetExtractorTable(RecordingTable());
+    g_text = u"tel 02-123-4567";
+    CancelFlag cancel{1};
+    EXPECT_EQ(FindPersonalInfoInFile(u"/d/g.docx", counts, 0xFFFF, &cancel, nullptr), 3);
+    EXPECT_EQ(counts, PersonalInfoCounts{});
+}
+
+}  // namespace
