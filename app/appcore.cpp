@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileIconProvider>
+#include <QGraphicsOpacityEffect>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPixmap>
@@ -144,6 +145,15 @@ QString QFmt(const char16_t* key, ...)
     std::u16string r = plat::FormatWideV(format.c_str(), ap);
     va_end(ap);
     return ToQ(r);
+}
+
+void ShowDisabled(QWidget* w)
+{
+    if (!w) return;
+    w->setEnabled(false);
+    auto* fade = new QGraphicsOpacityEffect(w);
+    fade->setOpacity(0.45);
+    w->setGraphicsEffect(fade);
 }
 
 void DeleteLastCheckFile()

@@ -54,6 +54,9 @@ QString Tx(const char16_t* key);
 std::u16string Fmt(const char16_t* key, ...);
 QString QFmt(const char16_t* key, ...);
 
+// Disables a control that opens a window not built yet, and shows it faded.
+void ShowDisabled(QWidget* w);
+
 // "SOFTWARE\Norvane\Privasweep": lastCheckFile, findPSInfoFlag, Migration.
 extern const char16_t kRunKey[];
 void DeleteLastCheckFile();

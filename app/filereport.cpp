@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 #include "app/appcore.h"
 #include "core/controls/skin.h"
@@ -28,6 +30,31 @@ const char16_t* const kColumnKeys[CFileInfoRecord::kItemCount] = {
     u"COLUMN_IP_ADDRESS",
 };
 const int kColumnWidths[CFileInfoRecord::kItemCount] = {19, 238, 67, 67, 67, 67, 67, 67, 67};
+
+// Draws each cell, then its grid lines; a folder row's path runs across
+// the count cells without lines between them.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(p, option, index);
+        const bool folderRow = !index.parent().isValid();
+        p->save();
+        p->setPen(QColor(0xE2, 0xE4, 0xE8));
+        const QRect r = option.rect;
+        p->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+        if (!folderRow || index.column() == 0 || index.column() == CFileInfoRecord::kItemCount - 1)
+            p->drawLine(r.right(), r.top(), r.right(), r.bottom());
+        p->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(std::max(s.height(), 21));
+        return s;
+    }
+};
 
 }  // namespace
 
@@ -93,11 +120,13 @@ CFileReportControl::CFileReportControl(QWidget* parent) : QTreeView(parent)
     setExpandsOnDoubleClick(false);
     setIconSize(QSize(16, 16));
     setFrameShape(QFrame::NoFrame);
-    setStyleSheet(
-        "QTreeView { background: white; gridline-color: #d8d8d8; }"
-        "QTreeView::item { border-right: 1px solid #e2e4e8; border-bottom: 1px solid #e2e4e8; "
-        "height: 20px; }"
-        "QTreeView::item:selected { background: #dbe6f4; color: black; }"
+    setItemDelegate(new GridDelegate(this));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
+    pal.setColor(QPalette::HighlightedText, Qt::black);
+    setPalette(pal);
+    header()->setStyleSheet(
         "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
         "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
         " padding: 3px 4px; }");
@@ -178,6 +207,7 @@ qintptr CFileReportControl::OnUserMessage(int number, quintptr wParam, qintptr l
         // The folder path spans the row: the count cells of a folder row
         // stay empty.
         for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(u"", true);
+        for (auto* it : items) it->setBackground(QColor(0xF3, 0xF6, 0xFA));
         model_.appendRow(items);
         setExpanded(check->index(), true);
         return 0;

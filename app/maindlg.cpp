@@ -109,7 +109,7 @@ CPrivasweepDlg::CPrivasweepDlg(QWidget* parent) : CSkinDialog(parent)
     btnExit_ = MakeButton(this, 155, 156, 157);
     btnConfig_ = MakeButton(this, 165, 166, 166);
     // The settings window comes with its own window set.
-    btnConfig_->setEnabled(false);
+    ShowDisabled(btnConfig_);
     connect(btnSearch_, &QAbstractButton::clicked, this, [this] { ShowSearchPage(); });
     connect(btnLog_, &QAbstractButton::clicked, this, [this] { ShowLogPage(); });
     connect(btnMenu_, &QAbstractButton::clicked, this, [this] { OnBnClickedMenu(this); });
@@ -150,8 +150,9 @@ bool CPrivasweepDlg::OnInitDialog()
     btnExit_->move(rc.right() + 1 - 25, rc.top() + 6);
     btnMin_->move(rc.right() + 1 - 46, rc.top() + 6);
     btnMenu_->move(rc.right() + 1 - 97, rc.top() + 6);
-    searchPage_->setGeometry(0, 68, 730, 411);
-    logPage_->setGeometry(0, 68, 730, 411);
+    // The pages sit inside the window's one-pixel frame.
+    searchPage_->setGeometry(1, 68, 728, 411);
+    logPage_->setGeometry(1, 68, 728, 411);
     SearchLog().m_strTag = u"EG";
     SearchLog().Write(u"InitializeLibrary()");
     InitializeLibrary();
@@ -217,6 +218,10 @@ void CPrivasweepDlg::paintEvent(QPaintEvent*)
     p.fillRect(rect(), Qt::white);
     const QPixmap bg = SkinBitmap(148);
     TransparentBlt(p, QRect(0, 0, bg.width(), bg.height()), bg, bg.rect());
+    // The frame of the window's own size (the bitmap is larger).
+    p.setPen(QColor(0x9A, 0xAF, 0xC3));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 // ---- Search page ------------------------------------------------------------------------------
@@ -344,7 +349,7 @@ CMainShowLogDlg::CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent) : 
 {
     btnLog_ = MakeButton(this, 232, 234, 233);
     // The event-log window comes with its own window set.
-    btnLog_->setEnabled(false);
+    ShowDisabled(btnLog_);
     btnStart_ = new ImageButton(this);
     btnStart_->LoadBitmapStrip(263, 1);
     for (const auto& s : kLogStatics) {
@@ -366,7 +371,7 @@ CMainShowLogDlg::CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent) : 
     for (int id : {1151, 1157}) statics_[id]->setText(Tx(u"SHOW_LOG_EVENT_DEFAULT_COUNT"));
     resize(730, 411);
     btnLog_->move(730 - btnLog_->width() - 56, 411 - btnLog_->height() - 65);
-    btnStart_->move((730 - btnStart_->width()) / 2, 340);
+    btnStart_->move(43 + (338 - btnStart_->width()) / 2, 350);
     connect(btnStart_, &QAbstractButton::clicked, this, [this] { main_->StartWholeComputerSearch(); });
 }
 
@@ -391,12 +396,15 @@ void CMainShowLogDlg::RefreshSummary()
         for (auto& [sid, l] : statics_)
             if (sid != 1155) l->hide();
         statics_[1155]->show();
-        statics_[1155]->setGeometry(200, 66, 300, 14);
+        statics_[1155]->setGeometry(43, 30, 338, 16);
+        statics_[1155]->setAlignment(Qt::AlignCenter);
         hasSearch_ = false;
         update();
         return;
     }
     for (auto& [sid, l] : statics_) l->show();
+    statics_[1155]->setGeometry(200, 66, 300, 14);
+    statics_[1155]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     btnStart_->hide();
     EventInfoRow row;
     if (GetEventInfo(row, id)) {

@@ -405,9 +405,9 @@ void CAllSearchDlg::EnableActionButtons(bool enable)
 {
     // The action windows belong to a later window set: until they exist the
     // buttons stay disabled whatever the state of the search.
-    constexpr bool kActionWindowsBuilt = false;
+    (void)enable;
     for (auto* b : {m_btnExcept, m_btnEncrypt, m_btnDelete})
-        if (b) b->setEnabled(enable && kActionWindowsBuilt);
+        if (b && b->isEnabled()) ShowDisabled(b);
 }
 
 size_t CAllSearchDlg::FoundCount()

@@ -431,6 +431,10 @@ void AppWindows()
         dlg.StatusLine()->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
         dlg.DetailLine()->setText(QFmt(u"SEARCH_RESULT", 6, u"1,593"));
         dlg.SearchButton()->LoadBitmapStrip(216, 2);
+        if (auto* bar = dlg.findChild<CProgressBar*>()) {
+            bar->setRange(0, 6);
+            bar->setValue(6);
+        }
         // Drawn without showing: a shown search window starts its search.
         dlg.resize(960, 600);
         Save("app-search-results", &dlg);
@@ -438,6 +442,7 @@ void AppWindows()
                                                             Fmt(u"ELAPSED_TIME", 2, 5)));
         dlg.DetailLine()->setText(QString::fromStdU16String(u"[4 / 6] /home/user/문서/영업/고객 목록.pdf"));
         dlg.SearchButton()->LoadBitmapStrip(215, 1);
+        if (auto* bar = dlg.findChild<CProgressBar*>()) bar->setValue(3);
         dlg.SelectTab(CAllSearchDlg::kXls);
         Save("app-search-running-xls", &dlg);
     }
@@ -447,7 +452,7 @@ void AppWindows()
         dlg.EnsureInitialized();
         dlg.show();
         if (QTreeWidgetItem* root = dlg.Tree()->topLevelItem(0))
-            if (root->childCount() > 0) dlg.Tree()->SetCheck(root->child(0), true);
+            if (root->childCount() > 0) dlg.Tree()->SetItemCheckByClick(root->child(0));
         dlg.Box(1027)->SetCheck(0);
         Save("app-user-search", &dlg);
         dlg.hide();
