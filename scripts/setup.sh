@@ -19,6 +19,7 @@ PACKAGES=(
   mupdf-tools poppler-utils
   p7zip-full ntfs-3g ntfs-3g-dev
   ripgrep
+  xvfb
 )
 
 missing=()
