@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -168,6 +169,28 @@ void CUserSearchDlg::ToggleMaximize()
     }
     maximized_ = !maximized_;
     update();
+}
+
+void CUserSearchDlg::closeEvent(QCloseEvent* e)
+{
+    // Closing this window from outside (not its close button) ends the
+    // program: the main window is asked to close as well.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (owner && owner != this) QTimer::singleShot(0, owner, [owner] { owner->close(); });
+    CSkinDialog::closeEvent(e);
+}
+
+void CUserSearchDlg::changeEvent(QEvent* e)
+{
+    CSkinDialog::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange) return;
+    // While minimised, the main window is moved out of the way.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || owner == this || !ownerRect_.isValid()) return;
+    if (isMinimized())
+        owner->setGeometry(0, 0, 0, 0);
+    else
+        owner->setGeometry(ownerRect_);
 }
 
 void CUserSearchDlg::OnTimer(int id)

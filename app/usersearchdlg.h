@@ -43,6 +43,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     Hit HitTest(const QPoint& local) const override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void Layout();

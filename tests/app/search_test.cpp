@@ -193,6 +193,31 @@ TEST_F(SearchWindowTest, ShowingAgainStartsNoSecondSearch)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 4"), 1);
 }
 
+TEST_F(SearchWindowTest, CloseDuringTheCompletionMessageWritesNoSecondEndEvent)
+{
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    bool closedDuringMessage = false;
+    ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+        messages_.push_back(text);
+        if (text == u"검색이 완료되었습니다.") {
+            EXPECT_TRUE(dlg.IsIdle());
+            dlg.reject();  // the user closes the window meanwhile
+            closedDuringMessage = true;
+        }
+        return ps::ui::IDOK;
+    };
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return closedDuringMessage; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 5)"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 1);
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+}
+
 TEST(DocumentKey, MaskSizeTimeAndCodePage)
 {
     SearchFileInfo a;

@@ -74,7 +74,9 @@ TEST_F(PiiCorpusSearch, UserSearchShowsExpectedCountsInTheirTabs)
         ASSERT_TRUE(shown.count(name));
         for (int k = 0; k < 7; ++k) EXPECT_EQ(shown[name][k], CountCellText(counts[k])) << "kind " << k;
     }
-    if (HasExtractorFor(u"PDF")) EXPECT_GT(documents, 0);
+    if (HasExtractorFor(u"PDF")) {
+        EXPECT_GT(documents, 0);
+    }
     EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), documents);
     EXPECT_EQ(all->DocumentRowCount(), documents);
     for (int t = CAllSearchDlg::kHwp; t < CAllSearchDlg::kTabCount; ++t) {
