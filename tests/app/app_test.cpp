@@ -9,7 +9,6 @@
 #include "app_fixture.h"
 #include "core/eventstore/eventtables.h"
 #include "core/logmgr.h"
-#include "core/modules.h"
 #include "core/registry.h"
 #include "core/util.h"
 #include "platform/instance.h"
@@ -177,23 +176,6 @@ TEST_F(WindowsTest, AboutWindowPagesAndLicence)
     CAboutInfoDlg about;
     about.EnsureInitialized();
     EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString());
-}
-
-TEST(ModuleClients, AbsentModulesLeaveTheProgramRunning)
-{
-    EXPECT_EQ(ActionCodeText(6), "prv10_006");
-    EXPECT_EQ(ActionCodeText(34), "prv10_034");
-    EXPECT_EQ(ActionCodeText(35), "prv12_035");
-    EXPECT_EQ(ActionCodeText(63), "prv12_063");
-    EXPECT_EQ(ReportAction(4), 0);
-    EXPECT_FALSE(Statistics().loaded);
-    EXPECT_EQ(InitUpdater(u"Privasweep"), 0);
-    EXPECT_EQ(RunOnlineUpdate(), 0);
-    EXPECT_TRUE(ExitUpdater());
-    Crashlet c;
-    EXPECT_FALSE(c.Start(GetModuleFolder(false) + u"/CrashletC.so", u"_KOR_FREE", u""));
-    EXPECT_EQ(c.module, nullptr);
-    EXPECT_EQ(GetUpdaterPath(), GetModuleFolder(false) + u"/RUDazoza.so");
 }
 
 }  // namespace

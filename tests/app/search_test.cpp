@@ -8,6 +8,9 @@
 #include "app_fixture.h"
 #include "core/registry.h"
 #include "extract/pdf/pdf_builder.h"
+#include "search/extractors.h"
+#include <chrono>
+#include <thread>
 
 namespace ps_test {
 namespace {
@@ -22,6 +25,27 @@ void WritePdf(const std::string& path, const std::vector<std::string>& lines)
 {
     ASSERT_TRUE(WriteFileBytes(path, pdf_test::MakePdf({pdf_test::ShowLines(lines)})));
 }
+
+// A PDF reader that takes its time, so that a stop or a close surely comes
+// while the analysis runs.
+int SlowPdf(const char16_t*, const char16_t*, std::u16string* text)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!text) return 2;
+    *text = u"ID 800101-1234560\n";
+    return 0;
+}
+
+struct SlowReader {
+    SlowReader()
+    {
+        ExtractorTable t = CurrentExtractorTable();
+        t.pdf = &SlowPdf;
+        previous = SetExtractorTable(t);
+    }
+    ~SlowReader() { SetExtractorTable(previous); }
+    ExtractorTable previous;
+};
 
 class SearchWindowTest : public AppTest {
 protected:
@@ -121,6 +145,7 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
 
 TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 {
+    SlowReader slow;
     const std::string root = dir_.file("many");
     std::filesystem::create_directories(root);
     for (int i = 0; i < 150; ++i)
@@ -156,6 +181,7 @@ TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 
 TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
 {
+    SlowReader slow;
     const std::string root = dir_.file("many");
     std::filesystem::create_directories(root);
     for (int i = 0; i < 150; ++i)
