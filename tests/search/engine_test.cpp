@@ -104,6 +104,7 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     Put(r + "/.hidden/h.xlsx");
     Put(r + "/deep/er/still/c.HWP");
     Put(r + "/outside/linked.ppt");
+    Put(r + "/raw\xff\xfe name.pdf");  // not UTF-8: reported and reopenable as it is
     ASSERT_EQ(mkfifo((r + "/pipe.doc").c_str(), 0600), 0);
     ASSERT_EQ(symlink((r + "/outside").c_str(), (r + "/deep/link-to-dir").c_str()), 0);
     ASSERT_EQ(symlink((r + "/a.doc").c_str(), (r + "/deep/link.doc").c_str()), 0);
@@ -111,8 +112,8 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     Window w;
     ASSERT_EQ(FileSearchStartRecursive(&w, Window::Add, Window::Finish, kExtensions, {W(r)}), 1);
     ASSERT_TRUE(w.WaitFinished());
-    EXPECT_EQ(w.Names(), (std::vector<std::string>{"a.doc", "b.Doc", "c.HWP", "h.xlsx",
-                                                   "linked.ppt", "report.final.docx"}));
+    EXPECT_EQ(w.Names(), (std::vector<std::string>{"a.doc", "b.Doc", "c.HWP", "h.xlsx", "linked.ppt",
+                                                   "raw\xff\xfe name.pdf", "report.final.docx"}));
     EXPECT_EQ(w.finished, 1);
 
     // The record's fields.
@@ -127,7 +128,11 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     ASSERT_EQ(stat((r + "/deep/er/still/c.HWP").c_str(), &st), 0);
     EXPECT_EQ(it->lastWriteTime, plat::FileTimeFromTimespec(st.st_mtim));
     EXPECT_TRUE(it->documentKey.empty());
-    EXPECT_EQ(it->fromEventStore, 0);
+    EXPECT_EQ(it->fromEventStore, 0u);
+    auto raw = std::find_if(w.files.begin(), w.files.end(),
+                            [](auto& f) { return f.fileName.find(u'\xDCFF') != std::u16string::npos; });
+    ASSERT_NE(raw, w.files.end());
+    EXPECT_EQ(access(plat::PathToNative(raw->path).c_str(), R_OK), 0);
 }
 
 TEST(DirectoryWalk, NestedIncludesAreWalkedOnce)
