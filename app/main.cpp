@@ -1,10 +1,54 @@
 // Privasweep: finds personal information in the documents on this computer.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/appcore.h"
 #include "core/services.h"
 
-int main()
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminate(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT (log-out, Ctrl+C) end the program the clean way: every
+// window's loop ends, the search threads are stopped and joined, and the
+// services are released in order.
+void EndCleanlyOnSignals(QObject* parent)
+{
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+        char buf[16];
+        while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = &OnTerminate;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
 {
     // The process-wide services exist before the application object and
     // end after it.
     CoreServices services;
-    return 0;
+    QApplication qt(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    EndCleanlyOnSignals(&qt);
+    CPrivasweepApp app;
+    return app.Run();
 }

@@ -22,6 +22,7 @@ PACKAGES=(
   docx2txt
   catdoc
   antiword
+  xvfb
 )
 
 missing=()

@@ -16,6 +16,16 @@
 #include "core/controls/messagebox.h"
 #include "core/controls/shelltree.h"
 #include "core/controls/skin.h"
+#include "app/aboutdlg.h"
+#include "app/appcore.h"
+#include "app/filereport.h"
+#include "app/maindlg.h"
+#include "app/searchdlg.h"
+#include "app/usersearchdlg.h"
+#include "core/eventstore/eventstore.h"
+#include "core/eventstore/eventtables.h"
+#include "core/eventstore/eventtypes.h"
+#include "core/uitext.h"
 
 using namespace ps::ui;
 
@@ -334,6 +344,136 @@ void SkinSheet()
 
 }  // namespace
 
+// ---- The program's windows ----------------------------------------------------
+
+void AppWindows()
+{
+    QTemporaryDir tmp;
+    const std::u16string db = FromQ(tmp.path()) + u"/events.db";
+    try {
+        StartEventStore(db, TemplateDatabasePath());
+    } catch (...) {
+        std::fprintf(stderr, "no event database: the program's windows are left out\n");
+        return;
+    }
+    SetTextLanguage(0);
+    AppIcons().FillExtensionIcons({u"HWP", u"TXT", u"DOC", u"PPT", u"XLS", u"DOCX", u"PPTX", u"XLSX", u"PDF"});
+    {
+        CPrivasweepDlg main;
+        main.setAttribute(Qt::WA_DontShowOnScreen);
+        main.EnsureInitialized();
+        main.show();
+        Save("app-main-search", &main);
+        main.ShowLogPage();
+        Save("app-main-log-empty", &main);
+        const int64_t id = AddEvent(3);
+        PersonalInfoCounts c;
+        c[0] = 1000;
+        c[3] = 480;
+        c[5] = 20;
+        AddSearchEventLog(id, c, DocumentKindCounts{10, 3, 1, 0, 2});
+        const int64_t enc = AddEvent(0x300);
+        (void)enc;
+        main.LogPage()->RefreshSummary();
+        Save("app-main-log", &main);
+        main.hide();
+    }
+    {
+        CAllSearchDlg dlg;
+        dlg.setAttribute(Qt::WA_DontShowOnScreen);
+        dlg.SetSearchMode(1);
+        dlg.EnsureInitialized();
+        static std::vector<std::unique_ptr<SearchFileInfo>> records;
+        auto rec = [](const std::u16string& folder, const std::u16string& name) {
+            auto r = std::make_unique<SearchFileInfo>();
+            r->folder = folder;
+            r->fileName = name;
+            r->path = folder + u"/" + name;
+            records.push_back(std::move(r));
+            return records.back().get();
+        };
+        struct Doc {
+            const char16_t* folder;
+            const char16_t* name;
+            PersonalInfoCounts counts;
+        };
+        auto counts = [](std::initializer_list<int> v) {
+            PersonalInfoCounts c;
+            int i = 0;
+            for (int x : v) c[i++] = x;
+            return c;
+        };
+        const Doc docs[] = {
+            {u"/home/user/문서/인사", u"직원명부.hwp", counts({42, 0, 0, 42, 40, 12, 0})},
+            {u"/home/user/문서/인사", u"급여 계좌.xlsx", counts({42, 42, 0, 0, 0, 0, 0})},
+            {u"/home/user/문서/인사", u"연락처.docx", counts({0, 0, 0, 1234, 0, 56, 0})},
+            {u"/home/user/문서/영업", u"고객 목록.pdf", counts({0, 0, 3, 17, 9, 17, 0})},
+            {u"/home/user/문서/영업", u"발표 자료.pptx", counts({0, 0, 0, 2, 0, 2, 0})},
+            {u"/home/user/바탕화면", u"서버 목록.xls", counts({0, 0, 0, 0, 0, 0, 8})},
+        };
+        CFileReportControl* all = dlg.Report(CAllSearchDlg::kAll);
+        std::u16string last;
+        CFileInfoRecord* folderRow = nullptr;
+        for (const auto& d : docs) {
+            SearchFileInfo* r = rec(d.folder, d.name);
+            if (!folderRow || last != d.folder) {
+                folderRow = new CFileInfoRecord(&dlg, r);
+                all->OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(folderRow), 0);
+                last = d.folder;
+            }
+            all->OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(new CFileInfoRecord(d.counts, &dlg, r)),
+                               reinterpret_cast<qintptr>(folderRow));
+        }
+        all->SetChecked(all->DocumentRow(0, 1), true);
+        const int tabCounts[] = {6, 1, 1, 2, 1, 1};
+        const char16_t* keys[] = {u"KIND_OF_ALL", u"KIND_OF_HWP", u"KIND_OF_DOC", u"KIND_OF_XLS", u"KIND_OF_PPT", u"KIND_OF_PDF"};
+        for (int i = 0; i < 6; ++i) dlg.TabButton(i)->setText(QFmt(keys[i], tabCounts[i]));
+        dlg.StatusLine()->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
+        dlg.DetailLine()->setText(QFmt(u"SEARCH_RESULT", 6, u"1,593"));
+        dlg.SearchButton()->LoadBitmapStrip(216, 2);
+        if (auto* bar = dlg.findChild<CProgressBar*>()) {
+            bar->setRange(0, 6);
+            bar->setValue(6);
+        }
+        // Drawn without showing: a shown search window starts its search.
+        dlg.resize(960, 600);
+        Save("app-search-results", &dlg);
+        dlg.StatusLine()->setText(QString::fromStdU16String(GetText(u"ALL_SEARCH_USER_SEARCHING") + u" " +
+                                                            Fmt(u"ELAPSED_TIME", 2, 5)));
+        dlg.DetailLine()->setText(QString::fromStdU16String(u"[4 / 6] /home/user/문서/영업/고객 목록.pdf"));
+        dlg.SearchButton()->LoadBitmapStrip(215, 1);
+        if (auto* bar = dlg.findChild<CProgressBar*>()) bar->setValue(3);
+        dlg.SelectTab(CAllSearchDlg::kXls);
+        Save("app-search-running-xls", &dlg);
+    }
+    {
+        CUserSearchDlg dlg(nullptr);
+        dlg.setAttribute(Qt::WA_DontShowOnScreen);
+        dlg.EnsureInitialized();
+        dlg.show();
+        if (QTreeWidgetItem* root = dlg.Tree()->topLevelItem(0))
+            if (root->childCount() > 0) dlg.Tree()->SetItemCheckByClick(root->child(0));
+        dlg.Box(1027)->SetCheck(0);
+        Save("app-user-search", &dlg);
+        dlg.hide();
+    }
+    {
+        CAboutInfoDlg about;
+        about.setAttribute(Qt::WA_DontShowOnScreen);
+        about.EnsureInitialized();
+        about.show();
+        Save("app-about-program", &about);
+        about.SelectPage(1188);
+        about.LicensePage()->Text()->setPlainText(QString::fromUtf16(
+            u"프리바스윕 사용권 계약\n\n이 프로그램을 설치하거나 사용하면 이 계약의 조건에 동의하는 것으로 봅니다.\n"
+            u"1. 사용 허락: 개인과 기관은 이 프로그램을 무료로 사용할 수 있습니다.\n"
+            u"2. 제한: 프로그램을 수정하거나 역설계할 수 없습니다."));
+        Save("app-about-license", &about);
+        about.hide();
+    }
+    ExitEventDatabase();
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -354,6 +494,7 @@ int main(int argc, char** argv)
     MessageBoxes();
     FolderTree();
     SkinSheet();
+    AppWindows();
     std::printf("%d pictures written to %s\n", g_written, qPrintable(g_out));
     return 0;
 }

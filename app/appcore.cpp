@@ -1,0 +1,266 @@
+#include "app/appcore.h"
+
+#include <QApplication>
+#include <QFileIconProvider>
+#include <QGraphicsOpacityEffect>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <cstdarg>
+
+#include "app/maindlg.h"
+#include "core/controls/messagebox.h"
+#include "core/controls/skin.h"
+#include "core/controls/wnd.h"
+#include "core/eventstore/eventstore.h"
+#include "core/eventstore/eventtypes.h"
+#include "core/logmgr.h"
+#include "core/registry.h"
+#include "core/uitext.h"
+#include "core/util.h"
+#include "platform/instance.h"
+#include "platform/wformat.h"
+
+using ps::ui::FromQ;
+using ps::ui::ToQ;
+
+const char16_t kRunKey[] = u"SOFTWARE\\Norvane\\Privasweep";
+
+// ---- Icons -------------------------------------------------------------------
+
+IconList::IconList()
+{
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    icons_.push_back(QIcon(blank));
+}
+
+int IconList::Add(const QIcon& icon)
+{
+    icons_.push_back(icon);
+    return static_cast<int>(icons_.size()) - 1;
+}
+
+int IconList::IndexOf(const std::u16string& key) const
+{
+    auto it = map_.find(key);
+    return it == map_.end() ? 0 : it->second;
+}
+
+QIcon IconList::At(int index) const
+{
+    if (index < 0 || index >= icons_.size()) return icons_.front();
+    return icons_[index];
+}
+
+namespace {
+
+// A plain document icon drawn here when the desktop theme has none.
+QIcon FallbackDocumentIcon(const QString& ext)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(120, 130, 150));
+    p.setBrush(Qt::white);
+    p.drawRect(2, 0, 11, 15);
+    QColor band(70, 110, 170);
+    if (ext == "HWP") band = QColor(40, 140, 200);
+    else if (ext.startsWith("DOC")) band = QColor(40, 90, 180);
+    else if (ext.startsWith("XLS")) band = QColor(40, 140, 70);
+    else if (ext.startsWith("PPT")) band = QColor(210, 90, 40);
+    else if (ext == "PDF") band = QColor(200, 40, 40);
+    p.fillRect(3, 9, 10, 5, band);
+    return QIcon(pm);
+}
+
+QIcon FallbackFolderIcon()
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setPen(QColor(180, 140, 40));
+    p.setBrush(QColor(250, 210, 100));
+    p.drawRect(1, 4, 14, 10);
+    p.drawRect(1, 2, 6, 2);
+    return QIcon(pm);
+}
+
+}  // namespace
+
+void IconList::FillExtensionIcons(const std::vector<std::u16string>& extensions)
+{
+    // Icons come from the MIME database through the theme; nothing is
+    // created on disk for them.
+    QMimeDatabase mime;
+    for (const auto& ext : extensions) {
+        const QString e = ToQ(ext);
+        const QMimeType type = mime.mimeTypeForFile("x." + e.toLower(), QMimeDatabase::MatchExtension);
+        QIcon icon = QIcon::fromTheme(type.iconName());
+        if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
+        if (icon.isNull()) icon = FallbackDocumentIcon(e);
+        map_[ext] = Add(icon);
+    }
+    QIcon folder = QIcon::fromTheme("folder");
+    if (folder.isNull()) folder = FallbackFolderIcon();
+    map_[u"DIR"] = Add(folder);
+    map_[u"CHKBOX"] = Add(QIcon(ps::ui::SkinIcon(146)));
+    map_[u"UNCHKBOX"] = Add(QIcon(ps::ui::SkinIcon(268)));
+}
+
+IconList& AppIcons()
+{
+    static IconList list;
+    return list;
+}
+
+// ---- Small helpers ------------------------------------------------------------
+
+void Act(int action)
+{
+    if (ps::ui::Seams().statisticsAction)
+        ps::ui::Seams().statisticsAction(action);
+    else
+        ReportAction(action);
+}
+
+QString Tx(const char16_t* key) { return ToQ(GetText(key)); }
+
+std::u16string Fmt(const char16_t* key, ...)
+{
+    const std::u16string format = GetText(key);
+    va_list ap;
+    va_start(ap, key);
+    std::u16string r = plat::FormatWideV(format.c_str(), ap);
+    va_end(ap);
+    return r;
+}
+
+QString QFmt(const char16_t* key, ...)
+{
+    const std::u16string format = GetText(key);
+    va_list ap;
+    va_start(ap, key);
+    std::u16string r = plat::FormatWideV(format.c_str(), ap);
+    va_end(ap);
+    return ToQ(r);
+}
+
+void ShowDisabled(QWidget* w)
+{
+    if (!w) return;
+    w->setEnabled(false);
+    auto* fade = new QGraphicsOpacityEffect(w);
+    fade->setOpacity(0.45);
+    w->setGraphicsEffect(fade);
+}
+
+void DeleteLastCheckFile()
+{
+    WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"", true);
+}
+
+std::u16string ReadLastCheckFile() { return ReadRegistryString(kRunKey, u"lastCheckFile", u""); }
+
+// ---- Application object ----------------------------------------------------------
+
+namespace {
+CPrivasweepApp* g_app = nullptr;
+}
+
+CPrivasweepApp::CPrivasweepApp() { g_app = this; }
+
+CPrivasweepApp::~CPrivasweepApp()
+{
+    if (g_app == this) g_app = nullptr;
+}
+
+CPrivasweepApp* CPrivasweepApp::Instance() { return g_app; }
+
+void CPrivasweepApp::StartCrashReporter()
+{
+    const std::u16string folder = GetModuleFolder(false);
+    const std::u16string module = folder + u"/CrashletC.so";
+    const std::u16string resources = folder + u"/CrashletC_KR.so";
+    const std::u16string version = GetFileVersionText(plat::ProgramPath(), 2) + u"_KOR_FREE";
+    crashlet.Start(module, version, resources);
+}
+
+bool CPrivasweepApp::InitInstance()
+{
+    SetTextLanguage(0);
+    InitUpdater(u"Privasweep");
+
+    // One program per user: a later start raises the first one's window.
+    mutex_ = std::make_unique<plat::SingleInstance>();
+    const bool first = mutex_->Acquire([] {
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                if (g_app && g_app->mainWindow_) {
+                    g_app->mainWindow_->raise();
+                    g_app->mainWindow_->activateWindow();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    if (!first) {
+        secondInstance_ = true;
+        return false;
+    }
+
+    AppLog().Write(u"Privasweep Start.");
+    AllowCloseMessage();
+    Statistics().Load(u"VOZEZ.so");
+    StartCrashReporter();
+
+    // The event database: copied from the template when missing (its folder
+    // is created), opened and migrated once.
+    try {
+        StartEventStore();
+    } catch (const CppSQLite3Exception&) {
+        const std::u16string text = u"이벤트 데이터베이스를 열 수 없습니다.\n" + EventDatabasePath();
+        AppLog().Write(u"OpenEventDatabase failed: %s", text.c_str());
+        ps::ui::ShowMessageBox(text, u"", 1, nullptr);
+        exitCode_ = 1;
+        return false;
+    }
+
+    {
+        CPrivasweepDlg dlg;
+        mainWindow_ = &dlg;
+        if (runMainWindow) {
+            dlg.EnsureInitialized();
+            runMainWindow(&dlg);
+        } else {
+            dlg.DoModal();
+        }
+        mainWindow_ = nullptr;
+    }
+    return false;
+}
+
+int CPrivasweepApp::ExitInstance()
+{
+    if (mutex_) mutex_->Release();
+    if (IsEventDatabaseOpen()) {
+        try {
+            CloseEventDatabase();
+        } catch (const CppSQLite3Exception&) {
+            AppLog().Write(u"CloseEventDatabase failed.");
+            if (exitCode_ == 0) exitCode_ = 1;
+        }
+    }
+    ExitUpdater();
+    Statistics().Unload();
+    crashlet.Stop();
+    AppLog().Write(u"Privasweep End.");
+    return exitCode_;
+}
+
+int CPrivasweepApp::Run()
+{
+    InitInstance();
+    return ExitInstance();
+}

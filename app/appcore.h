@@ -1,0 +1,99 @@
+// The application object and what many windows share: the small-icon list
+// with its extension map, the statistics action and text helpers.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/modules.h"
+
+class QWidget;
+
+namespace plat {
+class SingleInstance;
+}
+
+// The list of small icons of the program and the map from upper-case
+// extension ("HWP", "DIR", "CHKBOX", "UNCHKBOX") to an index in it. Index 0
+// is a blank icon, so an unknown extension shows nothing.
+class IconList {
+public:
+    IconList();
+    int Add(const QIcon& icon);
+    // The index of a key; 0 when the map does not hold it.
+    int IndexOf(const std::u16string& key) const;
+    QIcon At(int index) const;
+    QIcon Of(const std::u16string& key) const { return At(IndexOf(key)); }
+    bool Has(const std::u16string& key) const { return map_.count(key) != 0; }
+    void Set(const std::u16string& key, int index) { map_[key] = index; }
+    // Fills the map from the MIME database: each extension's type icon, the
+    // folder icon as "DIR" and the two header check images.
+    void FillExtensionIcons(const std::vector<std::u16string>& extensions);
+
+private:
+    QList<QIcon> icons_;
+    std::map<std::u16string, int> map_;
+};
+
+// The process-wide icon list (the application object's).
+IconList& AppIcons();
+
+// Reports a numbered user action: to the test seam when one is set,
+// otherwise to the statistics module.
+void Act(int action);
+
+// The UI text of a key as a QString, and a text formatted with the key's text
+// as format (Windows printf rules).
+QString Tx(const char16_t* key);
+std::u16string Fmt(const char16_t* key, ...);
+QString QFmt(const char16_t* key, ...);
+
+// Disables a control that opens a window not built yet, and shows it faded.
+void ShowDisabled(QWidget* w);
+
+// "SOFTWARE\Norvane\Privasweep": lastCheckFile, findPSInfoFlag, Migration.
+extern const char16_t kRunKey[];
+void DeleteLastCheckFile();
+std::u16string ReadLastCheckFile();
+
+class CPrivasweepApp {
+public:
+    CPrivasweepApp();
+    ~CPrivasweepApp();
+    CPrivasweepApp(const CPrivasweepApp&) = delete;
+    CPrivasweepApp& operator=(const CPrivasweepApp&) = delete;
+
+    static CPrivasweepApp* Instance();
+
+    // Brings the services up, runs the main window and returns false, so
+    // that ExitInstance follows at once.
+    bool InitInstance();
+    int ExitInstance();
+    // InitInstance then ExitInstance; the process's exit code (non-zero when
+    // the event database could not be opened).
+    int Run();
+
+    // Test seam: when set, called instead of running the main window
+    // modally (the window is built and initialised).
+    std::function<void(QWidget* mainWindow)> runMainWindow;
+
+    QWidget* MainWindow() const { return mainWindow_; }
+    int ExitCode() const { return exitCode_; }
+    bool IsSecondInstance() const { return secondInstance_; }
+
+    Crashlet crashlet;
+
+private:
+    void StartCrashReporter();
+
+    std::unique_ptr<plat::SingleInstance> mutex_;
+    QWidget* mainWindow_ = nullptr;
+    int exitCode_ = 0;
+    bool secondInstance_ = false;
+};

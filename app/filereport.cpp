@@ -1,0 +1,425 @@
+#include "app/filereport.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include "app/appcore.h"
+#include "core/controls/skin.h"
+#include "core/uitext.h"
+#include "core/util.h"
+
+using ps::ui::ToQ;
+
+namespace {
+
+constexpr int kRecordRole = Qt::UserRole + 1;
+
+const char16_t* const kColumnKeys[CFileInfoRecord::kItemCount] = {
+    nullptr,
+    u"COLUMN_DOCUMENT_NAME",
+    u"COLUMN_ID_NUMBER",
+    u"COLUMN_ACCOUNT_NUMBER",
+    u"COLUMN_CREDIT_NUMBER",
+    u"COLUMN_PHONE_NUMBER",
+    u"COLUMN_ADDRESS",
+    u"COLUMN_EMAIL",
+    u"COLUMN_IP_ADDRESS",
+};
+const int kColumnWidths[CFileInfoRecord::kItemCount] = {19, 238, 67, 67, 67, 67, 67, 67, 67};
+
+// Draws each cell, then its grid lines; a folder row's path runs across
+// the count cells without lines between them.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(p, option, index);
+        const bool folderRow = !index.parent().isValid();
+        p->save();
+        p->setPen(QColor(0xE2, 0xE4, 0xE8));
+        const QRect r = option.rect;
+        p->drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+        if (!folderRow || index.column() == 0 || index.column() == CFileInfoRecord::kItemCount - 1)
+            p->drawLine(r.right(), r.top(), r.right(), r.bottom());
+        p->restore();
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize s = QStyledItemDelegate::sizeHint(option, index);
+        s.setHeight(std::max(s.height(), 21));
+        return s;
+    }
+};
+
+}  // namespace
+
+std::u16string CountCellText(int count)
+{
+    if (count == 0) return std::u16string();
+    const std::u16string n = FormatThousands(count);
+    return Fmt(u"FOUND_COUNT", n.c_str());
+}
+
+std::u16string IconKeyOfName(const std::u16string& fileName)
+{
+    const size_t dot = fileName.rfind(u'.');
+    if (dot == std::u16string::npos) return std::u16string();
+    std::u16string ext = fileName.substr(dot + 1);
+    for (auto& c : ext)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return ext;
+}
+
+// ---- Rows -------------------------------------------------------------------------
+
+CFileInfoRecord::CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record)
+    : folderRow_(true), info_(record), owner_(owner)
+{
+    if (record) folder_ = record->folder;
+    texts_[1] = folder_;
+    icon_ = AppIcons().IndexOf(u"DIR");
+    const std::u16string zero = Fmt(u"FOUND_COUNT", u"0");
+    for (int k = 2; k < kItemCount; ++k) texts_[k] = zero;
+}
+
+CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, CAllSearchDlg* owner,
+                                 SearchFileInfo* record)
+    : folderRow_(false), info_(record), owner_(owner)
+{
+    if (record) {
+        folder_ = record->folder;
+        fileName_ = record->fileName;
+    }
+    texts_[1] = fileName_;
+    icon_ = AppIcons().IndexOf(IconKeyOfName(fileName_));
+    for (int k = 0; k < kPersonalInfoKindCount; ++k) texts_[k + 2] = CountCellText(counts[k]);
+}
+
+std::u16string CFileInfoRecord::GetFullPath()
+{
+    while (!folder_.empty() && folder_.back() == u'/') folder_.pop_back();
+    return folder_ + u"/" + fileName_;
+}
+
+// ---- Control -------------------------------------------------------------------
+
+CFileReportControl::CFileReportControl(QWidget* parent) : QTreeView(parent)
+{
+    setModel(&model_);
+    setFont(ps::ui::Font12());
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setExpandsOnDoubleClick(false);
+    setIconSize(QSize(16, 16));
+    setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new GridDelegate(this));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
+    pal.setColor(QPalette::HighlightedText, Qt::black);
+    setPalette(pal);
+    header()->setStyleSheet(
+        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
+        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
+        " padding: 3px 4px; }");
+    connect(&model_, &QStandardItemModel::itemChanged, this, &CFileReportControl::OnItemChanged);
+    connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+        if (column == 0)
+            OnHeaderCheckClick();
+        else
+            model_.sort(column, header()->sortIndicatorOrder());
+    });
+    InitColumns();
+}
+
+CFileReportControl::~CFileReportControl()
+{
+    // The model's items go before the rows they point to.
+    model_.clear();
+}
+
+void CFileReportControl::InitColumns()
+{
+    model_.setColumnCount(CFileInfoRecord::kItemCount);
+    for (int c = 0; c < CFileInfoRecord::kItemCount; ++c) {
+        auto* h = new QStandardItem(c == 0 ? QString() : Tx(kColumnKeys[c]));
+        h->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        model_.setHorizontalHeaderItem(c, h);
+    }
+    header()->setFont(ps::ui::Font12());
+    header()->setStretchLastSection(false);
+    header()->setSectionsClickable(true);
+    header()->setMinimumSectionSize(19);
+    for (int c = 0; c < CFileInfoRecord::kItemCount; ++c) {
+        header()->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
+        setColumnWidth(c, kColumnWidths[c]);
+    }
+    setTreePosition(1);
+    SetHeaderChecked(false);
+}
+
+void CFileReportControl::SetHeaderChecked(bool checked)
+{
+    headerChecked_ = checked;
+    if (auto* h = model_.horizontalHeaderItem(0))
+        h->setIcon(AppIcons().Of(checked ? u"CHKBOX" : u"UNCHKBOX"));
+}
+
+void CFileReportControl::ResetContent()
+{
+    model_.removeRows(0, model_.rowCount());
+    rows_.clear();
+    SetHeaderChecked(false);
+}
+
+QStandardItem* CFileReportControl::MakeItem(const std::u16string& text, bool centred)
+{
+    auto* item = new QStandardItem(ToQ(text));
+    item->setEditable(false);
+    item->setTextAlignment(centred ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter));
+    return item;
+}
+
+qintptr CFileReportControl::OnUserMessage(int number, quintptr wParam, qintptr lParam)
+{
+    if (number == UM_ADD_FOLDER_ROW) {
+        auto* row = reinterpret_cast<CFileInfoRecord*>(wParam);
+        if (!row) return 1;
+        rows_.emplace_back(row);
+        QList<QStandardItem*> items;
+        auto* check = MakeItem(u"", false);
+        check->setCheckable(true);
+        check->setCheckState(Qt::Unchecked);
+        check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+        row->check_ = check;
+        items << check;
+        auto* name = MakeItem(row->texts_[1], false);
+        name->setIcon(AppIcons().At(row->icon_));
+        items << name;
+        // The folder path spans the row: the count cells of a folder row
+        // stay empty.
+        for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(u"", true);
+        for (auto* it : items) it->setBackground(QColor(0xF3, 0xF6, 0xFA));
+        model_.appendRow(items);
+        setExpanded(check->index(), true);
+        return 0;
+    }
+    if (number == UM_ADD_FILE_ROW) {
+        auto* row = reinterpret_cast<CFileInfoRecord*>(wParam);
+        auto* folder = reinterpret_cast<CFileInfoRecord*>(lParam);
+        if (!row || !folder || !folder->check_) {
+            delete row;
+            return 1;
+        }
+        rows_.emplace_back(row);
+        QList<QStandardItem*> items;
+        auto* check = MakeItem(u"", false);
+        check->setCheckable(true);
+        check->setCheckState(Qt::Unchecked);
+        check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+        row->check_ = check;
+        items << check;
+        auto* name = MakeItem(row->texts_[1], false);
+        name->setIcon(AppIcons().At(row->icon_));
+        items << name;
+        for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(row->texts_[k], true);
+        folder->check_->appendRow(items);
+        setExpanded(folder->check_->index(), true);
+        viewport()->update();
+        return 0;
+    }
+    return 0;
+}
+
+bool CFileReportControl::event(QEvent* e)
+{
+    if (e->type() >= QEvent::User && e->type() <= QEvent::MaxUser) {
+        if (auto* m = dynamic_cast<ps::ui::UserMessageEvent*>(e)) {
+            OnUserMessage(m->Number(), m->WParam(), m->LParam());
+            return true;
+        }
+    }
+    return QTreeView::event(e);
+}
+
+int CFileReportControl::FolderRowCount() const { return model_.rowCount(); }
+
+int CFileReportControl::DocumentRowCount() const
+{
+    int n = 0;
+    for (int i = 0; i < model_.rowCount(); ++i) n += model_.item(i, 0)->rowCount();
+    return n;
+}
+
+CFileInfoRecord* CFileReportControl::RecordAt(const QModelIndex& index) const
+{
+    if (!index.isValid()) return nullptr;
+    const QModelIndex first = index.sibling(index.row(), 0);
+    return reinterpret_cast<CFileInfoRecord*>(first.data(kRecordRole).value<quintptr>());
+}
+
+CFileInfoRecord* CFileReportControl::FolderRow(int i) const
+{
+    auto* item = model_.item(i, 0);
+    return item ? RecordAt(item->index()) : nullptr;
+}
+
+CFileInfoRecord* CFileReportControl::DocumentRow(int folder, int i) const
+{
+    auto* f = model_.item(folder, 0);
+    if (!f) return nullptr;
+    auto* c = f->child(i, 0);
+    return c ? RecordAt(c->index()) : nullptr;
+}
+
+QModelIndex CFileReportControl::IndexOf(const CFileInfoRecord* row) const
+{
+    return row && row->check_ ? row->check_->index() : QModelIndex();
+}
+
+bool CFileReportControl::IsChecked(const CFileInfoRecord* row) const
+{
+    return row && row->check_ && row->check_->checkState() == Qt::Checked;
+}
+
+void CFileReportControl::SetChecked(CFileInfoRecord* row, bool checked)
+{
+    if (row && row->check_) row->check_->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void CFileReportControl::OnItemChanged(QStandardItem* item)
+{
+    if (propagating_ || !item || item->column() != 0) return;
+    propagating_ = true;
+    if (!item->parent()) {
+        // A folder row gives its state to every document under it.
+        const Qt::CheckState s = item->checkState();
+        for (int i = 0; i < item->rowCount(); ++i) item->child(i, 0)->setCheckState(s);
+    } else {
+        // A document row: its folder is checked when all its documents are.
+        QStandardItem* parent = item->parent();
+        bool all = true;
+        for (int i = 0; i < parent->rowCount(); ++i)
+            all = all && parent->child(i, 0)->checkState() == Qt::Checked;
+        parent->setCheckState(all ? Qt::Checked : Qt::Unchecked);
+    }
+    propagating_ = false;
+    UpdateHeaderFromRows();
+}
+
+void CFileReportControl::UpdateHeaderFromRows()
+{
+    if (model_.rowCount() == 0) return;
+    bool all = true;
+    for (int i = 0; i < model_.rowCount() && all; ++i) {
+        QStandardItem* f = model_.item(i, 0);
+        all = f->checkState() == Qt::Checked;
+        for (int j = 0; j < f->rowCount() && all; ++j) all = f->child(j, 0)->checkState() == Qt::Checked;
+    }
+    SetHeaderChecked(all);
+}
+
+void CFileReportControl::OnHeaderCheckClick()
+{
+    if (model_.rowCount() == 0) return;
+    const bool state = !headerChecked_;
+    propagating_ = true;
+    for (int i = 0; i < model_.rowCount(); ++i) {
+        QStandardItem* f = model_.item(i, 0);
+        for (int j = 0; j < f->rowCount(); ++j) f->child(j, 0)->setCheckState(state ? Qt::Checked : Qt::Unchecked);
+        f->setCheckState(state ? Qt::Checked : Qt::Unchecked);
+    }
+    propagating_ = false;
+    SetHeaderChecked(state);
+}
+
+void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    const QModelIndex index = indexAt(e->position().toPoint());
+    CFileInfoRecord* row = RecordAt(index);
+    if (!row || index.column() == 0) return;
+    if (isSearching && isSearching()) return;
+    if (row->IsFolderRow()) {
+        const std::u16string folder = row->GetFolderPath();
+        if (!folder.empty()) OpenWithAssociation(folder);
+    }
+    // A document row opens the document's hits window, which another
+    // window set provides.
+}
+
+void CFileReportControl::contextMenuEvent(QContextMenuEvent* e)
+{
+    const QModelIndex index = indexAt(e->pos());
+    CFileInfoRecord* row = RecordAt(index);
+    if (!row) return;
+    ShowContextMenu(row, e->globalPos());
+}
+
+void CFileReportControl::ShowContextMenu(CFileInfoRecord* row, const QPoint& globalPos)
+{
+    const bool folder = row->IsFolderRow();
+    const std::u16string path = folder ? row->GetFolderPath() : row->GetFullPath();
+    if (path.empty()) return;
+    const bool searching = isSearching && isSearching();
+    const bool a = !searching;
+    const bool ab = a && !folder;
+    // The hits window and the document actions come with their own windows;
+    // until then their items stay grey.
+    const bool actionsBuilt = false;
+    std::vector<std::pair<int, bool>> items = {
+        {10000, a},
+        {10001, ab && actionsBuilt},
+        {10002, ab && actionsBuilt},
+        {10003, ab && actionsBuilt},
+        {10004, ab && actionsBuilt},
+        {10006, true},
+        {10005, true},
+        {10007, true},
+    };
+    int command = 0;
+    if (menuChooser) {
+        command = menuChooser(items);
+        for (auto& [id, enabled] : items)
+            if (id == command && !enabled) command = 0;
+    } else {
+        QMenu menu(this);
+        menu.setFont(ps::ui::Font12());
+        auto add = [&](int id, const char16_t* key, bool enabled) {
+            QAction* act = menu.addAction(Tx(key));
+            act->setData(id);
+            act->setEnabled(enabled);
+        };
+        add(10000, u"MENU_OPEN", items[0].second);
+        add(10001, u"MENU_SEARCH_DETAIL_INFO", items[1].second);
+        menu.addSeparator();
+        add(10002, u"MENU_ENCRYPT", items[2].second);
+        add(10003, u"MENU_DELETE", items[3].second);
+        add(10004, u"MENU_EXCEPTION", items[4].second);
+        menu.addSeparator();
+        add(10006, u"MENU_CLOSE_ALL", true);
+        add(10005, u"MENU_OPEN_ALL", true);
+        menu.addSeparator();
+        add(10007, u"MENU_PROPERTY", true);
+        if (QAction* chosen = menu.exec(globalPos)) command = chosen->data().toInt();
+    }
+    QObject* target = window();
+    switch (command) {
+    case 10000:
+        ps::ui::SendUserMessage(target, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path));
+        break;
+    case 10005: ps::ui::SendUserMessage(target, UM_EXPAND_ALL, 0, 0); break;
+    case 10006: ps::ui::SendUserMessage(target, UM_COLLAPSE_ALL, 0, 0); break;
+    case 10007:
+        ps::ui::SendUserMessage(target, UM_SHOW_PROPERTIES, 0, reinterpret_cast<qintptr>(&path));
+        break;
+    default: break;
+    }
+}

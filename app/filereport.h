@@ -1,0 +1,121 @@
+// Result rows and the result report control of the search window: a
+// two-level tree of folder rows and document rows with check boxes, over a
+// QTreeView and an item model.
+#pragma once
+
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/controls/wnd.h"
+#include "search/records.h"
+
+class CAllSearchDlg;
+
+// Private messages of the result rows and of the control's menu.
+inline constexpr int UM_OPEN_DOCUMENT = 702;
+inline constexpr int UM_ENCRYPT_DOCUMENT = 703;
+inline constexpr int UM_DELETE_DOCUMENT = 704;
+inline constexpr int UM_EXCEPT_DOCUMENT = 705;
+inline constexpr int UM_EXPAND_ALL = 706;
+inline constexpr int UM_COLLAPSE_ALL = 707;
+inline constexpr int UM_SHOW_PROPERTIES = 708;
+inline constexpr int UM_ADD_FILE_ROW = 3456;
+inline constexpr int UM_ADD_FOLDER_ROW = 3457;
+
+// One row: a folder row (check box and folder path) or a document row (check
+// box, file name and the seven counts). The found-file record is not owned.
+class CFileInfoRecord {
+public:
+    static constexpr int kItemCount = 9;
+
+    // Folder row for the parent folder of the record.
+    CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record);
+    // Document row with its seven counts in kind order.
+    CFileInfoRecord(const PersonalInfoCounts& counts, CAllSearchDlg* owner, SearchFileInfo* record);
+
+    bool IsFolderRow() const { return folderRow_; }
+    std::u16string GetFolderPath() const { return folder_; }
+    // The folder without trailing separators (kept so), '/', the file name.
+    std::u16string GetFullPath();
+    SearchFileInfo* FileInfo() const { return info_; }
+    CAllSearchDlg* Owner() const { return owner_; }
+    const std::u16string& ItemText(int item) const { return texts_[item]; }
+    int IconIndex() const { return icon_; }
+
+private:
+    friend class CFileReportControl;
+    bool folderRow_ = false;
+    SearchFileInfo* info_ = nullptr;
+    CAllSearchDlg* owner_ = nullptr;
+    std::u16string folder_;
+    std::u16string fileName_;
+    std::u16string texts_[kItemCount];
+    int icon_ = 0;
+    QStandardItem* check_ = nullptr;  // item 0 once the row is in a control
+};
+
+// The text of a count cell: empty for 0, else "FOUND_COUNT" with the count
+// written with thousands separators.
+std::u16string CountCellText(int count);
+// The icon key of a file name: its extension after the last dot, upper case.
+std::u16string IconKeyOfName(const std::u16string& fileName);
+
+class CFileReportControl : public QTreeView, public ps::ui::MessageTarget {
+    Q_OBJECT
+public:
+    explicit CFileReportControl(QWidget* parent = nullptr);
+    ~CFileReportControl() override;
+
+    // Builds the nine columns with their captions and widths.
+    void InitColumns();
+    // Removes every row; the header shows the unchecked image again.
+    void ResetContent();
+
+    qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+
+    int FolderRowCount() const;
+    int DocumentRowCount() const;
+    CFileInfoRecord* FolderRow(int i) const;
+    CFileInfoRecord* DocumentRow(int folder, int i) const;
+    CFileInfoRecord* RecordAt(const QModelIndex& index) const;
+    bool IsChecked(const CFileInfoRecord* row) const;
+    void SetChecked(CFileInfoRecord* row, bool checked);
+    // The row's model index in column 0.
+    QModelIndex IndexOf(const CFileInfoRecord* row) const;
+
+    // The check column's header: true when it shows the checked image.
+    bool HeaderChecked() const { return headerChecked_; }
+    void SetHeaderChecked(bool checked);
+    // What a click on the check column's header does.
+    void OnHeaderCheckClick();
+
+    // The context menu for a row, as shown at a right click (for tests).
+    void ShowContextMenu(CFileInfoRecord* row, const QPoint& globalPos);
+    // Asked to tell whether the owner is searching (menu items grey, the
+    // double-click does nothing).
+    std::function<bool()> isSearching;
+    // Test seam: picks a command from the menu instead of showing it
+    // (receives the enabled state of the eight commands 10000..10007).
+    std::function<int(const std::vector<std::pair<int, bool>>&)> menuChooser;
+
+    QStandardItemModel* Model() { return &model_; }
+
+protected:
+    bool event(QEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+
+private:
+    void OnItemChanged(QStandardItem* item);
+    void UpdateHeaderFromRows();
+    QStandardItem* MakeItem(const std::u16string& text, bool centred);
+
+    QStandardItemModel model_;
+    std::vector<std::unique_ptr<CFileInfoRecord>> rows_;
+    bool headerChecked_ = false;
+    bool propagating_ = false;
+};

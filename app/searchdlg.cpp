@@ -1,0 +1,906 @@
+#include "app/searchdlg.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+#include <set>
+
+#include "app/appcore.h"
+#include "app/maindlg.h"
+#include "core/controls/messagebox.h"
+#include "core/controls/skin.h"
+#include "core/crypt.h"
+#include "core/eventstore/eventqueries.h"
+#include "core/eventstore/eventtables.h"
+#include "core/logmgr.h"
+#include "core/registry.h"
+#include "core/uitext.h"
+#include "core/util.h"
+#include "platform/system.h"
+#include "platform/wformat.h"
+#include "search/engine.h"
+#include "search/interim_drives.h"
+#include "search/matcher.h"
+
+using namespace ps::ui;
+
+namespace {
+
+// The search windows that exist. The engine's callbacks look their context
+// up here under this lock, so a window that is gone is never touched.
+std::mutex g_liveLock;
+std::set<void*> g_liveWindows;
+
+bool ContextAlive(void* context)
+{
+    std::lock_guard<std::mutex> g(g_liveLock);
+    return g_liveWindows.count(context) != 0;
+}
+
+const char16_t* const kTabKeys[CAllSearchDlg::kTabCount] = {
+    u"KIND_OF_ALL", u"KIND_OF_HWP", u"KIND_OF_DOC", u"KIND_OF_XLS", u"KIND_OF_PPT", u"KIND_OF_PDF",
+};
+
+// Case-blind comparison of folder texts (ASCII letters), then exact, so that
+// folders differing only in case stay apart and keep their documents together.
+int CompareNoCase(const std::u16string& a, const std::u16string& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+int DocumentKindOfName(const std::u16string& fileName)
+{
+    const std::u16string ext = IconKeyOfName(fileName);
+    if (ext == u"HWP") return CAllSearchDlg::kHwp;
+    if (ext == u"DOC" || ext == u"DOCX") return CAllSearchDlg::kDoc;
+    if (ext == u"XLS" || ext == u"XLSX") return CAllSearchDlg::kXls;
+    if (ext == u"PPT" || ext == u"PPTX") return CAllSearchDlg::kPpt;
+    if (ext == u"PDF") return CAllSearchDlg::kPdf;
+    return -1;
+}
+
+std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
+{
+    const std::u16string text =
+        plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
+                         static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
+    const std::string bytes = ToNarrow(text);
+    Util::Crypt::Sha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    sha.Final();
+    std::u16string key;
+    static const char16_t hex[] = u"0123456789ABCDEF";
+    for (size_t i = 0; i < Util::Crypt::Sha256::kDigestSize; ++i) {
+        key += hex[sha.Digest()[i] >> 4];
+        key += hex[sha.Digest()[i] & 15];
+    }
+    return key;
+}
+
+bool CAllSearchDlg::IsDriveRoot(const std::u16string& path)
+{
+    if (path == u"/") return true;
+    for (const auto& root : InterimWalkableDriveRoots())
+        if (root == path) return true;
+    return false;
+}
+
+// ---- Construction ------------------------------------------------------------------
+
+CAllSearchDlg::CAllSearchDlg(QWidget* parent) : CSkinDialog(parent)
+{
+    m_foundFiles.reserve(1000);
+    setWindowIcon(QIcon(SkinIcon(128)));
+    SetKeyPolicy({KeyAction::Swallow, KeyAction::Swallow, KeyAction::Swallow});
+    SetResizeBorder(10);
+    SetCaptionBand(28);
+    setMinimumSize(748, 500);
+
+    auto mk = [this](int n, int h, int p) {
+        auto* b = new ImageButton(this);
+        b->LoadBitmaps(n, p, h);
+        return b;
+    };
+    m_btnMenu = mk(149, 150, 151);
+    m_btnMinimize = mk(152, 153, 154);
+    m_btnMaximize = mk(236, 237, 238);
+    m_btnClose = mk(155, 156, 157);
+    auto strip = [this](int id, int images) {
+        auto* b = new ImageButton(this);
+        b->LoadBitmapStrip(id, images - 1);
+        return b;
+    };
+    m_btnExcept = strip(213, 3);
+    m_btnEncrypt = strip(211, 3);
+    m_btnDelete = strip(212, 3);
+    m_btnSearch = strip(215, 2);
+
+    m_status = new QLabel(this);
+    m_status->setFont(FontBold12());
+    m_detail = new QLabel(this);
+    m_detail->setFont(Font12());
+    m_delay = new QLabel(this);
+    m_delay->setFont(Font11());
+    m_delay->setStyleSheet("color: rgb(0, 0, 255);");
+    m_progress = new CProgressBar(this);
+    m_progress->LoadBitmap(267);
+
+    for (int i = 0; i < kTabCount; ++i) {
+        m_tabs[i] = new CTabButton(this);
+        m_tabs[i]->setFont(Font12());
+        m_reports[i] = new CFileReportControl(this);
+        m_reports[i]->setObjectName(QString::number(IDC_REPORT_FIRST + i));
+        m_reports[i]->isSearching = [this] { return IsSearching(); };
+        m_reports[i]->hide();
+        connect(m_tabs[i], &QAbstractButton::clicked, this, [this, i] { SelectTab(i); });
+    }
+    m_tabs[kAll]->SetSelected(true);
+    SetTabCaptions({0, 0, 0, 0, 0, 0});
+
+    connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { CPrivasweepDlg::OnBnClickedMenu(this); });
+    connect(m_btnMinimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
+    connect(m_btnMaximize, &QAbstractButton::clicked, this, [this] { ToggleMaximize(); });
+    connect(m_btnClose, &QAbstractButton::clicked, this, [this] { OnBnClickedClose(); });
+    connect(m_btnSearch, &QAbstractButton::clicked, this, [this] { OnBnClickedButtonSearch(); });
+    // Encrypt, delete and except open the document action windows, which
+    // come with their own window set; the buttons stay disabled until then.
+    EnableActionButtons(false);
+
+    std::lock_guard<std::mutex> g(g_liveLock);
+    g_liveWindows.insert(this);
+    FileSearchSetContextCheck(&ContextAlive);
+}
+
+CAllSearchDlg::~CAllSearchDlg()
+{
+    ShutDown();
+}
+
+void CAllSearchDlg::ShutDown()
+{
+    if (m_shutDown) return;
+    m_shutDown = true;
+    {
+        std::lock_guard<std::mutex> g(g_liveLock);
+        g_liveWindows.erase(this);
+    }
+    m_bCancel = 1;
+    if (!IsIdle()) FileSearchStop(this);
+    JoinAnalysisThread();
+    StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
+                IDT_FILE_COUNT, IDT_SEARCH_DELAY});
+    // Rows still queued for the controls reach them before the records go.
+    for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
+    for (auto* r : m_reports) r->ResetContent();
+    ClearFoundFiles();
+    UnloadBanner();
+}
+
+void CAllSearchDlg::SetSearchOptions(uint32_t personalInfoMask, uint32_t documentKindMask,
+                                     const std::vector<std::u16string>& include,
+                                     const std::vector<std::u16string>& exclude)
+{
+    m_include = include;
+    m_exclude = exclude;
+    m_nPIMask = personalInfoMask;
+    m_extensions.clear();
+    if (documentKindMask & 0x01) m_extensions.push_back(u"HWP");
+    if (documentKindMask & 0x02) m_extensions.insert(m_extensions.end(), {u"DOC", u"DOCX"});
+    if (documentKindMask & 0x04) m_extensions.insert(m_extensions.end(), {u"XLS", u"XLSX"});
+    if (documentKindMask & 0x08) m_extensions.insert(m_extensions.end(), {u"PPT", u"PPTX"});
+    if (documentKindMask & 0x10) m_extensions.push_back(u"PDF");
+    m_optionsSet = true;
+}
+
+bool CAllSearchDlg::OnInitDialog()
+{
+    const QPixmap bg = SkinBitmap(204);
+    resize(bg.width() + 18, bg.height() + 20);
+    m_bannerHost = new QWidget(this);
+    m_bannerHost->setGeometry(QRect(QPoint(11, 370), QPoint(738, 459)));
+    LoadBanner();
+    m_reports[kAll]->show();
+    Layout();
+    if (parentWidget()) {
+        const QRect pr = parentWidget()->window()->geometry();
+        move(pr.center() - QPoint(width() / 2, height() / 2));
+    }
+    return true;
+}
+
+// ---- Banner ------------------------------------------------------------------------------
+
+namespace {
+using BannerInitFn = void (*)(const char16_t*, int);
+using BannerFinalizeFn = void (*)();
+using BannerExecuteFn = void (*)(int, void*);
+BannerInitFn g_bannerInit = nullptr;
+BannerFinalizeFn g_bannerFinalize = nullptr;
+BannerExecuteFn g_bannerExecute = nullptr;
+}  // namespace
+
+void CAllSearchDlg::LoadBanner()
+{
+    const std::u16string path = GetCommonAppDataFolder() + u"/Norvane/Privasweep/RUZo.so";
+    UnloadBanner();
+    m_bannerModule = plat::LoadModule(path);
+    if (m_bannerModule) {
+        g_bannerInit = reinterpret_cast<BannerInitFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_InitializeEx"));
+        g_bannerFinalize =
+            reinterpret_cast<BannerFinalizeFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_Finalize"));
+        g_bannerExecute = reinterpret_cast<BannerExecuteFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_Execute"));
+        if (g_bannerInit) {
+            const std::u16string folder = GetModuleFolder(false);
+            g_bannerInit(folder.c_str(), 0);
+        }
+    }
+    if (m_bannerHost && g_bannerExecute)
+        g_bannerExecute(1800, reinterpret_cast<void*>(m_bannerHost->winId()));
+}
+
+void CAllSearchDlg::UnloadBanner()
+{
+    if (!m_bannerModule) return;
+    if (g_bannerFinalize) g_bannerFinalize();
+    plat::UnloadModule(m_bannerModule);
+    m_bannerModule = nullptr;
+    g_bannerInit = nullptr;
+    g_bannerFinalize = nullptr;
+    g_bannerExecute = nullptr;
+}
+
+// ---- Layout and painting -------------------------------------------------------------------
+
+void CAllSearchDlg::Layout()
+{
+    const int W = width(), H = height();
+    SetRoundRegion(W + 1, H + 1, 2, 2);
+    m_btnClose->move(W - 22, 6);
+    m_btnMaximize->move(W - 41, 6);
+    m_btnMinimize->move(W - 60, 6);
+    m_btnMenu->move(W - 110, 6);
+    m_status->setGeometry(143, 63, W - 200, 16);
+    m_detail->setGeometry(143, 78, W - 200, 18);
+    m_progress->setGeometry(143, 102, W - 250, 16);
+    m_delay->setGeometry(143, 128, W - 150, 18);
+    m_btnSearch->move(W - 30 - m_btnSearch->width(), 100);
+    const int tabW = (W - 20) / 6;
+    int remainder = W - 15 - 6 * tabW;
+    int x = 10;
+    for (int i = 0; i < kTabCount; ++i) {
+        int w = tabW;
+        if (remainder > 0) {
+            ++w;
+            --remainder;
+        }
+        m_tabs[i]->setGeometry(x, 155, w, 24);
+        x += w - 1;
+    }
+    for (auto* r : m_reports) r->setGeometry(11, 180, W - 22, H - 314);
+    if (m_bannerHost) m_bannerHost->move((W - 728) / 2, H - 131);
+    int bx = W - 10;
+    for (auto* b : {m_btnExcept, m_btnDelete, m_btnEncrypt}) {
+        bx -= b->width();
+        b->move(bx, H - 10 - b->height());
+        bx -= 5;
+    }
+}
+
+void CAllSearchDlg::resizeEvent(QResizeEvent* e)
+{
+    CSkinDialog::resizeEvent(e);
+    Layout();
+}
+
+void CAllSearchDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), QColor(249, 249, 249));
+    const QPixmap bmp = SkinBitmap(204);
+    const int bw = bmp.width(), bh = bmp.height(), W = width(), H = height();
+    TransparentBlt(p, QRect(0, 0, bw - 100, bh - 50), bmp, QRect(0, 0, bw - 100, bh - 50));
+    PlainBlt(p, QRect(bw - 100, 0, W - (bw - 100) - 30, bh - 50), bmp, QRect(30, 0, 1, bh - 50));
+    TransparentBlt(p, QRect(W - 30, 0, 30, bh - 50), bmp, QRect(bw - 30, 0, 30, bh - 50));
+    PlainBlt(p, QRect(0, bh - 50, 50, H - bh), bmp, QRect(0, bh - 50, 50, 1));
+    PlainBlt(p, QRect(50, bh - 50, W - 100, H - bh), bmp, QRect(50, bh - 50, 50, 1));
+    PlainBlt(p, QRect(W - 50, bh - 50, 50, H - bh), bmp, QRect(bw - 50, bh - 50, 50, 1));
+    TransparentBlt(p, QRect(0, H - 50, bw - 100, 50), bmp, QRect(0, bh - 50, bw - 100, 50));
+    PlainBlt(p, QRect(bw - 100, H - 50, W - (bw - 100) - 30, 50), bmp, QRect(30, bh - 50, 1, 50));
+    TransparentBlt(p, QRect(W - 30, H - 50, 30, 50), bmp, QRect(bw - 30, bh - 50, 30, 50));
+    // Border along the shown result control.
+    const QRect rc = m_reports[m_current]->geometry();
+    p.setPen(QColor(199, 199, 197));
+    p.drawLine(rc.left() - 1, rc.top() - 1, rc.left() - 1, rc.bottom() + 1);
+    p.drawLine(rc.left() - 1, rc.bottom() + 1, rc.right() + 1, rc.bottom() + 1);
+    p.drawLine(rc.right() + 1, rc.top() - 1, rc.right() + 1, rc.bottom() + 1);
+    p.setFont(FontBold12());
+    p.setPen(Qt::black);
+    p.drawText(QRect(10, 10, W - 130, 16), Qt::AlignLeft | Qt::AlignTop,
+               Tx(m_nSearchMode == 0 ? u"ALL_SEARCH_TITLE" : u"USER_SEARCH_TITLE"));
+}
+
+CSkinDialog::Hit CAllSearchDlg::HitTest(const QPoint& local) const
+{
+    if (m_maximized) return Hit::Client;
+    const Hit h = CSkinDialog::HitTest(local);
+    if (h == Hit::Client) return Hit::Caption;  // dragged from anywhere in the client area
+    return h;
+}
+
+void CAllSearchDlg::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (e->position().y() < 28) ToggleMaximize();
+}
+
+void CAllSearchDlg::ToggleMaximize()
+{
+    if (!m_maximized) {
+        m_restoreRect = geometry();
+        QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+        if (s) setGeometry(s->availableGeometry());
+        m_btnMaximize->LoadBitmaps(239, 241, 240);
+    } else {
+        setGeometry(m_restoreRect);
+        m_btnMaximize->LoadBitmaps(236, 238, 237);
+    }
+    m_maximized = !m_maximized;
+    update();
+}
+
+void CAllSearchDlg::changeEvent(QEvent* e)
+{
+    CSkinDialog::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange) return;
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !m_ownerRect.isValid()) return;
+    if (isMinimized())
+        owner->setGeometry(0, 0, 0, 0);
+    else
+        owner->setGeometry(m_ownerRect);
+}
+
+void CAllSearchDlg::SelectTab(int tab)
+{
+    if (tab < 0 || tab >= kTabCount) return;
+    m_reports[m_current]->hide();
+    m_tabs[m_current]->SetSelected(false);
+    m_current = tab;
+    m_tabs[tab]->SetSelected(true);
+    m_reports[tab]->show();
+    Layout();
+    update();
+}
+
+void CAllSearchDlg::SetTabCaptions(const std::array<int, kTabCount>& counts)
+{
+    for (int i = 0; i < kTabCount; ++i) m_tabs[i]->setText(QFmt(kTabKeys[i], counts[i]));
+}
+
+ImageButton* CAllSearchDlg::ActionButton(int id) const
+{
+    switch (id) {
+    case IDC_EXCEPT: return m_btnExcept;
+    case IDC_ENCRYPT: return m_btnEncrypt;
+    case IDC_DELETE: return m_btnDelete;
+    default: return nullptr;
+    }
+}
+
+void CAllSearchDlg::EnableActionButtons(bool enable)
+{
+    // The action windows belong to a later window set: until they exist the
+    // buttons stay disabled whatever the state of the search.
+    (void)enable;
+    for (auto* b : {m_btnExcept, m_btnEncrypt, m_btnDelete})
+        if (b && b->isEnabled()) ShowDisabled(b);
+}
+
+size_t CAllSearchDlg::FoundCount()
+{
+    std::lock_guard<std::mutex> g(m_foundLock);
+    return m_foundFiles.size();
+}
+
+void CAllSearchDlg::StopTimers(std::initializer_list<int> ids)
+{
+    for (int id : ids) KillTimer(id);
+}
+
+// ---- Showing and starting ----------------------------------------------------------------
+
+void CAllSearchDlg::showEvent(QShowEvent* e)
+{
+    CSkinDialog::showEvent(e);
+    // A search window runs one search by itself, at its first showing; a
+    // restored or re-shown window starts nothing.
+    if (m_searchStarted) return;
+    m_searchStarted = true;
+    if (m_nSearchMode == 0) {
+        setWindowTitle(Tx(u"ALL_SEARCH_TITLE"));
+        m_detail->setText(Tx(u"FILE_SEARCHING_MSG"));
+        m_status->setText(Tx(u"ALL_SEARCH_ALL_SEARCHING"));
+        m_nPIMask = 0xFFFF;
+        m_include.clear();
+        m_exclude.clear();
+        m_extensions = {u"HWP", u"DOC", u"PPT", u"PPTX", u"PDF", u"DOCX", u"XLS", u"XLSX"};
+    } else {
+        setWindowTitle(Tx(u"USER_SEARCH_TITLE"));
+        m_detail->setText(Tx(u"FILE_SEARCHING_MSG"));
+        m_status->setText(Tx(u"ALL_SEARCH_USER_SEARCHING"));
+    }
+    SelectTab(kAll);
+    AppLog().Write(u"Create Search Start Thread.");
+    EnableActionButtons(false);
+    // The start command runs once the window is on screen, on this window's
+    // thread: it resets the controls, which no other thread may touch.
+    QTimer::singleShot(0, this, [this] {
+        if (m_shutDown) return;
+        if (!HasTimer(IDT_ELAPSED_TIME)) SetTimer(IDT_ELAPSED_TIME, 1000);
+        if (!HasTimer(IDT_SEARCH_PROGRESS)) SetTimer(IDT_SEARCH_PROGRESS, 500);
+        OnBnClickedButtonSearch();
+        AppLog().Write(u"StartSearch OnBnClickedButtonSearch");
+    });
+}
+
+void CAllSearchDlg::hideEvent(QHideEvent* e)
+{
+    CSkinDialog::hideEvent(e);
+    if (isMinimized()) return;
+    StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE});
+}
+
+void CAllSearchDlg::ClearFoundFiles()
+{
+    std::lock_guard<std::mutex> g(m_foundLock);
+    for (auto* r : m_foundFiles) delete r;
+    m_foundFiles.clear();
+}
+
+void CAllSearchDlg::ResetResults()
+{
+    // A previous analysis has ended (the search was idle); rows it queued go
+    // in before the controls are emptied.
+    JoinAnalysisThread();
+    for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
+    for (auto* r : m_reports) r->ResetContent();
+    SetTabCaptions({0, 0, 0, 0, 0, 0});
+    for (auto& c : m_tabCounts) c = 0;
+    ClearFoundFiles();
+    m_firstAccepted = false;
+}
+
+void CAllSearchDlg::OnBnClickedButtonSearch()
+{
+    if (!IsIdle()) {
+        // Stop sequence.
+        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
+        DeleteLastCheckFile();
+        Act(3);
+        m_bCancel = 1;
+        m_bIdle = 1;
+        EnableActionButtons(FoundCount() != 0);
+        StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
+                    IDT_SEARCH_DELAY});
+        m_delay->clear();
+        m_pathQueue.clear();
+        m_indexQueue.clear();
+        FileSearchStop(this);
+        WriteCancelEvent();
+        m_status->setText(Tx(u"SEARCH_CANCELED"));
+        m_detail->setText(ps::ui::ToQ(ResultText()));
+        m_btnSearch->LoadBitmapStrip(216, 2);
+        JoinAnalysisThread();
+        return;
+    }
+
+    Act(4);
+    std::sort(m_extensions.begin(), m_extensions.end());
+    ResetResults();
+    m_bProgressSwitched = false;
+    m_bIdle = 0;
+    m_bCancel = 0;
+    m_progress->SetMarquee(true, 10);
+    m_btnSearch->LoadBitmapStrip(215, 1);
+    if (!HasTimer(IDT_ELAPSED_TIME)) SetTimer(IDT_ELAPSED_TIME, 1000);
+    if (!HasTimer(IDT_SEARCH_PROGRESS)) SetTimer(IDT_SEARCH_PROGRESS, 500);
+    m_delay->clear();
+    m_dotCounter = 1;
+    m_elapsed = 0;
+    for (auto& t : m_totals) t = 0;
+    m_searchEventId = AddEvent(m_nSearchMode == 0 ? 1 : 4);
+    m_exceptionKeys.clear();
+    LoadExceptionHashes(m_exceptionKeys);
+    std::sort(m_exceptionKeys.begin(), m_exceptionKeys.end());
+    EnableActionButtons(false);
+    bool driveSelected = false;
+    for (const auto& p : m_include) {
+        AppLog().Write(u"IncludePath(%s)", p.c_str());
+        if (IsDriveRoot(p)) driveSelected = true;
+    }
+    AppLog().Write(u"SearchType : %s, bDriveSelected : %d", m_nSearchMode == 0 ? u"AllSearch" : u"UserSearch",
+                   driveSelected ? 1 : 0);
+    if (m_nSearchMode == 1 && !driveSelected)
+        FileSearchStartRecursive(this, &CAllSearchDlg::AddFileInfo, &CAllSearchDlg::FinishFileSearch, m_extensions,
+                                 m_include);
+    else
+        FileSearchStart(this, &CAllSearchDlg::AddFileInfo, &CAllSearchDlg::FinishFileSearch, m_extensions,
+                        m_include);
+}
+
+// ---- Engine callbacks (engine threads) ------------------------------------------------------
+
+int CAllSearchDlg::AddFileInfo(SearchFileInfo* record, void* context)
+{
+    std::unique_ptr<SearchFileInfo> owned(record);
+    // The window cannot go away while this runs: it leaves the live set
+    // under the same lock first.
+    std::lock_guard<std::mutex> live(g_liveLock);
+    if (!record || !g_liveWindows.count(context)) return static_cast<int>(0x80004005u);
+    auto* self = static_cast<CAllSearchDlg*>(context);
+    std::lock_guard<std::mutex> g(self->m_lock);
+    if (self->m_nSearchMode == 1) {
+        for (const auto& folder : self->m_exclude)
+            if (IsPathUnderFolder(record->path, folder)) return static_cast<int>(0x80004005u);
+    }
+    record->documentKey = MakeDocumentKey(*record, self->m_nPIMask);
+    auto it = std::lower_bound(self->m_exceptionKeys.begin(), self->m_exceptionKeys.end(), record->documentKey);
+    if (it != self->m_exceptionKeys.end() && *it == record->documentKey) return 1;
+    {
+        std::lock_guard<std::mutex> l(self->m_foundLock);
+        self->m_foundFiles.push_back(owned.release());
+    }
+    if (!self->m_firstAccepted.exchange(true)) PostUserMessage(self, UM_FIRST_FILE_ACCEPTED);
+    return 0;
+}
+
+void CAllSearchDlg::FinishFileSearch(void* context)
+{
+    std::lock_guard<std::mutex> live(g_liveLock);
+    const bool alive = context && g_liveWindows.count(context);
+    SearchLog().Write(u"FinishFileSearch Start. pAllSearchDlg Hwnd[0x%08X]",
+                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(alive ? context : nullptr)));
+    if (!alive) return;
+    PostUserMessage(static_cast<CAllSearchDlg*>(context), UM_ENGINE_FINISHED);
+}
+
+// ---- Messages and timers ----------------------------------------------------------------
+
+qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr lParam)
+{
+    switch (number) {
+    case UM_FIRST_FILE_ACCEPTED:
+        if (HasTimer(IDT_ELAPSED_TIME)) {
+            KillTimer(IDT_SEARCH_PROGRESS);
+            if (!HasTimer(IDT_FILE_COUNT)) SetTimer(IDT_FILE_COUNT, 1);
+        }
+        return 0;
+    case UM_ENGINE_FINISHED:
+        // Only a search that is still running goes on to its analysis.
+        if (HasTimer(IDT_ELAPSED_TIME)) {
+            KillTimer(IDT_SEARCH_PROGRESS);
+            if (m_bCancel) return 0;
+            if (!HasTimer(IDT_ANALYSIS_PROGRESS)) SetTimer(IDT_ANALYSIS_PROGRESS, 1);
+            if (!m_analysis.joinable()) StartAnalysisThread();
+        }
+        return 0;
+    case UM_ANALYSIS_FINISHED:
+        if (!m_bCancel && !IsIdle()) SetTimer(IDT_SEARCH_COMPLETE, 1);
+        return 0;
+    case UM_ANALYSIS_FILE_STARTED:
+        KillTimer(IDT_SEARCH_DELAY);
+        m_delay->clear();
+        SetTimer(IDT_SEARCH_DELAY, 60000);
+        return 0;
+    case UM_RESULT_COUNTS_CHANGED: {
+        std::array<int, kTabCount> c{};
+        for (int i = 0; i < kTabCount; ++i) c[i] = m_tabCounts[i].load();
+        SetTabCaptions(c);
+        return 0;
+    }
+    case UM_OPEN_DOCUMENT: {
+        Act(8);
+        const auto* path = reinterpret_cast<const std::u16string*>(lParam);
+        if (path && !path->empty()) OpenWithAssociation(*path);
+        return 0;
+    }
+    case UM_EXPAND_ALL:
+        Act(13);
+        m_reports[m_current]->expandAll();
+        return 0;
+    case UM_COLLAPSE_ALL:
+        Act(12);
+        m_reports[m_current]->collapseAll();
+        return 0;
+    case UM_SHOW_PROPERTIES: {
+        Act(14);
+        const auto* path = reinterpret_cast<const std::u16string*>(lParam);
+        if (!path || path->empty()) return 0;
+        const QFileInfo fi(ps::ui::ToQ(*path));
+        QString text = fi.fileName() + "\n\n" + QString::fromUtf16(u"위치: ") + fi.absolutePath();
+        if (fi.isFile())
+            text += QString::fromUtf16(u"\n크기: ") + ps::ui::ToQ(FormatThousands(fi.size())) +
+                    QString::fromUtf16(u" 바이트");
+        if (fi.exists())
+            text += QString::fromUtf16(u"\n수정한 날짜: ") +
+                    fi.lastModified().toString("yyyy-MM-dd HH:mm:ss");
+        ShowMessageBox(ps::ui::FromQ(text), GetText(u"MENU_PROPERTY"), 1, this);
+        return 0;
+    }
+    default: return 0;
+    }
+}
+
+void CAllSearchDlg::OnTimer(int id)
+{
+    switch (id) {
+    case IDT_ELAPSED_TIME: {
+        std::lock_guard<std::mutex> g(m_lock);
+        ++m_elapsed;
+        const std::u16string elapsed = Fmt(u"ELAPSED_TIME", static_cast<int>(m_elapsed / 60),
+                                           static_cast<int>(m_elapsed % 60));
+        const std::u16string head =
+            GetText(m_nSearchMode == 0 ? u"ALL_SEARCH_ALL_SEARCHING" : u"ALL_SEARCH_USER_SEARCHING");
+        m_status->setText(ps::ui::ToQ(head + u" " + elapsed));
+        break;
+    }
+    case IDT_SEARCH_PROGRESS: {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_detail->setText(Tx(u"SEARCH_PROGRESS") + QString(m_dotCounter % 7, '.'));
+        ++m_dotCounter;
+        break;
+    }
+    case IDT_FILE_COUNT: {
+        std::lock_guard<std::mutex> g(m_lock);
+        const size_t n = FoundCount();
+        if (n % 17 == 0) {
+            const std::u16string count = FormatThousands(static_cast<int64_t>(n));
+            m_detail->setText(Tx(u"FILE_SEARCHING_MSG") + " " + QFmt(u"FILE_SEARCH_COUNT", count.c_str()));
+        }
+        break;
+    }
+    case IDT_ANALYSIS_PROGRESS: {
+        if (m_bCancel) KillTimer(IDT_ANALYSIS_PROGRESS);
+        KillTimer(IDT_FILE_COUNT);
+        std::lock_guard<std::mutex> g(m_lock);
+        const int n = static_cast<int>(FoundCount());
+        if (!m_bProgressSwitched) {
+            m_bProgressSwitched = true;
+            m_progress->SetMarquee(false);
+            m_progress->setRange(0, n > 0 ? n : 100);
+        }
+        if (!m_pathQueue.empty() && !m_indexQueue.empty() && !m_pathQueue.front().empty()) {
+            const std::u16string path = m_pathQueue.front();
+            const int i = m_indexQueue.front();
+            m_pathQueue.pop_front();
+            m_indexQueue.pop_front();
+            if (!HasTimer(IDT_SEARCH_COMPLETE) && isVisible()) {
+                m_detail->setText(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] %s", i + 1, n, path.c_str())));
+                m_progress->setValue(i);
+            }
+        }
+        break;
+    }
+    case IDT_SEARCH_COMPLETE: Completion(); break;
+    case IDT_SEARCH_DELAY: m_delay->setText(Tx(u"SEARCH_DELAY_MESSAGE")); break;
+    case IDT_RESTORE_SYSMENU: KillTimer(IDT_RESTORE_SYSMENU); break;
+    default: break;
+    }
+}
+
+std::u16string CAllSearchDlg::ResultText() const
+{
+    int64_t hits = 0;
+    for (int k = 0; k < kPersonalInfoKindCount; ++k) hits += m_totals[k].load();
+    const std::u16string h = FormatThousands(hits);
+    return Fmt(u"SEARCH_RESULT", m_tabCounts[kAll].load(), h.c_str());
+}
+
+void CAllSearchDlg::WriteCancelEvent()
+{
+    m_searchEventId = AddEvent(m_nSearchMode == 0 ? 2 : 5);
+    PersonalInfoCounts counts;
+    DocumentKindCounts kinds{};
+    for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
+    for (int k = 0; k < 5; ++k) kinds[k] = m_totals[7 + k].load();
+    AddSearchEventLog(m_searchEventId, counts, kinds);
+}
+
+void CAllSearchDlg::Completion()
+{
+    StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
+    m_delay->clear();
+    m_pathQueue.clear();
+    m_indexQueue.clear();
+    // Rows still on their way are shown before the result line.
+    for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
+    const bool completed = !m_bCancel;
+    // Idle before the message: a close while it is shown writes no second
+    // end event.
+    m_bIdle = 1;
+    EnableActionButtons(FoundCount() != 0);
+    m_btnSearch->LoadBitmapStrip(216, 2);
+    if (completed) {
+        m_searchEventId = AddEvent(m_nSearchMode == 0 ? 3 : 6);
+        PersonalInfoCounts counts;
+        DocumentKindCounts kinds{};
+        for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
+        for (int k = 0; k < 5; ++k) kinds[k] = m_totals[7 + k].load();
+        AddSearchEventLog(m_searchEventId, counts, kinds);
+        m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
+        m_detail->setText(ps::ui::ToQ(ResultText()));
+        m_progress->SetMarquee(false);
+        m_progress->setValue(m_progress->maximum());
+        JoinAnalysisThread();
+        ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
+        DeleteLastCheckFile();
+    }
+    JoinAnalysisThread();
+}
+
+void CAllSearchDlg::JoinAnalysisThread()
+{
+    if (!m_analysis.joinable()) return;
+    // The analysis thread never waits for this thread (it only posts), so a
+    // cooperative stop always ends it: the cancel flag is checked between
+    // documents and inside the matcher.
+    m_analysis.join();
+    AppLog().Write(u"m_pSearchThread Thread Exit Well");
+}
+
+// ---- Closing -----------------------------------------------------------------------------
+
+void CAllSearchDlg::OnBnClickedClose()
+{
+    if (!IsIdle()) {
+        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
+        if (!IsIdle()) {
+            m_bCancel = 1;
+            m_bIdle = 1;
+            FileSearchStop(this);
+            StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
+                        IDT_SEARCH_DELAY});
+            m_delay->clear();
+            WriteCancelEvent();
+        }
+    }
+    JoinAnalysisThread();
+    EndDialog(IDOK);
+}
+
+void CAllSearchDlg::reject()
+{
+    if (!IsIdle()) {
+        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
+        if (!IsIdle()) {
+            FileSearchStop(this);
+            m_bCancel = 1;
+            m_bIdle = 1;
+            StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
+                        IDT_SEARCH_DELAY});
+            WriteCancelEvent();
+        }
+    }
+    // The analysis thread ends on the cancel flag; the window waits for it
+    // before it goes.
+    JoinAnalysisThread();
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (owner && owner != this) QTimer::singleShot(0, owner, [owner] { owner->close(); });
+    CSkinDialog::reject();
+}
+
+// ---- Analysis thread ---------------------------------------------------------------------
+
+void CAllSearchDlg::StartAnalysisThread()
+{
+    m_analysis = std::thread([this] { AnalysisThreadProc(); });
+}
+
+int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFileInfo* record,
+                           std::u16string& lastFolder, CFileInfoRecord*& lastRow)
+{
+    CFileReportControl* control = m_reports[tab];
+    if (!control || !record) return 0;
+    if (!lastRow || lastFolder != record->folder) {
+        lastRow = new CFileInfoRecord(this, record);
+        PostUserMessage(control, UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(lastRow), 0);
+        lastFolder = record->folder;
+    }
+    auto* row = new CFileInfoRecord(counts, this, record);
+    PostUserMessage(control, UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(row), reinterpret_cast<qintptr>(lastRow));
+    return 1;
+}
+
+void CAllSearchDlg::AnalysisThreadProc()
+{
+    WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", m_nPIMask, false);
+    // The engine has ended: nothing appends to the list any more.
+    std::vector<SearchFileInfo*> files;
+    {
+        std::lock_guard<std::mutex> l(m_foundLock);
+        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const SearchFileInfo* a, const SearchFileInfo* b) {
+            const int c = CompareNoCase(a->folder, b->folder);
+            return c != 0 ? c < 0 : a->folder < b->folder;
+        });
+        files = m_foundFiles;
+    }
+    std::array<std::u16string, kTabCount> lastFolder;
+    std::array<CFileInfoRecord*, kTabCount> lastRow{};
+    const int n = static_cast<int>(files.size());
+    bool completed = true;
+    for (int i = 0; i < n; ++i) {
+        if (m_bCancel) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            completed = false;
+            break;
+        }
+        SearchFileInfo* record = files[i];
+        WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", record->path, false);
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            m_pathQueue.push_back(record->path);
+            m_indexQueue.push_back(i);
+            PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(i), 0);
+        }
+        PersonalInfoCounts counts;
+        int64_t fileIndex = 0;
+        if (FindFileInfoByHash(record->documentKey, static_cast<int32_t>(m_nPIMask), counts, fileIndex)) {
+            record->fromEventStore = 1;
+            record->fileIndex = fileIndex;
+        }
+        if (!record->fromEventStore) {
+            counts.Clear();
+            PersonalInfoHitList hits;
+            const int status = FindPersonalInfoInFile(record->path, counts, m_nPIMask, &m_bCancel, &hits);
+            if (status == kScanDone) {
+                fileIndex = AddFileInfoRow(counts, *record);
+                // A row that could not be stored has no id: its hits are not
+                // filed under another document's.
+                if (fileIndex > 0) {
+                    record->fileIndex = fileIndex;
+                    if (!hits.empty()) AddPersonalInfo(fileIndex, hits);
+                }
+            } else if (status == kScanCancelled) {
+                completed = false;
+                break;
+            } else {
+                counts.Clear();
+            }
+        }
+        if (m_bCancel) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            completed = false;
+            break;
+        }
+        if (counts.Total() != 0) {
+            for (int k = 0; k < kPersonalInfoKindCount; ++k) m_totals[k] += counts[k];
+            AddRows(kAll, counts, record, lastFolder[kAll], lastRow[kAll]);
+            ++m_tabCounts[kAll];
+            const int kind = DocumentKindOfName(record->fileName);
+            if (kind > 0) {
+                ++m_totals[7 + (kind - 1)];
+                AddRows(kind, counts, record, lastFolder[kind], lastRow[kind]);
+                ++m_tabCounts[kind];
+            }
+            PostUserMessage(this, UM_RESULT_COUNTS_CHANGED);
+        }
+    }
+    // Every clean end of the analysis clears the document mark: only a run
+    // that dies inside a document leaves it for the next start.
+    DeleteLastCheckFile();
+    if (completed) PostUserMessage(this, UM_ANALYSIS_FINISHED);
+}

@@ -1,0 +1,195 @@
+// The search window: starts one search of the whole computer or of the
+// user's folders, takes in the documents the engine finds, analyses them on
+// its analysis thread and shows the results in six result tabs.
+#pragma once
+
+#include <QLabel>
+#include <QRect>
+#include <array>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/filereport.h"
+#include "core/controls/buttons.h"
+#include "core/controls/edits.h"
+#include "core/controls/wnd.h"
+#include "search/records.h"
+
+class CAllSearchDlg : public ps::ui::CSkinDialog {
+    Q_OBJECT
+public:
+    enum Control {
+        IDC_STATUS = 1013,
+        IDC_DETAIL = 1015,
+        IDC_PROGRESS = 1011,
+        IDC_MENU = 1109,
+        IDC_MINIMIZE = 1110,
+        IDC_MAXIMIZE = 1112,
+        IDC_CLOSE = 1111,
+        IDC_SEARCH = 1012,
+        IDC_TAB_ALL = 1185,
+        IDC_ENCRYPT = 1016,
+        IDC_DELETE = 1017,
+        IDC_EXCEPT = 1077,
+        IDC_DELAY = 1220,
+        IDC_REPORT_FIRST = 4000,
+    };
+    enum Timer {
+        IDT_ELAPSED_TIME = 1500,
+        IDT_SEARCH_PROGRESS = 1501,
+        IDT_FILE_COUNT = 1502,
+        IDT_ANALYSIS_PROGRESS = 1503,
+        IDT_SEARCH_COMPLETE = 1504,
+        IDT_SEARCH_DELAY = 1506,
+        IDT_RESTORE_SYSMENU = 1507,
+    };
+    static constexpr int UM_RESULT_COUNTS_CHANGED = 713;
+    static constexpr int UM_ANALYSIS_FILE_STARTED = 714;
+    // Messages of the engine's and the analysis thread's hand-over to this
+    // window's thread.
+    static constexpr int UM_FIRST_FILE_ACCEPTED = 720;
+    static constexpr int UM_ENGINE_FINISHED = 721;
+    static constexpr int UM_ANALYSIS_FINISHED = 722;
+
+    enum Tab { kAll, kHwp, kDoc, kXls, kPpt, kPdf, kTabCount };
+
+    explicit CAllSearchDlg(QWidget* parent = nullptr);
+    ~CAllSearchDlg() override;
+
+    // 0 whole computer (default), 1 user search.
+    void SetSearchMode(int mode) { m_nSearchMode = mode; }
+    int SearchMode() const { return m_nSearchMode; }
+    void SetOwnerRect(const QRect& r) { m_ownerRect = r; }
+    void SetSearchOptions(uint32_t personalInfoMask, uint32_t documentKindMask,
+                          const std::vector<std::u16string>& include,
+                          const std::vector<std::u16string>& exclude);
+
+    // The engine's callbacks (engine threads).
+    static int AddFileInfo(SearchFileInfo* record, void* context);
+    static void FinishFileSearch(void* context);
+
+    // The start command (1012 while idle) and the stop sequence (1012 while
+    // searching).
+    void OnBnClickedButtonSearch();
+    void OnBnClickedClose();
+
+    // State for the opener and tests.
+    bool IsIdle() const { return m_bIdle.load() != 0; }
+    bool IsSearching() const { return HasTimer(IDT_ELAPSED_TIME); }
+    int64_t SearchEventId() const { return m_searchEventId; }
+    uint32_t PersonalInfoMask() const { return m_nPIMask; }
+    const std::vector<std::u16string>& Extensions() const { return m_extensions; }
+    CFileReportControl* Report(int tab) const { return m_reports[tab]; }
+    ps::ui::CTabButton* TabButton(int tab) const { return m_tabs[tab]; }
+    int TabCount(int tab) const { return m_tabCounts[tab].load(); }
+    int CurrentTab() const { return m_current; }
+    void SelectTab(int tab);
+    size_t FoundCount();
+    QLabel* StatusLine() const { return m_status; }
+    QLabel* DetailLine() const { return m_detail; }
+    ps::ui::ImageButton* SearchButton() const { return m_btnSearch; }
+    ps::ui::ImageButton* ActionButton(int id) const;
+    int SearchTotal(int i) const { return m_totals[i].load(); }
+    bool AnalysisRunning() const { return m_analysis.joinable(); }
+
+    qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    Hit HitTest(const QPoint& local) const override;
+
+    // Which of two paths a search's include list selects as drive roots
+    // (engine's whole-drive walk) rather than folders.
+    static bool IsDriveRoot(const std::u16string& path);
+
+protected:
+    bool OnInitDialog() override;
+    void OnTimer(int id) override;
+    void OnOK() override {}
+    void OnCancel() override {}
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+public:
+    void reject() override;
+
+private:
+    void Layout();
+    void ToggleMaximize();
+    void EnableActionButtons(bool enable);
+    void SetTabCaptions(const std::array<int, kTabCount>& counts);
+    void ResetResults();
+    void ClearFoundFiles();
+    void JoinAnalysisThread();
+    void StartAnalysisThread();
+    void AnalysisThreadProc();
+    void Completion();
+    void WriteCancelEvent();
+    void StopTimers(std::initializer_list<int> ids);
+    void LoadBanner();
+    void UnloadBanner();
+    void ShutDown();
+    int AddRows(int tab, const PersonalInfoCounts& counts, SearchFileInfo* record,
+                std::u16string& lastFolder, CFileInfoRecord*& lastRow);
+    std::u16string ResultText() const;
+
+    int m_nSearchMode = 0;
+    std::vector<std::u16string> m_include, m_exclude, m_extensions;
+    uint32_t m_nPIMask = 0xFFFF;
+    bool m_optionsSet = false;
+
+    std::array<ps::ui::CTabButton*, kTabCount> m_tabs{};
+    std::array<CFileReportControl*, kTabCount> m_reports{};
+    int m_current = kAll;
+
+    std::mutex m_lock;       // the window lock
+    std::mutex m_foundLock;  // the found-file list's own lock
+    std::vector<SearchFileInfo*> m_foundFiles;
+    std::vector<std::u16string> m_exceptionKeys;
+    std::atomic<bool> m_firstAccepted{false};
+
+    std::array<std::atomic<int>, kTabCount> m_tabCounts{};
+    std::array<std::atomic<int>, 12> m_totals{};  // seven kinds, five document kinds
+
+    std::thread m_analysis;
+    std::atomic<int32_t> m_bIdle{1};
+    std::atomic<int32_t> m_bCancel{0};
+    bool m_bProgressSwitched = false;
+    bool m_searchStarted = false;
+    bool m_shutDown = false;
+    int64_t m_searchEventId = 0;
+    int m_dotCounter = 1;
+    unsigned m_elapsed = 0;
+    std::deque<std::u16string> m_pathQueue;
+    std::deque<int> m_indexQueue;
+
+    QRect m_ownerRect;
+    bool m_maximized = false;
+    QRect m_restoreRect;
+
+    ps::ui::CProgressBar* m_progress = nullptr;
+    QLabel* m_status = nullptr;
+    QLabel* m_detail = nullptr;
+    QLabel* m_delay = nullptr;
+    QWidget* m_bannerHost = nullptr;
+    void* m_bannerModule = nullptr;
+    ps::ui::ImageButton* m_btnMenu = nullptr;
+    ps::ui::ImageButton* m_btnMinimize = nullptr;
+    ps::ui::ImageButton* m_btnMaximize = nullptr;
+    ps::ui::ImageButton* m_btnClose = nullptr;
+    ps::ui::ImageButton* m_btnSearch = nullptr;
+    ps::ui::ImageButton* m_btnExcept = nullptr;
+    ps::ui::ImageButton* m_btnEncrypt = nullptr;
+    ps::ui::ImageButton* m_btnDelete = nullptr;
+};
+
+// The document kind (tab) of a file name: kHwp..kPdf, or -1.
+int DocumentKindOfName(const std::u16string& fileName);
+// The document key of a record for a personal-information mask: SHA-256 of
+// "%s_%I64u_%I64u_%d" in code page 949, 64 upper-case hexadecimal digits.
+std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask);

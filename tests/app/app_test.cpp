@@ -1,0 +1,182 @@
+// The application object, the main window with its pages, the user search
+// window and the about window.
+#include <QFile>
+#include <filesystem>
+
+#include "app/aboutdlg.h"
+#include "app/maindlg.h"
+#include "app/usersearchdlg.h"
+#include "app_fixture.h"
+#include "core/eventstore/eventtables.h"
+#include "core/logmgr.h"
+#include "core/registry.h"
+#include "core/util.h"
+#include "platform/instance.h"
+#include "platform/system.h"
+
+namespace ps_test {
+namespace {
+
+// The program's start in the test process: the event database goes to the
+// isolated data folder.
+class ApplicationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ps::ui::Seams().messageBox = [this](const std::u16string& text, const std::u16string&, int, QWidget*) {
+            messages_.push_back(text);
+            return ps::ui::IDOK;
+        };
+        // The template is looked for next to the running program.
+        std::filesystem::copy_file(BuiltTemplatePath(), plat::PathToNative(plat::ProgramDir()) + "/Privasweep.db",
+                                   std::filesystem::copy_options::skip_existing);
+        if (IsEventDatabaseOpen()) CloseEventDatabase();
+        std::filesystem::remove(plat::PathToNative(EventDatabasePath()));
+    }
+    void TearDown() override { ps::ui::Seams() = ps::ui::UiSeams(); }
+    std::vector<std::u16string> messages_;
+};
+
+TEST_F(ApplicationTest, StartsWithTheTemplateAndEndsInOrder)
+{
+    const std::string db = plat::PathToNative(EventDatabasePath());
+    ASSERT_FALSE(std::filesystem::exists(db));
+    CPrivasweepApp app;
+    bool ran = false;
+    app.runMainWindow = [&](QWidget* w) {
+        ran = true;
+        auto* main = static_cast<CPrivasweepDlg*>(w);
+        EXPECT_TRUE(IsEventDatabaseOpen());
+        EXPECT_EQ(w->windowTitle(), QString::fromUtf16(u"프리바스윕 2.0"));
+        EXPECT_TRUE(main->SearchPage()->isVisibleTo(main));
+        EXPECT_FALSE(main->LogPage()->isVisibleTo(main));
+        EXPECT_FALSE(main->Button(1007)->isEnabled());  // settings come later
+        EXPECT_TRUE(AppIcons().Has(u"HWP") && AppIcons().Has(u"DIR") && AppIcons().Has(u"UNCHKBOX"));
+        main->ShowLogPage();
+        EXPECT_TRUE(main->LogPage()->isVisibleTo(main));
+        EXPECT_FALSE(main->LogPage()->HasSearch());
+        EXPECT_TRUE(main->LogPage()->StartButton()->isVisibleTo(main->LogPage()));
+        WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"/x/y.pdf", false);
+        main->OnExit();
+    };
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(app.IsSecondInstance());
+    EXPECT_TRUE(std::filesystem::exists(db));
+    EXPECT_FALSE(IsEventDatabaseOpen());
+    EXPECT_EQ(ReadLastCheckFile(), u"");  // the exit command deletes it
+    EXPECT_EQ(ReadRegistryDword(kRunKey, 0, u"Migration"), 1u);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(ApplicationTest, SecondInstanceEndsWithoutWindow)
+{
+    plat::SingleInstance first;
+    ASSERT_TRUE(first.Acquire([] {}));
+    CPrivasweepApp app;
+    bool ran = false;
+    app.runMainWindow = [&](QWidget*) { ran = true; };
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_TRUE(app.IsSecondInstance());
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(IsEventDatabaseOpen());
+}
+
+TEST_F(ApplicationTest, UnopenableDatabaseIsReportedAndExitsNonZero)
+{
+    // A folder where the database file should be.
+    std::filesystem::create_directories(plat::PathToNative(EventDatabasePath()));
+    CPrivasweepApp app;
+    bool ran = false;
+    app.runMainWindow = [&](QWidget*) { ran = true; };
+    EXPECT_NE(app.Run(), 0);
+    EXPECT_FALSE(ran);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find(u"데이터베이스"), std::u16string::npos);
+    std::filesystem::remove_all(plat::PathToNative(EventDatabasePath()));
+}
+
+class WindowsTest : public AppTest {};
+
+TEST_F(WindowsTest, LogPageSummarisesTheLastSearch)
+{
+    CPrivasweepDlg main;
+    CMainShowLogDlg* page = main.LogPage();
+    page->RefreshSummary();
+    EXPECT_FALSE(page->HasSearch());
+    EXPECT_EQ(page->Static(1155)->text(), QString::fromUtf16(u"문서검색 내역이 없습니다."));
+
+    const int64_t id = AddEvent(3);
+    PersonalInfoCounts c;
+    c[0] = 1000;
+    c[3] = 500;
+    AddSearchEventLog(id, c, DocumentKindCounts{10, 0, 0, 0, 2});
+    page->RefreshSummary();
+    EXPECT_TRUE(page->HasSearch());
+    EXPECT_EQ(page->Static(1150)->text(), QString::fromUtf16(u"12개"));
+    EXPECT_EQ(page->Static(1151)->text(), QString::fromUtf16(u"1,500건"));
+    EXPECT_EQ(page->Static(1152)->text(), QString::fromUtf16(u"없음"));
+    EXPECT_EQ(page->Static(1156)->text(), QString::fromUtf16(u"12개"));
+    EXPECT_TRUE(page->Static(1150)->toolTip().contains(QString::fromUtf16(u"10개")));
+    EXPECT_FALSE(page->StartButton()->isVisibleTo(page));
+}
+
+TEST_F(WindowsTest, UserSearchHandsOverItsChoices)
+{
+    CPrivasweepDlg main;
+    CUserSearchDlg dlg(main.SearchPage());
+    dlg.EnsureInitialized();
+    // Opens with no folder and every kind chosen; the first opening stores a
+    // default folder selection.
+    std::vector<std::u16string> inc, exc;
+    LoadSearchFolders(inc, exc);
+    EXPECT_FALSE(inc.empty() && exc.empty());
+    for (int id : CUserSearchDlg::kPersonalInfoBoxes) EXPECT_EQ(dlg.Box(id)->GetCheck(), 1);
+
+    // Nothing checked in the tree: the message, nothing handed over.
+    dlg.StartSearch();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], u"각 검색조건이 한 가지 이상 선택되어야 합니다.");
+    EXPECT_FALSE(main.SearchPage()->UserSearchPending());
+
+    // One drive checked, only resident numbers and PDF.
+    QTreeWidgetItem* root = dlg.Tree()->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    ASSERT_GT(root->childCount(), 0);
+    QTreeWidgetItem* drive = root->child(0);
+    dlg.Tree()->SetCheck(drive, true);
+    for (int id : CUserSearchDlg::kPersonalInfoBoxes) dlg.Box(id)->SetCheck(id == 1021);
+    for (int id : CUserSearchDlg::kDocumentBoxes) dlg.Box(id)->SetCheck(id == 1031);
+    actions_.clear();
+    dlg.StartSearch();
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(main.SearchPage()->UserSearchPending());
+    EXPECT_EQ(main.SearchPage()->UserPersonalInfoMask(), 0x01u);
+    EXPECT_EQ(main.SearchPage()->UserDocumentKindMask(), 0x10u);
+    ASSERT_FALSE(main.SearchPage()->UserInclude().empty());
+    EXPECT_EQ(main.SearchPage()->UserInclude()[0], ps::ui::FromQ(ps::ui::CDriveSelectTree::ItemFsPath(drive)));
+    EXPECT_EQ(actions_, (std::vector<int>{41, 52}));
+}
+
+TEST_F(WindowsTest, AboutWindowPagesAndLicence)
+{
+    const std::string lic = plat::PathToNative(plat::ProgramDir()) + "/License.txt";
+    for (size_t size : {0u, 1024u, 1025u}) {
+        std::string text(size, 'a');
+        if (size > 10) text.replace(0, 9, "라이선스");  // UTF-8
+        ASSERT_TRUE(WriteFileBytes(lic, text));
+        CAboutInfoDlg about;
+        about.EnsureInitialized();
+        EXPECT_EQ(about.CurrentPage(), about.ProgramPage());
+        about.SelectPage(1188);
+        EXPECT_EQ(about.CurrentPage(), about.LicensePage());
+        EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString::fromStdString(text));
+    }
+    std::filesystem::remove(lic);
+    CAboutInfoDlg about;
+    about.EnsureInitialized();
+    EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString());
+}
+
+}  // namespace
+}  // namespace ps_test

@@ -1,0 +1,167 @@
+// Result rows and the result report control: cell texts, icons, check
+// propagation, the check header and the context menu.
+#include <QHeaderView>
+
+#include "app/filereport.h"
+#include "app_fixture.h"
+#include "core/util.h"
+
+namespace ps_test {
+namespace {
+
+class ReportTest : public AppTest {
+protected:
+    SearchFileInfo* Record(const std::u16string& folder, const std::u16string& name)
+    {
+        auto r = std::make_unique<SearchFileInfo>();
+        r->folder = folder;
+        r->fileName = name;
+        r->path = folder + u"/" + name;
+        records_.push_back(std::move(r));
+        return records_.back().get();
+    }
+    // Adds a folder with documents to the control; returns the folder row.
+    CFileInfoRecord* AddFolder(CFileReportControl& c, const std::u16string& folder,
+                               const std::vector<std::u16string>& names)
+    {
+        auto* f = new CFileInfoRecord(nullptr, Record(folder, names.front()));
+        c.OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(f), 0);
+        PersonalInfoCounts counts;
+        counts[0] = 1;
+        for (const auto& n : names) {
+            auto* d = new CFileInfoRecord(counts, nullptr, Record(folder, n));
+            EXPECT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(d), reinterpret_cast<qintptr>(f)), 0);
+        }
+        return f;
+    }
+    std::vector<std::unique_ptr<SearchFileInfo>> records_;
+};
+
+TEST_F(ReportTest, CellTextsAndIcons)
+{
+    PersonalInfoCounts counts;
+    counts[0] = 2;
+    counts[3] = 1234;
+    CFileInfoRecord row(counts, nullptr, Record(u"/d", u"memo.hwp"));
+    EXPECT_EQ(row.ItemText(1), u"memo.hwp");
+    EXPECT_EQ(row.ItemText(2), u"2 건");
+    EXPECT_EQ(row.ItemText(5), u"1,234 건");
+    for (int k : {3, 4, 6, 7, 8}) EXPECT_EQ(row.ItemText(k), u"");
+    EXPECT_EQ(row.IconIndex(), AppIcons().IndexOf(u"HWP"));
+    EXPECT_NE(row.IconIndex(), 0);
+
+    const struct {
+        const char16_t* name;
+        const char16_t* key;
+    } icons[] = {{u"a.b.pdf", u"PDF"}, {u"report.DocX", u"DOCX"}, {u"noext", u""}, {u"x.zip", u"ZIP"}};
+    for (const auto& c : icons) {
+        EXPECT_EQ(IconKeyOfName(c.name), c.key);
+        CFileInfoRecord r(counts, nullptr, Record(u"/d", c.name));
+        EXPECT_EQ(r.IconIndex(), AppIcons().IndexOf(c.key));
+    }
+    EXPECT_EQ(AppIcons().IndexOf(u"ZIP"), 0);
+
+    CFileInfoRecord folder(nullptr, Record(u"/d/sub", u"x.pdf"));
+    EXPECT_TRUE(folder.IsFolderRow());
+    EXPECT_EQ(folder.ItemText(1), u"/d/sub");
+    EXPECT_EQ(folder.IconIndex(), AppIcons().IndexOf(u"DIR"));
+
+    // The root folder: one separator between folder and name.
+    CFileInfoRecord atRoot(counts, nullptr, Record(u"/", u"a.doc"));
+    EXPECT_EQ(atRoot.GetFullPath(), u"/a.doc");
+    EXPECT_EQ(atRoot.GetFolderPath(), u"");
+}
+
+TEST_F(ReportTest, ChecksPropagateAndHeaderFollows)
+{
+    CFileReportControl c;
+    CFileInfoRecord* f1 = AddFolder(c, u"/a", {u"1.pdf", u"2.pdf"});
+    CFileInfoRecord* f2 = AddFolder(c, u"/b", {u"3.hwp"});
+    EXPECT_EQ(c.FolderRowCount(), 2);
+    EXPECT_EQ(c.DocumentRowCount(), 3);
+    EXPECT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, 0, reinterpret_cast<qintptr>(f1)), 1);
+
+    // Header click checks everything; a second click unchecks it all.
+    EXPECT_FALSE(c.HeaderChecked());
+    c.OnHeaderCheckClick();
+    EXPECT_TRUE(c.HeaderChecked());
+    EXPECT_TRUE(c.IsChecked(f1) && c.IsChecked(f2) && c.IsChecked(c.DocumentRow(0, 1)));
+    // Unchecking one document unchecks its folder and the header.
+    c.SetChecked(c.DocumentRow(0, 0), false);
+    EXPECT_FALSE(c.IsChecked(f1));
+    EXPECT_TRUE(c.IsChecked(c.DocumentRow(0, 1)));
+    EXPECT_FALSE(c.HeaderChecked());
+    // Checking it again checks the folder and the header.
+    c.SetChecked(c.DocumentRow(0, 0), true);
+    EXPECT_TRUE(c.IsChecked(f1));
+    EXPECT_TRUE(c.HeaderChecked());
+    c.OnHeaderCheckClick();
+    EXPECT_FALSE(c.IsChecked(f2) || c.IsChecked(c.DocumentRow(1, 0)));
+    // A folder gives its state to its documents.
+    c.SetChecked(f2, true);
+    EXPECT_TRUE(c.IsChecked(c.DocumentRow(1, 0)));
+
+    c.ResetContent();
+    EXPECT_EQ(c.FolderRowCount(), 0);
+    EXPECT_FALSE(c.HeaderChecked());
+    c.OnHeaderCheckClick();  // nothing to check: the header stays
+    EXPECT_FALSE(c.HeaderChecked());
+}
+
+TEST_F(ReportTest, ContextMenuItemsFollowRowAndSearchState)
+{
+    CFileReportControl c;
+    CFileInfoRecord* f = AddFolder(c, u"/a", {u"1.pdf"});
+    bool searching = true;
+    c.isSearching = [&] { return searching; };
+    std::vector<std::pair<int, bool>> seen;
+    c.menuChooser = [&](const std::vector<std::pair<int, bool>>& items) {
+        seen = items;
+        return 0;
+    };
+    auto enabled = [&](int id) {
+        for (auto& [i, e] : seen)
+            if (i == id) return e;
+        return false;
+    };
+    c.ShowContextMenu(f, QPoint());
+    EXPECT_FALSE(enabled(10000));
+    EXPECT_TRUE(enabled(10005) && enabled(10006) && enabled(10007));
+    searching = false;
+    c.ShowContextMenu(f, QPoint());
+    EXPECT_TRUE(enabled(10000));
+    EXPECT_FALSE(enabled(10001) || enabled(10002) || enabled(10003) || enabled(10004));
+    c.ShowContextMenu(c.DocumentRow(0, 0), QPoint());
+    EXPECT_TRUE(enabled(10000));
+}
+
+TEST_F(ReportTest, OpenAndPropertiesReachTheSearchWindow)
+{
+    CAllSearchDlg dlg;
+    CFileReportControl* c = dlg.Report(CAllSearchDlg::kAll);
+    const std::string file = dir_.file("doc.pdf");
+    ASSERT_TRUE(WriteFileBytes(file, "x"));
+    CFileInfoRecord* f = AddFolder(*c, plat::PathFromNative(dir_.path()), {u"doc.pdf"});
+    (void)f;
+    std::vector<std::u16string> openedFiles;
+    static std::vector<std::u16string>* sink = nullptr;
+    sink = &openedFiles;
+    auto previous = SetOpenWithAssociationHook([](const std::u16string& p) {
+        sink->push_back(p);
+        return true;
+    });
+    int choice = 10000;
+    c->menuChooser = [&](const std::vector<std::pair<int, bool>>&) { return choice; };
+    c->ShowContextMenu(c->DocumentRow(0, 0), QPoint());
+    ASSERT_EQ(openedFiles.size(), 1u);
+    EXPECT_EQ(openedFiles[0], plat::PathFromNative(file));
+    choice = 10007;
+    c->ShowContextMenu(c->DocumentRow(0, 0), QPoint());
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_NE(messages_.back().find(u"doc.pdf"), std::u16string::npos);
+    EXPECT_EQ(actions_, (std::vector<int>{8, 14}));
+    SetOpenWithAssociationHook(previous);
+}
+
+}  // namespace
+}  // namespace ps_test
