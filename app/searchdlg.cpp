@@ -24,8 +24,8 @@
 #include "core/util.h"
 #include "platform/system.h"
 #include "platform/wformat.h"
+#include "search/drives.h"
 #include "search/engine.h"
-#include "search/interim_drives.h"
 #include "search/matcher.h"
 
 using namespace ps::ui;
@@ -95,8 +95,9 @@ std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
 bool CAllSearchDlg::IsDriveRoot(const std::u16string& path)
 {
     if (path == u"/") return true;
-    for (const auto& root : InterimWalkableDriveRoots())
-        if (root == path) return true;
+    const search::DriveEnvironment env = search::SystemDriveEnvironment();
+    for (const auto& drive : search::ListDrives(env.mountInfo, env.sysfsRoot, env.devRoot))
+        if (drive.type != search::DriveType::Unknown && drive.rootPath == path) return true;
     return false;
 }
 
