@@ -7,8 +7,10 @@
 // special characters (field marks, pictures, drawing anchors).
 //
 // Output: the first two header or footer stories longer than two characters,
-// then the main text, then the footnote, annotation, endnote and text-box
-// texts. Field instructions are left out, their results kept.
+// then the main text. A footnote, endnote or annotation is written right
+// where its reference mark stands (a run in the built-in reference character
+// style); notes never reached that way follow the main text, then the
+// text-box texts. Field instructions are left out, their results kept.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +70,10 @@ private:
     void ConvertBody();
     void WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast);
     void WriteHeaders(std::uint32_t headerStart);
+    void ReadStyleSheet();
+    void ReadNoteTables();
+    void WriteNextNote(int kind);
+    void WriteRemainingNotes(int kind);
     const Run* RunAt(std::uint32_t fc);
 
     std::uint32_t U32(size_t off) const;
@@ -88,6 +94,17 @@ private:
     unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes
     size_t m_runCursor = 0;
     bool m_inFieldCode = false;
+    // Notes by kind: 0 footnotes, 1 endnotes, 2 annotations.
+    struct NoteTable {
+        bool present = false;
+        std::vector<std::uint32_t> cps;  // story-relative positions, count + 1 of them
+        size_t next = 0;                 // next note to write
+        int refStyle = -1;               // style index of the reference character style
+        int story = 0;                   // index into m_ccp
+    };
+    NoteTable m_notes[3];
+    std::uint32_t m_storyStart[9] = {};
+    bool m_inNote = false;
     std::string m_pendingBytes;
     std::u16string m_output;
 };

@@ -43,9 +43,15 @@ void Pad(std::string& s, size_t to)
 struct Word6Builder {
     std::uint16_t ident = 0xA5DC;
     std::uint16_t lid = 0x0412;
-    std::string main, footnotes, headers, textboxes;  // bytes as stored (1 or 2 per character)
+    std::string main, footnotes, headers, annotations, endnotes, textboxes;  // bytes as stored (1 or 2 per character)
     std::vector<std::uint32_t> headerPlc;
     std::vector<std::uint32_t> specialCps;  // characters of the whole sequence with the special flag
+    // Reference marks: characters in the footnote (0), endnote (1) or
+    // annotation (2) reference style, with the special flag.
+    std::vector<std::pair<std::uint32_t, int>> refCps;
+    // Story-relative note positions; empty: no table.
+    std::vector<std::uint32_t> footnotePlc, endnotePlc, annotationPlc;
+    bool styles = false;  // a style sheet naming the three reference styles
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
@@ -55,7 +61,7 @@ struct Word6Builder {
     std::string Stream() const
     {
         const int w = CharBytes();
-        std::string all = main + footnotes + headers + textboxes;
+        std::string all = main + footnotes + headers + annotations + endnotes + textboxes;
         const std::uint32_t chars = static_cast<std::uint32_t>(all.size() / w);
         std::string s(682, '\0');
         Put16(s, 0, ident);
@@ -85,6 +91,8 @@ struct Word6Builder {
         Put32(s, 0x34, static_cast<std::uint32_t>(main.size() / w));
         Put32(s, 0x38, static_cast<std::uint32_t>(footnotes.size() / w));
         Put32(s, 0x3C, static_cast<std::uint32_t>(headers.size() / w));
+        Put32(s, 0x44, static_cast<std::uint32_t>(annotations.size() / w));
+        Put32(s, 0x48, static_cast<std::uint32_t>(endnotes.size() / w));
         Put32(s, 0x4C, static_cast<std::uint32_t>(textboxes.size() / w));
 
         // Character runs: one run per character of the text area.
@@ -100,10 +108,17 @@ struct Word6Builder {
         }
         // Stream-ordered run list: every character its own run (small texts only).
         const std::uint32_t textEnd = textStart + chars * w;
-        std::vector<bool> isSpecialFc(chars, false);
+        // Per character: 0 plain, 1 special, 2 + kind a reference mark.
+        std::vector<int> mark(chars, 0);
         for (std::uint32_t cp : specialCps)
             if (cp < chars)
-                isSpecialFc[(fcOfCp[cp] - textStart) / w] = true;
+                mark[(fcOfCp[cp] - textStart) / w] = 1;
+        for (const auto& [cp, kind] : refCps)
+            if (cp < chars)
+                mark[(fcOfCp[cp] - textStart) / w] = 2 + kind;
+        std::vector<bool> isSpecialFc(chars, false);
+        for (std::uint32_t k = 0; k < chars; ++k)
+            isSpecialFc[k] = mark[k] != 0;
         int crun = 0;
         std::vector<std::uint32_t> rg;
         std::vector<unsigned char> off;
@@ -117,7 +132,8 @@ struct Word6Builder {
                     e += w;
             }
             rg.push_back(fc);
-            off.push_back(sp ? 250 : (fontCharset >= 0 ? 245 : 0));
+            static const unsigned char kMarkOffset[5] = {0, 250, 240, 237, 234};
+            off.push_back(sp ? kMarkOffset[mark[k]] : (fontCharset >= 0 ? 245 : 0));
             fc = e;
             ++crun;
         }
@@ -131,6 +147,13 @@ struct Word6Builder {
         page[500] = 2;
         page[501] = 117;
         page[502] = 1;
+        // Reference styles 12, 13, 14 with the special flag.
+        for (int kind = 0; kind < 3; ++kind) {
+            const size_t at = 480 - 6 * kind;
+            const char list[6] = {5, 80, static_cast<char>(12 + kind), 0, 117, 1};
+            for (int i = 0; i < 6; ++i)
+                page[at + i] = list[i];
+        }
         page[511] = static_cast<char>(crun);
         s += page;
         const std::uint32_t pn = static_cast<std::uint32_t>(pageStart / 512);
@@ -169,6 +192,46 @@ struct Word6Builder {
             }
             Put32(s, 0xB0, at);
             Put32(s, 0xB4, static_cast<std::uint32_t>(headerPlc.size() * 4));
+        }
+        auto putPlc = [&](const std::vector<std::uint32_t>& plc, size_t fibAt) {
+            if (plc.empty())
+                return;
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            std::string b;
+            for (size_t i = 0; i < plc.size(); ++i)
+                Put32(b, 4 * i, plc[i]);
+            s += b;
+            Put32(s, fibAt, at);
+            Put32(s, fibAt + 4, static_cast<std::uint32_t>(b.size()));
+        };
+        putPlc(footnotePlc, 0x70);
+        putPlc(annotationPlc, 0x80);
+        putPlc(endnotePlc, 0x1DA);
+        if (styles) {
+            // Header of 4 bytes (cstd, base size), then 15 records: Normal,
+            // empty slots, and the reference character styles at 12 to 14.
+            std::string st;
+            Put16(st, 0, 4);
+            Put16(st, 2, 15);
+            Put16(st, 4, 8);
+            static const std::uint16_t kSti[3] = {38, 42, 39};
+            for (int istd = 0; istd < 15; ++istd) {
+                std::string rec;
+                if (istd == 0 || istd >= 12) {
+                    Put16(rec, 0, istd == 0 ? 0 : kSti[istd - 12]);
+                    Put16(rec, 2, istd == 0 ? 1 : 2);  // paragraph or character style
+                    Put16(rec, 4, 0);
+                    Put16(rec, 6, 0);
+                    rec += std::string("\x01x\x00", 3);
+                }
+                std::string len;
+                Put16(len, 0, static_cast<std::uint16_t>(rec.size()));
+                st += len + rec;
+            }
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += st;
+            Put32(s, 0x60, at);
+            Put32(s, 0x64, static_cast<std::uint32_t>(st.size()));
         }
         if (complex) {
             std::string clx;
@@ -301,6 +364,44 @@ TEST(Word6Reader, HeadersFootnotesAndTextBoxes)
     Result r = ReadDocument(b.File());
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.text, "Head\n\nFoot\n\nBody\nNote\nBox\n");
+}
+
+TEST(Word6Reader, NotesFollowTheirReferenceMarks)
+{
+    // Two footnotes, one endnote and one annotation referenced in the body.
+    // \x02 is the automatic reference mark; "*" a custom one.
+    Word6Builder b;
+    b.styles = true;
+    b.main = std::string("One\x02 two* three\x02 four\x05 five\x02.\r");
+    b.refCps = {{3, 0}, {8, 0}, {15, 1}, {21, 2}, {27, 0}};
+    b.footnotes = std::string("\x02 FA\r\x02 FB\r\r");
+    b.footnotePlc = {0, 5, 10, 11};
+    b.endnotes = std::string("\x02 EA\r\r");
+    b.endnotePlc = {0, 5, 6};
+    b.annotations = std::string("\x05 AA\r\r");
+    b.annotationPlc = {0, 5, 6};
+    // The mark inside the second footnote refers to nothing more.
+    b.refCps.push_back({static_cast<std::uint32_t>(b.main.size() + 5), 0});
+    Result r = ReadDocument(b.File());
+    ASSERT_TRUE(r.ok);
+    // The third footnote reference finds only the closing mark of the story;
+    // the reference inside a note places nothing; the custom mark, being
+    // special, is not written.
+    EXPECT_EQ(r.text, "One FA\n two FB\n three EA\n four AA\n five\n.\n"
+                      "\n\n");  // closing marks of the annotation and endnote stories
+
+    // Without the reference styles, the notes follow the main text.
+    b.styles = false;
+    r = ReadDocument(b.File());
+    EXPECT_EQ(r.text, "One two three four five.\n FA\n FB\n\n AA\n\n EA\n\n");
+
+    // Without position tables, the whole stories follow, as before.
+    b.styles = true;
+    b.footnotePlc.clear();
+    b.endnotePlc.clear();
+    b.annotationPlc.clear();
+    r = ReadDocument(b.File());
+    EXPECT_EQ(r.text, "One two three four five.\n FA\n FB\n\n AA\n\n EA\n\n");
 }
 
 TEST(Word6Reader, IdentifiersAndRefusals)
