@@ -53,6 +53,15 @@ public:
     // list ended at an unknown code.
     static bool ApplyOneByteList(const unsigned char* list, int length, Run& run);
 
+    // Paragraph runs with the flags that change the text (exposed for tests).
+    struct Para {
+        std::uint32_t first = 0;  // stream positions [first, last)
+        std::uint32_t last = 0;
+        bool inTable = false;
+        bool rowEnd = false;
+    };
+    static void ApplyParagraphList(const unsigned char* list, int length, Para& para);
+
 private:
     struct Piece {
         std::uint32_t cpFirst;
@@ -64,6 +73,8 @@ private:
     bool ReadFib();
     void ReadPieces();
     void ReadCharacterRuns();
+    void ReadParagraphRuns();
+    const Para* ParaAt(std::uint32_t fc);
     void ReadFonts();
     unsigned CodePageOfRun(const Run* run) const;
     unsigned ChooseCodePage() const;
@@ -93,6 +104,8 @@ private:
     std::vector<unsigned> m_fontCodePages;  // per font: its character set's code page, 0 for the document's
     unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes
     size_t m_runCursor = 0;
+    std::vector<Para> m_paras;
+    size_t m_paraCursor = 0;
     bool m_inFieldCode = false;
     // Notes by kind: 0 footnotes, 1 endnotes, 2 annotations.
     struct NoteTable {

@@ -52,6 +52,7 @@ struct Word6Builder {
     // Story-relative note positions; empty: no table.
     std::vector<std::uint32_t> footnotePlc, endnotePlc, annotationPlc;
     bool styles = false;  // a style sheet naming the three reference styles
+    std::vector<std::uint32_t> rowEndCps;  // one-character table-row-end paragraphs
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
@@ -192,6 +193,49 @@ struct Word6Builder {
             }
             Put32(s, 0xB0, at);
             Put32(s, 0xB4, static_cast<std::uint32_t>(headerPlc.size() * 4));
+        }
+        if (!rowEndCps.empty()) {
+            // Paragraph runs: each row-end mark its own paragraph in a table.
+            std::vector<bool> rowEnd(chars, false);
+            for (std::uint32_t cp : rowEndCps)
+                if (cp < chars)
+                    rowEnd[(fcOfCp[cp] - textStart) / w] = true;
+            std::vector<std::uint32_t> prg;
+            std::vector<bool> pend;
+            std::uint32_t f = textStart;
+            while (f < textEnd && prg.size() < 40) {
+                const std::uint32_t k = (f - textStart) / w;
+                std::uint32_t e = f + w;
+                if (!rowEnd[k])
+                    while (e < textEnd && !rowEnd[(e - textStart) / w])
+                        e += w;
+                prg.push_back(f);
+                pend.push_back(rowEnd[k]);
+                f = e;
+            }
+            prg.push_back(f);
+            const int prun = static_cast<int>(pend.size());
+            std::string ppage(512, '\0');
+            for (int i = 0; i <= prun; ++i)
+                Put32(ppage, 4 * i, prg[i]);
+            for (int i = 0; i < prun; ++i)
+                ppage[4 * (prun + 1) + 7 * i] = pend[i] ? static_cast<char>(240) : '\0';
+            // Three words: style 0, in table, row end.
+            const char papx[7] = {3, 0, 0, 24, 1, 25, 1};
+            for (int i = 0; i < 7; ++i)
+                ppage[480 + i] = papx[i];
+            ppage[511] = static_cast<char>(prun);
+            Pad(s, (s.size() + 511) / 512 * 512);
+            const std::uint32_t ppn = static_cast<std::uint32_t>(s.size() / 512);
+            s += ppage;
+            std::string pbin;
+            Put32(pbin, 0, textStart);
+            Put32(pbin, 4, f);
+            Put16(pbin, 8, static_cast<std::uint16_t>(ppn));
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += pbin;
+            Put32(s, 0xC0, at);
+            Put32(s, 0xC4, static_cast<std::uint32_t>(pbin.size()));
         }
         auto putPlc = [&](const std::vector<std::uint32_t>& plc, size_t fibAt) {
             if (plc.empty())
@@ -402,6 +446,21 @@ TEST(Word6Reader, NotesFollowTheirReferenceMarks)
     b.annotationPlc.clear();
     r = ReadDocument(b.File());
     EXPECT_EQ(r.text, "One two three four five.\n FA\n FB\n\n AA\n\n EA\n\n");
+}
+
+TEST(Word6Reader, TableRowEndMarksWriteNothing)
+{
+    // Two rows of two cells, each row closed by its row-end mark.
+    Word6Builder b;
+    b.main = std::string("Name\x07Phone\x07\x07Kim\x07" "010-1234-5678\x07\x07" "After\r");
+    b.rowEndCps = {11, 30};
+    ASSERT_EQ(b.main[11], '\x07');
+    ASSERT_EQ(b.main[30], '\x07');
+    EXPECT_EQ(ReadDocument(b.File()).text, "Name\nPhone\nKim\n010-1234-5678\nAfter\n");
+
+    // The same marks in paragraphs without table properties stay line ends.
+    b.rowEndCps.clear();
+    EXPECT_EQ(ReadDocument(b.File()).text, "Name\nPhone\n\nKim\n010-1234-5678\n\nAfter\n");
 }
 
 TEST(Word6Reader, IdentifiersAndRefusals)
