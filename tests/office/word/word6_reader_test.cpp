@@ -498,10 +498,15 @@ TEST(Word6Reader, IdentifiersAndRefusals)
 TEST(Word6Reader, DamagedTablesEndCleanly)
 {
     Word6Builder b;
-    b.main = "Hello there\r";
+    b.main = "Hello\x07there\x07\r";
     b.footnotes = "fn\r";
     b.complex = true;
     b.specialCps = {3};
+    // Style sheet, note positions and paragraph runs are damaged too.
+    b.styles = true;
+    b.refCps = {{2, 0}};
+    b.footnotePlc = {0, 3};
+    b.rowEndCps = {11};
     const std::string good = b.Stream();
     std::mt19937 rng(1234);
     for (int round = 0; round < 400; ++round) {
