@@ -16,7 +16,18 @@ constexpr size_t kFibFcMin = 0x18;
 constexpr size_t kFibCcpText = 0x34;  // eight story lengths follow one another
 constexpr size_t kFibFcPlcfhdd = 0xB0;
 constexpr size_t kFibFcPlcfbteChpx = 0xB8;
+constexpr size_t kFibFcPlcfbtePapx = 0xC0;
 constexpr size_t kFibFcClx = 0x160;
+constexpr size_t kFibFcStshf = 0x60;
+constexpr size_t kFibFcPlcffndTxt = 0x70;
+constexpr size_t kFibFcPlcfandTxt = 0x80;
+constexpr size_t kFibFcPlcfendTxt = 0x1DA;
+
+// Built-in style identifiers of the reference character styles; their
+// names are translated with the program's language, the identifiers not.
+constexpr unsigned kStiFootnoteRef = 38;
+constexpr unsigned kStiAnnotationRef = 39;
+constexpr unsigned kStiEndnoteRef = 42;
 
 constexpr size_t kPageSize = 512;
 // The largest "WordDocument" stream read.
@@ -411,6 +422,105 @@ void CMSWord2Text::ReadCharacterRuns()
     std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
 }
 
+void CMSWord2Text::ApplyParagraphList(const unsigned char* list, int length, Para& para)
+{
+    int i = 0;
+    while (length - i >= 2) {
+        const int code = list[i];
+        int len = OperandLength(code);
+        const unsigned char* op = list + i + 1;
+        const int avail = length - i - 1;
+        if (len == -2) {
+            len = 1 + op[0];
+        } else if (len == -3) {
+            if (avail < 2)
+                return;
+            len = 2 + (op[0] | (op[1] << 8));
+        } else if (len < 0) {
+            return;
+        }
+        if (len > avail)
+            return;
+        if (code == 24)
+            para.inTable = op[0] != 0;
+        else if (code == 25)
+            para.rowEnd = op[0] != 0;
+        i += 1 + len;
+    }
+}
+
+void CMSWord2Text::ReadParagraphRuns()
+{
+    m_paras.clear();
+    m_paraCursor = 0;
+    const std::uint32_t fc = U32(kFibFcPlcfbtePapx);
+    const std::uint32_t lcb = U32(kFibFcPlcfbtePapx + 4);
+    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const size_t n = (lcb - 4) / 6;
+    const size_t maxPages = m_doc.size() / kPageSize + 1;
+    size_t pagesRead = 0;
+    for (size_t i = 0; i < n; ++i) {
+        std::uint32_t expected = U32(fc + 4 * i);
+        const std::uint32_t limit = U32(fc + 4 * (i + 1));
+        std::uint32_t pn = U16(fc + 4 * (n + 1) + 2 * i);
+        while (pagesRead++ < maxPages) {
+            const size_t page = static_cast<size_t>(pn) * kPageSize;
+            if (page + kPageSize > m_doc.size())
+                return;
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
+            const int crun = p[511];
+            if (crun < 1 || crun > 128 || U32(page) != expected)
+                return;
+            // Positions, then 7-byte entries: a word offset and the height cache.
+            const size_t entries = 4 * (crun + 1);
+            if (entries + 7 * static_cast<size_t>(crun) > 511)
+                return;
+            std::uint32_t last = 0;
+            for (int k = 0; k < crun; ++k) {
+                Para para;
+                para.first = U32(page + 4 * k);
+                para.last = U32(page + 4 * (k + 1));
+                last = para.last;
+                const int b = p[entries + 7 * k];
+                if (b) {
+                    const size_t rec = 2 * static_cast<size_t>(b);
+                    if (rec < 511) {
+                        // Word count, style index, property list.
+                        const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
+                        if (bytes > 2)
+                            ApplyParagraphList(p + rec + 3, bytes - 2, para);
+                    }
+                }
+                if (para.last > para.first && (para.inTable || para.rowEnd))
+                    m_paras.push_back(para);
+            }
+            if (last >= limit || last <= expected)
+                break;
+            expected = last;
+            ++pn;
+        }
+    }
+    std::stable_sort(m_paras.begin(), m_paras.end(), [](const Para& a, const Para& b) { return a.first < b.first; });
+}
+
+const CMSWord2Text::Para* CMSWord2Text::ParaAt(std::uint32_t fc)
+{
+    if (m_paras.empty())
+        return nullptr;
+    if (m_paraCursor < m_paras.size() && m_paras[m_paraCursor].first <= fc && fc < m_paras[m_paraCursor].last)
+        return &m_paras[m_paraCursor];
+    auto it = std::upper_bound(m_paras.begin(), m_paras.end(), fc,
+                               [](std::uint32_t v, const Para& r) { return v < r.first; });
+    if (it == m_paras.begin())
+        return nullptr;
+    --it;
+    if (fc >= it->last)
+        return nullptr;
+    m_paraCursor = static_cast<size_t>(it - m_paras.begin());
+    return &*it;
+}
+
 void CMSWord2Text::ReadFonts()
 {
     m_fontCodePages.clear();
@@ -493,7 +603,19 @@ void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
             const std::uint32_t fc = static_cast<std::uint32_t>(fc64);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
             const unsigned unit = m_charBytes == 2 ? (p[0] | (p[1] << 8)) : p[0];
+            // The row-end mark of a table row writes nothing: its cells
+            // already ended with their own marks.
+            if (const Para* para = ParaAt(fc); para && para->inTable && para->rowEnd)
+                continue;
             const Run* run = RunAt(fc);
+            if (run && !m_inNote) {
+                for (int kind = 0; kind < 3; ++kind) {
+                    if (m_notes[kind].refStyle >= 0 && run->style == m_notes[kind].refStyle) {
+                        WriteNextNote(kind);
+                        break;
+                    }
+                }
+            }
             if (run && run->special) {
                 const unsigned ch = unit & 0xFF;
                 if (ch == 19) {
@@ -576,6 +698,7 @@ void CMSWord2Text::ConvertBody()
 {
     ReadPieces();
     ReadCharacterRuns();
+    ReadParagraphRuns();
     ReadFonts();
     m_bytesCodePage = m_codePage;
     if (m_pieces.empty())
@@ -587,14 +710,105 @@ void CMSWord2Text::ConvertBody()
         pos += static_cast<std::uint64_t>(m_ccp[k]);
     }
     start[8] = static_cast<std::uint32_t>(std::min<std::uint64_t>(pos, 0xFFFFFFFFu));
+    std::copy(start, start + 9, m_storyStart);
+    ReadStyleSheet();
+    ReadNoteTables();
     WriteHeaders(start[2]);
-    WriteStory(start[0], start[1]);  // main text
-    WriteStory(start[1], start[2]);  // footnotes
-    WriteStory(start[4], start[5]);  // annotations
-    WriteStory(start[5], start[6]);  // endnotes
+    WriteStory(start[0], start[1]);  // main text, notes at their marks
+    WriteRemainingNotes(0);          // footnotes
+    WriteRemainingNotes(2);          // annotations
+    WriteRemainingNotes(1);          // endnotes
     WriteStory(start[6], start[7]);  // text boxes
     FlushBytes();
     if (!m_output.empty() && m_pCollector)
         AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
     m_output.clear();
+}
+
+void CMSWord2Text::ReadStyleSheet()
+{
+    for (NoteTable& t : m_notes)
+        t.refStyle = -1;
+    const std::uint32_t fc = U32(kFibFcStshf);
+    const std::uint32_t lcb = U32(kFibFcStshf + 4);
+    if (lcb < 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    const std::uint32_t header = U16(fc);
+    const std::uint32_t cstd = U16(fc + 2);
+    std::uint64_t off = 2ull + header;
+    for (std::uint32_t istd = 0; istd < cstd && off + 2 <= lcb; ++istd) {
+        const std::uint32_t cb = U16(fc + off);
+        if (cb >= 4 && off + 2 + cb <= lcb) {
+            const unsigned sti = U16(fc + off + 2) & 0x0FFF;
+            const unsigned sgc = U16(fc + off + 4) & 0x000F;
+            int kind = -1;
+            if (sti == kStiFootnoteRef)
+                kind = 0;
+            else if (sti == kStiEndnoteRef)
+                kind = 1;
+            else if (sti == kStiAnnotationRef)
+                kind = 2;
+            // Only character styles mark references; the first one counts.
+            if (kind >= 0 && sgc == 2 && m_notes[kind].refStyle < 0)
+                m_notes[kind].refStyle = static_cast<int>(istd);
+        }
+        off += 2ull + cb;
+    }
+}
+
+void CMSWord2Text::ReadNoteTables()
+{
+    static const size_t kTableAt[3] = {kFibFcPlcffndTxt, kFibFcPlcfendTxt, kFibFcPlcfandTxt};
+    static const int kStory[3] = {1, 5, 4};
+    for (int kind = 0; kind < 3; ++kind) {
+        NoteTable& t = m_notes[kind];
+        t.present = false;
+        t.cps.clear();
+        t.next = 0;
+        t.story = kStory[kind];
+        const std::uint32_t fc = U32(kTableAt[kind]);
+        const std::uint32_t lcb = U32(kTableAt[kind] + 4);
+        if (lcb == 0 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+            continue;
+        t.present = true;
+        if (lcb <= 4)
+            continue;
+        const size_t n = (lcb - 4) / 4;
+        t.cps.reserve(n + 1);
+        for (size_t i = 0; i <= n; ++i)
+            t.cps.push_back(U32(fc + 4 * i));
+    }
+}
+
+void CMSWord2Text::WriteNextNote(int kind)
+{
+    NoteTable& t = m_notes[kind];
+    if (t.next + 1 >= t.cps.size())
+        return;
+    const std::uint32_t a = t.cps[t.next];
+    const std::uint32_t b = t.cps[t.next + 1];
+    ++t.next;
+    const std::uint32_t length = static_cast<std::uint32_t>(m_ccp[t.story]);
+    if (b <= a || b > length)
+        return;
+    const std::uint32_t base = m_storyStart[t.story];
+    FlushBytes();
+    m_inNote = true;
+    WriteStory(base + a, base + b);
+    m_inNote = false;
+}
+
+void CMSWord2Text::WriteRemainingNotes(int kind)
+{
+    NoteTable& t = m_notes[kind];
+    const int story = t.story;
+    if (!t.present || t.cps.size() < 2) {
+        // No usable position table: the whole story as it stands.
+        if (t.next == 0)
+            WriteStory(m_storyStart[story], m_storyStart[story + 1]);
+        return;
+    }
+    // Notes whose reference was never met keep their text.
+    while (t.next + 1 < t.cps.size())
+        WriteNextNote(kind);
 }

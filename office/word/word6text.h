@@ -7,8 +7,10 @@
 // special characters (field marks, pictures, drawing anchors).
 //
 // Output: the first two header or footer stories longer than two characters,
-// then the main text, then the footnote, annotation, endnote and text-box
-// texts. Field instructions are left out, their results kept.
+// then the main text. A footnote, endnote or annotation is written right
+// where its reference mark stands (a run in the built-in reference character
+// style); notes never reached that way follow the main text, then the
+// text-box texts. Field instructions are left out, their results kept.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +53,15 @@ public:
     // list ended at an unknown code.
     static bool ApplyOneByteList(const unsigned char* list, int length, Run& run);
 
+    // Paragraph runs with the flags that change the text (exposed for tests).
+    struct Para {
+        std::uint32_t first = 0;  // stream positions [first, last)
+        std::uint32_t last = 0;
+        bool inTable = false;
+        bool rowEnd = false;
+    };
+    static void ApplyParagraphList(const unsigned char* list, int length, Para& para);
+
 private:
     struct Piece {
         std::uint32_t cpFirst;
@@ -62,12 +73,18 @@ private:
     bool ReadFib();
     void ReadPieces();
     void ReadCharacterRuns();
+    void ReadParagraphRuns();
+    const Para* ParaAt(std::uint32_t fc);
     void ReadFonts();
     unsigned CodePageOfRun(const Run* run) const;
     unsigned ChooseCodePage() const;
     void ConvertBody();
     void WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast);
     void WriteHeaders(std::uint32_t headerStart);
+    void ReadStyleSheet();
+    void ReadNoteTables();
+    void WriteNextNote(int kind);
+    void WriteRemainingNotes(int kind);
     const Run* RunAt(std::uint32_t fc);
 
     std::uint32_t U32(size_t off) const;
@@ -87,7 +104,20 @@ private:
     std::vector<unsigned> m_fontCodePages;  // per font: its character set's code page, 0 for the document's
     unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes
     size_t m_runCursor = 0;
+    std::vector<Para> m_paras;
+    size_t m_paraCursor = 0;
     bool m_inFieldCode = false;
+    // Notes by kind: 0 footnotes, 1 endnotes, 2 annotations.
+    struct NoteTable {
+        bool present = false;
+        std::vector<std::uint32_t> cps;  // story-relative positions, count + 1 of them
+        size_t next = 0;                 // next note to write
+        int refStyle = -1;               // style index of the reference character style
+        int story = 0;                   // index into m_ccp
+    };
+    NoteTable m_notes[3];
+    std::uint32_t m_storyStart[9] = {};
+    bool m_inNote = false;
     std::string m_pendingBytes;
     std::u16string m_output;
 };

@@ -43,9 +43,16 @@ void Pad(std::string& s, size_t to)
 struct Word6Builder {
     std::uint16_t ident = 0xA5DC;
     std::uint16_t lid = 0x0412;
-    std::string main, footnotes, headers, textboxes;  // bytes as stored (1 or 2 per character)
+    std::string main, footnotes, headers, annotations, endnotes, textboxes;  // bytes as stored (1 or 2 per character)
     std::vector<std::uint32_t> headerPlc;
     std::vector<std::uint32_t> specialCps;  // characters of the whole sequence with the special flag
+    // Reference marks: characters in the footnote (0), endnote (1) or
+    // annotation (2) reference style, with the special flag.
+    std::vector<std::pair<std::uint32_t, int>> refCps;
+    // Story-relative note positions; empty: no table.
+    std::vector<std::uint32_t> footnotePlc, endnotePlc, annotationPlc;
+    bool styles = false;  // a style sheet naming the three reference styles
+    std::vector<std::uint32_t> rowEndCps;  // one-character table-row-end paragraphs
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
@@ -55,7 +62,7 @@ struct Word6Builder {
     std::string Stream() const
     {
         const int w = CharBytes();
-        std::string all = main + footnotes + headers + textboxes;
+        std::string all = main + footnotes + headers + annotations + endnotes + textboxes;
         const std::uint32_t chars = static_cast<std::uint32_t>(all.size() / w);
         std::string s(682, '\0');
         Put16(s, 0, ident);
@@ -85,6 +92,8 @@ struct Word6Builder {
         Put32(s, 0x34, static_cast<std::uint32_t>(main.size() / w));
         Put32(s, 0x38, static_cast<std::uint32_t>(footnotes.size() / w));
         Put32(s, 0x3C, static_cast<std::uint32_t>(headers.size() / w));
+        Put32(s, 0x44, static_cast<std::uint32_t>(annotations.size() / w));
+        Put32(s, 0x48, static_cast<std::uint32_t>(endnotes.size() / w));
         Put32(s, 0x4C, static_cast<std::uint32_t>(textboxes.size() / w));
 
         // Character runs: one run per character of the text area.
@@ -100,10 +109,17 @@ struct Word6Builder {
         }
         // Stream-ordered run list: every character its own run (small texts only).
         const std::uint32_t textEnd = textStart + chars * w;
-        std::vector<bool> isSpecialFc(chars, false);
+        // Per character: 0 plain, 1 special, 2 + kind a reference mark.
+        std::vector<int> mark(chars, 0);
         for (std::uint32_t cp : specialCps)
             if (cp < chars)
-                isSpecialFc[(fcOfCp[cp] - textStart) / w] = true;
+                mark[(fcOfCp[cp] - textStart) / w] = 1;
+        for (const auto& [cp, kind] : refCps)
+            if (cp < chars)
+                mark[(fcOfCp[cp] - textStart) / w] = 2 + kind;
+        std::vector<bool> isSpecialFc(chars, false);
+        for (std::uint32_t k = 0; k < chars; ++k)
+            isSpecialFc[k] = mark[k] != 0;
         int crun = 0;
         std::vector<std::uint32_t> rg;
         std::vector<unsigned char> off;
@@ -117,7 +133,8 @@ struct Word6Builder {
                     e += w;
             }
             rg.push_back(fc);
-            off.push_back(sp ? 250 : (fontCharset >= 0 ? 245 : 0));
+            static const unsigned char kMarkOffset[5] = {0, 250, 240, 237, 234};
+            off.push_back(sp ? kMarkOffset[mark[k]] : (fontCharset >= 0 ? 245 : 0));
             fc = e;
             ++crun;
         }
@@ -131,6 +148,13 @@ struct Word6Builder {
         page[500] = 2;
         page[501] = 117;
         page[502] = 1;
+        // Reference styles 12, 13, 14 with the special flag.
+        for (int kind = 0; kind < 3; ++kind) {
+            const size_t at = 480 - 6 * kind;
+            const char list[6] = {5, 80, static_cast<char>(12 + kind), 0, 117, 1};
+            for (int i = 0; i < 6; ++i)
+                page[at + i] = list[i];
+        }
         page[511] = static_cast<char>(crun);
         s += page;
         const std::uint32_t pn = static_cast<std::uint32_t>(pageStart / 512);
@@ -169,6 +193,89 @@ struct Word6Builder {
             }
             Put32(s, 0xB0, at);
             Put32(s, 0xB4, static_cast<std::uint32_t>(headerPlc.size() * 4));
+        }
+        if (!rowEndCps.empty()) {
+            // Paragraph runs: each row-end mark its own paragraph in a table.
+            std::vector<bool> rowEnd(chars, false);
+            for (std::uint32_t cp : rowEndCps)
+                if (cp < chars)
+                    rowEnd[(fcOfCp[cp] - textStart) / w] = true;
+            std::vector<std::uint32_t> prg;
+            std::vector<bool> pend;
+            std::uint32_t f = textStart;
+            while (f < textEnd && prg.size() < 40) {
+                const std::uint32_t k = (f - textStart) / w;
+                std::uint32_t e = f + w;
+                if (!rowEnd[k])
+                    while (e < textEnd && !rowEnd[(e - textStart) / w])
+                        e += w;
+                prg.push_back(f);
+                pend.push_back(rowEnd[k]);
+                f = e;
+            }
+            prg.push_back(f);
+            const int prun = static_cast<int>(pend.size());
+            std::string ppage(512, '\0');
+            for (int i = 0; i <= prun; ++i)
+                Put32(ppage, 4 * i, prg[i]);
+            for (int i = 0; i < prun; ++i)
+                ppage[4 * (prun + 1) + 7 * i] = pend[i] ? static_cast<char>(240) : '\0';
+            // Three words: style 0, in table, row end.
+            const char papx[7] = {3, 0, 0, 24, 1, 25, 1};
+            for (int i = 0; i < 7; ++i)
+                ppage[480 + i] = papx[i];
+            ppage[511] = static_cast<char>(prun);
+            Pad(s, (s.size() + 511) / 512 * 512);
+            const std::uint32_t ppn = static_cast<std::uint32_t>(s.size() / 512);
+            s += ppage;
+            std::string pbin;
+            Put32(pbin, 0, textStart);
+            Put32(pbin, 4, f);
+            Put16(pbin, 8, static_cast<std::uint16_t>(ppn));
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += pbin;
+            Put32(s, 0xC0, at);
+            Put32(s, 0xC4, static_cast<std::uint32_t>(pbin.size()));
+        }
+        auto putPlc = [&](const std::vector<std::uint32_t>& plc, size_t fibAt) {
+            if (plc.empty())
+                return;
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            std::string b;
+            for (size_t i = 0; i < plc.size(); ++i)
+                Put32(b, 4 * i, plc[i]);
+            s += b;
+            Put32(s, fibAt, at);
+            Put32(s, fibAt + 4, static_cast<std::uint32_t>(b.size()));
+        };
+        putPlc(footnotePlc, 0x70);
+        putPlc(annotationPlc, 0x80);
+        putPlc(endnotePlc, 0x1DA);
+        if (styles) {
+            // Header of 4 bytes (cstd, base size), then 15 records: Normal,
+            // empty slots, and the reference character styles at 12 to 14.
+            std::string st;
+            Put16(st, 0, 4);
+            Put16(st, 2, 15);
+            Put16(st, 4, 8);
+            static const std::uint16_t kSti[3] = {38, 42, 39};
+            for (int istd = 0; istd < 15; ++istd) {
+                std::string rec;
+                if (istd == 0 || istd >= 12) {
+                    Put16(rec, 0, istd == 0 ? 0 : kSti[istd - 12]);
+                    Put16(rec, 2, istd == 0 ? 1 : 2);  // paragraph or character style
+                    Put16(rec, 4, 0);
+                    Put16(rec, 6, 0);
+                    rec += std::string("\x01x\x00", 3);
+                }
+                std::string len;
+                Put16(len, 0, static_cast<std::uint16_t>(rec.size()));
+                st += len + rec;
+            }
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += st;
+            Put32(s, 0x60, at);
+            Put32(s, 0x64, static_cast<std::uint32_t>(st.size()));
         }
         if (complex) {
             std::string clx;
@@ -303,6 +410,59 @@ TEST(Word6Reader, HeadersFootnotesAndTextBoxes)
     EXPECT_EQ(r.text, "Head\n\nFoot\n\nBody\nNote\nBox\n");
 }
 
+TEST(Word6Reader, NotesFollowTheirReferenceMarks)
+{
+    // Two footnotes, one endnote and one annotation referenced in the body.
+    // \x02 is the automatic reference mark; "*" a custom one.
+    Word6Builder b;
+    b.styles = true;
+    b.main = std::string("One\x02 two* three\x02 four\x05 five\x02.\r");
+    b.refCps = {{3, 0}, {8, 0}, {15, 1}, {21, 2}, {27, 0}};
+    b.footnotes = std::string("\x02 FA\r\x02 FB\r\r");
+    b.footnotePlc = {0, 5, 10, 11};
+    b.endnotes = std::string("\x02 EA\r\r");
+    b.endnotePlc = {0, 5, 6};
+    b.annotations = std::string("\x05 AA\r\r");
+    b.annotationPlc = {0, 5, 6};
+    // The mark inside the second footnote refers to nothing more.
+    b.refCps.push_back({static_cast<std::uint32_t>(b.main.size() + 5), 0});
+    Result r = ReadDocument(b.File());
+    ASSERT_TRUE(r.ok);
+    // The third footnote reference finds only the closing mark of the story;
+    // the reference inside a note places nothing; the custom mark, being
+    // special, is not written.
+    EXPECT_EQ(r.text, "One FA\n two FB\n three EA\n four AA\n five\n.\n"
+                      "\n\n");  // closing marks of the annotation and endnote stories
+
+    // Without the reference styles, the notes follow the main text.
+    b.styles = false;
+    r = ReadDocument(b.File());
+    EXPECT_EQ(r.text, "One two three four five.\n FA\n FB\n\n AA\n\n EA\n\n");
+
+    // Without position tables, the whole stories follow, as before.
+    b.styles = true;
+    b.footnotePlc.clear();
+    b.endnotePlc.clear();
+    b.annotationPlc.clear();
+    r = ReadDocument(b.File());
+    EXPECT_EQ(r.text, "One two three four five.\n FA\n FB\n\n AA\n\n EA\n\n");
+}
+
+TEST(Word6Reader, TableRowEndMarksWriteNothing)
+{
+    // Two rows of two cells, each row closed by its row-end mark.
+    Word6Builder b;
+    b.main = std::string("Name\x07Phone\x07\x07Kim\x07" "010-1234-5678\x07\x07" "After\r");
+    b.rowEndCps = {11, 30};
+    ASSERT_EQ(b.main[11], '\x07');
+    ASSERT_EQ(b.main[30], '\x07');
+    EXPECT_EQ(ReadDocument(b.File()).text, "Name\nPhone\nKim\n010-1234-5678\nAfter\n");
+
+    // The same marks in paragraphs without table properties stay line ends.
+    b.rowEndCps.clear();
+    EXPECT_EQ(ReadDocument(b.File()).text, "Name\nPhone\n\nKim\n010-1234-5678\n\nAfter\n");
+}
+
 TEST(Word6Reader, IdentifiersAndRefusals)
 {
     ps_test::TempDir dir;
@@ -338,10 +498,15 @@ TEST(Word6Reader, IdentifiersAndRefusals)
 TEST(Word6Reader, DamagedTablesEndCleanly)
 {
     Word6Builder b;
-    b.main = "Hello there\r";
+    b.main = "Hello\x07there\x07\r";
     b.footnotes = "fn\r";
     b.complex = true;
     b.specialCps = {3};
+    // Style sheet, note positions and paragraph runs are damaged too.
+    b.styles = true;
+    b.refCps = {{2, 0}};
+    b.footnotePlc = {0, 3};
+    b.rowEndCps = {11};
     const std::string good = b.Stream();
     std::mt19937 rng(1234);
     for (int round = 0; round < 400; ++round) {
