@@ -352,8 +352,8 @@ void CAllSearchDlg::ToggleMaximize()
 {
     if (!m_maximized) {
         m_restoreRect = geometry();
-        QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-        if (s) setGeometry(s->availableGeometry());
+        const QRect workArea = GetMonitorWorkArea(this);
+        if (!workArea.isEmpty()) setGeometry(workArea);
         m_btnMaximize->LoadBitmaps(239, 241, 240);
     } else {
         setGeometry(m_restoreRect);

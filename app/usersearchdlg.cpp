@@ -163,8 +163,8 @@ void CUserSearchDlg::ToggleMaximize()
         btnMax_->LoadBitmaps(236, 238, 237);
     } else {
         restoreRect_ = geometry();
-        QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen();
-        if (sc) setGeometry(sc->availableGeometry());
+        const QRect workArea = GetMonitorWorkArea(this);
+        if (!workArea.isEmpty()) setGeometry(workArea);
         btnMax_->LoadBitmaps(239, 241, 240);
     }
     maximized_ = !maximized_;

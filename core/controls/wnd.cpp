@@ -1,5 +1,8 @@
 #include "core/controls/wnd.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBitmap>
@@ -14,6 +17,13 @@
 #include <QWindow>
 
 namespace ps::ui {
+
+QRect GetMonitorWorkArea(const QWidget* window)
+{
+    QScreen* s = window ? window->screen() : nullptr;
+    if (!s) s = QGuiApplication::primaryScreen();
+    return s ? s->availableGeometry() : QRect();
+}
 
 namespace {
 

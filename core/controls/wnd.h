@@ -17,6 +17,10 @@
 
 namespace ps::ui {
 
+// The work area (the screen less panels and docks) of the monitor nearest to
+// the window; the primary screen's when the window has none yet.
+QRect GetMonitorWorkArea(const QWidget* window);
+
 // Dialog results.
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;

@@ -1,5 +1,7 @@
 // The window layer: messages, timers, key policies, shape, dragging, seams.
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -268,4 +270,16 @@ TEST(WindowLayerTest, SeamsReplaceTheOutsideWorld)
     Seams().statisticsAction = nullptr;
     ReportUserAction(24);  // no receiver: nothing happens
     EXPECT_EQ(actions, QList<int>{23});
+}
+
+// A window is maximised onto the work area of its own monitor.
+TEST(MonitorWorkArea, IsTheAvailableGeometryOfTheWindowsScreen)
+{
+    QDialog window;
+    window.show();
+    const QRect area = GetMonitorWorkArea(&window);
+    ASSERT_NE(window.screen(), nullptr);
+    EXPECT_FALSE(area.isEmpty());
+    EXPECT_EQ(area, window.screen()->availableGeometry());
+    EXPECT_EQ(GetMonitorWorkArea(nullptr), QGuiApplication::primaryScreen()->availableGeometry());
 }
