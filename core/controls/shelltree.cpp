@@ -459,6 +459,20 @@ void CDriveSelectTree::mousePressEvent(QMouseEvent* e)
     CShellTreeCtrl::mousePressEvent(e);
 }
 
+// Space toggles the current item's check, as a click on its check box does.
+void CDriveSelectTree::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier) {
+        QTreeWidgetItem* item = currentItem();
+        if (item && StateImage(item) > 0) {
+            SetItemCheckByClick(item);
+            e->accept();
+            return;
+        }
+    }
+    CShellTreeCtrl::keyPressEvent(e);
+}
+
 void CDriveSelectTree::OnItemExpanding(QTreeWidgetItem* item)
 {
     CShellTreeCtrl::OnItemExpanding(item);

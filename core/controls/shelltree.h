@@ -121,6 +121,7 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void OnItemExpanding(QTreeWidgetItem* item) override;
 
 private:

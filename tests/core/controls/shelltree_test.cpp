@@ -292,6 +292,11 @@ TEST_F(TreeFixture, ClickOnTheCheckBoxToggles)
     // A click on the text selects without toggling.
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, box.center() + QPoint(40, 0));
     EXPECT_EQ(CDriveSelectTree::StateImage(d), 2);
+    // Space toggles the current item, as the click on its box does.
+    QTest::keyClick(tree.viewport(), Qt::Key_Space);
+    EXPECT_EQ(CDriveSelectTree::StateImage(d), 1);
+    QTest::keyClick(tree.viewport(), Qt::Key_Space);
+    EXPECT_EQ(CDriveSelectTree::StateImage(d), 2);
 }
 
 TEST_F(TreeFixture, CollectingPathsAndStates)
