@@ -490,6 +490,9 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     if (!IsIdle()) {
         // Stop sequence.
         if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
+        // The search may have completed while the question was shown: it
+        // has its end event already and is not cancelled after the fact.
+        if (IsIdle()) return;
         DeleteLastCheckFile();
         Act(3);
         m_bCancel = 1;

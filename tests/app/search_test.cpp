@@ -204,6 +204,39 @@ TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (3, 6, 2)"), 0);
 }
 
+TEST_F(SearchWindowTest, StopAnsweredAfterTheSearchCompletedCancelsNothing)
+{
+    SlowReader slow;
+    const std::string root = dir_.file("some");
+    std::filesystem::create_directories(root);
+    for (int i = 0; i < 40; ++i)
+        WritePdf(root + "/doc" + std::to_string(i) + ".pdf", {std::string("ID ") + kResident});
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    bool asked = false;
+    ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+        messages_.push_back(text);
+        if (text == u"검색을 종료하시겠습니까?") {
+            asked = true;
+            // The search ends while the user reads the question.
+            EXPECT_TRUE(WaitIdle(dlg));
+        }
+        return ps::ui::IDOK;
+    };
+    if (dlg.IsIdle()) GTEST_SKIP() << "the search ended before the stop";
+    dlg.OnBnClickedButtonSearch();
+    ASSERT_TRUE(asked);
+    for (int i = 0; i < 50; ++i) QApplication::processEvents();
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 5)"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 1);
+    EXPECT_EQ(dlg.StatusLine()->text(), QString::fromUtf16(u"개인정보 검색 완료"));
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+}
+
 TEST_F(SearchWindowTest, ShowingAgainStartsNoSecondSearch)
 {
     const std::string root = MakeDocs();
