@@ -50,13 +50,16 @@ choose() {
     done
     xdotool key space; sleep 0.5
 }
-# Waits until the search window says it is done (its message box), at most $1 s.
+# Waits, at most $2 s, until the event table holds more than $1 events and
+# the last one ends a search.
 wait_done() {
-    local t=0 before
-    before=$(q "select count(*) from EventInfo")
-    while [ $t -lt $1 ]; do
+    local t=0
+    while [ $t -lt $2 ]; do
         sleep 1; t=$((t + 1))
-        [ "$(q "select count(*) from EventInfo")" -gt "$before" ] && { sleep 1; return 0; }
+        if [ "$(q "select count(*) from EventInfo")" -gt "$1" ] &&
+           [ "$(q "select Type from EventInfo order by EventID desc limit 1")" != 4 ]; then
+            sleep 1; return 0
+        fi
     done
     return 1
 }
@@ -66,8 +69,8 @@ choose "$folder"
 x11_shot 02-chosen
 events0=$(q "select count(*) from EventInfo")
 xdotool mousemove 936 577 click 1
-sleep 2; x11_shot 03-searching
-wait_done 300 || echo "search did not end"
+sleep 0.5; x11_shot 03-searching
+wait_done $events0 300 || echo "search did not end"
 x11_shot 04-done
 xdotool key Return; sleep 0.5
 x11_shot 05-results
@@ -91,9 +94,9 @@ xdotool mousemove 990 123 click 1; sleep 1
 
 # 2. The same search again takes the stored results.
 choose "$folder"
-events1=$(q "select max(EventID) from EventInfo")
+events1=$(q "select count(*) from EventInfo")
 xdotool mousemove 936 577 click 1
-wait_done 300 || echo "second search did not end"
+wait_done $events1 300 || echo "second search did not end"
 x11_shot 07-second
 xdotool key Return; sleep 0.5
 check "second search adds no document rows" "[ \$(q 'select count(*) from FileInfo') -eq $rows1 ]"
@@ -105,11 +108,11 @@ if [ -n "$public" ]; then
     # 3. Stop.
     choose "$public"
     events2=$(q "select max(EventID) from EventInfo")
-    xdotool mousemove 936 577 click 1; sleep 3
-    x11_shot 08-before-stop
-    xdotool mousemove 933 220 click 1; sleep 2
+    xdotool mousemove 936 577 click 1; sleep 1
+    xdotool mousemove 933 220 click 1; sleep 0.5
+    x11_shot 08-stop-question
+    xdotool key Return; sleep 2
     x11_shot 09-stopped
-    xdotool key Return; sleep 1
     check "stop writes a start and a cancel event" \
         "[ \"\$(q \"select group_concat(Type) from (select Type from EventInfo where EventID > $events2 order by EventID)\")\" = 4,5 ]"
     check "no lastCheckFile after the stop" "! grep -q '\"lastCheckFile\"=\"[^\"]' '$conf'"
@@ -118,8 +121,10 @@ if [ -n "$public" ]; then
     # 4. Close during a search.
     choose "$public"
     events3=$(q "select max(EventID) from EventInfo")
-    xdotool mousemove 936 577 click 1; sleep 3
-    xdotool mousemove 990 123 click 1; sleep 2
+    xdotool mousemove 936 577 click 1; sleep 1
+    xdotool mousemove 990 123 click 1; sleep 0.5
+    x11_shot 10-close-question
+    xdotool key Return; sleep 2
     x11_shot 10-closed
     check "close writes a start and a cancel event" \
         "[ \"\$(q \"select group_concat(Type) from (select Type from EventInfo where EventID > $events3 order by EventID)\")\" = 4,5 ]"
