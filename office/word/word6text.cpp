@@ -22,6 +22,11 @@ constexpr size_t kFibFcStshf = 0x60;
 constexpr size_t kFibFcPlcffndTxt = 0x70;
 constexpr size_t kFibFcPlcfandTxt = 0x80;
 constexpr size_t kFibFcPlcfendTxt = 0x1DA;
+constexpr size_t kFibFcPlcfdoaMom = 0x192;
+constexpr size_t kFibFcPlcftxbxTxt = 0x222;
+
+// How deep drawing groups are followed.
+constexpr int kMaxDrawingDepth = 16;
 
 // Built-in style identifiers of the reference character styles; their
 // names are translated with the program's language, the identifiers not.
@@ -37,13 +42,15 @@ constexpr size_t kOutputChunk = 64 * 1024;
 
 // Operand lengths of the one-byte property codes of this generation: -1 for
 // an unknown code (ends the list), -2 for a code whose operand starts with a
-// length byte, -3 for a code whose operand starts with a 16-bit length.
+// length byte, -3 for a code whose 16-bit length counts the whole operand,
+// -4 for one whose 16-bit length counts the operand after its first byte.
 int OperandLength(int code)
 {
     switch (code) {
     case 0: return 0;
     case 3: case 12: case 15: case 23: case 68: case 74: case 191: case 204: return -2;
-    case 188: case 190: return -3;
+    case 188: return -3;
+    case 190: return -4;
     case 20: case 70: case 192: case 194: case 196: case 200: return 4;
     case 73: case 136: case 137: return 3;
     case 193: case 199: return 5;
@@ -66,6 +73,27 @@ int OperandLength(int code)
         (code >= 185 && code <= 186))
         return 1;
     return -1;
+}
+
+// The operand length of the code at op with avail bytes behind it, or -1
+// when the code is unknown or its operand does not fit.
+int OperandBytes(int code, const unsigned char* op, int avail)
+{
+    int len = OperandLength(code);
+    if (len == -2) {
+        len = 1 + op[0];
+    } else if (len == -3 || len == -4) {
+        if (avail < 2)
+            return -1;
+        const int stated = op[0] | (op[1] << 8);
+        len = std::max(2, len == -3 ? stated : stated + 1);
+    }
+    return len > avail ? -1 : len;
+}
+
+std::int16_t I16(const unsigned char* p)
+{
+    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
 }
 
 // Code page of the document's language; the ANSI code page for the others.
@@ -321,19 +349,9 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
     int i = 0;
     while (length - i >= 2) {
         const int code = list[i];
-        int len = OperandLength(code);
         const unsigned char* op = list + i + 1;
-        const int avail = length - i - 1;
-        if (len == -2) {
-            len = 1 + op[0];
-        } else if (len == -3) {
-            if (avail < 2)
-                return false;
-            len = 2 + (op[0] | (op[1] << 8));
-        } else if (len < 0) {
-            return false;
-        }
-        if (len > avail)
+        const int len = OperandBytes(code, op, length - i - 1);
+        if (len < 0)
             return false;
         switch (code) {
         case 68:  // picture position
@@ -369,11 +387,11 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
     return true;
 }
 
-void CMSWord2Text::ReadCharacterRuns()
+template <class Visit>
+void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&& visit)
 {
-    m_runs.clear();
-    const std::uint32_t fc = U32(kFibFcPlcfbteChpx);
-    const std::uint32_t lcb = U32(kFibFcPlcfbteChpx + 4);
+    const std::uint32_t fc = U32(fibOffset);
+    const std::uint32_t lcb = U32(fibOffset + 4);
     if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
         return;
     const size_t n = (lcb - 4) / 6;
@@ -392,26 +410,15 @@ void CMSWord2Text::ReadCharacterRuns()
             const int crun = p[511];
             if (crun < 1 || crun > 128 || U32(page) != expected)
                 return;
-            const size_t offsets = 4 * (crun + 1);
-            if (offsets + crun > 511)
+            const size_t entries = 4 * (crun + 1);
+            if (entries + entryBytes * static_cast<size_t>(crun) > 511)
                 return;
             std::uint32_t last = 0;
             for (int k = 0; k < crun; ++k) {
-                Run run;
-                run.first = U32(page + 4 * k);
-                run.last = U32(page + 4 * (k + 1));
-                last = run.last;
-                const int b = p[offsets + k];
-                if (b) {
-                    const size_t rec = 2 * static_cast<size_t>(b);
-                    if (rec < 511) {
-                        int len = p[rec];
-                        len = std::min<int>(len, static_cast<int>(511 - rec - 1));
-                        ApplyOneByteList(p + rec + 1, len, run);
-                    }
-                }
-                if (run.last > run.first)
-                    m_runs.push_back(run);
+                const std::uint32_t first = U32(page + 4 * k);
+                last = U32(page + 4 * (k + 1));
+                const size_t record = 2 * static_cast<size_t>(p[entries + entryBytes * k]);
+                visit(p, first, last, record < 511 ? record : 0);
             }
             if (last >= limit || last <= expected)
                 break;
@@ -419,32 +426,114 @@ void CMSWord2Text::ReadCharacterRuns()
             ++pn;
         }
     }
+}
+
+void CMSWord2Text::ReadCharacterRuns()
+{
+    m_runs.clear();
+    // Entries: one word offset per run; the record is {length, list}.
+    WalkPropertyPages(kFibFcPlcfbteChpx, 1,
+                      [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
+                          Run run;
+                          run.first = first;
+                          run.last = last;
+                          if (rec) {
+                              const int len = std::min<int>(p[rec], static_cast<int>(511 - rec - 1));
+                              ApplyOneByteList(p + rec + 1, len, run);
+                          }
+                          if (run.last > run.first)
+                              m_runs.push_back(run);
+                      });
     std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
 }
+
+namespace {
+
+// The table codes of a paragraph list: the in-table and row-end flags, and
+// the table properties the row-end code creates: the cell count and the
+// cell descriptors' flags, with the edits that insert, delete and vertically
+// merge cells. Edits outside the row's cells or beyond 32 cells are ignored.
+void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Para& para)
+{
+    constexpr int kMax = CMSWord2Text::kMaxCells;
+    switch (code) {
+    case 24:
+        para.inTable = op[0] != 0;
+        break;
+    case 25:
+        para.rowEnd = op[0] != 0;
+        para.tableProps = true;
+        break;
+    case 188:
+    case 190: {
+        // Length, cell count, count + 1 boundaries, then 10-byte cell
+        // descriptors starting with their flags (missing ones stay clear).
+        if (!para.tableProps || len < 3)
+            break;
+        const int cells = op[2];
+        if (cells < 1 || cells > kMax)
+            break;
+        para.cellCount = cells;
+        std::fill(std::begin(para.cellFlags), std::end(para.cellFlags), 0);
+        const int descriptors = 3 + 2 * (cells + 1);
+        for (int c = 0; c < cells && descriptors + 10 * (c + 1) <= len; ++c)
+            para.cellFlags[c] = static_cast<std::uint16_t>(I16(op + descriptors + 10 * c));
+        break;
+    }
+    case 194: {  // insert: first cell, count, width
+        const int at = op[0];
+        const int count = op[1];
+        if (!para.tableProps || at > para.cellCount || para.cellCount + count > kMax)
+            break;
+        std::copy_backward(para.cellFlags + at, para.cellFlags + para.cellCount,
+                           para.cellFlags + para.cellCount + count);
+        std::fill(para.cellFlags + at, para.cellFlags + at + count, 0);
+        para.cellCount += count;
+        break;
+    }
+    case 195: {  // delete: cells [first, limit)
+        const int first = op[0];
+        const int limit = op[1];
+        if (!para.tableProps || first >= limit || limit > para.cellCount)
+            break;
+        std::copy(para.cellFlags + limit, para.cellFlags + para.cellCount, para.cellFlags + first);
+        para.cellCount -= limit - first;
+        std::fill(para.cellFlags + para.cellCount, para.cellFlags + kMax, 0);
+        break;
+    }
+    case 204: {  // vertical merge: length byte, then {cell, value} pairs
+        if (!para.tableProps)
+            break;
+        for (int k = 1; k + 1 < len; k += 2) {
+            const int cell = op[k];
+            if (cell >= para.cellCount)
+                continue;
+            std::uint16_t& f = para.cellFlags[cell];
+            f &= static_cast<std::uint16_t>(~(CMSWord2Text::kCellVertMerged | CMSWord2Text::kCellVertRestart));
+            if (op[k + 1] & 1)
+                f |= CMSWord2Text::kCellVertMerged;
+            if (op[k + 1] & 2)
+                f |= CMSWord2Text::kCellVertRestart;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace
 
 void CMSWord2Text::ApplyParagraphList(const unsigned char* list, int length, Para& para)
 {
     int i = 0;
     while (length - i >= 2) {
         const int code = list[i];
-        int len = OperandLength(code);
         const unsigned char* op = list + i + 1;
-        const int avail = length - i - 1;
-        if (len == -2) {
-            len = 1 + op[0];
-        } else if (len == -3) {
-            if (avail < 2)
-                return;
-            len = 2 + (op[0] | (op[1] << 8));
-        } else if (len < 0) {
+        const int len = OperandBytes(code, op, length - i - 1);
+        if (len < 0)
             return;
-        }
-        if (len > avail)
-            return;
-        if (code == 24)
-            para.inTable = op[0] != 0;
-        else if (code == 25)
-            para.rowEnd = op[0] != 0;
+        ApplyTableCode(code, op, len, para);
         i += 1 + len;
     }
 }
@@ -453,54 +542,21 @@ void CMSWord2Text::ReadParagraphRuns()
 {
     m_paras.clear();
     m_paraCursor = 0;
-    const std::uint32_t fc = U32(kFibFcPlcfbtePapx);
-    const std::uint32_t lcb = U32(kFibFcPlcfbtePapx + 4);
-    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
-        return;
-    const size_t n = (lcb - 4) / 6;
-    const size_t maxPages = m_doc.size() / kPageSize + 1;
-    size_t pagesRead = 0;
-    for (size_t i = 0; i < n; ++i) {
-        std::uint32_t expected = U32(fc + 4 * i);
-        const std::uint32_t limit = U32(fc + 4 * (i + 1));
-        std::uint32_t pn = U16(fc + 4 * (n + 1) + 2 * i);
-        while (pagesRead++ < maxPages) {
-            const size_t page = static_cast<size_t>(pn) * kPageSize;
-            if (page + kPageSize > m_doc.size())
-                return;
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
-            const int crun = p[511];
-            if (crun < 1 || crun > 128 || U32(page) != expected)
-                return;
-            // Positions, then 7-byte entries: a word offset and the height cache.
-            const size_t entries = 4 * (crun + 1);
-            if (entries + 7 * static_cast<size_t>(crun) > 511)
-                return;
-            std::uint32_t last = 0;
-            for (int k = 0; k < crun; ++k) {
-                Para para;
-                para.first = U32(page + 4 * k);
-                para.last = U32(page + 4 * (k + 1));
-                last = para.last;
-                const int b = p[entries + 7 * k];
-                if (b) {
-                    const size_t rec = 2 * static_cast<size_t>(b);
-                    if (rec < 511) {
-                        // Word count, style index, property list.
-                        const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
-                        if (bytes > 2)
-                            ApplyParagraphList(p + rec + 3, bytes - 2, para);
-                    }
-                }
-                if (para.last > para.first && (para.inTable || para.rowEnd))
-                    m_paras.push_back(para);
-            }
-            if (last >= limit || last <= expected)
-                break;
-            expected = last;
-            ++pn;
-        }
-    }
+    // Entries: a word offset and the 6-byte height cache; the record is
+    // {word count, style index, list}.
+    WalkPropertyPages(kFibFcPlcfbtePapx, 7,
+                      [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
+                          Para para;
+                          para.first = first;
+                          para.last = last;
+                          if (rec) {
+                              const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
+                              if (bytes > 2)
+                                  ApplyParagraphList(p + rec + 3, bytes - 2, para);
+                          }
+                          if (para.last > para.first && (para.inTable || para.rowEnd))
+                              m_paras.push_back(para);
+                      });
     std::stable_sort(m_paras.begin(), m_paras.end(), [](const Para& a, const Para& b) { return a.first < b.first; });
 }
 
@@ -586,11 +642,47 @@ void CMSWord2Text::FlushBytes()
     }
 }
 
-void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
+const CMSWord2Text::Para* CMSWord2Text::FindRowEnd(std::uint32_t cp, std::uint32_t cpLast, std::uint32_t& stopCp)
+{
+    stopCp = cp;
+    auto piece = std::upper_bound(m_pieces.begin(), m_pieces.end(), cp,
+                                  [](std::uint32_t v, const Piece& p) { return v < p.cpLast; });
+    while (piece != m_pieces.end() && cp < cpLast) {
+        if (cp < piece->cpFirst)
+            cp = piece->cpFirst;
+        const std::uint32_t to = std::min(piece->cpLast, cpLast);
+        while (cp < to) {
+            const std::uint64_t fc = piece->fc + static_cast<std::uint64_t>(cp - piece->cpFirst) * m_charBytes;
+            stopCp = cp;
+            const Para* para = fc <= 0xFFFFFFFFu ? ParaAt(static_cast<std::uint32_t>(fc)) : nullptr;
+            if (!para || !para->inTable)
+                return nullptr;
+            if (para->rowEnd)
+                return para;
+            // On to the first character after this paragraph (it ends past fc).
+            const std::uint64_t skip = (para->last - fc + m_charBytes - 1) / m_charBytes;
+            cp = static_cast<std::uint32_t>(std::min<std::uint64_t>(to, cp + std::max<std::uint64_t>(skip, 1)));
+        }
+        ++piece;
+    }
+    stopCp = cpLast;
+    return nullptr;
+}
+
+void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cpLast)
 {
     std::vector<char> fields;  // per open field: 1 while in its instruction
     int hiddenLevels = 0;
     auto hidden = [&] { return hiddenLevels > 0; };
+    // Table state: a cell starts after a cell mark, a row end or outside a
+    // table; the row end of the current row is looked up once per row.
+    bool inTable = false;
+    bool atCellStart = true;
+    bool skipCell = false;
+    int cellIndex = 0;
+    bool rowKnown = false;
+    std::uint32_t rowValidTo = 0;
+    const Para* rowEnd = nullptr;
     for (const Piece& piece : m_pieces) {
         if (piece.cpLast <= cpFirst || piece.cpFirst >= cpLast)
             continue;
@@ -603,10 +695,49 @@ void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
             const std::uint32_t fc = static_cast<std::uint32_t>(fc64);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
             const unsigned unit = m_charBytes == 2 ? (p[0] | (p[1] << 8)) : p[0];
-            // The row-end mark of a table row writes nothing: its cells
-            // already ended with their own marks.
-            if (const Para* para = ParaAt(fc); para && para->inTable && para->rowEnd)
+            const Para* para = ParaAt(fc);
+            if (para && para->inTable && para->rowEnd) {
+                // The row-end mark writes nothing: its cells already ended
+                // with their own marks. The next row counts from its first cell.
+                cellIndex = 0;
+                atCellStart = true;
+                skipCell = false;
                 continue;
+            }
+            if (para && para->inTable) {
+                if (atCellStart) {
+                    atCellStart = false;
+                    if (!inTable) {
+                        inTable = true;
+                        cellIndex = 0;
+                    }
+                    if (!rowKnown || cp > rowValidTo) {
+                        rowEnd = FindRowEnd(cp, cpLast, rowValidTo);
+                        rowKnown = true;
+                    }
+                    skipCell = false;
+                    if (rowEnd && rowEnd->tableProps && rowEnd->cellCount > 0) {
+                        // Cells beyond the row's count, and cells merged
+                        // into the cell above them, write nothing.
+                        if (cellIndex >= rowEnd->cellCount) {
+                            skipCell = true;
+                        } else {
+                            const std::uint16_t flags = rowEnd->cellFlags[cellIndex++];
+                            skipCell = (flags & kCellVertMerged) && !(flags & kCellVertRestart);
+                        }
+                    } else {
+                        ++cellIndex;
+                    }
+                }
+                if ((unit & (m_charBytes == 2 ? 0xFFFF : 0xFF)) == 7)
+                    atCellStart = true;  // the cell mark ends the cell
+                if (skipCell)
+                    continue;
+            } else {
+                inTable = false;
+                atCellStart = true;
+                skipCell = false;
+            }
             const Run* run = RunAt(fc);
             if (run && !m_inNote) {
                 for (int kind = 0; kind < 3; ++kind) {
@@ -632,6 +763,9 @@ void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
                             --hiddenLevels;
                         fields.pop_back();
                     }
+                } else if (ch == 8 && story == 0) {
+                    // A drawing object of the main text: its text boxes here.
+                    WriteDrawingObject(cp);
                 }
                 continue;
             }
@@ -689,7 +823,7 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
             continue;
         if (b > static_cast<std::uint32_t>(m_ccp[2]))
             break;
-        WriteStory(headerStart + a, headerStart + b);
+        WriteStory(2, headerStart + a, headerStart + b);
         ++written;
     }
 }
@@ -713,12 +847,13 @@ void CMSWord2Text::ConvertBody()
     std::copy(start, start + 9, m_storyStart);
     ReadStyleSheet();
     ReadNoteTables();
+    ReadDrawingAnchors();
     WriteHeaders(start[2]);
-    WriteStory(start[0], start[1]);  // main text, notes at their marks
-    WriteRemainingNotes(0);          // footnotes
-    WriteRemainingNotes(2);          // annotations
-    WriteRemainingNotes(1);          // endnotes
-    WriteStory(start[6], start[7]);  // text boxes
+    WriteStory(0, start[0], start[1]);  // main text, notes and text boxes at their marks
+    WriteRemainingNotes(0);             // footnotes
+    WriteRemainingNotes(2);             // annotations
+    WriteRemainingNotes(1);             // endnotes
+    WriteRemainingNotes(kTextBoxes);    // text boxes
     FlushBytes();
     if (!m_output.empty() && m_pCollector)
         AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
@@ -758,9 +893,9 @@ void CMSWord2Text::ReadStyleSheet()
 
 void CMSWord2Text::ReadNoteTables()
 {
-    static const size_t kTableAt[3] = {kFibFcPlcffndTxt, kFibFcPlcfendTxt, kFibFcPlcfandTxt};
-    static const int kStory[3] = {1, 5, 4};
-    for (int kind = 0; kind < 3; ++kind) {
+    static const size_t kTableAt[4] = {kFibFcPlcffndTxt, kFibFcPlcfendTxt, kFibFcPlcfandTxt, kFibFcPlcftxbxTxt};
+    static const int kStory[4] = {1, 5, 4, 6};
+    for (int kind = 0; kind < 4; ++kind) {
         NoteTable& t = m_notes[kind];
         t.present = false;
         t.cps.clear();
@@ -775,8 +910,14 @@ void CMSWord2Text::ReadNoteTables()
             continue;
         const size_t n = (lcb - 4) / 4;
         t.cps.reserve(n + 1);
-        for (size_t i = 0; i <= n; ++i)
-            t.cps.push_back(U32(fc + 4 * i));
+        for (size_t i = 0; i <= n; ++i) {
+            const std::uint32_t cp = U32(fc + 4 * i);
+            // The text-box positions may be followed by per-box data: they
+            // end where the positions stop rising.
+            if (kind == kTextBoxes && !t.cps.empty() && cp < t.cps.back())
+                break;
+            t.cps.push_back(cp);
+        }
     }
 }
 
@@ -793,9 +934,90 @@ void CMSWord2Text::WriteNextNote(int kind)
         return;
     const std::uint32_t base = m_storyStart[t.story];
     FlushBytes();
-    m_inNote = true;
-    WriteStory(base + a, base + b);
-    m_inNote = false;
+    // Notes inside a note are not placed; notes inside a text box are.
+    const bool wasInNote = m_inNote;
+    if (kind != kTextBoxes)
+        m_inNote = true;
+    WriteStory(t.story, base + a, base + b);
+    m_inNote = wasInNote;
+}
+
+void CMSWord2Text::ReadDrawingAnchors()
+{
+    m_anchors.clear();
+    m_anchorNext = 0;
+    const std::uint32_t fc = U32(kFibFcPlcfdoaMom);
+    const std::uint32_t lcb = U32(kFibFcPlcfdoaMom + 4);
+    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    // n + 1 character positions, then n entries {object position, box count}.
+    const size_t n = (lcb - 4) / 10;
+    m_anchors.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        DrawingAnchor a;
+        a.cp = U32(fc + 4 * i);
+        a.fc = U32(fc + 4 * (n + 1) + 6 * i);
+        a.boxes = U16(fc + 4 * (n + 1) + 6 * i + 4);
+        // Entries must rise; a damaged one is left out.
+        if (!m_anchors.empty() && a.cp <= m_anchors.back().cp)
+            continue;
+        m_anchors.push_back(a);
+    }
+}
+
+void CMSWord2Text::WriteDrawingObject(std::uint32_t cp)
+{
+    // The entry of this anchor character: entries are taken in text order,
+    // each once; an anchor character without an entry writes nothing.
+    auto it = std::lower_bound(m_anchors.begin() + static_cast<std::ptrdiff_t>(m_anchorNext), m_anchors.end(), cp,
+                               [](const DrawingAnchor& a, std::uint32_t v) { return a.cp < v; });
+    if (it == m_anchors.end() || it->cp != cp)
+        return;
+    m_anchorNext = static_cast<size_t>(it - m_anchors.begin()) + 1;
+    // The object: a 10-byte header whose second word is the object's size,
+    // header included, then its primitives.
+    const std::uint64_t at = it->fc;
+    if (at + 12 > m_doc.size())
+        return;
+    const std::uint32_t size = U16(static_cast<size_t>(at) + 2);
+    if (size < 10 || at + size > m_doc.size())
+        return;
+    const unsigned char* body = reinterpret_cast<const unsigned char*>(m_doc.data()) + at + 10;
+    WalkDrawingPrimitives(body, 0, size - 10, size - 10, 0, false);
+}
+
+void CMSWord2Text::WalkDrawingPrimitives(const unsigned char* rec, size_t start, size_t limit, size_t end, int depth,
+                                         bool inGroup)
+{
+    // Primitives are {kind, size (header included)}, each walked while its
+    // offset is below the limit and it lies inside the end.
+    size_t off = start;
+    while (off < limit && end - off >= 4) {
+        const unsigned kind = rec[off] | (rec[off + 1] << 8);
+        const size_t size = rec[off + 2] | (rec[off + 3] << 8);
+        if (size < 4 || size > end - off)
+            return;  // a primitive of no length or past its object ends the walk
+        switch (kind) {
+        case 2: case 0x402:   // text box
+        case 7: case 0x807:   // callout: a line with a text box
+            FlushBytes();
+            WriteNextNote(kTextBoxes);
+            break;
+        case 0x1900:  // group: its primitives from 14 bytes into the record
+            if (depth < kMaxDrawingDepth && size > 15)
+                WalkDrawingPrimitives(rec + off, 14, size - 15, size, depth + 1, true);
+            break;
+        case 1: case 3: case 4: case 5: case 6: case 0x204: case 0x205: case 0x806:
+            break;  // other shapes
+        case 0x108:
+            if (!inGroup)
+                return;
+            break;
+        default:
+            return;
+        }
+        off += size;
+    }
 }
 
 void CMSWord2Text::WriteRemainingNotes(int kind)
@@ -805,7 +1027,7 @@ void CMSWord2Text::WriteRemainingNotes(int kind)
     if (!t.present || t.cps.size() < 2) {
         // No usable position table: the whole story as it stands.
         if (t.next == 0)
-            WriteStory(m_storyStart[story], m_storyStart[story + 1]);
+            WriteStory(story, m_storyStart[story], m_storyStart[story + 1]);
         return;
     }
     // Notes whose reference was never met keep their text.
