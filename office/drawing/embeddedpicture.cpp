@@ -312,7 +312,7 @@ PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::
             if (n + 9 + recLength <= remaining) {
                 DrawingContext probe;
                 probe.ParseRecords(rec, static_cast<size_t>(recLength + 8));
-                const std::u16string* pictureName = probe.Root() ? probe.Root()->FindPictureName() : nullptr;
+                const std::u16string* pictureName = probe.Root() ? probe.Root()->GetPictureName() : nullptr;
                 if (pictureName) {
                     std::u16string narrow = plat::DecodeCodePage(
                         949, std::string_view(reinterpret_cast<const char*>(data + 1), static_cast<size_t>(n)));
