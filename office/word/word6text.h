@@ -14,12 +14,20 @@
 // reached that way follow the main text. Field instructions are left out,
 // their results kept. In a table, the row-end marks write nothing, nor do
 // cells merged into the cell above them and cells beyond the row's count.
+//
+// Convert also reads a Word 97 file information block (its tables in the
+// "0Table" or "1Table" stream, two-byte property codes, pieces of one or
+// two bytes per character); IsWord6File does not accept one, so the binary
+// Word entry sends those documents to the Word 97 reader. In that generation
+// drawing anchors place nothing (text boxes follow the main text), and the
+// pictures of the "Data" stream are processed without reaching the text.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "office/drawing/embeddedpicture.h"
 #include "platform/cfb.h"
 
 class CTextCollector;
@@ -41,6 +49,10 @@ public:
     bool ConvertStorage(plat::CfbStorage* root);
 
     static bool IsWord6Ident(std::uint16_t ident);
+
+    // Pictures and embedded objects met by the Word 97 generation (nothing
+    // of them reaches the text).
+    const PictureCounters& Pictures() const { return m_pictureCounters; }
 
     // Character runs (exposed for tests).
     struct Run {
@@ -78,6 +90,7 @@ private:
         std::uint32_t cpFirst;
         std::uint32_t cpLast;
         std::uint32_t fc;  // stream position of the first character
+        int width;         // bytes per character
     };
 
     // Walks the bin table whose position the FIB holds at fibOffset and every
@@ -114,12 +127,26 @@ private:
 
     std::uint32_t U32(size_t off) const;
     std::uint16_t U16(size_t off) const;
+    // The stream that holds the document's tables, and reads from it.
+    const std::string& Tables() const { return m_w97 ? m_table : m_doc; }
+    std::uint32_t TU32(size_t off) const;
+    std::uint16_t TU16(size_t off) const;
+    // Whether [fc, fc + lcb) lies in the table stream, lcb above minimum.
+    bool InTables(std::uint32_t fc, std::uint32_t lcb, std::uint32_t minimum = 0) const;
+    // The Word 97 generation: a two-byte property list into a run or a
+    // paragraph; a picture at a position of the "Data" stream.
+    static void ApplyTwoByteList(const unsigned char* list, int length, Run* run, Para* para);
+    void ProcessPictureAt(std::uint32_t position, std::uint32_t objectNumber);
 
     void FlushBytes();
     void Emit(const std::u16string& text);
 
     CTextCollector* m_pCollector;
+    plat::CfbStorage* m_root = nullptr;  // during a conversion
     std::string m_doc;  // the "WordDocument" stream
+    bool m_w97 = false;  // the Word 97 generation: tables in m_table
+    std::string m_table;
+    PictureCounters m_pictureCounters;
     std::uint16_t m_ident = 0;
     int m_charBytes = 1;
     unsigned m_codePage = 949;
