@@ -83,15 +83,78 @@ DrawShapeClass ShapeClassOfType(int t)
     return C::Common;
 }
 
+bool HasShapeObject(int t)
+{
+    return t == kDrawingGroupKind || (t >= 0 && t <= 202 && t != 18);
+}
+
+void drawObject::SetDefaultAdjustValues(int type)
+{
+    // Types (ending at -1) and their first adjust values (the rest are 0).
+    struct Defaults {
+        int types[6];
+        std::int32_t values[4];
+    };
+    static const Defaults kTable[] = {
+        {{2, -1}, {4000}},
+        {{5, 127, 128, -1}, {10800}},
+        {{7, 8, 9, 11, -1}, {5000}},
+        {{10, -1}, {6000}},
+        {{13, 67, -1}, {16600, 5500}},
+        {{15, 55, -1}, {16000}},
+        {{16, -1}, {5500}},
+        {{58, 59, 60, 92, -1}, {2600}},
+        {{66, 68, -1}, {5000, 5500}},
+        {{69, 70, -1}, {5000, 5000}},
+        {{76, -1}, {6500, 8500, 4300}},
+        {{77, 79, 81, 82, -1}, {7600, 5000, 3600, 8000}},
+        {{78, 80, -1}, {14000, 5000, 18000, 8000}},
+        {{83, -1}, {5000, 8000, 2500, 9000}},
+        {{84, -1}, {2700}},
+        {{89, 90, -1}, {9300, 18000, 6000}},
+        {{94, -1}, {16000, 5000}},
+        {{111, 117, 118, 119, 121, -1}, {4320}},
+        {{112, -1}, {2590}},
+        {{113, -1}, {4270}},
+        {{177, -1}, {17280}},
+        {{182, -1}, {6500, 8500, 6000}},
+        {{187, -1}, {8000}},
+    };
+    for (std::int32_t& a : adjust)
+        a = 0;
+    for (const Defaults& d : kTable) {
+        for (int k = 0; k < 6 && d.types[k] >= 0; ++k) {
+            if (d.types[k] == type) {
+                for (int v = 0; v < 4; ++v)
+                    adjust[v] = d.values[v];
+                return;
+            }
+        }
+    }
+}
+
 bool drawObject::SetProperty(int number, std::uint32_t value)
 {
     if (!IsRecognisedProperty(number))
         return false;
     const bool textual = shapeClass == DrawShapeClass::TextBox || shapeClass == DrawShapeClass::Callout;
+    const bool picture = shapeClass == DrawShapeClass::PictureFrame;
+    const bool line = shapeClass == DrawShapeClass::Line;
     switch (number) {
     case 0x004: rotation = value; break;
     case 0x080: if (textual) textId = value; break;
-    case 0x104: if (shapeClass == DrawShapeClass::PictureFrame) blipIndex = static_cast<std::int32_t>(value); break;
+    case 0x100: case 0x101: case 0x102: case 0x103: if (picture) crop[number - 0x100] = value; break;
+    case 0x104: if (picture) blipIndex = static_cast<std::int32_t>(value); break;
+    case 0x106: case 0x107: case 0x108: case 0x109: case 0x10A: case 0x10B: case 0x10C: case 0x10D: case 0x10E:
+        if (picture)
+            pictureSettings[number - 0x106] = value;
+        break;
+    case 0x13C: case 0x13D: case 0x13E: case 0x13F: if (picture) pictureWords[number - 0x13C] = value; break;
+    case 0x144: if (line) pathWord = value; break;
+    case 0x17F: if (line) geometryFlags = value; break;
+    case 0x1CE: lineDashing = value; break;
+    case 0x1D0: startArrowhead = value; break;
+    case 0x1D1: endArrowhead = value; break;
     case 0x147: case 0x148: case 0x149: case 0x14A: adjust[number - 0x147] = static_cast<std::int32_t>(value); break;
     case 0x181: case 0x1C2: fillColor = value; break;
     case 0x1BF: fillFlags = value; break;
@@ -135,8 +198,13 @@ bool drawObject::CountsTowardGroup() const
 
 void ObjectItem::CreateShape()
 {
+    // Types without a class of their own get none: their properties are
+    // then dropped.
+    if (!HasShapeObject(type))
+        return;
     shape = std::make_unique<drawObject>();
     shape->shapeClass = ShapeClassOfType(type);
+    shape->SetDefaultAdjustValues(type);
 }
 
 int ObjectItem::CountOutputShapes() const
@@ -151,17 +219,9 @@ int ObjectItem::CountOutputShapes() const
     return n;
 }
 
-const std::u16string* ObjectItem::FindPictureName() const
+const std::u16string* ObjectItem::GetPictureName() const
 {
-    for (const ObjectItem* item = this; item; item = item->next.get()) {
-        if (item->shape && !item->shape->pictureName.empty())
-            return &item->shape->pictureName;
-        for (const auto& c : item->children) {
-            if (const std::u16string* name = c->FindPictureName())
-                return name;
-        }
-    }
-    return nullptr;
+    return shape && !shape->pictureName.empty() ? &shape->pictureName : nullptr;
 }
 
 namespace {

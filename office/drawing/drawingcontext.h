@@ -39,6 +39,9 @@ enum class DrawShapeClass {
 };
 
 DrawShapeClass ShapeClassOfType(int type);
+// Whether a shape of this type gets a shape object: not type 18, nor types
+// outside 0 to 202 other than the group kind.
+bool HasShapeObject(int type);
 
 // The properties of one shape.
 struct drawObject {
@@ -47,12 +50,29 @@ struct drawObject {
     std::uint32_t textId = 0;
     std::int32_t blipIndex = 0;
     std::uint32_t lineWidth = 0;
+    std::uint32_t lineDashing = 0;
+    std::uint32_t startArrowhead = 0;
+    std::uint32_t endArrowhead = 0;
     std::uint32_t lineColor = 0;
     std::uint32_t fillColor = 0xFFFFFF;
     std::uint32_t lineFlags = 0x100010;
     std::uint32_t fillFlags = 0x100010;
     std::int32_t adjust[4] = {};
     std::u16string pictureName;  // picture frames: the complex value of 0x105
+    // Picture frames: crop from top, bottom, left, right (0x100-0x103); the
+    // picture settings 0x106-0x10E (flags, transparent colour, contrast,
+    // brightness, gamma, picture identifier, three colour modifications);
+    // four picture words (0x13C-0x13F).
+    std::uint32_t crop[4] = {};
+    std::uint32_t pictureSettings[9] = {};
+    std::uint32_t pictureWords[4] = {};
+    std::uint32_t PictureId() const { return pictureSettings[5]; }
+    // Lines: the path word (0x144) and the geometry flags (0x17F).
+    std::uint32_t pathWord = 0;
+    std::uint32_t geometryFlags = 1;
+
+    // The adjust values a shape of this type starts with.
+    void SetDefaultAdjustValues(int type);
 
     // Keeps the value of one property entry (number, value); false when the
     // number is not a recognised one.
@@ -79,8 +99,8 @@ struct ObjectItem {
     void CreateShape();
     // Counts this item, its children and the items after it.
     int CountOutputShapes() const;
-    // The first picture name in this item or below it.
-    const std::u16string* FindPictureName() const;
+    // The picture name of this item's own shape, or null.
+    const std::u16string* GetPictureName() const;
 };
 
 class DrawingContext {

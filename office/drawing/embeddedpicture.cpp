@@ -1,5 +1,6 @@
 #include "office/drawing/embeddedpicture.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,7 +117,7 @@ bool BitmapFileHeader(const unsigned char* dib, size_t count, unsigned char head
 bool WriteBlipFile(const unsigned char* blip, size_t avail, PictureCounters& counters, std::string& path,
                    std::string& extension)
 {
-    const std::string& folder = PictureTempFolder();
+    const std::string folder = PictureTempFolder();
     char name[32];
     std::snprintf(name, sizeof name, "$EM%04d.", counters.pictures);
     ++counters.pictures;
@@ -205,20 +206,88 @@ bool CheckEmbeddedObject(plat::CfbStorage* root, std::uint32_t objectNumber, boo
 
 }  // namespace
 
-const std::string& PictureTempFolder()
+namespace {
+
+// The folder of this process; the state outlives every static object, so
+// that the exit handler can still read it.
+struct PictureFolderState {
+    std::mutex lock;
+    std::string folder;
+    pid_t owner = 0;  // the process that made the folder
+    bool handlerRegistered = false;
+};
+
+PictureFolderState& FolderState()
 {
-    static std::once_flag once;
-    static std::string folder;
-    std::call_once(once, [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string base = (tmp && *tmp) ? tmp : "/tmp";
-        std::string pattern = base + "/privasweep-pictures-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()))
-            folder = buf.data();
-    });
-    return folder;
+    static PictureFolderState* state = new PictureFolderState;
+    return *state;
+}
+
+// Removes the entries of the folder (links are removed, never followed) and
+// the folder itself; only a folder of this user is touched.
+void RemoveFolderTree(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    }
+    for (const std::string& name : names)
+        ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    ::closedir(dir);
+    ::rmdir(folder.c_str());
+}
+
+void RemovePictureTempFolderAtExit()
+{
+    RemovePictureTempFolder();
+}
+
+}  // namespace
+
+std::string PictureTempFolder()
+{
+    PictureFolderState& state = FolderState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    // A child made by fork() gets a folder of its own; the parent's stays.
+    if (!state.folder.empty() && state.owner == ::getpid())
+        return state.folder;
+    state.folder.clear();
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp && *tmp) ? tmp : "/tmp";
+    std::string pattern = base + "/privasweep-pictures-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data()))
+        return std::string();
+    state.folder = buf.data();
+    state.owner = ::getpid();
+    if (!state.handlerRegistered)
+        state.handlerRegistered = std::atexit(RemovePictureTempFolderAtExit) == 0;
+    return state.folder;
+}
+
+void RemovePictureTempFolder()
+{
+    PictureFolderState& state = FolderState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.folder.empty() || state.owner != ::getpid())
+        return;
+    RemoveFolderTree(state.folder);
+    state.folder.clear();
 }
 
 PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::uint32_t objectNumber,
@@ -243,7 +312,7 @@ PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::
             if (n + 9 + recLength <= remaining) {
                 DrawingContext probe;
                 probe.ParseRecords(rec, static_cast<size_t>(recLength + 8));
-                const std::u16string* pictureName = probe.Root() ? probe.Root()->FindPictureName() : nullptr;
+                const std::u16string* pictureName = probe.Root() ? probe.Root()->GetPictureName() : nullptr;
                 if (pictureName) {
                     std::u16string narrow = plat::DecodeCodePage(
                         949, std::string_view(reinterpret_cast<const char*>(data + 1), static_cast<size_t>(n)));

@@ -28,8 +28,13 @@ struct PictureResult {
 };
 
 // The process's private temporary folder for picture files (created on first
-// use with mode 0700); empty when it cannot be made.
-const std::string& PictureTempFolder();
+// use with mode 0700); empty when it cannot be made. The folder and whatever
+// is left in it are removed when the process exits; a child made by fork()
+// gets a folder of its own and leaves its parent's alone.
+std::string PictureTempFolder();
+// Removes the folder and its files now (also done at exit); the next
+// PictureTempFolder() makes a new one.
+void RemovePictureTempFolder();
 
 // Processes one picture block of blockSize bytes. root may be null (no
 // embedded objects then).

@@ -8,20 +8,37 @@
 
 namespace {
 
-// FIB offsets of the Word 6/95 generation.
-constexpr size_t kFibSize = 682;
+// FIB fields shared by both generations.
 constexpr size_t kFibFlags = 0x0A;
 constexpr size_t kFibLid = 0x06;
 constexpr size_t kFibFcMin = 0x18;
-constexpr size_t kFibCcpText = 0x34;  // eight story lengths follow one another
-constexpr size_t kFibFcPlcfhdd = 0xB0;
-constexpr size_t kFibFcPlcfbteChpx = 0xB8;
-constexpr size_t kFibFcPlcfbtePapx = 0xC0;
-constexpr size_t kFibFcClx = 0x160;
-constexpr size_t kFibFcStshf = 0x60;
-constexpr size_t kFibFcPlcffndTxt = 0x70;
-constexpr size_t kFibFcPlcfandTxt = 0x80;
-constexpr size_t kFibFcPlcfendTxt = 0x1DA;
+
+// Where each generation keeps its FIB fields (0: the generation has none).
+// Word 6/95 tables are in the "WordDocument" stream, the Word 97 ones in
+// the table stream.
+struct FibLayout {
+    size_t size;          // bytes of the FIB read
+    size_t ccpText;       // eight story lengths follow one another
+    size_t plcfhdd;       // each of these: position, then size
+    size_t chpxBin;
+    size_t papxBin;
+    size_t clx;
+    size_t stsh;
+    size_t ftnTxt;
+    size_t atnTxt;
+    size_t ednTxt;
+    size_t txbxTxt;
+    size_t doaMom;
+    size_t fonts;
+    size_t pageNumberBytes;   // of a bin-table entry
+    size_t papxEntryBytes;    // of a paragraph page entry
+};
+constexpr FibLayout kFib6 = {682, 0x34, 0xB0, 0xB8, 0xC0, 0x160, 0x60, 0x70, 0x80, 0x1DA, 0x222, 0x192, 0xD0, 2, 7};
+constexpr FibLayout kFib97 = {898, 0x4C, 0xF2, 0xFA, 0x102, 0x1A2, 0xA2, 0xB2, 0xC2, 0x212, 0x25A, 0, 0x112, 4, 13};
+constexpr std::uint16_t kWord97Ident = 0xA5EC;
+
+// How deep drawing groups are followed.
+constexpr int kMaxDrawingDepth = 16;
 
 // Built-in style identifiers of the reference character styles; their
 // names are translated with the program's language, the identifiers not.
@@ -32,18 +49,22 @@ constexpr unsigned kStiEndnoteRef = 42;
 constexpr size_t kPageSize = 512;
 // The largest "WordDocument" stream read.
 constexpr std::uint64_t kMaxStreamBytes = 512ull * 1024 * 1024;
+// The largest picture block read from the "Data" stream.
+constexpr std::uint32_t kMaxPictureBytes = 64u * 1024 * 1024;
 // Wide characters gathered before they go to the collector.
 constexpr size_t kOutputChunk = 64 * 1024;
 
 // Operand lengths of the one-byte property codes of this generation: -1 for
 // an unknown code (ends the list), -2 for a code whose operand starts with a
-// length byte, -3 for a code whose operand starts with a 16-bit length.
+// length byte, -3 for a code whose 16-bit length counts the whole operand,
+// -4 for one whose 16-bit length counts the operand after its first byte.
 int OperandLength(int code)
 {
     switch (code) {
     case 0: return 0;
     case 3: case 12: case 15: case 23: case 68: case 74: case 191: case 204: return -2;
-    case 188: case 190: return -3;
+    case 188: return -3;
+    case 190: return -4;
     case 20: case 70: case 192: case 194: case 196: case 200: return 4;
     case 73: case 136: case 137: return 3;
     case 193: case 199: return 5;
@@ -66,6 +87,27 @@ int OperandLength(int code)
         (code >= 185 && code <= 186))
         return 1;
     return -1;
+}
+
+// The operand length of the code at op with avail bytes behind it, or -1
+// when the code is unknown or its operand does not fit.
+int OperandBytes(int code, const unsigned char* op, int avail)
+{
+    int len = OperandLength(code);
+    if (len == -2) {
+        len = 1 + op[0];
+    } else if (len == -3 || len == -4) {
+        if (avail < 2)
+            return -1;
+        const int stated = op[0] | (op[1] << 8);
+        len = std::max(2, len == -3 ? stated : stated + 1);
+    }
+    return len > avail ? -1 : len;
+}
+
+std::int16_t I16(const unsigned char* p)
+{
+    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
 }
 
 // Code page of the document's language; the ANSI code page for the others.
@@ -142,15 +184,40 @@ std::uint16_t CMSWord2Text::U16(size_t off) const
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
+std::uint32_t CMSWord2Text::TU32(size_t off) const
+{
+    const std::string& t = Tables();
+    if (off > t.size() || t.size() - off < 4)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(t.data()) + off;
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+std::uint16_t CMSWord2Text::TU16(size_t off) const
+{
+    const std::string& t = Tables();
+    if (off > t.size() || t.size() - off < 2)
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(t.data()) + off;
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+bool CMSWord2Text::InTables(std::uint32_t fc, std::uint32_t lcb, std::uint32_t minimum) const
+{
+    const size_t size = Tables().size();
+    return lcb > minimum && fc < size && lcb <= size - fc;
+}
+
 namespace {
 
-bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limit)
+bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limit,
+                    const char16_t* name = u"WordDocument")
 {
     out.clear();
     if (!root)
         return false;
     plat::CfbPtr<plat::CfbStream> stream;
-    if (plat::Failed(root->OpenStream(u"WordDocument", plat::stg::kShareExclusive, stream.put())) || !stream)
+    if (plat::Failed(root->OpenStream(name, plat::stg::kShareExclusive, stream.put())) || !stream)
         return false;
     plat::CfbStat st;
     if (plat::Failed(stream->Stat(&st, false)))
@@ -200,40 +267,55 @@ bool CMSWord2Text::Convert(const char16_t* path)
 
 bool CMSWord2Text::ConvertStorage(plat::CfbStorage* root)
 {
+    m_root = root;
+    m_table.clear();
     m_doc.clear();
     m_pieces.clear();
     m_runs.clear();
     m_runCursor = 0;
     m_pendingBytes.clear();
     m_output.clear();
-    if (!Open(root))
-        return false;
-    ConvertBody();
+    const bool opened = Open(root);
+    if (opened)
+        ConvertBody();
     m_doc.clear();
     m_doc.shrink_to_fit();
-    return true;
+    m_table.clear();
+    m_table.shrink_to_fit();
+    m_root = nullptr;
+    return opened;
 }
 
 bool CMSWord2Text::Open(plat::CfbStorage* root)
 {
     if (!ReadWordStream(root, m_doc, kMaxStreamBytes))
         return false;
-    return ReadFib();
+    if (!ReadFib())
+        return false;
+    if (!m_w97)
+        return true;
+    // The Word 97 tables live in the stream the FIB's table flag names.
+    const bool second = (static_cast<unsigned char>(m_doc[kFibFlags + 1]) & 0x02) != 0;
+    return ReadWordStream(root, m_table, kMaxStreamBytes, second ? u"1Table" : u"0Table");
 }
 
 bool CMSWord2Text::ReadFib()
 {
-    if (m_doc.size() < kFibSize)
+    if (m_doc.size() < 2)
         return false;
     m_ident = U16(0);
-    if (!IsWord6Ident(m_ident))
+    if (!IsWord6Ident(m_ident) && m_ident != kWord97Ident)
+        return false;
+    m_w97 = m_ident == kWord97Ident;
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    if (m_doc.size() < fib.size)
         return false;
     const unsigned char flagsHigh = static_cast<unsigned char>(m_doc[kFibFlags + 1]);
     if (flagsHigh & 0x01)
         return false;  // encrypted
     m_charBytes = m_ident == 0xA5DC ? 1 : 2;
     for (int k = 0; k < 8; ++k) {
-        std::int32_t v = static_cast<std::int32_t>(U32(kFibCcpText + 4 * k));
+        std::int32_t v = static_cast<std::int32_t>(U32(fib.ccpText + 4 * k));
         m_ccp[k] = v < 0 ? 0 : v;
     }
     m_codePage = CodePageOfLanguage(U16(kFibLid));
@@ -248,34 +330,37 @@ unsigned CMSWord2Text::ChooseCodePage() const
 void CMSWord2Text::ReadPieces()
 {
     m_pieces.clear();
-    const std::uint32_t fcClx = U32(kFibFcClx);
-    const std::uint32_t lcbClx = U32(kFibFcClx + 4);
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const std::uint32_t fcClx = U32(fib.clx);
+    const std::uint32_t lcbClx = U32(fib.clx + 4);
     const std::uint64_t docSize = m_doc.size();
     std::uint64_t total = 0;
     for (std::int32_t c : m_ccp)
         total += static_cast<std::uint64_t>(c);
     if (lcbClx == 0) {
-        // Text at the FIB's start position, one run of characters.
+        // Text at the FIB's start position, one run of characters. A Word 97
+        // document always has its piece table: without one it has no text.
         const std::uint32_t fcMin = U32(kFibFcMin);
-        if (fcMin >= docSize)
+        if (m_w97 || fcMin >= docSize)
             return;
         std::uint64_t room = (docSize - fcMin) / m_charBytes;
         std::uint64_t n = std::min(total, room);
         if (n)
-            m_pieces.push_back({0, static_cast<std::uint32_t>(n), fcMin});
+            m_pieces.push_back({0, static_cast<std::uint32_t>(n), fcMin, m_charBytes});
         return;
     }
-    if (fcClx >= docSize || lcbClx > docSize - fcClx)
+    if (!InTables(fcClx, lcbClx))
         return;
+    const std::string& table = Tables();
     const size_t end = fcClx + lcbClx;
     size_t off = fcClx;
     bool loaded = false;
     while (off < end) {
-        const unsigned char type = static_cast<unsigned char>(m_doc[off]);
+        const unsigned char type = static_cast<unsigned char>(table[off]);
         if (type == 1) {
             if (end - off < 3)
                 break;
-            size_t len = U16(off + 1);
+            size_t len = TU16(off + 1);
             off += 3 + len;
             continue;
         }
@@ -283,7 +368,7 @@ void CMSWord2Text::ReadPieces()
             m_pieces.clear();
             return;
         }
-        std::uint32_t size = U32(off + 1);
+        std::uint32_t size = TU32(off + 1);
         if (size > end - off - 5) {
             m_pieces.clear();
             return;
@@ -293,19 +378,26 @@ void CMSWord2Text::ReadPieces()
             const size_t n = (size - 4) / 12;
             std::uint32_t cpPrev = 0;
             for (size_t i = 0; i < n; ++i) {
-                std::uint32_t cp0 = U32(plc + 4 * i);
-                std::uint32_t cp1 = U32(plc + 4 * (i + 1));
-                std::uint32_t fc = U32(plc + 4 * (n + 1) + 8 * i + 2);
+                std::uint32_t cp0 = TU32(plc + 4 * i);
+                std::uint32_t cp1 = TU32(plc + 4 * (i + 1));
+                std::uint32_t fc = TU32(plc + 4 * (n + 1) + 8 * i + 2);
+                int width = m_charBytes;
+                if (m_w97) {
+                    // Bit 30: one byte per character at half the position.
+                    width = (fc & 0x40000000u) ? 1 : 2;
+                    if (width == 1)
+                        fc = (fc >> 1) & 0x1FFFFFFFu;
+                }
                 // Pieces out of order or of no length are passed over.
                 if (cp1 <= cp0 || cp0 < cpPrev)
                     continue;
                 if (fc >= docSize)
                     continue;
-                std::uint64_t room = (docSize - fc) / m_charBytes;
+                std::uint64_t room = (docSize - fc) / width;
                 std::uint64_t len = std::min<std::uint64_t>(cp1 - cp0, room);
                 if (len == 0)
                     continue;
-                m_pieces.push_back({cp0, static_cast<std::uint32_t>(cp0 + len), fc});
+                m_pieces.push_back({cp0, static_cast<std::uint32_t>(cp0 + len), fc, width});
                 cpPrev = cp1;
             }
         }
@@ -321,19 +413,9 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
     int i = 0;
     while (length - i >= 2) {
         const int code = list[i];
-        int len = OperandLength(code);
         const unsigned char* op = list + i + 1;
-        const int avail = length - i - 1;
-        if (len == -2) {
-            len = 1 + op[0];
-        } else if (len == -3) {
-            if (avail < 2)
-                return false;
-            len = 2 + (op[0] | (op[1] << 8));
-        } else if (len < 0) {
-            return false;
-        }
-        if (len > avail)
+        const int len = OperandBytes(code, op, length - i - 1);
+        if (len < 0)
             return false;
         switch (code) {
         case 68:  // picture position
@@ -369,49 +451,43 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
     return true;
 }
 
-void CMSWord2Text::ReadCharacterRuns()
+template <class Visit>
+void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&& visit)
 {
-    m_runs.clear();
-    const std::uint32_t fc = U32(kFibFcPlcfbteChpx);
-    const std::uint32_t lcb = U32(kFibFcPlcfbteChpx + 4);
-    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+    // n + 1 stream positions, then n page numbers of two (Word 6/95) or four
+    // (Word 97) bytes.
+    const std::uint32_t fc = U32(fibOffset);
+    const std::uint32_t lcb = U32(fibOffset + 4);
+    if (!InTables(fc, lcb, 4))
         return;
-    const size_t n = (lcb - 4) / 6;
+    const size_t pnBytes = m_w97 ? kFib97.pageNumberBytes : kFib6.pageNumberBytes;
+    const size_t n = (lcb - 4) / (4 + pnBytes);
     const size_t maxPages = m_doc.size() / kPageSize + 1;
     size_t pagesRead = 0;
     for (size_t i = 0; i < n; ++i) {
-        std::uint32_t expected = U32(fc + 4 * i);
-        const std::uint32_t limit = U32(fc + 4 * (i + 1));
-        std::uint32_t pn = U16(fc + 4 * (n + 1) + 2 * i);
+        std::uint32_t expected = TU32(fc + 4 * i);
+        const std::uint32_t limit = TU32(fc + 4 * (i + 1));
+        const size_t pnAt = fc + 4 * (n + 1) + pnBytes * i;
+        std::uint32_t pn = pnBytes == 4 ? TU32(pnAt) : TU16(pnAt);
         // A range may run over several consecutive pages.
         while (pagesRead++ < maxPages) {
-            const size_t page = static_cast<size_t>(pn) * kPageSize;
-            if (page + kPageSize > m_doc.size())
+            const std::uint64_t page64 = static_cast<std::uint64_t>(pn) * kPageSize;
+            if (page64 + kPageSize > m_doc.size())
                 return;
+            const size_t page = static_cast<size_t>(page64);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
             const int crun = p[511];
             if (crun < 1 || crun > 128 || U32(page) != expected)
                 return;
-            const size_t offsets = 4 * (crun + 1);
-            if (offsets + crun > 511)
+            const size_t entries = 4 * (crun + 1);
+            if (entries + entryBytes * static_cast<size_t>(crun) > 511)
                 return;
             std::uint32_t last = 0;
             for (int k = 0; k < crun; ++k) {
-                Run run;
-                run.first = U32(page + 4 * k);
-                run.last = U32(page + 4 * (k + 1));
-                last = run.last;
-                const int b = p[offsets + k];
-                if (b) {
-                    const size_t rec = 2 * static_cast<size_t>(b);
-                    if (rec < 511) {
-                        int len = p[rec];
-                        len = std::min<int>(len, static_cast<int>(511 - rec - 1));
-                        ApplyOneByteList(p + rec + 1, len, run);
-                    }
-                }
-                if (run.last > run.first)
-                    m_runs.push_back(run);
+                const std::uint32_t first = U32(page + 4 * k);
+                last = U32(page + 4 * (k + 1));
+                const size_t record = 2 * static_cast<size_t>(p[entries + entryBytes * k]);
+                visit(p, first, last, record < 511 ? record : 0);
             }
             if (last >= limit || last <= expected)
                 break;
@@ -419,88 +495,289 @@ void CMSWord2Text::ReadCharacterRuns()
             ++pn;
         }
     }
+}
+
+void CMSWord2Text::ReadCharacterRuns()
+{
+    m_runs.clear();
+    // Entries: one word offset per run; the record is {length, list}.
+    WalkPropertyPages((m_w97 ? kFib97 : kFib6).chpxBin, 1,
+                      [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
+                          Run run;
+                          run.first = first;
+                          run.last = last;
+                          if (rec) {
+                              const int len = std::min<int>(p[rec], static_cast<int>(511 - rec - 1));
+                              if (m_w97)
+                                  ApplyTwoByteList(p + rec + 1, len, &run, nullptr);
+                              else
+                                  ApplyOneByteList(p + rec + 1, len, run);
+                          }
+                          if (run.last > run.first)
+                              m_runs.push_back(run);
+                      });
     std::stable_sort(m_runs.begin(), m_runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
 }
+
+namespace {
+
+// The table codes of a paragraph list: the in-table and row-end flags, and
+// the table properties the row-end code creates: the cell count and the
+// cell descriptors' flags, with the edits that insert, delete and vertically
+// merge cells. Edits outside the row's cells or beyond 32 cells are ignored.
+void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Para& para, int descriptorBytes = 10)
+{
+    constexpr int kMax = CMSWord2Text::kMaxCells;
+    switch (code) {
+    case 24:
+        para.inTable = op[0] != 0;
+        break;
+    case 25:
+        para.rowEnd = op[0] != 0;
+        para.tableProps = true;
+        break;
+    case 188:
+    case 190: {
+        // Length, cell count, count + 1 boundaries, then cell descriptors
+        // (10 bytes, 20 in Word 97) starting with their flags (missing ones
+        // stay clear).
+        if (!para.tableProps || len < 3)
+            break;
+        const int cells = op[2];
+        if (cells < 1 || cells > kMax)
+            break;
+        para.cellCount = cells;
+        std::fill(std::begin(para.cellFlags), std::end(para.cellFlags), 0);
+        const int descriptors = 3 + 2 * (cells + 1);
+        for (int c = 0; c < cells && descriptors + descriptorBytes * (c + 1) <= len; ++c)
+            para.cellFlags[c] = static_cast<std::uint16_t>(I16(op + descriptors + descriptorBytes * c));
+        break;
+    }
+    case 194: {  // insert: first cell, count, width
+        const int at = op[0];
+        const int count = op[1];
+        if (!para.tableProps || at > para.cellCount || para.cellCount + count > kMax)
+            break;
+        std::copy_backward(para.cellFlags + at, para.cellFlags + para.cellCount,
+                           para.cellFlags + para.cellCount + count);
+        std::fill(para.cellFlags + at, para.cellFlags + at + count, 0);
+        para.cellCount += count;
+        break;
+    }
+    case 195: {  // delete: cells [first, limit)
+        const int first = op[0];
+        const int limit = op[1];
+        if (!para.tableProps || first >= limit || limit > para.cellCount)
+            break;
+        std::copy(para.cellFlags + limit, para.cellFlags + para.cellCount, para.cellFlags + first);
+        para.cellCount -= limit - first;
+        std::fill(para.cellFlags + para.cellCount, para.cellFlags + kMax, 0);
+        break;
+    }
+    case 204: {  // vertical merge: length byte, then {cell, value} pairs
+        if (!para.tableProps)
+            break;
+        for (int k = 1; k + 1 < len; k += 2) {
+            const int cell = op[k];
+            if (cell >= para.cellCount)
+                continue;
+            std::uint16_t& f = para.cellFlags[cell];
+            f &= static_cast<std::uint16_t>(~(CMSWord2Text::kCellVertMerged | CMSWord2Text::kCellVertRestart));
+            if (op[k + 1] & 1)
+                f |= CMSWord2Text::kCellVertMerged;
+            if (op[k + 1] & 2)
+                f |= CMSWord2Text::kCellVertRestart;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+}  // namespace
 
 void CMSWord2Text::ApplyParagraphList(const unsigned char* list, int length, Para& para)
 {
     int i = 0;
     while (length - i >= 2) {
         const int code = list[i];
-        int len = OperandLength(code);
         const unsigned char* op = list + i + 1;
-        const int avail = length - i - 1;
-        if (len == -2) {
-            len = 1 + op[0];
-        } else if (len == -3) {
-            if (avail < 2)
-                return;
-            len = 2 + (op[0] | (op[1] << 8));
-        } else if (len < 0) {
+        const int len = OperandBytes(code, op, length - i - 1);
+        if (len < 0)
             return;
-        }
-        if (len > avail)
-            return;
-        if (code == 24)
-            para.inTable = op[0] != 0;
-        else if (code == 25)
-            para.rowEnd = op[0] != 0;
+        ApplyTableCode(code, op, len, para);
         i += 1 + len;
     }
+}
+
+namespace {
+
+// The two-byte property codes the Word 97 generation knows; every other
+// code costs one byte.
+constexpr std::uint16_t kKnownTwoByteCodes[] = {
+    0x0083, 0x0800, 0x0801, 0x0802, 0x0806, 0x080A, 0x0835, 0x0836, 0x0837, 0x0838, 0x0839, 0x083A, 0x083B,
+    0x083C, 0x0854, 0x0855, 0x0856, 0x0858, 0x085A, 0x085B, 0x085C, 0x085D, 0x0868, 0x2403, 0x2404, 0x2405,
+    0x2406, 0x2407, 0x2408, 0x2409, 0x240C, 0x2416, 0x2417, 0x2423, 0x242A, 0x2430, 0x2431, 0x2433, 0x2434,
+    0x2435, 0x2436, 0x2437, 0x2438, 0x243B, 0x2441, 0x2443, 0x2444, 0x2447, 0x2448, 0x2602, 0x260A, 0x261B,
+    0x2640, 0x2859, 0x286F, 0x2A0C, 0x2A10, 0x2A3E, 0x2A42, 0x2A44, 0x2A46, 0x2A48, 0x2A53, 0x2E00, 0x3001,
+    0x3005, 0x3006, 0x3009, 0x300A, 0x300D, 0x300E, 0x3011, 0x3012, 0x3013, 0x3014, 0x3019, 0x301A, 0x301D,
+    0x3228, 0x3229, 0x322A, 0x3403, 0x3404, 0x442B, 0x442C, 0x442D, 0x4439, 0x443A, 0x4600, 0x460B, 0x4610,
+    0x461C, 0x461D, 0x461E, 0x461F, 0x4620, 0x4621, 0x4804, 0x4807, 0x4845, 0x484B, 0x484E, 0x4852, 0x485F,
+    0x4863, 0x4866, 0x4867, 0x486B, 0x486D, 0x486E, 0x4A30, 0x4A41, 0x4A43, 0x4A4D, 0x4A4F, 0x4A50, 0x4A51,
+    0x4A5E, 0x4A60, 0x4A61, 0x5007, 0x5008, 0x500B, 0x5015, 0x501B, 0x501C, 0x5026, 0x5032, 0x5033, 0x522F,
+    0x5400, 0x560B, 0x5622, 0x5624, 0x5625, 0x6412, 0x6424, 0x6425, 0x6426, 0x6427, 0x6428, 0x6629, 0x6645,
+    0x6805, 0x680E, 0x6864, 0x6865, 0x6A03, 0x6A09, 0x6C02, 0x6C03, 0x6C04, 0x6C05, 0x702B, 0x702C, 0x702D,
+    0x702E, 0x7030, 0x740A, 0x740C, 0x7621, 0x7623, 0x7627, 0x7628, 0x7629, 0x840E, 0x840F, 0x8411, 0x8418,
+    0x8419, 0x841A, 0x842E, 0x842F, 0x8840, 0x900C, 0x9016, 0x9023, 0x9024, 0x9031, 0x9407, 0x9601, 0x9602,
+    0xA413, 0xA414, 0xB00F, 0xB010, 0xB017, 0xB018, 0xB01F, 0xB020, 0xB021, 0xB022, 0xB025, 0xC601, 0xC60D,
+    0xC615, 0xC63E, 0xC63F, 0xC645, 0xCA31, 0xCA4A, 0xCA57, 0xCA62, 0xCE01, 0xD227, 0xD605, 0xD606, 0xD608,
+    0xD609, 0xD620, 0xD626, 0xD62B, 0xD62C, 0xEA08, 0xEA3F, 0xF203, 0xF204,
+};
+
+// The operand length of a known two-byte code at op with avail bytes
+// behind it (by the size class in its top three bits), or -1 when it does
+// not fit.
+int TwoByteOperandBytes(std::uint16_t code, const unsigned char* op, int avail)
+{
+    int len;
+    switch (code >> 13) {
+    case 0: case 1: len = 1; break;
+    case 2: case 4: case 5: len = 2; break;
+    case 3: len = 4; break;
+    case 7: len = 3; break;
+    default:  // variable
+        if (avail < 1)
+            return -1;
+        if (code == 0xD608 || code == 0xD606) {
+            // Table definitions: a 16-bit length counting what follows it, plus one.
+            if (avail < 2)
+                return -1;
+            len = std::max(2, (op[0] | (op[1] << 8)) + 1);
+        } else if (code == 0xC615 && op[0] == 255) {
+            // Tab changes too long for a length byte: deletions (4 bytes
+            // each), then additions (3 bytes each), each with its count.
+            if (avail < 2)
+                return -1;
+            len = 2 + 4 * op[1];
+            if (len >= avail)
+                return -1;
+            len += 1 + 3 * op[len];
+        } else {
+            len = 1 + op[0];
+        }
+        break;
+    }
+    return len > avail ? -1 : len;
+}
+
+}  // namespace
+
+void CMSWord2Text::ApplyTwoByteList(const unsigned char* list, int length, Run* run, Para* para)
+{
+    int i = 0;
+    while (length - i >= 3) {
+        const std::uint16_t code = static_cast<std::uint16_t>(list[i] | (list[i + 1] << 8));
+        if (code <= 124 || !std::binary_search(std::begin(kKnownTwoByteCodes), std::end(kKnownTwoByteCodes), code)) {
+            ++i;  // no code here: look again from the next byte
+            continue;
+        }
+        const unsigned char* op = list + i + 2;
+        const int len = TwoByteOperandBytes(code, op, length - i - 2);
+        if (len < 0)
+            return;
+        if (run) {
+            switch (code) {
+            case 0x6A03:  // picture position
+                run->special = true;
+                run->picture = op[0] | (op[1] << 8) | (op[2] << 16) | (std::uint32_t(op[3]) << 24);
+                break;
+            case 0x6A09:  // symbol
+                run->special = true;
+                break;
+            case 0x0855:  // special character
+                run->special = (op[0] & 1) != 0;
+                break;
+            case 0x080A: case 0x0856:  // OLE object, object
+                if (op[0] & 1)
+                    run->object = true;
+                break;
+            case 0x4A30:
+                run->style = static_cast<std::uint16_t>(op[0] | (op[1] << 8));
+                break;
+            default:
+                break;
+            }
+        }
+        if (para) {
+            switch (code) {
+            case 0x2416: ApplyTableCode(24, op, len, *para); break;
+            case 0x2417: ApplyTableCode(25, op, len, *para); break;
+            case 0xD608: ApplyTableCode(190, op, len, *para, 20); break;
+            case 0x7621: ApplyTableCode(194, op, len, *para); break;
+            case 0x5622: ApplyTableCode(195, op, len, *para); break;
+            case 0xD62B: ApplyTableCode(204, op, len, *para); break;
+            default: break;
+            }
+        }
+        i += 2 + len;
+    }
+}
+
+void CMSWord2Text::ProcessPictureAt(std::uint32_t position, std::uint32_t objectNumber)
+{
+    // The picture's block in the "Data" stream: its first word is its
+    // length; blocks of 69 bytes or less hold no picture.
+    if (!m_root)
+        return;
+    plat::CfbPtr<plat::CfbStream> data;
+    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data)
+        return;
+    plat::CfbStat st;
+    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4)
+        return;
+    unsigned char head[4];
+    std::uint32_t got = 0;
+    if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
+        plat::Failed(data->Read(head, 4, &got)) || got != 4)
+        return;
+    const std::uint32_t length = head[0] | (head[1] << 8) | (head[2] << 16) | (std::uint32_t(head[3]) << 24);
+    if (length <= 69 || length > st.size - position || length > kMaxPictureBytes)
+        return;
+    std::vector<unsigned char> block(length);
+    if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
+        plat::Failed(data->Read(block.data(), length, &got)) || got != length)
+        return;
+    ProcessPicture(block.data(), block.size(), objectNumber, m_root, m_pictureCounters);
 }
 
 void CMSWord2Text::ReadParagraphRuns()
 {
     m_paras.clear();
     m_paraCursor = 0;
-    const std::uint32_t fc = U32(kFibFcPlcfbtePapx);
-    const std::uint32_t lcb = U32(kFibFcPlcfbtePapx + 4);
-    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
-        return;
-    const size_t n = (lcb - 4) / 6;
-    const size_t maxPages = m_doc.size() / kPageSize + 1;
-    size_t pagesRead = 0;
-    for (size_t i = 0; i < n; ++i) {
-        std::uint32_t expected = U32(fc + 4 * i);
-        const std::uint32_t limit = U32(fc + 4 * (i + 1));
-        std::uint32_t pn = U16(fc + 4 * (n + 1) + 2 * i);
-        while (pagesRead++ < maxPages) {
-            const size_t page = static_cast<size_t>(pn) * kPageSize;
-            if (page + kPageSize > m_doc.size())
-                return;
-            const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
-            const int crun = p[511];
-            if (crun < 1 || crun > 128 || U32(page) != expected)
-                return;
-            // Positions, then 7-byte entries: a word offset and the height cache.
-            const size_t entries = 4 * (crun + 1);
-            if (entries + 7 * static_cast<size_t>(crun) > 511)
-                return;
-            std::uint32_t last = 0;
-            for (int k = 0; k < crun; ++k) {
-                Para para;
-                para.first = U32(page + 4 * k);
-                para.last = U32(page + 4 * (k + 1));
-                last = para.last;
-                const int b = p[entries + 7 * k];
-                if (b) {
-                    const size_t rec = 2 * static_cast<size_t>(b);
-                    if (rec < 511) {
-                        // Word count, style index, property list.
-                        const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
-                        if (bytes > 2)
-                            ApplyParagraphList(p + rec + 3, bytes - 2, para);
-                    }
-                }
-                if (para.last > para.first && (para.inTable || para.rowEnd))
-                    m_paras.push_back(para);
-            }
-            if (last >= limit || last <= expected)
-                break;
-            expected = last;
-            ++pn;
-        }
-    }
+    // Entries: a word offset and the height cache (6 bytes, 12 in Word 97);
+    // the record is {word count, style index, list}. A Word 97 record whose
+    // first byte is 0 starts one byte later.
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    WalkPropertyPages(fib.papxBin, fib.papxEntryBytes,
+                      [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
+                          Para para;
+                          para.first = first;
+                          para.last = last;
+                          if (rec && m_w97 && p[rec] == 0)
+                              ++rec;
+                          if (rec && rec < 511) {
+                              const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
+                              if (bytes > 2) {
+                                  if (m_w97)
+                                      ApplyTwoByteList(p + rec + 3, bytes - 2, nullptr, &para);
+                                  else
+                                      ApplyParagraphList(p + rec + 3, bytes - 2, para);
+                              }
+                          }
+                          if (para.last > para.first && (para.inTable || para.rowEnd))
+                              m_paras.push_back(para);
+                      });
     std::stable_sort(m_paras.begin(), m_paras.end(), [](const Para& a, const Para& b) { return a.first < b.first; });
 }
 
@@ -524,8 +801,10 @@ const CMSWord2Text::Para* CMSWord2Text::ParaAt(std::uint32_t fc)
 void CMSWord2Text::ReadFonts()
 {
     m_fontCodePages.clear();
-    const std::uint32_t fc = U32(0xD0);
-    const std::uint32_t lcb = U32(0xD4);
+    if (m_w97)
+        return;  // single-byte pieces of Word 97 carry their values as they stand
+    const std::uint32_t fc = U32(kFib6.fonts);
+    const std::uint32_t lcb = U32(kFib6.fonts + 4);
     if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
         return;
     const std::uint32_t total = std::min<std::uint32_t>(U16(fc), lcb);
@@ -586,27 +865,105 @@ void CMSWord2Text::FlushBytes()
     }
 }
 
-void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
+const CMSWord2Text::Para* CMSWord2Text::FindRowEnd(std::uint32_t cp, std::uint32_t cpLast, std::uint32_t& stopCp)
+{
+    stopCp = cp;
+    auto piece = std::upper_bound(m_pieces.begin(), m_pieces.end(), cp,
+                                  [](std::uint32_t v, const Piece& p) { return v < p.cpLast; });
+    while (piece != m_pieces.end() && cp < cpLast) {
+        if (cp < piece->cpFirst)
+            cp = piece->cpFirst;
+        const std::uint32_t to = std::min(piece->cpLast, cpLast);
+        while (cp < to) {
+            const int w = piece->width;
+            const std::uint64_t fc = piece->fc + static_cast<std::uint64_t>(cp - piece->cpFirst) * w;
+            stopCp = cp;
+            const Para* para = fc <= 0xFFFFFFFFu ? ParaAt(static_cast<std::uint32_t>(fc)) : nullptr;
+            if (!para || !para->inTable)
+                return nullptr;
+            if (para->rowEnd)
+                return para;
+            // On to the first character after this paragraph (it ends past fc).
+            const std::uint64_t skip = (para->last - fc + w - 1) / w;
+            cp = static_cast<std::uint32_t>(std::min<std::uint64_t>(to, cp + std::max<std::uint64_t>(skip, 1)));
+        }
+        ++piece;
+    }
+    stopCp = cpLast;
+    return nullptr;
+}
+
+void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cpLast)
 {
     std::vector<char> fields;  // per open field: 1 while in its instruction
     int hiddenLevels = 0;
     auto hidden = [&] { return hiddenLevels > 0; };
+    std::uint32_t heldObject = 0;  // Word 97: the object an object field names
+    // Table state: a cell starts after a cell mark, a row end or outside a
+    // table; the row end of the current row is looked up once per row.
+    bool inTable = false;
+    bool atCellStart = true;
+    bool skipCell = false;
+    int cellIndex = 0;
+    bool rowKnown = false;
+    std::uint32_t rowValidTo = 0;
+    const Para* rowEnd = nullptr;
     for (const Piece& piece : m_pieces) {
         if (piece.cpLast <= cpFirst || piece.cpFirst >= cpLast)
             continue;
         const std::uint32_t from = std::max(piece.cpFirst, cpFirst);
         const std::uint32_t to = std::min(piece.cpLast, cpLast);
+        const int w = piece.width;
         for (std::uint32_t cp = from; cp < to; ++cp) {
-            const std::uint64_t fc64 = piece.fc + static_cast<std::uint64_t>(cp - piece.cpFirst) * m_charBytes;
-            if (fc64 + m_charBytes > m_doc.size())
+            const std::uint64_t fc64 = piece.fc + static_cast<std::uint64_t>(cp - piece.cpFirst) * w;
+            if (fc64 + w > m_doc.size())
                 break;
             const std::uint32_t fc = static_cast<std::uint32_t>(fc64);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
-            const unsigned unit = m_charBytes == 2 ? (p[0] | (p[1] << 8)) : p[0];
-            // The row-end mark of a table row writes nothing: its cells
-            // already ended with their own marks.
-            if (const Para* para = ParaAt(fc); para && para->inTable && para->rowEnd)
+            const unsigned unit = w == 2 ? (p[0] | (p[1] << 8)) : p[0];
+            const Para* para = ParaAt(fc);
+            if (para && para->inTable && para->rowEnd) {
+                // The row-end mark writes nothing: its cells already ended
+                // with their own marks. The next row counts from its first cell.
+                cellIndex = 0;
+                atCellStart = true;
+                skipCell = false;
                 continue;
+            }
+            if (para && para->inTable) {
+                if (atCellStart) {
+                    atCellStart = false;
+                    if (!inTable) {
+                        inTable = true;
+                        cellIndex = 0;
+                    }
+                    if (!rowKnown || cp > rowValidTo) {
+                        rowEnd = FindRowEnd(cp, cpLast, rowValidTo);
+                        rowKnown = true;
+                    }
+                    skipCell = false;
+                    if (rowEnd && rowEnd->tableProps && rowEnd->cellCount > 0) {
+                        // Cells beyond the row's count, and cells merged
+                        // into the cell above them, write nothing.
+                        if (cellIndex >= rowEnd->cellCount) {
+                            skipCell = true;
+                        } else {
+                            const std::uint16_t flags = rowEnd->cellFlags[cellIndex++];
+                            skipCell = (flags & kCellVertMerged) && !(flags & kCellVertRestart);
+                        }
+                    } else {
+                        ++cellIndex;
+                    }
+                }
+                if (unit == 7)
+                    atCellStart = true;  // the cell mark ends the cell
+                if (skipCell)
+                    continue;
+            } else {
+                inTable = false;
+                atCellStart = true;
+                skipCell = false;
+            }
             const Run* run = RunAt(fc);
             if (run && !m_inNote) {
                 for (int kind = 0; kind < 3; ++kind) {
@@ -617,27 +974,53 @@ void CMSWord2Text::WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast)
                 }
             }
             if (run && run->special) {
-                const unsigned ch = unit & 0xFF;
+                // Word 6/95 two-byte text: the low byte decides.
+                const unsigned ch = m_w97 ? unit : unit & 0xFF;
                 if (ch == 19) {
                     fields.push_back(1);
                     ++hiddenLevels;
+                    heldObject = 0;
                 } else if (ch == 20) {
-                    if (!fields.empty() && fields.back()) {
+                    if (m_w97 && run->object) {
+                        // An embedded object's field: its result stays out,
+                        // its picture stands for the object.
+                        heldObject = run->picture;
+                    } else if (!fields.empty() && fields.back()) {
                         fields.back() = 0;
                         --hiddenLevels;
                     }
                 } else if (ch == 21) {
+                    heldObject = 0;
                     if (!fields.empty()) {
                         if (fields.back())
                             --hiddenLevels;
                         fields.pop_back();
                     }
+                } else if (ch == 1 && m_w97) {
+                    ProcessPictureAt(run->picture, heldObject);
+                    heldObject = 0;
+                } else if (ch == 8 && story == 0) {
+                    // A drawing object of the main text: its text boxes here.
+                    WriteDrawingObject(cp);
                 }
                 continue;
             }
             if (hidden())
                 continue;
-            if (m_charBytes == 2) {
+            if (m_w97) {
+                // Paragraph, cell, line and page marks end lines; tabs stay;
+                // other controls, non-breaking hyphens and spaces and the
+                // values 145 to 148 are dropped.
+                switch (unit) {
+                case 7: case 13: case 11: case 12: case 14: Emit(u"\n"); break;
+                case 9: Emit(u"\t"); break;
+                case 30: case 160: case 145: case 146: case 147: case 148: break;
+                default:
+                    if (unit >= 0x20)
+                        Emit(std::u16string(1, static_cast<char16_t>(unit)));
+                    break;
+                }
+            } else if (m_charBytes == 2) {
                 char16_t c = static_cast<char16_t>(unit);
                 switch (c) {
                 case 0: case 1: case 2: case 8: case 31: break;
@@ -676,20 +1059,21 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
 {
     if (m_ccp[2] == 0)
         return;
-    const std::uint32_t fc = U32(kFibFcPlcfhdd);
-    const std::uint32_t lcb = U32(kFibFcPlcfhdd + 4);
-    if (lcb < 8 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const std::uint32_t fc = U32(fib.plcfhdd);
+    const std::uint32_t lcb = U32(fib.plcfhdd + 4);
+    if (!InTables(fc, lcb, 7))
         return;
     const size_t n = lcb / 4;
     int written = 0;
     for (size_t i = 0; i + 1 < n && written < 2; ++i) {
-        const std::uint32_t a = U32(fc + 4 * i);
-        const std::uint32_t b = U32(fc + 4 * (i + 1));
+        const std::uint32_t a = TU32(fc + 4 * i);
+        const std::uint32_t b = TU32(fc + 4 * (i + 1));
         if (b <= a || b - a <= 2)
             continue;
         if (b > static_cast<std::uint32_t>(m_ccp[2]))
             break;
-        WriteStory(headerStart + a, headerStart + b);
+        WriteStory(2, headerStart + a, headerStart + b);
         ++written;
     }
 }
@@ -713,12 +1097,13 @@ void CMSWord2Text::ConvertBody()
     std::copy(start, start + 9, m_storyStart);
     ReadStyleSheet();
     ReadNoteTables();
+    ReadDrawingAnchors();
     WriteHeaders(start[2]);
-    WriteStory(start[0], start[1]);  // main text, notes at their marks
-    WriteRemainingNotes(0);          // footnotes
-    WriteRemainingNotes(2);          // annotations
-    WriteRemainingNotes(1);          // endnotes
-    WriteStory(start[6], start[7]);  // text boxes
+    WriteStory(0, start[0], start[1]);  // main text, notes and text boxes at their marks
+    WriteRemainingNotes(0);             // footnotes
+    WriteRemainingNotes(2);             // annotations
+    WriteRemainingNotes(1);             // endnotes
+    WriteRemainingNotes(kTextBoxes);    // text boxes
     FlushBytes();
     if (!m_output.empty() && m_pCollector)
         AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
@@ -729,18 +1114,19 @@ void CMSWord2Text::ReadStyleSheet()
 {
     for (NoteTable& t : m_notes)
         t.refStyle = -1;
-    const std::uint32_t fc = U32(kFibFcStshf);
-    const std::uint32_t lcb = U32(kFibFcStshf + 4);
-    if (lcb < 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const std::uint32_t fc = U32(fib.stsh);
+    const std::uint32_t lcb = U32(fib.stsh + 4);
+    if (!InTables(fc, lcb, 3))
         return;
-    const std::uint32_t header = U16(fc);
-    const std::uint32_t cstd = U16(fc + 2);
+    const std::uint32_t header = TU16(fc);
+    const std::uint32_t cstd = TU16(fc + 2);
     std::uint64_t off = 2ull + header;
     for (std::uint32_t istd = 0; istd < cstd && off + 2 <= lcb; ++istd) {
-        const std::uint32_t cb = U16(fc + off);
+        const std::uint32_t cb = TU16(fc + off);
         if (cb >= 4 && off + 2 + cb <= lcb) {
-            const unsigned sti = U16(fc + off + 2) & 0x0FFF;
-            const unsigned sgc = U16(fc + off + 4) & 0x000F;
+            const unsigned sti = TU16(fc + off + 2) & 0x0FFF;
+            const unsigned sgc = TU16(fc + off + 4) & 0x000F;
             int kind = -1;
             if (sti == kStiFootnoteRef)
                 kind = 0;
@@ -758,9 +1144,10 @@ void CMSWord2Text::ReadStyleSheet()
 
 void CMSWord2Text::ReadNoteTables()
 {
-    static const size_t kTableAt[3] = {kFibFcPlcffndTxt, kFibFcPlcfendTxt, kFibFcPlcfandTxt};
-    static const int kStory[3] = {1, 5, 4};
-    for (int kind = 0; kind < 3; ++kind) {
+    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const size_t kTableAt[4] = {fib.ftnTxt, fib.ednTxt, fib.atnTxt, fib.txbxTxt};
+    static const int kStory[4] = {1, 5, 4, 6};
+    for (int kind = 0; kind < 4; ++kind) {
         NoteTable& t = m_notes[kind];
         t.present = false;
         t.cps.clear();
@@ -768,15 +1155,21 @@ void CMSWord2Text::ReadNoteTables()
         t.story = kStory[kind];
         const std::uint32_t fc = U32(kTableAt[kind]);
         const std::uint32_t lcb = U32(kTableAt[kind] + 4);
-        if (lcb == 0 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        if (!InTables(fc, lcb))
             continue;
         t.present = true;
         if (lcb <= 4)
             continue;
         const size_t n = (lcb - 4) / 4;
         t.cps.reserve(n + 1);
-        for (size_t i = 0; i <= n; ++i)
-            t.cps.push_back(U32(fc + 4 * i));
+        for (size_t i = 0; i <= n; ++i) {
+            const std::uint32_t cp = TU32(fc + 4 * i);
+            // The text-box positions may be followed by per-box data: they
+            // end where the positions stop rising.
+            if (kind == kTextBoxes && !t.cps.empty() && cp < t.cps.back())
+                break;
+            t.cps.push_back(cp);
+        }
     }
 }
 
@@ -793,9 +1186,92 @@ void CMSWord2Text::WriteNextNote(int kind)
         return;
     const std::uint32_t base = m_storyStart[t.story];
     FlushBytes();
-    m_inNote = true;
-    WriteStory(base + a, base + b);
-    m_inNote = false;
+    // Notes inside a note are not placed; notes inside a text box are.
+    const bool wasInNote = m_inNote;
+    if (kind != kTextBoxes)
+        m_inNote = true;
+    WriteStory(t.story, base + a, base + b);
+    m_inNote = wasInNote;
+}
+
+void CMSWord2Text::ReadDrawingAnchors()
+{
+    m_anchors.clear();
+    m_anchorNext = 0;
+    if (m_w97)
+        return;  // Word 97 drawings are not read here: their anchors place nothing
+    const std::uint32_t fc = U32(kFib6.doaMom);
+    const std::uint32_t lcb = U32(kFib6.doaMom + 4);
+    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+        return;
+    // n + 1 character positions, then n entries {object position, box count}.
+    const size_t n = (lcb - 4) / 10;
+    m_anchors.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        DrawingAnchor a;
+        a.cp = U32(fc + 4 * i);
+        a.fc = U32(fc + 4 * (n + 1) + 6 * i);
+        a.boxes = U16(fc + 4 * (n + 1) + 6 * i + 4);
+        // Entries must rise; a damaged one is left out.
+        if (!m_anchors.empty() && a.cp <= m_anchors.back().cp)
+            continue;
+        m_anchors.push_back(a);
+    }
+}
+
+void CMSWord2Text::WriteDrawingObject(std::uint32_t cp)
+{
+    // The entry of this anchor character: entries are taken in text order,
+    // each once; an anchor character without an entry writes nothing.
+    auto it = std::lower_bound(m_anchors.begin() + static_cast<std::ptrdiff_t>(m_anchorNext), m_anchors.end(), cp,
+                               [](const DrawingAnchor& a, std::uint32_t v) { return a.cp < v; });
+    if (it == m_anchors.end() || it->cp != cp)
+        return;
+    m_anchorNext = static_cast<size_t>(it - m_anchors.begin()) + 1;
+    // The object: a 10-byte header whose second word is the object's size,
+    // header included, then its primitives.
+    const std::uint64_t at = it->fc;
+    if (at + 12 > m_doc.size())
+        return;
+    const std::uint32_t size = U16(static_cast<size_t>(at) + 2);
+    if (size < 10 || at + size > m_doc.size())
+        return;
+    const unsigned char* body = reinterpret_cast<const unsigned char*>(m_doc.data()) + at + 10;
+    WalkDrawingPrimitives(body, 0, size - 10, size - 10, 0, false);
+}
+
+void CMSWord2Text::WalkDrawingPrimitives(const unsigned char* rec, size_t start, size_t limit, size_t end, int depth,
+                                         bool inGroup)
+{
+    // Primitives are {kind, size (header included)}, each walked while its
+    // offset is below the limit and it lies inside the end.
+    size_t off = start;
+    while (off < limit && end - off >= 4) {
+        const unsigned kind = rec[off] | (rec[off + 1] << 8);
+        const size_t size = rec[off + 2] | (rec[off + 3] << 8);
+        if (size < 4 || size > end - off)
+            return;  // a primitive of no length or past its object ends the walk
+        switch (kind) {
+        case 2: case 0x402:   // text box
+        case 7: case 0x807:   // callout: a line with a text box
+            FlushBytes();
+            WriteNextNote(kTextBoxes);
+            break;
+        case 0x1900:  // group: its primitives from 14 bytes into the record
+            if (depth < kMaxDrawingDepth && size > 15)
+                WalkDrawingPrimitives(rec + off, 14, size - 15, size, depth + 1, true);
+            break;
+        case 1: case 3: case 4: case 5: case 6: case 0x204: case 0x205: case 0x806:
+            break;  // other shapes
+        case 0x108:
+            if (!inGroup)
+                return;
+            break;
+        default:
+            return;
+        }
+        off += size;
+    }
 }
 
 void CMSWord2Text::WriteRemainingNotes(int kind)
@@ -805,7 +1281,7 @@ void CMSWord2Text::WriteRemainingNotes(int kind)
     if (!t.present || t.cps.size() < 2) {
         // No usable position table: the whole story as it stands.
         if (t.next == 0)
-            WriteStory(m_storyStart[story], m_storyStart[story + 1]);
+            WriteStory(story, m_storyStart[story], m_storyStart[story + 1]);
         return;
     }
     // Notes whose reference was never met keep their text.

@@ -9,14 +9,25 @@
 // Output: the first two header or footer stories longer than two characters,
 // then the main text. A footnote, endnote or annotation is written right
 // where its reference mark stands (a run in the built-in reference character
-// style); notes never reached that way follow the main text, then the
-// text-box texts. Field instructions are left out, their results kept.
+// style); the text of each text box or callout of a drawing object is written
+// where the object's anchor character stands. Notes and text boxes never
+// reached that way follow the main text. Field instructions are left out,
+// their results kept. In a table, the row-end marks write nothing, nor do
+// cells merged into the cell above them and cells beyond the row's count.
+//
+// Convert also reads a Word 97 file information block (its tables in the
+// "0Table" or "1Table" stream, two-byte property codes, pieces of one or
+// two bytes per character); IsWord6File does not accept one, so the binary
+// Word entry sends those documents to the Word 97 reader. In that generation
+// drawing anchors place nothing (text boxes follow the main text), and the
+// pictures of the "Data" stream are processed without reaching the text.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "office/drawing/embeddedpicture.h"
 #include "platform/cfb.h"
 
 class CTextCollector;
@@ -39,6 +50,10 @@ public:
 
     static bool IsWord6Ident(std::uint16_t ident);
 
+    // Pictures and embedded objects met by the Word 97 generation (nothing
+    // of them reaches the text).
+    const PictureCounters& Pictures() const { return m_pictureCounters; }
+
     // Character runs (exposed for tests).
     struct Run {
         std::uint32_t first = 0;  // stream positions [first, last)
@@ -54,11 +69,19 @@ public:
     static bool ApplyOneByteList(const unsigned char* list, int length, Run& run);
 
     // Paragraph runs with the flags that change the text (exposed for tests).
+    // Cell flags of a row's cell descriptors.
+    static constexpr std::uint16_t kCellVertMerged = 0x20;   // merged with the cell above
+    static constexpr std::uint16_t kCellVertRestart = 0x40;  // first cell of a vertical merge
+    static constexpr int kMaxCells = 32;
     struct Para {
         std::uint32_t first = 0;  // stream positions [first, last)
         std::uint32_t last = 0;
         bool inTable = false;
         bool rowEnd = false;
+        // Table properties, made by the row-end code of a row-end paragraph.
+        bool tableProps = false;
+        int cellCount = 0;
+        std::uint16_t cellFlags[kMaxCells] = {};
     };
     static void ApplyParagraphList(const unsigned char* list, int length, Para& para);
 
@@ -67,7 +90,14 @@ private:
         std::uint32_t cpFirst;
         std::uint32_t cpLast;
         std::uint32_t fc;  // stream position of the first character
+        int width;         // bytes per character
     };
+
+    // Walks the bin table whose position the FIB holds at fibOffset and every
+    // page it names; entries of entryBytes bytes follow a page's positions.
+    // Calls visit(page, first, last, record offset in the page or 0) per entry.
+    template <class Visit>
+    void WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&& visit);
 
     bool Open(plat::CfbStorage* root);
     bool ReadFib();
@@ -75,11 +105,19 @@ private:
     void ReadCharacterRuns();
     void ReadParagraphRuns();
     const Para* ParaAt(std::uint32_t fc);
+    // The row-end paragraph of the table row at cp (scanning forward in
+    // text order), or null when a paragraph outside a table comes first;
+    // stopCp receives where the scan stopped.
+    const Para* FindRowEnd(std::uint32_t cp, std::uint32_t cpLast, std::uint32_t& stopCp);
+    void ReadDrawingAnchors();
+    void WriteDrawingObject(std::uint32_t cp);
+    void WalkDrawingPrimitives(const unsigned char* rec, size_t start, size_t limit, size_t end, int depth,
+                               bool inGroup);
     void ReadFonts();
     unsigned CodePageOfRun(const Run* run) const;
     unsigned ChooseCodePage() const;
     void ConvertBody();
-    void WriteStory(std::uint32_t cpFirst, std::uint32_t cpLast);
+    void WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cpLast);
     void WriteHeaders(std::uint32_t headerStart);
     void ReadStyleSheet();
     void ReadNoteTables();
@@ -89,12 +127,26 @@ private:
 
     std::uint32_t U32(size_t off) const;
     std::uint16_t U16(size_t off) const;
+    // The stream that holds the document's tables, and reads from it.
+    const std::string& Tables() const { return m_w97 ? m_table : m_doc; }
+    std::uint32_t TU32(size_t off) const;
+    std::uint16_t TU16(size_t off) const;
+    // Whether [fc, fc + lcb) lies in the table stream, lcb above minimum.
+    bool InTables(std::uint32_t fc, std::uint32_t lcb, std::uint32_t minimum = 0) const;
+    // The Word 97 generation: a two-byte property list into a run or a
+    // paragraph; a picture at a position of the "Data" stream.
+    static void ApplyTwoByteList(const unsigned char* list, int length, Run* run, Para* para);
+    void ProcessPictureAt(std::uint32_t position, std::uint32_t objectNumber);
 
     void FlushBytes();
     void Emit(const std::u16string& text);
 
     CTextCollector* m_pCollector;
+    plat::CfbStorage* m_root = nullptr;  // during a conversion
     std::string m_doc;  // the "WordDocument" stream
+    bool m_w97 = false;  // the Word 97 generation: tables in m_table
+    std::string m_table;
+    PictureCounters m_pictureCounters;
     std::uint16_t m_ident = 0;
     int m_charBytes = 1;
     unsigned m_codePage = 949;
@@ -107,7 +159,8 @@ private:
     std::vector<Para> m_paras;
     size_t m_paraCursor = 0;
     bool m_inFieldCode = false;
-    // Notes by kind: 0 footnotes, 1 endnotes, 2 annotations.
+    // Notes by kind: 0 footnotes, 1 endnotes, 2 annotations; 3 holds the
+    // text-box ranges, written the same way but with notes still placed.
     struct NoteTable {
         bool present = false;
         std::vector<std::uint32_t> cps;  // story-relative positions, count + 1 of them
@@ -115,7 +168,18 @@ private:
         int refStyle = -1;               // style index of the reference character style
         int story = 0;                   // index into m_ccp
     };
-    NoteTable m_notes[3];
+    static constexpr int kTextBoxes = 3;
+    // Drawing anchors of the main text: the character position of the anchor
+    // character, the stream position of its drawing object and the object's
+    // text-box count; taken in order.
+    struct DrawingAnchor {
+        std::uint32_t cp = 0;
+        std::uint32_t fc = 0;
+        std::uint16_t boxes = 0;
+    };
+    NoteTable m_notes[4];
+    std::vector<DrawingAnchor> m_anchors;
+    size_t m_anchorNext = 0;
     std::uint32_t m_storyStart[9] = {};
     bool m_inNote = false;
     std::string m_pendingBytes;

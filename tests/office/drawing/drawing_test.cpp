@@ -109,6 +109,80 @@ TEST(DrawingWalk, GroupsAndParentChecks)
     EXPECT_EQ(ctx4.Root()->next, nullptr);
 }
 
+TEST(DrawingWalk, ShapeFactoryClassesAndDefaults)
+{
+    struct Case {
+        int type;
+        bool hasShape;
+        DrawShapeClass shapeClass;
+        std::int32_t adjust[4];
+    };
+    const Case cases[] = {
+        {18, false, DrawShapeClass::Common, {}},
+        {203, false, DrawShapeClass::Common, {}},
+        {200, true, DrawShapeClass::Common, {}},
+        {202, true, DrawShapeClass::TextBox, {}},
+        {75, true, DrawShapeClass::PictureFrame, {}},
+        {20, true, DrawShapeClass::Line, {}},
+        {83, true, DrawShapeClass::ArrowSupport, {5000, 8000, 2500, 9000}},
+        {2, true, DrawShapeClass::StandardSupport, {4000}},
+        {89, true, DrawShapeClass::ArrowSupport, {9300, 18000, 6000}},
+        {59, true, DrawShapeClass::Seal, {2600}},
+    };
+    for (const Case& c : cases) {
+        // A rotation and a line width that only a shape object keeps.
+        std::string data = Rec(0xF004, 0xF, Shape(c.type) + Props(Entry(0x004, 0x2D0000) + Entry(0x1CB, 9525), 2));
+        DrawingContext ctx;
+        EXPECT_EQ(ctx.ParseRecords(reinterpret_cast<const unsigned char*>(data.data()), data.size()), 1);
+        ASSERT_NE(ctx.Root(), nullptr);
+        EXPECT_EQ(ctx.Root()->type, c.type);
+        ASSERT_EQ(static_cast<bool>(ctx.Root()->shape), c.hasShape) << c.type;
+        if (!c.hasShape)
+            continue;
+        const drawObject& shape = *ctx.Root()->shape;
+        EXPECT_EQ(shape.shapeClass, c.shapeClass) << c.type;
+        EXPECT_EQ(shape.rotation, 0x2D0000u);
+        EXPECT_EQ(shape.lineWidth, 9525u);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(shape.adjust[k], c.adjust[k]) << c.type << " adjust " << k;
+    }
+
+    // The property table replaces the defaults; picture frames keep their
+    // crop and picture settings, lines their path and geometry words, other
+    // classes none of them.
+    const std::string pictureEntries = Entry(0x147, 100) + Entry(0x100, 11) + Entry(0x103, 14) +
+                                       Entry(0x10B, 0x30000) + Entry(0x13F, 7) + Entry(0x144, 4) + Entry(0x17F, 0);
+    for (int type : {75, 20, 83}) {
+        std::string data = Rec(0xF004, 0xF, Shape(type) + Props(pictureEntries, 7));
+        DrawingContext ctx;
+        ctx.ParseRecords(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+        ASSERT_TRUE(ctx.Root() && ctx.Root()->shape);
+        const drawObject& shape = *ctx.Root()->shape;
+        EXPECT_EQ(shape.adjust[0], 100);
+        const bool picture = type == 75, line = type == 20;
+        EXPECT_EQ(shape.crop[0], picture ? 11u : 0u);
+        EXPECT_EQ(shape.crop[3], picture ? 14u : 0u);
+        EXPECT_EQ(shape.PictureId(), picture ? 0x30000u : 0u);
+        EXPECT_EQ(shape.pictureWords[3], picture ? 7u : 0u);
+        EXPECT_EQ(shape.pathWord, line ? 4u : 0u);
+        EXPECT_EQ(shape.geometryFlags, line ? 0u : 1u);
+    }
+
+    // A picture name is the root shape's own: a group root whose member is a
+    // named picture frame has none.
+    std::string name = U16('a') + U16(0);
+    std::string named = Rec(0xF004, 0xF, Shape(75) + Props(Entry(0xC105, 4), 1, name));
+    DrawingContext one;
+    one.ParseRecords(reinterpret_cast<const unsigned char*>(named.data()), named.size());
+    ASSERT_NE(one.Root()->GetPictureName(), nullptr);
+    EXPECT_EQ(*one.Root()->GetPictureName(), u"a");
+    std::string grouped = Rec(0xF002, 0, Rec(0xF003, 0xF, Rec(0xF004, 0xF, Shape(0, 0x201)) + named));
+    DrawingContext two;
+    two.ParseRecords(reinterpret_cast<const unsigned char*>(grouped.data()), grouped.size());
+    ASSERT_NE(two.Root(), nullptr);
+    EXPECT_EQ(two.Root()->GetPictureName(), nullptr);
+}
+
 TEST(DrawingWalk, HostileRecordsEndCleanly)
 {
     // Lengths beyond the data, deep nesting, long group chains.

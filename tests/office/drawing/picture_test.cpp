@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -69,7 +71,7 @@ const unsigned char* Bytes(const std::string& s)
 
 TEST(EmbeddedPicture, SavesKnownBlipsInAPrivateFolderAndRemovesThem)
 {
-    const std::string& folder = PictureTempFolder();
+    const std::string folder = PictureTempFolder();
     ASSERT_FALSE(folder.empty());
     struct stat st {};
     ASSERT_EQ(::stat(folder.c_str(), &st), 0);
@@ -154,6 +156,81 @@ TEST(EmbeddedPicture, ObjectsAndLinkedPictures)
         std::string s = block.substr(0, n);
         ProcessPicture(Bytes(s), s.size(), 0, nullptr, counters);
     }
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+TEST(EmbeddedPicture, TemporaryFolderIsRemovedWithItsFiles)
+{
+    // A direct call removes the folder and what was left in it; the next use
+    // makes a new private folder.
+    const std::string first = PictureTempFolder();
+    ASSERT_FALSE(first.empty());
+    ASSERT_TRUE(Exists(first));
+    {
+        FILE* f = std::fopen((first + "/$EM0000.png").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    // A link planted in the folder is removed as a link, its target stays.
+    const std::string target = first + "-target";
+    {
+        FILE* f = std::fopen(target.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::symlink(target.c_str(), (first + "/link").c_str()), 0);
+    RemovePictureTempFolder();
+    EXPECT_FALSE(Exists(first));
+    EXPECT_TRUE(Exists(target));
+    ::unlink(target.c_str());
+    const std::string second = PictureTempFolder();
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(second, first);
+    struct stat st {};
+    ASSERT_EQ(::lstat(second.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A child process makes its own folder, which is gone once the child has
+    // exited normally; the parent's folder stays.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string mine = PictureTempFolder();
+        PictureCounters counters;
+        std::string png = std::string("\x89PNG", 4) + std::string(20, 'p');
+        std::string block = Block(0x6E0, std::string(8, '\0') + png);
+        ProcessPicture(Bytes(block), block.size(), 0, nullptr, counters);
+        FILE* f = std::fopen((mine + "/left-over").c_str(), "wb");
+        if (f)
+            std::fclose(f);
+        const ssize_t w = ::write(fds[1], mine.data(), mine.size());
+        ::close(fds[1]);
+        std::exit(w == static_cast<ssize_t>(mine.size()) && mine != second && f ? 0 : 1);
+    }
+    ::close(fds[1]);
+    std::string childFolder;
+    char buf[256];
+    ssize_t r;
+    while ((r = ::read(fds[0], buf, sizeof buf)) > 0)
+        childFolder.append(buf, static_cast<size_t>(r));
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_FALSE(childFolder.empty());
+    EXPECT_FALSE(Exists(childFolder));
+    EXPECT_TRUE(Exists(second));
+    EXPECT_EQ(PictureTempFolder(), second);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -53,6 +55,19 @@ struct Word6Builder {
     std::vector<std::uint32_t> footnotePlc, endnotePlc, annotationPlc;
     bool styles = false;  // a style sheet naming the three reference styles
     std::vector<std::uint32_t> rowEndCps;  // one-character table-row-end paragraphs
+    // Cells: paragraphs (ending at 13 or 7) inside these [first, last) ranges
+    // are in a table; a row end's property list may add codes after its
+    // in-table and row-end codes (cell definitions and edits).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> tables;
+    std::map<std::uint32_t, std::string> rowEndLists;
+    // Drawing objects of the main text: the anchor character (made special)
+    // and the object's primitives; the text-box positions.
+    struct Drawing {
+        std::uint32_t cp;
+        std::string primitives;
+    };
+    std::vector<Drawing> drawings;
+    std::vector<std::uint32_t> textBoxPlc;
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
@@ -114,6 +129,9 @@ struct Word6Builder {
         for (std::uint32_t cp : specialCps)
             if (cp < chars)
                 mark[(fcOfCp[cp] - textStart) / w] = 1;
+        for (const Drawing& d : drawings)
+            if (d.cp < chars)
+                mark[(fcOfCp[d.cp] - textStart) / w] = 1;
         for (const auto& [cp, kind] : refCps)
             if (cp < chars)
                 mark[(fcOfCp[cp] - textStart) / w] = 2 + kind;
@@ -194,7 +212,77 @@ struct Word6Builder {
             Put32(s, 0xB0, at);
             Put32(s, 0xB4, static_cast<std::uint32_t>(headerPlc.size() * 4));
         }
-        if (!rowEndCps.empty()) {
+        if (!tables.empty()) {
+            // Paragraphs in stream order, each ending at a 13 or 7.
+            std::vector<std::uint32_t> cpOfIndex(chars);
+            for (std::uint32_t cp = 0; cp < chars; ++cp)
+                cpOfIndex[(fcOfCp[cp] - textStart) / w] = cp;
+            struct ParaSpec {
+                std::uint32_t first, last;
+                std::string list;
+            };
+            std::vector<ParaSpec> paras;
+            std::uint32_t k0 = 0;
+            for (std::uint32_t k = 0; k < chars; ++k) {
+                const std::uint32_t cp = cpOfIndex[k];
+                const unsigned char c = static_cast<unsigned char>(all[cp * w]);
+                if (c != 13 && c != 7 && k + 1 < chars)
+                    continue;
+                bool inTable = false;
+                for (const auto& [f, l] : tables)
+                    inTable = inTable || (cp >= f && cp < l);
+                std::string list;
+                if (inTable)
+                    list = std::string("\x18\x01", 2);
+                if (std::find(rowEndCps.begin(), rowEndCps.end(), cp) != rowEndCps.end()) {
+                    list += std::string("\x19\x01", 2);
+                    if (auto it = rowEndLists.find(cp); it != rowEndLists.end())
+                        list += it->second;
+                }
+                paras.push_back({textStart + k0 * w, textStart + (k + 1) * w, list});
+                k0 = k + 1;
+            }
+            // Pages of at most eight paragraphs, records from the page's end.
+            std::vector<std::uint32_t> firsts;
+            std::vector<std::uint16_t> pns;
+            for (size_t at = 0; at < paras.size(); at += 8) {
+                const size_t count = std::min<size_t>(8, paras.size() - at);
+                std::string page(512, '\0');
+                size_t free = 511;
+                for (size_t i = 0; i < count; ++i) {
+                    const ParaSpec& ps = paras[at + i];
+                    Put32(page, 4 * i, ps.first);
+                    Put32(page, 4 * (i + 1), ps.last);
+                    if (ps.list.empty())
+                        continue;
+                    std::string list = ps.list;
+                    if (list.size() % 2)
+                        list += '\0';
+                    const size_t cw = (list.size() + 2) / 2;
+                    const size_t bytes = 1 + 2 * cw;
+                    free = (free - bytes) & ~size_t(1);
+                    page[free] = static_cast<char>(cw);
+                    page.replace(free + 3, list.size(), list);
+                    page[4 * (count + 1) + 7 * i] = static_cast<char>(free / 2);
+                }
+                page.resize(512);
+                page[511] = static_cast<char>(count);
+                Pad(s, (s.size() + 511) / 512 * 512);
+                pns.push_back(static_cast<std::uint16_t>(s.size() / 512));
+                firsts.push_back(paras[at].first);
+                s += page;
+            }
+            std::string pbin;
+            for (size_t i = 0; i < firsts.size(); ++i)
+                Put32(pbin, 4 * i, firsts[i]);
+            Put32(pbin, 4 * firsts.size(), paras.back().last);
+            for (size_t i = 0; i < pns.size(); ++i)
+                Put16(pbin, 4 * (firsts.size() + 1) + 2 * i, pns[i]);
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += pbin;
+            Put32(s, 0xC0, at);
+            Put32(s, 0xC4, static_cast<std::uint32_t>(pbin.size()));
+        } else if (!rowEndCps.empty()) {
             // Paragraph runs: each row-end mark its own paragraph in a table.
             std::vector<bool> rowEnd(chars, false);
             for (std::uint32_t cp : rowEndCps)
@@ -237,6 +325,31 @@ struct Word6Builder {
             Put32(s, 0xC0, at);
             Put32(s, 0xC4, static_cast<std::uint32_t>(pbin.size()));
         }
+        if (!drawings.empty()) {
+            // The objects, then the anchor table: positions, then entries
+            // {object position, text-box count}.
+            std::vector<std::uint32_t> objectAt;
+            for (const Drawing& d : drawings) {
+                objectAt.push_back(static_cast<std::uint32_t>(s.size()));
+                std::string header(10, '\0');
+                Put16(header, 2, static_cast<std::uint16_t>(10 + d.primitives.size()));
+                s += header + d.primitives;
+            }
+            std::string plc;
+            for (size_t i = 0; i < drawings.size(); ++i)
+                Put32(plc, 4 * i, drawings[i].cp);
+            Put32(plc, 4 * drawings.size(), static_cast<std::uint32_t>(main.size() / w));
+            for (size_t i = 0; i < drawings.size(); ++i) {
+                std::string e(6, '\0');
+                Put32(e, 0, objectAt[i]);
+                Put16(e, 4, 1);
+                plc += e;
+            }
+            const std::uint32_t at = static_cast<std::uint32_t>(s.size());
+            s += plc;
+            Put32(s, 0x192, at);
+            Put32(s, 0x196, static_cast<std::uint32_t>(plc.size()));
+        }
         auto putPlc = [&](const std::vector<std::uint32_t>& plc, size_t fibAt) {
             if (plc.empty())
                 return;
@@ -251,6 +364,7 @@ struct Word6Builder {
         putPlc(footnotePlc, 0x70);
         putPlc(annotationPlc, 0x80);
         putPlc(endnotePlc, 0x1DA);
+        putPlc(textBoxPlc, 0x222);
         if (styles) {
             // Header of 4 bytes (cstd, base size), then 15 records: Normal,
             // empty slots, and the reference character styles at 12 to 14.
@@ -461,6 +575,173 @@ TEST(Word6Reader, TableRowEndMarksWriteNothing)
     // The same marks in paragraphs without table properties stay line ends.
     b.rowEndCps.clear();
     EXPECT_EQ(ReadDocument(b.File()).text, "Name\nPhone\n\nKim\n010-1234-5678\n\nAfter\n");
+}
+
+// A drawing primitive {kind, size} padded to size bytes.
+std::string Primitive(std::uint16_t kind, std::uint16_t size = 8)
+{
+    std::string p;
+    Put16(p, 0, kind);
+    Put16(p, 2, size);
+    Pad(p, size);
+    return p;
+}
+
+// A group: its members start 14 bytes into the record; 15 bytes close it.
+std::string Group(const std::string& members)
+{
+    std::string g = Primitive(0x1900, 14) + members + std::string(15, '\0');
+    Put16(g, 2, static_cast<std::uint16_t>(g.size()));
+    return g;
+}
+
+TEST(Word6Reader, TextBoxesAtTheirDrawingAnchors)
+{
+    // Anchor characters (8, special) at 1, 3, 5 and 7 of the main text.
+    Word6Builder base;
+    base.main = std::string("A\x08" "B\x08" "C\x08" "D\x08" "E\r");
+    base.textboxes = "one\rtwo\rthree\r";
+    base.textBoxPlc = {0, 4, 8, 14};
+    const std::string rect = Primitive(3, 20);
+    struct Case {
+        const char* what;
+        std::vector<std::string> objects;  // one per anchor, from the first
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"one text box per object, in anchor order",
+         {Primitive(2), Primitive(0x402)},
+         "Aone\nBtwo\nCDE\nthree\n"},
+        {"a group with a rectangle and a text box writes the box once; a callout takes the next",
+         {Group(rect + Primitive(2)), Primitive(7, 12)},
+         "Aone\nBtwo\nCDE\nthree\n"},
+        {"an unknown first primitive writes nothing and uses no text box",
+         {Primitive(0x77) + Primitive(2), Primitive(2)},
+         "ABone\nCDE\ntwo\nthree\n"},
+        {"two text boxes in one object, the shapes between them skipped",
+         {Primitive(2) + rect + Primitive(0x806) + Primitive(2)},
+         "Aone\ntwo\nBCDE\nthree\n"},
+        {"a zero-length primitive ends its object",
+         {Primitive(2) + Primitive(2, 0) + Primitive(2), Primitive(2)},
+         "Aone\nBtwo\nCDE\nthree\n"},
+        {"0x108 is skipped in a group and ends the walk outside one",
+         {Group(Primitive(0x108) + Primitive(2)), Primitive(0x108) + Primitive(2)},
+         "Aone\nBCDE\ntwo\nthree\n"},
+        {"more text boxes than ranges: the extra ones write nothing",
+         {Primitive(2) + Primitive(2) + Primitive(2), Primitive(2), Primitive(2)},
+         "Aone\ntwo\nthree\nBCDE\n"},
+    };
+    for (const Case& c : cases) {
+        Word6Builder b = base;
+        for (size_t i = 0; i < c.objects.size(); ++i)
+            b.drawings.push_back({static_cast<std::uint32_t>(1 + 2 * i), c.objects[i]});
+        // The anchors past the table's entries (5, 7) are special characters
+        // without an entry: they write nothing.
+        for (std::uint32_t cp = static_cast<std::uint32_t>(1 + 2 * c.objects.size()); cp < 8; cp += 2)
+            b.specialCps.push_back(cp);
+        Result r = ReadDocument(b.File());
+        ASSERT_TRUE(r.ok) << c.what;
+        EXPECT_EQ(r.text, c.expected) << c.what;
+    }
+
+    // Nested groups deeper than the reader follows, and an object whose size
+    // runs past the stream, end cleanly.
+    std::string deep = Primitive(2);
+    for (int k = 0; k < 40; ++k)
+        deep = Group(deep);
+    Word6Builder b = base;
+    b.drawings = {{1, deep}, {3, Primitive(2)}};
+    b.specialCps = {5, 7};
+    Result r = ReadDocument(b.File());
+    EXPECT_EQ(r.text, "ABone\nCDE\ntwo\nthree\n");
+
+    // A two-byte document places its text boxes the same way.
+    Word6Builder wide = base;
+    wide.ident = 0x8098;
+    wide.main = Utf16Bytes(u"가\x08나\r");
+    wide.textboxes = Utf16Bytes(u"상자\r");
+    wide.textBoxPlc = {0, 3};
+    wide.drawings = {{1, Primitive(2)}};
+    EXPECT_EQ(ReadDocument(wide.File()).text, "가상자\n나\n");
+}
+
+std::string CellDefinition(const std::vector<std::uint16_t>& flags)
+{
+    // Code 190: length, cell count, count + 1 boundaries, 10-byte descriptors.
+    std::string op;
+    op += static_cast<char>(flags.size());
+    for (size_t k = 0; k <= flags.size(); ++k) {
+        std::string b;
+        Put16(b, 0, static_cast<std::uint16_t>(1000 * k));
+        op += b;
+    }
+    for (std::uint16_t f : flags) {
+        std::string tc(10, '\0');
+        Put16(tc, 0, f);
+        op += tc;
+    }
+    std::string code = "\xBE";
+    Put16(code, 1, static_cast<std::uint16_t>(op.size()));
+    return code + op;
+}
+
+TEST(Word6Reader, MergedAndExtraTableCellsWriteNothing)
+{
+    // Rows of three cells; each cell ends at 7, each row at its row-end mark.
+    Word6Builder base;
+    base.main = std::string("a1\x07" "b1\x07" "c1\x07\x07" "a2\x07" "b2\x07" "c2\x07\x07" "After\r");
+    base.tables = {{0, 20}};
+    base.rowEndCps = {9, 19};
+    ASSERT_EQ(base.main[9], '\x07');
+    ASSERT_EQ(base.main[19], '\x07');
+    struct Case {
+        const char* what;
+        std::string row1, row2;  // codes after the row end's own
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"no cell definitions: every cell", "", "", "a1\nb1\nc1\na2\nb2\nc2\nAfter\n"},
+        {"a middle cell merged into the cell above",
+         CellDefinition({0, 0x60, 0}), CellDefinition({0, 0x20, 0}),
+         "a1\nb1\nc1\na2\nc2\nAfter\n"},
+        {"the first cell of a merge is written", CellDefinition({0x60, 0x60, 0x60}),
+         CellDefinition({0x60, 0, 0x40}), "a1\nb1\nc1\na2\nb2\nc2\nAfter\n"},
+        {"cells beyond the row's count", CellDefinition({0, 0}), CellDefinition({0}),
+         "a1\nb1\na2\nAfter\n"},
+        {"vertical-merge edit (cell 2 continues, cell 0 starts)", CellDefinition({0, 0, 0}),
+         CellDefinition({0, 0, 0}) + std::string("\xCC\x04\x02\x01\x00\x03", 6),
+         "a1\nb1\nc1\na2\nb2\nAfter\n"},
+        {"insert a merged cell before the first, then delete the last",
+         CellDefinition({0, 0, 0}),
+         CellDefinition({0x20, 0}) + std::string("\xC2\x01\x01\x00\x00", 5) + std::string("\xC3\x02\x03", 3) +
+             std::string("\xCC\x02\x00\x01", 4),
+         "a1\nb1\nc1\nb2\nAfter\n"},
+        {"edits outside the row are ignored", CellDefinition({0, 0, 0}),
+         CellDefinition({0, 0, 0}) + std::string("\xC2\x05\x01\x00\x00", 5) + std::string("\xC3\x02\x09", 3) +
+             std::string("\xCC\x02\x07\x01", 4),
+         "a1\nb1\nc1\na2\nb2\nc2\nAfter\n"},
+    };
+    for (const Case& c : cases) {
+        Word6Builder b = base;
+        if (!c.row1.empty())
+            b.rowEndLists[9] = c.row1;
+        if (!c.row2.empty())
+            b.rowEndLists[19] = c.row2;
+        EXPECT_EQ(ReadDocument(b.File()).text, c.expected) << c.what;
+    }
+
+    // A cell of two paragraphs is one cell; the same rows stored as two
+    // pieces in reverse order read the same.
+    Word6Builder two = base;
+    two.main = std::string("a1\rmore\x07" "b1\x07\x07" "a2\x07" "b2\x07\x07" "End\r");
+    two.tables = {{0, 19}};
+    two.rowEndCps = {11, 18};
+    two.rowEndLists.clear();
+    two.rowEndLists[11] = CellDefinition({0x60, 0});
+    two.rowEndLists[18] = CellDefinition({0x20, 0});
+    EXPECT_EQ(ReadDocument(two.File()).text, "a1\nmore\nb1\nb2\nEnd\n");
+    two.complex = true;
+    EXPECT_EQ(ReadDocument(two.File()).text, "a1\nmore\nb1\nb2\nEnd\n");
 }
 
 TEST(Word6Reader, IdentifiersAndRefusals)
