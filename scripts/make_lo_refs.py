@@ -2,7 +2,7 @@
 """Reference texts of OOXML documents made by LibreOffice, for
 scripts/ooxml_word_share.py.
 
-    scripts/make_lo_refs.py CORPUS/public OUT [FORMAT...] [-j N]
+    scripts/make_lo_refs.py CORPUS/public OUT [FORMAT...] [-j N] [--slides-only]
 
 Writes OUT/FORMAT/NAME.txt for word-processing documents (LibreOffice's
 text export) and presentations (the text of the slides, notes and masters
@@ -10,6 +10,8 @@ of an ODF conversion), and OUT/FORMAT/NAME-SHEET.csv for every sheet of a
 spreadsheet (cells as shown). Each conversion runs with a time limit and
 its own profile; a document LibreOffice cannot convert gets no reference.
 Existing references are kept (delete OUT to make them again).
+--slides-only leaves the notes and handout pages out of the presentations'
+references (slides and masters only).
 """
 import concurrent.futures
 import glob
@@ -31,6 +33,10 @@ CALC = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,fals
 IMPRESS = "odp"
 
 TEXT = "urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+PRESENTATION = "urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
+STYLE = "urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+# With --slides-only, presentations leave out their notes and handouts.
+SKIPPED = set()
 PARAGRAPHS = {"{%s}p" % TEXT, "{%s}h" % TEXT}
 
 
@@ -61,6 +67,8 @@ def odf_text(data):
                 out.append(child.tail)
 
     def walk(node):
+        if node.tag in SKIPPED:
+            return
         if node.tag in PARAGRAPHS:
             out = []
             inline(node, out)
@@ -171,6 +179,9 @@ def main():
         i = args.index("-j")
         workers = int(args[i + 1])
         del args[i:i + 2]
+    if "--slides-only" in args:
+        args.remove("--slides-only")
+        SKIPPED.update({"{%s}notes" % PRESENTATION, "{%s}handout-master" % STYLE})
     corpus, refs = args[0], args[1]
     formats = args[2:] or ["docx", "docm", "xlsx", "xlsm", "pptx", "pptm"]
     jobs = []

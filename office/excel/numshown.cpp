@@ -198,6 +198,8 @@ Section ParseSection(const U16& t)
 void RoundedDecimal(double v, int decimals, std::string* whole, std::string* fraction)
 {
     v = std::fabs(v);
+    if (!std::isfinite(v))
+        v = 0;  // callers pass finite values only
     std::string digits;
     int intLen = 0;
     char buffer[400];
@@ -359,8 +361,11 @@ std::optional<U16> Scientific(double v, const Section& s, bool sign)
         else
             exponent -= intDigits - 1;
     }
+    const double scaled = a / std::pow(10.0, exponent);
+    if (!std::isfinite(scaled) || exponent < -330 || exponent > 330)
+        return std::nullopt;
     std::string whole, fraction;
-    RoundedDecimal(a / std::pow(10.0, exponent), decDigits, &whole, &fraction);
+    RoundedDecimal(scaled, decDigits, &whole, &fraction);
     if (!(hash && intDigits > 1) && static_cast<int>(whole.size()) > intDigits && a > 0) {
         ++exponent;
         RoundedDecimal(a / std::pow(10.0, exponent), decDigits, &whole, &fraction);
@@ -424,6 +429,8 @@ std::optional<U16> Fraction(double v, const Section& s, bool sign, size_t slash)
         BestFraction(frac, maxDen - 1, &num, &den);
     }
     if (!hasWhole) {
+        if (whole * static_cast<double>(den) > 1e18)
+            return std::nullopt;
         num += static_cast<int64_t>(whole) * den;
         whole = 0;
     }
@@ -500,6 +507,8 @@ std::optional<U16> Fixed(double v, const Section& s, bool sign)
         x *= 100;
     for (int i = 0; i < scale && i < 6; ++i)
         x /= 1000;
+    if (!std::isfinite(x))
+        return std::nullopt;
     std::string whole, fraction;
     RoundedDecimal(x, static_cast<int>(decPos.size()), &whole, &fraction);
     const bool zero = whole == "0" && fraction.find_first_not_of('0') == std::string::npos;
@@ -643,7 +652,11 @@ std::optional<std::u16string> FormatNumberAsShown(double value, const std::u16st
         return out;
     }
     if (!digits && !general) {
-        // Literal text only: what the section says.
+        // Literal text only: what the section says. A section that hides a
+        // value other than zero (";;;", a word for a range) would take its
+        // digits out of the text: the caller shows the number instead.
+        if (value != 0)
+            return std::nullopt;
         U16 out;
         for (const Token& t : s.tokens) {
             if (t.kind == Kind::Literal)

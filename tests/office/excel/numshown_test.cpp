@@ -46,8 +46,9 @@ TEST(NumberAsShown, SectionsDecimalsGroupingAndLiterals)
         {-5, u"0;[Red]0", "5"},
         {1234567, u"#,##0,\"K\"", "1,235K"},
         {12345678, u"0.0,,", "12.3"},
-        {5, u"[<10]\"low\";\"high\"", "low"},
-        {50, u"[<10]\"low\";\"high\"", "high"},
+        {5, u"[<10]\"low \"0;\"high \"0", "low 5"},
+        {50, u"[<10]\"low \"0;\"high \"0", "high 50"},
+        {0, u"0;-0;\"none\"", "none"},
         {42, u"General \"kg\"", "42 kg"},
         {7, u"\"No.\" @", "No. 7"},
         {1012345678, u"0##-####-####", "010-1234-5678"},  // digits fill from the right
@@ -87,10 +88,16 @@ TEST(NumberAsShown, DatesTextAndHostileCodes)
                              u"0/0", u",,,,", u"%%%%%%%%", u"0.0.0", u"#,#,#.#,#", u"[>]0", u"[=1e400]0;0",
                              u"0.00000000000000000000000000000000000000000000000000"};
     for (const char16_t* code : odd) {
-        for (double v : {0.0, -1.5, 1e300, -1e-300, 123456789.125})
+        for (double v : {0.0, -1.5, 1e300, 1.7e308, -1e-300, 5e-324, 123456789.125, 0.999999999999})
             (void)FormatNumberAsShown(v, code);
     }
     EXPECT_EQ(Shown(1e300, u"#,##0").size(), 401u);
+    EXPECT_EQ(Shown(1.7e308, u"0%"), "<none>");  // beyond the range of a double once scaled
+    EXPECT_EQ(Shown(5e-324, u"0.00E+00"), "<none>");
+    EXPECT_EQ(Shown(1e17, u"?/?"), "<none>");
+    // A section that hides a value keeps its digits out of the text: the caller shows the number.
+    EXPECT_EQ(Shown(9001011234567, u";;;"), "<none>");
+    EXPECT_EQ(Shown(9001011234567, u"\"hidden\""), "<none>");
 }
 
 TEST(NumberAsShown, BuiltinCodes)
