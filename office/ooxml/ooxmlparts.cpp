@@ -327,7 +327,18 @@ bool HasTimeLetters(const std::u16string& format)
 std::u16string GeneralNumber(const std::string& value, double x)
 {
     const std::u16string raw = Utf8Text(value.c_str());
-    if (value.find_first_of("eE") != std::string::npos || value.find('.') == std::string::npos)
+    const bool exponent = value.find_first_of("eE") != std::string::npos;
+    if (exponent && std::fabs(x) < 1 && x != 0) {
+        // A fraction written with an exponent by its producer, such as
+        // 4.9999999999999975E-2: shown as 0.05 when that needs no exponent.
+        char buffer[64];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 15);
+        const std::string shown(buffer, end);
+        if (ec == std::errc() && shown.find('e') == std::string::npos)
+            return Utf8Text(shown.c_str());
+        return raw;
+    }
+    if (exponent || value.find('.') == std::string::npos)
         return raw;
     int significant = 0;
     bool leading = true;

@@ -223,6 +223,8 @@ TEST(OoxmlNumbers, FormatXlsxNumber)
     EXPECT_EQ(FormatXlsxNumber("1234567812345678", 0, styles), u"1234567812345678");
     EXPECT_EQ(FormatXlsxNumber("0.000012345678901234567", 0, styles), u"0.000012345678901234567");
     EXPECT_EQ(FormatXlsxNumber("1.2345678901234567E+20", 0, styles), u"1.2345678901234567E+20");
+    EXPECT_EQ(FormatXlsxNumber("4.9999999999999975E-2", 0, styles), u"0.05");
+    EXPECT_EQ(FormatXlsxNumber("1.5E-10", 0, styles), u"1.5E-10");
     EXPECT_EQ(FormatXlsxNumber("12.5", 0, styles), u"12.5");
 }
 
