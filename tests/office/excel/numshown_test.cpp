@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -98,6 +99,34 @@ TEST(NumberAsShown, DatesTextAndHostileCodes)
     // A section that hides a value keeps its digits out of the text: the caller shows the number.
     EXPECT_EQ(Shown(9001011234567, u";;;"), "<none>");
     EXPECT_EQ(Shown(9001011234567, u"\"hidden\""), "<none>");
+}
+
+TEST(NumberAsShown, RandomCodesFromFormatCharacters)
+{
+    // Codes made of the characters that mean something in a format, over
+    // awkward values: every call returns, and the text of a number never
+    // grows beyond what its digits and the code can give.
+    const char16_t alphabet[] = u"0#?.,%E+-/@;[]<>=$\"\\_*hmsdyGenral 19";
+    const size_t letters = sizeof alphabet / sizeof alphabet[0] - 1;
+    const double values[] = {0.0, -0.0, 1.0, -1.0, 0.5, -2.675, 1234567.891, 9001011234567.0, 1e-300, 5e-324,
+                             1e300, -1.7e308, 0.999999999999999, 1.0 / 3.0};
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::u16string code;
+        const size_t length = next() % 40;
+        for (size_t i = 0; i < length; ++i)
+            code += alphabet[next() % letters];
+        for (double v : values) {
+            const auto shown = FormatNumberAsShown(v, code);
+            if (shown) {
+                ASSERT_LT(shown->size(), 2000u) << Narrow(code);
+            }
+        }
+    }
 }
 
 TEST(NumberAsShown, BuiltinCodes)
