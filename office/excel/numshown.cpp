@@ -654,9 +654,7 @@ std::optional<std::u16string> FormatNumberAsShown(double value, const std::u16st
     if (!digits && !general) {
         // Literal text only: what the section says. A section that hides a
         // value other than zero (";;;", a word for a range) would take its
-        // digits out of the text: the caller shows the number instead.
-        if (value != 0)
-            return std::nullopt;
+        // digits out of the text: the number follows the words.
         U16 out;
         for (const Token& t : s.tokens) {
             if (t.kind == Kind::Literal)
@@ -664,6 +662,8 @@ std::optional<std::u16string> FormatNumberAsShown(double value, const std::u16st
             else if (t.kind == Kind::Percent)
                 out += u'%';
         }
+        if (value != 0)
+            out += (out.empty() ? U16() : U16(u" ")) + Widen(GeneralText(value));
         return out;
     }
     if (!digits && general) {

@@ -3,10 +3,11 @@
 // decimals, thousands separators and scaling commas, percent, scientific
 // notation, fractions and literal text (quoted, escaped, currency brackets).
 //
-// Date and time sections are not handled here (see numformat.h); neither is
-// anything that would drop digits of an integer value: a scientific format
-// given a whole number of more than six digits leaves the number for the
-// caller to show as it stands.
+// Date and time sections are not handled here (see numformat.h). Nothing
+// drops the digits of a value: a scientific format given a whole number of
+// more than six digits leaves the number for the caller to show as it
+// stands, and a section without placeholders (";;;", a word in place of the
+// number) given a value other than zero shows its words and then the number.
 #pragma once
 
 #include <optional>

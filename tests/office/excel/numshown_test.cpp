@@ -96,9 +96,11 @@ TEST(NumberAsShown, DatesTextAndHostileCodes)
     EXPECT_EQ(Shown(1.7e308, u"0%"), "<none>");  // beyond the range of a double once scaled
     EXPECT_EQ(Shown(5e-324, u"0.00E+00"), "<none>");
     EXPECT_EQ(Shown(1e17, u"?/?"), "<none>");
-    // A section that hides a value keeps its digits out of the text: the caller shows the number.
-    EXPECT_EQ(Shown(9001011234567, u";;;"), "<none>");
-    EXPECT_EQ(Shown(9001011234567, u"\"hidden\""), "<none>");
+    // A section that hides a value keeps its digits in the text after its words.
+    EXPECT_EQ(Shown(9001011234567, u";;;"), "9001011234567");
+    EXPECT_EQ(Shown(-9001011234567, u"0;\"hidden\""), "hidden -9001011234567");
+    EXPECT_EQ(Shown(95, u"[>=90]\"Excellent\";[>=70]\"Good\";\"Poor\""), "Excellent 95");
+    EXPECT_EQ(Shown(0, u";;;"), "");
 }
 
 TEST(NumberAsShown, RandomCodesFromFormatCharacters)
