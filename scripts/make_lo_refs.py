@@ -35,6 +35,8 @@ IMPRESS = "odp"
 TEXT = "urn:oasis:names:tc:opendocument:xmlns:text:1.0"
 PRESENTATION = "urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
 STYLE = "urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+# The folder of the workers' LibreOffice profiles (made for each run).
+PROFILES = [None]
 # With --slides-only, presentations leave out their notes and handouts.
 SKIPPED = set()
 PARAGRAPHS = {"{%s}p" % TEXT, "{%s}h" % TEXT}
@@ -86,7 +88,7 @@ def soffice(filt, out, inputs, worker, timeout):
     # Its own session, so that a conversion that hangs is ended with every
     # process it started and nothing else.
     run = subprocess.Popen(["soffice", "--headless", "--norestore",
-                            "-env:UserInstallation=file:///tmp/r-lo-profile-%d" % worker,
+                            "-env:UserInstallation=file://%s/profile-%d" % (PROFILES[0], worker),
                             "--convert-to", filt, "--outdir", out] + inputs,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     try:
@@ -210,9 +212,13 @@ def main():
             done.update(convert_batch(b, w))
         return done
 
-    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
-        for done in pool.map(run_slot, range(workers)):
-            results.update(done)
+    PROFILES[0] = tempfile.mkdtemp(prefix="lo-refs-")
+    try:
+        with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+            for done in pool.map(run_slot, range(workers)):
+                results.update(done)
+    finally:
+        shutil.rmtree(PROFILES[0], ignore_errors=True)
     for src, status in sorted(results.items()):
         if status not in ("made", "kept"):
             print("%-8s %s" % (status, src))
