@@ -2,30 +2,48 @@
 """Share of the words of reference texts that appear in extract-text's
 output, per OOXML format.
 
-    scripts/ooxml_word_share.py TOOL CORPUS/public [REFERENCES]
+    scripts/ooxml_word_share.py TOOL CORPUS/public [REFERENCES] [--missing DIR] [--formats F,...]
 
-A document's reference is NAME.txt beside it, or, in REFERENCES/FORMAT/,
-NAME.txt (a text conversion) or NAME-*.csv (one file per sheet). A word
+A document's reference is, in REFERENCES/FORMAT/, NAME.txt (a text
+conversion) or NAME-*.csv (one file per sheet); without REFERENCES, a
+NAME.txt beside the document. A word
 counts as found when it is a word of our text or a part of it.
+scripts/make_lo_refs.py makes REFERENCES with LibreOffice.
+
+With --missing, DIR/FORMAT/NAME.missing lists each document's reference
+words that were not found (with their counts) and DIR/FORMAT/NAME.ours
+holds our text, for looking at the causes.
 """
+import csv
 import glob
+import io
 import os
 import subprocess
 import sys
 
-tool, corpus = sys.argv[1], sys.argv[2]
-refs = sys.argv[3] if len(sys.argv) > 3 else None
+args = sys.argv[1:]
+missing_dir = None
 formats = ["docx", "docm", "xlsx", "xlsm", "pptx", "pptm"]
+if "--missing" in args:
+    i = args.index("--missing")
+    missing_dir = args[i + 1]
+    del args[i:i + 2]
+if "--formats" in args:
+    i = args.index("--formats")
+    formats = args[i + 1].split(",")
+    del args[i:i + 2]
+tool, corpus = args[0], args[1]
+refs = args[2] if len(args) > 2 else None
 
 
 def reference_words(fmt, folder, base):
     files = []
     beside = os.path.join(folder, base + ".txt")
-    if os.path.exists(beside):
-        files = [beside]
-    elif refs:
+    if refs:
         txt = os.path.join(refs, fmt, base + ".txt")
         files = [txt] if os.path.exists(txt) else sorted(glob.glob(os.path.join(refs, fmt, glob.escape(base) + "-*.csv")))
+    elif os.path.exists(beside):
+        files = [beside]
     if not files:
         return None
     # A reference larger than this comes from a document that multiplies its
@@ -36,8 +54,12 @@ def reference_words(fmt, folder, base):
     for f in files:
         text = open(f, encoding="utf-8", errors="replace").read().replace("\ufeff", "")
         if f.endswith(".csv"):
-            text = text.replace('"', " ")
-        words += text.split()
+            # The words of each field; quotes and separators are not text.
+            for row in csv.reader(io.StringIO(text, newline="")):
+                for field in row:
+                    words += field.split()
+        else:
+            words += text.split()
     return words
 
 
@@ -64,6 +86,18 @@ for fmt in formats:
         text = run.stdout.decode("utf-8", errors="replace")
         ours = set(text.split())
         hit = sum(1 for w in words if w in ours or w in text)
+        if missing_dir:
+            os.makedirs(os.path.join(missing_dir, fmt), exist_ok=True)
+            lost = {}
+            for w in words:
+                if w not in ours and w not in text:
+                    lost[w] = lost.get(w, 0) + 1
+            with open(os.path.join(missing_dir, fmt, name + ".missing"), "w", encoding="utf-8") as f:
+                f.write("%d of %d words missing\n" % (len(words) - hit, len(words)))
+                for w, n in sorted(lost.items(), key=lambda kv: -kv[1]):
+                    f.write("%d\t%s\n" % (n, w))
+            with open(os.path.join(missing_dir, fmt, name + ".ours"), "w", encoding="utf-8") as f:
+                f.write(text)
         # Words holding a letter: the same measure without the numbers, whose
         # rendering (date and number formats) differs between programs.
         lettered = [w for w in words if any(c.isalpha() for c in w)]
@@ -80,3 +114,6 @@ for fmt in formats:
               f"{100.0 * text_found / max(text_total, 1):.1f}%")
         for share, n, name in worst[:4]:
             print(f"    lowest {100 * share:5.1f}% of {n:6d}  {name}")
+        worst.sort(key=lambda w: -(w[1] - round(w[0] * w[1])))
+        for share, n, name in worst[:6]:
+            print(f"    most missing {n - round(share * n):6d} of {n:6d}  {name}")

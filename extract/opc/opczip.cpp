@@ -1,6 +1,7 @@
 #include "extract/opc/opczip.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -106,13 +107,20 @@ void OpcIo::Close()
 
 bool OpcIoOpen(OpcIo* io, const std::string& path, int mode)
 {
-    // Only reading is served; no caller writes a package.
-    if (mode != 0) {
-        io->SetError(OPC_IO_FAILURE);
-        return false;
+    if (mode == 0) {
+        io->file = std::fopen(path.c_str(), "rb");
+        io->flags = 1;
+    } else if (mode == 1) {
+        io->file = std::fopen(path.c_str(), "w+b");
+        io->flags = 1 | 2 | 4;
+    } else {
+        io->file = std::fopen(path.c_str(), "r+b");
+        io->flags = 1 | 2;
+        if (!io->file && errno == ENOENT) {
+            io->file = std::fopen(path.c_str(), "w+b");
+            io->flags |= 4;
+        }
     }
-    io->file = std::fopen(path.c_str(), "rb");
-    io->flags = 1;
     if (!io->file) {
         io->SetError(OPC_IO_FAILURE);
         return false;

@@ -35,12 +35,18 @@ struct OpcIo {
 
     size_t Read(void* buffer, size_t n);
     bool Seek(uint32_t offset);
+    // Writing (packages opened for writing): bytes at the current position,
+    // raising the length; cutting the file after length; flushing.
+    size_t Write(const void* buffer, size_t n);
+    bool Truncate(uint32_t newLength);
+    bool Flush();
     void Close();
     void SetError(int32_t e) { if (error == 0) error = e; }
 };
 
-// Opens path for package mode (0 read only). False with error 1 when the
-// file cannot be opened.
+// Opens path for package mode: 0 reads; 1 creates or empties the file for
+// reading and writing; any other mode opens it for reading and writing,
+// creating it when missing. False with error 1 when the file cannot be opened.
 bool OpcIoOpen(OpcIo* io, const std::string& path, int mode);
 
 // Classification of an entry name.
@@ -85,7 +91,23 @@ struct OpcZip {
     bool Scan(const std::function<bool(int32_t, OpcEntryKind)>& add);
     // Marks a segment free.
     void FreeSegment(int32_t index);
+
+    // Writes the archive back (a package opened for writing): every live
+    // segment keeps its data byte for byte, then each new entry (archive
+    // name, content) follows deflated; the entries are laid out without
+    // gaps, each local header rewritten with the growth-hint field, then the
+    // central directory and the end record; the file is cut after it and
+    // flushed. Nothing is written once io has an error. False on failure
+    // (io->error set). The segments keep describing the old layout: the
+    // package is closed right after.
+    bool Commit(const std::vector<std::pair<std::string, std::string>>& newEntries);
 };
+
+// The archive name of a part name: characters outside the letters, digits
+// and !$&'()*+,-.:;=@[]_~/ as "%XX" (each byte of a UTF-8 sequence alike).
+std::string OpcEncodeName(const std::string& name);
+// The archive name of a part's relationships ("" for the package's own).
+std::string OpcRelationshipsName(const std::string& part);
 
 // The data stream of one entry, read by the XML reader.
 class OpcEntryStream {

@@ -352,11 +352,113 @@ OpcPackage* PackageOpen(const char16_t* path, int mode, void* user)
     return p;
 }
 
+namespace {
+
+void AppendEscaped(std::string& out, const std::string& value)
+{
+    for (char c : value) {
+        switch (c) {
+        case '"': out += "&quot;"; break;
+        case '&': out += "&amp;"; break;
+        case '\'': out += "&apos;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c; break;
+        }
+    }
+}
+
+void AppendAttribute(std::string& out, const char* name, const std::string& value)
+{
+    out += ' ';
+    out += name;
+    out += "=\"";
+    AppendEscaped(out, value);
+    out += '"';
+}
+
+std::string ContentTypesXml(const OpcPackage* p)
+{
+    std::string out = "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"";
+    std::string body;
+    for (const auto& [extension, type] : p->extensions) {
+        body += "<Default";
+        AppendAttribute(body, "Extension", extension);
+        AppendAttribute(body, "ContentType", type);
+        body += "/>";
+    }
+    for (const auto& [name, part] : p->parts) {
+        if (!part.hasOverride)
+            continue;
+        body += "<Override";
+        AppendAttribute(body, "PartName", "/" + name);
+        AppendAttribute(body, "ContentType", part.overrideType);
+        body += "/>";
+    }
+    return body.empty() ? out + "/>" : out + ">" + body + "</Types>";
+}
+
+}  // namespace
+
+std::string PackageRelativeTarget(const std::string& sourcePart, const std::string& target)
+{
+    // The folders both names share are dropped; each further folder of the
+    // source climbs one level.
+    const size_t sourceEnd = sourcePart.rfind('/');
+    const std::string folder = sourceEnd == std::string::npos ? std::string() : sourcePart.substr(0, sourceEnd + 1);
+    size_t shared = 0;
+    for (size_t i = 0; i < folder.size() && i < target.size() && folder[i] == target[i]; ++i) {
+        if (folder[i] == '/')
+            shared = i + 1;
+    }
+    std::string out;
+    for (size_t i = shared; i < folder.size(); ++i) {
+        if (folder[i] == '/')
+            out += "../";
+    }
+    return out + target.substr(shared);
+}
+
+std::string PackageRelationshipsXml(const std::string& sourcePart, const std::vector<OpcRelationship>& relationships)
+{
+    std::string out = "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+    for (const OpcRelationship& r : relationships) {
+        out += "<Relationship";
+        AppendAttribute(out, "Id", r.id);
+        AppendAttribute(out, "Type", r.type);
+        if (r.external) {
+            AppendAttribute(out, "TargetMode", "External");
+            AppendAttribute(out, "Target", r.target);
+        } else {
+            AppendAttribute(out, "Target", PackageRelativeTarget(sourcePart, r.target));
+        }
+        out += "/>";
+    }
+    return out + "</Relationships>";
+}
+
 int PackageClose(OpcPackage* package, int /*trim*/)
 {
     if (!package)
         return 0;
-    // Nothing is written back: a package read is closed without error.
+    if (package->mode != 0 && package->io.error == 0) {
+        // Written back: the content types, the package's relationships and
+        // each part's, in place of the entries they were read from. The
+        // archive is laid out again without gaps, so trimming is implied.
+        std::vector<std::pair<std::string, std::string>> entries;
+        package->zip.FreeSegment(package->contentTypesSegment);
+        entries.emplace_back("[Content_Types].xml", ContentTypesXml(package));
+        package->zip.FreeSegment(package->packageRelsSegment);
+        if (!package->packageRelationships.empty())
+            entries.emplace_back(OpcRelationshipsName(std::string()),
+                                 PackageRelationshipsXml(std::string(), package->packageRelationships));
+        for (const auto& [name, part] : package->parts) {
+            package->zip.FreeSegment(part.relsSegment);
+            if (!part.relationships.empty())
+                entries.emplace_back(OpcRelationshipsName(name), PackageRelationshipsXml(name, part.relationships));
+        }
+        package->zip.Commit(entries);
+    }
     const int error = package->mode == 0 ? 0 : package->io.error;
     package->io.Close();
     delete package;

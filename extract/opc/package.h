@@ -58,12 +58,15 @@ struct OpcPackage {
 int PackageLibraryInit();
 void* PackageLibraryCleanup();
 
-// Opens the package at path for reading (mode 0; other modes are refused).
-// Null when the file cannot be opened or the archive scan fails. A file that
-// is not a ZIP archive opens as a package without parts.
+// Opens the package at path: mode 0 for reading, 1 to create it (an
+// existing file is emptied), any other mode to read and write it (created
+// when missing). Null when the file cannot be opened or the archive scan
+// fails. A file that is not a ZIP archive opens as a package without parts.
 OpcPackage* PackageOpen(const char16_t* path, int mode, void* user);
-// Frees the package; returns its I/O error state (0 for a package read
-// without trouble).
+// Frees the package; returns its I/O error state (always 0 for a package
+// opened for reading). A package opened for writing first writes its content
+// types and relationships back and lays the archive out again without gaps
+// (the trim flag asks for that; it is always done).
 int PackageClose(OpcPackage* package, int trim);
 
 // Name of the first part (null when none), and of the next part after name
@@ -81,6 +84,12 @@ const std::vector<OpcRelationship>* PackageGetRelationships(OpcPackage* package,
 // created.
 int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name, const char* baseUrl,
                     const char* encoding, int options);
+
+// The XML of a relationships part as written back, and the target text of
+// an internal relationship: "customXml/item1.xml" from "word/document.xml"
+// is "../customXml/item1.xml".
+std::string PackageRelationshipsXml(const std::string& sourcePart, const std::vector<OpcRelationship>& relationships);
+std::string PackageRelativeTarget(const std::string& sourcePart, const std::string& target);
 
 // Resolves a relationship target against its source part (for tests and the
 // reader): "../media/a.png" from "word/document.xml" is "media/a.png".

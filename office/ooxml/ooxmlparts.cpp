@@ -8,6 +8,7 @@
 
 #include "extract/codepage.h"
 #include "office/excel/numformat.h"
+#include "office/excel/numshown.h"
 
 namespace {
 
@@ -260,6 +261,8 @@ int WalkCell(McReaderState* s, const SheetContext& ctx)
                     AppendCellText(ctx, (*ctx.table)[index]);
             } else if (type.empty() || type == "n") {
                 AppendCellText(ctx, FormatXlsxNumber(value, style, *ctx.styles));
+            } else if (type == "b" && (value == "0" || value == "1")) {
+                AppendCellText(ctx, value == "1" ? u"TRUE" : u"FALSE");
             } else {
                 AppendCellText(ctx, Utf8Text(value.c_str()));
             }
@@ -324,7 +327,18 @@ bool HasTimeLetters(const std::u16string& format)
 std::u16string GeneralNumber(const std::string& value, double x)
 {
     const std::u16string raw = Utf8Text(value.c_str());
-    if (value.find_first_of("eE") != std::string::npos || value.find('.') == std::string::npos)
+    const bool exponent = value.find_first_of("eE") != std::string::npos;
+    if (exponent && std::fabs(x) < 1 && x != 0) {
+        // A fraction written with an exponent by its producer, such as
+        // 4.9999999999999975E-2: shown as 0.05 when that needs no exponent.
+        char buffer[64];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::general, 15);
+        const std::string shown(buffer, end);
+        if (ec == std::errc() && shown.find('e') == std::string::npos)
+            return Utf8Text(shown.c_str());
+        return raw;
+    }
+    if (exponent || value.find('.') == std::string::npos)
         return raw;
     int significant = 0;
     bool leading = true;
@@ -346,6 +360,24 @@ std::u16string GeneralNumber(const std::string& value, double x)
     if (shown.find('e') != std::string::npos)
         return raw;
     return Utf8Text(shown.c_str());
+}
+
+// "General" or "@" alone: the number as it stands.
+bool IsGeneralCode(const std::u16string& code)
+{
+    if (code == u"@")
+        return true;
+    static const char16_t kGeneral[] = u"general";
+    if (code.size() != 7)
+        return false;
+    for (size_t i = 0; i < 7; ++i) {
+        char16_t c = code[i];
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c != kGeneral[i])
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -438,6 +470,10 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
         }
         if (IsDigitMaskPattern(*code))
             return FormatNumberByPattern(x, *code);
+        if (IsGeneralCode(*code))
+            return GeneralNumber(value, x);
+        if (auto shown = FormatNumberAsShown(x, *code))
+            return *shown;
         return GeneralNumber(value, x);
     }
     if (IsBuiltinDateFormat(id)) {
@@ -445,6 +481,13 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
         if (x < 0 || (dateOnly && std::trunc(x) == 0))
             return raw;
         return FormatNumberByBuiltinFormat(dateOnly ? std::trunc(x) : x, id);
+    }
+    // Grouped, decimal, percent, scientific and fraction formats as the
+    // workbook shows them.
+    const std::u16string builtin = BuiltinNumberFormatCode(id);
+    if (!builtin.empty()) {
+        if (auto shown = FormatNumberAsShown(x, builtin))
+            return *shown;
     }
     return GeneralNumber(value, x);
 }

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 #include "support/isolation.h"
@@ -321,3 +327,218 @@ TEST_F(PackageTest, InflateBombStopsAtDeclaredSize)
 }
 
 }  // namespace
+
+namespace {
+
+uint32_t Le32At(const std::string& s, size_t at)
+{
+    return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
+           uint32_t(uint8_t(s[at + 3])) << 24;
+}
+
+uint16_t Le16At(const std::string& s, size_t at)
+{
+    return static_cast<uint16_t>(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8);
+}
+
+// Exit status of a program run with its output discarded; -1 when it cannot start.
+int RunQuietly(const std::vector<std::string>& argv)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// The entry names of an archive's central directory, after checking that
+// the end record, the directory and each local header it points at agree.
+std::vector<std::string> CentralNames(const std::string& zip)
+{
+    std::vector<std::string> names;
+    EXPECT_GE(zip.size(), 22u);
+    if (zip.size() < 22)
+        return names;
+    const size_t end = zip.size() - 22;
+    EXPECT_EQ(Le32At(zip, end), 0x06054B50u);
+    const uint16_t count = Le16At(zip, end + 10);
+    EXPECT_EQ(Le16At(zip, end + 8), count);
+    const uint32_t size = Le32At(zip, end + 12), offset = Le32At(zip, end + 16);
+    EXPECT_EQ(uint64_t(offset) + size, end);
+    size_t at = offset;
+    for (uint16_t i = 0; i < count && at + 46 <= end; ++i) {
+        EXPECT_EQ(Le32At(zip, at), 0x02014B50u);
+        const uint16_t n = Le16At(zip, at + 28);
+        const uint32_t local = Le32At(zip, at + 42);
+        const std::string name = zip.substr(at + 46, n);
+        EXPECT_EQ(Le32At(zip, local), 0x04034B50u) << name;
+        EXPECT_EQ(zip.substr(local + 30, n), name);
+        // Sizes and CRC of the directory match the local header.
+        EXPECT_EQ(zip.substr(local + 14, 12), zip.substr(at + 16, 12)) << name;
+        names.push_back(name);
+        at += 46 + n;
+    }
+    EXPECT_EQ(at, end);
+    return names;
+}
+
+}  // namespace
+
+TEST_F(PackageTest, WrittenBackPackageReadsTheSame)
+{
+    const std::string types = Types(
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Override PartName=\"/word/document.xml\" ContentType=\"doc/main\"/>");
+    ZipEntry described;
+    described.name = "word/stored.xml";
+    described.data = "<s>stored with a descriptor</s>";
+    described.deflate = false;
+    described.descriptor = true;
+    ZipWriter zip;
+    zip.Add("[Content_Types].xml", types)
+        .Add("word/", "", false)
+        .Add("word/document.xml", "<d>main text</d>")
+        .Add(described)
+        .Add("word/a%20b.xml", "<a>spaced name</a>")
+        .Add("customXml/item1.xml", "<c/>")
+        .Add("word/_rels/document.xml.rels",
+             Rels("<Relationship Id=\"rId2\" Type=\"t/custom\" Target=\"../customXml/item1.xml\"/>"
+                  "<Relationship Id=\"rId1\" Type=\"t/stored\" Target=\"stored.xml\"/>"
+                  "<Relationship Id=\"rId3\" Type=\"t/link\" Target=\"http://x/?a=1&amp;b=&quot;2&quot;\" "
+                  "TargetMode=\"External\"/>"))
+        .Add("_rels/.rels", Rels("<Relationship Id=\"r\" Type=\"t/doc\" Target=\"word/document.xml\"/>"));
+    const std::string path = dir_.file("written.docx");
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, zip.Bytes()));
+
+    auto snapshot = [](OpcPackage* p) {
+        std::string s;
+        for (const char* n = PackageFirstPart(p); n; n = PackageNextPart(p, n)) {
+            const char* t = PackageGetPartType(p, n);
+            s += std::string(n) + " [" + (t ? t : "-") + "]\n";
+        }
+        for (const char* owner : {"", "word/document.xml"}) {
+            for (const OpcRelationship& r : *PackageGetRelationships(p, owner))
+                s += r.id + " " + r.type + " " + (r.external ? "ext " : "int ") + r.target + "\n";
+        }
+        return s;
+    };
+    OpcPackage* p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
+    ASSERT_NE(p, nullptr);
+    const std::string before = snapshot(p);
+    PackageClose(p, 0);
+
+    p = PackageOpen(plat::Utf8ToWide(path).c_str(), 2, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(snapshot(p), before);
+    EXPECT_EQ(PackageClose(p, 0), 0);
+
+    std::string written = ps_test::ReadFileBytes(path);
+    EXPECT_EQ(CentralNames(written),
+              (std::vector<std::string>{"word/document.xml", "word/stored.xml", "word/a%20b.xml", "customXml/item1.xml",
+                                        "[Content_Types].xml", "_rels/.rels", "word/_rels/document.xml.rels"}));
+    // Another ZIP client finds every entry sound.
+    if (access("/usr/bin/7z", X_OK) == 0) {
+        EXPECT_EQ(RunQuietly({"/usr/bin/7z", "t", path}), 0);
+    }
+    p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(snapshot(p), before);
+    EXPECT_EQ(PartText(p, "word/document.xml"), "main text");
+    EXPECT_EQ(PartText(p, "word/stored.xml"), "stored with a descriptor");
+    EXPECT_EQ(PartText(p, "word/a b.xml"), "spaced name");
+    EXPECT_EQ(p->contentTypesError, 0);
+    EXPECT_EQ(p->relationshipsError, 0);
+    PackageClose(p, 0);
+    EXPECT_NE(before.find("http://x/?a=1&b=\"2\""), std::string::npos);
+    EXPECT_NE(before.find("int customXml/item1.xml"), std::string::npos);
+}
+
+TEST_F(PackageTest, CreatedPackageHoldsItsContentTypesOnly)
+{
+    // Mode 1 empties an existing file; another write mode creates a missing one.
+    const std::string path = dir_.file("created.xlsx");
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, ZipWriter().Add("a.xml", "<a/>").Bytes()));
+    OpcPackage* p = PackageOpen(plat::Utf8ToWide(path).c_str(), 1, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(PackageFirstPart(p), nullptr);
+    EXPECT_EQ(PackageClose(p, 1), 0);
+    std::string written = ps_test::ReadFileBytes(path);
+    EXPECT_EQ(CentralNames(written), std::vector<std::string>{"[Content_Types].xml"});
+
+    const std::string fresh = dir_.file("fresh.pptx");
+    p = PackageOpen(plat::Utf8ToWide(fresh).c_str(), 2, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(PackageClose(p, 0), 0);
+    written = ps_test::ReadFileBytes(fresh);
+    EXPECT_EQ(CentralNames(written), std::vector<std::string>{"[Content_Types].xml"});
+    p = PackageOpen(plat::Utf8ToWide(fresh).c_str(), 0, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(PackageFirstPart(p), nullptr);
+    EXPECT_EQ(p->contentTypesError, 0);
+    PackageClose(p, 0);
+    // A folder that does not exist cannot hold a new package.
+    EXPECT_EQ(PackageOpen(plat::Utf8ToWide(dir_.file("no/such/folder.docx")).c_str(), 2, nullptr), nullptr);
+}
+
+TEST_F(PackageTest, WriteBackOfADamagedArchiveFailsAndChangesNothing)
+{
+    // The last entry's data runs past the end of the file: it cannot be
+    // carried over, so nothing is written and the close reports the failure.
+    std::string bytes = ZipWriter()
+                            .Add("[Content_Types].xml", Types("<Default Extension=\"xml\" ContentType=\"a/b\"/>"))
+                            .Add("a.xml", "<a>some text that is long enough</a>", false)
+                            .Bytes();
+    bytes.resize(bytes.find("some text") + 4);
+    const std::string path = dir_.file("cut.docx");
+    ASSERT_TRUE(ps_test::WriteFileBytes(path, bytes));
+    OpcPackage* p = PackageOpen(plat::Utf8ToWide(path).c_str(), 2, nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_NE(PackageClose(p, 0), 0);
+    EXPECT_EQ(ps_test::ReadFileBytes(path), bytes);
+}
+
+TEST(OpcZip, WrittenNamesAndTargets)
+{
+    EXPECT_EQ(OpcEncodeName("word/a b%.xml"), "word/a%20b%25.xml");
+    EXPECT_EQ(OpcEncodeName("x/\xEA\xB0\x80.xml"), "x/%EA%B0%80.xml");
+    EXPECT_EQ(OpcEncodeName("!$&'()*+,-.:;=@[]_~/Az09"), "!$&'()*+,-.:;=@[]_~/Az09");
+    EXPECT_EQ(OpcDecodeName("x/%EA%B0%80.xml", 15), "x/\xEA\xB0\x80.xml");
+    EXPECT_EQ(OpcRelationshipsName("word/document.xml"), "word/_rels/document.xml.rels");
+    EXPECT_EQ(OpcRelationshipsName("a.xml"), "_rels/a.xml.rels");
+    EXPECT_EQ(OpcRelationshipsName(""), "_rels/.rels");
+    const struct {
+        const char* source;
+        const char* target;
+        const char* relative;
+    } cases[] = {
+        {"word/document.xml", "word/media/a.png", "media/a.png"},
+        {"word/document.xml", "customXml/item1.xml", "../customXml/item1.xml"},
+        {"", "word/document.xml", "word/document.xml"},
+        {"a/b/c.xml", "a/d/e.xml", "../d/e.xml"},
+        {"ab/c.xml", "a/x.xml", "../a/x.xml"},
+        {"a/b/c.xml", "top.xml", "../../top.xml"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PackageRelativeTarget(c.source, c.target), c.relative) << c.source << " " << c.target;
+        EXPECT_EQ(PackageResolveTarget(c.source, PackageRelativeTarget(c.source, c.target)), c.target);
+    }
+    const std::vector<OpcRelationship> rels = {{"rId1", "t<&>", true, "http://x/?q=\"'"}, {"rId2", "t", false, "b/c.xml"}};
+    EXPECT_EQ(PackageRelationshipsXml("a/doc.xml", rels),
+              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+              "<Relationship Id=\"rId1\" Type=\"t&lt;&amp;&gt;\" TargetMode=\"External\" "
+              "Target=\"http://x/?q=&quot;&apos;\"/><Relationship Id=\"rId2\" Type=\"t\" Target=\"../b/c.xml\"/>"
+              "</Relationships>");
+}

@@ -151,7 +151,7 @@ TEST_F(OoxmlTest, SpreadsheetCells)
         "<c s=\"2\"><v>1012345678</v></c>"    // a phone number mask
         "<c s=\"3\"><v>45000</v></c>"         // a custom date
         "<c s=\"4\"><v>01012345678</v></c>"   // General: as it stands
-        "<c s=\"5\"><v>1234567</v></c>"       // grouped built-in: as it stands
+        "<c s=\"5\"><v>1234567</v></c>"       // grouped built-in: as the workbook shows it
         "<c><v>3.25</v></c>"
         "<c t=\"inlineStr\"><is><t>inline</t></is></c>"
         "<c t=\"str\"><f>A1</f><v>formula text</v></c>"
@@ -161,7 +161,7 @@ TEST_F(OoxmlTest, SpreadsheetCells)
         {{"/xl/sharedStrings.xml", kShared}, {"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}});
     EXPECT_EQ(Convert('x', pkg),
               "x\t\nab\t\n\nlast\t\n\n"
-              "07/06/2009\t\n0.5\t\n010-1234-5678\t\n2023-03-15\t\n01012345678\t\n1234567\t\n3.25\t\n"
+              "07/06/2009\t\n0.5\t\n010-1234-5678\t\n2023-03-15\t\n01012345678\t\n1,234,567\t\n3.25\t\n"
               "inline\t\nformula text\t\n\n");
 }
 
@@ -182,6 +182,29 @@ TEST_F(OoxmlTest, SpreadsheetStyleNumbersWithoutDateFormats)
     EXPECT_EQ(Convert('x', bare), "1012345678\t\n110123456789\t\n42\t\n");
 }
 
+TEST_F(OoxmlTest, SpreadsheetNumbersAsShownAndBooleans)
+{
+    // Amounts, percentages and fractions read as the workbook shows them;
+    // booleans as TRUE and FALSE; a whole number under a scientific format
+    // keeps its digits.
+    const std::string styles =
+        "<styleSheet " S_NS "><numFmts><numFmt numFmtId=\"164\" formatCode=\"&quot;$&quot;#,##0.00_);\\(&quot;$&quot;#,##0.00\\)\"/>"
+        "<numFmt numFmtId=\"165\" formatCode=\"GENERAL\"/></numFmts>"
+        "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"164\"/><xf numFmtId=\"10\"/><xf numFmtId=\"12\"/>"
+        "<xf numFmtId=\"11\"/><xf numFmtId=\"165\"/><xf numFmtId=\"4\"/></cellXfs></styleSheet>";
+    const std::string cells =
+        "<c s=\"1\"><v>1400</v></c><c s=\"1\"><v>-2800.5</v></c><c s=\"2\"><v>0.0215</v></c>"
+        "<c s=\"3\"><v>1.5</v></c><c s=\"4\"><v>12345.678</v></c><c s=\"4\"><v>9001011234567</v></c>"
+        "<c s=\"5\"><v>0101234</v></c><c s=\"6\"><v>-0.004</v></c>"
+        "<c t=\"b\"><v>1</v></c><c t=\"b\"><v>0</v></c><c t=\"e\"><v>#DIV/0!</v></c>";
+    const std::string pkg = ps_test::MakeOoxmlPackage(
+        {{"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+        {{"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}});
+    EXPECT_EQ(Convert('x', pkg),
+              "$1,400.00 \t\n($2,800.50)\t\n2.15%\t\n1 1/2\t\n1.23E+04\t\n9001011234567\t\n0101234\t\n"
+              "0.00\t\nTRUE\t\nFALSE\t\n#DIV/0!\t\n");
+}
+
 TEST(OoxmlNumbers, FormatXlsxNumber)
 {
     XlsxStyles styles;
@@ -200,6 +223,8 @@ TEST(OoxmlNumbers, FormatXlsxNumber)
     EXPECT_EQ(FormatXlsxNumber("1234567812345678", 0, styles), u"1234567812345678");
     EXPECT_EQ(FormatXlsxNumber("0.000012345678901234567", 0, styles), u"0.000012345678901234567");
     EXPECT_EQ(FormatXlsxNumber("1.2345678901234567E+20", 0, styles), u"1.2345678901234567E+20");
+    EXPECT_EQ(FormatXlsxNumber("4.9999999999999975E-2", 0, styles), u"0.05");
+    EXPECT_EQ(FormatXlsxNumber("1.5E-10", 0, styles), u"1.5E-10");
     EXPECT_EQ(FormatXlsxNumber("12.5", 0, styles), u"12.5");
 }
 
