@@ -164,6 +164,64 @@ void ReplaceName(U16& t, const char16_t* token, const U16& name, std::vector<U16
     ReplaceAll(t, token, mark);
 }
 
+bool IsLetter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Stands for one "m" of a minutes field.
+constexpr char16_t kMinuteMark = 0xE002;
+
+// An "m" or "mm" is a minutes field when the nearest letter before it is an
+// hour field or the nearest letter after it a seconds field ("h:mm",
+// "mm:ss"); any other "m" is a month. Minutes fields become marks.
+void MarkMinutes(U16& t)
+{
+    for (size_t i = 0; i < t.size();) {
+        if (t[i] != u'm') {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < t.size() && t[j] == u'm')
+            ++j;
+        if (j - i <= 2) {
+            size_t before = i;
+            while (before > 0 && !IsLetter(t[before - 1]))
+                --before;
+            size_t after = j;
+            while (after < t.size() && !IsLetter(t[after]))
+                ++after;
+            if ((before > 0 && t[before - 1] == u'h') || (after < t.size() && t[after] == u's'))
+                std::fill(t.begin() + static_cast<std::ptrdiff_t>(i), t.begin() + static_cast<std::ptrdiff_t>(j), kMinuteMark);
+        }
+        i = j;
+    }
+}
+
+// Date and time letters in lower case (format codes are read without
+// regard to case), except those of "AM/PM" and "A/P".
+void LowerDateLetters(U16& t)
+{
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t.compare(i, 5, u"AM/PM") == 0) {
+            i += 4;
+            continue;
+        }
+        if (t.compare(i, 3, u"A/P") == 0) {
+            i += 2;
+            continue;
+        }
+        switch (t[i]) {
+        case u'Y': case u'M': case u'D': case u'H': case u'S':
+            t[i] = static_cast<char16_t>(t[i] + 0x20);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 void DateTimeSubstitutions(U16& t, double x)
 {
     if (!std::isfinite(x))
@@ -175,27 +233,26 @@ void DateTimeSubstitutions(U16& t, double x)
     int hours = static_cast<int>(total / 3600);
     const int minutes = static_cast<int>((total % 3600) / 60);
     const int seconds = static_cast<int>(total % 60);
-    if (x == 0 || hours != 0 || minutes != 0 || seconds != 0) {
-        if (Contains(t, u"AM/PM")) {
-            const bool pm = hours >= 12;
-            ReplaceName(t, u"AM/PM", pm ? U16(u"PM") : U16(u"AM"), names);
-            if (pm)
-                hours -= 12;
-        } else if (Contains(t, u"A/P")) {
-            const bool pm = hours >= 12;
-            ReplaceName(t, u"A/P", pm ? U16(u"P") : U16(u"A"), names);
-            if (pm)
-                hours -= 12;
-        }
-        ReplaceAll(t, u"hh", Printf("%2d", hours));
-        ReplaceAll(t, u"h", Printf("%d", hours));
-        ReplaceAll(t, u"mm", Printf("%2d", minutes));
-        ReplaceAll(t, u"m", Printf("%d", minutes));
-        ReplaceAll(t, u"ss", Printf("%2d", seconds));
-        ReplaceAll(t, u"s", Printf("%d", seconds));
+    MarkMinutes(t);
+    if (Contains(t, u"AM/PM")) {
+        const bool pm = hours >= 12;
+        ReplaceName(t, u"AM/PM", pm ? U16(u"PM") : U16(u"AM"), names);
+        if (pm)
+            hours -= 12;
+    } else if (Contains(t, u"A/P")) {
+        const bool pm = hours >= 12;
+        ReplaceName(t, u"A/P", pm ? U16(u"P") : U16(u"A"), names);
+        if (pm)
+            hours -= 12;
     }
-    int year, month, day, weekday;
-    if (whole > 0 && whole <= 2958465 && DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday)) {
+    ReplaceAll(t, u"hh", Printf("%2d", hours));
+    ReplaceAll(t, u"h", Printf("%d", hours));
+    ReplaceAll(t, U16(2, kMinuteMark), Printf("%2d", minutes));
+    ReplaceAll(t, U16(1, kMinuteMark), Printf("%d", minutes));
+    ReplaceAll(t, u"ss", Printf("%2d", seconds));
+    ReplaceAll(t, u"s", Printf("%d", seconds));
+    int year = 1900, month = 1, day = 0, weekday = 6;  // day 0 shows as 0 January 1900
+    if (whole >= 0 && (whole == 0 || DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday))) {
         ReplaceAll(t, u"yyyy", Printf("%d", year));
         ReplaceAll(t, u"yy", Printf("%02d", year % 100));
         ReplaceName(t, u"mmmm", kMonthFull[month], names);
@@ -361,6 +418,8 @@ U16 FormatPattern(double value, const U16& pattern)
         }
     }
 
+    if (IsDateFormatPattern(pattern))
+        LowerDateLetters(t);
     bool separators = false;
     if (Contains(t, u"#,#")) {
         separators = true;
@@ -465,6 +524,17 @@ void FormatNumberByBuiltinFormat(double value, int id, CRefString& out)
 {
     const U16 r = FormatBuiltin(value, id);
     out.AssignText(r.c_str());
+}
+
+std::u16string FormatGeneralNumber(double value)
+{
+    if (!std::isfinite(value))
+        return Printf("%g", value);
+    if (value == 0)
+        return u"0";
+    if (value == std::trunc(value) && std::fabs(value) < 1e15)
+        return Printf("%.0f", value);
+    return Printf("%.15G", value);
 }
 
 bool IsBuiltinDateFormat(int id)

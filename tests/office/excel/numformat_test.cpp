@@ -162,3 +162,33 @@ TEST(NumberFormat, IndependentOfTheThreadLocale)
 }
 
 }  // namespace
+
+namespace {
+
+// An "m" right after an hour or right before a second is a minute; every
+// other "m" is a month, also when the value has a time of day.
+TEST(NumberFormat, MinutesAndMonths)
+{
+    const struct {
+        double value;
+        const char16_t* pattern;  // null: built-in id
+        int id;
+        const char* expected;
+    } cases[] = {
+        {45000.25, u"yyyy-mm-dd hh:mm", 0, "2023-03-15  6: 0"},
+        {45000.7378, u"dd/mm/yyyy", 0, "15/03/2023"},
+        {45000.25, u"YYYY-MM-DD", 0, "2023-03-15"},
+        {45000.5 + 65.0 / 86400, u"m/d h:m:s", 0, "3/15 12:1:5"},
+        {45000.5 + 65.0 / 86400, u"mm:ss", 0, " 1: 5"},
+        {45000.25, u"d-mmm-yy h:mm AM/PM", 0, "15-Mar-23 6: 0 AM"},
+        {45000.5, nullptr, 14, "03/15/2023"},
+        {45000, nullptr, 22, "3/15/23 0: 0"},
+        {0.75, nullptr, 18, "6: 0 PM"},
+    };
+    for (const auto& c : cases) {
+        const std::string got = c.pattern ? Pattern(c.value, c.pattern) : Builtin(c.value, c.id);
+        EXPECT_EQ(got, c.expected) << (c.pattern ? plat::WideToUtf8(c.pattern) : std::to_string(c.id));
+    }
+}
+
+}  // namespace
