@@ -29,6 +29,9 @@ import xml.etree.ElementTree as ET
 import zipfile
 
 FORMATS = ["xls", "ppt"]
+# The compound-file signature D0 CF 11 E0 A1 B1 as LibreOffice writes it when
+# it imports a file it cannot read as text (in UTF-8).
+CFB_AS_TEXT = "\u00d0\u00cf\u0011\u00e0\u00a1\u00b1".encode("utf-8")
 CSV_FILTER = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"
 
 TEXT_NS = "urn:oasis:names:tc:opendocument:xmlns:text:1.0"
@@ -164,6 +167,9 @@ def reference_words(refs, fmt, base, others):
              if not any(os.path.basename(f).startswith(o + "-") for o in others)]
     if not files:
         return None
+    with open(files[0], "rb") as fh:
+        if CFB_AS_TEXT in fh.read(16):
+            return None  # LibreOffice did not know the workbook and read its bytes as text
     words = []
     for f in files:
         with open(f, encoding="utf-8", errors="replace", newline="") as fh:

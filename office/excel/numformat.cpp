@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -74,6 +75,65 @@ U16 Printf(const char* format, ...)
     va_end(ap);
     big.resize(static_cast<size_t>(n));
     return Ascii(big.c_str());
+}
+
+// value with the given number of decimals, padded with spaces on the left
+// to width. The digits are rounded as a spreadsheet shows them: from the
+// value's 15-digit decimal form, halves away from zero (1.26805 with four
+// decimals gives 1.2681 and 2.5 with none gives 3, where printf rounds the
+// binary value and gives 1.2680 and 2).
+U16 Fixed(double value, int decimals, int width = 0)
+{
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15 || decimals < 0 || decimals > 30)
+        return Printf("%*.*f", width, decimals, value);
+    // d.dddddddddddddde+XX, in the C locale.
+    const U16 scientific = Printf("%.14e", std::fabs(value));
+    std::string buffer(scientific.begin(), scientific.end());
+    if (buffer.size() < 18 || buffer[1] != '.' || buffer[16] != 'e')
+        return Printf("%*.*f", width, decimals, value);
+    std::string digits(1, buffer[0]);
+    digits.append(buffer, 2, 14);
+    int point = std::atoi(buffer.c_str() + 17) + 1;  // digits before the decimal point
+    const int keep = point + decimals;
+    if (keep < 0) {
+        digits.clear();
+    } else if (keep < static_cast<int>(digits.size())) {
+        const bool up = digits[static_cast<size_t>(keep)] >= '5';
+        digits.resize(static_cast<size_t>(keep));
+        if (up) {
+            int i = keep - 1;
+            for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+                digits[static_cast<size_t>(i)] = '0';
+            if (i >= 0) {
+                ++digits[static_cast<size_t>(i)];
+            } else {
+                digits.insert(digits.begin(), '1');
+                ++point;
+            }
+        }
+    }
+    const int wanted = point + decimals;
+    if (wanted > 0 && static_cast<int>(digits.size()) < wanted)
+        digits.append(static_cast<size_t>(wanted - static_cast<int>(digits.size())), '0');
+    // Integer part, then the decimals (zeros before the digits when the
+    // number is below 1).
+    std::string text;
+    if (point > 0)
+        text = digits.substr(0, std::min(digits.size(), static_cast<size_t>(point)));
+    else
+        text = "0";
+    if (decimals > 0) {
+        text += '.';
+        for (int i = 0; i < decimals; ++i) {
+            const int at = point + i;
+            text += at >= 0 && at < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(at)] : '0';
+        }
+    }
+    if (value < 0 && text.find_first_not_of("0.") != std::string::npos)
+        text.insert(text.begin(), '-');
+    if (static_cast<int>(text.size()) < width)
+        text.insert(0, static_cast<size_t>(width - static_cast<int>(text.size())), ' ');
+    return Ascii(text.c_str());
 }
 
 bool Contains(const U16& s, const char16_t* what)
@@ -379,13 +439,50 @@ U16 Skeleton(const U16& pattern)
     return t;
 }
 
-U16 FormatPattern(double value, const U16& pattern)
+// The section of a format that shows value: the second one (for the value
+// without its sign) for a negative value, the third for zero, else the
+// first. An empty section (a hidden value) gives way to the first.
+U16 ChooseSection(const U16& pattern, double& value)
+{
+    std::vector<U16> sections(1);
+    bool quoted = false;
+    bool bracket = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char16_t c = pattern[i];
+        if (c == u';' && !quoted && !bracket) {
+            sections.emplace_back();
+            continue;
+        }
+        sections.back() += c;
+        if (quoted) {
+            quoted = c != u'"';
+        } else if (bracket) {
+            bracket = c != u']';
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'[') {
+            bracket = true;
+        } else if ((c == u'\\' || c == u'_' || c == u'*') && i + 1 < pattern.size()) {
+            sections.back() += pattern[++i];
+        }
+    }
+    if (value < 0 && sections.size() >= 2 && !sections[1].empty()) {
+        value = -value;
+        return sections[1];
+    }
+    if (value == 0 && sections.size() >= 3 && !sections[2].empty())
+        return sections[2];
+    return sections[0];
+}
+
+U16 FormatPattern(double value, const U16& whole)
 {
     if (!std::isfinite(value))
         return Printf("%g", value);
+    const U16 pattern = ChooseSection(whole, value);
     std::vector<U16> literals;
     U16 t = PrepareSection(pattern, literals);
-    const U16 digits = Printf("%.0f", std::fabs(value));
+    const U16 digits = Fixed(std::fabs(value), 0);
     const bool negative = value < 0 && digits != u"0";
 
     // A digit mask: every digit goes into the zeros from the right, surplus
@@ -426,6 +523,7 @@ U16 FormatPattern(double value, const U16& pattern)
         ReplaceAll(t, u"#,#", u"");
     }
     std::erase(t, u'#');
+    std::erase(t, u'?');  // room for a digit, as "#" here
 
     const size_t dec = t.find(u"0.0");
     if (dec != U16::npos) {
@@ -438,7 +536,7 @@ U16 FormatPattern(double value, const U16& pattern)
             ++end;
         const int width = static_cast<int>(dot - begin);
         const int decimals = static_cast<int>(end - dot - 1);
-        t.replace(begin, end - begin, Printf("%*.*f", width, decimals, value));
+        t.replace(begin, end - begin, Fixed(value, decimals, width));
     } else {
         // The longest run of zeros; every occurrence receives the value.
         size_t longest = 0;
@@ -454,7 +552,7 @@ U16 FormatPattern(double value, const U16& pattern)
             i = j;
         }
         if (longest > 0)
-            ReplaceAll(t, U16(longest, u'0'), Printf("%*.0f", static_cast<int>(longest), value));
+            ReplaceAll(t, U16(longest, u'0'), Fixed(value, 0, static_cast<int>(longest)));
     }
     if (separators) {
         Trim(t);
@@ -484,13 +582,13 @@ U16 FormatBuiltin(double value, int id)
         // Fixed print formats of the table (never text of a document).
         U16 out;
         if (id == 2 || id == 4)
-            out = Printf("%.2f", v);
+            out = Fixed(v, 2);
         else if (id == 9)
-            out = Printf("%.0f%%", v);
+            out = Fixed(v, 0) + u"%";
         else if (id == 10)
-            out = Printf("%.2f%%", v);
+            out = Fixed(v, 2) + u"%";
         else
-            out = Printf("%.0f", v);
+            out = Fixed(v, 0);
         if (separators) {
             Trim(out);
             InsertSeparators(out);

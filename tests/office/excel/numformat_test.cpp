@@ -192,3 +192,45 @@ TEST(NumberFormat, MinutesAndMonths)
 }
 
 }  // namespace
+
+namespace {
+
+// Digits are rounded from the value's 15-digit decimal form, halves away
+// from zero, as a workbook shows them (printf would round the binary value).
+TEST(NumberFormat, RoundsAsTheWorkbookShows)
+{
+    EXPECT_EQ(Pattern(1.26805, u"0.0000"), "1.2681");
+    EXPECT_EQ(Pattern(999.995, u"#,##0.00"), "1,000.00");
+    EXPECT_EQ(Pattern(0.5, u"0"), "1");
+    EXPECT_EQ(Pattern(-0.004, u"0.00"), "0.00");
+    EXPECT_EQ(Pattern(0.0123, u"0.000"), "0.012");
+    EXPECT_EQ(Pattern(7, u"0.0"), "7.0");
+    EXPECT_EQ(Builtin(2.5, 1), "3");
+    EXPECT_EQ(Builtin(-2.5, 1), "-3");
+    EXPECT_EQ(Builtin(0.125, 2), "0.13");
+    EXPECT_EQ(Builtin(1.005, 2), "1.01");
+    EXPECT_EQ(Builtin(0.00125, 10), "0.13%");
+    EXPECT_EQ(Builtin(123456789012.5, 3), "123,456,789,013");
+    EXPECT_EQ(Builtin(0, 2), "0.00");
+}
+
+}  // namespace
+
+namespace {
+
+// A negative value shows in the second section without its sign, zero in
+// the third; an empty section gives way to the first.
+TEST(NumberFormat, SectionsByTheSignOfTheValue)
+{
+    const char16_t* accounting = u"_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"??_);_(@_)";
+    EXPECT_EQ(Pattern(1234, accounting), "$1,234");
+    EXPECT_EQ(Pattern(-1234, accounting), "$(1,234)");
+    EXPECT_EQ(Pattern(0, accounting), " $- ");
+    EXPECT_EQ(Pattern(-3.75, u"0;(0)"), "(4)");
+    EXPECT_EQ(Pattern(-3.75, u"0.0;\"minus \"0.0;\"nil\""), "minus 3.8");
+    EXPECT_EQ(Pattern(0, u"0.0;\"minus \"0.0;\"nil\""), "nil");
+    EXPECT_EQ(Pattern(-5, u"0;;"), "-5");
+    EXPECT_EQ(Pattern(-5, u"\"a;b\"0"), "a;b-5");
+}
+
+}  // namespace
