@@ -4,7 +4,7 @@ text, for Excel 97-2003 workbooks (.xls) and PowerPoint 97-2003
 presentations (.ppt).
 
     scripts/binoffice_word_share.py [--make-refs] [--missing DIR] [--timeout S]
-                                    TOOL CORPUS/public REFS
+                                    [--profile DIR] [--reverse] TOOL CORPUS/public REFS
 
 TOOL is build/bin/extract-text. REFS holds the references:
   REFS/xls/NAME-SHEET.csv   every sheet as csv, cells formatted as shown
@@ -51,8 +51,11 @@ def run_isolated(cmd, timeout):
         return False
 
 
+PROFILE = "/tmp/binoffice-lo-profile"
+
+
 def lo_command(args):
-    return ["soffice", "--headless", "-env:UserInstallation=file:///tmp/s-lo-profile"] + args
+    return ["soffice", "--headless", "-env:UserInstallation=file://" + PROFILE] + args
 
 
 # ---- ODP text ---------------------------------------------------------------
@@ -112,12 +115,12 @@ def odp_text(path):
 # ---- References ----------------------------------------------------------------
 
 
-def make_refs(corpus, refs, timeout):
+def make_refs(corpus, refs, timeout, reverse):
     for fmt in FORMATS:
         folder = os.path.join(corpus, fmt)
         out = os.path.join(refs, fmt)
         os.makedirs(out, exist_ok=True)
-        for name in sorted(os.listdir(folder)):
+        for name in sorted(os.listdir(folder), reverse=reverse):
             if not name.lower().endswith("." + fmt):
                 continue
             base = name[: -len(fmt) - 1]
@@ -183,16 +186,21 @@ def reference_words(refs, fmt, base, others):
 
 
 def main():
+    global PROFILE
     ap = argparse.ArgumentParser()
     ap.add_argument("--make-refs", action="store_true")
     ap.add_argument("--missing")
     ap.add_argument("--timeout", type=float, default=120)
+    # A second conversion run alongside the first needs a profile of its own.
+    ap.add_argument("--profile", default="/tmp/binoffice-lo-profile")
+    ap.add_argument("--reverse", action="store_true", help="convert in reverse order of names")
     ap.add_argument("tool")
     ap.add_argument("corpus")
     ap.add_argument("refs")
     args = ap.parse_args()
     if args.make_refs:
-        make_refs(args.corpus, args.refs, args.timeout)
+        PROFILE = args.profile
+        make_refs(args.corpus, args.refs, args.timeout, args.reverse)
 
     for fmt in FORMATS:
         folder = os.path.join(args.corpus, fmt)
