@@ -507,6 +507,14 @@ U16 FormatPattern(double value, const U16& whole)
         return t;
     }
 
+    // A negative value shown by the first section gets its minus sign in
+    // front of the whole text ("-$7,500" of "$#,##0"), not inside it.
+    bool minus = false;
+    if (value < 0 && !IsDateFormatPattern(pattern)) {
+        minus = true;
+        value = -value;
+    }
+
     // A percent sign shows the value multiplied by 100.
     if (!IsDateFormatPattern(pattern)) {
         for (char16_t c : t) {
@@ -560,8 +568,10 @@ U16 FormatPattern(double value, const U16& whole)
     } else {
         DateTimeSubstitutions(t, value);
     }
-    ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+    ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", minus ? -value : value));
     ExpandLiterals(t, literals);
+    if (minus && std::any_of(t.begin(), t.end(), [](char16_t c) { return c >= u'1' && c <= u'9'; }))
+        t.insert(t.begin(), u'-');
     return t;
 }
 

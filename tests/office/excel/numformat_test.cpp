@@ -234,3 +234,17 @@ TEST(NumberFormat, SectionsByTheSignOfTheValue)
 }
 
 }  // namespace
+
+namespace {
+
+// A negative value that the first section shows carries its minus sign in
+// front of the whole text.
+TEST(NumberFormat, MinusSignInFrontOfTheFirstSection)
+{
+    EXPECT_EQ(Pattern(-7500, u"\"$\"#,##0"), "-$7,500");
+    EXPECT_EQ(Pattern(-0.25, u"0.0%"), "-25.0%");
+    EXPECT_EQ(Pattern(-1234.5, u"#,##0.00\\ \"EUR\""), "-1,234.50 EUR");
+    EXPECT_EQ(Pattern(-0.004, u"\"$\"0.00"), "$0.00");
+}
+
+}  // namespace
