@@ -640,7 +640,9 @@ std::u16string FormatGeneralNumber(double value)
         return Printf("%g", value);
     if (value == 0)
         return u"0";
-    if (value == std::trunc(value) && std::fabs(value) < 1e15)
+    // Whole numbers of up to 16 digits keep every digit (an account or card
+    // number stored as a number).
+    if (value == std::trunc(value) && std::fabs(value) < 1e16)
         return Printf("%.0f", value);
     return Printf("%.15G", value);
 }

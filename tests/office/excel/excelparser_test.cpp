@@ -144,6 +144,7 @@ TEST(ExcelCells, NumberTextsFollowTheCellFormat)
         {0, nullptr, 0.65, "0.65"},                 // General keeps the decimals
         {0, nullptr, 1.0 / 3, "0.333333333333333"},
         {0, nullptr, 8001011234567, "8001011234567"},
+        {0, nullptr, 4123456789012345, "4123456789012345"},  // a card number stored as a number
         {0, nullptr, 1.5e20, "1.5E+20"},
         {1, nullptr, 2.7, "3"},
         {4, nullptr, 1234.5, "1,234.50"},
