@@ -280,6 +280,55 @@ TEST(ExcelWorkbook, Biff5BookStreamInACompoundFile)
     EXPECT_EQ(none.Convert(plat::PathFromNative(path).c_str()), 0);
 }
 
+// A BIFF8 workbook in a compound file with cells of every record kind in
+// two sheets: no two cells run together, numbers follow their formats, a
+// sheet's caption starts its own line, single-byte strings and names are
+// Latin-1 also across a CONTINUE record.
+TEST(ExcelWorkbook, Biff8WorkbookThroughACompoundFile)
+{
+    auto xf = [](std::uint16_t fmt) { return R(0x00E0, U16(0) + U16(fmt) + std::string(16, '\0')); };
+    auto boundSheet = [](std::uint32_t pos, const std::string& nameChars, bool wide, std::size_t count) {
+        return R(0x0085, U32(pos) + U16(0) + U8(std::uint8_t(count)) + U8(wide ? 1 : 0) + nameChars);
+    };
+    const std::string sst = R(0x00FC, U32(3) + U32(3) + Narrow("Entr\xE9" "e") + Wide(u"\uD64D\uAE38\uB3D9") +
+                                          U16(4) + U8(0) + "ma") +
+                            R(0x003C, U8(0) + "\xF1" "a");
+    const std::string formulaString =
+        R(0x0006, Cell(1, 1) + U8(0) + std::string(5, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
+        R(0x0207, Wide(u"calc"));
+    const std::string sheet1 = Sheet(LabelSst(0, 0, 0) + R(0x0203, Cell(0, 1, 1) + F64(8001011234567)) +
+                                     Rk(0, 2, 0, RkInt(4500000)) + R(0x0203, Cell(0, 3, 0) + F64(0.65)) +
+                                     R(0x0006, Cell(1, 0, 2) + F64(40293.7378) + U16(0) + U32(0) + U16(0)) +
+                                     formulaString + R(0x0205, Cell(1, 2) + U8(1) + U8(0)));
+    const std::string sheet2 =
+        Sheet(LabelSst(2, 1, 1) + R(0x00BD, U16(2) + U16(2) + U16(0) + U32(RkInt(1)) + U16(0) + U32(RkInt(2)) + U16(3)) +
+              LabelSst(3, 0, 2));
+    auto globals = [&](std::uint32_t p1, std::uint32_t p2) {
+        return Bof8(0x0005) + xf(0) + xf(164) + xf(14) + R(0x041E, U16(164) + Wide(u"000000-0000000")) + sst +
+               boundSheet(p1, "Donn\xE9" "es", false, 7) + boundSheet(p2, Utf16(u"\uB458"), true, 1) + Eof();
+    };
+    const std::uint32_t p1 = std::uint32_t(globals(0, 0).size());
+    const std::uint32_t p2 = std::uint32_t(p1 + sheet1.size());
+    ps_test::CfbWriter w(3);
+    w.AddStream(u"Workbook", globals(p1, p2) + sheet1 + sheet2);
+    ps_test::TempDir dir;
+    const std::string path = dir.file("book.xls");
+    ps_test::WriteFileBytes(path, w.Build());
+
+    std::u16string text;
+    CTextCollector collector;
+    collector.SetOutput(&text);
+    CIExcelParser parser(&collector, 0);
+    ASSERT_EQ(parser.Convert(plat::PathFromNative(path).c_str()), 1);
+    EXPECT_EQ(plat::WideToUtf8(text),
+              "[Sheet Name : Donn\xC3\xA9" "es]\n"
+              "Entr\xC3\xA9" "e\t800101-1234567\t4500000\t0.65\n"
+              "\t04/25/2010\tcalc\tTRUE\n"
+              "[Sheet Name : \xEB\x91\x98]\n"
+              "\n\t\xED\x99\x8D\xEA\xB8\xB8\xEB\x8F\x99\t1\t2\n"
+              "\tma\xC3\xB1" "a");
+}
+
 TEST(ExcelWorkbook, HostileRecordsAndRandomDamage)
 {
     const std::string hostile[] = {
