@@ -1,5 +1,6 @@
 #include "office/excel/excelparser.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "extract/libstring.h"
@@ -488,9 +489,9 @@ bool RenderedByService(std::uint16_t id)
     return (id >= 1 && id <= 4) || id == 9 || id == 10 || (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
 }
 
-// Position of "General" (any case) in the first section of a format text,
+// Position of the next "General" (any case) of a format text from pos,
 // outside quotes; npos when there is none.
-std::size_t FindGeneral(const std::u16string& pattern)
+std::size_t FindGeneral(const std::u16string& pattern, std::size_t pos)
 {
     static const char16_t kWord[] = u"general";
     bool quoted = false;
@@ -506,8 +507,8 @@ std::size_t FindGeneral(const std::u16string& pattern)
             ++i;
             continue;
         }
-        if (c == u';')
-            break;
+        if (i < pos)
+            continue;
         std::size_t k = 0;
         while (k < 7 && i + k < pattern.size() && (pattern[i + k] | 0x20) == kWord[k])
             ++k;
@@ -542,12 +543,15 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
         pattern = fallback;
     if (pattern.empty())
         return FormatGeneralNumber(value);  // General, text, scientific, fractions, unknown ids
-    const std::size_t general = FindGeneral(pattern);
-    if (general != std::u16string::npos) {
-        // "General" inside a format ("General\"pcs\"") stands for the number.
-        if (general == 0 && (pattern.size() == 7 || pattern[7] == u';'))
-            return FormatGeneralNumber(value);
-        pattern.replace(general, 7, u"\"" + FormatGeneralNumber(value) + u"\"");
+    std::size_t general = FindGeneral(pattern, 0);
+    if (general == 0 && pattern.size() == 7)
+        return FormatGeneralNumber(value);
+    // "General" inside a format ("General\"pcs\"") stands for the number;
+    // the section chosen by the sign gives the sign.
+    const std::u16string number = u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"";
+    while (general != std::u16string::npos) {
+        pattern.replace(general, 7, number);
+        general = FindGeneral(pattern, general + number.size());
     }
     formatter.FormatNumberByPattern(value, pattern.c_str(), text);
     return text.GetString();
@@ -555,6 +559,7 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
 
 void CIExcelParser::WriteCell(std::uint16_t row, std::uint16_t column, const char16_t* text)
 {
+    m_stringPending = false;  // a formula whose STRING record never came
     WriteMarks(row, column);
     if (text && *text) {
         WriteCellText(text, -1, nullptr);

@@ -161,6 +161,8 @@ TEST(ExcelCells, NumberTextsFollowTheCellFormat)
         {164, u"mm:ss", 0.5 + 65.0 / 86400, " 1: 5"},
         {164, u"General", 2.25, "2.25"},
         {164, u"General\"\uAC1C\"", 12, "12\xEA\xB0\x9C"},
+        {164, u"General\"\uAC1C\"", -12, "-12\xEA\xB0\x9C"},
+        {164, u"General;\\(General\\)", -2.5, "(2.5)"},
         {164, u"000000-0000000", 8001011234567, "800101-1234567"},
     };
     for (const auto& c : cases) {
