@@ -489,33 +489,40 @@ bool RenderedByService(std::uint16_t id)
     return (id >= 1 && id <= 4) || id == 9 || id == 10 || (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
 }
 
-// Position of the next "General" (any case) of a format text from pos,
-// outside quotes; npos when there is none.
-std::size_t FindGeneral(const std::u16string& pattern, std::size_t pos)
+bool IsGeneralAt(const std::u16string& pattern, std::size_t i)
 {
     static const char16_t kWord[] = u"general";
+    if (pattern.size() - i < 7)
+        return false;
+    for (std::size_t k = 0; k < 7; ++k)
+        if ((pattern[i + k] | 0x20) != kWord[k])
+            return false;
+    return true;
+}
+
+// The format text with every "General" (any case) outside quotes replaced
+// by text, in one pass.
+std::u16string ReplaceGeneral(const std::u16string& pattern, const std::u16string& text)
+{
+    std::u16string out;
+    out.reserve(pattern.size());
     bool quoted = false;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const char16_t c = pattern[i];
         if (c == u'"') {
             quoted = !quoted;
+        } else if (!quoted && c == u'\\' && i + 1 < pattern.size()) {
+            out += c;
+            out += pattern[++i];
+            continue;
+        } else if (!quoted && IsGeneralAt(pattern, i)) {
+            out += text;
+            i += 6;
             continue;
         }
-        if (quoted)
-            continue;
-        if (c == u'\\') {
-            ++i;
-            continue;
-        }
-        if (i < pos)
-            continue;
-        std::size_t k = 0;
-        while (k < 7 && i + k < pattern.size() && (pattern[i + k] | 0x20) == kWord[k])
-            ++k;
-        if (k == 7)
-            return i;
+        out += c;
     }
-    return std::u16string::npos;
+    return out;
 }
 
 }  // namespace
@@ -532,6 +539,9 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
         formatter.FormatNumberByBuiltinFormat(value, id, text);
         return text.GetString();
     }
+    // Scientific and fraction formats: the number as General shows it.
+    if (id == 11 || id == 12 || id == 13 || id == 48)
+        return FormatGeneralNumber(value);
     // Custom formats, and the built-in ids that depend on the language of
     // the program that wrote the workbook (currency, accounting, the East
     // Asian dates): the workbook's FORMAT record of the id.
@@ -542,17 +552,12 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
     else if (const char16_t* fallback = FallbackBuiltinPattern(id))
         pattern = fallback;
     if (pattern.empty())
-        return FormatGeneralNumber(value);  // General, text, scientific, fractions, unknown ids
-    std::size_t general = FindGeneral(pattern, 0);
-    if (general == 0 && pattern.size() == 7)
+        return FormatGeneralNumber(value);  // General, text, unknown ids
+    if (pattern.size() == 7 && IsGeneralAt(pattern, 0))
         return FormatGeneralNumber(value);
     // "General" inside a format ("General\"pcs\"") stands for the number;
     // the section chosen by the sign gives the sign.
-    const std::u16string number = u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"";
-    while (general != std::u16string::npos) {
-        pattern.replace(general, 7, number);
-        general = FindGeneral(pattern, general + number.size());
-    }
+    pattern = ReplaceGeneral(pattern, u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"");
     formatter.FormatNumberByPattern(value, pattern.c_str(), text);
     return text.GetString();
 }
