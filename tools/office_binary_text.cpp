@@ -14,7 +14,6 @@
 #include "extract/textcollector.h"
 #include "office/excel/excelparser.h"
 #include "office/powerpoint/pptaccess.h"
-#include "platform/codec.h"
 #include "platform/text.h"
 
 namespace {
@@ -46,7 +45,8 @@ int DumpTextAtoms(const char* file)
             for (std::size_t i = 0; i + 1 < len; i += 2)
                 text.push_back(char16_t(d[pos + i] | (d[pos + i + 1] << 8)));
         else if (type == 0x0FA8)
-            text = plat::AnsiToWideString(std::string_view(doc).substr(pos, len));
+            for (std::size_t i = 0; i < len; ++i)
+                text.push_back(char16_t(d[pos + i]));  // low bytes of U+0000..U+00FF
         if (type == 0x0FA0 || type == 0x0FA8)
             std::printf("%s\n", plat::WideToUtf8(text).c_str());
         pos += len;

@@ -1,5 +1,6 @@
 #include "office/excel/excelparser.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "extract/libstring.h"
@@ -11,19 +12,21 @@ namespace {
 
 std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
 
-std::u16string Printf(const char16_t* format, double value)
-{
-    char16_t buffer[400];
-    if (FormatWide(buffer, sizeof buffer / sizeof buffer[0], format, value) < 0)
-        return u"";
-    return buffer;
-}
-
 std::u16string Utf16Bytes(const std::string& bytes)
 {
     std::u16string text(bytes.size() / 2, u'\0');
     for (std::size_t i = 0; i < text.size(); ++i)
         text[i] = char16_t(std::uint8_t(bytes[2 * i]) | (std::uint8_t(bytes[2 * i + 1]) << 8));
+    return text;
+}
+
+// The characters of a BIFF8 string stored as single bytes: each byte is the
+// low half of a UTF-16 unit whose high half is zero (U+0000 to U+00FF).
+std::u16string Latin1(const std::string& bytes)
+{
+    std::u16string text(bytes.size(), u'\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        text[i] = char16_t(std::uint8_t(bytes[i]));
     return text;
 }
 
@@ -257,8 +260,15 @@ void CIExcelParser::OnBof(std::size_t start, CExcelRecord& r)
     }
     const auto range = m_sheetsByPosition.equal_range(std::uint32_t(start));
     for (auto it = range.first; it != range.second; ++it) {
+        // The caption starts a line of its own, and the sheet's cells count
+        // their rows and columns from the line after it.
+        if (m_lineOpen)
+            WriteCellText(u"\n", -1, nullptr);
         const std::u16string caption = u"[Sheet Name : " + m_sheets[it->second].name + u"]\n";
         WriteCellText(caption.c_str(), -1, nullptr);
+        m_lineOpen = false;
+        m_lastRow = 0;
+        m_lastCol = 0;
     }
 }
 
@@ -315,7 +325,7 @@ std::u16string CIExcelParser::ReadShortString(CExcelRecord& r, std::uint16_t cou
     const std::uint16_t runs = (options & 0x08) ? r.U16() : 0;
     const std::uint32_t extra = (options & 0x04) ? r.U32() : 0;
     std::u16string text =
-        (options & 0x01) ? Utf16Bytes(r.Bytes(2 * std::size_t(count))) : Ansi(r.Bytes(count));
+        (options & 0x01) ? Utf16Bytes(r.Bytes(2 * std::size_t(count))) : Latin1(r.Bytes(count));
     r.Skip(4 * std::size_t(runs));
     r.Skip(extra);
     return text;
@@ -361,22 +371,13 @@ void CIExcelParser::ReadSharedStrings(CExcelContinueReader& in)
             extra = std::uint32_t(Le16(b)) | (std::uint32_t(Le16(b + 2)) << 16);
         }
         std::u16string text;
-        std::string narrow;  // single bytes waiting for their conversion
         bool wide = options & 0x01;
         while (remaining > 0) {
             const std::size_t unit = wide ? 2 : 1;
             const std::size_t take = std::min<std::size_t>(remaining, in.Available() / unit);
             std::string part(take * unit, '\0');
             in.Read(part.data(), part.size());
-            if (wide) {
-                if (!narrow.empty()) {
-                    text += Ansi(narrow);
-                    narrow.clear();
-                }
-                text += Utf16Bytes(part);
-            } else {
-                narrow += part;
-            }
+            text += wide ? Utf16Bytes(part) : Latin1(part);
             remaining -= std::uint32_t(take);
             if (remaining == 0)
                 break;
@@ -388,8 +389,6 @@ void CIExcelParser::ReadSharedStrings(CExcelContinueReader& in)
             }
             wide = option & 0x01;
         }
-        if (!narrow.empty())
-            text += Ansi(narrow);
         if (!in.Skip(4 * std::size_t(runs)) || !in.Skip(extra)) {
             // Formatting data cut by the end of the stream: the text is whole.
             for (char16_t& c : text)
@@ -469,23 +468,108 @@ double CIExcelParser::DecodeRk(std::uint32_t rk)
     return value;
 }
 
-std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) const
+namespace {
+
+// The format text of a built-in id whose table entry the number-format
+// service leaves empty or gives back as pattern text; a workbook normally
+// defines these ids with FORMAT records of its own.
+const char16_t* FallbackBuiltinPattern(std::uint16_t id)
+{
+    switch (id) {
+    case 5: case 6: case 37: case 38: case 41: case 42: return u"#,##0";
+    case 7: case 8: case 39: case 40: case 43: case 44: return u"#,##0.00";
+    default: return nullptr;
+    }
+}
+
+// Built-in ids that the service renders itself: fixed, percent, date and
+// time formats.
+bool RenderedByService(std::uint16_t id)
+{
+    return (id >= 1 && id <= 4) || id == 9 || id == 10 || (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
+}
+
+bool IsGeneralAt(const std::u16string& pattern, std::size_t i)
+{
+    static const char16_t kWord[] = u"general";
+    if (pattern.size() - i < 7)
+        return false;
+    for (std::size_t k = 0; k < 7; ++k)
+        if ((pattern[i + k] | 0x20) != kWord[k])
+            return false;
+    return true;
+}
+
+// The format text with every "General" (any case) outside quotes replaced
+// by text, in one pass.
+std::u16string ReplaceGeneral(const std::u16string& pattern, const std::u16string& text)
 {
     std::u16string out;
+    out.reserve(pattern.size());
+    bool quoted = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char16_t c = pattern[i];
+        if (c == u'"') {
+            quoted = !quoted;
+        } else if (!quoted && c == u'\\' && i + 1 < pattern.size()) {
+            out += c;
+            out += pattern[++i];
+            continue;
+        } else if (!quoted && IsGeneralAt(pattern, i)) {
+            out += text;
+            i += 6;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) const
+{
+    // A cell without a known cell format shows as General does.
     if (xf >= m_xfFormats.size())
-        return Printf(u"%.2f", value);
+        return FormatGeneralNumber(value);
     const std::uint16_t id = m_xfFormats[xf];
     const ExcelNumberFormatter formatter;
     CRefString text;
-    if (id <= 49) {
+    if (RenderedByService(id)) {
         formatter.FormatNumberByBuiltinFormat(value, id, text);
         return text.GetString();
     }
+    // Scientific and fraction formats: the number as General shows it.
+    if (id == 11 || id == 12 || id == 13 || id == 48)
+        return FormatGeneralNumber(value);
+    // Custom formats, and the built-in ids that depend on the language of
+    // the program that wrote the workbook (currency, accounting, the East
+    // Asian dates): the workbook's FORMAT record of the id.
+    std::u16string pattern;
     auto it = m_formatIndex.find(id);
-    if (it == m_formatIndex.end())
-        return out;
-    formatter.FormatNumberByPattern(value, m_formats[it->second].text.c_str(), text);
+    if (it != m_formatIndex.end() && id != 0)
+        pattern = m_formats[it->second].text;
+    else if (const char16_t* fallback = FallbackBuiltinPattern(id))
+        pattern = fallback;
+    if (pattern.empty())
+        return FormatGeneralNumber(value);  // General, text, unknown ids
+    if (pattern.size() == 7 && IsGeneralAt(pattern, 0))
+        return FormatGeneralNumber(value);
+    // "General" inside a format ("General\"pcs\"") stands for the number;
+    // the section chosen by the sign gives the sign.
+    pattern = ReplaceGeneral(pattern, u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"");
+    formatter.FormatNumberByPattern(value, pattern.c_str(), text);
     return text.GetString();
+}
+
+void CIExcelParser::WriteCell(std::uint16_t row, std::uint16_t column, const char16_t* text)
+{
+    m_stringPending = false;  // a formula whose STRING record never came
+    WriteMarks(row, column);
+    if (text && *text) {
+        WriteCellText(text, -1, nullptr);
+        m_lineOpen = true;
+    }
 }
 
 void CIExcelParser::OnLabelSst(CExcelRecord& r)
@@ -496,8 +580,7 @@ void CIExcelParser::OnLabelSst(CExcelRecord& r)
     const std::uint32_t index = r.U32();
     if (index >= m_sst.size())
         return;
-    WriteMarks(row, col);
-    WriteCellText(m_sst[index].c_str(), -1, nullptr);
+    WriteCell(row, col, m_sst[index].c_str());
 }
 
 void CIExcelParser::OnLabel(CExcelRecord& r)
@@ -507,8 +590,7 @@ void CIExcelParser::OnLabel(CExcelRecord& r)
     r.U16();
     const std::uint16_t count = r.U16();
     const std::u16string text = m_version == kBiff8 ? ReadShortString(r, count) : ReadNarrow(r, count);
-    WriteMarks(row, col);
-    WriteCellText(text.c_str(), -1, nullptr);
+    WriteCell(row, col, text.c_str());
 }
 
 void CIExcelParser::OnRk(CExcelRecord& r)
@@ -517,9 +599,7 @@ void CIExcelParser::OnRk(CExcelRecord& r)
     const std::uint16_t col = RelCol(r.U16());
     const std::uint16_t xf = r.U16();
     const double value = DecodeRk(r.U32());
-    WriteMarks(row, col);
-    const std::u16string text = FormatCellNumber(value, xf);
-    WriteCellText(text.c_str(), -1, nullptr);
+    WriteCell(row, col, FormatCellNumber(value, xf).c_str());
 }
 
 void CIExcelParser::OnMulRk(CExcelRecord& r)
@@ -532,21 +612,11 @@ void CIExcelParser::OnMulRk(CExcelRecord& r)
     const std::size_t entries = (length - 6) / 6;
     const std::uint8_t* lastField = r.Data() + length - 2;
     const std::uint16_t last = RelCol(Le16(lastField));
-    if (row != m_lastRow) {
-        WriteCellText(u"\n", -1, nullptr);
-        m_lastRow = row;
-    }
     std::uint16_t col = first;
     for (std::size_t i = 0; i < entries && col <= last; ++i, ++col) {
-        r.U16();
-        const std::uint32_t rk = r.U32();
-        if (col != m_lastCol) {
-            WriteCellText(u"\t", -1, nullptr);
-            m_lastCol = col;
-        }
-        const double value = DecodeRk(rk);
-        const std::u16string text = Printf((rk & 0x02) ? u"%.2lf" : u"%.0f", value);
-        WriteCellText(text.c_str(), -1, nullptr);
+        const std::uint16_t xf = r.U16();
+        const double value = DecodeRk(r.U32());
+        WriteCell(row, col, FormatCellNumber(value, xf).c_str());
         if (col == 0xFFFF)
             break;
     }
@@ -554,40 +624,42 @@ void CIExcelParser::OnMulRk(CExcelRecord& r)
 
 void CIExcelParser::OnNumber(CExcelRecord& r)
 {
-    r.U16();
-    r.U16();
-    r.U16();
-    const std::u16string text = Printf(u"%.2f", r.F64());
-    WriteCellText(text.c_str(), -1, u"\t");
+    const std::uint16_t row = RelRow(r.U16());
+    const std::uint16_t col = RelCol(r.U16());
+    const std::uint16_t xf = r.U16();
+    const double value = r.F64();
+    WriteCell(row, col, FormatCellNumber(value, xf).c_str());
 }
 
 void CIExcelParser::OnFormula(CExcelRecord& r)
 {
-    r.U16();
-    r.U16();
+    const std::uint16_t row = RelRow(r.U16());
+    const std::uint16_t col = RelCol(r.U16());
     const std::uint16_t xf = r.U16();
     std::uint8_t result[8] = {};
     const std::string bytes = r.Bytes(8);
     std::memcpy(result, bytes.data(), bytes.size());
+    m_stringPending = false;
     if (Le16(result + 6) != 0xFFFF) {
         double value;
         std::memcpy(&value, result, 8);  // little-endian host
-        const std::u16string text = FormatCellNumber(value, xf);
-        WriteCellText(u"\t", -1, nullptr);
-        WriteCellText(text.c_str(), -1, nullptr);
+        WriteCell(row, col, FormatCellNumber(value, xf).c_str());
         return;
     }
     switch (result[0]) {
+    case 0:
+        // The text comes in the STRING record that follows, in this cell's place.
+        WriteMarks(row, col);
+        m_stringPending = true;
+        break;
     case 1:
-        WriteCellText(u"\t", -1, nullptr);
-        WriteCellText(result[2] ? u"TRUE" : u"FALSE", -1, nullptr);
+        WriteCell(row, col, result[2] ? u"TRUE" : u"FALSE");
         break;
     case 2:
-        WriteCellText(u"\t", -1, nullptr);
-        WriteCellText(GetErrorText(result[2]), -1, nullptr);
+        WriteCell(row, col, GetErrorText(result[2]));
         break;
     default:
-        break;  // a string comes in the STRING record; 3 is empty
+        break;  // 3: an empty result
     }
 }
 
@@ -598,51 +670,32 @@ void CIExcelParser::OnString(CExcelRecord& r)
         text = ReadUnicodeString(r, 2);
     else
         text = ReadNarrow(r, r.U16());
-    WriteCellText(text.c_str(), -1, u"\t");
+    if (!m_stringPending)
+        WriteCellText(u"\t", -1, nullptr);  // no formula before it: kept apart all the same
+    m_stringPending = false;
+    if (!text.empty()) {
+        WriteCellText(text.c_str(), -1, nullptr);
+        m_lineOpen = true;
+    }
 }
 
 void CIExcelParser::OnBoolErr(CExcelRecord& r)
 {
-    r.U16();
-    r.U16();
+    const std::uint16_t row = RelRow(r.U16());
+    const std::uint16_t col = RelCol(r.U16());
     r.U16();
     const std::uint8_t value = r.U8();
     const std::uint8_t isError = r.U8();
-    const char16_t* text = isError ? GetErrorText(value) : value == 0 ? u"FALSE" : u"TRUE";
-    WriteCellText(text, -1, u"\t");
+    WriteCell(row, col, isError ? GetErrorText(value) : value == 0 ? u"FALSE" : u"TRUE");
 }
 
 void CIExcelParser::OnRString(CExcelRecord& r)
 {
+    // The formatting runs that follow the text say where fonts change; the
+    // cell's text is written whole.
+    const std::uint16_t row = RelRow(r.U16());
+    const std::uint16_t col = RelCol(r.U16());
     r.U16();
-    r.U16();
-    r.U16();
-    std::u16string text;
-    std::vector<std::uint16_t> pieces;
-    if (m_version == kBiff8) {
-        text = ReadUnicodeString(r, 2);
-        const std::uint16_t runs = r.U16();
-        for (std::uint16_t i = 0; i < runs && r.Remaining() >= 4; ++i) {
-            pieces.push_back(r.U16());
-            r.U16();
-        }
-    } else {
-        text = ReadNarrow(r, r.U16());
-        const std::uint8_t runs = r.U8();
-        for (std::uint8_t i = 0; i < runs && r.Remaining() >= 2; ++i) {
-            pieces.push_back(r.U8());
-            r.U8();
-        }
-    }
-    // The text up to its first zero, cut at the runs.
-    const std::size_t length = std::u16string_view(text.c_str()).size();
-    std::size_t pos = 0;
-    for (std::uint16_t n : pieces) {
-        if (pos >= length)
-            break;
-        WriteCellText(text.c_str() + pos, int(std::min<std::size_t>(n, length - pos)), u"\t");
-        pos += n;
-    }
-    if (pos < length)
-        WriteCellText(text.c_str() + pos, -1, u"\t");
+    const std::u16string text = m_version == kBiff8 ? ReadUnicodeString(r, 2) : ReadNarrow(r, r.U16());
+    WriteCell(row, col, text.c_str());
 }

@@ -132,6 +132,8 @@ private:
 
     void WriteCellText(const char16_t* text, int count, const char16_t* suffix);
     void WriteMarks(std::uint16_t row, std::uint16_t column);
+    // Position marks, then the cell's text (nothing for an empty text).
+    void WriteCell(std::uint16_t row, std::uint16_t column, const char16_t* text);
     std::uint16_t RelRow(std::uint16_t row) const { return std::uint16_t(row - std::uint16_t(m_firstRow)); }
     std::uint16_t RelCol(std::uint16_t col) const { return std::uint16_t(col - std::uint16_t(m_firstCol)); }
 
@@ -151,6 +153,8 @@ private:
     std::uint32_t m_firstCol = 0;
     std::uint32_t m_lastRow = 0;
     std::uint32_t m_lastCol = 0;
+    bool m_lineOpen = false;       // cell text written since the last caption
+    bool m_stringPending = false;  // a formula's text comes in the next STRING
 
     // Held like the presentation reader's; a workbook never fills them.
     CMsoBLIPStoreManager m_blipStore[2];

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -74,6 +75,65 @@ U16 Printf(const char* format, ...)
     va_end(ap);
     big.resize(static_cast<size_t>(n));
     return Ascii(big.c_str());
+}
+
+// value with the given number of decimals, padded with spaces on the left
+// to width. The digits are rounded as a spreadsheet shows them: from the
+// value's 15-digit decimal form, halves away from zero (1.26805 with four
+// decimals gives 1.2681 and 2.5 with none gives 3, where printf rounds the
+// binary value and gives 1.2680 and 2).
+U16 Fixed(double value, int decimals, int width = 0)
+{
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15 || decimals < 0 || decimals > 30)
+        return Printf("%*.*f", width, decimals, value);
+    // d.dddddddddddddde+XX, in the C locale.
+    const U16 scientific = Printf("%.14e", std::fabs(value));
+    std::string buffer(scientific.begin(), scientific.end());
+    if (buffer.size() < 18 || buffer[1] != '.' || buffer[16] != 'e')
+        return Printf("%*.*f", width, decimals, value);
+    std::string digits(1, buffer[0]);
+    digits.append(buffer, 2, 14);
+    int point = std::atoi(buffer.c_str() + 17) + 1;  // digits before the decimal point
+    const int keep = point + decimals;
+    if (keep < 0) {
+        digits.clear();
+    } else if (keep < static_cast<int>(digits.size())) {
+        const bool up = digits[static_cast<size_t>(keep)] >= '5';
+        digits.resize(static_cast<size_t>(keep));
+        if (up) {
+            int i = keep - 1;
+            for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+                digits[static_cast<size_t>(i)] = '0';
+            if (i >= 0) {
+                ++digits[static_cast<size_t>(i)];
+            } else {
+                digits.insert(digits.begin(), '1');
+                ++point;
+            }
+        }
+    }
+    const int wanted = point + decimals;
+    if (wanted > 0 && static_cast<int>(digits.size()) < wanted)
+        digits.append(static_cast<size_t>(wanted - static_cast<int>(digits.size())), '0');
+    // Integer part, then the decimals (zeros before the digits when the
+    // number is below 1).
+    std::string text;
+    if (point > 0)
+        text = digits.substr(0, std::min(digits.size(), static_cast<size_t>(point)));
+    else
+        text = "0";
+    if (decimals > 0) {
+        text += '.';
+        for (int i = 0; i < decimals; ++i) {
+            const int at = point + i;
+            text += at >= 0 && at < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(at)] : '0';
+        }
+    }
+    if (value < 0 && text.find_first_not_of("0.") != std::string::npos)
+        text.insert(text.begin(), '-');
+    if (static_cast<int>(text.size()) < width)
+        text.insert(0, static_cast<size_t>(width - static_cast<int>(text.size())), ' ');
+    return Ascii(text.c_str());
 }
 
 bool Contains(const U16& s, const char16_t* what)
@@ -164,6 +224,64 @@ void ReplaceName(U16& t, const char16_t* token, const U16& name, std::vector<U16
     ReplaceAll(t, token, mark);
 }
 
+bool IsLetter(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+// Stands for one "m" of a minutes field.
+constexpr char16_t kMinuteMark = 0xE002;
+
+// An "m" or "mm" is a minutes field when the nearest letter before it is an
+// hour field or the nearest letter after it a seconds field ("h:mm",
+// "mm:ss"); any other "m" is a month. Minutes fields become marks.
+void MarkMinutes(U16& t)
+{
+    for (size_t i = 0; i < t.size();) {
+        if (t[i] != u'm') {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < t.size() && t[j] == u'm')
+            ++j;
+        if (j - i <= 2) {
+            size_t before = i;
+            while (before > 0 && !IsLetter(t[before - 1]))
+                --before;
+            size_t after = j;
+            while (after < t.size() && !IsLetter(t[after]))
+                ++after;
+            if ((before > 0 && t[before - 1] == u'h') || (after < t.size() && t[after] == u's'))
+                std::fill(t.begin() + static_cast<std::ptrdiff_t>(i), t.begin() + static_cast<std::ptrdiff_t>(j), kMinuteMark);
+        }
+        i = j;
+    }
+}
+
+// Date and time letters in lower case (format codes are read without
+// regard to case), except those of "AM/PM" and "A/P".
+void LowerDateLetters(U16& t)
+{
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t.compare(i, 5, u"AM/PM") == 0) {
+            i += 4;
+            continue;
+        }
+        if (t.compare(i, 3, u"A/P") == 0) {
+            i += 2;
+            continue;
+        }
+        switch (t[i]) {
+        case u'Y': case u'M': case u'D': case u'H': case u'S':
+            t[i] = static_cast<char16_t>(t[i] + 0x20);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 void DateTimeSubstitutions(U16& t, double x)
 {
     if (!std::isfinite(x))
@@ -175,27 +293,26 @@ void DateTimeSubstitutions(U16& t, double x)
     int hours = static_cast<int>(total / 3600);
     const int minutes = static_cast<int>((total % 3600) / 60);
     const int seconds = static_cast<int>(total % 60);
-    if (x == 0 || hours != 0 || minutes != 0 || seconds != 0) {
-        if (Contains(t, u"AM/PM")) {
-            const bool pm = hours >= 12;
-            ReplaceName(t, u"AM/PM", pm ? U16(u"PM") : U16(u"AM"), names);
-            if (pm)
-                hours -= 12;
-        } else if (Contains(t, u"A/P")) {
-            const bool pm = hours >= 12;
-            ReplaceName(t, u"A/P", pm ? U16(u"P") : U16(u"A"), names);
-            if (pm)
-                hours -= 12;
-        }
-        ReplaceAll(t, u"hh", Printf("%2d", hours));
-        ReplaceAll(t, u"h", Printf("%d", hours));
-        ReplaceAll(t, u"mm", Printf("%2d", minutes));
-        ReplaceAll(t, u"m", Printf("%d", minutes));
-        ReplaceAll(t, u"ss", Printf("%2d", seconds));
-        ReplaceAll(t, u"s", Printf("%d", seconds));
+    MarkMinutes(t);
+    if (Contains(t, u"AM/PM")) {
+        const bool pm = hours >= 12;
+        ReplaceName(t, u"AM/PM", pm ? U16(u"PM") : U16(u"AM"), names);
+        if (pm)
+            hours -= 12;
+    } else if (Contains(t, u"A/P")) {
+        const bool pm = hours >= 12;
+        ReplaceName(t, u"A/P", pm ? U16(u"P") : U16(u"A"), names);
+        if (pm)
+            hours -= 12;
     }
-    int year, month, day, weekday;
-    if (whole > 0 && whole <= 2958465 && DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday)) {
+    ReplaceAll(t, u"hh", Printf("%2d", hours));
+    ReplaceAll(t, u"h", Printf("%d", hours));
+    ReplaceAll(t, U16(2, kMinuteMark), Printf("%2d", minutes));
+    ReplaceAll(t, U16(1, kMinuteMark), Printf("%d", minutes));
+    ReplaceAll(t, u"ss", Printf("%2d", seconds));
+    ReplaceAll(t, u"s", Printf("%d", seconds));
+    int year = 1900, month = 1, day = 0, weekday = 6;  // day 0 shows as 0 January 1900
+    if (whole >= 0 && (whole == 0 || DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday))) {
         ReplaceAll(t, u"yyyy", Printf("%d", year));
         ReplaceAll(t, u"yy", Printf("%02d", year % 100));
         ReplaceName(t, u"mmmm", kMonthFull[month], names);
@@ -322,13 +439,50 @@ U16 Skeleton(const U16& pattern)
     return t;
 }
 
-U16 FormatPattern(double value, const U16& pattern)
+// The section of a format that shows value: the second one (for the value
+// without its sign) for a negative value, the third for zero, else the
+// first. An empty section (a hidden value) gives way to the first.
+U16 ChooseSection(const U16& pattern, double& value)
+{
+    std::vector<U16> sections(1);
+    bool quoted = false;
+    bool bracket = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char16_t c = pattern[i];
+        if (c == u';' && !quoted && !bracket) {
+            sections.emplace_back();
+            continue;
+        }
+        sections.back() += c;
+        if (quoted) {
+            quoted = c != u'"';
+        } else if (bracket) {
+            bracket = c != u']';
+        } else if (c == u'"') {
+            quoted = true;
+        } else if (c == u'[') {
+            bracket = true;
+        } else if ((c == u'\\' || c == u'_' || c == u'*') && i + 1 < pattern.size()) {
+            sections.back() += pattern[++i];
+        }
+    }
+    if (value < 0 && sections.size() >= 2 && !sections[1].empty()) {
+        value = -value;
+        return sections[1];
+    }
+    if (value == 0 && sections.size() >= 3 && !sections[2].empty())
+        return sections[2];
+    return sections[0];
+}
+
+U16 FormatPattern(double value, const U16& whole)
 {
     if (!std::isfinite(value))
         return Printf("%g", value);
+    const U16 pattern = ChooseSection(whole, value);
     std::vector<U16> literals;
     U16 t = PrepareSection(pattern, literals);
-    const U16 digits = Printf("%.0f", std::fabs(value));
+    const U16 digits = Fixed(std::fabs(value), 0);
     const bool negative = value < 0 && digits != u"0";
 
     // A digit mask: every digit goes into the zeros from the right, surplus
@@ -353,6 +507,14 @@ U16 FormatPattern(double value, const U16& pattern)
         return t;
     }
 
+    // A negative value shown by the first section gets its minus sign in
+    // front of the whole text ("-$7,500" of "$#,##0"), not inside it.
+    bool minus = false;
+    if (value < 0 && !IsDateFormatPattern(pattern)) {
+        minus = true;
+        value = -value;
+    }
+
     // A percent sign shows the value multiplied by 100.
     if (!IsDateFormatPattern(pattern)) {
         for (char16_t c : t) {
@@ -361,12 +523,15 @@ U16 FormatPattern(double value, const U16& pattern)
         }
     }
 
+    if (IsDateFormatPattern(pattern))
+        LowerDateLetters(t);
     bool separators = false;
     if (Contains(t, u"#,#")) {
         separators = true;
         ReplaceAll(t, u"#,#", u"");
     }
     std::erase(t, u'#');
+    std::erase(t, u'?');  // room for a digit, as "#" here
 
     const size_t dec = t.find(u"0.0");
     if (dec != U16::npos) {
@@ -379,7 +544,7 @@ U16 FormatPattern(double value, const U16& pattern)
             ++end;
         const int width = static_cast<int>(dot - begin);
         const int decimals = static_cast<int>(end - dot - 1);
-        t.replace(begin, end - begin, Printf("%*.*f", width, decimals, value));
+        t.replace(begin, end - begin, Fixed(value, decimals, width));
     } else {
         // The longest run of zeros; every occurrence receives the value.
         size_t longest = 0;
@@ -395,7 +560,7 @@ U16 FormatPattern(double value, const U16& pattern)
             i = j;
         }
         if (longest > 0)
-            ReplaceAll(t, U16(longest, u'0'), Printf("%*.0f", static_cast<int>(longest), value));
+            ReplaceAll(t, U16(longest, u'0'), Fixed(value, 0, static_cast<int>(longest)));
     }
     if (separators) {
         Trim(t);
@@ -403,8 +568,10 @@ U16 FormatPattern(double value, const U16& pattern)
     } else {
         DateTimeSubstitutions(t, value);
     }
-    ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", value));
+    ReplaceAll(t, U16(1, kTextMark), Printf("%.15g", minus ? -value : value));
     ExpandLiterals(t, literals);
+    if (minus && std::any_of(t.begin(), t.end(), [](char16_t c) { return c >= u'1' && c <= u'9'; }))
+        t.insert(t.begin(), u'-');
     return t;
 }
 
@@ -425,13 +592,13 @@ U16 FormatBuiltin(double value, int id)
         // Fixed print formats of the table (never text of a document).
         U16 out;
         if (id == 2 || id == 4)
-            out = Printf("%.2f", v);
+            out = Fixed(v, 2);
         else if (id == 9)
-            out = Printf("%.0f%%", v);
+            out = Fixed(v, 0) + u"%";
         else if (id == 10)
-            out = Printf("%.2f%%", v);
+            out = Fixed(v, 2) + u"%";
         else
-            out = Printf("%.0f", v);
+            out = Fixed(v, 0);
         if (separators) {
             Trim(out);
             InsertSeparators(out);
@@ -465,6 +632,19 @@ void FormatNumberByBuiltinFormat(double value, int id, CRefString& out)
 {
     const U16 r = FormatBuiltin(value, id);
     out.AssignText(r.c_str());
+}
+
+std::u16string FormatGeneralNumber(double value)
+{
+    if (!std::isfinite(value))
+        return Printf("%g", value);
+    if (value == 0)
+        return u"0";
+    // Whole numbers of up to 16 digits keep every digit (an account or card
+    // number stored as a number).
+    if (value == std::trunc(value) && std::fabs(value) < 1e16)
+        return Printf("%.0f", value);
+    return Printf("%.15G", value);
 }
 
 bool IsBuiltinDateFormat(int id)

@@ -22,6 +22,11 @@ void FormatNumberByBuiltinFormat(double value, int id, CRefString& out);
 std::u16string FormatNumberByPattern(double value, const std::u16string& pattern);
 std::u16string FormatNumberByBuiltinFormat(double value, int id);
 
+// The General format: whole numbers of up to 16 digits with every digit,
+// others with up to 15 significant digits and no trailing zeros, very large
+// or small ones in scientific notation ("1.5E+20").
+std::u16string FormatGeneralNumber(double value);
+
 // True when the built-in id is a date or time format (14 to 22, 45 to 47).
 bool IsBuiltinDateFormat(int id);
 // True when the format text shows a date or time (its first section holds

@@ -6,7 +6,6 @@
 
 #include "extract/liblog.h"
 #include "extract/textcollector.h"
-#include "platform/codec.h"
 
 namespace {
 
@@ -182,15 +181,17 @@ std::size_t CPowerPointAccess::EndOf(std::size_t bodyStart, std::uint32_t length
 
 std::u16string CPowerPointAccess::BytesToText(const std::uint8_t* bytes, std::size_t n) const
 {
-    std::string narrow;
-    narrow.reserve(n);
+    // A byte text holds the low bytes of characters U+0000 to U+00FF (the
+    // document keeps any other text as UTF-16).
+    std::u16string text;
+    text.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        std::uint8_t c = bytes[i];
+        const std::uint8_t c = bytes[i];
         if (c == 0)
-            break;  // a narrow text ends at its first zero
-        narrow.push_back(c == 0x0B ? '\n' : c == 0xA0 ? ' ' : char(c));
+            break;  // a byte text ends at its first zero
+        text.push_back(c == 0x0B ? u'\n' : c == 0xA0 ? u' ' : char16_t(c));
     }
-    return plat::AnsiToWideString(narrow);
+    return text;
 }
 
 int CPowerPointAccess::Convert(const char16_t* path)

@@ -81,30 +81,37 @@ TEST(ExcelCells, PositionMarksAndCellKinds)
         {"labelsst A1 B1 A2", Sst({Narrow("a1"), Narrow("b1"), Narrow("a2")}) + LabelSst(0, 0, 0) + LabelSst(0, 1, 1) + LabelSst(1, 0, 2),
          "a1\tb1\n\ta2"},
         {"labelsst beyond the table", Sst({Narrow("a1")}) + LabelSst(3, 3, 1), ""},
+        // Cells of every kind are placed by the same marks, so that no two
+        // cells run together whatever records hold them.
         {"numbers", R(0x0203, Cell(0, 0) + F64(1)) + R(0x0203, Cell(0, 1) + F64(2)) + R(0x0203, Cell(1, 0) + F64(3)),
-         "1.00\t2.00\t3.00\t"},
-        {"rk negative integer", Rk(0, 0, 5, RkInt(-5)), "-5.00"},
+         "1\t2\n\t3"},
+        {"rk negative integer", Rk(0, 0, 5, RkInt(-5)), "-5"},
         {"rk x100", Rk(0, 0, 5, RkInt(1234, true)), "12.34"},
-        {"rk float", Rk(0, 0, 5, 0x3FF80000), "1.50"},
+        {"rk float", Rk(0, 0, 5, 0x3FF80000), "1.5"},
         {"mulrk", Sst({Narrow("x")}) + LabelSst(0, 0, 0) +
                       R(0x00BD, U16(1) + U16(0) + U16(0) + U32(RkInt(1)) + U16(0) + U32(RkInt(2)) + U16(1)),
-         "x\n1.00\t2.00"},
-        {"mulrk float kind", R(0x00BD, U16(0) + U16(0) + U16(0) + U32(0x3FF80000) + U16(0)), "2"},
+         "x\n1\t2"},
+        {"mulrk float kind", R(0x00BD, U16(0) + U16(0) + U16(0) + U32(0x3FF80000) + U16(0)), "1.5"},
+        {"rk number formula label in one row, a label below",
+         Sst({Narrow("x")}) + Rk(0, 0, 0, RkInt(4500000)) + R(0x0203, Cell(0, 1) + F64(0.65)) +
+             R(0x0006, Cell(0, 2) + F64(2) + U16(0) + U32(0) + U16(0)) + LabelSst(1, 0, 0),
+         "4500000\t0.65\t2\n\tx"},
         {"formula results",
          R(0x0006, Cell(0, 0) + U8(1) + U8(0) + U8(1) + std::string(3, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
              R(0x0006, Cell(0, 1) + U8(2) + U8(0) + U8(7) + std::string(3, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
              R(0x0006, Cell(0, 2) + U8(0) + std::string(5, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
              R(0x0207, Wide(u"res")),
-         "\tTRUE\t#DIV/0!res\t"},
-        {"boolerr", R(0x0205, Cell(0, 0) + U8(0x2A) + U8(1)) + R(0x0205, Cell(0, 1) + U8(1) + U8(0)), "#N/A!\tTRUE\t"},
+         "TRUE\t#DIV/0!\tres"},
+        {"boolerr", R(0x0205, Cell(0, 0) + U8(0x2A) + U8(1)) + R(0x0205, Cell(0, 1) + U8(1) + U8(0)), "#N/A!\tTRUE"},
         {"label biff8", R(0x0204, Cell(0, 0) + U16(2) + U8(1) + Utf16(u"\uD55C\uAE00")), "\xED\x95\x9C\xEA\xB8\x80"},
+        // The runs of a rich string change fonts; they do not cut its words.
         {"rstring runs", R(0x00D6, Cell(0, 0) + Narrow("abcdef") + U16(2) + U16(2) + U16(0) + U16(3) + U16(0)),
-         "ab\tcde\tf\t"},
+         "abcdef"},
         {"relative to the sheet bounds",
          Sst({Narrow("a"), Narrow("b")}) + R(0x0200, U32(5) + U32(9) + U16(2) + U16(4) + U16(0)) + LabelSst(5, 2, 0) +
              LabelSst(6, 2, 1),
          "a\nb"},
-        {"rstring without runs", R(0x00D6, Cell(0, 0) + Narrow("plain") + U16(0)), "plain\t"},
+        {"rstring without runs", R(0x00D6, Cell(0, 0) + Narrow("plain") + U16(0)), "plain"},
     };
     for (const Case& c : cases) {
         const Result r = ReadStream(Sheet(c.records));
@@ -123,7 +130,48 @@ TEST(ExcelCells, NumberTextsFollowTheCellFormat)
     const Result r = ReadStream(globals + Sheet(Rk(0, 0, 0, RkInt(42)) + Rk(0, 1, 1, RkInt(7)) + Rk(0, 2, 2, RkInt(9)) +
                                          R(0x0006, Cell(0, 3, 2) + F64(3) + U16(0) + U32(0) + U16(0))));
     EXPECT_EQ(r.ok, 1);
-    EXPECT_EQ(r.text, "42\t7\t\t");
+    // A format id without its FORMAT record shows the number as General does.
+    EXPECT_EQ(r.text, "42\t7\t9\t3");
+
+    // One NUMBER cell in XF 0 of the given format id, with the FORMAT record
+    // when a text is given.
+    const struct {
+        std::uint16_t id;
+        const char16_t* format;  // null: no FORMAT record
+        double value;
+        const char* expected;
+    } cases[] = {
+        {0, nullptr, 0.65, "0.65"},                 // General keeps the decimals
+        {0, nullptr, 1.0 / 3, "0.333333333333333"},
+        {0, nullptr, 8001011234567, "8001011234567"},
+        {0, nullptr, 4123456789012345, "4123456789012345"},  // a card number stored as a number
+        {0, nullptr, 1.5e20, "1.5E+20"},
+        {1, nullptr, 2.7, "3"},
+        {4, nullptr, 1234.5, "1,234.50"},
+        {10, nullptr, 0.1234, "12.34%"},
+        {14, nullptr, 40293.7378, "04/25/2010"},     // a time part leaves the month alone
+        {22, nullptr, 40293.75, "4/25/10 18: 0"},
+        {5, u"\"\u20A9\"#,##0;\\-\"\u20A9\"#,##0", 1234, "\xE2\x82\xA9" "1,234"},
+        {5, nullptr, 1234, "1,234"},              // the language's currency format, no record
+        {42, nullptr, 1234.7, "1,235"},
+        {11, nullptr, 12345.678, "12345.678"},    // scientific: as General
+        {49, nullptr, 17, "17"},                  // text format
+        {164, u"dd/mm/yyyy", 40293.7378, "25/04/2010"},
+        {164, u"YYYY-MM-DD hh:mm", 40293.75, "2010-04-25 18: 0"},
+        {164, u"mm:ss", 0.5 + 65.0 / 86400, " 1: 5"},
+        {164, u"General", 2.25, "2.25"},
+        {164, u"General\"\uAC1C\"", 12, "12\xEA\xB0\x9C"},
+        {164, u"General\"\uAC1C\"", -12, "-12\xEA\xB0\x9C"},
+        {164, u"General;\\(General\\)", -2.5, "(2.5)"},
+        {164, u"000000-0000000", 8001011234567, "800101-1234567"},
+    };
+    for (const auto& c : cases) {
+        std::string g = Bof8(0x0005) + xf(c.id);
+        if (c.format)
+            g += R(0x041E, U16(c.id) + Wide(c.format));
+        const Result n = ReadStream(g + Eof() + Sheet(R(0x0203, Cell(0, 0) + F64(c.value))));
+        EXPECT_EQ(n.text, c.expected) << c.id << " " << c.value;
+    }
 }
 
 TEST(ExcelStrings, SharedStringTableAndContinuations)
@@ -146,10 +194,11 @@ TEST(ExcelStrings, SharedStringTableAndContinuations)
     EXPECT_EQ(r.sst, (std::vector<std::u16string>{u"ABCDEF", u"GHIJKLMNOP", u"next", u"xyz"}));
     EXPECT_EQ(r.text, "ABCDEF\tGHIJKLMNOP\tnext\txyz");
 
-    // Bytes 0x80-0xFF of a compressed string are code page 949.
-    r = ReadStream(Sheet(Sst({Narrow("\xC7\xD1")})));
-    ASSERT_EQ(r.sst.size(), 1u);
-    EXPECT_EQ(r.sst[0], u"\uD55C");
+    // A compressed string holds the low bytes of characters U+0000 to
+    // U+00FF, also where it continues in a CONTINUE record.
+    r = ReadStream(Sheet(R(0x00FC, U32(2) + U32(2) + Narrow("Entr\xE9" "e") + U16(4) + U8(0) + "a\xF1") +
+                         R(0x003C, U8(0) + "o\xBA")));
+    EXPECT_EQ(r.sst, (std::vector<std::u16string>{u"Entr\u00E9e", u"a\u00F1o\u00BA"}));
 
     // A table that ends inside a string keeps the strings before it.
     r = ReadStream(Sheet(R(0x00FC, U32(3) + U32(3) + Narrow("one") + U16(9) + U8(0) + "two")));
@@ -179,7 +228,8 @@ TEST(ExcelWorkbook, SheetCaptionsAndSubstreams)
     ASSERT_EQ(globals.size(), globalsSize);
     const Result r = ReadStream(globals + sheet1 + chart + unknown + sheet2 + sheet3);
     EXPECT_EQ(r.ok, 1);
-    EXPECT_EQ(r.text, "[Sheet Name : One]\nin one[Sheet Name : Two]\nin two[Sheet Name : Thr]\nin three");
+    // Each caption starts a line of its own.
+    EXPECT_EQ(r.text, "[Sheet Name : One]\nin one\n[Sheet Name : Two]\nin two\n[Sheet Name : Thr]\nin three");
 }
 
 TEST(ExcelWorkbook, StreamStartEndAndEncryption)
@@ -222,7 +272,7 @@ TEST(ExcelWorkbook, Biff5BookStreamInACompoundFile)
     CIExcelParser parser(&collector, 0);
     EXPECT_EQ(parser.Convert(plat::PathFromNative(path).c_str()), 1);
     EXPECT_EQ(parser.Version(), kBiff5);
-    EXPECT_EQ(plat::WideToUtf8(text), "[Sheet Name : \xED\x91\x9C]\n\xED\x95\x9C\xEA\xB8\x80" "abc\t");
+    EXPECT_EQ(plat::WideToUtf8(text), "[Sheet Name : \xED\x91\x9C]\n\xED\x95\x9C\xEA\xB8\x80\tabc");
 
     // No workbook stream.
     ps_test::CfbWriter other(3);
@@ -230,6 +280,55 @@ TEST(ExcelWorkbook, Biff5BookStreamInACompoundFile)
     ps_test::WriteFileBytes(path, other.Build());
     CIExcelParser none(&collector, 0);
     EXPECT_EQ(none.Convert(plat::PathFromNative(path).c_str()), 0);
+}
+
+// A BIFF8 workbook in a compound file with cells of every record kind in
+// two sheets: no two cells run together, numbers follow their formats, a
+// sheet's caption starts its own line, single-byte strings and names are
+// Latin-1 also across a CONTINUE record.
+TEST(ExcelWorkbook, Biff8WorkbookThroughACompoundFile)
+{
+    auto xf = [](std::uint16_t fmt) { return R(0x00E0, U16(0) + U16(fmt) + std::string(16, '\0')); };
+    auto boundSheet = [](std::uint32_t pos, const std::string& nameChars, bool wide, std::size_t count) {
+        return R(0x0085, U32(pos) + U16(0) + U8(std::uint8_t(count)) + U8(wide ? 1 : 0) + nameChars);
+    };
+    const std::string sst = R(0x00FC, U32(3) + U32(3) + Narrow("Entr\xE9" "e") + Wide(u"\uD64D\uAE38\uB3D9") +
+                                          U16(4) + U8(0) + "ma") +
+                            R(0x003C, U8(0) + "\xF1" "a");
+    const std::string formulaString =
+        R(0x0006, Cell(1, 1) + U8(0) + std::string(5, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0)) +
+        R(0x0207, Wide(u"calc"));
+    const std::string sheet1 = Sheet(LabelSst(0, 0, 0) + R(0x0203, Cell(0, 1, 1) + F64(8001011234567)) +
+                                     Rk(0, 2, 0, RkInt(4500000)) + R(0x0203, Cell(0, 3, 0) + F64(0.65)) +
+                                     R(0x0006, Cell(1, 0, 2) + F64(40293.7378) + U16(0) + U32(0) + U16(0)) +
+                                     formulaString + R(0x0205, Cell(1, 2) + U8(1) + U8(0)));
+    const std::string sheet2 =
+        Sheet(LabelSst(2, 1, 1) + R(0x00BD, U16(2) + U16(2) + U16(0) + U32(RkInt(1)) + U16(0) + U32(RkInt(2)) + U16(3)) +
+              LabelSst(3, 0, 2));
+    auto globals = [&](std::uint32_t p1, std::uint32_t p2) {
+        return Bof8(0x0005) + xf(0) + xf(164) + xf(14) + R(0x041E, U16(164) + Wide(u"000000-0000000")) + sst +
+               boundSheet(p1, "Donn\xE9" "es", false, 7) + boundSheet(p2, Utf16(u"\uB458"), true, 1) + Eof();
+    };
+    const std::uint32_t p1 = std::uint32_t(globals(0, 0).size());
+    const std::uint32_t p2 = std::uint32_t(p1 + sheet1.size());
+    ps_test::CfbWriter w(3);
+    w.AddStream(u"Workbook", globals(p1, p2) + sheet1 + sheet2);
+    ps_test::TempDir dir;
+    const std::string path = dir.file("book.xls");
+    ps_test::WriteFileBytes(path, w.Build());
+
+    std::u16string text;
+    CTextCollector collector;
+    collector.SetOutput(&text);
+    CIExcelParser parser(&collector, 0);
+    ASSERT_EQ(parser.Convert(plat::PathFromNative(path).c_str()), 1);
+    EXPECT_EQ(plat::WideToUtf8(text),
+              "[Sheet Name : Donn\xC3\xA9" "es]\n"
+              "Entr\xC3\xA9" "e\t800101-1234567\t4500000\t0.65\n"
+              "\t04/25/2010\tcalc\tTRUE\n"
+              "[Sheet Name : \xEB\x91\x98]\n"
+              "\n\t\xED\x99\x8D\xEA\xB8\xB8\xEB\x8F\x99\t1\t2\n"
+              "\tma\xC3\xB1" "a");
 }
 
 TEST(ExcelWorkbook, HostileRecordsAndRandomDamage)

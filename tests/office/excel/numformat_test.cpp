@@ -162,3 +162,89 @@ TEST(NumberFormat, IndependentOfTheThreadLocale)
 }
 
 }  // namespace
+
+namespace {
+
+// An "m" right after an hour or right before a second is a minute; every
+// other "m" is a month, also when the value has a time of day.
+TEST(NumberFormat, MinutesAndMonths)
+{
+    const struct {
+        double value;
+        const char16_t* pattern;  // null: built-in id
+        int id;
+        const char* expected;
+    } cases[] = {
+        {45000.25, u"yyyy-mm-dd hh:mm", 0, "2023-03-15  6: 0"},
+        {45000.7378, u"dd/mm/yyyy", 0, "15/03/2023"},
+        {45000.25, u"YYYY-MM-DD", 0, "2023-03-15"},
+        {45000.5 + 65.0 / 86400, u"m/d h:m:s", 0, "3/15 12:1:5"},
+        {45000.5 + 65.0 / 86400, u"mm:ss", 0, " 1: 5"},
+        {45000.25, u"d-mmm-yy h:mm AM/PM", 0, "15-Mar-23 6: 0 AM"},
+        {45000.5, nullptr, 14, "03/15/2023"},
+        {45000, nullptr, 22, "3/15/23 0: 0"},
+        {0.75, nullptr, 18, "6: 0 PM"},
+    };
+    for (const auto& c : cases) {
+        const std::string got = c.pattern ? Pattern(c.value, c.pattern) : Builtin(c.value, c.id);
+        EXPECT_EQ(got, c.expected) << (c.pattern ? plat::WideToUtf8(c.pattern) : std::to_string(c.id));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Digits are rounded from the value's 15-digit decimal form, halves away
+// from zero, as a workbook shows them (printf would round the binary value).
+TEST(NumberFormat, RoundsAsTheWorkbookShows)
+{
+    EXPECT_EQ(Pattern(1.26805, u"0.0000"), "1.2681");
+    EXPECT_EQ(Pattern(999.995, u"#,##0.00"), "1,000.00");
+    EXPECT_EQ(Pattern(0.5, u"0"), "1");
+    EXPECT_EQ(Pattern(-0.004, u"0.00"), "0.00");
+    EXPECT_EQ(Pattern(0.0123, u"0.000"), "0.012");
+    EXPECT_EQ(Pattern(7, u"0.0"), "7.0");
+    EXPECT_EQ(Builtin(2.5, 1), "3");
+    EXPECT_EQ(Builtin(-2.5, 1), "-3");
+    EXPECT_EQ(Builtin(0.125, 2), "0.13");
+    EXPECT_EQ(Builtin(1.005, 2), "1.01");
+    EXPECT_EQ(Builtin(0.00125, 10), "0.13%");
+    EXPECT_EQ(Builtin(123456789012.5, 3), "123,456,789,013");
+    EXPECT_EQ(Builtin(0, 2), "0.00");
+}
+
+}  // namespace
+
+namespace {
+
+// A negative value shows in the second section without its sign, zero in
+// the third; an empty section gives way to the first.
+TEST(NumberFormat, SectionsByTheSignOfTheValue)
+{
+    const char16_t* accounting = u"_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"??_);_(@_)";
+    EXPECT_EQ(Pattern(1234, accounting), "$1,234");
+    EXPECT_EQ(Pattern(-1234, accounting), "$(1,234)");
+    EXPECT_EQ(Pattern(0, accounting), " $- ");
+    EXPECT_EQ(Pattern(-3.75, u"0;(0)"), "(4)");
+    EXPECT_EQ(Pattern(-3.75, u"0.0;\"minus \"0.0;\"nil\""), "minus 3.8");
+    EXPECT_EQ(Pattern(0, u"0.0;\"minus \"0.0;\"nil\""), "nil");
+    EXPECT_EQ(Pattern(-5, u"0;;"), "-5");
+    EXPECT_EQ(Pattern(-5, u"\"a;b\"0"), "a;b-5");
+}
+
+}  // namespace
+
+namespace {
+
+// A negative value that the first section shows carries its minus sign in
+// front of the whole text.
+TEST(NumberFormat, MinusSignInFrontOfTheFirstSection)
+{
+    EXPECT_EQ(Pattern(-7500, u"\"$\"#,##0"), "-$7,500");
+    EXPECT_EQ(Pattern(-0.25, u"0.0%"), "-25.0%");
+    EXPECT_EQ(Pattern(-1234.5, u"#,##0.00\\ \"EUR\""), "-1,234.50 EUR");
+    EXPECT_EQ(Pattern(-0.004, u"\"$\"0.00"), "$0.00");
+}
+
+}  // namespace

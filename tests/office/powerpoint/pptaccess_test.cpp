@@ -193,8 +193,8 @@ TEST(PowerPointReader, TextAtomsOfAShape)
         {CharsAtom(u"A") + BytesAtom("b\x0B" "c\xA0" "d"), "Ab\nc d\n"},
         // Bytes then characters: the characters replace them.
         {BytesAtom("bytes") + CharsAtom(u"chars"), "chars\n"},
-        // Code page 949 bytes.
-        {BytesAtom("\xC7\xD1\xB1\xDB"), "\xED\x95\x9C\xEA\xB8\x80\n"},
+        // Bytes are the low halves of U+0000 to U+00FF, not code page text.
+        {BytesAtom("S\xE3o Jo\xE3o \xA9"), "S\xC3\xA3o Jo\xC3\xA3o \xC2\xA9\n"},
         // A shape text stops at its first zero character.
         {CharsAtom(std::u16string(u"cut") + u'\0' + u"hidden"), "cut\n"},
     };
