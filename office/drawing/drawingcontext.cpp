@@ -204,6 +204,7 @@ void ObjectItem::CreateShape()
         return;
     shape = std::make_unique<drawObject>();
     shape->shapeClass = ShapeClassOfType(type);
+    shape->item = this;
     shape->SetDefaultAdjustValues(type);
 }
 
@@ -249,11 +250,29 @@ int ItemDepth(const ObjectItem* item)
 
 }  // namespace
 
-DrawingContext::DrawingContext() = default;
+DrawingContext::DrawingContext() : m_anchors(1) {}
+
+DrawingContext::DrawingContext(DrawingReader* reader, const std::vector<FloatingAnchor>& anchors)
+    : m_reader(reader), m_anchors(anchors.size())
+{
+    for (size_t k = 0; k < anchors.size(); ++k)
+        m_anchors[k].anchor = anchors[k];
+}
 
 DrawingContext::~DrawingContext()
 {
-    ReleaseChain(m_root);
+    for (drawingObject& a : m_anchors)
+        ReleaseChain(a.root);
+}
+
+ObjectItem* drawingObject::CreateRootItem(int kind)
+{
+    if (root)
+        return nullptr;
+    root = std::make_unique<ObjectItem>();
+    root->canHaveChildren = kind == kDrawingGroupKind;
+    type = kind;
+    return root.get();
 }
 
 int DrawingContext::ParseRecords(const unsigned char* data, size_t length)
@@ -278,15 +297,40 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
     const int kind = ((flags >> 8) & 0xF) == 0x2 ? kDrawingGroupKind : instance;
     ObjectItem* previous = m_current;
     m_current = nullptr;
-    if (!m_root) {
-        m_root = std::make_unique<ObjectItem>();
-        m_root->canHaveChildren = kind == kDrawingGroupKind;
-        m_root->type = kind;
-        m_root->flags = flags;
-        m_current = m_root.get();
-        m_current->CreateShape();
-        m_itemCount = 1;
-        return 1;
+    if (!m_reader) {
+        // Free-standing: the first shape is the root of the only anchor;
+        // every later one joins the previous item's group.
+        if (m_anchors.empty())
+            return 0;
+        if (ObjectItem* root = m_anchors[0].CreateRootItem(kind)) {
+            root->type = kind;
+            root->flags = flags;
+            m_current = root;
+            m_current->CreateShape();
+            m_itemCount = 1;
+            return 1;
+        }
+    } else {
+        // Bound: the anchor with this shape identifier, when still unused.
+        const std::uint32_t shapeId = Le32(body);
+        for (drawingObject& a : m_anchors) {
+            if (a.anchor.shapeId != shapeId)
+                continue;
+            if (a.type == -1 && !a.root && m_itemCount < kMaxItems) {
+                ObjectItem* root = a.CreateRootItem(kind);
+                root->type = kind;
+                root->left = a.anchor.left;
+                root->top = a.anchor.top;
+                root->right = a.anchor.right;
+                root->bottom = a.anchor.bottom;
+                root->flags = flags;
+                m_current = root;
+                m_current->CreateShape();
+                ++m_itemCount;
+                return 1;
+            }
+            break;
+        }
     }
     // A member of the group of the previous item.
     if (!previous || !previous->CanHaveChildren() || m_itemCount >= kMaxItems ||
@@ -398,7 +442,12 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
         break;
     case 0xF004:
         // A free-standing context takes a shape container anywhere.
-        useParentBytes();
+        if (m_reader) {
+            if (!takeFromParent({0xF002, 0xF003}))
+                return 0;
+        } else {
+            useParentBytes();
+        }
         ok = walkChildren(true);
         break;
     case 0xF005:
@@ -462,6 +511,8 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
             return 0;
         if (length >= 4 && m_current)
             m_current->clientAnchor = Le32(body);
+        if (length >= 4 && m_reader)
+            m_reader->RaiseClientAnchor(static_cast<std::int32_t>(Le32(body)));
         break;
     case 0xF011:
         if (!takeFromParent({0xF004}))
