@@ -220,6 +220,26 @@ int ObjectItem::CountOutputShapes() const
     return n;
 }
 
+ObjectItem* ObjectItem::AddChild(int kind)
+{
+    auto item = std::make_unique<ObjectItem>();
+    item->canHaveChildren = true;
+    ObjectItem* raw = item.get();
+    if (kind == kDrawingGroupKind) {
+        // A nested group hangs from this item.
+        item->parent = this;
+        children.push_back(std::move(item));
+    } else {
+        // A member of this item's group follows it.
+        item->parent = parent ? parent : this;
+        ObjectItem* tail = this;
+        while (tail->next)
+            tail = tail->next.get();
+        tail->next = std::move(item);
+    }
+    return raw;
+}
+
 const std::u16string* ObjectItem::GetPictureName() const
 {
     return shape && !shape->pictureName.empty() ? &shape->pictureName : nullptr;
@@ -336,21 +356,9 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
     if (!previous || !previous->CanHaveChildren() || m_itemCount >= kMaxItems ||
         ItemDepth(previous) >= kDrawingMaxDepth)
         return 0;
-    auto item = std::make_unique<ObjectItem>();
-    item->canHaveChildren = true;
-    item->type = kind;
-    item->flags = flags;
-    ObjectItem* raw = item.get();
-    if (kind == kDrawingGroupKind) {
-        item->parent = previous;
-        previous->children.push_back(std::move(item));
-    } else {
-        item->parent = previous->parent ? previous->parent : previous;
-        ObjectItem* tail = previous;
-        while (tail->next)
-            tail = tail->next.get();
-        tail->next = std::move(item);
-    }
+    ObjectItem* raw = previous->AddChild(kind);
+    raw->type = kind;
+    raw->flags = flags;
     ++m_itemCount;
     m_current = raw;
     m_current->CreateShape();

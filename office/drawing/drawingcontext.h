@@ -185,6 +185,9 @@ struct ObjectItem {
     bool CanHaveChildren() const { return canHaveChildren; }
     bool canHaveChildren = false;
     void CreateShape();
+    // A new member: a nested group (kind 513) joins this item's children,
+    // any other kind follows this item in its group.
+    ObjectItem* AddChild(int kind);
     // Counts this item, its children and the items after it.
     int CountOutputShapes() const;
     // The picture name of this item's own shape, or null.

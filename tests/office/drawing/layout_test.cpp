@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -427,6 +428,55 @@ TEST(DrawingEmit, FirstEmissionSetsColoursAndAFrameWritesItsBlip)
     Walk(cut, store + Rec(0xF002, 0, frame));
     cut.EmitNextAnchor(out);
     EXPECT_FALSE(cut.Root()->shape->pictureWritten);
+}
+
+TEST(DrawingEmit, HostileDrawingsOfABoundContextEndCleanly)
+{
+    const std::uint32_t group = 0x201, plain = 0xA00;
+    std::string entry(36, '\0');
+    entry.replace(28, 4, U32(0));
+    std::string store = Rec(0xF000, 0xF, Rec(0xF001, 1, Rec(0xF007, 5, entry)));
+    std::string nested = Rec(0xF003, 0xF,
+                             ShapeContainer(0, 10, group, Entry(0x004, 0x1E0000), 1, ChildAnchor(0, 0, 50, 50)) +
+                                 ShapeContainer(58, 11, plain, Entry(0x147, 30000), 1, ChildAnchor(0, 0, 5, 5)) +
+                                 ShapeContainer(75, 12, plain, Entry(0x104, 1) + Entry(0x10B, 0x10000), 2));
+    std::string first = Rec(0xF003, 0xF,
+                            ShapeContainer(0, 7, group, Entry(0x004, 0x2D0000), 1) +
+                                ShapeContainer(202, 8, plain, Entry(0x080, 0x10000), 1, ChildAnchor(0, 0, 100, 100)) +
+                                nested + ShapeContainer(19, 9, 0xAC0, Entry(0x004, 0xFFA60000), 1));
+    std::string base = store + Rec(0xF002, 0, first) + Rec(0xF002, 0, ShapeContainer(75, 20, plain, Entry(0x104, 1), 1));
+    LogReader reader;
+    reader.stream = Rec(0xF01D, 0x6E0, std::string(8, 'u') + "\x89PNG....");
+    const std::vector<FloatingAnchor> anchors = {{7, 10, 20, 300, 400, 0x0A, 1}, {20, 0, 0, 0, 0, 0x08, 0}};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3000; ++round) {
+        std::string s = base;
+        if (round > 0) {
+            for (int e = 0; e < 3; ++e)
+                s[rng() % s.size()] = static_cast<char>(rng());
+        }
+        DrawingContext ctx(&reader, anchors);
+        Walk(ctx, s);
+        std::u16string out;
+        int emitted = 0;
+        while (ctx.EmitNextAnchor(out))
+            ++emitted;
+        ASSERT_EQ(emitted, 2);
+        if (round == 0) {
+            EXPECT_EQ(out, u"box0");
+            EXPECT_EQ(ctx.DeferredCount(), 0u);
+        }
+    }
+
+    // Groups nested as deep as the walk allows, in a bound context.
+    std::string deep = ShapeContainer(202, 99, plain, Entry(0x080, 0x10000), 1);
+    for (int level = 0; level < 300; ++level)
+        deep = Rec(0xF003, 0xF, ShapeContainer(0, 50 + level, group, Entry(0x004, 0x5A0000), 1) + deep);
+    DrawingContext ctx(&reader, {{50 + 299, 0, 0, 1000, 1000, 0, 0}});
+    Walk(ctx, Rec(0xF002, 0, deep));
+    ASSERT_NE(ctx.Root(), nullptr);
+    std::u16string out;
+    EXPECT_TRUE(ctx.EmitNextAnchor(out));
 }
 
 }  // namespace
