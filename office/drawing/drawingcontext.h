@@ -5,6 +5,14 @@
 //
 // The walk never reads past the bytes it is given, checks every record
 // against its parent container and caps the container nesting.
+//
+// A free-standing context (the picture processing) has one anchor that the
+// first shape record takes. A context bound to a reader holds the reader's
+// floating-shape anchors and matches shape records to them by shape
+// identifier; at each anchor character the reader calls EmitNextAnchor,
+// which places and lays out the drawing once (drawinglayout.cpp) and writes
+// it (drawingemit.cpp): text boxes and callouts their stories, groups their
+// members in order, picture frames of groups after the whole drawing.
 #pragma once
 
 #include <cstddef>
@@ -136,7 +144,8 @@ struct drawObject {
     // number is not a recognised one.
     bool SetProperty(int number, std::uint32_t value);
     void SetComplexProperty(const unsigned char* data, size_t length);
-    // Picture frames, text boxes, callouts and the outline shapes count.
+    // Text boxes, callouts, arcs, lines and the outline shapes count toward
+    // a group's output; picture frames and groups do not.
     bool CountsTowardGroup() const;
 
     // The item that owns the shape.
