@@ -204,6 +204,7 @@ void ObjectItem::CreateShape()
         return;
     shape = std::make_unique<drawObject>();
     shape->shapeClass = ShapeClassOfType(type);
+    shape->item = this;
     shape->SetDefaultAdjustValues(type);
 }
 
@@ -217,6 +218,26 @@ int ObjectItem::CountOutputShapes() const
             n += c->CountOutputShapes();
     }
     return n;
+}
+
+ObjectItem* ObjectItem::AddChild(int kind)
+{
+    auto item = std::make_unique<ObjectItem>();
+    item->canHaveChildren = true;
+    ObjectItem* raw = item.get();
+    if (kind == kDrawingGroupKind) {
+        // A nested group hangs from this item.
+        item->parent = this;
+        children.push_back(std::move(item));
+    } else {
+        // A member of this item's group follows it.
+        item->parent = parent ? parent : this;
+        ObjectItem* tail = this;
+        while (tail->next)
+            tail = tail->next.get();
+        tail->next = std::move(item);
+    }
+    return raw;
 }
 
 const std::u16string* ObjectItem::GetPictureName() const
@@ -249,11 +270,29 @@ int ItemDepth(const ObjectItem* item)
 
 }  // namespace
 
-DrawingContext::DrawingContext() = default;
+DrawingContext::DrawingContext() : m_anchors(1) {}
+
+DrawingContext::DrawingContext(DrawingReader* reader, const std::vector<FloatingAnchor>& anchors)
+    : m_reader(reader), m_anchors(anchors.size())
+{
+    for (size_t k = 0; k < anchors.size(); ++k)
+        m_anchors[k].anchor = anchors[k];
+}
 
 DrawingContext::~DrawingContext()
 {
-    ReleaseChain(m_root);
+    for (drawingObject& a : m_anchors)
+        ReleaseChain(a.root);
+}
+
+ObjectItem* drawingObject::CreateRootItem(int kind)
+{
+    if (root)
+        return nullptr;
+    root = std::make_unique<ObjectItem>();
+    root->canHaveChildren = kind == kDrawingGroupKind;
+    type = kind;
+    return root.get();
 }
 
 int DrawingContext::ParseRecords(const unsigned char* data, size_t length)
@@ -278,35 +317,48 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
     const int kind = ((flags >> 8) & 0xF) == 0x2 ? kDrawingGroupKind : instance;
     ObjectItem* previous = m_current;
     m_current = nullptr;
-    if (!m_root) {
-        m_root = std::make_unique<ObjectItem>();
-        m_root->canHaveChildren = kind == kDrawingGroupKind;
-        m_root->type = kind;
-        m_root->flags = flags;
-        m_current = m_root.get();
-        m_current->CreateShape();
-        m_itemCount = 1;
-        return 1;
+    if (!m_reader) {
+        // Free-standing: the first shape is the root of the only anchor;
+        // every later one joins the previous item's group.
+        if (m_anchors.empty())
+            return 0;
+        if (ObjectItem* root = m_anchors[0].CreateRootItem(kind)) {
+            root->type = kind;
+            root->flags = flags;
+            m_current = root;
+            m_current->CreateShape();
+            m_itemCount = 1;
+            return 1;
+        }
+    } else {
+        // Bound: the anchor with this shape identifier, when still unused.
+        const std::uint32_t shapeId = Le32(body);
+        for (drawingObject& a : m_anchors) {
+            if (a.anchor.shapeId != shapeId)
+                continue;
+            if (a.type == -1 && !a.root && m_itemCount < kMaxItems) {
+                ObjectItem* root = a.CreateRootItem(kind);
+                root->type = kind;
+                root->left = a.anchor.left;
+                root->top = a.anchor.top;
+                root->right = a.anchor.right;
+                root->bottom = a.anchor.bottom;
+                root->flags = flags;
+                m_current = root;
+                m_current->CreateShape();
+                ++m_itemCount;
+                return 1;
+            }
+            break;
+        }
     }
     // A member of the group of the previous item.
     if (!previous || !previous->CanHaveChildren() || m_itemCount >= kMaxItems ||
         ItemDepth(previous) >= kDrawingMaxDepth)
         return 0;
-    auto item = std::make_unique<ObjectItem>();
-    item->canHaveChildren = true;
-    item->type = kind;
-    item->flags = flags;
-    ObjectItem* raw = item.get();
-    if (kind == kDrawingGroupKind) {
-        item->parent = previous;
-        previous->children.push_back(std::move(item));
-    } else {
-        item->parent = previous->parent ? previous->parent : previous;
-        ObjectItem* tail = previous;
-        while (tail->next)
-            tail = tail->next.get();
-        tail->next = std::move(item);
-    }
+    ObjectItem* raw = previous->AddChild(kind);
+    raw->type = kind;
+    raw->flags = flags;
     ++m_itemCount;
     m_current = raw;
     m_current->CreateShape();
@@ -398,7 +450,12 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
         break;
     case 0xF004:
         // A free-standing context takes a shape container anywhere.
-        useParentBytes();
+        if (m_reader) {
+            if (!takeFromParent({0xF002, 0xF003}))
+                return 0;
+        } else {
+            useParentBytes();
+        }
         ok = walkChildren(true);
         break;
     case 0xF005:
@@ -462,6 +519,8 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
             return 0;
         if (length >= 4 && m_current)
             m_current->clientAnchor = Le32(body);
+        if (length >= 4 && m_reader)
+            m_reader->RaiseClientAnchor(static_cast<std::int32_t>(Le32(body)));
         break;
     case 0xF011:
         if (!takeFromParent({0xF004}))

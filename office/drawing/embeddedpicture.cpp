@@ -113,6 +113,8 @@ bool BitmapFileHeader(const unsigned char* dib, size_t count, unsigned char head
     return true;
 }
 
+}  // namespace
+
 // Writes the picture of a blip record; the path of the file in `path`.
 bool WriteBlipFile(const unsigned char* blip, size_t avail, PictureCounters& counters, std::string& path,
                    std::string& extension)
@@ -204,7 +206,10 @@ bool CheckEmbeddedObject(plat::CfbStorage* root, std::uint32_t objectNumber, boo
     return !havePicture;
 }
 
-}  // namespace
+bool ReadBackFile(const std::string& path)
+{
+    return ReadBackAndRemove(path);
+}
 
 namespace {
 

@@ -36,6 +36,18 @@ std::string PictureTempFolder();
 // PictureTempFolder() makes a new one.
 void RemovePictureTempFolder();
 
+// Writes the picture of the blip record at blip (avail bytes present) to a
+// new file "$EM%04d.<ext>" of the private folder, numbered by and advancing
+// the picture counter; true with path and extension set when it was written.
+bool WriteBlipFile(const unsigned char* blip, size_t avail, PictureCounters& counters, std::string& path,
+                   std::string& extension);
+// Whether the storage "ObjectPool/_<objectNumber>" exists and stands for
+// the picture (it has no summary stream, or no picture file was written).
+bool CheckEmbeddedObject(plat::CfbStorage* root, std::uint32_t objectNumber, bool havePicture);
+// Reads the file to its end (no link followed) and removes it; false when it
+// could not be opened.
+bool ReadBackFile(const std::string& path);
+
 // Processes one picture block of blockSize bytes. root may be null (no
 // embedded objects then).
 PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::uint32_t objectNumber,
