@@ -486,7 +486,7 @@ const char16_t* FallbackBuiltinPattern(std::uint16_t id)
 // time formats.
 bool RenderedByService(std::uint16_t id)
 {
-    return (id >= 1 && id <= 4) || id == 9 || id == 10 || (id >= 14 && id <= 22) || (id >= 45 && id <= 47);
+    return (id >= 1 && id <= 4) || (id >= 9 && id <= 22) || (id >= 45 && id <= 48);
 }
 
 bool IsGeneralAt(const std::u16string& pattern, std::size_t i)
@@ -539,9 +539,6 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
         formatter.FormatNumberByBuiltinFormat(value, id, text);
         return text.GetString();
     }
-    // Scientific and fraction formats: the number as General shows it.
-    if (id == 11 || id == 12 || id == 13 || id == 48)
-        return FormatGeneralNumber(value);
     // Custom formats, and the built-in ids that depend on the language of
     // the program that wrote the workbook (currency, accounting, the East
     // Asian dates): the workbook's FORMAT record of the id.
@@ -555,9 +552,11 @@ std::u16string CIExcelParser::FormatCellNumber(double value, std::uint32_t xf) c
         return FormatGeneralNumber(value);  // General, text, unknown ids
     if (pattern.size() == 7 && IsGeneralAt(pattern, 0))
         return FormatGeneralNumber(value);
-    // "General" inside a format ("General\"pcs\"") stands for the number;
-    // the section chosen by the sign gives the sign.
-    pattern = ReplaceGeneral(pattern, u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"");
+    // "General" inside a date or mask format stands for the number; the
+    // section chosen by the sign gives the sign. Numeric formats read it
+    // themselves.
+    if (IsDateFormatPattern(pattern) || IsDigitMaskPattern(pattern))
+        pattern = ReplaceGeneral(pattern, u"\"" + FormatGeneralNumber(std::fabs(value)) + u"\"");
     formatter.FormatNumberByPattern(value, pattern.c_str(), text);
     return text.GetString();
 }

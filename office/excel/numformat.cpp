@@ -1,4 +1,5 @@
 #include "office/excel/numformat.h"
+#include "office/excel/numshown.h"
 
 #include <algorithm>
 #include <cmath>
@@ -612,25 +613,54 @@ U16 FormatBuiltin(double value, int id)
 
 }  // namespace
 
+namespace {
+
+// Numeric formats (grouping, decimals, percent, scientific, fractions,
+// sections by sign and condition, literal text) are rendered as the workbook
+// shows them; dates, times, digit masks and what that renderer declines go
+// through the substitutions above.
+U16 ShownOrPattern(double value, const U16& pattern)
+{
+    if (!pattern.empty() && !IsDateFormatPattern(pattern) && !IsDigitMaskPattern(pattern)) {
+        if (auto shown = FormatNumberAsShown(value, pattern))
+            return *shown;
+    }
+    return FormatPattern(value, pattern);
+}
+
+U16 ShownOrBuiltin(double value, int id)
+{
+    if (!IsBuiltinDateFormat(id)) {
+        const U16 code = BuiltinNumberFormatCode(id);
+        if (!code.empty()) {
+            if (auto shown = FormatNumberAsShown(value, code))
+                return *shown;
+        }
+    }
+    return FormatBuiltin(value, id);
+}
+
+}  // namespace
+
 std::u16string FormatNumberByPattern(double value, const std::u16string& pattern)
 {
-    return FormatPattern(value, pattern);
+    return ShownOrPattern(value, pattern);
 }
 
 std::u16string FormatNumberByBuiltinFormat(double value, int id)
 {
-    return FormatBuiltin(value, id);
+    return ShownOrBuiltin(value, id);
 }
 
 void FormatNumberByPattern(double value, const char16_t* pattern, CRefString& out)
 {
-    const U16 r = FormatPattern(value, pattern ? U16(pattern) : U16());
+    const U16 r = ShownOrPattern(value, pattern ? U16(pattern) : U16());
     out.AssignText(r.c_str());
 }
 
 void FormatNumberByBuiltinFormat(double value, int id, CRefString& out)
 {
-    const U16 r = FormatBuiltin(value, id);
+    const U16 r = ShownOrBuiltin(value, id);
     out.AssignText(r.c_str());
 }
 

@@ -3,8 +3,10 @@
 // hyphens and leading zeros the workbook shows (a resident number or a phone
 // number stored as a number gets its hyphens back, a date reads as a date).
 //
-// The rendering is a chain of substitutions on a working copy of the format,
-// not a full parser of the format grammar. Every digit of the value is kept:
+// Numeric formats (grouping, decimals, percent, scientific, fractions,
+// sections by sign and condition) are rendered as the workbook shows them
+// (numshown.h); dates, times and digit masks by a chain of substitutions on a
+// working copy of the format. Every digit of the value is kept:
 // a digit mask such as "000-0000-0000" or "000" receives all the digits, and
 // its unfilled zeros stay as leading zeros.
 #pragma once

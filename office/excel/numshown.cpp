@@ -330,7 +330,7 @@ void OuterLiterals(const Section& s, U16* before, U16* after)
 std::optional<U16> Scientific(double v, const Section& s, bool sign)
 {
     if (v == std::trunc(v) && std::fabs(v) >= 1e6)
-        return std::nullopt;  // the digits of a whole number stay
+        return Widen(GeneralText(v));  // the digits of a whole number stay
     size_t expAt = 0;
     int intDigits = 0, decDigits = 0, expDigits = 0;
     bool dot = false, hash = false;

@@ -472,9 +472,7 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
             return FormatNumberByPattern(x, *code);
         if (IsGeneralCode(*code))
             return GeneralNumber(value, x);
-        if (auto shown = FormatNumberAsShown(x, *code))
-            return *shown;
-        return GeneralNumber(value, x);
+        return FormatNumberByPattern(x, *code);
     }
     if (IsBuiltinDateFormat(id)) {
         const bool dateOnly = id >= 14 && id <= 17;
@@ -484,11 +482,8 @@ std::u16string FormatXlsxNumber(const std::string& value, int styleIndex, const 
     }
     // Grouped, decimal, percent, scientific and fraction formats as the
     // workbook shows them.
-    const std::u16string builtin = BuiltinNumberFormatCode(id);
-    if (!builtin.empty()) {
-        if (auto shown = FormatNumberAsShown(x, builtin))
-            return *shown;
-    }
+    if (!BuiltinNumberFormatCode(id).empty())
+        return FormatNumberByBuiltinFormat(x, id);
     return GeneralNumber(value, x);
 }
 

@@ -154,7 +154,9 @@ TEST(ExcelCells, NumberTextsFollowTheCellFormat)
         {5, u"\"\u20A9\"#,##0;\\-\"\u20A9\"#,##0", 1234, "\xE2\x82\xA9" "1,234"},
         {5, nullptr, 1234, "1,234"},              // the language's currency format, no record
         {42, nullptr, 1234.7, "1,235"},
-        {11, nullptr, 12345.678, "12345.678"},    // scientific: as General
+        {11, nullptr, 12345.678, "1.23E+04"},     // scientific, as the workbook shows it
+        {11, nullptr, 8001011234567, "8001011234567"},  // a long whole number keeps its digits
+        {12, nullptr, 1.5, "1 1/2"},
         {49, nullptr, 17, "17"},                  // text format
         {164, u"dd/mm/yyyy", 40293.7378, "25/04/2010"},
         {164, u"YYYY-MM-DD hh:mm", 40293.75, "2010-04-25 18: 0"},

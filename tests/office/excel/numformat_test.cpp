@@ -40,7 +40,7 @@ TEST(NumberFormat, BuiltinFormats)
         {0.3, 18, "7:12 AM"},
         {5, 5, ""},
         {5, 8, ""},
-        {12345, 11, "0.00E+00"},
+        {12345, 11, "1.23E+04"},
         {60, 14, "02/29/1900"},
         {61, 14, "03/01/1900"},
         {1, 14, "01/01/1900"},
@@ -61,15 +61,15 @@ TEST(NumberFormat, Patterns)
     } cases[] = {
         {1234.56, u"#,##0", "1,235"},
         {1234.567, u"0.00", "1234.57"},
-        {1234, u"#,#", ""},
-        {12345.678, u"0.00E+00", "12345.68E+00"},
-        {12345.678, u"##0.0E+0", "12345.7E+0"},
+        {1234, u"#,#", "1,234"},
+        {12345.678, u"0.00E+00", "1.23E+04"},
+        {12345.678, u"##0.0E+0", "12.3E+3"},
         {3.75, u"0;(0)", "4"},
         {0.1234, u"0.0%", "12.3%"},
         {45000, u"dd\\.mm\\.yyyy", "15.03.2023"},
         {45000, u"\"day\" d", "day 15"},
         {1.5, u"[Red]0.00", "1.50"},
-        {1234, u"_(#,##0_);(#,##0)", "1,234"},
+        {1234, u"_(#,##0_);(#,##0)", " 1,234 "},  // "_(" and "_)" leave a space each
         {1234.5, u"[$\u20AC-407]#,##0.00", "\u20AC1,234.50"},
         {1234, u"* #,##0", "1,234"},
         {5, u"0\"d\"", "5d"},
@@ -223,9 +223,9 @@ namespace {
 TEST(NumberFormat, SectionsByTheSignOfTheValue)
 {
     const char16_t* accounting = u"_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"??_);_(@_)";
-    EXPECT_EQ(Pattern(1234, accounting), "$1,234");
-    EXPECT_EQ(Pattern(-1234, accounting), "$(1,234)");
-    EXPECT_EQ(Pattern(0, accounting), " $- ");
+    EXPECT_EQ(Pattern(1234, accounting), " $1,234 ");
+    EXPECT_EQ(Pattern(-1234, accounting), " $(1,234)");
+    EXPECT_EQ(Pattern(0, accounting), " $-   ");
     EXPECT_EQ(Pattern(-3.75, u"0;(0)"), "(4)");
     EXPECT_EQ(Pattern(-3.75, u"0.0;\"minus \"0.0;\"nil\""), "minus 3.8");
     EXPECT_EQ(Pattern(0, u"0.0;\"minus \"0.0;\"nil\""), "nil");
