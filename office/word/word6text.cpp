@@ -781,21 +781,33 @@ void CMSWord2Text::ReadParagraphRuns()
     std::stable_sort(m_paras.begin(), m_paras.end(), [](const Para& a, const Para& b) { return a.first < b.first; });
 }
 
-const CMSWord2Text::Para* CMSWord2Text::ParaAt(std::uint32_t fc)
+namespace {
+
+// The range of a list sorted by start that holds fc, tried first at the
+// cursor (reads go forward) and then by binary search; the cursor follows.
+template <class Range>
+const Range* RangeAt(const std::vector<Range>& ranges, size_t& cursor, std::uint32_t fc)
 {
-    if (m_paras.empty())
+    if (ranges.empty())
         return nullptr;
-    if (m_paraCursor < m_paras.size() && m_paras[m_paraCursor].first <= fc && fc < m_paras[m_paraCursor].last)
-        return &m_paras[m_paraCursor];
-    auto it = std::upper_bound(m_paras.begin(), m_paras.end(), fc,
-                               [](std::uint32_t v, const Para& r) { return v < r.first; });
-    if (it == m_paras.begin())
+    if (cursor < ranges.size() && ranges[cursor].first <= fc && fc < ranges[cursor].last)
+        return &ranges[cursor];
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), fc,
+                               [](std::uint32_t v, const Range& r) { return v < r.first; });
+    if (it == ranges.begin())
         return nullptr;
     --it;
     if (fc >= it->last)
         return nullptr;
-    m_paraCursor = static_cast<size_t>(it - m_paras.begin());
+    cursor = static_cast<size_t>(it - ranges.begin());
     return &*it;
+}
+
+}  // namespace
+
+const CMSWord2Text::Para* CMSWord2Text::ParaAt(std::uint32_t fc)
+{
+    return RangeAt(m_paras, m_paraCursor, fc);
 }
 
 void CMSWord2Text::ReadFonts()
@@ -828,19 +840,7 @@ unsigned CMSWord2Text::CodePageOfRun(const Run* run) const
 
 const CMSWord2Text::Run* CMSWord2Text::RunAt(std::uint32_t fc)
 {
-    if (m_runs.empty())
-        return nullptr;
-    if (m_runCursor < m_runs.size() && m_runs[m_runCursor].first <= fc && fc < m_runs[m_runCursor].last)
-        return &m_runs[m_runCursor];
-    auto it = std::upper_bound(m_runs.begin(), m_runs.end(), fc,
-                               [](std::uint32_t v, const Run& r) { return v < r.first; });
-    if (it == m_runs.begin())
-        return nullptr;
-    --it;
-    if (fc >= it->last)
-        return nullptr;
-    m_runCursor = static_cast<size_t>(it - m_runs.begin());
-    return &*it;
+    return RangeAt(m_runs, m_runCursor, fc);
 }
 
 void CMSWord2Text::Emit(const std::u16string& text)
