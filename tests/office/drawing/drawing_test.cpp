@@ -6,34 +6,11 @@
 
 #include "office/drawing/drawingcontext.h"
 
+#include "drawing_records.h"
+
 namespace {
 
-std::string Rec(int type, int instance, const std::string& body, int version = 0)
-{
-    std::string r(8, '\0');
-    const std::uint16_t vi = static_cast<std::uint16_t>((instance << 4) | version);
-    r[0] = static_cast<char>(vi & 0xFF);
-    r[1] = static_cast<char>(vi >> 8);
-    r[2] = static_cast<char>(type & 0xFF);
-    r[3] = static_cast<char>(type >> 8);
-    const std::uint32_t n = static_cast<std::uint32_t>(body.size());
-    for (int k = 0; k < 4; ++k)
-        r[4 + k] = static_cast<char>((n >> (8 * k)) & 0xFF);
-    return r + body;
-}
-
-std::string U32(std::uint32_t v)
-{
-    std::string s(4, '\0');
-    for (int k = 0; k < 4; ++k)
-        s[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
-    return s;
-}
-
-std::string U16(std::uint16_t v)
-{
-    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-}
+using namespace drawing_test;
 
 // A shape record: shape id and flags (bits 8-11: 0xA a plain shape, 0x2 a group).
 std::string Shape(int type, std::uint32_t flags = 0xA00)
@@ -44,11 +21,6 @@ std::string Shape(int type, std::uint32_t flags = 0xA00)
 std::string Props(const std::string& entries, int count, const std::string& complex = "")
 {
     return Rec(0xF00B, count, entries + complex, 3);
-}
-
-std::string Entry(int id, std::uint32_t value)
-{
-    return U16(static_cast<std::uint16_t>(id)) + U32(value);
 }
 
 TEST(DrawingWalk, PictureFrameTakesItsPropertiesAndName)

@@ -12,26 +12,11 @@
 #include "platform/cfb.h"
 #include "support/cfb_writer.h"
 
+#include "drawing_records.h"
+
 namespace {
 
-std::string U32(std::uint32_t v)
-{
-    std::string s(4, '\0');
-    for (int k = 0; k < 4; ++k)
-        s[k] = static_cast<char>((v >> (8 * k)) & 0xFF);
-    return s;
-}
-
-std::string U16(std::uint16_t v)
-{
-    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-}
-
-std::string Rec(int type, int instance, const std::string& body)
-{
-    return U16(static_cast<std::uint16_t>(instance << 4)) + U16(static_cast<std::uint16_t>(type)) +
-           U32(static_cast<std::uint32_t>(body.size())) + body;
-}
+using namespace drawing_test;
 
 // A picture block: header, shape container, blip store entry, blip.
 std::string Block(int blipInstance, const std::string& blipBody, std::uint16_t mfWidth = 0)
