@@ -7,9 +7,6 @@
 // extract-text, "xls2csv" and "catppt" (one process per document each); the
 // ratios to the references are printed last. Documents the entry cannot
 // read are left out of every method.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,32 +24,14 @@
 #include "office/officeentry.h"
 #include "platform/text.h"
 
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Best;
+using bench::Run;
 
-bool Spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+namespace fs = std::filesystem;
 
 int Entry(const std::string& format, const std::string& path)
 {
@@ -61,18 +40,6 @@ int Entry(const std::string& format, const std::string& path)
     if (format == "ppt")
         return ConvertPowerPointToText(wide.c_str(), u"xml:false", &out);
     return ConvertExcelToText(wide.c_str(), u"xml:false", &out);
-}
-
-double Best(int rounds, const std::vector<std::string>& docs, const std::function<void(const std::string&)>& work)
-{
-    double best = 1e30;
-    for (int r = 0; r < rounds; ++r) {
-        const auto start = Clock::now();
-        for (const std::string& d : docs)
-            work(d);
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
 }
 
 }  // namespace
@@ -127,9 +94,9 @@ int main(int argc, char** argv)
             {"entry (in process)", [&](const std::string& p) { Entry(f, p); }},
         };
         if (haveTool)
-            methods.push_back({"extract-text", [&](const std::string& p) { Spawn({tool, p}); }});
-        if (Spawn({"sh", "-c", "command -v " + reference}))
-            methods.push_back({reference, [&](const std::string& p) { Spawn({reference, p}); }});
+            methods.push_back({"extract-text", [&](const std::string& p) { Run({tool, p}); }});
+        if (Run({"sh", "-c", "command -v " + reference}))
+            methods.push_back({reference, [&](const std::string& p) { Run({reference, p}); }});
         for (auto& [name, work] : methods) {
             const double s = Best(rounds, list, work);
             rows[f].push_back({name, list.size() / s, mb / s});

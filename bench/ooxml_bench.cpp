@@ -8,9 +8,6 @@
 // as docx2txt); the ratio of the in-process entry and of extract-text to
 // docx2txt is printed last. Documents the entry cannot read are left out of
 // every method.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,32 +25,14 @@
 #include "office/officeentry.h"
 #include "platform/text.h"
 
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Best;
+using bench::Run;
 
-bool Run(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+namespace fs = std::filesystem;
 
 int Entry(const std::string& format, const std::string& path)
 {
@@ -64,19 +43,6 @@ int Entry(const std::string& format, const std::string& path)
     if (format == "pptx" || format == "pptm")
         return ConvertPowerPointToText(wide.c_str(), u"xml:true", &out);
     return ConvertExcelToText(wide.c_str(), u"xml:true", &out);
-}
-
-// Best seconds of rounds runs of work over the documents.
-double Best(int rounds, const std::vector<std::string>& docs, const std::function<void(const std::string&)>& work)
-{
-    double best = 1e30;
-    for (int r = 0; r < rounds; ++r) {
-        const auto start = Clock::now();
-        for (const std::string& d : docs)
-            work(d);
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    return best;
 }
 
 }  // namespace

@@ -6,9 +6,6 @@
 // second (best of the rounds) and, last, the ratio of each to the fastest.
 // Documents the entry cannot read (a user password) are left out of every
 // method.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,9 +22,11 @@
 #include "extract/pdf/pdfglue.h"
 #include "platform/text.h"
 
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
+
+using bench::Run;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -36,27 +35,6 @@ struct Doc {
     std::string path;
     int pages;
 };
-
-// Runs a program with its output discarded; true when it exited with 0.
-bool Run(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 bool Installed(const char* program)
 {

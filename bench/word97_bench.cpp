@@ -7,9 +7,6 @@
 // through extract-text (one process per document, the same start-up cost);
 // the ratios to antiword are printed last. Documents our reader does not read
 // (encrypted, damaged) are left out of every method.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,32 +23,14 @@
 #include "office/word/msword97.h"
 #include "platform/text.h"
 
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
+using bench::Run;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-bool Run(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status);
-}
 
 int ReadOne(const std::string& path, std::size_t* chars)
 {
