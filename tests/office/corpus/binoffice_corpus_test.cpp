@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "library_corpus.h"
 #include "extract/extractlib.h"
 #include "office/officeentry.h"
 #include "platform/text.h"
@@ -36,22 +37,7 @@ Extraction Convert(const std::string& path)
     return e;
 }
 
-class BinaryOfficeCorpus : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        corpus_ = ps_test::CorpusDir();
-        if (corpus_.empty())
-            GTEST_SKIP() << "no corpus";
-        InitializeLibrary();
-    }
-    void TearDown() override
-    {
-        if (!corpus_.empty())
-            FinalizeLibrary();
-    }
-    std::string corpus_;
-};
+class BinaryOfficeCorpus : public LibraryCorpusTest {};
 
 // Every document gives a status of 0 or 1 without an exception; the
 // encrypted ones and the ones without an edit chain or workbook stream are

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "library_corpus.h"
 #include "extract/extractlib.h"
 #include "extract/opc/package.h"
 #include "office/officeentry.h"
@@ -60,22 +61,7 @@ bool HasPart(const std::string& path, const char* part)
     return has;
 }
 
-class OoxmlCorpus : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        corpus_ = ps_test::CorpusDir();
-        if (corpus_.empty())
-            GTEST_SKIP() << "no corpus";
-        InitializeLibrary();
-    }
-    void TearDown() override
-    {
-        if (!corpus_.empty())
-            FinalizeLibrary();
-    }
-    std::string corpus_;
-};
+class OoxmlCorpus : public LibraryCorpusTest {};
 
 // Packages are read (status 0); files that are not ZIP packages (encrypted
 // documents are compound files) and packages without their main part are
