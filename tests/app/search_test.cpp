@@ -62,6 +62,15 @@ protected:
         WritePdf(root + "/b/three.pdf", {std::string("Tel ") + kPhone});
         return root;
     }
+    // A folder of count documents holding the one line each.
+    std::string MakeMany(const char* name, int count, const std::string& line)
+    {
+        const std::string root = dir_.file(name);
+        std::filesystem::create_directories(root);
+        for (int i = 0; i < count; ++i)
+            WritePdf(root + "/doc" + std::to_string(i) + ".pdf", {line});
+        return root;
+    }
 };
 
 TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
@@ -146,10 +155,7 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
 TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 {
     SlowReader slow;
-    const std::string root = dir_.file("many");
-    std::filesystem::create_directories(root);
-    for (int i = 0; i < 150; ++i)
-        WritePdf(root + "/doc" + std::to_string(i) + ".pdf", {std::string("ID ") + kResident});
+    const std::string root = MakeMany("many", 150, std::string("ID ") + kResident);
     CAllSearchDlg dlg;
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
@@ -182,10 +188,7 @@ TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
 {
     SlowReader slow;
-    const std::string root = dir_.file("many");
-    std::filesystem::create_directories(root);
-    for (int i = 0; i < 150; ++i)
-        WritePdf(root + "/doc" + std::to_string(i) + ".pdf", {std::string("Tel ") + kPhone});
+    const std::string root = MakeMany("many", 150, std::string("Tel ") + kPhone);
     {
         CAllSearchDlg dlg;
         dlg.SetSearchMode(1);
@@ -207,10 +210,7 @@ TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
 TEST_F(SearchWindowTest, StopAnsweredAfterTheSearchCompletedCancelsNothing)
 {
     SlowReader slow;
-    const std::string root = dir_.file("some");
-    std::filesystem::create_directories(root);
-    for (int i = 0; i < 40; ++i)
-        WritePdf(root + "/doc" + std::to_string(i) + ".pdf", {std::string("ID ") + kResident});
+    const std::string root = MakeMany("some", 40, std::string("ID ") + kResident);
     CAllSearchDlg dlg;
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
