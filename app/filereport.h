@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/controls/wnd.h"
-#include "search/records.h"
+#include "core/records.h"
 
 class CAllSearchDlg;
 

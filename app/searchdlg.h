@@ -17,7 +17,7 @@
 #include "core/controls/buttons.h"
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
-#include "search/records.h"
+#include "core/records.h"
 
 class CAllSearchDlg : public ps::ui::CSkinDialog {
     Q_OBJECT

@@ -13,7 +13,7 @@
 
 #include "platform/codec.h"
 #include "platform/text.h"
-#include "search/records.h"
+#include "core/records.h"
 
 extern char** environ;
 

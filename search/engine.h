@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "search/drives.h"
-#include "search/records.h"
+#include "core/records.h"
 
 // One drive to walk by directory: its root (a mount point).
 struct OtherDriveEntry {

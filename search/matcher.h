@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "search/pipatterns.h"
-#include "search/records.h"
+#include "core/records.h"
 
 // Cancel flag shared with the search window: 1 asks the matcher to stop.
 using CancelFlag = std::atomic<int32_t>;

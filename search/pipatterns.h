@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/records.h"
+#include "core/records.h"
 
 // The mask of a whole-computer search: every kind (the higher bits mean
 // nothing).

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/eventstore/eventtables.h"
-#include "search/records.h"
+#include "core/records.h"
 
 // One EventInfo row.
 struct EventInfoRow {

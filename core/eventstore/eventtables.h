@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "search/records.h"
+#include "core/records.h"
 
 // Documents per kind, in the order HWP, DOC, XLS, PPT, PDF.
 using DocumentKindCounts = std::array<int32_t, 5>;

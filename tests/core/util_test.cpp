@@ -10,7 +10,7 @@
 
 #include "core/util.h"
 #include "platform/text.h"
-#include "search/records.h"
+#include "core/records.h"
 #include "support/isolation.h"
 
 using plat::SystemTime;

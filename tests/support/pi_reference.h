@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "search/pipatterns.h"
-#include "search/records.h"
+#include "core/records.h"
 
 namespace ps_ref {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "search/records.h"
+#include "core/records.h"
 
 // The mask bits are not in kind order; the two mappings must be inverse.
 TEST(Records, MaskBitsAndKindCodes)
