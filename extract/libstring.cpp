@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "extract/codepage.h"
 #include "platform/text.h"
@@ -14,27 +15,30 @@
 
 // ---- Error word and throw flag ------------------------------------------------
 
+// Both belong to the conversion running on the calling thread: documents are
+// converted on several threads at once, and one document's error must never
+// be seen by, or thrown into, another's.
 namespace {
-std::atomic<int> g_libraryError{0};
-std::atomic<int> g_throwOnError{0};
+thread_local int t_libraryError = 0;
+thread_local int t_throwOnError = 0;
 }  // namespace
 
-int GetLibraryError() { return g_libraryError.load(); }
+int GetLibraryError() { return t_libraryError; }
 
 int SetLibraryError(int code)
 {
-    g_libraryError.store(code);
+    t_libraryError = code;
     return code;
 }
 
-void ClearLibraryError() { g_libraryError.store(0); }
+void ClearLibraryError() { t_libraryError = 0; }
 
-int SetThrowOnError(int flag) { return g_throwOnError.exchange(flag); }
+int SetThrowOnError(int flag) { return std::exchange(t_throwOnError, flag); }
 
 void RaiseLibraryError()
 {
-    if (g_throwOnError.load() != 0)
-        throw static_cast<LibraryException>(static_cast<uint32_t>(g_libraryError.load()));
+    if (t_throwOnError != 0)
+        throw static_cast<LibraryException>(static_cast<uint32_t>(t_libraryError));
 }
 
 int FormatWide(char16_t* buffer, size_t bufferChars, const char16_t* format, ...)

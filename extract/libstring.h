@@ -19,6 +19,7 @@ using LibraryException = unsigned long;
 int GetLibraryError();
 int SetLibraryError(int code);
 void ClearLibraryError();
+// The error word and the throw flag are the calling thread's own.
 // Sets the throw flag and returns its previous value.
 int SetThrowOnError(int flag);
 // Throws the error word as LibraryException while the throw flag is set.

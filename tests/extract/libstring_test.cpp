@@ -35,6 +35,23 @@ TEST(LibraryError, WordFlagAndThrow)
     ClearLibraryError();
 }
 
+// Documents are converted on several threads at once: one conversion's error
+// word and throw flag are never seen by another.
+TEST(LibraryError, EachThreadHasItsOwn)
+{
+    ClearLibraryError();
+    SetThrowOnError(0);
+    std::thread other([] {
+        EXPECT_EQ(GetLibraryError(), 0);
+        SetLibraryError(kLibErrorUnexpectedRecord);
+        EXPECT_EQ(SetThrowOnError(1), 0);
+        EXPECT_THROW(RaiseLibraryError(), LibraryException);
+    });
+    other.join();
+    EXPECT_EQ(GetLibraryError(), 0);
+    EXPECT_NO_THROW(RaiseLibraryError());
+}
+
 TEST(LibraryFormatWide, BoundedBuffer)
 {
     char16_t buf[10];
