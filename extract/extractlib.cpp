@@ -2,6 +2,8 @@
 
 #include <libxml/parser.h>
 
+#include <mutex>
+
 #include "extract/hwp/hwpdocmanager.h"
 #include "extract/hwp/hwpmlmanager.h"
 #include "extract/optionparser.h"
@@ -10,6 +12,9 @@
 namespace {
 
 // Users of the XML parser: each InitializeLibrary and each live OOXML manager.
+// Documents are converted on several threads, so the count and the parser's
+// set-up and clean-up happen under one lock.
+std::mutex g_libraryUseLock;
 int g_nLibraryUseCount = 0;
 
 // The package library's start and end: the XML parser is set up once for
@@ -28,6 +33,7 @@ void PackageLibraryCleanup()
 
 int InitializeLibrary()
 {
+    std::lock_guard<std::mutex> lock(g_libraryUseLock);
     if (g_nLibraryUseCount++ == 0)
         PackageLibraryInit();
     return 0;
@@ -35,6 +41,7 @@ int InitializeLibrary()
 
 int FinalizeLibrary()
 {
+    std::lock_guard<std::mutex> lock(g_libraryUseLock);
     if (g_nLibraryUseCount > 0 && --g_nLibraryUseCount == 0)
         PackageLibraryCleanup();
     return 0;
@@ -52,6 +59,7 @@ int ReleaseXmlParser()
 
 int GetLibraryUseCount()
 {
+    std::lock_guard<std::mutex> lock(g_libraryUseLock);
     return g_nLibraryUseCount;
 }
 
