@@ -82,20 +82,9 @@ double ScanFolder(const std::string& tool, const std::string& folder, unsigned t
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The Debian extractor of an extension, or "" when there is none.
-std::string ExtractorCommand(const Doc& d)
+bool HasDebianExtractor(const Doc& d)
 {
-    if (d.ext == "doc")
-        return "catdoc -w";
-    if (d.ext == "docx")
-        return "docx2txt <";
-    if (d.ext == "xls")
-        return "xls2csv";
-    if (d.ext == "ppt")
-        return "catppt";
-    if (d.ext == "pdf")
-        return "pdftotext -q -enc UTF-8 -eol unix";
-    return "";
+    return d.ext == "doc" || d.ext == "docx" || d.ext == "xls" || d.ext == "ppt" || d.ext == "pdf";
 }
 
 std::string Quote(const std::string& s)
@@ -108,6 +97,22 @@ std::string Quote(const std::string& s)
             q += c;
     }
     return q + "'";
+}
+
+// The Debian extractor's command for a document, its text on standard
+// output (never a file beside the document).
+std::string ExtractorCommand(const Doc& d)
+{
+    const std::string path = Quote(d.path);
+    if (d.ext == "doc")
+        return "catdoc -w " + path;
+    if (d.ext == "docx")
+        return "docx2txt < " + path;
+    if (d.ext == "xls")
+        return "xls2csv " + path;
+    if (d.ext == "ppt")
+        return "catppt " + path;
+    return "pdftotext -q -enc UTF-8 -eol unix " + path + " -";
 }
 
 // The patterns as ripgrep reads them, with ASCII word boundaries.
@@ -139,8 +144,8 @@ double Pipeline(const std::vector<Doc>& docs, const std::string& patterns, unsig
     const auto start = Clock::now();
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < docs.size();) {
-            std::string cmd = ExtractorCommand(docs[i]) + " " + Quote(docs[i].path) +
-                              " 2>/dev/null | rg --no-config -c -f " + Quote(patterns);
+            std::string cmd = ExtractorCommand(docs[i]) + " 2>/dev/null | rg --no-config -c -f " +
+                              Quote(patterns);
             bench::Run({"sh", "-c", cmd});
         }
     };
@@ -208,7 +213,7 @@ int main(int argc, char** argv)
     // The reference pipeline on the documents Debian's extractors read.
     std::vector<Doc> readable;
     for (const Doc& d : docs)
-        if (!ExtractorCommand(d).empty())
+        if (HasDebianExtractor(d))
             readable.push_back(d);
     char tmpl[] = "/tmp/bench-scan-XXXXXX";
     if (readable.empty() || !mkdtemp(tmpl)) {
