@@ -86,6 +86,42 @@ static void EmitTextPage(Emitter* e, fz_stext_page* text)
     }
 }
 
+/* The page's content through MuPDF's own interpreter, with the operators
+   that only paint pictures left out: image XObjects and shadings painted by
+   "sh" are never loaded or decoded, since no text can come of them. (A
+   shading used as a fill colour is still loaded: the interpreter refuses the
+   content stream when its colour operators are missing.) Annotations and form
+   fields follow as fz_run_page runs them. */
+static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_device* dev,
+                           fz_cookie* cookie)
+{
+    pdf_page* ppage = pdf_page_from_fz_page(ctx, page);
+    pdf_processor* proc = NULL;
+    fz_rect mediabox;
+    fz_matrix ctm;
+
+    if (!ppage) {
+        fz_run_page(ctx, page, dev, fz_identity, cookie);
+        return;
+    }
+    fz_var(proc);
+    pdf_page_transform(ctx, ppage, &mediabox, &ctm);
+    fz_try(ctx) {
+        proc = pdf_new_run_processor(ctx, dev, ctm, "View", NULL, NULL, cookie);
+        proc->op_Do_image = NULL;
+        proc->op_sh = NULL;
+        pdf_process_contents(ctx, proc, pdf_document_from_fz_document(ctx, doc),
+                             pdf_page_resources(ctx, ppage), pdf_page_contents(ctx, ppage), cookie);
+        pdf_close_processor(ctx, proc);
+    }
+    fz_always(ctx)
+        pdf_drop_processor(ctx, proc);
+    fz_catch(ctx)
+        fz_rethrow(ctx);
+    fz_run_page_annots(ctx, page, dev, fz_identity, cookie);
+    fz_run_page_widgets(ctx, page, dev, fz_identity, cookie);
+}
+
 static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter* e)
 {
     fz_page* page = NULL;
@@ -113,7 +149,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         text = fz_new_stext_page(ctx, fz_bound_page(ctx, page));
         dev = fz_new_stext_device(ctx, text, &options);
         fz_try(ctx) {
-            fz_run_page(ctx, page, dev, fz_identity, &cookie);
+            RunPageForText(ctx, doc, page, dev, &cookie);
             fz_close_device(ctx, dev);
         }
         fz_catch(ctx)

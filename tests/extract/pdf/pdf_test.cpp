@@ -183,6 +183,50 @@ TEST(PdfText, BrokenContentKeepsItsTextBeforeTheErrorAndTheFollowingPages)
     EXPECT_EQ(Convert(path).status, 0);
 }
 
+// Pictures are never loaded for text: a page whose picture and painted
+// shading are damaged still reads without error, a shading pattern as the
+// fill colour keeps the text after it, and the text of its annotations comes
+// through with the text of its content.
+TEST(PdfText, PicturesAndShadingsAreNotLoadedButAnnotationsAreRead)
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int image = b.AddStream("not a picture at all",
+                                  " /Type /XObject /Subtype /Image /Width 4000 /Height 4000 /ColorSpace /DeviceRGB "
+                                  "/BitsPerComponent 8 /Filter /JPXDecode");
+    const int shading = b.Add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 1 1] /Function 999 0 R >>");
+    const int function = b.Add("<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0] /C1 [1 1 1] /N 1 >>");
+    const int fill = b.Add("<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 1 1] /Function " + Ref(function) + " >>");
+    const int pattern = b.Add("<< /PatternType 2 /Shading " + Ref(fill) + " >>");
+    const int content = b.AddStream(
+        "q 100 0 0 100 0 0 cm /Im1 Do Q /Sh1 sh /Pattern cs /P1 scn 0 0 10 10 re f "
+        "BT /F1 12 Tf 72 720 Td (after the pictures) Tj ET");
+    const int appearance = b.AddStream("BT /F1 10 Tf 2 2 Td (noted beside) Tj ET",
+                                       " /Type /XObject /Subtype /Form /BBox [0 0 200 20] /Resources << /Font << /F1 " +
+                                           Ref(font) + " >> >>");
+    const int page = b.Reserve();
+    const int annot = b.Add("<< /Type /Annot /Subtype /FreeText /Rect [72 600 272 620] /Contents (noted beside) "
+                            "/DA (/F1 10 Tf 0 g) /AP << /N " + Ref(appearance) + " >> /P " + Ref(page) + " >>");
+    b.Set(page, "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                    Ref(font) + " >> /XObject << /Im1 " + Ref(image) + " >> /Shading << /Sh1 " + Ref(shading) +
+                    " >> /Pattern << /P1 " + Ref(pattern) + " >> >> /Contents " + Ref(content) + " /Annots [" +
+                    Ref(annot) + "] >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+
+    ps_test::TempDir dir;
+    const std::string path = WriteTemp(dir, "pictures.pdf", b.Build(catalog));
+    PdfExtractStats stats{};
+    std::u16string text;
+    EXPECT_EQ(ExtractPdfText(W(path).c_str(), &Collect, &text, &stats), 1);
+    EXPECT_EQ(stats.pagesRead, 1);
+    EXPECT_EQ(stats.pagesWithErrors, 0);
+    EXPECT_NE(text.find(u"after the pictures"), std::u16string::npos) << plat::WideToUtf8(text);
+    EXPECT_NE(text.find(u"noted beside"), std::u16string::npos) << plat::WideToUtf8(text);
+}
+
 TEST(PdfText, HangulAndCharactersBeyondSixteenBitsComeThroughWhole)
 {
     ps_test::TempDir dir;
