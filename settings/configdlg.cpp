@@ -52,8 +52,8 @@ CConfigurationDlg::CConfigurationDlg(QWidget* parent) : CSkinDialog(parent)
     }
     m_btnAllDefaults = StripButton(this, 191, 2);
     m_btnPageDefaults = StripButton(this, 192, 2);
-    m_btnOk = StripButton(this, 195, 2);
-    m_btnCancel = StripButton(this, 194, 2);
+    m_btnOk = StripButton(this, 195, 3);
+    m_btnCancel = StripButton(this, 194, 3);
     m_btnClose = new ImageButton(this);
     m_btnClose->LoadBitmaps(155, 157, 156);
     connect(m_btnAllDefaults, &QAbstractButton::clicked, this, [this] { OnAllDefaults(); });
