@@ -21,6 +21,10 @@ constexpr int kTabImages[CConfigurationDlg::kPageCount][2] = {
     {179, 180}, {181, 182}, {183, 184}, {185, 186}, {187, 188}, {189, 190},
 };
 
+// Shown when the key store refused a page's values (not writable, disk full).
+const char16_t kSaveFailedText[] =
+    u"설정을 저장하지 못했습니다.\n디스크 공간과 쓰기 권한을 확인하시기 바랍니다.";
+
 constexpr int kPageX = 142;
 constexpr int kPageY = 29;
 constexpr int kPageW = 335;
@@ -209,7 +213,7 @@ void CConfigurationDlg::ReportWriteFailure(int pageIndex)
 {
     // The user's choices stay on the page; the window stays open.
     if (pageIndex >= 0 && pageIndex != m_nCurrentPage) SwitchTo(pageIndex);
-    ShowMessageBox(GetText(u"CONFIG_SAVE_FAILED"), u"", 1, this);
+    ShowMessageBox(kSaveFailedText, u"", 1, this);
 }
 
 void CConfigurationDlg::OnSave()

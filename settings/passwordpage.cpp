@@ -91,10 +91,12 @@ void CPasswordSettingPage::Wipe(QString& s)
     s.clear();
 }
 
+// setText, unlike clear, also drops the undo history, so the text cannot be
+// brought back with Ctrl+Z.
 void CPasswordSettingPage::ClearEdits()
 {
-    for (QLineEdit* e : {m_editNew, m_editConfirm}) e->clear();
-    if (m_editCurrent->isEnabled()) m_editCurrent->clear();
+    for (QLineEdit* e : {m_editNew, m_editConfirm}) e->setText(QString());
+    if (m_editCurrent->isEnabled()) m_editCurrent->setText(QString());
 }
 
 // A stored value that does not decipher to a password is treated as no
@@ -255,9 +257,7 @@ int CPasswordSettingPage::SaveSettings()
                 }
                 AddEvent(0x4000000);
                 // The typed texts have served their purpose.
-                m_editNew->clear();
-                m_editConfirm->clear();
-                if (m_editCurrent->isEnabled()) m_editCurrent->clear();
+                ClearEdits();
             }
         }
         Wipe(a);

@@ -106,6 +106,7 @@ TEST_F(PageTest, PasswordIsStoredEncipheredAndNowhereInPlainForm)
     // The edits were emptied once the password was stored.
     EXPECT_TRUE(page->NewEdit()->text().isEmpty());
     EXPECT_TRUE(page->ConfirmEdit()->text().isEmpty());
+    EXPECT_FALSE(page->NewEdit()->isUndoAvailable());
     d.reset();
     std::vector<std::string> profile = {dir_.path()};
     for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
