@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "app/exceptionlistdlg.h"
 #include "app/logexport.h"
@@ -135,6 +136,16 @@ void CSearchFolderPage::LoadSettings()
     m_tree->ResetChecks(false);
     std::vector<std::u16string> include, exclude;
     LoadSearchFolders(include, exclude);
+    // A list whose count promises more entries than it holds is damaged:
+    // it is read as no list at all, so the defaults below replace it.
+    const auto damaged = [](const std::vector<std::u16string>& list) {
+        return std::any_of(list.begin(), list.end(), [](const std::u16string& p) { return p.empty(); });
+    };
+    if (damaged(include) || damaged(exclude)) {
+        DeleteSearchFolders();
+        include.clear();
+        exclude.clear();
+    }
     for (const auto& path : include) SetStoredState(path, true);
     for (const auto& path : exclude) SetStoredState(path, false);
     if (include.empty() && exclude.empty()) {

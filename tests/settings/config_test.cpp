@@ -309,9 +309,21 @@ TEST_F(ConfigWindowTest, DamagedNumbersAndFolderCountsOpenTheWindowWithDefaults)
     SetStr(u"Include_3", u"");
     SetStr(u"ExcludeFileCount", u"xyz");
     SetStr(u"PersonalInfo", u"||||||||||||");
+    ClearEvents();
     auto d = Open();
     EXPECT_TRUE(d->isVisible());
     EXPECT_EQ(Str(u"PersonalInfo"), u"1|1|1|1|1|1|1|");
+    // The damaged folder lists were replaced by the whole tree, checked.
+    EXPECT_EQ(CDriveSelectTree::StateImage(d->FolderPage()->Tree()->topLevelItem(0)), 2);
+    std::vector<std::u16string> include, exclude;
+    LoadSearchFolders(include, exclude);
+    EXPECT_FALSE(include.empty());
+    EXPECT_TRUE(exclude.empty());
+    EXPECT_EQ(std::count(include.begin(), include.end(), u""), 0);
+    EXPECT_EQ(Str(u"Include_3"), include.size() >= 3 ? include[2] : u"<none>");
+    EXPECT_EQ(EventTypes(), (std::vector<long long>{0x2000000}));
+    d->OnTab(Dlg::kLogPage);
+    EXPECT_EQ(d->CurrentIndex(), Dlg::kLogPage);
 }
 
 TEST_F(ConfigWindowTest, AFailedWriteIsReportedAndNothingIsRecorded)
