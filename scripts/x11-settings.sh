@@ -6,7 +6,8 @@
 #      tabs visited with the mouse, one kind of personal information
 #      unchecked, OK;
 #   2. opened from the main menu and closed with cancel (nothing written);
-#   3. opened again and closed with Alt+F4 (nothing written);
+#   3. opened again, minimised and restored, and closed with Alt+F4
+#      (nothing written);
 #   4. the program closed from its main window.
 # Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
 # ImageMagick and sqlite3.
@@ -107,6 +108,14 @@ xdotool mousemove $((mx + 639 + 48)) $((my + 28 + 14)) click 1; sleep 2
 read -r sx sy < <(origin "환경설정") || { echo "FAIL settings window not shown again"; fail=1; }
 xdotool mousemove $((sx + 70)) $((sy + 29 + 21 + 42 * 5)) click 1; sleep 0.3
 x11_shot 11-log-page
+# Minimised by the window manager and restored.
+sw=$(xdotool search --onlyvisible --name '^환경설정$' | tail -1)
+xdotool windowminimize "$sw"; sleep 1
+x11_shot 11a-minimised
+check "minimised" "! xdotool search --onlyvisible --name '^환경설정\$' > /dev/null"
+xdotool windowactivate "$sw" 2>/dev/null || xdotool windowmap "$sw"; sleep 1
+x11_shot 11b-restored
+check "restored" "xdotool search --onlyvisible --name '^환경설정\$' > /dev/null"
 xdotool key alt+F4; sleep 1
 x11_shot 12-closed
 check "Alt+F4 closed the window" "! xdotool search --onlyvisible --name '^환경설정\$' > /dev/null"
