@@ -19,6 +19,7 @@
 #include "core/uitext.h"
 #include "core/util.h"
 #include "extract/extractlib.h"
+#include "settings/configdlg.h"
 #include "search/engine.h"
 
 using namespace ps::ui;
@@ -58,15 +59,19 @@ void CPrivasweepDlg::RunMenuCommand(QWidget* window, int command)
         about.DoModal();
         break;
     }
-    default: break;  // 10100: the settings window comes with its own window set
+    case 10100: {
+        CConfigurationDlg config(nullptr);
+        config.DoModal();
+        break;
+    }
+    default: break;
     }
 }
 
 void CPrivasweepDlg::OnBnClickedMenu(QWidget* window)
 {
-    // The settings window is not part of this program yet: its item is grey.
     const std::vector<std::pair<int, bool>> items = {
-        {10100, false}, {10101, true}, {10102, true}, {10103, IsUpdaterLoaded()}, {10104, true},
+        {10100, true}, {10101, true}, {10102, true}, {10103, IsUpdaterLoaded()}, {10104, true},
         {10105, true},  {10106, true}, {10107, true}, {10108, true},
     };
     int command = 0;
@@ -108,13 +113,12 @@ CPrivasweepDlg::CPrivasweepDlg(QWidget* parent) : CSkinDialog(parent)
     btnMin_ = MakeButton(this, 152, 153, 154);
     btnExit_ = MakeButton(this, 155, 156, 157);
     btnConfig_ = MakeButton(this, 165, 166, 166);
-    // The settings window comes with its own window set.
-    ShowDisabled(btnConfig_);
     connect(btnSearch_, &QAbstractButton::clicked, this, [this] { ShowSearchPage(); });
     connect(btnLog_, &QAbstractButton::clicked, this, [this] { ShowLogPage(); });
     connect(btnMenu_, &QAbstractButton::clicked, this, [this] { OnBnClickedMenu(this); });
     connect(btnMin_, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(btnExit_, &QAbstractButton::clicked, this, [this] { OnExit(); });
+    connect(btnConfig_, &QAbstractButton::clicked, this, [this] { OnBnClickedConfig(); });
     // F1: the help page.
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, [] { OpenOnDesktop(QUrl(kHelpPageUrl)); });
@@ -188,6 +192,16 @@ void CPrivasweepDlg::OnExit()
     FinalizeLibrary();
     DeleteFileSearchEngine();
     EndDialog(IDOK);
+}
+
+void CPrivasweepDlg::OnBnClickedConfig()
+{
+    {
+        CConfigurationDlg config(this);
+        config.DoModal();
+    }
+    logPage_->RefreshSummary();
+    logPage_->update();
 }
 
 void CPrivasweepDlg::ShowSearchPage()

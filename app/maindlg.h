@@ -93,6 +93,7 @@ public:
 
     void OnExit();                 // 1004
     void ShowSearchPage();         // 1005
+    void OnBnClickedConfig();      // 1007
     void ShowLogPage();            // 1006
     void StartWholeComputerSearch();  // the log page's start button
 

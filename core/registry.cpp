@@ -139,15 +139,16 @@ void LoadSearchFolders(std::vector<std::u16string>& include, std::vector<std::u1
         exclude.push_back(ReadRegistryString(SettingsKey(), Numbered(u"Exclude_", i), u""));
 }
 
-void SaveSearchFolders(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude)
+bool SaveSearchFolders(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude)
 {
     const auto root = HKEY_CURRENT_USER_ROOT;
-    WriteRegistryDword(root, SettingsKey(), u"IncludeFileCount", static_cast<uint32_t>(include.size()), false);
-    WriteRegistryDword(root, SettingsKey(), u"ExcludeFileCount", static_cast<uint32_t>(exclude.size()), false);
-    for (size_t i = 0; i < include.size(); ++i)
-        WriteRegistryString(root, SettingsKey(), Numbered(u"Include_", static_cast<int>(i + 1)), include[i], false);
-    for (size_t i = 0; i < exclude.size(); ++i)
-        WriteRegistryString(root, SettingsKey(), Numbered(u"Exclude_", static_cast<int>(i + 1)), exclude[i], false);
+    bool ok = WriteRegistryDword(root, SettingsKey(), u"IncludeFileCount", static_cast<uint32_t>(include.size()), false) == 1;
+    ok = WriteRegistryDword(root, SettingsKey(), u"ExcludeFileCount", static_cast<uint32_t>(exclude.size()), false) == 1 && ok;
+    for (size_t i = 0; ok && i < include.size(); ++i)
+        ok = WriteRegistryString(root, SettingsKey(), Numbered(u"Include_", static_cast<int>(i + 1)), include[i], false) == 1;
+    for (size_t i = 0; ok && i < exclude.size(); ++i)
+        ok = WriteRegistryString(root, SettingsKey(), Numbered(u"Exclude_", static_cast<int>(i + 1)), exclude[i], false) == 1;
+    return ok;
 }
 
 void DeleteSearchFolders()

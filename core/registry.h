@@ -27,7 +27,8 @@ int WriteRegistryDword(RegistryRoot root, const std::u16string& keyPath, const s
                        uint32_t value, bool deleteValue);
 
 void LoadSearchFolders(std::vector<std::u16string>& include, std::vector<std::u16string>& exclude);
-void SaveSearchFolders(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude);
+// False when a value could not be written.
+bool SaveSearchFolders(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude);
 void DeleteSearchFolders();
 
 std::u16string GetPersonalInfoSetting();

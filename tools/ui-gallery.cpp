@@ -26,6 +26,9 @@
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/uitext.h"
+#include "settings/configdlg.h"
+#include "settings/configpages.h"
+#include "settings/passwordpage.h"
 
 using namespace ps::ui;
 
@@ -474,6 +477,45 @@ void AppWindows()
     ExitEventDatabase();
 }
 
+// ---- The settings window ------------------------------------------------------
+
+void SettingsWindows()
+{
+    QTemporaryDir tmp;
+    try {
+        StartEventStore(FromQ(tmp.path()) + u"/events.db", TemplateDatabasePath());
+    } catch (...) {
+        std::fprintf(stderr, "no event database: the settings window is left out\n");
+        return;
+    }
+    {
+        CConfigurationDlg dlg;
+        dlg.setAttribute(Qt::WA_DontShowOnScreen);
+        dlg.EnsureInitialized();
+        dlg.show();
+        if (!dlg.OwnsLock()) {
+            std::fprintf(stderr, "another settings window is open: the settings window is left out\n");
+            ExitEventDatabase();
+            return;
+        }
+        if (QTreeWidgetItem* root = dlg.FolderPage()->Tree()->topLevelItem(0))
+            if (root->childCount() > 0) dlg.FolderPage()->Tree()->SetItemCheckByClick(root->child(root->childCount() - 1));
+        const char* names[] = {"folders", "personal-info", "documents", "password", "exceptions", "log"};
+        for (int i = 0; i < CConfigurationDlg::kPageCount; ++i) {
+            dlg.OnTab(i);
+            if (i == CConfigurationDlg::kPasswordPage) {
+                dlg.PasswordPage()->NewEdit()->setText(QStringLiteral("abcdefgh"));
+                dlg.PasswordPage()->ConfirmEdit()->setText(QStringLiteral("abcdefg"));
+            }
+            Save(QStringLiteral("settings-%1-%2").arg(i).arg(names[i]), &dlg);
+        }
+        dlg.PasswordPage()->NewEdit()->clear();
+        dlg.PasswordPage()->ConfirmEdit()->clear();
+        dlg.hide();
+    }
+    ExitEventDatabase();
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -483,6 +525,10 @@ int main(int argc, char** argv)
         return 2;
     }
     g_out = QString::fromLocal8Bit(argv[1]);
+    // The windows read and write settings: keep them away from the user's own.
+    QTemporaryDir settingsHome;
+    qputenv("XDG_CONFIG_HOME", settingsHome.filePath("config").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", settingsHome.filePath("run").toLocal8Bit());
     QDir().mkpath(g_out);
     ImageButtons();
     CheckButtons();
@@ -495,6 +541,7 @@ int main(int argc, char** argv)
     FolderTree();
     SkinSheet();
     AppWindows();
+    SettingsWindows();
     std::printf("%d pictures written to %s\n", g_written, qPrintable(g_out));
     return 0;
 }

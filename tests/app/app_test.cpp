@@ -50,7 +50,7 @@ TEST_F(ApplicationTest, StartsWithTheTemplateAndEndsInOrder)
         EXPECT_EQ(w->windowTitle(), QString::fromUtf16(u"프리바스윕 2.0"));
         EXPECT_TRUE(main->SearchPage()->isVisibleTo(main));
         EXPECT_FALSE(main->LogPage()->isVisibleTo(main));
-        EXPECT_FALSE(main->Button(1007)->isEnabled());  // settings come later
+        EXPECT_TRUE(main->Button(1007)->isEnabled());
         EXPECT_TRUE(AppIcons().Has(u"HWP") && AppIcons().Has(u"DIR") && AppIcons().Has(u"UNCHKBOX"));
         main->ShowLogPage();
         EXPECT_TRUE(main->LogPage()->isVisibleTo(main));

@@ -1,0 +1,11 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Writes the event-log export (header line, then one row per event id in
+// the order given) to path, each line converted to code page 949 without
+// a byte-order mark, ending in CR LF when crlf is true and in LF alone
+// otherwise. Returns false, having written nothing, when the file cannot
+// be created.
+bool WriteEventLogExport(const std::u16string& path, const std::vector<int64_t>& eventIds, bool crlf);
