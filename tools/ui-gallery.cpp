@@ -417,12 +417,12 @@ void AppWindows()
         for (const auto& d : docs) {
             SearchFileInfo* r = rec(d.folder, d.name);
             if (!folderRow || last != d.folder) {
-                folderRow = new CFileInfoRecord(&dlg, r);
-                all->OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(folderRow), 0);
+                auto row = std::make_unique<CFileInfoRecord>(&dlg, r);
+                folderRow = row.get();
+                all->AddFolderRow(std::move(row));
                 last = d.folder;
             }
-            all->OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(new CFileInfoRecord(d.counts, &dlg, r)),
-                               reinterpret_cast<qintptr>(folderRow));
+            all->AddFileRow(std::make_unique<CFileInfoRecord>(d.counts, &dlg, r), folderRow);
         }
         all->SetChecked(all->DocumentRow(0, 1), true);
         const int tabCounts[] = {6, 1, 1, 2, 1, 1};
