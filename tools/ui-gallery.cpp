@@ -26,6 +26,7 @@
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/uitext.h"
+#include "platform/text.h"
 
 using namespace ps::ui;
 
@@ -352,8 +353,12 @@ void AppWindows()
     const std::u16string db = FromQ(tmp.path()) + u"/events.db";
     try {
         StartEventStore(db, TemplateDatabasePath());
-    } catch (...) {
-        std::fprintf(stderr, "no event database: the program's windows are left out\n");
+    } catch (const CppSQLite3Exception& e) {
+        std::fprintf(stderr, "no event database (%s): the program's windows are left out\n",
+                     plat::WideToUtf8(e.ErrorMessage()).c_str());
+        return;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "no event database (%s): the program's windows are left out\n", e.what());
         return;
     }
     SetTextLanguage(0);
