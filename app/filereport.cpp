@@ -1,6 +1,7 @@
 #include "app/filereport.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
@@ -188,60 +189,80 @@ QStandardItem* CFileReportControl::MakeItem(const std::u16string& text, bool cen
     return item;
 }
 
+bool PostAddRow(CFileReportControl* control, int number, std::unique_ptr<CFileInfoRecord> row,
+                CFileInfoRecord* folder)
+{
+    if (!control) return false;
+    QCoreApplication::postEvent(control, new AddRowEvent(number, std::move(row), folder));
+    return true;
+}
+
 qintptr CFileReportControl::OnUserMessage(int number, quintptr wParam, qintptr lParam)
 {
-    if (number == UM_ADD_FOLDER_ROW) {
-        auto* row = reinterpret_cast<CFileInfoRecord*>(wParam);
-        if (!row) return 1;
-        rows_.emplace_back(row);
-        QList<QStandardItem*> items;
-        auto* check = MakeItem(u"", false);
-        check->setCheckable(true);
-        check->setCheckState(Qt::Unchecked);
-        check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
-        row->check_ = check;
-        items << check;
-        auto* name = MakeItem(row->texts_[1], false);
-        name->setIcon(AppIcons().At(row->icon_));
-        items << name;
-        // The folder path spans the row: the count cells of a folder row
-        // stay empty.
-        for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(u"", true);
-        for (auto* it : items) it->setBackground(QColor(0xF3, 0xF6, 0xFA));
-        model_.appendRow(items);
-        setExpanded(check->index(), true);
-        return 0;
-    }
-    if (number == UM_ADD_FILE_ROW) {
-        auto* row = reinterpret_cast<CFileInfoRecord*>(wParam);
-        auto* folder = reinterpret_cast<CFileInfoRecord*>(lParam);
-        if (!row || !folder || !folder->check_) {
-            delete row;
-            return 1;
-        }
-        rows_.emplace_back(row);
-        QList<QStandardItem*> items;
-        auto* check = MakeItem(u"", false);
-        check->setCheckable(true);
-        check->setCheckState(Qt::Unchecked);
-        check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
-        row->check_ = check;
-        items << check;
-        auto* name = MakeItem(row->texts_[1], false);
-        name->setIcon(AppIcons().At(row->icon_));
-        items << name;
-        for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(row->texts_[k], true);
-        folder->check_->appendRow(items);
-        setExpanded(folder->check_->index(), true);
-        viewport()->update();
-        return 0;
-    }
+    if (number == UM_ADD_FOLDER_ROW)
+        return AddFolderRow(std::unique_ptr<CFileInfoRecord>(reinterpret_cast<CFileInfoRecord*>(wParam)));
+    if (number == UM_ADD_FILE_ROW)
+        return AddFileRow(std::unique_ptr<CFileInfoRecord>(reinterpret_cast<CFileInfoRecord*>(wParam)),
+                          reinterpret_cast<CFileInfoRecord*>(lParam));
+    return 0;
+}
+
+int CFileReportControl::AddFolderRow(std::unique_ptr<CFileInfoRecord> owned)
+{
+    if (!owned) return 1;
+    CFileInfoRecord* row = owned.get();
+    rows_.push_back(std::move(owned));
+    QList<QStandardItem*> items;
+    auto* check = MakeItem(u"", false);
+    check->setCheckable(true);
+    check->setCheckState(Qt::Unchecked);
+    check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+    row->check_ = check;
+    items << check;
+    auto* name = MakeItem(row->texts_[1], false);
+    name->setIcon(AppIcons().At(row->icon_));
+    items << name;
+    // The folder path spans the row: the count cells of a folder row
+    // stay empty.
+    for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(u"", true);
+    for (auto* it : items) it->setBackground(QColor(0xF3, 0xF6, 0xFA));
+    model_.appendRow(items);
+    setExpanded(check->index(), true);
+    return 0;
+}
+
+int CFileReportControl::AddFileRow(std::unique_ptr<CFileInfoRecord> owned, CFileInfoRecord* folder)
+{
+    if (!owned || !folder || !folder->check_) return 1;
+    CFileInfoRecord* row = owned.get();
+    rows_.push_back(std::move(owned));
+    QList<QStandardItem*> items;
+    auto* check = MakeItem(u"", false);
+    check->setCheckable(true);
+    check->setCheckState(Qt::Unchecked);
+    check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+    row->check_ = check;
+    items << check;
+    auto* name = MakeItem(row->texts_[1], false);
+    name->setIcon(AppIcons().At(row->icon_));
+    items << name;
+    for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(row->texts_[k], true);
+    folder->check_->appendRow(items);
+    setExpanded(folder->check_->index(), true);
+    viewport()->update();
     return 0;
 }
 
 bool CFileReportControl::event(QEvent* e)
 {
     if (e->type() >= QEvent::User && e->type() <= QEvent::MaxUser) {
+        if (auto* a = dynamic_cast<AddRowEvent*>(e)) {
+            if (a->Number() == UM_ADD_FOLDER_ROW)
+                AddFolderRow(a->TakeRow());
+            else if (a->Number() == UM_ADD_FILE_ROW)
+                AddFileRow(a->TakeRow(), a->Folder());
+            return true;
+        }
         if (auto* m = dynamic_cast<ps::ui::UserMessageEvent*>(e)) {
             OnUserMessage(m->Number(), m->WParam(), m->LParam());
             return true;

@@ -64,6 +64,32 @@ std::u16string CountCellText(int count);
 // The icon key of a file name: its extension after the last dot, upper case.
 std::u16string IconKeyOfName(const std::u16string& fileName);
 
+class CFileReportControl;
+
+// A row posted to a result control (UM_ADD_FOLDER_ROW or UM_ADD_FILE_ROW,
+// from the analysis thread). The event owns the row until the control takes
+// it: a row whose control goes away first is freed with its event.
+class AddRowEvent : public QEvent {
+public:
+    AddRowEvent(int number, std::unique_ptr<CFileInfoRecord> row, CFileInfoRecord* folder)
+        : QEvent(ps::ui::UserMessageType(number)), number_(number), row_(std::move(row)), folder_(folder)
+    {
+    }
+    int Number() const { return number_; }
+    std::unique_ptr<CFileInfoRecord> TakeRow() { return std::move(row_); }
+    // The folder row a document row goes under (not owned; null for a folder row).
+    CFileInfoRecord* Folder() const { return folder_; }
+
+private:
+    int number_;
+    std::unique_ptr<CFileInfoRecord> row_;
+    CFileInfoRecord* folder_;
+};
+
+// Posts a row to `control`; false, with the row freed, without a control.
+bool PostAddRow(CFileReportControl* control, int number, std::unique_ptr<CFileInfoRecord> row,
+                CFileInfoRecord* folder = nullptr);
+
 class CFileReportControl : public QTreeView, public ps::ui::MessageTarget {
     Q_OBJECT
 public:
@@ -75,7 +101,14 @@ public:
     // Removes every row; the header shows the unchecked image again.
     void ResetContent();
 
+    // UM_ADD_FOLDER_ROW and UM_ADD_FILE_ROW hand the row in wParam over to
+    // the control, like AddFolderRow and AddFileRow.
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    // Takes a folder row; 1 (row freed) for a null row, else 0.
+    int AddFolderRow(std::unique_ptr<CFileInfoRecord> row);
+    // Takes a document row under a folder row of this control; 1 (row freed)
+    // without either, else 0.
+    int AddFileRow(std::unique_ptr<CFileInfoRecord> row, CFileInfoRecord* folder);
 
     int FolderRowCount() const;
     int DocumentRowCount() const;

@@ -468,7 +468,6 @@ void CAllSearchDlg::hideEvent(QHideEvent* e)
 void CAllSearchDlg::ClearFoundFiles()
 {
     std::lock_guard<std::mutex> g(m_foundLock);
-    for (auto* r : m_foundFiles) delete r;
     m_foundFiles.clear();
 }
 
@@ -548,11 +547,10 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
 
 // ---- Engine callbacks (engine threads) ------------------------------------------------------
 
-int CAllSearchDlg::AddFileInfo(SearchFileInfo* record, void* context)
+int CAllSearchDlg::AddFileInfo(std::unique_ptr<SearchFileInfo> record, void* context)
 {
-    std::unique_ptr<SearchFileInfo> owned(record);
-    // The window cannot go away while this runs: it leaves the live set
-    // under the same lock first.
+    // A record that is not appended is freed on return. The window cannot go
+    // away while this runs: it leaves the live set under the same lock first.
     std::lock_guard<std::mutex> live(g_liveLock);
     if (!record || !g_liveWindows.count(context)) return static_cast<int>(0x80004005u);
     auto* self = static_cast<CAllSearchDlg*>(context);
@@ -566,7 +564,7 @@ int CAllSearchDlg::AddFileInfo(SearchFileInfo* record, void* context)
     if (it != self->m_exceptionKeys.end() && *it == record->documentKey) return 1;
     {
         std::lock_guard<std::mutex> l(self->m_foundLock);
-        self->m_foundFiles.push_back(owned.release());
+        self->m_foundFiles.push_back(std::move(record));
     }
     if (!self->m_firstAccepted.exchange(true)) PostUserMessage(self, UM_FIRST_FILE_ACCEPTED);
     return 0;
@@ -820,12 +818,12 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     CFileReportControl* control = m_reports[tab];
     if (!control || !record) return 0;
     if (!lastRow || lastFolder != record->folder) {
-        lastRow = new CFileInfoRecord(this, record);
-        PostUserMessage(control, UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(lastRow), 0);
+        auto folderRow = std::make_unique<CFileInfoRecord>(this, record);
+        lastRow = folderRow.get();  // the control owns it once the event is in
+        PostAddRow(control, UM_ADD_FOLDER_ROW, std::move(folderRow));
         lastFolder = record->folder;
     }
-    auto* row = new CFileInfoRecord(counts, this, record);
-    PostUserMessage(control, UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(row), reinterpret_cast<qintptr>(lastRow));
+    PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, this, record), lastRow);
     return 1;
 }
 
@@ -833,14 +831,15 @@ void CAllSearchDlg::AnalysisThreadProc()
 {
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", m_nPIMask, false);
     // The engine has ended: nothing appends to the list any more.
+    // The list keeps the records; this thread borrows them.
     std::vector<SearchFileInfo*> files;
     {
         std::lock_guard<std::mutex> l(m_foundLock);
-        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const SearchFileInfo* a, const SearchFileInfo* b) {
+        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
             const int c = CompareNoCase(a->folder, b->folder);
             return c != 0 ? c < 0 : a->folder < b->folder;
         });
-        files = m_foundFiles;
+        for (const auto& f : m_foundFiles) files.push_back(f.get());
     }
     std::array<std::u16string, kTabCount> lastFolder;
     std::array<CFileInfoRecord*, kTabCount> lastRow{};

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -69,7 +70,7 @@ public:
                           const std::vector<std::u16string>& exclude);
 
     // The engine's callbacks (engine threads).
-    static int AddFileInfo(SearchFileInfo* record, void* context);
+    static int AddFileInfo(std::unique_ptr<SearchFileInfo> record, void* context);
     static void FinishFileSearch(void* context);
 
     // The start command (1012 while idle) and the stop sequence (1012 while
@@ -149,7 +150,9 @@ private:
 
     std::mutex m_lock;       // the window lock
     std::mutex m_foundLock;  // the found-file list's own lock
-    std::vector<SearchFileInfo*> m_foundFiles;
+    // The found documents; the result rows point into them, so the list is
+    // emptied only after the rows are gone.
+    std::vector<std::unique_ptr<SearchFileInfo>> m_foundFiles;
     std::vector<std::u16string> m_exceptionKeys;
     std::atomic<bool> m_firstAccepted{false};
 

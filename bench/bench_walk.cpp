@@ -72,8 +72,7 @@ void BM_EngineWalk(benchmark::State& state)
         auto t0 = std::chrono::steady_clock::now();
         FileSearchStartRecursive(
             &sink,
-            [](SearchFileInfo* r, void* ctx) {
-                delete r;
+            [](std::unique_ptr<SearchFileInfo>, void* ctx) {
                 ++static_cast<Sink*>(ctx)->files;
                 return 1;
             },

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -103,7 +104,7 @@ struct SearchFileInfo {
 };
 
 // Found-file callback (the engine's addFileInfoCallback): called on a walker thread with a new record that from
-// then on belongs to the callback. The result is ignored.
-using AddFileInfoCallback = int (*)(SearchFileInfo* record, void* context);
+// then on belongs to the callback, which keeps it or lets it go. The result is ignored.
+using AddFileInfoCallback = int (*)(std::unique_ptr<SearchFileInfo> record, void* context);
 // End-of-search callback (finishFileSearchCallback): called at most once per search.
 using FinishFileSearchCallback = void (*)(void* context);

@@ -1,6 +1,8 @@
 #include "platform/pending.h"
 
 #include <algorithm>
+#include <charconv>
+#include <climits>
 #include <cerrno>
 #include <string>
 #include <unistd.h>
@@ -29,10 +31,12 @@ bool DeleteAtNextStart(WStringView path, KeyStore& store)
             return true;  // already listed
         const std::string n = WideToUtf8(name);
         if (n.size() > 5 && EqualsNoCase(name.substr(0, 5), u"File_")) {
-            try {
-                next = std::max(next, static_cast<unsigned>(std::stoul(n.substr(5))) + 1);
-            } catch (...) {
-            }
+            // A name without a number, or with one too large, takes no number.
+            unsigned used = 0;
+            const auto [end, ec] = std::from_chars(n.data() + 5, n.data() + n.size(), used);
+            (void)end;
+            if (ec == std::errc() && used < UINT_MAX)
+                next = std::max(next, used + 1);
         }
     }
     return store.SetString(kPendingDeleteKey, EntryName(next), path);

@@ -45,25 +45,6 @@ bool NameIs(std::string_view name, std::string_view prefix) {
     return std::all_of(name.begin() + prefix.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Mount-table fields escape space, tab, newline and backslash as \ooo.
-std::string Unescape(std::string_view s) {
-    auto oct = [](char c) { return c >= '0' && c <= '7'; };
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && oct(s[i + 1]) && oct(s[i + 2]) && oct(s[i + 3])) {
-            int v = ((s[i + 1] - '0') << 6) | ((s[i + 2] - '0') << 3) | (s[i + 3] - '0');
-            if (v <= 0xFF) {
-                out.push_back(char(v));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(s[i]);
-    }
-    return out;
-}
-
 std::string ReadSmallFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return {};
@@ -236,48 +217,6 @@ const char16_t* DriveTypeName(DriveType type) {
     return u"Unknown.";
 }
 
-std::vector<MountEntry> ParseMountInfo(std::string_view text) {
-    std::vector<MountEntry> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        std::string_view line = text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start);
-        start = nl == std::string_view::npos ? text.size() : nl + 1;
-
-        std::vector<std::string_view> f;
-        size_t p = 0;
-        while (p < line.size()) {
-            while (p < line.size() && line[p] == ' ') ++p;
-            size_t e = line.find(' ', p);
-            if (e == std::string_view::npos) e = line.size();
-            if (e > p) f.push_back(line.substr(p, e - p));
-            p = e;
-        }
-        // id parent major:minor root mount-point options [optional...] - type source super-options
-        auto dash = std::find(f.begin(), f.end(), std::string_view("-"));
-        if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) continue;
-        MountEntry m;
-        std::string_view dev = f[2];
-        size_t colon = dev.find(':');
-        if (colon == std::string_view::npos) continue;
-        char* end = nullptr;
-        std::string majs(dev.substr(0, colon)), mins(dev.substr(colon + 1));
-        unsigned long maj = std::strtoul(majs.c_str(), &end, 10);
-        if (majs.empty() || *end) continue;
-        unsigned long min = std::strtoul(mins.c_str(), &end, 10);
-        if (mins.empty() || *end || maj > UINT32_MAX || min > UINT32_MAX) continue;
-        m.major = uint32_t(maj);
-        m.minor = uint32_t(min);
-        m.root = Unescape(f[3]);
-        m.mountPoint = Unescape(f[4]);
-        m.fsType = Unescape(dash[1]);
-        m.source = Unescape(dash[2]);
-        if (m.mountPoint.empty() || m.mountPoint[0] != '/') continue;
-        out.push_back(std::move(m));
-    }
-    return out;
-}
-
 std::vector<DriveInfo> ListDrives(std::string_view mountInfoText, const std::string& sysfsRoot,
                                   const std::string& devRoot) {
     std::vector<MountEntry> mounts = ParseMountInfo(mountInfoText);
@@ -304,10 +243,7 @@ std::vector<DriveInfo> ListDrives(std::string_view mountInfoText, const std::str
 
 DriveEnvironment SystemDriveEnvironment() {
     DriveEnvironment env;
-    std::ifstream in("/proc/self/mountinfo", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    env.mountInfo = ss.str();
+    env.mountInfo = plat::ReadMountInfoText();
     return env;
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/mounts.h"
 #include "platform/text.h"
 #include "search/ntfs_volume.h"
 
@@ -36,17 +37,9 @@ const char16_t* DriveTypeName(DriveType type);
 // Whether the file-system type says NTFS.
 enum class NtfsHint { No, Yes, BootSector /* the type does not tell: read the boot sector */ };
 
-// One line of the mount table.
-struct MountEntry {
-    uint32_t major = 0, minor = 0;
-    std::string root;        // the folder of the file system mounted
-    std::string mountPoint;  // unescaped
-    std::string fsType;
-    std::string source;
-};
-
-// Parses mountinfo text; malformed lines are left out.
-std::vector<MountEntry> ParseMountInfo(std::string_view text);
+// The mount table is read by the platform layer (platform/mounts.h).
+using plat::MountEntry;
+using plat::ParseMountInfo;
 
 // A drive: one mounted device (or device-less file system).
 struct DriveInfo {
@@ -80,7 +73,7 @@ struct DriveEnvironment {
     std::function<std::unique_ptr<NtfsVolume>(const std::string& devicePath)> openVolume;
 };
 
-// The live system: /proc/self/mountinfo, /sys, /dev.
+// The live system: the mount table (plat::ReadMountInfoText), /sys, /dev.
 DriveEnvironment SystemDriveEnvironment();
 
 // Raw-read volumes of the engine, by drive root. Each holds its loaded first

@@ -396,7 +396,7 @@ bool CNTFSSearch::Report(const std::u16string& path, uint64_t size, uint64_t las
     if (!ContextAlive())
         return false;  // the record is discarded
     if (addFileInfoCallback)
-        addFileInfoCallback(record.release(), m_pContext.load());
+        addFileInfoCallback(std::move(record), m_pContext.load());
     return true;
 }
 

@@ -5,9 +5,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <mutex>
+#include <new>
 
+#include "core/logmgr.h"
 #include "extract/extractlib.h"
+#include "extract/libstring.h"
 #include "office/officeentry.h"
 #include "platform/text.h"
 
@@ -89,8 +93,34 @@ bool HasExtractorFor(const std::u16string& upperExtension)
     return c && CurrentExtractorTable().*(c->entry) != nullptr;
 }
 
+namespace {
+
+// Traces the exception being handled by an entry's caller: the library
+// error word, an allocation refused (a text past its cap) or another.
+void TraceReaderException(const std::u16string& path) noexcept
+{
+    try {
+        try {
+            throw;
+        } catch (LibraryException word) {
+            SearchLog().Write(u"reader failed, error word %u: %s", static_cast<unsigned>(word), path.c_str());
+        } catch (const std::bad_alloc&) {
+            SearchLog().Write(u"reader failed, out of memory or text too long: %s", path.c_str());
+        } catch (const std::exception& e) {
+            const std::u16string what = plat::Utf8ToWide(e.what());
+            SearchLog().Write(u"reader failed, %s: %s", what.c_str(), path.c_str());
+        } catch (...) {
+            SearchLog().Write(u"reader failed, unknown exception: %s", path.c_str());
+        }
+    } catch (...) {
+        // The trace itself failed: the status still says it.
+    }
+}
+
+}  // namespace
+
 int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text)
+                        std::u16string& text) noexcept
 {
     try {
         const Choice* c = ChoiceFor(upperExtension);
@@ -101,6 +131,8 @@ int ExtractDocumentText(const std::u16string& path, const std::u16string& upperE
             return 1;
         return entry(path.c_str(), c->options, &text);
     } catch (...) {
+        // Status 2 as for any failing reader; the trace says which failure.
+        TraceReaderException(path);
         return 2;
     }
 }

@@ -34,9 +34,9 @@ bool HasExtractorFor(const std::u16string& upperExtension);
 
 // Extracts a document's text by its upper-case extension (no dot). Returns the
 // entry's status; 0 with no text for an extension that is none of the eight;
-// 2 when the entry throws.
+// 2 when the entry throws (the search log names the failure). Throws nothing.
 int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text);
+                        std::u16string& text) noexcept;
 
 // Appends "[hh:mm:ss] path" to PrivasweepErrFileList.txt in the day's folder
 // <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD.

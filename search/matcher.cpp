@@ -628,12 +628,7 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
 {
     std::u16string extension = UpperExtension(path);
     std::u16string text;
-    int ret;
-    try {
-        ret = ExtractDocumentText(path, extension, text);
-    } catch (...) {
-        ret = 2;
-    }
+    const int ret = ExtractDocumentText(path, extension, text);
     if (ret == 2) {
         WriteErrorFileList(path);
         return kScanFailed;

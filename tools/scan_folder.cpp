@@ -30,11 +30,11 @@ struct Collector {
     std::vector<std::unique_ptr<SearchFileInfo>> files;
 };
 
-int OnFile(SearchFileInfo* record, void* context)
+int OnFile(std::unique_ptr<SearchFileInfo> record, void* context)
 {
     auto* c = static_cast<Collector*>(context);
     std::lock_guard<std::mutex> lock(c->lock);
-    c->files.emplace_back(record);
+    c->files.push_back(std::move(record));
     return 1;
 }
 

@@ -26,6 +26,7 @@
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/uitext.h"
+#include "platform/text.h"
 #include "settings/configdlg.h"
 #include "settings/configpages.h"
 #include "settings/passwordpage.h"
@@ -355,8 +356,12 @@ void AppWindows()
     const std::u16string db = FromQ(tmp.path()) + u"/events.db";
     try {
         StartEventStore(db, TemplateDatabasePath());
-    } catch (...) {
-        std::fprintf(stderr, "no event database: the program's windows are left out\n");
+    } catch (const CppSQLite3Exception& e) {
+        std::fprintf(stderr, "no event database (%s): the program's windows are left out\n",
+                     plat::WideToUtf8(e.ErrorMessage()).c_str());
+        return;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "no event database (%s): the program's windows are left out\n", e.what());
         return;
     }
     SetTextLanguage(0);
@@ -420,12 +425,12 @@ void AppWindows()
         for (const auto& d : docs) {
             SearchFileInfo* r = rec(d.folder, d.name);
             if (!folderRow || last != d.folder) {
-                folderRow = new CFileInfoRecord(&dlg, r);
-                all->OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(folderRow), 0);
+                auto row = std::make_unique<CFileInfoRecord>(&dlg, r);
+                folderRow = row.get();
+                all->AddFolderRow(std::move(row));
                 last = d.folder;
             }
-            all->OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(new CFileInfoRecord(d.counts, &dlg, r)),
-                               reinterpret_cast<qintptr>(folderRow));
+            all->AddFileRow(std::make_unique<CFileInfoRecord>(d.counts, &dlg, r), folderRow);
         }
         all->SetChecked(all->DocumentRow(0, 1), true);
         const int tabCounts[] = {6, 1, 1, 2, 1, 1};

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/codec.h"
+#include "platform/mounts.h"
 #include "platform/text.h"
 
 namespace ps::ui {
@@ -272,22 +273,6 @@ namespace {
 std::mutex g_driveLock;
 std::vector<DriveEntry> g_testDrives;
 
-// Mount-table fields escape blanks, tabs, new lines and backslashes in octal.
-std::string Unescape(const std::string& s)
-{
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && std::isdigit((unsigned char)s[i + 1]) &&
-            std::isdigit((unsigned char)s[i + 2]) && std::isdigit((unsigned char)s[i + 3])) {
-            out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-            i += 3;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
 bool IsDiskFileSystem(const std::string& type)
 {
     static const std::set<std::string> kDisk = {
@@ -343,19 +328,12 @@ std::vector<DriveEntry> DrivesFromMountInfo(const std::string& mountinfo)
         std::string mountPoint;
     };
     std::map<std::string, Mount> byMountPoint;  // a later mount hides an earlier one
-    std::istringstream in(mountinfo);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream ls(line);
-        std::vector<std::string> f;
-        std::string tok;
-        while (ls >> tok) f.push_back(tok);
-        auto dash = std::find(f.begin(), f.end(), "-");
-        if (f.size() < 7 || dash == f.end() || std::distance(dash, f.end()) < 3) continue;
-        const std::string fsType = *(dash + 1);
-        const std::string source = Unescape(*(dash + 2));
-        const std::string majMin = f[2], root = Unescape(f[3]), mp = Unescape(f[4]);
-        if (mp.empty() || mp[0] != '/') continue;
+    for (const plat::MountEntry& m : plat::ParseMountInfo(mountinfo)) {
+        const std::string& fsType = m.fsType;
+        const std::string& source = m.source;
+        const std::string& mp = m.mountPoint;
+        const std::string majMin = std::to_string(m.major) + ":" + std::to_string(m.minor);
+        const std::string& root = m.root;
         if (!IsDiskFileSystem(fsType)) {
             byMountPoint.erase(mp);
             continue;
@@ -397,10 +375,7 @@ std::vector<DriveEntry> ListSearchableDrives()
         std::lock_guard<std::mutex> lock(g_driveLock);
         if (!g_testDrives.empty()) return g_testDrives;
     }
-    std::ifstream f("/proc/self/mountinfo");
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return DrivesFromMountInfo(ss.str());
+    return DrivesFromMountInfo(plat::ReadMountInfoText());
 }
 
 void SetDriveListForTesting(std::vector<DriveEntry> drives)

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <exception>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,6 +48,25 @@ const bool g_storeBuilt = (InitEventDatabase(), true);
 void Log(const char16_t* what, const std::u16string& detail)
 {
     SearchLog().Write(u"[EventStore] %s %s", what, detail.c_str());
+}
+
+// Traces the exception being handled, with what it says. Only for handlers
+// that must not throw again; never throws itself.
+void LogCurrentException(const char16_t* what) noexcept
+{
+    try {
+        try {
+            throw;
+        } catch (const CppSQLite3Exception& e) {
+            Log(what, e.ErrorMessage());
+        } catch (const std::exception& e) {
+            Log(what, plat::Utf8ToWide(e.what()));
+        } catch (...) {
+            Log(what, u"unknown exception");
+        }
+    } catch (...) {
+        // The trace itself failed (out of memory): nothing more can be said.
+    }
 }
 
 std::string Native(const std::u16string& path)
@@ -186,9 +206,11 @@ void OpenConnection(EventStore& s)
         s.db.ExecuteDml(u"PRAGMA synchronous = NORMAL");
         EnsureSchema(s.db);
     } catch (...) {
+        // The first failure is the one thrown on; a failing close is traced.
         try {
             s.db.Close();
         } catch (...) {
+            LogCurrentException(u"close after a failed open failed:");
         }
         throw;
     }
@@ -201,6 +223,7 @@ void RollBack(CppSQLite3DB& db) noexcept
             db.ExecuteDml(u"ROLLBACK TRANSACTION");
     } catch (...) {
         // Closing the connection rolls back whatever is left.
+        LogCurrentException(u"rollback failed:");
     }
 }
 
@@ -252,6 +275,7 @@ void ExitEventDatabase()
     try {
         s.db.Close();
     } catch (...) {
+        LogCurrentException(u"close failed:");
     }
 }
 
@@ -327,8 +351,8 @@ bool ExecuteWithRetry(const EventWriteBody& body)
             if (!Retriable(e.ErrorCode()))
                 return false;
         } catch (...) {
+            LogCurrentException(u"write failed:");
             RollBack(db);
-            Log(u"write failed:", u"unexpected exception");
             return false;
         }
 

@@ -163,5 +163,32 @@ TEST_F(ReportTest, OpenAndPropertiesReachTheSearchWindow)
     SetOpenWithAssociationHook(previous);
 }
 
+TEST_F(ReportTest, PostedRowsArriveInOrderAndBelongToTheControl)
+{
+    PersonalInfoCounts counts;
+    counts[1] = 3;
+    {
+        CFileReportControl c;
+        auto folder = std::make_unique<CFileInfoRecord>(nullptr, Record(u"/p", u"a.hwp"));
+        CFileInfoRecord* f = folder.get();
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FOLDER_ROW, std::move(folder)));
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/p", u"a.hwp")), f));
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/p", u"b.doc")), f));
+        // A document row without its folder row is not shown.
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/q", u"c.pdf")), nullptr));
+        EXPECT_EQ(c.FolderRowCount(), 0);  // nothing before delivery
+        QCoreApplication::sendPostedEvents(&c, 0);
+        ASSERT_EQ(c.FolderRowCount(), 1);
+        EXPECT_EQ(c.FolderRow(0), f);
+        ASSERT_EQ(c.DocumentRowCount(), 2);
+        EXPECT_EQ(c.DocumentRow(0, 1)->ItemText(1), u"b.doc");
+        EXPECT_EQ(c.DocumentRow(0, 0)->ItemText(3), u"3 건");
+
+        // Rows still queued when the control goes away go with their events.
+        PostAddRow(&c, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/r", u"d.xls")));
+    }
+    EXPECT_FALSE(PostAddRow(nullptr, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/s", u"e.ppt"))));
+}
+
 }  // namespace
 }  // namespace ps_test

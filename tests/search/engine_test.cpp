@@ -34,10 +34,9 @@ struct Window {
     int finished = 0;
     int stopAfter = 0;  // > 0: FileSearchStop once this many records arrived
 
-    static int Add(SearchFileInfo* r, void* ctx)
+    static int Add(std::unique_ptr<SearchFileInfo> owned, void* ctx)
     {
         auto* w = static_cast<Window*>(ctx);
-        std::unique_ptr<SearchFileInfo> owned(r);
         bool stop;
         {
             std::lock_guard<std::mutex> l(w->lock);

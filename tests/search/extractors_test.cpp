@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "extract/libstring.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/matcher.h"
@@ -32,6 +33,8 @@ int Throwing(const char16_t*, const char16_t*, std::u16string* text)
     throw std::runtime_error("reader failed");
 }
 int ThrowingInt(const char16_t*, const char16_t*, std::u16string*) { throw 42; }
+int ThrowingWord(const char16_t*, const char16_t*, std::u16string*) { throw LibraryException(6); }
+int ThrowingBadAlloc(const char16_t*, const char16_t*, std::u16string*) { throw std::bad_alloc(); }
 
 struct TableGuard {
     ExtractorTable saved;
@@ -93,6 +96,12 @@ TEST(ExtractorDispatch, MissingReaderAndExceptions)
     EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text), 1);  // no reader in the build
     EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text), 2);
     EXPECT_EQ(ExtractDocumentText(u"/x/a.xls", u"XLS", text), 2);
+    // The library error word and a refused allocation end the same way.
+    t.hwp = ThrowingWord;
+    t.powerPoint = ThrowingBadAlloc;
+    SetExtractorTable(t);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.hwp", u"HWP", text), 2);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.ppt", u"PPT", text), 2);
     EXPECT_FALSE(HasExtractorFor(u"PDF"));
     EXPECT_TRUE(HasExtractorFor(u"DOCX"));
     EXPECT_FALSE(HasExtractorFor(u"TXT"));

@@ -137,6 +137,18 @@ TEST(DriveListTest, OnlyMediaAUserWouldSearchWithStableLabels)
     EXPECT_TRUE(DrivesFromMountInfo("garbage\n1 2 3\n- - -\n").empty());
 }
 
+TEST(DriveListTest, MountPointsDecodedAsTheEngineDecodesThem)
+{
+    // Only a backslash with three octal digits is an escape: \089 is
+    // kept as it stands, \134 is one backslash.
+    const auto drives = DrivesFromMountInfo(
+        "21 1 8:1 / /media/kim/A\\089 rw - ext4 /dev/sda1 rw\n"
+        "22 1 8:2 / /media/kim/B\\134C\\011D rw - ext4 /dev/sda2 rw\n");
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives[0].path, u"/media/kim/A\\089");
+    EXPECT_EQ(drives[1].path, u"/media/kim/B\\C\tD");
+}
+
 namespace {
 
 // A temporary computer: two drives over temporary folders.
