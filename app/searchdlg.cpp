@@ -22,6 +22,7 @@
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
+#include "platform/codec.h"
 #include "platform/system.h"
 #include "platform/wformat.h"
 #include "search/drives.h"
@@ -79,7 +80,14 @@ std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
     const std::u16string text =
         plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
                          static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
-    const std::string bytes = ToNarrow(text);
+    // The key text in code page 949, as stored results and exceptions have
+    // always been keyed. A path that code page cannot hold (characters
+    // outside it, bytes that are not UTF-8) would lose its differences in
+    // the substitution and share another document's key: such a path is
+    // keyed by its lossless UTF-8 form instead, behind a byte that code page
+    // 949 never produces.
+    std::string bytes = ToNarrow(text);
+    if (plat::DecodeCodePage(plat::kCp949, bytes) != text) bytes = "\xFF" + plat::PathToNative(text);
     Util::Crypt::Sha256 sha;
     sha.Update(bytes.data(), bytes.size());
     sha.Final();
