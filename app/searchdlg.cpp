@@ -879,13 +879,10 @@ void CAllSearchDlg::AnalysisThreadProc()
             PersonalInfoHitList hits;
             const int status = FindPersonalInfoInFile(record->path, counts, m_nPIMask, &m_bCancel, &hits);
             if (status == kScanDone) {
-                fileIndex = AddFileInfoRow(counts, *record);
-                // A row that could not be stored has no id: its hits are not
-                // filed under another document's.
-                if (fileIndex > 0) {
-                    record->fileIndex = fileIndex;
-                    if (!hits.empty()) AddPersonalInfo(fileIndex, hits);
-                }
+                // The row and its hits in one transaction: a run that ends
+                // in between leaves neither.
+                fileIndex = AddFileInfoWithHits(counts, *record, hits);
+                if (fileIndex > 0) record->fileIndex = fileIndex;
             } else if (status == kScanCancelled) {
                 completed = false;
                 break;
