@@ -425,6 +425,14 @@ size_t CAllSearchDlg::FoundCount()
     return m_foundFiles.size();
 }
 
+void CAllSearchDlg::ClearProgressQueues()
+{
+    // The analysis thread pushes to both queues under the window lock.
+    std::lock_guard<std::mutex> g(m_lock);
+    m_pathQueue.clear();
+    m_indexQueue.clear();
+}
+
 void CAllSearchDlg::StopTimers(std::initializer_list<int> ids)
 {
     for (int id : ids) KillTimer(id);
@@ -509,8 +517,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
         StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                     IDT_SEARCH_DELAY});
         m_delay->clear();
-        m_pathQueue.clear();
-        m_indexQueue.clear();
+        ClearProgressQueues();
         FileSearchStop(this);
         WriteCancelEvent();
         m_status->setText(Tx(u"SEARCH_CANCELED"));
@@ -736,8 +743,7 @@ void CAllSearchDlg::Completion()
 {
     StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
     m_delay->clear();
-    m_pathQueue.clear();
-    m_indexQueue.clear();
+    ClearProgressQueues();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     const bool completed = !m_bCancel;
