@@ -218,7 +218,16 @@ bool CPrivasweepApp::InitInstance()
     // The event database: copied from the template when missing (its folder
     // is created), opened and migrated once.
     try {
-        StartEventStore();
+        const std::u16string setAside = StartEventStore();
+        if (!setAside.empty()) {
+            // The user learns that the recorded history starts again and
+            // where the damaged records are kept.
+            const std::u16string text =
+                u"이벤트 데이터베이스가 손상되어 새 데이터베이스로 시작합니다.\n손상된 파일은 다음 이름으로 보관했습니다.\n" +
+                setAside;
+            AppLog().Write(u"Damaged event database set aside: %s", setAside.c_str());
+            ps::ui::ShowMessageBox(text, u"", 1, nullptr);
+        }
     } catch (const CppSQLite3Exception&) {
         const std::u16string text = u"이벤트 데이터베이스를 열 수 없습니다.\n" + EventDatabasePath();
         AppLog().Write(u"OpenEventDatabase failed: %s", text.c_str());

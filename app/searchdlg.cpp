@@ -22,6 +22,7 @@
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
+#include "platform/codec.h"
 #include "platform/system.h"
 #include "platform/wformat.h"
 #include "search/drives.h"
@@ -79,7 +80,14 @@ std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
     const std::u16string text =
         plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
                          static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
-    const std::string bytes = ToNarrow(text);
+    // The key text in code page 949, as stored results and exceptions have
+    // always been keyed. A path that code page cannot hold (characters
+    // outside it, bytes that are not UTF-8) would lose its differences in
+    // the substitution and share another document's key: such a path is
+    // keyed by its lossless UTF-8 form instead, behind a byte that code page
+    // 949 never produces.
+    std::string bytes = ToNarrow(text);
+    if (plat::DecodeCodePage(plat::kCp949, bytes) != text) bytes = "\xFF" + plat::PathToNative(text);
     Util::Crypt::Sha256 sha;
     sha.Update(bytes.data(), bytes.size());
     sha.Final();
@@ -417,6 +425,14 @@ size_t CAllSearchDlg::FoundCount()
     return m_foundFiles.size();
 }
 
+void CAllSearchDlg::ClearProgressQueues()
+{
+    // The analysis thread pushes to both queues under the window lock.
+    std::lock_guard<std::mutex> g(m_lock);
+    m_pathQueue.clear();
+    m_indexQueue.clear();
+}
+
 void CAllSearchDlg::StopTimers(std::initializer_list<int> ids)
 {
     for (int id : ids) KillTimer(id);
@@ -500,8 +516,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
         StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                     IDT_SEARCH_DELAY});
         m_delay->clear();
-        m_pathQueue.clear();
-        m_indexQueue.clear();
+        ClearProgressQueues();
         FileSearchStop(this);
         WriteCancelEvent();
         m_status->setText(Tx(u"SEARCH_CANCELED"));
@@ -726,8 +741,7 @@ void CAllSearchDlg::Completion()
 {
     StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
     m_delay->clear();
-    m_pathQueue.clear();
-    m_indexQueue.clear();
+    ClearProgressQueues();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     const bool completed = !m_bCancel;
@@ -870,13 +884,10 @@ void CAllSearchDlg::AnalysisThreadProc()
             PersonalInfoHitList hits;
             const int status = FindPersonalInfoInFile(record->path, counts, m_nPIMask, &m_bCancel, &hits);
             if (status == kScanDone) {
-                fileIndex = AddFileInfoRow(counts, *record);
-                // A row that could not be stored has no id: its hits are not
-                // filed under another document's.
-                if (fileIndex > 0) {
-                    record->fileIndex = fileIndex;
-                    if (!hits.empty()) AddPersonalInfo(fileIndex, hits);
-                }
+                // The row and its hits in one transaction: a run that ends
+                // in between leaves neither.
+                fileIndex = AddFileInfoWithHits(counts, *record, hits);
+                if (fileIndex > 0) record->fileIndex = fileIndex;
             } else if (status == kScanCancelled) {
                 completed = false;
                 break;

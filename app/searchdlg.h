@@ -132,6 +132,7 @@ private:
     void Completion();
     void WriteCancelEvent();
     void StopTimers(std::initializer_list<int> ids);
+    void ClearProgressQueues();
     void LoadBanner();
     void UnloadBanner();
     void ShutDown();

@@ -15,6 +15,20 @@ const std::u16string& SettingsKey()
 
 namespace {
 
+// The user's store. The document the analysis is reading (lastCheckFile) is
+// written for every document; it is kept in a small file of its own, so
+// that write costs the same whatever the settings hold, while every other
+// value keeps its atomic replace of the settings file.
+plat::KeyStore& Store()
+{
+    static plat::KeyStore& store = [] () -> plat::KeyStore& {
+        plat::KeyStore& s = plat::KeyStore::User();
+        s.KeepInPlace(kRunStateKey, u"lastCheckFile");
+        return s;
+    }();
+    return store;
+}
+
 std::u16string Numbered(const char16_t* prefix, int n)
 {
     std::u16string s = prefix;
@@ -28,7 +42,7 @@ std::u16string Numbered(const char16_t* prefix, int n)
 std::u16string ReadRegistryString(const std::u16string& keyPath, const std::u16string& valueName,
                                   const std::u16string& defaultText)
 {
-    auto v = plat::KeyStore::User().Get(keyPath, valueName);
+    auto v = Store().Get(keyPath, valueName);
     if (!v)
         return defaultText;
     if (v->type == plat::KeyValue::Type::String) {
@@ -44,7 +58,7 @@ std::u16string ReadRegistryString(const std::u16string& keyPath, const std::u16s
 
 uint32_t ReadRegistryDword(const std::u16string& keyPath, uint32_t defaultValue, const std::u16string& valueName)
 {
-    auto v = plat::KeyStore::User().Get(keyPath, valueName);
+    auto v = Store().Get(keyPath, valueName);
     if (!v)
         return defaultValue;
     if (v->type == plat::KeyValue::Type::Dword)
@@ -65,7 +79,7 @@ int WriteRegistryString(RegistryRoot, const std::u16string& keyPath, const std::
 {
     if (keyPath.empty())
         return 0;
-    auto& store = plat::KeyStore::User();
+    auto& store = Store();
     if (deleteValue) {
         store.DeleteValue(keyPath, valueName);
         return 0;
@@ -78,7 +92,7 @@ int WriteRegistryDword(RegistryRoot, const std::u16string& keyPath, const std::u
 {
     if (keyPath.empty())
         return 0;
-    auto& store = plat::KeyStore::User();
+    auto& store = Store();
     if (deleteValue) {
         store.DeleteValue(keyPath, valueName);
         return 0;
@@ -128,7 +142,7 @@ int HighestNumbered(const std::vector<std::pair<std::u16string, plat::KeyValue>>
 
 void LoadSearchFolders(std::vector<std::u16string>& include, std::vector<std::u16string>& exclude)
 {
-    const auto values = plat::KeyStore::User().Values(SettingsKey());
+    const auto values = Store().Values(SettingsKey());
     const int inCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"),
                                     HighestNumbered(values, u"Include_"));
     for (int i = 1; i <= inCount; ++i)
@@ -154,7 +168,7 @@ bool SaveSearchFolders(const std::vector<std::u16string>& include, const std::ve
 void DeleteSearchFolders()
 {
     const auto root = HKEY_CURRENT_USER_ROOT;
-    const auto values = plat::KeyStore::User().Values(SettingsKey());
+    const auto values = Store().Values(SettingsKey());
     const int inCount = UsableCount(ReadRegistryDword(SettingsKey(), 0, u"IncludeFileCount"),
                                     HighestNumbered(values, u"Include_"));
     for (int i = 1; i <= inCount; ++i)

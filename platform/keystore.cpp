@@ -101,6 +101,116 @@ KeyStore& KeyStore::User()
 
 KeyStore::KeyStore(std::string filePath) : path_(std::move(filePath)) {}
 
+KeyStore::~KeyStore()
+{
+    for (InPlaceValue& v : inPlace_)
+        if (v.fd >= 0)
+            ::close(v.fd);
+}
+
+// ---- Values kept in place ---------------------------------------------------
+//
+// The file holds "PSV1 <length>\n" and that many bytes of UTF-8, written by
+// one pwrite at offset 0. A program that ends between that write and the
+// truncation after it leaves bytes of an older, longer value behind the
+// length, which the reader ignores. An empty file holds no value.
+
+namespace {
+
+constexpr char kInPlaceMagic[] = "PSV1 ";
+constexpr size_t kInPlaceMaxBytes = 1 << 20;
+
+// Opens a file of the store's folder only when it is a regular file, never
+// through a link and never waiting on a pipe or device.
+int OpenRegular(const std::string& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+void KeyStore::KeepInPlace(WStringView key, WStringView name)
+{
+    std::lock_guard<std::mutex> guard(inPlaceMutex_);
+    if (FindInPlace(key, name))
+        return;
+    InPlaceValue v;
+    v.key = Normalise(key);
+    v.name = ToLowerAscii(name);
+    v.file = path_ + "-" + WideToUtf8(v.name);
+    inPlace_.push_back(std::move(v));
+}
+
+KeyStore::InPlaceValue* KeyStore::FindInPlace(WStringView key, WStringView name)
+{
+    if (inPlace_.empty())
+        return nullptr;
+    const WString k = Normalise(key);
+    const WString n = ToLowerAscii(name);
+    for (InPlaceValue& v : inPlace_)
+        if (v.key == k && v.name == n)
+            return &v;
+    return nullptr;
+}
+
+bool KeyStore::OpenInPlace(InPlaceValue& v)
+{
+    if (v.fd >= 0)
+        return true;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(v.file).parent_path(), ec);
+    v.fd = OpenRegular(v.file, O_RDWR | O_CREAT);
+    if (v.fd < 0)
+        return false;
+    struct stat st;
+    v.size = fstat(v.fd, &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
+    return true;
+}
+
+std::optional<WString> KeyStore::ReadInPlace(const std::string& file)
+{
+    const int fd = OpenRegular(file, O_RDONLY);
+    if (fd < 0)
+        return std::nullopt;
+    std::string content;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        content.append(buf, static_cast<size_t>(n));
+        if (content.size() > kInPlaceMaxBytes)
+            break;
+    }
+    ::close(fd);
+    const size_t magic = sizeof kInPlaceMagic - 1;
+    if (content.compare(0, magic, kInPlaceMagic) != 0)
+        return std::nullopt;
+    const size_t eol = content.find('\n', magic);
+    if (eol == std::string::npos || eol == magic || eol - magic > 9)
+        return std::nullopt;
+    size_t length = 0;
+    for (size_t i = magic; i < eol; ++i) {
+        if (content[i] < '0' || content[i] > '9')
+            return std::nullopt;
+        length = length * 10 + static_cast<size_t>(content[i] - '0');
+    }
+    if (length > content.size() - eol - 1)
+        return std::nullopt;
+    return Utf8ToWide(std::string_view(content).substr(eol + 1, length));
+}
+
 bool KeyStore::ValidKey(WStringView key)
 {
     if (Normalise(key).empty())
@@ -127,9 +237,16 @@ WString KeyStore::Normalise(WStringView key)
 bool KeyStore::Load(Tree& tree)
 {
     tree.clear();
-    FILE* f = std::fopen(path_.c_str(), "rb");
-    if (!f)
+    // Only a regular file is read: a pipe or device put in its place would
+    // block the reader for ever.
+    const int fd = OpenRegular(path_, O_RDONLY);
+    if (fd < 0)
         return errno == ENOENT;
+    FILE* f = fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return false;
+    }
     std::string content;
     char buf[8192];
     size_t n;
@@ -291,6 +408,18 @@ bool KeyStore::CreateKey(WStringView key)
 
 std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
 {
+    {
+        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        if (InPlaceValue* v = FindInPlace(key, name)) {
+            if (auto text = ReadInPlace(v->file)) {
+                KeyValue kv;
+                kv.type = KeyValue::Type::String;
+                kv.text = std::move(*text);
+                return kv;
+            }
+            // Nothing in place: a value an older version left in the file.
+        }
+    }
     std::lock_guard<std::mutex> guard(mutex_);
     Tree tree;
     Load(tree);
@@ -308,6 +437,32 @@ bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
     WString norm = Normalise(key);
     if (!ValidKey(key))
         return false;
+    {
+        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        InPlaceValue* v = FindInPlace(key, name);
+        if (v && OpenInPlace(*v)) {
+            const std::string bytes = WideToUtf8(text);
+            std::string record = kInPlaceMagic + std::to_string(bytes.size()) + "\n";
+            record += bytes;
+            if (record.size() <= kInPlaceMaxBytes) {
+                ssize_t w;
+                do {
+                    w = ::pwrite(v->fd, record.data(), record.size(), 0);
+                } while (w < 0 && errno == EINTR);
+                if (w == static_cast<ssize_t>(record.size())) {
+                    if (v->size > record.size() && ::ftruncate(v->fd, static_cast<off_t>(record.size())) != 0)
+                        v->size = std::max(v->size, record.size());
+                    else
+                        v->size = record.size();
+                    return true;
+                }
+            }
+            // Could not be written in place: the file takes it below, and
+            // the in-place copy, which would shadow it, is emptied.
+            if (::ftruncate(v->fd, 0) == 0)
+                v->size = 0;
+        }
+    }
     return Modify([&](Tree& t) {
         Key& k = t[norm];
         if (k.displayName.empty())
@@ -345,6 +500,15 @@ bool KeyStore::SetDword(WStringView key, WStringView name, uint32_t value)
 
 bool KeyStore::DeleteValue(WStringView key, WStringView name)
 {
+    bool removedInPlace = false;
+    {
+        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        if (InPlaceValue* v = FindInPlace(key, name)) {
+            removedInPlace = ReadInPlace(v->file).has_value();
+            if (OpenInPlace(*v) && ::ftruncate(v->fd, 0) == 0)
+                v->size = 0;
+        }
+    }
     bool removed = false;
     WString norm = Normalise(key);
     bool ok = Modify([&](Tree& t) {
@@ -354,7 +518,7 @@ bool KeyStore::DeleteValue(WStringView key, WStringView name)
         removed = k->second.values.erase(ToLowerAscii(name)) != 0;
         return removed ? 1 : 0;
     });
-    return ok && removed;
+    return (ok && removed) || removedInPlace;
 }
 
 bool KeyStore::DeleteKey(WStringView key)
@@ -363,6 +527,17 @@ bool KeyStore::DeleteKey(WStringView key)
     WString norm = Normalise(key);
     if (norm.empty())
         return false;
+    {
+        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        const WString prefix = norm + u"\\";
+        for (InPlaceValue& v : inPlace_) {
+            if (v.key != norm && v.key.compare(0, prefix.size(), prefix) != 0)
+                continue;
+            removed = ReadInPlace(v.file).has_value() || removed;
+            if (OpenInPlace(v) && ::ftruncate(v.fd, 0) == 0)
+                v.size = 0;
+        }
+    }
     bool ok = Modify([&](Tree& t) {
         WString prefix = norm + u"\\";
         for (auto it = t.begin(); it != t.end();) {

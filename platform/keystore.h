@@ -32,6 +32,7 @@ public:
 
     // A store over a given file (tests).
     explicit KeyStore(std::string filePath);
+    ~KeyStore();
 
     const std::string& FilePath() const { return path_; }
 
@@ -52,6 +53,14 @@ public:
     // separators are ignored. A path holding a control character is refused
     // by every writer.
 
+    // Keeps one string value outside the store's file, in a small file of
+    // its own beside it ("<file>-<lower-case name>") that is rewritten in
+    // place: for a value written very often whose last state must survive
+    // the program ending but not a power failure. Get, SetString and
+    // DeleteValue reach it as any other value; a write costs one pwrite,
+    // whatever the store's file holds. Values() does not list it.
+    void KeepInPlace(WStringView key, WStringView name);
+
 private:
     struct Key {
         WString displayName;
@@ -66,8 +75,21 @@ private:
     bool Save(const Tree& tree);
     template <typename F> bool Modify(F&& change);
 
+    struct InPlaceValue {
+        WString key;   // normalised
+        WString name;  // lower case
+        std::string file;
+        int fd = -1;
+        size_t size = 0;  // bytes written last
+    };
+    InPlaceValue* FindInPlace(WStringView key, WStringView name);
+    static bool OpenInPlace(InPlaceValue& v);
+    static std::optional<WString> ReadInPlace(const std::string& file);
+
     std::string path_;
     std::mutex mutex_;
+    std::mutex inPlaceMutex_;
+    std::vector<InPlaceValue> inPlace_;
 };
 
 }  // namespace plat

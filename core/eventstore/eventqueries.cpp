@@ -104,7 +104,13 @@ bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, Persona
     if (documentKey.empty())
         return false;  // blanked keys belong to no document
     bool found = false;
-    ReadEventRows(u"SELECT * FROM FileInfo where Hash = ? LIMIT 1", {documentKey}, [&](const CppSQLite3Query& q) {
+    // Only a complete result counts: a row whose hit rows are not all there
+    // (a run that ended between the two writes of an older version) is read
+    // again rather than taken with its hits missing.
+    ReadEventRows(u"SELECT * FROM FileInfo where Hash = ? AND ID + Account + CreditCard + PhoneNumber + Address + "
+                  u"EMail + IPAddress = (SELECT COUNT(*) FROM PersonalInfo WHERE PersonalInfo.FileIndex = "
+                  u"FileInfo.FileIndex) LIMIT 1",
+                  {documentKey}, [&](const CppSQLite3Query& q) {
         found = true;
         fileIndex = RowId(q, u"FileIndex");
         for (const auto& b : bits)

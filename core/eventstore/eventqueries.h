@@ -29,7 +29,8 @@ using PersonalInfoTextLists = std::array<std::vector<std::u16string>, 7>;
 
 // The stored result of a document version: its row id and, for each kind
 // selected in the mask, its count (the other counts keep the caller's values).
-// A document whose key was blanked is not found.
+// A document whose key was blanked is not found, nor one whose hit rows do not
+// all stand beside it.
 bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, PersonalInfoCounts& counts,
                         int64_t& fileIndex);
 

@@ -182,6 +182,40 @@ bool AddPersonalInfo(int64_t fileIndex, const std::vector<PersonalInfoHit>& hits
     });
 }
 
+int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileInfo& record,
+                            const std::vector<PersonalInfoHit>& hits)
+{
+    SqlParams params{record.documentKey, record.folder, record.fileName};
+    for (int k = 0; k < kPersonalInfoKindCount; ++k)
+        params.emplace_back(int64_t{counts[k]});
+    std::vector<SqlParams> rows;
+    rows.reserve(hits.size());
+    for (const auto& hit : hits) {
+        const int kind = static_cast<int>(hit.kind);
+        rows.push_back(SqlParams{int64_t{0}, int64_t{kind}, MaskPersonalInfo(kind, hit.text)});
+    }
+    int64_t id = 0;
+    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
+        id = 0;
+        int rc = db.ExecuteDml(
+            u"INSERT INTO FileInfo (Hash, Path, Name, ID, Account, CreditCard, PhoneNumber, Address, EMail, "
+            u"IPAddress) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            params);
+        if (rc != 0)
+            return rc;
+        const int64_t row = db.LastInsertRowId();
+        for (auto& hit : rows) {
+            hit[0] = row;
+            rc = db.ExecuteDml(u"INSERT INTO PersonalInfo (FileIndex, Type, Data) values (?, ?, ?)", hit);
+            if (rc != 0)
+                return rc;
+        }
+        id = row;
+        return 0;
+    });
+    return ok ? id : 0;
+}
+
 bool AddSearchEventLog(int64_t eventId, const PersonalInfoCounts& counts, const DocumentKindCounts& kinds)
 {
     SqlParams params{eventId};

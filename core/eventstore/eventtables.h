@@ -52,6 +52,12 @@ int64_t AddFileInfoRow(const PersonalInfoCounts& counts, const SearchFileInfo& r
 // FileInfo row was not written) writes nothing (false).
 bool AddPersonalInfo(int64_t fileIndex, const std::vector<PersonalInfoHit>& hits);
 
+// Inserts the stored result of a document together with its masked hits, in
+// one transaction: either both are written or neither. Returns the new row
+// id, or 0 when nothing was written.
+int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileInfo& record,
+                            const std::vector<PersonalInfoHit>& hits);
+
 bool AddSearchEventLog(int64_t eventId, const PersonalInfoCounts& counts, const DocumentKindCounts& kinds);
 bool AddFileEventLog(int64_t eventId, int64_t fileIndex);
 // Note the order: the document first, then the event.

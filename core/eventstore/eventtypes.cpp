@@ -1,5 +1,10 @@
 #include "core/eventstore/eventtypes.h"
 
+#include <sqlite3.h>
+
+#include "core/eventstore/eventcheck.h"
+#include "core/eventstore/eventstore.h"
+
 #include "core/logmgr.h"
 #include "core/registry.h"
 
@@ -65,14 +70,25 @@ bool MigrateEventTypes()
     });
 }
 
-void StartEventStore(const std::u16string& databasePath, const std::u16string& templatePath)
+std::u16string StartEventStore(const std::u16string& databasePath, const std::u16string& templatePath)
 {
+    // A damaged database is never written on: it is set aside and the store
+    // starts again from the template.
+    std::u16string setAside;
+    if (CheckEventDatabase(databasePath) == EventDatabaseHealth::Damaged) {
+        setAside = SetAsideDamagedDatabase(databasePath, plat::LocalTimeNow());
+        SearchLog().Write(u"[EventStore] damaged database set aside as %s",
+                          setAside.empty() ? u"(could not be moved)" : setAside.c_str());
+        if (setAside.empty())
+            throw CppSQLite3Exception(SQLITE_CORRUPT, u"the damaged event database could not be set aside");
+    }
     CopyTemplateDatabase(templatePath, databasePath);
     OpenEventDatabase(databasePath);
     if (ReadRegistryDword(kRunStateKey, 0, kMigrationValue) != 0)
-        return;
+        return setAside;
     if (MigrateEventTypes())
         WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunStateKey, kMigrationValue, 1, false);
     else
         SearchLog().Write(u"[EventStore] the migration of the event types did not complete");
+    return setAside;
 }

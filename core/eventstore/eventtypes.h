@@ -69,6 +69,10 @@ bool IsEventDatabaseMigrated();
 // The start-up of the store: copies the template when the database is
 // missing, opens it (throws CppSQLite3Exception when that fails) and, while
 // the key-store value Migration is 0 or missing, migrates the codes; the value
-// becomes 1 only once the database is migrated.
-void StartEventStore(const std::u16string& databasePath = EventDatabasePath(),
+// becomes 1 only once the database is migrated. A database that fails the
+// start-up check first is set aside under a dated name (see eventcheck.h)
+// and replaced by the template; the name it was set aside under is returned
+// (empty when the database was sound). A damaged database that cannot be
+// moved throws, as one that cannot be opened.
+std::u16string StartEventStore(const std::u16string& databasePath = EventDatabasePath(),
                      const std::u16string& templatePath = TemplateDatabasePath());

@@ -96,6 +96,42 @@ TEST_F(ApplicationTest, UnopenableDatabaseIsReportedAndExitsNonZero)
     std::filesystem::remove_all(plat::PathToNative(EventDatabasePath()));
 }
 
+TEST_F(ApplicationTest, DamagedDatabaseIsReportedSetAsideAndReplaced)
+{
+    const std::string db = plat::PathToNative(EventDatabasePath());
+    std::filesystem::create_directories(std::filesystem::path(db).parent_path());
+    {
+        // A file that is no database any more.
+        FILE* f = std::fopen(db.c_str(), "wb");
+        ASSERT_TRUE(f);
+        const std::string junk(8192, 'Z');
+        std::fwrite(junk.data(), 1, junk.size(), f);
+        std::fclose(f);
+    }
+    CPrivasweepApp app;
+    bool ran = false;
+    app.runMainWindow = [&](QWidget* w) {
+        ran = true;
+        EXPECT_TRUE(IsEventDatabaseOpen());
+        EXPECT_GT(AddEvent(1), 0);
+        static_cast<CPrivasweepDlg*>(w)->OnExit();
+    };
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_TRUE(ran);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_NE(messages_[0].find(u"손상"), std::u16string::npos);
+    EXPECT_NE(messages_[0].find(EventDatabasePath() + u".damaged-"), std::u16string::npos);
+    // The damaged file is kept beside the fresh database.
+    int kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(db).parent_path()))
+        if (e.path().filename().string().find("Privasweep.db.damaged-") == 0 &&
+            std::filesystem::file_size(e.path()) == 8192)
+            ++kept;
+    EXPECT_EQ(kept, 1);
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(db).parent_path()))
+        if (e.path().filename().string().find(".damaged-") != std::string::npos) std::filesystem::remove(e.path());
+}
+
 class WindowsTest : public AppTest {};
 
 TEST_F(WindowsTest, LogPageSummarisesTheLastSearch)

@@ -9,6 +9,8 @@
 #include "core/registry.h"
 #include "extract/pdf/pdf_builder.h"
 #include "search/extractors.h"
+#include "core/crypt.h"
+#include "platform/codec.h"
 #include <chrono>
 #include <thread>
 
@@ -290,11 +292,46 @@ TEST(DocumentKey, MaskSizeTimeAndCodePage)
     SearchFileInfo b = a;
     b.fileSize = 1235;
     EXPECT_NE(k, MakeDocumentKey(b, 0xFFFF));
-    // Characters outside code page 949 become "?": such paths share a key.
-    SearchFileInfo c = a, d = a;
-    c.path = u"/x/\u0E01.hwp";
-    d.path = u"/x/\u0E02.hwp";
-    EXPECT_EQ(MakeDocumentKey(c, 1), MakeDocumentKey(d, 1));
+    // A path that code page 949 holds keeps the key it always had: the
+    // SHA-256 of the key text in that code page.
+    {
+        const std::string text = plat::EncodeCodePage(plat::kCp949, u"/home/u/문서/a.hwp_1234_133000000000000000_65535");
+        Util::Crypt::Sha256 sha;
+        sha.Update(text.data(), text.size());
+        sha.Final();
+        std::u16string expected;
+        for (size_t i = 0; i < Util::Crypt::Sha256::kDigestSize; ++i) {
+            expected += u"0123456789ABCDEF"[sha.Digest()[i] >> 4];
+            expected += u"0123456789ABCDEF"[sha.Digest()[i] & 15];
+        }
+        EXPECT_EQ(k, expected);
+    }
+}
+
+TEST(DocumentKey, PathsOutsideTheCodePageKeepTheirOwnKeys)
+{
+    // Names that differ only in what code page 949 cannot hold: characters
+    // outside it, emoji, bytes that are not UTF-8. Each pair once shared a
+    // key, so the second document took the first one's stored result.
+    const std::vector<std::pair<std::u16string, std::u16string>> twins = {
+        {u"/x/\u0E01.hwp", u"/x/\u0E02.hwp"},
+        {u"/x/\U0001F600.pdf", u"/x/\U0001F601.pdf"},
+        {u"/x/\U0001F600.pdf", u"/x/?.pdf"},
+        {plat::PathFromNative("/x/\xFF.doc"), plat::PathFromNative("/x/\xFE.doc")},
+        {plat::PathFromNative("/x/\xFF.doc"), u"/x/?.doc"},
+        {u"/문서/\U0001F600가.xls", u"/문서/\U0001F601가.xls"},
+    };
+    for (const auto& [first, second] : twins) {
+        SearchFileInfo c, d;
+        c.path = first;
+        d.path = second;
+        c.fileSize = d.fileSize = 99;
+        c.lastWriteTime = d.lastWriteTime = 133000000000000000ULL;
+        const std::u16string kc = MakeDocumentKey(c, 0xFFFF);
+        EXPECT_NE(kc, MakeDocumentKey(d, 0xFFFF)) << plat::PathToNative(first);
+        EXPECT_EQ(kc.size(), 64u);
+        EXPECT_EQ(kc, MakeDocumentKey(c, 0xFFFF));  // stable
+    }
 }
 
 TEST(DocumentKind, ByLastExtension)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sys/stat.h>
 
 #include "core/registry.h"
 #include "platform/keystore.h"
@@ -176,4 +177,32 @@ TEST_F(Registry, GenericReadersAndWriters)
     EXPECT_EQ(ReadRegistryString(key, u"D", u""), u"AB");
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, key, u"D", 0x41u, false);
     EXPECT_EQ(ReadRegistryString(key, u"D", u""), u"A");
+}
+
+TEST_F(Registry, DocumentMarkIsWrittenWithoutReplacingTheSettingsFile)
+{
+    // The mark is written once per document: it must not rewrite the whole
+    // settings file, however much that file holds.
+    for (int i = 1; i <= 50; ++i)
+        PutString(u"Filler_" + plat::AsciiToWide(std::to_string(i)), std::u16string(200, u'가'));
+    const std::string file = KeyStore::User().FilePath();
+    struct stat before;
+    ASSERT_EQ(0, stat(file.c_str(), &before));
+    for (const std::u16string path : {u"/home/u/문서/a.hwp", u"/b.pdf", u"/home/u/c.docx"}) {
+        ASSERT_EQ(WriteRegistryString(HKEY_CURRENT_USER_ROOT, u"SOFTWARE\\Norvane\\Privasweep", u"lastCheckFile",
+                                      path, false), 1);
+        EXPECT_EQ(ReadRegistryString(kRunStateKey, u"lastCheckFile", u""), path);
+    }
+    struct stat after;
+    ASSERT_EQ(0, stat(file.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_size, after.st_size);
+    // Deleting it works as for any other value.
+    WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunStateKey, u"lastCheckFile", u"", true);
+    EXPECT_EQ(ReadRegistryString(kRunStateKey, u"lastCheckFile", u"none"), u"none");
+    // Other settings still replace the file atomically.
+    PutString(u"Filler_1", u"changed");
+    struct stat replaced;
+    ASSERT_EQ(0, stat(file.c_str(), &replaced));
+    EXPECT_NE(before.st_ino, replaced.st_ino);
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -267,4 +268,116 @@ TEST(KeyStore, WriterKilledMidWriteLeavesOldOrNewValue)
     close(watch);
     RecordProperty("killed_mid_write", leftovers);
     EXPECT_GT(leftovers, 0) << "no kill landed inside a write";
+}
+
+TEST(KeyStore, ValueKeptInPlaceLeavesTheStoreFileAlone)
+{
+    ps_test::TempDir dir;
+    const std::string file = dir.file("reg.conf");
+    KeyStore store(file);
+    ASSERT_TRUE(store.SetString(u"Run", u"other", u"kept"));
+    // A value an older version wrote into the file is still read until the
+    // first in-place write, and a delete removes both copies.
+    ASSERT_TRUE(store.SetString(u"Run", u"last", u"/old/from/file.hwp"));
+    store.KeepInPlace(u"run", u"LAST");
+    auto legacy = store.Get(u"Run", u"last");
+    ASSERT_TRUE(legacy);
+    EXPECT_EQ(legacy->text, u"/old/from/file.hwp");
+
+    struct stat before;
+    ASSERT_EQ(0, stat(file.c_str(), &before));
+    const std::u16string texts[] = {u"/a/much/longer/path/to/a/document/보고서.hwp", u"/b.pdf", u"", u"x\ny\"z\\",
+                                    plat::PathFromNative("/bad/\xFF\xFE.doc")};
+    for (const auto& t : texts) {
+        ASSERT_TRUE(store.SetString(u"RUN", u"Last", t));
+        auto v = store.Get(u"run", u"last");
+        ASSERT_TRUE(v);
+        EXPECT_EQ(v->type, KeyValue::Type::String);
+        EXPECT_EQ(v->text, t);
+    }
+    // The settings file was neither replaced nor changed by those writes.
+    struct stat after;
+    ASSERT_EQ(0, stat(file.c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_size, after.st_size);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+    EXPECT_EQ(store.Get(u"Run", u"other")->text, u"kept");
+
+    EXPECT_TRUE(store.DeleteValue(u"Run", u"last"));
+    EXPECT_FALSE(store.Get(u"Run", u"last"));
+    EXPECT_FALSE(store.DeleteValue(u"Run", u"last"));
+    EXPECT_EQ(store.Get(u"Run", u"other")->text, u"kept");
+
+    // Another store over the same files (the next run) reads what was left.
+    ASSERT_TRUE(store.SetString(u"Run", u"last", u"/left/by/a/killed/run.hwp"));
+    KeyStore next(file);
+    next.KeepInPlace(u"Run", u"last");
+    ASSERT_TRUE(next.Get(u"Run", u"last"));
+    EXPECT_EQ(next.Get(u"Run", u"last")->text, u"/left/by/a/killed/run.hwp");
+}
+
+TEST(KeyStore, DamagedInPlaceFilesAreReadSafely)
+{
+    ps_test::TempDir dir;
+    const std::string file = dir.file("reg.conf");
+    const std::string side = file + "-last";
+    const struct {
+        std::string bytes;
+        bool found;
+        std::u16string text;
+    } cases[] = {
+        {"PSV1 6\n/a.pd", false, u""},  // cut short
+        {"PSV1 4\n/a.hwp-older-longer-tail", true, u"/a.h"},  // killed before the truncation
+        {"PSV1 x\n/a", false, u""},
+        {"garbage", false, u""},
+        {"", false, u""},
+        {"PSV1 99999999999\n", false, u""},
+    };
+    for (const auto& c : cases) {
+        {
+            FILE* f = fopen(side.c_str(), "wb");
+            ASSERT_TRUE(f);
+            fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+            fclose(f);
+        }
+        KeyStore store(file);
+        store.KeepInPlace(u"Run", u"last");
+        auto v = store.Get(u"Run", u"last");
+        EXPECT_EQ(static_cast<bool>(v), c.found) << c.bytes;
+        if (v && c.found) {
+            EXPECT_EQ(v->text, c.text);
+        }
+    }
+}
+
+TEST(KeyStore, OpensOnlyRegularFiles)
+{
+    // A pipe in place of the settings file or of the in-place file must not
+    // block a reader or a writer.
+    ps_test::TempDir dir;
+    const std::string file = dir.file("reg.conf");
+    ASSERT_EQ(0, mkfifo(file.c_str(), 0600));
+    ASSERT_EQ(0, mkfifo((file + "-last").c_str(), 0600));
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        KeyStore store(file);
+        store.KeepInPlace(u"Run", u"last");
+        EXPECT_FALSE(store.Get(u"Run", u"other"));
+        EXPECT_FALSE(store.Get(u"Run", u"last"));
+        EXPECT_FALSE(store.SetString(u"Run", u"other", u"x"));
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!done) {
+        // Unblock the reader so the test can end, then fail.
+        int fd = ::open(file.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        fd = ::open((file + "-last").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    t.join();
+    EXPECT_TRUE(done.load());
 }

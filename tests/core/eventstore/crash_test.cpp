@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +16,7 @@ namespace {
 constexpr int kHitsPerDocument = 10;
 
 // The child: stores documents with their hits and search totals until killed.
-[[noreturn]] void WriteForever(const std::string& path, int readyFd)
+[[noreturn]] void WriteForever(const std::string& path, int readyFd, bool oneTransaction)
 {
     try {
         OpenEventDatabase(plat::PathFromNative(path));
@@ -31,9 +32,13 @@ constexpr int kHitsPerDocument = 10;
         doc.folder = u"/home/user/문서";
         doc.fileName = u"문서" + plat::AsciiToWide(std::to_string(n)) + u".hwp";
         doc.documentKey = std::u16string(64, u'A');
-        const int64_t id = AddFileInfoRow(PersonalInfoCounts{1, 2, 3, 4, 5, 6, 7}, doc);
-        if (id > 0)
-            AddPersonalInfo(id, hits);
+        if (oneTransaction) {
+            AddFileInfoWithHits(PersonalInfoCounts{1, 2, 3, 4, 0, 0, 0}, doc, hits);
+        } else {
+            const int64_t id = AddFileInfoRow(PersonalInfoCounts{1, 2, 3, 4, 5, 6, 7}, doc);
+            if (id > 0)
+                AddPersonalInfo(id, hits);
+        }
         if (n % 7 == 0) {
             const int64_t ev = AddEvent(EVENT_ALL_SEARCH_COMPLETE);
             AddSearchEventLog(ev, PersonalInfoCounts{}, DocumentKindCounts{});
@@ -47,7 +52,9 @@ constexpr int kHitsPerDocument = 10;
     }
 }
 
-TEST(EventStoreCrashTest, KilledWriterLeavesNoHalfWrittenDocument)
+// Kills a writer three times at different moments; after each kill checks
+// the database and hands it to `check` with the round number.
+void KillWriterRounds(bool oneTransaction, const std::function<void(ps_test::RawDb&, int)>& check)
 {
     ps_test::TempDir dir;
     const std::string path = dir.file("crash.db");
@@ -61,7 +68,7 @@ TEST(EventStoreCrashTest, KilledWriterLeavesNoHalfWrittenDocument)
         ASSERT_GE(child, 0);
         if (child == 0) {
             close(fds[0]);
-            WriteForever(path, fds[1]);
+            WriteForever(path, fds[1], oneTransaction);
         }
         close(fds[1]);
         char c = 0;
@@ -78,6 +85,13 @@ TEST(EventStoreCrashTest, KilledWriterLeavesNoHalfWrittenDocument)
         const long long docs = raw.Int("SELECT count(*) FROM FileInfo");
         EXPECT_GT(docs, lastDocs);
         lastDocs = docs;
+        check(raw, round);
+    }
+}
+
+TEST(EventStoreCrashTest, KilledWriterLeavesNoHalfWrittenDocument)
+{
+    KillWriterRounds(false, [](ps_test::RawDb& raw, int round) {
         // Hits come whole with their document or not at all.
         EXPECT_EQ(0, raw.Int("SELECT count(*) FROM (SELECT FileIndex FROM PersonalInfo GROUP BY FileIndex "
                              "HAVING count(*) != " +
@@ -88,7 +102,19 @@ TEST(EventStoreCrashTest, KilledWriterLeavesNoHalfWrittenDocument)
         EXPECT_LE(raw.Int("SELECT count(*) FROM FileInfo WHERE FileIndex NOT IN (SELECT FileIndex FROM "
                           "PersonalInfo)"),
                   static_cast<long long>(round + 1));
-    }
+    });
+}
+
+TEST(EventStoreCrashTest, DocumentAndHitsWrittenTogetherSurviveAKill)
+{
+    KillWriterRounds(true, [](ps_test::RawDb& raw, int) {
+        // Every document row stands with all its hits, whenever the writer died.
+        EXPECT_EQ(0, raw.Int("SELECT count(*) FROM FileInfo WHERE ID + Account + CreditCard + PhoneNumber + "
+                             "Address + EMail + IPAddress != (SELECT count(*) FROM PersonalInfo WHERE "
+                             "PersonalInfo.FileIndex = FileInfo.FileIndex)"));
+        EXPECT_EQ(0, raw.Int("SELECT count(*) FROM PersonalInfo WHERE FileIndex NOT IN (SELECT FileIndex FROM "
+                             "FileInfo)"));
+    });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "core/eventstore/eventcheck.h"
 #include "core/eventstore/eventqueries.h"
 #include "core/eventstore/eventstore.h"
 #include "core/eventstore/eventtables.h"
@@ -331,3 +332,97 @@ TEST(EventStoreConversionTest, ColumnTextsToNumbers)
 }
 
 }  // namespace
+
+namespace {
+
+// Overwrites the page in the middle of a database file with junk, or the
+// whole file with text that is no database at all.
+void DamageDatabase(const std::string& path, bool wholeFile)
+{
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_TRUE(f);
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    if (wholeFile) {
+        std::fseek(f, 0, SEEK_SET);
+        const std::string text(static_cast<size_t>(size), 'x');
+        std::fwrite(text.data(), 1, text.size(), f);
+    } else {
+        const long page = 4096;
+        ASSERT_GT(size / page, 4);
+        std::fseek(f, (size / page / 2) * page, SEEK_SET);
+        const std::string junk(page, '\x5A');
+        std::fwrite(junk.data(), 1, junk.size(), f);
+    }
+    std::fclose(f);
+}
+
+}  // namespace
+
+TEST(EventStoreOpenTest, DamagedDatabaseIsSetAsideAndTheTemplateTakesItsPlace)
+{
+    for (const bool wholeFile : {false, true}) {
+        ps_test::TempDir dir;
+        const std::string native = dir.file("Norvane/Privasweep/Privasweep.db");
+        const std::u16string db = PathFromNative(native);
+        const std::u16string tmpl = PathFromNative(ps_test::BuiltTemplatePath());
+        EXPECT_EQ(u"", StartEventStore(db, tmpl));
+        for (int i = 0; i < 3000; ++i) {
+            SearchFileInfo doc;
+            doc.documentKey = std::u16string(64, u'A');
+            doc.folder = u"/home/user/문서/" + plat::AsciiToWide(std::to_string(i));
+            doc.fileName = u"보고서.hwp";
+            ASSERT_GT(AddFileInfoRow(PersonalInfoCounts{}, doc), 0);
+        }
+        ExitEventDatabase();
+        ASSERT_EQ(EventDatabaseHealth::Sound, CheckEventDatabase(db));
+        std::string before;
+        {
+            RawDb raw(native);
+            before = raw.Text("PRAGMA page_size");
+        }
+        ASSERT_EQ("4096", before);
+        DamageDatabase(native, wholeFile);
+        EXPECT_EQ(EventDatabaseHealth::Damaged, CheckEventDatabase(db)) << wholeFile;
+
+        const std::u16string aside = StartEventStore(db, tmpl);
+        ASSERT_NE(u"", aside) << wholeFile;
+        EXPECT_EQ(0u, aside.find(db + u".damaged-"));
+        struct stat st;
+        EXPECT_EQ(0, stat(plat::PathToNative(aside).c_str(), &st));  // kept for the user
+        // The store runs on a fresh copy of the template.
+        EXPECT_TRUE(IsEventDatabaseOpen());
+        EXPECT_GT(AddEvent(EVENT_USER_SEARCH_START), 0);
+        ExitEventDatabase();
+        EXPECT_EQ(EventDatabaseHealth::Sound, CheckEventDatabase(db));
+        RawDb raw(native);
+        EXPECT_EQ(0, raw.Int("SELECT count(*) FROM FileInfo"));
+        EXPECT_EQ(1, raw.Int("SELECT count(*) FROM EventInfo"));
+    }
+}
+
+TEST(EventStoreOpenTest, SettingAsideNeverOverwritesAnEarlierCopy)
+{
+    ps_test::TempDir dir;
+    const std::string native = dir.file("events.db");
+    const plat::LocalTime now{2024, 3, 5, 7, 8, 9, 0, 2};
+    std::vector<std::u16string> names;
+    for (int i = 0; i < 3; ++i) {
+        FILE* f = std::fopen(native.c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fputc('0' + i, f);
+        std::fclose(f);
+        FILE* wal = std::fopen((native + "-wal").c_str(), "wb");
+        ASSERT_TRUE(wal);
+        std::fclose(wal);
+        names.push_back(SetAsideDamagedDatabase(PathFromNative(native), now));
+    }
+    const std::u16string base = PathFromNative(native) + u".damaged-20240305-070809";
+    EXPECT_EQ((std::vector<std::u16string>{base, base + u"-2", base + u"-3"}), names);
+    struct stat st;
+    EXPECT_NE(0, stat(native.c_str(), &st));
+    EXPECT_NE(0, stat((native + "-wal").c_str(), &st));  // the log went with its file
+    EXPECT_EQ(0, stat((plat::PathToNative(base) + "-2-wal").c_str(), &st));
+    // A missing database is sound: the template is copied as before.
+    EXPECT_EQ(EventDatabaseHealth::Sound, CheckEventDatabase(PathFromNative(dir.file("none.db"))));
+}

@@ -254,7 +254,11 @@ TEST_F(EventTablesTest, SearchTotalsAreStoredUnderTheEndEvent)
 TEST_F(EventTablesTest, StoredResultsAreFoundByKeyWithTheMaskedKinds)
 {
     const PersonalInfoCounts stored{1, 2, 3, 4, 5, 6, 7};
-    const int64_t id = AddFileInfoRow(stored, Document(u"/d", u"a.hwp", Key('C')));
+    std::vector<PersonalInfoHit> hits;
+    for (int k = 0; k < kPersonalInfoKindCount; ++k)
+        for (int i = 0; i < stored[k]; ++i)
+            hits.push_back({static_cast<PersonalInfoKind>(k), u"hit-text-" + plat::AsciiToWide(std::to_string(i))});
+    const int64_t id = AddFileInfoWithHits(stored, Document(u"/d", u"a.hwp", Key('C')), hits);
     const struct {
         int32_t mask;
         PersonalInfoCounts expected;
@@ -279,6 +283,47 @@ TEST_F(EventTablesTest, StoredResultsAreFoundByKeyWithTheMaskedKinds)
     EXPECT_EQ(-7, found);
     // A key with a quote finds nothing and breaks nothing.
     EXPECT_FALSE(FindFileInfoByHash(u"\" OR \"1\" = \"1", 0xFFFF, counts, found));
+}
+
+TEST_F(EventTablesTest, OnlyAResultStoredWithAllItsHitsIsTaken)
+{
+    const PersonalInfoCounts two{1, 0, 0, 1, 0, 0, 0};
+    const std::vector<PersonalInfoHit> hits = {{kPersonalInfoResidentNumber, u"800101-1234560"},
+                                               {kPersonalInfoPhoneNumber, u"010-2345-6789"}};
+    PersonalInfoCounts counts{};
+    int64_t found = 0;
+
+    // A row whose hits never came (the writer died between two writes), or
+    // came only in part, is no stored result: the document is read again.
+    ASSERT_GT(AddFileInfoRow(two, Document(u"/d", u"bare.pdf", Key('E'))), 0);
+    EXPECT_FALSE(FindFileInfoByHash(Key('E'), 0xFFFF, counts, found));
+    const int64_t part = AddFileInfoRow(two, Document(u"/d", u"part.pdf", Key('F')));
+    ASSERT_TRUE(AddPersonalInfo(part, {hits[0]}));
+    EXPECT_FALSE(FindFileInfoByHash(Key('F'), 0xFFFF, counts, found));
+
+    // Written together they are found; a clean document needs no hit rows.
+    const int64_t whole = AddFileInfoWithHits(two, Document(u"/d", u"bare.pdf", Key('E')), hits);
+    ASSERT_GT(whole, 0);
+    ASSERT_TRUE(FindFileInfoByHash(Key('E'), 0xFFFF, counts, found));
+    EXPECT_EQ(whole, found);
+    EXPECT_EQ(two, counts);
+    const int64_t clean = AddFileInfoWithHits(PersonalInfoCounts{}, Document(u"/d", u"clean.pdf", Key('G')), {});
+    ASSERT_GT(clean, 0);
+    ASSERT_TRUE(FindFileInfoByHash(Key('G'), 0xFFFF, counts, found));
+    EXPECT_EQ(clean, found);
+    RawDb raw(dbPath());
+    EXPECT_EQ(2, raw.Int("SELECT count(*) FROM PersonalInfo WHERE FileIndex = " + std::to_string(whole)));
+    EXPECT_EQ("800101-123****", raw.Text("SELECT Data FROM PersonalInfo WHERE FileIndex = " + std::to_string(whole) +
+                                         " AND Type = 0"));
+
+    // A hit that cannot be written takes its document row with it.
+    ASSERT_EQ(SQLITE_OK, raw.Exec("CREATE TRIGGER NoHit BEFORE INSERT ON PersonalInfo WHEN NEW.Type = 3 "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    const long long before = raw.Int("SELECT count(*) FROM FileInfo");
+    EXPECT_EQ(0, AddFileInfoWithHits(two, Document(u"/d", u"refused.pdf", Key('H')), hits));
+    EXPECT_EQ(before, raw.Int("SELECT count(*) FROM FileInfo"));
+    EXPECT_EQ(0, raw.Int("SELECT count(*) FROM FileInfo WHERE Name = 'refused.pdf'"));
+    EXPECT_FALSE(FindFileInfoByHash(Key('H'), 0xFFFF, counts, found));
 }
 
 TEST_F(EventTablesTest, ExceptionsAddListAndRemove)
