@@ -97,8 +97,8 @@ bool CPasswordConfirmDlg::OnInitDialog()
 {
     m_background = SkinBitmap(kBackground);
     m_algorithm->LoadBitmapStrip(266);
-    m_ok->LoadBitmapStrip(222, 1);
-    m_cancel->LoadBitmapStrip(194, 1);
+    m_ok->LoadBitmapStrip(222, 2);
+    m_cancel->LoadBitmapStrip(194, 2);
     m_btnX->LoadBitmaps(155, 157, 156);
 
     m_changeLetter->setText(Tx(u"PASSWORD_CHANGE_LETTER"));
