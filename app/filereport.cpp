@@ -1,5 +1,10 @@
 #include "app/filereport.h"
 
+#include <algorithm>
+
+#include "app/hitsdlg.h"
+#include "app/searchdlg.h"
+
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -172,6 +177,33 @@ void CFileReportControl::SetHeaderChecked(bool checked)
     headerChecked_ = checked;
     if (auto* h = model_.horizontalHeaderItem(0))
         h->setIcon(AppIcons().Of(checked ? u"CHKBOX" : u"UNCHKBOX"));
+}
+
+void CFileReportControl::RemoveRecord(CFileInfoRecord* row)
+{
+    const QModelIndex index = IndexOf(row);
+    if (!index.isValid()) return;
+    std::vector<const CFileInfoRecord*> gone{row};
+    if (row->IsFolderRow())
+        for (int i = 0; i < model_.rowCount(index); ++i)
+            if (CFileInfoRecord* child = RecordAt(model_.index(i, 0, index))) gone.push_back(child);
+    model_.removeRow(index.row(), index.parent());
+    std::erase_if(rows_, [&](const std::unique_ptr<CFileInfoRecord>& r) {
+        return std::find(gone.begin(), gone.end(), r.get()) != gone.end();
+    });
+    if (model_.rowCount() == 0) SetHeaderChecked(false);
+}
+
+CFileInfoRecord* CFileReportControl::ParentRow(const CFileInfoRecord* row) const
+{
+    const QModelIndex index = IndexOf(row);
+    return index.isValid() && index.parent().isValid() ? RecordAt(index.parent()) : nullptr;
+}
+
+int CFileReportControl::ChildCount(const CFileInfoRecord* folderRow) const
+{
+    const QModelIndex index = IndexOf(folderRow);
+    return index.isValid() ? model_.rowCount(index) : 0;
 }
 
 void CFileReportControl::ResetContent()
@@ -372,8 +404,13 @@ void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)
         const std::u16string folder = row->GetFolderPath();
         if (!folder.empty()) OpenWithAssociation(folder);
     }
-    // A document row opens the document's hits window, which another
-    // window set provides.
+    else {
+        Act(35);
+        CPersonalInfoDlg dlg(window());
+        dlg.SetFileInfo(row->FileInfo());
+        if (row->Owner()) dlg.SetPersonalInfoMask(row->Owner()->PersonalInfoMask());
+        CPersonalInfoDlg::Run(dlg);
+    }
 }
 
 void CFileReportControl::contextMenuEvent(QContextMenuEvent* e)
@@ -392,9 +429,7 @@ void CFileReportControl::ShowContextMenu(CFileInfoRecord* row, const QPoint& glo
     const bool searching = isSearching && isSearching();
     const bool a = !searching;
     const bool ab = a && !folder;
-    // The hits window and the document actions come with their own windows;
-    // until then their items stay grey.
-    const bool actionsBuilt = false;
+    const bool actionsBuilt = true;
     std::vector<std::pair<int, bool>> items = {
         {10000, a},
         {10001, ab && actionsBuilt},
@@ -436,6 +471,21 @@ void CFileReportControl::ShowContextMenu(CFileInfoRecord* row, const QPoint& glo
     case 10000:
         ps::ui::SendUserMessage(target, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path));
         break;
+    case 10001: {
+        Act(35);
+        CPersonalInfoDlg dlg(window());
+        dlg.SetFileInfo(row->FileInfo());
+        CPersonalInfoDlg::Run(dlg);
+        break;
+    }
+    case 10002:
+    case 10003:
+    case 10004: {
+        const int message = command == 10002 ? UM_ENCRYPT_DOCUMENT : command == 10003 ? UM_DELETE_DOCUMENT : UM_EXCEPT_DOCUMENT;
+        auto* pair = new SelectionPair{this, row};
+        ps::ui::SendUserMessage(target, message, reinterpret_cast<quintptr>(pair), reinterpret_cast<qintptr>(&path));
+        break;
+    }
     case 10005: ps::ui::SendUserMessage(target, UM_EXPAND_ALL, 0, 0); break;
     case 10006: ps::ui::SendUserMessage(target, UM_COLLAPSE_ALL, 0, 0); break;
     case 10007:

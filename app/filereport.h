@@ -14,6 +14,15 @@
 #include "core/records.h"
 
 class CAllSearchDlg;
+class CFileReportControl;
+class CFileInfoRecord;
+
+// What the control sends with the one-document commands of its menu: the
+// control and the row. Allocated by the control, freed by the receiver.
+struct SelectionPair {
+    CFileReportControl* control = nullptr;
+    CFileInfoRecord* row = nullptr;
+};
 
 // Private messages of the result rows and of the control's menu.
 inline constexpr int UM_OPEN_DOCUMENT = 702;
@@ -119,6 +128,12 @@ public:
     void SetChecked(CFileInfoRecord* row, bool checked);
     // The row's model index in column 0.
     QModelIndex IndexOf(const CFileInfoRecord* row) const;
+    // Takes a row out of the control (a folder row with its documents) and
+    // frees it; the header shows the unchecked image once no row is left.
+    void RemoveRecord(CFileInfoRecord* row);
+    // The folder row above a document row (nullptr for a folder row).
+    CFileInfoRecord* ParentRow(const CFileInfoRecord* row) const;
+    int ChildCount(const CFileInfoRecord* folderRow) const;
 
     // The check column's header: true when it shows the checked image.
     bool HeaderChecked() const { return headerChecked_; }

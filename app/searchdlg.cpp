@@ -166,8 +166,9 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent) : CSkinDialog(parent)
     connect(m_btnMaximize, &QAbstractButton::clicked, this, [this] { ToggleMaximize(); });
     connect(m_btnClose, &QAbstractButton::clicked, this, [this] { OnBnClickedClose(); });
     connect(m_btnSearch, &QAbstractButton::clicked, this, [this] { OnBnClickedButtonSearch(); });
-    // Encrypt, delete and except open the document action windows, which
-    // come with their own window set; the buttons stay disabled until then.
+    connect(m_btnDelete, &QAbstractButton::clicked, this, [this] { OnBnClickedDelete(); });
+    connect(m_btnEncrypt, &QAbstractButton::clicked, this, [this] { OnBnClickedEncrypt(); });
+    connect(m_btnExcept, &QAbstractButton::clicked, this, [this] { OnBnClickedExcept(); });
     EnableActionButtons(false);
 
     std::lock_guard<std::mutex> g(g_liveLock);
@@ -412,11 +413,15 @@ ImageButton* CAllSearchDlg::ActionButton(int id) const
 
 void CAllSearchDlg::EnableActionButtons(bool enable)
 {
-    // The action windows belong to a later window set: until they exist the
-    // buttons stay disabled whatever the state of the search.
-    (void)enable;
-    for (auto* b : {m_btnExcept, m_btnEncrypt, m_btnDelete})
-        if (b && b->isEnabled()) ShowDisabled(b);
+    for (auto* b : {m_btnExcept, m_btnEncrypt, m_btnDelete}) {
+        if (!b) continue;
+        if (enable) {
+            b->setEnabled(true);
+            b->setGraphicsEffect(nullptr);
+        } else if (b->isEnabled()) {
+            ShowDisabled(b);
+        }
+    }
 }
 
 size_t CAllSearchDlg::FoundCount()
@@ -597,7 +602,7 @@ void CAllSearchDlg::FinishFileSearch(void* context)
 
 // ---- Messages and timers ----------------------------------------------------------------
 
-qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr lParam)
+qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
 {
     switch (number) {
     case UM_FIRST_FILE_ACCEPTED:
@@ -635,6 +640,9 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr lParam)
         if (path && !path->empty()) OpenWithAssociation(*path);
         return 0;
     }
+    case UM_ENCRYPT_DOCUMENT:
+    case UM_DELETE_DOCUMENT:
+    case UM_EXCEPT_DOCUMENT: return OnDocumentCommand(number, wParam, lParam);
     case UM_EXPAND_ALL:
         Act(13);
         m_reports[m_current]->expandAll();

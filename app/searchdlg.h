@@ -9,12 +9,15 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/actiondlg.h"
 #include "app/filereport.h"
+#include "app/pwconfirmdlg.h"
 #include "core/controls/buttons.h"
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
@@ -98,6 +101,29 @@ public:
     bool AnalysisRunning() const { return m_analysis.joinable(); }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+
+    // ---- Document actions (app/docactions.cpp) ----
+    // The ticked documents of a control: the ticked rows (a ticked folder row
+    // after its ticked documents), and per document its item and its row.
+    bool CollectTickedDocuments(CFileReportControl* control, std::vector<CFileInfoRecord*>& rows,
+                                DocumentList& documents, std::vector<CFileInfoRecord*>& documentRows);
+    // Run the action windows; each returns the number processed and fills
+    // the list positions of the processed documents.
+    int DeleteRecords(const DocumentList& documents, std::vector<size_t>& processed);
+    int EncryptRecords(const DocumentList& documents, std::vector<size_t>& processed);
+    int ExceptRecords(const DocumentList& documents, std::vector<size_t>& processed);
+    // Commands 1017, 1016 and 1077 on the ticked documents of the shown control.
+    void OnBnClickedDelete();
+    void OnBnClickedEncrypt();
+    void OnBnClickedExcept();
+    // Messages 703 to 705: one document of a control's menu.
+    qintptr OnDocumentCommand(int number, quintptr wParam, qintptr lParam);
+    // Tab captions counted from the rows each control holds.
+    void RecountTabCaptions();
+    // Test seams: run an action window or the password window in place of
+    // the modal run.
+    std::function<int(CDocumentActionDlg&)> actionWindowRunner;
+    std::function<int(CPasswordConfirmDlg&)> passwordWindowRunner;
     Hit HitTest(const QPoint& local) const override;
 
     // Which of two paths a search's include list selects as drive roots

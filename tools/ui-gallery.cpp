@@ -33,6 +33,9 @@
 
 using namespace ps::ui;
 
+// The document action windows (gallery_actions.cpp).
+void ActionWindowGallery(const std::function<void(const QString&, QWidget*)>& save);
+
 namespace {
 
 QString g_out;
@@ -547,6 +550,7 @@ int main(int argc, char** argv)
     SkinSheet();
     AppWindows();
     SettingsWindows();
+    ActionWindowGallery(Save);
     std::printf("%d pictures written to %s\n", g_written, qPrintable(g_out));
     return 0;
 }

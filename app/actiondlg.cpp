@@ -1,0 +1,427 @@
+#include "app/actiondlg.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+
+#include "app/appcore.h"
+#include "core/controls/messagebox.h"
+#include "core/controls/skin.h"
+#include "core/eventstore/eventtables.h"
+#include "core/logmgr.h"
+#include "core/uitext.h"
+#include "platform/text.h"
+#include "platform/wformat.h"
+
+using namespace ps::ui;
+
+namespace {
+constexpr int kBackground = 217;
+constexpr int kStopStrip = 219;
+constexpr int kCloseStrip = 218;
+}  // namespace
+
+// ---- The common frame -------------------------------------------------------------
+
+CDocumentActionDlg::CDocumentActionDlg(QWidget* parent, int titleId, int line1Id, int line2Id, int progressId,
+                                       int stopId)
+    : CSkinDialog(parent), m_ids{titleId, line1Id, line2Id, progressId, stopId}
+{
+    m_title = new QLabel(this);
+    m_line1 = new QLabel(this);
+    m_line2 = new QLabel(this);
+    for (QLabel* l : {m_title, m_line1, m_line2}) {
+        l->setAttribute(Qt::WA_TranslucentBackground);
+        l->setStyleSheet("background: transparent; color: rgb(51, 51, 51);");
+    }
+    m_title->setObjectName(QString::number(titleId));
+    m_line1->setObjectName(QString::number(line1Id));
+    m_line2->setObjectName(QString::number(line2Id));
+    m_progress = new CProgressBar(this);
+    m_progress->setObjectName(QString::number(progressId));
+    m_btnStop = new ImageButton(this);
+    m_btnStop->setObjectName(QString::number(stopId));
+    m_btnX = new ImageButton(this);
+    m_btnX->setObjectName(QString::number(IDC_CLOSE_X));
+    connect(m_btnStop, &QAbstractButton::clicked, this, [this] { OnBnClickedStop(); });
+    connect(m_btnX, &QAbstractButton::clicked, this, [this] { OnBnClickedX(); });
+    SetCaptionBand(30);
+    SetKeyPolicy({KeyAction::Ok, KeyAction::Cancel, KeyAction::Swallow});
+}
+
+CDocumentActionDlg::~CDocumentActionDlg()
+{
+    // Never left running: the worker stops on its flag and is joined.
+    m_stop = true;
+    if (m_worker.joinable()) m_worker.join();
+}
+
+bool CDocumentActionDlg::OnInitDialog()
+{
+    m_background = SkinBitmap(kBackground);
+    m_btnStop->LoadBitmapStrip(kStopStrip, 2);
+    m_btnX->LoadBitmaps(155, 157, 156);
+    m_progress->LoadBitmap(267);
+    const int n = static_cast<int>(DocumentCount());
+    m_progress->setRange(0, n);
+    m_progress->setValue(0);
+    m_title->setFont(FontBold12());
+    m_line1->setFont(FontBold12());
+    m_line2->setFont(Font11());
+    m_title->setText(ToQ(GetText(TitleKey())));
+    m_title->adjustSize();
+
+    const int w = m_background.isNull() ? 400 : m_background.width();
+    const int h = m_background.isNull() ? 158 : m_background.height();
+    setFixedSize(w, h);
+    SetRoundRegion(w, h, 2, 2);
+    m_title->move(10, 10);
+    m_line1->setGeometry(20, 49, w - 40, 16);
+    m_line2->setGeometry(20, 66, w - 40, 15);
+    m_btnX->move(w - 23, 6);
+    m_btnStop->move(w / 2 - 37, h - 40);
+    m_progress->setGeometry(20, h / 2 + 5, w - 40, 16);
+    setWindowTitle(m_title->text());
+
+    if (!StartEngine()) return false;
+    if (UsesQueue()) {
+        SetTimer(IDT_ACTION_START, 500);
+        SetTimer(IDT_ACTION_STEP, 1);
+    } else {
+        SetTimer(IDT_ACTION_START, 1);
+    }
+    return true;
+}
+
+void CDocumentActionDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    if (!m_background.isNull()) p.drawPixmap(0, 0, m_background);
+}
+
+void CDocumentActionDlg::SetLines(const std::u16string& line1, const std::u16string& line2)
+{
+    m_line1->setText(ToQ(line1));
+    m_line2->setText(ToQ(line2));
+}
+
+void CDocumentActionDlg::SetLineKeys(const char16_t* key1, const char16_t* key2)
+{
+    SetLines(GetText(key1), GetText(key2));
+}
+
+std::u16string CDocumentActionDlg::ProgressText(size_t i) const
+{
+    const std::u16string format = GetText(u"PROGRESS_STATUS");
+    const std::u16string& path = (*m_list)[i].path;
+    return plat::FormatWide(format.c_str(), path.c_str(), static_cast<int>(i + 1), static_cast<int>(DocumentCount()));
+}
+
+void CDocumentActionDlg::MarkProcessed(size_t i)
+{
+    m_processed.push_back((*m_list)[i].FileIndex);
+    m_processedPositions.push_back(i);
+}
+
+void CDocumentActionDlg::ShowCloseButton() { m_btnStop->LoadBitmapStrip(kCloseStrip, 2); }
+
+void CDocumentActionDlg::StartWorker()
+{
+    // The queue worker only numbers the documents; the step timer acts.
+    m_worker = std::thread([this] {
+        const size_t n = DocumentCount();
+        for (size_t i = 0; i < n; ++i) {
+            {
+                std::lock_guard<std::mutex> g(m_queueLock);
+                m_queue.push_back(static_cast<int>(i + 1));
+            }
+            if (m_stop) break;
+        }
+    });
+}
+
+void CDocumentActionDlg::JoinWorker()
+{
+    if (m_worker.joinable()) m_worker.join();
+}
+
+void CDocumentActionDlg::OnTimer(int id)
+{
+    switch (id) {
+    case IDT_ACTION_START:
+        KillTimer(IDT_ACTION_START);
+        m_eventId = AddEvent(StartEvent());
+        m_startWritten = true;
+        if (!m_worker.joinable()) StartWorker();
+        return;
+    case IDT_ACTION_STEP: {
+        // After a stop no further document is taken.
+        if (m_stop) {
+            KillTimer(IDT_ACTION_STEP);
+            return;
+        }
+        std::lock_guard<std::mutex> g(m_queueLock);
+        if (m_queue.empty() || m_queue.front() == 0) return;
+        const int n = m_queue.front();
+        m_queue.pop_front();
+        const size_t i = static_cast<size_t>(n - 1);
+        SetLines(GetText(u"STATE_ING"), ProgressText(i));
+        if (ActOn(i)) MarkProcessed(i);
+        else ++m_notHandled;
+        m_progress->setValue(n);
+        if (static_cast<size_t>(n) == DocumentCount()) SetTimer(IDT_ACTION_COMPLETE, 1);
+        return;
+    }
+    case IDT_ACTION_COMPLETE:
+        KillTimer(IDT_ACTION_COMPLETE);
+        KillTimer(IDT_ACTION_STEP);
+        Complete();
+        return;
+    case IDT_ACTION_CANCELLED:
+        KillTimer(IDT_ACTION_CANCELLED);
+        KillTimer(IDT_ACTION_STEP);
+        Cancelled();
+        return;
+    default: return;
+    }
+}
+
+void CDocumentActionDlg::Complete()
+{
+    {
+        std::lock_guard<std::mutex> g(m_queueLock);
+        m_queue.clear();
+    }
+    // A stop that came with the last document: the run ended by the stop.
+    if (m_userStopped) {
+        Cancelled();
+        return;
+    }
+    m_progress->setValue(static_cast<int>(DocumentCount()));
+    SetLines(GetText(u"STATE_FIN"), GetText(FinishExplainKey()));
+    if (m_notHandled > 0)
+        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+    m_stop = true;
+    ShowCloseButton();
+    WriteEndEvent(false);
+}
+
+void CDocumentActionDlg::Cancelled()
+{
+    SetLines(GetText(u"STATE_CANCEL"), GetText(FinishExplainKey()));
+    if (m_notHandled > 0)
+        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+    WriteEndEvent(true);
+}
+
+void CDocumentActionDlg::WriteEndEvent(bool cancelled)
+{
+    if (!m_startWritten || m_endWritten) return;
+    m_endWritten = true;
+    m_eventId = AddEvent(cancelled ? CancelEvent() : CompleteEvent());
+    for (int64_t fileIndex : m_processed) AddFileEventLog(m_eventId, fileIndex);
+}
+
+void CDocumentActionDlg::OnBnClickedStop()
+{
+    if (!m_stop) {
+        SetLineKeys(u"STATE_CANCEL", u"STATE_FIN_EXPLAIN");
+        m_stop = true;
+        m_userStopped = true;
+        ShowCloseButton();
+        if (!m_startWritten) {
+            // Stopped before anything began: no run, no events.
+            KillTimer(IDT_ACTION_START);
+            KillTimer(IDT_ACTION_STEP);
+            return;
+        }
+        if (UsesQueue() && !HasTimer(IDT_ACTION_CANCELLED) && !m_endWritten) SetTimer(IDT_ACTION_CANCELLED, 1);
+        return;
+    }
+    ClosePath();
+}
+
+void CDocumentActionDlg::OnBnClickedX()
+{
+    if (!m_stop) m_userStopped = true;
+    m_stop = true;
+    KillTimer(IDT_ACTION_START);
+    ClosePath();
+}
+
+void CDocumentActionDlg::ClosePath()
+{
+    m_stop = true;
+    JoinWorker();
+    KillTimer(IDT_ACTION_STEP);
+    KillTimer(IDT_ACTION_COMPLETE);
+    KillTimer(IDT_ACTION_CANCELLED);
+    // Every run that began ends with exactly one end event.
+    if (m_startWritten && !m_endWritten) {
+        if (m_processed.size() + static_cast<size_t>(m_notHandled) == DocumentCount() && !m_userStopped)
+            WriteEndEvent(false);
+        else
+            WriteEndEvent(true);
+    }
+    if (m_count) *m_count = static_cast<int>(m_processed.size());
+    EndDialog(m_processed.size() == DocumentCount() ? IDOK : IDCANCEL);
+}
+
+// ---- Delete -------------------------------------------------------------------------
+
+CDocumentDeleteDlg::CDocumentDeleteDlg(QWidget* parent)
+    : CDocumentActionDlg(parent, IDC_TITLE, IDC_STATE1, IDC_STATE2, IDC_PROGRESS, IDC_STOP)
+{
+}
+
+bool CDocumentDeleteDlg::ActOn(size_t i)
+{
+    // Counted only when the document is really gone from its folder.
+    return IsGone(RemoveDocument((*m_list)[i].path));
+}
+
+// ---- Exceptions -----------------------------------------------------------------------
+
+CDocumentExceptionDlg::CDocumentExceptionDlg(QWidget* parent, int mode)
+    : CDocumentActionDlg(parent, IDC_TITLE, IDC_STATE1, IDC_STATE2, IDC_PROGRESS, IDC_STOP), m_mode(mode)
+{
+}
+
+int32_t CDocumentExceptionDlg::StartEvent() const
+{
+    return m_mode == 1 ? 0x70000 : m_mode == 2 ? 0x40000 : 0x10000;
+}
+int32_t CDocumentExceptionDlg::CancelEvent() const
+{
+    return m_mode == 1 ? 0x80000 : m_mode == 2 ? 0x50000 : 0x20000;
+}
+int32_t CDocumentExceptionDlg::CompleteEvent() const
+{
+    return m_mode == 1 ? 0x90000 : m_mode == 2 ? 0x60000 : 0x30000;
+}
+
+bool CDocumentExceptionDlg::ActOn(size_t i)
+{
+    const int64_t fileIndex = (*m_list)[i].FileIndex;
+    if (m_mode == 2) {
+        DeleteExceptionInfoByFile(fileIndex);
+        ClearFileInfoHash(fileIndex);
+    } else {
+        // The rows refer to this run's start event.
+        AddExceptionInfo(fileIndex, m_eventId);
+    }
+    return true;
+}
+
+// ---- Encrypt ----------------------------------------------------------------------------
+
+CDocumentEncryptDlg::CDocumentEncryptDlg(QWidget* parent)
+    : CDocumentActionDlg(parent, IDC_TITLE, IDC_STATE1, IDC_STATE2, IDC_PROGRESS, IDC_STOP),
+      m_archiver(std::make_unique<DocumentArchiver>())
+{
+}
+
+CDocumentEncryptDlg::~CDocumentEncryptDlg()
+{
+    m_stop = true;
+    if (m_worker.joinable()) m_worker.join();
+    m_archiver.reset();  // wipes the password, unloads the engine
+}
+
+void CDocumentEncryptDlg::SetPassword(const std::u16string& password) { m_archiver->SetPassword(password); }
+
+int32_t CDocumentEncryptDlg::CompleteEvent() const
+{
+    return m_algorithm == 1 ? 0x300 : m_algorithm == 2 ? 0x400 : 0x500;
+}
+
+bool CDocumentEncryptDlg::StartEngine()
+{
+    if (m_archiver->Start()) return true;
+    ShowMessageBox(GetText(u"ERROR_MSG_HARROW_INITIALIZE_FAILED"), u"", 1, this);
+    m_archiver->ClearPassword();
+    if (m_count) *m_count = 0;
+    EndDialog(IDCANCEL);
+    return false;
+}
+
+void CDocumentEncryptDlg::StartWorker()
+{
+    m_archiver->SetAlgorithm(m_algorithm);
+    m_archiver->stopFlag = &m_stop;
+    m_worker = std::thread([this] { WorkerProc(); });
+}
+
+void CDocumentEncryptDlg::WorkerProc()
+{
+    // Never waits for the window: everything is queued and announced by a
+    // posted message, so the window can always join this thread.
+    auto tell = [this](News n) {
+        {
+            std::lock_guard<std::mutex> g(m_newsLock);
+            m_news.push_back(std::move(n));
+        }
+        PostUserMessage(this, UM_WORKER_NEWS);
+    };
+    const size_t count = DocumentCount();
+    for (size_t i = 0; i < count; ++i) {
+        if (m_stop) break;
+        const std::u16string& path = (*m_list)[i].path;
+        tell(News{true, false, i, ArchiveOutcome::Failed, {}});
+        const std::u16string archive = MakeArchiveName(path);
+        SearchLog().Write(u"OutputFileName(%s), InputFileName(%s)", archive.c_str(), path.c_str());
+        const ArchiveOutcome outcome = m_archiver->EncryptDocument(path);
+        if (outcome == ArchiveOutcome::Failed || outcome == ArchiveOutcome::DocumentStayed)
+            SearchLog().Write(u"Encrypt is Failed(%s)[%d]", path.c_str(), static_cast<int>(m_archiver->LastItemResult()));
+        tell(News{false, false, i, outcome, m_archiver->LastArchivePath()});
+    }
+    m_archiver->ClearPassword();
+    tell(News{false, true, 0, ArchiveOutcome::Failed, {}});
+}
+
+void CDocumentEncryptDlg::DrainNews()
+{
+    std::vector<News> news;
+    {
+        std::lock_guard<std::mutex> g(m_newsLock);
+        news.swap(m_news);
+    }
+    const size_t n = DocumentCount();
+    for (News& e : news) {
+        if (e.workerDone) {
+            m_workerDone = true;
+            continue;
+        }
+        if (e.begin) {
+            if (!m_stop) SetLines(GetText(u"STATE_ING"), ProgressText(e.index));
+            continue;
+        }
+        if (m_archives.size() < n) m_archives.resize(n);
+        m_archives[e.index] = e.archive;
+        if (e.outcome == ArchiveOutcome::Done) MarkProcessed(e.index);
+        else if (e.outcome != ArchiveOutcome::Cancelled) ++m_notHandled;
+        m_progress->setValue(static_cast<int>(m_stop ? m_processed.size() : e.index + 1));
+    }
+}
+
+void CDocumentEncryptDlg::JoinWorker()
+{
+    if (m_worker.joinable()) m_worker.join();
+    DrainNews();  // what the worker reported before it ended
+    m_archiver->ClearPassword();
+}
+
+qintptr CDocumentEncryptDlg::OnUserMessage(int number, quintptr, qintptr)
+{
+    if (number != UM_WORKER_NEWS) return 0;
+    DrainNews();
+    if (m_workerDone && !m_endWritten) {
+        if (m_worker.joinable()) m_worker.join();
+        if (m_userStopped) {
+            Cancelled();
+        } else {
+            SetTimer(IDT_ACTION_COMPLETE, 1);
+        }
+    }
+    return 0;
+}

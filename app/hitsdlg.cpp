@@ -1,0 +1,131 @@
+#include "app/hitsdlg.h"
+
+#include <QPainter>
+#include <unistd.h>
+
+#include "app/appcore.h"
+#include "core/controls/messagebox.h"
+#include "core/controls/skin.h"
+#include "core/uitext.h"
+#include "core/util.h"
+#include "platform/text.h"
+
+using namespace ps::ui;
+
+CPersonalInfoDlg::CPersonalInfoDlg(QWidget* parent) : CSkinDialog(parent)
+{
+    m_edit = new CommentEdit(this);
+    m_edit->setObjectName(QString::number(IDC_HITS));
+    m_heading = new QLabel(QString::fromUtf16(u"검색 상세보기"), this);
+    m_heading->setObjectName(QString::number(IDC_HEADING));
+    m_heading->setStyleSheet("background: transparent; color: rgb(51, 51, 51);");
+    m_btnX = new ImageButton(this);
+    m_btnOpen = new ImageButton(this);
+    m_btnClose = new ImageButton(this);
+    m_btnX->setObjectName(QString::number(IDC_CLOSE_X));
+    m_btnOpen->setObjectName(QString::number(IDC_OPEN_DOCUMENT));
+    m_btnClose->setObjectName(QString::number(IDC_CLOSE));
+    connect(m_btnX, &QAbstractButton::clicked, this, [this] { EndDialog(IDOK); });
+    connect(m_btnClose, &QAbstractButton::clicked, this, [this] { EndDialog(IDOK); });
+    connect(m_btnOpen, &QAbstractButton::clicked, this, [this] { OnBnClickedOpenDocument(); });
+    SetCaptionBand(40);
+}
+
+std::u16string CPersonalInfoDlg::BuildHitsText(const PersonalInfoTextLists& lists, uint32_t mask)
+{
+    // Result-code order; the lists are in mask-bit order.
+    static const struct {
+        uint32_t bit;
+        int list;
+        const char16_t* key;
+    } kinds[] = {
+        {kMaskResidentNumber, 0, u"PERSONALINFO_ID"},   {kMaskAccount, 2, u"PERSONALINFO_ACCOUNT"},
+        {kMaskCreditCard, 1, u"PERSONALINFO_CREDIT"},   {kMaskPhoneNumber, 3, u"PERSONALINFO_PHONE_NUM"},
+        {kMaskAddress, 4, u"PERSONALINFO_ADDRESS"},     {kMaskEMail, 5, u"PERSONALINFO_EMAIL"},
+        {kMaskIpAddress, 6, u"PERSONALINFO_IP_ADDRESS"},
+    };
+    std::u16string text = u"\r\n";
+    for (const auto& k : kinds) {
+        const auto& hits = lists[static_cast<size_t>(k.list)];
+        if (!(mask & k.bit) || hits.empty()) continue;
+        text += GetText(k.key) + u"\r\n";
+        for (const std::u16string& h : hits) text += h + u"\r\n";
+        text += u"\r\n";
+    }
+    return text;
+}
+
+bool CPersonalInfoDlg::OnInitDialog()
+{
+    m_background = SkinBitmap(285);
+    m_btnX->LoadBitmaps(155, 157, 156);
+    m_btnOpen->LoadBitmapStrip(286, 2);
+    m_btnClose->LoadBitmapStrip(249, 2);
+
+    PersonalInfoTextLists lists;
+    if (m_record) {
+        try {
+            GetPersonalInfoRows(m_record->fileIndex, lists);
+        } catch (...) {
+            // A store that cannot be read shows no hits.
+        }
+    }
+    std::u16string text = BuildHitsText(lists, m_mask);
+    // The edit shows line feeds.
+    std::u16string shown;
+    for (char16_t c : text)
+        if (c != u'\r') shown.push_back(c);
+    m_edit->setPlainText(ToQ(shown));
+    m_edit->setFont(Font12());
+    m_heading->setFont(FontBold12());
+    m_heading->adjustSize();
+
+    const int w = m_background.isNull() ? 337 : m_background.width();
+    const int h = m_background.isNull() ? 315 : m_background.height();
+    setFixedSize(w, h);
+    SetRoundRegion(w, h, 2, 2);
+    m_heading->move(10, 10);
+    m_btnX->move(w - 25, 6);
+    m_edit->setGeometry(1, 28, w - 2, h - 62);
+    const int bw = m_btnOpen->width();
+    const int x = (w - 2 * bw - 10) / 2;
+    const int y = h - m_btnOpen->height() - 7;
+    m_btnOpen->move(x, y);
+    m_btnClose->move(x + bw + 10, y);
+    setWindowTitle(m_heading->text());
+    if (parentWidget()) {
+        const QRect owner = parentWidget()->window()->geometry();
+        move(owner.center() - QPoint(w / 2, h / 2));
+    }
+    return true;
+}
+
+void CPersonalInfoDlg::OnBnClickedOpenDocument()
+{
+    if (!m_record) return;
+    const std::u16string& path = m_record->path;
+    if (access(plat::PathToNative(path).c_str(), F_OK) != 0) {
+        ShowMessageBox(GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"), u"", 1, this);
+        return;
+    }
+    if (!path.empty()) OpenWithAssociation(path);
+}
+
+void CPersonalInfoDlg::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    if (!m_background.isNull()) p.drawPixmap(0, 0, m_background);
+}
+
+std::function<int(CPersonalInfoDlg&)>& CPersonalInfoDlg::RunHook()
+{
+    static std::function<int(CPersonalInfoDlg&)> hook;
+    return hook;
+}
+
+int CPersonalInfoDlg::Run(CPersonalInfoDlg& dlg)
+{
+    if (RunHook()) return RunHook()(dlg);
+    return dlg.DoModal();
+}

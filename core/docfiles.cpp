@@ -1,0 +1,138 @@
+#include "core/docfiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "core/util.h"
+#include "platform/pending.h"
+#include "platform/system.h"
+#include "platform/text.h"
+
+namespace {
+
+bool Exists(const std::u16string& path)
+{
+    struct stat st{};
+    return lstat(plat::PathToNative(path).c_str(), &st) == 0;
+}
+
+std::u16string Numbered(const std::u16string& base, int n)
+{
+    return base + u" (" + plat::AsciiToWide(std::to_string(n)) + u").zip";
+}
+
+std::u16string FolderOf(const std::u16string& path)
+{
+    const size_t slash = path.find_last_of(u'/');
+    if (slash == std::u16string::npos) return u".";
+    return slash == 0 ? u"/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::u16string MakeArchiveName(const std::u16string& documentPath)
+{
+    std::u16string name = documentPath + u".zip";
+    for (int n = 2; Exists(name); ++n) name = Numbered(documentPath, n);
+    return name;
+}
+
+std::u16string MakeTemporaryArchiveName(const std::u16string& documentPath)
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char tag[24];
+    snprintf(tag, sizeof tag, "%012llx", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFULL));
+    const std::u16string folder = FolderOf(documentPath);
+    const std::u16string sep = folder == u"/" ? u"" : u"/";
+    return folder + sep + u"." + GetFileNamePart(documentPath) + u".zip." + plat::AsciiToWide(tag) + u".tmp";
+}
+
+int RenameNoReplace(const std::u16string& from, const std::u16string& to)
+{
+    const std::string a = plat::PathToNative(from), b = plat::PathToNative(to);
+    if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // File systems without the flag: a hard link fails on an existing target.
+    if (link(a.c_str(), b.c_str()) != 0) return errno;
+    unlink(a.c_str());
+    return 0;
+}
+
+void SyncFolderOf(const std::u16string& path)
+{
+    const int fd = open(plat::PathToNative(FolderOf(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideName, int* error)
+{
+    if (error) *error = 0;
+    const std::string native = plat::PathToNative(path);
+    struct stat st{};
+    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (error) *error = EISDIR;
+        return RemoveOutcome::Stayed;
+    }
+    if (unlink(native.c_str()) == 0) return RemoveOutcome::Deleted;
+    const int e = errno;
+    if (error) *error = e;
+    if (e == ENOENT) return RemoveOutcome::Missing;
+    if (e != EACCES && e != EPERM) return RemoveOutcome::Stayed;
+    // Refused: out of the way into the temporary folder, purged at the next start.
+    const std::u16string base = plat::TempDir() + u"/" + GetFileNamePart(path) + u".tmp";
+    std::u16string aside = base;
+    for (int n = 2; Exists(aside); ++n) aside = base + u" (" + plat::AsciiToWide(std::to_string(n)) + u")";
+    if (RenameNoReplace(path, aside) != 0) return RemoveOutcome::Stayed;
+    plat::DeleteAtNextStart(aside);
+    if (asideName) *asideName = aside;
+    return RemoveOutcome::MovedAside;
+}
+
+bool IsDocumentOpenElsewhere(const std::u16string& path)
+{
+    struct stat target{};
+    if (stat(plat::PathToNative(path).c_str(), &target) != 0) return false;
+    const std::u16string folder = FolderOf(path);
+    const std::u16string name = GetFileNamePart(path);
+    const std::u16string sep = folder == u"/" ? u"" : u"/";
+    if (Exists(folder + sep + u".~lock." + name + u"#") || Exists(folder + sep + u"~$" + name)) return true;
+
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    const pid_t self = getpid();
+    const uid_t uid = geteuid();
+    bool open = false;
+    while (!open) {
+        dirent* d = readdir(proc);
+        if (!d) break;
+        char* end = nullptr;
+        const long pid = strtol(d->d_name, &end, 10);
+        if (!end || *end || pid <= 0 || pid == self) continue;
+        const std::string base = std::string("/proc/") + d->d_name;
+        struct stat ps{};
+        if (stat(base.c_str(), &ps) != 0 || ps.st_uid != uid) continue;
+        const std::string fdDir = base + "/fd";
+        DIR* fds = opendir(fdDir.c_str());
+        if (!fds) continue;
+        while (dirent* f = readdir(fds)) {
+            if (f->d_name[0] == '.') continue;
+            struct stat st{};
+            if (stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino) {
+                open = true;
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return open;
+}

@@ -1,0 +1,337 @@
+// The document action windows through their own interface: delete, except
+// (all three modes) and encrypt with their events, stop and X, the password
+// window, and the hits window's text.
+#include <QTimer>
+#include <filesystem>
+
+#include "app/actiondlg.h"
+#include "app/hitsdlg.h"
+#include "app/pwconfirmdlg.h"
+#include "app_fixture.h"
+#include "core/crypt.h"
+#include "core/eventstore/eventtables.h"
+#include "core/harrow.h"
+#include "core/registry.h"
+#include "core/util.h"
+
+namespace ps_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string U(const std::string& s) { return plat::PathFromNative(s); }
+
+// Runs an action window modally and closes it once its run has ended.
+int RunToEnd(CDocumentActionDlg& dlg, const std::function<void(CDocumentActionDlg&)>& during = {})
+{
+    QTimer t;
+    bool poked = false;
+    QObject::connect(&t, &QTimer::timeout, [&] {
+        if (!dlg.isVisible()) return;
+        if (during && !poked && dlg.CurrentEventId() != 0) {
+            poked = true;
+            during(dlg);
+        }
+        if (dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
+    });
+    t.start(2);
+    return dlg.DoModal();
+}
+
+class ActionWindowTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        harrow::Harrow::ModulePathOverride() = U(std::string(PS_BINARY_DIR) + "/bin/harrow32.so");
+    }
+    void TearDown() override
+    {
+        harrow::Harrow::ModulePathOverride().clear();
+        AppTest::TearDown();
+    }
+    // Documents with FileInfo rows.
+    DocumentList MakeDocuments(const std::string& folder, int n, size_t size = 100)
+    {
+        fs::create_directories(folder);
+        DocumentList list;
+        for (int i = 0; i < n; ++i) {
+            const std::string path = folder + "/doc" + std::to_string(i) + ".hwp";
+            EXPECT_TRUE(WriteFileBytes(path, std::string(size, static_cast<char>('a' + i % 26))));
+            SearchFileInfo record;
+            SplitPath(U(path), record);
+            record.documentKey = u"KEY" + plat::AsciiToWide(std::to_string(i));
+            PersonalInfoCounts counts;
+            counts[0] = 1;
+            list.push_back(DocumentItem{U(path), AddFileInfoRow(counts, record)});
+        }
+        return list;
+    }
+    long long Events(int type) { return Count("SELECT COUNT(*) FROM EventInfo WHERE Type = " + std::to_string(type)); }
+    long long RowsOf(int type)
+    {
+        return Count("SELECT COUNT(*) FROM FileEventLog WHERE EventID IN (SELECT EventID FROM EventInfo WHERE Type = " +
+                     std::to_string(type) + ")");
+    }
+};
+
+TEST_F(ActionWindowTest, DeleteCountsOnlyDocumentsThatAreGone)
+{
+    DocumentList list = MakeDocuments(dir_.file("del"), 3);
+    // The second one is already gone (counts), a folder in its place stays (does not).
+    fs::remove(plat::PathToNative(list[1].path));
+    const std::string stays = dir_.file("del/folder.hwp");
+    fs::create_directories(stays);
+    list.push_back(DocumentItem{U(stays), 99});
+
+    int count = -1;
+    CDocumentDeleteDlg dlg;
+    dlg.SetDocuments(&list, &count);
+    EXPECT_EQ(RunToEnd(dlg), ps::ui::IDCANCEL);  // not every document was processed
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(dlg.ProcessedPositions(), (std::vector<size_t>{0, 1, 2}));
+    EXPECT_EQ(dlg.NotHandled(), 1);
+    EXPECT_FALSE(fs::exists(plat::PathToNative(list[0].path)));
+    EXPECT_FALSE(fs::exists(plat::PathToNative(list[2].path)));
+    EXPECT_TRUE(fs::is_directory(stays));
+    EXPECT_EQ(Events(0x1000), 1);
+    EXPECT_EQ(Events(0x3000), 1);
+    EXPECT_EQ(Events(0x2000), 0);
+    EXPECT_EQ(RowsOf(0x3000), 3);
+    EXPECT_EQ(Text("SELECT group_concat(FileIndex) FROM FileEventLog"),
+              std::to_string(list[0].FileIndex) + "," + std::to_string(list[1].FileIndex) + "," +
+                  std::to_string(list[2].FileIndex));
+    EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 완료"));
+    EXPECT_TRUE(dlg.Line2()->text().contains(QString::fromUtf16(u"1개")));
+    EXPECT_EQ(dlg.Title()->text(), QString::fromUtf16(u"문서 삭제 처리"));
+}
+
+TEST_F(ActionWindowTest, StopAndXEndEachRunWithExactlyOneEvent)
+{
+    for (bool useX : {false, true}) {
+        SCOPED_TRACE(useX);
+        const std::string folder = dir_.file(useX ? "x" : "stop");
+        DocumentList list = MakeDocuments(folder, 200);
+        int count = -1;
+        CDocumentDeleteDlg dlg;
+        dlg.SetDocuments(&list, &count);
+        const long long before2000 = Events(0x2000);
+        const int result = RunToEnd(dlg, [&](CDocumentActionDlg& d) {
+            QTimer::singleShot(3, &d, [&d, useX] {
+                if (useX) d.OnBnClickedX();
+                else d.OnBnClickedStop();
+            });
+        });
+        EXPECT_EQ(result, ps::ui::IDCANCEL);
+        EXPECT_LT(count, 200);
+        EXPECT_EQ(static_cast<size_t>(count), dlg.Processed().size());
+        EXPECT_EQ(Events(0x2000), before2000 + 1);  // one cancellation, no completion
+        EXPECT_EQ(Events(0x3000), 0);
+        // The rows are exactly the documents gone.
+        size_t gone = 0;
+        for (const DocumentItem& d : list) gone += fs::exists(plat::PathToNative(d.path)) ? 0 : 1;
+        EXPECT_EQ(gone, dlg.Processed().size());
+        EXPECT_EQ(static_cast<size_t>(Count("SELECT COUNT(*) FROM FileEventLog WHERE EventID = " +
+                                            std::to_string(dlg.CurrentEventId()))),
+                  gone);
+        if (!useX) {
+            EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 취소"));
+        }
+    }
+}
+
+TEST_F(ActionWindowTest, ExceptionWindowInItsThreeModes)
+{
+    DocumentList list = MakeDocuments(dir_.file("exc"), 3);
+    const struct {
+        int mode, start, end;
+        const char16_t* title;
+        const char16_t* explain;
+    } cases[] = {
+        {0, 0x10000, 0x30000, u"예외 처리 적용", u"자세한 사항은 [예외처리관리]에서 확인하세요."},
+        {1, 0x70000, 0x90000, u"예외 처리 적용", u"자세한 사항은 [예외처리관리]에서 확인하세요."},
+        {2, 0x40000, 0x60000, u"처리해제", u"자세한 사항은 [기록보기]에서 확인하세요."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        DocumentList docs = c.mode == 1 ? DocumentList{list[0]} : list;
+        int count = 0;
+        CDocumentExceptionDlg dlg(nullptr, c.mode);
+        dlg.SetDocuments(&docs, &count);
+        EXPECT_EQ(RunToEnd(dlg), ps::ui::IDOK);
+        EXPECT_EQ(count, static_cast<int>(docs.size()));
+        EXPECT_EQ(Events(c.start), 1);
+        EXPECT_EQ(Events(c.end), 1);
+        EXPECT_EQ(RowsOf(c.end), static_cast<long long>(docs.size()));
+        EXPECT_EQ(dlg.Title()->text(), QString::fromUtf16(c.title));
+        EXPECT_EQ(dlg.Line2()->text(), QString::fromUtf16(c.explain));
+        const std::string startId = Text("SELECT EventID FROM EventInfo WHERE Type = " + std::to_string(c.start));
+        if (c.mode == 0) {
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo WHERE EventID = " + startId), 3);
+        } else if (c.mode == 1) {
+            // The second exception of a document: two rows for it now.
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo WHERE EventID = " + startId), 1);
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo WHERE FileIndex = " + std::to_string(list[0].FileIndex)), 2);
+        } else {
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo"), 0);
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Hash = ''"), 3);
+        }
+    }
+}
+
+TEST_F(ActionWindowTest, EncryptWindowReplacesDocumentsByVerifiedArchives)
+{
+    const struct {
+        int algorithm, end;
+    } cases[] = {{1, 0x300}, {2, 0x400}, {3, 0x500}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.algorithm);
+        const std::string folder = dir_.file("enc" + std::to_string(c.algorithm));
+        DocumentList list = MakeDocuments(folder, 2, 50000);
+        ASSERT_TRUE(WriteFileBytes(plat::PathToNative(list[1].path) + ".zip", "taken"));
+        const std::string content0 = ReadFileBytes(plat::PathToNative(list[0].path));
+        int count = 0;
+        CDocumentEncryptDlg dlg;
+        dlg.SetDocuments(&list, &count);
+        dlg.SetPassword(u"password1");
+        dlg.SetAlgorithm(c.algorithm);
+        EXPECT_EQ(RunToEnd(dlg), ps::ui::IDOK);
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(Events(0x100), c.algorithm);
+        EXPECT_EQ(Events(c.end), 1);
+        EXPECT_EQ(RowsOf(c.end), 2);
+        EXPECT_FALSE(fs::exists(plat::PathToNative(list[0].path)));
+        const std::string zip0 = plat::PathToNative(list[0].path) + ".zip";
+        EXPECT_EQ(dlg.Archives()[0], U(zip0));
+        EXPECT_EQ(dlg.Archives()[1], list[1].path + u" (2).zip");
+        EXPECT_EQ(ReadFileBytes(plat::PathToNative(list[1].path) + ".zip"), "taken");
+        EXPECT_EQ(std::system(("7z t -ppassword1 '" + zip0 + "' >/dev/null 2>&1").c_str()), 0);
+        EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 완료"));
+    }
+}
+
+TEST_F(ActionWindowTest, EncryptWithoutTheEngineShowsTheFailureAndTouchesNothing)
+{
+    harrow::Harrow::ModulePathOverride() = U(dir_.file("none/harrow32.so"));
+    DocumentList list = MakeDocuments(dir_.file("noengine"), 1);
+    int count = -1;
+    CDocumentEncryptDlg dlg;
+    dlg.SetDocuments(&list, &count);
+    dlg.SetPassword(u"password1");
+    EXPECT_EQ(dlg.DoModal(), ps::ui::IDCANCEL);
+    EXPECT_EQ(count, 0);
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_EQ(messages_.back(), u"암호화 라이브러리 초기화에 실패하였습니다.");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo"), 0);
+    EXPECT_TRUE(fs::exists(plat::PathToNative(list[0].path)));
+}
+
+TEST_F(ActionWindowTest, EncryptStoppedDuringALargeDocumentKeepsIt)
+{
+    DocumentList list = MakeDocuments(dir_.file("big"), 2, 40u << 20);
+    int count = -1;
+    CDocumentEncryptDlg dlg;
+    dlg.SetDocuments(&list, &count);
+    dlg.SetPassword(u"password1");
+    dlg.SetAlgorithm(3);
+    EXPECT_EQ(RunToEnd(dlg, [](CDocumentActionDlg& d) { QTimer::singleShot(30, &d, [&d] { d.OnBnClickedStop(); }); }),
+              ps::ui::IDCANCEL);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(Events(0x200), 1);
+    EXPECT_EQ(Events(0x500), 0);
+    for (const DocumentItem& d : list) EXPECT_EQ(fs::file_size(plat::PathToNative(d.path)), 40u << 20);
+    size_t files = 0;
+    for (auto& e : fs::directory_iterator(dir_.file("big"))) files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 2u);  // no archive, no temporary file
+}
+
+// ---- Password confirmation ----
+
+class PasswordWindowTest : public AppTest {};
+
+TEST_F(PasswordWindowTest, FirstUseAndTheRefusals)
+{
+    ArchivePasswordOwner owner;
+    CPasswordConfirmDlg dlg;
+    dlg.SetOwner(&owner);
+    dlg.EnsureInitialized();
+    EXPECT_TRUE(dlg.ChangeLetterCheck()->isChecked());
+    EXPECT_FALSE(dlg.UseStoredPasswordCheck()->isEnabled());
+    EXPECT_FALSE(dlg.UseStoredAlgorithmCheck()->isChecked());
+    EXPECT_EQ(dlg.AlgorithmList()->currentIndex(), 2);
+    EXPECT_FALSE(dlg.AesExplain1()->isHidden());
+    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Password);
+
+    dlg.OnBnClickedOk();
+    EXPECT_EQ(messages_.back(), u"암호를 입력해주세요.");
+    dlg.PasswordEdit()->setText("abc");
+    dlg.ConfirmEdit()->setText("abc");
+    dlg.OnBnClickedOk();
+    EXPECT_EQ(messages_.back(), u"암호는 최소 6자리 이상이어야 합니다.\n확인 후 다시 설정하시기 바랍니다.");
+    dlg.PasswordEdit()->setText("abcdef1");
+    dlg.ConfirmEdit()->setText("abcdef2");
+    EXPECT_TRUE(dlg.ConfirmEntered());
+    EXPECT_FALSE(dlg.Valid());
+    dlg.OnBnClickedOk();
+    EXPECT_EQ(messages_.back(), u"입력하신 암호가 일치하지 않습니다.");
+    EXPECT_TRUE(dlg.PasswordEdit()->text().isEmpty());
+    EXPECT_TRUE(owner.password.empty());
+
+    // ZIP 2.0 hands over 1 (the stored setting would say 0).
+    dlg.AlgorithmList()->setCurrentIndex(0);
+    EXPECT_TRUE(dlg.AesExplain1()->isHidden());
+    dlg.ChangeLetterCheck()->click();
+    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Normal);
+    dlg.PasswordEdit()->setText("secret1");
+    dlg.ConfirmEdit()->setText("secret1");
+    EXPECT_TRUE(dlg.Valid());
+    dlg.OnBnClickedOk();
+    EXPECT_EQ(dlg.result(), ps::ui::IDOK);
+    EXPECT_EQ(owner.password, u"secret1");
+    EXPECT_EQ(owner.algorithm, 1);
+    EXPECT_EQ(GetChangeLetter(), 0u);
+    EXPECT_EQ(actions_.back(), 37);
+}
+
+TEST_F(PasswordWindowTest, StoredPasswordAndAlgorithm)
+{
+    WriteRegistryString(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"CryptPassword", EncryptSettingsPassword(u"stored-pw"),
+                        false);
+    SetUsePassword(1);
+    WriteRegistryDword(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"CryptAlgorithm", 1, false);
+    SetUseCryptAlgorithm(1);
+    ArchivePasswordOwner owner;
+    CPasswordConfirmDlg dlg;
+    dlg.SetOwner(&owner);
+    dlg.EnsureInitialized();
+    EXPECT_EQ(dlg.PasswordEdit()->text(), "stored-pw");
+    EXPECT_FALSE(dlg.PasswordEdit()->isEnabled());
+    EXPECT_FALSE(dlg.AlgorithmList()->isEnabled());
+    EXPECT_EQ(dlg.AlgorithmList()->currentIndex(), 1);
+    EXPECT_NE(std::find(actions_.begin(), actions_.end(), 15), actions_.end());
+    dlg.OnBnClickedOk();
+    EXPECT_EQ(owner.password, u"stored-pw");
+    EXPECT_EQ(owner.algorithm, 2);
+    EXPECT_EQ(GetUseCryptAlgorithm(), 1u);
+    for (int a : {36, 38, 40}) EXPECT_NE(std::find(actions_.begin(), actions_.end(), a), actions_.end()) << a;
+}
+
+// ---- Hits window ----
+
+TEST(HitsWindowText, KindsInResultOrderWithinTheMask)
+{
+    PersonalInfoTextLists lists;
+    lists[3] = {u"010-****-6789", u"02-***-4567"};  // telephone
+    lists[5] = {u"ab***@example.com"};            // e-mail
+    EXPECT_EQ(CPersonalInfoDlg::BuildHitsText(lists, 0xFFFF),
+              u"\r\n[전화번호]\r\n010-****-6789\r\n02-***-4567\r\n\r\n[이메일]\r\nab***@example.com\r\n\r\n");
+    EXPECT_EQ(CPersonalInfoDlg::BuildHitsText(lists, 0xFFFF & ~0x08u), u"\r\n[이메일]\r\nab***@example.com\r\n\r\n");
+    PersonalInfoTextLists money;
+    money[1] = {u"card"};
+    money[2] = {u"account"};
+    EXPECT_EQ(CPersonalInfoDlg::BuildHitsText(money, 0x7F), u"\r\n[계좌번호]\r\naccount\r\n\r\n[신용카드]\r\ncard\r\n\r\n");
+    EXPECT_EQ(CPersonalInfoDlg::BuildHitsText(PersonalInfoTextLists{}, 0xFFFF), u"\r\n");
+}
+
+}  // namespace
+}  // namespace ps_test

@@ -1,0 +1,440 @@
+// The archive engine and its client: archives checked by real clients (7z,
+// Python's zipfile), the naming, and what happens to the document when the
+// archive cannot be completed (stop, full disk, folder not writable, a
+// program killed in the middle).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "core/docarchiver.h"
+#include "core/docfiles.h"
+#include "core/harrow.h"
+#include "platform/text.h"
+#include "support/isolation.h"
+
+namespace ps_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kPassword[] = "s3cret-Pw!";
+
+std::u16string U(const std::string& s) { return plat::PathFromNative(s); }
+
+std::string EnginePath() { return std::string(PS_BINARY_DIR) + "/bin/harrow32.so"; }
+
+int Shell(const std::string& command)
+{
+    const int rc = std::system((command + " >/dev/null 2>&1 </dev/null").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Capture(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = popen((command + " 2>&1 </dev/null").c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// Text with some structure and some noise, so that deflate has work to do.
+std::string MakeContent(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string s;
+    s.reserve(size);
+    while (s.size() < size) {
+        s += "이름 홍길동 800101-1234560 tel 010-2345-6789 ";
+        for (int i = 0; i < 40; ++i) s.push_back(static_cast<char>(random() & 0xFF));
+    }
+    s.resize(size);
+    return s;
+}
+
+std::string Incompressible(size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string s(size, '\0');
+    for (char& c : s) c = static_cast<char>(random() & 0xFF);
+    return s;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        harrow::Harrow::ModulePathOverride() = U(EnginePath());
+        ASSERT_TRUE(fs::exists(EnginePath())) << "the engine module is built with the tests";
+    }
+    void TearDown() override { harrow::Harrow::ModulePathOverride().clear(); }
+
+    // Extracts with 7z into a fresh folder; the bytes of the one entry.
+    std::string Extract7z(const std::string& archive, const std::string& entry)
+    {
+        const std::string out = dir_.file("x" + std::to_string(++extracts_));
+        fs::create_directories(out);
+        if (Shell("7z x -y -p'" + std::string(kPassword) + "' -o'" + out + "' '" + archive + "'") != 0) return "<failed>";
+        return ReadFileBytes(out + "/" + entry);
+    }
+
+    TempDir dir_;
+    int extracts_ = 0;
+};
+
+TEST_F(ArchiveTest, EachAlgorithmMakesAnArchiveRealClientsOpenWithThePasswordOnly)
+{
+    const struct {
+        int algorithm;
+        const char* method;  // what 7z reports
+    } cases[] = {{1, "ZipCrypto"}, {2, "AES-128"}, {3, "AES-256"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.algorithm);
+        const std::string folder = dir_.file("alg" + std::to_string(c.algorithm));
+        fs::create_directories(folder);
+        const std::string doc = folder + "/보고서 " + std::to_string(c.algorithm) + ".hwp";
+        const std::string content = MakeContent(700 * 1024 + 17 * c.algorithm, c.algorithm);
+        ASSERT_TRUE(WriteFileBytes(doc, content));
+
+        DocumentArchiver archiver;
+        ASSERT_TRUE(archiver.Start());
+        archiver.SetPassword(U(kPassword));
+        archiver.SetAlgorithm(c.algorithm);
+        std::vector<std::u16string> begun;
+        archiver.onItemBegin = [&](const std::u16string& p) { begun.push_back(p); };
+        EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
+        EXPECT_EQ(begun, std::vector<std::u16string>{U(doc)});
+        const std::string archive = doc + ".zip";
+        EXPECT_EQ(archiver.LastArchivePath(), U(archive));
+        EXPECT_FALSE(fs::exists(doc));
+        // Only the archive is left: no temporary file.
+        EXPECT_EQ(FilesIn(folder), std::vector<std::string>{fs::path(archive).filename().string()});
+
+        EXPECT_EQ(Shell("7z t -p'" + std::string(kPassword) + "' '" + archive + "'"), 0);
+        EXPECT_NE(Shell("7z t -pwrong-password '" + archive + "'"), 0);
+        EXPECT_NE(Shell("7z t '" + archive + "'"), 0);
+        EXPECT_NE(Capture("7z l -slt '" + archive + "'").find("Method = " + std::string(c.method)), std::string::npos)
+            << Capture("7z l -slt '" + archive + "'");
+        EXPECT_EQ(Extract7z(archive, fs::path(doc).filename().string()), content);
+        if (c.algorithm == 1) {
+            // ZIP 2.0 encryption is what every client reads.
+            const std::string out = dir_.file("py.out");
+            EXPECT_EQ(Shell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                          "open(sys.argv[2],'wb').write(z.read(z.namelist()[0], pwd=b'" +
+                          std::string(kPassword) + "'))\" '" + archive + "' '" + out + "'"),
+                      0);
+            EXPECT_EQ(ReadFileBytes(out), content);
+            EXPECT_NE(Shell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+                          "z.read(z.namelist()[0], pwd=b'wrong')\" '" + archive + "'"),
+                      0);
+        }
+    }
+}
+
+TEST_F(ArchiveTest, ExistingArchiveNamesAreNeverReplaced)
+{
+    const std::string doc = dir_.file("plan.hwp");
+    ASSERT_TRUE(WriteFileBytes(doc, MakeContent(5000, 9)));
+    ASSERT_TRUE(WriteFileBytes(doc + ".zip", "first"));
+    ASSERT_TRUE(WriteFileBytes(dir_.file("plan.hwp (2).zip"), "second"));
+    EXPECT_EQ(MakeArchiveName(U(doc)), U(dir_.file("plan.hwp (3).zip")));
+
+    DocumentArchiver archiver;
+    ASSERT_TRUE(archiver.Start());
+    archiver.SetPassword(U(kPassword));
+    archiver.SetAlgorithm(2);
+    EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
+    EXPECT_EQ(archiver.LastArchivePath(), U(dir_.file("plan.hwp (3).zip")));
+    EXPECT_EQ(ReadFileBytes(doc + ".zip"), "first");
+    EXPECT_EQ(ReadFileBytes(dir_.file("plan.hwp (2).zip")), "second");
+    EXPECT_EQ(Shell("7z t -p'" + std::string(kPassword) + "' '" + dir_.file("plan.hwp (3).zip") + "'"), 0);
+
+    // The rename refuses an existing target.
+    ASSERT_TRUE(WriteFileBytes(dir_.file("a"), "a"));
+    ASSERT_TRUE(WriteFileBytes(dir_.file("b"), "b"));
+    EXPECT_EQ(RenameNoReplace(U(dir_.file("a")), U(dir_.file("b"))), EEXIST);
+    EXPECT_EQ(ReadFileBytes(dir_.file("b")), "b");
+}
+
+TEST_F(ArchiveTest, WithoutTheEngineModuleNothingStartsAndNothingIsTouched)
+{
+    harrow::Harrow::ModulePathOverride() = U(dir_.file("missing/harrow32.so"));
+    const std::string doc = dir_.file("keep.doc");
+    ASSERT_TRUE(WriteFileBytes(doc, "keep"));
+    DocumentArchiver archiver;
+    EXPECT_FALSE(archiver.Start());
+    archiver.SetPassword(U(kPassword));
+    EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Failed);
+    EXPECT_EQ(ReadFileBytes(doc), "keep");
+    EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"keep.doc"});
+}
+
+TEST_F(ArchiveTest, WithoutPasswordOrWithAMissingDocumentNoArchiveIsLeft)
+{
+    DocumentArchiver archiver;
+    ASSERT_TRUE(archiver.Start());
+    const std::string doc = dir_.file("a.pdf");
+    ASSERT_TRUE(WriteFileBytes(doc, "content"));
+    EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Failed);  // no password yet
+    archiver.SetPassword(U(kPassword));
+    EXPECT_EQ(archiver.EncryptDocument(U(dir_.file("gone.pdf"))), ArchiveOutcome::Failed);
+    EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"a.pdf"});
+}
+
+TEST_F(ArchiveTest, StopInTheMiddleOfALargeDocumentLeavesItIntactAndNoArchive)
+{
+    const std::string doc = dir_.file("large.xls");
+    const std::string content = MakeContent(24u << 20, 4);
+    ASSERT_TRUE(WriteFileBytes(doc, content));
+    std::atomic<bool> stop{false};
+    DocumentArchiver archiver;
+    ASSERT_TRUE(archiver.Start());
+    archiver.SetPassword(U(kPassword));
+    archiver.stopFlag = &stop;
+    uint64_t seen = 0;
+    archiver.onProgress = [&](uint64_t done, uint64_t total) {
+        EXPECT_EQ(total, content.size());
+        seen = done;
+        if (done >= (2u << 20)) stop = true;
+    };
+    EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Cancelled);
+    EXPECT_LT(seen, content.size() / 2);  // it really stopped early
+    EXPECT_EQ(ReadFileBytes(doc), content);
+    EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"large.xls"});
+}
+
+TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenLeavesTheDocumentIntact)
+{
+    // A file-size limit stands in for a full disk: writes past it fail.
+    const std::string doc = dir_.file("big.ppt");
+    const std::string content = Incompressible(3u << 20, 5);
+    ASSERT_TRUE(WriteFileBytes(doc, content));
+    DocumentArchiver archiver;
+    ASSERT_TRUE(archiver.Start());
+    archiver.SetPassword(U(kPassword));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1u << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ArchiveOutcome outcome = archiver.EncryptDocument(U(doc));
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(outcome, ArchiveOutcome::Failed);
+    EXPECT_EQ(ReadFileBytes(doc), content);
+    EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"big.ppt"});
+}
+
+TEST_F(ArchiveTest, AFolderTheUserMayNotWriteKeepsItsDocument)
+{
+    // Run as an unprivileged user: a root process could write anywhere.
+    const std::string folder = dir_.file("locked");
+    fs::create_directories(folder);
+    const std::string doc = folder + "/doc.hwp";
+    ASSERT_TRUE(WriteFileBytes(doc, "private"));
+    chmod(dir_.path().c_str(), 0755);
+    chmod(folder.c_str(), 0755);
+    chmod(doc.c_str(), 0644);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(90);
+        if (geteuid() == 0) _exit(90);
+        DocumentArchiver archiver;
+        if (!archiver.Start()) _exit(91);
+        archiver.SetPassword(U(kPassword));
+        const ArchiveOutcome a = archiver.EncryptDocument(U(doc));
+        const RemoveOutcome r = RemoveDocument(U(doc));
+        _exit(a == ArchiveOutcome::Failed && r == RemoveOutcome::Stayed ? 0 : 92);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 90) GTEST_SKIP() << "no unprivileged user to run the step as";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileBytes(doc), "private");
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"doc.hwp"});
+}
+
+TEST_F(ArchiveTest, KilledDuringEncryptionEveryDocumentIsIntactOrCompletelyArchived)
+{
+    // For every document, after a kill at any moment: the original is intact,
+    // or a complete archive of it exists (or both) - never neither.
+    std::mt19937 random(77);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const std::string folder = dir_.file("kill" + std::to_string(round));
+        fs::create_directories(folder);
+        std::vector<std::pair<std::string, std::string>> docs;
+        for (int i = 0; i < 4; ++i) {
+            docs.emplace_back(folder + "/d" + std::to_string(i) + ".doc", MakeContent((1u << 20) + i, round * 10 + i));
+            ASSERT_TRUE(WriteFileBytes(docs.back().first, docs.back().second));
+        }
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DocumentArchiver archiver;
+            if (!archiver.Start()) _exit(1);
+            archiver.SetPassword(U(kPassword));
+            for (const auto& d : docs) archiver.EncryptDocument(U(d.first));
+            _exit(0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 180));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        for (const auto& [path, content] : docs) {
+            SCOPED_TRACE(path);
+            if (ReadFileBytes(path) == content) continue;
+            EXPECT_FALSE(fs::exists(path)) << "a document changed";
+            ASSERT_TRUE(fs::exists(path + ".zip")) << "neither the document nor its archive";
+            EXPECT_EQ(Extract7z(path + ".zip", fs::path(path).filename().string()), content);
+        }
+    }
+}
+
+TEST(ArchiveClient, EntryNamesVolumeNamesAndDefaultAnswers)
+{
+    EXPECT_EQ(ArchiveEntryName(u"/home/a/x.hwp"), u"x.hwp");
+    EXPECT_EQ(ArchiveEntryName(u"D:x.doc"), u"Dx.doc");
+    EXPECT_EQ(ArchiveEntryName(u"/a/b:c.pdf"), u"bc.pdf");
+
+    EXPECT_EQ(harrow::VolumeFileName(u"Arc.ZIP", 0, u"zip"), u"Arc.ZIP");
+    EXPECT_EQ(harrow::VolumeFileName(u"Arc.ZIP", 3, u"zip"), u"");
+    EXPECT_EQ(harrow::VolumeFileName(u"A.vol1.ovm", 2, u"OVM"), u"a.vol3.ovm");
+    EXPECT_EQ(harrow::VolumeFileName(u"A.qvz", 1, u"qvz"), u"a.a00");
+    EXPECT_EQ(harrow::VolumeFileName(u"A.qvz", 100, u"qvz"), u"a.a99");
+    EXPECT_EQ(harrow::VolumeFileName(u"A.qvz", 101, u"qvz"), u"a.b00");
+
+    CHarrowEventHandler handler;  // no listener
+    for (uint32_t type : {5u, 6u, 9u, 10u, 12u, 13u, 14u, 15u, 99u}) {
+        HarrowEvent e{};
+        e.type = type;
+        EXPECT_EQ(handler.DispatchEvent(&e), 1u) << type;
+    }
+    HarrowEvent ask{};
+    ask.type = kHarrowEventPassword;
+    EXPECT_EQ(handler.DispatchEvent(&ask), 0x100u);
+    EXPECT_EQ(harrow::HarrowEventCallback(nullptr, &ask), 1u);
+}
+
+TEST(ArchiveClient, FileStreamsSeekFromTheEndAndNeverReplaceOnCreate)
+{
+    TempDir dir;
+    CHarrowEventHandler handler;
+    HarrowWriteCallbacks w{};
+    HarrowEvent create{};
+    create.type = kHarrowEventCreateWrite;
+    const std::u16string folder = U(dir.path()) + u"/sub/";
+    create.targetPath = folder.c_str();
+    create.fileName = u"out.zip";
+    create.writeCallbacks = &w;
+    ASSERT_EQ(handler.DispatchEvent(&create), 1u);  // folders made, name completed
+    uint32_t n = 0;
+    w.write(w.context, "0123456789", 10, &n);
+    EXPECT_EQ(n, 10u);
+    HarrowEvent close{};
+    close.type = kHarrowEventCloseWrite;
+    close.writeCallbacks = &w;
+    EXPECT_EQ(handler.DispatchEvent(&close), 1u);
+    EXPECT_EQ(w.context, nullptr);
+    EXPECT_EQ(ReadFileBytes(dir.path() + "/sub/out.zip"), "0123456789");
+
+    // A second create of the same name is refused: the file is kept.
+    EXPECT_EQ(handler.DispatchEvent(&create), 0x1000300u);
+    EXPECT_EQ(ReadFileBytes(dir.path() + "/sub/out.zip"), "0123456789");
+
+    HarrowReadCallbacks r{};
+    HarrowEvent open{};
+    open.type = kHarrowEventOpenRead;
+    const std::u16string file = folder + u"out.zip";
+    open.volumeName = file.c_str();
+    open.readCallbacks = &r;
+    ASSERT_EQ(handler.DispatchEvent(&open), 1u);
+    uint64_t pos = 0, size = 0;
+    r.seek(r.context, 0, 0, 2, &pos);
+    EXPECT_EQ(pos, 10u);
+    r.seek(r.context, 4, 0, 2, &pos);
+    EXPECT_EQ(pos, 6u);
+    char buf[8] = {};
+    r.read(r.context, buf, 8, &n);
+    EXPECT_EQ(std::string(buf, n), "6789");
+    r.size(r.context, &size);
+    EXPECT_EQ(size, 10u);
+    HarrowFileInfo info{};
+    r.findFile(r.context, &info);
+    EXPECT_EQ(info.size, 10u);
+    EXPECT_EQ(std::u16string(info.name), u"out.zip");
+    HarrowEvent closeRead{};
+    closeRead.type = kHarrowEventCloseRead;
+    closeRead.readCallbacks = &r;
+    EXPECT_EQ(handler.DispatchEvent(&closeRead), 1u);
+
+    HarrowEvent missing{};
+    missing.type = kHarrowEventOpenRead;
+    missing.volumeName = u"/nonexistent/x.zip";
+    missing.readCallbacks = &r;
+    EXPECT_EQ(handler.DispatchEvent(&missing), 0x1000200u);
+    EXPECT_EQ(r.context, nullptr);
+}
+
+TEST(DocumentFiles, RemovalOutcomesAndOpenDocuments)
+{
+    TempDir dir;
+    const std::string doc = dir.file("a.hwp");
+    ASSERT_TRUE(WriteFileBytes(doc, "x"));
+    EXPECT_FALSE(IsDocumentOpenElsewhere(U(doc)));
+    // Office lock files beside the document.
+    for (const std::string lock : {".~lock.a.hwp#", "~$a.hwp"}) {
+        ASSERT_TRUE(WriteFileBytes(dir.file(lock), ""));
+        EXPECT_TRUE(IsDocumentOpenElsewhere(U(doc))) << lock;
+        fs::remove(dir.file(lock));
+    }
+    // Another process holding it open.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        execlp("sh", "sh", "-c", ("exec 3<'" + doc + "'; sleep 30").c_str(), nullptr);
+        _exit(127);
+    }
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        seen = IsDocumentOpenElsewhere(U(doc));
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(IsDocumentOpenElsewhere(U(dir.file("missing.hwp"))));
+
+    EXPECT_EQ(RemoveDocument(U(doc)), RemoveOutcome::Deleted);
+    EXPECT_FALSE(fs::exists(doc));
+    EXPECT_EQ(RemoveDocument(U(doc)), RemoveOutcome::Missing);
+    fs::create_directories(dir.file("folder.hwp"));
+    EXPECT_EQ(RemoveDocument(U(dir.file("folder.hwp"))), RemoveOutcome::Stayed);
+}
+
+}  // namespace
+}  // namespace ps_test
