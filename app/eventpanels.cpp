@@ -67,7 +67,7 @@ CSearchDetailPanel::CSearchDetailPanel(QWidget* parent) : QWidget(parent)
     // Two columns of four lines.
     for (int i = 0; i < 8; ++i) {
         labels_[i] = MakeStatic(this);
-        labels_[i]->setGeometry(i < 4 ? 15 : 330, 8 + 22 * (i % 4), 300, 18);
+        labels_[i]->setGeometry(i < 4 ? 15 : 330, 5 + 20 * (i % 4), 300, 18);
     }
     UpdateCounts();
 }
@@ -111,10 +111,10 @@ CEventDetailPanel::CEventDetailPanel(QWidget* parent) : QWidget(parent)
     setPalette(pal);
     for (int i = 0; i < 4; ++i) {
         QLabel* caption = MakeStatic(this);
-        caption->setGeometry(15, 8 + 22 * i, 110, 18);
+        caption->setGeometry(15, 5 + 20 * i, 110, 18);
         labels_[1182 + i] = caption;
         QLabel* value = MakeStatic(this);
-        value->setGeometry(130, 8 + 22 * i, 560, 18);
+        value->setGeometry(130, 5 + 20 * i, 560, 18);
         labels_[1186 + i] = value;
     }
     UpdateDetails();

@@ -39,8 +39,9 @@ QLabel* Heading(QWidget* parent, const QString& text, bool bold)
     return l;
 }
 
-// The drop-downs of these small windows are narrower than their faces.
-constexpr int kDropWidth = 78;
+// The kind drop-down stands beside the radio button of the chosen records;
+// the period row takes the window's width.
+constexpr int kDropWidth = 100;
 
 }  // namespace
 
@@ -57,7 +58,13 @@ CRecordRangeDlg::CRecordRangeDlg(QWidget* parent, int background) : CSkinDialog(
     some_ = new QRadioButton(this);
     for (QRadioButton* r : {all_, some_}) {
         r->setFont(Font12());
-        r->setStyleSheet("QRadioButton { background: transparent; color: #222222; }");
+        r->setStyleSheet(
+            "QRadioButton { background: transparent; color: #222222; spacing: 6px; }"
+            "QRadioButton::indicator { width: 11px; height: 11px; border: 1px solid #8597AA; border-radius: 6px;"
+            " background: white; }"
+            "QRadioButton::indicator:checked { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5,"
+            " fy:0.5, stop:0 #2F6DB5, stop:0.5 #2F6DB5, stop:0.6 white, stop:1 white); }"
+            "QRadioButton::indicator:disabled { border-color: #C0C8D0; }");
     }
     period_ = new CDropDownButton(this);
     btnPrev_ = Strip(this, 258, 3);
@@ -125,10 +132,11 @@ void CRecordRangeDlg::InitRange()
     const std::u16string ref = FormatDate(filter_.reference);
     range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ref.c_str(), ref.c_str())));
     range_->setCurrentIndex(0);
-    range_->hide();
-    btnPrev_->show();
-    btnNext_->show();
-    periodText_->show();
+    const bool custom = filter_.period == kPeriodCustom;
+    range_->setVisible(custom);
+    btnPrev_->setVisible(!custom);
+    btnNext_->setVisible(!custom);
+    periodText_->setVisible(!custom);
     popup_->hide();
     ShowPeriodText();
 }
@@ -136,12 +144,13 @@ void CRecordRangeDlg::InitRange()
 void CRecordRangeDlg::PlaceRange(int y)
 {
     const int W = width();
+    kind_->move(W - kDropWidth - 12, some_->y() - 2);
     period_->move(12, y);
-    btnPrev_->move(kDropWidth + 16, y);
-    range_->setGeometry(kDropWidth + 16, y, 162, 21);
-    periodText_->setGeometry(kDropWidth + 32, y + 1, 130, 18);
-    btnNext_->move(kDropWidth + 162, y);
-    kind_->move(W - kDropWidth - 12, y);
+    const int left = 12 + kDropWidth + 4, right = W - 12;
+    btnPrev_->move(left, y);
+    range_->setGeometry(left, y, right - left, 21);
+    periodText_->setGeometry(left + 16, y + 1, right - left - 32, 18);
+    btnNext_->move(right - 16, y);
 }
 
 void CRecordRangeDlg::EnableRange(bool on)
