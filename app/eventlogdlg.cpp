@@ -601,7 +601,35 @@ void CEventLogDlg::mousePressEvent(QMouseEvent* e)
 {
     if (popup_->isVisible() && !popup_->geometry().contains(e->globalPosition().toPoint()))
         popup_->hide();
+    if (e->button() == Qt::LeftButton && HitTest(e->position().toPoint()) == Hit::Caption) {
+        pendingMove_ = true;
+        pressGlobal_ = e->globalPosition().toPoint();
+        pressTopLeft_ = pos();
+        e->accept();
+        return;
+    }
     CSkinDialog::mousePressEvent(e);
+}
+
+void CEventLogDlg::mouseMoveEvent(QMouseEvent* e)
+{
+    if (pendingMove_ && (e->buttons() & Qt::LeftButton)) {
+        // The window follows the mouse itself: a move handed to the window
+        // manager would swallow the second click of a double click.
+        const QPoint d = e->globalPosition().toPoint() - pressGlobal_;
+        if (d.manhattanLength() >= QApplication::startDragDistance() || pos() != pressTopLeft_)
+            move(pressTopLeft_ + d);
+        e->accept();
+        return;
+    }
+    pendingMove_ = false;
+    CSkinDialog::mouseMoveEvent(e);
+}
+
+void CEventLogDlg::mouseReleaseEvent(QMouseEvent* e)
+{
+    pendingMove_ = false;
+    CSkinDialog::mouseReleaseEvent(e);
 }
 
 void CEventLogDlg::mouseDoubleClickEvent(QMouseEvent* e)

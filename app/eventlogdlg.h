@@ -83,6 +83,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void moveEvent(QMoveEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     Hit HitTest(const QPoint& local) const override;
     void closeEvent(QCloseEvent* e) override;
@@ -135,5 +137,9 @@ private:
     CSearchDetailPanel* searchPanel_;
     CEventDetailPanel* eventPanel_;
     CDateSelectPopup* popup_;
-    bool filling_ = false;
+    // A press on the client area moves the window once the mouse moves, so
+    // that a double click in the title row still arrives.
+    bool pendingMove_ = false;
+    QPoint pressGlobal_;
+    QPoint pressTopLeft_;
 };
