@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 
 #include "app/eventrows.h"
 #include "core/eventstore/eventlogqueries.h"
@@ -10,7 +11,23 @@
 #include "platform/text.h"
 #include "platform/wformat.h"
 
+// The export file: a header line and one comma-separated line per event, in
+// code page 949, which a Korean spreadsheet opens directly. A field that
+// holds a comma, a double quote or a line break is enclosed in double quotes
+// with its double quotes doubled; every other field is written as it is.
+
 namespace {
+
+std::u16string QuoteExportField(const std::u16string& field);
+
+// Removes a half-written export; only ever a regular file (a path naming a
+// device or a link stays).
+void RemovePartialFile(const std::string& native)
+{
+    struct stat st;
+    if (::lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        std::remove(native.c_str());
+}
 
 std::u16string Number(int64_t n)
 {
@@ -27,8 +44,6 @@ std::u16string JoinLine(const std::vector<std::u16string>& fields)
     }
     return line;
 }
-
-}  // namespace
 
 std::u16string QuoteExportField(const std::u16string& field)
 {
@@ -57,6 +72,9 @@ std::vector<std::u16string> EventLogExportHeader()
     return h;
 }
 
+// Fields 1-4 of every line (date without seconds, kind, event text without
+// counts, user), then the documents and the seven counts of a search end, or
+// the documents of an action end; the other fields stay empty.
 std::vector<std::u16string> EventLogExportFields(const EventLogRow& row)
 {
     const EventInfoRow& info = row.info;
@@ -80,9 +98,12 @@ std::vector<std::u16string> EventLogExportFields(const EventLogRow& row)
     return f;
 }
 
+}  // namespace
+
 bool WriteEventLogExport(const std::u16string& path, const std::vector<int64_t>& eventIds, bool crlf)
 {
-    std::FILE* file = std::fopen(plat::PathToNative(path).c_str(), "wb");
+    const std::string native = plat::PathToNative(path);
+    std::FILE* file = std::fopen(native.c_str(), "wb");
     if (!file)
         return false;
     const char* const eol = crlf ? "\r\n" : "\n";
@@ -104,11 +125,15 @@ bool WriteEventLogExport(const std::u16string& path, const std::vector<int64_t>&
                 flush();
         }
     } catch (...) {
+        // A file cut short by a failing store is not left behind.
         std::fclose(file);
+        RemovePartialFile(native);
         throw;
     }
     flush();
     if (std::fclose(file) != 0)
         ok = false;
+    if (!ok)
+        RemovePartialFile(native);  // a disk that filled up leaves no half file
     return ok;
 }

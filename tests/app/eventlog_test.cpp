@@ -291,6 +291,11 @@ TEST_F(EventLogTest, ExportToAFileThatCannotBeCreatedWritesNothing)
     const std::string file = dir_.file("missing/folder/log.csv");
     EXPECT_FALSE(WriteEventLogExport(plat::PathFromNative(file), {Event(1)}, true));
     EXPECT_FALSE(std::filesystem::exists(file));
+    // A device that refuses the bytes is no success either, and stays.
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_FALSE(WriteEventLogExport(u"/dev/full", {Event(1)}, true));
+        EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    }
 }
 
 // ---- The window ----
