@@ -9,6 +9,7 @@
 
 #include "app/aboutdlg.h"
 #include "app/appcore.h"
+#include "app/eventlogdlg.h"
 #include "app/searchdlg.h"
 #include "app/usersearchdlg.h"
 #include "core/controls/skin.h"
@@ -362,8 +363,6 @@ std::u16string Th(int64_t n) { return FormatThousands(n); }
 CMainShowLogDlg::CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent) : QWidget(parent), main_(mainWindow)
 {
     btnLog_ = MakeButton(this, 232, 234, 233);
-    // The event-log window comes with its own window set.
-    ShowDisabled(btnLog_);
     btnStart_ = new ImageButton(this);
     btnStart_->LoadBitmapStrip(263, 1);
     for (const auto& s : kLogStatics) {
@@ -387,6 +386,22 @@ CMainShowLogDlg::CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent) : 
     btnLog_->move(730 - btnLog_->width() - 56, 411 - btnLog_->height() - 65);
     btnStart_->move(43 + (338 - btnStart_->width()) / 2, 350);
     connect(btnStart_, &QAbstractButton::clicked, this, [this] { main_->StartWholeComputerSearch(); });
+    connect(btnLog_, &QAbstractButton::clicked, this, [this] { OpenEventLog(); });
+}
+
+std::function<bool(QWidget*)> CMainShowLogDlg::s_beforeRun;
+
+void CMainShowLogDlg::OpenEventLog()
+{
+    Act(17);
+    {
+        CEventLogDlg dlg(this);
+        dlg.SetOwnerRect(main_->geometry());
+        if (!(s_beforeRun && s_beforeRun(&dlg)))
+            dlg.DoModal();
+    }
+    RefreshSummary();
+    update();
 }
 
 QLabel* CMainShowLogDlg::Static(int id) const

@@ -59,7 +59,13 @@ class CMainShowLogDlg : public QWidget {
 public:
     explicit CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent = nullptr);
     void RefreshSummary();
+    // 1103: the event-log window, then the summary read again.
+    void OpenEventLog();
     bool HasSearch() const { return hasSearch_; }
+    ps::ui::ImageButton* LogButton() const { return btnLog_; }
+    // Test seam: called with the event-log window before its modal run
+    // (instead of the run when it returns true).
+    static std::function<bool(QWidget* logWindow)> s_beforeRun;
     QLabel* Static(int id) const;
     ps::ui::ImageButton* StartButton() const { return btnStart_; }
 

@@ -18,8 +18,10 @@
 #include "core/controls/skin.h"
 #include "app/aboutdlg.h"
 #include "app/appcore.h"
+#include "app/eventlogdlg.h"
 #include "app/filereport.h"
 #include "app/maindlg.h"
+#include "app/recorddlgs.h"
 #include "app/searchdlg.h"
 #include "app/usersearchdlg.h"
 #include "core/eventstore/eventstore.h"
@@ -353,6 +355,87 @@ void SkinSheet()
 
 // ---- The program's windows ----------------------------------------------------
 
+// The event-log window over a few events of every kind, each detail view,
+// the date popup and the record delete and export windows.
+void EventLogWindows()
+{
+    auto action = [](int32_t type, std::initializer_list<const char16_t*> names) {
+        const int64_t id = AddEvent(type);
+        for (const char16_t* n : names) {
+            SearchFileInfo d;
+            d.folder = u"/home/사용자/문서/2026 보고서";
+            d.fileName = n;
+            d.documentKey = std::u16string(u"K") + n;
+            AddFileEventLog(id, AddFileInfoRow(PersonalInfoCounts{}, d));
+        }
+        return id;
+    };
+    AddEvent(0x1000000);
+    AddEvent(4);
+    AddSearchEventLog(AddEvent(6), PersonalInfoCounts{12, 3, 1, 45, 7, 20, 2}, DocumentKindCounts{4, 2, 1, 0, 3});
+    AddEvent(0x1000);
+    action(0x3000, {u"고객 명단.xlsx", u"회의록, 3월.hwp", u"급여 대장.xls", u"계약서.pdf"});
+    AddEvent(0x100);
+    action(0x500, {u"인사 기록.docx", u"주소록.hwp"});
+    action(0x90000, {u"손상된 문서.hwp"});
+    AddEvent(0x4000000);
+    AddEvent(0x7000000);
+    CEventLogDlg dlg;
+    dlg.setAttribute(Qt::WA_DontShowOnScreen);
+    dlg.EnsureInitialized();
+    dlg.show();
+    Save("app-eventlog", &dlg);
+    dlg.List()->SelectRow(0);
+    Save("app-eventlog-event-detail", &dlg);
+    dlg.List()->SelectRow(4);
+    Save("app-eventlog-documents", &dlg);
+    dlg.List()->SelectRow(2);
+    Save("app-eventlog-error-documents", &dlg);
+    dlg.List()->SelectRow(7);
+    Save("app-eventlog-search-detail", &dlg);
+    dlg.SetSearchText(QString::fromUtf16(u"완료"));
+    dlg.OnSearch();
+    Save("app-eventlog-text-search", &dlg);
+    dlg.OnSearch();
+    dlg.resize(960, 640);
+    Save("app-eventlog-large", &dlg);
+    dlg.resize(730, 481);
+    dlg.OnPeriodChosen(kPeriodCustom);
+    dlg.OpenDatePopup();
+    dlg.Popup()->setAttribute(Qt::WA_DontShowOnScreen);
+    Save("app-eventlog-custom", &dlg);
+    Save("app-date-popup", dlg.Popup());
+    dlg.Popup()->ClickEndField();
+    Save("app-date-popup-end-active", dlg.Popup());
+    dlg.Popup()->Cancel();
+    dlg.hide();
+    {
+        CRecordDeleteDlg del(&dlg);
+        del.setAttribute(Qt::WA_DontShowOnScreen);
+        del.SetRecordFilter(dlg.Filter());
+        del.EnsureInitialized();
+        del.show();
+        Save("app-record-delete", &del);
+        del.ChooseRange();
+        del.OnKindChosen(kKindSearch);
+        del.OnPeriodChosen(kPeriodMonth);
+        Save("app-record-delete-range", &del);
+        del.hide();
+    }
+    {
+        CRecordSaveDlg save(&dlg);
+        save.setAttribute(Qt::WA_DontShowOnScreen);
+        save.SetRecordFilter(dlg.Filter());
+        save.EnsureInitialized();
+        save.show();
+        Save("app-record-export", &save);
+        save.ChooseRange();
+        save.OnPeriodChosen(kPeriodWeek);
+        Save("app-record-export-range", &save);
+        save.hide();
+    }
+}
+
 void AppWindows()
 {
     QTemporaryDir tmp;
@@ -482,6 +565,7 @@ void AppWindows()
         Save("app-about-license", &about);
         about.hide();
     }
+    EventLogWindows();
     ExitEventDatabase();
 }
 

@@ -1,0 +1,141 @@
+// The detail views of the event-log window (a search's seven counts, an
+// event's date, text, kind and user, the documents of an action) and the
+// date-range popup of the log windows.
+#pragma once
+
+#include <QCalendarWidget>
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QTreeView>
+#include <array>
+#include <map>
+#include <string>
+
+#include "core/controls/buttons.h"
+#include "core/controls/wnd.h"
+#include "core/records.h"
+#include "core/util.h"
+
+// The seven counts of a finished or cancelled search and its user.
+class CSearchDetailPanel : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kIds[8] = {1129, 1130, 1131, 1132, 1133, 1134, 1135, 1136};
+    explicit CSearchDetailPanel(QWidget* parent = nullptr);
+
+    PersonalInfoCounts counts;
+    std::u16string user;
+    void UpdateCounts();
+    void ClearCounts();
+    QLabel* Label(int id) const;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    std::array<QLabel*, 8> labels_{};
+};
+
+// Date and time, event text, kind and user of one event.
+class CEventDetailPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit CEventDetailPanel(QWidget* parent = nullptr);
+
+    int year = 0, month = 0, day = 0, type = 0;
+    std::u16string time, user, subject, kind;
+    void UpdateDetails();
+    void ClearDetails();
+    QLabel* Label(int id) const;  // 1182-1189
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    std::map<int, QLabel*> labels_;
+};
+
+// One document of an action event: its name (marked for exceptions made
+// from the error report) with its icon, and its folder.
+class CEventDetailInfoRecord {
+public:
+    CEventDetailInfoRecord(const SearchFileInfo& record, int iconIndex, int32_t type);
+    std::u16string GetFolderPath() const { return folder_; }
+    const std::u16string& Name() const { return name_; }
+    const SearchFileInfo& Record() const { return record_; }
+    int IconIndex() const { return icon_; }
+
+private:
+    SearchFileInfo record_;
+    std::u16string folder_;
+    std::u16string name_;
+    int icon_ = 0;
+};
+
+// The documents of an action: name and folder; a double click on the folder
+// opens it.
+class CEventDetailReportControl : public QTreeView {
+    Q_OBJECT
+public:
+    explicit CEventDetailReportControl(QWidget* parent = nullptr);
+    void ResetContent();
+    void AddRecord(const CEventDetailInfoRecord& r);
+    // Makes the added rows visible (after a batch of AddRecord).
+    void Populate();
+    int RowCount() const { return static_cast<int>(records_.size()); }
+    const CEventDetailInfoRecord& RecordAt(int row) const { return records_[static_cast<size_t>(row)]; }
+    // What a double click on a cell does.
+    void OnDoubleClick(int row, int column);
+
+private:
+    QStandardItemModel* model_;
+    std::vector<CEventDetailInfoRecord> records_;
+};
+
+// Picks a range of days for the custom period; applying sends
+// UM_DATE_RANGE_SELECTED to the owner window (the parent) and hides itself.
+class CDateSelectPopup : public QWidget {
+    Q_OBJECT
+public:
+    explicit CDateSelectPopup(QWidget* owner);
+
+    void SetDateRange(const DateRecord& start, const DateRecord& end);
+    const DateRecord& StartDate() const { return start_; }
+    const DateRecord& EndDate() const { return end_; }
+    bool StartActive() const { return startActive_; }
+    // The user's actions, as the controls run them.
+    void ClickStartField();
+    void ClickEndField();
+    void PickDay(const QDate& day);
+    void Apply();
+    void Cancel() { hide(); }
+
+    QCalendarWidget* Calendar() const { return calendar_; }
+    QLabel* StartField() const { return startText_; }
+    QLabel* EndField() const { return endText_; }
+    ps::ui::ImageButton* ApplyButton() const { return apply_; }
+    ps::ui::ImageButton* CancelButton() const { return cancel_; }
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void ShowTexts();
+    QWidget* owner_;
+    DateRecord start_, end_;
+    bool startActive_ = true;
+    QCalendarWidget* calendar_;
+    QLabel* startLabel_;
+    QLabel* endLabel_;
+    QLabel* startText_;
+    QLabel* endText_;
+    ps::ui::ImageButton* apply_;
+    ps::ui::ImageButton* cancel_;
+};
+
+// "%04d/%02d/%02d" of a date.
+std::u16string PopupDateText(const DateRecord& d);
+// Today's date at midnight, from the window layer's clock.
+DateRecord TodayDate();
