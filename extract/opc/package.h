@@ -65,8 +65,8 @@ void* PackageLibraryCleanup();
 OpcPackage* PackageOpen(const char16_t* path, int mode, void* user);
 // Frees the package; returns its I/O error state (always 0 for a package
 // opened for reading). A package opened for writing first writes its content
-// types and relationships back and lays the archive out again without gaps
-// (the trim flag asks for that; it is always done).
+// types and relationships into their entries and commits the archive; the
+// trim flag closes every gap between the entries.
 int PackageClose(OpcPackage* package, int trim);
 
 // Name of the first part (null when none), and of the next part after name
