@@ -262,7 +262,7 @@ bool OpcZip::Commit(bool trim)
     for (int32_t i : live) {
         const OpcSegment& s = segments[i];
         const uint64_t bare = 30 + s.archiveName.size();
-        if (s.offset < cursor || UsedEnd(s) > io->length) {
+        if (s.offset < cursor || (UsedEnd(s) > io->length && UsedEnd(s) > DataStart(s))) {
             io->SetError(OPC_IO_FAILURE);
             return false;
         }

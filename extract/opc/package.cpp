@@ -173,12 +173,15 @@ int ReadToRoot(McReaderState* st)
 void ReadContentTypes(OpcPackage* p)
 {
     McReaderState st;
-    if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0))
+    if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0)) {
+        p->contentTypesRead = false;
         return;
+    }
     xmlTextReaderPtr r = st.reader;
-    if (ReadToRoot(&st) == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
+    int rc = ReadToRoot(&st);
+    if (rc == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
-        int rc = McReaderRead(&st);
+        rc = McReaderRead(&st);
         while (rc == 1 && xmlTextReaderDepth(r) > rootDepth) {
             if (st.error != 0)
                 break;
@@ -230,6 +233,10 @@ void ReadContentTypes(OpcPackage* p)
             rc = McReaderRead(&st);
         }
     }
+    // The XML itself failed (not one of the checks of its values): the
+    // types of the parts after the failure are unknown.
+    if (rc == -1 && (st.error == MC_ERROR_NONE || st.error == MC_ERROR_STRUCTURE))
+        p->contentTypesRead = false;
     p->contentTypesError = st.error;
     McReaderCleanup(&st);
 }

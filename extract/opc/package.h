@@ -52,6 +52,9 @@ struct OpcPackage {
     // First error met in the content types (0 none) and in any relationships part.
     int32_t contentTypesError = 0;
     int32_t relationshipsError = 0;
+    // False when "[Content_Types].xml" is present but was not read to its
+    // end (refused, or its XML failed): parts may lack their types.
+    bool contentTypesRead = true;
 };
 
 // Starts and ends the XML parser (called by the library's start and end).

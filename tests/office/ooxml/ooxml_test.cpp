@@ -464,6 +464,28 @@ TEST_F(OoxmlTest, DocumentTypeWithoutEntities)
         Convert('w', word(document), &status);
         EXPECT_EQ(status, 1) << document.substr(0, 60);
     }
+    // Content types that declare entities (or whose XML fails) leave the
+    // header's type unknown: the document is not read to its end.
+    const std::string body = Doc("<w:p><w:r><w:t>body</w:t></w:r></w:p>");
+    const std::string header = "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>";
+    const std::string override_ = "<Override PartName=\"/word/header1.xml\" ContentType=\"" + std::string(kWordHeader) + "\"/>";
+    const std::string typesOpen = "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
+    const std::string typesVariants[] = {
+        "<!DOCTYPE Types [<!ENTITY t \"" + std::string(kWordHeader) + "\">]>" + typesOpen +
+            "<Override PartName=\"/word/header1.xml\" ContentType=\"&t;\"/></Types>",
+        typesOpen + "<Default Extension=\"xml\" ContentType=\"a/b\"/>" + override_ + "<Broken></Types>",
+    };
+    for (const std::string& types : typesVariants) {
+        ps_test::ZipWriter zip;
+        zip.Add("[Content_Types].xml", types).Add("word/document.xml", body).Add("word/header1.xml", header);
+        Convert('w', zip.Bytes(), &status);
+        EXPECT_EQ(status, 1) << types;
+    }
+    ps_test::ZipWriter typed;
+    typed.Add("[Content_Types].xml", "<!DOCTYPE Types>" + typesOpen + override_ + "</Types>")
+        .Add("word/document.xml", body)
+        .Add("word/header1.xml", header);
+    EXPECT_EQ(Convert('w', typed.Bytes()), "body\nhead\n");
 }
 
 TEST_F(OoxmlTest, Zip64PackageIsRead)
