@@ -70,7 +70,10 @@ int ConvertPackage(CMSTextConvertItem* manager, const char16_t* path, Reader rea
     OpcPackage* package = PackageOpen(path, 0, nullptr);
     if (!package)
         return 2;
-    const int result = read(package);
+    int result = read(package);
+    // Parts whose types could not be learnt may hold text no reader took.
+    if (!package->contentTypesRead)
+        result = 0;
     PackageClose(package, 0);
     return result != 0 ? 0 : 1;
 }

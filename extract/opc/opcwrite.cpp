@@ -1,7 +1,8 @@
-// Writing side of the ZIP container: the archive of a package opened for
-// writing is laid out again at close.
+// Writing side of the ZIP container: part data written into segments laid
+// out in place, and the headers, directory and end record written at commit.
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <unistd.h>
 
@@ -14,8 +15,12 @@ constexpr uint32_t kCentralSignature = 0x02014B50;
 constexpr uint32_t kEndSignature = 0x06054B50;
 constexpr uint16_t kGrowthId = 0xA220;
 constexpr uint16_t kGrowthMark = 0xA028;
-// Everything the archive holds is kept in memory while it is laid out again.
-constexpr uint64_t kMaxArchive = uint64_t(1) << 30;
+constexpr size_t kWriteBuffer = 0x3000;
+constexpr size_t kMoveBuffer = 1024;
+constexpr uint16_t kDefaultGrowth = 512;
+constexpr uint64_t kMaxGap = 64999;
+// Offsets and sizes of the records written are 32 bits (no Zip64 records).
+constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 
 void Put16(std::string& out, uint32_t v)
 {
@@ -36,43 +41,87 @@ bool Allowed(unsigned char c)
     return c != 0 && std::strchr("!$&'()*+,-.:;=@[]_~/", c) != nullptr;
 }
 
-// Raw deflate of data; false on a compression failure.
-bool Deflate(const std::string& data, std::string* out)
+uint64_t DataStart(const OpcSegment& s)
 {
-    z_stream z{};
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return false;
-    out->assign(deflateBound(&z, static_cast<uLong>(data.size())) + 16, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out->data());
-    z.avail_out = static_cast<uInt>(out->size());
-    const int r = deflate(&z, Z_FINISH);
-    out->resize(z.total_out);
-    deflateEnd(&z);
-    return r == Z_STREAM_END;
+    return s.offset + s.headerSize + s.padding;
 }
 
-// One entry of the new layout.
-struct Entry {
-    std::string archiveName;
-    uint16_t gpFlags = 0;
-    uint16_t method = 0;
-    uint32_t crc = 0;
-    uint32_t compressedSize = 0;
-    uint32_t uncompressedSize = 0;
-    uint16_t growthHint = 0;
-    std::string body;  // data and any data descriptor
-    uint32_t offset = 0;
-};
-
-// The name an entry had in the archive, from its segment.
-std::string SegmentArchiveName(const OpcSegment& s)
+// End of the data and its descriptor.
+uint64_t UsedEnd(const OpcSegment& s)
 {
-    std::string name = (s.flags & 2) ? OpcRelationshipsName(s.name) : s.name;
-    if (s.piece >= 0)
-        name += "/[" + std::to_string(s.piece) + (s.lastPiece ? "].last.piece" : "].piece");
-    return name == "[Content_Types].xml" ? name : OpcEncodeName(name);
+    return DataStart(s) + s.compressedSize + s.descriptorSize;
+}
+
+// The shortest header of a segment: with the growth-hint field when it has
+// room for one.
+uint32_t ShortHeader(const OpcSegment& s)
+{
+    return static_cast<uint32_t>(30 + s.archiveName.size() + (s.growthField ? 8 : 0));
+}
+
+// Indices of the segments in file order; live ones only, or all.
+std::vector<int32_t> InFileOrder(const std::vector<OpcSegment>& segments, bool liveOnly)
+{
+    std::vector<int32_t> order;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (!liveOnly || !(segments[i].flags & 1))
+            order.push_back(static_cast<int32_t>(i));
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return segments[a].offset < segments[b].offset; });
+    return order;
+}
+
+// Copies n bytes of the file from one offset to another through a small
+// buffer, in the direction that is safe when the two ranges overlap.
+bool MoveBytes(OpcIo* io, uint64_t from, uint64_t to, uint64_t n)
+{
+    if (from == to || n == 0)
+        return true;
+    unsigned char buffer[kMoveBuffer];
+    uint64_t done = 0;
+    while (done < n) {
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, n - done));
+        const uint64_t at = to < from ? done : n - done - k;
+        if (!io->Seek(from + at) || io->Read(buffer, k) != k || !io->Seek(to + at) || io->Write(buffer, k) != k)
+            return false;
+        done += k;
+    }
+    return true;
+}
+
+// Writes a local header at offset, taking exactly room bytes: without the
+// growth-hint field when room is the bare header, else with it and the rest
+// as padding.
+bool WriteLocalHeader(OpcIo* io, uint64_t offset, const OpcSegment& s, uint64_t room)
+{
+    const uint64_t bare = 30 + s.archiveName.size();
+    const bool field = room != bare;
+    if ((field && (room < bare + 8 || room - bare - 8 > kMaxGap)) || s.compressedSize > kMax32 ||
+        s.uncompressedSize > kMax32 || offset > kMax32)
+        return false;
+    std::string h;
+    Put32(h, kLocalSignature);
+    Put16(h, 20);
+    Put16(h, s.gpFlags);
+    Put16(h, s.method);
+    Put16(h, 0);
+    Put16(h, 0);
+    Put32(h, s.crc);
+    Put32(h, static_cast<uint32_t>(s.compressedSize));
+    Put32(h, static_cast<uint32_t>(s.uncompressedSize));
+    Put16(h, static_cast<uint32_t>(s.archiveName.size()));
+    const uint32_t padding = field ? static_cast<uint32_t>(room - bare - 8) : 0;
+    Put16(h, field ? 8 + padding : 0);
+    h += s.archiveName;
+    if (field) {
+        Put16(h, kGrowthId);
+        Put16(h, 4 + padding);
+        Put16(h, kGrowthMark);
+        Put16(h, s.growthHint);
+        h.append(padding, '\0');
+    }
+    return io->Seek(offset) && io->Write(h.data(), h.size()) == h.size();
 }
 
 }  // namespace
@@ -82,13 +131,12 @@ size_t OpcIo::Write(const void* buffer, size_t n)
     if (!file || !(flags & 2))
         return 0;
     const size_t put = std::fwrite(buffer, 1, n, file);
-    const uint64_t end = uint64_t(position) + put;
-    position = static_cast<uint32_t>(std::min<uint64_t>(end, 0xFFFFFFFFull));
+    position += put;
     length = std::max(length, position);
     return put;
 }
 
-bool OpcIo::Truncate(uint32_t newLength)
+bool OpcIo::Truncate(uint64_t newLength)
 {
     if (!file || !(flags & 2) || std::fflush(file) != 0)
         return false;
@@ -127,7 +175,74 @@ std::string OpcRelationshipsName(const std::string& part)
     return part.substr(0, slash + 1) + "_rels/" + part.substr(slash + 1) + ".rels";
 }
 
-bool OpcZip::Commit(const std::vector<std::pair<std::string, std::string>>& newEntries)
+void OpcZip::PrepareForWriting()
+{
+    const std::vector<int32_t> order = InFileOrder(segments, false);
+    for (size_t i = 0; i < order.size(); ++i) {
+        OpcSegment& s = segments[order[i]];
+        const uint64_t data = DataStart(s);
+        const uint64_t room = data - s.offset;
+        s.growthField = room >= 38 + s.archiveName.size();
+        const uint32_t shortest = ShortHeader(s);
+        if (i > 0 && !(segments[order[i - 1]].flags & 1) && shortest <= room) {
+            s.offset = data - shortest;
+            s.headerSize = shortest;
+            s.padding = 0;
+        }
+    }
+    // Each segment's room reaches to the next one.
+    for (size_t i = 0; i + 1 < order.size(); ++i) {
+        OpcSegment& s = segments[order[i]];
+        const uint64_t next = segments[order[i + 1]].offset;
+        if (next >= UsedEnd(s))
+            s.totalSize = next - s.offset;
+    }
+}
+
+int32_t OpcZip::CreateSegment(const std::string& archiveName, uint16_t growthHint)
+{
+    uint64_t end = 0;
+    for (const OpcSegment& s : segments) {
+        if (!(s.flags & 1))
+            end = std::max(end, s.offset + s.totalSize);
+    }
+    OpcSegment seg;
+    seg.archiveName = archiveName;
+    seg.name = OpcDecodeName(archiveName.data(), archiveName.size());
+    seg.offset = end;
+    seg.growthField = true;
+    seg.headerSize = ShortHeader(seg);
+    seg.growthHint = growthHint;
+    seg.totalSize = seg.headerSize + uint64_t(growthHint ? growthHint : kDefaultGrowth);
+    try {
+        segments.push_back(std::move(seg));
+    } catch (const std::bad_alloc&) {
+        if (io)
+            io->SetError(OPC_IO_MEMORY);
+        return -1;
+    }
+    return static_cast<int32_t>(segments.size() - 1);
+}
+
+int32_t OpcZip::NextLive(int32_t index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= segments.size())
+        return -1;
+    const uint64_t offset = segments[index].offset;
+    int32_t best = -1;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const OpcSegment& s = segments[i];
+        if (static_cast<int32_t>(i) == index || (s.flags & 1) || s.offset < offset)
+            continue;
+        if (s.offset == offset && static_cast<int32_t>(i) < index)
+            continue;
+        if (best < 0 || s.offset < segments[best].offset)
+            best = static_cast<int32_t>(i);
+    }
+    return best;
+}
+
+bool OpcZip::Commit(bool trim)
 {
     if (!io || !io->file || !(io->flags & 2)) {
         if (io)
@@ -136,137 +251,242 @@ bool OpcZip::Commit(const std::vector<std::pair<std::string, std::string>>& newE
     }
     if (io->error != 0)
         return false;
-
-    // The live segments in file order, their data and descriptors read first:
-    // the new layout may overlap the old one.
-    std::vector<const OpcSegment*> live;
-    for (const OpcSegment& s : segments) {
-        if (!(s.flags & 1))
-            live.push_back(&s);
+    const std::vector<int32_t> live = InFileOrder(segments, true);
+    if (live.size() > 0xFFFF) {
+        io->SetError(OPC_IO_FAILURE);
+        return false;
     }
-    std::sort(live.begin(), live.end(), [](const OpcSegment* a, const OpcSegment* b) { return a->offset < b->offset; });
-    std::vector<Entry> entries;
-    uint64_t held = 0;
-    for (const OpcSegment* s : live) {
-        Entry e;
-        e.archiveName = SegmentArchiveName(*s);
-        e.gpFlags = s->gpFlags;
-        e.method = s->method;
-        e.crc = s->crc;
-        e.compressedSize = s->compressedSize;
-        e.uncompressedSize = s->uncompressedSize;
-        e.growthHint = s->growthHint;
-        const uint64_t start = uint64_t(s->offset) + s->headerSize + s->padding;
-        const uint64_t end = uint64_t(s->offset) + s->totalSize;
-        if (end > io->length || start > end) {
-            io->SetError(OPC_IO_FAILURE);  // an entry cut short cannot be carried over
-            return false;
-        }
-        held += end - start;
-        if (held > kMaxArchive) {
-            io->SetError(OPC_IO_MEMORY);
-            return false;
-        }
-        e.body.resize(static_cast<size_t>(end - start));
-        if (std::fseek(io->file, static_cast<long>(start), SEEK_SET) != 0 ||
-            std::fread(e.body.data(), 1, e.body.size(), io->file) != e.body.size()) {
+    // Segments must not overlap, and the data of each must be in the file.
+    uint64_t cursor = 0;
+    bool tight = true;
+    for (int32_t i : live) {
+        const OpcSegment& s = segments[i];
+        const uint64_t bare = 30 + s.archiveName.size();
+        if (s.offset < cursor || (UsedEnd(s) > io->length && UsedEnd(s) > DataStart(s))) {
             io->SetError(OPC_IO_FAILURE);
             return false;
         }
-        entries.push_back(std::move(e));
+        const uint64_t gap = DataStart(s) - cursor;
+        if (gap != bare && (gap < bare + 8 || gap - bare - 8 > kMaxGap || !s.growthField))
+            tight = false;
+        cursor = UsedEnd(s);
     }
-    for (const auto& [name, data] : newEntries) {
-        Entry e;
-        e.archiveName = name == "[Content_Types].xml" ? name : OpcEncodeName(name);
-        e.method = 8;
-        e.crc = static_cast<uint32_t>(
-            crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-        if (data.size() > 0xFFFFFFFFull || !Deflate(data, &e.body)) {
+
+    // Closing the gaps: each segment moves down behind the one before it.
+    if (!tight || trim) {
+        cursor = 0;
+        for (int32_t i : live) {
+            OpcSegment& s = segments[i];
+            const uint32_t header = ShortHeader(s);
+            const uint64_t length = s.compressedSize + s.descriptorSize;
+            if (cursor + header > DataStart(s) || !MoveBytes(io, DataStart(s), cursor + header, length)) {
+                io->SetError(OPC_IO_FAILURE);
+                return false;
+            }
+            s.offset = cursor;
+            s.headerSize = header;
+            s.padding = 0;
+            cursor = UsedEnd(s);
+        }
+    }
+
+    // Local headers in place, each taking the gap before its data.
+    cursor = 0;
+    std::string directory;
+    for (int32_t i : live) {
+        const OpcSegment& s = segments[i];
+        if (!WriteLocalHeader(io, cursor, s, DataStart(s) - cursor)) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
+        Put32(directory, kCentralSignature);
+        Put16(directory, 20);
+        Put16(directory, 20);
+        Put16(directory, s.gpFlags);
+        Put16(directory, s.method);
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put32(directory, s.crc);
+        Put32(directory, static_cast<uint32_t>(s.compressedSize));
+        Put32(directory, static_cast<uint32_t>(s.uncompressedSize));
+        Put16(directory, static_cast<uint32_t>(s.archiveName.size()));
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put32(directory, 0);
+        Put32(directory, static_cast<uint32_t>(cursor));
+        directory += s.archiveName;
+        cursor = UsedEnd(s);
+    }
+    const uint64_t directoryAt = cursor;
+    const size_t directorySize = directory.size();
+    Put32(directory, kEndSignature);
+    Put16(directory, 0);
+    Put16(directory, 0);
+    Put16(directory, static_cast<uint32_t>(live.size()));
+    Put16(directory, static_cast<uint32_t>(live.size()));
+    Put32(directory, static_cast<uint32_t>(directorySize));
+    Put32(directory, static_cast<uint32_t>(directoryAt));
+    Put16(directory, 0);
+    const uint64_t end = directoryAt + directory.size();
+    if (end > kMax32 || !io->Seek(directoryAt) || io->Write(directory.data(), directory.size()) != directory.size() ||
+        !io->Truncate(end) || !io->Flush()) {
+        io->SetError(OPC_IO_FAILURE);
+        return false;
+    }
+    return true;
+}
+
+OpcWriteStream::OpcWriteStream(OpcZip* zip, int32_t segment) : m_zip(zip), m_segment(segment) {}
+
+OpcWriteStream::~OpcWriteStream()
+{
+    if (m_deflating)
+        deflateEnd(&m_z);
+}
+
+bool OpcWriteStream::Open(uint16_t method, uint16_t gpFlags)
+{
+    OpcIo* io = m_zip ? m_zip->io : nullptr;
+    if (!io || !(io->flags & 2) || m_segment < 0 || static_cast<size_t>(m_segment) >= m_zip->segments.size() ||
+        (m_zip->segments[m_segment].flags & 1)) {
+        if (io)
+            io->SetError(OPC_IO_FAILURE);
+        return false;
+    }
+    if (io->error != 0)
+        return false;
+    if (method != 0 && method != 8) {
+        io->SetError(OPC_IO_METHOD);
+        return false;
+    }
+    if (method == 8) {
+        const int option = (gpFlags >> 1) & 3;
+        const int level = option == 0 ? Z_DEFAULT_COMPRESSION : option == 1 ? 9 : 1;
+        if (deflateInit2(&m_z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
             io->SetError(OPC_IO_COMPRESSION);
             return false;
         }
-        e.uncompressedSize = static_cast<uint32_t>(data.size());
-        e.compressedSize = static_cast<uint32_t>(e.body.size());
-        held += e.body.size();
-        if (held > kMaxArchive) {
-            io->SetError(OPC_IO_MEMORY);
+        m_deflating = true;
+    }
+    OpcSegment& s = m_zip->segments[m_segment];
+    s.method = method;
+    s.gpFlags = static_cast<uint16_t>(gpFlags & ~8u);  // sizes go into the header
+    s.descriptorSize = 0;
+    s.compressedSize = 0;
+    s.uncompressedSize = 0;
+    s.crc = 0;
+    m_method = method;
+    m_crc = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
+    m_buffer.resize(kWriteBuffer);
+    m_open = true;
+    return true;
+}
+
+bool OpcWriteStream::Put(const unsigned char* bytes, size_t n)
+{
+    OpcIo* io = m_zip->io;
+    if (n == 0)
+        return true;
+    OpcSegment* s = &m_zip->segments[m_segment];
+    const uint64_t need = s->headerSize + s->padding + m_written + n;
+    if (need > s->totalSize) {
+        if (m_zip->NextLive(m_segment) >= 0) {
+            // Another segment follows: the data moves to a new one at the end.
+            const int32_t moved = m_zip->CreateSegment(s->archiveName, s->growthHint);
+            if (moved < 0)
+                return false;
+            s = &m_zip->segments[m_segment];
+            OpcSegment& t = m_zip->segments[moved];
+            t.name = s->name;
+            t.flags = s->flags & 2;
+            t.piece = s->piece;
+            t.lastPiece = s->lastPiece;
+            t.method = s->method;
+            t.gpFlags = s->gpFlags;
+            if (!MoveBytes(io, DataStart(*s), DataStart(t), m_written)) {
+                io->SetError(OPC_IO_FAILURE);
+                return false;
+            }
+            m_zip->FreeSegment(m_segment);
+            m_segment = moved;
+            s = &m_zip->segments[m_segment];
+        }
+        // The last segment grows by its growth hint as often as needed.
+        const uint64_t step = s->growthHint ? s->growthHint : kDefaultGrowth;
+        while (s->headerSize + s->padding + m_written + n > s->totalSize)
+            s->totalSize += step;
+    }
+    if (!io->Seek(DataStart(*s) + m_written) || io->Write(bytes, n) != n) {
+        io->SetError(OPC_IO_FAILURE);
+        return false;
+    }
+    m_written += n;
+    return true;
+}
+
+bool OpcWriteStream::Flush(int mode)
+{
+    while (true) {
+        m_z.next_out = m_buffer.data();
+        m_z.avail_out = static_cast<uInt>(m_buffer.size());
+        const int zr = deflate(&m_z, mode);
+        if (zr != Z_OK && zr != Z_STREAM_END && zr != Z_BUF_ERROR) {
+            m_zip->io->SetError(OPC_IO_COMPRESSION);
             return false;
         }
-        entries.push_back(std::move(e));
-    }
-    if (entries.size() > 0xFFFF || std::any_of(entries.begin(), entries.end(), [](const Entry& e) {
-            return e.archiveName.size() > 0xFFFF;
-        })) {
-        io->SetError(OPC_IO_FAILURE);
-        return false;
-    }
-
-    // Local headers with the growth-hint field, data, directory, end record.
-    std::string out;
-    for (Entry& e : entries) {
-        e.offset = static_cast<uint32_t>(out.size());
-        Put32(out, kLocalSignature);
-        Put16(out, 20);
-        Put16(out, e.gpFlags);
-        Put16(out, e.method);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put32(out, e.crc);
-        Put32(out, e.compressedSize);
-        Put32(out, e.uncompressedSize);
-        Put16(out, static_cast<uint32_t>(e.archiveName.size()));
-        Put16(out, 8);
-        out += e.archiveName;
-        Put16(out, kGrowthId);
-        Put16(out, 4);
-        Put16(out, kGrowthMark);
-        Put16(out, e.growthHint);
-        out += e.body;
-        if (out.size() > 0xFFFFFFFFull - 0x10000) {
-            io->SetError(OPC_IO_FAILURE);
+        if (!Put(m_buffer.data(), m_buffer.size() - m_z.avail_out))
             return false;
-        }
+        if (mode == Z_FINISH ? zr == Z_STREAM_END : (m_z.avail_in == 0 && m_z.avail_out != 0))
+            return true;
     }
-    const uint32_t directory = static_cast<uint32_t>(out.size());
-    for (const Entry& e : entries) {
-        Put32(out, kCentralSignature);
-        Put16(out, 20);
-        Put16(out, 20);
-        Put16(out, e.gpFlags);
-        Put16(out, e.method);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put32(out, e.crc);
-        Put32(out, e.compressedSize);
-        Put32(out, e.uncompressedSize);
-        Put16(out, static_cast<uint32_t>(e.archiveName.size()));
-        Put16(out, 0);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put32(out, 0);
-        Put32(out, e.offset);
-        out += e.archiveName;
-    }
-    const uint32_t directorySize = static_cast<uint32_t>(out.size() - directory);
-    Put32(out, kEndSignature);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, static_cast<uint32_t>(entries.size()));
-    Put16(out, static_cast<uint32_t>(entries.size()));
-    Put32(out, directorySize);
-    Put32(out, directory);
-    Put16(out, 0);
+}
 
-    if (std::fseek(io->file, 0, SEEK_SET) != 0) {
-        io->SetError(OPC_IO_FAILURE);
+bool OpcWriteStream::Write(const void* data, size_t n)
+{
+    if (!m_open || m_zip->io->error != 0)
         return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < n) {
+        const size_t k = std::min<size_t>(n - done, kWriteBuffer);
+        m_crc = static_cast<uint32_t>(crc32(m_crc, bytes + done, static_cast<uInt>(k)));
+        m_in += k;
+        if (m_method == 0) {
+            if (!Put(bytes + done, k))
+                return false;
+        } else {
+            m_z.next_in = const_cast<Bytef*>(bytes + done);
+            m_z.avail_in = static_cast<uInt>(k);
+            if (!Flush(Z_NO_FLUSH))
+                return false;
+        }
+        done += k;
     }
-    io->position = 0;
-    if (io->Write(out.data(), out.size()) != out.size() || !io->Truncate(static_cast<uint32_t>(out.size())) ||
-        !io->Flush()) {
-        io->SetError(OPC_IO_FAILURE);
+    return true;
+}
+
+bool OpcWriteStream::Close()
+{
+    if (!m_open)
         return false;
+    m_open = false;
+    bool ok = m_zip->io->error == 0;
+    if (m_deflating) {
+        if (ok) {
+            m_z.next_in = nullptr;
+            m_z.avail_in = 0;
+            ok = Flush(Z_FINISH);
+        }
+        deflateEnd(&m_z);
+        m_deflating = false;
     }
+    if (!ok)
+        return false;
+    OpcSegment& s = m_zip->segments[m_segment];
+    s.crc = m_crc;
+    s.compressedSize = m_written;
+    s.uncompressedSize = m_in;
     return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -38,39 +39,6 @@ bool EndsWith(const std::string& s, const char* suffix)
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-// Sequential reader over the file used by the scan.
-class ScanReader {
-public:
-    explicit ScanReader(OpcIo* io) : m_io(io) {}
-
-    // Offset of the next byte to be read.
-    uint64_t Tell() const { return m_offset; }
-    // Reads exactly n bytes; false at the end of the file.
-    bool Read(void* out, size_t n)
-    {
-        if (!m_io->Seek(static_cast<uint32_t>(m_offset)))
-            return false;
-        size_t got = m_io->Read(out, n);
-        m_offset += got;
-        return got == n;
-    }
-    // Passes n bytes; false when the file ends before.
-    bool Skip(uint64_t n)
-    {
-        if (m_offset + n > m_io->length) {
-            m_offset = m_io->length;
-            return false;
-        }
-        m_offset += n;
-        return true;
-    }
-    bool AtOrPast(uint64_t n) const { return m_offset >= n; }
-
-private:
-    OpcIo* m_io;
-    uint64_t m_offset = 0;
-};
-
 }  // namespace
 
 size_t OpcIo::Read(void* buffer, size_t n)
@@ -80,19 +48,22 @@ size_t OpcIo::Read(void* buffer, size_t n)
     if (!file)
         return 0;
     size_t got = std::fread(buffer, 1, n, file);
-    position += static_cast<uint32_t>(got);
+    position += got;
     return got;
 }
 
-bool OpcIo::Seek(uint32_t offset)
+bool OpcIo::Seek(uint64_t offset)
 {
     if (!file)
         return false;
-    if (offset == position)
+    // A file open for writing is always positioned anew: reads and writes
+    // of one stream must be separated by a seek. Writes may reach past the end.
+    const bool writing = (flags & 2) != 0;
+    if (offset == position && !writing)
         return true;
-    if (offset > length)
+    if (offset > length && !writing)
         return false;
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0)
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0)
         return false;
     position = offset;
     return true;
@@ -130,11 +101,10 @@ bool OpcIoOpen(OpcIo* io, const std::string& path, int mode)
         io->SetError(OPC_IO_FAILURE);
         return false;
     }
-    long size = std::ftell(io->file);
+    const off_t size = ftello(io->file);
     std::rewind(io->file);
     io->position = 0;
-    // Offsets of the format are 32 bits; a larger file is read up to 4 GiB.
-    io->length = size < 0 ? 0 : static_cast<uint32_t>(std::min<long long>(size, 0xFFFFFFFFLL));
+    io->length = size < 0 ? 0 : static_cast<uint64_t>(size);
     return true;
 }
 
@@ -215,192 +185,224 @@ void OpcZip::FreeSegment(int32_t index)
     freeHead = index;
 }
 
+namespace {
+
+constexpr uint32_t kCentralSignature = 0x02014B50;
+constexpr uint32_t kEndSignature = 0x06054B50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr uint32_t kZip64EndSignature = 0x06064B50;
+
+uint64_t Le64(const unsigned char* p)
+{
+    return uint64_t(Le32(p)) | (uint64_t(Le32(p + 4)) << 32);
+}
+
+// Reads exactly n bytes at offset.
+bool ReadAt(OpcIo* io, uint64_t offset, void* out, size_t n)
+{
+    if (offset > io->length || io->length - offset < n || !io->Seek(offset))
+        return false;
+    return io->Read(out, n) == n;
+}
+
+// The end of central directory: entry count, directory size and offset, from
+// the end record or, when a Zip64 locator precedes it, the Zip64 end record.
+struct Directory {
+    uint64_t entries = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;
+    uint64_t end = 0;  // where the directory must end
+};
+
+bool FindDirectory(OpcIo* io, Directory* dir)
+{
+    const uint64_t tailLength = std::min<uint64_t>(io->length, 22 + 0xFFFF);
+    const uint64_t tailStart = io->length - tailLength;
+    std::vector<unsigned char> tail(static_cast<size_t>(tailLength));
+    if (tailLength < 22 || !ReadAt(io, tailStart, tail.data(), tail.size()))
+        return false;
+    // The last end record whose comment fits in the file.
+    size_t at = tail.size() - 22;
+    while (true) {
+        if (Le32(&tail[at]) == kEndSignature && at + 22 + Le16(&tail[at + 20]) <= tail.size())
+            break;
+        if (at == 0)
+            return false;
+        --at;
+    }
+    const unsigned char* e = &tail[at];
+    if (Le16(e + 4) != 0 || Le16(e + 6) != 0 || Le16(e + 8) != Le16(e + 10))
+        return false;  // archives spread over several disks are not read
+    const uint64_t endRecord = tailStart + at;
+    dir->entries = Le16(e + 10);
+    dir->size = Le32(e + 12);
+    dir->offset = Le32(e + 16);
+    dir->end = endRecord;
+    unsigned char loc[20];
+    if (endRecord >= 20 && ReadAt(io, endRecord - 20, loc, 20) && Le32(loc) == kZip64LocatorSignature) {
+        const uint64_t recordAt = Le64(loc + 8);
+        unsigned char r[56];
+        if (recordAt > endRecord - 20 || !ReadAt(io, recordAt, r, 56) || Le32(r) != kZip64EndSignature ||
+            Le32(r + 16) != 0 || Le32(r + 20) != 0 || Le64(r + 24) != Le64(r + 32))
+            return false;
+        dir->entries = Le64(r + 32);
+        dir->size = Le64(r + 40);
+        dir->offset = Le64(r + 48);
+        dir->end = recordAt;
+    }
+    // The directory lies before its end record, and every entry takes at
+    // least 46 bytes of it.
+    return dir->offset <= dir->end && dir->size <= dir->end - dir->offset && dir->entries <= dir->size / 46;
+}
+
+// Reads the extra fields of a local header into seg (growth hint and the
+// padding after it). False when a field runs past the area.
+bool ReadLocalExtra(const unsigned char* p, size_t n, OpcSegment* seg)
+{
+    size_t at = 0;
+    while (at < n) {
+        if (n - at < 4)
+            return false;
+        const uint16_t id = Le16(p + at);
+        const uint16_t size = Le16(p + at + 2);
+        at += 4;
+        if (size > n - at)
+            return false;
+        if (id == 0xA220) {
+            if (size < 4 || Le16(p + at) != 0xA028)
+                return false;
+            seg->growthHint = Le16(p + at + 2);
+            seg->padding = static_cast<uint16_t>(size - 4);
+            seg->growthField = true;
+        }
+        at += size;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
 {
-    ScanReader in(io);
-    std::vector<unsigned char> scratch(kIoBuffer);
-    std::vector<unsigned char> input(kIoBuffer);
-    while (true) {
-        const uint64_t headerOffset = in.Tell();
-        unsigned char h[30];
-        if (headerOffset + 30 > io->length || !in.Read(h, 30) || Le32(h) != kLocalSignature)
-            return io->error == 0;
+    // A file that does not begin with a local header holds no entries.
+    unsigned char first[4];
+    if (!ReadAt(io, 0, first, 4) || Le32(first) != kLocalSignature)
+        return io->error == 0;
+    Directory dir;
+    if (!FindDirectory(io, &dir)) {
+        io->SetError(OPC_IO_FAILURE);
+        return false;
+    }
+    std::set<std::string> seen;
+    uint64_t at = dir.offset;
+    const uint64_t dirEnd = dir.offset + dir.size;
+    std::vector<unsigned char> fields;
+    for (uint64_t i = 0; i < dir.entries; ++i) {
+        unsigned char c[46];
+        if (at > dirEnd || dirEnd - at < 46 || !ReadAt(io, at, c, 46) || Le32(c) != kCentralSignature) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
+        const uint16_t nameLength = Le16(c + 28);
+        const uint16_t extraLength = Le16(c + 30);
+        const uint16_t commentLength = Le16(c + 32);
+        const uint64_t entryLength = 46ull + nameLength + extraLength + commentLength;
+        fields.resize(size_t(nameLength) + extraLength);
+        if (dirEnd - at < entryLength || !ReadAt(io, at + 46, fields.data(), fields.size())) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
+        at += entryLength;
+
         OpcSegment seg;
-        seg.offset = static_cast<uint32_t>(headerOffset);
-        seg.gpFlags = Le16(h + 6);
-        seg.method = Le16(h + 8);
-        seg.crc = Le32(h + 14);
-        seg.compressedSize = Le32(h + 18);
-        seg.uncompressedSize = Le32(h + 22);
-        const uint16_t nameLength = Le16(h + 26);
-        const uint16_t extraLength = Le16(h + 28);
-        std::string raw(nameLength, '\0');
-        if (!in.Read(raw.data(), nameLength))
-            return io->error == 0;  // a header cut short ends the archive
-        seg.name = OpcDecodeName(raw.data(), raw.size());
-
-        // Extra fields: the growth hint is kept, anything else passed over.
-        uint32_t extraLeft = extraLength;
-        while (extraLeft > 0) {
-            unsigned char f[4];
-            if (extraLeft < 4 || !in.Read(f, 4)) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
-            }
-            extraLeft -= 4;
-            const uint16_t id = Le16(f);
-            const uint16_t size = Le16(f + 2);
-            if (size > extraLeft) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
-            }
-            if (id == 0xA220) {
-                unsigned char g[4];
-                if (size < 4 || !in.Read(g, 4) || Le16(g) != 0xA028) {
+        seg.gpFlags = Le16(c + 8);
+        seg.method = Le16(c + 10);
+        seg.crc = Le32(c + 16);
+        seg.compressedSize = Le32(c + 20);
+        seg.uncompressedSize = Le32(c + 24);
+        uint32_t disk = Le16(c + 34);
+        seg.offset = Le32(c + 42);
+        seg.archiveName.assign(reinterpret_cast<const char*>(fields.data()), nameLength);
+        // Zip64 extended information: the fields whose 32-bit value is all
+        // ones, in this order.
+        bool zip64 = false;
+        for (size_t x = nameLength; x + 4 <= fields.size();) {
+            const uint16_t id = Le16(&fields[x]);
+            const uint16_t size = Le16(&fields[x + 2]);
+            const size_t dataAt = x + 4;
+            if (size > fields.size() - dataAt)
+                break;
+            if (id == 0x0001) {
+                size_t y = dataAt;
+                const size_t yEnd = dataAt + size;
+                auto take = [&](uint64_t* v) {
+                    if (y + 8 > yEnd)
+                        return false;
+                    *v = Le64(&fields[y]);
+                    y += 8;
+                    return true;
+                };
+                bool ok = true;
+                if (seg.uncompressedSize == 0xFFFFFFFFu)
+                    ok = ok && take(&seg.uncompressedSize);
+                if (seg.compressedSize == 0xFFFFFFFFu)
+                    ok = ok && take(&seg.compressedSize);
+                if (seg.offset == 0xFFFFFFFFu)
+                    ok = ok && take(&seg.offset);
+                if (disk == 0xFFFF && ok) {
+                    ok = y + 4 <= yEnd;
+                    if (ok)
+                        disk = Le32(&fields[y]);
+                }
+                if (!ok) {
                     io->SetError(OPC_IO_FAILURE);
                     return false;
                 }
-                seg.growthHint = Le16(g + 2);
-                seg.padding = static_cast<uint16_t>(size - 4);
-                if (!in.Skip(size - 4u)) {
-                    io->SetError(OPC_IO_FAILURE);
-                    return false;
-                }
-            } else if (!in.Skip(size)) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
+                zip64 = true;
             }
-            extraLeft -= size;
+            x = dataAt + size;
         }
-        seg.headerSize = 30u + nameLength + extraLength - seg.padding;
-        const uint64_t dataStart = in.Tell();
-
-        // Pass over the data.
-        uint64_t dataLength = seg.compressedSize;
-        uint64_t descriptorLength = 0;
-        if (!(seg.gpFlags & 8)) {
-            if (!in.Skip(seg.compressedSize)) {
-                // Data running past the end: the entry is kept, its stream
-                // will come up short; nothing follows it.
-            }
-        } else if (seg.method == 8) {
-            z_stream z{};
-            if (inflateInit2(&z, -15) != Z_OK) {
-                io->SetError(OPC_IO_COMPRESSION);
-                return false;
-            }
-            uint64_t consumed = 0;
-            uint64_t produced = 0;
-            int zr = Z_OK;
-            while (zr != Z_STREAM_END) {
-                if (z.avail_in == 0) {
-                    const uint64_t left = io->length > in.Tell() ? io->length - in.Tell() : 0;
-                    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, input.size()));
-                    if (n == 0 || !in.Read(input.data(), n)) {
-                        zr = Z_DATA_ERROR;
-                        break;
-                    }
-                    z.next_in = input.data();
-                    z.avail_in = static_cast<uInt>(n);
-                }
-                z.next_out = scratch.data();
-                z.avail_out = static_cast<uInt>(scratch.size());
-                const uInt before = z.avail_in;
-                zr = inflate(&z, Z_NO_FLUSH);
-                consumed += before - z.avail_in;
-                produced += scratch.size() - z.avail_out;
-                if (zr != Z_OK && zr != Z_STREAM_END)
-                    break;
-                if (produced > 0xFFFFFFFFull) {
-                    zr = Z_DATA_ERROR;
-                    break;
-                }
-            }
-            inflateEnd(&z);
-            if (zr != Z_STREAM_END) {
-                io->SetError(OPC_IO_COMPRESSION);
-                return false;
-            }
-            // Return the unused input to the reader: position after the stream.
-            const uint64_t after = dataStart + consumed;
-            unsigned char d[16];
-            ScanReader back(io);
-            back.Skip(after);
-            if (!back.Read(d, 12)) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
-            }
-            const unsigned char* p = d;
-            descriptorLength = 12;
-            if (Le32(d) == kDescriptorSignature) {
-                if (!back.Read(d + 12, 4)) {
-                    io->SetError(OPC_IO_FAILURE);
-                    return false;
-                }
-                p = d + 4;
-                descriptorLength = 16;
-            }
-            if (Le32(p + 4) != consumed || Le32(p + 8) != produced) {
-                io->SetError(OPC_IO_COMPRESSION);
-                return false;
-            }
-            seg.crc = Le32(p);
-            seg.compressedSize = static_cast<uint32_t>(consumed);
-            seg.uncompressedSize = static_cast<uint32_t>(produced);
-            dataLength = consumed;
-            in = back;
-        } else {
-            // Search the descriptor: the first position whose following 12
-            // bytes (after an optional signature) hold the CRC-32 and the
-            // length of the bytes before it.
-            std::vector<unsigned char> window;
-            window.reserve(16);
-            uLong crcBefore = crc32(0L, Z_NULL, 0);  // CRC of the bytes that left the window
-            uint64_t passed = 0;                     // bytes that left the window
-            bool found = false;
-            unsigned char b;
-            while (!found) {
-                if (!in.Read(&b, 1)) {
-                    io->SetError(OPC_IO_FAILURE);
-                    return false;
-                }
-                window.push_back(b);
-                if (window.size() > 16) {
-                    crcBefore = crc32(crcBefore, window.data(), 1);
-                    window.erase(window.begin());
-                    ++passed;
-                }
-                // Without signature: the last 12 bytes are the descriptor.
-                if (window.size() >= 12) {
-                    const size_t lead = window.size() - 12;
-                    const uint64_t length = passed + lead;
-                    const uLong c = crc32(crcBefore, window.data(), static_cast<uInt>(lead));
-                    const unsigned char* dsc = window.data() + lead;
-                    if (Le32(dsc) == c && Le32(dsc + 4) == length && Le32(dsc + 8) == length) {
-                        found = true;
-                        dataLength = length;
-                        descriptorLength = 12;
-                        seg.crc = static_cast<uint32_t>(c);
-                    }
-                }
-                if (!found && window.size() == 16) {
-                    const uint64_t length = passed;
-                    const unsigned char* dsc = window.data();
-                    if (Le32(dsc) == kDescriptorSignature && Le32(dsc + 4) == crcBefore &&
-                        Le32(dsc + 8) == length && Le32(dsc + 12) == length) {
-                        found = true;
-                        dataLength = length;
-                        descriptorLength = 16;
-                        seg.crc = static_cast<uint32_t>(crcBefore);
-                    }
-                }
-            }
-            seg.compressedSize = static_cast<uint32_t>(dataLength);
-            seg.uncompressedSize = static_cast<uint32_t>(dataLength);
+        if (disk != 0) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
         }
-        const uint64_t total = uint64_t(seg.headerSize) + seg.padding + dataLength + descriptorLength;
-        seg.totalSize = static_cast<uint32_t>(std::min<uint64_t>(total, 0xFFFFFFFFull));
 
+        // The local header the directory points at.
+        unsigned char h[30];
+        if (!ReadAt(io, seg.offset, h, 30) || Le32(h) != kLocalSignature) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
+        const uint16_t localName = Le16(h + 26);
+        const uint16_t localExtra = Le16(h + 28);
+        fields.resize(localExtra);
+        if (!ReadAt(io, seg.offset + 30 + localName, fields.data(), fields.size()) ||
+            !ReadLocalExtra(fields.data(), fields.size(), &seg)) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
+        seg.headerSize = 30u + localName + localExtra - seg.padding;
+        const uint64_t dataStart = seg.offset + 30 + localName + localExtra;
+        if (seg.compressedSize > io->length) {
+            // Data declared beyond the file: its stream comes up short.
+        } else if (seg.gpFlags & 8) {
+            // The descriptor after the data, with or without its signature.
+            unsigned char d[4];
+            const uint32_t body = zip64 ? 20 : 12;
+            if (ReadAt(io, dataStart + seg.compressedSize, d, 4))
+                seg.descriptorSize = Le32(d) == kDescriptorSignature ? body + 4 : body;
+            if (seg.descriptorSize > io->length - std::min(io->length, dataStart + seg.compressedSize))
+                seg.descriptorSize = 0;
+        }
+        seg.totalSize = uint64_t(seg.headerSize) + seg.padding + seg.compressedSize + seg.descriptorSize;
+
+        seg.name = OpcDecodeName(seg.archiveName.data(), seg.archiveName.size());
+        // Two entries of one name: which one a reader takes is a guess, so
+        // the archive is not read.
+        if (!seen.insert(seg.name).second) {
+            io->SetError(OPC_IO_FAILURE);
+            return false;
+        }
         int32_t piece;
         bool last;
         const OpcEntryKind kind = OpcClassifyName(seg.name, &piece, &last);
@@ -416,9 +418,10 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
             io->SetError(OPC_IO_MEMORY);
             return false;
         }
-        if (in.Tell() >= io->length)
-            return io->error == 0;
     }
+    if (io->flags & 2)
+        PrepareForWriting();
+    return io->error == 0;
 }
 
 OpcEntryStream::OpcEntryStream(OpcIo* io, const OpcSegment& segment) : m_io(io), m_seg(segment) {}
@@ -452,7 +455,7 @@ int OpcEntryStream::Read(char* buffer, int len)
     if (!m_open || m_error != 0 || len <= 0 || m_streamEnd)
         return 0;
     if (m_seg.method == 0) {
-        const uint32_t left = m_seg.compressedSize - m_consumed;
+        const uint64_t left = m_seg.compressedSize - m_consumed;
         const size_t n = std::min<size_t>(left, static_cast<size_t>(len));
         if (n == 0)
             return 0;
@@ -461,23 +464,27 @@ int OpcEntryStream::Read(char* buffer, int len)
             return 0;
         }
         const size_t got = m_io->Read(buffer, n);
-        m_consumed += static_cast<uint32_t>(got);
-        m_produced += static_cast<uint32_t>(got);
+        m_consumed += got;
+        m_produced += got;
+        if (m_produced > kOpcMaxPartBytes) {
+            m_error = OPC_IO_COMPRESSION;
+            return 0;
+        }
         return static_cast<int>(got);
     }
     m_z.next_out = reinterpret_cast<Bytef*>(buffer);
     m_z.avail_out = static_cast<uInt>(len);
     while (m_z.avail_out > 0) {
         if (m_z.avail_in == 0) {
-            const uint32_t left = m_seg.compressedSize - m_consumed;
-            const size_t n = std::min<size_t>(left, m_in.size());
+            const uint64_t left = m_seg.compressedSize - m_consumed;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_in.size()));
             if (n > 0) {
                 if (!m_io->Seek(m_dataStart + m_consumed)) {
                     m_error = OPC_IO_FAILURE;
                     return 0;
                 }
                 const size_t got = m_io->Read(m_in.data(), n);
-                m_consumed += static_cast<uint32_t>(got);
+                m_consumed += got;
                 m_z.next_in = m_in.data();
                 m_z.avail_in = static_cast<uInt>(got);
             }
@@ -497,9 +504,10 @@ int OpcEntryStream::Read(char* buffer, int len)
         }
     }
     const int delivered = len - static_cast<int>(m_z.avail_out);
-    m_produced += static_cast<uint32_t>(delivered);
-    // A stream that inflates beyond its declared size is damaged: stop there.
-    if (m_seg.uncompressedSize != 0 && m_produced > m_seg.uncompressedSize)
+    m_produced += static_cast<uint64_t>(delivered);
+    // A stream that inflates beyond its declared size is damaged, one beyond
+    // the part limit too large to read: stop there.
+    if ((m_seg.uncompressedSize != 0 && m_produced > m_seg.uncompressedSize) || m_produced > kOpcMaxPartBytes)
         m_error = OPC_IO_COMPRESSION;
     return m_error != 0 && delivered == 0 ? 0 : delivered;
 }
@@ -510,7 +518,7 @@ void OpcEntryStream::Close()
         return;
     m_open = false;
     if (m_inflating) {
-        const uint32_t unusedInput = m_z.avail_in;
+        const uint64_t unusedInput = m_z.avail_in;
         if (inflateEnd(&m_z) != Z_OK ||
             (m_streamEnd && (m_consumed - unusedInput != m_seg.compressedSize ||
                              m_seg.uncompressedSize == 0 || m_produced != m_seg.uncompressedSize)))

@@ -1,10 +1,18 @@
 // ZIP container underneath the package reader.
 //
-// The archive is scanned once from its first local file header; one segment
-// is recorded per entry. The central directory is never read: a file that
-// does not begin with a local header is an archive without entries. An
-// entry's data is then served as a byte stream (stored, or raw deflate
-// through zlib), bounded by the sizes the entry declares.
+// The archive is read through its central directory, as every ZIP tool
+// reads it (Zip64 records included): one segment is recorded per entry the
+// directory lists, located by its local header. Local headers the directory
+// does not list are never seen. A file that does not begin with a local
+// header is an archive without entries; one that does but has no readable
+// end record or directory is damaged. An entry's data is then served as a
+// byte stream (stored, or raw deflate through zlib), bounded by the sizes
+// the directory declares.
+//
+// A package opened for writing writes part data through OpcWriteStream into
+// segments laid out in place (each segment keeps room after its data to
+// grow), and Commit writes the local headers, the directory and the end
+// record.
 #pragma once
 
 #include <cstdint>
@@ -30,15 +38,15 @@ struct OpcIo {
     FILE* file = nullptr;
     int flags = 0;         // 1 read, 2 write, 4 create
     int32_t error = 0;
-    uint32_t position = 0; // current file position
-    uint32_t length = 0;   // file length, taken at open
+    uint64_t position = 0; // current file position
+    uint64_t length = 0;   // file length, taken at open
 
     size_t Read(void* buffer, size_t n);
-    bool Seek(uint32_t offset);
+    bool Seek(uint64_t offset);
     // Writing (packages opened for writing): bytes at the current position,
     // raising the length; cutting the file after length; flushing.
     size_t Write(const void* buffer, size_t n);
-    bool Truncate(uint32_t newLength);
+    bool Truncate(uint64_t newLength);
     bool Flush();
     void Close();
     void SetError(int32_t e) { if (error == 0) error = e; }
@@ -56,16 +64,21 @@ struct OpcSegment {
     uint32_t flags = 0;          // bit 0 deleted, bit 1 relationship part
     int32_t nextFree = -1;
     std::string name;            // the part name the entry belongs to
-    uint32_t offset = 0;         // of the local header
-    uint32_t totalSize = 0;      // header, padding, data, descriptor
+    std::string archiveName;     // the name as the directory stores it
+    uint64_t offset = 0;         // of the local header
+    // Header, padding, data, descriptor and the free room after them (in a
+    // package opened for writing: the space up to the next segment).
+    uint64_t totalSize = 0;
     uint16_t padding = 0;
     uint32_t headerSize = 0;     // without padding
     uint16_t gpFlags = 0;
     uint32_t crc = 0;
     uint16_t method = 0;
-    uint32_t compressedSize = 0;
-    uint32_t uncompressedSize = 0;
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t descriptorSize = 0; // data descriptor after the data (0 none)
     uint16_t growthHint = 0;
+    bool growthField = false;    // the header has room for the growth-hint field
     // Piece of an interleaved part: number, -1 when the entry is whole.
     int32_t piece = -1;
     bool lastPiece = false;
@@ -85,22 +98,68 @@ struct OpcZip {
     int32_t freeHead = -1;
     std::vector<OpcSegment> segments;
 
-    // Walks the local headers; each entry is handed to add (segment index,
-    // kind); add returns false when it could not take the entry (error 7).
-    // False on any error (io->error set).
+    // Reads the central directory; each entry is handed to add (segment
+    // index, kind); add returns false when it could not take the entry
+    // (error 7). False on any error (io->error set). In a package opened for
+    // writing the segments are then prepared for writing in place.
     bool Scan(const std::function<bool(int32_t, OpcEntryKind)>& add);
-    // Marks a segment free.
+    // Marks a segment free (deleted).
     void FreeSegment(int32_t index);
 
-    // Writes the archive back (a package opened for writing): every live
-    // segment keeps its data byte for byte, then each new entry (archive
-    // name, content) follows deflated; the entries are laid out without
-    // gaps, each local header rewritten with the growth-hint field, then the
-    // central directory and the end record; the file is cut after it and
-    // flushed. Nothing is written once io has an error. False on failure
-    // (io->error set). The segments keep describing the old layout: the
-    // package is closed right after.
-    bool Commit(const std::vector<std::pair<std::string, std::string>>& newEntries);
+    // Writing. After the scan each entry whose predecessor is live gets its
+    // shortest header (with the growth-hint field when its header had room
+    // for it) without padding; what it gives up becomes room at the end of
+    // the preceding segment.
+    void PrepareForWriting();
+    // A new segment for an entry of the given archive name, placed
+    // after the last one with room for its growth hint (512 bytes when 0);
+    // its index, or -1 (error 7).
+    int32_t CreateSegment(const std::string& archiveName, uint16_t growthHint);
+    // The live segment that follows index in the file, or -1.
+    int32_t NextLive(int32_t index) const;
+    // Lays the archive out: when the entries are not tight (a gap before an
+    // entry that its padding cannot take) or trim is set, every live
+    // segment moves down to close the gaps; then each local header is
+    // written in place, the central directory after the last segment, the
+    // end record; the file is cut after it and flushed. Nothing is written
+    // once io has an error. False on failure (io->error set).
+    bool Commit(bool trim);
+};
+
+// Writes the data of one part into a segment of a package opened for
+// writing: stored (method 0) or raw deflate (method 8, level from flag bits
+// 1-2: 0 default, 1 best, 2 or 3 fastest). A segment that runs out of room
+// grows when it is the last one, else moves to a new segment at the end of
+// the archive (the old one is deleted).
+class OpcWriteStream {
+public:
+    OpcWriteStream(OpcZip* zip, int32_t segment);
+    ~OpcWriteStream();
+    OpcWriteStream(const OpcWriteStream&) = delete;
+    OpcWriteStream& operator=(const OpcWriteStream&) = delete;
+
+    bool Open(uint16_t method, uint16_t gpFlags);
+    // False on a failure (the zip's io error is set).
+    bool Write(const void* data, size_t n);
+    // Finishes the data and records CRC-32 and sizes in the segment.
+    bool Close();
+    // The segment written (it changes when the data had to move).
+    int32_t Segment() const { return m_segment; }
+
+private:
+    bool Put(const unsigned char* bytes, size_t n);
+    bool Flush(int mode);
+
+    OpcZip* m_zip;
+    int32_t m_segment;
+    uint16_t m_method = 0;
+    bool m_open = false;
+    bool m_deflating = false;
+    uint32_t m_crc = 0;
+    uint64_t m_in = 0;       // bytes given
+    uint64_t m_written = 0;  // bytes of data in the segment
+    z_stream m_z{};
+    std::vector<unsigned char> m_buffer;
 };
 
 // The archive name of a part name: characters outside the letters, digits
@@ -108,6 +167,9 @@ struct OpcZip {
 std::string OpcEncodeName(const std::string& name);
 // The archive name of a part's relationships ("" for the package's own).
 std::string OpcRelationshipsName(const std::string& part);
+
+// The most bytes one part's data stream delivers.
+inline constexpr uint64_t kOpcMaxPartBytes = uint64_t(512) << 20;
 
 // The data stream of one entry, read by the XML reader.
 class OpcEntryStream {
@@ -119,7 +181,8 @@ public:
 
     // False with error 4 (unknown method) or 5 (inflate start failed).
     bool Open();
-    // Bytes delivered (0 at the end or after an error).
+    // Bytes delivered (0 at the end or after an error). A part that inflates
+    // beyond kOpcMaxPartBytes fails: no reader takes more.
     int Read(char* buffer, int len);
     // Ends the stream; checks the sizes (error 5 on a mismatch).
     void Close();
@@ -128,9 +191,9 @@ public:
 private:
     OpcIo* m_io;
     OpcSegment m_seg;
-    uint32_t m_dataStart = 0;
-    uint32_t m_consumed = 0;  // compressed bytes taken from the file
-    uint32_t m_produced = 0;  // bytes delivered
+    uint64_t m_dataStart = 0;
+    uint64_t m_consumed = 0;  // compressed bytes taken from the file
+    uint64_t m_produced = 0;  // bytes delivered
     bool m_open = false;
     bool m_inflating = false;
     bool m_streamEnd = false;

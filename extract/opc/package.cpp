@@ -93,39 +93,95 @@ int CloseCallback(void* context)
     return 0;
 }
 
+// Opens a text reader over the data of segment (null when it cannot be
+// opened). The reader closes the stream through the close callback, also
+// when it cannot be created. No network access, no entity substitution.
+xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, const char* baseUrl, const char* encoding, int options)
+{
+    if (segment < 0 || static_cast<size_t>(segment) >= p->zip.segments.size())
+        return nullptr;
+    auto* ctx = new (std::nothrow) PartStream(&p->io, p->zip.segments[segment]);
+    if (!ctx)
+        return nullptr;
+    if (!ctx->stream.Open()) {
+        delete ctx;
+        return nullptr;
+    }
+    return xmlReaderForIO(ReadCallback, CloseCallback, ctx, baseUrl, encoding,
+                          (options | XML_PARSE_NONET) & ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR |
+                                                          XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE));
+}
+
+// Whether the part may be read: its nodes are read up to the first element
+// (the document type, which alone may declare entities, comes before it)
+// and the part is refused when it declares entities or when its prolog does
+// not parse. This pass keeps the parser's own limits, which stop an entity
+// expansion bomb before the real reading would meet it.
+bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const char* encoding, int options)
+{
+    xmlTextReaderPtr reader = OpenReader(p, segment, baseUrl, encoding, options);
+    if (!reader)
+        return false;
+    bool accepted = false;
+    while (xmlTextReaderRead(reader) == 1) {
+        const int type = xmlTextReaderNodeType(reader);
+        if (type == XML_READER_TYPE_ELEMENT) {
+            accepted = true;
+            break;
+        }
+        if (type == XML_READER_TYPE_DOCUMENT_TYPE) {
+            xmlNodePtr node = xmlTextReaderCurrentNode(reader);
+            const xmlDtd* dtd = node && node->type == XML_DTD_NODE ? reinterpret_cast<const xmlDtd*>(node) : nullptr;
+            const xmlDtd* internal = node && node->doc ? node->doc->intSubset : nullptr;
+            if ((dtd && (dtd->entities || dtd->pentities)) || (internal && (internal->entities || internal->pentities)))
+                break;
+        }
+    }
+    xmlTextReaderClose(reader);
+    xmlFreeTextReader(reader);
+    return accepted;
+}
+
 // Opens the XML of segment into state; false when it cannot be opened.
+// A document type is accepted, but a part that declares entities is not
+// read: their text would not reach the caller, and expanding them is
+// refused. Text nodes may be as large as the part (parts are bounded by the
+// data stream), beyond the parser's default limit on one text node.
 bool OpenSegment(OpcPackage* p, McReaderState* state, int32_t segment, const char* baseUrl,
                  const char* encoding, int options)
 {
-    if (segment < 0 || static_cast<size_t>(segment) >= p->zip.segments.size())
+    if (!PrologAccepted(p, segment, baseUrl, encoding, options))
         return false;
-    auto* ctx = new (std::nothrow) PartStream(&p->io, p->zip.segments[segment]);
-    if (!ctx)
-        return false;
-    if (!ctx->stream.Open()) {
-        delete ctx;
-        return false;
-    }
-    // The reader closes the stream through the close callback, also when it
-    // cannot be created. No network access, no entity substitution.
-    xmlTextReaderPtr reader =
-        xmlReaderForIO(ReadCallback, CloseCallback, ctx, baseUrl, encoding, options | XML_PARSE_NONET);
+    xmlTextReaderPtr reader = OpenReader(p, segment, baseUrl, encoding, options | XML_PARSE_HUGE);
     if (!reader)
         return false;
     McReaderInit(state, reader);
     return true;
 }
 
+// Advances to the root element, past a declaration, document type, comments
+// and processing instructions.
+int ReadToRoot(McReaderState* st)
+{
+    int rc = McReaderRead(st);
+    while (rc == 1 && xmlTextReaderNodeType(st->reader) != XML_READER_TYPE_ELEMENT)
+        rc = McReaderRead(st);
+    return rc;
+}
+
 // Reads "[Content_Types].xml".
 void ReadContentTypes(OpcPackage* p)
 {
     McReaderState st;
-    if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0))
+    if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0)) {
+        p->contentTypesRead = false;
         return;
+    }
     xmlTextReaderPtr r = st.reader;
-    if (McReaderRead(&st) == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
+    int rc = ReadToRoot(&st);
+    if (rc == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
-        int rc = McReaderRead(&st);
+        rc = McReaderRead(&st);
         while (rc == 1 && xmlTextReaderDepth(r) > rootDepth) {
             if (st.error != 0)
                 break;
@@ -177,6 +233,10 @@ void ReadContentTypes(OpcPackage* p)
             rc = McReaderRead(&st);
         }
     }
+    // The XML itself failed (not one of the checks of its values): the
+    // types of the parts after the failure are unknown.
+    if (rc == -1 && (st.error == MC_ERROR_NONE || st.error == MC_ERROR_STRUCTURE))
+        p->contentTypesRead = false;
     p->contentTypesError = st.error;
     McReaderCleanup(&st);
 }
@@ -189,7 +249,7 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
     if (!OpenSegment(p, &st, segment, nullptr, nullptr, 0))
         return;
     xmlTextReaderPtr r = st.reader;
-    if (McReaderRead(&st) == 1 && IsElement(r, kRelationshipsNs, "Relationships") &&
+    if (ReadToRoot(&st) == 1 && IsElement(r, kRelationshipsNs, "Relationships") &&
         !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
         int rc = McReaderRead(&st);
@@ -437,27 +497,57 @@ std::string PackageRelationshipsXml(const std::string& sourcePart, const std::ve
     return out + "</Relationships>";
 }
 
-int PackageClose(OpcPackage* package, int /*trim*/)
+namespace {
+
+// Writes data as the deflated content of the entry in segment (created
+// under archiveName when -1); segment follows the data when it moves.
+void WriteEntry(OpcPackage* p, int32_t& segment, const std::string& archiveName, const std::string& data)
+{
+    if (p->io.error != 0)
+        return;
+    if (segment < 0)
+        segment = p->zip.CreateSegment(archiveName, 0);
+    if (segment < 0)
+        return;
+    OpcWriteStream stream(&p->zip, segment);
+    if (stream.Open(8, 0) && stream.Write(data.data(), data.size()))
+        stream.Close();
+    segment = stream.Segment();
+}
+
+// The relationships of a part (or of the package) written, or their entry
+// deleted when there are none.
+void WriteRelationships(OpcPackage* p, int32_t& segment, const std::string& part,
+                        const std::vector<OpcRelationship>& relationships)
+{
+    if (relationships.empty()) {
+        p->zip.FreeSegment(segment);
+        segment = -1;
+        return;
+    }
+    const bool created = segment < 0;
+    WriteEntry(p, segment, OpcEncodeName(OpcRelationshipsName(part)), PackageRelationshipsXml(part, relationships));
+    if (created && segment >= 0) {
+        p->zip.segments[segment].flags |= 2;
+        p->zip.segments[segment].name = part;
+    }
+}
+
+}  // namespace
+
+int PackageClose(OpcPackage* package, int trim)
 {
     if (!package)
         return 0;
     if (package->mode != 0 && package->io.error == 0) {
-        // Written back: the content types, the package's relationships and
-        // each part's, in place of the entries they were read from. The
-        // archive is laid out again without gaps, so trimming is implied.
-        std::vector<std::pair<std::string, std::string>> entries;
-        package->zip.FreeSegment(package->contentTypesSegment);
-        entries.emplace_back("[Content_Types].xml", ContentTypesXml(package));
-        package->zip.FreeSegment(package->packageRelsSegment);
-        if (!package->packageRelationships.empty())
-            entries.emplace_back(OpcRelationshipsName(std::string()),
-                                 PackageRelationshipsXml(std::string(), package->packageRelationships));
-        for (const auto& [name, part] : package->parts) {
-            package->zip.FreeSegment(part.relsSegment);
-            if (!part.relationships.empty())
-                entries.emplace_back(OpcRelationshipsName(name), PackageRelationshipsXml(name, part.relationships));
-        }
-        package->zip.Commit(entries);
+        // The content types, the package's relationships and each part's are
+        // written into their entries (new entries go after the last one),
+        // then the archive is committed.
+        WriteEntry(package, package->contentTypesSegment, "[Content_Types].xml", ContentTypesXml(package));
+        WriteRelationships(package, package->packageRelsSegment, std::string(), package->packageRelationships);
+        for (auto& [name, part] : package->parts)
+            WriteRelationships(package, part.relsSegment, name, part.relationships);
+        package->zip.Commit(trim != 0);
     }
     const int error = package->mode == 0 ? 0 : package->io.error;
     package->io.Close();

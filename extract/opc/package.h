@@ -52,6 +52,9 @@ struct OpcPackage {
     // First error met in the content types (0 none) and in any relationships part.
     int32_t contentTypesError = 0;
     int32_t relationshipsError = 0;
+    // False when "[Content_Types].xml" is present but was not read to its
+    // end (refused, or its XML failed): parts may lack their types.
+    bool contentTypesRead = true;
 };
 
 // Starts and ends the XML parser (called by the library's start and end).
@@ -65,8 +68,8 @@ void* PackageLibraryCleanup();
 OpcPackage* PackageOpen(const char16_t* path, int mode, void* user);
 // Frees the package; returns its I/O error state (always 0 for a package
 // opened for reading). A package opened for writing first writes its content
-// types and relationships back and lays the archive out again without gaps
-// (the trim flag asks for that; it is always done).
+// types and relationships into their entries and commits the archive; the
+// trim flag closes every gap between the entries.
 int PackageClose(OpcPackage* package, int trim);
 
 // Name of the first part (null when none), and of the next part after name

@@ -134,19 +134,26 @@ int WalkText(McReaderState* s, CTextCollector* collector, const char* ns)
     });
 }
 
-// Opens a part, walks its root element with walk and closes it. False when
-// the part cannot be opened.
+// Opens a part, walks its root element with walk and closes it. The root is
+// the first element (a declaration, document type, comments and processing
+// instructions may come before it). False when the part cannot be opened or
+// was not read to its end: a parse that stopped early, a walk that ended
+// before the root's end tag, or a part the XML reader refused.
 bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McReaderState*)>& walk)
 {
     McReaderState state;
     if (PackageOpenPart(package, &state, name, nullptr, nullptr, 0) != 0)
         return false;
-    if (McReaderRead(&state) == 1 && NodeType(&state) == XML_READER_TYPE_ELEMENT) {
-        if (walk(&state) == 1)
-            McReaderNext(&state);
+    int rc = McReaderRead(&state);
+    while (rc == 1 && NodeType(&state) != XML_READER_TYPE_ELEMENT)
+        rc = McReaderRead(&state);
+    if (rc == 1) {
+        rc = walk(&state) == 1 ? McReaderNext(&state) : -1;
+        while (rc == 1)
+            rc = McReaderRead(&state);
     }
     McReaderCleanup(&state);
-    return true;
+    return rc == 0;
 }
 
 // Every part of the given type, in name order; false when one cannot be opened.

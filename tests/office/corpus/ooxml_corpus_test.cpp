@@ -61,6 +61,23 @@ bool HasPart(const std::string& path, const char* part)
     return has;
 }
 
+// Packages of the corpus that are not read to their end, with the reason.
+const char* NotReadReason(const std::string& path)
+{
+    static const std::pair<const char*, const char*> kNotRead[] = {
+        {"_poc-xmlbomb.xlsx", "a part declares entities (an expansion bomb)"},
+        {"_poc-xmlbomb-empty.xlsx", "a part declares entities (an expansion bomb)"},
+        {"_54764.xlsx", "a part declares entities (an entity loop)"},
+        {"_poc-shared-strings.xlsx", "its text is beyond the workbook's text bound"},
+        {"_Divino_Revelado.pptx", "the archive has no central directory (cut short)"},
+    };
+    for (const auto& [name, reason] : kNotRead) {
+        if (path.ends_with(name))
+            return reason;
+    }
+    return nullptr;
+}
+
 class OoxmlCorpus : public LibraryCorpusTest {};
 
 // Packages are read (status 0); files that are not ZIP packages (encrypted
@@ -85,7 +102,10 @@ TEST_F(OoxmlCorpus, StatusOfEveryPublicDocument)
             int expected = StartsLikeZip(path) ? 0 : 1;
             if (expected == 0 && (format[0] == 'd') && !HasPart(path, "word/document.xml"))
                 expected = 1;
-            EXPECT_EQ(e.status, expected);
+            const char* reason = NotReadReason(path);
+            if (reason)
+                expected = 1;
+            EXPECT_EQ(e.status, expected) << (reason ? reason : "");
         }
     }
     if (files == 0)

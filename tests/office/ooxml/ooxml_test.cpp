@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <zlib.h>
+
 #include "office/officeentry.h"
 #include "platform/text.h"
 #include "support/isolation.h"
@@ -53,6 +55,125 @@ protected:
     int n_ = 0;
 };
 
+
+// Little-endian fields for the hand-built archives below.
+void Put16(std::string& s, uint32_t v)
+{
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+
+void Put32(std::string& s, uint32_t v)
+{
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
+void Put64(std::string& s, uint64_t v)
+{
+    Put32(s, static_cast<uint32_t>(v));
+    Put32(s, static_cast<uint32_t>(v >> 32));
+}
+
+uint32_t Crc(const std::string& data)
+{
+    return static_cast<uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// A package written with Zip64 records throughout, as streaming writers do:
+// sizes and offsets of all ones in the headers, the real values in Zip64
+// extra fields, a Zip64 end record and its locator before the end record.
+std::string Zip64Package(const Parts& parts)
+{
+    std::string out, directory;
+    for (const auto& [name, data] : parts) {
+        const std::string body = ps_test::RawDeflate(data);
+        const uint64_t offset = out.size();
+        Put32(out, 0x04034B50);
+        Put16(out, 45);
+        Put16(out, 0);
+        Put16(out, 8);
+        Put32(out, 0);
+        Put32(out, Crc(data));
+        Put32(out, 0xFFFFFFFF);
+        Put32(out, 0xFFFFFFFF);
+        Put16(out, static_cast<uint32_t>(name.size()));
+        Put16(out, 20);
+        out += name;
+        Put16(out, 1);
+        Put16(out, 16);
+        Put64(out, data.size());
+        Put64(out, body.size());
+        out += body;
+
+        Put32(directory, 0x02014B50);
+        Put16(directory, 45);
+        Put16(directory, 45);
+        Put16(directory, 0);
+        Put16(directory, 8);
+        Put32(directory, 0);
+        Put32(directory, Crc(data));
+        Put32(directory, 0xFFFFFFFF);
+        Put32(directory, 0xFFFFFFFF);
+        Put16(directory, static_cast<uint32_t>(name.size()));
+        Put16(directory, 28);
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put16(directory, 0);
+        Put32(directory, 0);
+        Put32(directory, 0xFFFFFFFF);
+        directory += name;
+        Put16(directory, 1);
+        Put16(directory, 24);
+        Put64(directory, data.size());
+        Put64(directory, body.size());
+        Put64(directory, offset);
+    }
+    const uint64_t directoryAt = out.size();
+    out += directory;
+    const uint64_t recordAt = out.size();
+    Put32(out, 0x06064B50);
+    Put64(out, 44);
+    Put16(out, 45);
+    Put16(out, 45);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put64(out, parts.size());
+    Put64(out, parts.size());
+    Put64(out, directory.size());
+    Put64(out, directoryAt);
+    Put32(out, 0x07064B50);
+    Put32(out, 0);
+    Put64(out, recordAt);
+    Put32(out, 1);
+    Put32(out, 0x06054B50);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, 0xFFFF);
+    Put16(out, 0xFFFF);
+    Put32(out, 0xFFFFFFFF);
+    Put32(out, 0xFFFFFFFF);
+    Put16(out, 0);
+    return out;
+}
+
+// The package with one more local entry that its central directory does not
+// list, slipped in before the directory.
+std::string WithUnlistedEntry(const std::string& package, const std::string& name, const std::string& data)
+{
+    const std::string extra = ps_test::ZipWriter().Add(name, data).Bytes();
+    const size_t extraLocal = extra.rfind(std::string("PK\x01\x02", 4));
+    const size_t end = package.rfind(std::string("PK\x05\x06", 4));
+    const uint32_t directoryAt = uint8_t(package[end + 16]) | uint8_t(package[end + 17]) << 8 |
+                                 uint8_t(package[end + 18]) << 16 | uint32_t(uint8_t(package[end + 19])) << 24;
+    std::string out = package.substr(0, directoryAt) + extra.substr(0, extraLocal) + package.substr(directoryAt);
+    std::string moved;
+    Put32(moved, static_cast<uint32_t>(directoryAt + extraLocal));
+    out.replace(end + extraLocal + 16, 4, moved);
+    return out;
+}
+
 std::string Doc(const std::string& body)
 {
     return "<?xml version=\"1.0\"?><w:document " W_NS " " MC_NS "><w:body>" + body + "</w:body></w:document>";
@@ -87,22 +208,23 @@ TEST_F(OoxmlTest, WordFailuresAndOddParts)
                                                       {"word/header1.xml", "<w:hdr " W_NS "><w:t>h</w:t></w:hdr>"}},
                                                      {{"/word/header1.xml", kWordHeader}}, false)),
               "only\n");
-    // A comment before the root element: no text, still done.
+    // A comment before the root element hides nothing.
     EXPECT_EQ(Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", "<?xml version=\"1.0\"?><!-- c --><w:document " W_NS "><w:t>x</w:t></w:document>"}}, {})),
-              "");
-    // Broken XML: the text before the break stays.
+              "x");
+    // Broken XML: the document is not read (status 1).
     std::string filler;
     for (int i = 0; i < 200; ++i)
         filler += "<w:p><w:t>ok</w:t></w:p>";
-    const std::string broken =
-        Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(filler + "<w:p><w:t>x</w:p>")}}, {}));
-    EXPECT_EQ(broken.substr(0, 6), "ok\nok\n");
+    const std::string broken = Convert(
+        'w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(filler + "<w:p><w:t>x</w:p>")}}, {}), &status);
+    EXPECT_EQ(status, 1);
     EXPECT_EQ(broken.find('x'), std::string::npos);
-    // Deep nesting: ends cleanly.
+    // Deep nesting: ends cleanly, and the document is not read.
     std::string deep;
     for (int i = 0; i < 3000; ++i)
         deep += "<w:p>";
-    Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(deep)}}, {}));
+    Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc(deep)}}, {}), &status);
+    EXPECT_EQ(status, 1);
 }
 
 TEST_F(OoxmlTest, PresentationOrderAndDiagrams)
@@ -278,6 +400,124 @@ TEST_F(OoxmlTest, DamagedPackagesGiveAStatus)
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Packages that would hide their text from the reader: each is read as
+// every ZIP tool and XML reader sees it, or reported as not read.
+std::string Word(const std::string& document)
+{
+    return ps_test::MakeOoxmlPackage({{"word/document.xml", document}}, {});
+}
+
+TEST_F(OoxmlTest, HugeTextNodeIsRead)
+{
+    auto word = Word;
+    int status = -1;
+    // A text node beyond the XML parser's default limit of 10 MB, and text after it.
+    const std::string big(11 * 1000 * 1000, '7');
+    std::string text = Convert('w', word(Doc("<w:p><w:r><w:t>" + big + "</w:t><w:t>after</w:t></w:r></w:p>")), &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(text.size(), big.size() + 6);
+    EXPECT_TRUE(text.ends_with("after\n"));
+}
+
+TEST_F(OoxmlTest, OnlyEntriesOfTheCentralDirectoryAreRead)
+{
+    auto word = Word;
+    // A local entry the central directory does not list is not the part.
+    const std::string listed = word(Doc("<w:p><w:r><w:t>listed</w:t></w:r></w:p>"));
+    EXPECT_EQ(Convert('w', WithUnlistedEntry(listed, "word/document.xml", Doc("<w:p><w:r><w:t>unlisted</w:t></w:r></w:p>"))),
+              "listed\n");
+}
+
+TEST_F(OoxmlTest, DocumentTypeWithoutEntities)
+{
+    auto word = Word;
+    int status = -1;
+    // A document type is accepted; entity declarations make the part unread.
+    EXPECT_EQ(Convert('w', word("<?xml version=\"1.0\"?><!DOCTYPE w:document>" +
+                                Doc("<w:p><w:r><w:t>typed</w:t></w:r></w:p>").substr(21))),
+              "typed\n");
+    EXPECT_EQ(Convert('w', word("<!DOCTYPE w:document SYSTEM \"file:///etc/hostname\">" +
+                                Doc("<w:p><w:r><w:t>system</w:t></w:r></w:p>").substr(21))),
+              "system\n");
+    std::string laughs = "<!DOCTYPE w:document [<!ENTITY a \"0123456789\">";
+    for (char c = 'b'; c <= 'k'; ++c)
+        laughs += std::string("<!ENTITY ") + c + " \"" + [&] {
+            std::string r;
+            for (int i = 0; i < 10; ++i)
+                r += std::string("&") + char(c - 1) + ";";
+            return r;
+        }() + "\">";
+    laughs += "]>";
+    const std::string declared[] = {
+        "<!DOCTYPE w:document [<!ENTITY pii \"800101-1234567\">]>" + Doc("<w:p><w:r><w:t>&pii;</w:t></w:r></w:p>").substr(21),
+        "<!DOCTYPE w:document [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>" + Doc("<w:p><w:r><w:t>&x;</w:t></w:r></w:p>").substr(21),
+        laughs + Doc("<w:p><w:r><w:t>&k;</w:t></w:r></w:p>").substr(21),
+        laughs + "<w:document " W_NS " w:a=\"&k;\"><w:body/></w:document>",
+    };
+    for (const std::string& document : declared) {
+        Convert('w', word(document), &status);
+        EXPECT_EQ(status, 1) << document.substr(0, 60);
+    }
+    // Content types that declare entities (or whose XML fails) leave the
+    // header's type unknown: the document is not read to its end.
+    const std::string body = Doc("<w:p><w:r><w:t>body</w:t></w:r></w:p>");
+    const std::string header = "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>";
+    const std::string override_ = "<Override PartName=\"/word/header1.xml\" ContentType=\"" + std::string(kWordHeader) + "\"/>";
+    const std::string typesOpen = "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
+    const std::string typesVariants[] = {
+        "<!DOCTYPE Types [<!ENTITY t \"" + std::string(kWordHeader) + "\">]>" + typesOpen +
+            "<Override PartName=\"/word/header1.xml\" ContentType=\"&t;\"/></Types>",
+        typesOpen + "<Default Extension=\"xml\" ContentType=\"a/b\"/>" + override_ + "<Broken></Types>",
+    };
+    for (const std::string& types : typesVariants) {
+        ps_test::ZipWriter zip;
+        zip.Add("[Content_Types].xml", types).Add("word/document.xml", body).Add("word/header1.xml", header);
+        Convert('w', zip.Bytes(), &status);
+        EXPECT_EQ(status, 1) << types;
+    }
+    ps_test::ZipWriter typed;
+    typed.Add("[Content_Types].xml", "<!DOCTYPE Types>" + typesOpen + override_ + "</Types>")
+        .Add("word/document.xml", body)
+        .Add("word/header1.xml", header);
+    EXPECT_EQ(Convert('w', typed.Bytes()), "body\nhead\n");
+}
+
+TEST_F(OoxmlTest, Zip64PackageIsRead)
+{
+    // Zip64 records.
+    const std::string types =
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/word/header1.xml\" ContentType=\"" + std::string(kWordHeader) + "\"/></Types>";
+    EXPECT_EQ(Convert('w', Zip64Package({{"[Content_Types].xml", types},
+                                         {"word/document.xml", Doc("<w:p><w:r><w:t>zip64</w:t></w:r></w:p>")},
+                                         {"word/header1.xml", "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>"}})),
+              "zip64\nhead\n");
+}
+
+TEST_F(OoxmlTest, ParseStoppingEarlyIsNotRead)
+{
+    auto word = Word;
+    int status = -1;
+    // A parse that stops early, in a part the reader must read, is not a
+    // document read to its end.
+    const std::string cut = Doc("<w:p><w:r><w:t>before</w:t></w:r></w:p><w:p><w:r><w:t>lost");
+    Convert('w', word(cut.substr(0, cut.size() - 20)), &status);
+    EXPECT_EQ(status, 1);
+    Convert('p', ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", "<p:sld " P_NS " " A_NS "><a:p><a:t>s</a:t>"}},
+                                           {{"/ppt/slides/slide1.xml", kSlide}}),
+            &status);
+    EXPECT_EQ(status, 1);
+    Convert('x', ps_test::MakeOoxmlPackage({{"xl/worksheets/sheet1.xml", "<worksheet " S_NS "><sheetData><row><c><v>1"}},
+                                           {{"/xl/worksheets/sheet1.xml", kSheet}}),
+            &status);
+    EXPECT_EQ(status, 1);
 }
 
 }  // namespace
