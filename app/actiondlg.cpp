@@ -200,7 +200,7 @@ void CDocumentActionDlg::Complete()
     m_progress->setValue(static_cast<int>(DocumentCount()));
     SetLines(GetText(u"STATE_FIN"), GetText(FinishExplainKey()));
     if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
     m_stop = true;
     ShowCloseButton();
     WriteEndEvent(false);
@@ -210,7 +210,7 @@ void CDocumentActionDlg::Cancelled()
 {
     SetLines(GetText(u"STATE_CANCEL"), GetText(FinishExplainKey()));
     if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
     WriteEndEvent(true);
 }
 

@@ -1,5 +1,6 @@
 #include "core/docarchiver.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,8 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
     if (!Started() || password_.empty()) return ArchiveOutcome::Failed;
     if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
 
+    struct stat document{};
+    if (stat(plat::PathToNative(path).c_str(), &document) != 0) return ArchiveOutcome::Failed;
     const std::u16string list = path + u"\n";
     std::u16string temp;
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -87,6 +90,8 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         unlink(plat::PathToNative(temp).c_str());
         return ArchiveOutcome::Failed;
     }
+    // The archive may be read by whoever could read the document.
+    chmod(plat::PathToNative(final).c_str(), document.st_mode & 0666);
     SyncFolderOf(final);
     lastArchive_ = final;
     return IsGone(RemoveDocument(path)) ? ArchiveOutcome::Done : ArchiveOutcome::DocumentStayed;

@@ -156,6 +156,7 @@ TEST_F(ArchiveTest, ExistingArchiveNamesAreNeverReplaced)
 {
     const std::string doc = dir_.file("plan.hwp");
     ASSERT_TRUE(WriteFileBytes(doc, MakeContent(5000, 9)));
+    chmod(doc.c_str(), 0640);
     ASSERT_TRUE(WriteFileBytes(doc + ".zip", "first"));
     ASSERT_TRUE(WriteFileBytes(dir_.file("plan.hwp (2).zip"), "second"));
     EXPECT_EQ(MakeArchiveName(U(doc)), U(dir_.file("plan.hwp (3).zip")));
@@ -166,6 +167,9 @@ TEST_F(ArchiveTest, ExistingArchiveNamesAreNeverReplaced)
     archiver.SetAlgorithm(2);
     EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
     EXPECT_EQ(archiver.LastArchivePath(), U(dir_.file("plan.hwp (3).zip")));
+    struct stat st{};
+    ASSERT_EQ(stat(dir_.file("plan.hwp (3).zip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // readable by whoever could read the document
     EXPECT_EQ(ReadFileBytes(doc + ".zip"), "first");
     EXPECT_EQ(ReadFileBytes(dir_.file("plan.hwp (2).zip")), "second");
     EXPECT_EQ(Shell("7z t -p'" + std::string(kPassword) + "' '" + dir_.file("plan.hwp (3).zip") + "'"), 0);
