@@ -216,4 +216,5 @@ private:
     std::vector<News> m_news;
     std::vector<std::u16string> m_archives;
     bool m_workerDone = false;
+    std::atomic<bool> m_workerRunning{false};
 };
