@@ -428,6 +428,7 @@ TEST(DocumentFiles, RemovalOutcomesAndOpenDocuments)
         seen = IsDocumentOpenElsewhere(U(doc));
         if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    EXPECT_EQ(CountDocumentsOpenElsewhere({U(doc), U(dir.file("missing.hwp")), U(doc)}), 2);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_TRUE(seen);
