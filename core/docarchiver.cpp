@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/pending.h"
 #include "platform/text.h"
 
 namespace {
@@ -62,6 +63,9 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
     std::u16string temp;
     for (int attempt = 0; attempt < 8; ++attempt) {
         temp = MakeTemporaryArchiveName(path);
+        // Listed for the next start first, so that an archive left half
+        // written by a crash is removed then (once renamed, the name is gone).
+        plat::DeleteAtNextStart(temp);
         itemEnded_ = false;
         itemResult_ = -1;
         CreateZipRequest request;

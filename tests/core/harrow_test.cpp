@@ -19,6 +19,7 @@
 #include "core/docarchiver.h"
 #include "core/docfiles.h"
 #include "core/harrow.h"
+#include "platform/pending.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 
@@ -316,6 +317,9 @@ TEST_F(ArchiveTest, KilledDuringEncryptionEveryDocumentIsIntactOrCompletelyArchi
             ASSERT_TRUE(fs::exists(path + ".zip")) << "neither the document nor its archive";
             EXPECT_EQ(Extract7z(path + ".zip", fs::path(path).filename().string()), content);
         }
+        // A half-written archive is removed at the next start.
+        plat::PurgePendingDeletions();
+        for (const std::string& name : FilesIn(folder)) EXPECT_NE(name[0], '.') << name;
     }
 }
 
