@@ -200,7 +200,7 @@ void CDocumentActionDlg::Complete()
     m_progress->setValue(static_cast<int>(DocumentCount()));
     SetLines(GetText(u"STATE_FIN"), GetText(FinishExplainKey()));
     if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
     m_stop = true;
     ShowCloseButton();
     WriteEndEvent(false);
@@ -210,7 +210,7 @@ void CDocumentActionDlg::Cancelled()
 {
     SetLines(GetText(u"STATE_CANCEL"), GetText(FinishExplainKey()));
     if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), m_notHandled)));
+        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
     WriteEndEvent(true);
 }
 
@@ -218,8 +218,7 @@ void CDocumentActionDlg::WriteEndEvent(bool cancelled)
 {
     if (!m_startWritten || m_endWritten) return;
     m_endWritten = true;
-    m_eventId = AddEvent(cancelled ? CancelEvent() : CompleteEvent());
-    for (int64_t fileIndex : m_processed) AddFileEventLog(m_eventId, fileIndex);
+    m_eventId = AddEventWithFiles(cancelled ? CancelEvent() : CompleteEvent(), m_processed);
 }
 
 void CDocumentActionDlg::OnBnClickedStop()
@@ -349,7 +348,11 @@ void CDocumentEncryptDlg::StartWorker()
 {
     m_archiver->SetAlgorithm(m_algorithm);
     m_archiver->stopFlag = &m_stop;
-    m_worker = std::thread([this] { WorkerProc(); });
+    m_workerRunning = true;
+    m_worker = std::thread([this] {
+        WorkerProc();
+        m_workerRunning = false;
+    });
 }
 
 void CDocumentEncryptDlg::WorkerProc()
@@ -406,7 +409,18 @@ void CDocumentEncryptDlg::DrainNews()
 
 void CDocumentEncryptDlg::JoinWorker()
 {
-    if (m_worker.joinable()) m_worker.join();
+    // The worker stops at its next block once the flag is set; it is never
+    // ended by force.
+    if (m_worker.joinable()) {
+        if (m_workerRunning) {
+            SearchLog().Write(u"Thrad Still Active.");
+            m_worker.join();
+            SearchLog().Write(u"Thread Exit is Well.");
+        } else {
+            m_worker.join();
+            SearchLog().Write(u"Thread is Finished.");
+        }
+    }
     DrainNews();  // what the worker reported before it ended
     m_archiver->ClearPassword();
 }

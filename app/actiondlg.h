@@ -31,6 +31,8 @@ using DocumentList = std::vector<DocumentItem>;
 class CDocumentActionDlg : public ps::ui::CSkinDialog {
     Q_OBJECT
 public:
+    // The last line when some documents could not be handled (%d: how many).
+    static constexpr char16_t kNotHandledText[] = u"처리하지 못한 문서가 %d개 있습니다. 문서가 그대로 남아 있습니다.";
     enum Timer {
         IDT_ACTION_START = 552,
         IDT_ACTION_STEP = 553,
@@ -214,4 +216,5 @@ private:
     std::vector<News> m_news;
     std::vector<std::u16string> m_archives;
     bool m_workerDone = false;
+    std::atomic<bool> m_workerRunning{false};
 };

@@ -24,10 +24,9 @@ int RunAction(CAllSearchDlg& owner, CDocumentActionDlg& dlg)
 
 int CountOpenDocuments(const DocumentList& documents)
 {
-    int open = 0;
-    for (const DocumentItem& d : documents)
-        if (IsDocumentOpenElsewhere(d.path)) ++open;
-    return open;
+    std::vector<std::u16string> paths;
+    for (const DocumentItem& d : documents) paths.push_back(d.path);
+    return CountDocumentsOpenElsewhere(paths);
 }
 
 std::u16string Formatted(const char16_t* key, int n) { return plat::FormatWide(GetText(key).c_str(), n); }

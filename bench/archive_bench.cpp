@@ -48,6 +48,9 @@ int main()
     char tmpl[] = "/tmp/bench-archive-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const fs::path work(tmpl);
+    // The engine's client lists its temporary archives in the key store: keep
+    // that in the run's own folder.
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) setenv(v, tmpl, 1);
     const fs::path source = work / "source";
     fs::create_directories(source);
     std::vector<fs::path> inputs;

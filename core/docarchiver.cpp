@@ -1,10 +1,12 @@
 #include "core/docarchiver.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/pending.h"
 #include "platform/text.h"
 
 namespace {
@@ -55,10 +57,15 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
     if (!Started() || password_.empty()) return ArchiveOutcome::Failed;
     if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
 
+    struct stat document{};
+    if (stat(plat::PathToNative(path).c_str(), &document) != 0) return ArchiveOutcome::Failed;
     const std::u16string list = path + u"\n";
     std::u16string temp;
     for (int attempt = 0; attempt < 8; ++attempt) {
         temp = MakeTemporaryArchiveName(path);
+        // Listed for the next start first, so that an archive left half
+        // written by a crash is removed then (once renamed, the name is gone).
+        plat::DeleteAtNextStart(temp);
         itemEnded_ = false;
         itemResult_ = -1;
         CreateZipRequest request;
@@ -87,6 +94,8 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         unlink(plat::PathToNative(temp).c_str());
         return ArchiveOutcome::Failed;
     }
+    // The archive may be read by whoever could read the document.
+    chmod(plat::PathToNative(final).c_str(), document.st_mode & 0666);
     SyncFolderOf(final);
     lastArchive_ = final;
     return IsGone(RemoveDocument(path)) ? ArchiveOutcome::Done : ArchiveOutcome::DocumentStayed;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <random>
+#include <set>
+#include <utility>
 
 #include "core/util.h"
 #include "platform/pending.h"
@@ -96,23 +98,25 @@ RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideNa
     return RemoveOutcome::MovedAside;
 }
 
-bool IsDocumentOpenElsewhere(const std::u16string& path)
+namespace {
+
+bool HasLockFile(const std::u16string& path)
 {
-    struct stat target{};
-    if (stat(plat::PathToNative(path).c_str(), &target) != 0) return false;
     const std::u16string folder = FolderOf(path);
     const std::u16string name = GetFileNamePart(path);
     const std::u16string sep = folder == u"/" ? u"" : u"/";
-    if (Exists(folder + sep + u".~lock." + name + u"#") || Exists(folder + sep + u"~$" + name)) return true;
+    return Exists(folder + sep + u".~lock." + name + u"#") || Exists(folder + sep + u"~$" + name);
+}
 
+// Device and inode of every file that another process of this user holds open.
+std::set<std::pair<dev_t, ino_t>> FilesOpenElsewhere()
+{
+    std::set<std::pair<dev_t, ino_t>> open;
     DIR* proc = opendir("/proc");
-    if (!proc) return false;
+    if (!proc) return open;
     const pid_t self = getpid();
     const uid_t uid = geteuid();
-    bool open = false;
-    while (!open) {
-        dirent* d = readdir(proc);
-        if (!d) break;
+    while (dirent* d = readdir(proc)) {
         char* end = nullptr;
         const long pid = strtol(d->d_name, &end, 10);
         if (!end || *end || pid <= 0 || pid == self) continue;
@@ -125,14 +129,36 @@ bool IsDocumentOpenElsewhere(const std::u16string& path)
         while (dirent* f = readdir(fds)) {
             if (f->d_name[0] == '.') continue;
             struct stat st{};
-            if (stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && st.st_dev == target.st_dev &&
-                st.st_ino == target.st_ino) {
-                open = true;
-                break;
-            }
+            if (stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                open.emplace(st.st_dev, st.st_ino);
         }
         closedir(fds);
     }
     closedir(proc);
     return open;
 }
+
+}  // namespace
+
+int CountDocumentsOpenElsewhere(const std::vector<std::u16string>& paths)
+{
+    std::set<std::pair<dev_t, ino_t>> open;
+    bool scanned = false;
+    int count = 0;
+    for (const std::u16string& path : paths) {
+        struct stat target{};
+        if (stat(plat::PathToNative(path).c_str(), &target) != 0) continue;  // missing: not open
+        if (HasLockFile(path)) {
+            ++count;
+            continue;
+        }
+        if (!scanned) {
+            open = FilesOpenElsewhere();
+            scanned = true;
+        }
+        if (open.count({target.st_dev, target.st_ino})) ++count;
+    }
+    return count;
+}
+
+bool IsDocumentOpenElsewhere(const std::u16string& path) { return CountDocumentsOpenElsewhere({path}) > 0; }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // "<path>.zip", or "<path> (2).zip", "(3)" and so on when that name exists
 // (as a file, folder or link).
@@ -38,3 +39,6 @@ inline bool IsGone(RemoveOutcome o) { return o != RemoveOutcome::Stayed; }
 // open, or when an office lock file lies beside it (".~lock.<name>#",
 // "~$<name>"). A missing file is not open.
 bool IsDocumentOpenElsewhere(const std::u16string& path);
+// How many of the documents are open elsewhere (the processes are looked at
+// once for all of them).
+int CountDocumentsOpenElsewhere(const std::vector<std::u16string>& paths);

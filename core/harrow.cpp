@@ -376,8 +376,9 @@ uint32_t CHarrowEventHandler::CreateVolumeForWrite(HarrowEvent* event, StreamCon
     if (path.back() == u'/' && event->fileName) path += event->fileName;
     const size_t slash = path.find_last_of(u'/');
     if (slash != std::u16string::npos && slash > 0) plat::MakeDirs(path.substr(0, slash));
+    // Private while it is written; the owner of the archive decides later.
     const int fd = open(plat::PathToNative(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
-                        0666);
+                        0600);
     if (fd < 0) {
         ctx->stream = nullptr;
         return lastCreateAnswer = harrow::OpenErrorAnswer(errno);

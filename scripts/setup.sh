@@ -23,6 +23,7 @@ PACKAGES=(
   catdoc
   antiword
   xvfb
+  openbox xdotool x11-utils imagemagick
 )
 
 missing=()

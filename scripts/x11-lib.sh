@@ -1,6 +1,7 @@
 # Functions for driving the program under a virtual X server, as a person
 # would: source this file, then
-#   x11_start OUTDIR      starts Xvfb (1280x800x24) and sets DISPLAY
+#   x11_start OUTDIR      starts Xvfb (1280x800x24) and sets DISPLAY (the first
+#                         free display from :90, or :$X11_DISPLAY when set)
 #   x11_shot NAME         writes OUTDIR/NAME.png from the server's framebuffer
 #   x11_stop              ends the server
 # Screenshots come from the framebuffer file Xvfb keeps (-fbdir), which is
@@ -11,7 +12,7 @@ x11_start() {
     X11_OUT=$1
     mkdir -p "$X11_OUT/fb"
     local n
-    for n in $(seq 90 140); do
+    for n in ${X11_DISPLAY:-$(seq 90 140)}; do
         [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
         Xvfb :$n -screen 0 1280x800x24 -fbdir "$X11_OUT/fb" -nolisten tcp > "$X11_OUT/xvfb.log" 2>&1 &
         X11_PID=$!

@@ -92,7 +92,7 @@ void ActionWindowGallery(const SaveFn& save)
         dlg.SetDocuments(&list, &count);
         Freeze(dlg);
         dlg.Line1()->setText(ToQ(GetText(u"STATE_FIN")));
-        dlg.Line2()->setText(ToQ(plat::FormatWide(GetText(u"STATE_NOT_HANDLED").c_str(), 1)));
+        dlg.Line2()->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, 1)));
         dlg.Progress()->setValue(4);
         dlg.StopButton()->LoadBitmapStrip(218, 2);
         save("action-delete-finished-not-handled", &dlg);

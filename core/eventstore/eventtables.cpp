@@ -233,6 +233,27 @@ bool AddFileEventLog(int64_t eventId, int64_t fileIndex)
     return ExecuteWithRetry(u"INSERT INTO FileEventLog (EventID, FileIndex) values (?, ?)", {eventId, fileIndex});
 }
 
+int64_t AddEventWithFiles(int32_t type, const std::vector<int64_t>& fileIndexes)
+{
+    const plat::LocalTime now = plat::LocalTimeNow();
+    const std::u16string time = TwoDigits(now.hour) + TwoDigits(now.minute) + TwoDigits(now.second);
+    const SqlParams params{int64_t{now.year}, int64_t{now.month}, int64_t{now.day}, time, int64_t{type},
+                           plat::UserName()};
+    int64_t id = 0;
+    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
+        int rc = db.ExecuteDml(
+            u"INSERT INTO EventInfo (Year, Month, Day, Time, Type, User) values (?, ?, ?, ?, ?, ?)", params);
+        if (rc != 0) return rc;
+        id = db.LastInsertRowId();
+        for (int64_t fileIndex : fileIndexes) {
+            rc = db.ExecuteDml(u"INSERT INTO FileEventLog (EventID, FileIndex) values (?, ?)", {id, fileIndex});
+            if (rc != 0) return rc;
+        }
+        return 0;
+    });
+    return ok ? id : 0;
+}
+
 bool AddExceptionInfo(int64_t fileIndex, int64_t eventId)
 {
     return ExecuteWithRetry(u"INSERT INTO ExceptionInfo (FileIndex, EventID) values (?, ?)", {fileIndex, eventId});

@@ -60,6 +60,10 @@ int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileIn
 
 bool AddSearchEventLog(int64_t eventId, const PersonalInfoCounts& counts, const DocumentKindCounts& kinds);
 bool AddFileEventLog(int64_t eventId, int64_t fileIndex);
+// An event and one FileEventLog row per document, in order, written as one
+// transaction (an action's end); the new EventID, or 0 when nothing was
+// written.
+int64_t AddEventWithFiles(int32_t type, const std::vector<int64_t>& fileIndexes);
 // Note the order: the document first, then the event.
 bool AddExceptionInfo(int64_t fileIndex, int64_t eventId);
 bool DeleteExceptionInfoByFile(int64_t fileIndex);

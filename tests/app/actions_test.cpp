@@ -228,21 +228,28 @@ TEST_F(ActionWindowTest, EncryptWithoutTheEngineShowsTheFailureAndTouchesNothing
 
 TEST_F(ActionWindowTest, EncryptStoppedDuringALargeDocumentKeepsIt)
 {
-    DocumentList list = MakeDocuments(dir_.file("big"), 2, 40u << 20);
-    int count = -1;
-    CDocumentEncryptDlg dlg;
-    dlg.SetDocuments(&list, &count);
-    dlg.SetPassword(u"password1");
-    dlg.SetAlgorithm(3);
-    EXPECT_EQ(RunToEnd(dlg, [](CDocumentActionDlg& d) { QTimer::singleShot(30, &d, [&d] { d.OnBnClickedStop(); }); }),
-              ps::ui::IDCANCEL);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(Events(0x200), 1);
-    EXPECT_EQ(Events(0x500), 0);
-    for (const DocumentItem& d : list) EXPECT_EQ(fs::file_size(plat::PathToNative(d.path)), 40u << 20);
-    size_t files = 0;
-    for (auto& e : fs::directory_iterator(dir_.file("big"))) files += e.is_regular_file() ? 1 : 0;
-    EXPECT_EQ(files, 2u);  // no archive, no temporary file
+    // Also when the document stopped is the last one: one cancellation event.
+    for (int n : {2, 1}) {
+        SCOPED_TRACE(n);
+        const std::string folder = dir_.file("big" + std::to_string(n));
+        DocumentList list = MakeDocuments(folder, n, 40u << 20);
+        int count = -1;
+        CDocumentEncryptDlg dlg;
+        dlg.SetDocuments(&list, &count);
+        dlg.SetPassword(u"password1");
+        dlg.SetAlgorithm(3);
+        const long long before = Events(0x200);
+        EXPECT_EQ(RunToEnd(dlg, [](CDocumentActionDlg& d) { QTimer::singleShot(30, &d, [&d] { d.OnBnClickedStop(); }); }),
+                  ps::ui::IDCANCEL);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(Events(0x200), before + 1);
+        EXPECT_EQ(Events(0x500), 0);
+        EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 취소"));
+        for (const DocumentItem& d : list) EXPECT_EQ(fs::file_size(plat::PathToNative(d.path)), 40u << 20);
+        size_t files = 0;
+        for (auto& e : fs::directory_iterator(folder)) files += e.is_regular_file() ? 1 : 0;
+        EXPECT_EQ(files, static_cast<size_t>(n));  // no archive, no temporary file
+    }
 }
 
 // ---- Password confirmation ----

@@ -19,6 +19,7 @@
 #include "core/docarchiver.h"
 #include "core/docfiles.h"
 #include "core/harrow.h"
+#include "platform/pending.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 
@@ -156,6 +157,7 @@ TEST_F(ArchiveTest, ExistingArchiveNamesAreNeverReplaced)
 {
     const std::string doc = dir_.file("plan.hwp");
     ASSERT_TRUE(WriteFileBytes(doc, MakeContent(5000, 9)));
+    chmod(doc.c_str(), 0640);
     ASSERT_TRUE(WriteFileBytes(doc + ".zip", "first"));
     ASSERT_TRUE(WriteFileBytes(dir_.file("plan.hwp (2).zip"), "second"));
     EXPECT_EQ(MakeArchiveName(U(doc)), U(dir_.file("plan.hwp (3).zip")));
@@ -166,6 +168,9 @@ TEST_F(ArchiveTest, ExistingArchiveNamesAreNeverReplaced)
     archiver.SetAlgorithm(2);
     EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
     EXPECT_EQ(archiver.LastArchivePath(), U(dir_.file("plan.hwp (3).zip")));
+    struct stat st{};
+    ASSERT_EQ(stat(dir_.file("plan.hwp (3).zip").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // readable by whoever could read the document
     EXPECT_EQ(ReadFileBytes(doc + ".zip"), "first");
     EXPECT_EQ(ReadFileBytes(dir_.file("plan.hwp (2).zip")), "second");
     EXPECT_EQ(Shell("7z t -p'" + std::string(kPassword) + "' '" + dir_.file("plan.hwp (3).zip") + "'"), 0);
@@ -312,6 +317,9 @@ TEST_F(ArchiveTest, KilledDuringEncryptionEveryDocumentIsIntactOrCompletelyArchi
             ASSERT_TRUE(fs::exists(path + ".zip")) << "neither the document nor its archive";
             EXPECT_EQ(Extract7z(path + ".zip", fs::path(path).filename().string()), content);
         }
+        // A half-written archive is removed at the next start.
+        plat::PurgePendingDeletions();
+        for (const std::string& name : FilesIn(folder)) EXPECT_NE(name[0], '.') << name;
     }
 }
 
@@ -424,6 +432,7 @@ TEST(DocumentFiles, RemovalOutcomesAndOpenDocuments)
         seen = IsDocumentOpenElsewhere(U(doc));
         if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    EXPECT_EQ(CountDocumentsOpenElsewhere({U(doc), U(dir.file("missing.hwp")), U(doc)}), 2);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_TRUE(seen);

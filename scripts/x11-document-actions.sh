@@ -1,0 +1,146 @@
+#!/bin/bash
+# Drives the document actions under a virtual X server with openbox, the way
+# a person would, and checks the files and the event database:
+#   1. a user search of a copy of FOLDER (default: the PII corpus);
+#   2. two documents ticked with the mouse and deleted (the question
+#      answered with Enter): files gone, rows gone, events 0x1000 and 0x3000;
+#   3. two documents ticked and encrypted (the password typed twice, AES-256):
+#      NAME.zip beside each, the originals gone, 7z opens them with the
+#      password only, events 0x100 and 0x500;
+#   4. the program closed.
+# Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
+# ImageMagick, sqlite3 and 7z.
+#   X11_DISPLAY=92 scripts/x11-document-actions.sh [OUTDIR] [FOLDER]
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/scripts/x11-lib.sh"
+out=${1:-/tmp/x11-document-actions}
+source=${2:-$(cd "$here/../shared/corpus/pii" && pwd -P)}
+rm -rf "$out"; mkdir -p "$out/home"
+out=$(cd "$out" && pwd -P)
+docs=$out/docs
+mkdir -p "$docs"
+cp "$source"/*.pdf "$source"/*.hwp "$docs"/ 2>/dev/null
+export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$out/home/.local/share \
+       XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
+mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
+fail=0
+check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi; }
+q() { sqlite3 -separator $'\t' "$db" "$1"; }
+
+x11_start "$out" || exit 1
+openbox > "$out/openbox.log" 2>&1 &
+wm=$!
+sleep 1
+"$here/build/bin/privasweep" > "$out/app.log" 2>&1 &
+pid=$!
+sleep 3
+x11_shot 01-main
+
+# Clicks at (X, Y) inside the program's window on top (the action
+# windows and message boxes are placed by the window manager).
+click_in() {
+    local WINDOW=0 X=0 Y=0 WIDTH=0 HEIGHT=0 SCREEN=0
+    eval "$(xdotool getactivewindow getwindowgeometry --shell 2>/dev/null)"
+    echo "click $1,$2 in window $WINDOW at $X,$Y ${WIDTH}x$HEIGHT" >> "$out/clicks.log"
+    xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+}
+# Opens the user search window from the main window and checks DIR in the
+# folder tree with the keyboard, then starts the search.
+search() {
+    click_in 549 391; sleep 2
+    click_in 112 145; sleep 0.3
+    xdotool key Right; sleep 0.5
+    local part
+    IFS=/ read -ra parts <<< "${1#/}"
+    local n=${#parts[@]} i=0
+    for part in "${parts[@]}"; do
+        i=$((i + 1))
+        xdotool type --delay 60 "$part"; sleep 0.3
+        [ $i -lt $n ] && { xdotool key Right; sleep 0.5; }
+    done
+    xdotool key space; sleep 0.5
+    x11_shot 02-chosen
+    click_in 672 457
+}
+wait_type() {  # waits at most $2 s for an event of type $1
+    local t=0
+    while [ $t -lt $2 ]; do
+        [ "$(q "select count(*) from EventInfo where Type = $1")" -gt 0 ] 2>/dev/null && { sleep 1; return 0; }
+        sleep 1; t=$((t + 1))
+    done
+    return 1
+}
+
+search "$docs"
+wait_type 6 300 || echo "the search did not end"
+x11_shot 03-search-done
+xdotool key Return; sleep 1
+x11_shot 04-results
+check "the search found the documents" "[ \$(q 'select count(*) from FileInfo') -gt 4 ]"
+
+# Result rows of the All tab: check boxes 20 px from the window's left,
+# the first document row 236 px below its top, 21 px per row.
+row_y() { echo $((236 + 21 * ($1 - 1))); }
+before=$(ls "$docs" | wc -l)
+
+# 2. Delete two documents.
+click_in 20 "$(row_y 1)"; sleep 0.3
+click_in 20 "$(row_y 2)"; sleep 0.3
+x11_shot 05-ticked-for-delete
+click_in 614 477; sleep 1
+x11_shot 06-delete-question
+xdotool key Return; sleep 2
+x11_shot 07-delete-finished
+xdotool key Return; sleep 1
+x11_shot 08-after-delete
+check "two documents deleted" "[ \$(ls '$docs' | wc -l) -eq $((before - 2)) ]"
+check "delete events 0x1000 and 0x3000" "[ \"\$(q 'select group_concat(Type) from EventInfo where Type in (4096, 12288)')\" = 4096,12288 ]"
+check "two FileEventLog rows of the deletion" \
+    "[ \$(q 'select count(*) from FileEventLog where EventID = (select EventID from EventInfo where Type = 12288)') -eq 2 ]"
+
+# 3. Encrypt two documents with AES-256, the password typed twice.
+click_in 20 "$(row_y 1)"; sleep 0.3
+click_in 20 "$(row_y 2)"; sleep 0.3
+x11_shot 09-ticked-for-encrypt
+click_in 529 477; sleep 1.5
+xdotool type --delay 50 "x11-secret"; xdotool key Tab; xdotool type --delay 50 "x11-secret"; sleep 0.5
+x11_shot 10-password
+xdotool key Return; sleep 4
+x11_shot 11-encrypt-finished
+xdotool key Return; sleep 1
+x11_shot 12-after-encrypt
+zips=$(ls "$docs"/*.zip 2>/dev/null | wc -l)
+check "two archives beside the documents" "[ $zips -eq 2 ]"
+check "the originals of the archives are gone" \
+    "for z in '$docs'/*.zip; do [ ! -e \"\${z%.zip}\" ] || exit 1; done"
+check "7z opens each archive with the password" \
+    "for z in '$docs'/*.zip; do 7z t -px11-secret \"\$z\" > /dev/null 2>&1 || exit 1; done"
+check "7z refuses each archive without it" \
+    "for z in '$docs'/*.zip; do ! 7z t -pwrong \"\$z\" > /dev/null 2>&1 < /dev/null || exit 1; done"
+check "extracted bytes equal the originals" \
+    "for z in '$docs'/*.zip; do n=\$(basename \"\${z%.zip}\"); rm -rf '$out/x'; 7z x -y -px11-secret -o'$out/x' \"\$z\" > /dev/null 2>&1 && cmp -s '$out/x/'\"\$n\" '$source/'\"\$n\" || exit 1; done"
+check "encrypt events 0x100 and 0x500" "[ \"\$(q 'select group_concat(Type) from EventInfo where Type in (256, 1280)')\" = 256,1280 ]"
+
+# The manager's close (Alt+F4) on the password window cancels the encryption.
+click_in 20 "$(row_y 1)"; sleep 0.3
+click_in 529 477; sleep 1.5
+x11_shot 13-password-again
+xdotool key alt+F4; sleep 1
+x11_shot 14-password-closed
+check "a closed password window encrypts nothing" "[ \$(ls '$docs'/*.zip | wc -l) -eq 2 ] && [ \$(q 'select count(*) from EventInfo where Type = 256') -eq 1 ]"
+click_in 20 "$(row_y 1)"; sleep 0.3
+
+# 4. Close the search window and quit.
+click_in 736 13; sleep 1
+x11_shot 15-main-again
+click_in 714 14
+for i in $(seq 20); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
+if kill -0 $pid 2>/dev/null; then echo "FAIL the program did not end"; fail=1; kill -TERM $pid; fi
+wait $pid; echo "program exit status $?"
+kill $wm 2>/dev/null; wait $wm 2>/dev/null
+x11_stop
+q "select EventID, Type from EventInfo" > "$out/events.tsv"
+echo "screenshots and logs in $out"
+exit $fail
