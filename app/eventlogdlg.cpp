@@ -686,6 +686,11 @@ void CEventLogDlg::changeEvent(QEvent* e)
         ownerShrunk_ = false;
         owner->setGeometry(ownerRect_);
         FillEventList();
+        // The main window comes back below this window, not over it.
+        QTimer::singleShot(0, this, [this] {
+            raise();
+            activateWindow();
+        });
     }
 }
 
@@ -703,7 +708,10 @@ bool CEventLogDlg::eventFilter(QObject* watched, QEvent* e)
             popup_->hide();
         }
     } else if (watched == range_) {
-        if (e->type() == QEvent::FocusIn) {
+        // The field taking the focus opens the popup; the focus coming back
+        // with the window (after the popup was used) does not.
+        if (e->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(e)->reason() != Qt::ActiveWindowFocusReason) {
             OpenDatePopup();
         } else if (e->type() == QEvent::MouseButtonPress) {
             // The one item needs no list: the popup picks the range.
