@@ -121,7 +121,10 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     connect(btnSave_, &QAbstractButton::clicked, this, [this] { OnSaveRecords(); });
     range_->installEventFilter(this);
     searchEdit_->installEventFilter(this);
-    list_->Model()->onError = [this](const std::u16string& error) { ShowStoreFailure(error); };
+    // Rows are read while the list paints: the notice waits for the paint to end.
+    list_->Model()->onError = [this](const std::u16string& error) {
+        QTimer::singleShot(0, this, [this, error] { ShowStoreFailure(error); });
+    };
 }
 
 CEventLogDlg::~CEventLogDlg() = default;
