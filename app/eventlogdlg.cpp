@@ -121,7 +121,10 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     connect(btnSave_, &QAbstractButton::clicked, this, [this] { OnSaveRecords(); });
     range_->installEventFilter(this);
     searchEdit_->installEventFilter(this);
-    list_->Model()->onError = [this](const std::u16string& error) { ShowStoreFailure(error); };
+    // Rows are read while the list paints: the notice waits for the paint to end.
+    list_->Model()->onError = [this](const std::u16string& error) {
+        QTimer::singleShot(0, this, [this, error] { ShowStoreFailure(error); });
+    };
 }
 
 CEventLogDlg::~CEventLogDlg() = default;
@@ -686,6 +689,11 @@ void CEventLogDlg::changeEvent(QEvent* e)
         ownerShrunk_ = false;
         owner->setGeometry(ownerRect_);
         FillEventList();
+        // The main window comes back below this window, not over it.
+        QTimer::singleShot(0, this, [this] {
+            raise();
+            activateWindow();
+        });
     }
 }
 
@@ -703,7 +711,10 @@ bool CEventLogDlg::eventFilter(QObject* watched, QEvent* e)
             popup_->hide();
         }
     } else if (watched == range_) {
-        if (e->type() == QEvent::FocusIn) {
+        // The field taking the focus opens the popup; the focus coming back
+        // with the window (after the popup was used) does not.
+        if (e->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(e)->reason() != Qt::ActiveWindowFocusReason) {
             OpenDatePopup();
         } else if (e->type() == QEvent::MouseButtonPress) {
             // The one item needs no list: the popup picks the range.

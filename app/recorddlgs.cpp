@@ -1,5 +1,6 @@
 #include "app/recorddlgs.h"
 
+#include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
@@ -299,7 +300,10 @@ void CRecordRangeDlg::mousePressEvent(QMouseEvent* e)
 bool CRecordRangeDlg::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == range_) {
-        if (e->type() == QEvent::FocusIn) {
+        // The field taking the focus opens the popup; the focus coming back
+        // with the window (after the popup was used) does not.
+        if (e->type() == QEvent::FocusIn &&
+            static_cast<QFocusEvent*>(e)->reason() != Qt::ActiveWindowFocusReason) {
             OpenDatePopup();
         } else if (e->type() == QEvent::MouseButtonPress) {
             if (range_->isEnabled()) {

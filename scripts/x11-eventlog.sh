@@ -130,7 +130,35 @@ geom; check "double click in the title row maximises" "[ $WIDTH -ge 1200 ]"
 xdotool mousemove $((X + 300)) $((Y + 14)) click --repeat 2 --delay 80 1; sleep 0.7
 geom; check "a second double click restores" "[ $WIDTH -eq 730 ]"
 
+# The custom period: the last item of the period list, then the range field
+# opens the date popup under it; dragging the window takes the popup along;
+# apply closes it.
+geom
+xdotool mousemove $((X + 60)) $((Y + 99)) click 1; sleep 0.5
+xdotool key End Return; sleep 0.5
+xdotool mousemove $((X + 200)) $((Y + 99)) click 1; sleep 0.7
+shot 12-date-popup
+pop=$(xdotool search --onlyvisible --classname '' 2>/dev/null | while read w; do
+    eval "$(xdotool getwindowgeometry --shell $w 2>/dev/null)"; [ "$WIDTH" = 420 ] && [ "$HEIGHT" = 160 ] && echo $w; done | head -1)
+check "the range field opens the date popup" "[ -n '$pop' ]"
+if [ -n "$pop" ]; then
+    geom; wx=$X; wy=$Y
+    eval "$(xdotool getwindowgeometry --shell $pop)"; px=$X; py=$Y
+    check "the popup stands under the range field ($((px - wx)),$((py - wy)))" "[ $((px - wx)) -eq 118 ] && [ $((py - wy)) -eq 110 ]"
+    # (a press on the window itself closes the popup: move it as a window
+    # manager would)
+    xdotool windowmove "$win" $((wx + 40)) $((wy + 30)); sleep 0.7
+    eval "$(xdotool getwindowgeometry --shell $pop)"
+    check "the popup follows the window ($((X - px)),$((Y - py)))" "[ $((X - px)) -eq 40 ] && [ $((Y - py)) -eq 30 ]"
+    shot 13-popup-moved
+    xdotool mousemove $((X + 420 - 160 + 37)) $((Y + 160 - 31 + 10)); sleep 0.3
+    xdotool mousedown 1; sleep 0.15; xdotool mouseup 1; sleep 0.7
+    check "apply closes the popup" "! xdotool search --onlyvisible --classname '' 2>/dev/null | while read w; do eval \"\$(xdotool getwindowgeometry --shell \$w 2>/dev/null)\"; [ \"\$WIDTH\" = 420 ] && echo \$w; done | grep -q ."
+    shot 14-range-applied
+fi
+
 # Minimise, then bring it back.
+geom
 xdotool mousemove $((X + 730 - 60 + 8)) $((Y + 14)) click 1; sleep 0.7
 shot 09-minimised
 state=$(xprop -id "$win" WM_STATE 2>/dev/null | grep -o 'Iconic\|Normal' | head -1)
@@ -138,6 +166,8 @@ check "minimise iconifies the window ($state)" "[ '$state' = Iconic ]"
 xdotool windowactivate "$win" 2>/dev/null || xdotool windowmap "$win"; sleep 0.8
 state=$(xprop -id "$win" WM_STATE 2>/dev/null | grep -o 'Iconic\|Normal' | head -1)
 check "activating it brings it back ($state)" "[ '$state' = Normal ]"
+check "it stays above the main window, which is back too" \
+    "[ \"\$(xdotool getactivewindow)\" = '$win' ] && [ \"\$(xdotool getwindowgeometry --shell $main | grep WIDTH)\" = WIDTH=730 ]"
 shot 10-back
 
 # Close with the close button: the window goes, the program stays.

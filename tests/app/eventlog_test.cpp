@@ -521,6 +521,24 @@ TEST_F(EventLogTest, AFailedQueryLeavesTheWindowUsable)
     dlg->FillEventList();
     EXPECT_EQ(Ids(*dlg).size(), 1u);
     EXPECT_TRUE(dlg->Notice().isEmpty());
+
+    // Rows are read in batches as they are shown; a batch that fails stays
+    // blank and the window says so.
+    RawDb(dbPath_).Exec("INSERT INTO EventInfo (Year, Month, Day, Time, Type, User) SELECT Year, Month, Day, Time, "
+                        "Type, User FROM EventInfo, (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                        "WHERE i < 450) SELECT i FROM n)");
+    dlg->FillEventList();
+    EventListModel* m = dlg->List()->Model();
+    ASSERT_EQ(m->rowCount(), 451);
+    EXPECT_FALSE(m->IsLoaded(250));
+    EXPECT_FALSE(m->data(m->index(250, 1), Qt::DisplayRole).toString().isEmpty());
+    EXPECT_TRUE(m->IsLoaded(200) && m->IsLoaded(399));
+    EXPECT_FALSE(m->IsLoaded(199) || m->IsLoaded(400));
+    RawDb(dbPath_).Exec("ALTER TABLE EventInfo RENAME TO Gone");
+    EXPECT_TRUE(m->data(m->index(420, 1), Qt::DisplayRole).toString().isEmpty());
+    QApplication::processEvents();
+    EXPECT_FALSE(dlg->Notice().isEmpty());
+    RawDb(dbPath_).Exec("ALTER TABLE Gone RENAME TO EventInfo");
 }
 
 TEST_F(EventLogTest, TheMainWindowOpensTheLog)
