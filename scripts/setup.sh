@@ -15,7 +15,7 @@ PACKAGES=(
   fonts-nanum
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl
-  python3-olefile clang
+  python3-olefile clang unzip
   mupdf-tools poppler-utils
   p7zip-full ntfs-3g ntfs-3g-dev
   ripgrep

@@ -191,6 +191,7 @@ constexpr uint32_t kCentralSignature = 0x02014B50;
 constexpr uint32_t kEndSignature = 0x06054B50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 constexpr uint32_t kZip64EndSignature = 0x06064B50;
+constexpr uint64_t kMaxEntries = uint64_t(1) << 20;
 
 uint64_t Le64(const unsigned char* p)
 {
@@ -251,8 +252,9 @@ bool FindDirectory(OpcIo* io, Directory* dir)
         dir->end = recordAt;
     }
     // The directory lies before its end record, and every entry takes at
-    // least 46 bytes of it.
-    return dir->offset <= dir->end && dir->size <= dir->end - dir->offset && dir->entries <= dir->size / 46;
+    // least 46 bytes of it; more entries than any package has are refused.
+    return dir->offset <= dir->end && dir->size <= dir->end - dir->offset && dir->entries <= dir->size / 46 &&
+           dir->entries <= kMaxEntries;
 }
 
 // Reads the extra fields of a local header into seg (growth hint and the
