@@ -5,6 +5,7 @@
 #include "extract/hwp/hwpdocmanager.h"
 #include "extract/hwp/hwpmlmanager.h"
 #include "extract/optionparser.h"
+#include "extract/parsermessages.h"
 #include "extract/pdf/pdfdocmanager.h"
 
 namespace {
@@ -17,6 +18,7 @@ int g_nLibraryUseCount = 0;
 void PackageLibraryInit()
 {
     xmlInitParser();
+    RouteXmlMessagesToTrace();
 }
 
 void PackageLibraryCleanup()

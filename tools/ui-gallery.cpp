@@ -464,10 +464,6 @@ void AppWindows()
         about.show();
         Save("app-about-program", &about);
         about.SelectPage(1188);
-        about.LicensePage()->Text()->setPlainText(QString::fromUtf16(
-            u"프리바스윕 사용권 계약\n\n이 프로그램을 설치하거나 사용하면 이 계약의 조건에 동의하는 것으로 봅니다.\n"
-            u"1. 사용 허락: 개인과 기관은 이 프로그램을 무료로 사용할 수 있습니다.\n"
-            u"2. 제한: 프로그램을 수정하거나 역설계할 수 없습니다."));
         Save("app-about-license", &about);
         about.hide();
     }

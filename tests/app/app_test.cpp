@@ -172,10 +172,13 @@ TEST_F(WindowsTest, AboutWindowPagesAndLicence)
         EXPECT_EQ(about.CurrentPage(), about.LicensePage());
         EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString::fromStdString(text));
     }
+    // Without a file beside the program the agreement it carries is shown.
     std::filesystem::remove(lic);
     CAboutInfoDlg about;
     about.EnsureInitialized();
-    EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString());
+    const QString carried = about.LicensePage()->Text()->toPlainText();
+    EXPECT_TRUE(carried.startsWith(QString::fromUtf16(u"프리바스윕(Privasweep) 사용권 계약서"))) << carried.left(40).toStdString();
+    EXPECT_TRUE(carried.contains(QString::fromUtf16(u"제9조")));
 }
 
 }  // namespace
