@@ -22,7 +22,7 @@ PACKAGES=(
   docx2txt
   catdoc
   antiword
-  xvfb
+  xvfb openbox xdotool x11-utils imagemagick sqlite3
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #      the program with its exit steps (lastCheckFile cleared);
 #   4. SIGTERM (logging out) during a search ends it the same way, without
 #      a question.
+# On the way it shows a tooltip of the log page (1-13-log-tooltip).
 # Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
 # x11-utils, ImageMagick and sqlite3. X11_DISPLAY and X11_SIZE choose the
 # display number and the screen size (default 1366x768).
@@ -128,6 +129,11 @@ check "restoring the user search window restores both" \
 geom "$usr"; click_in "$usr" $((WIDTH - 14)) 14; sleep 1
 x11_shot 1-12-user-closed
 check "after the user search window closes the main window is on screen" "[ '$(state "$main")' = Normal ]"
+# The log page's counts carry their details as tooltips in the program's look.
+click_in "$main" 368 41; sleep 1       # 로그보기
+geom "$main"; xdotool mousemove $((X + 320)) $((Y + 176)); sleep 0.3
+xdotool mousemove $((X + 323)) $((Y + 177)); sleep 2
+x11_shot 1-13-log-tooltip
 # Leave with the main window's exit button.
 geom "$main"; click_in "$main" $((WIDTH - 17)) 14
 wait_end || { echo "FAIL the program did not end"; fail=1; kill -TERM $pid; wait $pid; }
