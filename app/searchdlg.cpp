@@ -775,10 +775,11 @@ bool CAllSearchDlg::StopSearch(StopPath path)
         m_pathQueue.clear();
         m_indexQueue.clear();
     }
-    WriteCancelEvent();
     // The analysis thread ends on the cancel flag, between documents or
-    // inside the matcher; nothing of the search outlives this call.
+    // inside the matcher; nothing of the search outlives this call, and the
+    // end event carries exactly the totals the rows show.
     JoinAnalysisThread();
+    WriteCancelEvent();
     DeleteLastCheckFile();
     EnableActionButtons(FoundCount() != 0);
     m_status->setText(Tx(u"SEARCH_CANCELED"));

@@ -35,7 +35,7 @@ void StructuredXmlMessage(void*, xmlErrorPtr error)
 
 extern "C" void TraceParserMessage(const char* source, const char* message)
 {
-    if (!message) return;
+    if (!message || ConvertLog().Mode() == 0) return;
     std::string_view text(message);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     if (text.empty()) return;
