@@ -323,9 +323,26 @@ TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 6)"), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 1);
     EXPECT_EQ(ReadLastCheckFile(), u"");
-    // The search button shows "search" again: the stopped window never
-    // offers a stop that would start a search.
     EXPECT_EQ(dlg.StatusLine()->text(), QString::fromUtf16(u"검색이 취소되었습니다."));
+
+    // The window's own close button takes the same stop but leaves the
+    // owner open: the user goes back to the main window.
+    Owner other;
+    other.show();
+    CAllSearchDlg second(&other);
+    second.SetSearchMode(1);
+    second.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    second.show();
+    ASSERT_TRUE(WaitFor([&] { return second.AnalysisRunning(); }));
+    second.OnBnClickedClose();
+    EXPECT_FALSE(second.isVisible());
+    EXPECT_EQ(second.result(), ps::ui::IDOK);
+    EXPECT_FALSE(second.AnalysisRunning());
+    for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(other.closes, 0);
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 2);
 }
 
 TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndEvent)
