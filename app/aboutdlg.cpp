@@ -92,7 +92,10 @@ CLicenseInfo::CLicenseInfo(QWidget* parent) : QWidget(parent)
     text_->setReadOnly(true);
     text_->setFont(Font12());
     text_->setStyleSheet("QPlainTextEdit { border: 1px solid #c7c7c5; background: #fbfbfb; }");
-    text_->setPlainText(ReadLicenseText(ToQ(GetModuleFolder(false)) + "/License.txt"));
+    // A "License.txt" beside the program takes precedence over the
+    // agreement the program carries.
+    const QString file = ToQ(GetModuleFolder(false)) + "/License.txt";
+    text_->setPlainText(ReadLicenseText(QFile::exists(file) ? file : QStringLiteral(":/license/License.txt")));
     text_->installEventFilter(this);
 }
 

@@ -5,6 +5,7 @@
 #include "app/hitsdlg.h"
 #include "app/searchdlg.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QStyledItemDelegate>
 
 #include "app/appcore.h"
+#include "core/controls/celltips.h"
 #include "core/controls/skin.h"
 #include "core/uitext.h"
 #include "core/util.h"
@@ -37,15 +39,30 @@ const char16_t* const kColumnKeys[CFileInfoRecord::kItemCount] = {
 };
 const int kColumnWidths[CFileInfoRecord::kItemCount] = {19, 238, 67, 67, 67, 67, 67, 67, 67};
 
-// Draws each cell, then its grid lines; a folder row's path runs across
-// the count cells without lines between them.
+// Draws each cell, then its grid lines. A folder row's path spans the row
+// from the name column to the last one: every cell of it draws its own part
+// of that one span, so the path is whole after any partial repaint.
 class GridDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit GridDelegate(CFileReportControl* view) : QStyledItemDelegate(view), view_(view) {}
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::paint(p, option, index);
         const bool folderRow = !index.parent().isValid();
+        if (folderRow && index.column() >= 1) {
+            QStyleOptionViewItem opt = option;
+            const QModelIndex name = index.sibling(index.row(), 1);
+            initStyleOption(&opt, name);
+            opt.rect = view_->FolderRowTextRect(option.rect);
+            opt.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+            p->save();
+            p->setClipRect(option.rect, Qt::IntersectClip);
+            const QWidget* w = option.widget;
+            QStyle* style = w ? w->style() : QApplication::style();
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, p, w);
+            p->restore();
+        } else {
+            QStyledItemDelegate::paint(p, option, index);
+        }
         p->save();
         p->setPen(QColor(0xE2, 0xE4, 0xE8));
         const QRect r = option.rect;
@@ -60,6 +77,9 @@ public:
         s.setHeight(std::max(s.height(), 21));
         return s;
     }
+
+private:
+    CFileReportControl* view_;
 };
 
 }  // namespace
@@ -127,6 +147,14 @@ CFileReportControl::CFileReportControl(QWidget* parent) : QTreeView(parent)
     setIconSize(QSize(16, 16));
     setFrameShape(QFrame::NoFrame);
     setItemDelegate(new GridDelegate(this));
+    setTextElideMode(Qt::ElideMiddle);
+    // A name or folder path cut by its column shows whole as a tooltip.
+    ps::ui::InstallCutTextToolTips(this, [this](QModelIndex& index) {
+        if (index.column() == 0) return QRect();
+        if (index.parent().isValid()) return visualRect(index);
+        index = index.sibling(index.row(), 1);
+        return FolderRowTextRect(visualRect(index));
+    });
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
@@ -170,6 +198,40 @@ void CFileReportControl::InitColumns()
     }
     setTreePosition(1);
     SetHeaderChecked(false);
+}
+
+QRect CFileReportControl::FolderRowTextRect(const QRect& cell) const
+{
+    const int last = CFileInfoRecord::kItemCount - 1;
+    const int left = columnViewportPosition(1) + (rootIsDecorated() ? indentation() : 0);
+    const int right = columnViewportPosition(last) + columnWidth(last);
+    return QRect(left, cell.top(), std::max(0, right - left), cell.height());
+}
+
+void CFileReportControl::FitColumns()
+{
+    // The columns share the width the control gives them in the proportions
+    // of their designed widths; the check column keeps its width and the
+    // name column takes what rounding leaves.
+    const int n = CFileInfoRecord::kItemCount;
+    int designed = 0;
+    for (int c = 1; c < n; ++c) designed += kColumnWidths[c];
+    const int available = viewport()->width() - kColumnWidths[0];
+    if (available <= 0) return;
+    int used = 0;
+    for (int c = 2; c < n; ++c) {
+        const int w = std::max(header()->minimumSectionSize(), kColumnWidths[c] * available / designed);
+        setColumnWidth(c, w);
+        used += w;
+    }
+    setColumnWidth(0, kColumnWidths[0]);
+    setColumnWidth(1, std::max(header()->minimumSectionSize(), available - used));
+}
+
+bool CFileReportControl::viewportEvent(QEvent* e)
+{
+    if (e->type() == QEvent::Resize) FitColumns();
+    return QTreeView::viewportEvent(e);
 }
 
 void CFileReportControl::SetHeaderChecked(bool checked)

@@ -152,8 +152,15 @@ public:
 
     QStandardItemModel* Model() { return &model_; }
 
+    // Where a folder row's path is drawn: from the name column to the end
+    // of the last column, on the row of the given cell (viewport coordinates).
+    QRect FolderRowTextRect(const QRect& cell) const;
+    // Shares the control's width among the columns.
+    void FitColumns();
+
 protected:
     bool event(QEvent* e) override;
+    bool viewportEvent(QEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/appcore.h"
+#include "core/controls/wnd.h"
 #include "core/services.h"
 
 namespace {
@@ -19,8 +20,8 @@ void OnTerminate(int)
 }
 
 // SIGTERM and SIGINT (log-out, Ctrl+C) end the program the clean way: every
-// window's loop ends, the search threads are stopped and joined, and the
-// services are released in order.
+// window is closed as by the window manager, the search threads are stopped
+// and joined, and the services are released in order.
 void EndCleanlyOnSignals(QObject* parent)
 {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
@@ -29,6 +30,10 @@ void EndCleanlyOnSignals(QObject* parent)
         char buf[16];
         while (read(g_signalPipe[0], buf, sizeof buf) > 0) {
         }
+        // Every window takes its close path (a running search writes its
+        // end event, the main window its exit steps); whatever still runs
+        // after that ends with the loops.
+        ps::ui::EndSession();
         QCoreApplication::exit(0);
     });
     struct sigaction sa {};

@@ -186,6 +186,14 @@ void CPrivasweepDlg::OnCancel()
     if (f && (searchPage_->isAncestorOf(f) || logPage_->isAncestorOf(f))) OnExit();
 }
 
+void CPrivasweepDlg::OnClose()
+{
+    // A close request (the window manager's close, Alt+F4, the search
+    // window closed from outside, the session ending) ends the program the
+    // way the exit button does, whichever control has the focus.
+    OnExit();
+}
+
 void CPrivasweepDlg::OnExit()
 {
     DeleteLastCheckFile();
@@ -369,11 +377,14 @@ CMainShowLogDlg::CMainShowLogDlg(CPrivasweepDlg* mainWindow, QWidget* parent) : 
         auto* l = new QLabel(this);
         l->setFont(Font11());
         if (s.key) l->setText(Tx(s.key));
-        QString colour;
-        if (s.id == 1155) colour = "color: rgb(142, 117, 24);";
-        else if (s.id >= 1150) colour = "color: rgb(254, 0, 0);";
+        // Colours through the palette: a style sheet here would be the
+        // style of the label's tooltip as well.
+        QPalette pal = l->palette();
+        if (s.id == 1155) pal.setColor(QPalette::WindowText, QColor(142, 117, 24));
+        else if (s.id >= 1150) pal.setColor(QPalette::WindowText, QColor(254, 0, 0));
+        l->setPalette(pal);
+        l->setAutoFillBackground(false);
         if (s.id == 1140 || s.id == 1141 || s.id == 1142) l->setFont(FontBold12());
-        l->setStyleSheet("background: transparent;" + colour);
         if (s.id == 1155)
             l->setGeometry(s.x, s.y, 300, 14);
         else

@@ -112,6 +112,7 @@ protected:
     void OnTimer(int id) override;
     void OnOK() override {}
     void OnCancel() override;
+    void OnClose() override;
     void paintEvent(QPaintEvent* e) override;
     Hit HitTest(const QPoint&) const override { return Hit::Caption; }
 

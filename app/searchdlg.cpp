@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QGuiApplication>
 #include <QScreen>
@@ -18,6 +19,7 @@
 #include "core/crypt.h"
 #include "core/eventstore/eventqueries.h"
 #include "core/eventstore/eventtables.h"
+#include "core/eventstore/eventtypes.h"
 #include "core/logmgr.h"
 #include "core/registry.h"
 #include "core/uitext.h"
@@ -184,6 +186,9 @@ CAllSearchDlg::~CAllSearchDlg()
 void CAllSearchDlg::ShutDown()
 {
     if (m_shutDown) return;
+    // A window destroyed while its search runs (the program ending under
+    // it) still writes the search's end event.
+    if (!IsIdle()) StopSearch(StopPath::SessionEnd);
     m_shutDown = true;
     {
         std::lock_guard<std::mutex> g(g_liveLock);
@@ -263,6 +268,11 @@ void CAllSearchDlg::LoadBanner()
         g_bannerExecute(1800, reinterpret_cast<void*>(m_bannerHost->winId()));
 }
 
+bool CAllSearchDlg::HasBanner() const
+{
+    return m_bannerModule != nullptr && g_bannerExecute != nullptr;
+}
+
 void CAllSearchDlg::UnloadBanner()
 {
     if (!m_bannerModule) return;
@@ -286,9 +296,10 @@ void CAllSearchDlg::Layout()
     m_btnMenu->move(W - 110, 6);
     m_status->setGeometry(143, 63, W - 200, 16);
     m_detail->setGeometry(143, 78, W - 200, 18);
-    m_progress->setGeometry(143, 102, W - 250, 16);
-    m_delay->setGeometry(143, 128, W - 150, 18);
     m_btnSearch->move(W - 30 - m_btnSearch->width(), 100);
+    // The progress bar ends a gap before the search/stop button.
+    m_progress->setGeometry(143, 102, std::max(0, std::min(W - 250, m_btnSearch->x() - kProgressGap - 143)), 16);
+    m_delay->setGeometry(143, 128, W - 150, 18);
     const int tabW = (W - 20) / 6;
     int remainder = W - 15 - 6 * tabW;
     int x = 10;
@@ -301,8 +312,15 @@ void CAllSearchDlg::Layout()
         m_tabs[i]->setGeometry(x, 155, w, 24);
         x += w - 1;
     }
-    for (auto* r : m_reports) r->setGeometry(11, 180, W - 22, H - 314);
-    if (m_bannerHost) m_bannerHost->move((W - 728) / 2, H - 131);
+    // Without the banner the result control takes its place, down to a
+    // gap above the action buttons.
+    const bool banner = HasBanner();
+    const int reportH = banner ? H - 314 : H - 180 - 12 - m_btnExcept->height() - 10;
+    for (auto* r : m_reports) r->setGeometry(11, 180, W - 22, reportH);
+    if (m_bannerHost) {
+        m_bannerHost->move((W - 728) / 2, H - 131);
+        m_bannerHost->setVisible(banner);
+    }
     int bx = W - 10;
     for (auto* b : {m_btnExcept, m_btnDelete, m_btnEncrypt}) {
         bx -= b->width();
@@ -370,18 +388,6 @@ void CAllSearchDlg::ToggleMaximize()
     }
     m_maximized = !m_maximized;
     update();
-}
-
-void CAllSearchDlg::changeEvent(QEvent* e)
-{
-    CSkinDialog::changeEvent(e);
-    if (e->type() != QEvent::WindowStateChange) return;
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner || !m_ownerRect.isValid()) return;
-    if (isMinimized())
-        owner->setGeometry(0, 0, 0, 0);
-    else
-        owner->setGeometry(m_ownerRect);
 }
 
 void CAllSearchDlg::SelectTab(int tab)
@@ -508,26 +514,7 @@ void CAllSearchDlg::ResetResults()
 void CAllSearchDlg::OnBnClickedButtonSearch()
 {
     if (!IsIdle()) {
-        // Stop sequence.
-        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
-        // The search may have completed while the question was shown: it
-        // has its end event already and is not cancelled after the fact.
-        if (IsIdle()) return;
-        DeleteLastCheckFile();
-        Act(3);
-        m_bCancel = 1;
-        m_bIdle = 1;
-        EnableActionButtons(FoundCount() != 0);
-        StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
-                    IDT_SEARCH_DELAY});
-        m_delay->clear();
-        ClearProgressQueues();
-        FileSearchStop(this);
-        WriteCancelEvent();
-        m_status->setText(Tx(u"SEARCH_CANCELED"));
-        m_detail->setText(ps::ui::ToQ(ResultText()));
-        m_btnSearch->LoadBitmapStrip(216, 2);
-        JoinAnalysisThread();
+        StopSearch(StopPath::StopButton);
         return;
     }
 
@@ -545,7 +532,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_dotCounter = 1;
     m_elapsed = 0;
     for (auto& t : m_totals) t = 0;
-    m_searchEventId = AddEvent(m_nSearchMode == 0 ? 1 : 4);
+    m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
     m_exceptionKeys.clear();
     LoadExceptionHashes(m_exceptionKeys);
     std::sort(m_exceptionKeys.begin(), m_exceptionKeys.end());
@@ -737,7 +724,7 @@ std::u16string CAllSearchDlg::ResultText() const
 
 void CAllSearchDlg::WriteCancelEvent()
 {
-    m_searchEventId = AddEvent(m_nSearchMode == 0 ? 2 : 5);
+    m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL);
     PersonalInfoCounts counts;
     DocumentKindCounts kinds{};
     for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
@@ -759,7 +746,7 @@ void CAllSearchDlg::Completion()
     EnableActionButtons(FoundCount() != 0);
     m_btnSearch->LoadBitmapStrip(216, 2);
     if (completed) {
-        m_searchEventId = AddEvent(m_nSearchMode == 0 ? 3 : 6);
+        m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_COMPLETE : EVENT_USER_SEARCH_COMPLETE);
         PersonalInfoCounts counts;
         DocumentKindCounts kinds{};
         for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
@@ -788,43 +775,62 @@ void CAllSearchDlg::JoinAnalysisThread()
 
 // ---- Closing -----------------------------------------------------------------------------
 
+bool CAllSearchDlg::StopSearch(StopPath path)
+{
+    if (IsIdle()) return true;
+    if (path != StopPath::SessionEnd &&
+        ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK)
+        return false;
+    // The search may have completed while the question was shown: it has
+    // its end event already and is not cancelled after the fact.
+    if (IsIdle()) return true;
+    if (path == StopPath::StopButton) Act(3);
+    m_bCancel = 1;
+    m_bIdle = 1;
+    FileSearchStop(this);
+    StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
+                IDT_SEARCH_DELAY});
+    m_delay->clear();
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_pathQueue.clear();
+        m_indexQueue.clear();
+    }
+    // The analysis thread ends on the cancel flag, between documents or
+    // inside the matcher; nothing of the search outlives this call, and the
+    // end event carries exactly the totals the rows show.
+    JoinAnalysisThread();
+    WriteCancelEvent();
+    DeleteLastCheckFile();
+    EnableActionButtons(FoundCount() != 0);
+    m_status->setText(Tx(u"SEARCH_CANCELED"));
+    m_detail->setText(ps::ui::ToQ(ResultText()));
+    m_btnSearch->LoadBitmapStrip(216, 2);
+    return true;
+}
+
 void CAllSearchDlg::OnBnClickedClose()
 {
-    if (!IsIdle()) {
-        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
-        if (!IsIdle()) {
-            m_bCancel = 1;
-            m_bIdle = 1;
-            FileSearchStop(this);
-            StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
-                        IDT_SEARCH_DELAY});
-            m_delay->clear();
-            WriteCancelEvent();
-        }
-    }
-    JoinAnalysisThread();
+    if (!StopSearch(StopPath::CloseButton)) return;
     EndDialog(IDOK);
 }
 
 void CAllSearchDlg::reject()
 {
-    if (!IsIdle()) {
-        if (ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK) return;
-        if (!IsIdle()) {
-            FileSearchStop(this);
-            m_bCancel = 1;
-            m_bIdle = 1;
-            StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
-                        IDT_SEARCH_DELAY});
-            WriteCancelEvent();
-        }
-    }
-    // The analysis thread ends on the cancel flag; the window waits for it
-    // before it goes.
-    JoinAnalysisThread();
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (owner && owner != this) QTimer::singleShot(0, owner, [owner] { owner->close(); });
-    CSkinDialog::reject();
+    OnClose();
+}
+
+void CAllSearchDlg::OnClose()
+{
+    // A close from outside (window manager, Alt+F4, the session ending)
+    // ends the program: the search stops, the window closes and the main
+    // window is asked to close after it.
+    if (!StopSearch(SessionEnding() ? StopPath::SessionEnd : StopPath::CloseRequest)) return;
+    QPointer<QWidget> owner = parentWidget() ? parentWidget()->window() : nullptr;
+    EndDialog(IDCANCEL);
+    if (owner && owner != this) QTimer::singleShot(0, owner, [owner] {
+        if (owner && owner->isVisible()) owner->close();
+    });
 }
 
 // ---- Analysis thread ---------------------------------------------------------------------

@@ -60,6 +60,8 @@ public:
     static constexpr int UM_ANALYSIS_FINISHED = 722;
 
     enum Tab { kAll, kHwp, kDoc, kXls, kPpt, kPdf, kTabCount };
+    // Pixels between the progress bar and the search/stop button.
+    static constexpr int kProgressGap = 10;
 
     explicit CAllSearchDlg(QWidget* parent = nullptr);
     ~CAllSearchDlg() override;
@@ -81,6 +83,18 @@ public:
     void OnBnClickedButtonSearch();
     void OnBnClickedClose();
 
+    // Who ends a running search.
+    enum class StopPath {
+        StopButton,    // 중지: the window stays with the results so far
+        CloseButton,   // the window's own close button
+        CloseRequest,  // a close from outside (window manager, Alt+F4)
+        SessionEnd,    // the session ends: no question
+    };
+    // The one stop sequence: asks (except at the session's end), stops the
+    // engine and the analysis, writes the search's end event once and shows
+    // the counts reached. False when the user keeps the search running.
+    bool StopSearch(StopPath path);
+
     // State for the opener and tests.
     bool IsIdle() const { return m_bIdle.load() != 0; }
     bool IsSearching() const { return HasTimer(IDT_ELAPSED_TIME); }
@@ -95,6 +109,7 @@ public:
     size_t FoundCount();
     QLabel* StatusLine() const { return m_status; }
     QLabel* DetailLine() const { return m_detail; }
+    QWidget* ProgressBar() const { return m_progress; }
     ps::ui::ImageButton* SearchButton() const { return m_btnSearch; }
     ps::ui::ImageButton* ActionButton(int id) const;
     int SearchTotal(int i) const { return m_totals[i].load(); }
@@ -135,12 +150,12 @@ protected:
     void OnTimer(int id) override;
     void OnOK() override {}
     void OnCancel() override {}
+    void OnClose() override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
-    void changeEvent(QEvent* e) override;
 
 public:
     void reject() override;
@@ -161,6 +176,7 @@ private:
     void ClearProgressQueues();
     void LoadBanner();
     void UnloadBanner();
+    bool HasBanner() const;
     void ShutDown();
     int AddRows(int tab, const PersonalInfoCounts& counts, SearchFileInfo* record,
                 std::u16string& lastFolder, CFileInfoRecord*& lastRow);

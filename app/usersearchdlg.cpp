@@ -180,19 +180,6 @@ void CUserSearchDlg::closeEvent(QCloseEvent* e)
     CSkinDialog::closeEvent(e);
 }
 
-void CUserSearchDlg::changeEvent(QEvent* e)
-{
-    CSkinDialog::changeEvent(e);
-    if (e->type() != QEvent::WindowStateChange) return;
-    // While minimised, the main window is moved out of the way.
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (!owner || owner == this || !ownerRect_.isValid()) return;
-    if (isMinimized())
-        owner->setGeometry(0, 0, 0, 0);
-    else
-        owner->setGeometry(ownerRect_);
-}
-
 void CUserSearchDlg::OnTimer(int id)
 {
     if (id == IDT_RESTORE_SYSMENU) KillTimer(id);

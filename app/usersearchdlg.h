@@ -44,7 +44,6 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     Hit HitTest(const QPoint& local) const override;
     void closeEvent(QCloseEvent* e) override;
-    void changeEvent(QEvent* e) override;
 
 private:
     void Layout();

@@ -7,6 +7,7 @@
 #include "extract/hwp/hwpdocmanager.h"
 #include "extract/hwp/hwpmlmanager.h"
 #include "extract/optionparser.h"
+#include "extract/parsermessages.h"
 #include "extract/pdf/pdfdocmanager.h"
 
 namespace {
@@ -22,6 +23,7 @@ int g_nLibraryUseCount = 0;
 void PackageLibraryInit()
 {
     xmlInitParser();
+    RouteXmlMessagesToTrace();
 }
 
 void PackageLibraryCleanup()

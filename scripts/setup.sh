@@ -22,8 +22,7 @@ PACKAGES=(
   docx2txt
   catdoc
   antiword
-  xvfb
-  openbox xdotool x11-utils imagemagick
+  xvfb openbox xdotool x11-utils imagemagick sqlite3
 )
 
 missing=()

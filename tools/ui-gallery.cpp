@@ -504,6 +504,13 @@ void AppWindows()
             {u"/home/user/문서/영업", u"고객 목록.pdf", counts({0, 0, 3, 17, 9, 17, 0})},
             {u"/home/user/문서/영업", u"발표 자료.pptx", counts({0, 0, 0, 2, 0, 2, 0})},
             {u"/home/user/바탕화면", u"서버 목록.xls", counts({0, 0, 0, 0, 0, 0, 8})},
+            // Folders that differ only at the end of a long path.
+            {u"/home/user/문서/2024년/인사팀/분기별 보고서/직원 개인정보 정리/1분기", u"명단.hwp",
+             counts({12, 0, 0, 12, 0, 0, 0})},
+            {u"/home/user/문서/2024년/인사팀/분기별 보고서/직원 개인정보 정리/2분기", u"명단.hwp",
+             counts({13, 0, 0, 13, 0, 0, 0})},
+            {u"/home/user/문서/2024년/인사팀/분기별 보고서/직원 개인정보 정리/3분기", u"명단.hwp",
+             counts({11, 0, 0, 11, 0, 0, 0})},
         };
         CFileReportControl* all = dlg.Report(CAllSearchDlg::kAll);
         std::u16string last;
@@ -519,7 +526,7 @@ void AppWindows()
             all->AddFileRow(std::make_unique<CFileInfoRecord>(d.counts, &dlg, r), folderRow);
         }
         all->SetChecked(all->DocumentRow(0, 1), true);
-        const int tabCounts[] = {6, 1, 1, 2, 1, 1};
+        const int tabCounts[] = {9, 4, 1, 2, 1, 1};
         const char16_t* keys[] = {u"KIND_OF_ALL", u"KIND_OF_HWP", u"KIND_OF_DOC", u"KIND_OF_XLS", u"KIND_OF_PPT", u"KIND_OF_PDF"};
         for (int i = 0; i < 6; ++i) dlg.TabButton(i)->setText(QFmt(keys[i], tabCounts[i]));
         dlg.StatusLine()->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
@@ -530,8 +537,16 @@ void AppWindows()
             bar->setValue(6);
         }
         // Drawn without showing: a shown search window starts its search.
+        // At the default size, at 960 x 600 and as maximised on 1366 x 768
+        // and 1920 x 1080 screens (less a panel).
+        Save("app-search-results-default", &dlg);
         dlg.resize(960, 600);
         Save("app-search-results", &dlg);
+        dlg.resize(1366, 738);
+        Save("app-search-results-max1366", &dlg);
+        dlg.resize(1920, 1050);
+        Save("app-search-results-max1920", &dlg);
+        dlg.resize(960, 600);
         dlg.StatusLine()->setText(QString::fromStdU16String(GetText(u"ALL_SEARCH_USER_SEARCHING") + u" " +
                                                             Fmt(u"ELAPSED_TIME", 2, 5)));
         dlg.DetailLine()->setText(QString::fromStdU16String(u"[4 / 6] /home/user/문서/영업/고객 목록.pdf"));
@@ -558,10 +573,6 @@ void AppWindows()
         about.show();
         Save("app-about-program", &about);
         about.SelectPage(1188);
-        about.LicensePage()->Text()->setPlainText(QString::fromUtf16(
-            u"프리바스윕 사용권 계약\n\n이 프로그램을 설치하거나 사용하면 이 계약의 조건에 동의하는 것으로 봅니다.\n"
-            u"1. 사용 허락: 개인과 기관은 이 프로그램을 무료로 사용할 수 있습니다.\n"
-            u"2. 제한: 프로그램을 수정하거나 역설계할 수 없습니다."));
         Save("app-about-license", &about);
         about.hide();
     }

@@ -1,5 +1,7 @@
 #include "core/controls/shelltree.h"
 
+#include "core/controls/celltips.h"
+
 #include <QApplication>
 #include <QCollator>
 #include <QDir>
@@ -211,6 +213,13 @@ void CWaitingTreeCtrl::RefreshRoot()
 CShellTreeCtrl::CShellTreeCtrl(QWidget* parent) : CWaitingTreeCtrl(parent)
 {
     setItemDelegate(new StateImageDelegate(this));
+    // A folder name the tree cuts shows whole as a tooltip; the text starts
+    // after the check image.
+    ps::ui::InstallCutTextToolTips(this, [this](QModelIndex& index) {
+        QRect r = visualRect(index);
+        if (index.data(kRoleStateImage).toInt() > 0) r.setLeft(r.left() + kStateW + kStateGap);
+        return r;
+    });
 }
 
 void CShellTreeCtrl::InitImages()

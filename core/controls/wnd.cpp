@@ -11,10 +11,15 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QRegion>
 #include <QThread>
+#include <QTimer>
 #include <QTimerEvent>
+#include <QToolTip>
 #include <QWindow>
+#include <algorithm>
+#include <vector>
 
 namespace ps::ui {
 
@@ -32,7 +37,76 @@ QWidget* WidgetOf(QObject* o)
     return qobject_cast<QWidget*>(o);
 }
 
+// The window that owns a window: the top-level window of its parent.
+QWidget* OwnerOf(const QWidget* w)
+{
+    QWidget* p = w ? w->parentWidget() : nullptr;
+    return p ? p->window() : nullptr;
+}
+
+// The innermost modal window and its owners, outermost first.
+std::vector<QWidget*> ModalGroup()
+{
+    std::vector<QWidget*> group;
+    for (QWidget* w = QApplication::activeModalWidget(); w; w = OwnerOf(w)) {
+        if (std::find(group.begin(), group.end(), w) != group.end()) break;
+        group.insert(group.begin(), w);
+    }
+    return group;
+}
+
+void SetMinimised(QWidget* w, bool minimised)
+{
+    if (!w->isVisible() || w->isMinimized() == minimised) return;
+    w->setWindowState(minimised ? (w->windowState() | Qt::WindowMinimized)
+                                : (w->windowState() & ~Qt::WindowMinimized));
+}
+
+void BringToFront(QWidget* w)
+{
+    w->raise();
+    w->activateWindow();
+}
+
+bool g_followingState = false;
+
 }  // namespace
+
+bool SessionEnding() { return Seams().sessionEnding; }
+
+QString SkinToolTipStyleSheet()
+{
+    return QStringLiteral(
+        "QToolTip { color: #1e2a38; background-color: #f7f9fc; border: 1px solid #9aafc3;"
+        " border-radius: 2px; padding: 4px 6px; }");
+}
+
+void ApplySkinToolTipStyle()
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app) return;
+    const QString rule = SkinToolTipStyleSheet();
+    if (app->styleSheet().contains(rule)) return;
+    app->setStyleSheet(app->styleSheet() + rule);
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, QColor(0xF7, 0xF9, 0xFC));
+    tips.setColor(QPalette::ToolTipText, QColor(0x1E, 0x2A, 0x38));
+    QToolTip::setPalette(tips);
+}
+
+void EndSession()
+{
+    Seams().sessionEnding = true;
+    // The innermost modal window first: its owner's close may wait for it.
+    for (int guard = 0; guard < 64; ++guard) {
+        QPointer<QWidget> w = QApplication::activeModalWidget();
+        if (!w) break;
+        w->close();
+        if (w && w->isVisible() && w == QApplication::activeModalWidget()) break;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && qobject_cast<QDialog*>(w)) w->close();
+}
 
 bool PostUserMessage(QObject* target, int number, quintptr wParam, qintptr lParam)
 {
@@ -111,6 +185,7 @@ CSkinDialog::CSkinDialog(QWidget* parent) : QDialog(parent)
     setPalette(pal);
     setMouseTracking(true);
     setSizeGripEnabled(false);
+    ApplySkinToolTipStyle();
 }
 
 CSkinDialog::~CSkinDialog()
@@ -188,6 +263,20 @@ void CSkinDialog::timerEvent(QTimerEvent* e)
 
 bool CSkinDialog::event(QEvent* e)
 {
+    if (e->type() == QEvent::WindowActivate && !g_followingState) {
+        // An owner activated while a modal window is open above it (a click
+        // on it, its task-bar entry) hands the activation on to that window.
+        const std::vector<QWidget*> group = ModalGroup();
+        if (group.size() >= 2 && group.back() != this &&
+            std::find(group.begin(), group.end(), this) != group.end()) {
+            QPointer<QWidget> top = group.back();
+            QTimer::singleShot(0, top, [top] {
+                if (!top || !top->isVisible()) return;
+                SetMinimised(top, false);
+                BringToFront(top);
+            });
+        }
+    }
     if (e->type() >= QEvent::User && e->type() <= QEvent::MaxUser) {
         if (auto* m = dynamic_cast<UserMessageEvent*>(e)) {
             OnUserMessage(m->Number(), m->WParam(), m->LParam());
@@ -219,7 +308,57 @@ void CSkinDialog::hideEvent(QHideEvent* e)
 void CSkinDialog::done(int r)
 {
     ended_ = true;
+    const bool modal = isModal() && isVisible();
     QDialog::done(r);
+    // A modal window that ends never leaves its owner minimised with
+    // nothing on screen.
+    if (modal)
+        if (QWidget* owner = OwnerOf(this); owner && owner->isMinimized() && !SessionEnding()) {
+            SetMinimised(owner, false);
+            BringToFront(owner);
+        }
+}
+
+void CSkinDialog::closeEvent(QCloseEvent* e)
+{
+    if (!isVisible()) {
+        e->accept();
+        return;
+    }
+    QPointer<CSkinDialog> self(this);
+    OnClose();
+    if (self && isVisible())
+        e->ignore();
+    else
+        e->accept();
+}
+
+void CSkinDialog::changeEvent(QEvent* e)
+{
+    QDialog::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange) return;
+    const bool was = static_cast<QWindowStateChangeEvent*>(e)->oldState() & Qt::WindowMinimized;
+    if (was != isMinimized()) FollowMinimised(isMinimized());
+}
+
+void CSkinDialog::FollowMinimised(bool minimised)
+{
+    if (g_followingState) return;
+    const std::vector<QWidget*> group = ModalGroup();
+    if (group.size() < 2 || std::find(group.begin(), group.end(), this) == group.end()) return;
+    g_followingState = true;
+    // Owners first, so that the modal window is mapped last and lies on top.
+    for (QWidget* w : group)
+        if (w != this) SetMinimised(w, minimised);
+    g_followingState = false;
+    if (minimised) return;
+    QPointer<QWidget> top = group.back();
+    BringToFront(top);
+    // The window manager maps the owners asynchronously: raise once more
+    // when it has.
+    QTimer::singleShot(50, top, [top] {
+        if (top && top->isVisible() && !top->isMinimized()) BringToFront(top);
+    });
 }
 
 void CSkinDialog::keyPressEvent(QKeyEvent* e)

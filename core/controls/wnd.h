@@ -108,8 +108,22 @@ struct UiSeams {
     std::function<QDateTime()> clock;
     // Receives the numbered user actions that windows report.
     std::function<void(int)> statisticsAction;
+    // Set by EndSession: the session is ending.
+    bool sessionEnding = false;
 };
 UiSeams& Seams();
+
+// Gives the application the skin's one tooltip look (light body, blue-grey
+// border, dark text, padding). Every skinned window applies it once.
+void ApplySkinToolTipStyle();
+// The style sheet rule of that look.
+QString SkinToolTipStyleSheet();
+
+// The session is ending (log-out, SIGTERM): windows close without asking.
+bool SessionEnding();
+// Ends the session: every open window, the innermost modal one first, gets
+// a close request as from the window manager while SessionEnding() is true.
+void EndSession();
 
 QString AskFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
                     bool save);
@@ -167,6 +181,10 @@ protected:
     virtual void OnTimer(int /*id*/) {}
     virtual void OnOK() { done(IDOK); }
     virtual void OnCancel() { done(IDCANCEL); }
+    // A close request from outside the window (the window manager's close
+    // button, Alt+F4, the session ending). Escape and the window's own
+    // buttons never come here. By default the same as OnCancel.
+    virtual void OnClose() { OnCancel(); }
 
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -174,6 +192,8 @@ protected:
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -183,6 +203,9 @@ public:
     void done(int r) override;
 
 private:
+    // A modal window and its owner minimise and restore together, and the
+    // modal window stays above its owner.
+    void FollowMinimised(bool minimised);
     bool ended_ = false;
     bool initialized_ = false;
     int captionBand_ = 0;

@@ -9,6 +9,7 @@
 #include <libxml/xmlerror.h>
 #include <libxml/xmlreader.h>
 
+#include "extract/parsermessages.h"
 #include "platform/text.h"
 
 namespace {
@@ -155,6 +156,9 @@ bool OpenSegment(OpcPackage* p, McReaderState* state, int32_t segment, const cha
     xmlTextReaderPtr reader = OpenReader(p, segment, baseUrl, encoding, options | XML_PARSE_HUGE);
     if (!reader)
         return false;
+    // What the parser reports about the part goes to the trace log.
+    RouteXmlMessagesToTrace();
+    xmlTextReaderSetErrorHandler(reader, &TraceXmlReaderError, nullptr);
     McReaderInit(state, reader);
     return true;
 }
@@ -190,10 +194,10 @@ void ReadContentTypes(OpcPackage* p)
                 Attribute(r, "Extension", &ext);
                 Attribute(r, "ContentType", &type);
                 if (ext.empty()) {
-                    std::fprintf(stderr, "Missing @Extension attribute!\n");
+                    TraceParserMessage("opc", "Missing @Extension attribute!");
                     st.error = MC_ERROR_PACKAGE_VALUE;
                 } else if (type.empty()) {
-                    std::fprintf(stderr, "Missing @ContentType attribute!\n");
+                    TraceParserMessage("opc", "Missing @ContentType attribute!");
                     st.error = MC_ERROR_PACKAGE_VALUE;
                 } else {
                     auto it = p->extensions.find(ext);
@@ -209,10 +213,10 @@ void ReadContentTypes(OpcPackage* p)
                 const bool hasName = Attribute(r, "PartName", &name);
                 const bool hasType = Attribute(r, "ContentType", &type);
                 if (!hasName) {
-                    std::fprintf(stderr, "Attribute @PartName not given!\n");
+                    TraceParserMessage("opc", "Attribute @PartName not given!");
                     st.error = MC_ERROR_STRUCTURE;
                 } else if (!hasType) {
-                    std::fprintf(stderr, "Attribute @ContentType not given!\n");
+                    TraceParserMessage("opc", "Attribute @ContentType not given!");
                     st.error = MC_ERROR_STRUCTURE;
                 } else if (name.empty() || name[0] != '/') {
                     McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s MUST start with a '/'", name.c_str());
@@ -265,10 +269,10 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
                 rel.type = type;
                 bool take = false;
                 if (id.empty()) {
-                    std::fprintf(stderr, "Missing @Id attribute!\n");
+                    TraceParserMessage("opc", "Missing @Id attribute!");
                     st.error = MC_ERROR_PACKAGE_VALUE;
                 } else if (type.empty()) {
-                    std::fprintf(stderr, "Missing @Type attribute!\n");
+                    TraceParserMessage("opc", "Missing @Type attribute!");
                     st.error = MC_ERROR_PACKAGE_VALUE;
                 } else if (target.empty()) {
                     st.error = MC_ERROR_PACKAGE_VALUE;

@@ -1,6 +1,7 @@
 /* PDF text through MuPDF: open the document, run every page through the
    structured-text device and hand the text, line by line, to a callback. */
 #include "extract/pdf/pdfglue.h"
+#include "extract/parsermessages.h"
 
 #include <limits.h>
 #include <stdint.h>
@@ -29,10 +30,11 @@ enum { PAGE_READ = 0, PAGE_PARTIAL = 1, PAGE_FAILED = 2, PAGE_NOT_LOADED = 3 };
    in a row that cannot be loaded, the rest of the range is given up. */
 #define MAX_UNLOADABLE_IN_A_ROW 1000
 
+/* MuPDF's warnings and errors go to the trace log. */
 static void Quiet(void* user, const char* message)
 {
     (void)user;
-    (void)message;
+    TraceParserMessage("pdf", message);
 }
 
 static void Flush(Emitter* e)

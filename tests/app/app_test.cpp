@@ -11,6 +11,7 @@
 #include "core/logmgr.h"
 #include "core/registry.h"
 #include "core/util.h"
+#include "extract/extractlib.h"
 #include "platform/instance.h"
 #include "platform/system.h"
 
@@ -194,6 +195,38 @@ TEST_F(WindowsTest, UserSearchHandsOverItsChoices)
     EXPECT_EQ(actions_, (std::vector<int>{41, 52}));
 }
 
+TEST_F(WindowsTest, CloseRequestEndsTheProgramWithTheExitSteps)
+{
+    // Whatever has the focus (here the window itself, no page), a close
+    // request from outside ends the main window the way its exit button
+    // does: library finished, lastCheckFile cleared.
+    const int uses = GetLibraryUseCount();
+    WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"/tmp/x.hwp", false);
+    CPrivasweepDlg main;
+    main.EnsureInitialized();
+    EXPECT_EQ(GetLibraryUseCount(), uses + 1);
+    main.show();
+    main.setFocus();
+    EXPECT_TRUE(main.close());
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(main.result(), ps::ui::IDOK);
+    EXPECT_EQ(GetLibraryUseCount(), uses);
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+}
+
+TEST_F(WindowsTest, LogPageTooltipsTakeTheProgramsLook)
+{
+    CPrivasweepDlg main;
+    main.EnsureInitialized();
+    // A style sheet on a label would be its tooltip's style too.
+    for (int id : {1150, 1151, 1155, 1156, 1157}) {
+        ASSERT_NE(main.LogPage()->Static(id), nullptr);
+        EXPECT_TRUE(main.LogPage()->Static(id)->styleSheet().isEmpty()) << id;
+    }
+    EXPECT_EQ(main.LogPage()->Static(1150)->palette().color(QPalette::WindowText), QColor(254, 0, 0));
+    EXPECT_TRUE(qApp->styleSheet().contains(ps::ui::SkinToolTipStyleSheet()));
+}
+
 TEST_F(WindowsTest, AboutWindowPagesAndLicence)
 {
     const std::string lic = plat::PathToNative(plat::ProgramDir()) + "/License.txt";
@@ -208,10 +241,13 @@ TEST_F(WindowsTest, AboutWindowPagesAndLicence)
         EXPECT_EQ(about.CurrentPage(), about.LicensePage());
         EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString::fromStdString(text));
     }
+    // Without a file beside the program the agreement it carries is shown.
     std::filesystem::remove(lic);
     CAboutInfoDlg about;
     about.EnsureInitialized();
-    EXPECT_EQ(about.LicensePage()->Text()->toPlainText(), QString());
+    const QString carried = about.LicensePage()->Text()->toPlainText();
+    EXPECT_TRUE(carried.startsWith(QString::fromUtf16(u"프리바스윕(Privasweep) 사용권 계약서"))) << carried.left(40).toStdString();
+    EXPECT_TRUE(carried.contains(QString::fromUtf16(u"제9조")));
 }
 
 }  // namespace

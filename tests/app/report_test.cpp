@@ -4,6 +4,8 @@
 
 #include "app/filereport.h"
 #include "app_fixture.h"
+#include "core/controls/celltips.h"
+#include "core/uitext.h"
 #include "core/util.h"
 
 namespace ps_test {
@@ -188,6 +190,59 @@ TEST_F(ReportTest, PostedRowsArriveInOrderAndBelongToTheControl)
         PostAddRow(&c, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/r", u"d.xls")));
     }
     EXPECT_FALSE(PostAddRow(nullptr, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/s", u"e.ppt"))));
+}
+
+TEST_F(ReportTest, FolderRowsSpanTheRowAndCutNamesShowWhole)
+{
+    CFileReportControl c;
+    c.resize(728, 300);
+    c.grab();
+    // Three folders that differ only at the end of a long path.
+    const std::u16string base = u"/home/user/문서/2024년/인사팀/분기별 보고/직원 개인정보 정리/";
+    for (const char16_t* leaf : {u"1분기", u"2분기", u"3분기"}) AddFolder(c, base + leaf, {u"명단.hwp"});
+    AddFolder(c, u"/짧은", {std::u16string(60, u'가') + u".hwp"});
+    c.grab();
+
+    // A folder row's path runs from the name column to the end of the row.
+    const QRect nameCell = c.visualRect(c.Model()->index(0, 1));
+    const QRect span = c.FolderRowTextRect(nameCell);
+    const int last = CFileInfoRecord::kItemCount - 1;
+    EXPECT_EQ(span.right() + 1, c.columnViewportPosition(last) + c.columnWidth(last));
+    EXPECT_LE(span.left(), nameCell.left());
+    EXPECT_GT(span.width(), c.columnWidth(1) + 6 * c.columnWidth(2));
+
+    // Whole texts as tooltips where they are cut, none where they fit.
+    auto tipAt = [&](const QModelIndex& index) {
+        return ps::ui::CutCellText(&c, c.visualRect(index).center(), [&c](QModelIndex& i) {
+            if (!i.parent().isValid()) {
+                i = i.sibling(i.row(), 1);
+                return c.FolderRowTextRect(c.visualRect(i));
+            }
+            return c.visualRect(i);
+        });
+    };
+    const QModelIndex shortFolder = c.Model()->index(3, 1);
+    EXPECT_EQ(tipAt(shortFolder), QString());
+    const QModelIndex longName = c.Model()->index(0, 1, shortFolder.sibling(3, 0));
+    EXPECT_EQ(tipAt(longName), QString::fromStdU16String(std::u16string(60, u'가') + u".hwp"));
+    c.resize(300, 300);
+    c.grab();
+    const QModelIndex longFolder = c.Model()->index(1, 4);  // a count cell of the folder row
+    EXPECT_EQ(tipAt(longFolder), QString::fromStdU16String(base + u"2분기"));
+}
+
+TEST(ReportMenuTexts, AreTheProgramsOwn)
+{
+    const struct {
+        const char16_t* key;
+        const char16_t* text;
+    } texts[] = {
+        {u"MENU_OPEN", u"열기"},           {u"MENU_SEARCH_DETAIL_INFO", u"검색 상세정보"},
+        {u"MENU_ENCRYPT", u"암호처리"},     {u"MENU_DELETE", u"문서삭제"},
+        {u"MENU_EXCEPTION", u"예외처리"},   {u"MENU_CLOSE_ALL", u"전체트리닫기"},
+        {u"MENU_OPEN_ALL", u"전체트리열기"}, {u"MENU_PROPERTY", u"속성"},
+    };
+    for (const auto& t : texts) EXPECT_EQ(GetText(t.key), t.text) << QString::fromUtf16(t.key).toStdString();
 }
 
 }  // namespace

@@ -279,6 +279,132 @@ TEST_F(SearchWindowTest, CloseDuringTheCompletionMessageWritesNoSecondEndEvent)
     EXPECT_EQ(ReadLastCheckFile(), u"");
 }
 
+// The window that owns a search window: counts the close requests the
+// search window passes on.
+class Owner : public ps::ui::CSkinDialog {
+public:
+    int closes = 0;
+
+protected:
+    void OnClose() override
+    {
+        ++closes;
+        EndDialog(ps::ui::IDCANCEL);
+    }
+};
+
+TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
+{
+    SlowReader slow;
+    const std::string root = MakeMany("many", 150, std::string("Tel ") + kPhone);
+    Owner owner;
+    owner.show();
+    CAllSearchDlg dlg(&owner);
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.AnalysisRunning(); }));
+
+    // Declined: the search and the window go on.
+    answer_ = ps::ui::IDCANCEL;
+    EXPECT_FALSE(dlg.close());
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_FALSE(dlg.IsIdle());
+    EXPECT_TRUE(dlg.IsSearching());
+
+    // Confirmed (Alt+F4, the window manager's close): stopped, one end
+    // event, the window gone and its owner asked to close.
+    answer_ = ps::ui::IDOK;
+    EXPECT_TRUE(dlg.close());
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_TRUE(dlg.IsIdle());
+    EXPECT_FALSE(dlg.IsSearching());
+    EXPECT_FALSE(dlg.AnalysisRunning());
+    ASSERT_TRUE(WaitFor([&] { return owner.closes == 1; }, 2000));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 6)"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 1);
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+    EXPECT_EQ(dlg.StatusLine()->text(), QString::fromUtf16(u"검색이 취소되었습니다."));
+
+    // The window's own close button takes the same stop but leaves the
+    // owner open: the user goes back to the main window.
+    Owner other;
+    other.show();
+    CAllSearchDlg second(&other);
+    second.SetSearchMode(1);
+    second.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    second.show();
+    ASSERT_TRUE(WaitFor([&] { return second.AnalysisRunning(); }));
+    second.OnBnClickedClose();
+    EXPECT_FALSE(second.isVisible());
+    EXPECT_EQ(second.result(), ps::ui::IDOK);
+    EXPECT_FALSE(second.AnalysisRunning());
+    for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(other.closes, 0);
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 2);
+}
+
+TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndEvent)
+{
+    SlowReader slow;
+    const std::string root = MakeMany("many", 150, std::string("ID ") + kResident);
+    {
+        CAllSearchDlg dlg;
+        dlg.SetSearchMode(1);
+        dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.AnalysisRunning(); }));
+        answer_ = ps::ui::IDCANCEL;  // nobody is there to answer
+        ps::ui::EndSession();
+        EXPECT_FALSE(dlg.isVisible());
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_FALSE(dlg.AnalysisRunning());
+    }
+    ps::ui::Seams().sessionEnding = false;
+    for (const auto& m : messages_) EXPECT_NE(m, u"검색을 종료하시겠습니까?");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 1);
+
+    // A window destroyed under its running search still ends it once.
+    {
+        CAllSearchDlg dlg;
+        dlg.SetSearchMode(1);
+        dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.AnalysisRunning(); }));
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 4"), 2);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 2);
+}
+
+TEST(SearchWindowLayout, ProgressKeepsAGapAndTheTableTakesTheBannersPlace)
+{
+    CAllSearchDlg dlg;
+    dlg.EnsureInitialized();  // laid out, not shown: showing starts a search
+    for (const QSize size : {dlg.size(), QSize(1366, 738), QSize(1920, 1050)}) {
+        dlg.resize(size);
+        dlg.grab();  // drawn as a person sees it: every pending resize is done
+        SCOPED_TRACE(size.width());
+        const QRect bar = dlg.ProgressBar()->geometry();
+        const QRect button = dlg.SearchButton()->geometry();
+        EXPECT_GE(button.left() - bar.right() - 1, CAllSearchDlg::kProgressGap);
+        // No banner module here: the table reaches down to a gap above the
+        // action buttons.
+        CFileReportControl* table = dlg.Report(CAllSearchDlg::kAll);
+        const int buttonsTop = dlg.ActionButton(CAllSearchDlg::IDC_EXCEPT)->geometry().top();
+        EXPECT_LT(table->geometry().bottom(), buttonsTop);
+        EXPECT_LE(buttonsTop - table->geometry().bottom(), 24);
+        // The columns share the table's width: nothing cut, no scroll bar.
+        int sum = 0;
+        for (int c = 0; c < CFileInfoRecord::kItemCount; ++c) sum += table->columnWidth(c);
+        EXPECT_EQ(sum, table->viewport()->width());
+        EXPECT_GE(table->columnWidth(8), 60);
+    }
+}
+
 TEST(DocumentKey, MaskSizeTimeAndCodePage)
 {
     SearchFileInfo a;

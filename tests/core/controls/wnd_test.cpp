@@ -1,4 +1,5 @@
 // The window layer: messages, timers, key policies, shape, dragging, seams.
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -19,6 +20,7 @@ namespace {
 
 class Probe : public CSkinDialog {
 public:
+    using CSkinDialog::CSkinDialog;
     QList<std::tuple<int, quintptr, qintptr>> messages;
     QList<int> timerHits;
     int inits = 0, oks = 0, cancels = 0;
@@ -282,4 +284,142 @@ TEST(MonitorWorkArea, IsTheAvailableGeometryOfTheWindowsScreen)
     EXPECT_FALSE(area.isEmpty());
     EXPECT_EQ(area, window.screen()->availableGeometry());
     EXPECT_EQ(GetMonitorWorkArea(nullptr), QGuiApplication::primaryScreen()->availableGeometry());
+}
+
+namespace {
+
+// A window that counts its close requests apart from its cancels.
+class Closable : public Probe {
+public:
+    using Probe::Probe;
+    int closes = 0;
+    bool refuse = false;
+
+protected:
+    void OnClose() override
+    {
+        ++closes;
+        if (!refuse) EndDialog(IDCANCEL);
+    }
+};
+
+void Settle()
+{
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+}  // namespace
+
+TEST(WindowStateTest, ModalWindowAndOwnerMinimiseAndRestoreTogether)
+{
+    Probe owner;
+    owner.show();
+    Probe child(&owner);
+    child.setWindowModality(Qt::ApplicationModal);
+    child.show();
+    Settle();
+
+    // Minimising the modal window takes its owner along ...
+    child.showMinimized();
+    EXPECT_TRUE(owner.isMinimized());
+    EXPECT_TRUE(owner.isVisible());  // minimised, not hidden or shrunk away
+    // ... and restoring it brings the owner back, the modal window on top.
+    child.setWindowState(child.windowState() & ~Qt::WindowMinimized);
+    EXPECT_FALSE(owner.isMinimized());
+    EXPECT_FALSE(child.isMinimized());
+
+    // Restoring the owner (its task-bar entry) restores the modal window too.
+    owner.showMinimized();
+    EXPECT_TRUE(child.isMinimized());
+    owner.setWindowState(owner.windowState() & ~Qt::WindowMinimized);
+    EXPECT_FALSE(child.isMinimized());
+
+    // The owner takes no input while the modal window is open.
+    EXPECT_EQ(QApplication::activeModalWidget(), &child);
+
+    // A modal window that ends leaves no minimised owner behind.
+    child.showMinimized();
+    ASSERT_TRUE(owner.isMinimized());
+    child.EndDialog(IDOK);
+    EXPECT_FALSE(owner.isMinimized());
+    EXPECT_TRUE(owner.isVisible());
+}
+
+TEST(WindowStateTest, NonModalWindowsMinimiseAlone)
+{
+    Probe owner;
+    owner.show();
+    Probe other(&owner);
+    other.show();
+    Settle();
+    other.showMinimized();
+    EXPECT_FALSE(owner.isMinimized());
+}
+
+TEST(WindowStateTest, CloseRequestsAreApartFromEscape)
+{
+    Closable w;
+    w.SetKeyPolicy({KeyAction::Default, KeyAction::Cancel, KeyAction::Default});
+    w.show();
+    Settle();
+    QTest::keyClick(w.edit, Qt::Key_Escape);
+    EXPECT_EQ(w.cancels, 1);
+    EXPECT_EQ(w.closes, 0);
+
+    w.show();
+    w.refuse = true;
+    EXPECT_FALSE(w.close());  // a window that keeps itself open stays
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_EQ(w.closes, 1);
+    w.refuse = false;
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(w.closes, 2);
+    EXPECT_EQ(w.cancels, 1);
+
+    // By default a close request is a cancel.
+    Probe plain;
+    plain.show();
+    EXPECT_TRUE(plain.close());
+    EXPECT_EQ(plain.cancels, 1);
+}
+
+TEST(WindowStateTest, EndSessionClosesTheInnermostModalWindowFirst)
+{
+    std::vector<std::string> order;
+    struct Logged : Closable {
+        Logged(std::vector<std::string>& o, std::string n, QWidget* parent)
+            : Closable(parent), log(o), name(std::move(n))
+        {
+        }
+        std::vector<std::string>& log;
+        std::string name;
+        void OnClose() override
+        {
+            log.push_back(name + (SessionEnding() ? " ending" : ""));
+            Closable::OnClose();
+        }
+    };
+    Logged outer(order, "outer", nullptr);
+    outer.setWindowModality(Qt::ApplicationModal);
+    outer.show();
+    Logged inner(order, "inner", &outer);
+    inner.setWindowModality(Qt::ApplicationModal);
+    inner.show();
+    Settle();
+    EndSession();
+    EXPECT_EQ(order, (std::vector<std::string>{"inner ending", "outer ending"}));
+    EXPECT_FALSE(inner.isVisible());
+    EXPECT_FALSE(outer.isVisible());
+    Seams() = UiSeams();
+    EXPECT_FALSE(SessionEnding());
+}
+
+TEST(WindowStateTest, OneTooltipLookForTheProgram)
+{
+    Probe w;
+    EXPECT_TRUE(qApp->styleSheet().contains(SkinToolTipStyleSheet()));
+    EXPECT_TRUE(SkinToolTipStyleSheet().contains(QStringLiteral("padding")));
+    Probe again;  // applied once
+    EXPECT_EQ(qApp->styleSheet().count(QStringLiteral("QToolTip")), 1);
 }
