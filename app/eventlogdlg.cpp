@@ -11,6 +11,7 @@
 #include "app/appcore.h"
 #include "app/maindlg.h"
 #include "app/recorddlgs.h"
+#include "settings/configdlg.h"
 #include "core/controls/skin.h"
 #include "core/eventstore/eventstore.h"
 #include "core/uitext.h"
@@ -98,9 +99,6 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     notice_ = new QLabel(this);
     notice_->hide();
 
-    // The settings window is not part of this program yet.
-    ShowDisabled(btnSettings_);
-
     connect(btnMenu_, &QAbstractButton::clicked, this, [this] { CPrivasweepDlg::OnBnClickedMenu(this); });
     connect(btnMin_, &QAbstractButton::clicked, this, [this] {
         popup_->hide();
@@ -119,6 +117,7 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     connect(btnToggle_, &QAbstractButton::clicked, this, [this] { ToggleDetailArea(); });
     connect(btnDelete_, &QAbstractButton::clicked, this, [this] { OnDeleteRecords(); });
     connect(btnSave_, &QAbstractButton::clicked, this, [this] { OnSaveRecords(); });
+    connect(btnSettings_, &QAbstractButton::clicked, this, [this] { OnSettings(); });
     range_->installEventFilter(this);
     searchEdit_->installEventFilter(this);
     // Rows are read while the list paints: the notice waits for the paint to end.
@@ -735,6 +734,15 @@ int CEventLogDlg::RunRecordWindow(QWidget* window)
     if (s_beforeRun && s_beforeRun(window, result))
         return result;
     return static_cast<CSkinDialog*>(window)->DoModal();
+}
+
+void CEventLogDlg::OnSettings()
+{
+    Act(60);
+    popup_->hide();
+    CConfigurationDlg config(this);
+    config.SetStartPage(5);
+    RunRecordWindow(&config);
 }
 
 void CEventLogDlg::OnDeleteRecords()

@@ -44,6 +44,7 @@ public:
     void OnNext();                    // ">"
     void OnSearch();                  // search button, or Enter in the search text
     void ToggleDetailArea();          // 1107
+    void OnSettings();                // 1075
     void OnDeleteRecords();           // 1105
     void OnSaveRecords();             // 1106
     void OpenDatePopup();             // the range field takes the focus

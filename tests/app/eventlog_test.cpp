@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/eventlogdlg.h"
+#include "settings/configdlg.h"
 #include "app/logexport.h"
 #include "app/maindlg.h"
 #include "app/recorddlgs.h"
@@ -652,6 +653,29 @@ TEST_F(EventLogTest, TheLogWindowReloadsAfterADeletion)
     };
     dlg->OnDeleteRecords();
     EXPECT_TRUE(Ids(*dlg).empty());
+}
+
+TEST_F(EventLogTest, SettingsButtonOpensTheSettingsAtTheLogPage)
+{
+    auto dlg = OpenLog();
+    QWidget* button = dlg->Control(CEventLogDlg::IDC_SETTINGS);
+    ASSERT_TRUE(button);
+    EXPECT_TRUE(button->isEnabled());
+    int page = -1;
+    QWidget* parent = nullptr;
+    CEventLogDlg::s_beforeRun = [&](QWidget* w, int& result) {
+        auto* config = qobject_cast<CConfigurationDlg*>(w);
+        if (!config)
+            return false;
+        config->EnsureInitialized();
+        page = config->CurrentIndex();
+        parent = config->parentWidget();
+        result = IDCANCEL;
+        return true;
+    };
+    static_cast<QAbstractButton*>(button)->click();
+    EXPECT_EQ(page, 5);
+    EXPECT_EQ(parent, dlg.get());
 }
 
 // ---- Record export window ----
