@@ -137,3 +137,7 @@ bool WriteEventLogExport(const std::u16string& path, const std::vector<int64_t>&
         RemovePartialFile(native);  // a disk that filled up leaves no half file
     return ok;
 }
+
+const char16_t kCannotCreateLogFile[] = u"기록 파일을 만들 수 없습니다.\n%s";
+const char16_t kCannotReadLogStore[] = u"기록을 읽지 못했습니다. 잠시 후 다시 시도해 주세요.\n(%s)";
+const char16_t kCannotDeleteLog[] = u"기록을 삭제하지 못했습니다. 잠시 후 다시 시도해 주세요.";

@@ -10,3 +10,10 @@
 // otherwise. Returns false, having written nothing, when the file cannot
 // be created.
 bool WriteEventLogExport(const std::u16string& path, const std::vector<int64_t>& eventIds, bool crlf);
+
+// Messages of the export's failures, shown by every window that exports or
+// deletes records: a file that cannot be created (%s: its path), records that
+// cannot be read (%s: the store's message) and a deletion that failed.
+extern const char16_t kCannotCreateLogFile[];
+extern const char16_t kCannotReadLogStore[];
+extern const char16_t kCannotDeleteLog[];

@@ -19,11 +19,6 @@ using namespace ps::ui;
 
 namespace {
 
-// Messages of failures the user must hear of.
-const char16_t kCannotCreateFile[] = u"기록 파일을 만들 수 없습니다.\n%s";
-const char16_t kCannotReadStore[] = u"기록을 읽지 못했습니다. 잠시 후 다시 시도해 주세요.\n(%s)";
-const char16_t kCannotDelete[] = u"기록을 삭제하지 못했습니다. 잠시 후 다시 시도해 주세요.";
-
 ImageButton* Strip(QWidget* parent, int id, int images)
 {
     auto* b = new ImageButton(parent);
@@ -286,7 +281,7 @@ std::vector<int64_t> CRecordRangeDlg::SelectRecords(std::u16string& kindText) co
 
 bool CRecordRangeDlg::ReportStoreFailure(const CppSQLite3Exception& e)
 {
-    ShowMessageBox(plat::FormatWide(kCannotReadStore, e.ErrorMessage().c_str()), u"", 1, this);
+    ShowMessageBox(plat::FormatWide(kCannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
     return false;
 }
 
@@ -382,7 +377,7 @@ void CRecordDeleteDlg::OnDelete()
     else if (!ids.empty())
         ok = DeleteEventsOfList(ids);
     if (!ok) {
-        ShowMessageBox(kCannotDelete, u"", 1, this);
+        ShowMessageBox(kCannotDeleteLog, u"", 1, this);
         return;
     }
     ShowMessageBox(Fmt(u"LOG_DELETE_NOTIFY_EXPLAIN", kindText.c_str(), static_cast<int>(ids.size())),
@@ -499,7 +494,7 @@ void CRecordSaveDlg::OnSave()
         return;
     }
     if (!written) {
-        ShowMessageBox(plat::FormatWide(kCannotCreateFile, path.c_str()), u"", 1, this);
+        ShowMessageBox(plat::FormatWide(kCannotCreateLogFile, path.c_str()), u"", 1, this);
         return;
     }
     AddEvent(EVENT_LOG_SAVED);

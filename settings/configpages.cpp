@@ -9,11 +9,13 @@
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"
+#include "core/eventstore/CppSQLite3.h"
 #include "core/eventstore/eventqueries.h"
 #include "core/eventstore/eventtables.h"
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
+#include "platform/wformat.h"
 
 using namespace ps::ui;
 
@@ -344,8 +346,19 @@ void CLogSettingPage::OnBnClickedDeleteLog()
 {
     ReportUserAction(32);
     if (ShowMessageBox(GetText(u"CONFIG_QUESTION_DELETE_LOG"), u"", 0, this) != IDOK) return;
-    // The deletion is recorded only when it happened.
-    if (DeleteAllEvents()) AddEvent(0x6000000);
+    // The deletion is recorded only when it happened; a failure is told.
+    bool deleted = false;
+    try {
+        deleted = DeleteAllEvents();
+    } catch (const CppSQLite3Exception& e) {
+        ShowMessageBox(plat::FormatWide(kCannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
+        return;
+    }
+    if (!deleted) {
+        ShowMessageBox(kCannotDeleteLog, u"", 1, this);
+        return;
+    }
+    AddEvent(0x6000000);
 }
 
 QString CLogSettingPage::InitialFileName(const QDateTime& now)
@@ -365,8 +378,20 @@ void CLogSettingPage::OnBnClickedSaveLog()
     // A name typed without an extension gets the default one.
     const int slash = path.lastIndexOf(QLatin1Char('/'));
     if (path.indexOf(QLatin1Char('.'), slash + 1) < 0) path += QStringLiteral(".csv");
+    // A log that cannot be read or a file that cannot be created is told,
+    // never passed over as if the log had been saved.
     std::vector<int64_t> ids;
-    GetAllEventIds(ids);
-    if (!WriteEventLogExport(FromQ(path), ids, false)) return;
+    bool written = false;
+    try {
+        GetAllEventIds(ids);
+        written = WriteEventLogExport(FromQ(path), ids, false);
+    } catch (const CppSQLite3Exception& e) {
+        ShowMessageBox(plat::FormatWide(kCannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
+        return;
+    }
+    if (!written) {
+        ShowMessageBox(plat::FormatWide(kCannotCreateLogFile, FromQ(path).c_str()), u"", 1, this);
+        return;
+    }
     AddEvent(0x5000000);
 }

@@ -12,6 +12,7 @@
 #include "settings/configdlg.h"
 #include "settings/configpages.h"
 #include "settings/passwordpage.h"
+#include "platform/text.h"
 #include "settings/settings_fixture.h"
 
 using namespace ps_test;
@@ -314,13 +315,15 @@ TEST_F(PageTest, SavingTheWholeLogWritesTheFileAndThenItsEvent)
     EXPECT_EQ(bytes.find('\r'), std::string::npos);
     EXPECT_EQ(EventTypes(), (std::vector<long long>{3, 0x300, 0x5000000}));
     EXPECT_EQ(actions_, (std::vector<int>{33}));
-    // Cancelled, or a file that cannot be created: nothing is recorded.
+    // Cancelled, or a file that cannot be created: nothing is recorded; only
+    // the file that cannot be created is told.
     for (std::string path : {std::string(), dir_.file("no/such/folder/log.csv")}) {
         answer = path;
         d->LogPage()->OnBnClickedSaveLog();
         EXPECT_EQ(EventTypes().size(), 3u) << path;
     }
-    EXPECT_TRUE(messages_.empty());
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], u"기록 파일을 만들 수 없습니다.\n" + plat::PathFromNative(dir_.file("no/such/folder/log.csv")));
     // Closing the window with cancel does not undo the save.
     d->OnClose();
     EXPECT_EQ(EventTypes().size(), 3u);
