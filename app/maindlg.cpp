@@ -13,6 +13,7 @@
 #include "app/searchdlg.h"
 #include "app/usersearchdlg.h"
 #include "core/controls/skin.h"
+#include "core/eventstore/CppSQLite3.h"
 #include "core/eventstore/eventqueries.h"
 #include "core/eventstore/eventtables.h"
 #include "core/logmgr.h"
@@ -161,7 +162,12 @@ bool CPrivasweepDlg::OnInitDialog()
     SearchLog().m_strTag = u"EG";
     SearchLog().Write(u"InitializeLibrary()");
     InitializeLibrary();
-    PurgeOldEvents(static_cast<int>(GetLogSaveLimitDay()));
+    try {
+        PurgeOldEvents(static_cast<int>(GetLogSaveLimitDay()));
+    } catch (const CppSQLite3Exception& e) {
+        // Old events stay until a later start can read the store.
+        AppLog().Write(u"Old events could not be purged: %s", e.ErrorMessage().c_str());
+    }
     SetTimer(IDT_CHECK_LAST_FILE, 100);
     return true;
 }
@@ -428,6 +434,18 @@ void CMainShowLogDlg::SetValue(int id, const std::u16string& text, const std::u1
 }
 
 void CMainShowLogDlg::RefreshSummary()
+{
+    // The summary is read from the event store; a store that cannot be read
+    // leaves the page as it was (the trace says why) instead of ending the
+    // program.
+    try {
+        ReadSummary();
+    } catch (const CppSQLite3Exception& e) {
+        AppLog().Write(u"The log summary could not be read: %s", e.ErrorMessage().c_str());
+    }
+}
+
+void CMainShowLogDlg::ReadSummary()
 {
     const int64_t id = GetLastSearchEventId();
     if (id == 0) {

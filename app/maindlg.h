@@ -75,6 +75,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    void ReadSummary();
     void SetValue(int id, const std::u16string& text, const std::u16string& tip = std::u16string());
     CPrivasweepDlg* main_;
     ps::ui::ImageButton* btnLog_;

@@ -156,6 +156,12 @@ TEST_F(WindowsTest, LogPageSummarisesTheLastSearch)
     EXPECT_EQ(page->Static(1156)->text(), QString::fromUtf16(u"12개"));
     EXPECT_TRUE(page->Static(1150)->toolTip().contains(QString::fromUtf16(u"10개")));
     EXPECT_FALSE(page->StartButton()->isVisibleTo(page));
+
+    // A store that cannot be read leaves the page as it was.
+    RawDb(dbPath_).Exec("DROP TABLE SearchEventLog");
+    page->RefreshSummary();
+    EXPECT_TRUE(page->HasSearch());
+    EXPECT_EQ(page->Static(1150)->text(), QString::fromUtf16(u"12개"));
 }
 
 TEST_F(WindowsTest, UserSearchHandsOverItsChoices)
