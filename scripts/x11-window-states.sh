@@ -53,7 +53,7 @@ user_title=$(printf '사용자 검색')
 # Each run starts from the template database: no stored results, so that a
 # search runs long enough to be stopped or closed.
 start_program() {
-    rm -f "$db"
+    rm -f "$db" "$db-wal" "$db-shm"
     "$here/build/bin/privasweep" > "$out/app-$1.log" 2>&1 &
     pid=$!
     local i
