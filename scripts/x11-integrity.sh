@@ -65,7 +65,7 @@ pdf(root + "/large/small.pdf", [["Tel 010-2345-6789"]])
 os.makedirs(root + "/huge")
 with open(root + "/huge/huge.pdf", "wb") as f:
     f.write(b"%PDF-1.7\n")
-    f.truncate(2 << 30)
+    f.truncate(64 << 30)
 PY
 touch -d '2024-01-02 03:04:05' "$out/fix/twins/"*
 ls -l "$out/fix"/* > "$out/fixtures.txt"
@@ -75,23 +75,8 @@ start_program() {
     pid=$!
     sleep 3
 }
-# Opens the user search window and checks the folder DIR (an absolute path
-# below the drive 시스템) by walking the tree with the keyboard.
-choose() {
-    xdotool mousemove 813 511 click 1; sleep 2
-    xdotool mousemove 376 265 click 1; sleep 0.3
-    xdotool key Right; sleep 0.5
-    local part
-    IFS=/ read -ra parts <<< "${1#/}"
-    local n=${#parts[@]} i=0
-    for part in "${parts[@]}"; do
-        i=$((i + 1))
-        xdotool type --delay 60 "$part"; sleep 0.3
-        [ $i -lt $n ] && { xdotool key Right; sleep 0.5; }
-    done
-    xdotool key space; sleep 0.5
-}
-start_search() { xdotool mousemove 936 577 click 1; }
+choose() { x11_choose_folder "$1"; }
+start_search() { x11_click_in 672 457; }
 # Waits, at most $2 s, until the event table holds more than $1 events and
 # the last one ends a search.
 wait_done() {
@@ -105,7 +90,7 @@ wait_done() {
     done
     return 1
 }
-close_search() { xdotool mousemove 990 123 click 1; sleep 1; }
+close_search() { x11_click_in 736 13; sleep 1; }
 counts() { q "select ID, PhoneNumber from FileInfo where Name = '$1' and Hash != '' order by FileIndex desc limit 1"; }
 hit_rows() {
     q "select count(*) from PersonalInfo where FileIndex = (select FileIndex from FileInfo where Name = '$1' and Hash != '' order by FileIndex desc limit 1)"
@@ -179,7 +164,7 @@ for i in $(seq 100); do
 done
 sleep 2
 x11_shot 08-huge-reading
-xdotool mousemove 933 220 click 1; sleep 0.5
+x11_click_in 679 110; sleep 0.5
 x11_shot 09-stop-question
 t0=$(date +%s.%N)
 xdotool key Return
@@ -197,7 +182,7 @@ check "the 2 GB PDF is not stored as clean" "[ \$(q \"select count(*) from FileI
 close_search
 
 x11_shot 11-main-again
-xdotool mousemove 978 134 click 1
+x11_click_in 714 14
 for i in $(seq 20); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
 if kill -0 $pid 2>/dev/null; then echo "FAIL the program did not end"; fail=1; kill -TERM $pid; fi
 wait $pid; echo "program exit status $?"
