@@ -2,11 +2,12 @@
 # Search integrity as a person meets it, under a virtual X server:
 #   1. two documents of the same size and time whose names differ only in
 #      characters code page 949 cannot hold (emoji) are both found, each
-#      with its own hits;
+#      with its own hits; a document that cannot be read is counted on the
+#      window's last line and listed with its reason;
 #   2. the program killed (SIGKILL) during the search of a large document,
 #      then the same search again gives the exact counts;
-#   3. Stop during the search of a 2 GB PDF (a sparse file) is answered
-#      within a second.
+#   3. Stop during the search of a very large PDF (64 GB, a sparse file:
+#      read through it would take minutes) is answered within a second.
 # Fixtures are made at run time in OUTDIR (the large files are sparse).
 # Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
 # ImageMagick, python3 and sqlite3.
@@ -21,7 +22,8 @@ export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$out/home/
        XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
 mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
 db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
-conf=$XDG_CONFIG_HOME/Norvane/Privasweep/registry.conf
+# The document being read (kept beside the settings file while it is read).
+lastcheck=$XDG_CONFIG_HOME/Norvane/Privasweep/registry.conf-lastcheckfile
 fail=0
 check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi; }
 q() { sqlite3 -separator $'\t' "$db" "$1"; }
@@ -60,8 +62,15 @@ os.makedirs(root + "/twins")
 pdf(root + "/twins/twin\U0001F600.pdf", [["ID 800101-1234560"] * 3])
 pdf(root + "/twins/twin\U0001F601.pdf", [["Tel 010-2345-6789"] * 3])
 os.makedirs(root + "/large")
-pdf(root + "/large/large.pdf", [["ID 800101-1234560 page %05d" % p] * 10 for p in range(2000)])
+# 20000 resident numbers among many lines of other text.
+filler = ["other text of page %05d, line %03d" % (p, i) for p in range(1) for i in range(150)]
+pdf(root + "/large/large.pdf",
+    [["ID 800101-1234560 page %05d" % p] * 10 + filler for p in range(2000)])
 pdf(root + "/large/small.pdf", [["Tel 010-2345-6789"]])
+os.makedirs(root + "/unread")
+pdf(root + "/unread/good.pdf", [["ID 800101-1234560"]])
+with open(root + "/unread/broken.docx", "wb") as f:
+    f.write(b"PK\3\4 not a package")
 os.makedirs(root + "/huge")
 with open(root + "/huge/huge.pdf", "wb") as f:
     f.write(b"%PDF-1.7\n")
@@ -125,18 +134,30 @@ check "second twin search shows 3 + 3 items" \
     "[ \"\$(q 'select ID + PhoneNumber from SearchEventLog order by EventID desc limit 1')\" = 6 ]"
 close_search
 
+# A document that cannot be read.
+choose "$out/fix/unread"
+events=$(q "select count(*) from EventInfo")
+start_search
+wait_done $events 120 || echo "search of the unread folder did not end"
+xdotool key Return; sleep 0.5
+x11_shot 04-unread
+errlist=$(ls "$HOME"/*/Privasweep/PrivasweepErrorFile/*/PrivasweepErrFileList.txt 2>/dev/null | head -1)
+check "broken.docx listed with its reason" "grep -qa 'broken.docx.문서를 읽지 못함' '$errlist'"
+grep -a 'broken.docx' "$errlist" > "$out/unread-list.txt"  # the window's last line: 04-unread.png
+close_search
+
 # 2. SIGKILL during the large document, three times at different moments.
-for delay in 0.5 1.5 3; do
+for delay in 0 0.3 1; do
     choose "$out/fix/large"
     start_search
     for i in $(seq 100); do
-        grep -q 'large\.pdf' "$conf" 2>/dev/null && break
+        grep -qa 'large\.pdf' "$lastcheck" 2>/dev/null && break
         sleep 0.1
     done
     sleep $delay
     x11_shot "05-large-before-kill-$delay"
     kill -9 $pid; wait $pid 2>/dev/null
-    echo "killed after ${delay}s: rows for large.pdf $(q "select count(*) from FileInfo where Name = 'large.pdf'"), hit rows $(q "select count(*) from PersonalInfo")"
+    echo "killed ${delay}s into large.pdf: rows for it $(q "select count(*) from FileInfo where Name = 'large.pdf'"), hit rows $(q "select count(*) from PersonalInfo")"
     start_program
 done
 choose "$out/fix/large"
@@ -154,12 +175,12 @@ check "the window's totals are exact" \
     "[ \"\$(q 'select ID, PhoneNumber from SearchEventLog order by EventID desc limit 1')\" = \$'20000\t1' ]"
 close_search
 
-# 3. Stop during the 2 GB PDF.
+# 3. Stop during the 64 GB PDF.
 choose "$out/fix/huge"
 events=$(q "select max(EventID) from EventInfo")
 start_search
 for i in $(seq 100); do
-    grep -q 'huge\.pdf' "$conf" 2>/dev/null && break
+    grep -qa 'huge\.pdf' "$lastcheck" 2>/dev/null && break
     sleep 0.1
 done
 sleep 2
@@ -177,8 +198,8 @@ for i in $(seq 100); do
 done
 x11_shot 10-stopped
 echo "stop answered after ${answered:-more than 5} s"
-check "stop during the 2 GB PDF answered within a second" "[ -n '$answered' ] && [ \$(echo '$answered < 1' | bc) -eq 1 ]"
-check "the 2 GB PDF is not stored as clean" "[ \$(q \"select count(*) from FileInfo where Name = 'huge.pdf'\") -eq 0 ]"
+check "stop during the 64 GB PDF answered within a second" "[ -n '$answered' ] && [ \$(echo '$answered < 1' | bc) -eq 1 ]"
+check "the 64 GB PDF is not stored as clean" "[ \$(q \"select count(*) from FileInfo where Name = 'huge.pdf'\") -eq 0 ]"
 close_search
 
 x11_shot 11-main-again
