@@ -99,6 +99,26 @@ wait_done() {
     done
     return 1
 }
+# Waits, at most 10 s, until the document matching PATTERN is being read.
+wait_reading() {
+    local i
+    for i in $(seq 100); do
+        grep -qa "$1" "$lastcheck" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+# Searches DIR to its end (at most $2 s) and answers the completion message;
+# SHOT names the screenshot of the finished search, when given as $3.
+search_through() {
+    choose "$1"
+    local events
+    events=$(q "select count(*) from EventInfo")
+    start_search
+    wait_done $events $2 || echo "the search of $1 did not end"
+    [ -n "${3:-}" ] && x11_shot "$3"
+    xdotool key Return; sleep 0.5
+}
 close_search() { x11_click_in 736 13; sleep 1; }
 counts() { q "select ID, PhoneNumber from FileInfo where Name = '$1' and Hash != '' order by FileIndex desc limit 1"; }
 hit_rows() {
@@ -111,23 +131,14 @@ start_program
 x11_shot 01-main
 
 # 1. The twins.
-choose "$out/fix/twins"
-events=$(q "select count(*) from EventInfo")
-start_search
-wait_done $events 120 || echo "twin search did not end"
-x11_shot 02-twins-done
-xdotool key Return; sleep 0.5
+search_through "$out/fix/twins" 120 02-twins-done
 x11_shot 03-twins-results
 check "twin 😀 keeps its own counts (3 resident numbers)" "[ \"\$(counts 'twin😀.pdf')\" = \$'3\t0' ]"
 check "twin 😁 keeps its own counts (3 telephone numbers)" "[ \"\$(counts 'twin😁.pdf')\" = \$'0\t3' ]"
 check "two keys for the twins" "[ \$(q \"select count(distinct Hash) from FileInfo where Name like 'twin%'\") -eq 2 ]"
 close_search
 # The same search again takes each twin's own stored result.
-choose "$out/fix/twins"
-events=$(q "select count(*) from EventInfo")
-start_search
-wait_done $events 120 || echo "second twin search did not end"
-xdotool key Return; sleep 0.5
+search_through "$out/fix/twins" 120
 x11_shot 04-twins-again
 check "second twin search stores nothing new" "[ \$(q \"select count(*) from FileInfo where Name like 'twin%'\") -eq 2 ]"
 check "second twin search shows 3 + 3 items" \
@@ -135,11 +146,7 @@ check "second twin search shows 3 + 3 items" \
 close_search
 
 # A document that cannot be read.
-choose "$out/fix/unread"
-events=$(q "select count(*) from EventInfo")
-start_search
-wait_done $events 120 || echo "search of the unread folder did not end"
-xdotool key Return; sleep 0.5
+search_through "$out/fix/unread" 120
 x11_shot 04-unread
 errlist=$(ls "$HOME"/*/Privasweep/PrivasweepErrorFile/*/PrivasweepErrFileList.txt 2>/dev/null | head -1)
 check "broken.docx listed with its reason" "grep -qa 'broken.docx.문서를 읽지 못함' '$errlist'"
@@ -150,22 +157,14 @@ close_search
 for delay in 0 0.3 1; do
     choose "$out/fix/large"
     start_search
-    for i in $(seq 100); do
-        grep -qa 'large\.pdf' "$lastcheck" 2>/dev/null && break
-        sleep 0.1
-    done
+    wait_reading 'large\.pdf'
     sleep $delay
     x11_shot "05-large-before-kill-$delay"
     kill -9 $pid; wait $pid 2>/dev/null
     echo "killed ${delay}s into large.pdf: rows for it $(q "select count(*) from FileInfo where Name = 'large.pdf'"), hit rows $(q "select count(*) from PersonalInfo")"
     start_program
 done
-choose "$out/fix/large"
-events=$(q "select count(*) from EventInfo")
-start_search
-wait_done $events 300 || echo "large search did not end"
-x11_shot 06-large-done
-xdotool key Return; sleep 0.5
+search_through "$out/fix/large" 300 06-large-done
 x11_shot 07-large-results
 check "large.pdf: 20000 resident numbers counted" "[ \"\$(counts large.pdf)\" = \$'20000\t0' ]"
 check "large.pdf: its 20000 hit rows stored with it" "[ \$(hit_rows large.pdf) -eq 20000 ]"
@@ -179,10 +178,7 @@ close_search
 choose "$out/fix/huge"
 events=$(q "select max(EventID) from EventInfo")
 start_search
-for i in $(seq 100); do
-    grep -qa 'huge\.pdf' "$lastcheck" 2>/dev/null && break
-    sleep 0.1
-done
+wait_reading 'huge\.pdf'
 sleep 2
 x11_shot 08-huge-reading
 x11_click_in 679 110; sleep 0.5
