@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <algorithm>
+#include <deque>
 
 #include "app/appcore.h"
 #include "core/controls/skin.h"
@@ -82,10 +83,11 @@ const TypeText* FindType(int32_t type)
     return nullptr;
 }
 
-// Texts looked up once per process run: a fill formats many rows.
+// Texts looked up once per process run: a fill formats many rows. A deque,
+// so that a text handed out stays where it is when later ones are added.
 const std::u16string& CachedText(const char16_t* key)
 {
-    static std::vector<std::pair<const char16_t*, std::u16string>> cache;
+    static std::deque<std::pair<const char16_t*, std::u16string>> cache;
     for (const auto& [k, v] : cache)
         if (k == key)
             return v;

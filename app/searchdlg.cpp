@@ -532,6 +532,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_dotCounter = 1;
     m_elapsed = 0;
     for (auto& t : m_totals) t = 0;
+    m_unreadDocuments = 0;
     m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
     m_exceptionKeys.clear();
     LoadExceptionHashes(m_exceptionKeys);
@@ -722,6 +723,24 @@ std::u16string CAllSearchDlg::ResultText() const
     return Fmt(u"SEARCH_RESULT", m_tabCounts[kAll].load(), h.c_str());
 }
 
+int CAllSearchDlg::UnreadDocuments() const
+{
+    return m_unreadDocuments.load() + FileSearchUnreadCount(const_cast<CAllSearchDlg*>(this));
+}
+
+void CAllSearchDlg::ShowUnreadLine()
+{
+    // A search that could not read everything it found says so; the day's
+    // error-file list names each with its reason.
+    int folders = 0;
+    const int unread = m_unreadDocuments.load() + FileSearchUnreadCount(this, &folders);
+    std::u16string line;
+    if (unread > 0) line = plat::FormatWide(u"읽지 못한 문서: %d개", unread);
+    if (folders > 0)
+        line += (line.empty() ? u"" : u", ") + plat::FormatWide(u"열지 못한 폴더: %d개", folders);
+    if (!line.empty()) m_delay->setText(ps::ui::ToQ(line + u" (오류 파일 목록에 기록됨)"));
+}
+
 void CAllSearchDlg::WriteCancelEvent()
 {
     m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL);
@@ -754,6 +773,7 @@ void CAllSearchDlg::Completion()
         AddSearchEventLog(m_searchEventId, counts, kinds);
         m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
         m_detail->setText(ps::ui::ToQ(ResultText()));
+        ShowUnreadLine();
         m_progress->SetMarquee(false);
         m_progress->setValue(m_progress->maximum());
         JoinAnalysisThread();
@@ -805,6 +825,7 @@ bool CAllSearchDlg::StopSearch(StopPath path)
     EnableActionButtons(FoundCount() != 0);
     m_status->setText(Tx(u"SEARCH_CANCELED"));
     m_detail->setText(ps::ui::ToQ(ResultText()));
+    ShowUnreadLine();
     m_btnSearch->LoadBitmapStrip(216, 2);
     return true;
 }
@@ -906,7 +927,19 @@ void CAllSearchDlg::AnalysisThreadProc()
                 completed = false;
                 break;
             } else {
-                counts.Clear();
+                // Not read to its end: never stored as a result. What was
+                // read of it is shown, and the document counted unread.
+                ++m_unreadDocuments;
+                if (status != kScanPartial) {
+                    counts.Clear();
+                } else if (counts.Total() != 0) {
+                    // Stored under a blank key, which no later search takes
+                    // as this document's result.
+                    SearchFileInfo unkeyed = *record;
+                    unkeyed.documentKey.clear();
+                    fileIndex = AddFileInfoWithHits(counts, unkeyed, hits);
+                    if (fileIndex > 0) record->fileIndex = fileIndex;
+                }
             }
         }
         if (m_bCancel) {

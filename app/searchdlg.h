@@ -109,10 +109,14 @@ public:
     size_t FoundCount();
     QLabel* StatusLine() const { return m_status; }
     QLabel* DetailLine() const { return m_detail; }
+    QLabel* DelayLine() const { return m_delay; }
     QWidget* ProgressBar() const { return m_progress; }
     ps::ui::ImageButton* SearchButton() const { return m_btnSearch; }
     ps::ui::ImageButton* ActionButton(int id) const;
     int SearchTotal(int i) const { return m_totals[i].load(); }
+    // Documents of this search not read to their end (the reader's failures
+    // and the walk's); each is in the day's error-file list.
+    int UnreadDocuments() const;
     bool AnalysisRunning() const { return m_analysis.joinable(); }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
@@ -172,6 +176,7 @@ private:
     void AnalysisThreadProc();
     void Completion();
     void WriteCancelEvent();
+    void ShowUnreadLine();
     void StopTimers(std::initializer_list<int> ids);
     void ClearProgressQueues();
     void LoadBanner();
@@ -201,6 +206,7 @@ private:
 
     std::array<std::atomic<int>, kTabCount> m_tabCounts{};
     std::array<std::atomic<int>, 12> m_totals{};  // seven kinds, five document kinds
+    std::atomic<int> m_unreadDocuments{0};
 
     std::thread m_analysis;
     std::atomic<int32_t> m_bIdle{1};

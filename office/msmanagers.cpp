@@ -16,6 +16,7 @@
 #include "office/word/msword97.h"
 #include "office/word/word6text.h"
 #include "platform/cfb.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 namespace {
@@ -24,7 +25,7 @@ FILE* OpenForReading(const char16_t* path)
 {
     if (!path)
         return nullptr;
-    return std::fopen(plat::PathToNative(path).c_str(), "rb");
+    return plat::OpenDocumentStream(path);
 }
 
 // The first 16-bit value of the "WordDocument" stream of a compound file;

@@ -1,5 +1,6 @@
 #include "platform/cfb.h"
 
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -52,6 +53,8 @@ public:
             return false;
         auto* p = static_cast<char*>(buf);
         while (n > 0) {
+            if (ReadCancelled())
+                return false;
             ssize_t r = ::pread(fd_, p, n, static_cast<off_t>(off));
             if (r < 0 && errno == EINTR)
                 continue;
@@ -665,14 +668,10 @@ HResult OpenFd(const std::u16string& path, int* fd, std::uint64_t* size)
     std::string native = PathToNative(path);
     if (native.empty())
         return stg::kFileNotFound;
-    int f = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (f < 0) {
-        if (errno == EACCES || errno == EPERM)
-            return stg::kAccessDenied;
-        if (errno == ENOTDIR)
-            return stg::kPathNotFound;
-        return stg::kFileNotFound;
-    }
+    DocOpenError why = kDocOpenOk;
+    int f = OpenDocumentFile(native, &why);
+    if (f < 0)
+        return why == kDocOpenNoAccess ? stg::kAccessDenied : stg::kFileNotFound;
     struct stat st;
     if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(f);

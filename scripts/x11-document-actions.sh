@@ -40,27 +40,11 @@ x11_shot 01-main
 
 # Clicks at (X, Y) inside the program's window on top (the action
 # windows and message boxes are placed by the window manager).
-click_in() {
-    local WINDOW=0 X=0 Y=0 WIDTH=0 HEIGHT=0 SCREEN=0
-    eval "$(xdotool getactivewindow getwindowgeometry --shell 2>/dev/null)"
-    echo "click $1,$2 in window $WINDOW at $X,$Y ${WIDTH}x$HEIGHT" >> "$out/clicks.log"
-    xdotool mousemove $((X + $1)) $((Y + $2)) click 1
-}
+click_in() { x11_click_in "$@"; }
 # Opens the user search window from the main window and checks DIR in the
 # folder tree with the keyboard, then starts the search.
 search() {
-    click_in 549 391; sleep 2
-    click_in 112 145; sleep 0.3
-    xdotool key Right; sleep 0.5
-    local part
-    IFS=/ read -ra parts <<< "${1#/}"
-    local n=${#parts[@]} i=0
-    for part in "${parts[@]}"; do
-        i=$((i + 1))
-        xdotool type --delay 60 "$part"; sleep 0.3
-        [ $i -lt $n ] && { xdotool key Right; sleep 0.5; }
-    done
-    xdotool key space; sleep 0.5
+    x11_choose_folder "$1"
     x11_shot 02-chosen
     click_in 672 457
 }

@@ -52,3 +52,30 @@ x11_stop() {
     [ -n "${X11_PID:-}" ] && kill $X11_PID 2>/dev/null && wait $X11_PID 2>/dev/null
     X11_PID=
 }
+
+# Clicks at (X, Y) inside the window on top (windows are placed by the
+# window manager); each click is noted in OUTDIR/clicks.log.
+x11_click_in() {
+    local WINDOW=0 X=0 Y=0 WIDTH=0 HEIGHT=0 SCREEN=0
+    eval "$(xdotool getactivewindow getwindowgeometry --shell 2>/dev/null)"
+    echo "click $1,$2 in window $WINDOW at $X,$Y ${WIDTH}x$HEIGHT" >> "$X11_OUT/clicks.log"
+    xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+}
+
+# From the main window: opens the user search window and checks the folder
+# DIR (an absolute path below the drive 시스템) by walking the folder tree
+# with the keyboard. The search button is then at (672, 457).
+x11_choose_folder() {
+    x11_click_in 549 391; sleep 2
+    x11_click_in 112 145; sleep 0.3
+    xdotool key Right; sleep 0.5
+    local part parts
+    IFS=/ read -ra parts <<< "${1#/}"
+    local n=${#parts[@]} i=0
+    for part in "${parts[@]}"; do
+        i=$((i + 1))
+        xdotool type --delay 60 "$part"; sleep 0.3
+        [ $i -lt $n ] && { xdotool key Right; sleep 0.5; }
+    done
+    xdotool key space; sleep 0.5
+}

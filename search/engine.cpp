@@ -6,19 +6,44 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <new>
 
 #include "core/logmgr.h"
 #include "core/util.h"
+#include "platform/docfile.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "search/extractors.h"
 
 namespace {
 
 CNTFSSearch* g_engine = nullptr;
 std::mutex g_engineLock;
 std::atomic<bool (*)(void*)> g_contextCheck{nullptr};
+
+// What the walk of the last search found and could not read, for its window.
+std::atomic<void*> g_unreadContext{nullptr};
+std::atomic<int> g_unreadCount{0};
+std::atomic<int> g_unreadFolders{0};
+
+// The walk found a document or a folder it cannot read: the day's
+// error-file list has it with its reason, and the search counts it.
+void ReportUnreadable(const std::string& nativePath, int error, bool folder)
+{
+    PsDocOpenError reason = kDocOpenFailed;
+    if (error == EACCES || error == EPERM)
+        reason = kDocOpenNoAccess;
+    else if (error == ENAMETOOLONG)
+        reason = kDocOpenNameTooLong;
+    WriteErrorFileList(plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
+    ++(folder ? g_unreadFolders : g_unreadCount);
+}
+
+// Vanished between the listing and the look, or a link put in its place:
+// nothing that was found is lost.
+bool WalkMayPassOver(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
 std::mutex g_driveProviderLock;
 std::function<search::DriveEnvironment()> g_driveProvider;
 
@@ -181,6 +206,9 @@ void CNTFSSearch::StoreSearch(void* context, AddFileInfoCallback add,
     addFileInfoCallback = add;
     finishFileSearchCallback = finish;
     m_pContext = context;
+    g_unreadCount = 0;
+    g_unreadFolders = 0;
+    g_unreadContext = context;
     m_searchExtensions = std::move(extensions);
     m_includePaths = std::move(includes);
     m_extNative.clear();
@@ -509,6 +537,8 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
     auto list = [this](int fd, Frame& frame) {
         DIR* dir = fdopendir(fd);
         if (!dir) {
+            const int error = errno;
+            ReportUnreadable(frame.path, error, true);
             ::close(fd);
             return;
         }
@@ -520,8 +550,12 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
             struct stat st;
             bool haveStat = false;
             if (type == DT_UNKNOWN) {
-                if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    const int error = errno;
+                    if (!WalkMayPassOver(error) && ExtensionMatches(name))
+                        ReportUnreadable(JoinNative(frame.path, name), error, false);
                     continue;
+                }
                 haveStat = true;
                 type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
             }
@@ -532,8 +566,12 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
             // Links, devices, pipes and sockets are no documents.
             if (type != DT_REG || !ExtensionMatches(name))
                 continue;
-            if (!haveStat && fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (!haveStat && fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int error = errno;
+                if (!WalkMayPassOver(error))
+                    ReportUnreadable(JoinNative(frame.path, name), error, false);
                 continue;
+            }
             if (!S_ISREG(st.st_mode) || st.st_size <= 0)
                 continue;
             frame.entries.push_back({name, false, static_cast<uint64_t>(st.st_size),
@@ -549,8 +587,12 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
 
     // The chosen folder itself may be reached through a link; nothing below it.
     int rootFd = openFolder(rootPath, true);
-    if (rootFd < 0)
+    if (rootFd < 0) {
+        const int error = errno;
+        if (!WalkMayPassOver(error))
+            ReportUnreadable(rootPath, error, true);
         return 1;
+    }
     struct stat rootStat;
     if (fstat(rootFd, &rootStat) != 0) {
         ::close(rootFd);
@@ -581,8 +623,14 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
         std::string full = JoinNative(frame.path, e.name.c_str());
         if (e.dir) {
             int fd = openFolder(full, false);
-            if (fd < 0)
-                continue;  // no access, vanished, or a link after all
+            if (fd < 0) {
+                // No access or a path too long is listed; vanished, or a
+                // link after all, is passed over.
+                const int error = errno;
+                if (!WalkMayPassOver(error))
+                    ReportUnreadable(full, error, true);
+                continue;
+            }
             struct stat st;
             if (fstat(fd, &st) != 0 || st.st_dev != rootStat.st_dev ||
                 visited.count({st.st_dev, st.st_ino})) {
@@ -661,6 +709,14 @@ void DeleteFileSearchEngine()
 }
 
 void FileSearchSetContextCheck(bool (*alive)(void*)) { g_contextCheck = alive; }
+
+int FileSearchUnreadCount(void* context, int* folders)
+{
+    const bool mine = context && g_unreadContext.load() == context;
+    if (folders)
+        *folders = mine ? g_unreadFolders.load() : 0;
+    return mine ? g_unreadCount.load() : 0;
+}
 
 void FileSearchSetDriveProvider(std::function<search::DriveEnvironment()> provider)
 {

@@ -145,6 +145,12 @@ int FileSearchStartRecursive(void* context, AddFileInfoCallback add,
 // hold a lock that the found-file callback takes for longer than that.
 void FileSearchStop(void* context);
 
+// Documents the last search started for context found and could not read
+// (no access, path too long), and in *folders (when given) the folders it
+// could not open; each went to the day's error-file list. 0 for any other
+// context.
+int FileSearchUnreadCount(void* context, int* folders = nullptr);
+
 // Stops the walkers, waits for them and deletes the engine (program exit).
 void DeleteFileSearchEngine();
 

@@ -13,7 +13,9 @@
 #include "extract/extractlib.h"
 #include "extract/libstring.h"
 #include "office/officeentry.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
+#include "platform/wformat.h"
 
 namespace {
 
@@ -96,53 +98,100 @@ bool HasExtractorFor(const std::u16string& upperExtension)
 namespace {
 
 // Traces the exception being handled by an entry's caller: the library
-// error word, an allocation refused (a text past its cap) or another.
-void TraceReaderException(const std::u16string& path) noexcept
+// error word, an allocation refused (a text past its cap) or another. Gives
+// the reason for the error-file list.
+std::u16string TraceReaderException(const std::u16string& path) noexcept
 {
     try {
         try {
             throw;
         } catch (LibraryException word) {
             SearchLog().Write(u"reader failed, error word %u: %s", static_cast<unsigned>(word), path.c_str());
+            return plat::FormatWide(u"읽는 중 오류 (오류 코드 %u)", static_cast<unsigned>(word));
         } catch (const std::bad_alloc&) {
             SearchLog().Write(u"reader failed, out of memory or text too long: %s", path.c_str());
+            return u"읽는 중 오류 (메모리 부족 또는 너무 긴 텍스트)";
         } catch (const std::exception& e) {
             const std::u16string what = plat::Utf8ToWide(e.what());
             SearchLog().Write(u"reader failed, %s: %s", what.c_str(), path.c_str());
+            return u"읽는 중 오류 (" + what + u")";
         } catch (...) {
             SearchLog().Write(u"reader failed, unknown exception: %s", path.c_str());
         }
     } catch (...) {
         // The trace itself failed: the status still says it.
     }
+    return u"읽는 중 오류";
 }
 
 }  // namespace
 
+std::u16string DocumentOpenFailureText(int docOpenError)
+{
+    switch (docOpenError) {
+    case kDocOpenNotFound: return u"파일을 찾을 수 없음";
+    case kDocOpenNoAccess: return u"접근 권한 없음";
+    case kDocOpenNameTooLong: return u"경로가 너무 김";
+    case kDocOpenNotRegular: return u"일반 파일이 아님";
+    default: return u"파일을 열 수 없음";
+    }
+}
+
 int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                         std::u16string& text) noexcept
 {
+    return ExtractDocumentText(path, upperExtension, text, nullptr);
+}
+
+int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                        std::u16string& text, std::u16string* reason) noexcept
+{
+    int status = 0;
+    std::u16string why;
     try {
         const Choice* c = ChoiceFor(upperExtension);
         if (!c)
             return 0;
         ExtractEntry entry = CurrentExtractorTable().*(c->entry);
-        if (!entry)
-            return 1;
-        return entry(path.c_str(), c->options, &text);
+        if (!entry) {
+            status = 1;
+            why = u"이 형식을 읽는 기능이 없음";
+        } else {
+            plat::ClearDocumentOpenError();
+            status = entry(path.c_str(), c->options, &text);
+        }
     } catch (...) {
         // Status 2 as for any failing reader; the trace says which failure.
-        TraceReaderException(path);
-        return 2;
+        status = 2;
+        why = TraceReaderException(path);
     }
+    try {
+        // A read asked to stop did not reach the end, whatever the reader says.
+        if (plat::ReadCancelled()) {
+            status = 1;
+            why = u"검색을 멈춤";
+        }
+        if (status != 0 && reason) {
+            const plat::DocOpenError open = plat::LastDocumentOpenError();
+            if (open != kDocOpenOk && why.empty())
+                why = DocumentOpenFailureText(open);
+            else if (why.empty())
+                why = status == 2 ? u"문서를 읽지 못함 (읽기 오류)" : u"문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)";
+            *reason = std::move(why);
+        }
+    } catch (...) {
+        // No memory for the reason: the status still says it.
+    }
+    return status;
 }
 
-void WriteErrorFileList(const std::u16string& path)
+void WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
 {
-    WriteErrorFileListAt(path, plat::LocalTimeNow());
+    WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
 }
 
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now)
+void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+                          const std::u16string& reason)
 {
     std::u16string docs = plat::DocumentsDir();
     if (docs.empty())
@@ -158,7 +207,16 @@ void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
     // One write per line, never cut; CR LF as the list has always had.
-    std::string line = stamp + plat::PathToNative(path) + "\r\n";
+    std::string line = stamp + plat::PathToNative(path);
+    if (!reason.empty()) {
+        // The reason stays on its line whatever it holds.
+        std::string text = plat::WideToUtf8(reason);
+        for (char& c : text)
+            if (c == '\r' || c == '\n' || c == '\t')
+                c = ' ';
+        line += "\t" + text;
+    }
+    line += "\r\n";
     WriteAll(fd, line);
     ::close(fd);
 }

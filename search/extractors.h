@@ -37,8 +37,19 @@ bool HasExtractorFor(const std::u16string& upperExtension);
 // 2 when the entry throws (the search log names the failure). Throws nothing.
 int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                         std::u16string& text) noexcept;
+// The same; when the status is not 0, *reason (when given) says for the
+// error-file list why the document was not read: the file could not be
+// opened (and why), no reader, the reader's failure. A read stopped by the
+// thread's ReadCancelScope ends with status 1.
+int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                        std::u16string& text, std::u16string* reason) noexcept;
 
-// Appends "[hh:mm:ss] path" to PrivasweepErrFileList.txt in the day's folder
-// <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD.
-void WriteErrorFileList(const std::u16string& path);
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now);
+// The error-file list's text for a document that could not be opened.
+std::u16string DocumentOpenFailureText(int docOpenError);
+
+// Appends "[hh:mm:ss] path" and, when a reason is given, a tab and the
+// reason, to PrivasweepErrFileList.txt in the day's folder
+// <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD. Lines end in CR LF.
+void WriteErrorFileList(const std::u16string& path, const std::u16string& reason = {});
+void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+                          const std::u16string& reason = {});

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/logmgr.h"
+#include "platform/docfile.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
@@ -628,24 +629,37 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
 {
     std::u16string extension = UpperExtension(path);
     std::u16string text;
-    const int ret = ExtractDocumentText(path, extension, text);
-    if (ret == 2) {
-        WriteErrorFileList(path);
-        return kScanFailed;
+    std::u16string reason;
+    int ret;
+    {
+        // The stop flag reaches into the reader's loops and reads.
+        plat::ReadCancelScope scope(cancel);
+        ret = ExtractDocumentText(path, extension, text, &reason);
     }
     SearchLog().Write(u"ret[%d], filePath(%s)", ret, path.c_str());
     if (Cancelled(cancel)) {
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
         return kScanCancelled;
     }
-    if (ret != 0)
-        return kScanNoText;
+    if (ret != 0) {
+        // Not read to its end: listed with its reason; the text the reader
+        // gave before it failed is still matched.
+        if (!text.empty())
+            reason += u" - 일부만 읽음";
+        WriteErrorFileList(path, reason);
+        if (text.empty())
+            return ret == 1 ? kScanNoText : kScanFailed;
+    }
     try {
-        return FindPersonalInfoInText(text, counts, mask, cancel, hits);
+        const int status = FindPersonalInfoInText(text, counts, mask, cancel, hits);
+        return status == kScanDone && ret != 0 ? kScanPartial : status;
     } catch (const std::bad_alloc&) {
         // A text too large for the hit list or the position map: report it like
         // a document that could not be read rather than losing the search.
-        WriteErrorFileList(path);
+        counts.Clear();
+        if (hits)
+            hits->clear();
+        WriteErrorFileList(path, u"텍스트가 너무 김");
         return kScanFailed;
     }
 }

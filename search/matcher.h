@@ -35,16 +35,26 @@ private:
     std::vector<uint64_t> m_bits;
 };
 
-// Status of FindPersonalInfoInFile.
+// Status of FindPersonalInfoInFile. Every document not read to its end
+// (1, 2 and 4) goes to the day's error-file list with its reason.
 enum : int {
-    kScanDone = 0,       // scanned, or no text at all
-    kScanNoText = 1,     // the extractor took no text
-    kScanFailed = 2,     // extraction failed; the path went to the error-file list
+    kScanDone = 0,       // read to the end and scanned, or no text at all
+    kScanNoText = 1,     // the reader could not read the document, no text
+    kScanFailed = 2,     // the reader failed, no text
     kScanCancelled = 3,  // the cancel flag was set at one of the checks
+    kScanPartial = 4,    // the reader failed after giving part of the text:
+                         // that part was scanned (counts and hits are its own)
 };
 
+// True for the statuses of a document not read to its end.
+inline bool ScanLeftDocumentUnread(int status)
+{
+    return status == kScanNoText || status == kScanFailed || status == kScanPartial;
+}
+
 // Scans one document: extracts its text by extension, matches the groups of
-// the mask and appends hits (when hits is given) and counts. cancel may be null.
+// the mask and appends hits (when hits is given) and counts. cancel may be
+// null; when given it also stops the reader (plat::ReadCancelScope).
 int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits);

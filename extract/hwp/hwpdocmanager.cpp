@@ -11,6 +11,7 @@
 #include "extract/libstring.h"
 #include "extract/liblog.h"
 #include "platform/cfb.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -304,7 +305,7 @@ void CHwpDocumentManager::ReadRootText()
         if (!OpenRecordStream(name, body, ar))
             continue;
         bool last = false;
-        while (!last)
+        while (!last && !plat::ReadCancelled())
             ReadParaFromArchive(ar, &last);
         if (i + 1 == m_nSectionCount) {
             Log().Write(u"ReadEndSection()");

@@ -15,6 +15,7 @@
 #include "extract/codepage.h"
 #include "extract/opc/mcreader.h"
 #include "extract/textcollector.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 namespace {
@@ -181,8 +182,7 @@ int CHwpmlDocumentManager::IsFormat(const char16_t* path)
 {
     if (!path)
         return 0;
-    const std::string native = plat::PathToNative(path);
-    FILE* f = native.empty() ? nullptr : std::fopen(native.c_str(), "rb");
+    FILE* f = plat::OpenDocumentStream(path);
     if (!f)
         return 0;
     unsigned char head[kSniffBytes];
@@ -212,8 +212,7 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
         m_nStatus = 2;
         return m_nStatus;
     }
-    const std::string native = plat::PathToNative(path);
-    m_fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    m_fd = plat::OpenDocumentFile(std::u16string_view(path));
     if (m_fd < 0) {
         m_nStatus = 1;
         return m_nStatus;
@@ -234,7 +233,7 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
 
 bool CHwpmlDocumentManager::Advance()
 {
-    if (m_bEnded)
+    if (m_bEnded || plat::ReadCancelled())
         return false;
     if (McReaderRead(m_pState.get()) != 1) {
         m_bEnded = true;

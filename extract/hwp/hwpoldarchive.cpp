@@ -8,6 +8,7 @@
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
 #include "extract/textcollector.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 namespace {
@@ -27,8 +28,7 @@ int HasSignature(const char16_t* path, const char* version)
 {
     if (!path)
         return 0;
-    const std::string native = plat::PathToNative(path);
-    FILE* f = native.empty() ? nullptr : std::fopen(native.c_str(), "rb");
+    FILE* f = plat::OpenDocumentStream(path);
     if (!f)
         return 0;
     unsigned char head[30];
@@ -249,7 +249,7 @@ int CHwpOldArchive::ReadParagraphList(int generation)
         SetLibraryError(kLibErrorUnexpectedRecord);
         throw LibraryException(kLibErrorUnexpectedRecord);
     }
-    while (ReadParagraph(generation)) {
+    while (!plat::ReadCancelled() && ReadParagraph(generation)) {
     }
     --m_nDepth;
     return 0;

@@ -1,6 +1,7 @@
 #include "extract/io/h2s_bufio.h"
 
 #include "extract/libstring.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 #include <cerrno>
@@ -97,7 +98,10 @@ int CH2sFile::Open(const std::u16string& path, int mode)
     default: flags = O_RDONLY; dir = kH2sRead; break;
     }
     const std::string native = plat::PathToNative(path);
-    int fd = native.empty() ? -1 : ::open(native.c_str(), flags | O_CLOEXEC, 0666);
+    // Reading: only a regular file, opened without blocking.
+    int fd = native.empty() ? -1
+             : dir == kH2sRead ? plat::OpenDocumentFile(native)
+                               : ::open(native.c_str(), flags | O_CLOEXEC, 0666);
     if (fd >= 0) {
         struct stat st;
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -123,6 +127,8 @@ int CH2sFile::Read(void* buffer, int n)
     auto* p = static_cast<char*>(buffer);
     int done = 0;
     while (done < n) {
+        if (plat::ReadCancelled())
+            return -1;
         ssize_t r = ::read(fd_, p + done, static_cast<size_t>(n - done));
         if (r < 0 && errno == EINTR)
             continue;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <set>
 
+#include "platform/docfile.h"
+
 namespace {
 
 constexpr uint32_t kLocalSignature = 0x04034B50;
@@ -45,7 +47,7 @@ size_t OpcIo::Read(void* buffer, size_t n)
 {
     // A failed part stream does not stop the others: errors are the
     // stream's own, the scan's errors end the open.
-    if (!file)
+    if (!file || plat::ReadCancelled())
         return 0;
     size_t got = std::fread(buffer, 1, n, file);
     position += got;
@@ -79,7 +81,7 @@ void OpcIo::Close()
 bool OpcIoOpen(OpcIo* io, const std::string& path, int mode)
 {
     if (mode == 0) {
-        io->file = std::fopen(path.c_str(), "rb");
+        io->file = plat::OpenDocumentStream(path);
         io->flags = 1;
     } else if (mode == 1) {
         io->file = std::fopen(path.c_str(), "w+b");
@@ -454,6 +456,8 @@ bool OpcEntryStream::Open()
 
 int OpcEntryStream::Read(char* buffer, int len)
 {
+    if (plat::ReadCancelled())
+        m_error = OPC_IO_FAILURE;
     if (!m_open || m_error != 0 || len <= 0 || m_streamEnd)
         return 0;
     if (m_seg.method == 0) {

@@ -2,10 +2,13 @@
    structured-text device and hand the text, line by line, to a callback. */
 #include "extract/pdf/pdfglue.h"
 #include "extract/parsermessages.h"
+#include "platform/docfile.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
@@ -29,6 +32,64 @@ enum { PAGE_READ = 0, PAGE_PARTIAL = 1, PAGE_FAILED = 2, PAGE_NOT_LOADED = 3 };
 /* A page tree can claim more pages than the file holds: after this many pages
    in a row that cannot be loaded, the rest of the range is given up. */
 #define MAX_UNLOADABLE_IN_A_ROW 1000
+
+/* The document's bytes: a regular file opened without blocking, read in
+   pieces; every piece first asks whether the read is to stop. A stop makes
+   the read fail and aborts the page being run through its cookie. */
+#define FILE_CHUNK (64 * 1024)
+
+typedef struct FileStream {
+    int fd;
+    int stopped;
+    fz_cookie* cookie; /* of the page being run, or null */
+    unsigned char buffer[FILE_CHUNK];
+} FileStream;
+
+static int StopRequested(FileStream* file)
+{
+    if (file && !file->stopped && PsReadCancelled())
+        file->stopped = 1;
+    if (file && file->stopped && file->cookie)
+        file->cookie->abort = 1;
+    return file && file->stopped;
+}
+
+static int NextFileChunk(fz_context* ctx, fz_stream* stm, size_t max)
+{
+    FileStream* file = (FileStream*)stm->state;
+    ssize_t n;
+    (void)max;
+    if (StopRequested(file))
+        fz_throw(ctx, FZ_ERROR_GENERIC, "read stopped");
+    do
+        n = read(file->fd, file->buffer, sizeof file->buffer);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "read error");
+    stm->rp = file->buffer;
+    stm->wp = file->buffer + n;
+    stm->pos += (int64_t)n;
+    if (n == 0)
+        return EOF;
+    return *stm->rp++;
+}
+
+static void SeekFile(fz_context* ctx, fz_stream* stm, int64_t offset, int whence)
+{
+    FileStream* file = (FileStream*)stm->state;
+    off_t at = lseek(file->fd, (off_t)offset, whence);
+    if (at < 0)
+        fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek");
+    stm->pos = (int64_t)at;
+    stm->rp = stm->wp = file->buffer;
+}
+
+static void DropFile(fz_context* ctx, void* state)
+{
+    FileStream* file = (FileStream*)state;
+    close(file->fd);
+    fz_free(ctx, file);
+}
 
 /* MuPDF's warnings and errors go to the trace log. */
 static void Quiet(void* user, const char* message)
@@ -124,7 +185,8 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
     fz_run_page_widgets(ctx, page, dev, fz_identity, cookie);
 }
 
-static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter* e)
+static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter* e,
+                          FileStream* file)
 {
     fz_page* page = NULL;
     fz_stext_page* text = NULL;
@@ -147,10 +209,14 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         return PAGE_NOT_LOADED;
     }
 
+    if (file)
+        file->cookie = &cookie;
     fz_try(ctx) {
         text = fz_new_stext_page(ctx, fz_bound_page(ctx, page));
         dev = fz_new_stext_device(ctx, text, &options);
         fz_try(ctx) {
+            if (StopRequested(file))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "read stopped");
             RunPageForText(ctx, doc, page, dev, &cookie);
             fz_close_device(ctx, dev);
         }
@@ -165,6 +231,10 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         fz_drop_stext_page(ctx, text);
     }
     fz_catch(ctx)
+        result = PAGE_FAILED;
+    if (file)
+        file->cookie = NULL;
+    if (cookie.abort)
         result = PAGE_FAILED;
 
     fz_drop_page(ctx, page);
@@ -188,17 +258,33 @@ static fz_context* NewContext(void)
 }
 
 /* Opens a PDF document from its file (the cross-reference table, repaired by
-   MuPDF when damaged). Null on any failure. */
-static fz_document* OpenPdfDocument(fz_context* ctx, const char* path)
+   MuPDF when damaged). Null on any failure; *file is the document's byte
+   stream state while the document lives. */
+static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, FileStream** file)
 {
     fz_stream* stream = NULL;
     pdf_document* doc = NULL;
+    FileStream* state = NULL;
+    int handed = 0; /* the descriptor belongs to the stream (or was closed by it) */
+    int fd;
 
     fz_var(stream);
     fz_var(doc);
+    fz_var(state);
+    fz_var(handed);
 
+    *file = NULL;
+    fd = PsOpenDocumentFile(path, NULL);
+    if (fd < 0)
+        return NULL;
     fz_try(ctx) {
-        stream = fz_open_file(ctx, path);
+        state = fz_malloc_struct(ctx, FileStream);
+        state->fd = fd;
+        /* fz_new_stream drops the state itself when it fails. */
+        handed = 1;
+        stream = fz_new_stream(ctx, state, NextFileChunk, DropFile);
+        stream->seek = SeekFile;
+        *file = state;
         doc = pdf_open_document_with_stream(ctx, stream);
     }
     fz_always(ctx)
@@ -206,7 +292,11 @@ static fz_document* OpenPdfDocument(fz_context* ctx, const char* path)
     fz_catch(ctx) {
         pdf_drop_document(ctx, doc);
         doc = NULL;
+        if (!handed)
+            close(fd);
     }
+    if (!doc)
+        *file = NULL;
     return doc ? &doc->super : NULL;
 }
 
@@ -297,7 +387,8 @@ int PdfNextPageRange(const char** cursor, int pageCount, int* first, int* last)
 /* Runs the pages of a range text through ExtractPdfPage; a page that fails
    is passed over and the range goes on. */
 static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount,
-                                const char* range, Emitter* e, PdfExtractStats* stats)
+                                const char* range, Emitter* e, PdfExtractStats* stats,
+                                FileStream* file)
 {
     int first, last;
     int unloadable = 0;
@@ -305,7 +396,10 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
         int step = first <= last ? 1 : -1;
         int page;
         for (page = first;; page += step) {
-            int result = ExtractPdfPage(ctx, doc, page, e);
+            int result;
+            if (StopRequested(file))
+                return;
+            result = ExtractPdfPage(ctx, doc, page, e, file);
             if (result == PAGE_PARTIAL)
                 ++stats->pagesWithErrors;
             if (result == PAGE_READ || result == PAGE_PARTIAL)
@@ -328,6 +422,7 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
     fz_context* ctx;
     fz_document* doc;
     Emitter* e;
+    FileStream* file = NULL;
     int pageCount = 0;
     int ok = 0;
 
@@ -348,7 +443,7 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
         free(e);
         return 0;
     }
-    doc = OpenPdfDocument(ctx, path);
+    doc = OpenPdfDocument(ctx, path, &file);
     if (doc) {
         ok = CountReadablePages(ctx, doc, &pageCount);
         /* A document without pages is read, and empty. Otherwise it is read
@@ -356,9 +451,12 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
            not hide the pages after it. */
         if (ok && pageCount > 0) {
             stats->pageCount = pageCount;
-            ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats);
+            ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats, file);
             ok = stats->pagesRead > 0;
         }
+        /* A read that was stopped is a document not read. */
+        if (StopRequested(file))
+            ok = 0;
         fz_drop_document(ctx, doc);
     }
     fz_drop_context(ctx);
@@ -370,6 +468,7 @@ int PdfCountPagesNative(const char* path)
 {
     fz_context* ctx;
     fz_document* doc;
+    FileStream* file = NULL;
     int count = -1;
 
     if (!path)
@@ -377,7 +476,7 @@ int PdfCountPagesNative(const char* path)
     ctx = NewContext();
     if (!ctx)
         return -1;
-    doc = OpenPdfDocument(ctx, path);
+    doc = OpenPdfDocument(ctx, path, &file);
     if (doc) {
         fz_var(count);
         fz_try(ctx)

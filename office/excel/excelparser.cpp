@@ -7,6 +7,7 @@
 #include "extract/textcollector.h"
 #include "office/excel/numformat.h"
 #include "platform/codec.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ int CIExcelParser::ConvertStream(std::string stream)
         OnBof(pos, r);
         pos = body + length;
     }
-    while (pos <= size && size - pos >= 4) {
+    while (pos <= size && size - pos >= 4 && !plat::ReadCancelled()) {
         const std::uint16_t type = Le16(data + pos);
         const std::uint16_t length = Le16(data + pos + 2);
         if (type == 0 && length == 0)

@@ -6,6 +6,7 @@
 
 #include "extract/liblog.h"
 #include "extract/textcollector.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -920,6 +921,7 @@ int CPowerPointAccess::WriteSlidesText()
     for (CSlideEntry* n : m_notes)
         notes.emplace(n->SlideId(), n);
     for (CSlideEntry*& slide : m_slides) {
+        if (plat::ReadCancelled()) break;
         if (slide->MasterIdRef() != 0) {
             auto it = masters.find(slide->MasterIdRef());
             if (it != masters.end()) {

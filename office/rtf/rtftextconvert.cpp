@@ -6,6 +6,7 @@
 #include "extract/io/h2s_bufio.h"
 #include "extract/textcollector.h"
 #include "platform/codec.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -576,7 +577,7 @@ void CRtfTextConvert::ParseBody()
     };
     auto special = [&](const char16_t* s) { AppendWide(s, std::char_traits<char16_t>::length(s)); };
 
-    while (m_status.NextToken(t)) {
+    while (!plat::ReadCancelled() && m_status.NextToken(t)) {
         if (t.kind == kRtfGroupOpen) {
             m_status.Consume(t);
             if (m_paraStack.size() < static_cast<size_t>(kRtfMaxDepth))

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 void CMSWordFlatFileText::Init(CTextCollector* collector)
@@ -14,7 +15,7 @@ int CMSWordFlatFileText::Convert(const char16_t* path)
 {
     if (!path)
         return 0;
-    FILE* f = std::fopen(plat::PathToNative(path).c_str(), "rb");
+    FILE* f = plat::OpenDocumentStream(path);
     if (!f)
         return 0;
     unsigned char header[404];

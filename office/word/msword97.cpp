@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "extract/libstring.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -409,7 +410,7 @@ int CMSWord802Text::WalkMainText()
     const std::int32_t ccpText = m_pFib->I32(CMsWordFIB80::kCcpText);
     if (ccpText <= 0)
         return m_bFailed ? 0 : 1;
-    while (cp < ccpText && !m_bFailed) {
+    while (cp < ccpText && !m_bFailed && !plat::ReadCancelled()) {
         if (m_nPiece < m_pPieces->Count() && cp >= pieces[static_cast<std::size_t>(m_nPiece)].cpEnd) {
             ++m_nPiece;
             if (m_nPiece < m_pPieces->Count()) {

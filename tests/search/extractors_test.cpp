@@ -116,9 +116,14 @@ TEST(ErrorFileList, DailyFilesWholeLines)
     WriteErrorFileListAt(u"/data/first.doc", day1);
     WriteErrorFileListAt(longPath, day1later);
     WriteErrorFileListAt(u"/data/second.hwp", day2);
+    // A reason follows the path after a tab, on the same line whatever it holds.
+    WriteErrorFileListAt(u"/data/third.pdf", day2, u"접근 권한 없음");
+    WriteErrorFileListAt(u"/data/fourth.pdf", day2, u"two\r\nlines\tand tab");
     EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day1)),
               "[08:05:07] /data/first.doc\r\n[23:59:59] " + plat::WideToUtf8(longPath) + "\r\n");
-    EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day2)), "[00:00:01] /data/second.hwp\r\n");
+    EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day2)),
+              "[00:00:01] /data/second.hwp\r\n[00:00:01] /data/third.pdf\t접근 권한 없음\r\n"
+              "[00:00:01] /data/fourth.pdf\ttwo  lines and tab\r\n");
 }
 
 TEST(FileScan, StatusesAndErrorList)
@@ -134,8 +139,11 @@ TEST(FileScan, StatusesAndErrorList)
     } cases[] = {
         {u"/d/a.docx", 0, u"tel 02-123-4567\nmail me@host.com", 0, {0, 0, 0, 1, 0, 1, 0}, false},
         {u"/d/b.Doc", 0, u"tel 02-123-4567", 0, {0, 0, 0, 1, 0, 0, 0}, false},
-        {u"/d/c.pdf", 1, u"tel 02-123-4567", 1, {}, false},
-        {u"/d/d.xlsx", 2, u"tel 02-123-4567", 2, {}, true},
+        // Not read to the end: listed, and the text given before is matched.
+        {u"/d/c.pdf", 1, u"tel 02-123-4567", 4, {0, 0, 0, 1, 0, 0, 0}, true},
+        {u"/d/d.xlsx", 2, u"tel 02-123-4567", 4, {0, 0, 0, 1, 0, 0, 0}, true},
+        {u"/d/n.xlsx", 1, u"", 1, {}, true},
+        {u"/d/m.xlsx", 2, u"", 2, {}, true},
         {u"/d/e.txt", 0, u"tel 02-123-4567", 0, {}, false},
         {u"/d/f.hwp", 0, u"", 0, {}, false},
     };
@@ -153,15 +161,18 @@ TEST(FileScan, StatusesAndErrorList)
     }
     g_status = 0;
 
-    // A reader that throws: status 2, the partial text is not matched.
+    // A reader that throws after part of the text: that part is matched and
+    // the document listed with the failure.
     ExtractorTable t;
     t.word = Throwing;
     SetExtractorTable(t);
     PersonalInfoCounts counts{};
-    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), 2);
-    EXPECT_EQ(counts, PersonalInfoCounts{});
-    EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow())).find("/d/thrown.doc"),
+    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), 4);
+    EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 0, 0, 0}));
+    EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()))
+                  .find("/d/thrown.doc\t읽는 중 오류 (reader failed) - 일부만 읽음\r\n"),
               std::string::npos);
+    counts = PersonalInfoCounts{};
 
     // Cancelled while the text was being extracted.
     SetExtractorTable(RecordingTable());

@@ -1,0 +1,62 @@
+// A search that could not read every document it found says so in its
+// completion lines; what was read of a document that failed part way is
+// shown, and never taken as that document's stored result.
+#include <filesystem>
+
+#include "app/filereport.h"
+#include "app_fixture.h"
+#include "extract/extractlib.h"
+#include "extract/pdf/pdf_builder.h"
+#include "search/extractors.h"
+
+namespace ps_test {
+namespace {
+
+// The PDF reader, except that documents named "partial…" give their first
+// line and then fail.
+int PartlyFailingPdf(const char16_t* path, const char16_t* options, std::u16string* text)
+{
+    if (std::u16string_view(path).find(u"/partial") != std::u16string_view::npos) {
+        *text += u"ID 800101-1234560\n";
+        return 2;
+    }
+    return ConvertPdfToText(path, options, text);
+}
+
+class UnreadDocumentsTest : public AppTest {};
+
+TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
+{
+    ExtractorTable t = CurrentExtractorTable();
+    t.pdf = &PartlyFailingPdf;
+    const ExtractorTable previous = SetExtractorTable(t);
+    const std::string root = dir_.file("docs");
+    std::filesystem::create_directories(root);
+    ASSERT_TRUE(WriteFileBytes(root + "/good.pdf",
+                               pdf_test::MakePdf({pdf_test::ShowLines({"ID 800101-1234560"})})));
+    ASSERT_TRUE(WriteFileBytes(root + "/partial.pdf", "%PDF-1.4\n"));
+    ASSERT_TRUE(WriteFileBytes(root + "/broken.docx", "PK\3\4 no package"));
+
+    for (int round = 0; round < 2; ++round) {
+        CAllSearchDlg dlg;
+        dlg.SetSearchMode(1);
+        dlg.SetSearchOptions(0x7F, 0x1F, {plat::PathFromNative(root)}, {});
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+        ASSERT_TRUE(WaitIdle(dlg));
+        EXPECT_EQ(dlg.FoundCount(), 3u);
+        EXPECT_EQ(dlg.UnreadDocuments(), 2) << "round " << round;
+        EXPECT_EQ(dlg.DelayLine()->text(),
+                  QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 기록됨)"));
+        // The part read of partial.pdf is shown beside good.pdf.
+        EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 2);
+        EXPECT_EQ(dlg.SearchTotal(kPersonalInfoResidentNumber), 2);
+        // Stored under a blank key: the second round reads it again.
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Hash = ''"), round + 1);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), round + 2);
+    }
+    SetExtractorTable(previous);
+}
+
+}  // namespace
+}  // namespace ps_test
