@@ -22,6 +22,7 @@
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
 #include "core/records.h"
+#include "search/analysispool.h"
 
 class CAllSearchDlg : public ps::ui::CSkinDialog {
     Q_OBJECT
@@ -114,6 +115,9 @@ public:
     ps::ui::ImageButton* ActionButton(int id) const;
     int SearchTotal(int i) const { return m_totals[i].load(); }
     bool AnalysisRunning() const { return m_analysis.joinable(); }
+    // Workers that read the documents of the next analysis; 0 (the
+    // default) is one per core.
+    void SetAnalysisWorkers(unsigned workers) { m_analysisWorkers = workers; }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
 
@@ -170,6 +174,8 @@ private:
     void JoinAnalysisThread();
     void StartAnalysisThread();
     void AnalysisThreadProc();
+    static void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
+                                search::DocumentResult& result);
     void Completion();
     void WriteCancelEvent();
     void StopTimers(std::initializer_list<int> ids);
@@ -203,6 +209,7 @@ private:
     std::array<std::atomic<int>, 12> m_totals{};  // seven kinds, five document kinds
 
     std::thread m_analysis;
+    unsigned m_analysisWorkers = 0;
     std::atomic<int32_t> m_bIdle{1};
     std::atomic<int32_t> m_bCancel{0};
     bool m_bProgressSwitched = false;
