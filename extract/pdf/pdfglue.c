@@ -89,13 +89,11 @@ static void EmitTextPage(Emitter* e, fz_stext_page* text)
 }
 
 /* The page's content through MuPDF's own interpreter, with the operators
-   that only paint pictures left out: image XObjects, shadings painted by "sh"
-   and shadings chosen as a stroke or fill colour ("SCN"/"scn" with a shading
-   pattern) are never loaded or decoded, since no text can come of them; a
-   shading's function tables can take far longer to build than the page's
-   text. (The plain colour operators stay: the interpreter refuses the
-   content stream without them.) Annotations and form fields follow as
-   fz_run_page runs them. */
+   that only paint pictures left out: image XObjects and shadings painted by
+   "sh" are never loaded or decoded, since no text can come of them. (A
+   shading used as a fill colour is still loaded: the interpreter refuses the
+   content stream when its colour operators are missing.) Annotations and form
+   fields follow as fz_run_page runs them. */
 static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_device* dev,
                            fz_cookie* cookie)
 {
@@ -114,8 +112,6 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
         proc = pdf_new_run_processor(ctx, dev, ctm, "View", NULL, NULL, cookie);
         proc->op_Do_image = NULL;
         proc->op_sh = NULL;
-        proc->op_SC_shade = NULL;
-        proc->op_sc_shade = NULL;
         pdf_process_contents(ctx, proc, pdf_document_from_fz_document(ctx, doc),
                              pdf_page_resources(ctx, ppage), pdf_page_contents(ctx, ppage), cookie);
         pdf_close_processor(ctx, proc);
