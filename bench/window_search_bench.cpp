@@ -7,6 +7,8 @@
 // window runs offscreen in private per-user folders, on a fresh event
 // database each round (so every document is read, none taken from the
 // store); the best round counts. scan-folder is the one beside this program.
+// With PS_BENCH_PHASES set, each window run prints its phases to standard
+// error (showing to start, start to analysis, analysis to idle).
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
