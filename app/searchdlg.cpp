@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 
 #include "app/appcore.h"
 #include "app/maindlg.h"
@@ -29,6 +30,7 @@
 #include "platform/wformat.h"
 #include "search/drives.h"
 #include "search/engine.h"
+#include "search/analysispool.h"
 #include "search/matcher.h"
 
 using namespace ps::ui;
@@ -876,6 +878,14 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     return 1;
 }
 
+// Reads and matches one document on a worker of the analysis pool: every
+// document the search reads starts here.
+void CAllSearchDlg::ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
+                                    search::DocumentResult& result)
+{
+    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits);
+}
+
 void CAllSearchDlg::AnalysisThreadProc()
 {
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", m_nPIMask, false);
@@ -890,9 +900,62 @@ void CAllSearchDlg::AnalysisThreadProc()
         });
         for (const auto& f : m_foundFiles) files.push_back(f.get());
     }
+    const int n = static_cast<int>(files.size());
+    const uint32_t mask = m_nPIMask;
+
+    // The documents are read on the pool, ahead of this thread, which takes
+    // their results back one by one in the order of the list: rows, events
+    // and counts come exactly as if it read each document itself.
+    // lastCheckFile names every document being read, one a line.
+    const unsigned workers = std::max(1u, std::min(m_analysisWorkers ? m_analysisWorkers
+                                                                     : search::AnalysisPool::DefaultWorkers(),
+                                                   static_cast<unsigned>(std::max(n, 1))));
+    search::AnalysisPool pool(
+        workers,
+        [mask](const std::u16string& path, const CancelFlag* cancel, search::DocumentResult& result) {
+            ReadOneDocument(path, mask, cancel, result);
+        },
+        &m_bCancel,
+        [](const std::u16string& lines) {
+            if (lines.empty())
+                DeleteLastCheckFile();
+            else
+                WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", lines, false);
+        });
+
+    // What this thread learnt of a document when it handed it out.
+    struct Ahead {
+        bool stored = false;   // a stored result: not read
+        bool recheck = false;  // shares its key with a document read in this run
+        PersonalInfoCounts counts;
+        int64_t fileIndex = 0;
+    };
+    std::vector<Ahead> ahead(files.size());
+    std::unordered_set<std::u16string> readKeys;
+    int next = 0;
+    // Hands documents out up to the one the loop is at, and further while
+    // the pool wants more. A stored result is looked up here, so only
+    // documents without one go to the pool. A document whose key an earlier
+    // one of this run has (found twice) is looked up again when its turn
+    // comes, when the earlier one's result is stored.
+    auto handOut = [&](int at) {
+        while (next < n && !m_bCancel && (next <= at || pool.WantsMore())) {
+            SearchFileInfo* record = files[next];
+            Ahead& a = ahead[next];
+            if (readKeys.count(record->documentKey)) {
+                a.recheck = true;
+            } else if (FindFileInfoByHash(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
+                a.stored = true;
+            } else {
+                readKeys.insert(record->documentKey);
+                pool.Submit(static_cast<size_t>(next), record->path);
+            }
+            ++next;
+        }
+    };
+
     std::array<std::u16string, kTabCount> lastFolder;
     std::array<CFileInfoRecord*, kTabCount> lastRow{};
-    const int n = static_cast<int>(files.size());
     bool completed = true;
     for (int i = 0; i < n; ++i) {
         if (m_bCancel) {
@@ -900,45 +963,56 @@ void CAllSearchDlg::AnalysisThreadProc()
             completed = false;
             break;
         }
+        handOut(i);
         SearchFileInfo* record = files[i];
-        WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", record->path, false);
         {
             std::lock_guard<std::mutex> g(m_lock);
             m_pathQueue.push_back(record->path);
             m_indexQueue.push_back(i);
             PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(i), 0);
         }
-        PersonalInfoCounts counts;
-        int64_t fileIndex = 0;
-        if (FindFileInfoByHash(record->documentKey, static_cast<int32_t>(m_nPIMask), counts, fileIndex)) {
-            record->fromEventStore = 1;
-            record->fileIndex = fileIndex;
+        Ahead& a = ahead[i];
+        if (a.recheck) {
+            a.stored = FindFileInfoByHash(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
+            if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
         }
-        if (!record->fromEventStore) {
-            counts.Clear();
-            PersonalInfoHitList hits;
-            const int status = FindPersonalInfoInFile(record->path, counts, m_nPIMask, &m_bCancel, &hits);
+        PersonalInfoCounts counts;
+        if (a.stored) {
+            record->fromEventStore = 1;
+            record->fileIndex = a.fileIndex;
+            counts = a.counts;
+        } else {
+            search::DocumentResult result;
+            bool taken = false;
+            while (!m_bCancel &&
+                   !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
+                handOut(i);
+            if (!taken) result.status = kScanCancelled;
+            const int status = result.status;
             if (status == kScanDone) {
+                counts = result.counts;
                 // The row and its hits in one transaction: a run that ends
                 // in between leaves neither.
-                fileIndex = AddFileInfoWithHits(counts, *record, hits);
+                const int64_t fileIndex = AddFileInfoWithHits(counts, *record, result.hits);
                 if (fileIndex > 0) record->fileIndex = fileIndex;
-            } else if (status == kScanCancelled) {
+            } else if (status == kScanCancelled || m_bCancel) {
+                // A read the stop cut short is neither stored nor counted.
                 completed = false;
                 break;
             } else {
                 // Not read to its end: never stored as a result. What was
                 // read of it is shown, and the document counted unread.
                 ++m_unreadDocuments;
-                if (status != kScanPartial) {
-                    counts.Clear();
-                } else if (counts.Total() != 0) {
-                    // Stored under a blank key, which no later search takes
-                    // as this document's result.
-                    SearchFileInfo unkeyed = *record;
-                    unkeyed.documentKey.clear();
-                    fileIndex = AddFileInfoWithHits(counts, unkeyed, hits);
-                    if (fileIndex > 0) record->fileIndex = fileIndex;
+                if (status == kScanPartial) {
+                    counts = result.counts;
+                    if (counts.Total() != 0) {
+                        // Stored under a blank key, which no later search
+                        // takes as this document's result.
+                        SearchFileInfo unkeyed = *record;
+                        unkeyed.documentKey.clear();
+                        const int64_t fileIndex = AddFileInfoWithHits(counts, unkeyed, result.hits);
+                        if (fileIndex > 0) record->fileIndex = fileIndex;
+                    }
                 }
             }
         }
@@ -960,6 +1034,9 @@ void CAllSearchDlg::AnalysisThreadProc()
             PostUserMessage(this, UM_RESULT_COUNTS_CHANGED);
         }
     }
+    // Queued documents are dropped; a worker inside a document ends on the
+    // cancel flag or at the document's end.
+    pool.Stop();
     // Every clean end of the analysis clears the document mark: only a run
     // that dies inside a document leaves it for the next start.
     DeleteLastCheckFile();

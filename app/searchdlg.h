@@ -22,6 +22,7 @@
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
 #include "core/records.h"
+#include "search/analysispool.h"
 
 class CAllSearchDlg : public ps::ui::CSkinDialog {
     Q_OBJECT
@@ -118,6 +119,9 @@ public:
     // and the walk's); each is in the day's error-file list.
     int UnreadDocuments() const;
     bool AnalysisRunning() const { return m_analysis.joinable(); }
+    // Workers that read the documents of the next analysis; 0 (the
+    // default) is one per core.
+    void SetAnalysisWorkers(unsigned workers) { m_analysisWorkers = workers; }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
 
@@ -174,6 +178,8 @@ private:
     void JoinAnalysisThread();
     void StartAnalysisThread();
     void AnalysisThreadProc();
+    static void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
+                                search::DocumentResult& result);
     void Completion();
     void WriteCancelEvent();
     void ShowUnreadLine();
@@ -209,6 +215,7 @@ private:
     std::atomic<int> m_unreadDocuments{0};
 
     std::thread m_analysis;
+    unsigned m_analysisWorkers = 0;
     std::atomic<int32_t> m_bIdle{1};
     std::atomic<int32_t> m_bCancel{0};
     bool m_bProgressSwitched = false;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "extract/codepage.h"
 #include "office/excel/numformat.h"
@@ -223,17 +224,48 @@ void ReadStyles(OpcPackage* package, XlsxStyles* styles)
 // cells could otherwise multiply a small file into gigabytes of text.
 constexpr size_t kMaxWorkbookText = size_t(64) << 20;  // characters
 
+// Cell text past which a workbook is taken to be a large one (see
+// GiveLargeWorkbookRoom).
+constexpr size_t kLargeWorkbookText = size_t(4) << 20;  // characters
+
 struct SheetContext {
     CTextCollector* collector;
     const std::vector<std::u16string>* table;
     const XlsxStyles* styles;
-    size_t* emitted;  // characters of cell text so far
+    size_t* emitted;    // characters of cell text so far
+    bool* roomGiven;    // the output has had its room for a large workbook
 };
+
+// A workbook whose text has grown large gets room in its output for the rest
+// of the bound at once. The text is then written once; growing by doubling,
+// the string would copy it again at every step and touch fresh memory of
+// about three times its final size, which costs far more than the reading
+// itself. The room is address space only until written. When it cannot be
+// had, the string grows as before.
+void GiveLargeWorkbookRoom(const SheetContext& ctx)
+{
+    if (*ctx.roomGiven || *ctx.emitted < kLargeWorkbookText)
+        return;
+    *ctx.roomGiven = true;
+    std::u16string* out = ctx.collector->GetOutput();
+    if (!out)
+        return;
+    // Every cell adds a line end that the bound does not count.
+    const size_t rest = kMaxWorkbookText - std::min(*ctx.emitted, kMaxWorkbookText);
+    const size_t room = out->size() + rest + rest / 8 + 4096;
+    try {
+        if (out->capacity() < room)
+            out->reserve(room);
+    } catch (const std::bad_alloc&) {
+        // Grown step by step instead.
+    }
+}
 
 void AppendCellText(const SheetContext& ctx, const std::u16string& text)
 {
     if (text.empty() || *ctx.emitted >= kMaxWorkbookText)
         return;
+    GiveLargeWorkbookRoom(ctx);
     const size_t n = std::min(text.size(), kMaxWorkbookText - *ctx.emitted);
     *ctx.emitted += n + 1;
     AppendTextToCollector(ctx.collector, text.c_str(), static_cast<int>(n), u"\t");
@@ -540,7 +572,8 @@ int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<st
     XlsxStyles styles;
     ReadStyles(package, &styles);
     size_t emitted = 0;
-    const SheetContext ctx{collector, &sharedStrings, &styles, &emitted};
+    bool roomGiven = false;
+    const SheetContext ctx{collector, &sharedStrings, &styles, &emitted, &roomGiven};
     for (const char* name = PackageFirstPart(package); name && emitted < kMaxWorkbookText;
          name = PackageNextPart(package, name)) {
         const char* t = PackageGetPartType(package, name);

@@ -11,7 +11,10 @@
 #include "search/extractors.h"
 #include "core/crypt.h"
 #include "platform/codec.h"
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <sqlite3.h>
 #include <thread>
 
 namespace ps_test {
@@ -378,6 +381,193 @@ TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndE
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 4"), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 2);
+}
+
+// The PDF reader of the program, after a pause that depends on the path, so
+// that documents read on several workers finish out of their order.
+ExtractEntry g_realPdf = nullptr;
+int JitteryPdf(const char16_t* path, const char16_t* options, std::u16string* text)
+{
+    size_t h = std::hash<std::u16string>()(path ? std::u16string(path) : std::u16string());
+    std::this_thread::sleep_for(std::chrono::microseconds(h % 4000));
+    return g_realPdf(path, options, text);
+}
+
+struct JitteryReader {
+    JitteryReader()
+    {
+        ExtractorTable t = CurrentExtractorTable();
+        g_realPdf = t.pdf;
+        t.pdf = &JitteryPdf;
+        previous = SetExtractorTable(t);
+    }
+    ~JitteryReader() { SetExtractorTable(previous); }
+    ExtractorTable previous;
+};
+
+// Every row of a query, columns separated by tabs.
+std::vector<std::string> Rows(const std::string& dbPath, const std::string& sql)
+{
+    RawDb db(dbPath);
+    std::vector<std::string> rows;
+    sqlite3_stmt* st = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+    while (st && sqlite3_step(st) == SQLITE_ROW) {
+        std::string row;
+        for (int c = 0; c < sqlite3_column_count(st); ++c) {
+            const unsigned char* t = sqlite3_column_text(st, c);
+            row += (c ? "\t" : "") + (t ? std::string(reinterpret_cast<const char*>(t)) : std::string("NULL"));
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(st);
+    return rows;
+}
+
+// What one search left: the rows of every result control in their order,
+// the counts, the end event's totals, the stored rows and hits.
+struct SearchOutcome {
+    std::vector<std::string> shown;
+    std::vector<int> counts;
+    std::string detail;
+    std::vector<std::string> stored, hits, totals;
+    size_t found = 0;
+    bool operator==(const SearchOutcome&) const = default;
+};
+
+TEST_F(SearchWindowTest, SeveralWorkersGiveWhatOneGives)
+{
+    JitteryReader jitter;
+    // Four folders of documents: with hits of several kinds, clean and
+    // damaged (no row, no stored result).
+    const std::string root = dir_.file("mixed");
+    const std::vector<std::string> lines = {std::string("ID ") + kResident, std::string("Tel ") + kPhone,
+                                            "mail kim@example.co.kr", "nothing personal here",
+                                            std::string("ID ") + kResident + " Tel " + kPhone};
+    for (const char* d : {"a", "b", "c/d", "e"}) std::filesystem::create_directories(root + "/" + d);
+    int made = 0;
+    for (const char* d : {"a", "b", "c/d", "e"})
+        for (int i = 0; i < 30; ++i, ++made) {
+            const std::string path = root + "/" + d + "/doc" + std::to_string(i) + ".pdf";
+            if (made % 11 == 7)
+                ASSERT_TRUE(WriteFileBytes(path, std::string("%PDF-1.4 damaged")));
+            else
+                WritePdf(path, {lines[static_cast<size_t>(made) % lines.size()], "line " + std::to_string(made)});
+        }
+
+    auto run = [&](unsigned workers, const std::string& db) {
+        ExitEventDatabase();
+        CopyTemplateDatabase(plat::PathFromNative(BuiltTemplatePath()), plat::PathFromNative(db));
+        OpenEventDatabase(plat::PathFromNative(db));
+        SearchOutcome out;
+        // A first search stores the results of one folder, which the
+        // second takes from the event store.
+        for (const std::vector<std::u16string>& include :
+             {std::vector<std::u16string>{U(root + "/b")}, std::vector<std::u16string>{U(root)}}) {
+            CAllSearchDlg dlg;
+            dlg.SetAnalysisWorkers(workers);
+            dlg.SetSearchMode(1);
+            dlg.SetSearchOptions(0x7F, 0x1F, include, {});
+            dlg.show();
+            EXPECT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+            EXPECT_TRUE(WaitIdle(dlg));
+            out.found += dlg.FoundCount();
+            for (int tab = 0; tab < CAllSearchDlg::kTabCount; ++tab) {
+                CFileReportControl* c = dlg.Report(tab);
+                out.counts.push_back(dlg.TabCount(tab));
+                for (int f = 0; f < c->FolderRowCount(); ++f) {
+                    out.shown.push_back(std::to_string(tab) + " folder " +
+                                        plat::PathToNative(c->FolderRow(f)->GetFolderPath()));
+                    for (int d = 0; CFileInfoRecord* row = c->DocumentRow(f, d); ++d) {
+                        std::string r = plat::PathToNative(row->GetFullPath());
+                        for (int item = 0; item < CFileInfoRecord::kItemCount; ++item)
+                            r += "\t" + plat::PathToNative(row->ItemText(item));
+                        r += "\t" + std::to_string(row->FileInfo()->fromEventStore) + "\t" +
+                             std::to_string(row->FileInfo()->fileIndex);
+                        out.shown.push_back(r);
+                    }
+                }
+            }
+            for (int i = 0; i < 12; ++i) out.counts.push_back(dlg.SearchTotal(i));
+            out.detail += dlg.DetailLine()->text().toStdString() + "\n";
+            EXPECT_EQ(ReadLastCheckFile(), u"");
+        }
+        out.stored = Rows(db, "SELECT * FROM FileInfo ORDER BY FileIndex");
+        out.hits = Rows(db, "SELECT * FROM PersonalInfo ORDER BY rowid");
+        out.totals = Rows(db, "SELECT * FROM SearchEventLog ORDER BY rowid");
+        return out;
+    };
+    const SearchOutcome one = run(1, dir_.file("one.db"));
+    const SearchOutcome several = run(6, dir_.file("several.db"));
+    // The damaged documents were read in both searches and left no row.
+    EXPECT_EQ(one.found, 30u + 120u);
+    EXPECT_GT(one.hits.size(), 50u);
+    EXPECT_EQ(one.stored.size(), 120u - 11u);
+    EXPECT_EQ(one.shown, several.shown);
+    EXPECT_EQ(one.counts, several.counts);
+    EXPECT_EQ(one.detail, several.detail);
+    EXPECT_EQ(one.stored, several.stored);
+    EXPECT_EQ(one.hits, several.hits);
+    EXPECT_EQ(one.totals, several.totals);
+}
+
+// A PDF reader that counts the documents being read and takes its time.
+std::atomic<int> g_reading{0};
+std::atomic<int> g_started{0};
+int CountingPdf(const char16_t*, const char16_t*, std::u16string* text)
+{
+    ++g_reading;
+    ++g_started;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    --g_reading;
+    if (!text) return 2;
+    *text = u"ID 800101-1234560\n";
+    return 0;
+}
+
+TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)
+{
+    ExtractorTable t = CurrentExtractorTable();
+    t.pdf = &CountingPdf;
+    const ExtractorTable previous = SetExtractorTable(t);
+    const std::string root = MakeMany("many", 300, std::string("ID ") + kResident);
+    CAllSearchDlg dlg;
+    dlg.SetAnalysisWorkers(4);
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    // Several documents in flight: the mark names each, one a line, every
+    // line a document of the folder.
+    ASSERT_TRUE(WaitFor([&] { return dlg.AnalysisRunning(); }));
+    std::u16string mark;
+    ASSERT_TRUE(WaitFor([&] {
+        mark = ReadLastCheckFile();
+        return mark.find(u'\n') != std::u16string::npos || !dlg.AnalysisRunning();
+    }));
+    ASSERT_TRUE(dlg.AnalysisRunning());
+    size_t lines = 0;
+    for (size_t at = 0; at <= mark.size();) {
+        const size_t end = std::min(mark.find(u'\n', at), mark.size());
+        EXPECT_EQ(mark.compare(at, U(root).size() + 1, U(root) + u"/"), 0) << plat::PathToNative(mark);
+        ++lines;
+        at = end + 1;
+    }
+    EXPECT_GE(lines, 2u);
+    EXPECT_LE(lines, 4u);
+
+    dlg.OnBnClickedButtonSearch();  // stop, confirmed
+    EXPECT_TRUE(dlg.IsIdle());
+    EXPECT_FALSE(dlg.AnalysisRunning());
+    EXPECT_EQ(g_reading.load(), 0);
+    const int started = g_started.load();
+    EXPECT_LT(started, 300);
+    for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(g_started.load(), started);  // no worker goes on
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 1);
+    EXPECT_EQ(Count("SELECT ID FROM SearchEventLog"), dlg.SearchTotal(kPersonalInfoResidentNumber));
+    EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), dlg.TabCount(CAllSearchDlg::kAll));
+    SetExtractorTable(previous);
 }
 
 TEST(SearchWindowLayout, ProgressKeepsAGapAndTheTableTakesTheBannersPlace)
