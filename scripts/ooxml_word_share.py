@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Share of the words of reference texts that appear in extract-text's
-output, per OOXML format.
+output, per format (the OOXML formats unless --formats names others: doc, rtf, ...).
 
     scripts/ooxml_word_share.py TOOL CORPUS/public [REFERENCES] [--missing DIR] [--formats F,...]
 
@@ -33,6 +33,8 @@ if "--formats" in args:
     formats = args[i + 1].split(",")
     del args[i:i + 2]
 tool, corpus = args[0], args[1]
+# Folders whose documents carry another extension than the folder's name.
+EXTENSIONS = {"word95": (".doc",), "word6": (".doc",), "hwp3": (".hwp",)}
 refs = args[2] if len(args) > 2 else None
 
 
@@ -71,9 +73,10 @@ for fmt in formats:
     text_total = text_found = 0
     worst = []
     for name in sorted(os.listdir(folder)):
-        if not name.endswith("." + fmt):
+        base, ext = os.path.splitext(name)
+        if ext.lower() not in EXTENSIONS.get(fmt, ("." + fmt,)):
             continue
-        words = reference_words(fmt, folder, name[: -len(fmt) - 1])
+        words = reference_words(fmt, folder, base)
         if not words:
             continue
         try:

@@ -71,6 +71,33 @@ int MapTypographic(int b)
     }
 }
 
+// The code page of a font character set ("fcharset"); 0 for the ANSI and
+// default sets, which follow the document's code page.
+unsigned CodePageOfCharset(int charset)
+{
+    switch (charset) {
+    case 2: return 1252;  // symbol: one byte a character
+    case 77: return 10000;
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    case 254: return 437;
+    case 255: return 850;
+    default: return 0;
+    }
+}
+
 bool StartsWith(const unsigned char* p, size_t avail, const char* s)
 {
     size_t n = std::strlen(s);
@@ -347,9 +374,16 @@ void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
     m_token = RtfToken();
     m_keys.LoadDefaults(kRtfCatCharacter, m_char);
     m_keys.LoadDefaults(kRtfCatParagraph, m_para);
+    m_codePage = 0;
+    m_charSetPage = 0;
+    m_defaultFont = -1;
+    m_fontCodePages.clear();
+    m_codePageStack.clear();
 
     m_status.Init(text.data(), static_cast<int>(textLength));
     ParsePreamble();
+    m_runCodePage = FontCodePage(m_defaultFont);
+    m_bytesCodePage = m_runCodePage;
     ParseBody();
     FlushOutput();
     m_status.Init(nullptr, 0);
@@ -380,6 +414,16 @@ void CRtfTextConvert::ParsePreamble()
             if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
                 !std::strcmp(w, "styletbl"))
                 break;
+            if (!std::strcmp(w, "ansicpg") && t.param > 0)
+                m_codePage = static_cast<unsigned>(t.param);
+            else if (!std::strcmp(w, "mac"))
+                m_charSetPage = 10000;
+            else if (!std::strcmp(w, "pc"))
+                m_charSetPage = 437;
+            else if (!std::strcmp(w, "pca"))
+                m_charSetPage = 850;
+            else if (!std::strcmp(w, "deff"))
+                m_defaultFont = t.param;
             // A document without tables: the body starts here.
             if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatParagraph, w) ||
                 m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
@@ -392,7 +436,12 @@ void CRtfTextConvert::ParsePreamble()
     while (m_status.NextToken(t)) {
         if (t.kind == kRtfControlWord) {
             const char* w = t.word;
-            if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
+            if (!std::strcmp(w, "fonttbl")) {
+                m_status.Consume(t);
+                ReadFontTable();
+                continue;
+            }
+            if (!std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
                 !std::strcmp(w, "styletbl") || !std::strcmp(w, "listtable") || !std::strcmp(w, "listoverridetable") ||
                 !std::strcmp(w, "filetbl") || !std::strcmp(w, "revtbl")) {
                 // Nothing of these tables reaches the text.
@@ -407,6 +456,8 @@ void CRtfTextConvert::ParsePreamble()
             }
             if (!std::strcmp(w, "deff") || !std::strcmp(w, "deflang") || !std::strcmp(w, "deflangfe") ||
                 !std::strcmp(w, "deftab")) {
+                if (!std::strcmp(w, "deff"))
+                    m_defaultFont = t.param;
                 m_status.Consume(t);
                 continue;
             }
@@ -424,10 +475,48 @@ void CRtfTextConvert::ParsePreamble()
     }
 }
 
+void CRtfTextConvert::ReadFontTable()
+{
+    RtfToken& t = m_token;
+    const int tableDepth = m_status.GetDepth();
+    int font = -1;
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose && m_status.GetDepth() <= tableDepth)
+            break;  // the table's closing brace is the caller's
+        if (t.kind == kRtfControlWord) {
+            const char* w = t.word;
+            if (!std::strcmp(w, "f")) {
+                font = t.param;
+            } else if (font >= 0 && m_fontCodePages.size() < 4096) {
+                // A font's own code page wins over its character set's.
+                if (!std::strcmp(w, "fcharset") && !m_fontCodePages.count(font))
+                    m_fontCodePages[font] = CodePageOfCharset(t.param);
+                else if (!std::strcmp(w, "cpg") && t.param > 0)
+                    m_fontCodePages[font] = static_cast<unsigned>(t.param);
+            }
+        }
+        m_status.Consume(t);
+    }
+}
+
+unsigned CRtfTextConvert::DocumentCodePage() const
+{
+    if (m_codePage)
+        return m_codePage;
+    return m_charSetPage ? m_charSetPage : kSystemCodePage;
+}
+
+unsigned CRtfTextConvert::FontCodePage(int font) const
+{
+    const auto it = m_fontCodePages.find(font);
+    return it != m_fontCodePages.end() && it->second != 0 ? it->second : DocumentCodePage();
+}
+
 void CRtfTextConvert::PushRecords()
 {
     m_paraStack.push_back(m_para);
     m_charStack.push_back(m_char);
+    m_codePageStack.push_back(m_runCodePage);
 }
 
 void CRtfTextConvert::PopRecords()
@@ -441,6 +530,10 @@ void CRtfTextConvert::PopRecords()
         m_char = std::move(m_charStack.back());
         m_charStack.pop_back();
     }
+    if (!m_codePageStack.empty()) {
+        m_runCodePage = m_codePageStack.back();
+        m_codePageStack.pop_back();
+    }
 }
 
 void CRtfTextConvert::ReadInfoGroup()
@@ -453,7 +546,7 @@ void CRtfTextConvert::ReadInfoGroup()
     std::string bytes;
     auto finish = [&] {
         if (target && !bytes.empty())
-            *target += plat::DecodeCodePage(m_codePage ? m_codePage : kSystemCodePage, bytes);
+            *target += plat::DecodeCodePage(DocumentCodePage(), bytes);
         bytes.clear();
         target = nullptr;
     };
@@ -493,6 +586,11 @@ void CRtfTextConvert::ReadInfoGroup()
 
 void CRtfTextConvert::AppendBytes(const unsigned char* bytes, int count)
 {
+    // Bytes of another code page than those waiting: the waiting ones go first.
+    if (m_runCodePage != m_bytesCodePage) {
+        FlushBytes();
+        m_bytesCodePage = m_runCodePage;
+    }
     for (int k = 0; k < count; ++k) {
         // Control bytes that came from hex escapes are no text; 7 (a
         // bullet) and the line and tab bytes are.
@@ -521,7 +619,7 @@ void CRtfTextConvert::FlushBytes()
         }
         cut = k;
     }
-    std::u16string wide = plat::DecodeCodePage(kSystemCodePage, std::string_view(m_pendingBytes.data(), cut));
+    std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, std::string_view(m_pendingBytes.data(), cut));
     m_pendingBytes.erase(0, cut);
     for (char16_t ch : wide) {
         if (ch != 0)
@@ -547,7 +645,7 @@ void CRtfTextConvert::FlushOutput()
     std::string tail;
     if (m_pendingBytes.size() < kOutputChunk) {
         // Everything converts now.
-        std::u16string wide = plat::DecodeCodePage(kSystemCodePage, m_pendingBytes);
+        std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, m_pendingBytes);
         m_pendingBytes.clear();
         for (char16_t ch : wide) {
             if (ch != 0)
@@ -697,6 +795,11 @@ void CRtfTextConvert::ParseBody()
         }
         if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatCharacter, w)) {
             gate = true;
+            // The run's font decides the code page of its bytes.
+            if (!std::strcmp(w, "f"))
+                m_runCodePage = FontCodePage(t.param);
+            else if (!std::strcmp(w, "plain"))
+                m_runCodePage = FontCodePage(m_defaultFont);
             if (!std::strcmp(w, "plain"))
                 m_keys.LoadDefaults(kRtfCatCharacter, m_char);
             else

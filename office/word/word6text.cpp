@@ -11,6 +11,8 @@ namespace {
 // FIB fields shared by both generations.
 constexpr size_t kFibFlags = 0x0A;
 constexpr size_t kFibLid = 0x06;
+constexpr size_t kFibMacFlags = 0x13;  // Word 6/95: bit 0, last saved on a Macintosh
+constexpr unsigned kCpMacRoman = 10000;
 constexpr size_t kFibFcMin = 0x18;
 
 // Where each generation keeps its FIB fields (0: the generation has none).
@@ -152,6 +154,7 @@ unsigned CodePageOfCharset(unsigned chs)
     case 204: return 1251;
     case 222: return 874;
     case 238: return 1250;
+    case 77: return kCpMacRoman;
     default: return 0;
     }
 }
@@ -319,6 +322,10 @@ bool CMSWord2Text::ReadFib()
         m_ccp[k] = v < 0 ? 0 : v;
     }
     m_codePage = CodePageOfLanguage(U16(kFibLid));
+    // Word 6/95 for the Macintosh keeps Western text in Mac Roman; the FIB
+    // says so by the flag "last saved on a Macintosh".
+    if (!m_w97 && (static_cast<unsigned char>(m_doc[kFibMacFlags]) & 0x01) && m_codePage == 1252)
+        m_codePage = kCpMacRoman;
     return true;
 }
 
