@@ -525,6 +525,22 @@ TEST_F(PackageTest, WriteBackOfADamagedArchiveFailsAndChangesNothing)
     EXPECT_EQ(ps_test::ReadFileBytes(path), bytes);
 }
 
+TEST(OpcZip, FreeListTakesEachSegmentOnce)
+{
+    OpcZip zip;
+    const int32_t a = zip.CreateSegment("a.xml", 0);
+    const int32_t b = zip.CreateSegment("b.xml", 0);
+    zip.FreeSegment(a);
+    zip.FreeSegment(b);
+    zip.FreeSegment(a);  // already free
+    zip.FreeSegment(-1);
+    zip.FreeSegment(7);
+    std::vector<int32_t> list;
+    for (int32_t i = zip.freeHead; i >= 0 && list.size() < 4; i = zip.segments[i].nextFree)
+        list.push_back(i);
+    EXPECT_EQ(list, (std::vector<int32_t>{b, a}));
+}
+
 TEST(OpcZip, WrittenNamesAndTargets)
 {
     EXPECT_EQ(OpcEncodeName("word/a b%.xml"), "word/a%20b%25.xml");
