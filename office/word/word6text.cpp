@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/codepage.h"
 #include "extract/textcollector.h"
 #include "platform/codec.h"
 
@@ -132,30 +133,6 @@ unsigned CodePageOfLanguage(unsigned lid)
         return 1252;
     default:
         return 949;
-    }
-}
-
-// Code page of a font's character set; 0 for the sets that say nothing
-// about the bytes (ANSI, default, symbol, OEM).
-unsigned CodePageOfCharset(unsigned chs)
-{
-    switch (chs) {
-    case 128: return 932;
-    case 129: return 949;
-    case 130: return 1361;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    case 77: return kCpMacRoman;
-    default: return 0;
     }
 }
 
@@ -832,7 +809,7 @@ void CMSWord2Text::ReadFonts()
         const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
         if (off + cb > total || cb < 6)
             break;
-        m_fontCodePages.push_back(CodePageOfCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
+        m_fontCodePages.push_back(CodePageOfFontCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
         off += cb;
     }
 }
