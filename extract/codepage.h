@@ -53,3 +53,8 @@ int HwpCharsToWide(unsigned flags, const uint16_t* codes, int count, char16_t* b
 
 // The substitute text for HWP codes without a single Unicode equivalent.
 const char16_t* GetHwpSubstituteText();
+
+// The code page of a font character set of Windows (the "charset" of a font
+// record), 0 for the sets that say nothing about the bytes (ANSI, default,
+// symbol, OEM and unknown ones).
+unsigned CodePageOfFontCharset(int charset);

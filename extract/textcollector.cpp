@@ -128,8 +128,10 @@ void CTextCollector::CommitHwpText(int start, int end)
         const char16_t c = text[pos];
         if (c > 31 || c == 9)
             m_hwpScratch.push_back(c);
-        else if (c == 13)
+        else if (c == 13 || c == 10)  // paragraph end, line break
             m_hwpScratch.push_back(u'\n');
+        else if (c == 30 || c == 31)  // the non-breaking and the fixed-width blank
+            m_hwpScratch.push_back(u' ');
         if (c < 32 && ((kHwpEightUnitControls >> c) & 1u))
             pos += 8;
         else

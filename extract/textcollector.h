@@ -55,8 +55,9 @@ public:
     void CommitText(int start, int end);
     // PDF text: count characters from start, emitted unchanged.
     void CommitRange(int start, int count);
-    // HWP text in its code-unit form: tabs kept, 13 becomes a line feed, the
-    // other control codes are dropped and the eight-unit inline and extended
+    // HWP text in its code-unit form: tabs kept, 13 and the line break 10
+    // become line feeds, the blanks 30 and 31 a space each, the other control
+    // codes are dropped and the eight-unit inline and extended
     // controls are passed over as a whole.
     void CommitHwpText(int start, int end);
 

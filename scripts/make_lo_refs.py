@@ -4,7 +4,9 @@ scripts/ooxml_word_share.py.
 
     scripts/make_lo_refs.py CORPUS/public OUT [FORMAT...] [-j N] [--slides-only]
 
-Writes OUT/FORMAT/NAME.txt for word-processing documents (LibreOffice's
+FORMAT is a folder of the corpus: the OOXML formats by default, or the
+binary and other word-processing ones (doc, word95, word6, rtf, hml, hwp3,
+xls, ppt). Writes OUT/FORMAT/NAME.txt for word-processing documents (LibreOffice's
 text export) and presentations (the text of the slides, notes and masters
 of an ODF conversion), and OUT/FORMAT/NAME-SHEET.csv for every sheet of a
 spreadsheet (cells as shown). Each conversion runs with a time limit and
@@ -31,6 +33,11 @@ WRITER = "txt:Text (encoded):UTF8"
 # spaces trimmed, every sheet into its own file.
 CALC = "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,true,false,false,-1"
 IMPRESS = "odp"
+# The conversion of each corpus folder (presentations otherwise), and the
+# extensions of its documents where they differ from the folder's name.
+FILTERS = {"docx": WRITER, "docm": WRITER, "doc": WRITER, "word95": WRITER, "word6": WRITER, "rtf": WRITER,
+           "hml": WRITER, "hwp3": WRITER, "xlsx": CALC, "xlsm": CALC, "xls": CALC}
+EXTENSIONS = {"word95": (".doc",), "word6": (".doc",), "hwp3": (".hwp",)}
 
 TEXT = "urn:oasis:names:tc:opendocument:xmlns:text:1.0"
 PRESENTATION = "urn:oasis:names:tc:opendocument:xmlns:presentation:1.0"
@@ -143,14 +150,14 @@ def convert_batch(batch, worker):
     if not todo:
         return results
     fmt = todo[0][0]
-    filt = {"docx": WRITER, "docm": WRITER, "xlsx": CALC, "xlsm": CALC}.get(fmt, IMPRESS)
+    filt = FILTERS.get(fmt, IMPRESS)
     tmp = tempfile.mkdtemp(prefix="lo-ref-")
     try:
         # Private copies with plain names: LibreOffice names its output after
         # the input, and some corpus names hold odd characters.
         inputs = []
         for i, (fmt, src, outdir, base) in enumerate(todo):
-            plain = os.path.join(tmp, "d%03d.%s" % (i, fmt))
+            plain = os.path.join(tmp, "d%03d%s" % (i, os.path.splitext(src)[1].lower()))
             shutil.copyfile(src, plain)
             inputs.append(plain)
         out = os.path.join(tmp, "out")
@@ -194,7 +201,7 @@ def main():
         outdir = os.path.join(refs, fmt)
         os.makedirs(outdir, exist_ok=True)
         for name in sorted(os.listdir(folder)):
-            if name.endswith("." + fmt):
+            if os.path.splitext(name)[1].lower() in EXTENSIONS.get(fmt, ("." + fmt,)):
                 jobs.append((fmt, os.path.join(folder, name), outdir))
     # Batches of one format, a few documents each; one profile per worker
     # (LibreOffice refuses a second instance on a profile).

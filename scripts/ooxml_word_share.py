@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Share of the words of reference texts that appear in extract-text's
-output, per OOXML format.
+output, per format (the OOXML formats unless --formats names others: doc, rtf, ...).
 
-    scripts/ooxml_word_share.py TOOL CORPUS/public [REFERENCES] [--missing DIR] [--formats F,...]
+    scripts/ooxml_word_share.py TOOL CORPUS/public [REFERENCES] [--missing DIR] [--formats F,...] [--whole-words]
 
 A document's reference is, in REFERENCES/FORMAT/, NAME.txt (a text
 conversion) or NAME-*.csv (one file per sheet); without REFERENCES, a
@@ -28,11 +28,18 @@ if "--missing" in args:
     i = args.index("--missing")
     missing_dir = args[i + 1]
     del args[i:i + 2]
+# With --whole-words a word counts only as a whole word of our text (words
+# glued together by a lost separator are then missing).
+whole_words = "--whole-words" in args
+if whole_words:
+    args.remove("--whole-words")
 if "--formats" in args:
     i = args.index("--formats")
     formats = args[i + 1].split(",")
     del args[i:i + 2]
 tool, corpus = args[0], args[1]
+# Folders whose documents carry another extension than the folder's name.
+EXTENSIONS = {"word95": (".doc",), "word6": (".doc",), "hwp3": (".hwp",)}
 refs = args[2] if len(args) > 2 else None
 
 
@@ -71,9 +78,10 @@ for fmt in formats:
     text_total = text_found = 0
     worst = []
     for name in sorted(os.listdir(folder)):
-        if not name.endswith("." + fmt):
+        base, ext = os.path.splitext(name)
+        if ext.lower() not in EXTENSIONS.get(fmt, ("." + fmt,)):
             continue
-        words = reference_words(fmt, folder, name[: -len(fmt) - 1])
+        words = reference_words(fmt, folder, base)
         if not words:
             continue
         try:
@@ -85,12 +93,13 @@ for fmt in formats:
             continue
         text = run.stdout.decode("utf-8", errors="replace")
         ours = set(text.split())
-        hit = sum(1 for w in words if w in ours or w in text)
+        partial = "" if whole_words else text  # where a part of a word counts
+        hit = sum(1 for w in words if w in ours or w in partial)
         if missing_dir:
             os.makedirs(os.path.join(missing_dir, fmt), exist_ok=True)
             lost = {}
             for w in words:
-                if w not in ours and w not in text:
+                if w not in ours and w not in partial:
                     lost[w] = lost.get(w, 0) + 1
             with open(os.path.join(missing_dir, fmt, name + ".missing"), "w", encoding="utf-8") as f:
                 f.write("%d of %d words missing\n" % (len(words) - hit, len(words)))
@@ -102,7 +111,7 @@ for fmt in formats:
         # rendering (date and number formats) differs between programs.
         lettered = [w for w in words if any(c.isalpha() for c in w)]
         text_total += len(lettered)
-        text_found += sum(1 for w in lettered if w in ours or w in text)
+        text_found += sum(1 for w in lettered if w in ours or w in partial)
         docs += 1
         total += len(words)
         found += hit

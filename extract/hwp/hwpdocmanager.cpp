@@ -306,7 +306,7 @@ void CHwpDocumentManager::ReadRootText()
             continue;
         bool last = false;
         while (!last && !plat::ReadCancelled())
-            ReadParaFromArchive(ar, &last);
+            ReadParaFromArchive(ar, &last, 0);
         if (i + 1 == m_nSectionCount) {
             Log().Write(u"ReadEndSection()");
             SerializeMemoListBody(ar);
@@ -324,9 +324,44 @@ void CHwpDocumentManager::EnterNesting()
     }
 }
 
-void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last)
+bool CHwpDocumentManager::SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel)
+{
+    for (;;) {
+        const unsigned tag = ar.PeekTag();
+        if (GetLibraryError() != 0)
+            return false;
+        if (ar.atEnd())
+            return true;  // the paragraph asked for is missing: NextRecord says so
+        const unsigned level = ar.level();
+        if (tag == kTagParaHeader && level == paraLevel)
+            return true;
+        if (level < paraLevel)
+            return false;  // the list's owner goes on here
+        // A record this reader does not know, or one that other writers put
+        // where Hangul puts none: passed over with what it holds.
+        Log().Write(u"ReadParaFromArchive() : record %d passed over", static_cast<int>(tag));
+        ar.SkipRecord();
+    }
+}
+
+void CHwpDocumentManager::SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel)
+{
+    for (;;) {
+        ar.PeekTag();
+        if (GetLibraryError() != 0 || ar.atEnd() || ar.level() <= paraLevel)
+            return;
+        ar.SkipRecord();
+    }
+}
+
+void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel)
 {
     Log().Write(u"ReadParaFromArchive() Start.");
+    if (!SkipToParagraph(ar, paraLevel)) {
+        // The list ends without its last paragraph.
+        *last = true;
+        return;
+    }
     const unsigned opened = ar.NextRecord(kTagParaHeader);
     std::uint32_t nChars = ar.ReadDword();
     ar.ReadDword();  // control mask
@@ -380,7 +415,8 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last)
         Log().Write(u"SerializeRangeTagBuf()");
         ar.SkipRecord();
     }
-    SerializeCtrlBuf(ar, count, text.data());
+    SerializeCtrlBuf(ar, count, text.data(), paraLevel);
+    SkipParagraphRest(ar, paraLevel);
     Log().Write(u"ReadParaFromArchive() End.");
     GetTextCollector()->CommitHwpText(0, static_cast<int>(count));
 }
@@ -404,12 +440,33 @@ void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)
     EnterNesting();
     NestingGuard guard(m_nDepth);
     Log().Write(u"ListSerialize()");
-    if (ar.PeekTag() == kTagListHeader)
-        ar.SkipRecord();
+    // The list header alone: the paragraphs after it may sit at its level
+    // (as Hangul writes them) or one deeper (as other writers do).
+    int listLevel = -1;
+    if (ar.PeekTag() == kTagListHeader) {
+        listLevel = static_cast<int>(ar.level());
+        ar.NextRecord(kTagListHeader);
+        ar.EndRecord();
+    }
+    unsigned paraLevel = listLevel < 0 ? 0 : static_cast<unsigned>(listLevel);
+    for (;;) {
+        const unsigned tag = ar.PeekTag();
+        if (GetLibraryError() != 0 || ar.atEnd())
+            break;
+        const int level = static_cast<int>(ar.level());
+        if (tag == kTagParaHeader) {
+            if (level >= listLevel)
+                paraLevel = static_cast<unsigned>(level);
+            break;
+        }
+        if (level <= listLevel)
+            break;
+        ar.SkipRecord();  // not understood
+    }
     CHwpTextConvertItem::PushBuffer();
     bool last = false;
     while (!last)
-        ReadParaFromArchive(ar, &last);
+        ReadParaFromArchive(ar, &last, paraLevel);
     CHwpTextConvertItem::PopBuffer();
 }
 
@@ -429,7 +486,8 @@ void CHwpDocumentManager::SerializeNoteLike(CH2sDataBlock& ar, const char16_t* n
     ListSerialize(ar);
 }
 
-void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, const char16_t* buffer)
+void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, const char16_t* buffer,
+                                           unsigned paraLevel)
 {
     Log().Write(u"SerializeCtrlBuf()");
     std::uint32_t pos = 0;
@@ -440,6 +498,21 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
             continue;
         }
         if ((kExtendedControls >> c) & 1u) {
+            // The control's header, past records not understood; a paragraph
+            // whose records end first has no more controls to read.
+            bool found = false;
+            for (;;) {
+                const unsigned tag = ar.PeekTag();
+                if (GetLibraryError() != 0 || ar.atEnd() || ar.level() <= paraLevel)
+                    break;
+                if (tag == kTagCtrlHeader) {
+                    found = true;
+                    break;
+                }
+                ar.SkipRecord();
+            }
+            if (!found)
+                return;
             // The buffer holds two zeros past the count, so these reads stay inside.
             const std::uint32_t id = std::uint32_t(buffer[pos + 1]) | (std::uint32_t(buffer[pos + 2]) << 16);
             bool caption = false;

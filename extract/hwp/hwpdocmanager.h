@@ -46,10 +46,17 @@ private:
 
     void ReadDocInfo();
     void ReadRootText();
-    void ReadParaFromArchive(CH2sDataBlock& ar, bool* last);
+    // Reads the next paragraph of a list whose paragraphs sit at paraLevel;
+    // sets *last at its last paragraph, or where the list ends without one.
+    void ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel);
+    // Passes over records before the next paragraph at paraLevel; false when
+    // a record of a lower level (the list's owner) or an error comes first.
+    bool SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel);
+    // Passes over the paragraph's records not read (deeper than paraLevel).
+    void SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel);
     void ListSerialize(CH2sDataBlock& ar);
     void SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer);
-    void SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t nChars, const char16_t* buffer);
+    void SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t nChars, const char16_t* buffer, unsigned paraLevel);
     void SerializeNoteLike(CH2sDataBlock& ar, const char16_t* name);
     void SerializeObjectCommon(CH2sDataBlock& ar, bool header, bool* caption);
     void SerializeSecDef(CH2sDataBlock& ar, std::uint32_t attributes);

@@ -93,6 +93,15 @@ bool RootAttributesSayHwpml(const std::u16string& text)
     return haveVersion && version >= 2.0 && (!haveStyle || styleEmbed);
 }
 
+// Sets a variable for a scope and gives it its old value back on every way out.
+template <class T>
+struct Restore {
+    Restore(T& var, T value) : var_(var), old_(var) { var_ = value; }
+    ~Restore() { var_ = old_; }
+    T& var_;
+    T old_;
+};
+
 void IgnoreXmlError(void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}
 
 }  // namespace
@@ -364,8 +373,13 @@ void CHwpmlDocumentManager::ReadParagraphList()
         if (type != kNodeElement)
             return;
         if (NameIs("P")) {
-            ReadParagraph();
+            std::u16string anchored;
+            {
+                Restore<std::u16string*> keep(m_pAnchored, &anchored);
+                ReadParagraph();
+            }
             AppendParagraphEnd();
+            AppendPlain(anchored.data(), anchored.size());
         } else {
             SkipElement();
         }
@@ -401,10 +415,26 @@ void CHwpmlDocumentManager::ReadTextElement()
     ForChildren([this](int type) {
         if (type != kNodeElement)
             return;
-        if (NameIs("CHAR"))
+        if (NameIs("CHAR")) {
             ReadChar();
-        else
+        } else if (NameIs("TABLE") || !m_pAnchored) {
             SearchParagraphLists();
+        } else {
+            // An object anchored among the characters: its text waits for
+            // the paragraph's end.
+            CTextCollector* collector = GetTextCollector();
+            std::u16string text;
+            {
+                struct KeepOutput {
+                    CTextCollector* c;
+                    std::u16string* o;
+                    ~KeepOutput() { c->SetOutput(o); }
+                } keep{collector, collector->GetOutput()};
+                collector->SetOutput(&text);
+                SearchParagraphLists();
+            }
+            m_pAnchored->append(text);
+        }
     });
 }
 
@@ -412,10 +442,13 @@ void CHwpmlDocumentManager::ReadChar()
 {
     ForChildren([this](int type) {
         if (type == kNodeElement) {
-            if (NameIs("TAB")) {
-                static const char16_t tab = u'\t';
+            static const char16_t tab = u'\t', lineBreak = u'\n', blank = u' ';
+            if (NameIs("TAB"))
                 AppendPlain(&tab, 1);
-            }
+            else if (NameIs("LINEBREAK"))
+                AppendPlain(&lineBreak, 1);
+            else if (NameIs("NBSPACE") || NameIs("FWSPACE"))
+                AppendPlain(&blank, 1);
             SkipElement();
             return;
         }

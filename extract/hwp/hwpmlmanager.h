@@ -61,4 +61,7 @@ private:
     bool m_bSigned = false;
     int m_nNesting = 0;
     std::u16string m_scratch;
+    // Text of the objects anchored in the paragraph being read (text boxes,
+    // notes), written after the paragraph so that they never split its words.
+    std::u16string* m_pAnchored = nullptr;
 };

@@ -180,7 +180,8 @@ OpcEntryKind OpcClassifyName(std::string& name, int32_t* piece, bool* lastPiece)
 
 void OpcZip::FreeSegment(int32_t index)
 {
-    if (index < 0 || static_cast<size_t>(index) >= segments.size())
+    // A segment freed twice would link the free list to itself.
+    if (index < 0 || static_cast<size_t>(index) >= segments.size() || (segments[index].flags & 1))
         return;
     segments[index].flags |= 1;
     segments[index].nextFree = freeHead;

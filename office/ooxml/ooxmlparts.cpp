@@ -126,6 +126,12 @@ int WalkText(McReaderState* s, CTextCollector* collector, const char* ns)
         const bool inNs = ns == nullptr || NamespaceIs(s, ns);
         if (inNs && LocalIs(s, "t"))
             return EmitTextChildren(s, collector);
+        // A line break inside a drawing paragraph ("a:br") parts the words
+        // around it.
+        if (LocalIs(s, "br") && NamespaceIs(s, kDrawingMainNs)) {
+            AppendLineEnd(collector);
+            return WalkText(s, collector, ns);
+        }
         if (inNs && LocalIs(s, "p")) {
             const int r = WalkText(s, collector, ns);
             AppendLineEnd(collector);
@@ -360,13 +366,17 @@ bool HasTimeLetters(const std::u16string& format)
     return false;
 }
 
-// A number shown as it stands: decimal fractions written with more than the
+// A number shown as it stands (General): decimal fractions written with more than the
 // 15 significant digits a spreadsheet shows (binary rounding noise such as
 // 0.30000000000000004) are cut back to 15; integers and exponents stay.
 std::u16string GeneralNumber(const std::string& value, double x)
 {
     const std::u16string raw = Utf8Text(value.c_str());
     const bool exponent = value.find_first_of("eE") != std::string::npos;
+    // A whole number written with a fraction or an exponent ("1014.0",
+    // "1.5E3") shows as the integer it is, as in the binary workbooks.
+    if ((exponent || value.find('.') != std::string::npos) && x == std::trunc(x) && std::fabs(x) < 1e16)
+        return FormatGeneralNumber(x);
     if (exponent && std::fabs(x) < 1 && x != 0) {
         // A fraction written with an exponent by its producer, such as
         // 4.9999999999999975E-2: shown as 0.05 when that needs no exponent.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/codepage.h"
 #include "extract/io/h2s_bufio.h"
 #include "extract/textcollector.h"
 #include "platform/codec.h"
@@ -69,6 +70,18 @@ int MapTypographic(int b)
     case 0x95: return 0x07;
     case 0x96: case 0x97: return 0x2D;
     default: return b;
+    }
+}
+
+// The code page of a font character set ("fcharset"); 0 for the ANSI and
+// default sets, which follow the document's code page.
+unsigned CodePageOfCharset(int charset)
+{
+    switch (charset) {
+    case 2: return 1252;  // symbol: one byte a character
+    case 254: return 437;
+    case 255: return 850;
+    default: return CodePageOfFontCharset(charset);
     }
 }
 
@@ -348,9 +361,16 @@ void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
     m_token = RtfToken();
     m_keys.LoadDefaults(kRtfCatCharacter, m_char);
     m_keys.LoadDefaults(kRtfCatParagraph, m_para);
+    m_codePage = 0;
+    m_charSetPage = 0;
+    m_defaultFont = -1;
+    m_fontCodePages.clear();
+    m_codePageStack.clear();
 
     m_status.Init(text.data(), static_cast<int>(textLength));
     ParsePreamble();
+    m_runCodePage = FontCodePage(m_defaultFont);
+    m_bytesCodePage = m_runCodePage;
     ParseBody();
     FlushOutput();
     m_status.Init(nullptr, 0);
@@ -381,6 +401,16 @@ void CRtfTextConvert::ParsePreamble()
             if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
                 !std::strcmp(w, "styletbl"))
                 break;
+            if (!std::strcmp(w, "ansicpg") && t.param > 0)
+                m_codePage = static_cast<unsigned>(t.param);
+            else if (!std::strcmp(w, "mac"))
+                m_charSetPage = 10000;
+            else if (!std::strcmp(w, "pc"))
+                m_charSetPage = 437;
+            else if (!std::strcmp(w, "pca"))
+                m_charSetPage = 850;
+            else if (!std::strcmp(w, "deff"))
+                m_defaultFont = t.param;
             // A document without tables: the body starts here.
             if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatParagraph, w) ||
                 m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
@@ -393,7 +423,12 @@ void CRtfTextConvert::ParsePreamble()
     while (m_status.NextToken(t)) {
         if (t.kind == kRtfControlWord) {
             const char* w = t.word;
-            if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
+            if (!std::strcmp(w, "fonttbl")) {
+                m_status.Consume(t);
+                ReadFontTable();
+                continue;
+            }
+            if (!std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
                 !std::strcmp(w, "styletbl") || !std::strcmp(w, "listtable") || !std::strcmp(w, "listoverridetable") ||
                 !std::strcmp(w, "filetbl") || !std::strcmp(w, "revtbl")) {
                 // Nothing of these tables reaches the text.
@@ -408,6 +443,8 @@ void CRtfTextConvert::ParsePreamble()
             }
             if (!std::strcmp(w, "deff") || !std::strcmp(w, "deflang") || !std::strcmp(w, "deflangfe") ||
                 !std::strcmp(w, "deftab")) {
+                if (!std::strcmp(w, "deff"))
+                    m_defaultFont = t.param;
                 m_status.Consume(t);
                 continue;
             }
@@ -425,10 +462,48 @@ void CRtfTextConvert::ParsePreamble()
     }
 }
 
+void CRtfTextConvert::ReadFontTable()
+{
+    RtfToken& t = m_token;
+    const int tableDepth = m_status.GetDepth();
+    int font = -1;
+    while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose && m_status.GetDepth() <= tableDepth)
+            break;  // the table's closing brace is the caller's
+        if (t.kind == kRtfControlWord) {
+            const char* w = t.word;
+            if (!std::strcmp(w, "f")) {
+                font = t.param;
+            } else if (font >= 0 && m_fontCodePages.size() < 4096) {
+                // A font's own code page wins over its character set's.
+                if (!std::strcmp(w, "fcharset") && !m_fontCodePages.count(font))
+                    m_fontCodePages[font] = CodePageOfCharset(t.param);
+                else if (!std::strcmp(w, "cpg") && t.param > 0)
+                    m_fontCodePages[font] = static_cast<unsigned>(t.param);
+            }
+        }
+        m_status.Consume(t);
+    }
+}
+
+unsigned CRtfTextConvert::DocumentCodePage() const
+{
+    if (m_codePage)
+        return m_codePage;
+    return m_charSetPage ? m_charSetPage : kSystemCodePage;
+}
+
+unsigned CRtfTextConvert::FontCodePage(int font) const
+{
+    const auto it = m_fontCodePages.find(font);
+    return it != m_fontCodePages.end() && it->second != 0 ? it->second : DocumentCodePage();
+}
+
 void CRtfTextConvert::PushRecords()
 {
     m_paraStack.push_back(m_para);
     m_charStack.push_back(m_char);
+    m_codePageStack.push_back(m_runCodePage);
 }
 
 void CRtfTextConvert::PopRecords()
@@ -442,6 +517,10 @@ void CRtfTextConvert::PopRecords()
         m_char = std::move(m_charStack.back());
         m_charStack.pop_back();
     }
+    if (!m_codePageStack.empty()) {
+        m_runCodePage = m_codePageStack.back();
+        m_codePageStack.pop_back();
+    }
 }
 
 void CRtfTextConvert::ReadInfoGroup()
@@ -454,7 +533,7 @@ void CRtfTextConvert::ReadInfoGroup()
     std::string bytes;
     auto finish = [&] {
         if (target && !bytes.empty())
-            *target += plat::DecodeCodePage(m_codePage ? m_codePage : kSystemCodePage, bytes);
+            *target += plat::DecodeCodePage(DocumentCodePage(), bytes);
         bytes.clear();
         target = nullptr;
     };
@@ -494,6 +573,11 @@ void CRtfTextConvert::ReadInfoGroup()
 
 void CRtfTextConvert::AppendBytes(const unsigned char* bytes, int count)
 {
+    // Bytes of another code page than those waiting: the waiting ones go first.
+    if (m_runCodePage != m_bytesCodePage) {
+        FlushBytes();
+        m_bytesCodePage = m_runCodePage;
+    }
     for (int k = 0; k < count; ++k) {
         // Control bytes that came from hex escapes are no text; 7 (a
         // bullet) and the line and tab bytes are.
@@ -522,7 +606,7 @@ void CRtfTextConvert::FlushBytes()
         }
         cut = k;
     }
-    std::u16string wide = plat::DecodeCodePage(kSystemCodePage, std::string_view(m_pendingBytes.data(), cut));
+    std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, std::string_view(m_pendingBytes.data(), cut));
     m_pendingBytes.erase(0, cut);
     for (char16_t ch : wide) {
         if (ch != 0)
@@ -548,7 +632,7 @@ void CRtfTextConvert::FlushOutput()
     std::string tail;
     if (m_pendingBytes.size() < kOutputChunk) {
         // Everything converts now.
-        std::u16string wide = plat::DecodeCodePage(kSystemCodePage, m_pendingBytes);
+        std::u16string wide = plat::DecodeCodePage(m_bytesCodePage, m_pendingBytes);
         m_pendingBytes.clear();
         for (char16_t ch : wide) {
             if (ch != 0)
@@ -698,6 +782,11 @@ void CRtfTextConvert::ParseBody()
         }
         if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatCharacter, w)) {
             gate = true;
+            // The run's font decides the code page of its bytes.
+            if (!std::strcmp(w, "f"))
+                m_runCodePage = FontCodePage(t.param);
+            else if (!std::strcmp(w, "plain"))
+                m_runCodePage = FontCodePage(m_defaultFont);
             if (!std::strcmp(w, "plain"))
                 m_keys.LoadDefaults(kRtfCatCharacter, m_char);
             else

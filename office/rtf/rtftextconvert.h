@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,23 @@ private:
     void PushRecords();
     void PopRecords();
 
+    // Reads the font table's numbers, character sets and code pages (the
+    // "fonttbl" word has been consumed; the closing brace stays).
+    void ReadFontTable();
+    // The code page of a font's text: its own, or the document's.
+    unsigned FontCodePage(int font) const;
+    unsigned DocumentCodePage() const;
+
     int m_value;
     CRTFStatus m_status;
     RtfToken m_token;
-    unsigned m_codePage = 0;
+    unsigned m_codePage = 0;       // "ansicpg", 0 when the document names none
+    unsigned m_charSetPage = 0;    // "mac", "pc", "pca": the page they stand for
+    int m_defaultFont = -1;        // "deff"
+    std::map<int, unsigned> m_fontCodePages;  // 0: the document's
+    unsigned m_runCodePage = 0;    // the code page of the text being read
+    std::vector<unsigned> m_codePageStack;
+    unsigned m_bytesCodePage = 0;  // the code page of m_pendingBytes
     CRTFKey m_keys;
     RtfDocumentInfo m_info;
     std::vector<RtfPropRecord> m_paraStack;

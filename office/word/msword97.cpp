@@ -321,6 +321,9 @@ bool CMSWord802Text::FieldTakes(char16_t c)
 
 void CMSWord802Text::CharacterSteps(char16_t c, std::int32_t cp)
 {
+    // An optional hyphen shows only where a line breaks: no text.
+    if (c == 0x1F)
+        return;
     if (static_cast<std::size_t>(m_nPending) + 1 >= m_buffer.size() && !Grow())
         return;
     const std::size_t at = static_cast<std::size_t>(m_nPending);

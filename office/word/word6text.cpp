@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/codepage.h"
 #include "extract/textcollector.h"
 #include "platform/codec.h"
 
@@ -11,6 +12,8 @@ namespace {
 // FIB fields shared by both generations.
 constexpr size_t kFibFlags = 0x0A;
 constexpr size_t kFibLid = 0x06;
+constexpr size_t kFibMacFlags = 0x13;  // Word 6/95: bit 0, last saved on a Macintosh
+constexpr unsigned kCpMacRoman = 10000;
 constexpr size_t kFibFcMin = 0x18;
 
 // Where each generation keeps its FIB fields (0: the generation has none).
@@ -130,29 +133,6 @@ unsigned CodePageOfLanguage(unsigned lid)
         return 1252;
     default:
         return 949;
-    }
-}
-
-// Code page of a font's character set; 0 for the sets that say nothing
-// about the bytes (ANSI, default, symbol, OEM).
-unsigned CodePageOfCharset(unsigned chs)
-{
-    switch (chs) {
-    case 128: return 932;
-    case 129: return 949;
-    case 130: return 1361;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    default: return 0;
     }
 }
 
@@ -319,6 +299,10 @@ bool CMSWord2Text::ReadFib()
         m_ccp[k] = v < 0 ? 0 : v;
     }
     m_codePage = CodePageOfLanguage(U16(kFibLid));
+    // Word 6/95 for the Macintosh keeps Western text in Mac Roman; the FIB
+    // says so by the flag "last saved on a Macintosh".
+    if (!m_w97 && (static_cast<unsigned char>(m_doc[kFibMacFlags]) & 0x01) && m_codePage == 1252)
+        m_codePage = kCpMacRoman;
     return true;
 }
 
@@ -825,7 +809,7 @@ void CMSWord2Text::ReadFonts()
         const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
         if (off + cb > total || cb < 6)
             break;
-        m_fontCodePages.push_back(CodePageOfCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
+        m_fontCodePages.push_back(CodePageOfFontCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
         off += cb;
     }
 }

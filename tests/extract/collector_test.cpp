@@ -69,10 +69,11 @@ TEST(TextCollector, CommitHwpTextSkipsInlineControlsAsAWhole)
         std::u16string expected;
     } cases[] = {
         {"tab kept once", u"x" + Control(9) + u"y\r", u"x\ty\n"},
-        {"line break dropped", u"a\nb", u"ab"},
+        {"line break kept", u"a\nb", u"a\nb"},
+        {"non-breaking and fixed-width blanks are spaces", u"\x1E" u"3\x1F" u"1", u" 3 1"},
         {"paragraph end", u"\r", u"\n"},
         {"controls only", Control(2) + Control(11) + Control(21), u""},
-        {"codes 0 and 24-31 take one unit", u"a" + std::u16string(1, u'\0') + u"\x18\x1F" + u"b", u"ab"},
+        {"codes 0 and 24-31 take one unit", u"a" + std::u16string(1, u'\0') + u"\x18\x1F" + u"b", u"a b"},
         {"extended control", u"p" + Control(3) + u"q", u"pq"},
     };
     for (const auto& c : cases) {

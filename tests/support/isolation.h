@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace ps_test {
 
@@ -43,5 +44,9 @@ std::string ReadFileBytes(const std::string& path);
 
 // Writes a whole file; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// Exit status of a program (looked up on PATH) run with its output
+// discarded; -1 when it cannot start or does not exit.
+int RunQuietly(const std::vector<std::string>& argv);
 
 }  // namespace ps_test

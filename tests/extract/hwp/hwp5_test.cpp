@@ -242,6 +242,65 @@ TEST(Hwp5Body, DutmalTextBoxesAndContainers)
     EXPECT_EQ(r.text, u"in ellipse\nx\n");
 }
 
+TEST(Hwp5Body, ListsAtTheLevelsOtherWritersUseAndRecordsNotUnderstood)
+{
+    // A list header followed by paragraphs one level deeper than Hangul
+    // writes them.
+    auto deeperList = [](unsigned level, const std::vector<Units>& paragraphs) {
+        std::string s = Rec(72, level, Zeros(8));
+        for (size_t i = 0; i < paragraphs.size(); ++i)
+            s += Para(level + 1, paragraphs[i], i + 1 == paragraphs.size());
+        return s;
+    };
+    std::string deeperTable = Rec(71, 1, ObjectCommon(Id("tbl ")));
+    {
+        std::string t;
+        Le32(t, 0);
+        Le16(t, 1);
+        Le16(t, 2);
+        Le16(t, 0);
+        t += Zeros(8);
+        Le16(t, 2);
+        Le16(t, 0);
+        deeperTable += Rec(77, 2, t) + deeperList(2, {U(u"c1")}) + deeperList(2, {U(u"c2"), U(u"c3")});
+    }
+    const struct {
+        const char* name;
+        std::string section;
+        std::u16string expected;
+    } cases[] = {
+        {"header paragraphs one level deeper",
+         Para(0, Ctrl(16, Id("head")) + U(u"body"), true,
+              Rec(71, 1, ObjectCommon(Id("head"))) + deeperList(2, {U(u"top"), U(u"second")})) +
+             "",
+         u"top\nsecond\nbody\n"},
+        {"footer and a table with deeper cells",
+         Para(0, Ctrl(16, Id("foot")) + Ctrl(11, Id("tbl ")) + U(u"p"), false,
+              Rec(71, 1, ObjectCommon(Id("foot"))) + deeperList(2, {U(u"bottom")}) + deeperTable) +
+             Para(0, U(u"next"), true),
+         u"bottom\nc1\nc2\nc3\np\nnext\n"},
+        {"unknown records between paragraphs and before a control",
+         Para(0, U(u"a"), false) + Rec(99, 0, "zz") + Rec(98, 1, "") +
+             Para(0, Ctrl(17, Id("fn  ")) + U(u"b"), true,
+                  Rec(97, 1, "?") + Rec(71, 1, ObjectCommon(Id("fn  "))) + List(2, {U(u"note")}) + Rec(96, 2, "")),
+         u"a\nnote\nb\n"},
+        {"a list without its last paragraph ends at its owner's next record",
+         Para(0, Ctrl(17, Id("fn  ")) + U(u"b"), false,
+              Rec(71, 1, ObjectCommon(Id("fn  "))) + Rec(72, 2, Zeros(8)) + Para(2, U(u"open"), false)) +
+             Para(0, U(u"c"), true),
+         u"open\nb\nc\n"},
+        {"line break and fixed-width blanks", Para(0, U(u"제\x1F" u"3\x1E" u"교시\n둘째"), true),
+         u"제 3 교시\n둘째\n"},
+    };
+    for (const auto& c : cases) {
+        for (bool compressed : {false, true}) {
+            Result r = ConvertSections({c.section}, compressed);
+            EXPECT_EQ(r.status, 0) << c.name;
+            EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
+        }
+    }
+}
+
 TEST(Hwp5Body, MemoListsAfterTheLastSection)
 {
     std::string memo;
@@ -286,8 +345,10 @@ TEST(Hwp5Frame, MissingPartsAndWrongRecords)
     add("a section without its last paragraph",
         [](Hwp5Document& d) { d.sections[0] = Para(0, U(u"open"), false); }, 2, u"open\n");
     add("text record missing", [](Hwp5Document& d) { d.sections[0] = Rec(66, 0, ParaHeader(5, true)); }, 2, u"");
+    // A record not understood is passed over with what it holds.
     add("another record where a paragraph is due",
-        [](Hwp5Document& d) { d.sections[1] = Rec(71, 0, "abcd") + Para(0, U(u"x"), true); }, 2, u"first\n");
+        [](Hwp5Document& d) { d.sections[1] = Rec(71, 0, "abcd") + Rec(99, 1, "") + Para(0, U(u"x"), true); }, 0,
+        u"first\nx\n");
     add("an empty section stream", [](Hwp5Document& d) { d.sections[0].clear(); }, 2, u"");
     add("a zero matrix count",
         [](Hwp5Document& d) {

@@ -89,6 +89,14 @@ TEST(HwpmlWalk, ParagraphsCharactersAndNestedLists)
          "<P><TEXT><CHAR>before</CHAR><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>cell</CHAR></TEXT></P>"
          "</PARALIST></CELL></ROW></TABLE><CHAR>after</CHAR></TEXT></P>",
          u"beforecell\nafter\n"},
+        {"line break and fixed-width blanks",
+         "<P><TEXT><CHAR>제<FWSPACE/>3<NBSPACE/>교시<LINEBREAK/>둘째</CHAR></TEXT></P>", u"제 3 교시\n둘째\n"},
+        {"text box anchored inside a word goes after the paragraph",
+         "<P><TEXT><CHAR>123</CHAR><RECTANGLE><DRAWTEXT><PARALIST><P><TEXT><CHAR>box</CHAR>"
+         "<ELLIPSE><DRAWTEXT><PARALIST><P><TEXT><CHAR>in</CHAR></TEXT></P></PARALIST></DRAWTEXT></ELLIPSE>"
+         "<CHAR>ed</CHAR></TEXT></P></PARALIST></DRAWTEXT></RECTANGLE><CHAR>456</CHAR></TEXT></P>"
+         "<P><TEXT><CHAR>next</CHAR></TEXT></P>",
+         u"123456\nboxed\nin\nnext\n"},
         {"list in another child of P",
          "<P><SHAPE><DRAW><PARALIST><P><TEXT><CHAR>box</CHAR></TEXT></P></PARALIST></DRAW></SHAPE>"
          "<TEXT><CHAR>t</CHAR></TEXT></P>",

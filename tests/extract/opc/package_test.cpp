@@ -4,9 +4,6 @@
 
 #include <algorithm>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <regex>
@@ -352,28 +349,6 @@ uint16_t Le16At(const std::string& s, size_t at)
     return static_cast<uint16_t>(uint8_t(s[at]) | uint8_t(s[at + 1]) << 8);
 }
 
-// Exit status of a program run with its output discarded; -1 when it cannot start.
-int RunQuietly(const std::vector<std::string>& argv)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 // The entry names of an archive's central directory, after checking that
 // the end record, the directory and each local header it points at agree.
 std::vector<std::string> CentralNames(const std::string& zip)
@@ -464,7 +439,7 @@ TEST_F(PackageTest, WrittenBackPackageReadsTheSame)
                                                "word/stored.xml"}));
     // Another ZIP client finds every entry sound.
     if (access("/usr/bin/7z", X_OK) == 0) {
-        EXPECT_EQ(RunQuietly({"/usr/bin/7z", "t", path}), 0);
+        EXPECT_EQ(ps_test::RunQuietly({"/usr/bin/7z", "t", path}), 0);
     }
     p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
     ASSERT_NE(p, nullptr);
@@ -523,6 +498,22 @@ TEST_F(PackageTest, WriteBackOfADamagedArchiveFailsAndChangesNothing)
         EXPECT_NE(PackageClose(p, 0), 0);
     }
     EXPECT_EQ(ps_test::ReadFileBytes(path), bytes);
+}
+
+TEST(OpcZip, FreeListTakesEachSegmentOnce)
+{
+    OpcZip zip;
+    const int32_t a = zip.CreateSegment("a.xml", 0);
+    const int32_t b = zip.CreateSegment("b.xml", 0);
+    zip.FreeSegment(a);
+    zip.FreeSegment(b);
+    zip.FreeSegment(a);  // already free
+    zip.FreeSegment(-1);
+    zip.FreeSegment(7);
+    std::vector<int32_t> list;
+    for (int32_t i = zip.freeHead; i >= 0 && list.size() < 4; i = zip.segments[i].nextFree)
+        list.push_back(i);
+    EXPECT_EQ(list, (std::vector<int32_t>{b, a}));
 }
 
 TEST(OpcZip, WrittenNamesAndTargets)
@@ -618,7 +609,7 @@ TEST_F(PackageTest, PartsWrittenThroughStreams)
         EXPECT_EQ(names, (std::vector<std::string>{"[Content_Types].xml", "word/document.xml", "word/stored%20data.xml",
                                                    "word/styles.xml"}));
         if (access("/usr/bin/7z", X_OK) == 0) {
-            EXPECT_EQ(RunQuietly({"/usr/bin/7z", "t", path}), 0) << "trim " << trim;
+            EXPECT_EQ(ps_test::RunQuietly({"/usr/bin/7z", "t", path}), 0) << "trim " << trim;
         }
         p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
         ASSERT_NE(p, nullptr);
@@ -664,7 +655,7 @@ TEST_F(PackageTest, WriteBackInPlace)
     const size_t media = original.find(std::string(3000, 'q'));
     EXPECT_EQ(written.find(std::string(3000, 'q')), media);
     if (access("/usr/bin/7z", X_OK) == 0) {
-        EXPECT_EQ(RunQuietly({"/usr/bin/7z", "t", path}), 0);
+        EXPECT_EQ(ps_test::RunQuietly({"/usr/bin/7z", "t", path}), 0);
     }
     p = PackageOpen(plat::Utf8ToWide(path).c_str(), 0, nullptr);
     ASSERT_NE(p, nullptr);

@@ -1,6 +1,9 @@
 // The OOXML documents of the shared corpus through the Office entries.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -8,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "library_corpus.h"
 #include "extract/extractlib.h"
@@ -140,6 +144,51 @@ TEST_F(OoxmlCorpus, WordsOfTheReferenceTexts)
     if (total == 0)
         GTEST_SKIP() << "no reference texts";
     EXPECT_GE(found * 100, total * 95) << found << " of " << total;
+}
+
+// Every package of the corpus that is read, opened for writing and closed
+// again (kept in place, and trimmed), is still an archive other tools
+// accept and gives the same text.
+TEST_F(OoxmlCorpus, PackagesWrittenBackStayTheSame)
+{
+    if (access("/usr/bin/7z", X_OK) != 0)
+        GTEST_SKIP() << "7z is not installed";
+    ps_test::TempDir dir;
+    int checked = 0;
+    // A dozen packages of each kind, from as many writers (in name order).
+    for (const char* format : {"docx", "xlsx", "pptx"}) {
+        std::error_code ec;
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(corpus_ + "/public/" + format, ec))
+            files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        int taken = 0;
+        for (const fs::path& file : files) {
+            const std::string path = file.string();
+            if (file.extension() != std::string(".") + format || path.find("clusterfuzz") != std::string::npos ||
+                NotReadReason(path) || !StartsLikeZip(path) || fs::file_size(file) > (1u << 20) || taken >= 12)
+                continue;
+            const Extraction before = Convert(path);
+            if (before.status != 0 || ps_test::RunQuietly({"7z", "t", path}) != 0)
+                continue;
+            for (int trim : {0, 1}) {
+                SCOPED_TRACE(path + (trim ? " (trimmed)" : ""));
+                const std::string copy = dir.file(std::to_string(checked) + "-" + std::to_string(trim) + "." + format);
+                ASSERT_TRUE(ps_test::WriteFileBytes(copy, ps_test::ReadFileBytes(path)));
+                OpcPackage* p = PackageOpen(plat::Utf8ToWide(copy).c_str(), 2, nullptr);
+                ASSERT_NE(p, nullptr);
+                EXPECT_EQ(PackageClose(p, trim), 0);
+                EXPECT_EQ(ps_test::RunQuietly({"7z", "t", copy}), 0);
+                const Extraction after = Convert(copy);
+                EXPECT_EQ(after.status, 0);
+                EXPECT_TRUE(after.text == before.text);
+            }
+            ++checked;
+            ++taken;
+        }
+    }
+    if (checked == 0)
+        GTEST_SKIP() << "no OOXML documents";
 }
 
 TEST_F(OoxmlCorpus, GeneratedDocumentsHoldTheirItems)

@@ -250,6 +250,17 @@ TEST_F(OoxmlTest, PresentationOrderAndDiagrams)
     EXPECT_EQ(Convert('p', pkg), "master\nlayout\nten\ntwo\ndiag\n");
 }
 
+TEST_F(OoxmlTest, PresentationLineBreaksPartWords)
+{
+    const std::string slide =
+        "<p:sld " P_NS " " A_NS "><p:cSld><p:spTree><p:sp><p:txBody><a:p><a:r><a:t>RGB</a:t></a:r>"
+        "<a:br><a:rPr lang=\"ko-KR\"/></a:br><a:r><a:t>196/0/84</a:t></a:r><a:br/><a:r><a:t>end</a:t></a:r></a:p>"
+        "</p:txBody></p:sp></p:spTree></p:cSld></p:sld>";
+    EXPECT_EQ(Convert('p', ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", slide}},
+                                                     {{"/ppt/slides/slide1.xml", kSlide}})),
+              "RGB\n196/0/84\nend\n");
+}
+
 std::string Sheet(const std::string& cells)
 {
     return "<worksheet " S_NS "><sheetData><row>" + cells + "</row></sheetData></worksheet>";
@@ -348,6 +359,12 @@ TEST(OoxmlNumbers, FormatXlsxNumber)
     EXPECT_EQ(FormatXlsxNumber("4.9999999999999975E-2", 0, styles), u"0.05");
     EXPECT_EQ(FormatXlsxNumber("1.5E-10", 0, styles), u"1.5E-10");
     EXPECT_EQ(FormatXlsxNumber("12.5", 0, styles), u"12.5");
+    // Whole numbers written with a fraction or an exponent show as integers.
+    EXPECT_EQ(FormatXlsxNumber("1014.0", 0, styles), u"1014");
+    EXPECT_EQ(FormatXlsxNumber("1014.0", -1, styles), u"1014");
+    EXPECT_EQ(FormatXlsxNumber("-2.0", 0, styles), u"-2");
+    EXPECT_EQ(FormatXlsxNumber("1.5E3", 0, styles), u"1500");
+    EXPECT_EQ(FormatXlsxNumber("-0.0", 0, styles), u"0");
 }
 
 }  // namespace

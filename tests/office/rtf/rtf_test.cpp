@@ -252,6 +252,28 @@ TEST(RtfReader, BodyText)
         EXPECT_EQ(Utf8(ReadRtf(c.rtf)), Utf8(c.expected)) << c.name;
 }
 
+TEST(RtfReader, EscapedBytesInTheRunsDeclaredCodePage)
+{
+    const std::string fonts = "{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}{\\f1\\fnil\\fcharset129 Gulim;}"
+                              "{\\f2\\froman\\fcharset204 Times;}{\\f3\\fnil\\fcharset0\\cpg1253 Greek;}}";
+    const BodyCase cases[] = {
+        {"Western document", "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts + "\\pard \\'dcbersicht}", u"Übersicht"},
+        {"Korean document", "{\\rtf1\\ansi\\ansicpg949\\deff0" + fonts + "\\pard \\'c7\\'d1 \\f1 \\'b1\\'b9}",
+         u"\uD55C \uAD6D"},
+        {"Korean font in a Western document", "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts +
+                                                  "\\pard \\'e9 {\\f1 \\'c7\\'d1}\\'e9}",
+         u"é \uD55Cé"},
+        {"Cyrillic font, then plain again", "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts +
+                                                "\\pard \\f2 \\'c4\\'e0 \\plain \\'c4}",
+         u"Да Ä"},
+        {"a font's own code page", "{\\rtf1\\ansi\\ansicpg1252\\deff0" + fonts + "\\pard \\f3 \\'e1}", u"α"},
+        {"no code page named: Korean", "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 X;}}\\pard \\'c7\\'d1}", u"\uD55C"},
+        {"Macintosh character set", "{\\rtf1\\mac\\deff0{\\fonttbl{\\f0 X;}}\\pard strat\\'8egie}", u"stratégie"},
+    };
+    for (const BodyCase& c : cases)
+        EXPECT_EQ(Utf8(ReadRtf(c.rtf)), Utf8(c.expected)) << c.name;
+}
+
 TEST(RtfReader, UnicodeSkipCountIsPerDocument)
 {
     std::u16string out;

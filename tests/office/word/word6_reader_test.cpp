@@ -70,6 +70,7 @@ struct Word6Builder {
     std::vector<std::uint32_t> textBoxPlc;
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
+    bool savedOnMac = false;  // the FIB's "last saved on a Macintosh" flag
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
 
     int CharBytes() const { return ident == 0xA5DC ? 1 : 2; }
@@ -85,6 +86,8 @@ struct Word6Builder {
         Put16(s, 6, lid);
         if (encrypted)
             s[0x0B] = 1;
+        if (savedOnMac)
+            s[0x13] = 1;
         if (complex)
             s[0x0A] = 4;
         Pad(s, 1024);
@@ -478,6 +481,33 @@ TEST(Word6Reader, SingleByteTextFollowsFontCharacterSetOrLanguage)
     c.lid = 0x0419;
     c.main = b.main;
     EXPECT_EQ(ReadDocument(c.File()).text, "Компания Аскат\n");
+}
+
+TEST(Word6Reader, WesternTextSavedOnAMacintoshIsMacRoman)
+{
+    // "stratégie" with é as Mac Roman 0x8E (Ž in Windows Western).
+    const struct {
+        const char* name;
+        std::uint16_t lid;
+        bool mac;
+        const char* expected;
+    } cases[] = {
+        {"French, saved on a Mac", 0x040C, true, "stratégie\n"},
+        {"French, saved on Windows", 0x040C, false, "stratŽgie\n"},
+        {"English, saved on a Mac", 0x0409, true, "stratégie\n"},
+    };
+    for (const auto& c : cases) {
+        Word6Builder b;
+        b.lid = c.lid;
+        b.savedOnMac = c.mac;
+        b.main = "strat\x8Egie\r";
+        EXPECT_EQ(ReadDocument(b.File()).text, c.expected) << c.name;
+    }
+    // Korean text keeps its code page wherever it was saved.
+    Word6Builder k;
+    k.savedOnMac = true;
+    k.main = Cp949(u"홍길동\r");
+    EXPECT_EQ(ReadDocument(k.File()).text, "홍길동\n");
 }
 
 TEST(Word6Reader, TwoByteTextAndComplexPieces)

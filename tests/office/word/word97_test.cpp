@@ -82,6 +82,7 @@ TEST(Word97Reader, FieldsKeepTheirResultAndBreaksJoinWords)
         {u"A\x13 PAGE \x15Z\r", u"AZ\n"},                          // no separator: nothing
         {u"one\x0btwo\r", u"onetwo\n"},                             // line break joins
         {u"a\x13 X \x13 Y \x15 Z \x14r\x15.\r", u"a Z r.\n"},       // an inner end closes the outer code
+        {u"Über\x1Fsicht, 010\x1F-1234\r", u"Übersicht, 010\u20101234\n"},  // optional hyphens dropped
     };
     for (const Case& c : cases) {
         WordDocBuilder b;
