@@ -1,5 +1,10 @@
 #include "core/controls/wnd.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QFileInfo>
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -154,6 +159,27 @@ bool OpenOnDesktop(const QUrl& url)
 {
     if (Seams().openDesktop) return Seams().openDesktop(url);
     return QDesktopServices::openUrl(url);
+}
+
+bool ShowInFolder(const QString& path)
+{
+    if (Seams().showInFolder) return Seams().showInFolder(path);
+    if (path.isEmpty()) return false;
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return OpenOnDesktop(folder);
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    // Answered later: the window goes on meanwhile, and a bus without a
+    // file manager (or one that refuses) falls back to the plain folder.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* w) {
+        if (w->isError()) OpenOnDesktop(folder);
+        w->deleteLater();
+    });
+    return true;
 }
 
 QDateTime Now()

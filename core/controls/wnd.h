@@ -104,6 +104,8 @@ struct UiSeams {
     std::function<QString(QWidget*, const QString&, const QString&, const QString&, bool)> fileDialog;
     // Replaces opening a file, folder or address on the desktop.
     std::function<bool(const QUrl&)> openDesktop;
+    // Replaces showing a file in its folder (the path of the file).
+    std::function<bool(const QString&)> showInFolder;
     // Replaces the clock.
     std::function<QDateTime()> clock;
     // Receives the numbered user actions that windows report.
@@ -128,6 +130,10 @@ void EndSession();
 QString AskFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
                     bool save);
 bool OpenOnDesktop(const QUrl& url);
+// Opens the folder of a file in the desktop's file manager with the file
+// selected (the file manager's D-Bus interface); where no file manager
+// answers, the folder is opened as OpenOnDesktop opens it.
+bool ShowInFolder(const QString& path);
 QDateTime Now();
 void ReportUserAction(int action);
 
