@@ -67,6 +67,7 @@ bool CErrorReportDlg::OnInitDialog()
     const int h = m_background.isNull() ? 298 : m_background.height();
     setFixedSize(w, h);
     SetRoundRegion(w, h, 2, 2);
+    CenterWindow();
     m_btnX->move(w - 25, 6);
     m_btnExcept->move(76, h - 32);
     m_btnOpenFolder->move(172, h - 32);

@@ -253,6 +253,13 @@ void CSkinDialog::SetRoundRegion(int w, int h, int ellipseW, int ellipseH)
     setMask(QRegion(mask));
 }
 
+void CSkinDialog::CenterWindow()
+{
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !owner->isVisible()) return;
+    move(owner->geometry().center() - QPoint(width() / 2, height() / 2));
+}
+
 void CSkinDialog::SetResizeBorder(int px)
 {
     resizeBorder_ = px < 0 ? 0 : px;

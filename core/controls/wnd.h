@@ -160,6 +160,10 @@ public:
     // Clips the window to a rectangle (0, 0, w, h) with rounded corners of the
     // given ellipse size.
     void SetRoundRegion(int w, int h, int ellipseW, int ellipseH);
+    // Centres the window on its owner's window, from the position the owner
+    // was given (a window manager may not have reported where it placed
+    // the owner yet); nothing without a visible owner.
+    void CenterWindow();
     // Points less than `height` pixels below the top drag the window.
     void SetCaptionBand(int height) { captionBand_ = height; }
     int CaptionBand() const { return captionBand_; }
