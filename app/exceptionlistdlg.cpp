@@ -110,15 +110,7 @@ CExceptionReportControl::CExceptionReportControl(QWidget* parent) : QTreeView(pa
     InstallCutTextToolTips(this, [this](QModelIndex& index) {
         return index.column() == 0 ? QRect() : visualRect(index);
     });
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
-    pal.setColor(QPalette::HighlightedText, Qt::black);
-    setPalette(pal);
-    header()->setStyleSheet(
-        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
-        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
-        " padding: 3px 4px; }");
+    ApplyReportLook(this);
     model_.setColumnCount(3);
     const char16_t* captions[3] = {nullptr, u"EXCEPT_COLUMN_NAME", u"EXCEPT_COLUMN_PATH"};
     for (int c = 0; c < 3; ++c) {

@@ -86,6 +86,19 @@ private:
 
 // ---- Check boxes -------------------------------------------------------------------
 
+void ApplyReportLook(QTreeView* view)
+{
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
+    pal.setColor(QPalette::HighlightedText, Qt::black);
+    view->setPalette(pal);
+    view->header()->setStyleSheet(
+        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
+        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
+        " padding: 3px 4px; }");
+}
+
 QRect DrawReportCheckBox(QPainter& p, QRect& rc, bool checked, Qt::Alignment alignment)
 {
     constexpr int cx = 13, cy = 13;
@@ -236,15 +249,7 @@ CFileReportControl::CFileReportControl(QWidget* parent) : QTreeView(parent)
         index = index.sibling(index.row(), 1);
         return FolderRowTextRect(visualRect(index));
     });
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
-    pal.setColor(QPalette::HighlightedText, Qt::black);
-    setPalette(pal);
-    header()->setStyleSheet(
-        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
-        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
-        " padding: 3px 4px; }");
+    ApplyReportLook(this);
     connect(&model_, &QStandardItemModel::itemChanged, this, &CFileReportControl::OnItemChanged);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
         if (column == 0)

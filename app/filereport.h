@@ -74,6 +74,10 @@ std::u16string CountCellText(int count);
 // The icon key of a file name: its extension after the last dot, upper case.
 std::u16string IconKeyOfName(const std::u16string& fileName);
 
+// The look the report controls share: white body, light blue selection,
+// the header's gradient sections.
+void ApplyReportLook(QTreeView* view);
+
 // Draws the check box of a report row's check item (the skin's two 13 x 13
 // boxes, unchecked and checked) in the cell rc, placed by the column's
 // alignment: left, centred or right, and vertically centred in the whole
