@@ -302,14 +302,12 @@ int32_t CDocumentExceptionDlg::CompleteEvent() const
 bool CDocumentExceptionDlg::ActOn(size_t i)
 {
     const int64_t fileIndex = (*m_list)[i].FileIndex;
-    if (m_mode == 2) {
-        DeleteExceptionInfoByFile(fileIndex);
-        ClearFileInfoHash(fileIndex);
-    } else {
-        // The rows refer to this run's start event.
-        AddExceptionInfo(fileIndex, m_eventId);
-    }
-    return true;
+    // A document counts only when its rows were written: a release that
+    // fails leaves every row of the document as it was, and the window's
+    // last line tells how many documents were not handled.
+    if (m_mode == 2) return ReleaseException(fileIndex);
+    // The rows refer to this run's start event.
+    return AddExceptionInfo(fileIndex, m_eventId);
 }
 
 // ---- Encrypt ----------------------------------------------------------------------------

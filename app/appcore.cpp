@@ -1,6 +1,8 @@
 #include "app/appcore.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QFileIconProvider>
 #include <QGraphicsOpacityEffect>
 #include <QMimeDatabase>
@@ -162,6 +164,30 @@ void DeleteLastCheckFile()
 }
 
 std::u16string ReadLastCheckFile() { return ReadRegistryString(kRunKey, u"lastCheckFile", u""); }
+
+std::u16string FirstLastCheckFile(const std::u16string& value)
+{
+    size_t start = 0;
+    while (start < value.size()) {
+        size_t end = value.find(u'\n', start);
+        if (end == std::u16string::npos) end = value.size();
+        if (end > start) return value.substr(start, end - start);
+        start = end + 1;
+    }
+    return std::u16string();
+}
+
+void ShowDocumentProperties(const std::u16string& path, QWidget* parent)
+{
+    if (path.empty()) return;
+    const QFileInfo fi(ps::ui::ToQ(path));
+    QString text = fi.fileName() + "\n\n" + QString::fromUtf16(u"위치: ") + fi.absolutePath();
+    if (fi.isFile())
+        text += QString::fromUtf16(u"\n크기: ") + ps::ui::ToQ(FormatThousands(fi.size())) + QString::fromUtf16(u" 바이트");
+    if (fi.exists())
+        text += QString::fromUtf16(u"\n수정한 날짜: ") + fi.lastModified().toString("yyyy-MM-dd HH:mm:ss");
+    ps::ui::ShowMessageBox(ps::ui::FromQ(text), GetText(u"MENU_PROPERTY"), 1, parent);
+}
 
 // ---- Application object ----------------------------------------------------------
 

@@ -54,6 +54,10 @@ QString Tx(const char16_t* key);
 std::u16string Fmt(const char16_t* key, ...);
 QString QFmt(const char16_t* key, ...);
 
+// The properties of a document (name, folder, size, modification time) in
+// a message box; nothing for an empty path.
+void ShowDocumentProperties(const std::u16string& path, QWidget* parent);
+
 // Disables a control that opens a window not built yet, and shows it faded.
 void ShowDisabled(QWidget* w);
 
@@ -61,6 +65,9 @@ void ShowDisabled(QWidget* w);
 extern const char16_t kRunKey[];
 void DeleteLastCheckFile();
 std::u16string ReadLastCheckFile();
+// The document the last run ended in: lastCheckFile holds the documents the
+// analysis had in hand, one path per line; the first non-empty line.
+std::u16string FirstLastCheckFile(const std::u16string& value);
 
 class CPrivasweepApp {
 public:

@@ -42,9 +42,9 @@ const int kColumnWidths[CFileInfoRecord::kItemCount] = {19, 238, 67, 67, 67, 67,
 // Draws each cell, then its grid lines. A folder row's path spans the row
 // from the name column to the last one: every cell of it draws its own part
 // of that one span, so the path is whole after any partial repaint.
-class GridDelegate : public QStyledItemDelegate {
+class GridDelegate : public ReportCheckDelegate {
 public:
-    explicit GridDelegate(CFileReportControl* view) : QStyledItemDelegate(view), view_(view) {}
+    explicit GridDelegate(CFileReportControl* view) : ReportCheckDelegate(view), view_(view) {}
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const bool folderRow = !index.parent().isValid();
@@ -61,7 +61,7 @@ public:
             style->drawControl(QStyle::CE_ItemViewItem, &opt, p, w);
             p->restore();
         } else {
-            QStyledItemDelegate::paint(p, option, index);
+            ReportCheckDelegate::paint(p, option, index);
         }
         p->save();
         p->setPen(QColor(0xE2, 0xE4, 0xE8));
@@ -83,6 +83,100 @@ private:
 };
 
 }  // namespace
+
+// ---- Check boxes -------------------------------------------------------------------
+
+void ApplyReportLook(QTreeView* view)
+{
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
+    pal.setColor(QPalette::HighlightedText, Qt::black);
+    view->setPalette(pal);
+    view->header()->setStyleSheet(
+        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
+        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
+        " padding: 3px 4px; }");
+}
+
+QRect DrawReportCheckBox(QPainter& p, QRect& rc, bool checked, Qt::Alignment alignment)
+{
+    constexpr int cx = 13, cy = 13;
+    // Edges as the window layer counts them: right and bottom exclusive.
+    int left = rc.left(), right = rc.left() + rc.width();
+    const int top0 = rc.top(), bottom0 = rc.top() + rc.height();
+    int x = 0;
+    if (alignment & Qt::AlignHCenter) {
+        x = (left + right) / 2 - cx / 2 - 1;
+    } else if (alignment & Qt::AlignRight) {
+        x = right - cx - 2;
+        right = x;
+    } else {
+        x = left + 2;
+        left = left + cx + 2;
+    }
+    int top = top0, bottom = bottom0;
+    if (alignment & Qt::AlignTop) {
+        bottom = top0 + cy + 2;
+    } else if (alignment & Qt::AlignBottom) {
+        top = bottom0 - cy - 2;
+    }
+    const int y = (top + bottom - 13) / 2;
+    rc = QRect(left, top0, std::max(0, right - left), bottom0 - top0);
+    const QPixmap boxes = ps::ui::SkinBitmap(269);
+    const QRect target(x + 1, y, 13, 13);
+    if (!boxes.isNull()) {
+        p.drawPixmap(target, boxes, QRect(checked ? 13 : 0, 0, 13, 13));
+    } else {
+        p.save();
+        p.setPen(QColor(0x8A, 0x94, 0xA6));
+        p.setBrush(Qt::white);
+        p.drawRect(target.adjusted(0, 0, -1, -1));
+        if (checked) p.drawLine(target.left() + 3, target.center().y(), target.right() - 3, target.center().y());
+        p.restore();
+    }
+    return target;
+}
+
+void ReportCheckDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    if (index.column() != 0 || !(index.flags() & Qt::ItemIsUserCheckable)) {
+        QStyledItemDelegate::paint(p, option, index);
+        return;
+    }
+    // The cell's background and selection as usual, the box from the skin.
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    opt.features &= ~QStyleOptionViewItem::HasCheckIndicator;
+    opt.text.clear();
+    const QWidget* w = option.widget;
+    QStyle* style = w ? w->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, p, w);
+    QRect rc = option.rect;
+    p->save();
+    DrawReportCheckBox(*p, rc, index.data(Qt::CheckStateRole).toInt() == Qt::Checked, Qt::AlignLeft);
+    p->restore();
+}
+
+bool ReportCheckDelegate::editorEvent(QEvent* e, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                                      const QModelIndex& index)
+{
+    const Qt::ItemFlags flags = index.flags();
+    if (index.column() != 0 || !(flags & Qt::ItemIsUserCheckable) || !(flags & Qt::ItemIsEnabled))
+        return QStyledItemDelegate::editorEvent(e, model, option, index);
+    switch (e->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease: {
+        const auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() != Qt::LeftButton || !option.rect.contains(me->position().toPoint())) return false;
+        if (e->type() != QEvent::MouseButtonRelease) return true;
+        const bool checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        return model->setData(index, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    }
+    default: return QStyledItemDelegate::editorEvent(e, model, option, index);
+    }
+}
 
 std::u16string CountCellText(int count)
 {
@@ -155,15 +249,7 @@ CFileReportControl::CFileReportControl(QWidget* parent) : QTreeView(parent)
         index = index.sibling(index.row(), 1);
         return FolderRowTextRect(visualRect(index));
     });
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Highlight, QColor(0xDB, 0xE6, 0xF4));
-    pal.setColor(QPalette::HighlightedText, Qt::black);
-    setPalette(pal);
-    header()->setStyleSheet(
-        "QHeaderView::section { background: qlineargradient(x1:0,y1:0,x2:0,y2:1, stop:0 #fbfcfd, "
-        "stop:1 #e6eaf0); border: 0; border-right: 1px solid #c7c7c5; border-bottom: 1px solid #c7c7c5;"
-        " padding: 3px 4px; }");
+    ApplyReportLook(this);
     connect(&model_, &QStandardItemModel::itemChanged, this, &CFileReportControl::OnItemChanged);
     connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
         if (column == 0)

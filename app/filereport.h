@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 #include <functional>
 #include <memory>
@@ -72,6 +73,30 @@ private:
 std::u16string CountCellText(int count);
 // The icon key of a file name: its extension after the last dot, upper case.
 std::u16string IconKeyOfName(const std::u16string& fileName);
+
+// The look the report controls share: white body, light blue selection,
+// the header's gradient sections.
+void ApplyReportLook(QTreeView* view);
+
+// Draws the check box of a report row's check item (the skin's two 13 x 13
+// boxes, unchecked and checked) in the cell rc, placed by the column's
+// alignment: left, centred or right, and vertically centred in the whole
+// cell or in a band at its top or bottom. A left or right box takes its room
+// from rc. Returns where the box was drawn.
+QRect DrawReportCheckBox(QPainter& p, QRect& rc, bool checked, Qt::Alignment alignment = Qt::AlignLeft);
+
+// The item delegate of the report controls: a checkable item in column 0 is
+// drawn with DrawReportCheckBox and toggled by a left click anywhere in its
+// cell (the column is no wider than the box).
+class ReportCheckDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+protected:
+    bool editorEvent(QEvent* e, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+};
 
 class CFileReportControl;
 

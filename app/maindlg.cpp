@@ -1,5 +1,7 @@
 #include "app/maindlg.h"
 
+#include "app/errorreportdlg.h"
+
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -45,6 +47,7 @@ ImageButton* MakeButton(QWidget* parent, int normal, int hover, int pressed)
 // ---- Main menu ------------------------------------------------------------------------------
 
 std::function<int(const std::vector<std::pair<int, bool>>&)> CPrivasweepDlg::s_menuChooser;
+std::function<int(CErrorReportDlg&)> CPrivasweepDlg::s_errorReportRunner;
 
 void CPrivasweepDlg::RunMenuCommand(QWidget* window, int command)
 {
@@ -176,12 +179,16 @@ void CPrivasweepDlg::OnTimer(int id)
 {
     if (id != IDT_CHECK_LAST_FILE) return;
     KillTimer(IDT_CHECK_LAST_FILE);
-    const std::u16string last = ReadLastCheckFile();
-    if (!last.empty()) {
-        // The last run ended inside this document. The error report that
-        // offers to except it belongs to the document-action windows.
-        AppLog().Write(u"lastCheckFile left by the last run: %s", last.c_str());
-    }
+    const std::u16string last = FirstLastCheckFile(ReadLastCheckFile());
+    if (last.empty()) return;
+    // The last run ended inside this document: the error report offers to
+    // show it in its folder or to except it.
+    AppLog().Write(u"lastCheckFile left by the last run: %s", last.c_str());
+    CErrorReportDlg report(this);
+    if (s_errorReportRunner)
+        s_errorReportRunner(report);
+    else
+        report.DoModal();
 }
 
 void CPrivasweepDlg::OnCancel()

@@ -84,6 +84,8 @@ private:
     bool hasSearch_ = false;
 };
 
+class CErrorReportDlg;
+
 class CPrivasweepDlg : public ps::ui::CSkinDialog {
     Q_OBJECT
 public:
@@ -96,6 +98,8 @@ public:
     static void OnBnClickedMenu(QWidget* window);
     // Test seam: chooses a command of the main menu instead of showing it.
     static std::function<int(const std::vector<std::pair<int, bool>>&)> s_menuChooser;
+    // Test seam: runs the error report of the start instead of its modal run.
+    static std::function<int(CErrorReportDlg&)> s_errorReportRunner;
     static void RunMenuCommand(QWidget* window, int command);
 
     void OnExit();                 // 1004

@@ -644,16 +644,7 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam
     case UM_SHOW_PROPERTIES: {
         Act(14);
         const auto* path = reinterpret_cast<const std::u16string*>(lParam);
-        if (!path || path->empty()) return 0;
-        const QFileInfo fi(ps::ui::ToQ(*path));
-        QString text = fi.fileName() + "\n\n" + QString::fromUtf16(u"위치: ") + fi.absolutePath();
-        if (fi.isFile())
-            text += QString::fromUtf16(u"\n크기: ") + ps::ui::ToQ(FormatThousands(fi.size())) +
-                    QString::fromUtf16(u" 바이트");
-        if (fi.exists())
-            text += QString::fromUtf16(u"\n수정한 날짜: ") +
-                    fi.lastModified().toString("yyyy-MM-dd HH:mm:ss");
-        ShowMessageBox(ps::ui::FromQ(text), GetText(u"MENU_PROPERTY"), 1, this);
+        if (path) ShowDocumentProperties(*path, this);
         return 0;
     }
     default: return 0;

@@ -37,6 +37,7 @@ using namespace ps::ui;
 
 // The document action windows (gallery_actions.cpp).
 void ActionWindowGallery(const std::function<void(const QString&, QWidget*)>& save);
+void ExceptionWindowGallery(const std::function<void(const QString&, QWidget*)>& save);
 
 namespace {
 
@@ -646,6 +647,7 @@ int main(int argc, char** argv)
     AppWindows();
     SettingsWindows();
     ActionWindowGallery(Save);
+    ExceptionWindowGallery(Save);
     std::printf("%d pictures written to %s\n", g_written, qPrintable(g_out));
     return 0;
 }

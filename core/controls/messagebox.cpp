@@ -92,6 +92,7 @@ void CMessageBox::ArrangeControls()
     resize(w, h);
     setFixedSize(w, h);
     SetRoundRegion(w + 1, h + 1, 8, 8);
+    CenterWindow();
 
     captionLabel_->move(12, 10);
     int ty = (h - tr.height()) / 2 - 5;

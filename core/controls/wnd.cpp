@@ -1,5 +1,10 @@
 #include "core/controls/wnd.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QFileInfo>
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -156,6 +161,27 @@ bool OpenOnDesktop(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
+bool ShowInFolder(const QString& path)
+{
+    if (Seams().showInFolder) return Seams().showInFolder(path);
+    if (path.isEmpty()) return false;
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return OpenOnDesktop(folder);
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                       QStringLiteral("/org/freedesktop/FileManager1"),
+                                                       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    // Answered later: the window goes on meanwhile, and a bus without a
+    // file manager (or one that refuses) falls back to the plain folder.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* w) {
+        if (w->isError()) OpenOnDesktop(folder);
+        w->deleteLater();
+    });
+    return true;
+}
+
 QDateTime Now()
 {
     if (Seams().clock) return Seams().clock();
@@ -225,6 +251,13 @@ void CSkinDialog::SetRoundRegion(int w, int h, int ellipseW, int ellipseH)
         p.drawRect(QRect(0, 0, w, h));
     p.end();
     setMask(QRegion(mask));
+}
+
+void CSkinDialog::CenterWindow()
+{
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !owner->isVisible()) return;
+    move(owner->geometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 void CSkinDialog::SetResizeBorder(int px)

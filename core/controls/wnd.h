@@ -104,6 +104,8 @@ struct UiSeams {
     std::function<QString(QWidget*, const QString&, const QString&, const QString&, bool)> fileDialog;
     // Replaces opening a file, folder or address on the desktop.
     std::function<bool(const QUrl&)> openDesktop;
+    // Replaces showing a file in its folder (the path of the file).
+    std::function<bool(const QString&)> showInFolder;
     // Replaces the clock.
     std::function<QDateTime()> clock;
     // Receives the numbered user actions that windows report.
@@ -128,6 +130,10 @@ void EndSession();
 QString AskFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
                     bool save);
 bool OpenOnDesktop(const QUrl& url);
+// Opens the folder of a file in the desktop's file manager with the file
+// selected (the file manager's D-Bus interface); where no file manager
+// answers, the folder is opened as OpenOnDesktop opens it.
+bool ShowInFolder(const QString& path);
 QDateTime Now();
 void ReportUserAction(int action);
 
@@ -154,6 +160,10 @@ public:
     // Clips the window to a rectangle (0, 0, w, h) with rounded corners of the
     // given ellipse size.
     void SetRoundRegion(int w, int h, int ellipseW, int ellipseH);
+    // Centres the window on its owner's window, from the position the owner
+    // was given (a window manager may not have reported where it placed
+    // the owner yet); nothing without a visible owner.
+    void CenterWindow();
     // Points less than `height` pixels below the top drag the window.
     void SetCaptionBand(int height) { captionBand_ = height; }
     int CaptionBand() const { return captionBand_; }

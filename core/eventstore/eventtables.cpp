@@ -269,6 +269,16 @@ bool ClearFileInfoHash(int64_t fileIndex)
     return ExecuteWithRetry(u"UPDATE FileInfo SET Hash = '' WHERE FileIndex = ?", {fileIndex});
 }
 
+bool ReleaseException(int64_t fileIndex)
+{
+    return ExecuteWithRetry([&](CppSQLite3DB& db) {
+        const int rc = db.ExecuteDml(u"DELETE FROM ExceptionInfo where FileIndex = ?", {fileIndex});
+        if (rc != 0)
+            return rc;
+        return db.ExecuteDml(u"UPDATE FileInfo SET Hash = '' WHERE FileIndex = ?", {fileIndex});
+    });
+}
+
 bool DeleteEventInfoRows(const std::vector<int64_t>& eventIds)
 {
     return DeleteRowsOfEvents(u"EventInfo", eventIds);

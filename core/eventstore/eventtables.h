@@ -69,6 +69,10 @@ bool AddExceptionInfo(int64_t fileIndex, int64_t eventId);
 bool DeleteExceptionInfoByFile(int64_t fileIndex);
 // Blanks the document key, so the stored result is no longer found by it.
 bool ClearFileInfoHash(int64_t fileIndex);
+// Takes a document off the exception list: every ExceptionInfo row of it is
+// deleted and its key blanked (so the next search reads it afresh), in one
+// transaction: on failure nothing has changed.
+bool ReleaseException(int64_t fileIndex);
 
 // Delete the rows whose EventID is in the list. An empty list deletes nothing
 // and issues no statement (true).

@@ -390,6 +390,28 @@ TEST_F(EventTablesTest, ExceptionsAddListAndRemove)
     EXPECT_TRUE(hashes.empty());
 }
 
+TEST_F(EventTablesTest, ReleasingAnExceptionTakesEveryRowAndTheKeyOrNothing)
+{
+    const int64_t a = AddFileInfoRow(PersonalInfoCounts{}, Document(u"/d", u"a.hwp", Key('A')));
+    const int64_t b = AddFileInfoRow(PersonalInfoCounts{}, Document(u"/d", u"b.hwp", Key('B')));
+    const int64_t event = AddEvent(EVENT_ADD_EXCEPTION_START);
+    for (int64_t f : {a, a, b})  // a excepted twice
+        ASSERT_TRUE(AddExceptionInfo(f, event));
+    RawDb raw(dbPath());
+    // The key cannot be blanked: the deletion before it is undone too.
+    ASSERT_EQ(SQLITE_OK, raw.Exec("CREATE TRIGGER KeepKey BEFORE UPDATE OF Hash ON FileInfo "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    EXPECT_FALSE(ReleaseException(a));
+    EXPECT_EQ(2, raw.Int("SELECT count(*) FROM ExceptionInfo WHERE FileIndex = " + std::to_string(a)));
+    EXPECT_EQ(plat::WideToUtf8(Key('A')), raw.Text("SELECT Hash FROM FileInfo WHERE FileIndex = " + std::to_string(a)));
+    ASSERT_EQ(SQLITE_OK, raw.Exec("DROP TRIGGER KeepKey"));
+    EXPECT_TRUE(ReleaseException(a));
+    EXPECT_EQ(0, raw.Int("SELECT count(*) FROM ExceptionInfo WHERE FileIndex = " + std::to_string(a)));
+    EXPECT_EQ("", raw.Text("SELECT Hash FROM FileInfo WHERE FileIndex = " + std::to_string(a)));
+    EXPECT_EQ(1, raw.Int("SELECT count(*) FROM ExceptionInfo WHERE FileIndex = " + std::to_string(b)));
+    EXPECT_EQ(plat::WideToUtf8(Key('B')), raw.Text("SELECT Hash FROM FileInfo WHERE FileIndex = " + std::to_string(b)));
+}
+
 TEST_F(EventTablesTest, DeletionsByEventList)
 {
     std::vector<int64_t> ids;
