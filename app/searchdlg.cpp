@@ -22,6 +22,7 @@
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/logmgr.h"
+#include "core/eventstore/CppSQLite3.h"
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
@@ -537,7 +538,13 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_unreadDocuments = 0;
     m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
     m_exceptionKeys.clear();
-    LoadExceptionHashes(m_exceptionKeys);
+    try {
+        LoadExceptionHashes(m_exceptionKeys);
+    } catch (const CppSQLite3Exception& e) {
+        // Without the list every document is searched: more shown, none hidden.
+        m_exceptionKeys.clear();
+        SearchLog().Write(u"The exception list could not be read: %s", e.ErrorMessage().c_str());
+    }
     std::sort(m_exceptionKeys.begin(), m_exceptionKeys.end());
     EnableActionButtons(false);
     bool driveSelected = false;
@@ -869,6 +876,24 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     return 1;
 }
 
+namespace {
+
+// A stored result of the document, if the event store can say: a store that
+// cannot be read makes the document read again instead of ending the search.
+bool FindStoredResult(const std::u16string& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
+{
+    try {
+        return FindFileInfoByHash(key, mask, counts, fileIndex);
+    } catch (const CppSQLite3Exception& e) {
+        SearchLog().Write(u"A stored result could not be read: %s", e.ErrorMessage().c_str());
+        counts = PersonalInfoCounts();
+        fileIndex = 0;
+        return false;
+    }
+}
+
+}  // namespace
+
 // Reads and matches one document on a worker of the analysis pool: every
 // document the search reads starts here.
 void CAllSearchDlg::ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
@@ -935,7 +960,7 @@ void CAllSearchDlg::AnalysisThreadProc()
             Ahead& a = ahead[next];
             if (readKeys.count(record->documentKey)) {
                 a.recheck = true;
-            } else if (FindFileInfoByHash(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
+            } else if (FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
                 a.stored = true;
             } else {
                 readKeys.insert(record->documentKey);
@@ -964,7 +989,7 @@ void CAllSearchDlg::AnalysisThreadProc()
         }
         Ahead& a = ahead[i];
         if (a.recheck) {
-            a.stored = FindFileInfoByHash(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
+            a.stored = FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
             if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
         }
         PersonalInfoCounts counts;

@@ -157,6 +157,29 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), 7);
 }
 
+TEST_F(SearchWindowTest, AnEventStoreThatCannotBeReadLetsTheSearchFinish)
+{
+    // Stored results and the exception list cannot be read: every document
+    // is read again and shown, and the search ends as usual.
+    const std::string root = MakeDocs();
+    {
+        RawDb db(dbPath_);
+        db.Exec("DROP TABLE PersonalInfo");
+        db.Exec("DROP TABLE ExceptionInfo");
+    }
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+    EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 3);
+    EXPECT_EQ(dlg.SearchTotal(kPersonalInfoResidentNumber), 2);
+    EXPECT_EQ(dlg.SearchTotal(kPersonalInfoPhoneNumber), 2);
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_EQ(messages_.back(), u"검색이 완료되었습니다.");
+}
+
 TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 {
     SlowReader slow;
