@@ -37,7 +37,7 @@ check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi; }
 q() { sqlite3 -separator $'\t' "$db" "$1"; }
 # lastCheckFile as the analysis leaves it: the documents in hand, one a line.
 set_last() { printf 'PSV1 %d\n%s' "$(printf '%s' "$1" | wc -c)" "$1" > "$side"; }
-last() { [ -s "$side" ] && tail -n +2 "$side" | head -c "$(head -1 "$side" | cut -d' ' -f2)"; }
+last() { x11_last_check_file; }
 visible() { xdotool search --onlyvisible --name "^$1\$" > /dev/null; }
 # The top-left corner of the visible window whose title is $1.
 origin() {

@@ -79,3 +79,10 @@ x11_choose_folder() {
     done
     xdotool key space; sleep 0.5
 }
+
+# The program's lastCheckFile as the running user's side file holds it
+# (empty when none): "PSV1 <bytes>" on the first line, then the value.
+x11_last_check_file() {
+    local side=$XDG_CONFIG_HOME/Norvane/Privasweep/registry.conf-lastcheckfile
+    [ -s "$side" ] && tail -n +2 "$side" | head -c "$(head -1 "$side" | cut -d' ' -f2)"
+}
