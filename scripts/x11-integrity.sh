@@ -86,19 +86,7 @@ start_program() {
 }
 choose() { x11_choose_folder "$1"; }
 start_search() { x11_click_in 672 457; }
-# Waits, at most $2 s, until the event table holds more than $1 events and
-# the last one ends a search.
-wait_done() {
-    local t=0
-    while [ $t -lt $2 ]; do
-        sleep 1; t=$((t + 1))
-        if [ "$(q "select count(*) from EventInfo")" -gt "$1" ] &&
-           [ "$(q "select Type from EventInfo order by EventID desc limit 1")" != 4 ]; then
-            sleep 1; return 0
-        fi
-    done
-    return 1
-}
+wait_done() { x11_wait_search_end "$@"; }
 # Waits, at most 10 s, until the document matching PATTERN is being read.
 wait_reading() {
     local i
@@ -162,7 +150,19 @@ for delay in 0 0.3 1; do
     x11_shot "05-large-before-kill-$delay"
     kill -9 $pid; wait $pid 2>/dev/null
     echo "killed ${delay}s into large.pdf: rows for it $(q "select count(*) from FileInfo where Name = 'large.pdf'"), hit rows $(q "select count(*) from PersonalInfo")"
+    check "the killed run left large.pdf as the document being read" "x11_last_check_file | grep -q 'large\.pdf'"
     start_program
+    # The next start offers the error report for that document; closed.
+    report=
+    for i in $(seq 20); do
+        report=$(xdotool search --onlyvisible --name '^프리바스윕 오류 알림$' 2>/dev/null | head -1)
+        [ -n "$report" ] && break
+        sleep 0.5
+    done
+    check "the error report appears after the kill ($delay s)" "[ -n '$report' ]"
+    x11_shot "05-large-report-$delay"
+    [ -n "$report" ] && { xdotool windowactivate --sync "$report" key alt+F4; sleep 1; }
+    check "closing the report cleared lastCheckFile" '[ -z "$(x11_last_check_file)" ]'
 done
 search_through "$out/fix/large" 300 06-large-done
 x11_shot 07-large-results

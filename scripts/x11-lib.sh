@@ -86,3 +86,17 @@ x11_last_check_file() {
     local side=$XDG_CONFIG_HOME/Norvane/Privasweep/registry.conf-lastcheckfile
     [ -s "$side" ] && tail -n +2 "$side" | head -c "$(head -1 "$side" | cut -d' ' -f2)"
 }
+
+# Waits, at most $2 s, until the event table holds more than $1 events and
+# the last one ends a search (the caller's q runs a query on the database).
+x11_wait_search_end() {
+    local t=0
+    while [ $t -lt $2 ]; do
+        sleep 1; t=$((t + 1))
+        if [ "$(q "select count(*) from EventInfo")" -gt "$1" ] &&
+           [ "$(q "select Type from EventInfo order by EventID desc limit 1")" != 4 ]; then
+            sleep 1; return 0
+        fi
+    done
+    return 1
+}

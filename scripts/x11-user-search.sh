@@ -50,19 +50,7 @@ choose() {
     done
     xdotool key space; sleep 0.5
 }
-# Waits, at most $2 s, until the event table holds more than $1 events and
-# the last one ends a search.
-wait_done() {
-    local t=0
-    while [ $t -lt $2 ]; do
-        sleep 1; t=$((t + 1))
-        if [ "$(q "select count(*) from EventInfo")" -gt "$1" ] &&
-           [ "$(q "select Type from EventInfo order by EventID desc limit 1")" != 4 ]; then
-            sleep 1; return 0
-        fi
-    done
-    return 1
-}
+wait_done() { x11_wait_search_end "$@"; }
 
 # 1. The first search.
 choose "$folder"
