@@ -313,7 +313,9 @@ void DateTimeSubstitutions(U16& t, double x)
     ReplaceAll(t, u"ss", Printf("%2d", seconds));
     ReplaceAll(t, u"s", Printf("%d", seconds));
     int year = 1900, month = 1, day = 0, weekday = 6;  // day 0 shows as 0 January 1900
-    if (whole >= 0 && (whole == 0 || DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday))) {
+    // Beyond the last date the serial is no date (and too large to convert).
+    if (whole >= 0 && whole <= 2958465.0 &&
+        (whole == 0 || DayToDate(static_cast<int64_t>(whole), &year, &month, &day, &weekday))) {
         ReplaceAll(t, u"yyyy", Printf("%d", year));
         ReplaceAll(t, u"yy", Printf("%02d", year % 100));
         ReplaceName(t, u"mmmm", kMonthFull[month], names);

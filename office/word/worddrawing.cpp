@@ -58,7 +58,11 @@ int WordDrawingData::LoadAnchors(const WordBytes& table, const CMsWordFIB80& fib
         if (h + m == 0)
             return 1;
         anchors_.resize(static_cast<std::size_t>(h + m));
-        const std::int32_t headerBase = fib.I32(CMsWordFIB80::kCcpText) + fib.I32(CMsWordFIB80::kCcpFtn);
+        // Counts from a damaged header may be anything: summed as the
+        // 32-bit positions they are, wrapping instead of overflowing.
+        const std::int32_t headerBase = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(fib.I32(CMsWordFIB80::kCcpText)) +
+            static_cast<std::uint32_t>(fib.I32(CMsWordFIB80::kCcpFtn)));
         for (std::uint64_t i = 0; i < h; ++i) {
             WordShapeAnchor& a = anchors_[static_cast<std::size_t>(i)];
             a.cp = static_cast<std::int32_t>(static_cast<std::uint32_t>(headerBase) + hdr.U32(4 * i));

@@ -86,6 +86,13 @@ TEST(NumberFormat, Patterns)
         EXPECT_EQ(Pattern(c.value, c.pattern), c.expected) << plat::WideToUtf8(c.pattern);
 }
 
+TEST(NumberFormat, DateFormatsOfSerialsBeyondTheLastDate)
+{
+    // A serial past 9999-12-31 is no date, however large it is.
+    for (double value : {2958466.0, 1e12, 5.97e154, 1.7e308})
+        EXPECT_EQ(Pattern(value, u"yyyy-mm-dd"), Pattern(2958466.0, u"yyyy-mm-dd")) << value;
+}
+
 TEST(NumberFormat, DigitMasksKeepEveryDigit)
 {
     const struct {

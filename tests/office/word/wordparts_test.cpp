@@ -227,3 +227,20 @@ TEST(WordTables, ListLevelTextsAndBookmarkCounts)
     ASSERT_EQ(marks.Count(), 44);
     EXPECT_EQ(std::u16string(marks.Mark(43).name), u"b3");
 }
+
+TEST(WordDrawing, AnchorsOfAHeaderWithImpossibleCountsWrap)
+{
+    // Text and footnote counts near the 32-bit limit (a damaged header):
+    // the header anchors' base wraps as the positions do, and nothing
+    // overflows.
+    CMsWordFIB80 fib;
+    const std::uint32_t big = 0x7FFFFFF0u;
+    std::memcpy(fib.raw + CMsWordFIB80::kCcpText, &big, 4);
+    std::memcpy(fib.raw + CMsWordFIB80::kCcpFtn, &big, 4);
+    const std::string plc = ps_test::Le32s(0x20) + ps_test::Le32s(0x30) + std::string(26, '\0');
+    SetPair(fib, CMsWordFIB80::kFcPlcSpaHdr, 0, static_cast<std::uint32_t>(plc.size()));
+    WordDrawingData drawing;
+    ASSERT_EQ(drawing.LoadAnchors(WordBytes(plc), fib), 1);
+    ASSERT_EQ(drawing.AnchorCount(), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(drawing.Anchors()[0].cp), 2u * big + 0x20u);
+}
