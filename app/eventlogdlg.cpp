@@ -221,21 +221,9 @@ void CEventLogDlg::SetupControls()
 
 void CEventLogDlg::ShowPeriodText()
 {
-    switch (filter_.period) {
-    case kPeriodDay: periodText_->setText(ToQ(FormatDate(filter_.reference))); break;
-    case kPeriodWeek:
-    case kPeriodMonth: {
-        const auto [a, b] = filter_.period == kPeriodWeek ? GetWeekRange(filter_.reference)
-                                                           : GetMonthRange(filter_.reference);
-        filter_.rangeStart = a;
-        filter_.rangeEnd = b;
-        periodText_->setText(
-            ToQ(plat::FormatWide(u"%s ~ %s", FormatDate(a).c_str(), FormatDate(b).c_str())));
-        break;
-    }
-    case kPeriodYear: periodText_->setText(ToQ(plat::FormatWide(u"%d", filter_.reference.time.year))); break;
-    default: break;
-    }
+    // A custom range keeps its line hidden and its text as it was.
+    if (filter_.period >= kPeriodDay && filter_.period <= kPeriodYear)
+        periodText_->setText(ToQ(PeriodCaption(filter_)));
 }
 
 // ---- Filter ----

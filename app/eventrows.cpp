@@ -8,6 +8,7 @@
 #include "core/controls/skin.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/uitext.h"
+#include "core/util.h"
 #include "platform/wformat.h"
 
 using namespace ps::ui;
@@ -115,6 +116,23 @@ std::u16string KindText(int kind)
 const char16_t* PeriodTextKey(int period)
 {
     return period >= 0 && period <= 4 ? kPeriodKeys[period] : kPeriodKeys[0];
+}
+
+std::u16string PeriodCaption(EventLogFilter& filter)
+{
+    switch (filter.period) {
+    case kPeriodDay: return FormatDate(filter.reference);
+    case kPeriodWeek:
+    case kPeriodMonth: {
+        const auto [a, b] =
+            filter.period == kPeriodWeek ? GetWeekRange(filter.reference) : GetMonthRange(filter.reference);
+        filter.rangeStart = a;
+        filter.rangeEnd = b;
+        return plat::FormatWide(u"%s ~ %s", FormatDate(a).c_str(), FormatDate(b).c_str());
+    }
+    case kPeriodYear: return plat::FormatWide(u"%d", filter.reference.time.year);
+    default: return std::u16string();
+    }
 }
 
 EventDate ToEventDate(const DateRecord& d)

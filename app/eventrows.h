@@ -37,6 +37,9 @@ int32_t KindMask(int kind);
 std::u16string KindText(int kind);
 const char16_t* KindTextKey(int kind);
 const char16_t* PeriodTextKey(int period);
+// The text of the period line for the filter's period and reference date;
+// a week or a month also becomes the filter's range. Empty for a custom range.
+std::u16string PeriodCaption(EventLogFilter& filter);
 
 // The date part of the filter as the store's queries take it.
 EventDate ToEventDate(const DateRecord& d);

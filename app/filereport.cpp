@@ -387,21 +387,27 @@ qintptr CFileReportControl::OnUserMessage(int number, quintptr wParam, qintptr l
     return 0;
 }
 
-int CFileReportControl::AddFolderRow(std::unique_ptr<CFileInfoRecord> owned)
+// The first two cells of a row: its check item, which carries the record,
+// and its name with the icon.
+QList<QStandardItem*> CFileReportControl::CheckAndNameItems(CFileInfoRecord* row)
 {
-    if (!owned) return 1;
-    CFileInfoRecord* row = owned.get();
-    rows_.push_back(std::move(owned));
-    QList<QStandardItem*> items;
     auto* check = MakeItem(u"", false);
     check->setCheckable(true);
     check->setCheckState(Qt::Unchecked);
     check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
     row->check_ = check;
-    items << check;
     auto* name = MakeItem(row->texts_[1], false);
     name->setIcon(AppIcons().At(row->icon_));
-    items << name;
+    return {check, name};
+}
+
+int CFileReportControl::AddFolderRow(std::unique_ptr<CFileInfoRecord> owned)
+{
+    if (!owned) return 1;
+    CFileInfoRecord* row = owned.get();
+    rows_.push_back(std::move(owned));
+    QList<QStandardItem*> items = CheckAndNameItems(row);
+    QStandardItem* check = items.front();
     // The folder path spans the row: the count cells of a folder row
     // stay empty.
     for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(u"", true);
@@ -416,16 +422,7 @@ int CFileReportControl::AddFileRow(std::unique_ptr<CFileInfoRecord> owned, CFile
     if (!owned || !folder || !folder->check_) return 1;
     CFileInfoRecord* row = owned.get();
     rows_.push_back(std::move(owned));
-    QList<QStandardItem*> items;
-    auto* check = MakeItem(u"", false);
-    check->setCheckable(true);
-    check->setCheckState(Qt::Unchecked);
-    check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
-    row->check_ = check;
-    items << check;
-    auto* name = MakeItem(row->texts_[1], false);
-    name->setIcon(AppIcons().At(row->icon_));
-    items << name;
+    QList<QStandardItem*> items = CheckAndNameItems(row);
     for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(row->texts_[k], true);
     folder->check_->appendRow(items);
     setExpanded(folder->check_->index(), true);

@@ -193,6 +193,7 @@ private:
     void OnItemChanged(QStandardItem* item);
     void UpdateHeaderFromRows();
     QStandardItem* MakeItem(const std::u16string& text, bool centred);
+    QList<QStandardItem*> CheckAndNameItems(CFileInfoRecord* row);
 
     QStandardItemModel model_;
     std::vector<std::unique_ptr<CFileInfoRecord>> rows_;

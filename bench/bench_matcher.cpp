@@ -27,6 +27,8 @@
 #include "tests/support/pi_reference.h"
 #include "tests/support/pi_textgen.h"
 
+#include "bench_support.h"
+
 extern char** environ;
 
 namespace {
@@ -168,17 +170,7 @@ void BM_Ripgrep(benchmark::State& state)
         out << utf8;
         std::ofstream pats(patFile, std::ios::binary);
         for (int i = 0; i < kPersonalInfoPatternCount; ++i) {
-            std::string p = plat::WideToUtf8(kPersonalInfoPatterns[i]);
-            std::string q;
-            for (size_t k = 0; k < p.size(); ++k) {
-                if (p.compare(k, 2, "\\b") == 0) {
-                    q += "(?-u:\\b)";
-                    ++k;
-                } else {
-                    q += p[k];
-                }
-            }
-            pats << q << '\n';
+            pats << bench::RipgrepPattern(plat::WideToUtf8(kPersonalInfoPatterns[i])) << '\n';
         }
     }
     double secs = 0;

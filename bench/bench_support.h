@@ -54,4 +54,20 @@ inline double Best(int rounds, const std::vector<std::string>& docs,
     return best;
 }
 
+// A pattern of the matcher as ripgrep reads it: each "\b" an ASCII word
+// boundary, as the matcher's are.
+inline std::string RipgrepPattern(const std::string& pattern)
+{
+    std::string q;
+    for (size_t k = 0; k < pattern.size(); ++k) {
+        if (pattern.compare(k, 2, "\\b") == 0) {
+            q += "(?-u:\\b)";
+            ++k;
+        } else {
+            q += pattern[k];
+        }
+    }
+    return q;
+}
+
 }  // namespace bench

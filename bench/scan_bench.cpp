@@ -121,17 +121,7 @@ std::string WritePatternFile(const std::string& dir)
     std::string file = dir + "/patterns.txt";
     std::ofstream out(file, std::ios::binary);
     for (int i = 0; i < kPersonalInfoPatternCount; ++i) {
-        std::string p = plat::WideToUtf8(kPersonalInfoPatterns[i]);
-        std::string q;
-        for (size_t k = 0; k < p.size(); ++k) {
-            if (p.compare(k, 2, "\\b") == 0) {
-                q += "(?-u:\\b)";
-                ++k;
-            } else {
-                q += p[k];
-            }
-        }
-        out << q << '\n';
+        out << bench::RipgrepPattern(plat::WideToUtf8(kPersonalInfoPatterns[i])) << '\n';
     }
     return file;
 }
