@@ -101,6 +101,25 @@ bool DigestOf(const std::string& native, unsigned char (&digest)[32], const std:
     return ok;
 }
 
+// A temporary archive name listed for deletion at the next start whose file
+// is gone (renamed or removed) or was never ours leaves the list: the list
+// would otherwise grow by one entry for every document archived, and the
+// settings file with it.
+void ForgetPendingDeletion(const std::u16string& temp)
+{
+    plat::KeyStore& store = plat::KeyStore::User();
+    for (const auto& [name, value] : store.Values(plat::kPendingDeleteKey))
+        if (value.type == plat::KeyValue::Type::String && value.text == temp)
+            store.DeleteValue(plat::kPendingDeleteKey, name);
+}
+
+// Removes a temporary archive that was not completed; it stays listed for
+// the next start when it cannot be removed now.
+void RemoveTemporary(const std::u16string& temp, bool created)
+{
+    if (!created || unlink(plat::PathToNative(temp).c_str()) == 0 || errno == ENOENT) ForgetPendingDeletion(temp);
+}
+
 // Why the engine could not read the document: the errno of an open of our
 // own, as the engine's open would have met it.
 std::u16string SourceErrorText(const std::string& native)
@@ -160,12 +179,15 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         request.fileList = list.c_str();
         request.encryption = static_cast<uint32_t>(algorithm_);
         CreateZipArchive(&handler_, &request);
-        if (handler_.lastCreateAnswer != 0x1000300) break;  // a name taken meanwhile: another one
+        if (handler_.lastCreateAnswer != 0x1000300) break;
+        // A name taken meanwhile belongs to someone else: off the list, and
+        // another name.
+        ForgetPendingDeletion(temp);
     }
     const bool created = handler_.lastCreateAnswer == 1 && handler_.lastCreatedPath == temp;
     const bool complete = created && itemEnded_ && itemResult_ == kHarrowItemVerified && handler_.lastCloseAnswer == 1;
     if (!complete) {
-        if (created) unlink(plat::PathToNative(temp).c_str());
+        RemoveTemporary(temp, created);
         const bool stopped = itemResult_ == kHarrowItemCancelled || (stopFlag && stopFlag->load());
         if (stopped) return ArchiveOutcome::Cancelled;
         // The archive's own failure first (no space, no right to write),
@@ -191,10 +213,11 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         error = RenameNoReplace(temp, final);
     }
     if (error != 0) {
-        unlink(plat::PathToNative(temp).c_str());
+        RemoveTemporary(temp, true);
         lastReason_ = u"압축 파일 이름을 정하지 못함 (" + FileErrorText(error) + u")";
         return ArchiveOutcome::Failed;
     }
+    ForgetPendingDeletion(temp);
     // The archive may be read by whoever could read the document.
     chmod(plat::PathToNative(final).c_str(), document.st_mode & 0666);
     SyncFolderOf(final);

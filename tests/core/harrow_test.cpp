@@ -84,6 +84,9 @@ void AppendFileBytes(const std::string& path, const std::string& bytes)
     }
 }
 
+// Entries of the list of files to delete at the next start.
+size_t PendingCount() { return plat::KeyStore::User().Values(plat::kPendingDeleteKey).size(); }
+
 std::vector<std::string> FilesIn(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -134,7 +137,9 @@ TEST_F(ArchiveTest, EachAlgorithmMakesAnArchiveRealClientsOpenWithThePasswordOnl
         archiver.SetAlgorithm(c.algorithm);
         std::vector<std::u16string> begun;
         archiver.onItemBegin = [&](const std::u16string& p) { begun.push_back(p); };
+        const size_t pending = PendingCount();
         EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
+        EXPECT_EQ(PendingCount(), pending) << "the temporary name stays listed";
         EXPECT_EQ(begun, std::vector<std::u16string>{U(doc)});
         const std::string archive = doc + ".zip";
         EXPECT_EQ(archiver.LastArchivePath(), U(archive));
@@ -233,7 +238,9 @@ TEST_F(ArchiveTest, StopInTheMiddleOfALargeDocumentLeavesItIntactAndNoArchive)
         seen = done;
         if (done >= (2u << 20)) stop = true;
     };
+    const size_t pending = PendingCount();
     EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Cancelled);
+    EXPECT_EQ(PendingCount(), pending);
     EXPECT_LT(seen, content.size() / 2);  // it really stopped early
     EXPECT_EQ(ReadFileBytes(doc), content);
     EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"large.xls"});
@@ -253,12 +260,14 @@ TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenLeavesTheDocumentIntact)
     auto previous = signal(SIGXFSZ, SIG_IGN);
     rlimit small = old;
     small.rlim_cur = 1u << 20;
+    const size_t pending = PendingCount();
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const ArchiveOutcome outcome = archiver.EncryptDocument(U(doc));
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previous);
     EXPECT_EQ(outcome, ArchiveOutcome::Failed);
     EXPECT_EQ(archiver.LastFailureReason(), u"압축 파일을 쓰지 못함 (파일 크기 제한 초과)");
+    EXPECT_EQ(PendingCount(), pending);
     EXPECT_EQ(ReadFileBytes(doc), content);
     EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"big.ppt"});
 }
