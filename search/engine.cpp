@@ -28,10 +28,10 @@ std::atomic<void*> g_unreadContext{nullptr};
 std::atomic<int> g_unreadCount{0};
 std::atomic<int> g_unreadFolders{0};
 
-// The walk found a document or a folder it cannot read: the day's
-// error-file list has it with its reason, and the search counts it.
 std::string JoinNative(const std::string& folder, const char* name);
 
+// The walk found a document or a folder it cannot read: the day's
+// error-file list has it with its reason, and the search counts it.
 void ReportUnreadable(const std::string& nativePath, int error, bool folder)
 {
     PsDocOpenError reason = kDocOpenFailed;
