@@ -29,7 +29,9 @@ CDocumentActionDlg::CDocumentActionDlg(QWidget* parent, int titleId, int line1Id
     m_title = new QLabel(this);
     m_line1 = new QLabel(this);
     m_line2 = new QLabel(this);
-    for (QLabel* l : {m_title, m_line1, m_line2}) {
+    m_reasonLine = new QLabel(this);
+    m_reasonLine->hide();
+    for (QLabel* l : {m_title, m_line1, m_line2, m_reasonLine}) {
         l->setAttribute(Qt::WA_TranslucentBackground);
         l->setStyleSheet("background: transparent; color: rgb(51, 51, 51);");
     }
@@ -67,6 +69,7 @@ bool CDocumentActionDlg::OnInitDialog()
     m_title->setFont(FontBold12());
     m_line1->setFont(FontBold12());
     m_line2->setFont(Font11());
+    m_reasonLine->setFont(Font11());
     m_title->setText(ToQ(GetText(TitleKey())));
     m_title->adjustSize();
 
@@ -80,6 +83,7 @@ bool CDocumentActionDlg::OnInitDialog()
     m_btnX->move(w - 23, 6);
     m_btnStop->move(w / 2 - 37, h - 40);
     m_progress->setGeometry(20, h / 2 + 5, w - 40, 16);
+    m_reasonLine->setGeometry(20, h / 2 + 23, w - 40, 15);
     setWindowTitle(m_title->text());
 
     if (!StartEngine()) return false;
@@ -121,6 +125,27 @@ void CDocumentActionDlg::MarkProcessed(size_t i)
 {
     m_processed.push_back((*m_list)[i].FileIndex);
     m_processedPositions.push_back(i);
+}
+
+void CDocumentActionDlg::MarkNotHandled(const std::u16string& reason)
+{
+    ++m_notHandled;
+    if (reason.empty()) return;
+    if (m_notHandledReason.empty()) m_notHandledReason = reason;
+    else if (reason != m_notHandledReason) m_otherReasons = true;
+}
+
+void CDocumentActionDlg::ShowNotHandled()
+{
+    if (m_notHandled <= 0) return;
+    m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
+    if (m_notHandledReason.empty()) return;
+    const std::u16string reason = m_notHandledReason + (m_otherReasons ? u" 외" : u"");
+    const QString text = ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledReasonText, reason.c_str()));
+    // Too long for the line: cut with an ellipsis, the whole text on hover.
+    m_reasonLine->setText(QFontMetrics(m_reasonLine->font()).elidedText(text, Qt::ElideRight, m_reasonLine->width()));
+    m_reasonLine->setToolTip(text);
+    m_reasonLine->show();
 }
 
 void CDocumentActionDlg::ShowCloseButton() { m_btnStop->LoadBitmapStrip(kCloseStrip, 2); }
@@ -199,8 +224,7 @@ void CDocumentActionDlg::Complete()
     }
     m_progress->setValue(static_cast<int>(DocumentCount()));
     SetLines(GetText(u"STATE_FIN"), GetText(FinishExplainKey()));
-    if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
+    ShowNotHandled();
     m_stop = true;
     ShowCloseButton();
     WriteEndEvent(false);
@@ -209,8 +233,7 @@ void CDocumentActionDlg::Complete()
 void CDocumentActionDlg::Cancelled()
 {
     SetLines(GetText(u"STATE_CANCEL"), GetText(FinishExplainKey()));
-    if (m_notHandled > 0)
-        m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
+    ShowNotHandled();
     WriteEndEvent(true);
 }
 
@@ -374,7 +397,7 @@ void CDocumentEncryptDlg::WorkerProc()
         const ArchiveOutcome outcome = m_archiver->EncryptDocument(path);
         if (outcome == ArchiveOutcome::Failed || outcome == ArchiveOutcome::DocumentStayed)
             SearchLog().Write(u"Encrypt is Failed(%s)[%d]", path.c_str(), static_cast<int>(m_archiver->LastItemResult()));
-        tell(News{false, false, i, outcome, m_archiver->LastArchivePath()});
+        tell(News{false, false, i, outcome, m_archiver->LastArchivePath(), m_archiver->LastFailureReason()});
     }
     m_archiver->ClearPassword();
     tell(News{false, true, 0, ArchiveOutcome::Failed, {}});
@@ -400,7 +423,7 @@ void CDocumentEncryptDlg::DrainNews()
         if (m_archives.size() < n) m_archives.resize(n);
         m_archives[e.index] = e.archive;
         if (e.outcome == ArchiveOutcome::Done) MarkProcessed(e.index);
-        else if (e.outcome != ArchiveOutcome::Cancelled) ++m_notHandled;
+        else if (e.outcome != ArchiveOutcome::Cancelled) MarkNotHandled(e.reason);
         m_progress->setValue(static_cast<int>(m_stop ? m_processed.size() : e.index + 1));
     }
 }

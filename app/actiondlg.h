@@ -33,6 +33,9 @@ class CDocumentActionDlg : public ps::ui::CSkinDialog {
 public:
     // The last line when some documents could not be handled (%d: how many).
     static constexpr char16_t kNotHandledText[] = u"처리하지 못한 문서가 %d개 있습니다. 문서가 그대로 남아 있습니다.";
+    // The line below the progress bar that says why (%s: the reason; " 외"
+    // follows it when other documents failed for other reasons).
+    static constexpr char16_t kNotHandledReasonText[] = u"사유: %s";
     enum Timer {
         IDT_ACTION_START = 552,
         IDT_ACTION_STEP = 553,
@@ -58,6 +61,9 @@ public:
     const std::vector<size_t>& ProcessedPositions() const { return m_processedPositions; }
     // Documents the action was tried on that could not be handled.
     int NotHandled() const { return m_notHandled; }
+    // Why the first of them was not handled (empty when the action does not say).
+    const std::u16string& NotHandledReason() const { return m_notHandledReason; }
+    QLabel* ReasonLine() const { return m_reasonLine; }
     int64_t CurrentEventId() const { return m_eventId; }
     bool Finished() const { return m_endWritten; }
     bool Stopped() const { return m_stop.load(); }
@@ -101,6 +107,9 @@ protected:
     void SetLineKeys(const char16_t* key1, const char16_t* key2);
     std::u16string ProgressText(size_t i) const;
     void MarkProcessed(size_t i);
+    // Counts a document not handled, with its reason when known.
+    void MarkNotHandled(const std::u16string& reason);
+    void ShowNotHandled();
     void ShowCloseButton();
     void Complete();
     void Cancelled();
@@ -119,6 +128,8 @@ protected:
     std::vector<int64_t> m_processed;
     std::vector<size_t> m_processedPositions;
     int m_notHandled = 0;
+    std::u16string m_notHandledReason;
+    bool m_otherReasons = false;
 
     std::thread m_worker;
     std::mutex m_queueLock;
@@ -127,6 +138,7 @@ protected:
     QLabel* m_title = nullptr;
     QLabel* m_line1 = nullptr;
     QLabel* m_line2 = nullptr;
+    QLabel* m_reasonLine = nullptr;  // below the progress bar, shown with a reason
     ps::ui::CProgressBar* m_progress = nullptr;
     ps::ui::ImageButton* m_btnStop = nullptr;
     ps::ui::ImageButton* m_btnX = nullptr;
@@ -206,6 +218,7 @@ private:
         size_t index = 0;
         ArchiveOutcome outcome{};
         std::u16string archive;
+        std::u16string reason;  // why the document was not handled
     };
     void WorkerProc();
     void DrainNews();

@@ -1,10 +1,15 @@
 #include "core/docarchiver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <openssl/evp.h>
 
 #include "platform/pending.h"
 #include "platform/text.h"
@@ -50,15 +55,116 @@ void DocumentArchiver::SetPassword(const std::u16string& password)
 
 void DocumentArchiver::ClearPassword() { WipeText(password_); }
 
+namespace {
+
+// What identifies the bytes of a document: a file replaced, rewritten or
+// appended to since shows another inode, size, modification or change time.
+bool SameFileState(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// File times are taken from a clock that may lag the real one by a tick,
+// and some file systems keep them to the second or two: a document changed
+// this shortly before it is first looked at could change again and keep the
+// same times. Its bytes are compared instead.
+constexpr int64_t kRacyWindowNs = 3'000'000'000;
+
+int64_t Nanoseconds(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+
+// SHA-256 of a file's bytes; false when it cannot be read to its end or the
+// stop flag is raised.
+bool DigestOf(const std::string& native, unsigned char (&digest)[32], const std::atomic<bool>* stop)
+{
+    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
+    std::vector<unsigned char> buffer(1u << 20);
+    while (ok) {
+        if (stop && stop->load()) {
+            ok = false;
+            break;
+        }
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        ok = EVP_DigestUpdate(ctx, buffer.data(), static_cast<size_t>(n)) == 1;
+    }
+    unsigned int length = 0;
+    ok = ok && EVP_DigestFinal_ex(ctx, digest, &length) == 1 && length == 32;
+    EVP_MD_CTX_free(ctx);
+    close(fd);
+    return ok;
+}
+
+// A temporary archive name listed for deletion at the next start whose file
+// is gone (renamed or removed) or was never ours leaves the list: the list
+// would otherwise grow by one entry for every document archived, and the
+// settings file with it.
+void ForgetPendingDeletion(const std::u16string& temp)
+{
+    plat::KeyStore& store = plat::KeyStore::User();
+    for (const auto& [name, value] : store.Values(plat::kPendingDeleteKey))
+        if (value.type == plat::KeyValue::Type::String && value.text == temp)
+            store.DeleteValue(plat::kPendingDeleteKey, name);
+}
+
+// Removes a temporary archive that was not completed; it stays listed for
+// the next start when it cannot be removed now.
+void RemoveTemporary(const std::u16string& temp, bool created)
+{
+    if (!created || unlink(plat::PathToNative(temp).c_str()) == 0 || errno == ENOENT) ForgetPendingDeletion(temp);
+}
+
+// Why the engine could not read the document: the errno of an open of our
+// own, as the engine's open would have met it.
+std::u16string SourceErrorText(const std::string& native)
+{
+    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return u"문서를 읽지 못함 (" + FileErrorText(errno) + u")";
+    close(fd);
+    return u"문서를 읽지 못함";
+}
+
+}  // namespace
+
 ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
 {
     lastArchive_.clear();
+    lastReason_.clear();
     itemResult_ = -1;
-    if (!Started() || password_.empty()) return ArchiveOutcome::Failed;
+    if (!Started()) {
+        lastReason_ = u"압축 엔진을 사용할 수 없음";
+        return ArchiveOutcome::Failed;
+    }
+    if (password_.empty()) {
+        lastReason_ = u"암호가 없음";
+        return ArchiveOutcome::Failed;
+    }
     if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
 
+    // The state of the document before the engine reads it: the document is
+    // removed at the end only when it is still exactly what was read.
+    const std::string native = plat::PathToNative(path);
+    timespec started{};
+    clock_gettime(CLOCK_REALTIME, &started);
     struct stat document{};
-    if (stat(plat::PathToNative(path).c_str(), &document) != 0) return ArchiveOutcome::Failed;
+    if (stat(native.c_str(), &document) != 0) {
+        lastReason_ = FileErrorText(errno);
+        return ArchiveOutcome::Failed;
+    }
+    const bool racy = Nanoseconds(document.st_ctim) > Nanoseconds(started) - kRacyWindowNs ||
+                      Nanoseconds(document.st_mtim) > Nanoseconds(started) - kRacyWindowNs;
+    unsigned char digestBefore[32] = {};
+    if (racy && !DigestOf(native, digestBefore, stopFlag)) {
+        if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
+        lastReason_ = SourceErrorText(native);
+        return ArchiveOutcome::Failed;
+    }
     const std::u16string list = path + u"\n";
     std::u16string temp;
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -73,14 +179,30 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         request.fileList = list.c_str();
         request.encryption = static_cast<uint32_t>(algorithm_);
         CreateZipArchive(&handler_, &request);
-        if (handler_.lastCreateAnswer != 0x1000300) break;  // a name taken meanwhile: another one
+        if (handler_.lastCreateAnswer != 0x1000300) break;
+        // A name taken meanwhile belongs to someone else: off the list, and
+        // another name.
+        ForgetPendingDeletion(temp);
     }
     const bool created = handler_.lastCreateAnswer == 1 && handler_.lastCreatedPath == temp;
     const bool complete = created && itemEnded_ && itemResult_ == kHarrowItemVerified && handler_.lastCloseAnswer == 1;
     if (!complete) {
-        if (created) unlink(plat::PathToNative(temp).c_str());
+        RemoveTemporary(temp, created);
         const bool stopped = itemResult_ == kHarrowItemCancelled || (stopFlag && stopFlag->load());
-        return stopped ? ArchiveOutcome::Cancelled : ArchiveOutcome::Failed;
+        if (stopped) return ArchiveOutcome::Cancelled;
+        // The archive's own failure first (no space, no right to write),
+        // then what the engine said of the document.
+        if (handler_.lastError != 0)
+            lastReason_ = u"압축 파일을 쓰지 못함 (" + FileErrorText(handler_.lastError) + u")";
+        else if (itemResult_ == kHarrowItemChanged)
+            lastReason_ = u"암호화하는 동안 문서가 바뀜";
+        else if (itemResult_ == kHarrowItemSourceError)
+            lastReason_ = SourceErrorText(native);
+        else if (itemResult_ == kHarrowItemMismatch)
+            lastReason_ = u"압축 파일 확인 실패 (내용이 다름)";
+        else
+            lastReason_ = u"압축 파일을 만들지 못함";
+        return ArchiveOutcome::Failed;
     }
     // The verified archive takes its final name; a name taken meanwhile is
     // never replaced, the next number is taken instead.
@@ -91,14 +213,33 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         error = RenameNoReplace(temp, final);
     }
     if (error != 0) {
-        unlink(plat::PathToNative(temp).c_str());
+        RemoveTemporary(temp, true);
+        lastReason_ = u"압축 파일 이름을 정하지 못함 (" + FileErrorText(error) + u")";
         return ArchiveOutcome::Failed;
     }
+    ForgetPendingDeletion(temp);
     // The archive may be read by whoever could read the document.
     chmod(plat::PathToNative(final).c_str(), document.st_mode & 0666);
     SyncFolderOf(final);
     lastArchive_ = final;
-    return IsGone(RemoveDocument(path)) ? ArchiveOutcome::Done : ArchiveOutcome::DocumentStayed;
+    if (beforeRemove) beforeRemove();
+    // A document written to after it was read (while the archive was
+    // verified, say) is not what the archive holds: both stay.
+    struct stat now{};
+    if (stat(native.c_str(), &now) != 0) {
+        lastReason_ = u"암호화하는 동안 문서가 없어짐 (" + FileErrorText(errno) + u", 압축 파일은 남김)";
+        return ArchiveOutcome::DocumentStayed;
+    }
+    unsigned char digestNow[32] = {};
+    if (!SameFileState(document, now) ||
+        (racy && (!DigestOf(native, digestNow, nullptr) || memcmp(digestBefore, digestNow, 32) != 0))) {
+        lastReason_ = u"암호화하는 동안 문서가 바뀜 (문서와 압축 파일을 모두 남김)";
+        return ArchiveOutcome::DocumentStayed;
+    }
+    int removeError = 0;
+    if (IsGone(RemoveDocument(path, nullptr, &removeError))) return ArchiveOutcome::Done;
+    lastReason_ = u"문서를 지우지 못함 (" + FileErrorText(removeError) + u")";
+    return ArchiveOutcome::DocumentStayed;
 }
 
 uint32_t DocumentArchiver::OnQueryPassword(HarrowEvent* event)

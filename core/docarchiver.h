@@ -16,7 +16,9 @@
 
 enum class ArchiveOutcome {
     Done,            // archive complete, document gone
-    DocumentStayed,  // archive complete, but the document could not be removed
+    DocumentStayed,  // archive complete, but the document was not removed: it could
+                     // not be, or it changed or vanished after it was read (the
+                     // archive holds the bytes read, the document its newer ones)
     Failed,          // no archive; the document is untouched
     Cancelled,       // stopped before the archive was complete; the document is untouched
 };
@@ -46,12 +48,18 @@ public:
     // Why the last document failed: the engine's item result, -1 when the
     // engine never reported the item.
     int32_t LastItemResult() const { return itemResult_; }
+    // Why the last document was not handled, in the user's words ("압축 파일을
+    // 쓰지 못함 (디스크 공간 부족)"); empty after Done and Cancelled.
+    const std::u16string& LastFailureReason() const { return lastReason_; }
 
     // Stop request, checked by the engine between blocks.
     std::atomic<bool>* stopFlag = nullptr;
     // Called on the worker thread.
     std::function<void(const std::u16string& path)> onItemBegin;
     std::function<void(uint64_t done, uint64_t total)> onProgress;
+    // Tests: called once the archive is complete and named, just before the
+    // document is checked and removed.
+    std::function<void()> beforeRemove;
 
     uint32_t OnQueryPassword(HarrowEvent* event) override;
     uint32_t OnItemBegin(HarrowEvent* event) override;
@@ -70,4 +78,5 @@ private:
     bool itemEnded_ = false;
     int32_t itemResult_ = -1;
     std::u16string lastArchive_;
+    std::u16string lastReason_;
 };

@@ -98,6 +98,35 @@ RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideNa
     return RemoveOutcome::MovedAside;
 }
 
+std::u16string FileErrorText(int error)
+{
+    switch (error) {
+    case 0: return std::u16string();
+    case ENOSPC: return u"디스크 공간 부족";
+    case EDQUOT: return u"디스크 할당량 초과";
+    case EFBIG: return u"파일 크기 제한 초과";
+    case EROFS: return u"읽기 전용 파일 시스템";
+    case EACCES:
+    case EPERM: return u"접근 권한 없음";
+    case ENOENT: return u"파일을 찾을 수 없음";
+    case ENOTDIR: return u"폴더를 찾을 수 없음";
+    case EISDIR: return u"파일이 아닌 폴더임";
+    case ENAMETOOLONG: return u"경로가 너무 김";
+    case ELOOP: return u"심볼릭 링크가 순환함";
+    case EIO: return u"입출력 오류";
+    case EBUSY:
+    case ETXTBSY: return u"다른 곳에서 사용 중";
+    case ENOMEM: return u"메모리 부족";
+    case EMFILE:
+    case ENFILE: return u"열린 파일이 너무 많음";
+    case EXDEV: return u"다른 드라이브로 옮길 수 없음";
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM: return u"장치를 사용할 수 없음";
+    default: return u"시스템 오류 " + plat::AsciiToWide(std::to_string(error));
+    }
+}
+
 namespace {
 
 bool HasLockFile(const std::u16string& path)

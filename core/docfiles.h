@@ -35,6 +35,11 @@ enum class RemoveOutcome {
 RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideName = nullptr, int* error = nullptr);
 inline bool IsGone(RemoveOutcome o) { return o != RemoveOutcome::Stayed; }
 
+// Why a file operation failed, in the words the program shows the user
+// ("디스크 공간 부족", "읽기 전용 파일 시스템", ...); the number for an error
+// without words of its own. Empty for 0.
+std::u16string FileErrorText(int error);
+
 // True when a process of this user (other than this program) has the file
 // open, or when an office lock file lies beside it (".~lock.<name>#",
 // "~$<name>"). A missing file is not open.

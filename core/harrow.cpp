@@ -370,6 +370,7 @@ uint32_t CHarrowEventHandler::OpenVolumeForRead(HarrowEvent* event, StreamContex
 uint32_t CHarrowEventHandler::CreateVolumeForWrite(HarrowEvent* event, StreamContext* ctx)
 {
     lastCreateAnswer = lastCloseAnswer = 0;
+    lastError = 0;
     lastCreatedPath.clear();
     if (!event->targetPath || !event->targetPath[0]) return lastCreateAnswer = 0;
     std::u16string path = event->targetPath;
@@ -380,8 +381,9 @@ uint32_t CHarrowEventHandler::CreateVolumeForWrite(HarrowEvent* event, StreamCon
     const int fd = open(plat::PathToNative(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY,
                         0600);
     if (fd < 0) {
+        lastError = errno;
         ctx->stream = nullptr;
-        return lastCreateAnswer = harrow::OpenErrorAnswer(errno);
+        return lastCreateAnswer = harrow::OpenErrorAnswer(lastError);
     }
     auto* s = new FileStream;
     s->fd = fd;
@@ -404,6 +406,7 @@ uint32_t CHarrowEventHandler::CloseStream(HarrowEvent*, StreamContext* ctx)
             if (close(s->fd) != 0 && error == 0) error = errno;
             if (error != 0) answer = harrow::OpenErrorAnswer(error) == 0x1000400 ? 0x1000400 : 0x1000100;
             lastCloseAnswer = answer;
+            lastError = error;
         } else {
             close(s->fd);
         }

@@ -158,6 +158,8 @@ public:
     // and of its close (0 until then).
     uint32_t lastCreateAnswer = 0;
     uint32_t lastCloseAnswer = 0;
+    // The errno behind a failed create or close of that stream (0 when none).
+    int lastError = 0;
     std::u16string lastCreatedPath;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,7 +235,34 @@ WString KeyStore::Normalise(WStringView key)
     return k;
 }
 
-bool KeyStore::Load(Tree& tree)
+// Renames the oversized file open as fd aside ("<file>.damaged-<stamp>",
+// numbered when taken) under the file lock, and only when the name still
+// holds that file: a writer may have replaced it meanwhile.
+void KeyStore::SetAsideOversized(int fd, bool locked)
+{
+    std::optional<FileLock> lock;
+    if (!locked)
+        lock.emplace(path_ + ".lock");
+    struct stat opened{}, named{};
+    if (fstat(fd, &opened) != 0 || ::lstat(path_.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino)
+        return;
+    const LocalTime now = LocalTimeNow();
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, ".damaged-%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second);
+    std::string aside = path_ + stamp;
+    struct stat taken{};
+    for (int n = 2; ::lstat(aside.c_str(), &taken) == 0; ++n) {
+        if (n > 1000)
+            return;
+        aside = path_ + stamp + "-" + std::to_string(n);
+    }
+    if (std::rename(path_.c_str(), aside.c_str()) == 0)
+        DebugOutput(u"Settings file too large, set aside as " + PathFromNative(aside));
+}
+
+bool KeyStore::Load(Tree& tree, bool locked)
 {
     tree.clear();
     // Only a regular file is read: a pipe or device put in its place would
@@ -242,6 +270,12 @@ bool KeyStore::Load(Tree& tree)
     const int fd = OpenRegular(path_, O_RDONLY);
     if (fd < 0)
         return errno == ENOENT;
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+        SetAsideOversized(fd, locked);
+        ::close(fd);
+        return true;  // the defaults
+    }
     FILE* f = fdopen(fd, "rb");
     if (!f) {
         ::close(fd);
@@ -250,8 +284,15 @@ bool KeyStore::Load(Tree& tree)
     std::string content;
     char buf[8192];
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) {
         content.append(buf, n);
+        if (content.size() > kMaxFileBytes) {
+            // Grown past the cap while it was read.
+            SetAsideOversized(fileno(f), locked);
+            std::fclose(f);
+            return true;
+        }
+    }
     std::fclose(f);
 
     Key* current = nullptr;
@@ -377,7 +418,7 @@ bool KeyStore::Modify(F&& change)
     FileLock lock(path_ + ".lock");
     RemoveStaleTemporaries();
     Tree tree;
-    if (!Load(tree))
+    if (!Load(tree, true))
         return false;
     int r = change(tree);  // 1 changed, 0 unchanged, -1 failure
     if (r < 0)

@@ -30,6 +30,13 @@ public:
     // The store of the current user.
     static KeyStore& User();
 
+    // No version of the program writes a settings file near this size (a
+    // few kilobytes is usual). A larger file is taken as damaged: it would
+    // be read whole on every read of a value. It is renamed aside to
+    // "<file>.damaged-<date>-<time>" and the settings start from their
+    // defaults, as they do for lines that cannot be read.
+    static constexpr size_t kMaxFileBytes = size_t{2} << 20;
+
     // A store over a given file (tests).
     explicit KeyStore(std::string filePath);
     ~KeyStore();
@@ -71,7 +78,9 @@ private:
     static WString Normalise(WStringView key);
     static bool ValidKey(WStringView key);
     void RemoveStaleTemporaries();
-    bool Load(Tree& tree);
+    // `locked`: the caller holds the file lock.
+    bool Load(Tree& tree, bool locked = false);
+    void SetAsideOversized(int fd, bool locked);
     bool Save(const Tree& tree);
     template <typename F> bool Modify(F&& change);
 

@@ -7,7 +7,11 @@
 #   3. two documents ticked and encrypted (the password typed twice, AES-256):
 #      NAME.zip beside each, the originals gone, 7z opens them with the
 #      password only, events 0x100 and 0x500;
-#   4. the program closed.
+#   4. a large document appended to while its archive is verified (a new
+#      search of a folder holding only it): the document keeps its new bytes,
+#      its archive stays beside it with the bytes read, the encrypt window
+#      says why the document was not handled, and no row counts it encrypted;
+#   5. the program closed.
 # Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
 # ImageMagick, sqlite3 and 7z.
 #   X11_DISPLAY=92 scripts/x11-document-actions.sh [OUTDIR] [FOLDER]
@@ -116,9 +120,83 @@ x11_shot 14-password-closed
 check "a closed password window encrypts nothing" "[ \$(ls '$docs'/*.zip | wc -l) -eq 2 ] && [ \$(q 'select count(*) from EventInfo where Type = 256') -eq 1 ]"
 click_in 20 "$(row_y 1)"; sleep 0.3
 
-# 4. Close the search window and quit.
 click_in 736 13; sleep 1
 x11_shot 15-main-again
+
+# 4. A large document (LARGE_MB, default 300) appended to once its archive is
+# written whole, while the archive is read back: a PDF with a resident
+# number whose bulk is one unreferenced stream of random bytes.
+large=$out/large
+mkdir -p "$large"
+python3 - "$large/large.pdf" "${LARGE_MB:-300}" <<'PY'
+import os, sys
+path, mb = sys.argv[1], int(sys.argv[2])
+text = b"BT /F1 14 Tf 72 720 Td (ID 800101-1234560) Tj ET"
+objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R"
+        b" /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(text) + text + b"\nendstream"]
+with open(path, "wb") as f:
+    f.write(b"%PDF-1.4\n")
+    offsets = []
+    for i, body in enumerate(objs, 1):
+        offsets.append(f.tell())
+        f.write(b"%d 0 obj\n" % i + body + b"\nendobj\n")
+    offsets.append(f.tell())
+    size = mb << 20
+    f.write(b"5 0 obj\n<< /Length %d >>\nstream\n" % size)
+    for _ in range(mb):
+        f.write(os.urandom(1 << 20))
+    f.write(b"\nendstream\nendobj\n")
+    xref = f.tell()
+    f.write(b"xref\n0 6\n0000000000 65535 f \n")
+    for o in offsets:
+        f.write(b"%010d 00000 n \n" % o)
+    f.write(b"trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
+PY
+large_sum=$(sha256sum < "$large/large.pdf")
+large_size=$(stat -c %s "$large/large.pdf")
+events=$(q 'select count(*) from EventInfo')
+search "$large"
+x11_wait_search_end "$events" 300 || echo "the search of the large document did not end"
+xdotool key Return; sleep 1
+x11_shot 16-large-found
+click_in 20 "$(row_y 1)"; sleep 0.3
+click_in 529 477; sleep 1.5
+xdotool type --delay 50 "x11-secret"; xdotool key Tab; xdotool type --delay 50 "x11-secret"; sleep 0.5
+# Appends once the temporary archive holds as many bytes as the document
+# (random bytes do not shrink): the document has been read to its end.
+(
+    for i in $(seq 1200); do
+        for t in "$large"/.large.pdf.zip.*.tmp; do
+            [ -e "$t" ] && [ "$(stat -c %s "$t" 2>/dev/null || echo 0)" -ge "$large_size" ] && {
+                printf '%% appended while the archive was verified\n' >> "$large/large.pdf"
+                echo "appended at $(date +%T.%N)" > "$out/appended.log"
+                exit 0
+            }
+        done
+        sleep 0.05
+    done
+) &
+appender=$!
+xdotool key Return
+wait $appender
+x11_wait_search_end "$((events + 3))" 300 > /dev/null  # the search (2 events), then the encrypt run ends
+sleep 1
+x11_shot 17-large-encrypt-finished
+check "the document was appended to during the encryption" "[ -s '$out/appended.log' ]"
+check "the appended document is kept with its new bytes" \
+    "[ \$(stat -c %s '$large/large.pdf') -gt $large_size ] && tail -c 42 '$large/large.pdf' | grep -q appended"
+check "its archive is kept beside it" "[ -e '$large/large.pdf.zip' ]"
+check "the archive holds the bytes read" \
+    "rm -rf '$out/x'; 7z x -y -px11-secret -o'$out/x' '$large/large.pdf.zip' > /dev/null 2>&1 && [ \"\$(sha256sum < '$out/x/large.pdf')\" = '$large_sum' ]"
+check "no row counts it encrypted" \
+    "[ \$(q 'select count(*) from FileEventLog where EventID = (select max(EventID) from EventInfo where Type = 1280)') -eq 0 ]"
+xdotool key Return; sleep 1
+click_in 736 13; sleep 1
+
+# 5. Quit.
 click_in 714 14
 for i in $(seq 20); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
 if kill -0 $pid 2>/dev/null; then echo "FAIL the program did not end"; fail=1; kill -TERM $pid; fi

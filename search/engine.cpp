@@ -28,6 +28,8 @@ std::atomic<void*> g_unreadContext{nullptr};
 std::atomic<int> g_unreadCount{0};
 std::atomic<int> g_unreadFolders{0};
 
+std::string JoinNative(const std::string& folder, const char* name);
+
 // The walk found a document or a folder it cannot read: the day's
 // error-file list has it with its reason, and the search counts it.
 void ReportUnreadable(const std::string& nativePath, int error, bool folder)
@@ -39,6 +41,31 @@ void ReportUnreadable(const std::string& nativePath, int error, bool folder)
         reason = kDocOpenNameTooLong;
     WriteErrorFileList(plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
     ++(folder ? g_unreadFolders : g_unreadCount);
+}
+
+// A name of a searched kind that is no regular file: a pipe, socket or
+// device, or a link. Links are not followed by the walk: one that leads to a
+// document or a folder is passed over (what it leads to is read where it
+// lies); one in a loop, to nothing, or to a pipe or device is listed with its
+// reason and counted, as is every other name that is no regular file.
+void ReportNotRegular(int dirFd, const std::string& folder, const char* name, unsigned char type)
+{
+    const char16_t* reason = u"일반 파일이 아님";
+    if (type == DT_LNK) {
+        struct stat target;
+        if (fstatat(dirFd, name, &target, 0) == 0) {
+            if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode))
+                return;
+        } else if (errno == ELOOP) {
+            reason = u"심볼릭 링크가 순환함";
+        } else if (errno == ENOENT || errno == ENOTDIR) {
+            reason = u"심볼릭 링크의 대상이 없음";
+        } else {
+            reason = u"파일을 열 수 없음";
+        }
+    }
+    WriteErrorFileList(plat::PathFromNative(JoinNative(folder, name)), reason);
+    ++g_unreadCount;
 }
 
 // Vanished between the listing and the look, or a link put in its place:
@@ -557,15 +584,20 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
                     continue;
                 }
                 haveStat = true;
-                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+                type = IFTODT(st.st_mode);
             }
             if (type == DT_DIR) {
                 frame.entries.push_back({name, true, 0, 0});
                 continue;
             }
-            // Links, devices, pipes and sockets are no documents.
-            if (type != DT_REG || !ExtensionMatches(name))
+            // Links, devices, pipes and sockets are no documents: those
+            // with a searched kind's name are listed as unread.
+            if (!ExtensionMatches(name))
                 continue;
+            if (type != DT_REG) {
+                ReportNotRegular(dirfd(dir), frame.path, name, type);
+                continue;
+            }
             if (!haveStat && fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 const int error = errno;
                 if (!WalkMayPassOver(error))

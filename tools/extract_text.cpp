@@ -15,6 +15,7 @@
 #include "extract/extractlib.h"
 #include "office/officeentry.h"
 #include "platform/text.h"
+#include "tools/toolhelp.h"
 
 namespace {
 
@@ -57,10 +58,15 @@ std::u16string UpperExtension(const std::u16string& path)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fprintf(stderr, "usage: extract-text FILE [OPTIONS]\n");
-        return 3;
-    }
+    static const char kUsage[] =
+        "usage: extract-text FILE [OPTIONS]\n"
+        "Writes the text the entry of FILE's extension gives as UTF-8 and exits with\n"
+        "its status (0 read, 1 not read, 2 failed; 3 no entry or a wrong call).\n"
+        "OPTIONS replace the options text of the extension (\"xml:true\" and the like).\n";
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
+    if (argc < 2 || argc > 3)
+        return tools::UsageError(kUsage, 3);
     const std::u16string path = plat::PathFromNative(argv[1]);
     const std::u16string extension = UpperExtension(path);
     const Entry* entry = nullptr;

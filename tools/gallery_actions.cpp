@@ -98,6 +98,20 @@ void ActionWindowGallery(const SaveFn& save)
         save("action-delete-finished-not-handled", &dlg);
         dlg.hide();
     }
+    {
+        CDocumentEncryptDlg dlg;
+        dlg.SetDocuments(&list, &count);
+        Freeze(dlg);
+        dlg.Line1()->setText(ToQ(GetText(u"STATE_FIN")));
+        dlg.Line2()->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, 2)));
+        dlg.ReasonLine()->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledReasonText,
+                                                       u"압축 파일을 쓰지 못함 (디스크 공간 부족) 외")));
+        dlg.ReasonLine()->show();
+        dlg.Progress()->setValue(4);
+        dlg.StopButton()->LoadBitmapStrip(218, 2);
+        save("action-encrypt-finished-not-handled", &dlg);
+        dlg.hide();
+    }
     for (bool masked : {true, false}) {
         ArchivePasswordOwner owner;
         CPasswordConfirmDlg dlg;

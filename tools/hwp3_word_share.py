@@ -17,8 +17,11 @@ def words(text):
 
 
 def main():
+    if any(a in ('-h', '--help') for a in sys.argv[1:]):
+        print('usage: ' + __doc__)
+        return 0
     if len(sys.argv) < 3:
-        print(__doc__)
+        sys.stderr.write('usage: ' + __doc__ + '\n')
         return 3
     tool = sys.argv[1]
     total_ref = total_hit = 0

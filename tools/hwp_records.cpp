@@ -11,6 +11,7 @@
 #include "extract/io/h2s_storage.h"
 #include "extract/libstring.h"
 #include "platform/text.h"
+#include "tools/toolhelp.h"
 
 namespace {
 
@@ -61,10 +62,14 @@ void Dump(CH2sStorage& storage, const std::u16string& name, bool compressed)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: hwp-records FILE [STREAM]\n");
-        return 3;
-    }
+    static const char kUsage[] =
+        "usage: hwp-records FILE [STREAM]\n"
+        "Lists the records of an HWP 5 document's DocInfo and sections, or of the one\n"
+        "stream given (\"BodyText/Section0\"): level, tag, size and the start of texts.\n";
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
+    if (argc < 2 || argc > 3)
+        return tools::UsageError(kUsage, 3);
     SetThrowOnError(1);
     try {
         CH2sMainStorage root;

@@ -11,17 +11,22 @@
 
 #include "platform/text.h"
 #include "search/ntfs_volume.h"
+#include "tools/toolhelp.h"
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr, "usage: mft-list [--ext LIST] DEVICE_OR_IMAGE\n");
-    return 2;
-}
+const char kUsage[] =
+    "usage: mft-list [--ext LIST] DEVICE_OR_IMAGE\n"
+    "Prints every file of an NTFS volume with a listed extension and a size above 0,\n"
+    "read through the master file table.\n"
+    "  --ext LIST  comma-separated extensions (default: the eight document extensions)\n";
+
+int Usage() { return tools::UsageError(kUsage, 2); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (tools::AskedForHelp(argc, argv)) return tools::ShowHelp(kUsage);
     std::vector<plat::WString> exts = {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"PPTX", u"XLS", u"XLSX"};
     const char* device = nullptr;
     for (int i = 1; i < argc; ++i) {

@@ -15,6 +15,7 @@
 #include "office/excel/excelparser.h"
 #include "office/powerpoint/pptaccess.h"
 #include "platform/text.h"
+#include "tools/toolhelp.h"
 
 namespace {
 
@@ -58,12 +59,17 @@ int DumpTextAtoms(const char* file)
 
 int main(int argc, char** argv)
 {
+    static const char kUsage[] =
+        "usage: office-binary-text FILE...\n"
+        "       office-binary-text --atoms FILE.ppt\n"
+        "Writes the text the PowerPoint or Excel 97-2003 reader gives (by the extension,\n"
+        ".ppt or .xls) as UTF-8; --atoms lists every text atom of the document stream.\n";
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
     if (argc == 3 && !std::strcmp(argv[1], "--atoms"))
         return DumpTextAtoms(argv[2]);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: office-binary-text FILE...\n");
-        return 3;
-    }
+    if (argc < 2)
+        return tools::UsageError(kUsage, 3);
     int failures = 0;
     for (int i = 1; i < argc; ++i) {
         const std::u16string path = plat::PathFromNative(argv[i]);

@@ -6,13 +6,17 @@
 #include "extract/textcollector.h"
 #include "office/rtf/rtftextconvert.h"
 #include "platform/text.h"
+#include "tools/toolhelp.h"
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rtf-text FILE\n");
-        return 3;
-    }
+    static const char kUsage[] =
+        "usage: rtf-text FILE\n"
+        "Writes the text the RTF reader gives for FILE as UTF-8.\n";
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
+    if (argc != 2)
+        return tools::UsageError(kUsage, 3);
     std::u16string out;
     CTextCollector collector;
     collector.SetOutput(&out);

@@ -20,6 +20,7 @@
 #include "platform/text.h"
 #include "search/engine.h"
 #include "search/matcher.h"
+#include "tools/toolhelp.h"
 
 namespace {
 
@@ -46,11 +47,14 @@ void OnFinish(void* context)
     c->done.notify_all();
 }
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: scan-folder [--mask N] [--jobs N] DIR...\n");
-    return 2;
-}
+const char kUsage[] =
+    "usage: scan-folder [--mask N] [--jobs N] DIR...\n"
+    "Walks the folders as a folder search does, reads and matches every document\n"
+    "and prints one line per document: status, the seven counts, the path.\n"
+    "  --mask N   kinds of personal information to look for (default: all)\n"
+    "  --jobs N   reading threads (default: one per core)\n";
+
+int Usage() { return tools::UsageError(kUsage, 2); }
 
 }  // namespace
 
@@ -59,6 +63,8 @@ int main(int argc, char** argv)
     PersonalInfoMask mask = kMaskWholeComputer;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::vector<std::u16string> folders;
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--mask") == 0) {
             if (++i >= argc)

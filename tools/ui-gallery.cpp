@@ -32,6 +32,7 @@
 #include "settings/configdlg.h"
 #include "settings/configpages.h"
 #include "settings/passwordpage.h"
+#include "tools/toolhelp.h"
 
 using namespace ps::ui;
 
@@ -622,12 +623,15 @@ void SettingsWindows()
 
 int main(int argc, char** argv)
 {
+    static const char kUsage[] =
+        "usage: ui-gallery OUTDIR\n"
+        "Renders every shared control and window offscreen into PNG files in OUTDIR.\n";
+    if (tools::AskedForHelp(argc, argv))
+        return tools::ShowHelp(kUsage);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: ui-gallery OUTDIR\n");
-        return 2;
-    }
+    if (argc < 2)
+        return tools::UsageError(kUsage, 2);
     g_out = QString::fromLocal8Bit(argv[1]);
     // The windows read and write settings: keep them away from the user's own.
     QTemporaryDir settingsHome;

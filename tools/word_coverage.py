@@ -13,6 +13,12 @@ def words(text):
 
 
 def main():
+    if any(a in ('-h', '--help') for a in sys.argv[1:]):
+        print('usage: ' + __doc__)
+        return 0
+    if len(sys.argv) < 3:
+        sys.stderr.write('usage: ' + __doc__ + '\n')
+        return 2
     tool, refdir, files = sys.argv[1], sys.argv[2], sys.argv[3:]
     total_ref = total_hit = 0
     for f in files:
@@ -34,7 +40,8 @@ def main():
         print(f'{share:6.1f}% {hit:6d}/{len(ref):<6d} {os.path.basename(f)}')
     if total_ref:
         print(f'total {100.0 * total_hit / total_ref:.1f}% ({total_hit}/{total_ref})')
+    return 0
 
 
 if __name__ == '__main__':
-    main()
+    sys.exit(main())

@@ -19,6 +19,7 @@
 #include <QPainterPath>
 #include <QTextStream>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -589,10 +590,17 @@ QImage AppIcon(int size)
 
 int main(int argc, char** argv)
 {
+    const char usage[] = "usage: skin-gen OUTDIR\nDraws the skin bitmaps into OUTDIR.\n";
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: skin-gen OUTDIR\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     g_outDir = QString::fromLocal8Bit(argv[1]);

@@ -210,6 +210,32 @@ TEST_F(ActionWindowTest, EncryptWindowReplacesDocumentsByVerifiedArchives)
     }
 }
 
+TEST_F(ActionWindowTest, EncryptFailuresSayWhy)
+{
+    // One document gone before its turn, one a folder: two reasons, the first
+    // one shown with a mark that there are others.
+    DocumentList list = MakeDocuments(dir_.file("why"), 3);
+    fs::remove(plat::PathToNative(list[1].path));
+    fs::remove(plat::PathToNative(list[2].path));
+    fs::create_directories(plat::PathToNative(list[2].path));
+    int count = -1;
+    CDocumentEncryptDlg dlg;
+    dlg.SetDocuments(&list, &count);
+    dlg.SetPassword(u"password1");
+    QString reasonShown;
+    bool reasonVisible = false;
+    EXPECT_EQ(RunToEnd(dlg, [&](CDocumentActionDlg&) {}), ps::ui::IDCANCEL);
+    reasonShown = dlg.ReasonLine()->text();
+    reasonVisible = !dlg.ReasonLine()->isHidden();
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(dlg.NotHandled(), 2);
+    EXPECT_EQ(dlg.NotHandledReason(), u"파일을 찾을 수 없음");
+    EXPECT_EQ(dlg.Line2()->text(), QString::fromUtf16(u"처리하지 못한 문서가 2개 있습니다. 문서가 그대로 남아 있습니다."));
+    EXPECT_TRUE(reasonVisible);
+    EXPECT_EQ(reasonShown, QString::fromUtf16(u"사유: 파일을 찾을 수 없음 외"));
+    EXPECT_TRUE(fs::is_directory(plat::PathToNative(list[2].path)));
+}
+
 TEST_F(ActionWindowTest, EncryptWithoutTheEngineShowsTheFailureAndTouchesNothing)
 {
     harrow::Harrow::ModulePathOverride() = U(dir_.file("none/harrow32.so"));

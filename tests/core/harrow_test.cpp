@@ -12,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -74,6 +76,17 @@ std::string Incompressible(size_t size, unsigned seed)
     return s;
 }
 
+void AppendFileBytes(const std::string& path, const std::string& bytes)
+{
+    if (FILE* f = fopen(path.c_str(), "ab")) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+}
+
+// Entries of the list of files to delete at the next start.
+size_t PendingCount() { return plat::KeyStore::User().Values(plat::kPendingDeleteKey).size(); }
+
 std::vector<std::string> FilesIn(const std::string& dir)
 {
     std::vector<std::string> names;
@@ -124,7 +137,9 @@ TEST_F(ArchiveTest, EachAlgorithmMakesAnArchiveRealClientsOpenWithThePasswordOnl
         archiver.SetAlgorithm(c.algorithm);
         std::vector<std::u16string> begun;
         archiver.onItemBegin = [&](const std::u16string& p) { begun.push_back(p); };
+        const size_t pending = PendingCount();
         EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done);
+        EXPECT_EQ(PendingCount(), pending) << "the temporary name stays listed";
         EXPECT_EQ(begun, std::vector<std::u16string>{U(doc)});
         const std::string archive = doc + ".zip";
         EXPECT_EQ(archiver.LastArchivePath(), U(archive));
@@ -223,7 +238,9 @@ TEST_F(ArchiveTest, StopInTheMiddleOfALargeDocumentLeavesItIntactAndNoArchive)
         seen = done;
         if (done >= (2u << 20)) stop = true;
     };
+    const size_t pending = PendingCount();
     EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Cancelled);
+    EXPECT_EQ(PendingCount(), pending);
     EXPECT_LT(seen, content.size() / 2);  // it really stopped early
     EXPECT_EQ(ReadFileBytes(doc), content);
     EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"large.xls"});
@@ -243,13 +260,111 @@ TEST_F(ArchiveTest, AnArchiveThatCannotBeWrittenLeavesTheDocumentIntact)
     auto previous = signal(SIGXFSZ, SIG_IGN);
     rlimit small = old;
     small.rlim_cur = 1u << 20;
+    const size_t pending = PendingCount();
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const ArchiveOutcome outcome = archiver.EncryptDocument(U(doc));
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previous);
     EXPECT_EQ(outcome, ArchiveOutcome::Failed);
+    EXPECT_EQ(archiver.LastFailureReason(), u"압축 파일을 쓰지 못함 (파일 크기 제한 초과)");
+    EXPECT_EQ(PendingCount(), pending);
     EXPECT_EQ(ReadFileBytes(doc), content);
     EXPECT_EQ(FilesIn(dir_.path()), std::vector<std::string>{"big.ppt"});
+}
+
+TEST_F(ArchiveTest, ADocumentChangedAfterItWasReadIsKeptBesideItsArchive)
+{
+    // The archive is complete and verified when the document changes; the
+    // archive holds the bytes read, the document keeps its new ones. Round 0
+    // runs on documents just written (their times cannot be trusted to show
+    // a change, their bytes are compared), round 1 on documents whose times
+    // are seconds old.
+    const struct {
+        const char* name;
+        std::function<void(const std::string&)> edit;
+        bool documentStays;
+    } cases[] = {
+        {"appended", [](const std::string& p) { AppendFileBytes(p, "more"); }, true},
+        {"rewritten, same size",
+         [](const std::string& p) {
+             std::string bytes = ReadFileBytes(p);
+             bytes[bytes.size() / 2] ^= 0x5A;
+             struct stat st{};
+             stat(p.c_str(), &st);
+             WriteFileBytes(p, bytes);
+             const timespec times[2] = {st.st_atim, st.st_mtim};  // the old times put back
+             utimensat(AT_FDCWD, p.c_str(), times, 0);
+         },
+         true},
+        {"replaced",
+         [](const std::string& p) {
+             std::string bytes = ReadFileBytes(p);  // saved by an editor: a new file, same size
+             bytes[0] ^= 0x20;
+             WriteFileBytes(p + ".new", bytes);
+             rename((p + ".new").c_str(), p.c_str());
+         },
+         true},
+        {"removed", [](const std::string& p) { unlink(p.c_str()); }, false},
+        {"untouched", [](const std::string&) {}, false},
+    };
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::pair<std::string, std::string>> docs;
+        const std::string folder = dir_.file("round" + std::to_string(round));
+        fs::create_directories(folder);
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            docs.emplace_back(folder + "/d" + std::to_string(i) + ".pdf", MakeContent(300000 + i, round * 7 + i));
+            ASSERT_TRUE(WriteFileBytes(docs.back().first, docs.back().second));
+        }
+        if (round == 1) std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+        DocumentArchiver archiver;
+        ASSERT_TRUE(archiver.Start());
+        archiver.SetPassword(U(kPassword));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const auto& c = cases[i];
+            const auto& [doc, content] = docs[i];
+            SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+            std::string edited;
+            archiver.beforeRemove = [&] {
+                c.edit(doc);
+                edited = ReadFileBytes(doc);
+            };
+            const ArchiveOutcome outcome = archiver.EncryptDocument(U(doc));
+            const bool untouched = std::string(c.name) == "untouched";
+            EXPECT_EQ(outcome, untouched ? ArchiveOutcome::Done : ArchiveOutcome::DocumentStayed);
+            EXPECT_EQ(archiver.LastArchivePath(), U(doc + ".zip"));
+            EXPECT_TRUE(Extract7z(doc + ".zip", fs::path(doc).filename().string()) == content)
+                << "the archive holds the bytes read";
+            EXPECT_EQ(fs::exists(doc), c.documentStays);
+            if (c.documentStays) {
+                EXPECT_TRUE(ReadFileBytes(doc) == edited && edited != content) << "the document keeps its edit";
+                EXPECT_EQ(archiver.LastFailureReason(), u"암호화하는 동안 문서가 바뀜 (문서와 압축 파일을 모두 남김)");
+            } else if (!untouched) {
+                EXPECT_EQ(archiver.LastFailureReason(),
+                          u"암호화하는 동안 문서가 없어짐 (파일을 찾을 수 없음, 압축 파일은 남김)");
+            } else {
+                EXPECT_EQ(archiver.LastFailureReason(), u"");
+            }
+        }
+    }
+}
+
+TEST(FileErrors, EachFailureHasWordsTheUserReads)
+{
+    const struct {
+        int error;
+        const char16_t* text;
+    } cases[] = {
+        {0, u""},
+        {ENOSPC, u"디스크 공간 부족"},
+        {EDQUOT, u"디스크 할당량 초과"},
+        {EROFS, u"읽기 전용 파일 시스템"},
+        {EACCES, u"접근 권한 없음"},
+        {EPERM, u"접근 권한 없음"},
+        {EIO, u"입출력 오류"},
+        {ENOENT, u"파일을 찾을 수 없음"},
+        {EOVERFLOW, u"시스템 오류 75"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FileErrorText(c.error), c.text) << c.error;
 }
 
 TEST_F(ArchiveTest, AFolderTheUserMayNotWriteKeepsItsDocument)
@@ -272,6 +387,7 @@ TEST_F(ArchiveTest, AFolderTheUserMayNotWriteKeepsItsDocument)
         archiver.SetPassword(U(kPassword));
         const ArchiveOutcome a = archiver.EncryptDocument(U(doc));
         const RemoveOutcome r = RemoveDocument(U(doc));
+        if (archiver.LastFailureReason() != u"압축 파일을 쓰지 못함 (접근 권한 없음)") _exit(93);
         _exit(a == ArchiveOutcome::Failed && r == RemoveOutcome::Stayed ? 0 : 92);
     }
     int status = 0;

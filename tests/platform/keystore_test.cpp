@@ -381,3 +381,51 @@ TEST(KeyStore, OpensOnlyRegularFiles)
     t.join();
     EXPECT_TRUE(done.load());
 }
+
+TEST(KeyStore, AFileBeyondTheSizeCapIsSetAsideAndTheDefaultsHold)
+{
+    // A settings file no version of the program writes (one huge line): it
+    // is not parsed on every read for minutes, it is kept aside under a
+    // ".damaged-" name and the settings start again from their defaults. A
+    // file just below the cap is still read.
+    const size_t cap = KeyStore::kMaxFileBytes;
+    const struct {
+        const char* name;
+        size_t size;
+        bool setAside;
+    } cases[] = {{"below the cap", cap - 4096, false}, {"beyond the cap", cap + 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ps_test::TempDir dir;
+        const std::string file = dir.file("reg.conf");
+        std::string bytes = "[Software\\Norvane\\Privasweep]\n\"Kept\"=\"1\"\n\"Huge\"=\"";
+        bytes.append(c.size - bytes.size() - 2, 'x');
+        bytes += "\"\n";
+        ASSERT_EQ(bytes.size(), c.size);
+        ASSERT_TRUE(ps_test::WriteFileBytes(file, bytes));
+
+        KeyStore store(file);
+        const auto started = std::chrono::steady_clock::now();
+        for (int i = 0; i < 20; ++i) store.Get(u"Software\\Norvane\\Privasweep", u"Kept");
+        const auto kept = store.Get(u"Software\\Norvane\\Privasweep", u"Kept");
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::vector<std::string> aside;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind("reg.conf.damaged-", 0) == 0) aside.push_back(e.path().string());
+        if (c.setAside) {
+            EXPECT_FALSE(kept);
+            EXPECT_LT(seconds, 1.0);
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_EQ(std::filesystem::file_size(aside[0]), c.size);  // kept whole
+            EXPECT_FALSE(std::filesystem::exists(file));
+            // The store works again from its defaults.
+            EXPECT_TRUE(store.SetString(u"Software\\Norvane\\Privasweep", u"Kept", u"2"));
+            EXPECT_EQ(store.Get(u"Software\\Norvane\\Privasweep", u"Kept")->text, u"2");
+            EXPECT_LT(std::filesystem::file_size(file), 1024u);
+        } else {
+            ASSERT_TRUE(kept);
+            EXPECT_EQ(kept->text, u"1");
+            EXPECT_TRUE(aside.empty());
+        }
+    }
+}
