@@ -548,11 +548,8 @@ bool ExecuteWithRetry(const EventWriteBody& body)
         }
         std::this_thread::sleep_for(s.retryPause);
         Reopen(s);
-        if (!db.IsOpen()) {
-            // Lost until a later operation manages to open it again.
-            failure = s.openFailure;
-            break;
-        }
+        if (!db.IsOpen())
+            break;  // lost until a later operation manages to open it again
     }
 
     if (failure.kind == EventStoreFailureKind::Busy)
