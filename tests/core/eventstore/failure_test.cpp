@@ -67,7 +67,7 @@ TEST_F(EventStoreTest, WatchTellsOncePerSpanWithTheFirstReason)
     ASSERT_EQ(0, other.Exec("COMMIT"));
 
     EXPECT_EQ(2, watch.FailedWrites());
-    ASSERT_TRUE(watch.TakeNotice(first));
+    EXPECT_TRUE(watch.TakeNotice(first));
     EXPECT_EQ(EventStoreFailureKind::Other, first.kind);
     EXPECT_NE(std::u16string::npos, first.detail.find(u"NoSuchTable"));
     EXPECT_FALSE(watch.TakeNotice(first));  // once
@@ -163,7 +163,7 @@ TEST_F(LockedStoreTest, CallsGiveUpWithinTheBoundAndTheStoreWritesOnceTheLockIsG
     }
     // The first gave up after the full bound; those after it only probe.
     EventStoreFailure first;
-    ASSERT_TRUE(watch.TakeNotice(first));
+    EXPECT_TRUE(watch.TakeNotice(first));
     EXPECT_EQ(EventStoreFailureKind::Busy, first.kind);
     EXPECT_EQ(4, watch.FailedWrites());
 
@@ -177,6 +177,10 @@ TEST_F(LockedStoreTest, LaterWritesOnlyProbeWhileTheDatabaseStaysLocked)
 {
     RawDb other(dbPath());
     ASSERT_EQ(0, other.Exec("BEGIN IMMEDIATE"));
+    std::thread release([&] {
+        std::this_thread::sleep_for(5s);
+        other.Exec("COMMIT");
+    });
     EXPECT_EQ(0, AddEvent(EVENT_ADD_EXCEPTION_START));
     // A window that writes once per document is held a moment each time,
     // not the full bound.
@@ -184,7 +188,7 @@ TEST_F(LockedStoreTest, LaterWritesOnlyProbeWhileTheDatabaseStaysLocked)
     for (int i = 0; i < 10; ++i)
         EXPECT_FALSE(AddExceptionInfo(i + 1, 1));
     EXPECT_LT(Clock::now() - start, 10 * (kEventStoreBusyProbe + 100ms));
-    ASSERT_EQ(0, other.Exec("COMMIT"));
+    release.join();
     // The first write after the lock is gone is stored at once.
     EXPECT_TRUE(AddExceptionInfo(20, 1));
     EXPECT_TRUE(AddExceptionInfo(21, 1));
@@ -276,10 +280,9 @@ TEST_F(EventStoreTest, LostConnectionIsOpenedAgainByALaterWrite)
     EXPECT_FALSE(IsEventDatabaseOpen());
     EXPECT_EQ(0, AddEvent(EVENT_ALL_SEARCH_START));  // still cannot be opened
     EventStoreFailure first;
-    ASSERT_TRUE(watch.TakeNotice(first));
+    EXPECT_TRUE(watch.TakeNotice(first));
     EXPECT_EQ(EventStoreFailureKind::DiskError, first.kind);
     EXPECT_EQ(2, watch.FailedWrites());
-    ASSERT_EQ(EventStoreFailureKind::NotOpen, EventStoreFailureKindOf(SQLITE_CANTOPEN));
 
     // The file is back: the next write opens it again and is stored.
     ASSERT_EQ(0, rmdir(dbPath().c_str()));
@@ -337,7 +340,7 @@ TEST_F(EventStoreTest, DamagedDatabaseEndsTheWriteAtOnceAndIsReported)
     EXPECT_LT(Clock::now() - start, 100ms);
     EXPECT_EQ(0, AddFileInfoWithHits(PersonalInfoCounts{1}, Document(99), Hits(2)));
     EventStoreFailure first;
-    ASSERT_TRUE(watch.TakeNotice(first));
+    EXPECT_TRUE(watch.TakeNotice(first));
     EXPECT_EQ(EventStoreFailureKind::Damaged, first.kind);
     EXPECT_EQ(2, watch.FailedWrites());
 }
@@ -408,7 +411,6 @@ TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWrit
     const auto report = RunOnSmallDisk(mountPoint.path(), [](const std::string& dir, std::ostream& out) {
         const std::string db = dir + "/Privasweep.db";
         OpenEventDatabase(plat::PathFromNative(db));
-        SetEventStoreRetryPause(10ms);
         // The database has grown once and given its pages back, so what is
         // written next fits in the file; the log of changes starts empty.
         for (int i = 0; i < 60; ++i)
@@ -421,6 +423,20 @@ TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWrit
         }
         EventStoreFailureWatch watch;
         FillDisk(dir + "/filler");
+        // Another program keeps writing: whatever space is given back is
+        // taken again at once.
+        std::atomic<bool> stop{false};
+        std::thread grabber([&] {
+            const int fd = open((dir + "/grabbed").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            off_t size = 0;
+            while (!stop) {
+                if (posix_fallocate(fd, size, 4096) == 0)
+                    size += 4096;
+                else
+                    std::this_thread::yield();
+            }
+            close(fd);
+        });
 
         out << "document=" << AddFileInfoWithHits(PersonalInfoCounts{1}, Document(100), Hits(200)) << "\n";
         out << "event=" << AddEvent(EVENT_ALL_SEARCH_COMPLETE) << "\n";
@@ -431,7 +447,10 @@ TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWrit
         out << "again=" << watch.TakeNotice(first) << "\n";
         out << "failed=" << watch.FailedWrites() << "\n";
 
+        stop = true;
+        grabber.join();
         unlink((dir + "/filler").c_str());
+        unlink((dir + "/grabbed").c_str());
         out << "afterFree=" << (AddEvent(EVENT_ALL_SEARCH_START) > 0) << "\n";
         out << "documentAfterFree=" << (AddFileInfoWithHits(PersonalInfoCounts{1}, Document(101), Hits(5)) > 0) << "\n";
         ExitEventDatabase();
