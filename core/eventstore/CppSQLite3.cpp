@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <iterator>
 #include <thread>
 #include <utility>
 

@@ -346,6 +346,47 @@ TEST_F(EventStoreTest, DamagedDatabaseEndsTheWriteAtOnceAndIsReported)
 }
 
 // ---------------------------------------------------------------------------
+// A full database, where no file system of our own can be mounted: the
+// connection may grow the file by no more pages (SQLite then reports the
+// disk full, as it does for a full disk).
+
+TEST_F(EventStoreTest, FullDatabaseEndsTheWriteAtOnceKeepsTheConnectionAndIsReported)
+{
+    auto pages = [](int64_t limit) {
+        std::lock_guard<std::recursive_timed_mutex> guard(EventStoreLock());
+        const std::string sql = "PRAGMA max_page_count = " + std::to_string(limit);
+        sqlite3_exec(EventDatabase().Handle(), sql.c_str(), nullptr, nullptr, nullptr);
+    };
+    ASSERT_GT(AddEvent(EVENT_ALL_SEARCH_START), 0);
+    RawDb raw(dbPath());
+    pages(raw.Int("PRAGMA page_count"));
+    EventStoreFailureWatch watch;
+    int runs = 0;
+    EXPECT_FALSE(ExecuteWithRetry([&](CppSQLite3DB& db) {
+        ++runs;
+        for (int i = 0; i < 200; ++i) {
+            const int rc = db.ExecuteDml(u"INSERT INTO PersonalInfo (FileIndex, Type, Data) values (?, 4, ?)",
+                                         {int64_t{i}, std::u16string(200, u'x')});
+            if (rc != 0)
+                return rc;
+        }
+        return 0;
+    }));
+    EXPECT_EQ(1, runs);  // a fresh connection would not make room
+    EXPECT_TRUE(IsEventDatabaseOpen());
+    EventStoreFailure first;
+    EXPECT_TRUE(watch.TakeNotice(first));
+    EXPECT_EQ(EventStoreFailureKind::Full, first.kind);
+    EXPECT_EQ(SQLITE_FULL, first.code & 0xff);
+    EXPECT_EQ(0, raw.Int("SELECT count(*) FROM PersonalInfo"));
+
+    // Room again: the same connection stores the document.
+    pages(1 << 20);
+    EXPECT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, Document(7), Hits(200)), 0);
+    EXPECT_EQ(1, watch.FailedWrites());
+}
+
+// ---------------------------------------------------------------------------
 // A full disk, as the program meets it: a small file system of its own
 // (mounted in a private mount namespace of a child process; skipped where
 // mounting is not allowed).
