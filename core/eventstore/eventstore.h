@@ -58,8 +58,8 @@ void ExitEventDatabase();
 // and for a database that another connection keeps locked.
 constexpr std::chrono::milliseconds kEventStoreWaitLimit{2000};
 // The wait of each operation while the database is known to be held by
-// another process (after a write gave up on it, until an operation succeeds
-// or kEventStoreBusyBackoff has passed).
+// another process (after a write gave up on it, until a write is stored or
+// kEventStoreBusyBackoff has passed).
 constexpr std::chrono::milliseconds kEventStoreBusyProbe{100};
 constexpr std::chrono::milliseconds kEventStoreBusyBackoff{10000};
 
