@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <iterator>
+#include <thread>
 #include <utility>
 
 #include "platform/text.h"
@@ -204,7 +207,25 @@ void CppSQLite3DB::Open(const std::u16string& path)
         throw CppSQLite3Exception(rc, text);
     }
     m_pDB = db;
-    sqlite3_busy_timeout(m_pDB, m_nBusyTimeoutMs);
+    sqlite3_busy_handler(m_pDB, &CppSQLite3DB::BusyWait, this);
+}
+
+int CppSQLite3DB::BusyWait(void* self, int count)
+{
+    // The sleeps grow like SQLite's own busy timeout's, up to 50 ms.
+    static constexpr int kSleepsMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50};
+    auto* db = static_cast<CppSQLite3DB*>(self);
+    const Clock::time_point now = Clock::now();
+    if (count == 0)
+        db->m_busySince = now;
+    Clock::time_point limit = db->m_busySince + std::chrono::milliseconds(std::max(0, db->m_nBusyTimeoutMs));
+    limit = std::min(limit, db->m_waitDeadline);
+    if (now >= limit)
+        return 0;
+    const int step = kSleepsMs[std::min<size_t>(static_cast<size_t>(count), std::size(kSleepsMs) - 1)];
+    const auto sleep = std::min<Clock::duration>(std::chrono::milliseconds(step), limit - now);
+    std::this_thread::sleep_for(sleep);
+    return 1;
 }
 
 void CppSQLite3DB::Close()
@@ -320,7 +341,16 @@ int64_t CppSQLite3DB::LastInsertRowId() const
 
 void CppSQLite3DB::SetBusyTimeout(int milliseconds)
 {
+    // Read by the busy handler on the thread that uses the connection.
     m_nBusyTimeoutMs = milliseconds;
-    if (m_pDB)
-        sqlite3_busy_timeout(m_pDB, m_nBusyTimeoutMs);
+}
+
+int CppSQLite3DB::LastExtendedErrorCode() const
+{
+    return m_pDB ? sqlite3_extended_errcode(m_pDB) : 0;
+}
+
+std::u16string CppSQLite3DB::LastErrorText() const
+{
+    return m_pDB ? ErrorText(m_pDB) : std::u16string();
 }

@@ -7,6 +7,7 @@
 // path that holds bytes which are not valid UTF-8 is read back unchanged.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -121,8 +122,22 @@ public:
 
     int64_t LastInsertRowId() const;
 
+    // How long a statement waits for a lock that another connection holds:
+    // SQLite is asked again, with short sleeps, until the busy timeout has
+    // passed since the wait began or the wait deadline is reached, whichever
+    // comes first; then the statement fails with SQLITE_BUSY.
     void SetBusyTimeout(int milliseconds);
     int BusyTimeout() const { return m_nBusyTimeoutMs; }
+    // A point in time after which no statement waits for a lock any more;
+    // the default (no deadline) leaves the busy timeout alone to bound it.
+    using Clock = std::chrono::steady_clock;
+    void SetWaitDeadline(Clock::time_point deadline) { m_waitDeadline = deadline; }
+    void ClearWaitDeadline() { m_waitDeadline = Clock::time_point::max(); }
+
+    // SQLite's extended result code and text of the last failure on the
+    // connection (0 and empty text without a connection).
+    int LastExtendedErrorCode() const;
+    std::u16string LastErrorText() const;
 
     sqlite3* Handle() const { return m_pDB; }
 
@@ -130,6 +145,10 @@ private:
     sqlite3_stmt* Compile(const std::u16string& statement, const SqlParams& params);
     void RequireOpen() const;
 
+    static int BusyWait(void* self, int count);
+
     sqlite3* m_pDB = nullptr;
     int m_nBusyTimeoutMs = kDefaultBusyTimeoutMs;
+    Clock::time_point m_waitDeadline = Clock::time_point::max();
+    Clock::time_point m_busySince;  // when the current wait for a lock began
 };

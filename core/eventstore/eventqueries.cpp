@@ -274,7 +274,7 @@ bool CountOperationEventsAfter(int64_t eventId, int32_t& encryptions, int32_t& d
 
 bool SumOperationFilesAfter(int64_t eventId, PersonalInfoCounts& totals, DocumentKindCounts& kinds, int32_t mask)
 {
-    std::lock_guard<std::recursive_mutex> guard(EventStoreLock());
+    EventStoreLockGuard guard;
     return ReadEventRows(u"SELECT * FROM EventInfo WHERE EventInfo.EventID > ? AND (EventInfo.Type & ?)",
                          {eventId, int64_t{mask}},
                          [&](const CppSQLite3Query& q) {
@@ -285,7 +285,7 @@ bool SumOperationFilesAfter(int64_t eventId, PersonalInfoCounts& totals, Documen
 
 bool AccumulateFileEventLog(PersonalInfoCounts& totals, int64_t eventId, DocumentKindCounts& kinds)
 {
-    std::lock_guard<std::recursive_mutex> guard(EventStoreLock());
+    EventStoreLockGuard guard;
     SearchFileInfo record;
     return ReadEventRows(u"SELECT * FROM FileEventLog WHERE FileEventLog.EventID = ?", {eventId},
                          [&](const CppSQLite3Query& q) {

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cerrno>
 #include <exception>
 #include <climits>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+#include <algorithm>
 
 #include "core/logmgr.h"
 #include "platform/system.h"
@@ -29,11 +31,32 @@ const char kSchemaScript[] =
 const char* const kEventTables[] = {"EventInfo", "FileInfo", "SearchEventLog",
                                     "FileEventLog", "ExceptionInfo", "PersonalInfo"};
 
+using Clock = std::chrono::steady_clock;
+
 struct EventStore {
-    std::recursive_mutex lock;
+    // The store lock. It guards every field below except the atomics, and
+    // every use of the connection.
+    std::recursive_timed_mutex lock;
     CppSQLite3DB db;
     std::u16string path;
+    // Opened and not closed since: a lost connection is opened again.
+    bool wanted = false;
+    // Why the last reopening failed (reported by the writes that need it);
+    // traced once until a reopening succeeds.
+    EventStoreFailure openFailure;
+    bool openFailureTraced = false;
+    // Operations the holding thread is inside (guards and writes), and
+    // executor frames among them: a write inside another is part of it.
+    int depth = 0;
+    int writeDepth = 0;
+    // The bound of the outermost operation.
+    Clock::time_point deadline;
     std::chrono::milliseconds retryPause{100};
+
+    // Read before the lock is taken, to bound the wait for it.
+    std::atomic<int64_t> waitLimitMs{kEventStoreWaitLimit.count()};
+    // Until then the database is taken as held by another process.
+    std::atomic<Clock::rep> busyUntil{0};
 };
 
 EventStore& Store()
@@ -227,9 +250,117 @@ void RollBack(CppSQLite3DB& db) noexcept
     }
 }
 
+// A thrown failure that another attempt on a fresh connection may mend.
 bool Retriable(int code)
 {
     return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+// A returned failure that no reopening mends: the attempts end at once and
+// the connection is kept (closing it would let the last connection's
+// clean-up remove the shared-memory index, which a full disk cannot give
+// back, and the handle would be lost).
+bool Lasting(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return true;
+    default:
+        return false;
+    }
+}
+
+EventStoreFailure FailureOf(int code, const std::u16string& detail)
+{
+    return EventStoreFailure{EventStoreFailureKindOf(code), code, detail};
+}
+
+// The failure of a statement the connection ran: its extended code when
+// SQLite still holds it.
+EventStoreFailure FailureOnConnection(const CppSQLite3DB& db, int rc)
+{
+    const int extended = db.LastExtendedErrorCode();
+    const int code = (extended & 0xff) == (rc & 0xff) ? extended : rc;
+    return FailureOf(code, db.LastErrorText());
+}
+
+Clock::time_point OperationDeadline(const EventStore& s, Clock::time_point now)
+{
+    std::chrono::milliseconds bound(s.waitLimitMs.load());
+    if (now.time_since_epoch().count() < s.busyUntil.load())
+        bound = std::min(bound, kEventStoreBusyProbe);
+    return now + bound;
+}
+
+// Opens the stored path again after the connection was lost; a failure is
+// kept for the writes that need the connection.
+void Reopen(EventStore& s)
+{
+    try {
+        OpenConnection(s);
+        if (s.openFailureTraced)
+            Log(u"reopened", s.path);
+        s.openFailureTraced = false;
+    } catch (const CppSQLite3Exception& e) {
+        s.openFailure = FailureOf(e.ErrorCode(), e.ErrorMessage());
+        if (s.openFailure.kind == EventStoreFailureKind::Other)
+            s.openFailure.kind = EventStoreFailureKind::NotOpen;
+        if (!s.openFailureTraced)
+            Log(u"reopen failed:", e.ErrorMessage());
+        s.openFailureTraced = true;
+    }
+}
+
+// Takes the store lock for one operation, waiting no longer than the
+// operation's bound; false when it did not come free in time. The outermost
+// operation of the holding thread starts the bound of the connection's lock
+// waits and opens a lost connection again.
+bool Enter(EventStore& s)
+{
+    const Clock::time_point deadline = OperationDeadline(s, Clock::now());
+    if (!s.lock.try_lock_until(deadline))
+        return false;
+    if (s.depth++ == 0) {
+        s.deadline = deadline;
+        s.db.SetWaitDeadline(deadline);
+        if (!s.db.IsOpen() && s.wanted)
+            Reopen(s);
+    }
+    return true;
+}
+
+void Leave(EventStore& s)
+{
+    if (--s.depth == 0)
+        s.db.ClearWaitDeadline();
+    s.lock.unlock();
+}
+
+// Leaves the operation on every way out of it.
+struct Entered {
+    EventStore& s;
+    ~Entered() { Leave(s); }
+};
+
+struct WriteFrame {
+    EventStore& s;
+    explicit WriteFrame(EventStore& store) : s(store) { ++s.writeDepth; }
+    ~WriteFrame() { --s.writeDepth; }
+};
+
+// The watches of the failed writes: the list and every watch's fields.
+std::mutex& WatchLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<EventStoreFailureWatch*>& Watches()
+{
+    static std::vector<EventStoreFailureWatch*> watches;
+    return watches;
 }
 
 }  // namespace
@@ -271,7 +402,8 @@ void InitEventDatabase()
 void ExitEventDatabase()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    s.wanted = false;
     try {
         s.db.Close();
     } catch (...) {
@@ -282,40 +414,61 @@ void ExitEventDatabase()
 void OpenEventDatabase(const std::u16string& path)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.path = path;
+    s.wanted = false;
+    s.openFailureTraced = false;
+    s.busyUntil = 0;
+    // Bounded like any operation: a database locked by another process
+    // does not hold the start-up.
+    s.db.SetWaitDeadline(OperationDeadline(s, Clock::now()));
     try {
         OpenConnection(s);
     } catch (const CppSQLite3Exception& e) {
+        s.db.ClearWaitDeadline();
         Log(u"open failed:", e.ErrorMessage());
         throw;
     }
+    s.db.ClearWaitDeadline();
+    s.wanted = true;
 }
 
 void CloseEventDatabase()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.db.Close();
+    s.wanted = false;
 }
 
 bool IsEventDatabaseOpen()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     return s.db.IsOpen();
 }
 
 std::u16string OpenedEventDatabasePath()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     return s.path;
 }
 
-std::recursive_mutex& EventStoreLock()
+std::recursive_timed_mutex& EventStoreLock()
 {
     return Store().lock;
+}
+
+EventStoreLockGuard::EventStoreLockGuard()
+{
+    if (!Enter(Store()))
+        throw CppSQLite3Exception(SQLITE_BUSY, u"the event store stayed busy");
+}
+
+EventStoreLockGuard::~EventStoreLockGuard()
+{
+    Leave(Store());
 }
 
 CppSQLite3DB& EventDatabase()
@@ -326,51 +479,82 @@ CppSQLite3DB& EventDatabase()
 bool ExecuteWithRetry(const EventWriteBody& body)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (!Enter(s)) {
+        // Another thread of the program is inside the store, itself waiting
+        // for the database.
+        const EventStoreFailure failure = FailureOf(SQLITE_BUSY, u"the event store stayed busy");
+        Log(u"write failed:", failure.detail);
+        RecordEventStoreFailure(failure);
+        return false;
+    }
+    Entered entered{s};
     CppSQLite3DB& db = s.db;
 
     // Part of an enclosing write: that write commits or retries the whole.
-    if (db.InTransaction())
+    if (s.writeDepth > 0) {
+        WriteFrame frame(s);
         return body(db) == SQLITE_OK;
+    }
+    WriteFrame frame(s);
 
-    for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
-        int rc;
+    EventStoreFailure failure;
+    bool gaveUp = false;
+    if (!db.IsOpen()) {
+        failure = s.wanted ? s.openFailure : FailureOf(CppSQLite3Exception::kLayerError, u"Database not open");
+        failure.kind = EventStoreFailureKind::NotOpen;
+        gaveUp = true;
+    } else if (db.InTransaction()) {
+        // Left open by a rollback that failed: this write must not become
+        // part of it and never commit.
+        RollBack(db);
+    }
+
+    for (int attempt = 1; !gaveUp && attempt <= kWriteAttempts; ++attempt) {
+        bool again = true;
         try {
-            rc = db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
+            int rc = db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
             if (rc == SQLITE_OK)
                 rc = body(db);
             if (rc == SQLITE_OK)
                 rc = db.ExecuteDml(u"COMMIT TRANSACTION");
-            if (rc == SQLITE_OK)
+            if (rc == SQLITE_OK) {
+                s.busyUntil = 0;
                 return true;
+            }
+            failure = FailureOnConnection(db, rc);
             RollBack(db);
             Log(u"write failed:", CppSQLite3Exception::CodeName(rc));
+            again = !Lasting(rc);
         } catch (const CppSQLite3Exception& e) {
+            failure = FailureOf(e.ErrorCode(), e.ErrorMessage());
             RollBack(db);
             Log(u"write failed:", e.ErrorMessage());
-            if (!Retriable(e.ErrorCode()))
-                return false;
+            again = Retriable(e.ErrorCode());
         } catch (...) {
+            failure = FailureOf(CppSQLite3Exception::kLayerError, u"unexpected exception");
             LogCurrentException(u"write failed:");
             RollBack(db);
-            return false;
+            again = false;
         }
-
-        // Start over on a fresh connection.
+        // Start over on a fresh connection, unless the failure lasts or the
+        // operation's bound would pass before the next attempt could begin.
+        if (!again || Clock::now() + s.retryPause >= s.deadline)
+            break;
         try {
             db.Close();
         } catch (const CppSQLite3Exception& e) {
             Log(u"close failed:", e.ErrorMessage());
-            return false;
+            break;
         }
         std::this_thread::sleep_for(s.retryPause);
-        try {
-            OpenConnection(s);
-        } catch (const CppSQLite3Exception& e) {
-            Log(u"reopen failed:", e.ErrorMessage());
-            return false;
-        }
+        Reopen(s);
+        if (!db.IsOpen())
+            break;  // lost until a later operation manages to open it again
     }
+
+    if (failure.kind == EventStoreFailureKind::Busy)
+        s.busyUntil = (Clock::now() + kEventStoreBusyBackoff).time_since_epoch().count();
+    RecordEventStoreFailure(failure);
     return false;
 }
 
@@ -382,7 +566,7 @@ bool ExecuteWithRetry(const std::u16string& statement, const SqlParams& params)
 int64_t ReadEventRows(const std::u16string& statement, const SqlParams& params,
                       const std::function<void(const CppSQLite3Query&)>& perRow)
 {
-    std::lock_guard<std::recursive_mutex> guard(EventStoreLock());
+    EventStoreLockGuard guard;
     CppSQLite3Query query;
     {
         CppSQLite3Query result = EventDatabase().ExecuteQuery(statement, params);
@@ -447,13 +631,115 @@ int32_t IntFromText(const std::u16string& text)
 void SetEventStoreBusyTimeout(int milliseconds)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.db.SetBusyTimeout(milliseconds);
 }
 
 void SetEventStoreRetryPause(std::chrono::milliseconds pause)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_mutex> guard(s.lock);
+    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.retryPause = pause;
+}
+
+void SetEventStoreWaitLimit(std::chrono::milliseconds limit)
+{
+    Store().waitLimitMs = limit.count();
+}
+
+// ---------------------------------------------------------------------------
+// Write failures
+
+EventStoreFailureKind EventStoreFailureKindOf(int code)
+{
+    if (code == CppSQLite3Exception::kLayerError)
+        return EventStoreFailureKind::Other;
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return EventStoreFailureKind::Busy;
+    case SQLITE_FULL: return EventStoreFailureKind::Full;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return EventStoreFailureKind::Damaged;
+    case SQLITE_READONLY:
+    case SQLITE_PERM: return EventStoreFailureKind::ReadOnly;
+    case SQLITE_IOERR: return EventStoreFailureKind::DiskError;
+    case SQLITE_CANTOPEN: return EventStoreFailureKind::NotOpen;
+    default: return EventStoreFailureKind::Other;
+    }
+}
+
+std::u16string EventStoreFailureText(const EventStoreFailure& failure)
+{
+    const char16_t* why = u"데이터베이스 오류가 발생했습니다";
+    switch (failure.kind) {
+    case EventStoreFailureKind::Busy: why = u"다른 프로그램이 데이터베이스를 사용하고 있습니다"; break;
+    case EventStoreFailureKind::Full: why = u"디스크 공간이 부족합니다"; break;
+    case EventStoreFailureKind::Damaged: why = u"데이터베이스 파일이 손상되었습니다"; break;
+    case EventStoreFailureKind::ReadOnly: why = u"데이터베이스 파일에 쓸 수 없습니다"; break;
+    case EventStoreFailureKind::DiskError: why = u"디스크 입출력 오류가 발생했습니다"; break;
+    case EventStoreFailureKind::NotOpen: why = u"데이터베이스를 열 수 없습니다"; break;
+    case EventStoreFailureKind::Other: break;
+    }
+    return std::u16string(u"이벤트 데이터베이스에 기록하지 못했습니다: ") + why + u".";
+}
+
+void RecordEventStoreFailure(const EventStoreFailure& failure)
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    for (EventStoreFailureWatch* w : Watches()) {
+        ++w->failed_;
+        if (w->first_)
+            continue;
+        w->first_ = failure;
+        if (w->notify_) {
+            try {
+                w->notify_(failure);
+            } catch (...) {
+                LogCurrentException(u"failure notice failed:");
+            }
+        }
+    }
+}
+
+EventStoreFailureWatch::EventStoreFailureWatch(Notify notify) : notify_(std::move(notify))
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    Watches().push_back(this);
+}
+
+EventStoreFailureWatch::~EventStoreFailureWatch()
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    auto& watches = Watches();
+    watches.erase(std::remove(watches.begin(), watches.end(), this), watches.end());
+}
+
+void EventStoreFailureWatch::Reset()
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    failed_ = 0;
+    first_.reset();
+    noticed_ = false;
+}
+
+int EventStoreFailureWatch::FailedWrites() const
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    return failed_;
+}
+
+std::optional<EventStoreFailure> EventStoreFailureWatch::FirstFailure() const
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    return first_;
+}
+
+bool EventStoreFailureWatch::TakeNotice(EventStoreFailure& first)
+{
+    std::lock_guard<std::mutex> guard(WatchLock());
+    if (!first_ || noticed_)
+        return false;
+    noticed_ = true;
+    first = *first_;
+    return true;
 }

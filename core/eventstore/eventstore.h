@@ -6,17 +6,33 @@
 // ExecuteWithRetry as one body; the executor opens the transaction, runs the
 // body, commits, and on a failure rolls the whole transaction back, reopens
 // the connection and runs the body again (three attempts in all). The caller
-// learns whether the transaction was committed.
+// learns whether the transaction was committed; a write that was not
+// committed is also recorded for the failure watches below, so a window can
+// tell the user once why its work was not stored.
 //
 // Read shape: ReadEventRows takes the store lock, runs the query and calls
 // the row reader for each row; failures throw CppSQLite3Exception to the
 // caller with the lock released and the statement finalized.
+//
+// Waiting: no operation waits without bound. An operation (a write with all
+// its attempts, or a read) gives up once kEventStoreWaitLimit has passed
+// since it began, whether it was waiting for the store lock (another thread
+// of the program inside the store) or for the database (another process
+// holding its lock). While another process keeps the database locked, the
+// operations that follow a write that gave up wait only kEventStoreBusyProbe
+// each, so a window that writes once per document is not held for the full
+// bound every time.
+//
+// A lost connection (a reopen between attempts that failed: a full disk, a
+// file moved away) is opened again by the next operation that needs it, as
+// long as the store was opened and not closed since.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/eventstore/CppSQLite3.h"
@@ -38,20 +54,45 @@ bool CopyTemplateDatabase(const std::u16string& templatePath, const std::u16stri
 void InitEventDatabase();
 void ExitEventDatabase();
 
+// The longest one operation of the store waits in all, for the store lock
+// and for a database that another connection keeps locked.
+constexpr std::chrono::milliseconds kEventStoreWaitLimit{2000};
+// The wait of each operation while the database is known to be held by
+// another process (after a write gave up on it, until a write is stored or
+// kEventStoreBusyBackoff has passed).
+constexpr std::chrono::milliseconds kEventStoreBusyProbe{100};
+constexpr std::chrono::milliseconds kEventStoreBusyBackoff{10000};
+
 // Stores the path, opens the connection and gives a database that lacks the
 // event tables its tables. Throws CppSQLite3Exception when the file cannot be
 // opened or is not a usable database (no connection is left open then).
 void OpenEventDatabase(const std::u16string& path);
 // Closes the connection; throws CppSQLite3Exception when SQLite refuses.
+// A store closed this way stays closed until it is opened again.
 void CloseEventDatabase();
 bool IsEventDatabaseOpen();
 // The path the store was last opened with.
 std::u16string OpenedEventDatabasePath();
 
-// The recursive store lock. Hold it around every direct use of the connection.
-std::recursive_mutex& EventStoreLock();
+// The recursive store lock. Hold it around every direct use of the
+// connection, through EventStoreLockGuard (which bounds the wait).
+std::recursive_timed_mutex& EventStoreLock();
 // The connection object; use it only while holding the store lock.
 CppSQLite3DB& EventDatabase();
+
+// Holds the store lock for one read operation (or a group of reads that
+// must see one state). The outermost guard of a thread waits for the lock
+// no longer than the operation's bound and starts the bound of the
+// connection's lock waits; it also opens a lost connection again. Throws
+// CppSQLite3Exception SQLITE_BUSY when the lock is not free in time (nothing
+// is held then). Guards nest on one thread.
+class EventStoreLockGuard {
+public:
+    EventStoreLockGuard();
+    ~EventStoreLockGuard();
+    EventStoreLockGuard(const EventStoreLockGuard&) = delete;
+    EventStoreLockGuard& operator=(const EventStoreLockGuard&) = delete;
+};
 
 // One logical write: runs its statements on the connection and returns 0
 // when all of them ran, or the SQLite result code of the first failure. It
@@ -63,9 +104,14 @@ using EventWriteBody = std::function<int(CppSQLite3DB&)>;
 // with up to three attempts. After a failed attempt the transaction is rolled
 // back, the connection is closed, the thread pauses (100 ms) and the stored
 // path is opened again. A statement that cannot be prepared ends the write at
-// once (it would fail the same way again). True when the transaction was
-// committed. Called inside another body (a transaction already open on the
-// connection), it runs the body as part of that transaction.
+// once (it would fail the same way again), and so does a failure that no
+// reopening mends: a full disk (SQLITE_FULL) or a damaged database
+// (SQLITE_CORRUPT, SQLITE_NOTADB); the connection is kept then, so the next
+// write succeeds as soon as space is freed. No attempt starts after the
+// operation's bound (kEventStoreWaitLimit) has passed. True when the
+// transaction was committed; otherwise the failure is recorded for the
+// failure watches. Called inside another body, it runs the body as part of
+// that transaction (the enclosing write commits or fails the whole).
 bool ExecuteWithRetry(const EventWriteBody& body);
 // One statement with its values as one transaction.
 bool ExecuteWithRetry(const std::u16string& statement, const SqlParams& params = SqlParams());
@@ -80,7 +126,79 @@ int64_t ReadEventRows(const std::u16string& statement, const SqlParams& params,
 int64_t RowIdFromText(const std::u16string& text);
 int32_t IntFromText(const std::u16string& text);
 
-// Settings for tests: the busy timeout of the connection (60000 ms normally)
-// and the executor's pause between attempts (100 ms normally).
+// ---- Write failures, for the windows that must tell the user
+
+// Why a write was not stored, in the terms a user can act on.
+enum class EventStoreFailureKind {
+    Busy,      // another process keeps the database locked (or the store lock stayed taken)
+    Full,      // the disk is full
+    Damaged,   // the database file is damaged or is no database
+    ReadOnly,  // the database or its folder cannot be written
+    DiskError, // the system reported an input/output error
+    NotOpen,   // there is no connection and the database could not be opened
+    Other,     // any other failure (a constraint, a missing table...)
+};
+
+struct EventStoreFailure {
+    EventStoreFailureKind kind = EventStoreFailureKind::Other;
+    int code = 0;              // SQLite's (extended) result code, or CppSQLite3Exception::kLayerError
+    std::u16string detail;     // SQLite's text, for the logs
+};
+
+// The kind of a SQLite result code (primary or extended).
+EventStoreFailureKind EventStoreFailureKindOf(int code);
+// The line a window shows the user once for a failed write, in the
+// program's language: what was not stored and why.
+std::u16string EventStoreFailureText(const EventStoreFailure& failure);
+
+// Watches the store's failed writes over one piece of work (a search, an
+// action run): from its construction or its last Reset, it counts the
+// writes that were not stored and keeps the first one's reason. Any thread
+// may call any member.
+//
+// `notify`, when given, is called for the first failure of each span (once
+// after construction, once after each Reset), on the thread whose write
+// failed, possibly while that thread holds the store lock. It must only
+// hand the news on (post a message to a window); it must not use the store,
+// block, or create or destroy a watch.
+//
+// Locking: one process-wide mutex, taken after the store lock (never
+// before), guards the list of live watches and every watch's fields; the
+// notify callback runs while it is held, which keeps the watch alive for
+// the call.
+class EventStoreFailureWatch {
+public:
+    using Notify = std::function<void(const EventStoreFailure& first)>;
+    explicit EventStoreFailureWatch(Notify notify = nullptr);
+    ~EventStoreFailureWatch();
+    EventStoreFailureWatch(const EventStoreFailureWatch&) = delete;
+    EventStoreFailureWatch& operator=(const EventStoreFailureWatch&) = delete;
+
+    // Starts a new span: the failures seen so far are forgotten.
+    void Reset();
+    // Writes not stored in this span.
+    int FailedWrites() const;
+    // The first failure of this span.
+    std::optional<EventStoreFailure> FirstFailure() const;
+    // True once per span, on the first call after a failure, with that
+    // failure: the moment for the window to tell the user.
+    bool TakeNotice(EventStoreFailure& first);
+
+private:
+    friend void RecordEventStoreFailure(const EventStoreFailure& failure);
+    Notify notify_;
+    int failed_ = 0;
+    std::optional<EventStoreFailure> first_;
+    bool noticed_ = false;
+};
+
+// Records a write that was not stored for every live watch (the executor
+// calls it; so may an operation that failed before reaching it).
+void RecordEventStoreFailure(const EventStoreFailure& failure);
+
+// Settings for tests: the busy timeout of the connection (60000 ms
+// normally), the executor's pause between attempts (100 ms normally) and the
+// bound of one operation (kEventStoreWaitLimit normally).
 void SetEventStoreBusyTimeout(int milliseconds);
 void SetEventStoreRetryPause(std::chrono::milliseconds pause);
+void SetEventStoreWaitLimit(std::chrono::milliseconds limit);

@@ -50,7 +50,7 @@ int64_t UserVersion(CppSQLite3DB& db)
 
 bool IsEventDatabaseMigrated()
 {
-    std::lock_guard<std::recursive_mutex> guard(EventStoreLock());
+    EventStoreLockGuard guard;
     return UserVersion(EventDatabase()) >= 1;
 }
 
