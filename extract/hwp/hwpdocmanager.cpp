@@ -453,8 +453,7 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
             m_bPartial = true;
         }
         count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, inBody));
-        text.assign(static_cast<size_t>(count) + 2, 0);
-        SerializeTextBuf(ar, count, text.data());
+        count = SerializeTextBuf(ar, count, text);
         ar.EndRecord();
     }
 
@@ -476,18 +475,37 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
     GetTextCollector()->CommitHwpText(0, static_cast<int>(count));
 }
 
-void CHwpDocumentManager::SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer)
+std::uint32_t CHwpDocumentManager::SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars,
+                                                   std::vector<char16_t>& text)
 {
-    const size_t bytes = static_cast<size_t>(nChars) * 2;
-    std::vector<unsigned char> raw(bytes);
-    if (bytes)
-        ar.Read(raw.data(), static_cast<int>(bytes));
-    for (std::uint32_t i = 0; i < nChars; ++i)
-        buffer[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
-    buffer[nChars] = 0;
-    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(nChars) + 1);
-    std::memcpy(out, buffer, static_cast<size_t>(nChars) * sizeof(char16_t));
-    out[nChars] = 0;
+    // Read in pieces, so that the buffer grows with the data really there
+    // (a compressed stream's record may claim far more than it holds).
+    constexpr std::uint32_t kPiece = 1u << 20;
+    std::vector<unsigned char> raw;
+    text.clear();
+    std::uint32_t got = 0;
+    while (got < nChars) {
+        const std::uint32_t want = std::min(kPiece, nChars - got);
+        raw.resize(static_cast<size_t>(want) * 2);
+        const int n = ar.Read(raw.data(), static_cast<int>(raw.size()));
+        const std::uint32_t units = n > 0 ? static_cast<std::uint32_t>(n) / 2 : 0;
+        text.resize(static_cast<size_t>(got) + units);
+        for (std::uint32_t i = 0; i < units; ++i)
+            text[got + i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+        got += units;
+        if (units < want) {
+            // The data ends inside the text record: the paragraph's end is lost.
+            Log().Write(u"SerializeTextBuf() : text cut at %d", static_cast<int>(got));
+            m_bPartial = true;
+            break;
+        }
+    }
+    // Two zeros past the count: the control walk reads a control's id there.
+    text.resize(static_cast<size_t>(got) + 2, 0);
+    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(got) + 1);
+    std::memcpy(out, text.data(), static_cast<size_t>(got) * sizeof(char16_t));
+    out[got] = 0;
+    return got;
 }
 
 void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "extract/converter.h"
 
@@ -69,7 +70,10 @@ private:
     // lists hanging off the paragraph without a control are read.
     void SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel);
     void ListSerialize(CH2sDataBlock& ar);
-    void SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer);
+    // Reads up to nChars units of the open text record into text (with two
+    // zeros after them); returns the units read. A record that ends in the
+    // data before nChars marks the document read in part.
+    std::uint32_t SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, std::vector<char16_t>& text);
     void SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t nChars, const char16_t* buffer, unsigned paraLevel);
     void SerializeNoteLike(CH2sDataBlock& ar, const char16_t* name);
     void SerializeObjectCommon(CH2sDataBlock& ar, bool header, bool* caption);

@@ -510,6 +510,14 @@ TEST(Hwp5Frame, LongParagraphsAreReadWholeOrMarkedReadInPart)
     r = ConvertSections({Para(0, huge, true)}, true);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.text.size(), std::size_t(CHwpDocumentManager::kMaxParagraphChars));
+
+    // A text record that the stream ends inside: what is there is kept, the
+    // document is read in part.
+    std::string cutText;
+    Le32(cutText, 67u | (1u << 10) | (200u << 20));
+    r = ConvertSections({Rec(66, 0, ParaHeader(100, true)) + cutText + TextBody(U(u"0123456789"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.text, u"0123456789");
 }
 
 TEST(Hwp5Frame, CountsFromTheFileAreBoundedByTheData)
