@@ -12,6 +12,8 @@
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
 #include "platform/text.h"
+#include "search/matcher.h"
+#include "search/pipatterns.h"
 #include "support/isolation.h"
 #include "tests/extract/hwp/hwp_builder.h"
 
@@ -492,6 +494,25 @@ TEST(Hwp5Frame, SectionsTheCompoundFileCannotGiveAreNotReadClean)
         EXPECT_EQ(r.status, 1) << c.name;
         EXPECT_EQ(r.text, u"first\n") << c.name;
     }
+
+    // The search lists such a document as read in part and still counts what
+    // the part read holds; a document of which nothing is read has no text.
+    ps_test::TempDir dir;
+    Hwp5Document d;
+    d.sections = {Para(0, U(u"주민등록번호: 791211-2620982"), true), Para(0, U(u"second"), true)};
+    d.missingSections = {1};
+    const std::string partPath = dir.file("part.hwp");
+    ASSERT_TRUE(ps_test::WriteFileBytes(partPath, d.Build()));
+    PersonalInfoCounts counts{};
+    EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(partPath), counts, kMaskWholeComputer, nullptr, nullptr),
+              kScanPartial);
+    EXPECT_EQ(counts[0], 1);
+    d.properties = 4;
+    const std::string nonePath = dir.file("none.hwp");
+    ASSERT_TRUE(ps_test::WriteFileBytes(nonePath, d.Build()));
+    counts.Clear();
+    EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(nonePath), counts, kMaskWholeComputer, nullptr, nullptr),
+              kScanNoText);
 }
 
 TEST(Hwp5Frame, LongParagraphsAreReadWholeOrMarkedReadInPart)
