@@ -21,6 +21,9 @@ constexpr unsigned char kHwp5Signature[32] = {'H', 'W', 'P', ' ', 'D', 'o', 'c',
 
 constexpr std::uint32_t kSharingViolation = 0x80030020u;
 
+// Properties of "FileHeader": the document was saved for distribution.
+constexpr std::uint32_t kPropertyDistribution = 4;
+
 // Record tags of HWP 5 streams.
 enum : unsigned {
     kTagDocumentProperties = 16,
@@ -236,11 +239,28 @@ int CHwpDocumentManager::ConvertHwp5(const char16_t* path)
         // Without the throw flag the document still ends here.
         return 2;
     }
-    m_nFlags = (std::uint32_t(header[36]) | (std::uint32_t(header[37]) << 8)) & 3u;
-    ReadDocInfo();
+    const std::uint32_t properties = std::uint32_t(header[36]) | (std::uint32_t(header[37]) << 8);
+    m_nFlags = properties & 3u;
+    m_bPartial = false;
+    if ((m_nFlags & 2u) && (!m_pPassword || m_pPassword->empty())) {
+        // The records are encrypted and no password is known: not read.
+        Log().Write(u"Convert End. (password)");
+        return 1;
+    }
+    if (properties & kPropertyDistribution) {
+        // Saved for distribution: the body is encrypted in "ViewText"; the
+        // sections of "BodyText" hold only a notice that says so. Not read.
+        Log().Write(u"Convert End. (distribution)");
+        return 1;
+    }
+    if (!ReadDocInfo()) {
+        // Without the section count no section can be read.
+        Log().Write(u"Convert End. (no sections)");
+        return 1;
+    }
     ReadRootText();
     Log().Write(u"Convert End.");
-    return 0;
+    return m_bPartial ? 1 : 0;
 }
 
 int CHwpDocumentManager::OpenRecordStream(const std::u16string& name, CH2sStorage& storage, CH2sDataBlock& ar)
@@ -267,13 +287,13 @@ void CHwpDocumentManager::CloseRecordStream(CH2sDataBlock& ar)
     Device().Close();
 }
 
-void CHwpDocumentManager::ReadDocInfo()
+bool CHwpDocumentManager::ReadDocInfo()
 {
     Log().Write(u"ReadDocInfo() Start.");
     CH2sDataBlock& ar = Block();
     CH2sMainStorage& root = Storage();
     if (!OpenRecordStream(u"DocInfo", root, ar))
-        return;
+        return false;
     ar.NextRecord(kTagDocumentProperties);
     if (m_nFlags & 2u)
         ar.Skip(256);
@@ -283,6 +303,8 @@ void CHwpDocumentManager::ReadDocInfo()
     ar.EndRecord();
     CloseRecordStream(ar);
     Log().Write(u"ReadDocInfo() End.");
+    // Every document has a section at least: a count of 0 leaves the body unread.
+    return m_nSectionCount != 0;
 }
 
 void CHwpDocumentManager::ReadRootText()
@@ -302,11 +324,18 @@ void CHwpDocumentManager::ReadRootText()
         char16_t name[32];
         FormatWide(name, 32, u"Section%d", static_cast<int>(i));
         Log().Write(u"OpenStream(%s)", name);
-        if (!OpenRecordStream(name, body, ar))
+        if (!OpenRecordStream(name, body, ar)) {
+            // Missing, or its chain damaged: the other sections are still
+            // read, and the document is read in part.
+            Log().Write(u"OpenStream(%s) failed: section not read", name);
+            m_bPartial = true;
             continue;
+        }
         bool last = false;
-        while (!last && !plat::ReadCancelled())
+        while ((!last || ListGoesOn(ar, 0)) && !plat::ReadCancelled()) {
+            last = false;
             ReadParaFromArchive(ar, &last, 0);
+        }
         if (i + 1 == m_nSectionCount) {
             Log().Write(u"ReadEndSection()");
             SerializeMemoListBody(ar);
@@ -337,11 +366,29 @@ bool CHwpDocumentManager::SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel)
             return true;
         if (level < paraLevel)
             return false;  // the list's owner goes on here
+        if (tag == kTagListHeader && level == paraLevel)
+            return false;  // the next list of the owner (a damaged last flag)
         // A record this reader does not know, or one that other writers put
         // where Hangul puts none: passed over with what it holds.
         Log().Write(u"ReadParaFromArchive() : record %d passed over", static_cast<int>(tag));
         ar.SkipRecord();
     }
+}
+
+bool CHwpDocumentManager::ListGoesOn(CH2sDataBlock& ar, unsigned paraLevel)
+{
+    const unsigned tag = ar.PeekTag();
+    return GetLibraryError() == 0 && !ar.atEnd() && tag == kTagParaHeader && ar.level() == paraLevel;
+}
+
+bool CHwpDocumentManager::ReadFreeList(CH2sDataBlock& ar, unsigned paraLevel)
+{
+    const unsigned tag = ar.PeekTag();
+    if (GetLibraryError() != 0 || ar.atEnd() || tag != kTagListHeader || ar.level() != paraLevel + 1)
+        return false;
+    Log().Write(u"ReadParaFromArchive() : list without a control");
+    ListSerialize(ar);
+    return true;
 }
 
 void CHwpDocumentManager::SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel)
@@ -350,7 +397,8 @@ void CHwpDocumentManager::SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLeve
         ar.PeekTag();
         if (GetLibraryError() != 0 || ar.atEnd() || ar.level() <= paraLevel)
             return;
-        ar.SkipRecord();
+        if (!ReadFreeList(ar, paraLevel))
+            ar.SkipRecord();
     }
 }
 
@@ -386,6 +434,7 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
 
     // The paragraph buffer; what the text record does not hold reads as zeros.
     std::uint32_t count = std::min(nChars, kMaxParagraphChars);
+    const bool cut = nChars > kMaxParagraphChars;
     std::vector<char16_t> text;
     if (count < 2) {
         text.assign(2, 0);
@@ -397,9 +446,14 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
         ar.NextRecord(kTagParaText);
         // Characters beyond the record's body are zeros: no need to hold them.
         const std::int64_t inBody = ar.Remaining() / 2;
+        // A paragraph longer than the buffer whose record really holds more:
+        // its end is not read.
+        if (cut && inBody > count) {
+            Log().Write(u"ReadParaFromArchive() : paragraph cut at %d", static_cast<int>(count));
+            m_bPartial = true;
+        }
         count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, inBody));
-        text.assign(static_cast<size_t>(count) + 2, 0);
-        SerializeTextBuf(ar, count, text.data());
+        count = SerializeTextBuf(ar, count, text);
         ar.EndRecord();
     }
 
@@ -421,18 +475,37 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
     GetTextCollector()->CommitHwpText(0, static_cast<int>(count));
 }
 
-void CHwpDocumentManager::SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer)
+std::uint32_t CHwpDocumentManager::SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars,
+                                                   std::vector<char16_t>& text)
 {
-    const size_t bytes = static_cast<size_t>(nChars) * 2;
-    std::vector<unsigned char> raw(bytes);
-    if (bytes)
-        ar.Read(raw.data(), static_cast<int>(bytes));
-    for (std::uint32_t i = 0; i < nChars; ++i)
-        buffer[i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
-    buffer[nChars] = 0;
-    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(nChars) + 1);
-    std::memcpy(out, buffer, static_cast<size_t>(nChars) * sizeof(char16_t));
-    out[nChars] = 0;
+    // Read in pieces, so that the buffer grows with the data really there
+    // (a compressed stream's record may claim far more than it holds).
+    constexpr std::uint32_t kPiece = 1u << 20;
+    std::vector<unsigned char> raw;
+    text.clear();
+    std::uint32_t got = 0;
+    while (got < nChars) {
+        const std::uint32_t want = std::min(kPiece, nChars - got);
+        raw.resize(static_cast<size_t>(want) * 2);
+        const int n = ar.Read(raw.data(), static_cast<int>(raw.size()));
+        const std::uint32_t units = n > 0 ? static_cast<std::uint32_t>(n) / 2 : 0;
+        text.resize(static_cast<size_t>(got) + units);
+        for (std::uint32_t i = 0; i < units; ++i)
+            text[got + i] = static_cast<char16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+        got += units;
+        if (units < want) {
+            // The data ends inside the text record: the paragraph's end is lost.
+            Log().Write(u"SerializeTextBuf() : text cut at %d", static_cast<int>(got));
+            m_bPartial = true;
+            break;
+        }
+    }
+    // Two zeros past the count: the control walk reads a control's id there.
+    text.resize(static_cast<size_t>(got) + 2, 0);
+    char16_t* out = GetTextCollector()->GetBuffer(static_cast<int>(got) + 1);
+    std::memcpy(out, text.data(), static_cast<size_t>(got) * sizeof(char16_t));
+    out[got] = 0;
+    return got;
 }
 
 void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)
@@ -465,8 +538,12 @@ void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)
     }
     CHwpTextConvertItem::PushBuffer();
     bool last = false;
-    while (!last)
+    // A paragraph of the same list after the one marked last (other writers
+    // mark a cell's first paragraph so): the list ends where its records do.
+    while (!last || ListGoesOn(ar, paraLevel)) {
+        last = false;
         ReadParaFromArchive(ar, &last, paraLevel);
+    }
     CHwpTextConvertItem::PopBuffer();
 }
 
@@ -509,7 +586,8 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
                     found = true;
                     break;
                 }
-                ar.SkipRecord();
+                if (!ReadFreeList(ar, paraLevel))
+                    ar.SkipRecord();
             }
             if (!found)
                 return;
@@ -711,15 +789,19 @@ std::uint32_t CHwpDocumentManager::SerializeShapeComponent(CH2sDataBlock& ar, st
 void CHwpDocumentManager::SerializeDrawingObject(CH2sDataBlock& ar)
 {
     Log().Write(u"SerializeDrawingObject()%s", u" [HEADER]");
+    const std::uint32_t componentLevel = ar.currentLevel();
     std::uint16_t localVersion = 0;
     const std::uint32_t attributes = SerializeShapeComponent(ar, &localVersion);
-    const bool textBox = (attributes & (1u << 24)) != 0;
+    const bool textFlag = (attributes & (1u << 24)) != 0;
     ar.Skip(3 * 4 + 1);  // line colour, thickness, attributes, outline style
     ar.EndRecord();
     Log().Write(u"SerializeDrawingObject()%s", u"");
     Log().Write(u"SerializeShapeComponent()%s", u"");
     SkipControlData(ar);
-    if (textBox && ar.PeekTag() == kTagListHeader)
+    // The text box: Hangul marks it with bit 24; other writers leave the bit
+    // clear but put the list header under the component all the same.
+    if (ar.PeekTag() == kTagListHeader && GetLibraryError() == 0 && !ar.atEnd() &&
+        (textFlag || ar.level() == componentLevel + 1))
         ListSerialize(ar);
     ar.SkipRecord();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "extract/converter.h"
 
@@ -19,8 +20,11 @@ public:
     CHwpDocumentManager();
     ~CHwpDocumentManager() override;
 
-    // 0 read, 1 not read (no known generation, or an old-format reader
-    // failed), 2 a library error ended the document.
+    // 0 read, 1 not read or read in part (no known generation, an
+    // old-format reader failed, an HWP 5 document with a password or saved
+    // for distribution, without its section count, with a section that does
+    // not open or a paragraph longer than the buffer; the text read stays),
+    // 2 a library error ended the document.
     int Convert(const char16_t* path) override;
     void Finish() override;
     // 5 HWP 5, 4 HWP 3.0, 3 HWP 2.1, 2 HWP 2.0, else 0.
@@ -31,8 +35,9 @@ public:
     // Nested lists and shape containers deeper than this end the document
     // as damaged.
     static constexpr int kMaxNesting = 48;
-    // Longest paragraph read, in code units.
-    static constexpr std::uint32_t kMaxParagraphChars = 0x3FFFF;
+    // Longest paragraph read, in code units (32 MB of text); the rest of a
+    // longer one is not read and the document is read in part.
+    static constexpr std::uint32_t kMaxParagraphChars = 0x1000000;
 
 private:
     int ConvertHwp5(const char16_t* path);
@@ -44,7 +49,9 @@ private:
     int OpenRecordStream(const std::u16string& name, CH2sStorage& storage, CH2sDataBlock& ar);
     void CloseRecordStream(CH2sDataBlock& ar);
 
-    void ReadDocInfo();
+    // Reads the section count; false when "DocInfo" does not open or
+    // counts no section.
+    bool ReadDocInfo();
     void ReadRootText();
     // Reads the next paragraph of a list whose paragraphs sit at paraLevel;
     // sets *last at its last paragraph, or where the list ends without one.
@@ -52,10 +59,21 @@ private:
     // Passes over records before the next paragraph at paraLevel; false when
     // a record of a lower level (the list's owner) or an error comes first.
     bool SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel);
-    // Passes over the paragraph's records not read (deeper than paraLevel).
+    // True when a paragraph at paraLevel comes next: the list goes on even
+    // after a paragraph marked last.
+    bool ListGoesOn(CH2sDataBlock& ar, unsigned paraLevel);
+    // Reads a list whose header hangs directly off the paragraph at
+    // paraLevel with no control record (as other writers put tables);
+    // false when the next record is no such list header.
+    bool ReadFreeList(CH2sDataBlock& ar, unsigned paraLevel);
+    // Passes over the paragraph's records not read (deeper than paraLevel);
+    // lists hanging off the paragraph without a control are read.
     void SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel);
     void ListSerialize(CH2sDataBlock& ar);
-    void SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, char16_t* buffer);
+    // Reads up to nChars units of the open text record into text (with two
+    // zeros after them); returns the units read. A record that ends in the
+    // data before nChars marks the document read in part.
+    std::uint32_t SerializeTextBuf(CH2sDataBlock& ar, std::uint32_t nChars, std::vector<char16_t>& text);
     void SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t nChars, const char16_t* buffer, unsigned paraLevel);
     void SerializeNoteLike(CH2sDataBlock& ar, const char16_t* name);
     void SerializeObjectCommon(CH2sDataBlock& ar, bool header, bool* caption);
@@ -85,4 +103,6 @@ private:
     std::u16string* m_pPassword = nullptr;  // never set in this program
     std::int32_t m_nMemoCount = 0;
     int m_nDepth = 0;
+    // A part of the body could not be read (the conversion's status is 1).
+    bool m_bPartial = false;
 };

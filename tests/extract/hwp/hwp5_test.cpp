@@ -12,6 +12,8 @@
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
 #include "platform/text.h"
+#include "search/matcher.h"
+#include "search/pipatterns.h"
 #include "support/isolation.h"
 #include "tests/extract/hwp/hwp_builder.h"
 
@@ -223,8 +225,15 @@ TEST(Hwp5Body, DutmalTextBoxesAndContainers)
                               rectangle(true, List(3, {U(u"boxed")})))});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.text, u"boxed\nafter\n");
+    // Other writers leave bit 24 clear; the list header under the component
+    // is its text box all the same (lines with personal information stand
+    // there). A list header elsewhere is no text box.
     r = ConvertSections({Para(0, Ctrl(11, Id("gso ")) + U(u"after"), true,
-                              rectangle(false, List(3, {U(u"hidden")})))});
+                              rectangle(false, List(3, {U(u"unflagged"), U(u"010-1234-5678")})))});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, u"unflagged\n010-1234-5678\nafter\n");
+    r = ConvertSections({Para(0, Ctrl(11, Id("gso ")) + U(u"after"), true,
+                              rectangle(false, Rec(99, 3, "") + List(4, {U(u"not a box")})))});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.text, u"after\n");
 
@@ -240,6 +249,74 @@ TEST(Hwp5Body, DutmalTextBoxesAndContainers)
     r = ConvertSections({Para(0, Ctrl(11, Id("gso ")) + U(u"x"), true, gso)});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.text, u"in ellipse\nx\n");
+
+    // The same container with the ellipse's bit 24 clear.
+    std::string unflagged = gso;
+    const std::string flagged = ShapeComponent(Id("$ell"), false, 1u << 24);
+    const size_t at = unflagged.find(flagged);
+    ASSERT_NE(at, std::string::npos);
+    unflagged.replace(at, flagged.size(), ShapeComponent(Id("$ell"), false, 0));
+    r = ConvertSections({Para(0, Ctrl(11, Id("gso ")) + U(u"x"), true, unflagged)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.text, u"in ellipse\nx\n");
+}
+
+TEST(Hwp5Body, TablesThatOtherWritersDamageOrNestOddly)
+{
+    // A cell whose first paragraph is marked last: the cell's other
+    // paragraphs and the cells after it are still read.
+    auto earlyLast = [](unsigned level, const std::vector<Units>& paragraphs) {
+        std::string s = Rec(72, level, Zeros(8));
+        for (size_t i = 0; i < paragraphs.size(); ++i)
+            s += Para(level, paragraphs[i], i == 0);
+        return s;
+    };
+    std::string table = Rec(71, 1, ObjectCommon(Id("tbl ")));
+    {
+        std::string t;
+        Le32(t, 0);
+        Le16(t, 1);
+        Le16(t, 2);
+        Le16(t, 0);
+        t += Zeros(8);
+        Le16(t, 2);
+        Le16(t, 0);
+        table += Rec(77, 2, t) + earlyLast(2, {U(u"c1"), U(u"800101-1234567"), U(u"c1 end")}) +
+                 earlyLast(2, {U(u"c2")});
+    }
+    // A list header right under a paragraph, with no control record, holding
+    // a paragraph with a table.
+    const std::string freeList = Rec(72, 1, Zeros(8)) + Para(1, Ctrl(11, Id("tbl ")) + U(u"in list"), true,
+                                                           Table(1, {{U(u"cell a"), U(u"cell b")}}));
+    const struct {
+        const char* name;
+        std::string section;
+        std::u16string expected;
+    } cases[] = {
+        {"cell marked last at its first paragraph",
+         Para(0, Ctrl(11, Id("tbl ")) + U(u"p"), false, table) + Para(0, U(u"next"), true),
+         u"c1\n800101-1234567\nc1 end\nc2\np\nnext\n"},
+        {"body paragraphs after the one marked last",
+         Para(0, U(u"a"), true) + Para(0, U(u"b"), false) + Para(0, U(u"c"), true), u"a\nb\nc\n"},
+        {"a list off a paragraph without a control",
+         Para(0, U(u"owner"), false, freeList) + Para(0, U(u"next"), true),
+         u"cell a\ncell b\nin list\nowner\nnext\n"},
+        {"the same list after a control that is read",
+         Para(0, Ctrl(17, Id("fn  ")) + U(u"owner"), true,
+              Rec(71, 1, ObjectCommon(Id("fn  "))) + List(2, {U(u"note")}) + freeList),
+         u"note\ncell a\ncell b\nin list\nowner\n"},
+        {"the same list before the control's record",
+         Para(0, Ctrl(17, Id("fn  ")) + U(u"owner"), true,
+              freeList + Rec(71, 1, ObjectCommon(Id("fn  "))) + List(2, {U(u"note")})),
+         u"cell a\ncell b\nin list\nnote\nowner\n"},
+    };
+    for (const auto& c : cases) {
+        for (bool compressed : {false, true}) {
+            Result r = ConvertSections({c.section}, compressed);
+            EXPECT_EQ(r.status, 0) << c.name;
+            EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
+        }
+    }
 }
 
 TEST(Hwp5Body, ListsAtTheLevelsOtherWritersUseAndRecordsNotUnderstood)
@@ -337,11 +414,17 @@ TEST(Hwp5Frame, MissingPartsAndWrongRecords)
     };
     add("whole", [](Hwp5Document&) {}, 0, u"first\nsecond\n");
     add("no FileHeader: not HWP 5", [](Hwp5Document& d) { d.withFileHeader = false; }, 1, u"");
-    add("no DocInfo: no section read", [](Hwp5Document& d) { d.withDocInfo = false; }, 0, u"");
+    // A document whose text cannot be read, or only a part of it, is never
+    // read clean: status 1, with the text that was read.
+    add("no DocInfo: not read", [](Hwp5Document& d) { d.withDocInfo = false; }, 1, u"");
+    add("DocInfo counting no section: not read", [](Hwp5Document& d) { d.sectionCount = 0; }, 1, u"");
+    add("password bit on a document without a password", [](Hwp5Document& d) { d.properties = 2; }, 1, u"");
+    add("saved for distribution", [](Hwp5Document& d) { d.properties = 4; }, 1, u"");
     add("no BodyText", [](Hwp5Document& d) { d.withBodyText = false; }, 2, u"");
-    // A section that does not open is passed over and the next one is read.
-    add("missing section", [](Hwp5Document& d) { d.missingSections = {0}; }, 0, u"second\n");
-    add("more sections counted than present", [](Hwp5Document& d) { d.sectionCount = 5; }, 0, u"first\nsecond\n");
+    // A section that does not open is passed over and the next one is read:
+    // the document is read in part.
+    add("missing section", [](Hwp5Document& d) { d.missingSections = {0}; }, 1, u"second\n");
+    add("more sections counted than present", [](Hwp5Document& d) { d.sectionCount = 5; }, 1, u"first\nsecond\n");
     add("a section without its last paragraph",
         [](Hwp5Document& d) { d.sections[0] = Para(0, U(u"open"), false); }, 2, u"open\n");
     add("text record missing", [](Hwp5Document& d) { d.sections[0] = Rec(66, 0, ParaHeader(5, true)); }, 2, u"");
@@ -378,6 +461,84 @@ TEST(Hwp5Frame, MissingPartsAndWrongRecords)
     }
     // The throw flag is the conversion's own.
     EXPECT_EQ(SetThrowOnError(0), 0);
+}
+
+TEST(Hwp5Frame, SectionsTheCompoundFileCannotGiveAreNotReadClean)
+{
+    // Section1 is damaged in the compound file's structures; Section0 is
+    // read, and the document is read in part.
+    const struct {
+        const char* name;
+        int edit;
+    } cases[] = {
+        {"mini-stream chain pointing outside the file", 0},
+        {"mini-stream chain ending early", 1},
+        {"section size larger than the file", 2},
+    };
+    for (const auto& c : cases) {
+        Hwp5Document d;
+        d.sections = {Para(0, U(u"first"), true),
+                      Para(0, U(u"second, with a resident number 800101-1234567 in it"), true)};
+        ps_test::CfbLayout layout;
+        std::string bytes = d.Build(&layout);
+        const std::uint64_t entry = layout.EntryOffset(layout.EntryId(u"BodyText/Section1"));
+        const std::uint32_t start = ps_test::GetLe32(bytes, entry + 116);
+        switch (c.edit) {
+        case 0: ps_test::PutLe32(bytes, entry + 116, 0x00FFFFF0u); break;
+        case 1:
+            ps_test::PutLe32(bytes, layout.SectorOffset(layout.miniFatSectors.at(0)) + 4 * start, 0xFFFFFFFEu);
+            break;
+        default: ps_test::PutLe32(bytes, entry + 120, 0x7FFFFFF0u); break;
+        }
+        Result r = ConvertBytes(bytes);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.text, u"first\n") << c.name;
+    }
+
+    // The search lists such a document as read in part and still counts what
+    // the part read holds; a document of which nothing is read has no text.
+    ps_test::TempDir dir;
+    Hwp5Document d;
+    d.sections = {Para(0, U(u"주민등록번호: 791211-2620982"), true), Para(0, U(u"second"), true)};
+    d.missingSections = {1};
+    const std::string partPath = dir.file("part.hwp");
+    ASSERT_TRUE(ps_test::WriteFileBytes(partPath, d.Build()));
+    PersonalInfoCounts counts{};
+    EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(partPath), counts, kMaskWholeComputer, nullptr, nullptr),
+              kScanPartial);
+    EXPECT_EQ(counts[0], 1);
+    d.properties = 4;
+    const std::string nonePath = dir.file("none.hwp");
+    ASSERT_TRUE(ps_test::WriteFileBytes(nonePath, d.Build()));
+    counts.Clear();
+    EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(nonePath), counts, kMaskWholeComputer, nullptr, nullptr),
+              kScanNoText);
+}
+
+TEST(Hwp5Frame, LongParagraphsAreReadWholeOrMarkedReadInPart)
+{
+    // A paragraph past the old limit of 262,143 characters, the number at
+    // its end: read whole.
+    Units text(300000, u'가');
+    text += U(u" 800101-1234567");
+    Result r = ConvertSections({Para(0, text, true)}, true);
+    EXPECT_EQ(r.status, 0);
+    ASSERT_EQ(r.text.size(), text.size() + 1);
+    EXPECT_EQ(r.text.substr(r.text.size() - 16), u" 800101-1234567\n");
+
+    // Past the buffer: the text up to it is kept, the document is read in part.
+    Units huge(CHwpDocumentManager::kMaxParagraphChars + 10, u'a');
+    r = ConvertSections({Para(0, huge, true)}, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.text.size(), std::size_t(CHwpDocumentManager::kMaxParagraphChars));
+
+    // A text record that the stream ends inside: what is there is kept, the
+    // document is read in part.
+    std::string cutText;
+    Le32(cutText, 67u | (1u << 10) | (200u << 20));
+    r = ConvertSections({Rec(66, 0, ParaHeader(100, true)) + cutText + TextBody(U(u"0123456789"))});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.text, u"0123456789");
 }
 
 TEST(Hwp5Frame, CountsFromTheFileAreBoundedByTheData)

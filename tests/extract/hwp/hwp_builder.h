@@ -202,7 +202,7 @@ inline std::string ShapeComponent(std::uint32_t id, bool outermost, std::uint32_
 
 struct Hwp5Document {
     bool compressed = false;
-    std::uint32_t properties = 0;  // bit 1: password
+    std::uint32_t properties = 0;  // bit 1: password, bit 2: saved for distribution
     bool withFileHeader = true;
     bool withDocInfo = true;
     bool withBodyText = true;
@@ -219,7 +219,8 @@ struct Hwp5Document {
         return Rec(16, 0, props) + Rec(17, 0, Zeros(72));
     }
 
-    std::string Build() const
+    // layout (optional) says where the compound file's structures went.
+    std::string Build(ps_test::CfbLayout* layout = nullptr) const
     {
         ps_test::CfbWriter w(3);
         const std::uint32_t props = properties | (compressed ? 1u : 0u);
@@ -248,7 +249,7 @@ struct Hwp5Document {
                 w.AddStream(name, packSections ? pack(sections[i]) : sections[i]);
             }
         }
-        return w.Build();
+        return w.Build(layout);
     }
 };
 

@@ -1,17 +1,23 @@
 // The HWP readers over the shared corpus: every HWP 5 document is read
-// (documents with a password end as damaged), every HWP 3.0 document gives
-// Hangul text, and every HWPML document gives the same words as its HWP 5
-// twin where the corpus holds one.
+// (documents with a password or saved for distribution are not read), every
+// HWP 3.0 document gives Hangul text, every HWPML document gives the same
+// words as its HWP 5 twin where the corpus holds one, and the generated HWP 5
+// and HWP 3.0 documents with known personal information give their counts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <array>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "extract/extractlib.h"
 #include "platform/text.h"
+#include "search/matcher.h"
+#include "search/pipatterns.h"
 #include "support/isolation.h"
 
 namespace {
@@ -97,9 +103,11 @@ TEST(HwpCorpus, EveryHwp5DocumentIsRead)
     int read = 0, withHangul = 0;
     for (const auto& f : files) {
         const Result r = Convert(f, nullptr);
-        if (Hwp5Properties(f) & 2u) {
-            // A password: the records cannot be read.
-            EXPECT_NE(r.status, 1) << f;
+        if (Hwp5Properties(f) & 6u) {
+            // A password, or saved for distribution (the body encrypted in
+            // another storage): the records cannot be read.
+            EXPECT_EQ(r.status, 1) << f;
+            EXPECT_EQ(r.text, u"") << f;
             continue;
         }
         EXPECT_EQ(r.status, 0) << f;
@@ -144,4 +152,38 @@ TEST(HwpCorpus, HwpmlGivesTheWordsOfItsHwp5Twin)
         ++twins;
     }
     EXPECT_GE(twins, 4);
+}
+
+TEST(HwpCorpus, GeneratedPersonalInformationDocumentsGiveTheirCounts)
+{
+    // expected.tsv: file, then the seven counts in kind order. The lines
+    // stand in body paragraphs, cells, headers, footers and text boxes
+    // (layout.tsv), written by another writer than the word processor.
+    const std::string corpus = ps_test::CorpusDir();
+    const std::string folder = corpus + "/pii_hwp";
+    if (corpus.empty() || !fs::exists(folder + "/expected.tsv"))
+        GTEST_SKIP() << "corpus absent";
+    std::istringstream table(ps_test::ReadFileBytes(folder + "/expected.tsv"));
+    std::string line;
+    std::getline(table, line);  // header
+    int hwp5 = 0, hwp3 = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        std::array<int, 7> expected{};
+        fields >> name;
+        for (int& n : expected)
+            fields >> n;
+        SCOPED_TRACE(name);
+        PersonalInfoCounts counts{};
+        const int status = FindPersonalInfoInFile(plat::PathFromNative(folder + "/" + name), counts,
+                                                  kMaskWholeComputer, nullptr, nullptr);
+        EXPECT_EQ(status, kScanDone);
+        for (int k = 0; k < 7; ++k)
+            EXPECT_EQ(counts[k], expected[static_cast<size_t>(k)]) << "kind " << k;
+        hwp5 += name.find("_hw.") != std::string::npos;
+        hwp3 += name.find("_h3.") != std::string::npos;
+    }
+    EXPECT_GT(hwp5, 0);
+    EXPECT_GT(hwp3, 0);
 }
