@@ -50,6 +50,7 @@ typedef struct PdfWork {
     int limit;                     /* PsReadLimit reached (kReadLimitNone: none) */
     int stopped;                   /* the read was asked to stop (search stop or time) */
     int flushed;                   /* the text under way was handed on at the end */
+    int pageRefLeaks;              /* a page loaded holds one reference too many (LookupKeepsPage) */
     fz_cookie* cookie;             /* of the page being run, or null */
     pdf_processor original;        /* the run processor's operators before wrapping */
 } PdfWork;
@@ -600,6 +601,11 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         fz_flush_warnings(ctx);
         return PAGE_NOT_LOADED;
     }
+    if (work->pageRefLeaks) {
+        pdf_page* ppage = pdf_page_from_fz_page(ctx, page);
+        if (ppage && ppage->obj)
+            pdf_drop_obj(ctx, ppage->obj);
+    }
 
     work->cookie = &cookie;
     fz_try(ctx) {
@@ -840,6 +846,24 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
     }
 }
 
+/* A page found through the page map comes back from the lookup with a
+   reference of its own that the page loader keeps besides its own (MuPDF
+   1.21): every page would stay in memory after its document is gone. Two
+   lookups show whether this build does so; the pages it loads then give
+   that reference back (ExtractPdfPage). */
+static int LookupKeepsPage(fz_context* ctx, pdf_document* doc)
+{
+    pdf_obj* first = pdf_lookup_page_obj(ctx, doc, 0);
+    int before = pdf_obj_refs(ctx, first);
+    pdf_obj* second = pdf_lookup_page_obj(ctx, doc, 0);
+    int after = pdf_obj_refs(ctx, second);
+    if (first != second || after != before + 1)
+        return 0;
+    pdf_drop_obj(ctx, first);
+    pdf_drop_obj(ctx, second);
+    return 1;
+}
+
 /* Reads the document's pages; the stats say what was read and what kept
    the document from being read to its end. */
 static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, Emitter* e,
@@ -865,9 +889,14 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
             fz_try(ctx) {
                 pdf_load_page_tree(ctx, pdoc);
                 mapped = 1;
+                work->pageRefLeaks = LookupKeepsPage(ctx, pdoc);
             }
-            fz_catch(ctx)
+            fz_catch(ctx) {
+                if (mapped)
+                    pdf_drop_page_tree(ctx, pdoc);
                 mapped = 0;
+                work->pageRefLeaks = 0;
+            }
         }
         ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats, work);
         if (stats->pagesRead == 0 || stats->pagesFailed > 0 || pageCount < claimed)
