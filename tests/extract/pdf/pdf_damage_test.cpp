@@ -3,6 +3,8 @@
 // limit of its budget is read as far as it goes and never reported clean.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 #include <thread>
@@ -298,4 +300,58 @@ TEST(PdfBudget, AReaderPastItsTimeIsReadInPartWhateverItSays)
     EXPECT_EQ(scan, kScanPartial);
     EXPECT_EQ(counts[kPersonalInfoEMail], 1);
     EXPECT_NE(ListedReason("/nowhere/slow.pdf").find("(시간)"), std::string::npos);
+}
+
+// A file too large to be read whole into memory (here: past a quarter of a
+// small memory budget) is read in windows: the same text, read to the end.
+TEST(PdfBudget, ALargeFileIsReadInWindowsWithTheSameText)
+{
+    std::vector<std::string> pageContents;
+    for (int p = 0; p < 120; ++p) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 30; ++i)
+            lines.push_back("page " + std::to_string(p) + " line " + std::to_string(i) + " mail hong@example.com");
+        pageContents.push_back(ShowLines(lines));
+    }
+    // A stream of 3 MB that no page uses makes the file large.
+    PdfBuilder padded;
+    const int catalog = padded.Reserve();
+    const int pages = padded.Reserve();
+    const int font = padded.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    padded.AddStream(std::string(3u << 20, 'x'));
+    std::string kids;
+    for (const std::string& c : pageContents) {
+        const int content = padded.AddStream(c);
+        kids += " " + Ref(padded.Add("<< /Type /Page /Parent " + Ref(pages) +
+                                     " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + Ref(font) +
+                                     " >> >> /Contents " + Ref(content) + " >>"));
+    }
+    padded.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    padded.Set(pages, "<< /Type /Pages /Kids [" + kids + " ] /Count " + std::to_string(pageContents.size()) + " >>");
+    ps_test::TempDir dir;
+    const std::string path = Write(dir, "large.pdf", padded.Build(catalog));
+
+    const Extraction whole = Convert(path);
+    ASSERT_EQ(whole.status, 0);
+    BudgetGuard guard({0, 0, 0, 8u << 20});
+    const Extraction windows = Convert(path);
+    EXPECT_EQ(windows.status, 0);
+    EXPECT_EQ(windows.text, whole.text);
+}
+
+// A sparse file of a gigabyte with a document's name: no table to find, so
+// the whole file would be searched for objects. The time budget ends it.
+TEST(PdfBudget, ASparseFileEndsAtItsTime)
+{
+    ps_test::TempDir dir;
+    const std::string path = dir.file("sparse.pdf");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "%PDF-1.7\n";
+    }
+    ASSERT_EQ(::truncate(path.c_str(), 1ll << 30), 0);
+    BudgetGuard guard({0.2, 0, 0, 0});
+    PersonalInfoCounts counts{};
+    EXPECT_EQ(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr), kScanNoText);
+    EXPECT_NE(ListedReason(path).find("(시간)"), std::string::npos) << ListedReason(path);
 }
