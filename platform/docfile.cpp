@@ -4,14 +4,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
+#include <mutex>
 
 #include "platform/text.h"
 
 namespace {
 
-thread_local const std::atomic<int32_t>* t_cancel = nullptr;
+thread_local plat::ReadCancelScope* t_scope = nullptr;
 thread_local PsDocOpenError t_lastOpenError = kDocOpenOk;
+
+// The budget of documents read from now on; guarded by g_budgetLock.
+std::mutex g_budgetLock;
+plat::DocumentBudget g_budget = plat::kDocumentBudget;
+
+int64_t MonotonicNanoseconds()
+{
+    // The coarse clock (a few milliseconds of resolution) is read without a
+    // system call: cheap enough for every byte read of every reader.
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 PsDocOpenError ReasonOfErrno(int e)
 {
@@ -71,6 +87,59 @@ extern "C" int PsReadCancelled(void) { return plat::ReadCancelled() ? 1 : 0; }
 
 namespace plat {
 
+struct ReadScopeAccess {
+    static DocumentBudget Budget()
+    {
+        if (t_scope && t_scope->hasBudget_)
+            return t_scope->budget_;
+        std::lock_guard<std::mutex> lock(g_budgetLock);
+        return g_budget;
+    }
+
+    static void Note(int limit)
+    {
+        ReadCancelScope* scope = t_scope;
+        if (!scope || !scope->hasBudget_ || limit <= kReadLimitNone || limit > kReadLimitMemory)
+            return;
+        if (scope->limit_ == kReadLimitNone)
+            scope->limit_ = static_cast<ReadLimit>(limit);
+    }
+
+    static bool Cancelled()
+    {
+        ReadCancelScope* scope = t_scope;
+        if (!scope)
+            return false;
+        if (scope->flag_ && scope->flag_->load(std::memory_order_relaxed) != 0)
+            return true;
+        if (scope->limit_ != kReadLimitNone)
+            return true;
+        if (scope->deadline_ != 0 && MonotonicNanoseconds() >= scope->deadline_) {
+            scope->limit_ = kReadLimitTime;
+            return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace plat
+
+extern "C" PsDocumentBudget PsCurrentDocumentBudget(void) { return plat::ReadScopeAccess::Budget(); }
+
+extern "C" void PsNoteReadLimit(int limit) { plat::ReadScopeAccess::Note(limit); }
+
+namespace plat {
+
+DocumentBudget SetDocumentBudget(const DocumentBudget& budget)
+{
+    std::lock_guard<std::mutex> lock(g_budgetLock);
+    const DocumentBudget old = g_budget;
+    g_budget = budget;
+    return old;
+}
+
+DocumentBudget CurrentDocumentBudget() { return ReadScopeAccess::Budget(); }
+
 int OpenDocumentFile(const std::string& nativePath, DocOpenError* why)
 {
     int reason = kDocOpenOk;
@@ -108,17 +177,40 @@ FILE* OpenDocumentStream(const std::string& nativePath, DocOpenError* why)
 DocOpenError LastDocumentOpenError() { return t_lastOpenError; }
 void ClearDocumentOpenError() { t_lastOpenError = kDocOpenOk; }
 
-ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag) : previous_(t_cancel)
+ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag) : flag_(flag), previous_(t_scope)
 {
-    t_cancel = flag;
+    if (previous_ && previous_->hasBudget_) {
+        // The document of the scope around this one, with its clock running.
+        hasBudget_ = true;
+        budget_ = previous_->budget_;
+        deadline_ = previous_->deadline_;
+        limit_ = previous_->limit_;
+        inherited_ = true;
+    }
+    t_scope = this;
 }
 
-ReadCancelScope::~ReadCancelScope() { t_cancel = previous_; }
-
-bool ReadCancelled()
+ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget)
+    : flag_(flag), previous_(t_scope), hasBudget_(true), budget_(budget)
 {
-    const std::atomic<int32_t>* flag = t_cancel;
-    return flag && flag->load(std::memory_order_relaxed) != 0;
+    if (budget.seconds > 0) {
+        const double ns = budget.seconds * 1e9;
+        // A budget beyond a century is no limit.
+        if (ns < 3.2e18)
+            deadline_ = MonotonicNanoseconds() + static_cast<int64_t>(ns);
+    }
+    t_scope = this;
 }
+
+ReadCancelScope::~ReadCancelScope()
+{
+    t_scope = previous_;
+    // A limit reached inside a scope that took over its document's budget is
+    // that document's.
+    if (inherited_ && previous_->limit_ == kReadLimitNone)
+        previous_->limit_ = limit_;
+}
+
+bool ReadCancelled() { return ReadScopeAccess::Cancelled(); }
 
 }  // namespace plat

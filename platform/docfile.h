@@ -4,8 +4,22 @@
 // A document is opened without blocking (a FIFO put where a document was, or
 // a link to a device, never holds the reader) and read only when the opened
 // descriptor is a regular file. A thread that reads documents on behalf of a
-// search installs a ReadCancelScope with the search's stop flag; the byte
-// reads and the readers' main loops ask ReadCancelled() and end early.
+// search installs a ReadCancelScope with the search's stop flag and the
+// document's work budget; the byte reads and the readers' main loops ask
+// ReadCancelled() and end early, when the search is stopped or when the
+// document has used up its budget.
+//
+// The work budget (the one place where it is set: kDocumentBudget below).
+// Every document may take so much time, so many operations and so much
+// memory; a document that reaches one of them is read in part: the reader
+// stops, the text it gathered so far is matched, and the document is listed
+// with the reason. The search goes on with the next document.
+//  - time: wall time from the scope's start; every reader is held to it
+//    through ReadCancelled(), which also notes the limit for the thread.
+//  - operations and memory: what a reader can count itself (the PDF glue:
+//    content-stream operators and the nesting of forms, and the bytes its
+//    own allocator hands out). Such a reader notes the limit it reached with
+//    PsNoteReadLimit; from then on ReadCancelled() is true for that scope.
 #pragma once
 
 #ifdef __cplusplus
@@ -27,8 +41,44 @@ enum PsDocOpenError {
    last reason. The descriptor is blocking again when returned. */
 int PsOpenDocumentFile(const char* nativePath, int* why);
 
-/* Non-zero when the calling thread's read is asked to stop. */
+/* Non-zero when the calling thread's read is asked to stop: the search was
+   stopped, or the document reached a limit of its budget. */
 int PsReadCancelled(void);
+
+/* The work one document may take. */
+typedef struct PsDocumentBudget {
+    double seconds;                /* wall time; 0: no limit */
+    unsigned long long operations; /* operators a reader runs (PDF content); 0: no limit */
+    unsigned int nesting;          /* depth of nested forms (PDF); 0: no limit */
+    unsigned long long memory;     /* bytes a reader's own allocator holds at once; 0: no limit */
+} PsDocumentBudget;
+
+/* The budget every document gets unless a test sets another
+   (plat::SetDocumentBudget). A search reads documents on up to one thread a
+   core, so the memory limit is held by several documents at once. */
+#define PS_DOCUMENT_BUDGET_SECONDS 60.0
+#define PS_DOCUMENT_BUDGET_OPERATIONS 40000000ull
+#define PS_DOCUMENT_BUDGET_NESTING 32u
+#define PS_DOCUMENT_BUDGET_MEMORY (768ull << 20)
+
+/* Which limit stopped a read. */
+enum PsReadLimit {
+    kReadLimitNone = 0,
+    kReadLimitTime = 1,
+    kReadLimitOperations = 2,
+    kReadLimitMemory = 3,
+};
+
+/* The budget of the calling thread's document: the innermost
+   ReadCancelScope's, or the process's (see plat::SetDocumentBudget) when no
+   scope is installed. */
+PsDocumentBudget PsCurrentDocumentBudget(void);
+
+/* A reader reached a limit it counts itself (kReadLimitOperations or
+   kReadLimitMemory): noted for the innermost scope, which from now on
+   answers ReadCancelled() with true. Without a scope nothing is noted (the
+   reader reports its own stop). */
+void PsNoteReadLimit(int limit);
 
 #ifdef __cplusplus
 }
@@ -55,17 +105,43 @@ FILE* OpenDocumentStream(const std::string& nativePath, DocOpenError* why = null
 DocOpenError LastDocumentOpenError();
 void ClearDocumentOpenError();
 
+using DocumentBudget = PsDocumentBudget;
+using ReadLimit = PsReadLimit;
+
+constexpr DocumentBudget kDocumentBudget{PS_DOCUMENT_BUDGET_SECONDS, PS_DOCUMENT_BUDGET_OPERATIONS,
+                                         PS_DOCUMENT_BUDGET_NESTING, PS_DOCUMENT_BUDGET_MEMORY};
+
+// The budget of the documents read from now on (kDocumentBudget at the
+// start); returns the previous one. For tests: not to be called while
+// documents are read.
+DocumentBudget SetDocumentBudget(const DocumentBudget& budget);
+DocumentBudget CurrentDocumentBudget();  // PsCurrentDocumentBudget
+
 // While alive, ReadCancelled() on this thread follows *flag (non-zero: stop).
-// Scopes nest; a null flag stops nothing.
+// Scopes nest; a null flag stops nothing. A scope made with a budget also
+// holds the document read inside it to that budget (its time counts from
+// here); a scope without one takes over the budget of the scope around it.
 class ReadCancelScope {
 public:
     explicit ReadCancelScope(const std::atomic<int32_t>* flag);
+    ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget);
     ~ReadCancelScope();
     ReadCancelScope(const ReadCancelScope&) = delete;
     ReadCancelScope& operator=(const ReadCancelScope&) = delete;
 
+    // The limit this scope's document reached (kReadLimitNone: none).
+    ReadLimit LimitReached() const { return limit_; }
+
 private:
-    const std::atomic<int32_t>* previous_;
+    friend struct ReadScopeAccess;
+
+    const std::atomic<int32_t>* flag_;
+    ReadCancelScope* previous_;
+    bool hasBudget_ = false;
+    bool inherited_ = false;  // the budget and clock are the enclosing scope's
+    DocumentBudget budget_{};
+    int64_t deadline_ = 0;  // monotonic nanoseconds; 0: none
+    ReadLimit limit_ = kReadLimitNone;
 };
 
 bool ReadCancelled();

@@ -631,15 +631,25 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
     std::u16string text;
     std::u16string reason;
     int ret;
+    plat::ReadLimit limit;
     {
-        // The stop flag reaches into the reader's loops and reads.
-        plat::ReadCancelScope scope(cancel);
+        // The stop flag and the document's work budget reach into the
+        // reader's loops and reads.
+        plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
         ret = ExtractDocumentText(path, extension, text, &reason);
+        limit = scope.LimitReached();
     }
     SearchLog().Write(u"ret[%d], filePath(%s)", ret, path.c_str());
     if (Cancelled(cancel)) {
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
         return kScanCancelled;
+    }
+    if (limit != kReadLimitNone) {
+        // Stopped at its budget: read in part, whatever the reader said.
+        ret = ret == 0 ? 1 : ret;
+        reason = limit == kReadLimitTime     ? u"작업 한도에 이름 (시간)"
+                 : limit == kReadLimitMemory ? u"작업 한도에 이름 (메모리)"
+                                             : u"작업 한도에 이름 (연산)";
     }
     if (ret != 0) {
         // Not read to its end: listed with its reason; the text the reader

@@ -8,12 +8,15 @@
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
-/* Store limit of one extraction's context. */
+/* Store limit of one extraction's context (at most a third of its memory
+   budget). */
 #define PDF_STORE_LIMIT (256u << 20)
 
 /* Text waiting to be handed on: a fixed chunk, flushed when full, at the end
@@ -33,62 +36,273 @@ enum { PAGE_READ = 0, PAGE_PARTIAL = 1, PAGE_FAILED = 2, PAGE_NOT_LOADED = 3 };
    in a row that cannot be loaded, the rest of the range is given up. */
 #define MAX_UNLOADABLE_IN_A_ROW 1000
 
-/* The document's bytes: a regular file opened without blocking, read in
-   pieces; every piece first asks whether the read is to stop. A stop makes
-   the read fail and aborts the page being run through its cookie. */
-#define FILE_CHUNK (64 * 1024)
+/* ---------------------------------------------------------------------------
+   The work of one extraction: the document's budget (platform/docfile.h), what
+   it has used, and what stopped it. An extraction runs on one thread; the
+   operator wrappers below find it through a thread-local pointer. */
 
-typedef struct FileStream {
-    int fd;
-    int stopped;
-    fz_cookie* cookie; /* of the page being run, or null */
-    unsigned char buffer[FILE_CHUNK];
-} FileStream;
+typedef struct PdfWork {
+    PsDocumentBudget budget;
+    unsigned long long operations; /* content operators run */
+    unsigned int depth;            /* forms being run inside each other */
+    size_t live;                   /* bytes the context's allocator holds */
+    unsigned int allocations;      /* for a look at the clock now and then */
+    int limit;                     /* PsReadLimit reached (kReadLimitNone: none) */
+    int stopped;                   /* the read was asked to stop (search stop or time) */
+    int flushed;                   /* the text under way was handed on at the end */
+    int pageRefLeaks;              /* a page loaded holds one reference too many (LookupKeepsPage) */
+    fz_cookie* cookie;             /* of the page being run, or null */
+    pdf_processor original;        /* the run processor's operators before wrapping */
+} PdfWork;
 
-static int StopRequested(FileStream* file)
+static _Thread_local PdfWork* t_work;
+
+static void ReachLimit(PdfWork* w, int limit)
 {
-    if (file && !file->stopped && PsReadCancelled())
-        file->stopped = 1;
-    if (file && file->stopped && file->cookie)
-        file->cookie->abort = 1;
-    return file && file->stopped;
+    if (!w->limit) {
+        w->limit = limit;
+        PsNoteReadLimit(limit);
+    }
+    if (w->cookie)
+        w->cookie->abort = 1;
 }
 
-static int NextFileChunk(fz_context* ctx, fz_stream* stm, size_t max)
+/* Non-zero when the extraction is to end: stopped, or a limit reached. A
+   page being run is aborted through its cookie. */
+static int WorkEnds(PdfWork* w)
 {
-    FileStream* file = (FileStream*)stm->state;
+    if (!w)
+        return 0;
+    if (!w->stopped && PsReadCancelled())
+        w->stopped = 1;
+    if ((w->stopped || w->limit) && w->cookie)
+        w->cookie->abort = 1;
+    return w->stopped || w->limit;
+}
+
+/* The context's allocator: every block carries its size in front, so that
+   the bytes held are known and held to the memory budget. A refused block
+   is what MuPDF meets when memory runs out: it empties its store, tries
+   again, and fails what it was doing. */
+#define BLOCK_HEADER 16 /* keeps the blocks aligned as malloc's */
+
+static void* WorkMalloc(void* user, size_t size)
+{
+    PdfWork* w = (PdfWork*)user;
+    unsigned char* block;
+    if (size > SIZE_MAX - BLOCK_HEADER)
+        return NULL;
+    if (w->budget.memory && (w->live > w->budget.memory || size > w->budget.memory - w->live)) {
+        ReachLimit(w, kReadLimitMemory);
+        return NULL;
+    }
+    block = (unsigned char*)malloc(size + BLOCK_HEADER);
+    if (!block)
+        return NULL;
+    memcpy(block, &size, sizeof size);
+    w->live += size;
+    /* The clock is also asked here: MuPDF allocates in all its long loops. */
+    if ((++w->allocations & 1023) == 0)
+        WorkEnds(w);
+    return block + BLOCK_HEADER;
+}
+
+static void WorkFree(void* user, void* ptr)
+{
+    PdfWork* w = (PdfWork*)user;
+    unsigned char* block;
+    size_t size;
+    if (!ptr)
+        return;
+    block = (unsigned char*)ptr - BLOCK_HEADER;
+    memcpy(&size, block, sizeof size);
+    w->live -= size;
+    free(block);
+}
+
+static void* WorkRealloc(void* user, void* ptr, size_t size)
+{
+    PdfWork* w = (PdfWork*)user;
+    unsigned char* block;
+    unsigned char* grown;
+    size_t old;
+    if (!ptr)
+        return WorkMalloc(user, size);
+    if (size == 0) {
+        WorkFree(user, ptr);
+        return NULL;
+    }
+    if (size > SIZE_MAX - BLOCK_HEADER)
+        return NULL;
+    block = (unsigned char*)ptr - BLOCK_HEADER;
+    memcpy(&old, block, sizeof old);
+    if (size > old && w->budget.memory &&
+        (w->live > w->budget.memory || size - old > w->budget.memory - w->live)) {
+        ReachLimit(w, kReadLimitMemory);
+        return NULL;
+    }
+    grown = (unsigned char*)realloc(block, size + BLOCK_HEADER);
+    if (!grown)
+        return NULL;
+    memcpy(grown, &size, sizeof size);
+    w->live = w->live - old + size;
+    return grown + BLOCK_HEADER;
+}
+
+/* ---------------------------------------------------------------------------
+   The document's bytes. A regular file opened without blocking; one of a
+   sane size is read whole into memory once (MuPDF seeks and reads small
+   pieces all over the file: from memory that costs nothing), a larger one is
+   read in windows that a seek inside the window keeps. Every window handed
+   to MuPDF first asks whether the extraction is to end. */
+
+#define WINDOW (64 * 1024)
+#define WHOLE_FILE_MAX ((int64_t)128 << 20)
+#define READ_PIECE (1 << 20)
+
+typedef struct DocStream {
+    PdfWork* work;
+    int fd;
+    struct stat opened;  /* the file when it was opened */
+    int changed;         /* the file changed while it was read */
+    unsigned char* data; /* the whole file, or null: read in windows */
+    int64_t size;        /* bytes in data, or the file's size when opened */
+    int64_t window_at;   /* file offset of buffer[0] */
+    size_t window_length;
+    unsigned char* buffer; /* WINDOW bytes (windowed reading) */
+} DocStream;
+
+static int SameFile(const struct stat* a, const struct stat* b)
+{
+    return a->st_dev == b->st_dev && a->st_ino == b->st_ino && a->st_size == b->st_size &&
+           a->st_mtim.tv_sec == b->st_mtim.tv_sec && a->st_mtim.tv_nsec == b->st_mtim.tv_nsec &&
+           a->st_ctim.tv_sec == b->st_ctim.tv_sec && a->st_ctim.tv_nsec == b->st_ctim.tv_nsec;
+}
+
+/* Notes a file that is no longer the one opened; 1 when it changed. */
+static int CheckUnchanged(DocStream* d)
+{
+    struct stat now;
+    if (!d->changed && (fstat(d->fd, &now) != 0 || !SameFile(&now, &d->opened)))
+        d->changed = 1;
+    return d->changed;
+}
+
+static int NextMemoryWindow(fz_context* ctx, fz_stream* stm, size_t max)
+{
+    DocStream* d = (DocStream*)stm->state;
+    int64_t at = stm->pos;
+    int64_t n;
+    (void)max;
+    if (WorkEnds(d->work))
+        fz_throw(ctx, FZ_ERROR_ABORT, "read stopped");
+    if (at < 0 || at >= d->size)
+        return EOF;
+    n = d->size - at;
+    if (n > WINDOW)
+        n = WINDOW;
+    stm->rp = d->data + at;
+    stm->wp = stm->rp + n;
+    stm->pos += n;
+    return *stm->rp++;
+}
+
+static int NextFileWindow(fz_context* ctx, fz_stream* stm, size_t max)
+{
+    DocStream* d = (DocStream*)stm->state;
     ssize_t n;
     (void)max;
-    if (StopRequested(file))
-        fz_throw(ctx, FZ_ERROR_GENERIC, "read stopped");
+    if (WorkEnds(d->work))
+        fz_throw(ctx, FZ_ERROR_ABORT, "read stopped");
     do
-        n = read(file->fd, file->buffer, sizeof file->buffer);
+        n = pread(d->fd, d->buffer, WINDOW, (off_t)stm->pos);
     while (n < 0 && errno == EINTR);
     if (n < 0)
         fz_throw(ctx, FZ_ERROR_GENERIC, "read error");
-    stm->rp = file->buffer;
-    stm->wp = file->buffer + n;
+    d->window_at = stm->pos;
+    d->window_length = (size_t)n;
+    stm->rp = d->buffer;
+    stm->wp = d->buffer + n;
     stm->pos += (int64_t)n;
     if (n == 0)
         return EOF;
     return *stm->rp++;
 }
 
-static void SeekFile(fz_context* ctx, fz_stream* stm, int64_t offset, int whence)
+/* fz_seek hands over a position from the start (whence 0) or the end (2). */
+static int64_t SeekTarget(fz_context* ctx, DocStream* d, int64_t offset, int whence)
 {
-    FileStream* file = (FileStream*)stm->state;
-    off_t at = lseek(file->fd, (off_t)offset, whence);
-    if (at < 0)
+    int64_t target = whence == SEEK_END ? d->size + offset : offset;
+    if (whence != SEEK_SET && whence != SEEK_END)
         fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek");
-    stm->pos = (int64_t)at;
-    stm->rp = stm->wp = file->buffer;
+    if (target < 0)
+        target = 0;
+    return target;
 }
 
-static void DropFile(fz_context* ctx, void* state)
+static void SeekMemory(fz_context* ctx, fz_stream* stm, int64_t offset, int whence)
 {
-    FileStream* file = (FileStream*)state;
-    close(file->fd);
-    fz_free(ctx, file);
+    DocStream* d = (DocStream*)stm->state;
+    int64_t target = SeekTarget(ctx, d, offset, whence);
+    if (target > d->size)
+        target = d->size;
+    /* The next read asks for its window (and whether to go on). */
+    stm->pos = target;
+    stm->rp = stm->wp = d->data + target;
+}
+
+static void SeekFile(fz_context* ctx, fz_stream* stm, int64_t offset, int whence)
+{
+    DocStream* d = (DocStream*)stm->state;
+    int64_t target = SeekTarget(ctx, d, offset, whence);
+    if (d->window_length > 0 && target >= d->window_at &&
+        target < d->window_at + (int64_t)d->window_length) {
+        stm->rp = d->buffer + (target - d->window_at);
+        stm->wp = d->buffer + d->window_length;
+        stm->pos = d->window_at + (int64_t)d->window_length;
+        return;
+    }
+    stm->pos = target;
+    stm->rp = stm->wp = d->buffer;
+    d->window_length = 0;
+}
+
+static void DropDocStream(fz_context* ctx, void* state)
+{
+    DocStream* d = (DocStream*)state;
+    close(d->fd);
+    fz_free(ctx, d->data);
+    fz_free(ctx, d->buffer);
+    fz_free(ctx, d);
+}
+
+/* Reads the whole file into d->data; 0 when the read was stopped or failed.
+   A file that is not the size it was when opened has changed. */
+static int ReadWholeFile(fz_context* ctx, DocStream* d)
+{
+    int64_t have = 0;
+    d->data = (unsigned char*)fz_malloc_no_throw(ctx, d->size > 0 ? (size_t)d->size : 1);
+    if (!d->data)
+        return 0;
+    while (have < d->size) {
+        ssize_t n;
+        size_t want = (size_t)(d->size - have < READ_PIECE ? d->size - have : READ_PIECE);
+        if (WorkEnds(d->work))
+            return 0;
+        do
+            n = read(d->fd, d->data + have, want);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return 0;
+        if (n == 0)
+            break; /* shorter than when opened */
+        have += n;
+    }
+    if (have != d->size)
+        d->changed = 1;
+    d->size = have;
+    CheckUnchanged(d);
+    return 1;
 }
 
 /* MuPDF's warnings and errors go to the trace log. */
@@ -149,14 +363,190 @@ static void EmitTextPage(Emitter* e, fz_stext_page* text)
     }
 }
 
+/* ---------------------------------------------------------------------------
+   Every operator of a page's content, and of the forms it draws, is counted
+   against the operations budget before MuPDF runs it, and a form is run only
+   while the nesting budget allows. A limit reached, or a read asked to stop,
+   aborts the page (FZ_ERROR_ABORT, and the cookie for the page's own loop).
+   The originals are the run processor's, kept in the extraction's work. */
+
+/* Ends the page being run: the text of the text object under way is handed
+   to the device first (it goes there only at the object's end), so that the
+   text shown before the limit is kept. */
+static void EndPage(fz_context* ctx, pdf_processor* proc, const char* why)
+{
+    PdfWork* w = t_work;
+    if (!w->flushed && w->original.op_ET) {
+        w->flushed = 1;
+        fz_try(ctx)
+            w->original.op_ET(ctx, proc);
+        fz_catch(ctx) {
+            /* nothing more to keep */
+        }
+    }
+    fz_throw(ctx, FZ_ERROR_ABORT, "%s", why);
+}
+
+static void CountOperator(fz_context* ctx, pdf_processor* proc)
+{
+    PdfWork* w = t_work;
+    ++w->operations;
+    if (w->budget.operations && w->operations > w->budget.operations)
+        ReachLimit(w, kReadLimitOperations);
+    if ((w->operations & 1023) == 0)
+        WorkEnds(w);
+    if (w->limit || w->stopped)
+        EndPage(ctx, proc, "work budget reached or read stopped");
+}
+
+#define ORIGINAL(op) (t_work->original.op_##op)
+#define WRAP0(op)                                                                   \
+    static void Count_##op(fz_context* ctx, pdf_processor* proc)                    \
+    {                                                                               \
+        CountOperator(ctx, proc);                                                   \
+        ORIGINAL(op)(ctx, proc);                                                    \
+    }
+#define WRAP(op, params, args)                                                      \
+    static void Count_##op(fz_context* ctx, pdf_processor* proc, params)            \
+    {                                                                               \
+        CountOperator(ctx, proc);                                                   \
+        ORIGINAL(op)(ctx, proc, args);                                              \
+    }
+#define P(...) __VA_ARGS__
+
+WRAP(w, float a, a)
+WRAP(j, int a, a)
+WRAP(J, int a, a)
+WRAP(M, float a, a)
+WRAP(d, P(pdf_obj* a, float b), P(a, b))
+WRAP(ri, const char* a, a)
+WRAP(i, float a, a)
+WRAP(gs_begin, P(const char* a, pdf_obj* b), P(a, b))
+WRAP(gs_BM, const char* a, a)
+WRAP(gs_ca, float a, a)
+WRAP(gs_CA, float a, a)
+WRAP(gs_SMask, P(pdf_obj* a, pdf_obj* b, float* c, int d), P(a, b, c, d))
+WRAP0(gs_end)
+WRAP0(q)
+WRAP0(Q)
+WRAP(cm, P(float a, float b, float c, float d, float e, float f), P(a, b, c, d, e, f))
+WRAP(m, P(float a, float b), P(a, b))
+WRAP(l, P(float a, float b), P(a, b))
+WRAP(c, P(float a, float b, float c, float d, float e, float f), P(a, b, c, d, e, f))
+WRAP(v, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP(y, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP0(h)
+WRAP(re, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP0(S)
+WRAP0(s)
+WRAP0(F)
+WRAP0(f)
+WRAP0(fstar)
+WRAP0(B)
+WRAP0(Bstar)
+WRAP0(b)
+WRAP0(bstar)
+WRAP0(n)
+WRAP0(W)
+WRAP0(Wstar)
+WRAP0(BT)
+WRAP0(ET)
+WRAP(Tc, float a, a)
+WRAP(Tw, float a, a)
+WRAP(Tz, float a, a)
+WRAP(TL, float a, a)
+WRAP(Tf, P(const char* a, pdf_font_desc* b, float c), P(a, b, c))
+WRAP(Tr, int a, a)
+WRAP(Ts, float a, a)
+WRAP(Td, P(float a, float b), P(a, b))
+WRAP(TD, P(float a, float b), P(a, b))
+WRAP(Tm, P(float a, float b, float c, float d, float e, float f), P(a, b, c, d, e, f))
+WRAP0(Tstar)
+WRAP(TJ, pdf_obj* a, a)
+WRAP(Tj, P(char* a, size_t b), P(a, b))
+WRAP(squote, P(char* a, size_t b), P(a, b))
+WRAP(dquote, P(float a, float b, char* c, size_t d), P(a, b, c, d))
+WRAP(d0, P(float a, float b), P(a, b))
+WRAP(d1, P(float a, float b, float c, float d, float e, float f), P(a, b, c, d, e, f))
+WRAP(CS, P(const char* a, fz_colorspace* b), P(a, b))
+WRAP(cs, P(const char* a, fz_colorspace* b), P(a, b))
+WRAP(SC_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
+WRAP(sc_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
+WRAP(SC_shade, P(const char* a, fz_shade* b), P(a, b))
+WRAP(sc_shade, P(const char* a, fz_shade* b), P(a, b))
+WRAP(SC_color, P(int a, float* b), P(a, b))
+WRAP(sc_color, P(int a, float* b), P(a, b))
+WRAP(G, float a, a)
+WRAP(g, float a, a)
+WRAP(RG, P(float a, float b, float c), P(a, b, c))
+WRAP(rg, P(float a, float b, float c), P(a, b, c))
+WRAP(K, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP(k, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP(BI, P(fz_image* a, const char* b), P(a, b))
+WRAP(sh, P(const char* a, fz_shade* b), P(a, b))
+WRAP(Do_image, P(const char* a, fz_image* b), P(a, b))
+WRAP(MP, const char* a, a)
+WRAP(DP, P(const char* a, pdf_obj* b, pdf_obj* c), P(a, b, c))
+WRAP(BMC, const char* a, a)
+WRAP(BDC, P(const char* a, pdf_obj* b, pdf_obj* c), P(a, b, c))
+WRAP0(EMC)
+WRAP0(BX)
+WRAP0(EX)
+WRAP(gs_OP, int a, a)
+WRAP(gs_op, int a, a)
+WRAP(gs_OPM, int a, a)
+WRAP(gs_UseBlackPtComp, pdf_obj* a, a)
+
+/* A form drawn inside forms: counted like every operator, and run only while
+   the nesting budget allows (a form that draws the next one ten times, ten
+   deep, is ten billion forms). */
+static void Count_Do_form(fz_context* ctx, pdf_processor* proc, const char* name, pdf_obj* form,
+                          pdf_obj* resources)
+{
+    PdfWork* w = t_work;
+    CountOperator(ctx, proc);
+    if (w->budget.nesting && w->depth >= w->budget.nesting) {
+        ReachLimit(w, kReadLimitOperations);
+        EndPage(ctx, proc, "forms nested too deep");
+    }
+    ++w->depth;
+    fz_try(ctx)
+        ORIGINAL(Do_form)(ctx, proc, name, form, resources);
+    fz_always(ctx)
+        --w->depth;
+    fz_catch(ctx)
+        fz_rethrow(ctx);
+}
+
+/* Puts the counting operators in front of the processor's own (an operator
+   the processor leaves out stays out). */
+static void CountOperators(pdf_processor* proc, PdfWork* w)
+{
+    w->original = *proc;
+#define USE(op)              \
+    if (proc->op_##op)       \
+        proc->op_##op = Count_##op;
+    USE(w) USE(j) USE(J) USE(M) USE(d) USE(ri) USE(i) USE(gs_begin) USE(gs_BM) USE(gs_ca)
+    USE(gs_CA) USE(gs_SMask) USE(gs_end) USE(q) USE(Q) USE(cm) USE(m) USE(l) USE(c) USE(v)
+    USE(y) USE(h) USE(re) USE(S) USE(s) USE(F) USE(f) USE(fstar) USE(B) USE(Bstar) USE(b)
+    USE(bstar) USE(n) USE(W) USE(Wstar) USE(BT) USE(ET) USE(Tc) USE(Tw) USE(Tz) USE(TL) USE(Tf)
+    USE(Tr) USE(Ts) USE(Td) USE(TD) USE(Tm) USE(Tstar) USE(TJ) USE(Tj) USE(squote) USE(dquote)
+    USE(d0) USE(d1) USE(CS) USE(cs) USE(SC_pattern) USE(sc_pattern) USE(SC_shade) USE(sc_shade)
+    USE(SC_color) USE(sc_color) USE(G) USE(g) USE(RG) USE(rg) USE(K) USE(k) USE(BI) USE(sh)
+    USE(Do_image) USE(Do_form) USE(MP) USE(DP) USE(BMC) USE(BDC) USE(EMC) USE(BX) USE(EX)
+    USE(gs_OP) USE(gs_op) USE(gs_OPM) USE(gs_UseBlackPtComp)
+#undef USE
+}
+
 /* The page's content through MuPDF's own interpreter, with the operators
    that only paint pictures left out: image XObjects and shadings painted by
    "sh" are never loaded or decoded, since no text can come of them. (A
    shading used as a fill colour is still loaded: the interpreter refuses the
    content stream when its colour operators are missing.) Annotations and form
-   fields follow as fz_run_page runs them. */
+   fields follow as fz_run_page runs them (held to the budget by the clock and
+   the memory it allocates). */
 static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_device* dev,
-                           fz_cookie* cookie)
+                           fz_cookie* cookie, PdfWork* work)
 {
     pdf_page* ppage = pdf_page_from_fz_page(ctx, page);
     pdf_processor* proc = NULL;
@@ -173,6 +563,8 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
         proc = pdf_new_run_processor(ctx, dev, ctm, "View", NULL, NULL, cookie);
         proc->op_Do_image = NULL;
         proc->op_sh = NULL;
+        CountOperators(proc, work);
+        work->flushed = 0;
         pdf_process_contents(ctx, proc, pdf_document_from_fz_document(ctx, doc),
                              pdf_page_resources(ctx, ppage), pdf_page_contents(ctx, ppage), cookie);
         pdf_close_processor(ctx, proc);
@@ -181,12 +573,13 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
         pdf_drop_processor(ctx, proc);
     fz_catch(ctx)
         fz_rethrow(ctx);
+    if (WorkEnds(work))
+        fz_throw(ctx, FZ_ERROR_ABORT, "work budget reached or read stopped");
     fz_run_page_annots(ctx, page, dev, fz_identity, cookie);
     fz_run_page_widgets(ctx, page, dev, fz_identity, cookie);
 }
 
-static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter* e,
-                          FileStream* file)
+static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter* e, PdfWork* work)
 {
     fz_page* page = NULL;
     fz_stext_page* text = NULL;
@@ -208,16 +601,20 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         fz_flush_warnings(ctx);
         return PAGE_NOT_LOADED;
     }
+    if (work->pageRefLeaks) {
+        pdf_page* ppage = pdf_page_from_fz_page(ctx, page);
+        if (ppage && ppage->obj)
+            pdf_drop_obj(ctx, ppage->obj);
+    }
 
-    if (file)
-        file->cookie = &cookie;
+    work->cookie = &cookie;
     fz_try(ctx) {
         text = fz_new_stext_page(ctx, fz_bound_page(ctx, page));
         dev = fz_new_stext_device(ctx, text, &options);
         fz_try(ctx) {
-            if (StopRequested(file))
-                fz_throw(ctx, FZ_ERROR_GENERIC, "read stopped");
-            RunPageForText(ctx, doc, page, dev, &cookie);
+            if (WorkEnds(work))
+                fz_throw(ctx, FZ_ERROR_ABORT, "read stopped");
+            RunPageForText(ctx, doc, page, dev, &cookie, work);
             fz_close_device(ctx, dev);
         }
         fz_catch(ctx)
@@ -232,8 +629,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
     }
     fz_catch(ctx)
         result = PAGE_FAILED;
-    if (file)
-        file->cookie = NULL;
+    work->cookie = NULL;
     if (cookie.abort)
         result = PAGE_FAILED;
 
@@ -244,9 +640,18 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
     return result;
 }
 
-static fz_context* NewContext(void)
+static fz_context* NewContext(PdfWork* work)
 {
-    fz_context* ctx = fz_new_context(NULL, NULL, PDF_STORE_LIMIT);
+    fz_alloc_context alloc;
+    size_t store = PDF_STORE_LIMIT;
+    fz_context* ctx;
+    alloc.user = work;
+    alloc.malloc = WorkMalloc;
+    alloc.realloc = WorkRealloc;
+    alloc.free = WorkFree;
+    if (work->budget.memory && store > work->budget.memory / 3)
+        store = (size_t)(work->budget.memory / 3);
+    ctx = fz_new_context(&alloc, NULL, store);
     if (!ctx)
         return NULL;
     fz_set_error_callback(ctx, Quiet, NULL);
@@ -260,11 +665,11 @@ static fz_context* NewContext(void)
 /* Opens a PDF document from its file (the cross-reference table, repaired by
    MuPDF when damaged). Null on any failure; *file is the document's byte
    stream state while the document lives. */
-static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, FileStream** file)
+static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, PdfWork* work, DocStream** file)
 {
     fz_stream* stream = NULL;
     pdf_document* doc = NULL;
-    FileStream* state = NULL;
+    DocStream* state = NULL;
     int handed = 0; /* the descriptor belongs to the stream (or was closed by it) */
     int fd;
 
@@ -278,12 +683,27 @@ static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, FileStrea
     if (fd < 0)
         return NULL;
     fz_try(ctx) {
-        state = fz_malloc_struct(ctx, FileStream);
+        int whole;
+        state = fz_malloc_struct(ctx, DocStream);
         state->fd = fd;
+        state->work = work;
+        if (fstat(fd, &state->opened) != 0)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "cannot stat");
+        state->size = (int64_t)state->opened.st_size;
+        whole = state->size <= WHOLE_FILE_MAX &&
+                (!work->budget.memory || (unsigned long long)state->size <= work->budget.memory / 4);
+        if (whole) {
+            if (!ReadWholeFile(ctx, state))
+                fz_throw(ctx, FZ_ERROR_GENERIC, "cannot read the file");
+        } else {
+            state->buffer = (unsigned char*)fz_malloc(ctx, WINDOW);
+        }
         /* fz_new_stream drops the state itself when it fails. */
         handed = 1;
-        stream = fz_new_stream(ctx, state, NextFileChunk, DropFile);
-        stream->seek = SeekFile;
+        stream = fz_new_stream(ctx, state, whole ? NextMemoryWindow : NextFileWindow, DropDocStream);
+        stream->seek = whole ? SeekMemory : SeekFile;
+        if (whole)
+            stream->rp = stream->wp = state->data;
         *file = state;
         doc = pdf_open_document_with_stream(ctx, stream);
     }
@@ -292,8 +712,14 @@ static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, FileStrea
     fz_catch(ctx) {
         pdf_drop_document(ctx, doc);
         doc = NULL;
-        if (!handed)
+        if (!handed) {
+            if (state) {
+                fz_free(ctx, state->data);
+                fz_free(ctx, state->buffer);
+                fz_free(ctx, state);
+            }
             close(fd);
+        }
     }
     if (!doc)
         *file = NULL;
@@ -301,19 +727,24 @@ static fz_document* OpenPdfDocument(fz_context* ctx, const char* path, FileStrea
 }
 
 /* 1 with the page count when the document opens without a password (a
-   document that the empty password does not open cannot be read), else 0. */
-static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount)
+   document that the empty password does not open cannot be read), else 0.
+   *pageTree is 0 when the catalog names no page tree. */
+static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount, int* claimed,
+                              int* pageTree)
 {
     int ok = 0;
     fz_var(ok);
+    *pageTree = 0;
     fz_try(ctx) {
         if (!fz_needs_password(ctx, doc)) {
             /* Every page is an object of its own: a count beyond the
                objects of the file is a lie of the page tree. */
-            int objects = pdf_xref_len(ctx, pdf_document_from_fz_document(ctx, doc));
-            *pageCount = fz_count_pages(ctx, doc);
+            pdf_document* pdoc = pdf_document_from_fz_document(ctx, doc);
+            int objects = pdf_xref_len(ctx, pdoc);
+            *pageCount = *claimed = fz_count_pages(ctx, doc);
             if (*pageCount > objects)
                 *pageCount = objects;
+            *pageTree = pdf_is_dict(ctx, pdf_dict_getp(ctx, pdf_trailer(ctx, pdoc), "Root/Pages"));
             ok = 1;
         }
     }
@@ -388,7 +819,7 @@ int PdfNextPageRange(const char** cursor, int pageCount, int* first, int* last)
    is passed over and the range goes on. */
 static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount,
                                 const char* range, Emitter* e, PdfExtractStats* stats,
-                                FileStream* file)
+                                PdfWork* work)
 {
     int first, last;
     int unloadable = 0;
@@ -397,9 +828,9 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
         int page;
         for (page = first;; page += step) {
             int result;
-            if (StopRequested(file))
+            if (WorkEnds(work))
                 return;
-            result = ExtractPdfPage(ctx, doc, page, e, file);
+            result = ExtractPdfPage(ctx, doc, page, e, work);
             if (result == PAGE_PARTIAL)
                 ++stats->pagesWithErrors;
             if (result == PAGE_READ || result == PAGE_PARTIAL)
@@ -415,76 +846,154 @@ static void ExtractPdfPageRange(fz_context* ctx, fz_document* doc, int pageCount
     }
 }
 
+/* A page found through the page map comes back from the lookup with a
+   reference of its own that the page loader keeps besides its own (MuPDF
+   1.21): every page would stay in memory after its document is gone. Two
+   lookups show whether this build does so; the pages it loads then give
+   that reference back (ExtractPdfPage). */
+static int LookupKeepsPage(fz_context* ctx, pdf_document* doc)
+{
+    pdf_obj* first = pdf_lookup_page_obj(ctx, doc, 0);
+    int before = pdf_obj_refs(ctx, first);
+    pdf_obj* second = pdf_lookup_page_obj(ctx, doc, 0);
+    int after = pdf_obj_refs(ctx, second);
+    if (first != second || after != before + 1)
+        return 0;
+    pdf_drop_obj(ctx, first);
+    pdf_drop_obj(ctx, second);
+    return 1;
+}
+
+/* Reads the document's pages; the stats say what was read and what kept
+   the document from being read to its end. */
+static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, Emitter* e,
+                            PdfExtractStats* stats, PdfWork* work)
+{
+    pdf_document* pdoc = pdf_document_from_fz_document(ctx, doc);
+    int pageCount = 0;
+    int claimed = 0;
+    int pageTree = 0;
+    int mapped = 0;
+
+    fz_var(mapped);
+    if (!CountReadablePages(ctx, doc, &pageCount, &claimed, &pageTree)) {
+        stats->incomplete |= PDF_INCOMPLETE_NOT_OPENED;
+    } else if (!pageTree) {
+        stats->incomplete |= PDF_INCOMPLETE_NO_PAGE_TREE;
+    } else if (pageCount > 0) {
+        stats->pageCount = pageCount;
+        /* The page tree walked once: each page is then found at once, not by
+           a walk of its own (quadratic in a long list of pages). A tree
+           that claims more pages than the file holds is walked page by page. */
+        if (pageCount == claimed) {
+            fz_try(ctx) {
+                pdf_load_page_tree(ctx, pdoc);
+                mapped = 1;
+                work->pageRefLeaks = LookupKeepsPage(ctx, pdoc);
+            }
+            fz_catch(ctx) {
+                if (mapped)
+                    pdf_drop_page_tree(ctx, pdoc);
+                mapped = 0;
+                work->pageRefLeaks = 0;
+            }
+        }
+        ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats, work);
+        if (stats->pagesRead == 0 || stats->pagesFailed > 0 || pageCount < claimed)
+            stats->incomplete |= PDF_INCOMPLETE_PAGES;
+        if (stats->pagesWithErrors > 0)
+            stats->incomplete |= PDF_INCOMPLETE_CONTENT;
+        if (mapped)
+            pdf_drop_page_tree(ctx, pdoc);
+    }
+    /* A repair can also happen while pages load: asked at the end. */
+    if (pdf_was_repaired(ctx, pdoc))
+        stats->incomplete |= PDF_INCOMPLETE_REPAIRED;
+    if (CheckUnchanged(file))
+        stats->incomplete |= PDF_INCOMPLETE_CHANGED;
+}
+
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats)
 {
-    PdfExtractStats local = {0, 0, 0, 0};
+    PdfExtractStats local;
+    PdfWork* work;
+    PdfWork* outer = t_work;
     fz_context* ctx;
     fz_document* doc;
     Emitter* e;
-    FileStream* file = NULL;
-    int pageCount = 0;
-    int ok = 0;
+    DocStream* file = NULL;
 
     if (!stats)
         stats = &local;
-    stats->pageCount = stats->pagesRead = stats->pagesFailed = stats->pagesWithErrors = 0;
+    memset(stats, 0, sizeof *stats);
+    stats->incomplete = PDF_INCOMPLETE_NOT_OPENED;
     if (!path)
         return 0;
     e = (Emitter*)malloc(sizeof(Emitter));
-    if (!e)
+    work = (PdfWork*)calloc(1, sizeof(PdfWork));
+    if (!e || !work) {
+        free(e);
+        free(work);
         return 0;
+    }
     e->callback = callback;
     e->user = user;
     e->length = 0;
+    work->budget = PsCurrentDocumentBudget();
+    t_work = work;
 
-    ctx = NewContext();
-    if (!ctx) {
-        free(e);
-        return 0;
-    }
-    doc = OpenPdfDocument(ctx, path, &file);
-    if (doc) {
-        ok = CountReadablePages(ctx, doc, &pageCount);
-        /* A document without pages is read, and empty. Otherwise it is read
-           when at least one page was; a page that fails in the middle does
-           not hide the pages after it. */
-        if (ok && pageCount > 0) {
-            stats->pageCount = pageCount;
-            ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats, file);
-            ok = stats->pagesRead > 0;
+    ctx = NewContext(work);
+    if (ctx) {
+        doc = OpenPdfDocument(ctx, path, work, &file);
+        if (doc) {
+            stats->incomplete = 0;
+            ExtractDocument(ctx, doc, file, e, stats, work);
+            fz_drop_document(ctx, doc);
         }
-        /* A read that was stopped is a document not read. */
-        if (StopRequested(file))
-            ok = 0;
-        fz_drop_document(ctx, doc);
+        fz_drop_context(ctx);
     }
-    fz_drop_context(ctx);
+    /* A read that was stopped, or reached a limit, did not reach the end. */
+    WorkEnds(work);
+    if (work->stopped)
+        stats->incomplete |= PDF_INCOMPLETE_STOPPED;
+    if (work->limit) {
+        stats->incomplete |= PDF_INCOMPLETE_LIMIT;
+        stats->limit = work->limit;
+    }
+    t_work = outer;
+    free(work);
     free(e);
-    return ok;
+    return stats->incomplete == 0;
 }
 
 int PdfCountPagesNative(const char* path)
 {
+    PdfWork work;
+    PdfWork* outer = t_work;
     fz_context* ctx;
     fz_document* doc;
-    FileStream* file = NULL;
+    DocStream* file = NULL;
     int count = -1;
 
     if (!path)
         return -1;
-    ctx = NewContext();
-    if (!ctx)
-        return -1;
-    doc = OpenPdfDocument(ctx, path, &file);
-    if (doc) {
-        fz_var(count);
-        fz_try(ctx)
-            count = fz_count_pages(ctx, doc);
-        fz_catch(ctx)
-            count = -1;
-        fz_drop_document(ctx, doc);
+    memset(&work, 0, sizeof work);
+    work.budget = PsCurrentDocumentBudget();
+    t_work = &work;
+    ctx = NewContext(&work);
+    if (ctx) {
+        doc = OpenPdfDocument(ctx, path, &work, &file);
+        if (doc) {
+            fz_var(count);
+            fz_try(ctx)
+                count = fz_count_pages(ctx, doc);
+            fz_catch(ctx)
+                count = -1;
+            fz_drop_document(ctx, doc);
+        }
+        fz_drop_context(ctx);
     }
-    fz_drop_context(ctx);
+    t_work = outer;
     return count;
 }

@@ -13,19 +13,32 @@ extern "C" {
    (the glue itself always passes UTF-16). The callback must not throw. */
 typedef void (*TextChunkCallback)(void* user, const void* text, int length, int utf8);
 
+/* What kept a document from being read to its end (PdfExtractStats.incomplete). */
+#define PDF_INCOMPLETE_NOT_OPENED 0x01   /* not a PDF, damaged past opening, or a password */
+#define PDF_INCOMPLETE_REPAIRED 0x02     /* the cross-reference table had to be rebuilt (a cut or damaged file) */
+#define PDF_INCOMPLETE_NO_PAGE_TREE 0x04 /* the catalog names no page tree */
+#define PDF_INCOMPLETE_PAGES 0x08        /* pages that could not be loaded or run, or none read */
+#define PDF_INCOMPLETE_CONTENT 0x10      /* content with errors: what followed an error may be lost */
+#define PDF_INCOMPLETE_CHANGED 0x20      /* the file changed while it was read */
+#define PDF_INCOMPLETE_STOPPED 0x40      /* the read was asked to stop (the search's stop, the time budget) */
+#define PDF_INCOMPLETE_LIMIT 0x80        /* the operations, nesting or memory budget was reached */
+
 /* What one extraction did. */
 typedef struct PdfExtractStats {
     int pageCount;   /* pages the document has */
     int pagesRead;   /* pages loaded and run (their content may have had errors) */
     int pagesFailed; /* pages that could not be loaded or whose run was stopped by an error */
     int pagesWithErrors; /* pages read whose content had errors (the text before them is kept) */
+    int incomplete;  /* PDF_INCOMPLETE_* bits; 0: read to the end */
+    int limit;       /* the PsReadLimit reached (platform/docfile.h), 0 none */
 } PdfExtractStats;
 
-/* path: the file name as the file system spells it. Returns 1 when the
-   document was read (also when it holds no text or no pages), 0 when it
-   could not be opened as a PDF, needs a password, or none of its pages could
-   be read. stats
-   may be null. */
+/* path: the file name as the file system spells it. Reads the document as
+   far as it goes, within the calling thread's document budget
+   (platform/docfile.h), and hands its text to the callback. Returns 1 when
+   the document was read to its end (also when it holds no text or no
+   pages), 0 otherwise: not opened, or read in part (the text handed on is
+   what was read; stats->incomplete says why). stats may be null. */
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats);
 

@@ -116,4 +116,63 @@ TEST(DocumentFile, CancelScopesNestAndBelongToTheirThread)
     EXPECT_FALSE(plat::ReadCancelled());
 }
 
+// A document's budget rides its scope: the time counts from the scope's
+// start and stops the read once past; a limit a reader counts itself is
+// noted for the scope and stops the read too; a scope inside takes over the
+// budget of the one around it and passes its limit back; without a budget
+// scope nothing is noted.
+TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
+{
+    EXPECT_EQ(plat::CurrentDocumentBudget().operations, plat::kDocumentBudget.operations);
+    const plat::DocumentBudget saved = plat::SetDocumentBudget({1.5, 7, 3, 4096});
+    EXPECT_EQ(plat::CurrentDocumentBudget().operations, 7u);
+    EXPECT_EQ(PsCurrentDocumentBudget().memory, 4096u);
+    plat::SetDocumentBudget(saved);
+
+    {
+        // No budget scope: a limit noted by a reader is its own business.
+        plat::ReadCancelScope plain(nullptr);
+        PsNoteReadLimit(kReadLimitMemory);
+        EXPECT_FALSE(plat::ReadCancelled());
+        EXPECT_EQ(plain.LimitReached(), kReadLimitNone);
+    }
+    std::atomic<int32_t> stop{0};
+    {
+        plat::ReadCancelScope timed(&stop, {0.2, 0, 0, 0});
+        EXPECT_FALSE(plat::ReadCancelled());
+        EXPECT_EQ(plat::CurrentDocumentBudget().seconds, 0.2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(plat::ReadCancelled());
+        EXPECT_EQ(timed.LimitReached(), kReadLimitTime);
+        // Another thread's reads have their own budget.
+        bool other = true;
+        std::thread([&] { other = plat::ReadCancelled(); }).join();
+        EXPECT_FALSE(other);
+    }
+    {
+        plat::ReadCancelScope counted(&stop, {0, 100, 0, 0});
+        {
+            plat::ReadCancelScope inner(nullptr);
+            EXPECT_EQ(plat::CurrentDocumentBudget().operations, 100u);
+            EXPECT_FALSE(plat::ReadCancelled());
+            PsNoteReadLimit(kReadLimitOperations);
+            PsNoteReadLimit(kReadLimitMemory);  // the first limit is the one named
+            EXPECT_TRUE(plat::ReadCancelled());
+            EXPECT_EQ(inner.LimitReached(), kReadLimitOperations);
+        }
+        EXPECT_TRUE(plat::ReadCancelled());
+        EXPECT_EQ(counted.LimitReached(), kReadLimitOperations);
+    }
+    {
+        // A fresh document starts with nothing used; no limit is no limit.
+        plat::ReadCancelScope fresh(&stop, {0, 0, 0, 0});
+        EXPECT_FALSE(plat::ReadCancelled());
+        EXPECT_EQ(fresh.LimitReached(), kReadLimitNone);
+        stop = 1;
+        EXPECT_TRUE(plat::ReadCancelled());
+        EXPECT_EQ(fresh.LimitReached(), kReadLimitNone);  // a stop is no limit
+    }
+    EXPECT_FALSE(plat::ReadCancelled());
+}
+
 }  // namespace
