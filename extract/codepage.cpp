@@ -135,29 +135,104 @@ int Utf8ToUtf16(const unsigned char* srcStart, const unsigned char* srcEnd, char
     return status;
 }
 
+namespace {
+
+// The format's own codes below 0x8000 that are neither ASCII nor Johab. The
+// character set arranges them by areas:
+//   0x0081-0x0084      the typographic double and single quotes;
+//   0x2000-0x23FF,     punctuation, letterlike, number forms, arrows,
+//   0x2500-0x25FF      mathematical and technical symbols, box drawing and
+//                      geometric shapes at their Unicode positions;
+//   0x3400-0x375F      the symbol rows 1 to 9 of KS X 1001 (general
+//                      symbols, full-width Latin, Hangul letters, Roman
+//                      numerals and Greek, lines, units, circled and
+//                      parenthesised forms), 96 codes a row with the 94
+//                      cells of the row at codes 1 to 94;
+//   0x4000-0x5317      the 4888 Hanja of KS X 1001, in its order.
+// Returns 0 for a code outside these areas, or when kscBytes receives the
+// KS X 1001 (code page 949) bytes of the character instead.
+char16_t HwpOwnCode(uint16_t c, char kscBytes[2])
+{
+    kscBytes[0] = kscBytes[1] = 0;
+    static const char16_t kQuotes[4] = {0x201C, 0x201D, 0x2018, 0x2019};
+    if (c >= 0x81 && c <= 0x84)
+        return kQuotes[c - 0x81];
+    if ((c >= 0x2000 && c <= 0x23FF) || (c >= 0x2500 && c <= 0x25FF))
+        return static_cast<char16_t>(c);
+    if (c >= 0x3400 && c < 0x3400 + 9 * 96) {
+        const unsigned row = (c - 0x3400u) / 96, cell = (c - 0x3400u) % 96;
+        if (cell >= 1 && cell <= 94) {
+            kscBytes[0] = static_cast<char>(0xA1 + row);
+            kscBytes[1] = static_cast<char>(0xA0 + cell);
+        }
+        return 0;
+    }
+    if (c >= 0x4000 && c < 0x4000 + 4888) {
+        const unsigned index = c - 0x4000u;
+        kscBytes[0] = static_cast<char>(0xCA + index / 94);
+        kscBytes[1] = static_cast<char>(0xA1 + index % 94);
+    }
+    return 0;
+}
+
+}  // namespace
+
 int HwpCharsToWide(unsigned, const uint16_t* codes, int count, char16_t* buffer, int bufferChars,
-                   const char16_t*)
+                   const char16_t* substitute)
 {
     if (!buffer || bufferChars <= 0) return 0;
     buffer[0] = 0;
     if (!codes || bufferChars < 2) return 0;
+    const size_t limit = static_cast<size_t>(bufferChars - 1);
     const size_t room = 3 * static_cast<size_t>(bufferChars);
+    // Johab and ASCII go through the Johab code page, the symbol rows and
+    // Hanja through code page 949, a run at a time in the order they come.
+    std::u16string w;
     std::string bytes;
-    bytes.reserve(std::min<size_t>(room, 1 << 16));
+    unsigned bytesPage = plat::kCpJohab;
+    size_t taken = 0;  // bytes and characters taken so far, against room
+    auto flush = [&] {
+        if (!bytes.empty())
+            w += plat::DecodeCodePage(bytesPage, bytes);
+        bytes.clear();
+    };
+    auto pushBytes = [&](unsigned page, const char* b, size_t n) {
+        if (page != bytesPage) {
+            flush();
+            bytesPage = page;
+        }
+        bytes.append(b, n);
+    };
     for (size_t i = 0; count < 0 || i < static_cast<size_t>(count); ++i) {
         uint16_t c = codes[i];
         if (c == 0) break;
+        const size_t need = c & 0x8000 ? 2 : 1;
+        if (taken + need > room || w.size() > limit) break;
+        taken += need;
         if (c & 0x8000) {
-            if (bytes.size() + 2 > room) break;
-            bytes.push_back(static_cast<char>(c >> 8));
-            bytes.push_back(static_cast<char>(c & 0xFF));
+            const char b[2] = {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+            pushBytes(plat::kCpJohab, b, 2);
         } else if (c < 0x80) {
-            if (bytes.size() + 1 > room) break;
-            bytes.push_back(static_cast<char>(c));
+            const char b = static_cast<char>(c);
+            pushBytes(plat::kCpJohab, &b, 1);
+        } else {
+            char ksc[2];
+            const char16_t u = HwpOwnCode(c, ksc);
+            if (ksc[0]) {
+                pushBytes(949, ksc, 2);
+            } else {
+                // A code without a character of its own: the substitute, when
+                // there is one, keeps the words on either side apart.
+                const char16_t out = u ? u : (substitute ? substitute[0] : 0);
+                if (out) {
+                    flush();
+                    w.push_back(out);
+                }
+            }
         }
     }
-    std::u16string w = plat::DecodeCodePage(plat::kCpJohab, bytes);
-    size_t n = std::min(w.size(), static_cast<size_t>(bufferChars - 1));
+    flush();
+    size_t n = std::min(w.size(), limit);
     std::memcpy(buffer, w.data(), n * sizeof(char16_t));
     buffer[n] = 0;
     return static_cast<int>(n);

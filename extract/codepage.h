@@ -1,6 +1,7 @@
 // Character conversions of the extraction library: code-page wrappers that
 // always leave a terminated text, a validating UTF-8 to UTF-16 converter and
-// the conversion of HWP 2.x/3.x character codes (Johab above 0x8000).
+// the conversion of HWP 2.x/3.x character codes (Johab above 0x8000, the
+// format's own symbol and Hanja codes below).
 #pragma once
 
 #include <cstddef>
@@ -45,9 +46,12 @@ int Utf8ToUtf16(const unsigned char* srcStart, const unsigned char* srcEnd, char
 
 // HWP 2.x/3.x codes (count -1: up to the first zero) into a wide buffer of
 // bufferChars characters, always terminated: codes from 0x8000 are Johab
-// (high byte first), codes below 0x80 ASCII, all others are dropped. Text
-// that does not fit is cut at the end of the buffer. flags and substitute are
-// not used on this path. Returns the characters written.
+// (high byte first), codes below 0x80 ASCII; of the format's own codes in
+// between, the quotes, the symbols at Unicode positions, the KS X 1001 symbol
+// rows and the KS X 1001 Hanja become their characters, and every other code
+// becomes the first character of substitute (dropped when it is null). Text
+// that does not fit is cut at the end of the buffer. flags is not used.
+// Returns the characters written.
 int HwpCharsToWide(unsigned flags, const uint16_t* codes, int count, char16_t* buffer, int bufferChars,
                    const char16_t* substitute);
 

@@ -132,6 +132,8 @@ void CTextCollector::CommitHwpText(int start, int end)
             m_hwpScratch.push_back(u'\n');
         else if (c == 30 || c == 31)  // the non-breaking and the fixed-width blank
             m_hwpScratch.push_back(u' ');
+        else if (c == 24)  // the hyphen: a character of the text, as in HWPML
+            m_hwpScratch.push_back(u'-');
         if (c < 32 && ((kHwpEightUnitControls >> c) & 1u))
             pos += 8;
         else

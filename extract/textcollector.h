@@ -56,7 +56,8 @@ public:
     // PDF text: count characters from start, emitted unchanged.
     void CommitRange(int start, int count);
     // HWP text in its code-unit form: tabs kept, 13 and the line break 10
-    // become line feeds, the blanks 30 and 31 a space each, the other control
+    // become line feeds, the blanks 30 and 31 a space each, the hyphen 24 a
+    // hyphen-minus, the other control
     // codes are dropped and the eight-unit inline and extended
     // controls are passed over as a whole.
     void CommitHwpText(int start, int end);

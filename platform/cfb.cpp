@@ -23,6 +23,11 @@ constexpr std::uint32_t kNoStream = 0xFFFFFFFFu;
 constexpr std::uint32_t kHeaderSize = 512;
 constexpr std::uint32_t kDirEntrySize = 128;
 constexpr std::uint32_t kMiniSectorSize = 64;
+// Streams shorter than this live in the mini stream, longer ones in sectors
+// of their own. The format fixes the value: a header that states another one
+// would have small streams read from the wrong place (another stream's
+// sectors), so it is refused like the other fixed header fields.
+constexpr std::uint32_t kMiniStreamCutoff = 4096;
 constexpr unsigned kMaxTreeDepth = 4096;
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
@@ -109,7 +114,6 @@ public:
 
     const DirEntry& entry(std::uint32_t i) const { return dir_[i]; }
     std::uint32_t sectorShift() const { return shift_; }
-    std::uint32_t miniCutoff() const { return miniCutoff_; }
     std::uint64_t miniStreamSize() const { return dir_[0].size; }
 
     // Sector chain of a stream entry, cut to the sectors its size needs.
@@ -133,7 +137,6 @@ private:
     std::uint32_t shift_ = 9;
     std::uint32_t sectorSize_ = 512;
     std::uint32_t fileSectors_ = 0;  // sectors that start inside the file
-    std::uint32_t miniCutoff_ = 4096;
     std::uint32_t firstMiniFat_ = kEndOfChain;
     std::uint32_t numMiniFat_ = 0;
     bool v3_ = true;
@@ -343,7 +346,8 @@ HResult Doc::Load()
     const std::uint64_t body = src_->size() > sectorSize_ ? src_->size() - sectorSize_ : 0;
     const std::uint64_t sects = (body + sectorSize_ - 1) / sectorSize_;
     fileSectors_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(sects, kMaxRegSect));
-    miniCutoff_ = Le32(h + 0x38);
+    if (Le32(h + 0x38) != kMiniStreamCutoff)
+        return stg::kInvalidHeader;
     firstMiniFat_ = Le32(h + 0x3C);
     numMiniFat_ = Le32(h + 0x40);
 
@@ -389,7 +393,7 @@ HResult Doc::Load()
 HResult Doc::StreamChain(const DirEntry& e, bool* mini, std::vector<std::uint32_t>* chain) const
 {
     chain->clear();
-    *mini = e.size < miniCutoff_;
+    *mini = e.size < kMiniStreamCutoff;
     if (e.size == 0)
         return stg::kOk;
     if (*mini) {

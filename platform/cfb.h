@@ -154,6 +154,8 @@ HResult CfbIsStorageFile(const std::u16string& path);
 
 // Opens the root storage of a compound file. Write access is refused
 // (kAccessDenied); the sharing and priority bits are accepted and ignored.
+// A header whose fixed fields (signature, byte order, sector sizes, the
+// mini-stream cutoff of 4096) differ from the format's is kInvalidHeader.
 HResult CfbOpenStorage(const std::u16string& path, std::uint32_t mode, CfbStorage** out);
 
 // The same over bytes in memory (the bytes are copied).

@@ -236,6 +236,7 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
     // Damaged XML ends the walk quietly; the text before it stays.
     xmlTextReaderSetErrorHandler(reader, &IgnoreXmlError, nullptr);
     m_bEnded = false;
+    m_bLineOpen = false;
     m_nStatus = Walk() ? 0 : 1;
     return m_nStatus;
 }
@@ -418,6 +419,11 @@ void CHwpmlDocumentManager::ReadTextElement()
         if (NameIs("CHAR")) {
             ReadChar();
         } else if (NameIs("TABLE") || !m_pAnchored) {
+            // A table stands between the paragraph's text before it and the
+            // text after it: the text before ends its line, so that it never
+            // runs into the first cell.
+            if (m_bLineOpen)
+                AppendParagraphEnd();
             SearchParagraphLists();
         } else {
             // An object anchored among the characters: its text waits for
@@ -425,6 +431,8 @@ void CHwpmlDocumentManager::ReadTextElement()
             CTextCollector* collector = GetTextCollector();
             std::u16string text;
             {
+                // The paragraph's own line stays as it is.
+                Restore<bool> keepLine(m_bLineOpen, false);
                 struct KeepOutput {
                     CTextCollector* c;
                     std::u16string* o;
@@ -442,13 +450,15 @@ void CHwpmlDocumentManager::ReadChar()
 {
     ForChildren([this](int type) {
         if (type == kNodeElement) {
-            static const char16_t tab = u'\t', lineBreak = u'\n', blank = u' ';
+            static const char16_t tab = u'\t', lineBreak = u'\n', blank = u' ', hyphen = u'-';
             if (NameIs("TAB"))
                 AppendPlain(&tab, 1);
             else if (NameIs("LINEBREAK"))
                 AppendPlain(&lineBreak, 1);
             else if (NameIs("NBSPACE") || NameIs("FWSPACE"))
                 AppendPlain(&blank, 1);
+            else if (NameIs("HYPEN"))  // the format's own spelling of the hyphen
+                AppendPlain(&hyphen, 1);
             SkipElement();
             return;
         }
@@ -480,6 +490,7 @@ void CHwpmlDocumentManager::AppendPlain(const char16_t* text, size_t length)
         if (buffer[i] == 0)
             buffer[i] = u' ';
     }
+    m_bLineOpen = text[length - 1] != u'\n';
     collector->CommitRange(0, static_cast<int>(length));
 }
 
@@ -487,4 +498,5 @@ void CHwpmlDocumentManager::AppendParagraphEnd()
 {
     static const char16_t end[] = {13, 0};
     CHwpTextConvertItem::AppendHwpText(GetTextCollector(), end, 1, nullptr);
+    m_bLineOpen = false;
 }

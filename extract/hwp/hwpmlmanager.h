@@ -60,6 +60,8 @@ private:
     bool m_bEncrypted = false;
     bool m_bSigned = false;
     int m_nNesting = 0;
+    // Text went out since the last line end.
+    bool m_bLineOpen = false;
     std::u16string m_scratch;
     // Text of the objects anchored in the paragraph being read (text boxes,
     // notes), written after the paragraph so that they never split its words.

@@ -135,6 +135,10 @@ int CMSWord802Text::Open()
     try {
         if (m_buffer.empty())
             return 0;
+        // A rights-protected document keeps its text encrypted; what the
+        // usual streams hold is a placeholder, not the document.
+        if (HoldsProtectedContent(m_storage.get()))
+            return 0;
         if (!OpenWordDocumentStream())
             return 0;
         std::string bytes;
@@ -305,6 +309,12 @@ bool CMSWord802Text::FieldTakes(char16_t c)
     case 11:
     case 12:
     case 14:
+        // A manual line, page or column break ends the line: it goes out as
+        // a paragraph mark, so that the words (or digits) on either side
+        // never run together. In a table paragraph the mark is the one
+        // FlushPending keeps.
+        m_buffer[static_cast<std::size_t>(m_nPending)] = 13;
+        ++m_nPending;
         FlushPending();
         return true;
     case 19:
@@ -329,8 +339,9 @@ void CMSWord802Text::CharacterSteps(char16_t c, std::int32_t cp)
     const std::size_t at = static_cast<std::size_t>(m_nPending);
     m_buffer[at] = MapCharacter(c);
     if (FieldTakes(m_buffer[at])) {
-        // A break character was handed to FlushPending, which cleared it; any
-        // other character taken here is cleared so it never reaches the text.
+        // A break went out as a line end through FlushPending, which cleared
+        // the buffer; any other character taken here is cleared so it never
+        // reaches the text.
         if (static_cast<std::size_t>(m_nPending) < m_buffer.size())
             m_buffer[static_cast<std::size_t>(m_nPending)] = 0;
         return;

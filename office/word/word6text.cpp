@@ -5,6 +5,7 @@
 
 #include "extract/codepage.h"
 #include "extract/textcollector.h"
+#include "office/word/wordstruct.h"
 #include "platform/codec.h"
 
 namespace {
@@ -12,7 +13,14 @@ namespace {
 // FIB fields shared by both generations.
 constexpr size_t kFibFlags = 0x0A;
 constexpr size_t kFibLid = 0x06;
-constexpr size_t kFibMacFlags = 0x13;  // Word 6/95: bit 0, last saved on a Macintosh
+// Word 6/95: where the document was made (0 Windows, 1 Macintosh), whether
+// it was last saved on a Macintosh (bit 0) and the character set of its
+// text (0 Windows, 256 Macintosh).
+constexpr size_t kFibEnvr = 0x12;
+constexpr size_t kFibMacFlags = 0x13;
+constexpr size_t kFibChse = 0x14;
+constexpr std::uint16_t kChseWindows = 0;
+constexpr std::uint16_t kChseMac = 256;
 constexpr unsigned kCpMacRoman = 10000;
 constexpr size_t kFibFcMin = 0x18;
 
@@ -208,11 +216,11 @@ bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limi
     while (got < out.size()) {
         std::uint32_t want = static_cast<std::uint32_t>(std::min<size_t>(out.size() - got, 1u << 20));
         std::uint32_t n = 0;
+        // A stream that ends before its size cannot be read.
         if (plat::Failed(stream->Read(out.data() + got, want, &n)) || n == 0)
-            break;
+            return false;
         got += n;
     }
-    out.resize(got);
     return true;
 }
 
@@ -268,6 +276,9 @@ bool CMSWord2Text::ConvertStorage(plat::CfbStorage* root)
 
 bool CMSWord2Text::Open(plat::CfbStorage* root)
 {
+    // The text of a rights-protected document is encrypted elsewhere.
+    if (HoldsProtectedContent(root))
+        return false;
     if (!ReadWordStream(root, m_doc, kMaxStreamBytes))
         return false;
     if (!ReadFib())
@@ -299,10 +310,18 @@ bool CMSWord2Text::ReadFib()
         m_ccp[k] = v < 0 ? 0 : v;
     }
     m_codePage = CodePageOfLanguage(U16(kFibLid));
-    // Word 6/95 for the Macintosh keeps Western text in Mac Roman; the FIB
-    // says so by the flag "last saved on a Macintosh".
-    if (!m_w97 && (static_cast<unsigned char>(m_doc[kFibMacFlags]) & 0x01) && m_codePage == 1252)
-        m_codePage = kCpMacRoman;
+    // Word 6/95 for the Macintosh keeps Western text in Mac Roman. The FIB
+    // says so by the text's character set; a document made on a Macintosh
+    // carries it with the "last saved on a Macintosh" flag clear, and one
+    // saved there last has the flag. A character set of neither kind is
+    // judged by the environment the document was made in.
+    if (!m_w97 && m_codePage == 1252) {
+        const std::uint16_t chse = U16(kFibChse);
+        const bool savedOnMac = (static_cast<unsigned char>(m_doc[kFibMacFlags]) & 0x01) != 0;
+        const bool madeOnMac = static_cast<unsigned char>(m_doc[kFibEnvr]) == 1;
+        if (chse == kChseMac || savedOnMac || (chse != kChseWindows && madeOnMac))
+            m_codePage = kCpMacRoman;
+    }
     return true;
 }
 

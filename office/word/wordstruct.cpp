@@ -129,12 +129,24 @@ int ReadWholeStream(plat::CfbStream* stream, std::string* out)
             const std::uint32_t chunk = static_cast<std::uint32_t>(std::min<std::size_t>(out->size() - have, 1u << 20));
             std::uint32_t got = 0;
             if (plat::Failed(stream->Read(out->data() + have, chunk, &got)) || got == 0)
-                break;
+                return 0;  // the stream ends before its size: its bytes cannot be read
             have += std::min(got, chunk);
         }
-        out->resize(have);
         return 1;
     });
+}
+
+bool HoldsProtectedContent(plat::CfbStorage* root)
+{
+    std::vector<plat::CfbStat> children;
+    if (!root || plat::Failed(root->Elements(&children)))
+        return false;
+    for (const plat::CfbStat& c : children) {
+        if ((c.type == plat::stg::kTypeStorage && plat::CfbNameCompare(c.name, u"\x06" u"DataSpaces") == 0) ||
+            (c.type == plat::stg::kTypeStream && plat::CfbNameCompare(c.name, u"\x09" u"DRMContent") == 0))
+            return true;
+    }
+    return false;
 }
 
 // ---- FIB, DOP, pieces --------------------------------------------------------------

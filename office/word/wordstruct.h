@@ -49,8 +49,16 @@ private:
 // given, receives the bytes the stream delivered.
 int ReadStreamAt(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::int64_t offset,
                  std::uint32_t* got = nullptr);
-// The whole stream into memory (bounded by its real size). 1, or 0.
+// The whole stream into memory (bounded by its real size). 1, or 0 also when
+// a read fails before the stream's end: a stream that cannot be read to its
+// end is not read.
 int ReadWholeStream(plat::CfbStream* stream, std::string* out);
+
+// True when the compound file holds rights-protected content (the
+// "\006DataSpaces" storage or the "\011DRMContent" stream): the document is
+// encrypted there, and the streams a reader would open hold only a
+// placeholder document, so the document cannot be read.
+bool HoldsProtectedContent(plat::CfbStorage* root);
 
 // ---- FIB and DOP --------------------------------------------------------------
 

@@ -110,7 +110,7 @@ TEST(HwpCharsToWide, JohabAsciiAndDroppedCodes)
         std::vector<uint16_t> codes; int count; int room; int ret; const char* want;
     } cases[] = {
         {{0x41, 0x8861, 0x42, 0}, -1, 16, 3, "A가B"},
-        {{0x41, 0x4E00, 0x8861, 0x1234, 0x42, 0}, -1, 16, 3, "A가B"},  // others dropped
+        {{0x41, 0x4E00, 0x8861, 0x1234, 0x42, 0}, -1, 16, 4, "A濟가B"},  // no substitute: 0x1234 dropped
         {{0x41, 0x42, 0x43, 0x44}, 2, 16, 2, "AB"},
         {{0x41, 0x0, 0x42}, 3, 16, 1, "A"},                           // stops at zero
         {{0x5C, 0x41, 0}, -1, 16, 2, "\\A"},                          // backslash stays
@@ -123,6 +123,34 @@ TEST(HwpCharsToWide, JohabAsciiAndDroppedCodes)
         EXPECT_EQ(r, c.ret);
         EXPECT_EQ(U8(buf.data()), c.want);
         EXPECT_EQ(buf[static_cast<size_t>(c.room)], u'#');
+    }
+}
+
+// The format's own codes: the quotes, the symbols at Unicode positions, the
+// symbol rows and Hanja of KS X 1001; the substitute stands for the others,
+// so that the words on either side stay apart.
+TEST(HwpCharsToWide, SymbolRowsHanjaAndSubstitutes)
+{
+    const char16_t kSpace[] = u"\u3000";
+    struct {
+        std::vector<uint16_t> codes; const char16_t* substitute; const char* want;
+    } cases[] = {
+        // 분석·진단: the middle dot of the first symbol row.
+        {{0xA685, 0xACE2, 0x3404, 0xBBA5, 0x9465, 0}, kSpace, "분석·진단"},
+        {{0x343B, 0x41, 0x3420, 0x3438, 0x3421, 0}, kSpace, "○A÷※≠"},
+        {{0x341C, 0x341D, 0x340D, 0x3410, 0x3411, 0}, kSpace, "【】∼“”"},     // row 1: cells 28, 29, 13, 16, 17
+        {{0x3590, 0x3594, 0}, kSpace, "ⅠⅤ"},                                 // row 5: Roman numerals
+        {{0x3479, 0x364E, 0x36E7, 0x372D, 0}, kSpace, "▷㎜①⒜"},              // rows 2, 7, 8 and 9
+        {{0x25A1, 0x25CB, 0x203B, 0x2022, 0x2160, 0}, kSpace, "□○※•Ⅰ"},      // at Unicode positions
+        {{0x81, 0x41, 0x82, 0x83, 0x42, 0x84, 0}, kSpace, "“A”‘B’"},
+        {{0x4388, 0x4507, 0x4CAC, 0}, kSpace, "代理人"},                   // Hanja in KS X 1001 order
+        {{0x31, 0x1234, 0x32, 0x3400, 0x33, 0x5318, 0x34, 0}, kSpace, "1\u30002\u30003\u30004"},
+        {{0x31, 0x1234, 0x32, 0x3400, 0x33, 0}, nullptr, "123"},
+    };
+    for (const auto& c : cases) {
+        std::vector<char16_t> buf(64, u'#');
+        HwpCharsToWide(0, c.codes.data(), -1, buf.data(), 60, c.substitute);
+        EXPECT_EQ(U8(buf.data()), c.want);
     }
 }
 

@@ -73,7 +73,9 @@ TEST(TextCollector, CommitHwpTextSkipsInlineControlsAsAWhole)
         {"non-breaking and fixed-width blanks are spaces", u"\x1E" u"3\x1F" u"1", u" 3 1"},
         {"paragraph end", u"\r", u"\n"},
         {"controls only", Control(2) + Control(11) + Control(21), u""},
-        {"codes 0 and 24-31 take one unit", u"a" + std::u16string(1, u'\0') + u"\x18\x1F" + u"b", u"a b"},
+        {"codes 0 and 24-31 take one unit, the hyphen 24 stays",
+         u"a" + std::u16string(1, u'\0') + u"\x18\x1F" + u"b", u"a- b"},
+        {"hyphens of a number", u"010\x18" u"1234\x18" u"5678", u"010-1234-5678"},
         {"extended control", u"p" + Control(3) + u"q", u"pq"},
     };
     for (const auto& c : cases) {

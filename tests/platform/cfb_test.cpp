@@ -278,6 +278,10 @@ TEST(Cfb, DamagedStructuresFailCleanly)
          u"", stg::kDocfileCorrupt},
         {"FAT sector count absurd", [&](std::string& b) { ps_test::PutLe32(b, 0x2C, 0x10000000); }, u"", stg::kDocfileCorrupt},
         {"bad sector shift", [&](std::string& b) { ps_test::PutLe16(b, 0x1E, 30); }, u"", stg::kInvalidHeader},
+        // The mini-stream cutoff is fixed: with another one the small streams
+        // would be read from sectors of the file that hold something else.
+        {"mini-stream cutoff 0", [&](std::string& b) { ps_test::PutLe32(b, 0x38, 0); }, u"", stg::kInvalidHeader},
+        {"mini-stream cutoff 8192", [&](std::string& b) { ps_test::PutLe32(b, 0x38, 8192); }, u"", stg::kInvalidHeader},
         {"bad signature", [&](std::string& b) { b[3] = 0; }, u"", stg::kInvalidHeader},
         {"file cut inside the header", [&](std::string& b) { b.resize(300); }, u"", stg::kInvalidHeader},
         {"file cut in the middle", [&](std::string& b) { b.resize(b.size() - 2000); }, u"Big", stg::kDocfileCorrupt},

@@ -85,10 +85,23 @@ TEST(HwpmlWalk, ParagraphsCharactersAndNestedLists)
         // A literal tab keeps every character after it.
         {"literal tab", "<P><TEXT><CHAR>name\t010-1234-5678</CHAR></TEXT></P>", u"name\t010-1234-5678\n"},
         {"Hangul and entities", "<P><TEXT><CHAR>홍길동 &amp; 김</CHAR></TEXT></P>", u"홍길동 & 김\n"},
-        {"table cell before the paragraph's later text",
+        // A table ends the line of the paragraph's text before it.
+        {"table cell between the paragraph's texts",
          "<P><TEXT><CHAR>before</CHAR><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>cell</CHAR></TEXT></P>"
          "</PARALIST></CELL></ROW></TABLE><CHAR>after</CHAR></TEXT></P>",
-         u"beforecell\nafter\n"},
+         u"before\ncell\nafter\n"},
+        {"table first in its paragraph",
+         "<P><TEXT><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>800101-1234567</CHAR></TEXT></P>"
+         "</PARALIST></CELL></ROW></TABLE></TEXT></P>",
+         u"800101-1234567\n\n"},
+        {"table after a line break and a text box",
+         "<P><TEXT><CHAR>a<LINEBREAK/></CHAR><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>c1</CHAR></TEXT></P>"
+         "</PARALIST></CELL></ROW></TABLE><CHAR>b</CHAR><RECTANGLE><DRAWTEXT><PARALIST><P><TEXT><CHAR>box</CHAR>"
+         "</TEXT></P></PARALIST></DRAWTEXT></RECTANGLE><TABLE><ROW><CELL><PARALIST><P><TEXT><CHAR>c2</CHAR>"
+         "</TEXT></P></PARALIST></CELL></ROW></TABLE></TEXT></P>",
+         u"a\nc1\nb\nc2\n\nbox\n"},
+        {"hyphen element", "<P><TEXT><CHAR>HYPEN<HYPEN/>CHAR 010<HYPEN/>1234</CHAR></TEXT></P>",
+         u"HYPEN-CHAR 010-1234\n"},
         {"line break and fixed-width blanks",
          "<P><TEXT><CHAR>제<FWSPACE/>3<NBSPACE/>교시<LINEBREAK/>둘째</CHAR></TEXT></P>", u"제 3 교시\n둘째\n"},
         {"text box anchored inside a word goes after the paragraph",

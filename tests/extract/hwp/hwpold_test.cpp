@@ -85,8 +85,33 @@ TEST(HwpOld, TabsBreakLinesBeforeV30AndHangulComesFromJohab)
                        OldPara(c.generation, std::vector<std::uint16_t>{0x41, 0x8861, 0x4E00, 0x42, 13});
         Result r = Convert(d);
         EXPECT_EQ(r.status, 0) << static_cast<int>(c.generation) << c.compressed;
-        EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected + u"\n" + u"A가B\n"))
+        EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected + u"\n" + u"A가濟B\n"))
             << static_cast<int>(c.generation) << c.compressed;
+    }
+}
+
+// The format's own symbol codes come out as their characters, so that the
+// words and numbers on either side stay apart; a code without a character
+// becomes a blank.
+TEST(HwpOld, SymbolsAndHanjaKeepTheirPlace)
+{
+    std::vector<std::uint16_t> codes;
+    auto add = [&codes](std::initializer_list<std::uint16_t> list) { codes.insert(codes.end(), list); };
+    add({0xA685, 0xACE2, 0x3404, 0xBBA5, 0x9465});      // 분석·진단
+    add({0x20, 0x341C, 0x31, 0x341D, 0x20});             // 【1】
+    add({0x3438, 0x343B, 0x25A1, 0x3479, 0x20});          // ※○□▷
+    add({0x3590, 0x2D, 0x3594, 0x20});                    // Ⅰ-Ⅴ
+    add({0x81, 0x41, 0x82, 0x83, 0x42, 0x84, 0x20});      // “A”‘B’
+    add({0x38, 0x30, 0x3404, 0x31, 0x1234, 0x32, 0x20});  // digits kept apart
+    add({0x4388, 0x4507, 0x4CAC, 13});                    // 代理人
+    for (bool compressed : {false, true}) {
+        OldDocument d;
+        d.compressed = compressed;
+        d.infoBlock = "info";
+        d.paragraphs = OldPara(Old::V30, codes);
+        Result r = Convert(d);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(plat::WideToUtf8(r.text), "분석·진단 【1】 ※○□▷ Ⅰ-Ⅴ “A”‘B’ 80·1\u30002 代理人\n") << compressed;
     }
 }
 

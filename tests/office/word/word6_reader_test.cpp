@@ -71,6 +71,8 @@ struct Word6Builder {
     bool complex = false;                   // store the text as two pieces in reverse order
     bool encrypted = false;
     bool savedOnMac = false;  // the FIB's "last saved on a Macintosh" flag
+    std::uint8_t envr = 0;    // the FIB's creation environment (1: Macintosh)
+    std::uint16_t chse = 0;   // the FIB's character set of the text (256: Macintosh)
     int fontCharset = -1;  // >= 0: one font of this character set, used by every plain run
 
     int CharBytes() const { return ident == 0xA5DC ? 1 : 2; }
@@ -88,6 +90,8 @@ struct Word6Builder {
             s[0x0B] = 1;
         if (savedOnMac)
             s[0x13] = 1;
+        s[0x12] = static_cast<char>(envr);
+        Put16(s, 0x14, chse);
         if (complex)
             s[0x0A] = 4;
         Pad(s, 1024);
@@ -486,26 +490,40 @@ TEST(Word6Reader, SingleByteTextFollowsFontCharacterSetOrLanguage)
 TEST(Word6Reader, WesternTextSavedOnAMacintoshIsMacRoman)
 {
     // "stratégie" with é as Mac Roman 0x8E (Ž in Windows Western).
+    // A document made on a Macintosh says so by its character set (256)
+    // and creation environment (1) even when the "last saved on a
+    // Macintosh" flag is clear.
     const struct {
         const char* name;
         std::uint16_t lid;
         bool mac;
+        std::uint8_t envr;
+        std::uint16_t chse;
         const char* expected;
     } cases[] = {
-        {"French, saved on a Mac", 0x040C, true, "stratégie\n"},
-        {"French, saved on Windows", 0x040C, false, "stratŽgie\n"},
-        {"English, saved on a Mac", 0x0409, true, "stratégie\n"},
+        {"French, saved on a Mac", 0x040C, true, 0, 0, "stratégie\n"},
+        {"French, saved on Windows", 0x040C, false, 0, 0, "stratŽgie\n"},
+        {"English, saved on a Mac", 0x0409, true, 0, 0, "stratégie\n"},
+        {"French, made on a Mac", 0x040C, false, 1, 256, "stratégie\n"},
+        {"French, Mac character set", 0x040C, false, 0, 256, "stratégie\n"},
+        {"French, made on a Mac, saved on Windows", 0x040C, false, 1, 0, "stratŽgie\n"},
+        {"French, unknown set, made on a Mac", 0x040C, false, 1, 7, "stratégie\n"},
+        {"French, unknown set, made on Windows", 0x040C, false, 0, 7, "stratŽgie\n"},
     };
     for (const auto& c : cases) {
         Word6Builder b;
         b.lid = c.lid;
         b.savedOnMac = c.mac;
+        b.envr = c.envr;
+        b.chse = c.chse;
         b.main = "strat\x8Egie\r";
         EXPECT_EQ(ReadDocument(b.File()).text, c.expected) << c.name;
     }
     // Korean text keeps its code page wherever it was saved.
     Word6Builder k;
     k.savedOnMac = true;
+    k.envr = 1;
+    k.chse = 256;
     k.main = Cp949(u"홍길동\r");
     EXPECT_EQ(ReadDocument(k.File()).text, "홍길동\n");
 }

@@ -7,10 +7,14 @@
 #include <random>
 
 #include "docbuilder.h"
+#include "extract/extractlib.h"
 #include "extract/textcollector.h"
+#include "office/officeentry.h"
 #include "office/word/msword97.h"
 #include "platform/cfb.h"
+#include "platform/text.h"
 #include "support/cfb_writer.h"
+#include "support/isolation.h"
 
 using ps_test::Le16s;
 using ps_test::Le32s;
@@ -72,7 +76,7 @@ TEST(Word97Reader, PlainTextInBothPieceKindsWithCharacterMap)
     EXPECT_EQ(Read(b).text, u"주민번호 800101\u20101234567\n");
 }
 
-TEST(Word97Reader, FieldsKeepTheirResultAndBreaksJoinWords)
+TEST(Word97Reader, FieldsKeepTheirResultAndBreaksEndLines)
 {
     struct Case {
         std::u16string text;
@@ -80,7 +84,10 @@ TEST(Word97Reader, FieldsKeepTheirResultAndBreaksJoinWords)
     } cases[] = {
         {u"See \x13 HYPERLINK \"http://x\" \x14site\x15 now\r", u"See site now\n"},
         {u"A\x13 PAGE \x15Z\r", u"AZ\n"},                          // no separator: nothing
-        {u"one\x0btwo\r", u"onetwo\n"},                             // line break joins
+        // A manual line, page or column break ends the line: the words and
+        // digits on either side stay apart.
+        {u"one\x0btwo\r", u"one\ntwo\n"},
+        {u"010\x0b" u"1234\x0c" u"5678\x0e" u"90\r", u"010\n1234\n5678\n90\n"},
         {u"a\x13 X \x13 Y \x15 Z \x14r\x15.\r", u"a Z r.\n"},       // an inner end closes the outer code
         {u"Über\x1Fsicht, 010\x1F-1234\r", u"Übersicht, 010\u20101234\n"},  // optional hyphens dropped
     };
@@ -113,6 +120,12 @@ TEST(Word97Reader, TableCellsAndRowsBecomeLineEnds)
     const std::string innerCell = Le16s(0x6649) + std::string(1, '\x02') + Le16s(0x244B) + std::string(1, '\x01');
     inner.paraRuns = {{0, 3, Le16s(0x6649) + std::string(1, '\x01')}, {3, 5, innerCell}};
     EXPECT_EQ(Read(inner).text, u"x\ny\n") << Utf8(Read(inner).text);
+
+    // A line break inside a cell ends a line there too.
+    WordDocBuilder broken;
+    broken.mainText = u"a\x0b" u"b\x07\x07" u"end\r";
+    broken.paraRuns = {{0, 4, inTable}, {4, 5, inTable + Le16s(0x2417) + std::string(1, '\x01')}, {5, 9, ""}};
+    EXPECT_EQ(Read(broken).text, u"a\nb\n\nend\n") << Utf8(Read(broken).text);
 }
 
 TEST(Word97Reader, NotesComeOutAtTheirReference)
@@ -397,4 +410,112 @@ TEST(Word97Reader, RandomDamageNeverCrashesOrHangs)
         EXPECT_GE(r.ok, 0) << "round " << round;
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+namespace {
+
+// A Word 97 document whose main text is long enough for the "WordDocument"
+// stream to lie in sectors of its own, last in the file.
+WordDocBuilder LongDocument()
+{
+    WordDocBuilder b;
+    for (int i = 0; i < 400; ++i)
+        b.mainText += u"line " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + u"\r";
+    b.mainText += u"주민번호 800101-1234567\r";
+    b.compressed = false;
+    return b;
+}
+
+// LongDocument with 1 MB and 600 bytes more at the end of "WordDocument", the
+// last stream of the file (its last sector holds 88 of them), so that it is
+// read in more than one piece; cut: the file loses its last 500 bytes.
+std::string CutDocument(bool cut)
+{
+    WordDocBuilder b = LongDocument();
+    b.Build();
+    ps_test::CfbWriter w(3);
+    w.AddStream(u"WordDocument", b.WordDocument() + std::string((1u << 20) + 600, '\0'));
+    w.AddStream(u"0Table", b.Table());
+    std::string file = w.Build();
+    if (cut)
+        file.resize(file.size() - 500);
+    return file;
+}
+
+}  // namespace
+
+// Documents whose text cannot be read are not read: a rights-protected
+// document (its text encrypted in the protected content stream, a
+// placeholder in the usual streams), a stream that ends before its size.
+TEST(Word97Reader, TextThatCannotBeReadFailsTheDocument)
+{
+    WordDocBuilder placeholder;
+    placeholder.mainText = u"This document has restricted permissions.\r";
+    const std::string file = placeholder.Build();
+    ASSERT_EQ(ReadBytes(file).ok, 1);
+    const struct {
+        const char* what;
+        bool storage;
+        bool stream;
+    } protectedCases[] = {
+        {"data spaces and protected content", true, true},
+        {"protected content stream only", false, true},
+        {"data spaces storage only", true, false},
+    };
+    for (const auto& c : protectedCases) {
+        ps_test::CfbWriter w(3);
+        w.AddStream(u"WordDocument", placeholder.WordDocument());
+        w.AddStream(u"0Table", placeholder.Table());
+        if (c.storage)
+            w.AddStream(u"\x06" u"DataSpaces/DataSpaceMap", std::string(64, '\x01'));
+        if (c.stream)
+            w.AddStream(u"\x09" u"DRMContent", std::string(5000, '\x5A'));
+        Result r = ReadBytes(w.Build());
+        EXPECT_EQ(r.ok, 0) << c.what;
+        EXPECT_TRUE(r.text.empty()) << c.what << ": " << Utf8(r.text);
+    }
+
+    // The file ends inside the last sector of "WordDocument": the compound
+    // file opens, the stream's last bytes cannot be read.
+    std::string whole = CutDocument(false);
+    ASSERT_EQ(ReadBytes(whole).ok, 1);
+    EXPECT_EQ(ReadBytes(CutDocument(true)).ok, 0);
+}
+
+TEST(Word97Entry, DocumentsWhoseTextCannotBeReadAreNotRead)
+{
+    ps_test::TempDir dir;
+    WordDocBuilder longDoc = LongDocument();
+    const std::string good = longDoc.Build();
+
+    std::string cutoff = good;
+    ps_test::PutLe32(cutoff, 0x38, 0);  // mini-stream cutoff 0
+    ps_test::CfbWriter rights(3);
+    rights.AddStream(u"WordDocument", longDoc.WordDocument());
+    rights.AddStream(u"0Table", longDoc.Table());
+    rights.AddStream(u"\x06" u"DataSpaces/DataSpaceMap", std::string(64, '\x01'));
+    rights.AddStream(u"\x09" u"DRMContent", std::string(5000, '\x5A'));
+    const std::string cut = CutDocument(true);
+
+    const struct {
+        const char* name;
+        std::string bytes;
+        int status;
+    } cases[] = {
+        {"good.doc", good, 0},
+        {"cutoff0.doc", cutoff, 1},
+        {"rights.doc", rights.Build(), 1},
+        {"cut.doc", cut, 1},
+    };
+    InitializeLibrary();
+    for (const auto& c : cases) {
+        const std::string path = dir.file(c.name);
+        ASSERT_TRUE(ps_test::WriteFileBytes(path, c.bytes));
+        std::u16string out;
+        EXPECT_EQ(ConvertWordToText(plat::PathFromNative(path).c_str(), u"xml:false", &out), c.status) << c.name;
+        if (c.status == 0) {
+            EXPECT_NE(out.find(u"800101\u20101234567"), std::u16string::npos) << c.name;
+        }
+    }
+    FinalizeLibrary();
 }
