@@ -91,7 +91,7 @@ constexpr uint64_t kPendingCheckStep = uint64_t(64) << 10;
 // waiting on each other. A kept reader keeps its dictionary, which grows
 // with the names it meets: it is replaced once this many bytes have passed
 // through it. At most kMaxKeptReaders wait per pass.
-constexpr uint64_t kReaderRenewBytes = uint64_t(32) << 20;
+constexpr uint64_t kReaderRenewBytes = uint64_t(8) << 20;
 constexpr size_t kMaxKeptReaders = 64;
 
 // The passes over a part: the prolog check keeps the parser's own limits,
@@ -144,7 +144,8 @@ int ReadCallback(void* context, char* buffer, int len)
     if (s->reader && s->delivered >= s->nextCheck) {
         s->nextCheck = s->delivered + kPendingCheckStep;
         const long consumed = xmlTextReaderByteConsumed(s->reader);
-        if (consumed >= 0 && s->delivered - static_cast<uint64_t>(consumed) > kMaxPendingMarkup) {
+        if (consumed >= 0 && static_cast<uint64_t>(consumed) < s->delivered &&
+            s->delivered - static_cast<uint64_t>(consumed) > kMaxPendingMarkup) {
             // Ends the part early: the parser reports the markup unfinished.
             s->tooLong = true;
             TraceParserMessage("opc", "Markup longer than the reader takes");
