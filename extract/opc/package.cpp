@@ -130,6 +130,10 @@ ReaderPool g_readers;
 struct PartStream {
     OpcEntryStream stream;
     xmlTextReaderPtr reader = nullptr;  // once the reader reads the part
+    // The part's first bytes, taken before the reader is chosen.
+    char head[4] = {};
+    int headLength = 0;
+    int headServed = 0;
     uint64_t delivered = 0;
     uint64_t nextCheck = kPendingCheckStep;
     bool tooLong = false;
@@ -152,10 +156,32 @@ int ReadCallback(void* context, char* buffer, int len)
             return 0;
         }
     }
-    const int n = s->stream.Read(buffer, len);
+    int n = 0;
+    if (s->headServed < s->headLength && len > 0) {
+        n = std::min(len, s->headLength - s->headServed);
+        std::memcpy(buffer, s->head + s->headServed, static_cast<size_t>(n));
+        s->headServed += n;
+    } else {
+        n = s->stream.Read(buffer, len);
+    }
     if (n > 0)
         s->delivered += static_cast<uint64_t>(n);
     return n;
+}
+
+// Takes the part's first bytes into the stream's head. True when they
+// begin with "<" in an 8-bit encoding (UTF-8, or one the XML declaration
+// names): a reader taken again recognises only such parts, and a byte-order
+// mark, UTF-16 or any other start is read by a new reader.
+bool PlainStart(PartStream* s)
+{
+    while (s->headLength < 4) {
+        const int n = s->stream.Read(s->head + s->headLength, 4 - s->headLength);
+        if (n <= 0)
+            break;
+        s->headLength += n;
+    }
+    return s->headLength >= 2 && s->head[0] == '<' && s->head[1] != 0;
 }
 
 int CloseCallback(void* context)
@@ -183,8 +209,8 @@ void ReleaseReader(ReaderPass pass, xmlTextReaderPtr reader, int options, uint64
 }
 
 // Opens a text reader over the data of segment (null when it cannot be
-// opened): a kept reader of the pass made with the same options, else a new
-// one. *bytes receives what the reader has read before. The reader closes
+// opened): a kept reader of the pass made with the same options when the
+// part starts plainly (see PlainStart), else a new one. *bytes receives what the reader has read before. The reader closes
 // the stream through the close callback, also when it cannot be set up. No
 // network access, no entity substitution.
 xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, ReaderPass pass, const char* baseUrl,
@@ -199,12 +225,13 @@ xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, ReaderPass pass, con
         delete ctx;
         return nullptr;
     }
+    const bool plain = PlainStart(ctx);
     options = (options | XML_PARSE_NONET) &
               ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE);
     *usedOptions = options;
     *bytes = 0;
     KeptReader kept;
-    {
+    if (plain) {
         std::lock_guard<std::mutex> guard(g_readers.lock);
         auto& list = g_readers.idle[pass];
         for (size_t i = list.size(); i-- > 0;) {

@@ -647,6 +647,16 @@ TEST_F(OoxmlTest, HugeAttribute)
 
 namespace {
 
+std::string Utf16Le(const std::string& ascii)
+{
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
 // XML readers are kept and handed between parts and threads: documents of
 // each kind read on several threads at once give each its own text, also
 // after parts that failed or were refused.
@@ -663,6 +673,9 @@ TEST_F(OoxmlTest, ReadersSharedBetweenThreads)
         {'w', Word("<!DOCTYPE w:document [<!ENTITY x \"1\">]>" + Doc("<w:p><w:r><w:t>&x;</w:t></w:r></w:p>").substr(21)), 1,
          ""},
         {'w', Word(Doc("<w:p><w:r><w:t>cut")), 1, ""},
+        // A byte-order mark, and UTF-16, after parts read plainly.
+        {'w', Word("\xEF\xBB\xBF" + Doc("<w:p><w:r><w:t>bom</w:t></w:r></w:p>")), 0, "bom\n"},
+        {'w', Word(Utf16Le(Doc("<w:p><w:r><w:t>wide</w:t></w:r></w:p>"))), 0, "wide\n"},
         {'p', ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", "<p:sld " P_NS " " A_NS "><a:p><a:t>slide</a:t></a:p></p:sld>"}},
                                         {{"/ppt/slides/slide1.xml", kSlide}}),
          0, "slide\n"},
@@ -675,18 +688,22 @@ TEST_F(OoxmlTest, ReadersSharedBetweenThreads)
         paths.push_back(dir_.file("shared" + std::to_string(paths.size())));
         ASSERT_TRUE(ps_test::WriteFileBytes(paths.back(), job.bytes));
     }
+    auto convert = [&](size_t j) {
+        const std::u16string wpath = plat::Utf8ToWide(paths[j]);
+        std::u16string out;
+        const int rc = jobs[j].kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
+                       : jobs[j].kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
+                                             : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
+        return rc == jobs[j].status && (rc != 0 || plat::WideToUtf8(out) == jobs[j].text);
+    };
+    for (size_t j = 0; j < jobs.size(); ++j)
+        EXPECT_TRUE(convert(j)) << j;
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 60; ++i) {
-                const size_t j = static_cast<size_t>(t + i) % jobs.size();
-                const std::u16string wpath = plat::Utf8ToWide(paths[j]);
-                std::u16string out;
-                const int rc = jobs[j].kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
-                               : jobs[j].kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
-                                                     : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
-                if (rc != jobs[j].status || (rc == 0 && plat::WideToUtf8(out) != jobs[j].text))
+                if (!convert(static_cast<size_t>(t + i) % jobs.size()))
                     ++wrong;
             }
         });
