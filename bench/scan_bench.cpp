@@ -1,4 +1,4 @@
-// bench-scan [FOLDER] [--rounds N]
+// bench-scan [FOLDER] [--rounds N] [--threads N,N,...] [--scan-only]
 //
 // Runs scan-folder (beside this program) over a folder of documents with 1, 2,
 // 4 and all threads and reports documents per second, MB per second and the
@@ -8,6 +8,8 @@
 // patterns, as many at a time as there are cores, and scan-folder takes the
 // same documents (linked into a private folder) with all threads; the ratio
 // of the two comes last. The default folder is the public corpus.
+// --threads gives the thread counts to time (default 1, 2, 4 and all
+// cores); --scan-only leaves the reference pipeline out.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -165,11 +167,27 @@ int main(int argc, char** argv)
 {
     std::string folder = PS_SHARED_CORPUS "/public";
     int rounds = 3;
+    bool scanOnly = false;
+    std::vector<unsigned> counts;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
-        else
+        } else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc) {
+            for (const char* p = argv[++i]; *p;) {
+                char* end = nullptr;
+                const unsigned long n = std::strtoul(p, &end, 10);
+                if (end == p || n == 0 || n > 1024) {
+                    std::fprintf(stderr, "bench-scan: bad --threads\n");
+                    return 2;
+                }
+                counts.push_back(static_cast<unsigned>(n));
+                p = *end == ',' ? end + 1 : end;
+            }
+        } else if (std::strcmp(argv[i], "--scan-only") == 0) {
+            scanOnly = true;
+        } else {
             folder = argv[i];
+        }
     }
     std::string tool = (fs::path(fs::read_symlink("/proc/self/exe")).parent_path() / "scan-folder").string();
     std::vector<Doc> docs = ListDocuments(folder);
@@ -184,9 +202,11 @@ int main(int argc, char** argv)
     std::printf("folder %s: %zu documents, %.1f MB; %u cores\n", folder.c_str(), docs.size(),
                 bytes / 1e6, cores);
 
-    std::vector<unsigned> counts = {1, 2, 4};
-    if (cores > 4)
-        counts.push_back(cores);
+    if (counts.empty()) {
+        counts = {1, 2, 4};
+        if (cores > 4)
+            counts.push_back(cores);
+    }
     double one = 0;
     for (unsigned threads : counts) {
         double s = Best(rounds, [&] { return ScanFolder(tool, folder, threads); });
@@ -196,9 +216,14 @@ int main(int argc, char** argv)
         }
         if (threads == 1)
             one = s;
-        std::printf("scan-folder %2u threads: %7.3f s  %8.1f documents/s  %7.1f MB/s  speed-up %.2f\n",
-                    threads, s, docs.size() / s, bytes / 1e6 / s, one / s);
+        std::printf("scan-folder %2u threads: %7.3f s  %8.1f documents/s  %7.1f MB/s", threads, s,
+                    docs.size() / s, bytes / 1e6 / s);
+        if (one > 0)
+            std::printf("  speed-up %.2f", one / s);
+        std::printf("\n");
     }
+    if (scanOnly)
+        return 0;
 
     // The reference pipeline on the documents Debian's extractors read.
     std::vector<Doc> readable;

@@ -10,6 +10,10 @@
 #include "extract/parsermessages.h"
 #include "extract/pdf/pdfdocmanager.h"
 
+// The package reader's kept XML readers (extract/opc/package.h; that header's
+// start and end functions are not this library's).
+void PackageDropKeptReaders();
+
 namespace {
 
 // Users of the XML parser: each InitializeLibrary and each live OOXML manager.
@@ -28,6 +32,7 @@ void PackageLibraryInit()
 
 void PackageLibraryCleanup()
 {
+    PackageDropKeptReaders();
     xmlCleanupParser();
 }
 

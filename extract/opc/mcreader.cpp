@@ -248,6 +248,10 @@ int Process(McReaderState* s, int r)
             s->error = MC_ERROR_STRUCTURE;
             return -1;
         }
+        if (depthValue > kMaxMcElementDepth) {
+            McRaiseError(s, MC_ERROR_STRUCTURE, "Elements nested deeper than %d", kMaxMcElementDepth);
+            return -1;
+        }
         const uint32_t d = static_cast<uint32_t>(depthValue);
 
         // Content of a suspending element passes unprocessed.
@@ -385,10 +389,15 @@ int McReaderCleanup(McReaderState* state)
     state->skip.clear();
     state->skip.shrink_to_fit();
     if (state->reader) {
-        xmlTextReaderClose(state->reader);
-        xmlFreeTextReader(state->reader);
+        if (state->release) {
+            state->release(state->reader, state->releaseOptions, state->releaseBytes);
+        } else {
+            xmlTextReaderClose(state->reader);
+            xmlFreeTextReader(state->reader);
+        }
         state->reader = nullptr;
     }
+    state->release = nullptr;
     return 0;
 }
 

@@ -25,6 +25,11 @@ inline constexpr const char* kMcNamespace =
 inline constexpr const char* kPresentationMainNamespace =
     "http://schemas.openxmlformats.org/presentationml/2006/main";
 
+// Elements nested deeper than this end the document with MC_ERROR_STRUCTURE:
+// the part readers walk the element tree by recursion, and no document of
+// an office program nests anywhere near this deep.
+inline constexpr int kMaxMcElementDepth = 1024;
+
 // Error codes of McReaderState::error.
 enum : int32_t {
     MC_ERROR_NONE = 0,
@@ -65,6 +70,12 @@ struct McSkipEntry {
 
 struct McReaderState {
     xmlTextReaderPtr reader = nullptr;  // owned
+    // When set, McReaderCleanup hands the reader to it with releaseOptions
+    // and releaseBytes (to be closed and kept for another document) instead
+    // of freeing it.
+    void (*release)(xmlTextReaderPtr, int, uint64_t) = nullptr;
+    int releaseOptions = 0;
+    uint64_t releaseBytes = 0;
     McNameSet ignorable;
     McNameSet understood;               // stays empty
     McNameSet processContent;
@@ -81,7 +92,8 @@ int McReaderInit(McReaderState* state, xmlTextReaderPtr reader);
 // current, 0 end of document, -1 error.
 int McReaderRead(McReaderState* state);
 int McReaderNext(McReaderState* state);
-// Frees the sets, closes and frees the text reader. Returns 0.
+// Frees the sets, closes and frees the text reader (or hands it to
+// release). Returns 0.
 int McReaderCleanup(McReaderState* state);
 
 // Records error code (unless one is recorded) and reports the formatted

@@ -380,11 +380,23 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
         }
         const uint16_t localName = Le16(h + 26);
         const uint16_t localExtra = Le16(h + 28);
-        fields.resize(localExtra);
-        if (!ReadAt(io, seg.offset + 30 + localName, fields.data(), fields.size()) ||
-            !ReadLocalExtra(fields.data(), fields.size(), &seg)) {
+        fields.resize(size_t(localName) + localExtra);
+        if (!ReadAt(io, seg.offset + 30, fields.data(), fields.size()) ||
+            !ReadLocalExtra(fields.data() + localName, localExtra, &seg)) {
             io->SetError(OPC_IO_FAILURE);
             return false;
+        }
+        // The local header must be the entry's own: a directory entry that
+        // points at another entry's header would serve that entry's data
+        // under this name. Such an entry keeps its place but is not read; an
+        // archive opened for writing is not written back over it.
+        if (localName != nameLength ||
+            std::memcmp(fields.data(), seg.archiveName.data(), nameLength) != 0) {
+            if (io->flags & 2) {
+                io->SetError(OPC_IO_FAILURE);
+                return false;
+            }
+            seg.flags |= kOpcSegmentForeignHeader;
         }
         seg.headerSize = 30u + localName + localExtra - seg.padding;
         const uint64_t dataStart = seg.offset + 30 + localName + localExtra;
@@ -439,6 +451,10 @@ OpcEntryStream::~OpcEntryStream()
 
 bool OpcEntryStream::Open()
 {
+    if (m_seg.flags & kOpcSegmentForeignHeader) {
+        m_error = OPC_IO_FAILURE;
+        return false;
+    }
     m_dataStart = m_seg.offset + m_seg.headerSize + m_seg.padding;
     if (m_seg.method == 8) {
         if (inflateInit2(&m_z, -15) != Z_OK) {

@@ -60,8 +60,12 @@ bool OpcIoOpen(OpcIo* io, const std::string& path, int mode);
 // Classification of an entry name.
 enum class OpcEntryKind { Data, Relationships, ContentTypes, Folder };
 
+// Segment flag: the local header the directory points at names another
+// entry; the entry's data is not served.
+inline constexpr uint32_t kOpcSegmentForeignHeader = 4;
+
 struct OpcSegment {
-    uint32_t flags = 0;          // bit 0 deleted, bit 1 relationship part
+    uint32_t flags = 0;          // bit 0 deleted, bit 1 relationship part, bit 2 foreign header
     int32_t nextFree = -1;
     std::string name;            // the part name the entry belongs to
     std::string archiveName;     // the name as the directory stores it
@@ -179,7 +183,8 @@ public:
     OpcEntryStream(const OpcEntryStream&) = delete;
     OpcEntryStream& operator=(const OpcEntryStream&) = delete;
 
-    // False with error 4 (unknown method) or 5 (inflate start failed).
+    // False with error 1 (the entry's local header names another entry),
+    // 4 (unknown method) or 5 (inflate start failed).
     bool Open();
     // Bytes delivered (0 at the end or after an error). A part that inflates
     // beyond kOpcMaxPartBytes fails: no reader takes more.

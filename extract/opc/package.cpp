@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include <libxml/parser.h>
@@ -74,16 +75,113 @@ std::string StripSlash(const char* name)
     return name[0] == '/' ? std::string(name + 1) : std::string(name);
 }
 
+// Bytes a part may hold back from the XML parser: a start tag, comment or
+// other markup that has not ended. The parser looks for the end of such
+// markup over all of it again at every piece it is given once it passes
+// 10 MB, so its work grows with the square of the length; markup this long
+// is no office program's, and the part is not read.
+constexpr uint64_t kMaxPendingMarkup = uint64_t(8) << 20;
+// How often (in bytes delivered) the held-back bytes are measured.
+constexpr uint64_t kPendingCheckStep = uint64_t(64) << 10;
+
+// XML readers are kept between parts and handed to the next part read on
+// any thread: each new reader creates a parser, a dictionary and a
+// document, and libxml2 counts references to dictionaries under one
+// process-wide lock, so fresh readers per part keep the threads of a search
+// waiting on each other. A kept reader keeps its dictionary, which grows
+// with the names it meets: it is replaced once this many bytes have passed
+// through it. At most kMaxKeptReaders wait per pass.
+constexpr uint64_t kReaderRenewBytes = uint64_t(8) << 20;
+constexpr size_t kMaxKeptReaders = 64;
+
+// The passes over a part: the prolog check keeps the parser's own limits,
+// the reading of the part lifts them. The parser keeps option bits from one
+// document to the next, so each pass has its own readers, and a reader is
+// only taken again with the options it was made with.
+enum ReaderPass { kPrologPass = 0, kPartPass = 1, kReaderPasses = 2 };
+
+struct KeptReader {
+    xmlTextReaderPtr reader = nullptr;
+    int options = 0;
+    uint64_t bytes = 0;  // part bytes read through it
+};
+
+// The readers not in use. Lock order: the library's use lock (extractlib)
+// before this one.
+struct ReaderPool {
+    std::mutex lock;  // guards idle
+    std::vector<KeptReader> idle[kReaderPasses];
+
+    ~ReaderPool() { Drop(); }
+    void Drop()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto& list : idle) {
+            for (KeptReader& k : list)
+                xmlFreeTextReader(k.reader);
+            list.clear();
+        }
+    }
+};
+
+ReaderPool g_readers;
+
 // Context handed to the XML reader's read and close callbacks.
 struct PartStream {
     OpcEntryStream stream;
+    xmlTextReaderPtr reader = nullptr;  // once the reader reads the part
+    // The part's first bytes, taken before the reader is chosen.
+    char head[4] = {};
+    int headLength = 0;
+    int headServed = 0;
+    uint64_t delivered = 0;
+    uint64_t nextCheck = kPendingCheckStep;
+    bool tooLong = false;
     PartStream(OpcIo* io, const OpcSegment& seg) : stream(io, seg) {}
 };
 
 int ReadCallback(void* context, char* buffer, int len)
 {
     auto* s = static_cast<PartStream*>(context);
-    return s->stream.Read(buffer, len);
+    if (s->tooLong)
+        return 0;
+    if (s->reader && s->delivered >= s->nextCheck) {
+        s->nextCheck = s->delivered + kPendingCheckStep;
+        const long consumed = xmlTextReaderByteConsumed(s->reader);
+        if (consumed >= 0 && static_cast<uint64_t>(consumed) < s->delivered &&
+            s->delivered - static_cast<uint64_t>(consumed) > kMaxPendingMarkup) {
+            // Ends the part early: the parser reports the markup unfinished.
+            s->tooLong = true;
+            TraceParserMessage("opc", "Markup longer than the reader takes");
+            return 0;
+        }
+    }
+    int n = 0;
+    if (s->headServed < s->headLength && len > 0) {
+        n = std::min(len, s->headLength - s->headServed);
+        std::memcpy(buffer, s->head + s->headServed, static_cast<size_t>(n));
+        s->headServed += n;
+    } else {
+        n = s->stream.Read(buffer, len);
+    }
+    if (n > 0)
+        s->delivered += static_cast<uint64_t>(n);
+    return n;
+}
+
+// Takes the part's first bytes into the stream's head. True when they
+// begin with "<" in an 8-bit encoding (UTF-8, or one the XML declaration
+// names): a reader taken again recognises only such parts, and a byte-order
+// mark, UTF-16 or any other start is read by a new reader.
+bool PlainStart(PartStream* s)
+{
+    while (s->headLength < 4) {
+        const int n = s->stream.Read(s->head + s->headLength, 4 - s->headLength);
+        if (n <= 0)
+            break;
+        s->headLength += n;
+    }
+    return s->headLength >= 2 && s->head[0] == '<' && s->head[1] != 0;
 }
 
 int CloseCallback(void* context)
@@ -94,10 +192,29 @@ int CloseCallback(void* context)
     return 0;
 }
 
+// Closes a reader of pass and keeps it for another part, unless it has
+// read enough to be renewed (bytes: what it had read before this part).
+void ReleaseReader(ReaderPass pass, xmlTextReaderPtr reader, int options, uint64_t bytes)
+{
+    bytes += static_cast<uint64_t>(std::max(0L, xmlTextReaderByteConsumed(reader)));
+    xmlTextReaderClose(reader);
+    if (bytes < kReaderRenewBytes) {
+        std::lock_guard<std::mutex> guard(g_readers.lock);
+        if (g_readers.idle[pass].size() < kMaxKeptReaders) {
+            g_readers.idle[pass].push_back(KeptReader{reader, options, bytes});
+            return;
+        }
+    }
+    xmlFreeTextReader(reader);
+}
+
 // Opens a text reader over the data of segment (null when it cannot be
-// opened). The reader closes the stream through the close callback, also
-// when it cannot be created. No network access, no entity substitution.
-xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, const char* baseUrl, const char* encoding, int options)
+// opened): a kept reader of the pass made with the same options when the
+// part starts plainly (see PlainStart), else a new one. *bytes receives what the reader has read before. The reader closes
+// the stream through the close callback, also when it cannot be set up. No
+// network access, no entity substitution.
+xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, ReaderPass pass, const char* baseUrl,
+                            const char* encoding, int options, int* usedOptions, uint64_t* bytes)
 {
     if (segment < 0 || static_cast<size_t>(segment) >= p->zip.segments.size())
         return nullptr;
@@ -108,9 +225,47 @@ xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, const char* baseUrl,
         delete ctx;
         return nullptr;
     }
-    return xmlReaderForIO(ReadCallback, CloseCallback, ctx, baseUrl, encoding,
-                          (options | XML_PARSE_NONET) & ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR |
-                                                          XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE));
+    const bool plain = PlainStart(ctx);
+    options = (options | XML_PARSE_NONET) &
+              ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE);
+    *usedOptions = options;
+    *bytes = 0;
+    KeptReader kept;
+    if (plain) {
+        std::lock_guard<std::mutex> guard(g_readers.lock);
+        auto& list = g_readers.idle[pass];
+        for (size_t i = list.size(); i-- > 0;) {
+            if (list[i].options == options) {
+                kept = list[i];
+                list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+    xmlTextReaderPtr reader = nullptr;
+    if (kept.reader) {
+        if (xmlReaderNewIO(kept.reader, ReadCallback, CloseCallback, ctx, baseUrl, encoding, options) != 0) {
+            // The stream is closed with the reader that failed to take it.
+            xmlFreeTextReader(kept.reader);
+            return nullptr;
+        }
+        reader = kept.reader;
+        *bytes = kept.bytes;
+    } else {
+        reader = xmlReaderForIO(ReadCallback, CloseCallback, ctx, baseUrl, encoding, options);
+        if (!reader)
+            return nullptr;
+    }
+    ctx->reader = reader;
+    // Messages go where the pass sends them, not where the reader's last
+    // part sent them.
+    xmlTextReaderSetErrorHandler(reader, nullptr, nullptr);
+    return reader;
+}
+
+void ReleasePartReader(xmlTextReaderPtr reader, int options, uint64_t bytes)
+{
+    ReleaseReader(kPartPass, reader, options, bytes);
 }
 
 // Whether the part may be read: its nodes are read up to the first element
@@ -120,7 +275,9 @@ xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, const char* baseUrl,
 // expansion bomb before the real reading would meet it.
 bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const char* encoding, int options)
 {
-    xmlTextReaderPtr reader = OpenReader(p, segment, baseUrl, encoding, options);
+    int used = 0;
+    uint64_t bytes = 0;
+    xmlTextReaderPtr reader = OpenReader(p, segment, kPrologPass, baseUrl, encoding, options, &used, &bytes);
     if (!reader)
         return false;
     bool accepted = false;
@@ -138,8 +295,7 @@ bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const c
                 break;
         }
     }
-    xmlTextReaderClose(reader);
-    xmlFreeTextReader(reader);
+    ReleaseReader(kPrologPass, reader, used, bytes);
     return accepted;
 }
 
@@ -153,13 +309,19 @@ bool OpenSegment(OpcPackage* p, McReaderState* state, int32_t segment, const cha
 {
     if (!PrologAccepted(p, segment, baseUrl, encoding, options))
         return false;
-    xmlTextReaderPtr reader = OpenReader(p, segment, baseUrl, encoding, options | XML_PARSE_HUGE);
+    int used = 0;
+    uint64_t bytes = 0;
+    xmlTextReaderPtr reader =
+        OpenReader(p, segment, kPartPass, baseUrl, encoding, options | XML_PARSE_HUGE, &used, &bytes);
     if (!reader)
         return false;
     // What the parser reports about the part goes to the trace log.
     RouteXmlMessagesToTrace();
     xmlTextReaderSetErrorHandler(reader, &TraceXmlReaderError, nullptr);
     McReaderInit(state, reader);
+    state->release = &ReleasePartReader;
+    state->releaseOptions = used;
+    state->releaseBytes = bytes;
     return true;
 }
 
@@ -314,8 +476,14 @@ int PackageLibraryInit()
     return 0;
 }
 
+void PackageDropKeptReaders()
+{
+    g_readers.Drop();
+}
+
 void* PackageLibraryCleanup()
 {
+    PackageDropKeptReaders();
     xmlCleanupParser();
     return nullptr;
 }

@@ -60,6 +60,9 @@ struct OpcPackage {
 // Starts and ends the XML parser (called by the library's start and end).
 int PackageLibraryInit();
 void* PackageLibraryCleanup();
+// Frees the XML readers kept between parts; called before the parser is
+// cleaned up, when no part is being read.
+void PackageDropKeptReaders();
 
 // Opens the package at path: mode 0 for reading, 1 to create it (an
 // existing file is emptied), any other mode to read and write it (created

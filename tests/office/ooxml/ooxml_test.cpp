@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include <zlib.h>
 
+#include "extract/extractlib.h"
 #include "office/officeentry.h"
 #include "platform/text.h"
 #include "support/isolation.h"
@@ -535,6 +538,184 @@ TEST_F(OoxmlTest, ParseStoppingEarlyIsNotRead)
                                            {{"/xl/worksheets/sheet1.xml", kSheet}}),
             &status);
     EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The offset field of the central-directory entry named name.
+size_t DirectoryOffsetField(const std::string& package, const std::string& name)
+{
+    for (size_t at = package.find(std::string("PK\x01\x02", 4)); at != std::string::npos;
+         at = package.find(std::string("PK\x01\x02", 4), at + 4)) {
+        const size_t length = uint8_t(package[at + 28]) | uint8_t(package[at + 29]) << 8;
+        if (package.compare(at + 46, length, name) == 0 && length == name.size())
+            return at + 42;
+    }
+    return std::string::npos;
+}
+
+TEST_F(OoxmlTest, DirectoryEntryPointingAtAnotherEntryIsNotRead)
+{
+    // The directory's entry for the main part points at the local header of
+    // another entry: that entry's text is not the main part's, and the
+    // document is not read rather than read clean.
+    const std::string package = ps_test::MakeOoxmlPackage(
+        {{"word/document.xml", Doc("<w:p><w:r><w:t>800101-1234567</w:t></w:r></w:p>")},
+         {"word/decoy.xml", Doc("<w:p><w:r><w:t>nothing here</w:t></w:r></w:p>")}},
+        {});
+    const size_t decoyLocal = package.find("word/decoy.xml") - 30;
+    ASSERT_EQ(package.compare(decoyLocal, 4, std::string("PK\x03\x04", 4)), 0);
+    std::string bytes = package;
+    const size_t field = DirectoryOffsetField(bytes, "word/document.xml");
+    ASSERT_NE(field, std::string::npos);
+    std::string offset;
+    Put32(offset, static_cast<uint32_t>(decoyLocal));
+    bytes.replace(field, 4, offset);
+    int status = -1;
+    const std::string text = Convert('w', bytes, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text.find("nothing here"), std::string::npos);
+    // The untouched package reads as before.
+    EXPECT_EQ(Convert('w', package), "800101-1234567\n");
+}
+
+// Main parts of each kind with elements nested to the given depth around a
+// text: read when the nesting is ordinary, not read (and no crash) when it
+// is hostile.
+TEST_F(OoxmlTest, DeeplyNestedElements)
+{
+    struct Case {
+        char kind;
+        const char* part;
+        const char* type;
+        std::string open, nestOpen, nestClose, inner, close;
+    };
+    const Case cases[] = {
+        {'w', "word/document.xml", nullptr, "<w:document " W_NS "><w:body>", "<w:sdt>", "</w:sdt>",
+         "<w:p><w:r><w:t>deep</w:t></w:r></w:p>", "</w:body></w:document>"},
+        {'p', "ppt/slides/slide1.xml", kSlide, "<p:sld " P_NS " " A_NS "><p:cSld><p:spTree>", "<p:grpSp>",
+         "</p:grpSp>", "<a:p><a:r><a:t>deep</a:t></a:r></a:p>", "</p:spTree></p:cSld></p:sld>"},
+        {'x', "xl/worksheets/sheet1.xml", kSheet, "<worksheet " S_NS "><sheetData>", "<row>", "</row>",
+         "<c t=\"inlineStr\"><is><t>deep</t></is></c>", "</sheetData></worksheet>"},
+    };
+    for (const Case& c : cases) {
+        for (int depth : {200, 100000}) {
+            std::string xml = c.open;
+            xml.reserve(xml.size() + depth * (c.nestOpen.size() + c.nestClose.size()) + 200);
+            for (int i = 0; i < depth; ++i)
+                xml += c.nestOpen;
+            xml += c.inner;
+            for (int i = 0; i < depth; ++i)
+                xml += c.nestClose;
+            xml += c.close;
+            Parts overrides;
+            if (c.type)
+                overrides.emplace_back(std::string("/") + c.part, c.type);
+            int status = -1;
+            const std::string text = Convert(c.kind, ps_test::MakeOoxmlPackage({{c.part, xml}}, overrides), &status);
+            if (depth <= 200) {
+                EXPECT_EQ(status, 0) << c.kind;
+                EXPECT_NE(text.find("deep"), std::string::npos) << c.kind;
+            } else {
+                EXPECT_EQ(status, 1) << c.kind << " " << depth;
+            }
+        }
+    }
+}
+
+// One attribute of many megabytes: the XML reader's work on a start tag it
+// has not seen the end of grows with the square of its length past 10 MB,
+// so a tag larger than the reader takes is not read (reported), while large
+// attributes within it are read.
+TEST_F(OoxmlTest, HugeAttribute)
+{
+    for (size_t size : {size_t(1) << 20, size_t(12) << 20}) {
+        const std::string xml = Doc("<w:p w:x=\"" + std::string(size, 'a') + "\"><w:r><w:t>after</w:t></w:r></w:p>");
+        int status = -1;
+        const std::string text = Convert('w', Word(xml), &status);
+        if (size < (size_t(8) << 20)) {
+            EXPECT_EQ(status, 0) << size;
+            EXPECT_EQ(text, "after\n");
+        } else {
+            EXPECT_EQ(status, 1) << size;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string Utf16Le(const std::string& ascii)
+{
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+// XML readers are kept and handed between parts and threads: documents of
+// each kind read on several threads at once give each its own text, also
+// after parts that failed or were refused.
+TEST_F(OoxmlTest, ReadersSharedBetweenThreads)
+{
+    struct Job {
+        char kind;
+        std::string bytes;
+        int status;
+        std::string text;
+    };
+    const std::vector<Job> jobs = {
+        {'w', Word(Doc("<w:p><w:r><w:t>word</w:t></w:r></w:p>")), 0, "word\n"},
+        {'w', Word("<!DOCTYPE w:document [<!ENTITY x \"1\">]>" + Doc("<w:p><w:r><w:t>&x;</w:t></w:r></w:p>").substr(21)), 1,
+         ""},
+        {'w', Word(Doc("<w:p><w:r><w:t>cut")), 1, ""},
+        // A byte-order mark, and UTF-16, after parts read plainly.
+        {'w', Word("\xEF\xBB\xBF" + Doc("<w:p><w:r><w:t>bom</w:t></w:r></w:p>")), 0, "bom\n"},
+        {'w', Word(Utf16Le(Doc("<w:p><w:r><w:t>wide</w:t></w:r></w:p>"))), 0, "wide\n"},
+        {'p', ps_test::MakeOoxmlPackage({{"ppt/slides/slide1.xml", "<p:sld " P_NS " " A_NS "><a:p><a:t>slide</a:t></a:p></p:sld>"}},
+                                        {{"/ppt/slides/slide1.xml", kSlide}}),
+         0, "slide\n"},
+        {'x', ps_test::MakeOoxmlPackage({{"xl/worksheets/sheet1.xml", Sheet("<c t=\"inlineStr\"><is><t>cell</t></is></c>")}},
+                                        {{"/xl/worksheets/sheet1.xml", kSheet}}),
+         0, "cell\t\n"},
+    };
+    std::vector<std::string> paths;
+    for (const Job& job : jobs) {
+        paths.push_back(dir_.file("shared" + std::to_string(paths.size())));
+        ASSERT_TRUE(ps_test::WriteFileBytes(paths.back(), job.bytes));
+    }
+    // As the program does, the library is held for the whole search: the
+    // parser is then not cleaned up and set up again while threads use it.
+    InitializeLibrary();
+    auto convert = [&](size_t j) {
+        const std::u16string wpath = plat::Utf8ToWide(paths[j]);
+        std::u16string out;
+        const int rc = jobs[j].kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
+                       : jobs[j].kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
+                                             : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
+        return rc == jobs[j].status && (rc != 0 || plat::WideToUtf8(out) == jobs[j].text);
+    };
+    for (size_t j = 0; j < jobs.size(); ++j)
+        EXPECT_TRUE(convert(j)) << j;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 60; ++i) {
+                if (!convert(static_cast<size_t>(t + i) % jobs.size()))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    FinalizeLibrary();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
