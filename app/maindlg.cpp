@@ -24,7 +24,6 @@
 #include "core/util.h"
 #include "extract/extractlib.h"
 #include "settings/configdlg.h"
-#include "search/engine.h"
 
 using namespace ps::ui;
 
@@ -212,7 +211,6 @@ void CPrivasweepDlg::OnExit()
     DeleteLastCheckFile();
     SearchLog().Write(u"FinalizeLibrary()");
     FinalizeLibrary();
-    DeleteFileSearchEngine();
     EndDialog(IDOK);
 }
 
