@@ -16,6 +16,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
+#include "search/scan.h"
 
 namespace {
 

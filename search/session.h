@@ -28,6 +28,7 @@
 #include "search/engine.h"
 #include "search/lastcheck.h"
 #include "search/matcher.h"
+#include "search/scan.h"
 
 // The document kind (result tab) of a file name: kHwp..kPdf, or -1.
 int DocumentKindOfName(const std::u16string& fileName);

@@ -19,7 +19,7 @@
 #include "extract/extractlib.h"
 #include "platform/text.h"
 #include "search/engine.h"
-#include "search/matcher.h"
+#include "search/scan.h"
 
 namespace {
 

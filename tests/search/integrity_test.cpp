@@ -22,6 +22,7 @@
 #include "platform/text.h"
 #include "search/engine.h"
 #include "search/extractors.h"
+#include "search/scan.h"
 #include "search/matcher.h"
 #include "support/isolation.h"
 #include "support/within.h"
