@@ -12,6 +12,8 @@
 #include "app/aboutdlg.h"
 #include "app/appcore.h"
 #include "app/eventlogdlg.h"
+#include "app/exceptionlistdlg.h"
+#include "app/logexport.h"
 #include "app/searchdlg.h"
 #include "app/usersearchdlg.h"
 #include "core/controls/skin.h"
@@ -24,10 +26,32 @@
 #include "core/util.h"
 #include "extract/extractlib.h"
 #include "settings/configdlg.h"
+#include "settings/confighooks.h"
 
 using namespace ps::ui;
 
 const char kHelpPageUrl[] = "https://privasweep.norvane.example/help?event=help";
+
+namespace {
+
+// The settings pages reach the exception list and the log export through
+// these (settings/ does not include app/).
+[[maybe_unused]] const bool g_configHooksSet = [] {
+    ConfigHooks& hooks = ConfigPageHooks();
+    hooks.openExceptionList = [] {
+        CExceptionConfigurationDlg dlg(nullptr);
+        dlg.DoModal();
+    };
+    hooks.writeLogExport = [](const std::u16string& path, const std::vector<int64_t>& ids) {
+        return WriteEventLogExport(path, ids, false);
+    };
+    hooks.cannotCreateLogFile = kCannotCreateLogFile;
+    hooks.cannotReadLogStore = kCannotReadLogStore;
+    hooks.cannotDeleteLog = kCannotDeleteLog;
+    return true;
+}();
+
+}  // namespace
 
 namespace {
 const char kFaqPageUrl[] = "https://privasweep.norvane.example/faq?event=faq";
