@@ -13,7 +13,7 @@
 #include <algorithm>
 
 #include "app/appcore.h"
-#include "app/maindlg.h"
+#include "app/mainmenu.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/logmgr.h"
@@ -84,7 +84,7 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
     m_tabs[kAll]->SetSelected(true);
     SetTabCaptions({0, 0, 0, 0, 0, 0});
 
-    connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { CPrivasweepDlg::OnBnClickedMenu(this); });
+    connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { ShowMainMenu(this); });
     connect(m_btnMinimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_btnMaximize, &QAbstractButton::clicked, this, [this] { ToggleMaximize(); });
     connect(m_btnClose, &QAbstractButton::clicked, this, [this] { OnBnClickedClose(); });

@@ -14,6 +14,7 @@
 
 namespace {
 
+// guards: g_table (tests replace it between searches). Taken alone.
 std::mutex g_tableLock;
 ExtractorTable g_table = DefaultExtractorTable();
 
