@@ -27,7 +27,6 @@
 using ps::ui::FromQ;
 using ps::ui::ToQ;
 
-const char16_t kRunKey[] = u"SOFTWARE\\Norvane\\Privasweep";
 
 // ---- Icons -------------------------------------------------------------------
 
@@ -156,25 +155,6 @@ void ShowDisabled(QWidget* w)
     auto* fade = new QGraphicsOpacityEffect(w);
     fade->setOpacity(0.45);
     w->setGraphicsEffect(fade);
-}
-
-void DeleteLastCheckFile()
-{
-    WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"", true);
-}
-
-std::u16string ReadLastCheckFile() { return ReadRegistryString(kRunKey, u"lastCheckFile", u""); }
-
-std::u16string FirstLastCheckFile(const std::u16string& value)
-{
-    size_t start = 0;
-    while (start < value.size()) {
-        size_t end = value.find(u'\n', start);
-        if (end == std::u16string::npos) end = value.size();
-        if (end > start) return value.substr(start, end - start);
-        start = end + 1;
-    }
-    return std::u16string();
 }
 
 void ShowDocumentProperties(const std::u16string& path, QWidget* parent)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/modules.h"
+#include "search/lastcheck.h"
 
 class QWidget;
 
@@ -61,13 +62,6 @@ void ShowDocumentProperties(const std::u16string& path, QWidget* parent);
 // Disables a control that opens a window not built yet, and shows it faded.
 void ShowDisabled(QWidget* w);
 
-// "SOFTWARE\Norvane\Privasweep": lastCheckFile, findPSInfoFlag, Migration.
-extern const char16_t kRunKey[];
-void DeleteLastCheckFile();
-std::u16string ReadLastCheckFile();
-// The document the last run ended in: lastCheckFile holds the documents the
-// analysis had in hand, one path per line; the first non-empty line.
-std::u16string FirstLastCheckFile(const std::u16string& value);
 
 class CPrivasweepApp {
 public:

@@ -6,9 +6,11 @@
 #include <QRect>
 #include <map>
 #include <string>
+#include <functional>
 #include <vector>
 
 #include "core/controls/buttons.h"
+#include "app/mainmenu.h"
 #include "core/controls/wnd.h"
 
 class CPrivasweepDlg;
@@ -93,14 +95,13 @@ public:
     explicit CPrivasweepDlg(QWidget* parent = nullptr);
     ~CPrivasweepDlg() override;
 
-    // The main popup menu for a window (main window, search window, user
-    // search window).
-    static void OnBnClickedMenu(QWidget* window);
+    // The main popup menu (app/mainmenu.h) over a window.
+    static void OnBnClickedMenu(QWidget* window) { ShowMainMenu(window); }
     // Test seam: chooses a command of the main menu instead of showing it.
-    static std::function<int(const std::vector<std::pair<int, bool>>&)> s_menuChooser;
+    static inline std::function<int(const std::vector<std::pair<int, bool>>&)>& s_menuChooser = MainMenuChooser();
     // Test seam: runs the error report of the start instead of its modal run.
     static std::function<int(CErrorReportDlg&)> s_errorReportRunner;
-    static void RunMenuCommand(QWidget* window, int command);
+    static void RunMenuCommand(QWidget* window, int command) { RunMainMenuCommand(window, command); }
 
     void OnExit();                 // 1004
     void ShowSearchPage();         // 1005
@@ -134,4 +135,3 @@ private:
 };
 
 // Addresses of the maker's pages.
-extern const char kHelpPageUrl[];

@@ -9,116 +9,34 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <QThread>
 #include <algorithm>
-#include <set>
-#include <unordered_set>
 
 #include "app/appcore.h"
-#include "app/maindlg.h"
+#include "app/mainmenu.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
-#include "core/crypt.h"
-#include "core/eventstore/eventqueries.h"
-#include "core/eventstore/eventtables.h"
-#include "core/eventstore/eventtypes.h"
 #include "core/logmgr.h"
-#include "core/eventstore/CppSQLite3.h"
-#include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
-#include "platform/codec.h"
 #include "platform/system.h"
 #include "platform/wformat.h"
-#include "search/drives.h"
-#include "search/engine.h"
-#include "search/analysispool.h"
-#include "search/matcher.h"
 
 using namespace ps::ui;
 
 namespace {
 
-// The search windows that exist. The engine's callbacks look their context
-// up here under this lock, so a window that is gone is never touched.
-std::mutex g_liveLock;
-std::set<void*> g_liveWindows;
-
-bool ContextAlive(void* context)
-{
-    std::lock_guard<std::mutex> g(g_liveLock);
-    return g_liveWindows.count(context) != 0;
-}
-
 const char16_t* const kTabKeys[CAllSearchDlg::kTabCount] = {
     u"KIND_OF_ALL", u"KIND_OF_HWP", u"KIND_OF_DOC", u"KIND_OF_XLS", u"KIND_OF_PPT", u"KIND_OF_PDF",
 };
 
-// Case-blind comparison of folder texts (ASCII letters), then exact, so that
-// folders differing only in case stay apart and keep their documents together.
-int CompareNoCase(const std::u16string& a, const std::u16string& b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 }  // namespace
-
-int DocumentKindOfName(const std::u16string& fileName)
-{
-    const std::u16string ext = IconKeyOfName(fileName);
-    if (ext == u"HWP") return CAllSearchDlg::kHwp;
-    if (ext == u"DOC" || ext == u"DOCX") return CAllSearchDlg::kDoc;
-    if (ext == u"XLS" || ext == u"XLSX") return CAllSearchDlg::kXls;
-    if (ext == u"PPT" || ext == u"PPTX") return CAllSearchDlg::kPpt;
-    if (ext == u"PDF") return CAllSearchDlg::kPdf;
-    return -1;
-}
-
-std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
-{
-    const std::u16string text =
-        plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
-                         static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
-    // The key text in code page 949, as stored results and exceptions have
-    // always been keyed. A path that code page cannot hold (characters
-    // outside it, bytes that are not UTF-8) would lose its differences in
-    // the substitution and share another document's key: such a path is
-    // keyed by its lossless UTF-8 form instead, behind a byte that code page
-    // 949 never produces.
-    std::string bytes = ToNarrow(text);
-    if (plat::DecodeCodePage(plat::kCp949, bytes) != text) bytes = "\xFF" + plat::PathToNative(text);
-    Util::Crypt::Sha256 sha;
-    sha.Update(bytes.data(), bytes.size());
-    sha.Final();
-    std::u16string key;
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    for (size_t i = 0; i < Util::Crypt::Sha256::kDigestSize; ++i) {
-        key += hex[sha.Digest()[i] >> 4];
-        key += hex[sha.Digest()[i] & 15];
-    }
-    return key;
-}
-
-bool CAllSearchDlg::IsDriveRoot(const std::u16string& path)
-{
-    if (path == u"/") return true;
-    const search::DriveEnvironment env = search::SystemDriveEnvironment();
-    for (const auto& drive : search::ListDrives(env.mountInfo, env.sysfsRoot, env.devRoot))
-        if (drive.type != search::DriveType::Unknown && drive.rootPath == path) return true;
-    return false;
-}
 
 // ---- Construction ------------------------------------------------------------------
 
-CAllSearchDlg::CAllSearchDlg(QWidget* parent) : CSkinDialog(parent)
+CAllSearchDlg::CAllSearchDlg(QWidget* parent)
+    : CSkinDialog(parent), m_session(std::make_unique<search::SearchSession>(static_cast<search::SessionSink&>(*this)))
 {
-    m_foundFiles.reserve(1000);
     setWindowIcon(QIcon(SkinIcon(128)));
     SetKeyPolicy({KeyAction::Swallow, KeyAction::Swallow, KeyAction::Swallow});
     SetResizeBorder(10);
@@ -166,7 +84,7 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent) : CSkinDialog(parent)
     m_tabs[kAll]->SetSelected(true);
     SetTabCaptions({0, 0, 0, 0, 0, 0});
 
-    connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { CPrivasweepDlg::OnBnClickedMenu(this); });
+    connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { ShowMainMenu(this); });
     connect(m_btnMinimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(m_btnMaximize, &QAbstractButton::clicked, this, [this] { ToggleMaximize(); });
     connect(m_btnClose, &QAbstractButton::clicked, this, [this] { OnBnClickedClose(); });
@@ -175,10 +93,6 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent) : CSkinDialog(parent)
     connect(m_btnEncrypt, &QAbstractButton::clicked, this, [this] { OnBnClickedEncrypt(); });
     connect(m_btnExcept, &QAbstractButton::clicked, this, [this] { OnBnClickedExcept(); });
     EnableActionButtons(false);
-
-    std::lock_guard<std::mutex> g(g_liveLock);
-    g_liveWindows.insert(this);
-    FileSearchSetContextCheck(&ContextAlive);
 }
 
 CAllSearchDlg::~CAllSearchDlg()
@@ -193,19 +107,14 @@ void CAllSearchDlg::ShutDown()
     // it) still writes the search's end event.
     if (!IsIdle()) StopSearch(StopPath::SessionEnd);
     m_shutDown = true;
-    {
-        std::lock_guard<std::mutex> g(g_liveLock);
-        g_liveWindows.erase(this);
-    }
-    m_bCancel = 1;
-    if (!IsIdle()) FileSearchStop(this);
-    JoinAnalysisThread();
+    // The session calls this window no more.
+    m_session->Shutdown();
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                 IDT_FILE_COUNT, IDT_SEARCH_DELAY});
     // Rows still queued for the controls reach them before the records go.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     for (auto* r : m_reports) r->ResetContent();
-    ClearFoundFiles();
+    m_session->ClearFoundFiles();
     UnloadBanner();
 }
 
@@ -243,48 +152,39 @@ bool CAllSearchDlg::OnInitDialog()
 
 // ---- Banner ------------------------------------------------------------------------------
 
-namespace {
-using BannerInitFn = void (*)(const char16_t*, int);
-using BannerFinalizeFn = void (*)();
-using BannerExecuteFn = void (*)(int, void*);
-BannerInitFn g_bannerInit = nullptr;
-BannerFinalizeFn g_bannerFinalize = nullptr;
-BannerExecuteFn g_bannerExecute = nullptr;
-}  // namespace
-
 void CAllSearchDlg::LoadBanner()
 {
     const std::u16string path = GetCommonAppDataFolder() + u"/Norvane/Privasweep/RUZo.so";
     UnloadBanner();
     m_bannerModule = plat::LoadModule(path);
     if (m_bannerModule) {
-        g_bannerInit = reinterpret_cast<BannerInitFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_InitializeEx"));
-        g_bannerFinalize =
+        m_bannerInit = reinterpret_cast<BannerInitFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_InitializeEx"));
+        m_bannerFinalize =
             reinterpret_cast<BannerFinalizeFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_Finalize"));
-        g_bannerExecute = reinterpret_cast<BannerExecuteFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_Execute"));
-        if (g_bannerInit) {
+        m_bannerExecute = reinterpret_cast<BannerExecuteFn>(plat::ModuleSymbol(m_bannerModule, "QVBanner_Execute"));
+        if (m_bannerInit) {
             const std::u16string folder = GetModuleFolder(false);
-            g_bannerInit(folder.c_str(), 0);
+            m_bannerInit(folder.c_str(), 0);
         }
     }
-    if (m_bannerHost && g_bannerExecute)
-        g_bannerExecute(1800, reinterpret_cast<void*>(m_bannerHost->winId()));
+    if (m_bannerHost && m_bannerExecute)
+        m_bannerExecute(1800, reinterpret_cast<void*>(m_bannerHost->winId()));
 }
 
 bool CAllSearchDlg::HasBanner() const
 {
-    return m_bannerModule != nullptr && g_bannerExecute != nullptr;
+    return m_bannerModule != nullptr && m_bannerExecute != nullptr;
 }
 
 void CAllSearchDlg::UnloadBanner()
 {
     if (!m_bannerModule) return;
-    if (g_bannerFinalize) g_bannerFinalize();
+    if (m_bannerFinalize) m_bannerFinalize();
     plat::UnloadModule(m_bannerModule);
     m_bannerModule = nullptr;
-    g_bannerInit = nullptr;
-    g_bannerFinalize = nullptr;
-    g_bannerExecute = nullptr;
+    m_bannerInit = nullptr;
+    m_bannerFinalize = nullptr;
+    m_bannerExecute = nullptr;
 }
 
 // ---- Layout and painting -------------------------------------------------------------------
@@ -433,11 +333,7 @@ void CAllSearchDlg::EnableActionButtons(bool enable)
     }
 }
 
-size_t CAllSearchDlg::FoundCount()
-{
-    std::lock_guard<std::mutex> g(m_foundLock);
-    return m_foundFiles.size();
-}
+size_t CAllSearchDlg::FoundCount() { return m_session->FoundCount(); }
 
 void CAllSearchDlg::ClearProgressQueues()
 {
@@ -495,23 +391,15 @@ void CAllSearchDlg::hideEvent(QHideEvent* e)
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE});
 }
 
-void CAllSearchDlg::ClearFoundFiles()
-{
-    std::lock_guard<std::mutex> g(m_foundLock);
-    m_foundFiles.clear();
-}
-
 void CAllSearchDlg::ResetResults()
 {
     // A previous analysis has ended (the search was idle); rows it queued go
-    // in before the controls are emptied.
-    JoinAnalysisThread();
+    // in before the controls are emptied, and the records they point to after.
+    m_session->JoinAnalysis();
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     for (auto* r : m_reports) r->ResetContent();
     SetTabCaptions({0, 0, 0, 0, 0, 0});
-    for (auto& c : m_tabCounts) c = 0;
-    ClearFoundFiles();
-    m_firstAccepted = false;
+    m_session->ClearFoundFiles();
 }
 
 void CAllSearchDlg::OnBnClickedButtonSearch()
@@ -525,8 +413,6 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     std::sort(m_extensions.begin(), m_extensions.end());
     ResetResults();
     m_bProgressSwitched = false;
-    m_bIdle = 0;
-    m_bCancel = 0;
     m_progress->SetMarquee(true, 10);
     m_btnSearch->LoadBitmapStrip(215, 1);
     if (!HasTimer(IDT_ELAPSED_TIME)) SetTimer(IDT_ELAPSED_TIME, 1000);
@@ -534,67 +420,67 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_delay->clear();
     m_dotCounter = 1;
     m_elapsed = 0;
-    for (auto& t : m_totals) t = 0;
-    m_unreadDocuments = 0;
-    m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
-    m_exceptionKeys.clear();
-    try {
-        LoadExceptionHashes(m_exceptionKeys);
-    } catch (const CppSQLite3Exception& e) {
-        // Without the list every document is searched: more shown, none hidden.
-        m_exceptionKeys.clear();
-        SearchLog().Write(u"The exception list could not be read: %s", e.ErrorMessage().c_str());
-    }
-    std::sort(m_exceptionKeys.begin(), m_exceptionKeys.end());
     EnableActionButtons(false);
-    bool driveSelected = false;
-    for (const auto& p : m_include) {
-        AppLog().Write(u"IncludePath(%s)", p.c_str());
-        if (IsDriveRoot(p)) driveSelected = true;
-    }
-    AppLog().Write(u"SearchType : %s, bDriveSelected : %d", m_nSearchMode == 0 ? u"AllSearch" : u"UserSearch",
-                   driveSelected ? 1 : 0);
-    if (m_nSearchMode == 1 && !driveSelected)
-        FileSearchStartRecursive(this, &CAllSearchDlg::AddFileInfo, &CAllSearchDlg::FinishFileSearch, m_extensions,
-                                 m_include);
-    else
-        FileSearchStart(this, &CAllSearchDlg::AddFileInfo, &CAllSearchDlg::FinishFileSearch, m_extensions,
-                        m_include);
+    search::SearchRequest request;
+    request.mode = m_nSearchMode;
+    request.mask = m_nPIMask;
+    request.include = m_include;
+    request.exclude = m_exclude;
+    request.extensions = m_extensions;
+    m_session->Start(request);
 }
 
-// ---- Engine callbacks (engine threads) ------------------------------------------------------
+// ---- The session's reports (session threads) ----------------------------------------------
 
-int CAllSearchDlg::AddFileInfo(std::unique_ptr<SearchFileInfo> record, void* context)
+void CAllSearchDlg::Begin(int)
 {
-    // A record that is not appended is freed on return. The window cannot go
-    // away while this runs: it leaves the live set under the same lock first.
-    std::lock_guard<std::mutex> live(g_liveLock);
-    if (!record || !g_liveWindows.count(context)) return static_cast<int>(0x80004005u);
-    auto* self = static_cast<CAllSearchDlg*>(context);
-    std::lock_guard<std::mutex> g(self->m_lock);
-    if (self->m_nSearchMode == 1) {
-        for (const auto& folder : self->m_exclude)
-            if (IsPathUnderFolder(record->path, folder)) return static_cast<int>(0x80004005u);
-    }
-    record->documentKey = MakeDocumentKey(*record, self->m_nPIMask);
-    auto it = std::lower_bound(self->m_exceptionKeys.begin(), self->m_exceptionKeys.end(), record->documentKey);
-    if (it != self->m_exceptionKeys.end() && *it == record->documentKey) return 1;
-    {
-        std::lock_guard<std::mutex> l(self->m_foundLock);
-        self->m_foundFiles.push_back(std::move(record));
-    }
-    if (!self->m_firstAccepted.exchange(true)) PostUserMessage(self, UM_FIRST_FILE_ACCEPTED);
-    return 0;
+    // A new analysis: its first row of every tab starts a folder.
+    m_lastFolder = {};
+    m_lastRow = {};
 }
 
-void CAllSearchDlg::FinishFileSearch(void* context)
+void CAllSearchDlg::Progress(Step step, int index, const std::u16string& path)
 {
-    std::lock_guard<std::mutex> live(g_liveLock);
-    const bool alive = context && g_liveWindows.count(context);
-    SearchLog().Write(u"FinishFileSearch Start. pAllSearchDlg Hwnd[0x%08X]",
-                      static_cast<unsigned>(reinterpret_cast<uintptr_t>(alive ? context : nullptr)));
-    if (!alive) return;
-    PostUserMessage(static_cast<CAllSearchDlg*>(context), UM_ENGINE_FINISHED);
+    switch (step) {
+    case Step::FirstDocumentFound: PostUserMessage(this, UM_FIRST_FILE_ACCEPTED); break;
+    case Step::WalkEnded: PostUserMessage(this, UM_ENGINE_FINISHED); break;
+    case Step::DocumentStarted: {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_pathQueue.push_back(path);
+        m_indexQueue.push_back(index);
+        PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(index), 0);
+        break;
+    }
+    case Step::TotalsChanged: PostUserMessage(this, UM_RESULT_COUNTS_CHANGED); break;
+    }
+}
+
+void CAllSearchDlg::Document(SearchFileInfo* record, const PersonalInfoCounts& counts, int kind)
+{
+    // Rows are posted to their controls in order, so a folder row always
+    // precedes its documents.
+    AddRows(kAll, counts, record, m_lastFolder[kAll], m_lastRow[kAll]);
+    if (kind > 0) AddRows(kind, counts, record, m_lastFolder[kind], m_lastRow[kind]);
+}
+
+void CAllSearchDlg::Unread(const SearchFileInfo&, int)
+{
+    // Counted by the session; the last line says how many at the end.
+}
+
+void CAllSearchDlg::Finished() { PostUserMessage(this, UM_ANALYSIS_FINISHED); }
+
+void CAllSearchDlg::Cancelled()
+{
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this] { Cancelled(); }, Qt::QueuedConnection);
+        return;
+    }
+    EnableActionButtons(FoundCount() != 0);
+    m_status->setText(Tx(u"SEARCH_CANCELED"));
+    m_detail->setText(ps::ui::ToQ(ResultText()));
+    ShowUnreadLine();
+    m_btnSearch->LoadBitmapStrip(216, 2);
 }
 
 // ---- Messages and timers ----------------------------------------------------------------
@@ -612,13 +498,13 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam
         // Only a search that is still running goes on to its analysis.
         if (HasTimer(IDT_ELAPSED_TIME)) {
             KillTimer(IDT_SEARCH_PROGRESS);
-            if (m_bCancel) return 0;
+            if (m_session->IsCancelled()) return 0;
             if (!HasTimer(IDT_ANALYSIS_PROGRESS)) SetTimer(IDT_ANALYSIS_PROGRESS, 1);
-            if (!m_analysis.joinable()) StartAnalysisThread();
+            m_session->StartAnalysis();
         }
         return 0;
     case UM_ANALYSIS_FINISHED:
-        if (!m_bCancel && !IsIdle()) SetTimer(IDT_SEARCH_COMPLETE, 1);
+        if (!m_session->IsCancelled() && !IsIdle()) SetTimer(IDT_SEARCH_COMPLETE, 1);
         return 0;
     case UM_ANALYSIS_FILE_STARTED:
         KillTimer(IDT_SEARCH_DELAY);
@@ -627,7 +513,7 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam
         return 0;
     case UM_RESULT_COUNTS_CHANGED: {
         std::array<int, kTabCount> c{};
-        for (int i = 0; i < kTabCount; ++i) c[i] = m_tabCounts[i].load();
+        for (int i = 0; i < kTabCount; ++i) c[i] = m_session->DocumentCount(i);
         SetTabCaptions(c);
         return 0;
     }
@@ -687,7 +573,7 @@ void CAllSearchDlg::OnTimer(int id)
         break;
     }
     case IDT_ANALYSIS_PROGRESS: {
-        if (m_bCancel) KillTimer(IDT_ANALYSIS_PROGRESS);
+        if (m_session->IsCancelled()) KillTimer(IDT_ANALYSIS_PROGRESS);
         KillTimer(IDT_FILE_COUNT);
         std::lock_guard<std::mutex> g(m_lock);
         const int n = static_cast<int>(FoundCount());
@@ -718,14 +604,9 @@ void CAllSearchDlg::OnTimer(int id)
 std::u16string CAllSearchDlg::ResultText() const
 {
     int64_t hits = 0;
-    for (int k = 0; k < kPersonalInfoKindCount; ++k) hits += m_totals[k].load();
+    for (int k = 0; k < kPersonalInfoKindCount; ++k) hits += m_session->Total(k);
     const std::u16string h = FormatThousands(hits);
-    return Fmt(u"SEARCH_RESULT", m_tabCounts[kAll].load(), h.c_str());
-}
-
-int CAllSearchDlg::UnreadDocuments() const
-{
-    return m_unreadDocuments.load() + FileSearchUnreadCount(const_cast<CAllSearchDlg*>(this));
+    return Fmt(u"SEARCH_RESULT", m_session->DocumentCount(kAll), h.c_str());
 }
 
 void CAllSearchDlg::ShowUnreadLine()
@@ -733,22 +614,12 @@ void CAllSearchDlg::ShowUnreadLine()
     // A search that could not read everything it found says so; the day's
     // error-file list names each with its reason.
     int folders = 0;
-    const int unread = m_unreadDocuments.load() + FileSearchUnreadCount(this, &folders);
+    const int unread = m_session->UnreadDocuments(&folders);
     std::u16string line;
     if (unread > 0) line = plat::FormatWide(u"읽지 못한 문서: %d개", unread);
     if (folders > 0)
         line += (line.empty() ? u"" : u", ") + plat::FormatWide(u"열지 못한 폴더: %d개", folders);
     if (!line.empty()) m_delay->setText(ps::ui::ToQ(line + u" (오류 파일 목록에 기록됨)"));
-}
-
-void CAllSearchDlg::WriteCancelEvent()
-{
-    m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL);
-    PersonalInfoCounts counts;
-    DocumentKindCounts kinds{};
-    for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
-    for (int k = 0; k < 5; ++k) kinds[k] = m_totals[7 + k].load();
-    AddSearchEventLog(m_searchEventId, counts, kinds);
 }
 
 void CAllSearchDlg::Completion()
@@ -758,39 +629,19 @@ void CAllSearchDlg::Completion()
     ClearProgressQueues();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
-    const bool completed = !m_bCancel;
-    // Idle before the message: a close while it is shown writes no second
-    // end event.
-    m_bIdle = 1;
+    // Idle (and the end event written) before the message: a close while
+    // it is shown writes no second end event.
+    const bool completed = m_session->Complete();
     EnableActionButtons(FoundCount() != 0);
     m_btnSearch->LoadBitmapStrip(216, 2);
     if (completed) {
-        m_searchEventId = AddEvent(m_nSearchMode == 0 ? EVENT_ALL_SEARCH_COMPLETE : EVENT_USER_SEARCH_COMPLETE);
-        PersonalInfoCounts counts;
-        DocumentKindCounts kinds{};
-        for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
-        for (int k = 0; k < 5; ++k) kinds[k] = m_totals[7 + k].load();
-        AddSearchEventLog(m_searchEventId, counts, kinds);
         m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
         m_detail->setText(ps::ui::ToQ(ResultText()));
         ShowUnreadLine();
         m_progress->SetMarquee(false);
         m_progress->setValue(m_progress->maximum());
-        JoinAnalysisThread();
         ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
-        DeleteLastCheckFile();
     }
-    JoinAnalysisThread();
-}
-
-void CAllSearchDlg::JoinAnalysisThread()
-{
-    if (!m_analysis.joinable()) return;
-    // The analysis thread never waits for this thread (it only posts), so a
-    // cooperative stop always ends it: the cancel flag is checked between
-    // documents and inside the matcher.
-    m_analysis.join();
-    AppLog().Write(u"m_pSearchThread Thread Exit Well");
 }
 
 // ---- Closing -----------------------------------------------------------------------------
@@ -805,28 +656,13 @@ bool CAllSearchDlg::StopSearch(StopPath path)
     // its end event already and is not cancelled after the fact.
     if (IsIdle()) return true;
     if (path == StopPath::StopButton) Act(3);
-    m_bCancel = 1;
-    m_bIdle = 1;
-    FileSearchStop(this);
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                 IDT_SEARCH_DELAY});
     m_delay->clear();
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_pathQueue.clear();
-        m_indexQueue.clear();
-    }
-    // The analysis thread ends on the cancel flag, between documents or
-    // inside the matcher; nothing of the search outlives this call, and the
-    // end event carries exactly the totals the rows show.
-    JoinAnalysisThread();
-    WriteCancelEvent();
-    DeleteLastCheckFile();
-    EnableActionButtons(FoundCount() != 0);
-    m_status->setText(Tx(u"SEARCH_CANCELED"));
-    m_detail->setText(ps::ui::ToQ(ResultText()));
-    ShowUnreadLine();
-    m_btnSearch->LoadBitmapStrip(216, 2);
+    ClearProgressQueues();
+    // Nothing of the search outlives this call: the session joins its
+    // analysis, writes the cancel event and reports it (Cancelled).
+    m_session->Stop();
     return true;
 }
 
@@ -854,13 +690,6 @@ void CAllSearchDlg::OnClose()
     });
 }
 
-// ---- Analysis thread ---------------------------------------------------------------------
-
-void CAllSearchDlg::StartAnalysisThread()
-{
-    m_analysis = std::thread([this] { AnalysisThreadProc(); });
-}
-
 int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFileInfo* record,
                            std::u16string& lastFolder, CFileInfoRecord*& lastRow)
 {
@@ -874,187 +703,4 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     }
     PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, this, record), lastRow);
     return 1;
-}
-
-namespace {
-
-// A stored result of the document, if the event store can say: a store that
-// cannot be read makes the document read again instead of ending the search.
-bool FindStoredResult(const std::u16string& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
-{
-    try {
-        return FindFileInfoByHash(key, mask, counts, fileIndex);
-    } catch (const CppSQLite3Exception& e) {
-        SearchLog().Write(u"A stored result could not be read: %s", e.ErrorMessage().c_str());
-        counts = PersonalInfoCounts();
-        fileIndex = 0;
-        return false;
-    }
-}
-
-}  // namespace
-
-// Reads and matches one document on a worker of the analysis pool: every
-// document the search reads starts here.
-void CAllSearchDlg::ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
-                                    search::DocumentResult& result)
-{
-    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits);
-}
-
-void CAllSearchDlg::AnalysisThreadProc()
-{
-    WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", m_nPIMask, false);
-    // The engine has ended: nothing appends to the list any more.
-    // The list keeps the records; this thread borrows them.
-    std::vector<SearchFileInfo*> files;
-    {
-        std::lock_guard<std::mutex> l(m_foundLock);
-        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
-            const int c = CompareNoCase(a->folder, b->folder);
-            return c != 0 ? c < 0 : a->folder < b->folder;
-        });
-        for (const auto& f : m_foundFiles) files.push_back(f.get());
-    }
-    const int n = static_cast<int>(files.size());
-    const uint32_t mask = m_nPIMask;
-
-    // The documents are read on the pool, ahead of this thread, which takes
-    // their results back one by one in the order of the list: rows, events
-    // and counts come exactly as if it read each document itself.
-    // lastCheckFile names every document being read, one a line.
-    const unsigned workers = std::max(1u, std::min(m_analysisWorkers ? m_analysisWorkers
-                                                                     : search::AnalysisPool::DefaultWorkers(),
-                                                   static_cast<unsigned>(std::max(n, 1))));
-    search::AnalysisPool pool(
-        workers,
-        [mask](const std::u16string& path, const CancelFlag* cancel, search::DocumentResult& result) {
-            ReadOneDocument(path, mask, cancel, result);
-        },
-        &m_bCancel,
-        [](const std::u16string& lines) {
-            if (lines.empty())
-                DeleteLastCheckFile();
-            else
-                WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", lines, false);
-        });
-
-    // What this thread learnt of a document when it handed it out.
-    struct Ahead {
-        bool stored = false;   // a stored result: not read
-        bool recheck = false;  // shares its key with a document read in this run
-        PersonalInfoCounts counts;
-        int64_t fileIndex = 0;
-    };
-    std::vector<Ahead> ahead(files.size());
-    std::unordered_set<std::u16string> readKeys;
-    int next = 0;
-    // Hands documents out up to the one the loop is at, and further while
-    // the pool wants more. A stored result is looked up here, so only
-    // documents without one go to the pool. A document whose key an earlier
-    // one of this run has (found twice) is looked up again when its turn
-    // comes, when the earlier one's result is stored.
-    auto handOut = [&](int at) {
-        while (next < n && !m_bCancel && (next <= at || pool.WantsMore())) {
-            SearchFileInfo* record = files[next];
-            Ahead& a = ahead[next];
-            if (readKeys.count(record->documentKey)) {
-                a.recheck = true;
-            } else if (FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
-                a.stored = true;
-            } else {
-                readKeys.insert(record->documentKey);
-                pool.Submit(static_cast<size_t>(next), record->path);
-            }
-            ++next;
-        }
-    };
-
-    std::array<std::u16string, kTabCount> lastFolder;
-    std::array<CFileInfoRecord*, kTabCount> lastRow{};
-    bool completed = true;
-    for (int i = 0; i < n; ++i) {
-        if (m_bCancel) {
-            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
-            completed = false;
-            break;
-        }
-        handOut(i);
-        SearchFileInfo* record = files[i];
-        {
-            std::lock_guard<std::mutex> g(m_lock);
-            m_pathQueue.push_back(record->path);
-            m_indexQueue.push_back(i);
-            PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(i), 0);
-        }
-        Ahead& a = ahead[i];
-        if (a.recheck) {
-            a.stored = FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
-            if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
-        }
-        PersonalInfoCounts counts;
-        if (a.stored) {
-            record->fromEventStore = 1;
-            record->fileIndex = a.fileIndex;
-            counts = a.counts;
-        } else {
-            search::DocumentResult result;
-            bool taken = false;
-            while (!m_bCancel &&
-                   !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
-                handOut(i);
-            if (!taken) result.status = kScanCancelled;
-            const int status = result.status;
-            if (status == kScanDone) {
-                counts = result.counts;
-                // The row and its hits in one transaction: a run that ends
-                // in between leaves neither.
-                const int64_t fileIndex = AddFileInfoWithHits(counts, *record, result.hits);
-                if (fileIndex > 0) record->fileIndex = fileIndex;
-            } else if (status == kScanCancelled || m_bCancel) {
-                // A read the stop cut short is neither stored nor counted.
-                completed = false;
-                break;
-            } else {
-                // Not read to its end: never stored as a result. What was
-                // read of it is shown, and the document counted unread.
-                ++m_unreadDocuments;
-                if (status == kScanPartial) {
-                    counts = result.counts;
-                    if (counts.Total() != 0) {
-                        // Stored under a blank key, which no later search
-                        // takes as this document's result.
-                        SearchFileInfo unkeyed = *record;
-                        unkeyed.documentKey.clear();
-                        const int64_t fileIndex = AddFileInfoWithHits(counts, unkeyed, result.hits);
-                        if (fileIndex > 0) record->fileIndex = fileIndex;
-                    }
-                }
-            }
-        }
-        if (m_bCancel) {
-            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
-            completed = false;
-            break;
-        }
-        if (counts.Total() != 0) {
-            for (int k = 0; k < kPersonalInfoKindCount; ++k) m_totals[k] += counts[k];
-            AddRows(kAll, counts, record, lastFolder[kAll], lastRow[kAll]);
-            ++m_tabCounts[kAll];
-            const int kind = DocumentKindOfName(record->fileName);
-            if (kind > 0) {
-                ++m_totals[7 + (kind - 1)];
-                AddRows(kind, counts, record, lastFolder[kind], lastRow[kind]);
-                ++m_tabCounts[kind];
-            }
-            PostUserMessage(this, UM_RESULT_COUNTS_CHANGED);
-        }
-    }
-    // Queued documents are dropped; a worker inside a document ends on the
-    // cancel flag or at the document's end.
-    pool.Stop();
-    // Every clean end of the analysis clears the document mark: only a run
-    // that dies inside a document leaves it for the next start.
-    DeleteLastCheckFile();
-    if (completed) PostUserMessage(this, UM_ANALYSIS_FINISHED);
 }

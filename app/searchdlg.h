@@ -1,6 +1,7 @@
-// The search window: starts one search of the whole computer or of the
-// user's folders, takes in the documents the engine finds, analyses them on
-// its analysis thread and shows the results in six result tabs.
+// The search window: shows one search of the whole computer or of the
+// user's folders in six result tabs. The search itself is its session
+// (search/session.h); the window is the session's sink and only shows what
+// the session reports.
 #pragma once
 
 #include <QLabel>
@@ -22,9 +23,9 @@
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
 #include "core/records.h"
-#include "search/analysispool.h"
+#include "search/session.h"
 
-class CAllSearchDlg : public ps::ui::CSkinDialog {
+class CAllSearchDlg : public ps::ui::CSkinDialog, private search::SessionSink {
     Q_OBJECT
 public:
     enum Control {
@@ -60,7 +61,16 @@ public:
     static constexpr int UM_ENGINE_FINISHED = 721;
     static constexpr int UM_ANALYSIS_FINISHED = 722;
 
-    enum Tab { kAll, kHwp, kDoc, kXls, kPpt, kPdf, kTabCount };
+    // The result tabs: the session's document kinds.
+    enum Tab {
+        kAll = search::kKindAll,
+        kHwp = search::kKindHwp,
+        kDoc = search::kKindDoc,
+        kXls = search::kKindXls,
+        kPpt = search::kKindPpt,
+        kPdf = search::kKindPdf,
+        kTabCount = search::kKindCount,
+    };
     // Pixels between the progress bar and the search/stop button.
     static constexpr int kProgressGap = 10;
 
@@ -74,10 +84,6 @@ public:
     void SetSearchOptions(uint32_t personalInfoMask, uint32_t documentKindMask,
                           const std::vector<std::u16string>& include,
                           const std::vector<std::u16string>& exclude);
-
-    // The engine's callbacks (engine threads).
-    static int AddFileInfo(std::unique_ptr<SearchFileInfo> record, void* context);
-    static void FinishFileSearch(void* context);
 
     // The start command (1012 while idle) and the stop sequence (1012 while
     // searching).
@@ -97,14 +103,14 @@ public:
     bool StopSearch(StopPath path);
 
     // State for the opener and tests.
-    bool IsIdle() const { return m_bIdle.load() != 0; }
+    bool IsIdle() const { return m_session->IsIdle(); }
     bool IsSearching() const { return HasTimer(IDT_ELAPSED_TIME); }
-    int64_t SearchEventId() const { return m_searchEventId; }
+    int64_t SearchEventId() const { return m_session->SearchEventId(); }
     uint32_t PersonalInfoMask() const { return m_nPIMask; }
     const std::vector<std::u16string>& Extensions() const { return m_extensions; }
     CFileReportControl* Report(int tab) const { return m_reports[tab]; }
     ps::ui::CTabButton* TabButton(int tab) const { return m_tabs[tab]; }
-    int TabCount(int tab) const { return m_tabCounts[tab].load(); }
+    int TabCount(int tab) const { return m_session->DocumentCount(tab); }
     int CurrentTab() const { return m_current; }
     void SelectTab(int tab);
     size_t FoundCount();
@@ -114,14 +120,14 @@ public:
     QWidget* ProgressBar() const { return m_progress; }
     ps::ui::ImageButton* SearchButton() const { return m_btnSearch; }
     ps::ui::ImageButton* ActionButton(int id) const;
-    int SearchTotal(int i) const { return m_totals[i].load(); }
+    int SearchTotal(int i) const { return m_session->Total(i); }
     // Documents of this search not read to their end (the reader's failures
     // and the walk's); each is in the day's error-file list.
-    int UnreadDocuments() const;
-    bool AnalysisRunning() const { return m_analysis.joinable(); }
+    int UnreadDocuments() const { return m_session->UnreadDocuments(); }
+    bool AnalysisRunning() const { return m_session->AnalysisRunning(); }
     // Workers that read the documents of the next analysis; 0 (the
     // default) is one per core.
-    void SetAnalysisWorkers(unsigned workers) { m_analysisWorkers = workers; }
+    void SetAnalysisWorkers(unsigned workers) { m_session->SetAnalysisWorkers(workers); }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
 
@@ -151,7 +157,7 @@ public:
 
     // Which of two paths a search's include list selects as drive roots
     // (engine's whole-drive walk) rather than folders.
-    static bool IsDriveRoot(const std::u16string& path);
+    static bool IsDriveRoot(const std::u16string& path) { return search::SearchSession::IsDriveRoot(path); }
 
 protected:
     bool OnInitDialog() override;
@@ -174,14 +180,7 @@ private:
     void EnableActionButtons(bool enable);
     void SetTabCaptions(const std::array<int, kTabCount>& counts);
     void ResetResults();
-    void ClearFoundFiles();
-    void JoinAnalysisThread();
-    void StartAnalysisThread();
-    void AnalysisThreadProc();
-    static void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel,
-                                search::DocumentResult& result);
     void Completion();
-    void WriteCancelEvent();
     void ShowUnreadLine();
     void StopTimers(std::initializer_list<int> ids);
     void ClearProgressQueues();
@@ -193,6 +192,15 @@ private:
                 std::u16string& lastFolder, CFileInfoRecord*& lastRow);
     std::u16string ResultText() const;
 
+    // The session's sink: called on the session's threads, each one queued
+    // to this window's thread (rows go straight to their controls' queues).
+    void Begin(int documents) override;
+    void Progress(Step step, int index, const std::u16string& path) override;
+    void Document(SearchFileInfo* record, const PersonalInfoCounts& counts, int kind) override;
+    void Unread(const SearchFileInfo& record, int status) override;
+    void Finished() override;
+    void Cancelled() override;
+
     int m_nSearchMode = 0;
     std::vector<std::u16string> m_include, m_exclude, m_extensions;
     uint32_t m_nPIMask = 0xFFFF;
@@ -202,30 +210,20 @@ private:
     std::array<CFileReportControl*, kTabCount> m_reports{};
     int m_current = kAll;
 
-    std::mutex m_lock;       // the window lock
-    std::mutex m_foundLock;  // the found-file list's own lock
-    // The found documents; the result rows point into them, so the list is
-    // emptied only after the rows are gone.
-    std::vector<std::unique_ptr<SearchFileInfo>> m_foundFiles;
-    std::vector<std::u16string> m_exceptionKeys;
-    std::atomic<bool> m_firstAccepted{false};
+    // guards: m_pathQueue and m_indexQueue (the analysis pushes, the
+    // progress timer pops). The last lock taken: nothing is locked under it.
+    std::mutex m_lock;
+    std::deque<std::u16string> m_pathQueue;
+    std::deque<int> m_indexQueue;
+    // The rows last posted per tab (the analysis thread's, through the sink).
+    std::array<std::u16string, kTabCount> m_lastFolder;
+    std::array<CFileInfoRecord*, kTabCount> m_lastRow{};
 
-    std::array<std::atomic<int>, kTabCount> m_tabCounts{};
-    std::array<std::atomic<int>, 12> m_totals{};  // seven kinds, five document kinds
-    std::atomic<int> m_unreadDocuments{0};
-
-    std::thread m_analysis;
-    unsigned m_analysisWorkers = 0;
-    std::atomic<int32_t> m_bIdle{1};
-    std::atomic<int32_t> m_bCancel{0};
     bool m_bProgressSwitched = false;
     bool m_searchStarted = false;
     bool m_shutDown = false;
-    int64_t m_searchEventId = 0;
     int m_dotCounter = 1;
     unsigned m_elapsed = 0;
-    std::deque<std::u16string> m_pathQueue;
-    std::deque<int> m_indexQueue;
 
     QRect m_ownerRect;
     bool m_maximized = false;
@@ -245,10 +243,14 @@ private:
     ps::ui::ImageButton* m_btnExcept = nullptr;
     ps::ui::ImageButton* m_btnEncrypt = nullptr;
     ps::ui::ImageButton* m_btnDelete = nullptr;
-};
 
-// The document kind (tab) of a file name: kHwp..kPdf, or -1.
-int DocumentKindOfName(const std::u16string& fileName);
-// The document key of a record for a personal-information mask: SHA-256 of
-// "%s_%I64u_%I64u_%d" in code page 949, 64 upper-case hexadecimal digits.
-std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask);
+    using BannerInitFn = void (*)(const char16_t*, int);
+    using BannerFinalizeFn = void (*)();
+    using BannerExecuteFn = void (*)(int, void*);
+    BannerInitFn m_bannerInit = nullptr;
+    BannerFinalizeFn m_bannerFinalize = nullptr;
+    BannerExecuteFn m_bannerExecute = nullptr;
+
+    // Last: the session ends (its walkers joined) before the rest goes.
+    std::unique_ptr<search::SearchSession> m_session;
+};

@@ -8,6 +8,7 @@
 
 #include "app/appcore.h"
 #include "app/maindlg.h"
+#include "app/mainmenu.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/registry.h"
@@ -63,7 +64,7 @@ CUserSearchDlg::CUserSearchDlg(CMainDocumentSearchDlg* searchPage, QWidget* pare
         boxes_[i]->SetBackgroundColour(0xFFFFFF);
         boxes_[i]->adjustSize();
     }
-    connect(btnMenu_, &QAbstractButton::clicked, this, [this] { CPrivasweepDlg::OnBnClickedMenu(this); });
+    connect(btnMenu_, &QAbstractButton::clicked, this, [this] { ShowMainMenu(this); });
     connect(btnMin_, &QAbstractButton::clicked, this, [this] { showMinimized(); });
     connect(btnMax_, &QAbstractButton::clicked, this, [this] { ToggleMaximize(); });
     connect(btnClose_, &QAbstractButton::clicked, this, [this] { EndDialog(IDOK); });

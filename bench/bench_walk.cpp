@@ -53,37 +53,37 @@ const std::string& Tree()
     return root;
 }
 
-struct Sink {
+struct Sink : search::WalkSink {
     std::mutex lock;
     std::condition_variable cv;
     bool done = false;
     std::atomic<long> files{0};
+    bool AddFileInfo(std::unique_ptr<SearchFileInfo>) override
+    {
+        ++files;
+        return true;
+    }
+    void FinishFileSearch() override
+    {
+        std::lock_guard<std::mutex> l(lock);
+        done = true;
+        cv.notify_all();
+    }
 };
 
-double g_engine = 0, g_find = 0;
-long g_engineFiles = 0;
+double g_walk = 0, g_find = 0;
+long g_walkFiles = 0;
 
 void BM_EngineWalk(benchmark::State& state)
 {
     const std::string& root = Tree();
     double total = 0;
+    CNTFSSearch engine;
     for (auto _ : state) {
         Sink sink;
         auto t0 = std::chrono::steady_clock::now();
-        FileSearchStartRecursive(
-            &sink,
-            [](std::unique_ptr<SearchFileInfo>, void* ctx) {
-                ++static_cast<Sink*>(ctx)->files;
-                return 1;
-            },
-            [](void* ctx) {
-                auto* s = static_cast<Sink*>(ctx);
-                std::lock_guard<std::mutex> l(s->lock);
-                s->done = true;
-                s->cv.notify_all();
-            },
-            {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"PPTX", u"XLS", u"XLSX"},
-            {plat::PathFromNative(root)});
+        engine.StartRecursive(sink, {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"PPTX", u"XLS", u"XLSX"},
+                              {plat::PathFromNative(root)});
         {
             std::unique_lock<std::mutex> l(sink.lock);
             sink.cv.wait(l, [&] { return sink.done; });
@@ -91,10 +91,10 @@ void BM_EngineWalk(benchmark::State& state)
         double d = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         total += d;
         state.SetIterationTime(d);
-        g_engineFiles = sink.files;
+        g_walkFiles = sink.files;
     }
-    g_engine = total / state.iterations();
-    state.counters["documents"] = static_cast<double>(g_engineFiles);
+    g_walk = total / state.iterations();
+    state.counters["documents"] = static_cast<double>(g_walkFiles);
 }
 
 void BM_Find(benchmark::State& state)
@@ -135,11 +135,10 @@ int main(int argc, char** argv)
                 Tree().c_str());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    DeleteFileSearchEngine();
     std::filesystem::remove_all(Tree());
-    std::printf("engine walk %.1f ms (%ld documents), find %.1f ms\n", g_engine * 1e3, g_engineFiles,
+    std::printf("engine walk %.1f ms (%ld documents), find %.1f ms\n", g_walk * 1e3, g_walkFiles,
                 g_find * 1e3);
     if (g_find > 0)
-        std::printf("engine / find time = %.2f\n", g_engine / g_find);
+        std::printf("engine / find time = %.2f\n", g_walk / g_find);
     return 0;
 }

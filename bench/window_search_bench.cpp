@@ -26,7 +26,6 @@
 #include "extract/extractlib.h"
 #include "platform/text.h"
 #include "search/analysispool.h"
-#include "search/engine.h"
 #include "support/isolation.h"
 
 #include "bench_support.h"
@@ -169,7 +168,6 @@ int main(int argc, char** argv)
         }
     }
     FinalizeLibrary();
-    DeleteFileSearchEngine();
     std::printf("window search / scan-folder (lowest): %.2f (target: at least 0.90)\n", worst);
     return 0;
 }

@@ -101,6 +101,9 @@ private:
     InFlightFn m_inFlight;
     Limits m_limits;
 
+    // guards: m_queue, m_ready, m_outstanding, m_readyHits, m_stopping.
+    // Taken alone: released before a document is read or the in-flight set
+    // is written.
     std::mutex m_lock;
     std::condition_variable m_work;     // workers: a job or the stop
     std::condition_variable m_changed;  // the analysis thread: a result or room in the queue
@@ -110,7 +113,10 @@ private:
     size_t m_readyHits = 0;
     bool m_stopping = false;
 
-    std::mutex m_inFlightLock;  // the reading table and the callback
+    // guards: m_reading, m_lastInFlight and the in-flight callback (one
+    // lastCheckFile write at a time, in order). Taken alone; the key store's
+    // lock is taken under it.
+    std::mutex m_inFlightLock;
     std::vector<Reading> m_reading;
     std::u16string m_lastInFlight;
 

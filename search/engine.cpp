@@ -16,83 +16,14 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
+#include "search/scan.h"
 
 namespace {
-
-CNTFSSearch* g_engine = nullptr;
-std::mutex g_engineLock;
-std::atomic<bool (*)(void*)> g_contextCheck{nullptr};
-
-// What the walk of the last search found and could not read, for its window.
-std::atomic<void*> g_unreadContext{nullptr};
-std::atomic<int> g_unreadCount{0};
-std::atomic<int> g_unreadFolders{0};
-
-std::string JoinNative(const std::string& folder, const char* name);
-
-// The walk found a document or a folder it cannot read: the day's
-// error-file list has it with its reason, and the search counts it.
-void ReportUnreadable(const std::string& nativePath, int error, bool folder)
-{
-    PsDocOpenError reason = kDocOpenFailed;
-    if (error == EACCES || error == EPERM)
-        reason = kDocOpenNoAccess;
-    else if (error == ENAMETOOLONG)
-        reason = kDocOpenNameTooLong;
-    WriteErrorFileList(plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
-    ++(folder ? g_unreadFolders : g_unreadCount);
-}
-
-// A name of a searched kind that is no regular file: a pipe, socket or
-// device, or a link. Links are not followed by the walk: one that leads to a
-// document or a folder is passed over (what it leads to is read where it
-// lies); one in a loop, to nothing, or to a pipe or device is listed with its
-// reason and counted, as is every other name that is no regular file.
-void ReportNotRegular(int dirFd, const std::string& folder, const char* name, unsigned char type)
-{
-    const char16_t* reason = u"일반 파일이 아님";
-    if (type == DT_LNK) {
-        struct stat target;
-        if (fstatat(dirFd, name, &target, 0) == 0) {
-            if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode))
-                return;
-        } else if (errno == ELOOP) {
-            reason = u"심볼릭 링크가 순환함";
-        } else if (errno == ENOENT || errno == ENOTDIR) {
-            reason = u"심볼릭 링크의 대상이 없음";
-        } else {
-            reason = u"파일을 열 수 없음";
-        }
-    }
-    WriteErrorFileList(plat::PathFromNative(JoinNative(folder, name)), reason);
-    ++g_unreadCount;
-}
 
 // Vanished between the listing and the look, or a link put in its place:
 // nothing that was found is lost.
 bool WalkMayPassOver(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
-std::mutex g_driveProviderLock;
-std::function<search::DriveEnvironment()> g_driveProvider;
-
-search::DriveEnvironment CurrentDriveEnvironment()
-{
-    std::function<search::DriveEnvironment()> provider;
-    {
-        std::lock_guard<std::mutex> lock(g_driveProviderLock);
-        provider = g_driveProvider;
-    }
-    return provider ? provider() : search::SystemDriveEnvironment();
-}
-
 unsigned Hex32(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-
-CNTFSSearch* Engine(bool create)
-{
-    std::lock_guard<std::mutex> lock(g_engineLock);
-    if (!g_engine && create)
-        g_engine = new (std::nothrow) CNTFSSearch;
-    return g_engine;
-}
 
 // A path without its trailing separators ("/" stays).
 std::u16string Trimmed(std::u16string p)
@@ -140,6 +71,68 @@ constexpr size_t kMaxExtension = 16;
 // ---------------------------------------------------------------------------
 
 CNTFSSearch::CNTFSSearch() = default;
+
+// The walk found a document or a folder it cannot read: the day's
+// error-file list has it with its reason, and the search counts it.
+void CNTFSSearch::ReportUnreadable(const std::string& nativePath, int error, bool folder)
+{
+    PsDocOpenError reason = kDocOpenFailed;
+    if (error == EACCES || error == EPERM)
+        reason = kDocOpenNoAccess;
+    else if (error == ENAMETOOLONG)
+        reason = kDocOpenNameTooLong;
+    WriteErrorFileList(plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
+    ++(folder ? m_unreadFolders : m_unreadDocuments);
+}
+
+// A name of a searched kind that is no regular file: a pipe, socket or
+// device, or a link. Links are not followed by the walk: one that leads to a
+// document or a folder is passed over (what it leads to is read where it
+// lies); one in a loop, to nothing, or to a pipe or device is listed with its
+// reason and counted, as is every other name that is no regular file.
+void CNTFSSearch::ReportNotRegular(int dirFd, const std::string& folder, const char* name,
+                                   unsigned char type)
+{
+    const char16_t* reason = u"일반 파일이 아님";
+    if (type == DT_LNK) {
+        struct stat target;
+        if (fstatat(dirFd, name, &target, 0) == 0) {
+            if (S_ISREG(target.st_mode) || S_ISDIR(target.st_mode))
+                return;
+        } else if (errno == ELOOP) {
+            reason = u"심볼릭 링크가 순환함";
+        } else if (errno == ENOENT || errno == ENOTDIR) {
+            reason = u"심볼릭 링크의 대상이 없음";
+        } else {
+            reason = u"파일을 열 수 없음";
+        }
+    }
+    WriteErrorFileList(plat::PathFromNative(JoinNative(folder, name)), reason);
+    ++m_unreadDocuments;
+}
+
+int CNTFSSearch::UnreadCount(int* folders) const
+{
+    if (folders)
+        *folders = m_unreadFolders.load();
+    return m_unreadDocuments.load();
+}
+
+void CNTFSSearch::SetDriveProvider(std::function<search::DriveEnvironment()> provider)
+{
+    std::lock_guard<std::mutex> lock(m_providerLock);
+    m_driveProvider = std::move(provider);
+}
+
+search::DriveEnvironment CNTFSSearch::CurrentDriveEnvironment() const
+{
+    std::function<search::DriveEnvironment()> provider;
+    {
+        std::lock_guard<std::mutex> lock(m_providerLock);
+        provider = m_driveProvider;
+    }
+    return provider ? provider() : search::SystemDriveEnvironment();
+}
 
 CNTFSSearch::~CNTFSSearch()
 {
@@ -223,19 +216,14 @@ int CNTFSSearch::StartSearchRecursive()
     return ok;
 }
 
-void CNTFSSearch::StoreSearch(void* context, AddFileInfoCallback add,
-                              FinishFileSearchCallback finish,
-                              std::vector<std::u16string> extensions,
+void CNTFSSearch::StoreSearch(search::WalkSink& sink, std::vector<std::u16string> extensions,
                               std::vector<std::u16string> includes)
 {
     for (const std::u16string& e : extensions)
         SearchLog().Write(u"searchExt(%s)", e.c_str());
-    addFileInfoCallback = add;
-    finishFileSearchCallback = finish;
-    m_pContext = context;
-    g_unreadCount = 0;
-    g_unreadFolders = 0;
-    g_unreadContext = context;
+    m_sink = &sink;
+    m_unreadDocuments = 0;
+    m_unreadFolders = 0;
     m_searchExtensions = std::move(extensions);
     m_includePaths = std::move(includes);
     m_extNative.clear();
@@ -288,16 +276,16 @@ void CNTFSSearch::PlanWalks()
     }
 }
 
-int CNTFSSearch::Start(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-                       std::vector<std::u16string> extensions,
+int CNTFSSearch::Start(search::WalkSink& sink, std::vector<std::u16string> extensions,
                        std::vector<std::u16string> includes)
 {
+    SearchLog().Write(u"FileSearchStart[0x%08X]", Hex32(&sink));
     std::lock_guard<std::mutex> lock(m_control);
     JoinAll();  // the walkers of the previous search end first
     // Cleared before the drives are prepared, so that a stop coming in while
     // they are is seen below and not lost.
     m_bIsTerminateSearch = 0;
-    StoreSearch(context, add, finish, std::move(extensions), std::move(includes));
+    StoreSearch(sink, std::move(extensions), std::move(includes));
     m_otherDrives.clear();
     int result = ClassifyDrives();
     switch (result) {
@@ -330,24 +318,22 @@ int CNTFSSearch::Start(void* context, AddFileInfoCallback add, FinishFileSearchC
     return 1;
 }
 
-int CNTFSSearch::StartRecursive(void* context, AddFileInfoCallback add,
-                                FinishFileSearchCallback finish,
-                                std::vector<std::u16string> extensions,
+int CNTFSSearch::StartRecursive(search::WalkSink& sink, std::vector<std::u16string> extensions,
                                 std::vector<std::u16string> includes)
 {
+    SearchLog().Write(u"FileSearchStartRecursive[0x%08X]", Hex32(&sink));
     std::lock_guard<std::mutex> lock(m_control);
     JoinAll();
     m_bIsTerminateSearch = 0;
-    StoreSearch(context, add, finish, std::move(extensions), std::move(includes));
+    StoreSearch(sink, std::move(extensions), std::move(includes));
     m_bPeerWalkerDone = 1;
     StartSearchRecursive();
     return 1;
 }
 
-void CNTFSSearch::Stop(void* context)
+void CNTFSSearch::Stop()
 {
     SearchLog().Write(u"FileSearchStop");
-    m_pContext = context;
     m_bIsTerminateSearch = 1;
     // A start in progress sees the flag itself; otherwise give the walkers
     // 1500 ms to notice it.
@@ -373,13 +359,11 @@ void CNTFSSearch::EndHandshake(bool trace)
         return;  // the other walker is still running and ends the search
     if (m_bIsTerminateSearch != 0)
         return;
-    void* context = m_pContext.load();
+    search::WalkSink* sink = m_sink.load();
     if (trace)
-        SearchLog().Write(u"finishFileSearchCallback[0x%08X, 0x%08X] Call Before",
-                          Hex32(reinterpret_cast<const void*>(finishFileSearchCallback)),
-                          Hex32(context));
-    if (finishFileSearchCallback)
-        finishFileSearchCallback(context);
+        SearchLog().Write(u"finishFileSearchCallback[0x%08X] Call Before", Hex32(sink));
+    if (sink)
+        sink->FinishFileSearch();
     if (trace)
         SearchLog().Write(u"finishFileSearchCallback After");
 }
@@ -428,10 +412,9 @@ bool CNTFSSearch::SearchVolume(const std::u16string& root, search::NtfsVolume& v
     volume.SearchFiles(
         root, m_searchExtensions,
         [this](const search::MftFoundFile& f) {
-            SearchLog().Write(u"addFileInfoCallback(%s) [0x%08X, 0x%08X] before",
-                              GetFileNamePart(f.fullPath).c_str(), Hex32(m_pContext.load()),
-                              Hex32(reinterpret_cast<const void*>(addFileInfoCallback)));
-            // Without the window this volume's listing ends.
+            SearchLog().Write(u"addFileInfoCallback(%s) [0x%08X] before",
+                              GetFileNamePart(f.fullPath).c_str(), Hex32(m_sink.load()));
+            // Without a receiver this volume's listing ends.
             if (!Report(f.fullPath, f.size, f.lastWriteTime))
                 return false;
             return m_bIsTerminateSearch == 0;
@@ -448,11 +431,9 @@ bool CNTFSSearch::Report(const std::u16string& path, uint64_t size, uint64_t las
     record->fileSize = size;
     record->lastWriteTime = lastWriteTime;
     record->fromEventStore = 0;
-    if (!ContextAlive())
-        return false;  // the record is discarded
-    if (addFileInfoCallback)
-        addFileInfoCallback(std::move(record), m_pContext.load());
-    return true;
+    search::WalkSink* sink = m_sink.load();
+    // Without a receiver the record is discarded and the walk ends.
+    return sink && sink->AddFileInfo(std::move(record));
 }
 
 DriveWalkPlan PlanDriveWalk(const std::vector<std::u16string>& driveRoots,
@@ -503,8 +484,9 @@ void CNTFSSearch::StartNTFSSearchRecursive()
         if (!FindFileRecursive(path))
             break;
     SearchLog().Write(u"StartNTFSSearchRecursive FindFileRecursive is End.");
-    if (m_bIsTerminateSearch == 0 && finishFileSearchCallback)
-        finishFileSearchCallback(m_pContext.load());
+    search::WalkSink* sink = m_sink.load();
+    if (m_bIsTerminateSearch == 0 && sink)
+        sink->FinishFileSearch();
 }
 
 bool CNTFSSearch::ExtensionMatches(std::string_view name) const
@@ -525,15 +507,6 @@ int CNTFSSearch::IsSearchExtension(std::u16string_view nameOrPath) const
     std::u16string_view name =
         slash == std::u16string_view::npos ? nameOrPath : nameOrPath.substr(slash + 1);
     return ExtensionMatches(plat::PathToNative(name)) ? 1 : 0;
-}
-
-bool CNTFSSearch::ContextAlive() const
-{
-    void* context = m_pContext.load();
-    if (!context)
-        return false;
-    auto check = g_contextCheck.load();
-    return !check || check(context);
 }
 
 int CNTFSSearch::FindFileRecursive(const std::u16string& folder)
@@ -692,66 +665,4 @@ int CNTFSSearch::WalkFolder(const std::u16string& folder, FolderSet& visited)
         }
     }
     return 1;
-}
-
-// ---------------------------------------------------------------------------
-
-int FileSearchStart(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-                    std::vector<std::u16string> extensions, std::vector<std::u16string> includePaths)
-{
-    SearchLog().Write(u"FileSearchStart[0x%08X]", Hex32(context));
-    CNTFSSearch* engine = Engine(true);
-    if (!engine) {
-        SearchLog().Write(u"new CNTFSSearch Failed.");
-        return 0;
-    }
-    return engine->Start(context, add, finish, std::move(extensions), std::move(includePaths));
-}
-
-int FileSearchStartRecursive(void* context, AddFileInfoCallback add,
-                             FinishFileSearchCallback finish,
-                             std::vector<std::u16string> extensions,
-                             std::vector<std::u16string> includePaths)
-{
-    SearchLog().Write(u"FileSearchStartRecursive[0x%08X]", Hex32(context));
-    CNTFSSearch* engine = Engine(true);
-    if (!engine) {
-        SearchLog().Write(u"new CNTFSSearch Failed");
-        return 0;
-    }
-    return engine->StartRecursive(context, add, finish, std::move(extensions),
-                                  std::move(includePaths));
-}
-
-void FileSearchStop(void* context)
-{
-    if (CNTFSSearch* engine = Engine(false))
-        engine->Stop(context);
-}
-
-void DeleteFileSearchEngine()
-{
-    CNTFSSearch* engine;
-    {
-        std::lock_guard<std::mutex> lock(g_engineLock);
-        engine = g_engine;
-        g_engine = nullptr;
-    }
-    delete engine;
-}
-
-void FileSearchSetContextCheck(bool (*alive)(void*)) { g_contextCheck = alive; }
-
-int FileSearchUnreadCount(void* context, int* folders)
-{
-    const bool mine = context && g_unreadContext.load() == context;
-    if (folders)
-        *folders = mine ? g_unreadFolders.load() : 0;
-    return mine ? g_unreadCount.load() : 0;
-}
-
-void FileSearchSetDriveProvider(std::function<search::DriveEnvironment()> provider)
-{
-    std::lock_guard<std::mutex> lock(g_driveProviderLock);
-    g_driveProvider = std::move(provider);
 }

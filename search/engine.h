@@ -1,5 +1,6 @@
 // The search engine: finds the documents of a search on walker threads and
-// hands each one to the search window through its callbacks.
+// hands each one to its sink (the search session's intake). An engine is an
+// object of its owner; nothing of a search lives outside it.
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +19,22 @@
 
 #include "search/drives.h"
 #include "core/records.h"
+
+namespace search {
+
+// What a walk reports to, on the walker threads.
+class WalkSink {
+public:
+    virtual ~WalkSink() = default;
+    // One document found; the record belongs to the sink from now on, which
+    // keeps it or lets it go. False ends the walk (the receiver is gone): the
+    // walker that called ends without a further record.
+    virtual bool AddFileInfo(std::unique_ptr<SearchFileInfo> record) = 0;
+    // The walk's end: at most once per search, never after a stop.
+    virtual void FinishFileSearch() = 0;
+};
+
+}  // namespace search
 
 // One drive to walk by directory: its root (a mount point).
 struct OtherDriveEntry {
@@ -44,14 +61,32 @@ public:
     int StartOtherSearch() override;
     int StartSearchRecursive() override;
 
-    // Whole-computer (or whole-drive) search and folder search; see the free
-    // functions below.
-    int Start(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-              std::vector<std::u16string> extensions, std::vector<std::u16string> includes);
-    int StartRecursive(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-                       std::vector<std::u16string> extensions,
+    // Starts a search of the whole computer (no include paths) or of the
+    // drives whose roots stand among the include paths; folders among the
+    // include paths are walked as well. extensions: upper case, no dot.
+    // Returns 1 when the walkers were started, 0 when a stop came in
+    // meanwhile. The walkers of an earlier search are joined first.
+    int Start(search::WalkSink& sink, std::vector<std::u16string> extensions,
+              std::vector<std::u16string> includes);
+    // Starts a search of the include folders. Returns 1.
+    int StartRecursive(search::WalkSink& sink, std::vector<std::u16string> extensions,
                        std::vector<std::u16string> includes);
-    void Stop(void* context);
+    // Stops a running search: no finish call follows. Waits up to 1500 ms
+    // for the walkers; one still running is joined by the next start or the
+    // destructor. Callers must not hold a lock that the sink takes for
+    // longer than that.
+    void Stop();
+
+    // Documents the last search found and could not read (no access, path
+    // too long), and in *folders (when given) the folders it could not open;
+    // each went to the day's error-file list.
+    int UnreadCount(int* folders = nullptr) const;
+
+    // Where a whole-computer search learns the drives: the live system
+    // (search::SystemDriveEnvironment) by default. Tests pass their own mount
+    // table, sysfs tree and device folder; nullptr restores the default.
+    // Not to be called during a search.
+    void SetDriveProvider(std::function<search::DriveEnvironment()> provider);
 
     // 1 when the name's extension is one of the search's.
     int IsSearchExtension(std::u16string_view nameOrPath) const;
@@ -70,9 +105,7 @@ public:
     void StartOtherFSSearch();
     void StartNTFSSearchRecursive();
 
-    AddFileInfoCallback addFileInfoCallback = nullptr;
-    FinishFileSearchCallback finishFileSearchCallback = nullptr;
-    std::atomic<void*> m_pContext{nullptr};
+    std::atomic<search::WalkSink*> m_sink{nullptr};
     std::vector<std::u16string> m_includePaths;
     std::vector<std::unique_ptr<OtherDriveEntry>> m_otherDrives;
     // Raw-read NTFS volumes by drive root; they outlive a search, so the
@@ -100,10 +133,13 @@ private:
     void PlanWalks();
     int WalkFolder(const std::u16string& folder, FolderSet& visited);
     bool Report(const std::u16string& path, uint64_t size, uint64_t lastWriteTime);
-    void StoreSearch(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-                     std::vector<std::u16string> extensions, std::vector<std::u16string> includes);
+    void StoreSearch(search::WalkSink& sink, std::vector<std::u16string> extensions,
+                     std::vector<std::u16string> includes);
+    search::DriveEnvironment CurrentDriveEnvironment() const;
+    void ReportUnreadable(const std::string& nativePath, int error, bool folder);
+    void ReportNotRegular(int dirFd, const std::string& folder, const char* name,
+                          unsigned char type);
     bool ExtensionMatches(std::string_view name) const;
-    bool ContextAlive() const;
     void EndHandshake(bool trace);
     template <typename Body>
     int Launch(std::thread& slot, Body body);
@@ -118,50 +154,22 @@ private:
     std::vector<std::u16string> m_walkFolders;
     std::vector<std::string> m_extNative;  // the extensions as bytes, sorted
 
-    std::mutex m_control;  // start, stop and the thread slots
+    // What the walk found and could not read (the walkers count).
+    std::atomic<int> m_unreadDocuments{0};
+    std::atomic<int> m_unreadFolders{0};
+
+    // guards: m_driveProvider.
+    mutable std::mutex m_providerLock;
+    std::function<search::DriveEnvironment()> m_driveProvider;
+
+    // guards: start, stop and the thread slots. Taken before m_runLock.
+    std::mutex m_control;
     std::thread m_hSearchThread, m_hOtherSearchThread, m_hRecursiveSearchThread;
+    // guards: m_running (walkers alive); m_runEnded waits on it.
     std::mutex m_runLock;
     std::condition_variable m_runEnded;
     int m_running = 0;
 };
-
-// Starts a search of the whole computer (no include paths) or of the drives
-// whose roots stand among the include paths; folders among the include paths
-// are walked as well. extensions: upper case, no dot. Returns 1 when the
-// walkers were started, 0 when the engine could not be created or a stop came
-// in meanwhile.
-int FileSearchStart(void* context, AddFileInfoCallback add, FinishFileSearchCallback finish,
-                    std::vector<std::u16string> extensions,
-                    std::vector<std::u16string> includePaths);
-
-// Starts a search of the include folders. Returns 1, or 0 without an engine.
-int FileSearchStartRecursive(void* context, AddFileInfoCallback add,
-                             FinishFileSearchCallback finish,
-                             std::vector<std::u16string> extensions,
-                             std::vector<std::u16string> includePaths);
-
-// Stops a running search: no finish callback follows. Waits up to 1500 ms for
-// the walkers; one still running is joined by the next start. Callers must not
-// hold a lock that the found-file callback takes for longer than that.
-void FileSearchStop(void* context);
-
-// Documents the last search started for context found and could not read
-// (no access, path too long), and in *folders (when given) the folders it
-// could not open; each went to the day's error-file list. 0 for any other
-// context.
-int FileSearchUnreadCount(void* context, int* folders = nullptr);
-
-// Stops the walkers, waits for them and deletes the engine (program exit).
-void DeleteFileSearchEngine();
-
-// The engine checks before each record that the context is set and, through
-// this function when given, that its window still exists.
-void FileSearchSetContextCheck(bool (*alive)(void* context));
-
-// Where a whole-computer search learns the drives: the live system
-// (search::SystemDriveEnvironment) by default. Tests pass their own mount
-// table, sysfs tree and device folder; nullptr restores the default.
-void FileSearchSetDriveProvider(std::function<search::DriveEnvironment()> provider);
 
 // Which of the drives an include list selects, and which include paths are
 // folders to walk besides (none selected: every drive, no folder).

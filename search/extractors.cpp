@@ -1,10 +1,5 @@
 #include "search/extractors.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -19,25 +14,26 @@
 
 namespace {
 
+// guards: g_table (tests replace it between searches). Taken alone.
 std::mutex g_tableLock;
 ExtractorTable g_table = DefaultExtractorTable();
 
 struct Choice {
     const char16_t* extension;
     ExtractEntry ExtractorTable::*entry;
-    const char16_t* options;
+    DocumentFormat format;
 };
 
 // Tested in this order; exact, case-sensitive comparison.
 const Choice kChoices[] = {
-    {u"HWP", &ExtractorTable::hwp, nullptr},
-    {u"DOC", &ExtractorTable::word, u"xml:false"},
-    {u"PPT", &ExtractorTable::powerPoint, u"xml:false"},
-    {u"XLS", &ExtractorTable::excel, u"xml:false"},
-    {u"DOCX", &ExtractorTable::word, u"xml:true"},
-    {u"PPTX", &ExtractorTable::powerPoint, u"xml:true"},
-    {u"XLSX", &ExtractorTable::excel, u"xml:true"},
-    {u"PDF", &ExtractorTable::pdf, u"xml:false"},
+    {u"HWP", &ExtractorTable::hwp, DocumentFormat::Hwp},
+    {u"DOC", &ExtractorTable::word, DocumentFormat::OfficeBinary},
+    {u"PPT", &ExtractorTable::powerPoint, DocumentFormat::OfficeBinary},
+    {u"XLS", &ExtractorTable::excel, DocumentFormat::OfficeBinary},
+    {u"DOCX", &ExtractorTable::word, DocumentFormat::OfficeXml},
+    {u"PPTX", &ExtractorTable::powerPoint, DocumentFormat::OfficeXml},
+    {u"XLSX", &ExtractorTable::excel, DocumentFormat::OfficeXml},
+    {u"PDF", &ExtractorTable::pdf, DocumentFormat::Pdf},
 };
 
 const Choice* ChoiceFor(const std::u16string& ext)
@@ -48,21 +44,25 @@ const Choice* ChoiceFor(const std::u16string& ext)
     return nullptr;
 }
 
-bool WriteAll(int fd, const std::string& bytes)
+}  // namespace
+
+const char16_t* ReaderOptions(DocumentFormat format)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
+    switch (format) {
+    case DocumentFormat::None:
+    case DocumentFormat::Hwp: return nullptr;
+    case DocumentFormat::OfficeXml: return u"xml:true";
+    case DocumentFormat::OfficeBinary:
+    case DocumentFormat::Pdf: return u"xml:false";
     }
-    return true;
+    return nullptr;
 }
 
-}  // namespace
+DocumentFormat FormatOfExtension(const std::u16string& upperExtension)
+{
+    const Choice* c = ChoiceFor(upperExtension);
+    return c ? c->format : DocumentFormat::None;
+}
 
 ExtractorTable DefaultExtractorTable()
 {
@@ -158,7 +158,7 @@ int ExtractDocumentText(const std::u16string& path, const std::u16string& upperE
             why = u"이 형식을 읽는 기능이 없음";
         } else {
             plat::ClearDocumentOpenError();
-            status = entry(path.c_str(), c->options, &text);
+            status = entry(path.c_str(), ReaderOptions(c->format), &text);
         }
     } catch (...) {
         // Status 2 as for any failing reader; the trace says which failure.
@@ -183,40 +183,4 @@ int ExtractDocumentText(const std::u16string& path, const std::u16string& upperE
         // No memory for the reason: the status still says it.
     }
     return status;
-}
-
-void WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
-{
-    WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
-}
-
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
-                          const std::u16string& reason)
-{
-    std::u16string docs = plat::DocumentsDir();
-    if (docs.empty())
-        return;
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
-    std::u16string folder = docs + u"/Privasweep/PrivasweepErrorFile/" + plat::AsciiToWide(day);
-    plat::MakeDirs(folder);
-    std::string file = plat::PathToNative(folder + u"/PrivasweepErrFileList.txt");
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
-    // One write per line, never cut; CR LF as the list has always had.
-    std::string line = stamp + plat::PathToNative(path);
-    if (!reason.empty()) {
-        // The reason stays on its line whatever it holds.
-        std::string text = plat::WideToUtf8(reason);
-        for (char& c : text)
-            if (c == '\r' || c == '\n' || c == '\t')
-                c = ' ';
-        line += "\t" + text;
-    }
-    line += "\r\n";
-    WriteAll(fd, line);
-    ::close(fd);
 }

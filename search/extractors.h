@@ -1,10 +1,27 @@
-// Extractor dispatch by file extension and the daily list of documents whose
-// text could not be extracted.
+// Extractor dispatch by file extension: the extension decides the format,
+// the format the reader.
 #pragma once
 
 #include <string>
 
 #include "platform/system.h"
+
+// What the extension decided: the reader, and for the Office readers which
+// of their two managers (binary or OOXML).
+enum class DocumentFormat {
+    None,          // none of the eight extensions: no reader, no text
+    Hwp,           // "HWP"
+    OfficeBinary,  // "DOC", "PPT", "XLS"
+    OfficeXml,     // "DOCX", "PPTX", "XLSX"
+    Pdf,           // "PDF"
+};
+
+// The format of an upper-case extension (no dot).
+DocumentFormat FormatOfExtension(const std::u16string& upperExtension);
+
+// The reader entries take their choice as an option text: the one place
+// that writes it ("xml:true", "xml:false"; none for HWP).
+const char16_t* ReaderOptions(DocumentFormat format);
 
 // An extraction entry: (path, options text or null, output text) -> 0 text
 // extracted (appended to the output), 1 no text, 2 error.
@@ -46,10 +63,3 @@ int ExtractDocumentText(const std::u16string& path, const std::u16string& upperE
 
 // The error-file list's text for a document that could not be opened.
 std::u16string DocumentOpenFailureText(int docOpenError);
-
-// Appends "[hh:mm:ss] path" and, when a reason is given, a tab and the
-// reason, to PrivasweepErrFileList.txt in the day's folder
-// <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD. Lines end in CR LF.
-void WriteErrorFileList(const std::u16string& path, const std::u16string& reason = {});
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
-                          const std::u16string& reason = {});

@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "core/logmgr.h"
-#include "platform/docfile.h"
 #include "platform/system.h"
 #include "platform/text.h"
-#include "search/extractors.h"
 
 namespace {
 
@@ -421,14 +419,6 @@ bool Cancelled(const CancelFlag* cancel)
 
 void CancelledReturn() { plat::DebugOutput(u"IS_CANCLED_RETURN"); }
 
-// The text after the last '.', upper case; the whole text when there is none.
-std::u16string UpperExtension(const std::u16string& path)
-{
-    size_t dot = path.rfind(u'.');
-    return plat::ToUpperAscii(dot == std::u16string::npos ? std::u16string_view(path)
-                                                          : std::u16string_view(path).substr(dot + 1));
-}
-
 bool LineMaySuit(int pattern, const CompiledPattern& cp, const Line& line)
 {
     if ((line.features & cp.features) != cp.features || line.digits < cp.minDigits)
@@ -621,55 +611,4 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
         }
     }
     return kScanDone;
-}
-
-int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
-                           PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits)
-{
-    std::u16string extension = UpperExtension(path);
-    std::u16string text;
-    std::u16string reason;
-    int ret;
-    plat::ReadLimit limit;
-    {
-        // The stop flag and the document's work budget reach into the
-        // reader's loops and reads.
-        plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
-        ret = ExtractDocumentText(path, extension, text, &reason);
-        limit = scope.LimitReached();
-    }
-    SearchLog().Write(u"ret[%d], filePath(%s)", ret, path.c_str());
-    if (Cancelled(cancel)) {
-        plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
-        return kScanCancelled;
-    }
-    if (limit != kReadLimitNone) {
-        // Stopped at its budget: read in part, whatever the reader said.
-        ret = ret == 0 ? 1 : ret;
-        reason = limit == kReadLimitTime     ? u"작업 한도에 이름 (시간)"
-                 : limit == kReadLimitMemory ? u"작업 한도에 이름 (메모리)"
-                                             : u"작업 한도에 이름 (연산)";
-    }
-    if (ret != 0) {
-        // Not read to its end: listed with its reason; the text the reader
-        // gave before it failed is still matched.
-        if (!text.empty())
-            reason += u" - 일부만 읽음";
-        WriteErrorFileList(path, reason);
-        if (text.empty())
-            return ret == 1 ? kScanNoText : kScanFailed;
-    }
-    try {
-        const int status = FindPersonalInfoInText(text, counts, mask, cancel, hits);
-        return status == kScanDone && ret != 0 ? kScanPartial : status;
-    } catch (const std::bad_alloc&) {
-        // A text too large for the hit list or the position map: report it like
-        // a document that could not be read rather than losing the search.
-        counts.Clear();
-        if (hits)
-            hits->clear();
-        WriteErrorFileList(path, u"텍스트가 너무 김");
-        return kScanFailed;
-    }
 }

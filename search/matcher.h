@@ -1,5 +1,6 @@
 // The personal-information matcher: a document's text, line by line, against
-// the patterns of the kinds a mask selects.
+// the patterns of the kinds a mask selects. It knows no files: reading a
+// document and listing what could not be read is search/scan.h's.
 #pragma once
 
 #include <atomic>
@@ -35,8 +36,9 @@ private:
     std::vector<uint64_t> m_bits;
 };
 
-// Status of FindPersonalInfoInFile. Every document not read to its end
-// (1, 2 and 4) goes to the day's error-file list with its reason.
+// Status of a document's scan (FindPersonalInfoInFile, search/scan.h). Every
+// document not read to its end (1, 2 and 4) goes to the day's error-file
+// list with its reason.
 enum : int {
     kScanDone = 0,       // read to the end and scanned, or no text at all
     kScanNoText = 1,     // the reader could not read the document, no text
@@ -52,15 +54,9 @@ inline bool ScanLeftDocumentUnread(int status)
     return status == kScanNoText || status == kScanFailed || status == kScanPartial;
 }
 
-// Scans one document: extracts its text by extension, matches the groups of
-// the mask and appends hits (when hits is given) and counts. cancel may be
-// null; when given it also stops the reader (plat::ReadCancelScope).
-int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
-                           PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits);
-
-// The matching half of FindPersonalInfoInFile, on a text already extracted:
-// normalises the two dashes in place and runs the groups. 0, or 3 when cancelled.
+// Matches a text already extracted: normalises the two dashes in place and
+// runs the groups of the mask, appending hits (when hits is given) and
+// counts. 0, or 3 when cancelled.
 int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits);

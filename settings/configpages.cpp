@@ -4,8 +4,6 @@
 #include <QPainter>
 #include <algorithm>
 
-#include "app/exceptionlistdlg.h"
-#include "app/logexport.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"
@@ -16,6 +14,7 @@
 #include "core/uitext.h"
 #include "core/util.h"
 #include "platform/wformat.h"
+#include "settings/confighooks.h"
 
 using namespace ps::ui;
 
@@ -292,8 +291,7 @@ void CExceptionSettingPage::OnBnClickedOperate()
     ReportUserAction(27);
     // Removals made in the list take effect at once, whatever the settings
     // window does afterwards.
-    CExceptionConfigurationDlg dlg(nullptr);
-    dlg.DoModal();
+    if (ConfigPageHooks().openExceptionList) ConfigPageHooks().openExceptionList();
 }
 
 // ---- Event log -------------------------------------------------------------------------------
@@ -351,11 +349,11 @@ void CLogSettingPage::OnBnClickedDeleteLog()
     try {
         deleted = DeleteAllEvents();
     } catch (const CppSQLite3Exception& e) {
-        ShowMessageBox(plat::FormatWide(kCannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
+        ShowMessageBox(plat::FormatWide(ConfigPageHooks().cannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
         return;
     }
     if (!deleted) {
-        ShowMessageBox(kCannotDeleteLog, u"", 1, this);
+        ShowMessageBox(ConfigPageHooks().cannotDeleteLog, u"", 1, this);
         return;
     }
     AddEvent(0x6000000);
@@ -384,13 +382,13 @@ void CLogSettingPage::OnBnClickedSaveLog()
     bool written = false;
     try {
         GetAllEventIds(ids);
-        written = WriteEventLogExport(FromQ(path), ids, false);
+        written = ConfigPageHooks().writeLogExport && ConfigPageHooks().writeLogExport(FromQ(path), ids);
     } catch (const CppSQLite3Exception& e) {
-        ShowMessageBox(plat::FormatWide(kCannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
+        ShowMessageBox(plat::FormatWide(ConfigPageHooks().cannotReadLogStore, e.ErrorMessage().c_str()), u"", 1, this);
         return;
     }
     if (!written) {
-        ShowMessageBox(plat::FormatWide(kCannotCreateLogFile, FromQ(path).c_str()), u"", 1, this);
+        ShowMessageBox(plat::FormatWide(ConfigPageHooks().cannotCreateLogFile, FromQ(path).c_str()), u"", 1, this);
         return;
     }
     AddEvent(0x5000000);

@@ -19,33 +19,30 @@
 #include "extract/extractlib.h"
 #include "platform/text.h"
 #include "search/engine.h"
-#include "search/matcher.h"
+#include "search/scan.h"
 #include "tools/toolhelp.h"
 
 namespace {
 
-struct Collector {
+struct Collector : search::WalkSink {
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;
     std::vector<std::unique_ptr<SearchFileInfo>> files;
+
+    bool AddFileInfo(std::unique_ptr<SearchFileInfo> record) override
+    {
+        std::lock_guard<std::mutex> l(lock);
+        files.push_back(std::move(record));
+        return true;
+    }
+    void FinishFileSearch() override
+    {
+        std::lock_guard<std::mutex> l(lock);
+        finished = true;
+        done.notify_all();
+    }
 };
-
-int OnFile(std::unique_ptr<SearchFileInfo> record, void* context)
-{
-    auto* c = static_cast<Collector*>(context);
-    std::lock_guard<std::mutex> lock(c->lock);
-    c->files.push_back(std::move(record));
-    return 1;
-}
-
-void OnFinish(void* context)
-{
-    auto* c = static_cast<Collector*>(context);
-    std::lock_guard<std::mutex> lock(c->lock);
-    c->finished = true;
-    c->done.notify_all();
-}
 
 const char kUsage[] =
     "usage: scan-folder [--mask N] [--jobs N] DIR...\n"
@@ -93,12 +90,12 @@ int main(int argc, char** argv)
     Collector collector;
     std::vector<std::u16string> extensions = {u"DOC", u"DOCX", u"HWP", u"PDF",
                                               u"PPT", u"PPTX", u"XLS", u"XLSX"};
-    FileSearchStartRecursive(&collector, OnFile, OnFinish, extensions, folders);
     {
+        CNTFSSearch engine;
+        engine.StartRecursive(collector, extensions, folders);
         std::unique_lock<std::mutex> lock(collector.lock);
         collector.done.wait(lock, [&] { return collector.finished; });
     }
-    DeleteFileSearchEngine();
 
     InitializeLibrary();
     std::sort(collector.files.begin(), collector.files.end(),

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -26,34 +27,36 @@ namespace {
 const std::vector<std::u16string> kExtensions = {u"DOC", u"DOCX", u"HWP", u"PDF",
                                                  u"PPT", u"PPTX", u"XLS", u"XLSX"};
 
-// The search window's part: collects records, counts finish calls.
-struct Window {
+// The session's part: collects records, counts finish calls.
+struct Window : search::WalkSink {
     std::mutex lock;
     std::condition_variable cv;
     std::vector<SearchFileInfo> files;
     int finished = 0;
-    int stopAfter = 0;  // > 0: FileSearchStop once this many records arrived
+    int stopAfter = 0;  // > 0: stop the engine once this many records arrived
+    bool alive = true;  // false: the receiver is gone, every record refused
+    CNTFSSearch* engine = nullptr;
 
-    static int Add(std::unique_ptr<SearchFileInfo> owned, void* ctx)
+    bool AddFileInfo(std::unique_ptr<SearchFileInfo> owned) override
     {
-        auto* w = static_cast<Window*>(ctx);
+        if (!alive)
+            return false;
         bool stop;
         {
-            std::lock_guard<std::mutex> l(w->lock);
-            w->files.push_back(*owned);
-            stop = w->stopAfter > 0 && static_cast<int>(w->files.size()) == w->stopAfter;
-            w->cv.notify_all();
+            std::lock_guard<std::mutex> l(lock);
+            files.push_back(*owned);
+            stop = stopAfter > 0 && static_cast<int>(files.size()) == stopAfter;
+            cv.notify_all();
         }
         if (stop)
-            FileSearchStop(ctx);
-        return 1;
+            engine->Stop();
+        return true;
     }
-    static void Finish(void* ctx)
+    void FinishFileSearch() override
     {
-        auto* w = static_cast<Window*>(ctx);
-        std::lock_guard<std::mutex> l(w->lock);
-        ++w->finished;
-        w->cv.notify_all();
+        std::lock_guard<std::mutex> l(lock);
+        ++finished;
+        cv.notify_all();
     }
     bool WaitFinished(int n = 1)
     {
@@ -79,14 +82,43 @@ void Put(const std::string& path, const std::string& bytes = "data")
 
 std::u16string W(const std::string& s) { return plat::PathFromNative(s); }
 
-// Ends every search of a test and forgets the engine.
+// The engine of a test: made at its first use (with the test's drives),
+// deleted by Delete (which waits for its walkers) and at the test's end.
 struct EngineGuard {
-    ~EngineGuard()
+    std::unique_ptr<CNTFSSearch> engine;
+    std::function<search::DriveEnvironment()> drives;
+
+    CNTFSSearch& Engine()
     {
-        DeleteFileSearchEngine();
-        FileSearchSetContextCheck(nullptr);
-        FileSearchSetDriveProvider(nullptr);
+        if (!engine) {
+            engine = std::make_unique<CNTFSSearch>();
+            engine->SetDriveProvider(drives);
+        }
+        return *engine;
     }
+    void SetDriveProvider(std::function<search::DriveEnvironment()> provider)
+    {
+        drives = std::move(provider);
+        if (engine)
+            engine->SetDriveProvider(drives);
+    }
+    int Start(Window& w, std::vector<std::u16string> extensions, std::vector<std::u16string> includes)
+    {
+        w.engine = &Engine();
+        return w.engine->Start(w, std::move(extensions), std::move(includes));
+    }
+    int StartRecursive(Window& w, std::vector<std::u16string> extensions,
+                       std::vector<std::u16string> includes)
+    {
+        w.engine = &Engine();
+        return w.engine->StartRecursive(w, std::move(extensions), std::move(includes));
+    }
+    void Stop()
+    {
+        if (engine)
+            engine->Stop();
+    }
+    void Delete() { engine.reset(); }
 };
 
 TEST(DirectoryWalk, ExtensionsTypesAndLinks)
@@ -111,7 +143,7 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     ASSERT_EQ(symlink((r + "/a.doc").c_str(), (r + "/deep/link.doc").c_str()), 0);
 
     Window w;
-    ASSERT_EQ(FileSearchStartRecursive(&w, Window::Add, Window::Finish, kExtensions, {W(r)}), 1);
+    ASSERT_EQ(guard.StartRecursive(w, kExtensions, {W(r)}), 1);
     ASSERT_TRUE(w.WaitFinished());
     EXPECT_EQ(w.Names(), (std::vector<std::string>{"a.doc", "b.Doc", "c.HWP", "h.xlsx", "linked.ppt",
                                                    "raw\xff\xfe name.pdf", "report.final.docx"}));
@@ -143,7 +175,7 @@ TEST(DirectoryWalk, NestedIncludesAreWalkedOnce)
     Put(tmp.file("users/public/p.doc"));
     Put(tmp.file("users/u.doc"));
     Window w;
-    FileSearchStartRecursive(&w, Window::Add, Window::Finish, kExtensions,
+    guard.StartRecursive(w, kExtensions,
                              {W(tmp.file("users/public")), W(tmp.file("users")),
                               W(tmp.file("users/public/"))});
     ASSERT_TRUE(w.WaitFinished());
@@ -159,13 +191,13 @@ TEST(DirectoryWalk, StopDeepInTheTreeEndsTheWalk)
     Put(tmp.file("z/last.doc"));
     Window w;
     w.stopAfter = 3;
-    FileSearchStartRecursive(&w, Window::Add, Window::Finish, kExtensions, {W(tmp.path())});
+    guard.StartRecursive(w, kExtensions, {W(tmp.path())});
     {
         std::unique_lock<std::mutex> l(w.lock);
         ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 3; }));
     }
     // The walker ends without a finish call; deleting the engine waits for it.
-    DeleteFileSearchEngine();
+    guard.Delete();
     EXPECT_EQ(w.files.size(), 3u);
     EXPECT_EQ(w.finished, 0);
 }
@@ -176,9 +208,9 @@ TEST(DirectoryWalk, ContextWithoutWindowEndsTheWalk)
     ps_test::TempDir tmp;
     Put(tmp.file("a.doc"));
     Put(tmp.file("b.doc"));
-    FileSearchSetContextCheck([](void*) { return false; });
     Window w;
-    FileSearchStartRecursive(&w, Window::Add, Window::Finish, kExtensions, {W(tmp.path())});
+    w.alive = false;
+    guard.StartRecursive(w, kExtensions, {W(tmp.path())});
     ASSERT_TRUE(w.WaitFinished());
     EXPECT_TRUE(w.files.empty());
 }
@@ -189,8 +221,9 @@ TEST(DirectoryWalk, ExtensionTest)
     CNTFSSearch e;
     e.m_searchExtensions = kExtensions;
     Window w;
+    w.engine = &e;
     // Stored through a search of nothing, so the engine's lists are set.
-    e.StartRecursive(&w, Window::Add, Window::Finish, kExtensions, {});
+    e.StartRecursive(w, kExtensions, {});
     ASSERT_TRUE(w.WaitFinished());
     struct {
         const char16_t* name;
@@ -255,17 +288,17 @@ TEST(WholeSearch, EveryDriveAndChosenFolders)
     Put(tmp.file("d2/docs/three.pdf"));
     Put(tmp.file("d3/four.doc"));
     g_drives = {tmp.file("d1"), tmp.file("d2"), tmp.file("d3")};
-    FileSearchSetDriveProvider(TestDrives);
+    guard.SetDriveProvider(TestDrives);
     {
         Window w;
-        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 1);
+        ASSERT_EQ(guard.Start(w, kExtensions, {}), 1);
         ASSERT_TRUE(w.WaitFinished());
         EXPECT_EQ(w.Names(), (std::vector<std::string>{"four.doc", "one.doc", "three.pdf", "two.doc"}));
     }
     {
         // A drive root and a folder of another drive: both are searched.
         Window w;
-        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions,
+        ASSERT_EQ(guard.Start(w, kExtensions,
                                   {W(tmp.file("d1/")), W(tmp.file("d2/docs"))}),
                   1);
         ASSERT_TRUE(w.WaitFinished());
@@ -275,20 +308,21 @@ TEST(WholeSearch, EveryDriveAndChosenFolders)
     // walkers end.
     for (int i = 0; i < 30; ++i) {
         Window w;
-        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {W(tmp.file("d3"))}), 1);
+        ASSERT_EQ(guard.Start(w, kExtensions, {W(tmp.file("d3"))}), 1);
         ASSERT_TRUE(w.WaitFinished());
-        DeleteFileSearchEngine();
+        guard.Delete();
         EXPECT_EQ(w.finished, 1);
         EXPECT_EQ(w.Names(), std::vector<std::string>{"four.doc"});
     }
 }
 
 std::atomic<int> g_providerCalls{0};
+CNTFSSearch* g_stopped = nullptr;
 search::DriveEnvironment DrivesWhileStopped()
 {
     // A stop comes in from another thread while the drives are prepared.
     ++g_providerCalls;
-    std::thread([] { FileSearchStop(nullptr); }).join();
+    std::thread([] { g_stopped->Stop(); }).join();
     return TestDrives();
 }
 
@@ -300,32 +334,33 @@ TEST(WholeSearch, StopWhileDrivesArePreparedIsNotLost)
     Put(tmp.file("d1/one.doc"));
     g_drives = {tmp.file("d1")};
     // Create the engine first, so that the stop finds it.
-    FileSearchSetDriveProvider(TestDrives);
+    guard.SetDriveProvider(TestDrives);
     Window first;
-    FileSearchStart(&first, Window::Add, Window::Finish, kExtensions, {});
+    guard.Start(first, kExtensions, {});
     ASSERT_TRUE(first.WaitFinished());
 
-    FileSearchSetDriveProvider(DrivesWhileStopped);
+    guard.SetDriveProvider(DrivesWhileStopped);
+    g_stopped = &guard.Engine();
     Window w;
-    EXPECT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 0);
-    DeleteFileSearchEngine();
+    EXPECT_EQ(guard.Start(w, kExtensions, {}), 0);
+    guard.Delete();
     EXPECT_EQ(g_providerCalls.load(), 1);
     EXPECT_TRUE(w.files.empty());
     EXPECT_EQ(w.finished, 0);
 
     // The next start clears the flag and searches again.
-    FileSearchSetDriveProvider(TestDrives);
+    guard.SetDriveProvider(TestDrives);
     Window again;
-    EXPECT_EQ(FileSearchStart(&again, Window::Add, Window::Finish, kExtensions, {}), 1);
+    EXPECT_EQ(guard.Start(again, kExtensions, {}), 1);
     ASSERT_TRUE(again.WaitFinished());
     EXPECT_EQ(again.Names(), std::vector<std::string>{"one.doc"});
 }
 
 TEST(WholeSearch, StopWithoutEngineDoesNothing)
 {
-    DeleteFileSearchEngine();
-    FileSearchStop(nullptr);
-    SUCCEED();
+    CNTFSSearch e;
+    e.Stop();
+    EXPECT_EQ(e.UnreadCount(), 0);
 }
 
 TEST(WholeSearch, DrivePlan)
@@ -445,12 +480,13 @@ std::vector<std::string> Paths(Window& w)
 
 // Runs one whole search to its end; the engine is deleted afterwards so that
 // a late second finish call would be seen.
-void SearchToEnd(Window& w, std::vector<std::u16string> includes = {}, bool keepEngine = false)
+void SearchToEnd(EngineGuard& guard, Window& w, std::vector<std::u16string> includes = {},
+                 bool keepEngine = false)
 {
-    ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, std::move(includes)), 1);
+    ASSERT_EQ(guard.Start(w, kExtensions, std::move(includes)), 1);
     ASSERT_TRUE(w.WaitFinished());
     if (!keepEngine)
-        DeleteFileSearchEngine();
+        guard.Delete();
     EXPECT_EQ(w.finished, 1);
 }
 
@@ -478,7 +514,7 @@ TEST(NtfsSearch, TableAndDirectoryWalkReportEveryFileOnce)
     Put(m.walk + "/sub/w2.xlsx", "walked too");
     Put(m.walk + "/skip.txt");
     search::DriveEnvironment env = m.Environment();
-    FileSearchSetDriveProvider([env] { return env; });
+    guard.SetDriveProvider([env] { return env; });
 
     std::vector<std::string> fromTable = {m.mount + "/report.pdf", m.mount + "/급여명세서.HWP"};
     if (nested) {
@@ -510,7 +546,7 @@ TEST(NtfsSearch, TableAndDirectoryWalkReportEveryFileOnce)
         // A second search in the same run reads the table again.
         for (int run = 0; run < 2; ++run) {
             Window w;
-            SearchToEnd(w, {}, run == 0);
+            SearchToEnd(guard, w, {}, run == 0);
             EXPECT_EQ(Paths(w), sorted(expected));
         }
     }
@@ -519,7 +555,7 @@ TEST(NtfsSearch, TableAndDirectoryWalkReportEveryFileOnce)
     // from the file system.
     m.SetDevice(Device::Image);
     Window w;
-    SearchToEnd(w);
+    SearchToEnd(guard, w);
     std::lock_guard<std::mutex> l(w.lock);
     auto it = std::find_if(w.files.begin(), w.files.end(),
                            [](auto& f) { return f.fileName == u"report.pdf"; });
@@ -545,7 +581,7 @@ TEST(NtfsSearch, ChosenDrivesAndFolders)
     m.SetDevice(Device::Image);
     Put(m.walk + "/w.doc");
     search::DriveEnvironment env = m.Environment();
-    FileSearchSetDriveProvider([env] { return env; });
+    guard.SetDriveProvider([env] { return env; });
 
     struct Case {
         const char* what;
@@ -568,7 +604,7 @@ TEST(NtfsSearch, ChosenDrivesAndFolders)
         for (const std::string& i : c.includes)
             includes.push_back(W(i));
         Window w;
-        SearchToEnd(w, includes);
+        SearchToEnd(guard, w, includes);
         std::vector<std::string> expected;
         for (const std::string& e : c.expected)
             expected.push_back(base + e);
@@ -592,16 +628,16 @@ TEST(NtfsSearch, StopWhileTheTableIsListed)
     // The NTFS drive alone: only the table walker runs, and the stop ends it
     // at once, without a finish call.
     search::DriveEnvironment ntfsOnly = m.Environment(false);
-    FileSearchSetDriveProvider([ntfsOnly] { return ntfsOnly; });
+    guard.SetDriveProvider([ntfsOnly] { return ntfsOnly; });
     {
         Window w;
         w.stopAfter = 3;
-        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 1);
+        ASSERT_EQ(guard.Start(w, kExtensions, {}), 1);
         {
             std::unique_lock<std::mutex> l(w.lock);
             ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 3; }));
         }
-        FileSearchStop(&w);
+        guard.Stop();
         EXPECT_EQ(w.files.size(), 3u);
         EXPECT_EQ(w.finished, 0);
     }
@@ -609,22 +645,22 @@ TEST(NtfsSearch, StopWhileTheTableIsListed)
         // The next start clears the stop; the table walker, alone, ends the
         // search itself.
         Window w;
-        SearchToEnd(w);
+        SearchToEnd(guard, w);
         EXPECT_EQ(Paths(w).size(), 40u);
     }
     // Both walkers: the stop from one ends both; no finish call, nothing twice.
     search::DriveEnvironment both = m.Environment(true);
-    FileSearchSetDriveProvider([both] { return both; });
+    guard.SetDriveProvider([both] { return both; });
     {
         Window w;
         w.stopAfter = 5;
-        ASSERT_EQ(FileSearchStart(&w, Window::Add, Window::Finish, kExtensions, {}), 1);
+        ASSERT_EQ(guard.Start(w, kExtensions, {}), 1);
         {
             std::unique_lock<std::mutex> l(w.lock);
             ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(20), [&] { return w.files.size() >= 5; }));
         }
         // The engine is kept: the next search clears the stop.
-        FileSearchStop(&w);
+        guard.Stop();
         std::vector<std::string> paths = Paths(w);
         EXPECT_GE(paths.size(), 5u);
         EXPECT_LT(paths.size(), 80u);
@@ -632,7 +668,7 @@ TEST(NtfsSearch, StopWhileTheTableIsListed)
         EXPECT_EQ(w.finished, 0);
     }
     Window again;
-    SearchToEnd(again);
+    SearchToEnd(guard, again);
     EXPECT_EQ(Paths(again).size(), 80u);
     std::vector<std::string> paths = Paths(again);
     EXPECT_EQ(std::adjacent_find(paths.begin(), paths.end()), paths.end());

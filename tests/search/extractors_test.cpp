@@ -1,4 +1,5 @@
 #include "search/extractors.h"
+#include "search/scan.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,23 @@ TEST(ExtractorDispatch, EntryAndOptionsByExtension)
         EXPECT_EQ(g_called, c.entry) << plat::WideToUtf8(c.ext);
         EXPECT_EQ(g_options, c.options) << plat::WideToUtf8(c.ext);
     }
+}
+
+TEST(ExtractorDispatch, TheExtensionDecidesTheFormat)
+{
+    struct {
+        const char16_t* ext;
+        DocumentFormat format;
+    } cases[] = {
+        {u"HWP", DocumentFormat::Hwp},        {u"DOC", DocumentFormat::OfficeBinary},
+        {u"PPT", DocumentFormat::OfficeBinary}, {u"XLS", DocumentFormat::OfficeBinary},
+        {u"DOCX", DocumentFormat::OfficeXml},  {u"PPTX", DocumentFormat::OfficeXml},
+        {u"XLSX", DocumentFormat::OfficeXml},  {u"PDF", DocumentFormat::Pdf},
+        {u"docx", DocumentFormat::None},       {u"TXT", DocumentFormat::None},
+        {u"", DocumentFormat::None},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(FormatOfExtension(c.ext), c.format) << plat::WideToUtf8(c.ext);
 }
 
 TEST(ExtractorDispatch, MissingReaderAndExceptions)

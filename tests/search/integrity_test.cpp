@@ -22,6 +22,7 @@
 #include "platform/text.h"
 #include "search/engine.h"
 #include "search/extractors.h"
+#include "search/scan.h"
 #include "search/matcher.h"
 #include "support/isolation.h"
 #include "support/within.h"
@@ -196,24 +197,22 @@ TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
 }
 
 // The search window's part of a walk: records and the end.
-struct Window {
+struct Window : search::WalkSink {
     std::mutex lock;
     std::condition_variable cv;
     std::vector<std::string> names;
     bool finished = false;
-    static int Add(std::unique_ptr<SearchFileInfo> owned, void* ctx)
+    bool AddFileInfo(std::unique_ptr<SearchFileInfo> owned) override
     {
-        auto* w = static_cast<Window*>(ctx);
-        std::lock_guard<std::mutex> l(w->lock);
-        w->names.push_back(plat::WideToUtf8(owned->fileName));
-        return 1;
+        std::lock_guard<std::mutex> l(lock);
+        names.push_back(plat::WideToUtf8(owned->fileName));
+        return true;
     }
-    static void Finish(void* ctx)
+    void FinishFileSearch() override
     {
-        auto* w = static_cast<Window*>(ctx);
-        std::lock_guard<std::mutex> l(w->lock);
-        w->finished = true;
-        w->cv.notify_all();
+        std::lock_guard<std::mutex> l(lock);
+        finished = true;
+        cv.notify_all();
     }
 };
 
@@ -292,14 +291,15 @@ TEST(SearchIntegrity, TheWalkListsWhatItCannotOpen)
     ASSERT_EQ(::chmod(blind.c_str(), 0400), 0);
 
     Window w;
-    ASSERT_EQ(FileSearchStartRecursive(&w, &Window::Add, &Window::Finish, {u"DOC"}, {W(root)}), 1);
+    CNTFSSearch engine;
+    ASSERT_EQ(engine.StartRecursive(w, {u"DOC"}, {W(root)}), 1);
     {
         std::unique_lock<std::mutex> l(w.lock);
         ASSERT_TRUE(w.cv.wait_for(l, std::chrono::seconds(30), [&] { return w.finished; }));
     }
     int folders = 0;
-    const int documents = FileSearchUnreadCount(&w, &folders);
-    EXPECT_EQ(FileSearchUnreadCount(nullptr), 0);
+    const int documents = engine.UnreadCount(&folders);
+    EXPECT_EQ(CNTFSSearch().UnreadCount(), 0);  // another engine's search saw nothing
     EXPECT_EQ(ListedReason(tooLong), "경로가 너무 김");
     if (!privileged) {
         EXPECT_EQ(ListedReason(closed), "접근 권한 없음");
@@ -313,7 +313,6 @@ TEST(SearchIntegrity, TheWalkListsWhatItCannotOpen)
     ::chmod(closed.c_str(), 0700);
     ::chmod(blind.c_str(), 0700);
     RemoveDeepFolders(root, deep.size());
-    DeleteFileSearchEngine();
 }
 
 }  // namespace

@@ -43,24 +43,22 @@ std::string ListedReason(const std::string& list, const std::string& path)
     return list.substr(at, list.find("\r\n", at) - at);
 }
 
-struct Window {
+struct Window : search::WalkSink {
     std::mutex lock;
     std::condition_variable cv;
     std::vector<std::string> names;
     bool finished = false;
-    static int Add(std::unique_ptr<SearchFileInfo> owned, void* ctx)
+    bool AddFileInfo(std::unique_ptr<SearchFileInfo> owned) override
     {
-        auto* w = static_cast<Window*>(ctx);
-        std::lock_guard<std::mutex> l(w->lock);
-        w->names.push_back(plat::WideToUtf8(owned->fileName));
-        return 1;
+        std::lock_guard<std::mutex> l(lock);
+        names.push_back(plat::WideToUtf8(owned->fileName));
+        return true;
     }
-    static void Finish(void* ctx)
+    void FinishFileSearch() override
     {
-        auto* w = static_cast<Window*>(ctx);
-        std::lock_guard<std::mutex> l(w->lock);
-        w->finished = true;
-        w->cv.notify_all();
+        std::lock_guard<std::mutex> l(lock);
+        finished = true;
+        cv.notify_all();
     }
 };
 
@@ -98,9 +96,9 @@ TEST(WalkSpecialFiles, EveryUnreadNameIsListedWithItsReasonAndCounted)
     ASSERT_EQ(::symlink("sub", (root + "/folder.ppt").c_str()), 0);
 
     Window w;
-    ASSERT_EQ(FileSearchStartRecursive(&w, &Window::Add, &Window::Finish,
-                                       {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"XLSX"},
-                                       {plat::PathFromNative(root)}),
+    CNTFSSearch engine;
+    ASSERT_EQ(engine.StartRecursive(w, {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"XLSX"},
+                                    {plat::PathFromNative(root)}),
               1);
     {
         std::unique_lock<std::mutex> l(w.lock);
@@ -129,9 +127,8 @@ TEST(WalkSpecialFiles, EveryUnreadNameIsListedWithItsReasonAndCounted)
         listed += c.reason[0] != 0;
     }
     int folders = -1;
-    EXPECT_EQ(FileSearchUnreadCount(&w, &folders), listed);
+    EXPECT_EQ(engine.UnreadCount(&folders), listed);
     EXPECT_EQ(folders, 0);
-    DeleteFileSearchEngine();
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
 #include "platform/text.h"
-#include "search/matcher.h"
+#include "search/scan.h"
 #include "search/pipatterns.h"
 #include "support/isolation.h"
 #include "tests/extract/hwp/hwp_builder.h"

@@ -17,7 +17,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
-#include "search/matcher.h"
+#include "search/scan.h"
 #include "support/isolation.h"
 
 using namespace pdf_test;

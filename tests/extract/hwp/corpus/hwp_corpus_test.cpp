@@ -16,7 +16,7 @@
 #include "core/records.h"
 #include "extract/extractlib.h"
 #include "platform/text.h"
-#include "search/matcher.h"
+#include "search/scan.h"
 #include "search/pipatterns.h"
 #include "support/isolation.h"
 

@@ -1,0 +1,131 @@
+#include "search/scan.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+
+#include "core/logmgr.h"
+#include "platform/docfile.h"
+#include "platform/text.h"
+#include "search/extractors.h"
+
+namespace {
+
+// The text after the last '.', upper case; the whole text when there is none.
+std::u16string UpperExtension(const std::u16string& path)
+{
+    size_t dot = path.rfind(u'.');
+    return plat::ToUpperAscii(dot == std::u16string::npos ? std::u16string_view(path)
+                                                          : std::u16string_view(path).substr(dot + 1));
+}
+
+bool Cancelled(const CancelFlag* cancel)
+{
+    return cancel && cancel->load(std::memory_order_relaxed) != 0;
+}
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
+                           PersonalInfoMask mask, const CancelFlag* cancel,
+                           PersonalInfoHitList* hits)
+{
+    const std::u16string extension = UpperExtension(path);
+    std::u16string text;
+    std::u16string reason;
+    int ret;
+    plat::ReadLimit limit;
+    {
+        // The stop flag and the document's work budget reach into the
+        // reader's loops and reads.
+        plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
+        ret = ExtractDocumentText(path, extension, text, &reason);
+        limit = scope.LimitReached();
+    }
+    SearchLog().Write(u"ret[%d], filePath(%s)", ret, path.c_str());
+    if (Cancelled(cancel)) {
+        plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+        return kScanCancelled;
+    }
+    if (limit != kReadLimitNone) {
+        // Stopped at its budget: read in part, whatever the reader said.
+        ret = ret == 0 ? 1 : ret;
+        reason = limit == kReadLimitTime     ? u"작업 한도에 이름 (시간)"
+                 : limit == kReadLimitMemory ? u"작업 한도에 이름 (메모리)"
+                                             : u"작업 한도에 이름 (연산)";
+    }
+    if (ret != 0) {
+        // Not read to its end: listed with its reason; the text the reader
+        // gave before it failed is still matched.
+        if (!text.empty())
+            reason += u" - 일부만 읽음";
+        WriteErrorFileList(path, reason);
+        if (text.empty())
+            return ret == 1 ? kScanNoText : kScanFailed;
+    }
+    try {
+        const int status = FindPersonalInfoInText(text, counts, mask, cancel, hits);
+        return status == kScanDone && ret != 0 ? kScanPartial : status;
+    } catch (const std::bad_alloc&) {
+        // A text too large for the hit list or the position map: report it like
+        // a document that could not be read rather than losing the search.
+        counts.Clear();
+        if (hits)
+            hits->clear();
+        WriteErrorFileList(path, u"텍스트가 너무 김");
+        return kScanFailed;
+    }
+}
+
+void WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
+{
+    WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
+}
+
+void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+                          const std::u16string& reason)
+{
+    std::u16string docs = plat::DocumentsDir();
+    if (docs.empty())
+        return;
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
+    std::u16string folder = docs + u"/Privasweep/PrivasweepErrorFile/" + plat::AsciiToWide(day);
+    plat::MakeDirs(folder);
+    std::string file = plat::PathToNative(folder + u"/PrivasweepErrFileList.txt");
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
+    // One write per line, never cut; CR LF as the list has always had.
+    std::string line = stamp + plat::PathToNative(path);
+    if (!reason.empty()) {
+        // The reason stays on its line whatever it holds.
+        std::string text = plat::WideToUtf8(reason);
+        for (char& c : text)
+            if (c == '\r' || c == '\n' || c == '\t')
+                c = ' ';
+        line += "\t" + text;
+    }
+    line += "\r\n";
+    WriteAll(fd, line);
+    ::close(fd);
+}

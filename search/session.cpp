@@ -1,0 +1,446 @@
+#include "search/session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <unordered_set>
+
+#include "core/crypt.h"
+#include "core/eventstore/CppSQLite3.h"
+#include "core/eventstore/eventqueries.h"
+#include "core/eventstore/eventtables.h"
+#include "core/eventstore/eventtypes.h"
+#include "core/logmgr.h"
+#include "core/registry.h"
+#include "core/util.h"
+#include "platform/codec.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "platform/wformat.h"
+#include "search/analysispool.h"
+
+int DocumentKindOfName(const std::u16string& fileName)
+{
+    const size_t dot = fileName.rfind(u'.');
+    if (dot == std::u16string::npos) return -1;
+    const std::u16string ext = plat::ToUpperAscii(std::u16string_view(fileName).substr(dot + 1));
+    if (ext == u"HWP") return search::kKindHwp;
+    if (ext == u"DOC" || ext == u"DOCX") return search::kKindDoc;
+    if (ext == u"XLS" || ext == u"XLSX") return search::kKindXls;
+    if (ext == u"PPT" || ext == u"PPTX") return search::kKindPpt;
+    if (ext == u"PDF") return search::kKindPdf;
+    return -1;
+}
+
+std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
+{
+    const std::u16string text =
+        plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
+                         static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
+    // The key text in code page 949, as stored results and exceptions have
+    // always been keyed. A path that code page cannot hold (characters
+    // outside it, bytes that are not UTF-8) would lose its differences in
+    // the substitution and share another document's key: such a path is
+    // keyed by its lossless UTF-8 form instead, behind a byte that code page
+    // 949 never produces.
+    std::string bytes = ToNarrow(text);
+    if (plat::DecodeCodePage(plat::kCp949, bytes) != text) bytes = "\xFF" + plat::PathToNative(text);
+    Util::Crypt::Sha256 sha;
+    sha.Update(bytes.data(), bytes.size());
+    sha.Final();
+    std::u16string key;
+    static const char16_t hex[] = u"0123456789ABCDEF";
+    for (size_t i = 0; i < Util::Crypt::Sha256::kDigestSize; ++i) {
+        key += hex[sha.Digest()[i] >> 4];
+        key += hex[sha.Digest()[i] & 15];
+    }
+    return key;
+}
+
+namespace search {
+
+namespace {
+
+// Case-blind comparison of folder texts (ASCII letters), then exact, so that
+// folders differing only in case stay apart and keep their documents together.
+int CompareNoCase(const std::u16string& a, const std::u16string& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        char16_t x = a[i], y = b[i];
+        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// A stored result of the document, if the event store can say: a store that
+// cannot be read makes the document read again instead of ending the search.
+bool FindStoredResult(const std::u16string& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
+{
+    try {
+        return FindFileInfoByHash(key, mask, counts, fileIndex);
+    } catch (const CppSQLite3Exception& e) {
+        SearchLog().Write(u"A stored result could not be read: %s", e.ErrorMessage().c_str());
+        counts = PersonalInfoCounts();
+        fileIndex = 0;
+        return false;
+    }
+}
+
+// Reads and matches one document on a worker of the analysis pool: every
+// document the search reads starts here.
+void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel, DocumentResult& result)
+{
+    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits);
+}
+
+}  // namespace
+
+SearchSession::SearchSession(SessionSink& sink) : m_sink(sink)
+{
+    m_foundFiles.reserve(1000);
+}
+
+SearchSession::~SearchSession()
+{
+    Shutdown();
+    m_engine.reset();
+}
+
+bool SearchSession::IsDriveRoot(const std::u16string& path)
+{
+    if (path == u"/") return true;
+    const DriveEnvironment env = SystemDriveEnvironment();
+    for (const auto& drive : ListDrives(env.mountInfo, env.sysfsRoot, env.devRoot))
+        if (drive.type != DriveType::Unknown && drive.rootPath == path) return true;
+    return false;
+}
+
+void SearchSession::SetDriveProvider(std::function<DriveEnvironment()> provider)
+{
+    if (!m_engine) m_engine = std::make_unique<CNTFSSearch>();
+    m_engine->SetDriveProvider(std::move(provider));
+}
+
+size_t SearchSession::FoundCount() const
+{
+    std::lock_guard<std::mutex> g(m_foundLock);
+    return m_foundFiles.size();
+}
+
+void SearchSession::ClearFoundFiles()
+{
+    std::lock_guard<std::mutex> g(m_foundLock);
+    m_foundFiles.clear();
+}
+
+int SearchSession::UnreadDocuments(int* folders) const
+{
+    int walk = 0;
+    if (m_engine) {
+        walk = m_engine->UnreadCount(folders);
+    } else if (folders) {
+        *folders = 0;
+    }
+    return m_unreadDocuments.load() + walk;
+}
+
+void SearchSession::JoinAnalysis()
+{
+    if (!m_analysis.joinable()) return;
+    // The analysis thread never waits for the owner (it only reports), so a
+    // cooperative stop always ends it: the cancel flag is checked between
+    // documents and inside the matcher.
+    m_analysis.join();
+    AppLog().Write(u"m_pSearchThread Thread Exit Well");
+}
+
+// ---- Start and end -----------------------------------------------------------------
+
+int64_t SearchSession::Start(const SearchRequest& request)
+{
+    JoinAnalysis();
+    ClearFoundFiles();
+    m_request = request;
+    std::sort(m_request.extensions.begin(), m_request.extensions.end());
+    m_firstAccepted = false;
+    for (auto& t : m_totals) t = 0;
+    for (auto& c : m_kindCounts) c = 0;
+    m_unreadDocuments = 0;
+    m_idle = 0;
+    m_cancel = 0;
+    m_searchEventId = AddEvent(m_request.mode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
+    std::vector<std::u16string> keys;
+    try {
+        LoadExceptionHashes(keys);
+    } catch (const CppSQLite3Exception& e) {
+        // Without the list every document is searched: more shown, none hidden.
+        keys.clear();
+        SearchLog().Write(u"The exception list could not be read: %s", e.ErrorMessage().c_str());
+    }
+    std::sort(keys.begin(), keys.end());
+    {
+        std::lock_guard<std::mutex> g(m_intakeLock);
+        m_exceptionKeys = std::move(keys);
+    }
+    bool driveSelected = false;
+    for (const auto& p : m_request.include) {
+        AppLog().Write(u"IncludePath(%s)", p.c_str());
+        if (IsDriveRoot(p)) driveSelected = true;
+    }
+    AppLog().Write(u"SearchType : %s, bDriveSelected : %d", m_request.mode == 0 ? u"AllSearch" : u"UserSearch",
+                   driveSelected ? 1 : 0);
+    if (!m_engine) m_engine = std::make_unique<CNTFSSearch>();
+    if (m_request.mode == 1 && !driveSelected)
+        m_engine->StartRecursive(*this, m_request.extensions, m_request.include);
+    else
+        m_engine->Start(*this, m_request.extensions, m_request.include);
+    return m_searchEventId;
+}
+
+void SearchSession::WriteEndEvent(bool completed)
+{
+    const bool all = m_request.mode == 0;
+    m_searchEventId = AddEvent(completed ? (all ? EVENT_ALL_SEARCH_COMPLETE : EVENT_USER_SEARCH_COMPLETE)
+                                         : (all ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL));
+    PersonalInfoCounts counts;
+    DocumentKindCounts kinds{};
+    for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
+    for (int k = 0; k < 5; ++k) kinds[k] = m_totals[kFirstKindTotal + k].load();
+    AddSearchEventLog(m_searchEventId, counts, kinds);
+}
+
+bool SearchSession::Complete()
+{
+    const bool completed = !m_cancel;
+    // Idle before the owner's message: a close while it is shown writes no
+    // second end event.
+    m_idle = 1;
+    if (completed) {
+        WriteEndEvent(true);
+        JoinAnalysis();
+        DeleteLastCheckFile();
+    }
+    JoinAnalysis();
+    return completed;
+}
+
+bool SearchSession::Stop()
+{
+    if (IsIdle()) return false;
+    m_cancel = 1;
+    m_idle = 1;
+    if (m_engine) m_engine->Stop();
+    // The analysis thread ends on the cancel flag, between documents or
+    // inside the matcher; nothing of the search outlives this call, and the
+    // end event carries exactly the totals the rows show.
+    JoinAnalysis();
+    WriteEndEvent(false);
+    DeleteLastCheckFile();
+    m_sink.Cancelled();
+    return true;
+}
+
+void SearchSession::Shutdown()
+{
+    {
+        std::lock_guard<std::mutex> g(m_intakeLock);
+        if (m_shutDown) return;
+        m_shutDown = true;
+    }
+    m_cancel = 1;
+    if (!IsIdle() && m_engine) m_engine->Stop();
+    JoinAnalysis();
+}
+
+// ---- Intake (walker threads) ----------------------------------------------------------
+
+bool SearchSession::AddFileInfo(std::unique_ptr<SearchFileInfo> record)
+{
+    // A record that is not kept is freed on return. The session cannot end
+    // its sink calls while this runs: Shutdown takes the same lock first.
+    std::lock_guard<std::mutex> g(m_intakeLock);
+    if (m_shutDown) return false;
+    if (!record) return true;
+    if (m_request.mode == 1) {
+        for (const auto& folder : m_request.exclude)
+            if (IsPathUnderFolder(record->path, folder)) return true;
+    }
+    record->documentKey = MakeDocumentKey(*record, m_request.mask);
+    auto it = std::lower_bound(m_exceptionKeys.begin(), m_exceptionKeys.end(), record->documentKey);
+    if (it != m_exceptionKeys.end() && *it == record->documentKey) return true;
+    {
+        std::lock_guard<std::mutex> l(m_foundLock);
+        m_foundFiles.push_back(std::move(record));
+    }
+    if (!m_firstAccepted.exchange(true)) m_sink.Progress(SessionSink::Step::FirstDocumentFound, 0, {});
+    return true;
+}
+
+void SearchSession::FinishFileSearch()
+{
+    std::lock_guard<std::mutex> g(m_intakeLock);
+    SearchLog().Write(u"FinishFileSearch Start. alive[%d]", m_shutDown ? 0 : 1);
+    if (m_shutDown) return;
+    m_sink.Progress(SessionSink::Step::WalkEnded, 0, {});
+}
+
+// ---- Analysis ---------------------------------------------------------------------------
+
+void SearchSession::StartAnalysis()
+{
+    if (m_analysis.joinable() || m_cancel) return;
+    m_analysis = std::thread([this] { AnalysisThreadProc(); });
+}
+
+void SearchSession::AnalysisThreadProc()
+{
+    const uint32_t mask = m_request.mask;
+    WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", mask, false);
+    // The walk has ended: nothing appends to the list any more.
+    // The list keeps the records; this thread borrows them.
+    std::vector<SearchFileInfo*> files;
+    {
+        std::lock_guard<std::mutex> l(m_foundLock);
+        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
+            const int c = CompareNoCase(a->folder, b->folder);
+            return c != 0 ? c < 0 : a->folder < b->folder;
+        });
+        for (const auto& f : m_foundFiles) files.push_back(f.get());
+    }
+    const int n = static_cast<int>(files.size());
+    m_sink.Begin(n);
+
+    // The documents are read on the pool, ahead of this thread, which takes
+    // their results back one by one in the order of the list: rows, events
+    // and counts come exactly as if it read each document itself.
+    // lastCheckFile names every document being read, one a line.
+    const unsigned workers = std::max(
+        1u, std::min(m_analysisWorkers ? m_analysisWorkers : AnalysisPool::DefaultWorkers(),
+                     static_cast<unsigned>(std::max(n, 1))));
+    AnalysisPool pool(
+        workers,
+        [mask](const std::u16string& path, const CancelFlag* cancel, DocumentResult& result) {
+            ReadOneDocument(path, mask, cancel, result);
+        },
+        &m_cancel,
+        [](const std::u16string& lines) {
+            if (lines.empty())
+                DeleteLastCheckFile();
+            else
+                WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", lines, false);
+        });
+
+    // What this thread learnt of a document when it handed it out.
+    struct Ahead {
+        bool stored = false;   // a stored result: not read
+        bool recheck = false;  // shares its key with a document read in this run
+        PersonalInfoCounts counts;
+        int64_t fileIndex = 0;
+    };
+    std::vector<Ahead> ahead(files.size());
+    std::unordered_set<std::u16string> readKeys;
+    int next = 0;
+    // Hands documents out up to the one the loop is at, and further while
+    // the pool wants more. A stored result is looked up here, so only
+    // documents without one go to the pool. A document whose key an earlier
+    // one of this run has (found twice) is looked up again when its turn
+    // comes, when the earlier one's result is stored.
+    auto handOut = [&](int at) {
+        while (next < n && !m_cancel && (next <= at || pool.WantsMore())) {
+            SearchFileInfo* record = files[next];
+            Ahead& a = ahead[next];
+            if (readKeys.count(record->documentKey)) {
+                a.recheck = true;
+            } else if (FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
+                a.stored = true;
+            } else {
+                readKeys.insert(record->documentKey);
+                pool.Submit(static_cast<size_t>(next), record->path);
+            }
+            ++next;
+        }
+    };
+
+    bool completed = true;
+    for (int i = 0; i < n; ++i) {
+        if (m_cancel) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            completed = false;
+            break;
+        }
+        handOut(i);
+        SearchFileInfo* record = files[i];
+        m_sink.Progress(SessionSink::Step::DocumentStarted, i, record->path);
+        Ahead& a = ahead[i];
+        if (a.recheck) {
+            a.stored = FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
+            if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
+        }
+        PersonalInfoCounts counts;
+        if (a.stored) {
+            record->fromEventStore = 1;
+            record->fileIndex = a.fileIndex;
+            counts = a.counts;
+        } else {
+            DocumentResult result;
+            bool taken = false;
+            while (!m_cancel &&
+                   !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
+                handOut(i);
+            if (!taken) result.status = kScanCancelled;
+            const int status = result.status;
+            if (status == kScanDone) {
+                counts = result.counts;
+                // The row and its hits in one transaction: a run that ends
+                // in between leaves neither.
+                const int64_t fileIndex = AddFileInfoWithHits(counts, *record, result.hits);
+                if (fileIndex > 0) record->fileIndex = fileIndex;
+            } else if (status == kScanCancelled || m_cancel) {
+                // A read the stop cut short is neither stored nor counted.
+                completed = false;
+                break;
+            } else {
+                // Not read to its end: never stored as a result. What was
+                // read of it is shown, and the document counted unread.
+                ++m_unreadDocuments;
+                if (status == kScanPartial) {
+                    counts = result.counts;
+                    if (counts.Total() != 0) {
+                        // Stored under a blank key, which no later search
+                        // takes as this document's result.
+                        SearchFileInfo unkeyed = *record;
+                        unkeyed.documentKey.clear();
+                        const int64_t fileIndex = AddFileInfoWithHits(counts, unkeyed, result.hits);
+                        if (fileIndex > 0) record->fileIndex = fileIndex;
+                    }
+                }
+                m_sink.Unread(*record, status);
+            }
+        }
+        if (m_cancel) {
+            plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
+            completed = false;
+            break;
+        }
+        if (counts.Total() != 0) {
+            for (int k = 0; k < kPersonalInfoKindCount; ++k) m_totals[k] += counts[k];
+            const int kind = DocumentKindOfName(record->fileName);
+            if (kind > 0) ++m_totals[kFirstKindTotal + (kind - 1)];
+            m_sink.Document(record, counts, kind);
+            ++m_kindCounts[kKindAll];
+            if (kind > 0) ++m_kindCounts[kind];
+            m_sink.Progress(SessionSink::Step::TotalsChanged, i, {});
+        }
+    }
+    // Queued documents are dropped; a worker inside a document ends on the
+    // cancel flag or at the document's end.
+    pool.Stop();
+    // Every clean end of the analysis clears the document mark: only a run
+    // that dies inside a document leaves it for the next start.
+    DeleteLastCheckFile();
+    if (completed) m_sink.Finished();
+}
+
+}  // namespace search

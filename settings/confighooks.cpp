@@ -1,0 +1,7 @@
+#include "settings/confighooks.h"
+
+ConfigHooks& ConfigPageHooks()
+{
+    static ConfigHooks hooks;
+    return hooks;
+}
