@@ -1,5 +1,8 @@
 #include "core/controls/wnd.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -191,6 +194,23 @@ QDateTime Now()
 void ReportUserAction(int action)
 {
     if (Seams().statisticsAction) Seams().statisticsAction(action);
+}
+
+bool InstallQtKoreanTranslations()
+{
+    auto* app = QCoreApplication::instance();
+    if (!app) return false;
+    static QTranslator* installed = nullptr;
+    if (installed) return true;
+    auto* t = new QTranslator(app);
+    if (!t->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    installed = t;
+    return true;
 }
 
 std::u16string UiText(std::u16string_view key)

@@ -115,6 +115,11 @@ struct UiSeams {
 };
 UiSeams& Seams();
 
+// Loads Qt's own Korean texts (the standard dialogs and buttons: file
+// dialog, colour dialog, "Save", "Cancel"...) into the application; false
+// when the system has none (qt6-translations-l10n not installed).
+bool InstallQtKoreanTranslations();
+
 // Gives the application the skin's one tooltip look (light body, blue-grey
 // border, dark text, padding). Every skinned window applies it once.
 void ApplySkinToolTipStyle();
