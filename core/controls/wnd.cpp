@@ -440,6 +440,10 @@ void CSkinDialog::reject()
 
 bool CSkinDialog::eventFilter(QObject* watched, QEvent* e)
 {
+    if (e->type() == QEvent::MouseButtonPress) {
+        if (QWidget* w = WidgetOf(watched); w && w->window() == this) FollowTruePosition(w, *static_cast<QMouseEvent*>(e));
+        return false;
+    }
     if (e->type() != QEvent::KeyPress && e->type() != QEvent::ShortcutOverride) return false;
     QWidget* w = WidgetOf(watched);
     if (!w || w->window() != this) return false;
@@ -465,6 +469,19 @@ bool CSkinDialog::eventFilter(QObject* watched, QEvent* e)
     default: break;
     }
     return true;
+}
+
+void CSkinDialog::FollowTruePosition(QWidget* w, const QMouseEvent& e)
+{
+    // A press carries the point on the screen as the display server gives
+    // it. Where the window's own idea of its place differs (a window
+    // manager that placed or moved a frameless window without telling Qt
+    // in time), popups would open away from their control and a resize
+    // would throw the window to the old place: take the true place first.
+    if (isMaximized() || isFullScreen() || !isVisible()) return;
+    const QPoint delta = e.globalPosition().toPoint() - w->mapToGlobal(e.position().toPoint());
+    if (delta.isNull() || delta.manhattanLength() > 10000) return;
+    move(pos() + delta);
 }
 
 CSkinDialog::Hit CSkinDialog::HitTest(const QPoint& pt) const

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QHash>
 #include <QPoint>
 #include <QRect>
@@ -221,6 +222,8 @@ private:
     // A modal window and its owner minimise and restore together, and the
     // modal window stays above its owner.
     void FollowMinimised(bool minimised);
+    // Corrects the window's idea of its place from a mouse press on `w`.
+    void FollowTruePosition(QWidget* w, const QMouseEvent& e);
     bool ended_ = false;
     bool initialized_ = false;
     int captionBand_ = 0;
