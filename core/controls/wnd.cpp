@@ -479,9 +479,13 @@ void CSkinDialog::FollowTruePosition(QWidget* w, const QMouseEvent& e)
     // in time), popups would open away from their control and a resize
     // would throw the window to the old place: take the true place first.
     if (isMaximized() || isFullScreen() || !isVisible()) return;
-    const QPoint delta = e.globalPosition().toPoint() - w->mapToGlobal(e.position().toPoint());
-    if (delta.isNull() || delta.manhattanLength() > 10000) return;
-    move(pos() + delta);
+    const QPoint local = w->mapTo(this, e.position().toPoint());
+    const QPoint truePlace = e.globalPosition().toPoint() - local;
+    if (w->mapToGlobal(e.position().toPoint()) == e.globalPosition().toPoint() && pos() == truePlace) return;
+    // Both the widget's and the native window's idea are set: either may be
+    // the stale one.
+    if (QWindow* handle = windowHandle(); handle && handle->position() != truePlace) handle->setPosition(truePlace);
+    if (pos() != truePlace) move(truePlace);
 }
 
 CSkinDialog::Hit CSkinDialog::HitTest(const QPoint& pt) const
