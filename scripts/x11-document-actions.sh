@@ -99,10 +99,13 @@ eval "$(xdotool getwindowgeometry --shell "$pw")"; px=$X; py=$Y
 for n in 1 2 3 4 5; do
     xdotool mousemove $((px + 150 + 40)) $((py + 235 + 8)) click 1; sleep 0.7
     [ $n = 1 ] && x11_shot 09a-algorithm-list
-    pop=$(xdotool getactivewindow)
-    eval "$(xdotool getwindowgeometry --shell "$pop")"
-    check "the algorithm list opens at its combo box ($n: list at $X,$Y, window at $px,$py)" \
-        "[ '$pop' != '$pw' ] && [ $((X - px)) -ge 140 ] && [ $((X - px)) -le 160 ] && [ $((Y - py)) -ge 150 ] && [ $((Y - py)) -le 270 ]"
+    # The list is a popup of its own (never the active window): the small
+    # visible window that is not the combo's window.
+    read -r lx ly < <(xdotool search --onlyvisible --classname '' 2>/dev/null | while read -r w; do
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+        [ "$WIDTH" -lt 200 ] && [ "$HEIGHT" -ge 40 ] && [ "$HEIGHT" -lt 150 ] && echo "$X $Y"; done | head -1)
+    check "the algorithm list opens at its combo box ($n: list at ${lx:-?},${ly:-?}, window at $px,$py)" \
+        "[ -n '${lx:-}' ] && [ $((${lx:-0} - px)) -ge 140 ] && [ $((${lx:-0} - px)) -le 160 ] && [ $((${ly:-0} - py)) -ge 150 ] && [ $((${ly:-0} - py)) -le 270 ]"
     if [ $n = 3 ]; then xdotool key Home Return; else xdotool key Escape; fi; sleep 0.7
     eval "$(xdotool getwindowgeometry --shell "$pw")"
     check "the password window stays where it is ($n: $X,$Y)" "[ $X -eq $px ] && [ $Y -eq $py ]"
