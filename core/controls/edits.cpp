@@ -363,9 +363,11 @@ void CPathLabel::Changed()
 
 QString CPathLabel::ShownText() const
 {
-    const QString whole = WholeText();
     const QFontMetrics fm(font());
     const int width = contentsRect().width();
+    // Text set with QLabel::setText is a plain line.
+    if (text() != WholeText()) return fm.horizontalAdvance(text()) <= width ? text() : fm.elidedText(text(), Qt::ElideRight, width);
+    const QString whole = WholeText();
     if (fm.horizontalAdvance(whole) <= width) return whole;
     if (path_.isEmpty()) return fm.elidedText(whole, Qt::ElideRight, width);
     // The path gets what the rest of the line leaves; the rest is whole.
