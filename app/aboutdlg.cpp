@@ -1,5 +1,6 @@
 #include "app/aboutdlg.h"
 
+#include <QRegularExpression>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -52,7 +53,11 @@ CProgramInfo::CProgramInfo(QWidget* parent) : QWidget(parent)
     link_->adjustSize();
     link_->move(39, 209);
     // The product name and a line about what it does, beside the version.
-    auto* name = new QLabel(Tx(u"PRODUCT_NAME"), this);
+    // The one version the window shows is the build's (above): the name
+    // goes without the version its text carries.
+    QString productName = Tx(u"PRODUCT_NAME");
+    productName.remove(QRegularExpression(QStringLiteral("\\s+[0-9][0-9.]*$")));
+    auto* name = new QLabel(productName, this);
     name->setFont(UiFont(18, true));
     name->setStyleSheet("color: rgb(52, 74, 110); background: transparent;");
     name->adjustSize();
@@ -152,6 +157,11 @@ bool CAboutInfoDlg::OnInitDialog()
     program_->show();
     license_->hide();
     Layout();
+    // Centred on the window that opened it, else on the screen.
+    if (parentWidget() && parentWidget()->window()->isVisible())
+        CenterWindow();
+    else if (const QRect area = GetMonitorWorkArea(this); !area.isEmpty())
+        move(area.center() - QPoint(width() / 2, height() / 2));
     return true;
 }
 

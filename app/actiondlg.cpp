@@ -28,13 +28,18 @@ CDocumentActionDlg::CDocumentActionDlg(QWidget* parent, int titleId, int line1Id
 {
     m_title = new QLabel(this);
     m_line1 = new QLabel(this);
-    m_line2 = new QLabel(this);
+    m_line2 = new CPathLabel(this);
     m_reasonLine = new QLabel(this);
     m_reasonLine->hide();
-    for (QLabel* l : {m_title, m_line1, m_line2, m_reasonLine}) {
+    for (QLabel* l : {m_title, m_line1, m_reasonLine}) {
         l->setAttribute(Qt::WA_TranslucentBackground);
         l->setStyleSheet("background: transparent; color: rgb(51, 51, 51);");
     }
+    // The path line carries a tooltip: its colours come from the palette.
+    m_line2->setAttribute(Qt::WA_TranslucentBackground);
+    QPalette pal = m_line2->palette();
+    pal.setColor(QPalette::WindowText, QColor(51, 51, 51));
+    m_line2->setPalette(pal);
     m_title->setObjectName(QString::number(titleId));
     m_line1->setObjectName(QString::number(line1Id));
     m_line2->setObjectName(QString::number(line2Id));
@@ -106,7 +111,23 @@ void CDocumentActionDlg::paintEvent(QPaintEvent*)
 void CDocumentActionDlg::SetLines(const std::u16string& line1, const std::u16string& line2)
 {
     m_line1->setText(ToQ(line1));
-    m_line2->setText(ToQ(line2));
+    m_line2->SetPlainLine(ToQ(line2));
+}
+
+void CDocumentActionDlg::SetProgressLines(size_t i)
+{
+    // The path is cut in its middle when the line is too narrow; the
+    // document's name and the count "(i/n)" are always whole.
+    const std::u16string format = GetText(u"PROGRESS_STATUS");
+    const std::u16string marked =
+        plat::FormatWide(format.c_str(), u"\x01", static_cast<int>(i + 1), static_cast<int>(DocumentCount()));
+    const size_t at = marked.find(u'\x01');
+    m_line1->setText(ToQ(GetText(u"STATE_ING")));
+    if (at == std::u16string::npos) {
+        m_line2->SetPlainLine(ToQ(ProgressText(i)));
+        return;
+    }
+    m_line2->SetPathLine(ToQ(marked.substr(0, at)), ToQ((*m_list)[i].path), ToQ(marked.substr(at + 1)));
 }
 
 void CDocumentActionDlg::SetLineKeys(const char16_t* key1, const char16_t* key2)
@@ -138,7 +159,7 @@ void CDocumentActionDlg::MarkNotHandled(const std::u16string& reason)
 void CDocumentActionDlg::ShowNotHandled()
 {
     if (m_notHandled <= 0) return;
-    m_line2->setText(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
+    m_line2->SetPlainLine(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
     if (m_notHandledReason.empty()) return;
     const std::u16string reason = m_notHandledReason + (m_otherReasons ? u" 외" : u"");
     const QString text = ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledReasonText, reason.c_str()));
@@ -190,7 +211,7 @@ void CDocumentActionDlg::OnTimer(int id)
         const int n = m_queue.front();
         m_queue.pop_front();
         const size_t i = static_cast<size_t>(n - 1);
-        SetLines(GetText(u"STATE_ING"), ProgressText(i));
+        SetProgressLines(i);
         if (ActOn(i)) MarkProcessed(i);
         else ++m_notHandled;
         m_progress->setValue(n);
@@ -417,7 +438,7 @@ void CDocumentEncryptDlg::DrainNews()
             continue;
         }
         if (e.begin) {
-            if (!m_stop) SetLines(GetText(u"STATE_ING"), ProgressText(e.index));
+            if (!m_stop) SetProgressLines(e.index);
             continue;
         }
         if (m_archives.size() < n) m_archives.resize(n);

@@ -74,7 +74,7 @@ public:
 
     QLabel* Title() const { return m_title; }
     QLabel* Line1() const { return m_line1; }
-    QLabel* Line2() const { return m_line2; }
+    ps::ui::CPathLabel* Line2() const { return m_line2; }
     ps::ui::CProgressBar* Progress() const { return m_progress; }
     ps::ui::ImageButton* StopButton() const { return m_btnStop; }
     ps::ui::ImageButton* XButton() const { return m_btnX; }
@@ -105,6 +105,8 @@ protected:
 
     void SetLines(const std::u16string& line1, const std::u16string& line2);
     void SetLineKeys(const char16_t* key1, const char16_t* key2);
+    // "처리 중" and the progress line of document i.
+    void SetProgressLines(size_t i);
     std::u16string ProgressText(size_t i) const;
     void MarkProcessed(size_t i);
     // Counts a document not handled, with its reason when known.
@@ -137,7 +139,7 @@ protected:
 
     QLabel* m_title = nullptr;
     QLabel* m_line1 = nullptr;
-    QLabel* m_line2 = nullptr;
+    ps::ui::CPathLabel* m_line2 = nullptr;
     QLabel* m_reasonLine = nullptr;  // below the progress bar, shown with a reason
     ps::ui::CProgressBar* m_progress = nullptr;
     ps::ui::ImageButton* m_btnStop = nullptr;

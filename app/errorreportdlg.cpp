@@ -1,13 +1,16 @@
 #include "app/errorreportdlg.h"
 
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <sys/stat.h>
 
 #include "app/actiondlg.h"
 #include "app/appcore.h"
 #include "app/filereport.h"
 #include "app/searchdlg.h"
+#include "core/controls/edits.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/eventstore/eventtables.h"
@@ -106,9 +109,30 @@ void CErrorReportDlg::paintEvent(QPaintEvent*)
     if (!m_icon.isNull()) m_icon.paint(&p, QRect(23, 117, 16, 16));
     p.setFont(Font12());
     p.setPen(text);
-    const QRect pathRect(45, 119, 400 - 45, 16);
-    const QString path = QFontMetrics(Font12()).elidedText(ToQ(m_path), Qt::ElideRight, pathRect.width());
+    const QRect pathRect(45, 119, kPathWidth, 16);
+    // Cut in the middle of its folders: the document's name stays whole,
+    // and the whole path is the tooltip of the box.
+    const QString path = ElidePath(ToQ(m_path), QFontMetrics(Font12()), pathRect.width());
     p.drawText(pathRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, path);
+}
+
+bool CErrorReportDlg::event(QEvent* e)
+{
+    // Over the document's box, a cut path shows whole.
+    if (e->type() == QEvent::ToolTip) {
+        auto* he = static_cast<QHelpEvent*>(e);
+        const QRect box(18, 112, 404, 25);
+        const QString whole = ToQ(m_path);
+        if (box.contains(he->pos()) &&
+            ElidePath(whole, QFontMetrics(Font12()), kPathWidth) != whole) {
+            QToolTip::showText(he->globalPos(), whole, this, box);
+        } else {
+            QToolTip::hideText();
+            e->ignore();
+        }
+        return true;
+    }
+    return CSkinDialog::event(e);
 }
 
 void CErrorReportDlg::OnBnClickedOpenFolder()

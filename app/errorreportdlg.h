@@ -27,6 +27,8 @@ public:
     static constexpr char16_t kNotExceptedText[] =
         u"오류 문서를 예외처리하지 못했습니다. 문서 정보를 기록할 수 없습니다.";
 
+    // Width of the line that shows the document's path.
+    static constexpr int kPathWidth = 400 - 45;
     explicit CErrorReportDlg(QWidget* parent = nullptr);
 
     // The document named by lastCheckFile (its first line), read at
@@ -50,6 +52,7 @@ protected:
     bool OnInitDialog() override;
     void OnClose() override { OnBnClickedX(); }
     void paintEvent(QPaintEvent* e) override;
+    bool event(QEvent* e) override;
 
 private:
     std::u16string m_path;

@@ -167,8 +167,7 @@ bool CEventLogDlg::OnInitDialog()
     const QPixmap frame = SkinBitmap(200);
     resize(frame.isNull() ? kMinWidth : frame.width(), frame.isNull() ? kMinHeight : frame.height() + 1);
     SetupControls();
-    searchPanel_->hide();
-    eventPanel_->hide();
+    HideDetailViews();
     popup_->hide();
     splitter_ = QRect(QPoint(12, height() - 160), QPoint(706, height() - 158));
     RecalcLayout();
@@ -204,7 +203,7 @@ void CEventLogDlg::SetupControls()
     filter_.rangeEnd = last;
     ShowPeriodText();
 
-    const std::u16string today = FormatDate(filter_.reference);
+    const std::u16string today = ShownDate(filter_.reference);
     range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", today.c_str(), today.c_str())));
     range_->setCurrentIndex(0);
     range_->hide();
@@ -320,6 +319,16 @@ void CEventLogDlg::ClearDetails()
     detailList_->ResetContent();
     searchPanel_->ClearCounts();
     eventPanel_->ClearDetails();
+    HideDetailViews();
+}
+
+void CEventLogDlg::HideDetailViews()
+{
+    // No row chosen: the area below the band stays empty rather than
+    // showing the last event's views or a panel of zeros.
+    detailList_->hide();
+    searchPanel_->hide();
+    eventPanel_->hide();
 }
 
 void CEventLogDlg::ShowStoreFailure(const std::u16string& error)
@@ -385,6 +394,8 @@ void CEventLogDlg::OnSearch()
 void CEventLogDlg::ShowEventDetails(int index)
 {
     CEventInfoRecord* rec = list_->Model()->Record(index);
+    if (!rec)
+        HideDetailViews();
     if (rec) {
         const EventLogRow& row = rec->Row();
         const int32_t type = row.info.Type;
@@ -447,7 +458,7 @@ qintptr CEventLogDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
         filter_.rangeStart = *start;
         filter_.rangeEnd = *end;
         range_->clear();
-        range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", FormatDate(*start).c_str(), FormatDate(*end).c_str())));
+        range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ShownDate(*start).c_str(), ShownDate(*end).c_str())));
         range_->setCurrentIndex(0);
         SetTimer(IDT_REFILL_EVENTS, 50);
         return 0;
@@ -479,6 +490,9 @@ void CEventLogDlg::RecalcLayout()
     SetRoundRegion(W + 1, H + 1, 2, 2);
     int b = H - splitter_.top();
     b = std::max(b, detailOpen_ ? 160 : 69);
+    // Never above the splitter's highest place (a window made smaller).
+    if (detailOpen_ && H - b < 198 && H - 160 >= 198)
+        b = H - 198;
     splitter_ = QRect(QPoint(12, H - b), QPoint(706, H - b + 2));
     splitBar_->SetLimits(198, H - 160);
     PlaceSplitterViews();
@@ -523,6 +537,10 @@ void CEventLogDlg::PlaceSplitterViews()
 void CEventLogDlg::resizeEvent(QResizeEvent* e)
 {
     CSkinDialog::resizeEvent(e);
+    // The detail area keeps its height: the list takes what the window
+    // gains or gives up (maximised, the list fills the screen).
+    if (e->oldSize().isValid() && e->oldSize().height() > 0)
+        splitter_.translate(0, e->size().height() - e->oldSize().height());
     RecalcLayout();
     update();
 }
@@ -553,7 +571,7 @@ void CEventLogDlg::paintEvent(QPaintEvent*)
         TransparentBlt(p, QRect(W - c, H - c, c, c), skin, QRect(bw - c, bh - c, c, c));
     }
     const QPixmap header = SkinBitmap(255);
-    TransparentBlt(p, QRect(1, 29, header.width(), header.height()), header, header.rect());
+    DrawBandToWidth(p, QPoint(1, 29), W - 2, header);
     const QPixmap band = SkinBitmap(253);
     if (!band.isNull()) {
         const int y = splitter_.top() + 2 - 1, BW = band.width(), BH = band.height();
@@ -756,4 +774,9 @@ void CEventLogDlg::OnSaveRecords()
     f.period = period_->currentIndex();
     dlg.SetRecordFilter(f);
     RunRecordWindow(&dlg);
+    if (dlg.Saved()) {
+        // The export is an event of its own: the list shows it at once.
+        ClearDetails();
+        FillEventList();
+    }
 }

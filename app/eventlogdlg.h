@@ -99,6 +99,7 @@ private:
     void ShowPeriodText();
     void SetDetailArea(bool open, int top);
     void ClearDetails();
+    void HideDetailViews();
     void ShowStoreFailure(const std::u16string& error);
     void PlacePopup();
     int RunRecordWindow(QWidget* window);

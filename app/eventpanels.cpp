@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextCharFormat>
 
 #include "app/appcore.h"
 #include "app/eventrows.h"
@@ -53,7 +54,7 @@ DateRecord TodayDate()
 
 std::u16string PopupDateText(const DateRecord& d)
 {
-    return plat::FormatWide(u"%04d/%02d/%02d", d.time.year, d.time.month, d.time.day);
+    return ShownDate(d);
 }
 
 // ---- CSearchDetailPanel ----
@@ -252,6 +253,13 @@ CDateSelectPopup::CDateSelectPopup(QWidget* owner)
     calendar_->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar_->setFont(Font11());
     calendar_->setLocale(QLocale(QLocale::Korean, QLocale::SouthKorea));
+    // As Korean calendars do: Saturday blue, Sunday red.
+    QTextCharFormat saturday = calendar_->weekdayTextFormat(Qt::Saturday);
+    saturday.setForeground(QColor(0x1E, 0x5A, 0xC8));
+    calendar_->setWeekdayTextFormat(Qt::Saturday, saturday);
+    QTextCharFormat sunday = calendar_->weekdayTextFormat(Qt::Sunday);
+    sunday.setForeground(QColor(0xD0, 0x20, 0x20));
+    calendar_->setWeekdayTextFormat(Qt::Sunday, sunday);
     startLabel_ = new QLabel(QString::fromUtf16(u"시작"), this);
     endLabel_ = new QLabel(QString::fromUtf16(u"끝"), this);
     startText_ = new QLabel(this);

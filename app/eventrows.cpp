@@ -118,17 +118,22 @@ const char16_t* PeriodTextKey(int period)
     return period >= 0 && period <= 4 ? kPeriodKeys[period] : kPeriodKeys[0];
 }
 
+std::u16string ShownDate(const DateRecord& date)
+{
+    return plat::FormatWide(u"%04d-%02d-%02d", date.time.year, date.time.month, date.time.day);
+}
+
 std::u16string PeriodCaption(EventLogFilter& filter)
 {
     switch (filter.period) {
-    case kPeriodDay: return FormatDate(filter.reference);
+    case kPeriodDay: return ShownDate(filter.reference);
     case kPeriodWeek:
     case kPeriodMonth: {
         const auto [a, b] =
             filter.period == kPeriodWeek ? GetWeekRange(filter.reference) : GetMonthRange(filter.reference);
         filter.rangeStart = a;
         filter.rangeEnd = b;
-        return plat::FormatWide(u"%s ~ %s", FormatDate(a).c_str(), FormatDate(b).c_str());
+        return plat::FormatWide(u"%s ~ %s", ShownDate(a).c_str(), ShownDate(b).c_str());
     }
     case kPeriodYear: return plat::FormatWide(u"%d", filter.reference.time.year);
     default: return std::u16string();

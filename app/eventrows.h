@@ -40,6 +40,9 @@ const char16_t* PeriodTextKey(int period);
 // The text of the period line for the filter's period and reference date;
 // a week or a month also becomes the filter's range. Empty for a custom range.
 std::u16string PeriodCaption(EventLogFilter& filter);
+// A day as the event-log and record windows show it everywhere (period line,
+// range field, date popup, list): "2026-12-01".
+std::u16string ShownDate(const DateRecord& date);
 
 // The date part of the filter as the store's queries take it.
 EventDate ToEventDate(const DateRecord& d);

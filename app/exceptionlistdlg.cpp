@@ -440,7 +440,7 @@ void CExceptionConfigurationDlg::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     TransparentBlt(p, rect(), m_frame, m_frame.rect());
-    if (!m_heading.isNull()) TransparentBlt(p, QRect(QPoint(1, 29), m_heading.size()), m_heading, m_heading.rect());
+    DrawBandToWidth(p, QPoint(1, 29), width() - 2, m_heading);
     if (!m_panelBar.isNull()) {
         const QPoint at(11, 46 + (m_panelCollapsed ? 365 : 274));
         TransparentBlt(p, QRect(at, m_panelBar.size()), m_panelBar, m_panelBar.rect());

@@ -52,6 +52,7 @@ int main(int argc, char** argv)
     // end after it.
     CoreServices services;
     QApplication qt(argc, argv);
+    ps::ui::InstallQtKoreanTranslations();
     QApplication::setQuitOnLastWindowClosed(false);
     EndCleanlyOnSignals(&qt);
     CPrivasweepApp app;

@@ -36,8 +36,8 @@ namespace {
 // these (settings/ does not include app/).
 [[maybe_unused]] const bool g_configHooksSet = [] {
     ConfigHooks& hooks = ConfigPageHooks();
-    hooks.openExceptionList = [] {
-        CExceptionConfigurationDlg dlg(nullptr);
+    hooks.openExceptionList = [](QWidget* owner) {
+        CExceptionConfigurationDlg dlg(owner);
         dlg.DoModal();
     };
     hooks.writeLogExport = [](const std::u16string& path, const std::vector<int64_t>& ids) {

@@ -193,7 +193,9 @@ void CPasswordConfirmDlg::PlaceButtons()
 
 void CPasswordConfirmDlg::ApplyMasking()
 {
-    const bool mask = m_changeLetter->GetCheck() != 0;
+    // The toggle shows what the user types; the stored password is never
+    // shown, whatever the toggle says.
+    const bool mask = m_changeLetter->GetCheck() != 0 || m_storedShown;
     for (auto* e : {m_password, m_confirm}) {
         e->setEchoMode(mask ? QLineEdit::Password : QLineEdit::Normal);
         e->setStyleSheet(QString("lineedit-password-character: %1; background: white;").arg(m_maskChar.unicode()));
@@ -209,6 +211,8 @@ void CPasswordConfirmDlg::OnBnClickedUseStoredPassword()
         Act(15);
         std::u16string stored = DecryptSettingsPassword(GetCryptPassword());
         if (!stored.empty()) {
+            m_storedShown = true;
+            ApplyMasking();
             m_password->setText(ToQ(stored));
             m_confirm->setText(ToQ(stored));
             m_password->setEnabled(false);
@@ -218,6 +222,8 @@ void CPasswordConfirmDlg::OnBnClickedUseStoredPassword()
         std::fill(stored.begin(), stored.end(), u'\0');
     } else {
         ClearFields();
+        m_storedShown = false;
+        ApplyMasking();
         m_password->setEnabled(true);
         m_confirm->setEnabled(true);
         m_confirmEntered = 0;

@@ -86,6 +86,8 @@ private:
     int m_valid = 0;
     int m_confirmEntered = 0;
     int m_previousSelection = 2;
+    // The fields hold the stored password (kept masked).
+    bool m_storedShown = false;
     QChar m_maskChar = QChar(u'*');
     QPixmap m_background;
 

@@ -125,7 +125,7 @@ void CRecordRangeDlg::InitRange()
             kind_->addItem(Tx(KindTextKey(k)));
         kind_->setCurrentIndex(filter_.kind >= 0 && filter_.kind <= 5 ? filter_.kind : kKindAll);
     }
-    const std::u16string ref = FormatDate(filter_.reference);
+    const std::u16string ref = ShownDate(filter_.reference);
     range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ref.c_str(), ref.c_str())));
     range_->setCurrentIndex(0);
     const bool custom = filter_.period == kPeriodCustom;
@@ -251,7 +251,7 @@ qintptr CRecordRangeDlg::OnUserMessage(int number, quintptr wParam, qintptr lPar
     filter_.rangeStart = *start;
     filter_.rangeEnd = *end;
     range_->clear();
-    range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", FormatDate(*start).c_str(), FormatDate(*end).c_str())));
+    range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ShownDate(*start).c_str(), ShownDate(*end).c_str())));
     range_->setCurrentIndex(0);
     return 0;
 }
@@ -487,6 +487,7 @@ void CRecordSaveDlg::OnSave()
         return;
     }
     AddEvent(EVENT_LOG_SAVED);
+    saved_ = true;
     ShowMessageBox(Fmt(u"LOG_SAVE_NOTIFY_EXPLAIN", kindText.c_str(), static_cast<int>(ids.size())),
                    GetText(u"LOG_SAVE_NOTIFY_TITLE"), 1, this);
     OnOK();

@@ -112,6 +112,8 @@ public:
     QString Path() const { return path_->text(); }
     void SetPath(const QString& p) { path_->setText(p); }
     std::u16string SaveFolder() const { return saveFolder_; }
+    // A file was written (and its event recorded) in this run.
+    bool Saved() const { return saved_; }
 
 protected:
     bool OnInitDialog() override;
@@ -120,6 +122,7 @@ protected:
 
 private:
     std::u16string saveFolder_;
+    bool saved_ = false;
     QLabel* pathLabel_;
     ps::ui::CEditVC* path_;
     ps::ui::ImageButton* btnBrowse_;

@@ -12,6 +12,7 @@ PACKAGES=(
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libharfbuzz-dev libjpeg-dev libfreetype-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-translations-l10n
   fonts-nanum
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl

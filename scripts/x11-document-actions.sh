@@ -4,7 +4,9 @@
 #   1. a user search of a copy of FOLDER (default: the PII corpus);
 #   2. two documents ticked with the mouse and deleted (the question
 #      answered with Enter): files gone, rows gone, events 0x1000 and 0x3000;
-#   3. two documents ticked and encrypted (the password typed twice, AES-256):
+#   3. two documents ticked and encrypted (the algorithm list opened five
+#      times at its combo box, ZIP 2.0 and AES-256 chosen without the window
+#      moving; the password typed twice, AES-256):
 #      NAME.zip beside each, the originals gone, 7z opens them with the
 #      password only, events 0x100 and 0x500;
 #   4. a large document appended to while its archive is verified (a new
@@ -93,6 +95,31 @@ click_in 20 "$(row_y 1)"; sleep 0.3
 click_in 20 "$(row_y 2)"; sleep 0.3
 x11_shot 09-ticked-for-encrypt
 click_in 529 477; sleep 1.5
+# The algorithm list opens at its combo box (150, 235), five times in a row;
+# choosing ZIP 2.0 (the window grows shorter) and AES-256 again never moves
+# the window.
+pw=$(xdotool getactivewindow)
+eval "$(xdotool getwindowgeometry --shell "$pw")"; px=$X; py=$Y
+for n in 1 2 3 4 5; do
+    xdotool mousemove $((px + 150 + 40)) $((py + 235 + 8)) click 1; sleep 0.7
+    [ $n = 1 ] && x11_shot 09a-algorithm-list
+    # The list is a popup of its own (never the active window): the small
+    # visible window that is not the combo's window.
+    read -r lx ly < <(xdotool search --onlyvisible --classname '' 2>/dev/null | while read -r w; do
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+        [ "$WIDTH" -lt 200 ] && [ "$HEIGHT" -ge 40 ] && [ "$HEIGHT" -lt 150 ] && echo "$X $Y"; done | head -1)
+    check "the algorithm list opens at its combo box ($n: list at ${lx:-?},${ly:-?}, window at $px,$py)" \
+        "[ -n '${lx:-}' ] && [ $((${lx:-0} - px)) -ge 140 ] && [ $((${lx:-0} - px)) -le 160 ] && [ $((${ly:-0} - py)) -ge 150 ] && [ $((${ly:-0} - py)) -le 270 ]"
+    if [ $n = 3 ]; then xdotool key Home Return; else xdotool key Escape; fi; sleep 0.7
+    eval "$(xdotool getwindowgeometry --shell "$pw")"
+    check "the password window stays where it is ($n: $X,$Y)" "[ $X -eq $px ] && [ $Y -eq $py ]"
+done
+x11_shot 09b-zip20
+xdotool mousemove $((px + 150 + 40)) $((py + 235 + 8)) click 1; sleep 0.7
+xdotool key End Return; sleep 0.7
+eval "$(xdotool getwindowgeometry --shell "$pw")"
+check "AES-256 chosen again, the window stays ($X,$Y)" "[ $X -eq $px ] && [ $Y -eq $py ]"
+xdotool mousemove $((px + 100 + 20)) $((py + 130 + 9)) click 1; sleep 0.3
 xdotool type --delay 50 "x11-secret"; xdotool key Tab; xdotool type --delay 50 "x11-secret"; sleep 0.5
 x11_shot 10-password
 xdotool key Return; sleep 4

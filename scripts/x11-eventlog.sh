@@ -63,6 +63,30 @@ geom() { eval "$(xdotool getwindowgeometry --shell "$win")"; }
 geom
 check "opens at its least size 730x481 (${WIDTH}x${HEIGHT})" "[ $WIDTH -eq 730 ] && [ $HEIGHT -eq 481 ]"
 
+# Before any row is chosen: the area below the detail band is empty (no
+# panel of zeros, no empty list), and the splitter drags with the mouse.
+px() { convert "$out/$1.png" -format "%[pixel:p{$2,$3}]" info:; }
+# The splitter's top in screenshot $1 (its grey line in the column x = $2,
+# below the list's top), relative to the window's top $3.
+splitter_y() {
+    convert "$out/$1.png" -crop "1x$(($3 + 2000))+$2+0" txt:- 2>/dev/null |
+        awk -F'[,:]' -v top=$(($3 + 130)) -v y0=$3 '/#C8C8C8/ && $2 > top { print $2 - y0; exit }'
+}
+band=$(px 02-eventlog $((X + 500)) $((Y + HEIGHT - 160 + 12)))
+check "no detail view before a row is chosen" \
+    "[ \"\$(px 02-eventlog $((X + 300)) $((Y + HEIGHT - 160 + 40)))\" = 'srgb(255,255,255)' ]"
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 160)) mousedown 1; sleep 0.2
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 200)); sleep 0.2
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 240)); sleep 0.3
+xdotool mouseup 1; sleep 0.5
+shot 02b-splitter-up
+check "the splitter drags before a row is chosen" \
+    "[ \"\$(px 02b-splitter-up $((X + 500)) $((Y + HEIGHT - 240 + 12)))\" = '$band' ]"
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 240)) mousedown 1; sleep 0.2
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 200)); sleep 0.2
+xdotool mousemove $((X + 300)) $((Y + HEIGHT - 160)); sleep 0.3
+xdotool mouseup 1; sleep 0.5
+
 # Select the deletion row: its documents below.
 xdotool mousemove $((X + 300)) $((Y + 171)) click 1; sleep 0.5
 shot 03-selected
@@ -118,6 +142,9 @@ xdotool mousemove $((X + 730 - 41 + 8)) $((Y + 14)) click 1; sleep 0.7
 geom
 check "maximise fills the screen (${WIDTH}x${HEIGHT})" "[ $WIDTH -ge 1200 ] && [ $HEIGHT -ge 700 ]"
 shot 07-maximised
+split=$(splitter_y 07-maximised $((X + 500)) $Y)
+check "maximised, the list grows and the detail area keeps its height (splitter $split of $HEIGHT)" \
+    "[ -n '$split' ] && [ $((HEIGHT - ${split:-0})) -le 240 ]"
 xdotool mousemove $((X + WIDTH - 41 + 8)) $((Y + 14)) click 1; sleep 0.7
 geom
 check "restore gives back the place and size ($X,$Y ${WIDTH}x${HEIGHT})" \

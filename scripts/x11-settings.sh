@@ -103,6 +103,23 @@ check "cancel closed the window" "! xdotool search --onlyvisible --name '^환경
 check "cancel wrote no event" "[ \"\$(q 'select count(*) from EventInfo')\" = $events1 ]"
 check "cancel kept the document kinds" "[ \"\$(value KindOfDocument)\" = '1|1|1|1|1|' ]"
 
+# 2b. The exception page's 예외 목록 보기, the list's 닫기 (bottom right), then
+# Escape: the settings window closes, as before the list was opened.
+xdotool mousemove $((mx + 639 + 48)) $((my + 28 + 14)) click 1; sleep 2
+read -r sx sy < <(origin "환경설정") || { echo "FAIL settings window not shown for the exception list"; fail=1; }
+xdotool mousemove $((sx + 70)) $((sy + 29 + 21 + 42 * 4)) click 1; sleep 0.5
+xdotool mousemove $((sx + 142 + 20 + 40)) $((sy + 29 + 90 + 10)) click 1; sleep 2
+x11_shot 10a-exception-list
+lw=$(xdotool getactivewindow)
+eval "$(xdotool getwindowgeometry --shell "$lw")"
+check "the exception list opened over the settings window (${WIDTH}x$HEIGHT)" "[ $WIDTH -gt 478 ]"
+xdotool mousemove $((X + WIDTH - 10 - 30)) $((Y + HEIGHT - 10 - 10)) click 1; sleep 1
+x11_shot 10b-list-closed
+check "닫기 closed the exception list" "[ \"\$(xdotool getactivewindow)\" != '$lw' ]"
+xdotool key Escape; sleep 1
+x11_shot 10c-escape
+check "Escape then closes the settings window" "! xdotool search --onlyvisible --name '^환경설정\$' > /dev/null"
+
 # 3. Alt+F4 closes it without writing.
 xdotool mousemove $((mx + 639 + 48)) $((my + 28 + 14)) click 1; sleep 2
 read -r sx sy < <(origin "환경설정") || { echo "FAIL settings window not shown again"; fail=1; }

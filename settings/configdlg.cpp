@@ -151,10 +151,13 @@ bool CConfigurationDlg::OnInitDialog()
     for (int i = 0; i < kPageCount; ++i) m_tabs[i]->move(1, 29 + 42 * i);
     const QRect rc = rect();
     const int right = rc.right() + 1, bottom = rc.bottom() + 1;
-    m_btnAllDefaults->move(rc.left() + 11, bottom - 31);
-    m_btnPageDefaults->move(rc.left() + 117, bottom - 31);
-    m_btnOk->move(right - 161, bottom - 31);
-    m_btnCancel->move(right - 85, bottom - 31);
+    // Each defaults button inside the column it acts on (all pages: the tab
+    // column; this page: the page column); OK and cancel apart at the right.
+    constexpr int kMargin = 11, kGap = 8;
+    m_btnAllDefaults->move(rc.left() + kMargin, bottom - 31);
+    m_btnPageDefaults->move(kPageX + kMargin, bottom - 31);
+    m_btnCancel->move(right - kMargin - m_btnCancel->width(), bottom - 31);
+    m_btnOk->move(m_btnCancel->x() - kGap - m_btnOk->width(), bottom - 31);
     m_btnClose->move(right - 25, rc.top() + 6);
     UpdateTabImages();
 

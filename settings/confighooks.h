@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 struct ConfigHooks {
-    // Runs the exception list window modally.
-    std::function<void()> openExceptionList;
+    // Runs the exception list window modally, owned by the given window.
+    std::function<void(QWidget* owner)> openExceptionList;
     // Writes the event-log export of the events; false when nothing could be
     // written (the file cannot be created).
     std::function<bool(const std::u16string& path, const std::vector<int64_t>& eventIds)> writeLogExport;

@@ -291,7 +291,16 @@ void CExceptionSettingPage::OnBnClickedOperate()
     ReportUserAction(27);
     // Removals made in the list take effect at once, whatever the settings
     // window does afterwards.
-    if (ConfigPageHooks().openExceptionList) ConfigPageHooks().openExceptionList();
+    // Owned by the settings window, so that the window manager hands the
+    // activation back to it; the keyboard goes back to the frame, where
+    // Escape closes the settings window as before the list was opened.
+    QWidget* settings = window();
+    if (ConfigPageHooks().openExceptionList)
+        ConfigPageHooks().openExceptionList(settings);
+    if (settings && settings->isVisible()) {
+        settings->activateWindow();
+        settings->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 // ---- Event log -------------------------------------------------------------------------------

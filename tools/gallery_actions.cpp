@@ -38,7 +38,8 @@ void States(CDocumentActionDlg& dlg, const QString& name, const DocumentList& li
     Freeze(dlg);
     const int n = static_cast<int>(list.size());
     dlg.Line1()->setText(ToQ(GetText(u"STATE_ING")));
-    dlg.Line2()->setText(ToQ(plat::FormatWide(GetText(u"PROGRESS_STATUS").c_str(), list[1].path.c_str(), 2, n)));
+    // As the window writes it: the path cut in its middle, the count whole.
+    dlg.Line2()->SetPathLine(QString(), ToQ(list[1].path), QStringLiteral(" (2/%1)").arg(n));
     dlg.Progress()->setValue(1);
     save("action-" + name + "-running", &dlg);
     dlg.Line1()->setText(ToQ(GetText(u"STATE_CANCEL")));

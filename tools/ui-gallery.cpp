@@ -401,6 +401,12 @@ void EventLogWindows()
     dlg.OnSearch();
     dlg.resize(960, 640);
     Save("app-eventlog-large", &dlg);
+    // Maximised on the two common screens: the list takes the room.
+    dlg.List()->SelectRow(4);
+    dlg.resize(1366, 738);
+    Save("app-eventlog-max1366", &dlg);
+    dlg.resize(1920, 1050);
+    Save("app-eventlog-max1920", &dlg);
     dlg.resize(730, 481);
     dlg.OnPeriodChosen(kPeriodCustom);
     dlg.OpenDatePopup();

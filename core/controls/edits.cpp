@@ -322,4 +322,74 @@ void HyperLinkTransparent::mouseReleaseEvent(QMouseEvent* e)
     QLabel::mouseReleaseEvent(e);
 }
 
+QString ElidePath(const QString& path, const QFontMetrics& fm, int width)
+{
+    if (width <= 0) return QString();
+    if (fm.horizontalAdvance(path) <= width) return path;
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        const QString name = path.mid(slash);  // "/name"
+        const int room = width - fm.horizontalAdvance(name);
+        if (room >= fm.horizontalAdvance(QStringLiteral("/\u2026"))) {
+            const QString folder = fm.elidedText(path.left(slash), Qt::ElideMiddle, room);
+            if (!folder.isEmpty()) return folder + name;
+        }
+    }
+    return fm.elidedText(path, Qt::ElideMiddle, width);
+}
+
+CPathLabel::CPathLabel(QWidget* parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+}
+
+void CPathLabel::SetPathLine(const QString& before, const QString& path, const QString& after)
+{
+    before_ = before;
+    path_ = path;
+    after_ = after;
+    Changed();
+}
+
+void CPathLabel::SetPlainLine(const QString& text) { SetPathLine(text, QString()); }
+
+void CPathLabel::Changed()
+{
+    setText(WholeText());  // what accessibility, sizeHint and tests read
+    const QString whole = WholeText();
+    setToolTip(ShownText() == whole ? QString() : whole);
+    update();
+}
+
+QString CPathLabel::ShownText() const
+{
+    const QFontMetrics fm(font());
+    const int width = contentsRect().width();
+    // Text set with QLabel::setText is a plain line.
+    if (text() != WholeText()) return fm.horizontalAdvance(text()) <= width ? text() : fm.elidedText(text(), Qt::ElideRight, width);
+    const QString whole = WholeText();
+    if (fm.horizontalAdvance(whole) <= width) return whole;
+    if (path_.isEmpty()) return fm.elidedText(whole, Qt::ElideRight, width);
+    // The path gets what the rest of the line leaves; the rest is whole.
+    const int room = width - fm.horizontalAdvance(before_ + after_);
+    return before_ + ElidePath(path_, fm, room) + after_;
+}
+
+void CPathLabel::resizeEvent(QResizeEvent* e)
+{
+    QLabel::resizeEvent(e);
+    const QString whole = WholeText();
+    setToolTip(ShownText() == whole ? QString() : whole);
+}
+
+void CPathLabel::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setFont(font());
+    p.setPen(palette().color(foregroundRole()));
+    const Qt::Alignment a = alignment();
+    p.drawText(contentsRect(), int(a & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter | Qt::TextSingleLine,
+               ShownText());
+}
+
 }  // namespace ps::ui

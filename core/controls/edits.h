@@ -1,6 +1,7 @@
 // Edits, progress bar and transparent link shared by the windows.
 #pragma once
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -130,6 +131,38 @@ private:
     QColor colour_{0x1F, 0x5F, 0xB0};
     bool underline_ = true;
     Qt::TextElideMode elide_ = Qt::ElideNone;
+};
+
+// A path cut to `width` pixels with an ellipsis in the middle of its
+// folders, so that the document's name stays whole ("/home/…/명단.hwp");
+// only a name wider than the line is itself cut in the middle.
+QString ElidePath(const QString& path, const QFontMetrics& fm, int width);
+
+// A one-line label for a path, or for a line that holds one path among
+// other text (counts, brackets): the path is cut as ElidePath cuts it and
+// the rest of the line, figures included, is never cut. The whole line is
+// its tooltip while it is cut.
+class CPathLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit CPathLabel(QWidget* parent = nullptr);
+    // The line: `before`, the path, `after`.
+    void SetPathLine(const QString& before, const QString& path, const QString& after = QString());
+    void SetPath(const QString& path) { SetPathLine(QString(), path); }
+    // A line with no path (cut at its end when it must be).
+    void SetPlainLine(const QString& text);
+    QString Path() const { return path_; }
+    QString WholeText() const { return before_ + path_ + after_; }
+    // The text drawn at the label's present width.
+    QString ShownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void Changed();
+    QString before_, path_, after_;
 };
 
 }  // namespace ps::ui

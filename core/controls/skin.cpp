@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "core/controls/skin.h"
 
 #include <QBitmap>
@@ -64,6 +65,15 @@ void PlainBlt(QPainter& p, const QRect& dst, const QPixmap& bmp, const QRect& sr
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.drawPixmap(dst, bmp, src);
     p.setCompositionMode(mode);
+}
+
+void DrawBandToWidth(QPainter& p, const QPoint& at, int width, const QPixmap& bmp)
+{
+    if (bmp.isNull() || width <= 0) return;
+    const int bw = std::min(bmp.width(), width), bh = bmp.height();
+    TransparentBlt(p, QRect(at, QSize(bw, bh)), bmp, QRect(0, 0, bw, bh));
+    if (width > bw)
+        TransparentBlt(p, QRect(at.x() + bw, at.y(), width - bw, bh), bmp, QRect(bmp.width() - 1, 0, 1, bh));
 }
 
 QFont UiFont(int pixelHeight, bool bold)

@@ -26,6 +26,9 @@ QPixmap SkinIcon(int id);
 void TransparentBlt(QPainter& p, const QRect& dst, const QPixmap& bmp, const QRect& src);
 // Plain copy of `src` into `dst`, stretched.
 void PlainBlt(QPainter& p, const QRect& dst, const QPixmap& bmp, const QRect& src);
+// A band bitmap across `width` pixels from `at`: the bitmap as drawn, then
+// its last column repeated to the width (a heading as wide as its window).
+void DrawBandToWidth(QPainter& p, const QPoint& at, int width, const QPixmap& bmp);
 
 // The program's font: face "돋움" with the Nanum fonts as fallback, at a
 // pixel height.

@@ -1,5 +1,8 @@
 #include "core/controls/wnd.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -191,6 +194,23 @@ QDateTime Now()
 void ReportUserAction(int action)
 {
     if (Seams().statisticsAction) Seams().statisticsAction(action);
+}
+
+bool InstallQtKoreanTranslations()
+{
+    auto* app = QCoreApplication::instance();
+    if (!app) return false;
+    static QTranslator* installed = nullptr;
+    if (installed) return true;
+    auto* t = new QTranslator(app);
+    if (!t->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    installed = t;
+    return true;
 }
 
 std::u16string UiText(std::u16string_view key)
@@ -420,6 +440,10 @@ void CSkinDialog::reject()
 
 bool CSkinDialog::eventFilter(QObject* watched, QEvent* e)
 {
+    if (e->type() == QEvent::MouseButtonPress) {
+        if (QWidget* w = WidgetOf(watched); w && w->window() == this) FollowTruePosition(w, *static_cast<QMouseEvent*>(e));
+        return false;
+    }
     if (e->type() != QEvent::KeyPress && e->type() != QEvent::ShortcutOverride) return false;
     QWidget* w = WidgetOf(watched);
     if (!w || w->window() != this) return false;
@@ -445,6 +469,23 @@ bool CSkinDialog::eventFilter(QObject* watched, QEvent* e)
     default: break;
     }
     return true;
+}
+
+void CSkinDialog::FollowTruePosition(QWidget* w, const QMouseEvent& e)
+{
+    // A press carries the point on the screen as the display server gives
+    // it. Where the window's own idea of its place differs (a window
+    // manager that placed or moved a frameless window without telling Qt
+    // in time), popups would open away from their control and a resize
+    // would throw the window to the old place: take the true place first.
+    if (isMaximized() || isFullScreen() || !isVisible()) return;
+    const QPoint local = w->mapTo(this, e.position().toPoint());
+    const QPoint truePlace = e.globalPosition().toPoint() - local;
+    if (w->mapToGlobal(e.position().toPoint()) == e.globalPosition().toPoint() && pos() == truePlace) return;
+    // Both the widget's and the native window's idea are set: either may be
+    // the stale one.
+    if (QWindow* handle = windowHandle(); handle && handle->position() != truePlace) handle->setPosition(truePlace);
+    if (pos() != truePlace) move(truePlace);
 }
 
 CSkinDialog::Hit CSkinDialog::HitTest(const QPoint& pt) const

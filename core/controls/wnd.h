@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QHash>
 #include <QPoint>
 #include <QRect>
@@ -115,6 +116,11 @@ struct UiSeams {
 };
 UiSeams& Seams();
 
+// Loads Qt's own Korean texts (the standard dialogs and buttons: file
+// dialog, colour dialog, "Save", "Cancel"...) into the application; false
+// when the system has none (qt6-translations-l10n not installed).
+bool InstallQtKoreanTranslations();
+
 // Gives the application the skin's one tooltip look (light body, blue-grey
 // border, dark text, padding). Every skinned window applies it once.
 void ApplySkinToolTipStyle();
@@ -216,6 +222,8 @@ private:
     // A modal window and its owner minimise and restore together, and the
     // modal window stays above its owner.
     void FollowMinimised(bool minimised);
+    // Corrects the window's idea of its place from a mouse press on `w`.
+    void FollowTruePosition(QWidget* w, const QMouseEvent& e);
     bool ended_ = false;
     bool initialized_ = false;
     int captionBand_ = 0;

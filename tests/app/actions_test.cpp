@@ -1,6 +1,8 @@
 // The document action windows through their own interface: delete, except
 // (all three modes) and encrypt with their events, stop and X, the password
 // window, and the hits window's text.
+#include <QApplication>
+#include <QLabel>
 #include <QTimer>
 #include <filesystem>
 
@@ -339,6 +341,13 @@ TEST_F(PasswordWindowTest, StoredPasswordAndAlgorithm)
     dlg.EnsureInitialized();
     EXPECT_EQ(dlg.PasswordEdit()->text(), "stored-pw");
     EXPECT_FALSE(dlg.PasswordEdit()->isEnabled());
+    // The stored password is never shown, whatever the mask toggle says.
+    for (bool maskChecked : {true, false, true, false}) {
+        dlg.ChangeLetterCheck()->SetCheck(maskChecked);
+        dlg.OnBnClickedChangeLetter();
+        EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Password) << maskChecked;
+        EXPECT_EQ(dlg.ConfirmEdit()->echoMode(), QLineEdit::Password) << maskChecked;
+    }
     EXPECT_FALSE(dlg.AlgorithmList()->isEnabled());
     EXPECT_EQ(dlg.AlgorithmList()->currentIndex(), 1);
     EXPECT_NE(std::find(actions_.begin(), actions_.end(), 15), actions_.end());
@@ -349,7 +358,54 @@ TEST_F(PasswordWindowTest, StoredPasswordAndAlgorithm)
     for (int a : {36, 38, 40}) EXPECT_NE(std::find(actions_.begin(), actions_.end(), a), actions_.end()) << a;
 }
 
+TEST_F(PasswordWindowTest, TheMaskToggleShowsOnlyWhatTheUserTypes)
+{
+    WriteRegistryString(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"CryptPassword", EncryptSettingsPassword(u"stored-pw"),
+                        false);
+    SetChangeLetter(0);  // remembered from an earlier run: unmasked
+    SetUsePassword(0);
+    CPasswordConfirmDlg dlg;
+    dlg.EnsureInitialized();
+    // Typed text follows the toggle.
+    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Normal);
+    // The stored password, taken with the toggle off, stays masked...
+    dlg.UseStoredPasswordCheck()->SetCheck(true);
+    dlg.OnBnClickedUseStoredPassword();
+    EXPECT_EQ(dlg.PasswordEdit()->text(), "stored-pw");
+    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dlg.ConfirmEdit()->echoMode(), QLineEdit::Password);
+    // ...and given up, the fields are empty and follow the toggle again.
+    dlg.UseStoredPasswordCheck()->SetCheck(false);
+    dlg.OnBnClickedUseStoredPassword();
+    EXPECT_TRUE(dlg.PasswordEdit()->text().isEmpty());
+    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Normal);
+    // Remembered choices open the next window with the stored one masked.
+    dlg.UseStoredPasswordCheck()->SetCheck(true);
+    dlg.OnBnClickedUseStoredPassword();
+    dlg.OnBnClickedOk();
+    CPasswordConfirmDlg next;
+    next.EnsureInitialized();
+    EXPECT_EQ(next.PasswordEdit()->text(), "stored-pw");
+    EXPECT_EQ(next.PasswordEdit()->echoMode(), QLineEdit::Password);
+}
+
 // ---- Hits window ----
+
+TEST_F(PasswordWindowTest, HitsWindowNamesItsDocument)
+{
+    SearchFileInfo doc;
+    doc.path = u"/home/tester/문서/고객 명단.pdf";
+    doc.fileName = u"고객 명단.pdf";
+    doc.folder = u"/home/tester/문서";
+    doc.fileIndex = 12345;  // no stored hits: an empty list, not a failure
+    CPersonalInfoDlg dlg;
+    dlg.SetFileInfo(&doc);
+    dlg.EnsureInitialized();
+    const QString heading = dlg.findChild<QLabel*>(QString::number(CPersonalInfoDlg::IDC_HEADING))->text();
+    EXPECT_TRUE(heading.contains(QString::fromUtf16(u"고객 명단.pdf"))) << heading.toStdString();
+    EXPECT_TRUE(dlg.windowTitle().contains(QString::fromUtf16(u"고객 명단.pdf")));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the busy pointer is gone once the hits are in
+}
 
 TEST(HitsWindowText, KindsInResultOrderWithinTheMask)
 {

@@ -1,5 +1,6 @@
 // The application object, the main window with its pages, the user search
 // window and the about window.
+#include <QRegularExpression>
 #include <QFile>
 #include <filesystem>
 
@@ -254,6 +255,26 @@ TEST_F(WindowsTest, AboutWindowPagesAndLicence)
     const QString carried = about.LicensePage()->Text()->toPlainText();
     EXPECT_TRUE(carried.startsWith(QString::fromUtf16(u"프리바스윕(Privasweep) 사용권 계약서"))) << carried.left(40).toStdString();
     EXPECT_TRUE(carried.contains(QString::fromUtf16(u"제9조")));
+}
+
+TEST_F(WindowsTest, AboutWindowIsCentredAndShowsTheBuildsOneVersion)
+{
+    QWidget owner;
+    owner.setGeometry(200, 150, 730, 481);
+    owner.show();
+    CAboutInfoDlg about(&owner);
+    about.EnsureInitialized();
+    EXPECT_LE((about.geometry().center() - owner.geometry().center()).manhattanLength(), 2)
+        << about.geometry().x() << "," << about.geometry().y();
+    const QString version = ps::ui::ToQ(GetFileVersionText(plat::ProgramPath(), 4));
+    ASSERT_FALSE(version.isEmpty());
+    EXPECT_EQ(about.ProgramPage()->Version()->text(), version);
+    // No other text of the page carries a version of its own.
+    const QRegularExpression anyVersion(QStringLiteral("\\d+\\.\\d+"));
+    for (QLabel* l : about.ProgramPage()->findChildren<QLabel*>()) {
+        if (l == about.ProgramPage()->Version() || l->text().contains(QStringLiteral("://"))) continue;
+        EXPECT_FALSE(anyVersion.match(l->text()).hasMatch()) << l->text().toStdString();
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The event-log window with its rows, detail views and date popup, the
 // record delete and record export windows, and the export file.
 #include <QApplication>
+#include <QCalendarWidget>
+#include <QRegularExpression>
 #include <QKeyEvent>
 #include <QTest>
 #include <filesystem>
@@ -311,7 +313,7 @@ TEST_F(EventLogTest, OpensOnTheMonthNewestFirstAndFiltersByKind)
     const int64_t old = Event(1, "", 2001, 5, 6);
     auto dlg = OpenLog();
     const auto [first, last] = GetMonthRange(today_);
-    EXPECT_EQ(dlg->PeriodText().toStdU16String(), FormatDate(first) + u" ~ " + FormatDate(last));
+    EXPECT_EQ(dlg->PeriodText().toStdU16String(), ShownDate(first) + u" ~ " + ShownDate(last));
     EXPECT_EQ(Ids(*dlg), (std::vector<int64_t>{e, d, c, b, a}));
     EXPECT_TRUE(dlg->DetailOpen());
     EXPECT_EQ(actions_, (std::vector<int>{20, 54}));
@@ -326,7 +328,7 @@ TEST_F(EventLogTest, OpensOnTheMonthNewestFirstAndFiltersByKind)
     dlg->OnPeriodChosen(kPeriodDay);
     Refill(*dlg);
     EXPECT_EQ(Ids(*dlg), (std::vector<int64_t>{e, d, c, b, a}));
-    EXPECT_EQ(dlg->PeriodText().toStdU16String(), FormatDate(today_));
+    EXPECT_EQ(dlg->PeriodText().toStdU16String(), ShownDate(today_));
     dlg->OnPrevious();
     Refill(*dlg);
     EXPECT_TRUE(Ids(*dlg).empty());
@@ -391,6 +393,10 @@ TEST_F(EventLogTest, EachKindOfRowOpensItsDetailView)
     const int64_t pw = Event(0x4000000, "tester");
     auto dlg = OpenLog();
     ASSERT_EQ(Ids(*dlg), (std::vector<int64_t>{pw, search, del, err}));
+    // Opened, no row is chosen yet: no detail view shows.
+    EXPECT_FALSE(dlg->DetailList()->isVisibleTo(dlg.get()));
+    EXPECT_FALSE(dlg->SearchPanel()->isVisibleTo(dlg.get()));
+    EXPECT_FALSE(dlg->EventPanel()->isVisibleTo(dlg.get()));
 
     dlg->List()->SelectRow(0);  // password changed: the event panel
     EXPECT_TRUE(dlg->EventPanel()->isVisibleTo(dlg.get()));
@@ -429,9 +435,13 @@ TEST_F(EventLogTest, EachKindOfRowOpensItsDetailView)
     dlg->DetailList()->OnDoubleClick(0, 1);
     EXPECT_EQ(opened, (std::vector<std::u16string>{u"/home/user/문서"}));
 
-    // The refill empties the views without choosing another one.
+    // The refill empties the views and shows none of them: with no row
+    // chosen there is nothing stale and no panel of zeros.
     dlg->OnKindChosen(kKindAll);
     Refill(*dlg);
+    EXPECT_FALSE(dlg->DetailList()->isVisibleTo(dlg.get()));
+    EXPECT_FALSE(dlg->SearchPanel()->isVisibleTo(dlg.get()));
+    EXPECT_FALSE(dlg->EventPanel()->isVisibleTo(dlg.get()));
     EXPECT_EQ(dlg->DetailList()->RowCount(), 0);
     EXPECT_EQ(dlg->SearchPanel()->Label(1129)->text(), Q(u"주민(외국인)등록번호 : 0"));
     EXPECT_TRUE(dlg->EventPanel()->Label(1186)->text().isEmpty());
@@ -447,7 +457,7 @@ TEST_F(EventLogTest, DatePopupSetsTheCustomRange)
     dlg->OnPeriodChosen(kPeriodCustom);
     EXPECT_TRUE(dlg->Control(CEventLogDlg::IDC_RANGE)->isVisibleTo(dlg.get()));
     EXPECT_FALSE(dlg->Control(CEventLogDlg::IDC_PREVIOUS)->isVisibleTo(dlg.get()));
-    const std::u16string today = FormatDate(today_);
+    const std::u16string today = ShownDate(today_);
     EXPECT_EQ(dlg->RangeText().toStdU16String(), today + u" ~ " + today);
     Refill(*dlg);
     EXPECT_EQ(Ids(*dlg).size(), 1u);  // the current month until a range is applied
@@ -468,10 +478,10 @@ TEST_F(EventLogTest, DatePopupSetsTheCustomRange)
     ASSERT_EQ(messages_.size(), 2u);
     EXPECT_EQ(messages_[1], u"종료일을 시작일 이후 날짜로 선택해 주세요.");
     pop->PickDay(QDate(2020, 2, 15));
-    EXPECT_EQ(pop->EndField()->text(), Q(u"2020/02/15"));
+    EXPECT_EQ(pop->EndField()->text(), Q(u"2020-02-15"));
     pop->Apply();
     EXPECT_FALSE(pop->isVisible());
-    EXPECT_EQ(dlg->RangeText(), Q(u"2020/2/1 ~ 2020/2/15"));
+    EXPECT_EQ(dlg->RangeText(), Q(u"2020-02-01 ~ 2020-02-15"));
     Refill(*dlg);
     EXPECT_EQ(Ids(*dlg), (std::vector<int64_t>{inRange}));
 
@@ -480,7 +490,7 @@ TEST_F(EventLogTest, DatePopupSetsTheCustomRange)
     EXPECT_FALSE(pop->StartActive());
     pop->PickDay(QDate(today_.time.year, today_.time.month, today_.time.day));
     pop->Cancel();
-    EXPECT_EQ(dlg->RangeText(), Q(u"2020/2/1 ~ 2020/2/15"));
+    EXPECT_EQ(dlg->RangeText(), Q(u"2020-02-01 ~ 2020-02-15"));
 }
 
 TEST_F(EventLogTest, DetailAreaTogglesAndTheSplitterKeepsItsDistance)
@@ -499,13 +509,22 @@ TEST_F(EventLogTest, DetailAreaTogglesAndTheSplitterKeepsItsDistance)
     EXPECT_EQ(std::vector<int>(actions_.end() - 2, actions_.end()), (std::vector<int>{25, 24}));
     dlg->show();
     const int top = dlg->SplitterRect().top();
-    dlg->resize(900, 700);  // growing keeps the splitter where it is
-    EXPECT_EQ(dlg->SplitterRect().top(), top);
+    const int listHeight = dlg->List()->height(), detailHeight = dlg->DetailList()->height();
+    // Growing (as maximised) gives the list the room; the detail area keeps
+    // its height, and the splitter its distance from the bottom.
+    dlg->resize(900, 700);
+    EXPECT_EQ(dlg->SplitterRect().top(), top + 700 - H);
     EXPECT_EQ(dlg->List()->width(), 900 - 24);
+    EXPECT_EQ(dlg->List()->height(), listHeight + 700 - H);
+    EXPECT_EQ(dlg->DetailList()->height(), detailHeight);
     EXPECT_EQ(dlg->DetailList()->geometry().bottom(), 700 - 43 - 1);
+    dlg->resize(1366, 738);
+    EXPECT_EQ(dlg->List()->height(), listHeight + 738 - H);
+    EXPECT_EQ(dlg->DetailList()->height(), detailHeight);
     dlg->resize(100, 100);  // never below the minimum; the detail area keeps its least height
     EXPECT_EQ(dlg->size(), QSize(CEventLogDlg::kMinWidth, CEventLogDlg::kMinHeight));
     EXPECT_EQ(dlg->SplitterRect().top(), top);
+    EXPECT_EQ(dlg->List()->height(), listHeight);
     dlg->hide();
 }
 
@@ -596,7 +615,7 @@ TEST_F(EventLogTest, DeleteOfAKindAndPeriodTakesOnlyThoseRecords)
     EXPECT_TRUE(dlg.Control(CRecordRangeDlg::IDC_PERIOD)->isEnabled());
     dlg.OnKindChosen(kKindSearch);
     dlg.OnPeriodChosen(kPeriodDay);
-    EXPECT_EQ(dlg.PeriodText().toStdU16String(), FormatDate(today_));
+    EXPECT_EQ(dlg.PeriodText().toStdU16String(), ShownDate(today_));
     dlg.OnDelete();
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], u"[검색] 내용 2건이 삭제되었습니다.");
@@ -653,6 +672,65 @@ TEST_F(EventLogTest, TheLogWindowReloadsAfterADeletion)
     };
     dlg->OnDeleteRecords();
     EXPECT_TRUE(Ids(*dlg).empty());
+}
+
+TEST_F(EventLogTest, TheLogWindowReloadsAfterAnExportAndNotAfterACancel)
+{
+    Event(1);
+    auto dlg = OpenLog();
+    ASSERT_EQ(Ids(*dlg).size(), 1u);
+    const std::string file = dir_.file("export.csv");
+    bool save = false;
+    CEventLogDlg::s_beforeRun = [&](QWidget* w, int& result) {
+        auto* exp = qobject_cast<CRecordSaveDlg*>(w);
+        if (!exp)
+            return true;
+        exp->EnsureInitialized();
+        exp->SetPath(QString::fromStdString(file));
+        if (save)
+            exp->OnSave();
+        result = IDOK;
+        return true;
+    };
+    dlg->OnSaveRecords();  // closed without saving
+    EXPECT_EQ(Ids(*dlg).size(), 1u);
+    save = true;
+    dlg->OnSaveRecords();  // the export's own event is listed at once
+    ASSERT_EQ(Ids(*dlg).size(), 2u);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = " + std::to_string(0x5000000)), 1);
+}
+
+TEST_F(EventLogTest, OneDateFormInTheWindowAndAKoreanCalendar)
+{
+    Event(1, "", 2020, 2, 3);
+    auto dlg = OpenLog();
+    // Day, week and month lines, the range field, the popup and the rows
+    // all write a day as 2020-02-03.
+    const QRegularExpression day(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    for (int period : {kPeriodDay, kPeriodWeek, kPeriodMonth}) {
+        dlg->OnPeriodChosen(period);
+        for (const QString& part : dlg->PeriodText().split(QStringLiteral(" ~ ")))
+            EXPECT_TRUE(day.match(part).hasMatch()) << period << " " << part.toStdString();
+    }
+    dlg->OnPeriodChosen(kPeriodCustom);
+    for (const QString& part : dlg->RangeText().split(QStringLiteral(" ~ ")))
+        EXPECT_TRUE(day.match(part).hasMatch()) << part.toStdString();
+    dlg->OpenDatePopup();
+    EXPECT_TRUE(day.match(dlg->Popup()->StartField()->text()).hasMatch());
+    dlg->Popup()->PickDay(QDate(2020, 2, 3));
+    dlg->Popup()->Apply();
+    EXPECT_TRUE(dlg->RangeText().startsWith(Q(u"2020-02-03 ~ "))) << dlg->RangeText().toStdString();
+    Refill(*dlg);
+    ASSERT_EQ(Ids(*dlg).size(), 1u);
+    EXPECT_EQ(Column(*dlg, 0)[0].substr(0, 10), u"2020-02-03");
+
+    // Saturday blue, Sunday red, the other days as they are.
+    QCalendarWidget* cal = dlg->Popup()->Calendar();
+    const QColor sat = cal->weekdayTextFormat(Qt::Saturday).foreground().color();
+    const QColor sun = cal->weekdayTextFormat(Qt::Sunday).foreground().color();
+    EXPECT_GT(sat.blue(), sat.red());
+    EXPECT_GT(sun.red(), sun.blue());
+    EXPECT_EQ(cal->weekdayTextFormat(Qt::Monday).foreground(), cal->weekdayTextFormat(Qt::Wednesday).foreground());
 }
 
 TEST_F(EventLogTest, SettingsButtonOpensTheSettingsAtTheLogPage)

@@ -179,3 +179,23 @@ TEST(UiText, TooltipsHoldOneLinePerKind)
         EXPECT_EQ(U8(GetText(c.key)), expect);
     }
 }
+
+TEST(UiText, ParticlesAfterTheProgramNameFitItsLastConsonant)
+{
+    // 프리바스윕 ends in a consonant: 이, 은, 을, 과 and 으로 follow it,
+    // never 가, 는, 를, 와 or a bare 로.
+    SetTextLanguage(0);
+    const std::u16string name = u"프리바스윕";
+    const std::u16string wrong[] = {u"가", u"는", u"를", u"와", u"로"};
+    for (size_t i = 0; i < TextKeyCount(); ++i) {
+        const std::u16string text = GetTextByLanguage(plat::AsciiToWide(TextKeyAt(i)), 0);
+        for (size_t at = text.find(name); at != std::u16string::npos; at = text.find(name, at + 1)) {
+            const size_t next = at + name.size();
+            if (next >= text.size()) continue;
+            for (const std::u16string& w : wrong)
+                EXPECT_NE(text.compare(next, w.size(), w), 0) << TextKeyAt(i) << ": " << U8(text);
+        }
+    }
+    EXPECT_EQ(U8(GetText(u"ERROR_REPORT_MAIN_DESC2")), "아래 문서로 인해 프리바스윕이 예기치 않게 종료되었습니다.");
+    EXPECT_EQ(U8(GetText(u"MAIN_MENU_ABOUT_PRIVASWEEP")), "프리바스윕은..");
+}

@@ -8,6 +8,7 @@
 #include "app/usersearchdlg.h"
 #include "core/crypt.h"
 #include "settings/configdlg.h"
+#include "app/exceptionlistdlg.h"
 #include "settings/configpages.h"
 #include "settings/passwordpage.h"
 #include "settings/settings_fixture.h"
@@ -404,6 +405,46 @@ TEST_F(ConfigWindowTest, KeysOfTheWindow)
     QTest::keyClick(d->Button(Dlg::IDC_OK), Qt::Key_Escape);
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(EventTypes(), kNone);
+}
+
+TEST_F(ConfigWindowTest, EscapeClosesTheWindowAfterTheExceptionListWasClosed)
+{
+    OpenOnce();
+    auto d = Open();
+    d->OnTab(Dlg::kExceptionPage);
+    QWidget* operate = d->ExceptionPage()->OperateButton();
+    operate->setFocus();
+    QWidget* listOwner = nullptr;
+    QTimer::singleShot(100, [&listOwner] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* list = qobject_cast<CExceptionConfigurationDlg*>(w); list && list->isVisible()) {
+                listOwner = list->parentWidget();
+                list->EndDialog(ps::ui::IDCANCEL);  // 닫기
+            }
+    });
+    QTest::mouseClick(operate, Qt::LeftButton);
+    EXPECT_EQ(listOwner, d.get());  // owned by the settings window
+    ASSERT_TRUE(d->isVisible());
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : d.get();
+    QTest::keyClick(focus, Qt::Key_Escape);
+    EXPECT_FALSE(d->isVisible());
+}
+
+TEST_F(ConfigWindowTest, DefaultsButtonsStayInTheirColumnsAndOkAndCancelStandApart)
+{
+    OpenOnce();
+    auto d = Open();
+    const QRect all = d->Button(Dlg::IDC_ALL_DEFAULTS)->geometry();
+    const QRect page = d->Button(Dlg::IDC_PAGE_DEFAULTS)->geometry();
+    const QRect ok = d->Button(Dlg::IDC_OK)->geometry();
+    const QRect cancel = d->Button(Dlg::IDC_CANCEL)->geometry();
+    const QRect column = d->ExceptionPage()->geometry();  // every page has the page column's place
+    EXPECT_LT(all.right(), column.left());
+    EXPECT_GE(page.left(), column.left());
+    EXPECT_LE(page.right(), column.right());
+    EXPECT_GE(cancel.left() - ok.right() - 1, 6);
+    EXPECT_LE(cancel.right(), d->width() - 8);
+    EXPECT_FALSE(page.intersects(ok));
 }
 
 // Closes the settings window that runs modally once it is up.

@@ -1,5 +1,7 @@
 // Edits, progress bar and link.
 #include <QClipboard>
+#include <QFile>
+#include <QLibraryInfo>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QTest>
@@ -192,4 +194,52 @@ TEST(HyperLinkTest, LinkFontAndClick)
     Seams().openDesktop = nullptr;
     ASSERT_EQ(opened.size(), 1);
     EXPECT_EQ(opened[0], QUrl(QStringLiteral("https://example.org/")));
+}
+
+TEST(PathLabelTest, PathsAreCutInTheirMiddleWithTheNameAndTheFiguresWhole)
+{
+    const QFontMetrics fm(ps::ui::Font12());
+    const QString name = QString::fromUtf16(u"개인정보 명단.hwp");
+    const QString path = QStringLiteral("/home/tester/documents/2026/archive/deep/folder/") + name;
+    struct Case { int width; bool cut; } cases[] = {{2000, false}, {260, true}, {160, true}};
+    for (const Case& c : cases) {
+        const QString shown = ps::ui::ElidePath(path, fm, c.width);
+        EXPECT_LE(fm.horizontalAdvance(shown), c.width) << c.width;
+        EXPECT_EQ(shown != path, c.cut) << c.width;
+        EXPECT_TRUE(shown.endsWith(QStringLiteral("/") + name)) << shown.toStdString();
+        if (c.cut) {
+            EXPECT_TRUE(shown.startsWith(QStringLiteral("/ho"))) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+        }
+    }
+    // A name wider than the line is cut in its own middle.
+    EXPECT_LE(fm.horizontalAdvance(ps::ui::ElidePath(path, fm, 60)), 60);
+
+    // In a line with figures, only the path is cut; the whole line is the tooltip.
+    ps::ui::CPathLabel label;
+    label.setFont(ps::ui::Font12());
+    label.resize(300, 16);
+    label.show();
+    label.SetPathLine(QString(), path, QStringLiteral(" (144000/432000)"));
+    EXPECT_TRUE(label.ShownText().endsWith(name + QStringLiteral(" (144000/432000)"))) << label.ShownText().toStdString();
+    EXPECT_LE(fm.horizontalAdvance(label.ShownText()), 300);
+    EXPECT_EQ(label.toolTip(), path + QStringLiteral(" (144000/432000)"));
+    label.resize(2000, 16);
+    EXPECT_EQ(label.ShownText(), label.WholeText());
+    EXPECT_TRUE(label.toolTip().isEmpty());
+    label.hide();
+    label.SetPlainLine(QStringLiteral("done"));
+    EXPECT_EQ(label.ShownText(), QStringLiteral("done"));
+}
+
+TEST(QtTranslationsTest, StandardDialogsSpeakKorean)
+{
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ko.qm")))
+        GTEST_SKIP() << "qt6-translations-l10n is not installed";
+    ASSERT_TRUE(ps::ui::InstallQtKoreanTranslations());
+    EXPECT_TRUE(ps::ui::InstallQtKoreanTranslations());  // once is enough
+    // The file dialog's labels and the standard buttons.
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+    EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Save"), QStringLiteral("Save"));
+    EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }

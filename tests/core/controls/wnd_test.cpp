@@ -241,6 +241,34 @@ TEST(WindowLayerTest, CaptionBandDragsAndBordersSize)
     EXPECT_EQ(p.geometry(), now);
 }
 
+TEST(WindowLayerTest, APressTellsTheWindowItsTruePlace)
+{
+    // A window manager placed the window elsewhere than the window thinks
+    // (the press's screen point says where it really is): the window takes
+    // that place, so that a popup opens at its control and a later resize
+    // keeps the window where it is.
+    Probe p;
+    p.setGeometry(100, 100, 300, 200);
+    auto* child = new QPushButton(&p);
+    child->setGeometry(150, 120, 80, 20);
+    p.show();
+    struct Case { QPoint truePlaceOffset; } cases[] = {{{522, 167}}, {{0, 0}}, {{-40, 12}}};
+    for (const Case& c : cases) {
+        const QRect before = p.geometry();
+        const QPoint local(5, 5);
+        const QPoint screen = child->mapToGlobal(local) + c.truePlaceOffset;
+        QMouseEvent press(QEvent::MouseButtonPress, local, screen, Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(child, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, local, screen, Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(child, &release);
+        EXPECT_EQ(p.geometry(), before.translated(c.truePlaceOffset));
+        EXPECT_EQ(child->mapToGlobal(local), screen);
+        p.resize(300, 240);  // a resize keeps the true place
+        EXPECT_EQ(p.pos(), before.topLeft() + c.truePlaceOffset);
+        p.resize(300, 200);
+    }
+}
+
 TEST(WindowLayerTest, SeamsReplaceTheOutsideWorld)
 {
     const QDateTime fixed(QDate(2024, 5, 6), QTime(7, 8, 9));
