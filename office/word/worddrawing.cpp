@@ -5,7 +5,10 @@
 #include <new>
 
 #include "extract/libstring.h"
+#include "office/drawing/drawingrecords.h"
 #include "office/word/presetshapes.h"
+
+using namespace officeart;
 
 namespace {
 
@@ -35,12 +38,12 @@ int FindFirst(const std::vector<std::pair<Key, int>>& index, Key key)
 bool SkippedWhole(std::uint16_t type)
 {
     switch (type) {
-    case 0xF007: case 0xF008: case 0xF00C: case 0xF00E:
-    case 0xF118: case 0xF119: case 0xF11A:
-    case 0xF11D: case 0xF11E: case 0xF11F: case 0xF120: case 0xF122:
+    case kBSE: case kDg: case kTextbox: case kAnchor:
+    case kRegroupItems: case kSelection: case kColorMru:
+    case kDeletedPspl: case kSplitMenuColors: case kOleObject: case kColorScheme: case kTertiaryOpt:
         return true;
     default:
-        return type >= 0xF010 && type <= 0xF018;
+        return type >= kClientAnchor && type <= kBlipFirst;
     }
 }
 
@@ -103,17 +106,17 @@ int WordDrawingData::Load(const WordBytes& table, const CMsWordFIB80& fib)
         std::uint64_t b = 0;
         // A record header is read only where all of it lies inside the data.
         while (b + 8 <= size) {
-            const std::uint16_t verInst = U16At(data, size, b);
-            const std::uint16_t type = U16At(data, size, b + 2);
-            const std::uint64_t length = static_cast<std::uint32_t>(I32At(data, size, b + 4));
+            const RecordHeader header = DecodeHeader(data + b);
+            const std::uint16_t type = header.type;
+            const std::uint64_t length = header.length;
             const std::uint8_t* body = data + b + 8;
             const std::uint64_t have = std::min<std::uint64_t>(length, size - (b + 8));
             WordShapeRecord* cur = current_ >= 0 ? &shapes_[static_cast<std::size_t>(current_)] : nullptr;
             switch (type) {
-            case 0xF000: case 0xF001: case 0xF002: case 0xF003: case 0xF005:
+            case kDggContainer: case kBStoreContainer: case kDgContainer: case kSpgrContainer: case kSolverContainer:
                 b += 8;
                 break;
-            case 0xF004:
+            case kSpContainer:
                 LinkCurrent();
                 previous_ = current_;
                 ++index;
@@ -124,7 +127,7 @@ int WordDrawingData::Load(const WordBytes& table, const CMsWordFIB80& fib)
                     b += 8;
                 }
                 break;
-            case 0xF006: {
+            case kDgg: {
                 // One record per shape container at most: a container takes at
                 // least 8 bytes, so more slots than that could never be used.
                 const std::uint64_t spidMax = static_cast<std::uint32_t>(I32At(body, have, 0));
@@ -137,33 +140,33 @@ int WordDrawingData::Load(const WordBytes& table, const CMsWordFIB80& fib)
                 b += 8 + length;
                 break;
             }
-            case 0xF009:
+            case kSpgr:
                 if (cur && length >= 1)
                     for (int i = 0; i < 4; ++i)
                         cur->groupRect[i] = I32At(body, have, 4 * i);
                 b += 8 + length;
                 break;
-            case 0xF00A:
+            case kSp:
                 if (cur && length >= 1) {
                     cur->spid = static_cast<std::uint32_t>(I32At(body, have, 0));
                     const std::uint32_t flags = static_cast<std::uint32_t>(I32At(body, have, 4));
-                    cur->isGroup = flags & 1;
-                    cur->isChild = (flags >> 1) & 1;
-                    cur->shapeType = (verInst >> 4) & 0xFFF;
+                    cur->isGroup = (flags & kShapeFlagGroup) != 0;
+                    cur->isChild = (flags & kShapeFlagChild) != 0;
+                    cur->shapeType = static_cast<std::uint32_t>(header.Instance());
                 }
                 b += 8 + length;
                 break;
-            case 0xF00B:
+            case kOpt:
                 if (cur)
                     ReadVertices(body, have);
                 b += 8 + length;
                 break;
-            case 0xF00D:
+            case kClientTextbox:
                 if (cur && length > 0)
                     cur->hasTextBox = 1;
                 b += 8 + length;
                 break;
-            case 0xF00F:
+            case kChildAnchor:
                 if (cur && length >= 1)
                     for (int i = 0; i < 4; ++i)
                         cur->childRect[i] = I32At(body, have, 4 * i);
@@ -237,11 +240,11 @@ void WordDrawingData::ReadVertices(const std::uint8_t* body, std::uint64_t lengt
     while (pos + 6 + complexSum + extra < length) {
         const std::uint16_t id = U16At(body, length, pos);
         const std::uint32_t value = static_cast<std::uint32_t>(I32At(body, length, pos + 2));
-        pos += 6;
-        if (id & 0x8000) {
+        pos += kPropertyEntrySize;
+        if (id & kPropertyComplexFlag) {
             complexSum += value;
-            const int number = id & 0x3FFF;
-            if (number == 0x145 || number == 0x146) {
+            const int number = id & kPropertyNumberMask;
+            if (number == kPropVertices || number == kPropSegmentInfo) {
                 seen = true;
                 extra = 6;
             }
