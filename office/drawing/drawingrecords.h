@@ -56,6 +56,16 @@ enum RecordType : std::uint16_t {
     kTertiaryOpt = 0xF122,
 };
 
+// Instances of the picture records the readers write out: the picture's
+// format, and whether one or two 16-byte identifiers precede its bytes.
+enum BlipInstance : std::uint16_t {
+    kBlipJpeg = 0x46A,
+    kBlipPng = 0x6E0,
+    kBlipPngTwoIds = 0x6E1,
+    kBlipDib = 0x7A8,
+    kBlipDibTwoIds = 0x7A9,
+};
+
 // The version that marks a container.
 constexpr int kContainerVersion = 0x0F;
 

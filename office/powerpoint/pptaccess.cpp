@@ -531,21 +531,9 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         if (available >= 4 && h.length >= 4)
             m_controls.back().controlId = Le32(body);
         break;
-    case officeart::kBSE: {  // picture store entry
-        if (available < 36 || h.length < 36)
-            break;
-        auto* entry = new CMsoBlipEntry;
-        std::memcpy(entry->record, body, 36);
-        const std::size_t nameLength = entry->NameLength();
-        if (nameLength && available >= 36 + nameLength) {
-            entry->name.assign(body + 36, body + 36 + nameLength);
-            entry->name.resize((nameLength / 2) * 2 + 2, 0);
-        } else if (nameLength) {
-            entry->record[33] = 0;  // the name is not there: keep none
-        }
-        m_blipStore.entries.push_back(entry);
+    case officeart::kBSE:  // picture store entry
+        m_blipStore.AddEntry(body, available, h.length);
         break;
-    }
     default:
         // Style, sound, font, header-footer and other atoms feed nothing
         // of the text; their bodies are passed over.

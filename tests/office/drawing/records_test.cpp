@@ -1,10 +1,12 @@
-// The shared drawing records: the header and property entry decoders and the
-// shape table the Word 97 reader reads its drawing data with.
+// The shared drawing records: the header and property entry decoders, the
+// shape table the Word 97 reader reads its drawing data with, and the
+// picture store.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
+#include "office/drawing/blipstore.h"
 #include "office/drawing/drawingrecords.h"
 #include "office/drawing/shapetable.h"
 
@@ -153,6 +155,40 @@ TEST(DrawingShapeTable, FreeformVerticesComeFromTheComplexData)
     ASSERT_EQ(v.size(), 2u);
     EXPECT_EQ(v[0], std::make_pair(std::uint16_t(1), std::uint16_t(2)));
     EXPECT_EQ(v[1], std::make_pair(std::uint16_t(3), std::uint16_t(4)));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PictureStore, EntriesKeepTheirNameOnlyWhenItIsThere)
+{
+    // A 36-byte entry whose length byte (offset 33) announces a 3-byte name.
+    std::string entry(36, '\0');
+    entry[33] = 3;
+    const std::string named = entry + "abc";
+    struct Case {
+        std::string body;
+        std::uint64_t length;
+        bool added;
+        int nameLength;
+        std::string name;
+    };
+    const Case cases[] = {
+        {named, named.size(), true, 3, std::string("abc") + '\0'},        // the name, zero-ended on a byte pair
+        {named.substr(0, 38), named.size(), true, 0, ""},                   // the name runs past the bytes present
+        {entry.substr(0, 35), 35, false, 0, ""},                           // shorter than an entry
+        {entry, 20, false, 0, ""},                                         // the record claims less than an entry
+    };
+    for (const Case& c : cases) {
+        CMsoBLIPStoreManager store;
+        EXPECT_EQ(store.AddEntry(reinterpret_cast<const std::uint8_t*>(c.body.data()), c.body.size(), c.length), c.added);
+        ASSERT_EQ(store.entries.size(), c.added ? 1u : 0u);
+        if (!c.added)
+            continue;
+        EXPECT_EQ(store.entries[0]->NameLength(), c.nameLength);
+        EXPECT_EQ(std::string(store.entries[0]->name.begin(), store.entries[0]->name.end()), c.name);
+    }
 }
 
 }  // namespace
