@@ -88,7 +88,7 @@ public:
 
     std::vector<CPowerPointShapeObj*> shapes;  // owned
     CPowerPointShapeObj* currentShape = nullptr;
-    std::int32_t shapeCount = -1;  // the drawing record (0xF008)
+    std::int32_t shapeCount = -1;  // the drawing header record (officeart::kDg)
     std::int32_t lastShapeId = -1;
     PptGroupData group;
     std::vector<PptGroupData> groupStack;
