@@ -3,20 +3,15 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "office/drawing/drawingrecords.h"
+
 namespace {
 
 // Items one walk may create, and how deep groups may nest.
 constexpr int kMaxItems = 4096;
 
-std::uint16_t Le16(const unsigned char* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Le32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
-}
+using officeart::ReadLe16;
+using officeart::ReadLe32;
 
 bool InList(int v, std::initializer_list<int> list)
 {
@@ -140,27 +135,41 @@ bool drawObject::SetProperty(int number, std::uint32_t value)
     const bool textual = shapeClass == DrawShapeClass::TextBox || shapeClass == DrawShapeClass::Callout;
     const bool picture = shapeClass == DrawShapeClass::PictureFrame;
     const bool line = shapeClass == DrawShapeClass::Line;
-    switch (number) {
-    case 0x004: rotation = value; break;
-    case 0x080: if (textual) textId = value; break;
-    case 0x100: case 0x101: case 0x102: case 0x103: if (picture) crop[number - 0x100] = value; break;
-    case 0x104: if (picture) blipIndex = static_cast<std::int32_t>(value); break;
-    case 0x106: case 0x107: case 0x108: case 0x109: case 0x10A: case 0x10B: case 0x10C: case 0x10D: case 0x10E:
+    using namespace officeart;
+    if (number >= kPropCropFromTop && number < kPropCropFromTop + 4) {
         if (picture)
-            pictureSettings[number - 0x106] = value;
-        break;
-    case 0x13C: case 0x13D: case 0x13E: case 0x13F: if (picture) pictureWords[number - 0x13C] = value; break;
-    case 0x144: if (line) pathWord = value; break;
-    case 0x17F: if (line) geometryFlags = value; break;
-    case 0x1CE: lineDashing = value; break;
-    case 0x1D0: startArrowhead = value; break;
-    case 0x1D1: endArrowhead = value; break;
-    case 0x147: case 0x148: case 0x149: case 0x14A: adjust[number - 0x147] = static_cast<std::int32_t>(value); break;
-    case 0x181: case 0x1C2: fillColor = value; break;
-    case 0x1BF: fillFlags = value; break;
-    case 0x1C0: lineColor = value; break;
-    case 0x1CB: lineWidth = value; break;
-    case 0x1FF: lineFlags = value; break;
+            crop[number - kPropCropFromTop] = value;
+        return true;
+    }
+    if (number >= kPropPictureFlags && number < kPropPictureFlags + 9) {
+        if (picture)
+            pictureSettings[number - kPropPictureFlags] = value;
+        return true;
+    }
+    if (number >= kPropPictureWordFirst && number < kPropPictureWordFirst + 4) {
+        if (picture)
+            pictureWords[number - kPropPictureWordFirst] = value;
+        return true;
+    }
+    if (number >= kPropAdjustFirst && number < kPropAdjustFirst + 4) {
+        adjust[number - kPropAdjustFirst] = static_cast<std::int32_t>(value);
+        return true;
+    }
+    switch (number) {
+    case kPropRotation: rotation = value; break;
+    case kPropTextId: if (textual) textId = value; break;
+    case kPropBlip: if (picture) blipIndex = static_cast<std::int32_t>(value); break;
+    case kPropShapePath: if (line) pathWord = value; break;
+    case kPropGeometryFlags: if (line) geometryFlags = value; break;
+    case kPropLineDashing: lineDashing = value; break;
+    case kPropLineStartArrowhead: startArrowhead = value; break;
+    case kPropLineEndArrowhead: endArrowhead = value; break;
+    // The line's back colour is kept as the fill colour too.
+    case kPropFillColor: case kPropLineBackColor: fillColor = value; break;
+    case kPropFillFlags: fillFlags = value; break;
+    case kPropLineColor: lineColor = value; break;
+    case kPropLineWidth: lineWidth = value; break;
+    case kPropLineFlags: lineFlags = value; break;
     default: break;
     }
     return true;
@@ -172,7 +181,7 @@ void drawObject::SetComplexProperty(const unsigned char* data, size_t length)
         return;
     pictureName.clear();
     for (size_t k = 0; k + 1 < length; k += 2) {
-        char16_t c = static_cast<char16_t>(Le16(data + k));
+        char16_t c = static_cast<char16_t>(ReadLe16(data + k));
         if (c == 0)
             break;
         pictureName.push_back(c);
@@ -313,7 +322,7 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
 {
     if (length < 8)
         return 0;
-    const std::uint32_t flags = Le32(body + 4);
+    const std::uint32_t flags = ReadLe32(body + 4);
     const int kind = ((flags >> 8) & 0xF) == 0x2 ? kDrawingGroupKind : instance;
     ObjectItem* previous = m_current;
     m_current = nullptr;
@@ -332,7 +341,7 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
         }
     } else {
         // Bound: the anchor with this shape identifier, when still unused.
-        const std::uint32_t shapeId = Le32(body);
+        const std::uint32_t shapeId = ReadLe32(body);
         for (drawingObject& a : m_anchors) {
             if (a.anchor.shapeId != shapeId)
                 continue;
@@ -367,7 +376,7 @@ int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, in
 
 int DrawingContext::ApplyProperties(const unsigned char* body, size_t length, int count)
 {
-    if (length == 0 || length < 6 * static_cast<size_t>(count))
+    if (length == 0 || length < officeart::kPropertyEntrySize * static_cast<size_t>(count))
         return 0;
     if (!m_current || !m_current->shape || count == 0)
         return 1;
@@ -376,19 +385,18 @@ int DrawingContext::ApplyProperties(const unsigned char* body, size_t length, in
     size_t nameOffset = 0;
     std::uint32_t nameLength = 0;
     for (int k = 0; k < count; ++k) {
-        const unsigned char* e = body + 6 * k;
-        const std::uint16_t id = Le16(e);
-        const int number = id & 0x3FFF;
-        const std::uint32_t value = Le32(e + 2);
+        const officeart::PropertyEntry e = officeart::DecodePropertyEntry(body + officeart::kPropertyEntrySize * k);
+        const int number = e.Id();
+        const std::uint32_t value = e.value;
         shape->SetProperty(number, value);
-        if (number == 0x105) {
+        if (number == officeart::kPropBlipName) {
             nameOffset = complexOffset;
             nameLength = value;
         }
-        if (id & 0x8000)
+        if (e.IsComplex())
             complexOffset += value;
     }
-    const size_t complexStart = 6 * static_cast<size_t>(count);
+    const size_t complexStart = officeart::kPropertyEntrySize * static_cast<size_t>(count);
     if (nameLength != 0 && nameOffset <= length - complexStart &&
         nameLength <= length - complexStart - nameOffset)
         shape->SetComplexProperty(body + complexStart + nameOffset, nameLength);
@@ -397,14 +405,15 @@ int DrawingContext::ApplyProperties(const unsigned char* body, size_t length, in
 
 int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Frame& parent, int depth)
 {
+    using namespace officeart;
     if (avail < 8 || depth > kDrawingMaxDepth)
         return 0;
-    const std::uint16_t verInst = Le16(cursor);
-    const int type = Le16(cursor + 2);
-    const std::uint32_t length = Le32(cursor + 4);
+    const RecordHeader header = DecodeHeader(cursor);
+    const int type = header.type;
+    const std::uint32_t length = header.length;
     if (avail - 8 < length)
         return 0;
-    const int instance = verInst >> 4;
+    const int instance = header.Instance();
     const unsigned char* body = cursor + 8;
     const size_t afterBody = avail - 8 - length;
     const std::uint64_t total = std::uint64_t(length) + 8;
@@ -432,112 +441,112 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
 
     int ok = 1;
     switch (type) {
-    case 0xF000:
-    case 0xF002:
+    case kDggContainer:
+    case kDgContainer:
         useParentBytes();
         ok = walkChildren(true);
         break;
-    case 0xF001:
-        if (!takeFromParent({0xF000}))
+    case kBStoreContainer:
+        if (!takeFromParent({kDggContainer}))
             return 0;
         ok = walkChildren(true);
         break;
-    case 0xF003:
-        if (!takeFromParent({0xF002, 0xF003}))
+    case kSpgrContainer:
+        if (!takeFromParent({kDgContainer, kSpgrContainer}))
             return 0;
         walkChildren(false);
         m_current = m_current ? m_current->parent : nullptr;
         break;
-    case 0xF004:
+    case kSpContainer:
         // A free-standing context takes a shape container anywhere.
         if (m_reader) {
-            if (!takeFromParent({0xF002, 0xF003}))
+            if (!takeFromParent({kDgContainer, kSpgrContainer}))
                 return 0;
         } else {
             useParentBytes();
         }
         ok = walkChildren(true);
         break;
-    case 0xF005:
-        if (!takeFromParent({0xF002}))
+    case kSolverContainer:
+        if (!takeFromParent({kDgContainer}))
             return 0;
         ok = walkChildren(true);
         break;
-    case 0xF006:
-        if (!takeFromParent({0xF000}))
+    case kDgg:
+        if (!takeFromParent({kDggContainer}))
             return 0;
         if (length >= 24) {
             for (int k = 0; k < 6; ++k)
-                m_groupHeader[k] = Le32(body + 4 * k);
+                m_groupHeader[k] = ReadLe32(body + 4 * k);
         }
         break;
-    case 0xF007:
-        if (!takeFromParent({0xF001}))
+    case kBSE:
+        if (!takeFromParent({kBStoreContainer}))
             return 0;
         if (length >= 36 && m_blips.size() < static_cast<size_t>(kMaxItems))
             m_blips.emplace_back(body, body + 36);
         break;
-    case 0xF008: case 0xF118: case 0xF120:
-        if (!takeFromParent({0xF002}))
+    case kDg: case kRegroupItems: case kColorScheme:
+        if (!takeFromParent({kDgContainer}))
             return 0;
         break;
-    case 0xF009: case 0xF00C: case 0xF00D: case 0xF00E: case 0xF11D: case 0xF11F:
-        if (!takeFromParent({0xF004}))
+    case kSpgr: case kTextbox: case kClientTextbox: case kAnchor: case kDeletedPspl: case kOleObject:
+        if (!takeFromParent({kSpContainer}))
             return 0;
         break;
-    case 0xF00A:
-        if (!takeFromParent({0xF004}))
+    case kSp:
+        if (!takeFromParent({kSpContainer}))
             return 0;
         if (length >= 8) {
-            const std::uint32_t flags = Le32(body + 4);
+            const std::uint32_t flags = ReadLe32(body + 4);
             const unsigned kindBits = (flags >> 8) & 0xF;
             if (kindBits == 0x2 || kindBits == 0xA)
                 CreateShapeItem(body, length, instance);
         }
         break;
-    case 0xF119:
+    case kSelection:
         useParentBytes();
         break;
-    case 0xF00B:
-        if (!takeFromParent({0xF000, 0xF004}))
+    case kOpt:
+        if (!takeFromParent({kDggContainer, kSpContainer}))
             return 0;
-        if (parent.type == 0xF004)
+        if (parent.type == kSpContainer)
             ApplyProperties(body, length, instance);
         break;
-    case 0xF00F:
-        if (!takeFromParent({0xF004}))
+    case kChildAnchor:
+        if (!takeFromParent({kSpContainer}))
             return 0;
         if (length >= 16 && m_current) {
-            m_current->left = static_cast<std::int32_t>(Le32(body));
-            m_current->top = static_cast<std::int32_t>(Le32(body + 4));
-            m_current->right = static_cast<std::int32_t>(Le32(body + 8));
-            m_current->bottom = static_cast<std::int32_t>(Le32(body + 12));
+            m_current->left = static_cast<std::int32_t>(ReadLe32(body));
+            m_current->top = static_cast<std::int32_t>(ReadLe32(body + 4));
+            m_current->right = static_cast<std::int32_t>(ReadLe32(body + 8));
+            m_current->bottom = static_cast<std::int32_t>(ReadLe32(body + 12));
         }
         break;
-    case 0xF010:
-        if (!takeFromParent({0xF004}))
+    case kClientAnchor:
+        if (!takeFromParent({kSpContainer}))
             return 0;
         if (length >= 4 && m_current)
-            m_current->clientAnchor = Le32(body);
+            m_current->clientAnchor = ReadLe32(body);
         if (length >= 4 && m_reader)
-            m_reader->RaiseClientAnchor(static_cast<std::int32_t>(Le32(body)));
+            m_reader->RaiseClientAnchor(static_cast<std::int32_t>(ReadLe32(body)));
         break;
-    case 0xF011:
-        if (!takeFromParent({0xF004}))
+    case kClientData:
+        if (!takeFromParent({kSpContainer}))
             return 0;
         if (length >= 4 && m_current)
-            m_current->clientData = Le32(body);
+            m_current->clientData = ReadLe32(body);
         break;
-    case 0xF012: case 0xF013: case 0xF014: case 0xF015: case 0xF017:
-        if (!takeFromParent({0xF005}))
+    case kConnectorRule: case kAlignRule: case kArcRule: case kClientRule: case kCalloutRule:
+        if (!takeFromParent({kSolverContainer}))
             return 0;
         break;
-    case 0xF016: case 0xF11A: case 0xF11E:
-        if (!takeFromParent({0xF000}))
+    case kClsid: case kColorMru: case kSplitMenuColors:
+        if (!takeFromParent({kDggContainer}))
             return 0;
         break;
-    case 0xF018:
-        if (!takeFromParent({0xF001}))
+    case kBlipFirst:
+        if (!takeFromParent({kBStoreContainer}))
             return 0;
         break;
     default:

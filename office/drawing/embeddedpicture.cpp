@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "office/drawing/drawingcontext.h"
+#include "office/drawing/drawingrecords.h"
 #include "platform/codec.h"
 
 namespace {
@@ -136,15 +137,15 @@ bool WriteBlipFile(const unsigned char* blip, size_t avail, PictureCounters& cou
     size_t count = 0;
     bool bitmap = false;
     switch (instance) {
-    case 0x46A:
+    case officeart::kBlipJpeg:
         extension = "jpg";
         if (bodyAvail > 17) {
             start = body + 17;
             count = bodyAvail - 17;
         }
         break;
-    case 0x6E0:
-    case 0x6E1:
+    case officeart::kBlipPng:
+    case officeart::kBlipPngTwoIds:
         extension = "png";
         for (size_t off = 8; off < 512 && off + 4 <= end; ++off) {
             if (blip[off] == 0x89 && blip[off + 1] == 'P' && blip[off + 2] == 'N' && blip[off + 3] == 'G') {
@@ -154,10 +155,10 @@ bool WriteBlipFile(const unsigned char* blip, size_t avail, PictureCounters& cou
             }
         }
         break;
-    case 0x7A8:
-    case 0x7A9: {
+    case officeart::kBlipDib:
+    case officeart::kBlipDibTwoIds: {
         extension = "bmp";
-        const size_t skip = instance == 0x7A8 ? 17 : 33;
+        const size_t skip = instance == officeart::kBlipDib ? 17 : 33;
         if (bodyAvail > skip) {
             start = body + skip;
             count = bodyAvail - skip;

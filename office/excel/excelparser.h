@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "extract/io/h2s_storage.h"
-#include "office/powerpoint/pptdrawing.h"
+#include "office/drawing/blipstore.h"
 
 class CTextCollector;
 

@@ -160,9 +160,7 @@ bool CPowerPointAccess::ReadHeader(PptRecordHeader& h)
     std::uint8_t b[8];
     if (!ReadBytes(b, 8))
         return false;
-    h.verInst = Le16(b);
-    h.type = Le16(b + 2);
-    h.length = Le32(b + 4);
+    h = officeart::DecodeHeader(b);
     return true;
 }
 
@@ -533,21 +531,9 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         if (available >= 4 && h.length >= 4)
             m_controls.back().controlId = Le32(body);
         break;
-    case 0xF007: {  // picture store entry
-        if (available < 36 || h.length < 36)
-            break;
-        auto* entry = new CMsoBlipEntry;
-        std::memcpy(entry->record, body, 36);
-        const std::size_t nameLength = entry->NameLength();
-        if (nameLength && available >= 36 + nameLength) {
-            entry->name.assign(body + 36, body + 36 + nameLength);
-            entry->name.resize((nameLength / 2) * 2 + 2, 0);
-        } else if (nameLength) {
-            entry->record[33] = 0;  // the name is not there: keep none
-        }
-        m_blipStore.entries.push_back(entry);
+    case officeart::kBSE:  // picture store entry
+        m_blipStore.AddEntry(body, available, h.length);
         break;
-    }
     default:
         // Style, sound, font, header-footer and other atoms feed nothing
         // of the text; their bodies are passed over.
@@ -627,14 +613,14 @@ int CPowerPointAccess::ParseShapeObject(Node& node, int depth)
         const std::size_t end = EndOf(m_pos, h.length);
         if (h.IsContainer()) {
             CPowerPointDrawAccess* drawing = entry ? entry->currentDrawing : nullptr;
-            if (h.type == 0xF002 && entry) {
+            if (h.type == officeart::kDgContainer && entry) {
                 drawing = new CPowerPointDrawAccess;
                 drawing->group = PptGroupData{};
                 entry->drawings.push_back(drawing);
                 entry->currentDrawing = drawing;
-            } else if (h.type == 0xF003 && drawing) {
+            } else if (h.type == officeart::kSpgrContainer && drawing) {
                 drawing->groupStack.push_back(drawing->group);
-            } else if (h.type == 0xF004 && drawing) {
+            } else if (h.type == officeart::kSpContainer && drawing) {
                 drawing->AddShape();
             }
             if (depth + 1 < kMaxDepth) {
@@ -643,7 +629,7 @@ int CPowerPointAccess::ParseShapeObject(Node& node, int depth)
             } else {
                 SkipTo(end);
             }
-            if (h.type == 0xF003 && drawing && !drawing->groupStack.empty()) {
+            if (h.type == officeart::kSpgrContainer && drawing && !drawing->groupStack.empty()) {
                 drawing->group = drawing->groupStack.back();
                 drawing->groupStack.pop_back();
             }
@@ -657,8 +643,8 @@ int CPowerPointAccess::ParseShapeObject(Node& node, int depth)
                 entry->currentDrawing && entry->currentDrawing->currentShape &&
                 !entry->currentDrawing->currentShape->properties.empty()) {
                 const CPowerPointShapeObj* shape = entry->currentDrawing->currentShape;
-                const int back = shape->GetProperty(0x0183);
-                const int fill = shape->GetProperty(0x0181);
+                const int back = shape->GetProperty(officeart::kPropFillBackColor);
+                const int fill = shape->GetProperty(officeart::kPropFillColor);
                 entry->backColor = back ? back : -1;
                 entry->fillColor = fill ? fill : -1;
             }
@@ -759,7 +745,7 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
             }
         }
         break;
-    case 0xF008:
+    case officeart::kDg:
         if (!fixed(8, u"PPT_ID_ObjectDg"))
             return 0;
         if (drawing) {
@@ -767,14 +753,14 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
             drawing->lastShapeId = std::int32_t(Le32(body + 4));
         }
         break;
-    case 0xF009:
+    case officeart::kSpgr:
         if (!fixed(16, u"PPT_ID_ObjectSpgr"))
             return 0;
         if (drawing)
             for (int i = 0; i < 4; ++i)
                 drawing->group.rect[i] = std::int32_t(Le32(body + 4 * i));
         break;
-    case 0xF00A:
+    case officeart::kSp:
         if (!fixed(8, u"PPT_ID_ObjectSp"))
             return 0;
         if (shape) {
@@ -784,15 +770,15 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
             shape->flags = shape->shapeFlags & 0xBFF;
         }
         break;
-    case 0xF00B:
+    case officeart::kOpt:
         if (drawing && shape)
             return ReadProperties(h, end);
         break;
-    case 0xF00F:
+    case officeart::kChildAnchor:
         if (!fixed(16, u"PPT_ID_ObjectChildAnchor rect"))
             return 0;
         break;
-    case 0xF010:
+    case officeart::kClientAnchor:
         if (!fixed(8, u"PPT_ID_ObjectClientAnchor rect"))
             return 0;
         break;
@@ -818,16 +804,14 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
     shape->properties.clear();
     shape->properties.reserve(std::size_t(count));
     for (int i = 0; i < count; ++i) {
-        if (p > limit || limit - p < 6) {
+        if (p > limit || limit - p < officeart::kPropertyEntrySize) {
             ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT recInstance");
             return 0;
         }
-        PptPropertyEntry e;
-        e.idWord = Le16(data + p);
-        e.value = Le32(data + p + 2);
-        p += 6;
+        const PptPropertyEntry e = officeart::DecodePropertyEntry(data + p);
+        p += officeart::kPropertyEntrySize;
         shape->properties.push_back(e);
-        if (e.Id() == 0x0380 && e.IsComplex()) {
+        if (e.Id() == officeart::kPropShapeName && e.IsComplex()) {
             ConvertLog().Write(u"ReadByteFromStream() : szFormName value=%d", int(e.value));
             if (e.value > 520) {
                 ConvertLog().Write(u"Fail ReadByteFromStream() : szFormName value");
@@ -846,16 +830,16 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
         if (p >= limit)
             break;
         switch (e.Id()) {
-        case 0x0104:
+        case officeart::kPropBlip:
             shape->pictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
             break;
-        case 0x0186:
+        case officeart::kPropFillBlip:
             shape->fillPictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
             break;
-        case 0x0105:
-        case 0x0187:
+        case officeart::kPropBlipName:
+        case officeart::kPropFillBlipName:
             if (e.IsComplex()) {
-                std::string& name = e.Id() == 0x0105 ? shape->pictureName : shape->fillPictureName;
+                std::string& name = e.Id() == officeart::kPropBlipName ? shape->pictureName : shape->fillPictureName;
                 const std::size_t pairs = e.value / 2;
                 if ((limit - p) / 2 < pairs)
                     return 0;
@@ -864,7 +848,7 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
                     name.push_back(char(data[p]));
             }
             break;
-        case 0x0145: {
+        case officeart::kPropVertices: {
             if (limit - p < 6)
                 return 0;
             const std::uint16_t points = Le16(data + p);
@@ -875,7 +859,7 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
                 shape->vertices.push_back({std::int16_t(Le16(data + p)), std::int16_t(Le16(data + p + 2))});
             break;
         }
-        case 0x0146: {
+        case officeart::kPropSegmentInfo: {
             if (limit - p < 12)
                 return 0;
             const std::uint32_t kind = Le32(data + p + 8);
@@ -887,7 +871,7 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
             break;
         }
     }
-    for (int id = 0x0147; id <= 0x0150 && shape->HasProperty(id); ++id)
+    for (int id = officeart::kPropAdjustFirst; id <= officeart::kPropAdjustLast && shape->HasProperty(id); ++id)
         shape->adjustValues.push_back(shape->GetProperty(id));
     if (end > m_doc.size())
         return 0;
@@ -972,7 +956,7 @@ int CPowerPointAccess::WriteShapeText(CPowerPointShapeObj* shape, CSlideEntry* e
     if (shape->shapeType == 75)
         return 1;
     if (shape->shapeType == 201) {
-        const int id = shape->GetProperty(0x010B);
+        const int id = shape->GetProperty(officeart::kPropPictureId);
         if (id <= 0 || !IsFormControl(std::uint32_t(id)))
             return 1;
     }

@@ -20,20 +20,14 @@
 #include <vector>
 
 #include "extract/io/h2s_storage.h"
+#include "office/drawing/drawingrecords.h"
 #include "office/powerpoint/pptdrawing.h"
 
 class CTextCollector;
 
-// The 8-byte header of every record of the document stream.
-struct PptRecordHeader {
-    std::uint16_t verInst = 0;
-    std::uint16_t type = 0;
-    std::uint32_t length = 0;
-
-    int Version() const { return verInst & 0x0F; }
-    int Instance() const { return verInst >> 4; }
-    bool IsContainer() const { return Version() == 0x0F; }
-};
+// The 8-byte header of every record of the document stream: the same header
+// as the drawing records it holds.
+using PptRecordHeader = officeart::RecordHeader;
 
 // One outline text of a slide list.
 struct CSlideText {

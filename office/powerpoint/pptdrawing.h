@@ -1,26 +1,20 @@
 // The drawing model of the PowerPoint 97-2003 reader: one CPowerPointDrawAccess
 // per drawing container of a slide (owning its shapes), one CPowerPointShapeObj
-// per shape container (type, flags, property table, text) and the picture
-// store CMsoBLIPStoreManager of a document. The reader fills them; they have
-// no behaviour of their own beyond the property lookup.
+// per shape container (type, flags, property table, text); the picture store
+// of a document is CMsoBLIPStoreManager (office/drawing/blipstore.h). The
+// reader fills them; they have no behaviour of their own beyond the property
+// lookup.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/cfb.h"
+#include "office/drawing/blipstore.h"
+#include "office/drawing/drawingrecords.h"
 
-// One entry of a shape's property table: the id word (id in bits 0-13, fBid
-// bit 14, fComplex bit 15) and its 32-bit value.
-struct PptPropertyEntry {
-    std::uint16_t idWord = 0;
-    std::uint32_t value = 0;
-
-    int Id() const { return idWord & 0x3FFF; }
-    bool IsBlipId() const { return (idWord & 0x4000) != 0; }
-    bool IsComplex() const { return (idWord & 0x8000) != 0; }
-};
+// One entry of a shape's property table.
+using PptPropertyEntry = officeart::PropertyEntry;
 
 // A paragraph or character run of a style atom; kept for the drawing model.
 struct PptTextRun {
@@ -94,34 +88,8 @@ public:
 
     std::vector<CPowerPointShapeObj*> shapes;  // owned
     CPowerPointShapeObj* currentShape = nullptr;
-    std::int32_t shapeCount = -1;  // the drawing record (0xF008)
+    std::int32_t shapeCount = -1;  // the drawing header record (officeart::kDg)
     std::int32_t lastShapeId = -1;
     PptGroupData group;
     std::vector<PptGroupData> groupStack;
-};
-
-// One picture store entry: the first 36 bytes of the entry record and the
-// name that follows when its length byte (offset 33) is not 0.
-struct CMsoBlipEntry {
-    std::uint8_t record[36] = {};
-    std::vector<std::uint8_t> name;  // name bytes and two zero bytes; empty without a name
-
-    int NameLength() const { return record[33]; }
-};
-
-class CMsoBLIPStoreManager {
-public:
-    CMsoBLIPStoreManager() = default;
-    virtual ~CMsoBLIPStoreManager();
-    CMsoBLIPStoreManager(const CMsoBLIPStoreManager&) = delete;
-    CMsoBLIPStoreManager& operator=(const CMsoBLIPStoreManager&) = delete;
-
-    // Holds its own reference to the stream (null: none).
-    void SetPicturesStream(plat::CfbStream* stream);
-    plat::CfbStream* PicturesStream() const { return m_pPictures; }
-
-    std::vector<CMsoBlipEntry*> entries;  // owned
-
-private:
-    plat::CfbStream* m_pPictures = nullptr;
 };

@@ -9,39 +9,12 @@
 
 namespace {
 
-std::int32_t I32At(const std::uint8_t* p, std::uint64_t length, std::uint64_t at)
-{
-    std::uint8_t b[4] = {};
-    for (int i = 0; i < 4; ++i)
-        b[i] = at + i < length ? p[at + i] : 0;
-    return static_cast<std::int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
-}
-
-std::uint16_t U16At(const std::uint8_t* p, std::uint64_t length, std::uint64_t at)
-{
-    const std::uint8_t lo = at < length ? p[at] : 0;
-    const std::uint8_t hi = at + 1 < length ? p[at + 1] : 0;
-    return static_cast<std::uint16_t>(lo | (hi << 8));
-}
-
 template <class Key>
 int FindFirst(const std::vector<std::pair<Key, int>>& index, Key key)
 {
     auto it = std::lower_bound(index.begin(), index.end(), key,
                                [](const std::pair<Key, int>& e, Key v) { return e.first < v; });
     return it != index.end() && it->first == key ? it->second : -1;
-}
-
-bool SkippedWhole(std::uint16_t type)
-{
-    switch (type) {
-    case 0xF007: case 0xF008: case 0xF00C: case 0xF00E:
-    case 0xF118: case 0xF119: case 0xF11A:
-    case 0xF11D: case 0xF11E: case 0xF11F: case 0xF120: case 0xF122:
-        return true;
-    default:
-        return type >= 0xF010 && type <= 0xF018;
-    }
 }
 
 }  // namespace
@@ -88,101 +61,13 @@ int WordDrawingData::LoadAnchors(const WordBytes& table, const CMsWordFIB80& fib
 int WordDrawingData::Load(const WordBytes& table, const CMsWordFIB80& fib)
 {
     try {
-        shapes_.clear();
-        shapeById_.clear();
-        current_ = previous_ = WordShapeRecord::kNone;
         if (fib.I32(CMsWordFIB80::kLcbDggInfo) <= 0) {
-            shapes_.resize(1);
-            shapeById_.emplace_back(0u, 0);
+            shapes_.ReadNone();
             return 1;
         }
         const WordBytes dgg = table.Block(fib.U32(CMsWordFIB80::kFcDggInfo), fib.I32(CMsWordFIB80::kLcbDggInfo));
-        const std::uint8_t* data = dgg.bytes();
-        const std::uint64_t size = dgg.size();
-        std::int64_t index = -1;
-        std::uint64_t b = 0;
-        // A record header is read only where all of it lies inside the data.
-        while (b + 8 <= size) {
-            const std::uint16_t verInst = U16At(data, size, b);
-            const std::uint16_t type = U16At(data, size, b + 2);
-            const std::uint64_t length = static_cast<std::uint32_t>(I32At(data, size, b + 4));
-            const std::uint8_t* body = data + b + 8;
-            const std::uint64_t have = std::min<std::uint64_t>(length, size - (b + 8));
-            WordShapeRecord* cur = current_ >= 0 ? &shapes_[static_cast<std::size_t>(current_)] : nullptr;
-            switch (type) {
-            case 0xF000: case 0xF001: case 0xF002: case 0xF003: case 0xF005:
-                b += 8;
-                break;
-            case 0xF004:
-                LinkCurrent();
-                previous_ = current_;
-                ++index;
-                if (index >= static_cast<std::int64_t>(shapes_.size())) {
-                    b += 8 + length;
-                } else {
-                    current_ = static_cast<int>(index);
-                    b += 8;
-                }
-                break;
-            case 0xF006: {
-                // One record per shape container at most: a container takes at
-                // least 8 bytes, so more slots than that could never be used.
-                const std::uint64_t spidMax = static_cast<std::uint32_t>(I32At(body, have, 0));
-                const std::uint64_t slots = std::min<std::uint64_t>(spidMax + 1, size / 8 + 1);
-                shapes_.assign(static_cast<std::size_t>(slots), WordShapeRecord());
-                if (current_ >= static_cast<int>(slots))
-                    current_ = WordShapeRecord::kNone;
-                if (previous_ >= static_cast<int>(slots))
-                    previous_ = WordShapeRecord::kNone;
-                b += 8 + length;
-                break;
-            }
-            case 0xF009:
-                if (cur && length >= 1)
-                    for (int i = 0; i < 4; ++i)
-                        cur->groupRect[i] = I32At(body, have, 4 * i);
-                b += 8 + length;
-                break;
-            case 0xF00A:
-                if (cur && length >= 1) {
-                    cur->spid = static_cast<std::uint32_t>(I32At(body, have, 0));
-                    const std::uint32_t flags = static_cast<std::uint32_t>(I32At(body, have, 4));
-                    cur->isGroup = flags & 1;
-                    cur->isChild = (flags >> 1) & 1;
-                    cur->shapeType = (verInst >> 4) & 0xFFF;
-                }
-                b += 8 + length;
-                break;
-            case 0xF00B:
-                if (cur)
-                    ReadVertices(body, have);
-                b += 8 + length;
-                break;
-            case 0xF00D:
-                if (cur && length > 0)
-                    cur->hasTextBox = 1;
-                b += 8 + length;
-                break;
-            case 0xF00F:
-                if (cur && length >= 1)
-                    for (int i = 0; i < 4; ++i)
-                        cur->childRect[i] = I32At(body, have, 4 * i);
-                b += 8 + length;
-                break;
-            default:
-                if (SkippedWhole(type))
-                    b += 8 + length;
-                else
-                    b += 1;
-                break;
-            }
-        }
-        LinkCurrent();
-        shapeById_.reserve(shapes_.size());
-        for (std::size_t i = 0; i < shapes_.size(); ++i)
-            shapeById_.emplace_back(shapes_[i].spid, static_cast<int>(i));
-        std::stable_sort(shapeById_.begin(), shapeById_.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Shapes are linked into their groups only where the text anchors any.
+        shapes_.Read(dgg.bytes(), dgg.size(), !anchors_.empty());
         return 1;
     } catch (const std::bad_alloc&) {
         SetLibraryError(kLibErrorOutOfMemory);
@@ -190,77 +75,9 @@ int WordDrawingData::Load(const WordBytes& table, const CMsWordFIB80& fib)
     }
 }
 
-void WordDrawingData::LinkCurrent()
-{
-    if (anchors_.empty() || current_ < 0 || previous_ < 0)
-        return;
-    // Parent links always lead to records made earlier, but a walk up never
-    // takes more steps than there are records.
-    const int limit = static_cast<int>(shapes_.size());
-    WordShapeRecord& cur = shapes_[static_cast<std::size_t>(current_)];
-    if (cur.isChild) {
-        int g = previous_;
-        for (int steps = 0; g >= 0 && steps <= limit; ++steps) {
-            const WordShapeRecord& s = shapes_[static_cast<std::size_t>(g)];
-            if (s.groupRect[0] <= cur.childRect[0] && s.groupRect[2] >= cur.childRect[2] &&
-                s.groupRect[3] >= cur.childRect[3] && s.groupRect[1] <= cur.childRect[1])
-                break;
-            g = s.parent;
-        }
-        if (g >= 0 && g != current_) {
-            cur.parent = g;
-            if (g == previous_)
-                shapes_[static_cast<std::size_t>(g)].firstChild = current_;
-        }
-    }
-    int s = previous_;
-    for (int steps = 0; s >= 0 && steps <= limit; ++steps) {
-        WordShapeRecord& rec = shapes_[static_cast<std::size_t>(s)];
-        if (rec.parent == cur.parent) {
-            if (s != current_)
-                rec.nextSibling = current_;
-            break;
-        }
-        if (rec.parent < 0)
-            break;
-        s = rec.parent;
-    }
-}
-
-void WordDrawingData::ReadVertices(const std::uint8_t* body, std::uint64_t length)
-{
-    WordShapeRecord& cur = shapes_[static_cast<std::size_t>(current_)];
-    std::uint64_t pos = 0;
-    std::uint64_t complexSum = 0;
-    std::uint64_t extra = 0;
-    bool seen = false;
-    while (pos + 6 + complexSum + extra < length) {
-        const std::uint16_t id = U16At(body, length, pos);
-        const std::uint32_t value = static_cast<std::uint32_t>(I32At(body, length, pos + 2));
-        pos += 6;
-        if (id & 0x8000) {
-            complexSum += value;
-            const int number = id & 0x3FFF;
-            if (number == 0x145 || number == 0x146) {
-                seen = true;
-                extra = 6;
-            }
-        }
-    }
-    if (!seen || pos >= length)
-        return;
-    const std::uint64_t nElems = U16At(body, length, pos);
-    pos += 6;
-    // Only as many points as the body holds.
-    const std::uint64_t fit = pos < length ? (length - pos) / 4 : 0;
-    const std::uint64_t n = std::min(nElems, fit);
-    for (std::uint64_t i = 0; i < n; ++i)
-        cur.vertices.emplace_back(U16At(body, length, pos + 4 * i), U16At(body, length, pos + 4 * i + 2));
-}
-
 int WordDrawingData::FindAnchor(std::int32_t cp) const { return FindFirst(anchorByCp_, cp); }
 
-int WordDrawingData::FindShape(std::uint32_t spid) const { return FindFirst(shapeById_, spid); }
+int WordDrawingData::FindShape(std::uint32_t spid) const { return shapes_.FindShape(spid); }
 
 int CMsDrawObject::CheckShape(ShapeCheckRequest& request)
 {

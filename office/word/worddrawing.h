@@ -1,6 +1,7 @@
 // Drawn objects of a Word 97-2003 document: the shape anchors of the main
 // text and the headers (PlcSpaMom, PlcSpaHdr) and the shapes of the OfficeArt
-// drawing data in the table stream, with just what the text walk needs: each
+// drawing data in the table stream, read by the shared shape table
+// (office/drawing/shapetable.h) with just what the text walk needs: each
 // shape's id, type, group links, whether it carries a text box, and the
 // vertices of freeform shapes. CMsDrawObject decides whether a shape has a
 // usable outline; only then is its text-box text emitted.
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "office/drawing/shapetable.h"
 #include "office/word/wordstruct.h"
 
 struct WordShapeAnchor {
@@ -22,21 +24,8 @@ struct WordShapeAnchor {
     }
 };
 
-struct WordShapeRecord {
-    static constexpr int kNone = -1;
-    std::uint32_t spid = 0;
-    std::uint32_t shapeType = 0;
-    std::uint8_t isGroup = 0;
-    std::uint8_t isChild = 0;
-    std::uint8_t hasTextBox = 0;
-    std::int32_t groupRect[4] = {};  // left, top, right, bottom
-    std::int32_t childRect[4] = {};
-    int parent = kNone;
-    int firstChild = kNone;
-    int nextSibling = kNone;
-    std::vector<std::pair<std::uint16_t, std::uint16_t>> vertices;
-    std::vector<std::int32_t> adjustValues;
-};
+// One shape of the drawing data (office/drawing/shapetable.h).
+using WordShapeRecord = DrawingShapeRecord;
 
 class WordDrawingData {
 public:
@@ -44,9 +33,9 @@ public:
     int Load(const WordBytes& table, const CMsWordFIB80& fib);
 
     int AnchorCount() const { return static_cast<int>(anchors_.size()); }
-    int ShapeCount() const { return static_cast<int>(shapes_.size()); }
+    int ShapeCount() const { return shapes_.ShapeCount(); }
     const std::vector<WordShapeAnchor>& Anchors() const { return anchors_; }
-    const std::vector<WordShapeRecord>& Shapes() const { return shapes_; }
+    const std::vector<WordShapeRecord>& Shapes() const { return shapes_.Shapes(); }
     // The first anchor at cp, or -1; the first shape with the id, or -1.
     int FindAnchor(std::int32_t cp) const;
     int FindShape(std::uint32_t spid) const;
@@ -54,15 +43,9 @@ public:
     void SetOwnerValue(std::intptr_t v) { owner_ = v; }
 
 private:
-    void LinkCurrent();
-    void ReadVertices(const std::uint8_t* body, std::uint64_t length);
-
-    std::vector<WordShapeRecord> shapes_;
+    DrawingShapeTable shapes_;
     std::vector<WordShapeAnchor> anchors_;
     std::vector<std::pair<std::int32_t, int>> anchorByCp_;
-    std::vector<std::pair<std::uint32_t, int>> shapeById_;
-    int current_ = WordShapeRecord::kNone;
-    int previous_ = WordShapeRecord::kNone;
     std::intptr_t owner_ = 0;
 };
 
