@@ -196,6 +196,7 @@ void CDocumentActionDlg::OnTimer(int id)
     switch (id) {
     case IDT_ACTION_START:
         KillTimer(IDT_ACTION_START);
+        m_storeWatch = std::make_unique<EventStoreFailureWatch>();
         m_eventId = AddEvent(StartEvent());
         m_startWritten = true;
         if (!m_worker.joinable()) StartWorker();
@@ -262,7 +263,15 @@ void CDocumentActionDlg::WriteEndEvent(bool cancelled)
 {
     if (!m_startWritten || m_endWritten) return;
     m_endWritten = true;
-    m_eventId = AddEventWithFiles(cancelled ? CancelEvent() : CompleteEvent(), m_processed);
+    // A document whose row was never stored (index 0) has no row to refer to.
+    std::vector<int64_t> stored;
+    for (int64_t fileIndex : m_processed)
+        if (fileIndex > 0) stored.push_back(fileIndex);
+    m_eventId = AddEventWithFiles(cancelled ? CancelEvent() : CompleteEvent(), stored);
+    // Once per run, after its last write: what the store did not keep.
+    EventStoreFailure first;
+    if (m_storeWatch && m_storeWatch->TakeNotice(first)) ShowMessageBox(EventStoreFailureText(first), u"", 1, this);
+    m_storeWatch.reset();
 }
 
 void CDocumentActionDlg::OnBnClickedStop()
@@ -349,6 +358,8 @@ bool CDocumentExceptionDlg::ActOn(size_t i)
     // A document counts only when its rows were written: a release that
     // fails leaves every row of the document as it was, and the window's
     // last line tells how many documents were not handled.
+    // A document whose row was never stored has no row to except or release.
+    if (fileIndex <= 0) return false;
     if (m_mode == 2) return ReleaseException(fileIndex);
     // The rows refer to this run's start event.
     return AddExceptionInfo(fileIndex, m_eventId);

@@ -19,6 +19,7 @@
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
 #include "core/docarchiver.h"
+#include "core/eventstore/eventstore.h"
 
 
 // One document to act on: its path and the id of its FileInfo row.
@@ -127,6 +128,9 @@ protected:
     int64_t m_eventId = 0;
     bool m_startWritten = false;
     bool m_endWritten = false;
+    // The store's failed writes of this run, from its start event to its end
+    // event: told once, when the run ends.
+    std::unique_ptr<EventStoreFailureWatch> m_storeWatch;
     std::vector<int64_t> m_processed;
     std::vector<size_t> m_processedPositions;
     int m_notHandled = 0;

@@ -13,6 +13,7 @@
 #include "core/controls/edits.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
+#include "core/eventstore/eventstore.h"
 #include "core/eventstore/eventtables.h"
 #include "core/logmgr.h"
 #include "core/registry.h"
@@ -167,10 +168,15 @@ void CErrorReportDlg::OnBnClickedExcept()
     // The key of the search that ended in the document: its mask.
     const uint32_t mask = ReadRegistryDword(kRunKey, 127, u"findPSInfoFlag");
     record.documentKey = MakeDocumentKey(record, mask);
+    EventStoreFailureWatch watch;
     const int64_t fileIndex = AddFileInfoRow(PersonalInfoCounts{}, record);
     if (fileIndex <= 0) {
         AppLog().Write(u"The error document's FileInfo row was not written: %s", m_path.c_str());
-        ShowMessageBox(kNotExceptedText, u"", 1, this);
+        // Why, when the store said so.
+        const auto failure = watch.FirstFailure();
+        ShowMessageBox(failure ? std::u16string(kNotExceptedText) + u"\n" + EventStoreFailureText(*failure)
+                               : std::u16string(kNotExceptedText),
+                       u"", 1, this);
         return;
     }
     DocumentList list{DocumentItem{m_path, fileIndex}};

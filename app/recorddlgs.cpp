@@ -486,7 +486,12 @@ void CRecordSaveDlg::OnSave()
         ShowMessageBox(plat::FormatWide(kCannotCreateLogFile, path.c_str()), u"", 1, this);
         return;
     }
-    AddEvent(EVENT_LOG_SAVED);
+    {
+        // The file is written; an event the store did not keep is told.
+        EventStoreFailureWatch watch;
+        AddEvent(EVENT_LOG_SAVED);
+        if (const auto failure = watch.FirstFailure()) ShowMessageBox(EventStoreFailureText(*failure), u"", 1, this);
+    }
     saved_ = true;
     ShowMessageBox(Fmt(u"LOG_SAVE_NOTIFY_EXPLAIN", kindText.c_str(), static_cast<int>(ids.size())),
                    GetText(u"LOG_SAVE_NOTIFY_TITLE"), 1, this);

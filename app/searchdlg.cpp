@@ -483,6 +483,19 @@ void CAllSearchDlg::Cancelled()
     m_btnSearch->LoadBitmapStrip(216, 2);
 }
 
+void CAllSearchDlg::StoreWriteFailed(const EventStoreFailure& first)
+{
+    // Possibly under the store lock: only posted. The session calls it once
+    // per search; the rows already on screen stay whatever the store does.
+    QMetaObject::invokeMethod(
+        this,
+        [this, first] {
+            if (m_shutDown) return;
+            ShowMessageBox(EventStoreFailureText(first) + u"\n검색 결과는 화면에 그대로 표시됩니다.", u"", 1, this);
+        },
+        Qt::QueuedConnection);
+}
+
 // ---- Messages and timers ----------------------------------------------------------------
 
 qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
@@ -619,7 +632,15 @@ void CAllSearchDlg::ShowUnreadLine()
     if (unread > 0) line = plat::FormatWide(u"읽지 못한 문서: %d개", unread);
     if (folders > 0)
         line += (line.empty() ? u"" : u", ") + plat::FormatWide(u"열지 못한 폴더: %d개", folders);
-    if (!line.empty()) m_delay->setText(ps::ui::ToQ(line + u" (오류 파일 목록에 기록됨)"));
+    if (line.empty()) return;
+    // Lines the list could not take (a full disk) are told, not lost.
+    const int unlisted = std::min(m_session->UnlistedDocuments(), unread + folders);
+    if (unlisted > 0)
+        line += plat::FormatWide(u" (오류 파일 목록에 %d개 기록됨, %d개는 디스크에 기록하지 못함)",
+                                 unread + folders - unlisted, unlisted);
+    else
+        line += u" (오류 파일 목록에 기록됨)";
+    m_delay->setText(ps::ui::ToQ(line));
 }
 
 void CAllSearchDlg::Completion()

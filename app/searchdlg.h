@@ -200,6 +200,7 @@ private:
     void Unread(const SearchFileInfo& record, int status) override;
     void Finished() override;
     void Cancelled() override;
+    void StoreWriteFailed(const EventStoreFailure& first) override;
 
     int m_nSearchMode = 0;
     std::vector<std::u16string> m_include, m_exclude, m_extensions;

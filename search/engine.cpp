@@ -419,7 +419,12 @@ bool CNTFSSearch::SearchVolume(const std::u16string& root, search::NtfsVolume& v
                 return false;
             return m_bIsTerminateSearch == 0;
         },
-        stop);
+        stop,
+        [this](const plat::WString& fullPath, const char16_t* reason) {
+            // As the folder walk does: listed with its reason and counted.
+            WriteErrorFileList(fullPath, reason);
+            ++m_unreadDocuments;
+        });
     SearchLog().Write(u"SearchFiles End.");
     return true;
 }

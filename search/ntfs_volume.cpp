@@ -593,8 +593,25 @@ bool NtfsVolume::ListFiles(const std::vector<plat::WString>& extensions,
     });
 }
 
+namespace {
+
+// Why a name the table lists is no document to read, or null when it is one
+// to pass over (a link to a regular file or a folder).
+const char16_t* NotRegularReason(const std::string& nativePath, const struct stat& st) {
+    if (!S_ISLNK(st.st_mode)) return u"일반 파일이 아님";
+    struct stat target;
+    if (::stat(nativePath.c_str(), &target) == 0)
+        return S_ISREG(target.st_mode) || S_ISDIR(target.st_mode) ? nullptr : u"일반 파일이 아님";
+    if (errno == ELOOP) return u"심볼릭 링크가 순환함";
+    if (errno == ENOENT || errno == ENOTDIR) return u"심볼릭 링크의 대상이 없음";
+    return u"파일을 열 수 없음";
+}
+
+}  // namespace
+
 bool NtfsVolume::SearchFiles(const plat::WString& mountRoot, const std::vector<plat::WString>& extensions,
-                             const std::function<bool(const MftFoundFile&)>& sink, const StopCheck& stop) const {
+                             const std::function<bool(const MftFoundFile&)>& sink, const StopCheck& stop,
+                             const NotRegularSink& notRegular) const {
     plat::WString root = mountRoot;
     if (root.empty() || root.back() != u'/') root.push_back(u'/');
     MftFoundFile f;
@@ -604,8 +621,16 @@ bool NtfsVolume::SearchFiles(const plat::WString& mountRoot, const std::vector<p
         f.fullPath.append(folder);
         f.fullPath.append(name);
         struct stat st;
-        if (::lstat(plat::PathToNative(f.fullPath).c_str(), &st) != 0) return true;
-        if (!S_ISREG(st.st_mode) || st.st_size <= 0) return true;
+        const std::string native = plat::PathToNative(f.fullPath);
+        if (::lstat(native.c_str(), &st) != 0) return true;
+        if (!S_ISREG(st.st_mode)) {
+            // Named like a document but none: listed with its reason, so that
+            // every document the search could not read is named.
+            if (const char16_t* reason = NotRegularReason(native, st); reason && notRegular)
+                notRegular(f.fullPath, reason);
+            return true;
+        }
+        if (st.st_size <= 0) return true;
         f.size = uint64_t(st.st_size);
         f.lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
         return sink(f);

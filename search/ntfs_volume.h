@@ -150,11 +150,16 @@ public:
     // named record with a listed extension is confirmed on the file system
     // under mountRoot (a regular file, size above 0), which also gives its
     // size and last-write time. Files deleted or renamed since the table was
-    // read are not reported. Returns false when stopped.
+    // read are not reported. A name that is no regular file there (a pipe,
+    // socket or device; a link in a loop, to nothing, or to no document or
+    // folder) goes to notRegular with the reason the user reads, when given;
+    // a link to a document or a folder is passed over (what it leads to is
+    // listed where it lies). Returns false when stopped.
+    using NotRegularSink = std::function<void(const plat::WString& fullPath, const char16_t* reason)>;
     bool SearchFiles(const plat::WString& mountRoot,
                      const std::vector<plat::WString>& extensions,
                      const std::function<bool(const MftFoundFile&)>& sink,
-                     const StopCheck& stop = {}) const;
+                     const StopCheck& stop = {}, const NotRegularSink& notRegular = {}) const;
 
 private:
     explicit NtfsVolume(int fd);

@@ -1,8 +1,10 @@
 #include "search/scan.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -94,17 +96,36 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
     }
 }
 
-void WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
+namespace {
+
+std::atomic<int> g_linesLost{0};
+
+// A line not written: counted, and logged once per run of failures.
+bool LineLost(const std::u16string& path)
 {
-    WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
+    if (g_linesLost.fetch_add(1) == 0)
+        SearchLog().Write(u"The error-file list could not be written: %s", path.c_str());
+    return false;
 }
 
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+}  // namespace
+
+int ErrorFileListLinesLost()
+{
+    return g_linesLost.load();
+}
+
+bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
+{
+    return WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
+}
+
+bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
                           const std::u16string& reason)
 {
     std::u16string docs = plat::DocumentsDir();
     if (docs.empty())
-        return;
+        return LineLost(path);
     char day[16];
     std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
     std::u16string folder = docs + u"/Privasweep/PrivasweepErrorFile/" + plat::AsciiToWide(day);
@@ -112,7 +133,7 @@ void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now
     std::string file = plat::PathToNative(folder + u"/PrivasweepErrFileList.txt");
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
-        return;
+        return LineLost(path);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
     // One write per line, never cut; CR LF as the list has always had.
@@ -126,6 +147,14 @@ void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now
         line += "\t" + text;
     }
     line += "\r\n";
-    WriteAll(fd, line);
-    ::close(fd);
+    // A short write leaves part of a line: cut it off again, so that the
+    // list holds whole lines only and each line is one unread document.
+    struct stat st;
+    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    bool written = WriteAll(fd, line);
+    if (!written && before >= 0)
+        (void)!::ftruncate(fd, before);
+    if (::close(fd) != 0)
+        written = false;
+    return written ? true : LineLost(path);
 }

@@ -21,6 +21,13 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
 // Appends "[hh:mm:ss] path" and, when a reason is given, a tab and the
 // reason, to PrivasweepErrFileList.txt in the day's folder
 // <documents>/Privasweep/PrivasweepErrorFile/YYYYMMDD. Lines end in CR LF.
-void WriteErrorFileList(const std::u16string& path, const std::u16string& reason = {});
-void WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+// True when the whole line was written; a line that could not be (a full
+// disk, no documents folder, a folder that cannot be made) is counted in
+// ErrorFileListLinesLost so that the user is told rather than left with a
+// list shorter than the count.
+bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason = {});
+bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
                           const std::u16string& reason = {});
+// Lines of the error-file list that could not be written since the program
+// started (a search takes the difference over its run).
+int ErrorFileListLinesLost();

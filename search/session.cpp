@@ -168,8 +168,10 @@ int64_t SearchSession::Start(const SearchRequest& request)
     for (auto& t : m_totals) t = 0;
     for (auto& c : m_kindCounts) c = 0;
     m_unreadDocuments = 0;
+    m_linesLostAtStart = ErrorFileListLinesLost();
     m_idle = 0;
     m_cancel = 0;
+    WatchStoreWrites(true);
     m_searchEventId = AddEvent(m_request.mode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
     std::vector<std::u16string> keys;
     try {
@@ -199,6 +201,23 @@ int64_t SearchSession::Start(const SearchRequest& request)
     return m_searchEventId;
 }
 
+void SearchSession::WatchStoreWrites(bool on)
+{
+    if (!on) {
+        m_storeWatchOn = false;
+        return;
+    }
+    if (!m_storeWatch)
+        m_storeWatch = std::make_unique<EventStoreFailureWatch>([this](const EventStoreFailure& first) {
+            // On the writing thread, perhaps under the store lock: only the
+            // sink's hand-over, which posts.
+            if (m_storeWatchOn) m_sink.StoreWriteFailed(first);
+        });
+    else
+        m_storeWatch->Reset();
+    m_storeWatchOn = true;
+}
+
 void SearchSession::WriteEndEvent(bool completed)
 {
     const bool all = m_request.mode == 0;
@@ -223,6 +242,7 @@ bool SearchSession::Complete()
         DeleteLastCheckFile();
     }
     JoinAnalysis();
+    WatchStoreWrites(false);
     return completed;
 }
 
@@ -237,6 +257,7 @@ bool SearchSession::Stop()
     // end event carries exactly the totals the rows show.
     JoinAnalysis();
     WriteEndEvent(false);
+    WatchStoreWrites(false);
     DeleteLastCheckFile();
     m_sink.Cancelled();
     return true;
@@ -252,6 +273,7 @@ void SearchSession::Shutdown()
     m_cancel = 1;
     if (!IsIdle() && m_engine) m_engine->Stop();
     JoinAnalysis();
+    WatchStoreWrites(false);
 }
 
 // ---- Intake (walker threads) ----------------------------------------------------------

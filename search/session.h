@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/eventstore/eventstore.h"
 #include "core/records.h"
 #include "search/drives.h"
 #include "search/engine.h"
@@ -79,6 +80,12 @@ public:
     virtual void Finished() = 0;
     // Stop ended the search and wrote its end event.
     virtual void Cancelled() = 0;
+    // A write of this search to the event store was not stored: called once
+    // per search, for the first such write (the start event's, a result's
+    // or the end event's). It may come on any thread of the search, even
+    // while that thread holds the store lock: it must only hand the news on
+    // (post to a window), never use the store or block. The search goes on.
+    virtual void StoreWriteFailed(const EventStoreFailure& first) { (void)first; }
 };
 
 class SearchSession : private WalkSink {
@@ -120,6 +127,11 @@ public:
     // Documents of this search not read to their end (the readers' and the
     // walk's), and in *folders the folders the walk could not open.
     int UnreadDocuments(int* folders = nullptr) const;
+    // Lines of the error-file list this search could not write (a full
+    // disk): its unread documents that the list does not name.
+    int UnlistedDocuments() const { return ErrorFileListLinesLost() - m_linesLostAtStart; }
+    // Writes of the current (or last) search that were not stored.
+    int FailedStoreWrites() const { return m_storeWatch ? m_storeWatch->FailedWrites() : 0; }
 
     // Readers of the next analysis; 0 (the default) is one per core.
     void SetAnalysisWorkers(unsigned workers) { m_analysisWorkers = workers; }
@@ -137,6 +149,8 @@ private:
     void FinishFileSearch() override;
     void AnalysisThreadProc();
     void WriteEndEvent(bool completed);
+    // Starts (Reset) or ends the watch of this search's store writes.
+    void WatchStoreWrites(bool on);
 
     SessionSink& m_sink;
     SearchRequest m_request;
@@ -158,8 +172,16 @@ private:
     std::array<std::atomic<int>, kTotalCount> m_totals{};
     std::array<std::atomic<int>, kKindCount> m_kindCounts{};
     std::atomic<int> m_unreadDocuments{0};
+    int m_linesLostAtStart = 0;
     std::atomic<int32_t> m_idle{1};
     CancelFlag m_cancel{0};
+
+    // The store's failed writes of the running search, from the start event
+    // to the end event: its first one goes to the sink. Ended with the
+    // search, so the writes of later work (actions on the results) are not
+    // taken for the search's.
+    std::unique_ptr<EventStoreFailureWatch> m_storeWatch;
+    std::atomic<bool> m_storeWatchOn{false};
 
     std::thread m_analysis;
     // Last: destroyed first, joining its walkers before the rest goes.

@@ -14,8 +14,14 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <fcntl.h>
+#include <memory>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+
+#include "core/eventstore/eventtables.h"
 
 namespace ps_test {
 namespace {
@@ -682,6 +688,135 @@ TEST(DocumentKind, ByLastExtension)
     EXPECT_EQ(DocumentKindOfName(u"x.xls"), CAllSearchDlg::kXls);
     EXPECT_EQ(DocumentKindOfName(u"noext"), -1);
     EXPECT_EQ(DocumentKindOfName(u"x.txt"), -1);
+}
+
+}  // namespace
+}  // namespace ps_test
+
+namespace ps_test {
+namespace {
+
+// A store whose writes fail while a search runs: the window tells the user
+// once, with the reason, and every row found stays on screen.
+class StoreFailureSearchTest : public SearchWindowTest {
+protected:
+    // The program's own connection may grow the file by no more pages, and
+    // what room is left is taken first: every later write needs a page.
+    void FillTheStore()
+    {
+        std::lock_guard<std::recursive_timed_mutex> guard(EventStoreLock());
+        sqlite3* db = EventDatabase().Handle();
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "CREATE TABLE Filler (x)", nullptr, nullptr, nullptr));
+        sqlite3_int64 pages = 0;
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &st, nullptr);
+        if (sqlite3_step(st) == SQLITE_ROW) pages = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+        const std::string limit = "PRAGMA max_page_count = " + std::to_string(pages + 4);
+        sqlite3_exec(db, limit.c_str(), nullptr, nullptr, nullptr);
+        // Each table's own pages too: the rows the search writes find no room.
+        for (const char* table : {"Filler (x", "EventInfo (Type, User", "FileInfo (Hash, Path",
+                                  "PersonalInfo (FileIndex, Type, Data", "SearchEventLog (EventID, ID"})
+            for (int size : {2000, 500, 100, 20, 1}) {
+                const std::string values = std::string(table).find(',') == std::string::npos
+                                               ? "(zeroblob(" + std::to_string(size) + "))"
+                                           : std::string(table).rfind("Data") != std::string::npos
+                                               ? "(-1, 99, hex(zeroblob(" + std::to_string(size) + ")))"
+                                               : "(99, hex(zeroblob(" + std::to_string(size) + ")))";
+                const std::string sql = std::string("INSERT INTO ") + table + ") VALUES " + values;
+                while (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+                }
+            }
+    }
+    // Another program overwrites every page but the first.
+    void DamageTheStore()
+    {
+        for (int i = 0; i < 40; ++i) {
+            SearchFileInfo f;
+            f.folder = u"/x";
+            f.fileName = u"d" + plat::PathFromNative(std::to_string(i)) + u".pdf";
+            f.path = f.folder + u"/" + f.fileName;
+            f.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + i % 26) + f.fileName;
+            std::vector<PersonalInfoHit> hits(20, PersonalInfoHit{kPersonalInfoPhoneNumber, u"010-1234-5678"});
+            ASSERT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, f, hits), 0);
+        }
+        {
+            RawDb raw(dbPath_);
+            ASSERT_EQ(0, raw.Exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
+        const int fd = open(dbPath_.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        struct stat st;
+        ASSERT_EQ(0, fstat(fd, &st));
+        const std::string junk(4096, '\x5a');
+        for (off_t at = 4096; at < st.st_size; at += 4096)
+            ASSERT_EQ(4096, pwrite(fd, junk.data(), junk.size(), at));
+        close(fd);
+        std::lock_guard<std::recursive_timed_mutex> guard(EventStoreLock());
+        sqlite3_db_release_memory(EventDatabase().Handle());
+    }
+    int StoreNotices() const
+    {
+        int n = 0;
+        for (const auto& m : messages_)
+            if (m.find(u"검색 결과는 화면에 그대로 표시됩니다.") != std::u16string::npos) {
+                ++n;
+                EXPECT_EQ(0u, m.find(u"이벤트 데이터베이스에 기록하지 못했습니다: "));
+            }
+        return n;
+    }
+};
+
+TEST_F(StoreFailureSearchTest, AFullDamagedOrLockedStoreIsToldOnceAndTheRowsStay)
+{
+    enum class Fault { Full, Damaged, Locked };
+    struct Case {
+        Fault fault;
+        const char16_t* says;
+    } cases[] = {{Fault::Full, u"디스크"}, {Fault::Damaged, u"손상"}, {Fault::Locked, u"다른 프로그램"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        // A fresh store per case.
+        ExitEventDatabase();
+        for (const char* tail : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(dbPath_ + tail);
+        ASSERT_TRUE(CopyTemplateDatabase(plat::PathFromNative(BuiltTemplatePath()), plat::PathFromNative(dbPath_)));
+        OpenEventDatabase(plat::PathFromNative(dbPath_));
+        messages_.clear();
+        const std::string root = MakeDocs();
+        std::unique_ptr<RawDb> holder;
+        if (c.fault == Fault::Full) FillTheStore();
+        if (c.fault == Fault::Damaged) DamageTheStore();
+        if (c.fault == Fault::Locked) {
+            holder = std::make_unique<RawDb>(dbPath_);
+            ASSERT_EQ(0, holder->Exec("BEGIN EXCLUSIVE; INSERT INTO EventInfo (Type) VALUES (99);"));
+        }
+        {
+            CAllSearchDlg dlg;
+            dlg.SetSearchMode(1);
+            dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+            dlg.show();
+            ASSERT_TRUE(WaitFor([&] { return dlg.IsSearching() || !dlg.IsIdle(); }, 10000));
+            ASSERT_TRUE(WaitIdle(dlg));
+            for (int i = 0; i < 50; ++i) QApplication::processEvents();
+            EXPECT_EQ(1, StoreNotices());
+            bool says = false;
+            for (const auto& m : messages_) says = says || m.find(c.says) != std::u16string::npos;
+            EXPECT_TRUE(says);
+            // The search's results are on screen whatever the store did.
+            EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 3);
+            EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), 3);
+            EXPECT_NE(std::find(messages_.begin(), messages_.end(), u"검색이 완료되었습니다."), messages_.end());
+
+            // A second search over the same store tells again, once.
+            messages_.clear();
+            dlg.OnBnClickedButtonSearch();
+            ASSERT_TRUE(WaitIdle(dlg));
+            for (int i = 0; i < 50; ++i) QApplication::processEvents();
+            EXPECT_EQ(1, StoreNotices());
+            EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), 3);
+        }
+        holder.reset();
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A search that could not read every document it found says so in its
 // completion lines; what was read of a document that failed part way is
 // shown, and never taken as that document's stored result.
+#include <cstdio>
 #include <filesystem>
 
 #include "app/filereport.h"
@@ -55,6 +56,38 @@ TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Hash = ''"), round + 1);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), round + 2);
     }
+    SetExtractorTable(previous);
+}
+
+// The day's error-file list on a full disk: the completion line says how
+// many of the unread documents the list could not name.
+TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
+{
+    ExtractorTable t = CurrentExtractorTable();
+    t.pdf = &PartlyFailingPdf;
+    const ExtractorTable previous = SetExtractorTable(t);
+    const std::string root = dir_.file("docs");
+    std::filesystem::create_directories(root);
+    ASSERT_TRUE(WriteFileBytes(root + "/partial.pdf", "%PDF-1.4\n"));
+    ASSERT_TRUE(WriteFileBytes(root + "/broken.docx", "PK\3\4 no package"));
+    const plat::LocalTime now = plat::LocalTimeNow();
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
+    const std::string folder = plat::PathToNative(plat::DocumentsDir()) + "/Privasweep/PrivasweepErrorFile/" + day;
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove(folder + "/PrivasweepErrFileList.txt");
+    std::filesystem::create_symlink("/dev/full", folder + "/PrivasweepErrFileList.txt");
+
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {plat::PathFromNative(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+    EXPECT_EQ(dlg.UnreadDocuments(), 2);
+    EXPECT_EQ(dlg.DelayLine()->text(),
+              QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 0개 기록됨, 2개는 디스크에 기록하지 못함)"));
+    std::filesystem::remove(folder + "/PrivasweepErrFileList.txt");
     SetExtractorTable(previous);
 }
 

@@ -144,6 +144,32 @@ TEST(ErrorFileList, DailyFilesWholeLines)
               "[00:00:01] /data/fourth.pdf\ttwo  lines and tab\r\n");
 }
 
+// A list that cannot take a line (a full disk, a folder in the list's
+// place): the write says so and the line is counted as lost, never
+// silently dropped, and no part of a line stays behind.
+TEST(ErrorFileList, LinesNotWrittenAreReportedAndCounted)
+{
+    plat::LocalTime full{2024, 4, 1, 10, 0, 0, 0, 0};
+    plat::LocalTime blocked{2024, 4, 2, 10, 0, 0, 0, 0};
+    plat::LocalTime fine{2024, 4, 3, 10, 0, 0, 0, 0};
+    namespace fs = std::filesystem;
+    fs::create_directories(fs::path(ErrorList(full)).parent_path());
+    fs::create_symlink("/dev/full", ErrorList(full));  // every write: no space left
+    fs::create_directories(ErrorList(blocked));        // cannot be opened for writing
+    const int before = ErrorFileListLinesLost();
+    struct {
+        const plat::LocalTime* day;
+        bool written;
+    } cases[] = {{&full, false}, {&blocked, false}, {&fine, true}, {&full, false}};
+    int lost = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.written, WriteErrorFileListAt(u"/data/a.pdf", *c.day, u"읽을 수 없음"));
+        lost += c.written ? 0 : 1;
+        EXPECT_EQ(before + lost, ErrorFileListLinesLost());
+    }
+    EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(fine)), "[10:00:00] /data/a.pdf\t읽을 수 없음\r\n");
+}
+
 TEST(FileScan, StatusesAndErrorList)
 {
     TableGuard guard(RecordingTable());

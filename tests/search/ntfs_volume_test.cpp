@@ -1,6 +1,10 @@
 // The table reader over volumes built byte by byte: geometry, run lists,
 // record numbering, names, parent chains, and damaged structures.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -467,3 +471,60 @@ TEST(NtfsTable, StopEndsTheParse) {
 }
 
 }  // namespace
+
+// Names of a searched kind that are no regular file on the mounted tree: a
+// pipe, a socket, links in a loop, to nothing or to a pipe are named with
+// their reason; a link to a document or a folder is passed over, and the
+// documents are found as before.
+TEST(NtfsTable, NamesThatAreNoRegularFileAreToldWithTheirReason) {
+    SynthVolume s;
+    s.AddFolder(20, u"d");
+    s.AddFile(30, u"pipe.pdf", 10, 20);
+    s.AddFile(31, u"socket.hwp", 10, 20);
+    s.AddFile(32, u"loop.doc", 10, 20);
+    s.AddFile(33, u"dangling.xls", 10, 20);
+    s.AddFile(34, u"topipe.ppt", 10, 20);
+    s.AddFile(35, u"todoc.pdf", 10, 20);
+    s.AddFile(36, u"real.pdf", 10, 20);
+    s.AddFile(37, u"gone.pdf", 10, 20);  // deleted since the table was read
+    auto v = Load(s.Build());
+    ASSERT_TRUE(v);
+
+    ps_test::TempDir mount;
+    const std::string d = mount.file("d");
+    ASSERT_EQ(0, ::mkdir(d.c_str(), 0755));
+    ASSERT_EQ(0, ::mkfifo((d + "/pipe.pdf").c_str(), 0644));
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = d + "/socket.hwp";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sockPath.c_str());
+    ASSERT_EQ(0, ::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    ASSERT_EQ(0, ::symlink("loop.doc", (d + "/loop.doc").c_str()));
+    ASSERT_EQ(0, ::symlink("nothing.xls", (d + "/dangling.xls").c_str()));
+    ASSERT_EQ(0, ::symlink("pipe.pdf", (d + "/topipe.ppt").c_str()));
+    ASSERT_EQ(0, ::symlink("real.pdf", (d + "/todoc.pdf").c_str()));
+    ASSERT_TRUE(ps_test::WriteFileBytes(d + "/real.pdf", "%PDF-1.4 document"));
+
+    std::vector<std::string> found, told;
+    EXPECT_TRUE(v->SearchFiles(
+        plat::PathFromNative(mount.path()), kDocs,
+        [&](const search::MftFoundFile& f) {
+            found.push_back(plat::PathToNative(f.fullPath));
+            return true;
+        },
+        {},
+        [&](const plat::WString& path, const char16_t* reason) {
+            told.push_back(plat::PathToNative(path) + " " + plat::WideToUtf8(reason));
+        }));
+    ::close(sock);
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(found, (std::vector<std::string>{d + "/real.pdf"}));
+    EXPECT_EQ(told, (std::vector<std::string>{d + "/dangling.xls 심볼릭 링크의 대상이 없음",
+                                              d + "/loop.doc 심볼릭 링크가 순환함",
+                                              d + "/pipe.pdf 일반 파일이 아님",
+                                              d + "/socket.hwp 일반 파일이 아님",
+                                              d + "/topipe.ppt 일반 파일이 아님"}));
+}

@@ -120,6 +120,13 @@ struct Recorder : search::SessionSink {
         ++cancelled;
         cv.notify_all();
     }
+    void StoreWriteFailed(const EventStoreFailure& first) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        storeFailures.push_back(first.detail);
+        cv.notify_all();
+    }
+    std::vector<std::u16string> storeFailures;
     template <typename Pred>
     bool Wait(Pred pred)
     {
@@ -366,6 +373,84 @@ TEST_F(SessionTest, AProcessKilledInsideADocumentLeavesItsMarkAndNoEndEvent)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (5, 6)"), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Name = 'held.hwp'"), 0);
     DeleteLastCheckFile();
+}
+
+}  // namespace
+}  // namespace ps_test
+
+namespace ps_test {
+namespace {
+
+// Writes refused by the database (a trigger of another program) while a
+// search runs: the sink hears of the first one once per search, whichever
+// write it was, the search goes on and shows what it found, and a document
+// whose row was not stored keeps no row index for the actions to use.
+TEST_F(SessionTest, AFailedWriteReachesTheSinkOncePerSearchAndTheSearchGoesOn)
+{
+    Put("a/one.hwp", kPerson);
+    Put("a/two.hwp", kPerson);
+    Put("b/three.hwp", kPerson);
+    auto refuse = [&](const std::string& table, const std::string& when) {
+        RawDb raw(dbPath());
+        ASSERT_EQ(0, raw.Exec("CREATE TRIGGER Refuse" + table + " BEFORE INSERT ON " + table + when +
+                              " BEGIN SELECT RAISE(ABORT, 'refused " + table + "'); END"));
+    };
+    auto allow = [&](const std::string& table) {
+        RawDb raw(dbPath());
+        ASSERT_EQ(0, raw.Exec("DROP TRIGGER IF EXISTS Refuse" + table));
+    };
+    struct Case {
+        const char* name;
+        std::string table, when;  // the refused inserts
+        bool stop;                // ended by Stop rather than completed
+        int notices;
+    } cases[] = {
+        {"results", "FileInfo", "", false, 1},
+        {"start and end events", "EventInfo", "", false, 1},
+        {"end event only", "EventInfo", " WHEN NEW.Type = 6", false, 1},
+        {"cancel event only", "EventInfo", " WHEN NEW.Type = 5", true, 1},
+        {"nothing", "", "", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            RawDb raw(dbPath());
+            ASSERT_EQ(0, raw.Exec("DELETE FROM PersonalInfo; DELETE FROM FileInfo"));
+        }
+        if (!c.table.empty()) refuse(c.table, c.when);
+        Recorder sink;
+        search::SearchSession session(sink);
+        // A failure before the search is not the search's.
+        EXPECT_FALSE(ExecuteWithRetry(u"INSERT INTO NoSuchTable VALUES (1)"));
+        session.Start(Request());
+        ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded == 1; }));
+        if (c.stop) {
+            EXPECT_TRUE(session.Stop());
+        } else {
+            session.StartAnalysis();
+            ASSERT_TRUE(sink.Wait([&] { return sink.finished == 1; }));
+            EXPECT_TRUE(session.Complete());
+            // Every document is shown, stored or not.
+            int documents = 0;
+            for (const std::string& line : sink.log) documents += line.rfind("document ", 0) == 0;
+            EXPECT_EQ(documents, 3);
+            EXPECT_EQ(session.Total(kPersonalInfoResidentNumber), 3);
+        }
+        // A failure after the search's end is not the search's either.
+        EXPECT_FALSE(ExecuteWithRetry(u"INSERT INTO NoSuchTable VALUES (1)"));
+        {
+            std::lock_guard<std::mutex> g(sink.lock);
+            ASSERT_EQ(static_cast<int>(sink.storeFailures.size()), c.notices);
+            if (c.notices) {
+                EXPECT_NE(sink.storeFailures[0].find(plat::PathFromNative("refused " + c.table)),
+                          std::u16string::npos);
+            }
+        }
+        if (c.table == "FileInfo") {
+            EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), 0);
+        }
+        if (!c.table.empty()) allow(c.table);
+    }
 }
 
 }  // namespace
