@@ -116,8 +116,12 @@ if [ -n "$public" ]; then
     x11_shot 10-close-question
     xdotool key Return; sleep 2
     x11_shot 10-closed
-    check "close writes a start and a cancel event" \
-        "[ \"\$(q \"select group_concat(Type) from (select Type from EventInfo where EventID > $events3 order by EventID)\")\" = 4,5 ]"
+    # A search that completes while the question is open keeps its window
+    # (the completion message replaced the question): closed again, idle.
+    ends=$(q "select group_concat(Type) from (select Type from EventInfo where EventID > $events3 order by EventID)")
+    if [ "$ends" = 4,6 ]; then xdotool mousemove 990 123 click 1; sleep 1; x11_shot 10-closed-after-completion; fi
+    check "close writes a start and a cancel event (or the search completed under the question)" \
+        "[ '$ends' = 4,5 ] || [ '$ends' = 4,6 ]"
     check "no lastCheckFile after the close" '[ -z "$(x11_last_check_file)" ]'
 fi
 
@@ -133,6 +137,9 @@ wait $pid; echo "program exit status $?"
 # by Alt+F4 goes when the search completes, the completion message comes
 # alone, and its Enter leaves the search window and the program running.
 if [ -n "$public" ]; then
+    # A fresh event database: no stored results, so the search takes its time.
+    export XDG_DATA_HOME=$out/home/.local/share6
+    db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
     x11_wm
     "$here/build/bin/privasweep" >> "$out/app.log" 2>&1 &
     pid=$!
