@@ -8,9 +8,7 @@
 #      document rows);
 #   3. a search of the public corpus stopped with the stop button;
 #   4. a search of the public corpus ended by closing its window;
-#   5. the program closed from its main window;
-#   6. under openbox: Escape and Alt+F4 during a search of the public corpus,
-#      the search completing while the question is open.
+#   5. the program closed from its main window.
 # Screenshots of each step go to OUTDIR. Needs Xvfb, xdotool, ImageMagick
 # and sqlite3.
 #   scripts/x11-user-search.sh [OUTDIR] [FOLDER]
@@ -132,41 +130,6 @@ for i in $(seq 20); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
 if kill -0 $pid 2>/dev/null; then echo "FAIL the program did not end"; fail=1; kill -TERM $pid; fi
 wait $pid; echo "program exit status $?"
 
-# 6. Under a window manager: a search that ends while the stop question of
-# Alt+F4 is open. Escape during the search does nothing; the question asked
-# by Alt+F4 goes when the search completes, the completion message comes
-# alone, and its Enter leaves the search window and the program running.
-if [ -n "$public" ]; then
-    # A fresh event database: no stored results, so the search takes its time.
-    export XDG_DATA_HOME=$out/home/.local/share6
-    db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
-    x11_wm
-    "$here/build/bin/privasweep" >> "$out/app.log" 2>&1 &
-    pid=$!
-    sleep 3
-    x11_choose_folder "$public"
-    events4=$(q "select count(*) from EventInfo")
-    x11_click_in 672 457; sleep 1
-    xdotool key Escape; sleep 0.5
-    x11_shot 12-escape-during-search
-    xdotool key alt+F4; sleep 0.5
-    x11_shot 13-altf4-question
-    wait_done $events4 600 || echo "search under the question did not end"
-    sleep 1
-    x11_shot 14-completed-over-question
-    xdotool key Return; sleep 1
-    x11_shot 15-after-completion
-    check "the search under the question completed (start and end events)" \
-        "[ \"\$(q \"select group_concat(Type) from (select Type from EventInfo order by EventID desc limit 2)\")\" = 6,4 ]"
-    check "the program still runs after the completion message" "kill -0 $pid 2>/dev/null"
-    x11_click_in 736 13; sleep 1
-    x11_shot 16-main-after-alt-f4-run
-    xdotool key alt+F4; sleep 1
-    xdotool key Return
-    for i in $(seq 20); do kill -0 $pid 2>/dev/null || break; sleep 0.5; done
-    if kill -0 $pid 2>/dev/null; then echo "FAIL the program did not end"; fail=1; kill -TERM $pid; fi
-    wait $pid
-fi
 x11_stop
 q "select * from EventInfo" > "$out/events.tsv"
 echo "screenshots and logs in $out"
