@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <cerrno>
 
 #include "app/appcore.h"
 #include "core/controls/messagebox.h"
@@ -213,7 +214,8 @@ void CDocumentActionDlg::OnTimer(int id)
         m_queue.pop_front();
         const size_t i = static_cast<size_t>(n - 1);
         SetProgressLines(i);
-        if (ActOn(i)) MarkProcessed(i);
+        if (NeedsDocument() && DocumentIsGone((*m_list)[i].path)) MarkNotHandled(FileErrorText(ENOENT));
+        else if (ActOn(i)) MarkProcessed(i);
         else ++m_notHandled;
         m_progress->setValue(n);
         if (static_cast<size_t>(n) == DocumentCount()) SetTimer(IDT_ACTION_COMPLETE, 1);
@@ -328,8 +330,10 @@ CDocumentDeleteDlg::CDocumentDeleteDlg(QWidget* parent)
 
 bool CDocumentDeleteDlg::ActOn(size_t i)
 {
-    // Counted only when the document is really gone from its folder.
-    return IsGone(RemoveDocument((*m_list)[i].path));
+    // Counted only when this deletion took the document from its folder
+    // (one that was gone already was not deleted here).
+    const RemoveOutcome outcome = RemoveDocument((*m_list)[i].path);
+    return IsGone(outcome) && outcome != RemoveOutcome::Missing;
 }
 
 // ---- Exceptions -----------------------------------------------------------------------

@@ -92,6 +92,9 @@ protected:
     // Carries out the action on document i (user-interface thread, queue
     // lock held); true when the document counts as processed.
     virtual bool ActOn(size_t i) { (void)i; return false; }
+    // Whether the action is on the document itself: a document that no
+    // longer exists is then not handled (and never logged as done).
+    virtual bool NeedsDocument() const { return true; }
     // Encrypt window: no queue, its own worker.
     virtual bool UsesQueue() const { return true; }
     virtual bool StartEngine() { return true; }
@@ -186,6 +189,9 @@ protected:
         return m_mode == 2 ? u"STATE_FIN_EXPLAIN" : u"STATE_FIN_EXCEPTION_EXPLAIN";
     }
     bool ActOn(size_t i) override;
+    // Releasing an exception, or excepting the document of an abnormal end,
+    // holds for a document that is gone.
+    bool NeedsDocument() const override { return m_mode == 0; }
 
 private:
     int m_mode = 0;

@@ -1,7 +1,7 @@
 // The document actions of the search window: the ticked documents of the
 // shown result control (or the one document of a row's menu) are deleted,
-// encrypted or excepted through the action windows, and exactly the rows of
-// the documents processed are taken out of the control.
+// encrypted or excepted through the action windows, and the documents
+// processed, or found gone, are taken out of every tab.
 #include <algorithm>
 #include <set>
 
@@ -47,6 +47,33 @@ void RemoveProcessedRows(CFileReportControl* control, const std::vector<CFileInf
     }
     for (CFileInfoRecord* folder : folders)
         if (control->ChildCount(folder) == 0) control->RemoveRecord(folder);
+}
+
+// After an action: a document it processed, or one that is no longer on
+// disk, leaves every tab (not only the one it was chosen in), and the tab
+// captions count what is left.
+void DropFinishedDocuments(CAllSearchDlg& dlg, const DocumentList& documents, const std::vector<size_t>& processed)
+{
+    std::set<std::u16string> leaving;
+    for (size_t i : processed)
+        if (i < documents.size()) leaving.insert(documents[i].path);
+    for (const DocumentItem& d : documents)
+        if (DocumentIsGone(d.path)) leaving.insert(d.path);
+    if (!leaving.empty()) {
+        for (int tab = 0; tab < CAllSearchDlg::kTabCount; ++tab) {
+            CFileReportControl* control = dlg.Report(tab);
+            std::vector<CFileInfoRecord*> rows;
+            std::vector<size_t> positions;
+            for (int f = 0; f < control->FolderRowCount(); ++f)
+                for (int d = 0; CFileInfoRecord* row = control->DocumentRow(f, d); ++d)
+                    if (leaving.count(row->GetFullPath())) {
+                        positions.push_back(rows.size());
+                        rows.push_back(row);
+                    }
+            RemoveProcessedRows(control, rows, positions);
+        }
+    }
+    dlg.RecountTabCaptions();
 }
 
 }  // namespace
@@ -147,8 +174,7 @@ static void RunOnTicked(CAllSearchDlg& dlg, Action action)
     case Action::Encrypt: dlg.EncryptRecords(documents, processed); break;
     case Action::Except: dlg.ExceptRecords(documents, processed); break;
     }
-    RemoveProcessedRows(control, documentRows, processed);
-    dlg.RecountTabCaptions();
+    DropFinishedDocuments(dlg, documents, processed);
 }
 
 void CAllSearchDlg::OnBnClickedDelete() { RunOnTicked(*this, Action::Delete); }
@@ -182,6 +208,6 @@ qintptr CAllSearchDlg::OnDocumentCommand(int number, quintptr wParam, qintptr lP
     case Action::Encrypt: EncryptRecords(documents, processed); break;
     case Action::Except: ExceptRecords(documents, processed); break;
     }
-    if (!processed.empty()) RemoveProcessedRows(pair->control, {row}, processed);
+    DropFinishedDocuments(*this, documents, processed);
     return 0;
 }

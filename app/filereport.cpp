@@ -13,12 +13,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <sys/stat.h>
 
 #include "app/appcore.h"
 #include "core/controls/celltips.h"
+#include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/uitext.h"
 #include "core/util.h"
+#include "platform/text.h"
 
 using ps::ui::ToQ;
 
@@ -539,6 +542,18 @@ void CFileReportControl::OnHeaderCheckClick()
     SetHeaderChecked(state);
 }
 
+bool OpenOrSayWhy(const std::u16string& path, QWidget* owner)
+{
+    if (path.empty()) return false;
+    if (OpenWithAssociation(path)) return true;
+    struct stat st{};
+    const bool there = stat(plat::PathToNative(path).c_str(), &st) == 0;
+    ps::ui::ShowMessageBox(there ? std::u16string(S_ISDIR(st.st_mode) ? kOpenFolderFailedText : kOpenDocumentFailedText)
+                         : GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"),
+                   u"", 1, owner);
+    return false;
+}
+
 void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)
 {
     const QModelIndex index = indexAt(e->position().toPoint());
@@ -547,7 +562,7 @@ void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)
     if (isSearching && isSearching()) return;
     if (row->IsFolderRow()) {
         const std::u16string folder = row->GetFolderPath();
-        if (!folder.empty()) OpenWithAssociation(folder);
+        OpenOrSayWhy(folder, window());
     }
     else {
         Act(35);

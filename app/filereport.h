@@ -68,6 +68,15 @@ private:
     QStandardItem* check_ = nullptr;  // item 0 once the row is in a control
 };
 
+// What the result windows say when a document or folder could not be opened.
+inline constexpr char16_t kOpenDocumentFailedText[] =
+    u"문서를 열지 못했습니다. 이 문서를 여는 프로그램이 없거나 실행되지 않았습니다.";
+inline constexpr char16_t kOpenFolderFailedText[] =
+    u"폴더를 열지 못했습니다. 폴더를 여는 프로그램이 없거나 실행되지 않았습니다.";
+// Opens a document or folder with its program; when that fails, says so in a
+// message box over `owner` (a path that is gone: ERROR_MSG_NO_EXIST_OPEN_DOCUMENT).
+bool OpenOrSayWhy(const std::u16string& path, QWidget* owner);
+
 // The text of a count cell: empty for 0, else "FOUND_COUNT" with the count
 // written with thousands separators.
 std::u16string CountCellText(int count);

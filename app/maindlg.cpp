@@ -85,7 +85,9 @@ CPrivasweepDlg::CPrivasweepDlg(QWidget* parent) : CSkinDialog(parent)
     connect(btnConfig_, &QAbstractButton::clicked, this, [this] { OnBnClickedConfig(); });
     // F1: the help page.
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(f1, &QShortcut::activated, this, [] { OpenOnDesktop(QUrl(kHelpPageUrl)); });
+    connect(f1, &QShortcut::activated, this, [] {
+        if (*kHelpPageUrl) OpenOnDesktop(QUrl(QString::fromUtf8(kHelpPageUrl)));
+    });
 }
 
 CPrivasweepDlg::~CPrivasweepDlg() = default;

@@ -4,24 +4,47 @@
 #include <QCursor>
 #include <QMenu>
 #include <QUrl>
+#include <string>
+#include <sys/stat.h>
 
 #include "app/aboutdlg.h"
 #include "app/appcore.h"
+#include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"
 #include "core/modules.h"
+#include "core/uitext.h"
 #include "core/util.h"
+#include "platform/text.h"
 #include "settings/configdlg.h"
 
 using namespace ps::ui;
 
-const char kHelpPageUrl[] = "https://privasweep.norvane.example/help?event=help";
+// The program has no help, FAQ, support or home pages of its own (yet): an
+// empty address means "nowhere to go", and its menu item is disabled rather
+// than opening an address that leads nowhere.
+const char kHelpPageUrl[] = "";
 
 namespace {
-const char kFaqPageUrl[] = "https://privasweep.norvane.example/faq?event=faq";
-const char kSupportPageUrl[] = "https://support.norvane.example/question";
-const char kFamilyPageUrl[] = "https://kitmoor.norvane.example/";
-const char kMakerPageUrl[] = "https://www.norvane.example/";
+const char kFaqPageUrl[] = "";
+const char kSupportPageUrl[] = "";
+const char kFamilyPageUrl[] = "";
+const char kMakerPageUrl[] = "";
+
+std::u16string ReadMePath() { return GetProgramFilesFolder() + u"/Norvane/Privasweep/ReadMe.txt"; }
+
+bool HasPage(const char* url) { return url && *url; }
+
+bool ReadMeInstalled()
+{
+    struct stat st{};
+    return stat(plat::PathToNative(ReadMePath()).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void OpenPage(const char* url)
+{
+    if (HasPage(url)) OpenOnDesktop(QUrl(QString::fromUtf8(url)));
+}
 
 }  // namespace
 
@@ -34,13 +57,17 @@ std::function<int(const std::vector<std::pair<int, bool>>&)>& MainMenuChooser()
 void RunMainMenuCommand(QWidget* window, int command)
 {
     switch (command) {
-    case 10101: OpenOnDesktop(QUrl(kHelpPageUrl)); break;
-    case 10102: OpenWithAssociation(GetProgramFilesFolder() + u"/Norvane/Privasweep/ReadMe.txt"); break;
+    case 10101: OpenPage(kHelpPageUrl); break;
+    case 10102:
+        if (!OpenWithAssociation(ReadMePath()))
+            ShowMessageBox(ReadMeInstalled() ? std::u16string(kOpenReadMeFailedText) : GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"),
+                           u"", 1, window);
+        break;
     case 10103: RunOnlineUpdate(); break;
-    case 10104: OpenOnDesktop(QUrl(kFaqPageUrl)); break;
-    case 10105: OpenOnDesktop(QUrl(kSupportPageUrl)); break;
-    case 10106: OpenOnDesktop(QUrl(kFamilyPageUrl)); break;
-    case 10107: OpenOnDesktop(QUrl(kMakerPageUrl)); break;
+    case 10104: OpenPage(kFaqPageUrl); break;
+    case 10105: OpenPage(kSupportPageUrl); break;
+    case 10106: OpenPage(kFamilyPageUrl); break;
+    case 10107: OpenPage(kMakerPageUrl); break;
     case 10108: {
         CAboutInfoDlg about(window);
         about.DoModal();
@@ -58,8 +85,15 @@ void RunMainMenuCommand(QWidget* window, int command)
 void ShowMainMenu(QWidget* window)
 {
     const std::vector<std::pair<int, bool>> items = {
-        {10100, true}, {10101, true}, {10102, true}, {10103, IsUpdaterLoaded()}, {10104, true},
-        {10105, true},  {10106, true}, {10107, true}, {10108, true},
+        {10100, true},
+        {10101, HasPage(kHelpPageUrl)},
+        {10102, ReadMeInstalled()},
+        {10103, IsUpdaterLoaded()},
+        {10104, HasPage(kFaqPageUrl)},
+        {10105, HasPage(kSupportPageUrl)},
+        {10106, HasPage(kFamilyPageUrl)},
+        {10107, HasPage(kMakerPageUrl)},
+        {10108, true},
     };
     int command = 0;
     if (const auto& chooser = MainMenuChooser()) {

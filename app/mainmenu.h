@@ -8,8 +8,12 @@
 
 class QWidget;
 
-// The help page (the menu's help item and F1 of the main window).
+// The help page (the menu's help item and F1 of the main window); empty
+// while there is none, and then neither opens anything.
 extern const char kHelpPageUrl[];
+// What the menu says when the installed read-me could not be opened.
+inline constexpr char16_t kOpenReadMeFailedText[] =
+    u"읽어보기를 열지 못했습니다. 이 문서를 여는 프로그램이 없거나 실행되지 않았습니다.";
 
 // Shows the menu over a window and runs the command chosen.
 void ShowMainMenu(QWidget* window);

@@ -533,7 +533,7 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam
     case UM_OPEN_DOCUMENT: {
         Act(8);
         const auto* path = reinterpret_cast<const std::u16string*>(lParam);
-        if (path && !path->empty()) OpenWithAssociation(*path);
+        if (path) OpenOrSayWhy(*path, this);
         return 0;
     }
     case UM_ENCRYPT_DOCUMENT:
@@ -661,6 +661,15 @@ void CAllSearchDlg::Completion()
         ShowUnreadLine();
         m_progress->SetMarquee(false);
         m_progress->setValue(m_progress->maximum());
+        if (m_asking) {
+            // Never a box over the stop question: the question goes, and the
+            // completion message is shown once it has returned.
+            m_completedWhileAsking = true;
+            if (auto* box = qobject_cast<ps::ui::CMessageBox*>(QApplication::activeModalWidget());
+                box && box->parentWidget() == this)
+                box->EndDialog(ps::ui::IDCANCEL);
+            return;
+        }
         ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
     }
 }
@@ -670,11 +679,25 @@ void CAllSearchDlg::Completion()
 bool CAllSearchDlg::StopSearch(StopPath path)
 {
     if (IsIdle()) return true;
-    if (path != StopPath::SessionEnd &&
-        ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this) != IDOK)
-        return false;
-    // The search may have completed while the question was shown: it has
-    // its end event already and is not cancelled after the fact.
+    if (path != StopPath::SessionEnd) {
+        // One question at a time (a second close while it is open is no
+        // second question).
+        if (m_asking) return false;
+        m_asking = true;
+        m_completedWhileAsking = false;
+        const int answer = ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this);
+        m_asking = false;
+        if (m_completedWhileAsking) {
+            // The search completed while the question was shown: it has its
+            // end event already, the answer was to a question that no longer
+            // stands, and the window stays with its results.
+            m_completedWhileAsking = false;
+            ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
+            return false;
+        }
+        if (answer != IDOK) return false;
+    }
+    // Stopped by other means while the question was shown: nothing to stop.
     if (IsIdle()) return true;
     if (path == StopPath::StopButton) Act(3);
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,

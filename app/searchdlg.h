@@ -223,6 +223,10 @@ private:
     bool m_bProgressSwitched = false;
     bool m_searchStarted = false;
     bool m_shutDown = false;
+    // The stop question is open; a completion meanwhile closes it and leaves
+    // its answer unused (the completion message follows once it is gone).
+    bool m_asking = false;
+    bool m_completedWhileAsking = false;
     int m_dotCounter = 1;
     unsigned m_elapsed = 0;
 

@@ -98,6 +98,13 @@ RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideNa
     return RemoveOutcome::MovedAside;
 }
 
+bool DocumentIsGone(const std::u16string& path)
+{
+    struct stat st{};
+    if (lstat(plat::PathToNative(path).c_str(), &st) == 0) return false;
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
 std::u16string FileErrorText(int error)
 {
     switch (error) {

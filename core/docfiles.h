@@ -34,6 +34,9 @@ enum class RemoveOutcome {
 // was moved to; `error` the errno of the failed deletion.
 RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideName = nullptr, int* error = nullptr);
 inline bool IsGone(RemoveOutcome o) { return o != RemoveOutcome::Stayed; }
+// True when nothing is at the path any more (the name or a folder of it was
+// not found); false when something is there or the path cannot be checked.
+bool DocumentIsGone(const std::u16string& path);
 
 // Why a file operation failed, in the words the program shows the user
 // ("디스크 공간 부족", "읽기 전용 파일 시스템", ...); the number for an error

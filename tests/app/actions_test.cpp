@@ -80,7 +80,8 @@ protected:
 TEST_F(ActionWindowTest, DeleteCountsOnlyDocumentsThatAreGone)
 {
     DocumentList list = MakeDocuments(dir_.file("del"), 3);
-    // The second one is already gone (counts), a folder in its place stays (does not).
+    // The second one is already gone (not deleted here: it does not count
+    // and gets no row), a folder in its place stays (does not count).
     fs::remove(plat::PathToNative(list[1].path));
     const std::string stays = dir_.file("del/folder.hwp");
     fs::create_directories(stays);
@@ -90,22 +91,53 @@ TEST_F(ActionWindowTest, DeleteCountsOnlyDocumentsThatAreGone)
     CDocumentDeleteDlg dlg;
     dlg.SetDocuments(&list, &count);
     EXPECT_EQ(RunToEnd(dlg), ps::ui::IDCANCEL);  // not every document was processed
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(dlg.ProcessedPositions(), (std::vector<size_t>{0, 1, 2}));
-    EXPECT_EQ(dlg.NotHandled(), 1);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(dlg.ProcessedPositions(), (std::vector<size_t>{0, 2}));
+    EXPECT_EQ(dlg.NotHandled(), 2);
+    EXPECT_EQ(dlg.NotHandledReason(), u"파일을 찾을 수 없음");
     EXPECT_FALSE(fs::exists(plat::PathToNative(list[0].path)));
     EXPECT_FALSE(fs::exists(plat::PathToNative(list[2].path)));
     EXPECT_TRUE(fs::is_directory(stays));
     EXPECT_EQ(Events(0x1000), 1);
     EXPECT_EQ(Events(0x3000), 1);
     EXPECT_EQ(Events(0x2000), 0);
-    EXPECT_EQ(RowsOf(0x3000), 3);
+    EXPECT_EQ(RowsOf(0x3000), 2);
     EXPECT_EQ(Text("SELECT group_concat(FileIndex) FROM FileEventLog"),
-              std::to_string(list[0].FileIndex) + "," + std::to_string(list[1].FileIndex) + "," +
-                  std::to_string(list[2].FileIndex));
+              std::to_string(list[0].FileIndex) + "," + std::to_string(list[2].FileIndex));
     EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 완료"));
-    EXPECT_TRUE(dlg.Line2()->text().contains(QString::fromUtf16(u"1개")));
+    EXPECT_TRUE(dlg.Line2()->text().contains(QString::fromUtf16(u"2개")));
     EXPECT_EQ(dlg.Title()->text(), QString::fromUtf16(u"문서 삭제 처리"));
+}
+
+// A document gone before its turn: deleting or excepting it is not done
+// (no row, a reason shown); releasing its exception still is.
+TEST_F(ActionWindowTest, AVanishedDocumentIsNotHandledWhereTheActionNeedsIt)
+{
+    const struct {
+        const char* name;
+        std::function<std::unique_ptr<CDocumentActionDlg>()> make;
+        int end;
+        bool handled;
+    } cases[] = {
+        {"delete", [] { return std::make_unique<CDocumentDeleteDlg>(); }, 0x3000, false},
+        {"except", [] { return std::make_unique<CDocumentExceptionDlg>(nullptr, 0); }, 0x30000, false},
+        {"release", [] { return std::make_unique<CDocumentExceptionDlg>(nullptr, 2); }, 0x60000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentList list = MakeDocuments(dir_.file(std::string("gone-") + c.name), 2);
+        fs::remove(plat::PathToNative(list[0].path));
+        int count = -1;
+        auto dlg = c.make();
+        dlg->SetDocuments(&list, &count);
+        RunToEnd(*dlg);
+        EXPECT_EQ(count, c.handled ? 2 : 1);
+        EXPECT_EQ(dlg->NotHandled(), c.handled ? 0 : 1);
+        EXPECT_EQ(dlg->NotHandledReason(), c.handled ? u"" : u"파일을 찾을 수 없음");
+        EXPECT_EQ(RowsOf(c.end), c.handled ? 2 : 1);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM FileEventLog WHERE FileIndex = " + std::to_string(list[0].FileIndex)),
+                  c.handled ? 1 : 0);
+    }
 }
 
 TEST_F(ActionWindowTest, StopAndXEndEachRunWithExactlyOneEvent)

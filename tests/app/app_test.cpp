@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "app/aboutdlg.h"
+#include "app/filereport.h"
+#include "app/mainmenu.h"
 #include "app/maindlg.h"
 #include "app/usersearchdlg.h"
 #include "app_fixture.h"
@@ -275,6 +277,89 @@ TEST_F(WindowsTest, AboutWindowIsCentredAndShowsTheBuildsOneVersion)
         if (l == about.ProgramPage()->Version() || l->text().contains(QStringLiteral("://"))) continue;
         EXPECT_FALSE(anyVersion.match(l->text()).hasMatch()) << l->text().toStdString();
     }
+}
+
+// Opening a document or folder from the search window: a failure is said,
+// never silent; what is said depends on what is at the path.
+bool g_openResult = false;
+std::vector<std::u16string> g_opened;
+bool NoteOpen(const std::u16string& path)
+{
+    g_opened.push_back(path);
+    return g_openResult;
+}
+
+TEST_F(WindowsTest, AFailedOpenSaysSo)
+{
+    const std::string doc = dir_.file("doc.pdf");
+    ASSERT_TRUE(WriteFileBytes(doc, "x"));
+    const std::string folder = dir_.file("folder");
+    std::filesystem::create_directories(folder);
+    const struct {
+        std::string path;
+        bool opens;
+        const char16_t* said;  // nullptr: nothing
+    } cases[] = {
+        {doc, true, nullptr},
+        {doc, false, kOpenDocumentFailedText},
+        {folder, false, kOpenFolderFailedText},
+        {dir_.file("gone.pdf"), false, u"해당 문서 또는 경로가 변경되어 열 수 없습니다."},
+    };
+    const OpenWithAssociationHook previous = SetOpenWithAssociationHook(&NoteOpen);
+    CAllSearchDlg dlg;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path + (c.opens ? " opens" : " fails"));
+        messages_.clear();
+        g_opened.clear();
+        g_openResult = c.opens;
+        const std::u16string path = plat::PathFromNative(c.path);
+        // The row menu's 열기 (document and folder rows alike).
+        ps::ui::SendUserMessage(&dlg, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path));
+        EXPECT_EQ(g_opened, std::vector<std::u16string>{path});
+        EXPECT_EQ(messages_, c.said ? std::vector<std::u16string>{c.said} : std::vector<std::u16string>{});
+    }
+    SetOpenWithAssociationHook(previous);
+}
+
+// The menu: an item with nowhere to go is disabled and opens nothing; the
+// read-me item is there only when the read-me is installed.
+TEST_F(WindowsTest, MenuItemsWithNowhereToGoAreDisabled)
+{
+    std::vector<QUrl> opened;
+    ps::ui::Seams().openDesktop = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    std::vector<std::pair<int, bool>> shown;
+    MainMenuChooser() = [&](const std::vector<std::pair<int, bool>>& items) {
+        shown = items;
+        return 10101;  // help: disabled, so nothing runs
+    };
+    CPrivasweepDlg main;
+    ShowMainMenu(&main);
+    MainMenuChooser() = nullptr;
+    const bool readMe = std::filesystem::exists("/opt/Norvane/Privasweep/ReadMe.txt");
+    EXPECT_EQ(shown, (std::vector<std::pair<int, bool>>{{10100, true},
+                                                        {10101, false},
+                                                        {10102, readMe},
+                                                        {10103, IsUpdaterLoaded()},
+                                                        {10104, false},
+                                                        {10105, false},
+                                                        {10106, false},
+                                                        {10107, false},
+                                                        {10108, true}}));
+    // Run directly, the pages open nothing either.
+    for (int command : {10101, 10104, 10105, 10106, 10107}) RunMainMenuCommand(&main, command);
+    EXPECT_TRUE(opened.empty());
+    // The read-me that cannot be opened says so.
+    const OpenWithAssociationHook previous = SetOpenWithAssociationHook(&NoteOpen);
+    g_openResult = false;
+    messages_.clear();
+    RunMainMenuCommand(&main, 10102);
+    SetOpenWithAssociationHook(previous);
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0], readMe ? std::u16string(kOpenReadMeFailedText)
+                                   : std::u16string(u"해당 문서 또는 경로가 변경되어 열 수 없습니다."));
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // documents, the stored results taken by the second search, stop and close
 // during a search, and the document key.
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
+#include "app/actiondlg.h"
 #include "app/filereport.h"
 #include "app_fixture.h"
 #include "core/registry.h"
@@ -241,6 +243,82 @@ TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (3, 6, 2)"), 0);
 }
 
+// An action leaves no trace of a finished document in any tab: deleted from
+// the PDF tab, it leaves 전체 too; a document that vanished meanwhile is not
+// handled (no action row for it) and leaves every tab as well.
+TEST_F(SearchWindowTest, ActedOnOrVanishedDocumentsLeaveEveryTab)
+{
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+    int notHandled = -1;
+    QString reason;
+    dlg.actionWindowRunner = [&](CDocumentActionDlg& action) {
+        QTimer t;
+        QObject::connect(&t, &QTimer::timeout, [&] {
+            if (action.isVisible() && action.Finished()) action.OnBnClickedStop();  // the close button now
+        });
+        t.start(2);
+        const int result = action.DoModal();
+        notHandled = action.NotHandled();
+        reason = action.ReasonLine()->isHidden() ? QString() : action.ReasonLine()->toolTip();
+        return result;
+    };
+    auto tick = [&](int tab, const std::vector<const char*>& names) {
+        CFileReportControl* control = dlg.Report(tab);
+        for (int f = 0; f < control->FolderRowCount(); ++f)
+            for (int d = 0; CFileInfoRecord* row = control->DocumentRow(f, d); ++d)
+                for (const char* name : names)
+                    if (row->GetFullPath() == U(root + "/" + name)) control->SetChecked(row, true);
+    };
+    auto rows = [&](int tab) { return dlg.Report(tab)->DocumentRowCount(); };
+    auto caption = [&](int tab) { return dlg.TabButton(tab)->text(); };
+    const long long logged = Count("SELECT COUNT(*) FROM FileEventLog");
+
+    const struct {
+        const char* name;
+        int tab;
+        std::vector<const char*> tick;
+        const char* vanished;  // removed behind the program's back first
+        void (CAllSearchDlg::*act)();
+        int left, notHandled, newRows;
+    } steps[] = {
+        {"delete two from the PDF tab", CAllSearchDlg::kPdf, {"a/one.pdf", "B/two.pdf"}, nullptr,
+         &CAllSearchDlg::OnBnClickedDelete, 1, 0, 2},
+        {"except a vanished one from 전체", CAllSearchDlg::kAll, {"b/three.pdf"}, "b/three.pdf",
+         &CAllSearchDlg::OnBnClickedExcept, 0, 1, 0},
+    };
+    long long expectedRows = logged;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.vanished) std::filesystem::remove(root + "/" + step.vanished);
+        dlg.SelectTab(step.tab);
+        tick(step.tab, step.tick);
+        notHandled = -1;
+        (dlg.*step.act)();
+        EXPECT_EQ(notHandled, step.notHandled);
+        if (step.notHandled) {
+            EXPECT_TRUE(reason.contains(QString::fromUtf16(u"파일을 찾을 수 없음"))) << reason.toStdString();
+        }
+        for (int tab : {int(CAllSearchDlg::kAll), int(CAllSearchDlg::kPdf)}) {
+            SCOPED_TRACE(tab);
+            EXPECT_EQ(rows(tab), step.left);
+            EXPECT_EQ(dlg.Report(tab)->FolderRowCount(), step.left);  // no folder row left empty
+        }
+        EXPECT_EQ(caption(CAllSearchDlg::kAll), QString::fromUtf16(u"전체(%1)").arg(step.left));
+        EXPECT_TRUE(caption(CAllSearchDlg::kPdf).endsWith(QString("(%1)").arg(step.left)));
+        expectedRows += step.newRows;
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM FileEventLog"), expectedRows);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root + "/a/one.pdf"));
+    EXPECT_TRUE(std::filesystem::exists(root + "/a/clean.pdf"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo"), 0);
+}
+
 TEST_F(SearchWindowTest, StopAnsweredAfterTheSearchCompletedCancelsNothing)
 {
     SlowReader slow;
@@ -377,6 +455,64 @@ TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
     EXPECT_TRUE(other.isVisible());
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 2);
+}
+
+// The search completes while the stop question is open, on every path
+// that asks: the question goes (its late answer is not taken), the
+// completion message comes after it, never on top of it, the window stays
+// with its results and its owner is not closed.
+TEST_F(SearchWindowTest, CompletionWhileTheStopQuestionIsOpenNeverStacksOrCloses)
+{
+    SlowReader slow;
+    const std::string root = MakeMany("some", 40, std::string("ID ") + kResident);
+    const struct {
+        const char* name;
+        std::function<void(CAllSearchDlg&)> ask;
+    } paths[] = {
+        {"close request (Alt+F4, the manager's close)", [](CAllSearchDlg& d) { d.close(); }},
+        {"the window's own close button", [](CAllSearchDlg& d) { d.OnBnClickedClose(); }},
+        {"the stop button", [](CAllSearchDlg& d) { d.OnBnClickedButtonSearch(); }},
+    };
+    int run = 0;
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        ++run;
+        Owner owner;
+        owner.show();
+        CAllSearchDlg dlg(&owner);
+        dlg.SetSearchMode(1);
+        dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+        int open = 0, mostOpen = 0, questions = 0;
+        std::vector<std::u16string> shown;
+        ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+            mostOpen = std::max(mostOpen, ++open);
+            shown.push_back(text);
+            if (text == u"검색을 종료하시겠습니까?") {
+                // The search ends while the user reads the question; a
+                // second close meanwhile asks nothing more.
+                if (++questions == 1) dlg.close();
+                EXPECT_TRUE(WaitFor([&] { return dlg.IsIdle(); }));
+            }
+            --open;
+            return ps::ui::IDOK;  // the stale question's OK
+        };
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+        if (dlg.IsIdle()) GTEST_SKIP() << "the search ended before the question";
+        path.ask(dlg);
+        for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_EQ(questions, 1);
+        EXPECT_EQ(mostOpen, 1);
+        EXPECT_EQ(shown, (std::vector<std::u16string>{u"검색을 종료하시겠습니까?", u"검색이 완료되었습니다."}));
+        EXPECT_TRUE(dlg.isVisible());
+        EXPECT_TRUE(dlg.IsIdle());
+        EXPECT_EQ(owner.closes, 0);
+        EXPECT_TRUE(owner.isVisible());
+        EXPECT_EQ(dlg.StatusLine()->text(), QString::fromUtf16(u"개인정보 검색 완료"));
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), run);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 5)"), 0);
+        dlg.hide();
+    }
 }
 
 TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndEvent)
