@@ -12,5 +12,9 @@ esac
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$root" -B "$dir" -G Ninja "${flags[@]}"
 fi
+# Compiler cache entries keyed by paths relative to the checkout, so that
+# another clone of the project reuses them.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
 jobs=${PS_JOBS:-$(nproc)}
 cmake --build "$dir" -j "$jobs" ${1:+--target "$@"}
