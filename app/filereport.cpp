@@ -309,7 +309,8 @@ void CFileReportControl::FitColumns()
     if (available <= 0) return;
     int used = 0;
     for (int c = 2; c < n; ++c) {
-        const int w = std::max(header()->minimumSectionSize(), kColumnWidths[c] * available / designed);
+        const int w = std::max({header()->minimumSectionSize(), kColumnWidths[c] * available / designed,
+                                figureWidths_[c]});
         setColumnWidth(c, w);
         used += w;
     }
@@ -426,11 +427,23 @@ int CFileReportControl::AddFileRow(std::unique_ptr<CFileInfoRecord> owned, CFile
     CFileInfoRecord* row = owned.get();
     rows_.push_back(std::move(owned));
     QList<QStandardItem*> items = CheckAndNameItems(row);
-    for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) items << MakeItem(row->texts_[k], true);
+    for (int k = 2; k < CFileInfoRecord::kItemCount; ++k) {
+        items << MakeItem(row->texts_[k], true);
+        FitFigure(k, row->texts_[k]);
+    }
     folder->check_->appendRow(items);
     setExpanded(folder->check_->index(), true);
     viewport()->update();
     return 0;
+}
+
+void CFileReportControl::FitFigure(int column, const std::u16string& text)
+{
+    // The text's width plus the cell's margins and a little room.
+    const int need = fontMetrics().horizontalAdvance(QString::fromStdU16String(text)) + 12;
+    if (need <= figureWidths_[column]) return;
+    figureWidths_[column] = need;
+    if (columnWidth(column) < need) FitColumns();
 }
 
 bool CFileReportControl::event(QEvent* e)

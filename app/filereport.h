@@ -204,8 +204,13 @@ private:
     QStandardItem* MakeItem(const std::u16string& text, bool centred);
     QList<QStandardItem*> CheckAndNameItems(CFileInfoRecord* row);
 
+    // Widens a count column to its widest figure: figures are never cut.
+    void FitFigure(int column, const std::u16string& text);
+
     QStandardItemModel model_;
     std::vector<std::unique_ptr<CFileInfoRecord>> rows_;
+    // Per column, the width its widest figure needs (0: none yet).
+    int figureWidths_[CFileInfoRecord::kItemCount] = {};
     bool headerChecked_ = false;
     bool propagating_ = false;
 };

@@ -231,6 +231,35 @@ TEST_F(ReportTest, FolderRowsSpanTheRowAndCutNamesShowWhole)
     EXPECT_EQ(tipAt(longFolder), QString::fromStdU16String(base + u"2분기"));
 }
 
+// A count is never cut: its column grows to the widest figure, at any width
+// of the control; the name column gives up the room.
+TEST_F(ReportTest, LargeFiguresAreNeverCut)
+{
+    CFileReportControl c;
+    c.resize(728, 300);
+    c.grab();
+    auto* f = new CFileInfoRecord(nullptr, Record(u"/d", u"a.pdf"));
+    c.OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(f), 0);
+    PersonalInfoCounts counts;
+    counts[0] = 144000;
+    counts[3] = 1234567;
+    counts[6] = 7;
+    auto* d = new CFileInfoRecord(counts, nullptr, Record(u"/d", u"a.pdf"));
+    ASSERT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(d), reinterpret_cast<qintptr>(f)), 0);
+    for (int width : {728, 500, 1200}) {
+        SCOPED_TRACE(width);
+        c.resize(width, 300);
+        c.grab();
+        const QModelIndex row = c.Model()->index(0, 0, c.Model()->index(0, 0));
+        for (int k : {2, 5, 8}) {
+            const QString text = row.sibling(0, k).data().toString();
+            ASSERT_FALSE(text.isEmpty());
+            EXPECT_GE(c.columnWidth(k), c.fontMetrics().horizontalAdvance(text) + 8) << text.toStdString();
+        }
+    }
+    EXPECT_EQ(c.Model()->index(0, 2, c.Model()->index(0, 0)).data().toString(), QStringLiteral("144,000 건"));
+}
+
 TEST(ReportMenuTexts, AreTheProgramsOwn)
 {
     const struct {
