@@ -64,7 +64,7 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
 
     m_status = new QLabel(this);
     m_status->setFont(FontBold12());
-    m_detail = new QLabel(this);
+    m_detail = new ps::ui::CPathLabel(this);
     m_detail->setFont(Font12());
     m_delay = new QLabel(this);
     m_delay->setFont(Font11());
@@ -359,7 +359,7 @@ void CAllSearchDlg::showEvent(QShowEvent* e)
     m_searchStarted = true;
     if (m_nSearchMode == 0) {
         setWindowTitle(Tx(u"ALL_SEARCH_TITLE"));
-        m_detail->setText(Tx(u"FILE_SEARCHING_MSG"));
+        m_detail->SetPlainLine(Tx(u"FILE_SEARCHING_MSG"));
         m_status->setText(Tx(u"ALL_SEARCH_ALL_SEARCHING"));
         m_nPIMask = 0xFFFF;
         m_include.clear();
@@ -367,7 +367,7 @@ void CAllSearchDlg::showEvent(QShowEvent* e)
         m_extensions = {u"HWP", u"DOC", u"PPT", u"PPTX", u"PDF", u"DOCX", u"XLS", u"XLSX"};
     } else {
         setWindowTitle(Tx(u"USER_SEARCH_TITLE"));
-        m_detail->setText(Tx(u"FILE_SEARCHING_MSG"));
+        m_detail->SetPlainLine(Tx(u"FILE_SEARCHING_MSG"));
         m_status->setText(Tx(u"ALL_SEARCH_USER_SEARCHING"));
     }
     SelectTab(kAll);
@@ -478,7 +478,7 @@ void CAllSearchDlg::Cancelled()
     }
     EnableActionButtons(FoundCount() != 0);
     m_status->setText(Tx(u"SEARCH_CANCELED"));
-    m_detail->setText(ps::ui::ToQ(ResultText()));
+    m_detail->SetPlainLine(ps::ui::ToQ(ResultText()));
     ShowUnreadLine();
     m_btnSearch->LoadBitmapStrip(216, 2);
 }
@@ -572,7 +572,7 @@ void CAllSearchDlg::OnTimer(int id)
     }
     case IDT_SEARCH_PROGRESS: {
         std::lock_guard<std::mutex> g(m_lock);
-        m_detail->setText(Tx(u"SEARCH_PROGRESS") + QString(m_dotCounter % 7, '.'));
+        m_detail->SetPlainLine(Tx(u"SEARCH_PROGRESS") + QString(m_dotCounter % 7, '.'));
         ++m_dotCounter;
         break;
     }
@@ -581,7 +581,7 @@ void CAllSearchDlg::OnTimer(int id)
         const size_t n = FoundCount();
         if (n % 17 == 0) {
             const std::u16string count = FormatThousands(static_cast<int64_t>(n));
-            m_detail->setText(Tx(u"FILE_SEARCHING_MSG") + " " + QFmt(u"FILE_SEARCH_COUNT", count.c_str()));
+            m_detail->SetPlainLine(Tx(u"FILE_SEARCHING_MSG") + " " + QFmt(u"FILE_SEARCH_COUNT", count.c_str()));
         }
         break;
     }
@@ -601,7 +601,7 @@ void CAllSearchDlg::OnTimer(int id)
             m_pathQueue.pop_front();
             m_indexQueue.pop_front();
             if (!HasTimer(IDT_SEARCH_COMPLETE) && isVisible()) {
-                m_detail->setText(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] %s", i + 1, n, path.c_str())));
+                m_detail->SetPathLine(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] ", i + 1, n)), ps::ui::ToQ(path));
                 m_progress->setValue(i);
             }
         }
@@ -657,7 +657,7 @@ void CAllSearchDlg::Completion()
     m_btnSearch->LoadBitmapStrip(216, 2);
     if (completed) {
         m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
-        m_detail->setText(ps::ui::ToQ(ResultText()));
+        m_detail->SetPlainLine(ps::ui::ToQ(ResultText()));
         ShowUnreadLine();
         m_progress->SetMarquee(false);
         m_progress->setValue(m_progress->maximum());

@@ -236,7 +236,7 @@ private:
 
     ps::ui::CProgressBar* m_progress = nullptr;
     QLabel* m_status = nullptr;
-    QLabel* m_detail = nullptr;
+    ps::ui::CPathLabel* m_detail = nullptr;  // the path cut in its middle, whole as a tooltip
     QLabel* m_delay = nullptr;
     QWidget* m_bannerHost = nullptr;
     void* m_bannerModule = nullptr;
