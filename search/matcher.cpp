@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -362,7 +363,10 @@ Lines SplitLines(std::u16string_view text)
 {
     Lines table;
     std::vector<Line>& lines = table.all;
-    lines.reserve(text.size() / 32 + 1);
+    // Room for the lines of an ordinary page at once; a long text grows the
+    // table as it goes, never by a guess from its length (a text of few,
+    // long lines would reserve as many bytes as it has characters).
+    lines.reserve(std::min<size_t>(text.size() / 32 + 1, 4096));
     const LeadSlot* leads = LeadTable();
     const char16_t* p = text.data();
     const size_t n = text.size();

@@ -24,6 +24,9 @@ std::u16string UpperExtension(const std::u16string& path)
                                                           : std::u16string_view(path).substr(dot + 1));
 }
 
+// Characters of text a reading thread keeps room for between documents.
+constexpr size_t kKeptTextRoom = size_t{512} << 20;
+
 bool Cancelled(const CancelFlag* cancel)
 {
     return cancel && cancel->load(std::memory_order_relaxed) != 0;
@@ -50,7 +53,21 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
                            PersonalInfoHitList* hits)
 {
     const std::u16string extension = UpperExtension(path);
-    std::u16string text;
+    // The text buffer is the reading thread's own and keeps its room from one
+    // document to the next: a fresh buffer per document grew by copying into
+    // newly mapped pages, and every reading thread waited on the kernel for
+    // them. A room past kKeptTextRoom is given back after the document.
+    thread_local std::u16string text;
+    text.clear();
+    struct GiveBackLargeRoom {
+        ~GiveBackLargeRoom()
+        {
+            if (text.capacity() > kKeptTextRoom) {
+                text.clear();
+                text.shrink_to_fit();
+            }
+        }
+    } giveBack;
     std::u16string reason;
     int ret;
     plat::ReadLimit limit;
