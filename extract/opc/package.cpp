@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <new>
 
 #include <libxml/parser.h>
@@ -104,6 +105,7 @@ struct KeptReader {
     xmlTextReaderPtr reader = nullptr;
     int options = 0;
     uint64_t bytes = 0;  // part bytes read through it
+    std::thread::id owner;  // the thread that used it last
 };
 
 // The readers not in use. Lock order: the library's use lock (extractlib)
@@ -201,7 +203,7 @@ void ReleaseReader(ReaderPass pass, xmlTextReaderPtr reader, int options, uint64
     if (bytes < kReaderRenewBytes) {
         std::lock_guard<std::mutex> guard(g_readers.lock);
         if (g_readers.idle[pass].size() < kMaxKeptReaders) {
-            g_readers.idle[pass].push_back(KeptReader{reader, options, bytes});
+            g_readers.idle[pass].push_back(KeptReader{reader, options, bytes, std::this_thread::get_id()});
             return;
         }
     }
@@ -232,14 +234,26 @@ xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, ReaderPass pass, con
     *bytes = 0;
     KeptReader kept;
     if (plain) {
+        // A reader this thread used last comes first: its dictionary and
+        // buffers are still in this core's cache, where a reader last used
+        // on another core made every name lookup a cache miss.
+        const std::thread::id self = std::this_thread::get_id();
         std::lock_guard<std::mutex> guard(g_readers.lock);
         auto& list = g_readers.idle[pass];
+        size_t chosen = list.size();
         for (size_t i = list.size(); i-- > 0;) {
-            if (list[i].options == options) {
-                kept = list[i];
-                list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+            if (list[i].options != options)
+                continue;
+            if (chosen == list.size())
+                chosen = i;
+            if (list[i].owner == self) {
+                chosen = i;
                 break;
             }
+        }
+        if (chosen < list.size()) {
+            kept = list[chosen];
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(chosen));
         }
     }
     xmlTextReaderPtr reader = nullptr;
