@@ -1,24 +1,19 @@
-// The application object and what many windows share: the small-icon list
-// with its extension map, the statistics action and text helpers.
+// What many windows share: the small-icon list with its extension map, the
+// statistics action and text helpers. This is the program layer's ground
+// floor: it includes no window of the program (app/application.h is the
+// start, which builds the main window).
 #pragma once
 
 #include <QIcon>
 #include <QList>
 #include <QString>
-#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "core/modules.h"
 #include "search/lastcheck.h"
 
 class QWidget;
-
-namespace plat {
-class SingleInstance;
-}
 
 // The list of small icons of the program and the map from upper-case
 // extension ("HWP", "DIR", "CHKBOX", "UNCHKBOX") to an index in it. Index 0
@@ -61,40 +56,3 @@ void ShowDocumentProperties(const std::u16string& path, QWidget* parent);
 
 // Disables a control that opens a window not built yet, and shows it faded.
 void ShowDisabled(QWidget* w);
-
-
-class CPrivasweepApp {
-public:
-    CPrivasweepApp();
-    ~CPrivasweepApp();
-    CPrivasweepApp(const CPrivasweepApp&) = delete;
-    CPrivasweepApp& operator=(const CPrivasweepApp&) = delete;
-
-    static CPrivasweepApp* Instance();
-
-    // Brings the services up, runs the main window and returns false, so
-    // that ExitInstance follows at once.
-    bool InitInstance();
-    int ExitInstance();
-    // InitInstance then ExitInstance; the process's exit code (non-zero when
-    // the event database could not be opened).
-    int Run();
-
-    // Test seam: when set, called instead of running the main window
-    // modally (the window is built and initialised).
-    std::function<void(QWidget* mainWindow)> runMainWindow;
-
-    QWidget* MainWindow() const { return mainWindow_; }
-    int ExitCode() const { return exitCode_; }
-    bool IsSecondInstance() const { return secondInstance_; }
-
-    Crashlet crashlet;
-
-private:
-    void StartCrashReporter();
-
-    std::unique_ptr<plat::SingleInstance> mutex_;
-    QWidget* mainWindow_ = nullptr;
-    int exitCode_ = 0;
-    bool secondInstance_ = false;
-};

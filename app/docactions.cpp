@@ -181,26 +181,43 @@ void CAllSearchDlg::OnBnClickedDelete() { RunOnTicked(*this, Action::Delete); }
 void CAllSearchDlg::OnBnClickedEncrypt() { RunOnTicked(*this, Action::Encrypt); }
 void CAllSearchDlg::OnBnClickedExcept() { RunOnTicked(*this, Action::Except); }
 
-qintptr CAllSearchDlg::OnDocumentCommand(int number, quintptr wParam, qintptr lParam)
+void CAllSearchDlg::OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& pathText)
 {
-    const Action action = number == UM_ENCRYPT_DOCUMENT ? Action::Encrypt
-                          : number == UM_DELETE_DOCUMENT ? Action::Delete
-                                                         : Action::Except;
+    switch (command) {
+    case RowCommand::Open:
+        Act(8);
+        OpenOrSayWhy(pathText, this);
+        return;
+    case RowCommand::ExpandAll:
+        Act(13);
+        m_reports[m_current]->expandAll();
+        return;
+    case RowCommand::CollapseAll:
+        Act(12);
+        m_reports[m_current]->collapseAll();
+        return;
+    case RowCommand::Properties:
+        Act(14);
+        ShowDocumentProperties(pathText, this);
+        return;
+    case RowCommand::Encrypt:
+    case RowCommand::Delete:
+    case RowCommand::Except: break;
+    }
+    const Action action = command == RowCommand::Encrypt  ? Action::Encrypt
+                          : command == RowCommand::Delete ? Action::Delete
+                                                          : Action::Except;
     Act(action == Action::Encrypt ? 9 : action == Action::Delete ? 10 : 11);
-    std::unique_ptr<SelectionPair> pair(reinterpret_cast<SelectionPair*>(wParam));
-    if (!pair || !pair->control || !pair->row) return 0;
-    const auto* pathText = reinterpret_cast<const std::u16string*>(lParam);
-    if (!pathText || pathText->empty()) return 0;
-    const std::u16string path = *pathText;
+    if (!row || pathText.empty()) return;
+    const std::u16string path = pathText;
     if (action != Action::Except && IsDocumentOpenElsewhere(path)) {
         ShowMessageBox(Formatted(action == Action::Delete ? u"DELETE_MSG_OPENED_FILE_EXIST"
                                                           : u"ENCRYPT_MSG_OPENED_FILE_EXIST",
                                  1),
                        u"", 1, this);
-        return 0;
+        return;
     }
-    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, this) != IDOK) return 0;
-    CFileInfoRecord* row = pair->row;
+    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, this) != IDOK) return;
     const DocumentList documents{DocumentItem{path, row->FileInfo() ? row->FileInfo()->fileIndex : 0}};
     std::vector<size_t> processed;
     switch (action) {
@@ -209,5 +226,4 @@ qintptr CAllSearchDlg::OnDocumentCommand(int number, quintptr wParam, qintptr lP
     case Action::Except: ExceptRecords(documents, processed); break;
     }
     DropFinishedDocuments(*this, documents, processed);
-    return 0;
 }

@@ -87,6 +87,7 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     btnSearch_ = Strip(this, 260, 2);
     list_ = new CEventReportControl(this);
     splitBar_ = new CSplitBar(this);
+    connect(splitBar_, &CSplitBar::Moved, this, &CEventLogDlg::OnSplitterMoved);
     btnToggle_ = Buttons(this, 248, 248, 248);
     btnSettings_ = Strip(this, 257, 2);
     btnDelete_ = Strip(this, 198, 2);
@@ -96,6 +97,7 @@ CEventLogDlg::CEventLogDlg(QWidget* parent) : CSkinDialog(parent)
     eventPanel_ = new CEventDetailPanel(this);
     popup_ = new CDateSelectPopup(this);
     popup_->hide();
+    connect(popup_, &CDateSelectPopup::rangeSelected, this, &CEventLogDlg::OnDateRangeSelected);
     notice_ = new QLabel(this);
     notice_->hide();
 
@@ -439,32 +441,25 @@ void CEventLogDlg::ShowEventDetails(int index)
     popup_->hide();
 }
 
-qintptr CEventLogDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
+qintptr CEventLogDlg::OnUserMessage(int number, quintptr wParam, qintptr)
 {
     switch (number) {
     case UM_EVENT_SELECTED: ShowEventDetails(static_cast<int>(wParam)); return 0;
-    case UM_SPLITTER_MOVED:
-        if (const auto* r = reinterpret_cast<const QRect*>(lParam)) {
-            splitter_ = QRect(QPoint(12, r->top()), QPoint(706, r->top() + r->height() - 1));
-            PlaceSplitterViews();
-            update();
-        }
-        return 0;
-    case UM_DATE_RANGE_SELECTED: {
-        const auto* start = reinterpret_cast<const DateRecord*>(wParam);
-        const auto* end = reinterpret_cast<const DateRecord*>(lParam);
-        if (!start || !end)
-            return 0;
-        filter_.rangeStart = *start;
-        filter_.rangeEnd = *end;
-        range_->clear();
-        range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ShownDate(*start).c_str(), ShownDate(*end).c_str())));
-        range_->setCurrentIndex(0);
-        SetTimer(IDT_REFILL_EVENTS, 50);
-        return 0;
-    }
     default: return 0;
     }
+}
+
+void CEventLogDlg::OnSplitterMoved(const QRect& r)
+{
+    splitter_ = QRect(QPoint(12, r.top()), QPoint(706, r.top() + r.height() - 1));
+    PlaceSplitterViews();
+    update();
+}
+
+void CEventLogDlg::OnDateRangeSelected(const DateRecord& start, const DateRecord& end)
+{
+    ApplyDateRange(filter_, range_, start, end);
+    SetTimer(IDT_REFILL_EVENTS, 50);
 }
 
 // ---- Detail area and layout ----

@@ -54,6 +54,10 @@ public:
     void ShowEventDetails(int index);
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    // The custom period the date popup applied; the list is filled again.
+    void OnDateRangeSelected(const DateRecord& start, const DateRecord& end);
+    // The splitter dragged to `r` (this window's coordinates).
+    void OnSplitterMoved(const QRect& r);
 
     // For tests and pictures.
     const EventLogFilter& Filter() const { return filter_; }

@@ -1,5 +1,6 @@
 #include "app/eventpanels.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -241,7 +242,7 @@ void CEventDetailReportControl::OnDoubleClick(int row, int column)
 // ---- CDateSelectPopup ----
 
 CDateSelectPopup::CDateSelectPopup(QWidget* owner)
-    : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint), owner_(owner)
+    : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint)
 {
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -361,10 +362,18 @@ void CDateSelectPopup::PickDay(const QDate& day)
     }
 }
 
+void ApplyDateRange(EventLogFilter& filter, QComboBox* range, const DateRecord& start, const DateRecord& end)
+{
+    filter.rangeStart = start;
+    filter.rangeEnd = end;
+    range->clear();
+    range->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ShownDate(start).c_str(), ShownDate(end).c_str())));
+    range->setCurrentIndex(0);
+}
+
 void CDateSelectPopup::Apply()
 {
-    SendUserMessage(owner_, UM_DATE_RANGE_SELECTED, reinterpret_cast<quintptr>(&start_),
-                    reinterpret_cast<qintptr>(&end_));
+    emit rangeSelected(start_, end_);
     hide();
 }
 

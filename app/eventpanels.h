@@ -92,8 +92,15 @@ private:
     std::vector<CEventDetailInfoRecord> records_;
 };
 
-// Picks a range of days for the custom period; applying sends
-// UM_DATE_RANGE_SELECTED to the owner window (the parent) and hides itself.
+class QComboBox;
+struct EventLogFilter;
+
+// Takes the custom period the date popup applied into a window's filter and
+// shows it ("start ~ end") as the only entry of its range field.
+void ApplyDateRange(EventLogFilter& filter, QComboBox* range, const DateRecord& start, const DateRecord& end);
+
+// Picks a range of days for the custom period; applying tells the owner
+// window (the parent) through rangeSelected and hides the popup.
 class CDateSelectPopup : public QWidget {
     Q_OBJECT
 public:
@@ -116,6 +123,10 @@ public:
     ps::ui::ImageButton* ApplyButton() const { return apply_; }
     ps::ui::ImageButton* CancelButton() const { return cancel_; }
 
+signals:
+    // The range applied: its first and last day.
+    void rangeSelected(const DateRecord& start, const DateRecord& end);
+
 protected:
     void showEvent(QShowEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
@@ -123,7 +134,6 @@ protected:
 
 private:
     void ShowTexts();
-    QWidget* owner_;
     DateRecord start_, end_;
     bool startActive_ = true;
     QCalendarWidget* calendar_;

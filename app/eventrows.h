@@ -17,8 +17,7 @@
 #include "core/util.h"
 
 // Private messages of the event-log window.
-inline constexpr int UM_EVENT_SELECTED = 711;       // wParam: index of the selected record
-inline constexpr int UM_DATE_RANGE_SELECTED = 900;  // wParam: DateRecord* start, lParam: DateRecord* end
+inline constexpr int UM_EVENT_SELECTED = 711;  // wParam: index of the selected record
 
 enum EventLogPeriod { kPeriodDay = 0, kPeriodWeek = 1, kPeriodMonth = 2, kPeriodYear = 3, kPeriodCustom = 4 };
 enum EventLogKind { kKindAll = 0, kKindSearch = 1, kKindEncrypt = 2, kKindDelete = 3, kKindException = 4, kKindEtc = 5 };

@@ -163,7 +163,7 @@ void CExceptionReportControl::AddRecord(std::unique_ptr<CExceptionInfoRecord> ow
     check->setEditable(false);
     check->setCheckable(true);
     check->setCheckState(Qt::Unchecked);
-    check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+    check->setData(QVariant::fromValue(row), kRecordRole);
     row->check_ = check;
     auto* name = new QStandardItem(ToQ(row->name_));
     name->setEditable(false);
@@ -198,7 +198,7 @@ CExceptionInfoRecord* CExceptionReportControl::Record(int i) const
 CExceptionInfoRecord* CExceptionReportControl::RecordAt(const QModelIndex& index) const
 {
     if (!index.isValid()) return nullptr;
-    return reinterpret_cast<CExceptionInfoRecord*>(index.sibling(index.row(), 0).data(kRecordRole).value<quintptr>());
+    return index.sibling(index.row(), 0).data(kRecordRole).value<CExceptionInfoRecord*>();
 }
 
 QModelIndex CExceptionReportControl::IndexOf(const CExceptionInfoRecord* row) const
@@ -292,16 +292,10 @@ void CExceptionReportControl::ShowContextMenu(CExceptionInfoRecord* row, const Q
         add(10007, u"MENU_PROPERTY");
         if (QAction* chosen = menu.exec(globalPos)) command = chosen->data().toInt();
     }
-    QObject* target = window();
     switch (command) {
-    case 10000: SendUserMessage(target, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path)); break;
-    case 10007: SendUserMessage(target, UM_SHOW_PROPERTIES, 0, reinterpret_cast<qintptr>(&path)); break;
-    case 10008: {
-        auto* block = new ExceptionSelection{this, row};
-        SendUserMessage(target, UM_REMOVE_EXCEPTION, reinterpret_cast<quintptr>(block),
-                        reinterpret_cast<qintptr>(&path));
-        break;
-    }
+    case 10000: emit rowCommand(ExceptionRowCommand::Open, row, path); break;
+    case 10007: emit rowCommand(ExceptionRowCommand::Properties, row, path); break;
+    case 10008: emit rowCommand(ExceptionRowCommand::Release, row, path); break;
     default: break;
     }
 }
@@ -322,6 +316,7 @@ CExceptionConfigurationDlg::CExceptionConfigurationDlg(QWidget* parent) : CSkinD
     m_notice->setAttribute(Qt::WA_TranslucentBackground);
     m_notice->setStyleSheet("background: transparent; color: rgb(192, 57, 43);");
     m_report = new CExceptionReportControl(this);
+    connect(m_report, &CExceptionReportControl::rowCommand, this, &CExceptionConfigurationDlg::OnRowCommand);
     m_report->setObjectName(QString::number(IDC_REPORT));
     m_panel = new CSearchDetailPanel(this);
     m_btnRelease = new ImageButton(this);
@@ -504,28 +499,32 @@ void CExceptionConfigurationDlg::OnBnClickedRelease()
     m_panel->ClearCounts();
 }
 
-qintptr CExceptionConfigurationDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
+void CExceptionConfigurationDlg::OnRowCommand(ExceptionRowCommand command, CExceptionInfoRecord* row,
+                                              const std::u16string& path)
 {
-    const auto* path = reinterpret_cast<const std::u16string*>(lParam);
-    switch (number) {
-    case UM_OPEN_DOCUMENT:
+    switch (command) {
+    case ExceptionRowCommand::Open:
         Act(78);
-        if (!path || !Exists(*path)) {
+        if (!Exists(path)) {
             ShowMessageBox(GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"), u"", 1, this);
-            return 1;
+            return;
         }
-        OpenWithAssociation(*path);
-        return 0;
-    case UM_SHOW_PROPERTIES:
+        OpenWithAssociation(path);
+        return;
+    case ExceptionRowCommand::Properties:
         Act(79);
-        if (path) ShowDocumentProperties(*path, this);
-        return 0;
-    case UM_REMOVE_EXCEPTION: {
+        ShowDocumentProperties(path, this);
+        return;
+    case ExceptionRowCommand::Release:
         Act(31);
-        std::unique_ptr<ExceptionSelection> block(reinterpret_cast<ExceptionSelection*>(wParam));
-        if (block && block->row && m_report->IndexOf(block->row).isValid()) Release({block->row});
-        return 0;
+        if (row && m_report->IndexOf(row).isValid()) Release({row});
+        return;
     }
+}
+
+qintptr CExceptionConfigurationDlg::OnUserMessage(int number, quintptr wParam, qintptr)
+{
+    switch (number) {
     case UM_EXCEPTION_SELECTED: {
         const size_t entry = static_cast<size_t>(wParam);
         if (entry >= m_records.size() || entry >= m_counts.size() || entry >= m_users.size())

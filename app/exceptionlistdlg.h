@@ -23,16 +23,17 @@ class CSearchDetailPanel;
 class CExceptionReportControl;
 class CExceptionInfoRecord;
 
-// Private messages of the list's rows to the window (besides
-// UM_OPEN_DOCUMENT and UM_SHOW_PROPERTIES of the result rows).
-inline constexpr int UM_REMOVE_EXCEPTION = 709;
+// The private message of the list's rows to the window: the selected row's
+// entry (wParam: its index in the window's lists).
 inline constexpr int UM_EXCEPTION_SELECTED = 710;
 
-// What UM_REMOVE_EXCEPTION carries in wParam: the control and the row.
-// Allocated by the control, freed by the receiver.
-struct ExceptionSelection {
-    CExceptionReportControl* control = nullptr;
-    CExceptionInfoRecord* row = nullptr;
+// The commands the list's row menu hands to its window
+// (CExceptionReportControl::rowCommand), numbered as the window's messages
+// were.
+enum class ExceptionRowCommand : int {
+    Open = 702,        // the document
+    Properties = 708,  // the document's properties
+    Release = 709,     // the row's exception
 };
 
 // One row of the list: check box, the document's name (marked when it was
@@ -97,6 +98,11 @@ public:
 
     QStandardItemModel* Model() { return &model_; }
 
+signals:
+    // A command chosen in the row menu for `row`, whose document is at
+    // `path`; the receiver acts at once.
+    void rowCommand(ExceptionRowCommand command, CExceptionInfoRecord* row, const std::u16string& path);
+
 protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
@@ -137,6 +143,8 @@ public:
     ~CExceptionConfigurationDlg() override;
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    // A command of the list's row menu.
+    void OnRowCommand(ExceptionRowCommand command, CExceptionInfoRecord* row, const std::u16string& path);
 
     void OnBnClickedRelease();  // 1127
     void OnBnClickedToggle();   // 1128

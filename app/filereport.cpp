@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/hitsdlg.h"
-#include "app/searchdlg.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -200,8 +199,7 @@ std::u16string IconKeyOfName(const std::u16string& fileName)
 
 // ---- Rows -------------------------------------------------------------------------
 
-CFileInfoRecord::CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record)
-    : folderRow_(true), info_(record), owner_(owner)
+CFileInfoRecord::CFileInfoRecord(SearchFileInfo* record) : folderRow_(true), info_(record)
 {
     if (record) folder_ = record->folder;
     texts_[1] = folder_;
@@ -210,9 +208,9 @@ CFileInfoRecord::CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record)
     for (int k = 2; k < kItemCount; ++k) texts_[k] = zero;
 }
 
-CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, CAllSearchDlg* owner,
+CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, uint32_t personalInfoMask,
                                  SearchFileInfo* record)
-    : folderRow_(false), info_(record), owner_(owner)
+    : folderRow_(false), info_(record), personalInfoMask_(personalInfoMask)
 {
     if (record) {
         folder_ = record->folder;
@@ -381,16 +379,6 @@ bool PostAddRow(CFileReportControl* control, int number, std::unique_ptr<CFileIn
     return true;
 }
 
-qintptr CFileReportControl::OnUserMessage(int number, quintptr wParam, qintptr lParam)
-{
-    if (number == UM_ADD_FOLDER_ROW)
-        return AddFolderRow(std::unique_ptr<CFileInfoRecord>(reinterpret_cast<CFileInfoRecord*>(wParam)));
-    if (number == UM_ADD_FILE_ROW)
-        return AddFileRow(std::unique_ptr<CFileInfoRecord>(reinterpret_cast<CFileInfoRecord*>(wParam)),
-                          reinterpret_cast<CFileInfoRecord*>(lParam));
-    return 0;
-}
-
 // The first two cells of a row: its check item, which carries the record,
 // and its name with the icon.
 QList<QStandardItem*> CFileReportControl::CheckAndNameItems(CFileInfoRecord* row)
@@ -398,7 +386,7 @@ QList<QStandardItem*> CFileReportControl::CheckAndNameItems(CFileInfoRecord* row
     auto* check = MakeItem(u"", false);
     check->setCheckable(true);
     check->setCheckState(Qt::Unchecked);
-    check->setData(QVariant::fromValue<quintptr>(reinterpret_cast<quintptr>(row)), kRecordRole);
+    check->setData(QVariant::fromValue(row), kRecordRole);
     row->check_ = check;
     auto* name = MakeItem(row->texts_[1], false);
     name->setIcon(AppIcons().At(row->icon_));
@@ -456,10 +444,6 @@ bool CFileReportControl::event(QEvent* e)
                 AddFileRow(a->TakeRow(), a->Folder());
             return true;
         }
-        if (auto* m = dynamic_cast<ps::ui::UserMessageEvent*>(e)) {
-            OnUserMessage(m->Number(), m->WParam(), m->LParam());
-            return true;
-        }
     }
     return QTreeView::event(e);
 }
@@ -477,7 +461,7 @@ CFileInfoRecord* CFileReportControl::RecordAt(const QModelIndex& index) const
 {
     if (!index.isValid()) return nullptr;
     const QModelIndex first = index.sibling(index.row(), 0);
-    return reinterpret_cast<CFileInfoRecord*>(first.data(kRecordRole).value<quintptr>());
+    return first.data(kRecordRole).value<CFileInfoRecord*>();
 }
 
 CFileInfoRecord* CFileReportControl::FolderRow(int i) const
@@ -581,7 +565,7 @@ void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)
         Act(35);
         CPersonalInfoDlg dlg(window());
         dlg.SetFileInfo(row->FileInfo());
-        if (row->Owner()) dlg.SetPersonalInfoMask(row->Owner()->PersonalInfoMask());
+        dlg.SetPersonalInfoMask(row->PersonalInfoMask());
         CPersonalInfoDlg::Run(dlg);
     }
 }
@@ -639,11 +623,8 @@ void CFileReportControl::ShowContextMenu(CFileInfoRecord* row, const QPoint& glo
         add(10007, u"MENU_PROPERTY", true);
         if (QAction* chosen = menu.exec(globalPos)) command = chosen->data().toInt();
     }
-    QObject* target = window();
     switch (command) {
-    case 10000:
-        ps::ui::SendUserMessage(target, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path));
-        break;
+    case 10000: emit rowCommand(RowCommand::Open, row, path); break;
     case 10001: {
         Act(35);
         CPersonalInfoDlg dlg(window());
@@ -654,16 +635,15 @@ void CFileReportControl::ShowContextMenu(CFileInfoRecord* row, const QPoint& glo
     case 10002:
     case 10003:
     case 10004: {
-        const int message = command == 10002 ? UM_ENCRYPT_DOCUMENT : command == 10003 ? UM_DELETE_DOCUMENT : UM_EXCEPT_DOCUMENT;
-        auto* pair = new SelectionPair{this, row};
-        ps::ui::SendUserMessage(target, message, reinterpret_cast<quintptr>(pair), reinterpret_cast<qintptr>(&path));
+        const RowCommand action = command == 10002   ? RowCommand::Encrypt
+                                  : command == 10003 ? RowCommand::Delete
+                                                     : RowCommand::Except;
+        emit rowCommand(action, row, path);
         break;
     }
-    case 10005: ps::ui::SendUserMessage(target, UM_EXPAND_ALL, 0, 0); break;
-    case 10006: ps::ui::SendUserMessage(target, UM_COLLAPSE_ALL, 0, 0); break;
-    case 10007:
-        ps::ui::SendUserMessage(target, UM_SHOW_PROPERTIES, 0, reinterpret_cast<qintptr>(&path));
-        break;
+    case 10005: emit rowCommand(RowCommand::ExpandAll, row, path); break;
+    case 10006: emit rowCommand(RowCommand::CollapseAll, row, path); break;
+    case 10007: emit rowCommand(RowCommand::Properties, row, path); break;
     default: break;
     }
 }

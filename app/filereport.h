@@ -14,25 +14,23 @@
 #include "core/controls/wnd.h"
 #include "core/records.h"
 
-class CAllSearchDlg;
 class CFileReportControl;
 class CFileInfoRecord;
 
-// What the control sends with the one-document commands of its menu: the
-// control and the row. Allocated by the control, freed by the receiver.
-struct SelectionPair {
-    CFileReportControl* control = nullptr;
-    CFileInfoRecord* row = nullptr;
+// The commands a result control's row menu hands to its window
+// (CFileReportControl::rowCommand), numbered as the window's messages 702
+// to 708 were.
+enum class RowCommand : int {
+    Open = 702,        // the document or folder of the row
+    Encrypt = 703,     // one document
+    Delete = 704,      // one document
+    Except = 705,      // one document
+    ExpandAll = 706,   // every folder row of the control
+    CollapseAll = 707,
+    Properties = 708,  // the document's or folder's properties
 };
 
-// Private messages of the result rows and of the control's menu.
-inline constexpr int UM_OPEN_DOCUMENT = 702;
-inline constexpr int UM_ENCRYPT_DOCUMENT = 703;
-inline constexpr int UM_DELETE_DOCUMENT = 704;
-inline constexpr int UM_EXCEPT_DOCUMENT = 705;
-inline constexpr int UM_EXPAND_ALL = 706;
-inline constexpr int UM_COLLAPSE_ALL = 707;
-inline constexpr int UM_SHOW_PROPERTIES = 708;
+// Private messages that bring the rows to a result control (AddRowEvent).
 inline constexpr int UM_ADD_FILE_ROW = 3456;
 inline constexpr int UM_ADD_FOLDER_ROW = 3457;
 
@@ -41,18 +39,21 @@ inline constexpr int UM_ADD_FOLDER_ROW = 3457;
 class CFileInfoRecord {
 public:
     static constexpr int kItemCount = 9;
+    // Every kind of personal information (the hits window's default).
+    static constexpr uint32_t kEveryKind = 0xFFFF;
 
     // Folder row for the parent folder of the record.
-    CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record);
-    // Document row with its seven counts in kind order.
-    CFileInfoRecord(const PersonalInfoCounts& counts, CAllSearchDlg* owner, SearchFileInfo* record);
+    explicit CFileInfoRecord(SearchFileInfo* record);
+    // Document row with its seven counts in kind order; `personalInfoMask`
+    // is the search's mask of kinds, which the document's hits window shows.
+    CFileInfoRecord(const PersonalInfoCounts& counts, uint32_t personalInfoMask, SearchFileInfo* record);
 
     bool IsFolderRow() const { return folderRow_; }
     std::u16string GetFolderPath() const { return folder_; }
     // The folder without trailing separators (kept so), '/', the file name.
     std::u16string GetFullPath();
     SearchFileInfo* FileInfo() const { return info_; }
-    CAllSearchDlg* Owner() const { return owner_; }
+    uint32_t PersonalInfoMask() const { return personalInfoMask_; }
     const std::u16string& ItemText(int item) const { return texts_[item]; }
     int IconIndex() const { return icon_; }
 
@@ -60,7 +61,7 @@ private:
     friend class CFileReportControl;
     bool folderRow_ = false;
     SearchFileInfo* info_ = nullptr;
-    CAllSearchDlg* owner_ = nullptr;
+    uint32_t personalInfoMask_ = kEveryKind;
     std::u16string folder_;
     std::u16string fileName_;
     std::u16string texts_[kItemCount];
@@ -133,7 +134,7 @@ private:
 bool PostAddRow(CFileReportControl* control, int number, std::unique_ptr<CFileInfoRecord> row,
                 CFileInfoRecord* folder = nullptr);
 
-class CFileReportControl : public QTreeView, public ps::ui::MessageTarget {
+class CFileReportControl : public QTreeView {
     Q_OBJECT
 public:
     explicit CFileReportControl(QWidget* parent = nullptr);
@@ -144,9 +145,7 @@ public:
     // Removes every row; the header shows the unchecked image again.
     void ResetContent();
 
-    // UM_ADD_FOLDER_ROW and UM_ADD_FILE_ROW hand the row in wParam over to
-    // the control, like AddFolderRow and AddFileRow.
-    qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    // Rows come as AddRowEvents (PostAddRow) or through these two.
     // Takes a folder row; 1 (row freed) for a null row, else 0.
     int AddFolderRow(std::unique_ptr<CFileInfoRecord> row);
     // Takes a document row under a folder row of this control; 1 (row freed)
@@ -191,6 +190,13 @@ public:
     QRect FolderRowTextRect(const QRect& cell) const;
     // Shares the control's width among the columns.
     void FitColumns();
+
+signals:
+    // A command chosen in the row menu for `row`, whose document (or
+    // folder, for a folder row) is at `path`. Emitted on the window's
+    // thread while the menu's row is still in the control; the receiver
+    // acts at once.
+    void rowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& path);
 
 protected:
     bool event(QEvent* e) override;

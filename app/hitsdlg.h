@@ -31,6 +31,7 @@ public:
     // by default).
     void SetFileInfo(const SearchFileInfo* record) { m_record = record; }
     void SetPersonalInfoMask(uint32_t mask) { m_mask = mask; }
+    uint32_t PersonalInfoMask() const { return m_mask; }
 
     // The text of the hits: an empty line, then per kind with hits a heading,
     // the hits and an empty line.

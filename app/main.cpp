@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/appcore.h"
+#include "app/application.h"
 #include "core/controls/wnd.h"
 #include "core/services.h"
 

@@ -24,7 +24,6 @@
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "core/util.h"
-#include "extract/extractlib.h"
 #include "settings/configdlg.h"
 #include "settings/confighooks.h"
 
@@ -123,9 +122,6 @@ bool CPrivasweepDlg::OnInitDialog()
     // The pages sit inside the window's one-pixel frame.
     searchPage_->setGeometry(1, 68, 728, 411);
     logPage_->setGeometry(1, 68, 728, 411);
-    SearchLog().m_strTag = u"EG";
-    SearchLog().Write(u"InitializeLibrary()");
-    InitializeLibrary();
     try {
         PurgeOldEvents(static_cast<int>(GetLogSaveLimitDay()));
     } catch (const CppSQLite3Exception& e) {
@@ -171,8 +167,6 @@ void CPrivasweepDlg::OnClose()
 void CPrivasweepDlg::OnExit()
 {
     DeleteLastCheckFile();
-    SearchLog().Write(u"FinalizeLibrary()");
-    FinalizeLibrary();
     EndDialog(IDOK);
 }
 

@@ -73,6 +73,7 @@ CRecordRangeDlg::CRecordRangeDlg(QWidget* parent, int background) : CSkinDialog(
     btnClose_->LoadBitmaps(155, 157, 156);
     popup_ = new CDateSelectPopup(this);
     popup_->hide();
+    connect(popup_, &CDateSelectPopup::rangeSelected, this, &CRecordRangeDlg::OnDateRangeSelected);
 
     connect(all_, &QAbstractButton::clicked, this, [this] { ChooseAll(); });
     connect(some_, &QAbstractButton::clicked, this, [this] { ChooseRange(); });
@@ -240,20 +241,9 @@ void CRecordRangeDlg::OpenDatePopup()
     popup_->raise();
 }
 
-qintptr CRecordRangeDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
+void CRecordRangeDlg::OnDateRangeSelected(const DateRecord& start, const DateRecord& end)
 {
-    if (number != UM_DATE_RANGE_SELECTED)
-        return 0;
-    const auto* start = reinterpret_cast<const DateRecord*>(wParam);
-    const auto* end = reinterpret_cast<const DateRecord*>(lParam);
-    if (!start || !end)
-        return 0;
-    filter_.rangeStart = *start;
-    filter_.rangeEnd = *end;
-    range_->clear();
-    range_->addItem(ToQ(plat::FormatWide(u"%s ~ %s", ShownDate(*start).c_str(), ShownDate(*end).c_str())));
-    range_->setCurrentIndex(0);
-    return 0;
+    ApplyDateRange(filter_, range_, start, end);
 }
 
 std::vector<int64_t> CRecordRangeDlg::SelectRecords(std::u16string& kindText) const

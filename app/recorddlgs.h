@@ -42,7 +42,8 @@ public:
     // Throws CppSQLite3Exception when the store fails.
     std::vector<int64_t> SelectRecords(std::u16string& kindText) const;
 
-    qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
+    // The custom period the date popup applied.
+    void OnDateRangeSelected(const DateRecord& start, const DateRecord& end);
 
     QWidget* Control(int id) const;
     CDateSelectPopup* Popup() const { return popup_; }

@@ -78,6 +78,7 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
         m_reports[i] = new CFileReportControl(this);
         m_reports[i]->setObjectName(QString::number(IDC_REPORT_FIRST + i));
         m_reports[i]->isSearching = [this] { return IsSearching(); };
+        connect(m_reports[i], &CFileReportControl::rowCommand, this, &CAllSearchDlg::OnRowCommand);
         m_reports[i]->hide();
         connect(m_tabs[i], &QAbstractButton::clicked, this, [this, i] { SelectTab(i); });
     }
@@ -498,7 +499,7 @@ void CAllSearchDlg::StoreWriteFailed(const EventStoreFailure& first)
 
 // ---- Messages and timers ----------------------------------------------------------------
 
-qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)
+qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
 {
     switch (number) {
     case UM_FIRST_FILE_ACCEPTED:
@@ -528,29 +529,6 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam
         std::array<int, kTabCount> c{};
         for (int i = 0; i < kTabCount; ++i) c[i] = m_session->DocumentCount(i);
         SetTabCaptions(c);
-        return 0;
-    }
-    case UM_OPEN_DOCUMENT: {
-        Act(8);
-        const auto* path = reinterpret_cast<const std::u16string*>(lParam);
-        if (path) OpenOrSayWhy(*path, this);
-        return 0;
-    }
-    case UM_ENCRYPT_DOCUMENT:
-    case UM_DELETE_DOCUMENT:
-    case UM_EXCEPT_DOCUMENT: return OnDocumentCommand(number, wParam, lParam);
-    case UM_EXPAND_ALL:
-        Act(13);
-        m_reports[m_current]->expandAll();
-        return 0;
-    case UM_COLLAPSE_ALL:
-        Act(12);
-        m_reports[m_current]->collapseAll();
-        return 0;
-    case UM_SHOW_PROPERTIES: {
-        Act(14);
-        const auto* path = reinterpret_cast<const std::u16string*>(lParam);
-        if (path) ShowDocumentProperties(*path, this);
         return 0;
     }
     default: return 0;
@@ -740,11 +718,11 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     CFileReportControl* control = m_reports[tab];
     if (!control || !record) return 0;
     if (!lastRow || lastFolder != record->folder) {
-        auto folderRow = std::make_unique<CFileInfoRecord>(this, record);
+        auto folderRow = std::make_unique<CFileInfoRecord>(record);
         lastRow = folderRow.get();  // the control owns it once the event is in
         PostAddRow(control, UM_ADD_FOLDER_ROW, std::move(folderRow));
         lastFolder = record->folder;
     }
-    PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, this, record), lastRow);
+    PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, m_nPIMask, record), lastRow);
     return 1;
 }

@@ -145,8 +145,8 @@ public:
     void OnBnClickedDelete();
     void OnBnClickedEncrypt();
     void OnBnClickedExcept();
-    // Messages 703 to 705: one document of a control's menu.
-    qintptr OnDocumentCommand(int number, quintptr wParam, qintptr lParam);
+    // A command of a result control's row menu (app/docactions.cpp).
+    void OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& path);
     // Tab captions counted from the rows each control holds.
     void RecountTabCaptions();
     // Test seams: run an action window or the password window in place of

@@ -6,6 +6,11 @@
 Each project include ("folder/file.h") of a file in a layer must name a file
 of its own layer or of a layer it may include. tests/, tools/, bench/ and
 modules/ sit beside the layers and are not checked.
+
+Within the program layer (app/), the ground floor (texts, icons and helpers
+every window shares) includes no other file of app/, so no window; the top
+floor (the application's start, which builds the main window) is included
+by nothing of app/ but itself and the executable's main.
 """
 import os
 import re
@@ -35,6 +40,11 @@ MAY_INCLUDE = {
 # The reader entries the search layer calls (and only those of the readers).
 SEARCH_READER_ENTRIES = {"extract/extractlib.h", "office/officeentry.h", "extract/libstring.h"}
 
+# The program layer's floors.
+APP_GROUND_FLOOR = {"app/appcore.h", "app/appcore.cpp"}
+APP_TOP_FLOOR_HEADERS = {"app/application.h"}
+APP_TOP_FLOOR_USERS = {"app/application.cpp", "app/main.cpp"}
+
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
 
@@ -62,6 +72,10 @@ def main():
                     text = f.read()
                 checked += 1
                 for target in INCLUDE.findall(text):
+                    if rel in APP_GROUND_FLOOR and target.startswith("app/") and target not in APP_GROUND_FLOOR:
+                        faults.append(f"{rel}: includes {target} (the program's ground floor includes no window)")
+                    if target in APP_TOP_FLOOR_HEADERS and rel.startswith("app/") and rel not in APP_TOP_FLOOR_USERS:
+                        faults.append(f"{rel}: includes {target} (only the program's start includes the application)")
                     theirs = layer_of(target)
                     if theirs is None or theirs in MAY_INCLUDE[mine]:
                         continue

@@ -526,12 +526,12 @@ void AppWindows()
         for (const auto& d : docs) {
             SearchFileInfo* r = rec(d.folder, d.name);
             if (!folderRow || last != d.folder) {
-                auto row = std::make_unique<CFileInfoRecord>(&dlg, r);
+                auto row = std::make_unique<CFileInfoRecord>(r);
                 folderRow = row.get();
                 all->AddFolderRow(std::move(row));
                 last = d.folder;
             }
-            all->AddFileRow(std::make_unique<CFileInfoRecord>(d.counts, &dlg, r), folderRow);
+            all->AddFileRow(std::make_unique<CFileInfoRecord>(d.counts, dlg.PersonalInfoMask(), r), folderRow);
         }
         all->SetChecked(all->DocumentRow(0, 1), true);
         const int tabCounts[] = {9, 4, 1, 2, 1, 1};

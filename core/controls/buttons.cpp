@@ -402,7 +402,6 @@ void CSplitBar::mouseMoveEvent(QMouseEvent* e)
         if (r.top() < minTop_ || r.bottom() + 1 > maxBottom_) return;  // refused: stays, no message
         move(r.topLeft());
         update();
-        SendUserMessage(parentWidget(), UM_SPLITTER_MOVED, 0, reinterpret_cast<qintptr>(&r));
         emit Moved(r);
     }
     setCursor(Qt::SizeVerCursor);

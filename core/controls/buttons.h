@@ -130,9 +130,7 @@ private:
 };
 
 // Thin horizontal bar dragged vertically between limits set by its owner.
-// Each accepted move sends UM_SPLITTER_MOVED to the parent with lParam a
-// pointer to the new rectangle (parent coordinates, valid during the call) and
-// emits Moved.
+// Each accepted move emits Moved with the new rectangle (parent coordinates).
 class CSplitBar : public QWidget {
     Q_OBJECT
 public:

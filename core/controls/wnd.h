@@ -33,7 +33,6 @@ inline QEvent::Type UserMessageType(int n) { return static_cast<QEvent::Type>(QE
 // Numbers of the private messages the shared controls use.
 inline constexpr int UM_CONFIG_PAGE_CHANGED = 700;  // folder tree check changed (wParam 0, lParam 1)
 inline constexpr int UM_CONFIG_PAGE_SAVED = 701;
-inline constexpr int UM_SPLITTER_MOVED = 712;       // splitter dragged (lParam: QRect* in parent coordinates)
 
 class UserMessageEvent : public QEvent {
 public:

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/aboutdlg.h"
+#include "app/application.h"
 #include "app/filereport.h"
 #include "app/mainmenu.h"
 #include "app/maindlg.h"
@@ -45,12 +46,15 @@ TEST_F(ApplicationTest, StartsWithTheTemplateAndEndsInOrder)
 {
     const std::string db = plat::PathToNative(EventDatabasePath());
     ASSERT_FALSE(std::filesystem::exists(db));
+    const int uses = GetLibraryUseCount();
     CPrivasweepApp app;
     bool ran = false;
     app.runMainWindow = [&](QWidget* w) {
         ran = true;
         auto* main = static_cast<CPrivasweepDlg*>(w);
         EXPECT_TRUE(IsEventDatabaseOpen());
+        // The application starts the reader library around the main window.
+        EXPECT_EQ(GetLibraryUseCount(), uses + 1);
         EXPECT_EQ(w->windowTitle(), QString::fromUtf16(u"프리바스윕 2.0"));
         EXPECT_TRUE(main->SearchPage()->isVisibleTo(main));
         EXPECT_FALSE(main->LogPage()->isVisibleTo(main));
@@ -62,9 +66,11 @@ TEST_F(ApplicationTest, StartsWithTheTemplateAndEndsInOrder)
         EXPECT_TRUE(main->LogPage()->StartButton()->isVisibleTo(main->LogPage()));
         WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"/x/y.pdf", false);
         main->OnExit();
+        EXPECT_EQ(GetLibraryUseCount(), uses + 1);  // still in use until the window is gone
     };
     EXPECT_EQ(app.Run(), 0);
     EXPECT_TRUE(ran);
+    EXPECT_EQ(GetLibraryUseCount(), uses);
     EXPECT_FALSE(app.IsSecondInstance());
     EXPECT_TRUE(std::filesystem::exists(db));
     EXPECT_FALSE(IsEventDatabaseOpen());
@@ -208,12 +214,14 @@ TEST_F(WindowsTest, CloseRequestEndsTheProgramWithTheExitSteps)
 {
     // Whatever has the focus (here the window itself, no page), a close
     // request from outside ends the main window the way its exit button
-    // does: library finished, lastCheckFile cleared.
+    // does: lastCheckFile cleared. The reader library is the application's
+    // (started before the main window, finished after it): the window
+    // leaves it alone.
     const int uses = GetLibraryUseCount();
     WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"/tmp/x.hwp", false);
     CPrivasweepDlg main;
     main.EnsureInitialized();
-    EXPECT_EQ(GetLibraryUseCount(), uses + 1);
+    EXPECT_EQ(GetLibraryUseCount(), uses);
     main.show();
     main.setFocus();
     EXPECT_TRUE(main.close());
@@ -314,7 +322,7 @@ TEST_F(WindowsTest, AFailedOpenSaysSo)
         g_openResult = c.opens;
         const std::u16string path = plat::PathFromNative(c.path);
         // The row menu's 열기 (document and folder rows alike).
-        ps::ui::SendUserMessage(&dlg, UM_OPEN_DOCUMENT, 0, reinterpret_cast<qintptr>(&path));
+        emit dlg.Report(CAllSearchDlg::kAll)->rowCommand(RowCommand::Open, nullptr, path);
         EXPECT_EQ(g_opened, std::vector<std::u16string>{path});
         EXPECT_EQ(messages_, c.said ? std::vector<std::u16string>{c.said} : std::vector<std::u16string>{});
     }

@@ -26,13 +26,13 @@ protected:
     CFileInfoRecord* AddFolder(CFileReportControl& c, const std::u16string& folder,
                                const std::vector<std::u16string>& names)
     {
-        auto* f = new CFileInfoRecord(nullptr, Record(folder, names.front()));
-        c.OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(f), 0);
+        auto* f = new CFileInfoRecord(Record(folder, names.front()));
+        c.AddFolderRow(std::unique_ptr<CFileInfoRecord>(f));
         PersonalInfoCounts counts;
         counts[0] = 1;
         for (const auto& n : names) {
-            auto* d = new CFileInfoRecord(counts, nullptr, Record(folder, n));
-            EXPECT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(d), reinterpret_cast<qintptr>(f)), 0);
+            auto* d = new CFileInfoRecord(counts, CFileInfoRecord::kEveryKind, Record(folder, n));
+            EXPECT_EQ(c.AddFileRow(std::unique_ptr<CFileInfoRecord>(d), f), 0);
         }
         return f;
     }
@@ -44,7 +44,7 @@ TEST_F(ReportTest, CellTextsAndIcons)
     PersonalInfoCounts counts;
     counts[0] = 2;
     counts[3] = 1234;
-    CFileInfoRecord row(counts, nullptr, Record(u"/d", u"memo.hwp"));
+    CFileInfoRecord row(counts, CFileInfoRecord::kEveryKind, Record(u"/d", u"memo.hwp"));
     EXPECT_EQ(row.ItemText(1), u"memo.hwp");
     EXPECT_EQ(row.ItemText(2), u"2 건");
     EXPECT_EQ(row.ItemText(5), u"1,234 건");
@@ -58,18 +58,18 @@ TEST_F(ReportTest, CellTextsAndIcons)
     } icons[] = {{u"a.b.pdf", u"PDF"}, {u"report.DocX", u"DOCX"}, {u"noext", u""}, {u"x.zip", u"ZIP"}};
     for (const auto& c : icons) {
         EXPECT_EQ(IconKeyOfName(c.name), c.key);
-        CFileInfoRecord r(counts, nullptr, Record(u"/d", c.name));
+        CFileInfoRecord r(counts, CFileInfoRecord::kEveryKind, Record(u"/d", c.name));
         EXPECT_EQ(r.IconIndex(), AppIcons().IndexOf(c.key));
     }
     EXPECT_EQ(AppIcons().IndexOf(u"ZIP"), 0);
 
-    CFileInfoRecord folder(nullptr, Record(u"/d/sub", u"x.pdf"));
+    CFileInfoRecord folder(Record(u"/d/sub", u"x.pdf"));
     EXPECT_TRUE(folder.IsFolderRow());
     EXPECT_EQ(folder.ItemText(1), u"/d/sub");
     EXPECT_EQ(folder.IconIndex(), AppIcons().IndexOf(u"DIR"));
 
     // The root folder: one separator between folder and name.
-    CFileInfoRecord atRoot(counts, nullptr, Record(u"/", u"a.doc"));
+    CFileInfoRecord atRoot(counts, CFileInfoRecord::kEveryKind, Record(u"/", u"a.doc"));
     EXPECT_EQ(atRoot.GetFullPath(), u"/a.doc");
     EXPECT_EQ(atRoot.GetFolderPath(), u"");
 }
@@ -81,7 +81,7 @@ TEST_F(ReportTest, ChecksPropagateAndHeaderFollows)
     CFileInfoRecord* f2 = AddFolder(c, u"/b", {u"3.hwp"});
     EXPECT_EQ(c.FolderRowCount(), 2);
     EXPECT_EQ(c.DocumentRowCount(), 3);
-    EXPECT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, 0, reinterpret_cast<qintptr>(f1)), 1);
+    EXPECT_EQ(c.AddFileRow(nullptr, f1), 1);
 
     // Header click checks everything; a second click unchecks it all.
     EXPECT_FALSE(c.HeaderChecked());
@@ -171,13 +171,13 @@ TEST_F(ReportTest, PostedRowsArriveInOrderAndBelongToTheControl)
     counts[1] = 3;
     {
         CFileReportControl c;
-        auto folder = std::make_unique<CFileInfoRecord>(nullptr, Record(u"/p", u"a.hwp"));
+        auto folder = std::make_unique<CFileInfoRecord>(Record(u"/p", u"a.hwp"));
         CFileInfoRecord* f = folder.get();
         EXPECT_TRUE(PostAddRow(&c, UM_ADD_FOLDER_ROW, std::move(folder)));
-        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/p", u"a.hwp")), f));
-        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/p", u"b.doc")), f));
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, CFileInfoRecord::kEveryKind, Record(u"/p", u"a.hwp")), f));
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, CFileInfoRecord::kEveryKind, Record(u"/p", u"b.doc")), f));
         // A document row without its folder row is not shown.
-        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, nullptr, Record(u"/q", u"c.pdf")), nullptr));
+        EXPECT_TRUE(PostAddRow(&c, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, CFileInfoRecord::kEveryKind, Record(u"/q", u"c.pdf")), nullptr));
         EXPECT_EQ(c.FolderRowCount(), 0);  // nothing before delivery
         QCoreApplication::sendPostedEvents(&c, 0);
         ASSERT_EQ(c.FolderRowCount(), 1);
@@ -187,9 +187,9 @@ TEST_F(ReportTest, PostedRowsArriveInOrderAndBelongToTheControl)
         EXPECT_EQ(c.DocumentRow(0, 0)->ItemText(3), u"3 건");
 
         // Rows still queued when the control goes away go with their events.
-        PostAddRow(&c, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/r", u"d.xls")));
+        PostAddRow(&c, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(Record(u"/r", u"d.xls")));
     }
-    EXPECT_FALSE(PostAddRow(nullptr, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(nullptr, Record(u"/s", u"e.ppt"))));
+    EXPECT_FALSE(PostAddRow(nullptr, UM_ADD_FOLDER_ROW, std::make_unique<CFileInfoRecord>(Record(u"/s", u"e.ppt"))));
 }
 
 TEST_F(ReportTest, FolderRowsSpanTheRowAndCutNamesShowWhole)
@@ -238,14 +238,14 @@ TEST_F(ReportTest, LargeFiguresAreNeverCut)
     CFileReportControl c;
     c.resize(728, 300);
     c.grab();
-    auto* f = new CFileInfoRecord(nullptr, Record(u"/d", u"a.pdf"));
-    c.OnUserMessage(UM_ADD_FOLDER_ROW, reinterpret_cast<quintptr>(f), 0);
+    auto* f = new CFileInfoRecord(Record(u"/d", u"a.pdf"));
+    c.AddFolderRow(std::unique_ptr<CFileInfoRecord>(f));
     PersonalInfoCounts counts;
     counts[0] = 144000;
     counts[3] = 1234567;
     counts[6] = 7;
-    auto* d = new CFileInfoRecord(counts, nullptr, Record(u"/d", u"a.pdf"));
-    ASSERT_EQ(c.OnUserMessage(UM_ADD_FILE_ROW, reinterpret_cast<quintptr>(d), reinterpret_cast<qintptr>(f)), 0);
+    auto* d = new CFileInfoRecord(counts, CFileInfoRecord::kEveryKind, Record(u"/d", u"a.pdf"));
+    ASSERT_EQ(c.AddFileRow(std::unique_ptr<CFileInfoRecord>(d), f), 0);
     for (int width : {728, 500, 1200}) {
         SCOPED_TRACE(width);
         c.resize(width, 300);

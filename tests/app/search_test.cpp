@@ -7,6 +7,7 @@
 
 #include "app/actiondlg.h"
 #include "app/filereport.h"
+#include "app/hitsdlg.h"
 #include "app_fixture.h"
 #include "core/registry.h"
 #include "extract/pdf/pdf_builder.h"
@@ -163,6 +164,36 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
     EXPECT_EQ(other.FoundCount(), 3u);  // b excluded
     EXPECT_EQ(other.TabCount(CAllSearchDlg::kAll), 2);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), 7);
+}
+
+TEST_F(SearchWindowTest, DocumentRowsCarryTheSearchsKindsToTheirHitsWindow)
+{
+    // The rows keep the mask of the search that found them; a double-click
+    // on a document's name shows its hits of those kinds only.
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x05, 0x1F, {U(root)}, {});
+    dlg.resize(900, 600);
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+    CFileReportControl* all = dlg.Report(CAllSearchDlg::kAll);
+    ASSERT_GT(all->DocumentRowCount(), 0);
+    for (int f = 0; f < all->FolderRowCount(); ++f)
+        for (int d = 0; CFileInfoRecord* row = all->DocumentRow(f, d); ++d) EXPECT_EQ(row->PersonalInfoMask(), 0x05u);
+
+    std::vector<uint32_t> shown;
+    CPersonalInfoDlg::RunHook() = [&](CPersonalInfoDlg& hits) {
+        shown.push_back(hits.PersonalInfoMask());
+        return ps::ui::IDOK;
+    };
+    CFileInfoRecord* row = all->DocumentRow(0, 0);
+    all->scrollTo(all->IndexOf(row));
+    const QModelIndex name = all->IndexOf(row).siblingAtColumn(1);
+    QTest::mouseDClick(all->viewport(), Qt::LeftButton, {}, all->visualRect(name).center());
+    CPersonalInfoDlg::RunHook() = nullptr;
+    EXPECT_EQ(shown, std::vector<uint32_t>{0x05u});
 }
 
 TEST_F(SearchWindowTest, AnEventStoreThatCannotBeReadLetsTheSearchFinish)

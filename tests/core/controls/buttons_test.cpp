@@ -224,14 +224,13 @@ TEST(TabButtonTest, SelectedTabIsWhiteAndOpenBelow)
 
 namespace {
 
-// A parent that records the splitter's messages.
-class SplitHost : public QWidget, public MessageTarget {
+// A parent that records where the splitter says it moved.
+class SplitHost : public QWidget {
 public:
     QList<QRect> moves;
-    qintptr OnUserMessage(int n, quintptr, qintptr lParam) override
+    void Watch(CSplitBar* bar)
     {
-        if (n == UM_SPLITTER_MOVED) moves << *reinterpret_cast<QRect*>(lParam);
-        return 0;
+        QObject::connect(bar, &CSplitBar::Moved, this, [this](const QRect& r) { moves << r; });
     }
 };
 
@@ -242,6 +241,7 @@ TEST(SplitBarTest, DragsWithinLimitsAndTellsTheParent)
     SplitHost host;
     host.resize(300, 400);
     auto* bar = new CSplitBar(&host);
+    host.Watch(bar);
     bar->setGeometry(10, 200, 280, 4);
     bar->SetLimits(100, 300);
     host.show();
