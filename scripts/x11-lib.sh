@@ -135,10 +135,10 @@ PY
 }
 
 # The program's message boxes on screen, one window id a line, the one on
-# top last (a box grows with its text, but no other window of the program
-# is as low).
+# top last (a box has no title of its own and grows with its text, but no
+# other window of the program is as low).
 x11_boxes() {
-    xdotool search --onlyvisible --classname '' 2>/dev/null | while read -r w; do
+    xdotool search --onlyvisible --class '^privasweep$' 2>/dev/null | while read -r w; do
         local WIDTH=0 HEIGHT=0
         eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
         [ "$WIDTH" -lt 720 ] && [ "$HEIGHT" -le 300 ] && [ "$HEIGHT" -ge 150 ] && echo "$w"
