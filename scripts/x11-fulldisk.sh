@@ -33,6 +33,7 @@ elif command -v mkfs.ext4 > /dev/null && truncate -s 8m "$out/small.img" &&
     mounted=ext4
 fi
 if [ -z "$mounted" ]; then
+    rm -f "$out/small.img"
     echo "SKIP full disk: no small filesystem can be mounted here ($(head -1 "$out/mount.log"))"
     exit 0
 fi
@@ -45,6 +46,7 @@ cleanup() {
     umount "$small" 2>/dev/null || { sleep 1; umount -l "$small"; }
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 
 export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$small/share \
        XDG_DOCUMENTS_DIR=$small/Documents XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
