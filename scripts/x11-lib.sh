@@ -80,6 +80,17 @@ x11_choose_folder() {
     xdotool key space; sleep 0.5
 }
 
+# The search window (the one that shows the results, opened by the search
+# button of the folder window): its window id, empty when none is shown.
+# Its search button, which is also its stop button, is at (670, 101).
+x11_search_window() {
+    xdotool search --onlyvisible --name '^사용자 검색$' 2>/dev/null | while read -r w; do
+        local WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+        [ "$WIDTH" -ge 720 ] && [ "$HEIGHT" -ge 470 ] && echo "$w"
+    done | tail -1
+}
+
 # The program's lastCheckFile as the running user's side file holds it
 # (empty when none): "PSV1 <bytes>" on the first line, then the value.
 x11_last_check_file() {
@@ -99,4 +110,37 @@ x11_wait_search_end() {
         fi
     done
     return 1
+}
+
+# Writes COUNT one-page text PDFs (DIR/docNN.pdf), each holding one
+# resident registration number.
+x11_text_pdfs() {
+    python3 - "$1" "$2" <<'PY'
+import sys
+root, count = sys.argv[1], int(sys.argv[2])
+for n in range(count):
+    body = b"BT /F1 10 Tf 40 780 Td (ID 800101-1234560) Tj ET"
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+            b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+            b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >> >>",
+            b"<< /Length %d >>\nstream\n" % len(body) + body + b"\nendstream"]
+    out = bytearray(b"%PDF-1.4\n"); offs = []
+    for i, o in enumerate(objs, 1):
+        offs.append(len(out)); out += b"%d 0 obj\n" % i + o + b"\nendobj\n"
+    x = len(out)
+    out += b"xref\n0 6\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offs)
+    out += b"trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % x
+    open("%s/doc%02d.pdf" % (root, n), "wb").write(out)
+PY
+}
+
+# The program's message boxes on screen, one window id a line, the one on
+# top last (a box has no title of its own and grows with its text, but no
+# other window of the program is as low).
+x11_boxes() {
+    xdotool search --onlyvisible --class '^privasweep$' 2>/dev/null | while read -r w; do
+        local WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
+        [ "$WIDTH" -lt 720 ] && [ "$HEIGHT" -le 300 ] && [ "$HEIGHT" -ge 150 ] && echo "$w"
+    done
 }

@@ -1,18 +1,20 @@
 #!/bin/bash
 # The event store failing as a person meets it, under a virtual X server:
-#   1. another process holds the database locked (an exclusive transaction
-#      kept open): the search window keeps answering, Stop ends the search
-#      within a few seconds, and a message says why the events were not kept;
-#   2. the database damaged while the program runs: the search ends, the
-#      message appears once and the rows stay on screen.
-# Screenshots of each step go to OUTDIR. Needs Xvfb, openbox, xdotool,
-# ImageMagick, python3 and sqlite3.
+# another process holds the event database locked (an exclusive transaction
+# kept open) while a user search of 2,000 documents runs, and Stop is
+# clicked during it. Checked: the search window keeps answering (moved off
+# the screen and back, it paints itself again at once), the store's message
+# appears at most once, the stop question comes up at once and the search
+# has stopped within a few seconds of the answer; once the lock is released
+# a new search is stored. Screenshots of each step go to OUTDIR. Needs
+# Xvfb, openbox, xdotool, ImageMagick, bc, python3 and sqlite3.
 #   scripts/x11-store.sh [OUTDIR]
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/x11-lib.sh"
 out=${1:-/tmp/x11-store}
-rm -rf "$out"; mkdir -p "$out/home" "$out/fix/docs"
+corpus=${CORPUS:-/work/shared/corpus/public}
+rm -rf "$out"; mkdir -p "$out/home" "$out/fix/many" "$out/fix/small"
 out=$(cd "$out" && pwd -P)
 export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$out/home/.local/share \
        XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
@@ -20,60 +22,158 @@ mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
 db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
 fail=0
 check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi; }
-# Documents: 40 small Word-free text PDFs with a resident number each.
-python3 - "$out/fix/docs" <<'PY'
-import sys
-root = sys.argv[1]
-for n in range(40):
-    body = b"BT /F1 10 Tf 40 780 Td (ID 800101-1234560) Tj ET"
-    objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-            b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-            b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 5 0 R /Resources << /Font << /F1 3 0 R >> >> >>",
-            b"<< /Length %d >>\nstream\n" % len(body) + body + b"\nendstream"]
-    out = bytearray(b"%PDF-1.4\n"); offs = []
-    for i, o in enumerate(objs, 1):
-        offs.append(len(out)); out += b"%d 0 obj\n" % i + o + b"\nendobj\n"
-    x = len(out)
-    out += b"xref\n0 6\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offs)
-    out += b"trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % x
-    open("%s/doc%02d.pdf" % (root, n), "wb").write(out)
-PY
+q() { sqlite3 -separator $'\t' "$db" "$1"; }
+
+# 2,000 documents: the corpus's documents linked (copied across
+# filesystems) again and again under new names, so that the search lasts
+# far longer than the seconds before Stop.
+find "$corpus" -type f \( -name '*.pdf' -o -name '*.doc*' -o -name '*.hwp' -o -name '*.xls*' -o -name '*.ppt*' \) \
+    -size -400k | sort > "$out/corpus.txt"
+[ -s "$out/corpus.txt" ] || { echo "no corpus documents in $corpus"; exit 1; }
+n=0
+while [ $n -lt 2000 ]; do
+    while read -r f && [ $n -lt 2000 ]; do
+        to=$out/fix/many/$(printf %04d $n)-${f##*/}
+        ln "$f" "$to" 2>/dev/null || cp "$f" "$to"
+        n=$((n + 1))
+    done < "$out/corpus.txt"
+done
+# After the lock: 5 small text PDFs with a resident number each.
+x11_text_pdfs "$out/fix/small" 5
 
 start_program() {
     "$here/build/bin/privasweep" >> "$out/app.log" 2>&1 &
     pid=$!
     sleep 3
 }
-active() { xdotool getactivewindow getwindowname 2>/dev/null; }
+now() { date +%s.%N; }
+# Answers each message box that comes within $1 s; the boxes are counted
+# in storeboxes and shot as $2-N.
+answer_boxes() {
+    local i w
+    for i in $(seq $(($1 * 4))); do
+        w=$(x11_boxes | tail -1)
+        if [ -n "$w" ]; then
+            storeboxes=$((storeboxes + 1)); sleep 0.3
+            x11_shot "$2-$storeboxes"
+            xdotool windowactivate --sync "$w" key Return 2>/dev/null; sleep 0.3
+        fi
+        sleep 0.25
+    done
+}
+# Shoots the screen as NAME and cuts out the search window's status lines
+# (the elapsed time and the document being read), which change every
+# second while a search runs and stand still once it has ended.
+status_shot() {
+    local WINDOW=0 X=0 Y=0 WIDTH=0 HEIGHT=0 SCREEN=0
+    eval "$(xdotool getwindowgeometry --shell "$searchwin" 2>/dev/null)"
+    x11_shot "$1"
+    convert "$out/$1.png" -crop "500x40+$((X + 130))+$((Y + 50))" +repage "$out/status-$1.png"
+}
+status_moved() {
+    [ "$(compare -metric AE "$out/status-$1.png" "$out/status-$2.png" null: 2>&1 | cut -d' ' -f1)" != 0 ]
+}
+# Moves the search window wholly off the screen and back: a window that
+# answers paints its area again (else the area stays as the screen was
+# behind it). Sets repaint to the seconds that took, empty when not within
+# $1 s. The window's pictures before and after are compared; the share of
+# pixels that differ must stay under 10 %.
+probe() {
+    local WINDOW=0 X=0 Y=0 WIDTH=0 HEIGHT=0 SCREEN=0 i t0 d x0 y0
+    eval "$(xdotool getwindowgeometry --shell "$searchwin" 2>/dev/null)"
+    x0=$X; y0=$Y
+    x11_shot probe-before
+    convert "$out/probe-before.png" -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$out/probe-a.png"
+    xdotool windowmove "$searchwin" 1400 900; sleep 0.3
+    t0=$(now)
+    xdotool windowmove "$searchwin" $x0 $y0
+    repaint=
+    for i in $(seq $(($1 * 5))); do
+        sleep 0.2
+        eval "$(xdotool getwindowgeometry --shell "$searchwin" 2>/dev/null)"
+        x11_shot probe-back
+        convert "$out/probe-back.png" -crop "${WIDTH}x$HEIGHT+$X+$Y" +repage "$out/probe-b.png"
+        d=$(compare -metric AE "$out/probe-a.png" "$out/probe-b.png" null: 2>&1 |
+            awk -v a=$((WIDTH * HEIGHT)) '{ printf "%d", 100 * $1 / a }')
+        if [ "${d:-100}" -lt 10 ]; then repaint=$(echo "$(now) - $t0" | bc); return 0; fi
+    done
+    return 1
+}
 
 x11_start "$out" || exit 1
 x11_wm || exit 1
 start_program
 x11_shot 01-main
+events0=$(q "select count(*) from EventInfo")
 
-# 1. Locked by another process for a minute.
-(echo "BEGIN EXCLUSIVE; INSERT INTO EventInfo (Type) VALUES (99);"; sleep 60) | sqlite3 "$db" &
+# Locked by another process for two minutes.
+(echo "BEGIN EXCLUSIVE; INSERT INTO EventInfo (Type) VALUES (99);"; sleep 120) | sqlite3 "$db" &
 holder=$!
 sleep 1
-x11_choose_folder "$out/fix/docs"
-t0=$(date +%s.%N)
+x11_choose_folder "$out/fix/many"
 x11_click_in 672 457
-sleep 3
-x11_shot 02-locked-searching
-# The window answers: the stop question comes up within a few seconds.
-x11_click_in 672 457
-t1=$(date +%s.%N)
-for i in $(seq 50); do [ "$(active)" != "$(cat "$out/searchwin" 2>/dev/null)" ] && break; sleep 0.1; done
-x11_shot 03-locked-stop-question
-xdotool key Return
-t2=$(date +%s.%N)
-sleep 5
-x11_shot 04-locked-after-stop
+sleep 1
+searchwin=$(x11_search_window)
+storeboxes=0
+# The first seconds of the locked search: the store's message is answered.
+answer_boxes 6 02-locked-store-message
+status_shot 03-locked-searching
+sleep 1.5
+status_shot 03-locked-searching-later
+check "the search runs (its status lines move)" "status_moved 03-locked-searching 03-locked-searching-later"
+probe 2
+echo "locked search: painted again ${repaint:-never} s after being moved back"
+check "the window answers during the locked search" "[ -n '$repaint' ]"
+x11_shot 04-locked-moved-back
+
+# Stop.
+xdotool windowactivate --sync "$searchwin"
+t1=$(now)
+x11_click_in 670 101
+question=
+for i in $(seq 50); do question=$(x11_boxes | tail -1); [ -n "$question" ] && break; sleep 0.1; done
+t2=$(now)
+x11_shot 05-locked-stop-question
 echo "stop question after $(echo "$t2 - $t1" | bc) s"
+check "the stop question comes up within 2 s" "[ -n '$question' ] && [ \$(echo '$t2 - $t1 < 2' | bc) -eq 1 ]"
+xdotool windowactivate --sync "$question" key Return
+t3=$(now)
+# Stopped: the status lines stand still (taken 1.2 s apart).
+stopped=
+for i in $(seq 8); do
+    t=$(now)
+    status_shot stop-a; sleep 1.2; status_shot stop-b
+    status_moved stop-a stop-b || { stopped=$(echo "$t - $t3" | bc); break; }
+done
+echo "status lines still from ${stopped:-never (10 s)} s after the answer"
+check "the search stops within 5 s of the answer" "[ -n '$stopped' ] && [ \$(echo '$stopped < 5' | bc) -eq 1 ]"
+# What may come next: the store's message if it was not shown yet.
+answer_boxes 4 06-locked-after-stop
+x11_shot 07-locked-stopped
+probe 2
+echo "after the stop: painted again ${repaint:-never} s after being moved back"
+check "the window answers after the stop" "[ -n '$repaint' ]"
+echo "store messages over the locked search: $storeboxes"
+check "the store's message appears at most once ($storeboxes)" "[ $storeboxes -le 1 ]"
 check "the program still runs" "kill -0 $pid"
+
+# The lock released: a new search in a new window is stored.
 kill $holder 2>/dev/null; wait $holder 2>/dev/null
-xdotool key Return; sleep 1
-x11_shot 05-locked-end
+sleep 1
+events1=$(q "select count(*) from EventInfo")
+echo "events after the lock: $events1 ($events0 before the locked search)"
+xdotool windowactivate --sync "$searchwin"
+x11_click_in 736 13; sleep 1
+x11_choose_folder "$out/fix/small"
+x11_click_in 672 457
+x11_wait_search_end "$events1" 60 || echo "the search after the lock did not end"
+x11_shot 08-unlocked-done
+xdotool key Return; sleep 0.5
+x11_shot 09-unlocked-results
+check "the search after the lock is stored (5 documents with a hit)" \
+    "[ \$(q 'select count(*) from FileInfo where ID > 0') -ge 5 ]"
+check "its start and end events are stored" "[ \$(q 'select count(*) from EventInfo') -ge $((events1 + 2)) ]"
+check "the program still runs" "kill -0 $pid"
 
 kill -TERM $pid; wait $pid 2>/dev/null
 x11_stop

@@ -5,6 +5,7 @@
 
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
+#include "core/eventstore/eventstore.h"
 #include "core/registry.h"
 #include "core/uitext.h"
 #include "platform/instance.h"
@@ -131,6 +132,8 @@ bool CConfigurationDlg::OnInitDialog()
 
     // The pages load their settings as they are created; only afterwards do
     // they learn the window, so what they change while loading is no change.
+    // Defaults stored while loading write their events under this watch.
+    EventStoreFailureWatch storeWatch;
     m_pFolderPage = new CSearchFolderPage(this);
     m_pPersonalInfoPage = new CPersonalInformationPage(this);
     m_pDocumentPage = new CKindOfDocumentPage(this);
@@ -167,6 +170,7 @@ bool CConfigurationDlg::OnInitDialog()
             ReportWriteFailure(-1);
             break;
         }
+    TellUnstoredEvents(storeWatch, this);
 
     if (m_nStartPage >= 1 && m_nStartPage < kPageCount) OnTab(m_nStartPage);
     if (QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr)
@@ -226,6 +230,16 @@ void CConfigurationDlg::OnSave()
         OnTab(kPasswordPage);
         return;
     }
+    // The events of every page written are watched together: one message
+    // for the whole save, before the window closes or stays.
+    EventStoreFailureWatch storeWatch;
+    const bool saved = SaveChangedPages();
+    TellUnstoredEvents(storeWatch, this);
+    if (saved) OnOK();
+}
+
+bool CConfigurationDlg::SaveChangedPages()
+{
     if (m_bChanged) {
         struct Step {
             int flag;
@@ -245,7 +259,7 @@ void CConfigurationDlg::OnSave()
             }
             if (!ok) {
                 ReportWriteFailure(s.page);
-                return;
+                return false;
             }
             // Written: a second OK after a later refusal does not write it again.
             m_nChangeFlags[s.flag] = 0;
@@ -254,11 +268,11 @@ void CConfigurationDlg::OnSave()
             if (!m_pPasswordPage->SaveSettings()) {
                 // The page has shown its refusal, unless the store failed.
                 if (m_pPasswordPage->WriteFailed()) ReportWriteFailure(kPasswordPage);
-                return;
+                return false;
             }
         }
     }
-    OnOK();
+    return true;
 }
 
 void CConfigurationDlg::OnClose() { OnOK(); }
@@ -283,6 +297,7 @@ bool CConfigurationDlg::ResetFolders()
 void CConfigurationDlg::OnAllDefaults()
 {
     ReportUserAction(34);
+    EventStoreFailureWatch storeWatch;
     ResetFolders();
     bool ok = m_pPersonalInfoPage->SetDefaults();
     ok = m_pDocumentPage->SetDefaults() && ok;
@@ -291,11 +306,13 @@ void CConfigurationDlg::OnAllDefaults()
     ok = m_pLogPage->SaveSettings() && ok;
     m_bChanged = false;
     if (!ok) ReportWriteFailure(-1);
+    TellUnstoredEvents(storeWatch, this);
 }
 
 void CConfigurationDlg::OnPageDefaults()
 {
     ReportUserAction(80);
+    EventStoreFailureWatch storeWatch;
     bool ok = true;
     switch (m_nCurrentPage) {
     case kFolderPage: ok = ResetFolders(); break;
@@ -310,6 +327,7 @@ void CConfigurationDlg::OnPageDefaults()
     }
     m_bChanged = false;
     if (!ok) ReportWriteFailure(-1);
+    TellUnstoredEvents(storeWatch, this);
 }
 
 qintptr CConfigurationDlg::OnUserMessage(int number, quintptr wParam, qintptr lParam)

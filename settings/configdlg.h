@@ -88,6 +88,9 @@ private:
     void UpdateTabImages();
     QWidget* PageAt(int index) const;
     void ReportWriteFailure(int pageIndex);
+    // Writes the changed pages in their order; false (the window stays)
+    // when a page refused or could not be written.
+    bool SaveChangedPages();
     bool ResetFolders();
 
     std::unique_ptr<plat::SingleInstance> m_lock;

@@ -9,6 +9,7 @@
 #include "core/controls/wnd.h"
 #include "core/eventstore/CppSQLite3.h"
 #include "core/eventstore/eventqueries.h"
+#include "core/eventstore/eventstore.h"
 #include "core/eventstore/eventtables.h"
 #include "core/registry.h"
 #include "core/uitext.h"
@@ -55,6 +56,12 @@ CConfigPageBase::CConfigPageBase(QWidget* parent) : QWidget(parent)
 {
     setFont(Font12());
     resize(kPageWidth, kPageHeight);
+}
+
+void TellUnstoredEvents(EventStoreFailureWatch& watch, QWidget* owner)
+{
+    EventStoreFailure first;
+    if (watch.TakeNotice(first)) ShowMessageBox(EventStoreFailureText(first), u"", 1, owner);
 }
 
 void CConfigPageBase::NotifyChanged(int index, int value)
@@ -353,7 +360,9 @@ void CLogSettingPage::OnBnClickedDeleteLog()
 {
     ReportUserAction(32);
     if (ShowMessageBox(GetText(u"CONFIG_QUESTION_DELETE_LOG"), u"", 0, this) != IDOK) return;
-    // The deletion is recorded only when it happened; a failure is told.
+    // The deletion is recorded only when it happened; a failure is told,
+    // with the store's reason when it gave one.
+    EventStoreFailureWatch watch;
     bool deleted = false;
     try {
         deleted = DeleteAllEvents();
@@ -362,10 +371,15 @@ void CLogSettingPage::OnBnClickedDeleteLog()
         return;
     }
     if (!deleted) {
-        ShowMessageBox(ConfigPageHooks().cannotDeleteLog, u"", 1, this);
+        EventStoreFailure first;
+        ShowMessageBox(watch.TakeNotice(first) ? std::u16string(ConfigPageHooks().cannotDeleteLog) + u"\n" +
+                                                     EventStoreFailureText(first)
+                                               : std::u16string(ConfigPageHooks().cannotDeleteLog),
+                       u"", 1, this);
         return;
     }
     AddEvent(0x6000000);
+    TellUnstoredEvents(watch, this);
 }
 
 QString CLogSettingPage::InitialFileName(const QDateTime& now)
@@ -400,5 +414,8 @@ void CLogSettingPage::OnBnClickedSaveLog()
         ShowMessageBox(plat::FormatWide(ConfigPageHooks().cannotCreateLogFile, FromQ(path).c_str()), u"", 1, this);
         return;
     }
+    // The file is written; an event the store did not keep is told.
+    EventStoreFailureWatch watch;
     AddEvent(0x5000000);
+    TellUnstoredEvents(watch, this);
 }

@@ -13,6 +13,13 @@
 #include "core/controls/buttons.h"
 #include "core/controls/shelltree.h"
 
+class EventStoreFailureWatch;
+
+// Tells the user, once, why an event of the settings was not stored: the
+// first write the watch saw fail since it began (nothing when every write
+// was stored, or when the watch has told it already).
+void TellUnstoredEvents(EventStoreFailureWatch& watch, QWidget* owner);
+
 // What every page shares: the page bitmap as background, Enter and Escape
 // kept from the window, and the change notice to the settings window.
 class CConfigPageBase : public QWidget {

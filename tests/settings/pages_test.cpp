@@ -1,9 +1,11 @@
 // The password page (store, change, remove, refusals, nothing in plain form
-// anywhere), the log page (day count, whole-log delete and save) and the
-// exception page.
+// anywhere), the log page (day count, whole-log delete and save), the
+// exception page, and the window's commands with a store that refuses
+// their events.
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "app/exceptionlistdlg.h"
@@ -364,6 +366,109 @@ TEST_F(PageTest, TheExceptionPageOpensTheExceptionListAndChangesNothing)
     d->OnSave();
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(EventTypes(), (std::vector<long long>{}));
+}
+
+// A store that refuses the events: every command of the window that records
+// events tells once why they were not kept, and does its work all the same.
+TEST_F(PageTest, EachCommandTellsOnceThatItsEventsWereNotStored)
+{
+    SetEventStoreRetryPause(std::chrono::milliseconds(1));
+    auto refuseEvents = [this](bool refuse) {
+        RawDb raw(dbPath_);
+        EXPECT_EQ(0, raw.Exec("DROP TRIGGER IF EXISTS Refuse"));
+        if (refuse) {
+            EXPECT_EQ(0, raw.Exec("CREATE TRIGGER Refuse BEFORE INSERT ON EventInfo "
+                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+        }
+    };
+    auto storeMessages = [this] {
+        int n = 0;
+        for (const auto& m : messages_) n += m.find(u"이벤트 데이터베이스에 기록하지 못했습니다: ") != std::u16string::npos;
+        return n;
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> before;       // before the window opens
+        std::function<void(Dlg&)> command;  // none: the opening is the command
+        std::function<bool(Dlg&)> done;     // the work happened
+        size_t events;                      // events written when the store works
+    };
+    const std::string logFile = dir_.file("log.csv");
+    const Case cases[] = {
+        {"OK with three changed pages", nullptr,
+         [](Dlg& d) {
+             d.PersonalInfoPage()->Box(1)->click();
+             d.DocumentPage()->Box(4)->click();
+             d.LogPage()->SetDays(30);
+             Pump();
+             d.OnSave();
+         },
+         [](Dlg& d) {
+             return !d.isVisible() && Str(u"KindOfDocument") == u"1|1|1|1|0|" && Dword(u"LogSaveLimitDay") == 30;
+         },
+         3},
+        {"all defaults",
+         [] { SetStr(u"PersonalInfo", u"1|0|0|0|0|0|0|"); },
+         [](Dlg& d) { d.OnAllDefaults(); },
+         [](Dlg& d) { return d.isVisible() && Str(u"PersonalInfo") == u"1|1|1|1|1|1|1|"; },
+         4},
+        {"the page's defaults",
+         [] { SetStr(u"KindOfDocument", u"0|0|0|0|1|"); },
+         [](Dlg& d) {
+             d.OnTab(Dlg::kDocumentPage);
+             d.OnPageDefaults();
+         },
+         [](Dlg&) { return Str(u"KindOfDocument") == u"1|1|1|1|1|"; }, 1},
+        {"opening with damaged lists stores their defaults",
+         [] {
+             SetStr(u"PersonalInfo", u"damaged");
+             SetStr(u"KindOfDocument", u"1|");
+         },
+         nullptr,
+         [](Dlg& d) { return d.isVisible() && Str(u"KindOfDocument") == u"1|1|1|1|1|"; }, 2},
+        {"the whole log saved",
+         [&logFile] {
+             std::filesystem::remove(logFile);
+             Seams().fileDialog = [&logFile](QWidget*, const QString&, const QString&, const QString&, bool) {
+                 return QString::fromStdString(logFile);
+             };
+         },
+         [](Dlg& d) {
+             d.OnTab(Dlg::kLogPage);
+             d.LogPage()->OnBnClickedSaveLog();
+         },
+         [&logFile](Dlg&) { return std::filesystem::exists(logFile); }, 1},
+        {"the whole log deleted", [] { AddEvent(3); },
+         [](Dlg& d) {
+             d.OnTab(Dlg::kLogPage);
+             d.LogPage()->OnBnClickedDeleteLog();
+         },
+         [this](Dlg&) { return EventTypes().size() <= 1; }, 1},
+    };
+    for (const Case& c : cases) {
+        for (const bool refuse : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (refuse ? ", store refuses" : ", store fine"));
+            SetStr(u"PersonalInfo", u"1|1|1|1|1|1|1|");
+            SetStr(u"KindOfDocument", u"1|1|1|1|1|");
+            SetDword(u"LogSaveLimitDay", 120);
+            refuseEvents(false);
+            ClearEvents();
+            if (c.before) c.before();
+            refuseEvents(refuse);
+            messages_.clear();
+            auto d = Open();
+            if (c.command) c.command(*d);
+            Pump();
+            EXPECT_EQ(storeMessages(), refuse ? 1 : 0);
+            EXPECT_TRUE(c.done(*d));
+            EXPECT_EQ(EventTypes().size(), refuse ? 0u : c.events);
+            d->OnClose();
+            // Closing writes nothing, so tells nothing more.
+            EXPECT_EQ(storeMessages(), refuse ? 1 : 0);
+            Seams().fileDialog = nullptr;
+        }
+    }
+    SetEventStoreRetryPause(std::chrono::milliseconds(100));
 }
 
 }  // namespace
