@@ -51,6 +51,9 @@ typedef struct PdfWork {
     int stopped;                   /* the read was asked to stop (search stop or time) */
     int flushed;                   /* the text under way was handed on at the end */
     int pageRefLeaks;              /* a page loaded holds one reference too many (LookupKeepsPage) */
+    int glyphBoxes;                /* the page's text needs glyph bounds (GlyphBoxesNeeded) */
+    int boxlessCount;              /* fonts in boxless */
+    fz_font* boxless[64];          /* fonts whose glyph bounds are off for the page being run */
     fz_cookie* cookie;             /* of the page being run, or null */
     pdf_processor original;        /* the run processor's operators before wrapping */
 } PdfWork;
@@ -455,7 +458,6 @@ WRAP(Tc, float a, a)
 WRAP(Tw, float a, a)
 WRAP(Tz, float a, a)
 WRAP(TL, float a, a)
-WRAP(Tf, P(const char* a, pdf_font_desc* b, float c), P(a, b, c))
 WRAP(Tr, int a, a)
 WRAP(Ts, float a, a)
 WRAP(Td, P(float a, float b), P(a, b))
@@ -470,10 +472,6 @@ WRAP(d0, P(float a, float b), P(a, b))
 WRAP(d1, P(float a, float b, float c, float d, float e, float f), P(a, b, c, d, e, f))
 WRAP(CS, P(const char* a, fz_colorspace* b), P(a, b))
 WRAP(cs, P(const char* a, fz_colorspace* b), P(a, b))
-WRAP(SC_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
-WRAP(sc_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
-WRAP(SC_shade, P(const char* a, fz_shade* b), P(a, b))
-WRAP(sc_shade, P(const char* a, fz_shade* b), P(a, b))
 WRAP(SC_color, P(int a, float* b), P(a, b))
 WRAP(sc_color, P(int a, float* b), P(a, b))
 WRAP(G, float a, a)
@@ -482,6 +480,8 @@ WRAP(RG, P(float a, float b, float c), P(a, b, c))
 WRAP(rg, P(float a, float b, float c), P(a, b, c))
 WRAP(K, P(float a, float b, float c, float d), P(a, b, c, d))
 WRAP(k, P(float a, float b, float c, float d), P(a, b, c, d))
+WRAP(SC_shade, P(const char* a, fz_shade* b), P(a, b))
+WRAP(sc_shade, P(const char* a, fz_shade* b), P(a, b))
 WRAP(BI, P(fz_image* a, const char* b), P(a, b))
 WRAP(sh, P(const char* a, fz_shade* b), P(a, b))
 WRAP(Do_image, P(const char* a, fz_image* b), P(a, b))
@@ -496,6 +496,83 @@ WRAP(gs_OP, int a, a)
 WRAP(gs_op, int a, a)
 WRAP(gs_OPM, int a, a)
 WRAP(gs_UseBlackPtComp, pdf_obj* a, a)
+
+/* Glyph bounds. MuPDF bounds every glyph shown: from the outline the font
+   program gives (loaded through FreeType for every new glyph) or by running a
+   Type 3 glyph's procedure. The structured text takes nothing from those
+   bounds; the run processor uses them only for the area of the text object:
+   a blend group, the clip by the text and the area a shading or pattern
+   fills through it, none of which the text device looks at, except for a
+   tiling pattern: its cell, which can hold text, is run once for every tile
+   of the area. So the fonts selected on a page give the font's own box
+   instead, until the page sets a tiling pattern as its colour or selects a
+   Type 3 font that draws its glyphs through the device (a glyph procedure
+   that sets its own colours runs with the page's state, out of sight of
+   these operators): from then on the page bounds every glyph again. The
+   fonts are shared with the rest of the document (annotations, other
+   pages), so each gets its bounds back when the page's content ends.
+   What the processor and the text device do with the bounds was read off
+   MuPDF 1.21: another version bounds every glyph as MuPDF does. */
+#define SKIP_GLYPH_BOXES (FZ_VERSION_MAJOR == 1 && FZ_VERSION_MINOR == 21)
+
+static void RestoreGlyphBoxes(fz_context* ctx, PdfWork* w)
+{
+    while (w->boxlessCount > 0) {
+        fz_font* font = w->boxless[--w->boxlessCount];
+        font->use_glyph_bbox = 1;
+        fz_drop_font(ctx, font);
+    }
+}
+
+static void GlyphBoxesNeeded(fz_context* ctx, PdfWork* w)
+{
+    w->glyphBoxes = 1;
+    RestoreGlyphBoxes(ctx, w);
+}
+
+/* A Type 3 font some glyph of which is run through the device. */
+static int DrawsThroughDevice(const fz_font* font)
+{
+    int i;
+    if (!font->t3flags)
+        return 0;
+    for (i = 0; i < 256; ++i)
+        if (font->t3flags[i] & FZ_DEVFLAG_UNCACHEABLE)
+            return 1;
+    return 0;
+}
+
+static void SkipGlyphBoxes(fz_context* ctx, PdfWork* w, fz_font* font)
+{
+    if (!SKIP_GLYPH_BOXES || w->glyphBoxes || !font || !font->use_glyph_bbox)
+        return;
+    if (font->t3procs && DrawsThroughDevice(font)) {
+        GlyphBoxesNeeded(ctx, w);
+        return;
+    }
+    if (w->boxlessCount == (int)(sizeof w->boxless / sizeof w->boxless[0]))
+        return;
+    font->use_glyph_bbox = 0;
+    w->boxless[w->boxlessCount++] = fz_keep_font(ctx, font);
+}
+
+static void Count_Tf(fz_context* ctx, pdf_processor* proc, const char* name, pdf_font_desc* font,
+                     float size)
+{
+    CountOperator(ctx, proc);
+    ORIGINAL(Tf)(ctx, proc, name, font, size);
+    SkipGlyphBoxes(ctx, t_work, font ? font->font : NULL);
+}
+
+#define WRAP_PATTERN(op, params, args)                                              \
+    static void Count_##op(fz_context* ctx, pdf_processor* proc, params)            \
+    {                                                                               \
+        CountOperator(ctx, proc);                                                   \
+        GlyphBoxesNeeded(ctx, t_work);                                              \
+        ORIGINAL(op)(ctx, proc, args);                                              \
+    }
+WRAP_PATTERN(SC_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
+WRAP_PATTERN(sc_pattern, P(const char* a, pdf_pattern* b, int c, float* d), P(a, b, c, d))
 
 /* A form drawn inside forms: counted like every operator, and run only while
    the nesting budget allows (a form that draws the next one ten times, ten
@@ -565,12 +642,15 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
         proc->op_sh = NULL;
         CountOperators(proc, work);
         work->flushed = 0;
+        work->glyphBoxes = 0;
         pdf_process_contents(ctx, proc, pdf_document_from_fz_document(ctx, doc),
                              pdf_page_resources(ctx, ppage), pdf_page_contents(ctx, ppage), cookie);
         pdf_close_processor(ctx, proc);
     }
-    fz_always(ctx)
+    fz_always(ctx) {
         pdf_drop_processor(ctx, proc);
+        RestoreGlyphBoxes(ctx, work);
+    }
     fz_catch(ctx)
         fz_rethrow(ctx);
     if (WorkEnds(work))

@@ -235,6 +235,60 @@ TEST(PdfText, PicturesAndShadingsAreNotLoadedButAnnotationsAreRead)
     EXPECT_NE(text.find(u"noted beside"), std::u16string::npos) << plat::WideToUtf8(text);
 }
 
+// Text filled with a tiling pattern runs the pattern's cell once for every
+// tile that the bounds of the text's glyphs reach, and the cell can hold text
+// of its own. The period below lies inside one 200-point tile, while the box
+// of the whole font reaches into four: the cell's text comes once, the same
+// after the page has shown other text with the font (glyph bounds are then
+// skipped), and in an annotation whose appearance uses the page's font.
+TEST(PdfText, TextFilledWithATilingPatternRunsTheCellOnceForEveryTileItsGlyphsReach)
+{
+    struct Case {
+        const char* name;
+        std::string pageText; // page content, the pattern fill last
+        bool inAnnotation;    // the pattern-filled period is in an annotation's appearance
+    };
+    const std::string periodInPattern = "/Pattern cs /P1 scn BT /F1 100 Tf 150 150 Td (.) Tj ET";
+    const std::vector<Case> cases = {
+        {"pattern first", periodInPattern, false},
+        {"font used before", "BT /F1 12 Tf 72 720 Td (plain text) Tj ET " + periodInPattern, false},
+        {"annotation", "BT /F1 12 Tf 72 720 Td (plain text) Tj ET", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b;
+        const int catalog = b.Reserve();
+        const int pages = b.Reserve();
+        const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        const std::string fonts = "/Font << /F1 " + Ref(font) + " >>";
+        const int pattern = b.AddStream("BT /F1 10 Tf 20 20 Td (cell) Tj ET",
+                                        " /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 200 200] "
+                                        "/XStep 200 /YStep 200 /Resources << " + fonts + " >>");
+        const std::string resources = "<< " + fonts + " /Pattern << /P1 " + Ref(pattern) + " >> >>";
+        const int content = b.AddStream(c.pageText);
+        const int page = b.Reserve();
+        std::string annots;
+        if (c.inAnnotation) {
+            const int appearance = b.AddStream(periodInPattern, " /Type /XObject /Subtype /Form /BBox [0 0 612 792] "
+                                                                "/Resources " + resources);
+            annots = " /Annots [" + Ref(b.Add("<< /Type /Annot /Subtype /Square /Rect [0 0 612 792] /AP << /N " +
+                                               Ref(appearance) + " >> /P " + Ref(page) + " >>")) + "]";
+        }
+        b.Set(page, "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources " + resources +
+                        " /Contents " + Ref(content) + annots + " >>");
+        b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+        b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+
+        ps_test::TempDir dir;
+        const Extraction e = Convert(WriteTemp(dir, "pattern.pdf", b.Build(catalog)));
+        EXPECT_EQ(e.status, 0);
+        size_t cells = 0;
+        for (size_t at = e.text.find(u"cell"); at != std::u16string::npos; at = e.text.find(u"cell", at + 1))
+            ++cells;
+        EXPECT_EQ(cells, 1u) << plat::WideToUtf8(e.text);
+    }
+}
+
 TEST(PdfText, HangulAndCharactersBeyondSixteenBitsComeThroughWhole)
 {
     ps_test::TempDir dir;
