@@ -33,7 +33,7 @@ MAY_INCLUDE = {
     "program": {"platform", "core", "windows", "extract", "office", "search", "settings", "program"},
 }
 # The reader entries the search layer calls (and only those of the readers).
-SEARCH_READER_ENTRIES = {"extract/extractlib.h", "office/officeentry.h", "extract/libstring.h"}
+SEARCH_READER_ENTRIES = {"extract/extractlib.h", "office/officeentry.h", "extract/readerror.h"}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
 
