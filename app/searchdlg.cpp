@@ -464,7 +464,7 @@ void CAllSearchDlg::Document(SearchFileInfo* record, const PersonalInfoCounts& c
     if (kind > 0) AddRows(kind, counts, record, m_lastFolder[kind], m_lastRow[kind]);
 }
 
-void CAllSearchDlg::Unread(const SearchFileInfo&, int)
+void CAllSearchDlg::Unread(const SearchFileInfo&, ScanStatus)
 {
     // Counted by the session; the last line says how many at the end.
 }

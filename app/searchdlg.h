@@ -197,7 +197,7 @@ private:
     void Begin(int documents) override;
     void Progress(Step step, int index, const std::u16string& path) override;
     void Document(SearchFileInfo* record, const PersonalInfoCounts& counts, int kind) override;
-    void Unread(const SearchFileInfo& record, int status) override;
+    void Unread(const SearchFileInfo& record, ScanStatus status) override;
     void Finished() override;
     void Cancelled() override;
     void StoreWriteFailed(const EventStoreFailure& first) override;

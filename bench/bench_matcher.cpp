@@ -85,7 +85,7 @@ const std::u16string& BenchText()
             std::u16string doc;
             // A document whose text would take more than the corpus half
             // (some hold tens of millions of characters) is left out.
-            if (ExtractDocumentText(plat::PathFromNative(it->path().string()), ext, doc) == 0 &&
+            if (ExtractDocumentText(plat::PathFromNative(it->path().string()), ext, doc) == EntryResult::Read &&
                 t.size() + doc.size() < kTargetChars / 2)
                 t += doc + u"\n";
         }

@@ -33,7 +33,7 @@ using bench::Run;
 
 namespace fs = std::filesystem;
 
-int Entry(const std::string& format, const std::string& path)
+EntryResult Entry(const std::string& format, const std::string& path)
 {
     std::u16string out;
     const std::u16string wide = plat::PathFromNative(path);
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
 
     InitializeLibrary();
     for (auto& [f, list] : docs)
-        std::erase_if(list, [&](const std::string& p) { return Entry(f, p) != 0; });
+        std::erase_if(list, [&](const std::string& p) { return Entry(f, p) != EntryResult::Read; });
     const fs::path self = fs::canonical("/proc/self/exe").parent_path();
     const std::string tool = (self / "extract-text").string();
     const bool haveTool = fs::exists(tool);

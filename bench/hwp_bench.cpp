@@ -63,7 +63,7 @@ int main(int argc, char** argv)
             const auto start = Clock::now();
             for (const auto& [path, size] : docs) {
                 std::u16string text;
-                if (ConvertHwpToText(path.c_str(), kind.options, &text) != 0)
+                if (ConvertHwpToText(path.c_str(), kind.options, &text) != EntryResult::Read)
                     ++unread;
                 bytes += size;
                 chars += text.size();

@@ -34,7 +34,7 @@ using bench::Run;
 
 namespace fs = std::filesystem;
 
-int Entry(const std::string& format, const std::string& path)
+EntryResult Entry(const std::string& format, const std::string& path)
 {
     std::u16string out;
     const std::u16string wide = plat::Utf8ToWide(path);
@@ -73,7 +73,7 @@ int main(int argc, char** argv)
     InitializeLibrary();
     // Only documents the entry reads take part.
     for (auto& [f, list] : docs) {
-        std::erase_if(list, [&](const std::string& p) { return Entry(f, p) != 0; });
+        std::erase_if(list, [&](const std::string& p) { return Entry(f, p) != EntryResult::Read; });
     }
     std::printf("%-6s %6s %12s %10s\n", "format", "docs", "docs/s", "ms/doc");
     double entryDocx = 0;

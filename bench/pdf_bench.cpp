@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     double totalBytes = 0;
     for (const std::string& f : files) {
         std::u16string text;
-        if (ConvertPdfToText(plat::PathFromNative(f).c_str(), nullptr, &text) != 0) {
+        if (ConvertPdfToText(plat::PathFromNative(f).c_str(), nullptr, &text) != EntryResult::Read) {
             std::printf("left out (not readable): %s\n", f.c_str());
             continue;
         }
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
     std::vector<Method> methods;
     methods.push_back({"entry (in process)", [](const Doc& d) {
                            std::u16string text;
-                           return ConvertPdfToText(plat::PathFromNative(d.path).c_str(), u"xml:false", &text) == 0;
+                           return ConvertPdfToText(plat::PathFromNative(d.path).c_str(), u"xml:false", &text) == EntryResult::Read;
                        }});
     if (entryOnly) {
         // the entry alone

@@ -70,35 +70,54 @@ int GetLibraryUseCount()
     return g_nLibraryUseCount;
 }
 
-int ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16string* output)
+namespace {
+
+// A manager's status as the entry's result: 0 read, 2 failed (HWP only), any
+// other status not read.
+EntryResult FromManagerStatus(int status, bool passFailure)
 {
-    if (!output)
-        return 2;
-    COptionParser parser(options);
-    const bool hwpml = parser.GetBool(u"xml", 0) != 0;
-    int status;
-    if (hwpml) {
-        CHwpmlDocumentManager manager;
-        manager.SetOutputString(output);
-        status = manager.Convert(path);
-        manager.Finish();
-    } else {
-        CHwpDocumentManager manager;
-        manager.SetOutputString(output);
-        status = manager.Convert(path);
-        manager.Finish();
-    }
-    return status;
+    if (status == 0)
+        return EntryResult::Read;
+    return passFailure && status == 2 ? EntryResult::Failed : EntryResult::NotRead;
 }
 
-int ConvertPdfToText(const char16_t* path, const char16_t* /*options*/, std::u16string* output)
+}  // namespace
+
+EntryResult ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                             ReadError* failure)
 {
     if (!output)
-        return 2;
-    CPdfDocManager manager;
-    manager.SetOutputString(output);
-    if (manager.Convert(path) != 0)
-        return 1;
-    manager.Finish();
-    return 0;
+        return EntryResult::Failed;
+    return RunReaderEntry(failure, [&] {
+        COptionParser parser(options);
+        const bool hwpml = parser.GetBool(u"xml", 0) != 0;
+        int status;
+        if (hwpml) {
+            CHwpmlDocumentManager manager;
+            manager.SetOutputString(output);
+            status = manager.Convert(path);
+            manager.Finish();
+        } else {
+            CHwpDocumentManager manager;
+            manager.SetOutputString(output);
+            status = manager.Convert(path);
+            manager.Finish();
+        }
+        return FromManagerStatus(status, true);
+    });
+}
+
+EntryResult ConvertPdfToText(const char16_t* path, const char16_t* /*options*/, std::u16string* output,
+                             ReadError* failure)
+{
+    if (!output)
+        return EntryResult::Failed;
+    return RunReaderEntry(failure, [&] {
+        CPdfDocManager manager;
+        manager.SetOutputString(output);
+        if (manager.Convert(path) != 0)
+            return EntryResult::NotRead;
+        manager.Finish();
+        return EntryResult::Read;
+    });
 }

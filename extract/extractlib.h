@@ -1,15 +1,20 @@
 // Entry points of the text-extraction library.
 //
-// Every conversion entry takes (path, options text or null, output string)
-// and returns 0 when the document was read to its end (its text, possibly
-// empty, is in the output), 1 when it was not, 2 when the output string is
-// missing. Only the HWP entry passes a manager's status 2 (a library error
-// ended the document) on to its caller; the others turn every non-zero
-// manager status into 1. The Word, PowerPoint and Excel entries follow the
-// same contract and live with the Office readers.
+// Every conversion entry takes (path, options text or null, output string,
+// failure or null) and returns an EntryResult (extract/readerror.h): Read
+// when the document was read to its end (its text, possibly empty, is in the
+// output), NotRead when it was not, Failed when the output string is missing
+// or an exception ended the reader; *failure then says which (left alone
+// otherwise). No exception leaves an entry. Only the HWP entry passes a
+// manager's status 2 (a library error ended the document) on as Failed; the
+// others turn every non-zero manager status into NotRead. The Word,
+// PowerPoint and Excel entries follow the same contract and live with the
+// Office readers.
 #pragma once
 
 #include <string>
+
+#include "extract/readerror.h"
 
 // Bracket the library's life; both return 0. Each InitializeLibrary holds one
 // use of the XML parser; surplus FinalizeLibrary calls do nothing.
@@ -25,6 +30,8 @@ int ReleaseXmlParser();
 int GetLibraryUseCount();
 
 // "xml:true" chooses the HWPML manager, anything else the binary HWP manager.
-int ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16string* output);
+EntryResult ConvertHwpToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                             ReadError* failure = nullptr);
 // The options text is not read.
-int ConvertPdfToText(const char16_t* path, const char16_t* options, std::u16string* output);
+EntryResult ConvertPdfToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                             ReadError* failure = nullptr);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "extract/codepage.h"
+#include "extract/readerror.h"
 #include "platform/text.h"
 #include "platform/wformat.h"
 
@@ -38,7 +39,7 @@ int SetThrowOnError(int flag) { return std::exchange(t_throwOnError, flag); }
 void RaiseLibraryError()
 {
     if (t_throwOnError != 0)
-        throw static_cast<LibraryException>(static_cast<uint32_t>(t_libraryError));
+        throw ReadError(ReadFailure::LibraryError, static_cast<uint32_t>(t_libraryError));
 }
 
 int FormatWide(char16_t* buffer, size_t bufferChars, const char16_t* format, ...)

@@ -6,15 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// ---- Error word and throw flag (process-wide) ------------------------------
+// ---- Error word and throw flag (the calling thread's own) ---------------------
+//
+// The int-result convention of the byte devices (extract/io/) and the HWP
+// record reader: a failure sets the word and returns a failure value; while
+// the throw flag is set (the HWP managers set it for their conversion) it is
+// thrown instead, as a ReadError (extract/readerror.h) of reason
+// LibraryError carrying the word. Nothing else is thrown for it.
 
 constexpr int kLibErrorNone = 0;
 constexpr int kLibErrorOutOfMemory = 2;
 constexpr int kLibErrorUnexpectedRecord = 6;
-
-// What is thrown while the throw flag is set: the error word, as an unsigned
-// 32-bit value.
-using LibraryException = unsigned long;
 
 int GetLibraryError();
 int SetLibraryError(int code);
@@ -22,7 +24,7 @@ void ClearLibraryError();
 // The error word and the throw flag are the calling thread's own.
 // Sets the throw flag and returns its previous value.
 int SetThrowOnError(int flag);
-// Throws the error word as LibraryException while the throw flag is set.
+// Throws the error word as a ReadError while the throw flag is set.
 void RaiseLibraryError();
 
 // Formats into a caller's buffer of bufferChars characters (terminator

@@ -11,51 +11,47 @@ bool WantsXml(const char16_t* options)
     return parser.GetBool(u"xml", 0) != 0;
 }
 
-// Runs one manager over path: its status 0 gives 0 (after Finish), any other
-// status gives 1.
-int RunManager(CMSTextConvertItem& manager, const char16_t* path, std::u16string* output)
+// Runs the manager of the options' choice over path at the entry's
+// boundary: its status 0 gives Read (after Finish), any other NotRead.
+template <class BinaryManager, class XmlManager>
+EntryResult RunManager(const char16_t* path, const char16_t* options, std::u16string* output,
+                       ReadError* failure)
 {
-    manager.SetOutputString(output);
-    if (manager.Convert(path) != 0)
-        return 1;
-    manager.Finish();
-    return 0;
+    if (!output)
+        return EntryResult::Failed;
+    return RunReaderEntry(failure, [&] {
+        auto run = [&](CMSTextConvertItem& manager) {
+            manager.SetOutputString(output);
+            if (manager.Convert(path) != 0)
+                return EntryResult::NotRead;
+            manager.Finish();
+            return EntryResult::Read;
+        };
+        if (WantsXml(options)) {
+            XmlManager manager;
+            return run(manager);
+        }
+        BinaryManager manager;
+        return run(manager);
+    });
 }
 
 }  // namespace
 
-int ConvertWordToText(const char16_t* path, const char16_t* options, std::u16string* output)
+EntryResult ConvertWordToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                              ReadError* failure)
 {
-    if (!output)
-        return 2;
-    if (WantsXml(options)) {
-        CMSWordOOXMLManager manager;
-        return RunManager(manager, path, output);
-    }
-    CMSOldWordDManager manager;
-    return RunManager(manager, path, output);
+    return RunManager<CMSOldWordDManager, CMSWordOOXMLManager>(path, options, output, failure);
 }
 
-int ConvertPowerPointToText(const char16_t* path, const char16_t* options, std::u16string* output)
+EntryResult ConvertPowerPointToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                                    ReadError* failure)
 {
-    if (!output)
-        return 2;
-    if (WantsXml(options)) {
-        CMSPowerPointOOXMLManager manager;
-        return RunManager(manager, path, output);
-    }
-    CMSOldPowerPointManager manager;
-    return RunManager(manager, path, output);
+    return RunManager<CMSOldPowerPointManager, CMSPowerPointOOXMLManager>(path, options, output, failure);
 }
 
-int ConvertExcelToText(const char16_t* path, const char16_t* options, std::u16string* output)
+EntryResult ConvertExcelToText(const char16_t* path, const char16_t* options, std::u16string* output,
+                               ReadError* failure)
 {
-    if (!output)
-        return 2;
-    if (WantsXml(options)) {
-        CMSExcelOOXMLManager manager;
-        return RunManager(manager, path, output);
-    }
-    CMSOldExcelManager manager;
-    return RunManager(manager, path, output);
+    return RunManager<CMSOldExcelManager, CMSExcelOOXMLManager>(path, options, output, failure);
 }

@@ -38,7 +38,7 @@ MAY_INCLUDE = {
     "program": {"platform", "core", "windows", "extract", "office", "search", "settings", "program"},
 }
 # The reader entries the search layer calls (and only those of the readers).
-SEARCH_READER_ENTRIES = {"extract/extractlib.h", "office/officeentry.h", "extract/libstring.h"}
+SEARCH_READER_ENTRIES = {"extract/extractlib.h", "office/officeentry.h", "extract/readerror.h"}
 
 # The program layer's floors.
 APP_GROUND_FLOOR = {"app/appcore.h", "app/appcore.cpp"}

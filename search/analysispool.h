@@ -29,7 +29,7 @@ namespace search {
 // What a worker gives back for one document: the status of
 // FindPersonalInfoInFile, the counts and the hits.
 struct DocumentResult {
-    int status = kScanDone;
+    ScanStatus status = ScanStatus::Done;
     PersonalInfoCounts counts;
     PersonalInfoHitList hits;
 };

@@ -6,7 +6,7 @@
 
 #include "core/logmgr.h"
 #include "extract/extractlib.h"
-#include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "office/officeentry.h"
 #include "platform/docfile.h"
 #include "platform/text.h"
@@ -97,29 +97,32 @@ bool HasExtractorFor(const std::u16string& upperExtension)
 
 namespace {
 
-// Traces the exception being handled by an entry's caller: the library
-// error word, an allocation refused (a text past its cap) or another. Gives
-// the reason for the error-file list.
-std::u16string TraceReaderException(const std::u16string& path) noexcept
+// Traces a reader's failure: the library error word, an allocation refused
+// (a text past its cap) or another exception. Gives the reason for the
+// error-file list.
+std::u16string TraceReadFailure(const ReadError& failure, const std::u16string& path) noexcept
 {
     try {
-        try {
-            throw;
-        } catch (LibraryException word) {
-            SearchLog().Write(u"reader failed, error word %u: %s", static_cast<unsigned>(word), path.c_str());
-            return plat::FormatWide(u"읽는 중 오류 (오류 코드 %u)", static_cast<unsigned>(word));
-        } catch (const std::bad_alloc&) {
+        switch (failure.reason()) {
+        case ReadFailure::LibraryError:
+            SearchLog().Write(u"reader failed, error word %u: %s", static_cast<unsigned>(failure.code()),
+                              path.c_str());
+            return plat::FormatWide(u"읽는 중 오류 (오류 코드 %u)", static_cast<unsigned>(failure.code()));
+        case ReadFailure::OutOfMemory:
             SearchLog().Write(u"reader failed, out of memory or text too long: %s", path.c_str());
             return u"읽는 중 오류 (메모리 부족 또는 너무 긴 텍스트)";
-        } catch (const std::exception& e) {
-            const std::u16string what = plat::Utf8ToWide(e.what());
+        case ReadFailure::Exception: {
+            const std::u16string what = plat::Utf8ToWide(failure.what());
             SearchLog().Write(u"reader failed, %s: %s", what.c_str(), path.c_str());
             return u"읽는 중 오류 (" + what + u")";
-        } catch (...) {
+        }
+        case ReadFailure::None:
+        case ReadFailure::Unknown:
             SearchLog().Write(u"reader failed, unknown exception: %s", path.c_str());
+            break;
         }
     } catch (...) {
-        // The trace itself failed: the status still says it.
+        // The trace itself failed: the result still says it.
     }
     return u"읽는 중 오류";
 }
@@ -137,50 +140,55 @@ std::u16string DocumentOpenFailureText(int docOpenError)
     }
 }
 
-int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text) noexcept
+EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                                std::u16string& text) noexcept
 {
     return ExtractDocumentText(path, upperExtension, text, nullptr);
 }
 
-int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text, std::u16string* reason) noexcept
+EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                                std::u16string& text, std::u16string* reason) noexcept
 {
-    int status = 0;
+    EntryResult result = EntryResult::Read;
     std::u16string why;
+    // Filled in by an entry that failed on an exception.
+    ReadError failure;
     try {
         const Choice* c = ChoiceFor(upperExtension);
         if (!c)
-            return 0;
+            return EntryResult::Read;
         ExtractEntry entry = CurrentExtractorTable().*(c->entry);
         if (!entry) {
-            status = 1;
+            result = EntryResult::NotRead;
             why = u"이 형식을 읽는 기능이 없음";
         } else {
             plat::ClearDocumentOpenError();
-            status = entry(path.c_str(), ReaderOptions(c->format), &text);
+            result = entry(path.c_str(), ReaderOptions(c->format), &text, &failure);
         }
     } catch (...) {
-        // Status 2 as for any failing reader; the trace says which failure.
-        status = 2;
-        why = TraceReaderException(path);
+        // An entry must not throw; one that does failed all the same.
+        result = EntryResult::Failed;
+        failure = CurrentReadError();
     }
+    if (result == EntryResult::Failed && failure.reason() != ReadFailure::None)
+        why = TraceReadFailure(failure, path);
     try {
         // A read asked to stop did not reach the end, whatever the reader says.
         if (plat::ReadCancelled()) {
-            status = 1;
+            result = EntryResult::NotRead;
             why = u"검색을 멈춤";
         }
-        if (status != 0 && reason) {
+        if (result != EntryResult::Read && reason) {
             const plat::DocOpenError open = plat::LastDocumentOpenError();
             if (open != kDocOpenOk && why.empty())
                 why = DocumentOpenFailureText(open);
             else if (why.empty())
-                why = status == 2 ? u"문서를 읽지 못함 (읽기 오류)" : u"문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)";
+                why = result == EntryResult::Failed ? u"문서를 읽지 못함 (읽기 오류)"
+                                                    : u"문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)";
             *reason = std::move(why);
         }
     } catch (...) {
-        // No memory for the reason: the status still says it.
+        // No memory for the reason: the result still says it.
     }
-    return status;
+    return result;
 }

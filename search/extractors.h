@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "extract/readerror.h"
 #include "platform/system.h"
 
 // What the extension decided: the reader, and for the Office readers which
@@ -23,12 +24,13 @@ DocumentFormat FormatOfExtension(const std::u16string& upperExtension);
 // that writes it ("xml:true", "xml:false"; none for HWP).
 const char16_t* ReaderOptions(DocumentFormat format);
 
-// An extraction entry: (path, options text or null, output text) -> 0 text
-// extracted (appended to the output), 1 no text, 2 error.
-using ExtractEntry = int (*)(const char16_t* path, const char16_t* options,
-                             std::u16string* text);
+// An extraction entry (the contract of extract/extractlib.h): (path, options
+// text or null, output text, failure or null) -> Read (text appended to the
+// output), NotRead, Failed (*failure, when set, says why).
+using ExtractEntry = EntryResult (*)(const char16_t* path, const char16_t* options,
+                                     std::u16string* text, ReadError* failure);
 
-// The entries the dispatch calls. A null entry gives no text (status 1): the
+// The entries the dispatch calls. A null entry gives no text (NotRead): the
 // reader of that format is not part of the build.
 struct ExtractorTable {
     ExtractEntry hwp = nullptr;         // "HWP"
@@ -50,16 +52,17 @@ ExtractorTable CurrentExtractorTable();
 bool HasExtractorFor(const std::u16string& upperExtension);
 
 // Extracts a document's text by its upper-case extension (no dot). Returns the
-// entry's status; 0 with no text for an extension that is none of the eight;
-// 2 when the entry throws (the search log names the failure). Throws nothing.
-int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text) noexcept;
-// The same; when the status is not 0, *reason (when given) says for the
+// entry's result; Read with no text for an extension that is none of the
+// eight; Failed when the entry failed on an exception (the search log names
+// the failure). Throws nothing.
+EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                                std::u16string& text) noexcept;
+// The same; when the result is not Read, *reason (when given) says for the
 // error-file list why the document was not read: the file could not be
 // opened (and why), no reader, the reader's failure. A read stopped by the
-// thread's ReadCancelScope ends with status 1.
-int ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
-                        std::u16string& text, std::u16string* reason) noexcept;
+// thread's ReadCancelScope ends NotRead.
+EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
+                                std::u16string& text, std::u16string* reason) noexcept;
 
 // The error-file list's text for a document that could not be opened.
 std::u16string DocumentOpenFailureText(int docOpenError);

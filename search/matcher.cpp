@@ -586,7 +586,7 @@ void MatchAddress(std::u16string_view text, int pattern, const ProvinceCityList&
     RunAddress(text, SplitLines(text), pattern, cities, taken, counter, hits, cancel);
 }
 
-int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
+ScanStatus FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits)
 {
@@ -594,7 +594,7 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
         if (c == u'\u2013' || c == u'\u2010')
             c = u'-';
     if (text.empty())
-        return kScanDone;
+        return ScanStatus::Done;
 
     const Lines lines = SplitLines(text);
     TakenPositions taken(text.size());
@@ -611,8 +611,8 @@ int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
         }
         if (Cancelled(cancel)) {
             plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
-            return kScanCancelled;
+            return ScanStatus::Cancelled;
         }
     }
-    return kScanDone;
+    return ScanStatus::Done;
 }

@@ -37,27 +37,28 @@ private:
 };
 
 // Status of a document's scan (FindPersonalInfoInFile, search/scan.h). Every
-// document not read to its end (1, 2 and 4) goes to the day's error-file
-// list with its reason.
-enum : int {
-    kScanDone = 0,       // read to the end and scanned, or no text at all
-    kScanNoText = 1,     // the reader could not read the document, no text
-    kScanFailed = 2,     // the reader failed, no text
-    kScanCancelled = 3,  // the cancel flag was set at one of the checks
-    kScanPartial = 4,    // the reader failed after giving part of the text:
-                         // that part was scanned (counts and hits are its own)
+// document not read to its end (NoText, Failed and Partial) goes to the
+// day's error-file list with its reason. The numbers are the ones the search
+// log and the tools print.
+enum class ScanStatus : int {
+    Done = 0,       // read to the end and scanned, or no text at all
+    NoText = 1,     // the reader could not read the document, no text
+    Failed = 2,     // the reader failed, no text
+    Cancelled = 3,  // the cancel flag was set at one of the checks
+    Partial = 4,    // the reader failed after giving part of the text:
+                    // that part was scanned (counts and hits are its own)
 };
 
 // True for the statuses of a document not read to its end.
-inline bool ScanLeftDocumentUnread(int status)
+inline bool ScanLeftDocumentUnread(ScanStatus status)
 {
-    return status == kScanNoText || status == kScanFailed || status == kScanPartial;
+    return status == ScanStatus::NoText || status == ScanStatus::Failed || status == ScanStatus::Partial;
 }
 
 // Matches a text already extracted: normalises the two dashes in place and
 // runs the groups of the mask, appending hits (when hits is given) and
-// counts. 0, or 3 when cancelled.
-int FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
+// counts. Done, or Cancelled.
+ScanStatus FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits);
 

@@ -48,7 +48,7 @@ bool WriteAll(int fd, const std::string& bytes)
 
 }  // namespace
 
-int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
+ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits)
 {
@@ -69,7 +69,7 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
         }
     } giveBack;
     std::u16string reason;
-    int ret;
+    EntryResult ret;
     plat::ReadLimit limit;
     {
         // The stop flag and the document's work budget reach into the
@@ -78,30 +78,30 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
         ret = ExtractDocumentText(path, extension, text, &reason);
         limit = scope.LimitReached();
     }
-    SearchLog().Write(u"ret[%d], filePath(%s)", ret, path.c_str());
+    SearchLog().Write(u"ret[%d], filePath(%s)", static_cast<int>(ret), path.c_str());
     if (Cancelled(cancel)) {
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
-        return kScanCancelled;
+        return ScanStatus::Cancelled;
     }
     if (limit != kReadLimitNone) {
         // Stopped at its budget: read in part, whatever the reader said.
-        ret = ret == 0 ? 1 : ret;
+        ret = ret == EntryResult::Read ? EntryResult::NotRead : ret;
         reason = limit == kReadLimitTime     ? u"작업 한도에 이름 (시간)"
                  : limit == kReadLimitMemory ? u"작업 한도에 이름 (메모리)"
                                              : u"작업 한도에 이름 (연산)";
     }
-    if (ret != 0) {
+    if (ret != EntryResult::Read) {
         // Not read to its end: listed with its reason; the text the reader
         // gave before it failed is still matched.
         if (!text.empty())
             reason += u" - 일부만 읽음";
         WriteErrorFileList(path, reason);
         if (text.empty())
-            return ret == 1 ? kScanNoText : kScanFailed;
+            return ret == EntryResult::NotRead ? ScanStatus::NoText : ScanStatus::Failed;
     }
     try {
-        const int status = FindPersonalInfoInText(text, counts, mask, cancel, hits);
-        return status == kScanDone && ret != 0 ? kScanPartial : status;
+        const ScanStatus status = FindPersonalInfoInText(text, counts, mask, cancel, hits);
+        return status == ScanStatus::Done && ret != EntryResult::Read ? ScanStatus::Partial : status;
     } catch (const std::bad_alloc&) {
         // A text too large for the hit list or the position map: report it like
         // a document that could not be read rather than losing the search.
@@ -109,7 +109,7 @@ int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& count
         if (hits)
             hits->clear();
         WriteErrorFileList(path, u"텍스트가 너무 김");
-        return kScanFailed;
+        return ScanStatus::Failed;
     }
 }
 

@@ -13,8 +13,8 @@
 // the mask and appends hits (when hits is given) and counts. cancel may be
 // null; when given it also stops the reader (plat::ReadCancelScope). A
 // document not read to its end is listed with its reason; the text a reader
-// gave before it failed is still matched (kScanPartial).
-int FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
+// gave before it failed is still matched (ScanStatus::Partial).
+ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits);
 

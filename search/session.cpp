@@ -411,15 +411,15 @@ void SearchSession::AnalysisThreadProc()
             while (!m_cancel &&
                    !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
                 handOut(i);
-            if (!taken) result.status = kScanCancelled;
-            const int status = result.status;
-            if (status == kScanDone) {
+            if (!taken) result.status = ScanStatus::Cancelled;
+            const ScanStatus status = result.status;
+            if (status == ScanStatus::Done) {
                 counts = result.counts;
                 // The row and its hits in one transaction: a run that ends
                 // in between leaves neither.
                 const int64_t fileIndex = AddFileInfoWithHits(counts, *record, result.hits);
                 if (fileIndex > 0) record->fileIndex = fileIndex;
-            } else if (status == kScanCancelled || m_cancel) {
+            } else if (status == ScanStatus::Cancelled || m_cancel) {
                 // A read the stop cut short is neither stored nor counted.
                 completed = false;
                 break;
@@ -427,7 +427,7 @@ void SearchSession::AnalysisThreadProc()
                 // Not read to its end: never stored as a result. What was
                 // read of it is shown, and the document counted unread.
                 ++m_unreadDocuments;
-                if (status == kScanPartial) {
+                if (status == ScanStatus::Partial) {
                     counts = result.counts;
                     if (counts.Total() != 0) {
                         // Stored under a blank key, which no later search

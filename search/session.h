@@ -73,9 +73,9 @@ public:
     // kind (kHwp..kPdf, or -1). The record stays the session's until the
     // next start, ClearFoundFiles or the session's end.
     virtual void Document(SearchFileInfo* record, const PersonalInfoCounts& counts, int kind) = 0;
-    // A document not read to its end (matcher status kScanNoText,
-    // kScanFailed or kScanPartial); the day's error-file list has its reason.
-    virtual void Unread(const SearchFileInfo& record, int status) = 0;
+    // A document not read to its end (scan status NoText, Failed or
+    // Partial); the day's error-file list has its reason.
+    virtual void Unread(const SearchFileInfo& record, ScanStatus status) = 0;
     // The analysis read every document: Complete writes the end event.
     virtual void Finished() = 0;
     // Stop ended the search and wrote its end event.

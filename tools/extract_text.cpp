@@ -9,7 +9,6 @@
 // without an entry, or a wrong call, exits with 3.
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <string>
 
 #include "extract/extractlib.h"
@@ -19,7 +18,8 @@
 
 namespace {
 
-using EntryFunction = int (*)(const char16_t* path, const char16_t* options, std::u16string* output);
+using EntryFunction = EntryResult (*)(const char16_t* path, const char16_t* options, std::u16string* output,
+                                      ReadError* failure);
 
 struct Entry {
     const char16_t* extension;
@@ -90,17 +90,10 @@ int main(int argc, char** argv)
 
     InitializeLibrary();
     std::u16string text;
-    int status;
-    try {
-        status = entry->function(path.c_str(), options, &text);
-    } catch (const std::exception& ex) {
-        // The search treats any exception out of an entry as a failure.
-        std::fprintf(stderr, "extract-text: exception: %s\n", ex.what());
-        status = 2;
-    } catch (...) {
-        std::fprintf(stderr, "extract-text: exception\n");
-        status = 2;
-    }
+    ReadError failure;
+    const int status = static_cast<int>(entry->function(path.c_str(), options, &text, &failure));
+    if (failure.reason() != ReadFailure::None)
+        std::fprintf(stderr, "extract-text: exception: %s\n", failure.what());
     FinalizeLibrary();
 
     const std::string utf8 = plat::WideToUtf8(text);

@@ -10,6 +10,7 @@
 #include "extract/hwp/hwp_datablock.h"
 #include "extract/io/h2s_storage.h"
 #include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "platform/text.h"
 #include "tools/toolhelp.h"
 
@@ -102,8 +103,8 @@ int main(int argc, char** argv)
             probe.Close();
             Dump(body, name, compressed);
         }
-    } catch (LibraryException e) {
-        std::printf("library error %lx\n", e);
+    } catch (const ReadError& e) {
+        std::printf("library error %lx\n", static_cast<unsigned long>(e.code()));
         return 2;
     }
     return 0;

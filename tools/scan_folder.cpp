@@ -101,7 +101,7 @@ int main(int argc, char** argv)
     std::sort(collector.files.begin(), collector.files.end(),
               [](const auto& a, const auto& b) { return a->path < b->path; });
     struct Result {
-        int status = 0;
+        ScanStatus status = ScanStatus::Done;
         PersonalInfoCounts counts{};
     };
     std::vector<Result> results(collector.files.size());
@@ -133,7 +133,7 @@ int main(int argc, char** argv)
     for (size_t i = 0; i < results.size(); ++i) {
         const auto& f = collector.files[i];
         bytes += f->fileSize;
-        std::printf("%d", results[i].status);
+        std::printf("%d", static_cast<int>(results[i].status));
         for (int32_t n : results[i].counts.count)
             std::printf("\t%d", n);
         std::printf("\t%s\n", plat::PathToNative(f->path).c_str());

@@ -10,6 +10,7 @@
 #include "extract/io/h2s_storage.h"
 #include "extract/libstring.h"
 #include "extract/liblog.h"
+#include "extract/readerror.h"
 #include "platform/cfb.h"
 #include "platform/docfile.h"
 
@@ -189,7 +190,7 @@ int CHwpDocumentManager::Convert(const char16_t* path)
             status = 1;
             break;
         }
-    } catch (LibraryException) {
+    } catch (const ReadError&) {
         if (generation == 5)
             Finish();
         status = 2;
@@ -205,12 +206,12 @@ void CHwpDocumentManager::Finish()
     Block().Detach();
     try {
         Storage().Close();
-    } catch (LibraryException) {
+    } catch (const ReadError&) {
     }
     if (m_pDevice) {
         try {
             m_pDevice->Close();
-        } catch (LibraryException) {
+        } catch (const ReadError&) {
         }
     }
     SetOutputString(nullptr);

@@ -6,7 +6,9 @@
 
 #include "extract/codepage.h"
 #include "extract/io/h2s_bufio.h"
+#include "extract/liblog.h"
 #include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "extract/textcollector.h"
 #include "platform/docfile.h"
 #include "platform/text.h"
@@ -139,6 +141,24 @@ unsigned CHwpOldArchive::ReadStyleTable(int generation)
     return count;
 }
 
+namespace {
+
+// A read ended by a failure: the document is not read (result 0); the
+// conversion log says which failure ended it. Call inside a catch block.
+void TraceReadFailure(const char16_t* path) noexcept
+{
+    const ReadError failure = CurrentReadError();
+    try {
+        const std::u16string what = plat::Utf8ToWide(failure.what());
+        ConvertLog().Write(u"HWP 2.x/3.x read ended (%s, code %u): %s", what.c_str(),
+                           static_cast<unsigned>(failure.code()), path ? path : u"");
+    } catch (...) {
+        // No room to trace: the result still says the document was not read.
+    }
+}
+
+}  // namespace
+
 int CHwpOldArchive::ReadOld(const char16_t* path, int generation)
 {
     m_pCollector->Reset();
@@ -146,7 +166,7 @@ int CHwpOldArchive::ReadOld(const char16_t* path, int generation)
     int result = 1;
     try {
         if (!path || !file.Open(path, 0))
-            throw LibraryException(GetLibraryError());
+            throw ReadError(ReadFailure::LibraryError, static_cast<std::uint32_t>(GetLibraryError()));
         Attach(&file, kBufferSize);
         Skip(30);
         if (generation == kHwpV20) {
@@ -172,6 +192,7 @@ int CHwpOldArchive::ReadOld(const char16_t* path, int generation)
         }
     } catch (...) {
         result = 0;
+        TraceReadFailure(path);
     }
     Detach();
     try {
@@ -199,7 +220,7 @@ int CHwpOldArchive::ReadHwp30(const char16_t* path, const char16_t* password)
     int result = 1;
     try {
         if (!path || !file.Open(path, 0))
-            throw LibraryException(GetLibraryError());
+            throw ReadError(ReadFailure::LibraryError, static_cast<std::uint32_t>(GetLibraryError()));
         Attach(&file, kBufferSize);
         unsigned char head[30] = {};
         Read(head, 30);
@@ -233,6 +254,7 @@ int CHwpOldArchive::ReadHwp30(const char16_t* path, const char16_t* password)
         }
     } catch (...) {
         result = 0;
+        TraceReadFailure(path);
     }
     Detach();
     try {
@@ -247,7 +269,7 @@ int CHwpOldArchive::ReadParagraphList(int generation)
     if (++m_nDepth > kMaxNesting) {
         --m_nDepth;
         SetLibraryError(kLibErrorUnexpectedRecord);
-        throw LibraryException(kLibErrorUnexpectedRecord);
+        throw ReadError(ReadFailure::LibraryError, kLibErrorUnexpectedRecord);
     }
     while (!plat::ReadCancelled() && ReadParagraph(generation)) {
     }
@@ -292,7 +314,7 @@ int CHwpOldArchive::ReadParagraph(int generation)
             // A paragraph cut short: what it held so far is kept.
             EmitHwpCodes(run);
             SetLibraryError(kLibErrorUnexpectedRecord);
-            throw LibraryException(kLibErrorUnexpectedRecord);
+            throw ReadError(ReadFailure::LibraryError, kLibErrorUnexpectedRecord);
         }
         std::uint16_t code = ReadWord();
         if (code == 13)

@@ -3,7 +3,7 @@
 // through an inflating stream and writes through a deflating one.
 //
 // Failures follow the library convention: with the throw flag set the error
-// word is thrown (as unsigned long); otherwise a failure value is returned.
+// word is thrown (as a ReadError); otherwise a failure value is returned.
 #pragma once
 
 #include "extract/io/compress_stream.h"

@@ -69,7 +69,7 @@ int RunWith(Dlg& dlg, const std::function<void(Dlg&)>& act)
 // analysis thread until the process ends.
 std::mutex g_readLock;
 std::vector<std::u16string> g_read;
-int NotingPdf(const char16_t* path, const char16_t*, std::u16string* text)
+EntryResult NotingPdf(const char16_t* path, const char16_t*, std::u16string* text, ReadError*)
 {
     const std::u16string p = path ? path : u"";
     {
@@ -78,9 +78,9 @@ int NotingPdf(const char16_t* path, const char16_t*, std::u16string* text)
     }
     if (GetFileNamePart(p) == u"hold.pdf")
         for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-    if (!text) return 2;
+    if (!text) return EntryResult::Failed;
     *text = u"ID 800101-1234560\n";
-    return 0;
+    return EntryResult::Read;
 }
 
 struct NotingReader {

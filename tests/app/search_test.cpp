@@ -42,12 +42,12 @@ void WritePdf(const std::string& path, const std::vector<std::string>& lines)
 
 // A PDF reader that takes its time, so that a stop or a close surely comes
 // while the analysis runs.
-int SlowPdf(const char16_t*, const char16_t*, std::u16string* text)
+EntryResult SlowPdf(const char16_t*, const char16_t*, std::u16string* text, ReadError*)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!text) return 2;
+    if (!text) return EntryResult::Failed;
     *text = u"ID 800101-1234560\n";
-    return 0;
+    return EntryResult::Read;
 }
 
 struct SlowReader {
@@ -582,11 +582,11 @@ TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndE
 // The PDF reader of the program, after a pause that depends on the path, so
 // that documents read on several workers finish out of their order.
 ExtractEntry g_realPdf = nullptr;
-int JitteryPdf(const char16_t* path, const char16_t* options, std::u16string* text)
+EntryResult JitteryPdf(const char16_t* path, const char16_t* options, std::u16string* text, ReadError* failure)
 {
     size_t h = std::hash<std::u16string>()(path ? std::u16string(path) : std::u16string());
     std::this_thread::sleep_for(std::chrono::microseconds(h % 4000));
-    return g_realPdf(path, options, text);
+    return g_realPdf(path, options, text, failure);
 }
 
 struct JitteryReader {
@@ -710,15 +710,15 @@ TEST_F(SearchWindowTest, SeveralWorkersGiveWhatOneGives)
 // A PDF reader that counts the documents being read and takes its time.
 std::atomic<int> g_reading{0};
 std::atomic<int> g_started{0};
-int CountingPdf(const char16_t*, const char16_t*, std::u16string* text)
+EntryResult CountingPdf(const char16_t*, const char16_t*, std::u16string* text, ReadError*)
 {
     ++g_reading;
     ++g_started;
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     --g_reading;
-    if (!text) return 2;
+    if (!text) return EntryResult::Failed;
     *text = u"ID 800101-1234560\n";
-    return 0;
+    return EntryResult::Read;
 }
 
 TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)

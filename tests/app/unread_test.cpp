@@ -15,13 +15,13 @@ namespace {
 
 // The PDF reader, except that documents named "partial…" give their first
 // line and then fail.
-int PartlyFailingPdf(const char16_t* path, const char16_t* options, std::u16string* text)
+EntryResult PartlyFailingPdf(const char16_t* path, const char16_t* options, std::u16string* text, ReadError* failure)
 {
     if (std::u16string_view(path).find(u"/partial") != std::u16string_view::npos) {
         *text += u"ID 800101-1234560\n";
-        return 2;
+        return EntryResult::Failed;
     }
-    return ConvertPdfToText(path, options, text);
+    return ConvertPdfToText(path, options, text, failure);
 }
 
 class UnreadDocumentsTest : public AppTest {};

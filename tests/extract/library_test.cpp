@@ -76,12 +76,12 @@ TEST(ExtractLibrary, EntriesWithoutOutputAnswerTwo)
     ps_test::WriteFileBytes(dir.file("x.hwp"), "not a document");
     const std::u16string path = u"" + std::u16string(dir.path().begin(), dir.path().end()) + u"/x.hwp";
     for (const char16_t* options : {static_cast<const char16_t*>(nullptr), u"xml:true", u"xml:false"}) {
-        EXPECT_EQ(ConvertHwpToText(path.c_str(), options, nullptr), 2);
-        EXPECT_EQ(ConvertPdfToText(path.c_str(), options, nullptr), 2);
-        EXPECT_EQ(ConvertHwpToText(nullptr, options, nullptr), 2);
+        EXPECT_EQ(ConvertHwpToText(path.c_str(), options, nullptr), EntryResult::Failed);
+        EXPECT_EQ(ConvertPdfToText(path.c_str(), options, nullptr), EntryResult::Failed);
+        EXPECT_EQ(ConvertHwpToText(nullptr, options, nullptr), EntryResult::Failed);
     }
     // A file that is not an HWP document: 1, and the output as it was.
     std::u16string out = u"as it was";
-    EXPECT_EQ(ConvertHwpToText(path.c_str(), nullptr, &out), 1);
+    EXPECT_EQ(ConvertHwpToText(path.c_str(), nullptr, &out), EntryResult::NotRead);
     EXPECT_EQ(out, u"as it was");
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "platform/text.h"
 
 namespace {
@@ -28,8 +29,9 @@ TEST(LibraryError, WordFlagAndThrow)
     try {
         RaiseLibraryError();
         ADD_FAILURE() << "nothing thrown";
-    } catch (LibraryException e) {
-        EXPECT_EQ(e, 0x80030002UL);
+    } catch (const ReadError& e) {
+        EXPECT_EQ(e.reason(), ReadFailure::LibraryError);
+        EXPECT_EQ(e.code(), 0x80030002u);
     }
     EXPECT_EQ(SetThrowOnError(0), 1);
     ClearLibraryError();
@@ -45,7 +47,7 @@ TEST(LibraryError, EachThreadHasItsOwn)
         EXPECT_EQ(GetLibraryError(), 0);
         SetLibraryError(kLibErrorUnexpectedRecord);
         EXPECT_EQ(SetThrowOnError(1), 0);
-        EXPECT_THROW(RaiseLibraryError(), LibraryException);
+        EXPECT_THROW(RaiseLibraryError(), ReadError);
     });
     other.join();
     EXPECT_EQ(GetLibraryError(), 0);

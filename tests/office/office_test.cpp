@@ -45,9 +45,9 @@ protected:
 TEST_F(OfficeTest, MissingOutputString)
 {
     const std::u16string path = Write("a.docx", "PK\x03\x04");
-    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:true", nullptr), 2);
-    EXPECT_EQ(ConvertPowerPointToText(path.c_str(), nullptr, nullptr), 2);
-    EXPECT_EQ(ConvertExcelToText(path.c_str(), nullptr, nullptr), 2);
+    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:true", nullptr), EntryResult::Failed);
+    EXPECT_EQ(ConvertPowerPointToText(path.c_str(), nullptr, nullptr), EntryResult::Failed);
+    EXPECT_EQ(ConvertExcelToText(path.c_str(), nullptr, nullptr), EntryResult::Failed);
 }
 
 TEST_F(OfficeTest, FlatWordFiles)
@@ -59,12 +59,12 @@ TEST_F(OfficeTest, FlatWordFiles)
     EXPECT_TRUE(IsFlatWordFile(ok.c_str()));
     EXPECT_TRUE(IsFlatWordFile(other.c_str()));
     std::u16string out = u"old text";
-    EXPECT_EQ(ConvertWordToText(ok.c_str(), nullptr, &out), 0);
+    EXPECT_EQ(ConvertWordToText(ok.c_str(), nullptr, &out), EntryResult::Read);
     EXPECT_EQ(out, u"");
     out = u"old";
-    EXPECT_EQ(ConvertWordToText(shortFile.c_str(), u"xml:false", &out), 1);
+    EXPECT_EQ(ConvertWordToText(shortFile.c_str(), u"xml:false", &out), EntryResult::NotRead);
     EXPECT_EQ(out, u"");
-    EXPECT_EQ(ConvertWordToText(other.c_str(), nullptr, &out), 0);
+    EXPECT_EQ(ConvertWordToText(other.c_str(), nullptr, &out), EntryResult::Read);
 }
 
 TEST_F(OfficeTest, RtfRecognition)
@@ -112,7 +112,7 @@ TEST_F(OfficeTest, CompoundFileTests)
 
     // A Word 97 document asked for as OOXML: not a package.
     std::u16string out;
-    EXPECT_EQ(ConvertWordToText(word97.c_str(), u"xml:true", &out), 1);
+    EXPECT_EQ(ConvertWordToText(word97.c_str(), u"xml:true", &out), EntryResult::NotRead);
     CMSWordOOXMLManager ooxml;
     EXPECT_EQ(ooxml.Convert(word97.c_str()), 2);
 
@@ -139,8 +139,8 @@ TEST_F(OfficeTest, CompoundFileTests)
     // stream is not extracted; a workbook stream holding only a BOF is read
     // (no text).
     out = u"x";
-    EXPECT_EQ(ConvertPowerPointToText(ppt.c_str(), nullptr, &out), 1);
-    EXPECT_EQ(ConvertExcelToText(Write("f.xls", Compound(u"Workbook", bof)).c_str(), nullptr, &out), 0);
+    EXPECT_EQ(ConvertPowerPointToText(ppt.c_str(), nullptr, &out), EntryResult::NotRead);
+    EXPECT_EQ(ConvertExcelToText(Write("f.xls", Compound(u"Workbook", bof)).c_str(), nullptr, &out), EntryResult::Read);
     EXPECT_EQ(out, u"");
     CMSOldExcelManager excel;
     EXPECT_EQ(excel.Convert(notWord.c_str()), 2);
@@ -171,20 +171,20 @@ TEST_F(OfficeTest, OoxmlEntries)
         {});
     const std::u16string path = Write("d.docx", docx);
     std::u16string out = u"old";
-    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:true", &out), 0);
+    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:true", &out), EntryResult::Read);
     EXPECT_EQ(out, u"abcd\n");
     // The binary manager does not take a package.
-    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:false", &out), 1);
+    EXPECT_EQ(ConvertWordToText(path.c_str(), u"xml:false", &out), EntryResult::NotRead);
     // A package without the main part is not extracted.
     const std::u16string empty = Write("e.docx", ps_test::MakeOoxmlPackage({{"x.xml", "<x/>"}}, {}));
-    EXPECT_EQ(ConvertWordToText(empty.c_str(), u"xml:true", &out), 1);
+    EXPECT_EQ(ConvertWordToText(empty.c_str(), u"xml:true", &out), EntryResult::NotRead);
     // Presentations and workbooks without their parts: done, no text.
-    EXPECT_EQ(ConvertPowerPointToText(empty.c_str(), u"xml:true", &out), 0);
+    EXPECT_EQ(ConvertPowerPointToText(empty.c_str(), u"xml:true", &out), EntryResult::Read);
     EXPECT_EQ(out, u"");
-    EXPECT_EQ(ConvertExcelToText(empty.c_str(), u"xml:true", &out), 0);
+    EXPECT_EQ(ConvertExcelToText(empty.c_str(), u"xml:true", &out), EntryResult::Read);
     // A file that only starts like a ZIP archive.
     const std::u16string fake = Write("f.xlsx", std::string("PK\x03\x04", 4) + std::string(10, '\xFF'));
-    EXPECT_EQ(ConvertExcelToText(fake.c_str(), u"xml:true", &out), 1);
+    EXPECT_EQ(ConvertExcelToText(fake.c_str(), u"xml:true", &out), EntryResult::NotRead);
 }
 
 }  // namespace

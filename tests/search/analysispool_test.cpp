@@ -36,7 +36,7 @@ void FakeRead(const std::u16string& path, const CancelFlag*, DocumentResult& r)
 {
     const size_t i = IndexOf(path);
     std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 3000));
-    r.status = i % 5 == 4 ? kScanFailed : kScanDone;
+    r.status = i % 5 == 4 ? ScanStatus::Failed : ScanStatus::Done;
     r.counts[kPersonalInfoPhoneNumber] = static_cast<int32_t>(i);
     for (size_t k = 0; k < i % 3; ++k) r.hits.push_back({kPersonalInfoPhoneNumber, path});
 }
@@ -88,7 +88,7 @@ TEST(AnalysisPool, ResultsInHandOutOrderWithinTheLimits)
             while (!pool.Take(i, r, 20ms, next < n))
                 while (next < n && pool.WantsMore()) pool.Submit(next, Path(next)), ++next;
             EXPECT_EQ(r.counts[kPersonalInfoPhoneNumber], static_cast<int32_t>(i));
-            EXPECT_EQ(r.status, i % 5 == 4 ? kScanFailed : kScanDone);
+            EXPECT_EQ(r.status, i % 5 == 4 ? ScanStatus::Failed : ScanStatus::Done);
             EXPECT_EQ(r.hits.size(), i % 3);
         }
         pool.Stop();
@@ -154,7 +154,7 @@ TEST(AnalysisPool, CancelDropsQueuedDocumentsAndStopJoins)
             ++reading;
             // A long read that ends on the cancel flag.
             for (int k = 0; k < 2000 && !c->load(); ++k) std::this_thread::sleep_for(1ms);
-            r.status = c->load() ? kScanCancelled : kScanDone;
+            r.status = c->load() ? ScanStatus::Cancelled : ScanStatus::Done;
             --reading;
         },
         &cancel,

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/matcher.h"
@@ -21,21 +21,32 @@ std::u16string g_text;  // what the entries extract
 int g_status = 0;
 
 template <char Id>
-int Recording(const char16_t*, const char16_t* options, std::u16string* text)
+EntryResult Recording(const char16_t*, const char16_t* options, std::u16string* text, ReadError*)
 {
     g_called = std::string(1, Id);
     g_options = options ? options : u"(null)";
     *text += g_text;
-    return g_status;
+    return static_cast<EntryResult>(g_status);
 }
-int Throwing(const char16_t*, const char16_t*, std::u16string* text)
+// Entries whose failure escapes them (the dispatch must still hold).
+EntryResult Throwing(const char16_t*, const char16_t*, std::u16string* text, ReadError*)
 {
     *text += u"partial 02-123-4567";
     throw std::runtime_error("reader failed");
 }
-int ThrowingInt(const char16_t*, const char16_t*, std::u16string*) { throw 42; }
-int ThrowingWord(const char16_t*, const char16_t*, std::u16string*) { throw LibraryException(6); }
-int ThrowingBadAlloc(const char16_t*, const char16_t*, std::u16string*) { throw std::bad_alloc(); }
+EntryResult ThrowingInt(const char16_t*, const char16_t*, std::u16string*, ReadError*) { throw 42; }
+EntryResult ThrowingWord(const char16_t*, const char16_t*, std::u16string*, ReadError*)
+{
+    throw ReadError(ReadFailure::LibraryError, 6);
+}
+EntryResult ThrowingBadAlloc(const char16_t*, const char16_t*, std::u16string*, ReadError*) { throw std::bad_alloc(); }
+
+// The same failures caught at the entry's boundary, as the real entries do.
+template <EntryResult (*Escaping)(const char16_t*, const char16_t*, std::u16string*, ReadError*)>
+EntryResult Caught(const char16_t* path, const char16_t* options, std::u16string* text, ReadError* failure)
+{
+    return RunReaderEntry(failure, [&] { return Escaping(path, options, text, nullptr); });
+}
 
 struct TableGuard {
     ExtractorTable saved;
@@ -69,19 +80,18 @@ TEST(ExtractorDispatch, EntryAndOptionsByExtension)
         const char16_t* ext;
         const char* entry;
         const char16_t* options;
-        int status;
     } cases[] = {
-        {u"HWP", "H", u"(null)", 0},    {u"DOC", "W", u"xml:false", 0}, {u"PPT", "P", u"xml:false", 0},
-        {u"XLS", "X", u"xml:false", 0}, {u"DOCX", "W", u"xml:true", 0}, {u"PPTX", "P", u"xml:true", 0},
-        {u"XLSX", "X", u"xml:true", 0}, {u"PDF", "F", u"xml:false", 0},
+        {u"HWP", "H", u"(null)"},    {u"DOC", "W", u"xml:false"}, {u"PPT", "P", u"xml:false"},
+        {u"XLS", "X", u"xml:false"}, {u"DOCX", "W", u"xml:true"}, {u"PPTX", "P", u"xml:true"},
+        {u"XLSX", "X", u"xml:true"}, {u"PDF", "F", u"xml:false"},
         // Upper case only; other extensions have no text and no error.
-        {u"docx", "", u"", 0},          {u"TXT", "", u"", 0},           {u"", "", u"", 0},
+        {u"docx", "", u""},          {u"TXT", "", u""},           {u"", "", u""},
     };
     for (auto& c : cases) {
         g_called.clear();
         g_options.clear();
         std::u16string text;
-        EXPECT_EQ(ExtractDocumentText(u"/x/doc", c.ext, text), c.status) << plat::WideToUtf8(c.ext);
+        EXPECT_EQ(ExtractDocumentText(u"/x/doc", c.ext, text), EntryResult::Read) << plat::WideToUtf8(c.ext);
         EXPECT_EQ(g_called, c.entry) << plat::WideToUtf8(c.ext);
         EXPECT_EQ(g_options, c.options) << plat::WideToUtf8(c.ext);
     }
@@ -111,18 +121,55 @@ TEST(ExtractorDispatch, MissingReaderAndExceptions)
     t.excel = ThrowingInt;
     TableGuard guard(t);
     std::u16string text;
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text), 1);  // no reader in the build
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text), 2);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.xls", u"XLS", text), 2);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text), EntryResult::NotRead);  // no reader in the build
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.xls", u"XLS", text), EntryResult::Failed);
     // The library error word and a refused allocation end the same way.
     t.hwp = ThrowingWord;
     t.powerPoint = ThrowingBadAlloc;
     SetExtractorTable(t);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.hwp", u"HWP", text), 2);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.ppt", u"PPT", text), 2);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.hwp", u"HWP", text), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.ppt", u"PPT", text), EntryResult::Failed);
     EXPECT_FALSE(HasExtractorFor(u"PDF"));
     EXPECT_TRUE(HasExtractorFor(u"DOCX"));
     EXPECT_FALSE(HasExtractorFor(u"TXT"));
+}
+
+// An entry catches every failure at its boundary and describes it: the
+// result and the error-file list's reason are those of a failure that
+// escaped the entry, and an entry that only reports Failed says no more.
+TEST(ExtractorDispatch, FailuresCaughtAtTheEntryKeepTheirReason)
+{
+    struct {
+        ExtractEntry escaping;
+        ExtractEntry caught;
+        std::u16string reason;
+    } cases[] = {
+        {ThrowingWord, Caught<ThrowingWord>, u"읽는 중 오류 (오류 코드 6)"},
+        {ThrowingBadAlloc, Caught<ThrowingBadAlloc>, u"읽는 중 오류 (메모리 부족 또는 너무 긴 텍스트)"},
+        {Throwing, Caught<Throwing>, u"읽는 중 오류 (reader failed)"},
+        {ThrowingInt, Caught<ThrowingInt>, u"읽는 중 오류"},
+    };
+    ExtractorTable t;
+    TableGuard guard(t);
+    for (const auto& c : cases) {
+        for (ExtractEntry entry : {c.escaping, c.caught}) {
+            t.word = entry;
+            SetExtractorTable(t);
+            std::u16string text, reason;
+            EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
+            EXPECT_EQ(reason, c.reason) << plat::WideToUtf8(c.reason);
+        }
+    }
+    // Failed without an exception (no output string, an HWP library error
+    // the manager caught): the plain reason.
+    t.word = Recording<'W'>;
+    SetExtractorTable(t);
+    g_status = static_cast<int>(EntryResult::Failed);
+    std::u16string text, reason;
+    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
+    EXPECT_EQ(reason, u"문서를 읽지 못함 (읽기 오류)");
+    g_status = 0;
 }
 
 TEST(ErrorFileList, DailyFilesWholeLines)
@@ -177,19 +224,19 @@ TEST(FileScan, StatusesAndErrorList)
         const char16_t* path;
         int extractStatus;
         std::u16string text;
-        int status;
+        ScanStatus status;
         PersonalInfoCounts counts;
         bool inErrorList;
     } cases[] = {
-        {u"/d/a.docx", 0, u"tel 02-123-4567\nmail me@host.com", 0, {0, 0, 0, 1, 0, 1, 0}, false},
-        {u"/d/b.Doc", 0, u"tel 02-123-4567", 0, {0, 0, 0, 1, 0, 0, 0}, false},
+        {u"/d/a.docx", 0, u"tel 02-123-4567\nmail me@host.com", ScanStatus::Done, {0, 0, 0, 1, 0, 1, 0}, false},
+        {u"/d/b.Doc", 0, u"tel 02-123-4567", ScanStatus::Done, {0, 0, 0, 1, 0, 0, 0}, false},
         // Not read to the end: listed, and the text given before is matched.
-        {u"/d/c.pdf", 1, u"tel 02-123-4567", 4, {0, 0, 0, 1, 0, 0, 0}, true},
-        {u"/d/d.xlsx", 2, u"tel 02-123-4567", 4, {0, 0, 0, 1, 0, 0, 0}, true},
-        {u"/d/n.xlsx", 1, u"", 1, {}, true},
-        {u"/d/m.xlsx", 2, u"", 2, {}, true},
-        {u"/d/e.txt", 0, u"tel 02-123-4567", 0, {}, false},
-        {u"/d/f.hwp", 0, u"", 0, {}, false},
+        {u"/d/c.pdf", 1, u"tel 02-123-4567", ScanStatus::Partial, {0, 0, 0, 1, 0, 0, 0}, true},
+        {u"/d/d.xlsx", 2, u"tel 02-123-4567", ScanStatus::Partial, {0, 0, 0, 1, 0, 0, 0}, true},
+        {u"/d/n.xlsx", 1, u"", ScanStatus::NoText, {}, true},
+        {u"/d/m.xlsx", 2, u"", ScanStatus::Failed, {}, true},
+        {u"/d/e.txt", 0, u"tel 02-123-4567", ScanStatus::Done, {}, false},
+        {u"/d/f.hwp", 0, u"", ScanStatus::Done, {}, false},
     };
     for (auto& c : cases) {
         g_text = c.text;
@@ -211,7 +258,7 @@ TEST(FileScan, StatusesAndErrorList)
     t.word = Throwing;
     SetExtractorTable(t);
     PersonalInfoCounts counts{};
-    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), 4);
+    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), ScanStatus::Partial);
     EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 0, 0, 0}));
     EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()))
                   .find("/d/thrown.doc\t읽는 중 오류 (reader failed) - 일부만 읽음\r\n"),
@@ -222,7 +269,7 @@ TEST(FileScan, StatusesAndErrorList)
     SetExtractorTable(RecordingTable());
     g_text = u"tel 02-123-4567";
     CancelFlag cancel{1};
-    EXPECT_EQ(FindPersonalInfoInFile(u"/d/g.docx", counts, 0xFFFF, &cancel, nullptr), 3);
+    EXPECT_EQ(FindPersonalInfoInFile(u"/d/g.docx", counts, 0xFFFF, &cancel, nullptr), ScanStatus::Cancelled);
     EXPECT_EQ(counts, PersonalInfoCounts{});
 }
 

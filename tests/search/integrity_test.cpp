@@ -57,7 +57,7 @@ std::string ListedReason(const std::string& path)
 }
 
 struct Scan {
-    int status = -1;
+    ScanStatus status = ScanStatus::Done;
     PersonalInfoCounts counts{};
 };
 
@@ -87,7 +87,7 @@ TEST(SearchIntegrity, PipesAndDevicesAreRefusedAtOnce)
         for (const std::string& path : {fifo, zero}) {
             const std::optional<Scan> scan = ScanWithin(path, std::chrono::seconds(20));
             ASSERT_TRUE(scan.has_value()) << "the read never ended: " << path;
-            EXPECT_TRUE(ScanLeftDocumentUnread(scan->status)) << path << " status " << scan->status;
+            EXPECT_TRUE(ScanLeftDocumentUnread(scan->status)) << path << " status " << static_cast<int>(scan->status);
             EXPECT_EQ(scan->counts, PersonalInfoCounts{}) << path;
             EXPECT_EQ(ListedReason(path), "일반 파일이 아님") << path;
         }
@@ -117,7 +117,7 @@ TEST(SearchIntegrity, StopReachesIntoALongRead)
     const std::optional<Scan> scan = ScanWithin(huge, std::chrono::seconds(30), cancel);
     stopper.join();
     ASSERT_TRUE(scan.has_value()) << "the stop did not reach the reader";
-    EXPECT_EQ(scan->status, kScanCancelled);
+    EXPECT_EQ(scan->status, ScanStatus::Cancelled);
 
     // A read asked to stop ends as not read, whatever the reader made of it.
     std::string body;
@@ -131,25 +131,25 @@ TEST(SearchIntegrity, StopReachesIntoALongRead)
                                               body + "</w:body></w:document>"}},
                                         {})));
     std::u16string text;
-    ASSERT_EQ(ExtractDocumentText(W(docx), u"DOCX", text), 0);  // readable as such
+    ASSERT_EQ(ExtractDocumentText(W(docx), u"DOCX", text), EntryResult::Read);  // readable as such
     CancelFlag stop{1};
     plat::ReadCancelScope scope(&stop);
     text.clear();
     std::u16string reason;
-    EXPECT_EQ(ExtractDocumentText(W(docx), u"DOCX", text, &reason), 1);
+    EXPECT_EQ(ExtractDocumentText(W(docx), u"DOCX", text, &reason), EntryResult::NotRead);
     EXPECT_EQ(reason, u"검색을 멈춤");
 }
 
 // A reader that gives part of the text and then fails in one of three ways.
 int g_failure = 0;
-int PartialReader(const char16_t*, const char16_t*, std::u16string* text)
+EntryResult PartialReader(const char16_t*, const char16_t*, std::u16string* text, ReadError*)
 {
     *text += u"ID 800101-1234560\n";
     if (g_failure == 3)
         throw std::runtime_error("damaged record");
-    return g_failure;
+    return static_cast<EntryResult>(g_failure);
 }
-int NoTextReader(const char16_t*, const char16_t*, std::u16string*) { return 1; }
+EntryResult NoTextReader(const char16_t*, const char16_t*, std::u16string*, ReadError*) { return EntryResult::NotRead; }
 
 struct TableGuard {
     ExtractorTable saved;
@@ -172,19 +172,19 @@ TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
     struct {
         std::string path;
         int failure;  // of the partial reader
-        int status;
+        ScanStatus status;
         int residents;
         std::string reason;
     } cases[] = {
-        {dir.file("p1.hwp"), 1, kScanPartial, 1, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서) - 일부만 읽음"},
-        {dir.file("p2.hwp"), 2, kScanPartial, 1, "문서를 읽지 못함 (읽기 오류) - 일부만 읽음"},
-        {dir.file("p3.hwp"), 3, kScanPartial, 1, "읽는 중 오류 (damaged record) - 일부만 읽음"},
-        {dir.file("whole.hwp"), 0, kScanDone, 1, ""},
-        {dir.file("broken.docx"), 0, kScanNoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
-        {dir.file("locked.xlsx"), 0, kScanNoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
-        {dir.file("slides.pptx"), 0, kScanNoText, 0, "이 형식을 읽는 기능이 없음"},
-        {dir.file("gone.pdf"), 0, kScanNoText, 0, "파일을 찾을 수 없음"},
-        {longName, 0, kScanNoText, 0, "경로가 너무 김"},
+        {dir.file("p1.hwp"), 1, ScanStatus::Partial, 1, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서) - 일부만 읽음"},
+        {dir.file("p2.hwp"), 2, ScanStatus::Partial, 1, "문서를 읽지 못함 (읽기 오류) - 일부만 읽음"},
+        {dir.file("p3.hwp"), 3, ScanStatus::Partial, 1, "읽는 중 오류 (damaged record) - 일부만 읽음"},
+        {dir.file("whole.hwp"), 0, ScanStatus::Done, 1, ""},
+        {dir.file("broken.docx"), 0, ScanStatus::NoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
+        {dir.file("locked.xlsx"), 0, ScanStatus::NoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
+        {dir.file("slides.pptx"), 0, ScanStatus::NoText, 0, "이 형식을 읽는 기능이 없음"},
+        {dir.file("gone.pdf"), 0, ScanStatus::NoText, 0, "파일을 찾을 수 없음"},
+        {longName, 0, ScanStatus::NoText, 0, "경로가 너무 김"},
     };
     for (const auto& c : cases) {
         g_failure = c.failure;

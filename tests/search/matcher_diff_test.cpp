@@ -26,7 +26,7 @@ bool SameAsReference(const std::u16string& text, PersonalInfoMask mask, const st
     PersonalInfoCounts c1{}, c2{};
     PersonalInfoHitList h1, h2;
     std::u16string copy = text;
-    EXPECT_EQ(FindPersonalInfoInText(copy, c1, mask, nullptr, &h1), 0);
+    EXPECT_EQ(FindPersonalInfoInText(copy, c1, mask, nullptr, &h1), ScanStatus::Done);
     Reference().Scan(text, c2, mask, &h2);
     EXPECT_EQ(c1, c2) << what;
     if (ps_ref::View(h1) != ps_ref::View(h2)) {
@@ -123,7 +123,7 @@ TEST(MatcherDifferential, CorpusTexts)
             if (!HasExtractorFor(ext))
                 continue;
             std::u16string text;
-            if (ExtractDocumentText(path, ext, text) != 0)
+            if (ExtractDocumentText(path, ext, text) != EntryResult::Read)
                 continue;
             ++compared;
             chars += text.size();

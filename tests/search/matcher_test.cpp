@@ -26,7 +26,7 @@ std::u16string WithCheck(std::u16string twelve)
 std::string U8(const std::u16string& s) { return plat::WideToUtf8(s); }
 
 struct Scan {
-    int status;
+    ScanStatus status;
     PersonalInfoCounts counts{};
     Hits hits;
 };
@@ -175,7 +175,7 @@ TEST(Matcher, DocumentCases)
     };
     for (auto& c : cases) {
         Scan s = ScanText(c.text, c.mask);
-        EXPECT_EQ(s.status, 0) << c.name;
+        EXPECT_EQ(s.status, ScanStatus::Done) << c.name;
         EXPECT_EQ(s.counts, c.counts) << c.name;
         EXPECT_EQ(ps_ref::View(s.hits), ps_ref::View(c.hits)) << c.name;
     }
@@ -187,7 +187,7 @@ TEST(Matcher, CancelledBeforeMatching)
     PersonalInfoCounts counts{};
     Hits hits;
     std::u16string text = u"tel 02-123-4567";
-    EXPECT_EQ(FindPersonalInfoInText(text, counts, 0xFFFF, &cancel, &hits), kScanCancelled);
+    EXPECT_EQ(FindPersonalInfoInText(text, counts, 0xFFFF, &cancel, &hits), ScanStatus::Cancelled);
     EXPECT_TRUE(hits.empty());
     EXPECT_EQ(counts, PersonalInfoCounts{});
 }
@@ -196,7 +196,7 @@ TEST(Matcher, NoHitListStillCounts)
 {
     std::u16string text = u"tel 02-123-4567\n서울특별시 강남구 역삼동";
     PersonalInfoCounts counts{};
-    EXPECT_EQ(FindPersonalInfoInText(text, counts, 0xFFFF, nullptr, nullptr), 0);
+    EXPECT_EQ(FindPersonalInfoInText(text, counts, 0xFFFF, nullptr, nullptr), ScanStatus::Done);
     EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 1, 0, 0}));
 }
 

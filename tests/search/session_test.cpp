@@ -37,20 +37,20 @@ const std::string kPerson = "ID 800101-1234560\n";
 // the stop, "broken" reads nothing, "partial" gives its text and fails,
 // "slow" takes a while; anything else is read whole.
 std::atomic<int> g_reads{0};
-int TestReader(const char16_t* path, const char16_t*, std::u16string* text)
+EntryResult TestReader(const char16_t* path, const char16_t*, std::u16string* text, ReadError*)
 {
     ++g_reads;
     const std::u16string p = path;
     const std::string bytes = ReadFileBytes(plat::PathToNative(p));
     if (p.find(u"held") != std::u16string::npos) {
         while (!plat::ReadCancelled()) std::this_thread::sleep_for(5ms);
-        return 1;
+        return EntryResult::NotRead;
     }
-    if (p.find(u"broken") != std::u16string::npos) return 1;
+    if (p.find(u"broken") != std::u16string::npos) return EntryResult::NotRead;
     *text += plat::Utf8ToWide(bytes);
-    if (p.find(u"partial") != std::u16string::npos) return 2;
+    if (p.find(u"partial") != std::u16string::npos) return EntryResult::Failed;
     if (p.find(u"slow") != std::u16string::npos) std::this_thread::sleep_for(30ms);
-    return 0;
+    return EntryResult::Read;
 }
 
 struct ReaderGuard {
@@ -104,9 +104,9 @@ struct Recorder : search::SessionSink {
         Note("document " + plat::PathToNative(record->path) + " " + std::to_string(counts.Total()) + " kind " +
              std::to_string(kind));
     }
-    void Unread(const SearchFileInfo& record, int status) override
+    void Unread(const SearchFileInfo& record, ScanStatus status) override
     {
-        Note("unread " + plat::PathToNative(record.path) + " " + std::to_string(status));
+        Note("unread " + plat::PathToNative(record.path) + " " + std::to_string(static_cast<int>(status)));
     }
     void Finished() override
     {
@@ -309,8 +309,8 @@ TEST_F(SessionTest, UnreadDocumentsAreCountedShownInPartAndNeverStoredAsResults)
         // Within a folder the walk's order holds.
         std::sort(unread.begin(), unread.end());
         std::sort(documents.begin(), documents.end());
-        EXPECT_EQ(unread, (std::vector<std::string>{"unread " + broken + " " + std::to_string(kScanNoText),
-                                                   "unread " + partial + " " + std::to_string(kScanPartial)}));
+        EXPECT_EQ(unread, (std::vector<std::string>{"unread " + broken + " " + std::to_string(static_cast<int>(ScanStatus::NoText)),
+                                                   "unread " + partial + " " + std::to_string(static_cast<int>(ScanStatus::Partial))}));
         // What was read of the partial document is shown beside the good one.
         EXPECT_EQ(documents, (std::vector<std::string>{"document " + good + " 1 kind 1",
                                                       "document " + partial + " 1 kind 1"}));

@@ -11,6 +11,7 @@
 #include "extract/hwp/hwpdocmanager.h"
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "platform/text.h"
 #include "search/scan.h"
 #include "search/pipatterns.h"
@@ -32,7 +33,7 @@ Result ConvertBytes(const std::string& bytes, const char16_t* options = nullptr)
     const std::string path = dir.file("doc.hwp");
     EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
     Result r;
-    r.status = ConvertHwpToText(plat::PathFromNative(path).c_str(), options, &r.text);
+    r.status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(path).c_str(), options, &r.text));
     return r;
 }
 
@@ -157,7 +158,7 @@ TEST(HwpDataBlock, HeaderCutShortIsAnError)
     EXPECT_EQ(ar.NextRecord(66), 66u);
     ar.EndRecord();
     SetThrowOnError(1);
-    EXPECT_THROW(ar.NextRecord(67), LibraryException);
+    EXPECT_THROW(ar.NextRecord(67), ReadError);
     SetThrowOnError(0);
     EXPECT_EQ(GetLibraryError(), kLibErrorUnexpectedRecord);
 }
@@ -505,14 +506,14 @@ TEST(Hwp5Frame, SectionsTheCompoundFileCannotGiveAreNotReadClean)
     ASSERT_TRUE(ps_test::WriteFileBytes(partPath, d.Build()));
     PersonalInfoCounts counts{};
     EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(partPath), counts, kMaskWholeComputer, nullptr, nullptr),
-              kScanPartial);
+              ScanStatus::Partial);
     EXPECT_EQ(counts[0], 1);
     d.properties = 4;
     const std::string nonePath = dir.file("none.hwp");
     ASSERT_TRUE(ps_test::WriteFileBytes(nonePath, d.Build()));
     counts.Clear();
     EXPECT_EQ(FindPersonalInfoInFile(plat::PathFromNative(nonePath), counts, kMaskWholeComputer, nullptr, nullptr),
-              kScanNoText);
+              ScanStatus::NoText);
 }
 
 TEST(Hwp5Frame, LongParagraphsAreReadWholeOrMarkedReadInPart)
@@ -616,9 +617,9 @@ TEST(Hwp5Frame, GenerationsAndEntry)
     ASSERT_TRUE(ps_test::WriteFileBytes(other, "not an HWP document at all, just text"));
     EXPECT_EQ(manager.IsFormat(plat::PathFromNative(other).c_str()), 0);
     std::u16string text = u"old";
-    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(other).c_str(), nullptr, &text), 1);
-    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(hwp5).c_str(), nullptr, nullptr), 2);
-    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(dir.file("missing.hwp")).c_str(), nullptr, &text), 1);
+    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(other).c_str(), nullptr, &text), EntryResult::NotRead);
+    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(hwp5).c_str(), nullptr, nullptr), EntryResult::Failed);
+    EXPECT_EQ(ConvertHwpToText(plat::PathFromNative(dir.file("missing.hwp")).c_str(), nullptr, &text), EntryResult::NotRead);
 }
 
 TEST(Hwp5Frame, MutatedDocumentsEndWithAStatus)

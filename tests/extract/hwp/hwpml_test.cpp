@@ -45,7 +45,7 @@ Result Convert(const std::string& bytes, const char16_t* options = u"xml:true")
     const std::string path = dir.file("doc.hml");
     EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
     Result r;
-    r.status = ConvertHwpToText(plat::PathFromNative(path).c_str(), options, &r.text);
+    r.status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(path).c_str(), options, &r.text));
     return r;
 }
 

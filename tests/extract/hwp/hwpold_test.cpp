@@ -28,7 +28,7 @@ Result Convert(const OldDocument& doc)
     const std::string path = dir.file("old.hwp");
     EXPECT_TRUE(ps_test::WriteFileBytes(path, doc.Build()));
     Result r;
-    r.status = ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &r.text);
+    r.status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &r.text));
     return r;
 }
 
@@ -261,7 +261,7 @@ TEST(HwpOld, DamagedFilesEnd)
     ps_test::TempDir dir;
     ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("cut.hwp"), bytes));
     std::u16string text;
-    const int status = ConvertHwpToText(plat::PathFromNative(dir.file("cut.hwp")).c_str(), nullptr, &text);
+    const int status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(dir.file("cut.hwp")).c_str(), nullptr, &text));
     EXPECT_TRUE(status == 0 || status == 1) << status;
 }
 
@@ -300,7 +300,7 @@ TEST(HwpOld, MutatedFilesEndWithAStatus)
             }
             ASSERT_TRUE(ps_test::WriteFileBytes(path, damaged));
             std::u16string text;
-            const int status = ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &text);
+            const int status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &text));
             ASSERT_TRUE(status == 0 || status == 1) << status;
         }
     }

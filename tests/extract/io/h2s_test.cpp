@@ -3,6 +3,7 @@
 #include "extract/io/h2s_archive.h"
 #include "extract/io/h2s_bufio.h"
 #include "extract/libstring.h"
+#include "extract/readerror.h"
 #include "extract/io/h2s_storage.h"
 #include "platform/text.h"
 #include "support/cfb_writer.h"
@@ -120,8 +121,8 @@ TEST(H2sFile, OpenFailuresFollowTheThrowFlag)
     try {
         f.Open(missing, 0);
         ADD_FAILURE() << "no throw";
-    } catch (unsigned long word) {
-        EXPECT_EQ(word, 6u);  // the word as it was: a file failure does not change it
+    } catch (const ReadError& error) {
+        EXPECT_EQ(error.code(), 6u);  // the word as it was: a file failure does not change it
     }
     SetThrowOnError(0);
 
@@ -255,7 +256,7 @@ TEST(H2sStream, ReadWriteStreamsAndFailingReads)
     EXPECT_EQ(ar.consumed(), 0);
     EXPECT_EQ(GetLibraryError(), stg::kReadFault);
     SetThrowOnError(1);
-    EXPECT_THROW(ar.Read(&c, 1), unsigned long);
+    EXPECT_THROW(ar.Read(&c, 1), ReadError);
     SetThrowOnError(0);
     EXPECT_EQ(dev.Seek(-100, 0), -1);
     EXPECT_EQ(GetLibraryError(), stg::kInvalidFunction);
@@ -304,11 +305,11 @@ TEST(H2sStorage, DocumentStreamsThroughTheStorageWrappers)
     try {
         root.OpenSubStorage(u"BinData", missing);
         ADD_FAILURE() << "no throw";
-    } catch (unsigned long word) {
-        EXPECT_EQ(word, static_cast<std::uint32_t>(stg::kFileNotFound));
+    } catch (const ReadError& error) {
+        EXPECT_EQ(error.code(), static_cast<std::uint32_t>(stg::kFileNotFound));
     }
     CH2sMainStorage notThere;
-    EXPECT_THROW(notThere.Open(plat::PathFromNative(dir.file("nope.hwp"))), unsigned long);
+    EXPECT_THROW(notThere.Open(plat::PathFromNative(dir.file("nope.hwp"))), ReadError);
     SetThrowOnError(0);
     EXPECT_EQ(notThere.Open(plat::PathFromNative(dir.file("nope.hwp"))), 0);
     EXPECT_EQ(GetLibraryError(), stg::kFileNotFound);

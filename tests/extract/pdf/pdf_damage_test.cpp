@@ -34,7 +34,7 @@ struct Extraction {
 Extraction Convert(const std::string& path)
 {
     Extraction e;
-    e.status = ConvertPdfToText(W(path).c_str(), nullptr, &e.text);
+    e.status = static_cast<int>(ConvertPdfToText(W(path).c_str(), nullptr, &e.text));
     return e;
 }
 
@@ -114,8 +114,8 @@ TEST(PdfDamage, ATruncatedDocumentIsNeverReadClean)
         EXPECT_EQ(e.status, 1);
         EXPECT_LE(e.text.size(), whole.text.size());
         PersonalInfoCounts counts{};
-        const int scan = FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr);
-        EXPECT_TRUE(ScanLeftDocumentUnread(scan)) << scan;
+        const ScanStatus scan = FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr);
+        EXPECT_TRUE(ScanLeftDocumentUnread(scan)) << static_cast<int>(scan);
         EXPECT_FALSE(ListedReason(path).empty());
     }
 }
@@ -246,8 +246,8 @@ TEST(PdfBudget, APageThatReachesALimitIsReadInPart)
 
         // The search reads it in part and names the limit.
         PersonalInfoCounts counts{};
-        const int scan = FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr);
-        EXPECT_TRUE(ScanLeftDocumentUnread(scan)) << scan;
+        const ScanStatus scan = FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr);
+        EXPECT_TRUE(ScanLeftDocumentUnread(scan)) << static_cast<int>(scan);
         const std::string reason = ListedReason(path);
         EXPECT_NE(reason.find(c.limit == kReadLimitMemory ? "(메모리)" : "(연산)"), std::string::npos) << reason;
     }
@@ -272,18 +272,18 @@ TEST(PdfBudget, ADocumentThatReachesItsTimeIsReadInPartAndTheSearchGoesOn)
     BudgetGuard guard({0.3, 0, 0, 0});
     PersonalInfoCounts counts{};
     PersonalInfoHitList hits;
-    const int scan = FindPersonalInfoInFile(W(longPath), counts, 0xFFFF, nullptr, &hits);
+    const ScanStatus scan = FindPersonalInfoInFile(W(longPath), counts, 0xFFFF, nullptr, &hits);
     // Read in part (or, on a machine too busy to read a page in time, not
     // read), never read to the end.
-    EXPECT_TRUE(scan == kScanPartial || scan == kScanNoText) << scan;
-    if (scan == kScanPartial) {
+    EXPECT_TRUE(scan == ScanStatus::Partial || scan == ScanStatus::NoText) << static_cast<int>(scan);
+    if (scan == ScanStatus::Partial) {
         EXPECT_GT(counts[kPersonalInfoEMail], 0);
     }
     EXPECT_LT(counts[kPersonalInfoEMail], 6000 * 20);
     EXPECT_NE(ListedReason(longPath).find("(시간)"), std::string::npos) << ListedReason(longPath);
 
     PersonalInfoCounts next{};
-    EXPECT_EQ(FindPersonalInfoInFile(W(shortPath), next, 0xFFFF, nullptr, nullptr), kScanDone);
+    EXPECT_EQ(FindPersonalInfoInFile(W(shortPath), next, 0xFFFF, nullptr, nullptr), ScanStatus::Done);
     EXPECT_EQ(next[kPersonalInfoEMail], 2);
 }
 
@@ -292,17 +292,17 @@ TEST(PdfBudget, ADocumentThatReachesItsTimeIsReadInPartAndTheSearchGoesOn)
 TEST(PdfBudget, AReaderPastItsTimeIsReadInPartWhateverItSays)
 {
     ExtractorTable table = CurrentExtractorTable();
-    table.pdf = [](const char16_t*, const char16_t*, std::u16string* text) {
+    table.pdf = [](const char16_t*, const char16_t*, std::u16string* text, ReadError*) {
         text->append(u"mail late@example.com\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        return 0;
+        return EntryResult::Read;
     };
     const ExtractorTable saved = SetExtractorTable(table);
     BudgetGuard guard({0.02, 0, 0, 0});
     PersonalInfoCounts counts{};
-    const int scan = FindPersonalInfoInFile(u"/nowhere/slow.pdf", counts, 0xFFFF, nullptr, nullptr);
+    const ScanStatus scan = FindPersonalInfoInFile(u"/nowhere/slow.pdf", counts, 0xFFFF, nullptr, nullptr);
     SetExtractorTable(saved);
-    EXPECT_EQ(scan, kScanPartial);
+    EXPECT_EQ(scan, ScanStatus::Partial);
     EXPECT_EQ(counts[kPersonalInfoEMail], 1);
     EXPECT_NE(ListedReason("/nowhere/slow.pdf").find("(시간)"), std::string::npos);
 }
@@ -357,6 +357,6 @@ TEST(PdfBudget, ASparseFileEndsAtItsTime)
     ASSERT_EQ(::truncate(path.c_str(), 1ll << 30), 0);
     BudgetGuard guard({0.2, 0, 0, 0});
     PersonalInfoCounts counts{};
-    EXPECT_EQ(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr), kScanNoText);
+    EXPECT_EQ(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr), ScanStatus::NoText);
     EXPECT_NE(ListedReason(path).find("(시간)"), std::string::npos) << ListedReason(path);
 }

@@ -36,7 +36,7 @@ struct Extraction {
 Extraction Convert(const std::string& path, const char16_t* options = nullptr)
 {
     Extraction e{-1, u"left over"};
-    e.status = ConvertPdfToText(W(path).c_str(), options, &e.text);
+    e.status = static_cast<int>(ConvertPdfToText(W(path).c_str(), options, &e.text));
     return e;
 }
 
@@ -343,9 +343,9 @@ TEST(PdfText, EntryAndManagerStatuses)
 {
     ps_test::TempDir dir;
     const std::string path = WriteTemp(dir, "one.pdf", MakePdf({ShowLines({"one"})}));
-    EXPECT_EQ(ConvertPdfToText(W(path).c_str(), nullptr, nullptr), 2);
+    EXPECT_EQ(ConvertPdfToText(W(path).c_str(), nullptr, nullptr), EntryResult::Failed);
     std::u16string text = u"kept";
-    EXPECT_EQ(ConvertPdfToText(nullptr, nullptr, &text), 1);
+    EXPECT_EQ(ConvertPdfToText(nullptr, nullptr, &text), EntryResult::NotRead);
 
     CPdfDocManager manager;
     EXPECT_EQ(manager.IsFormat(u"/anything.txt"), 1);

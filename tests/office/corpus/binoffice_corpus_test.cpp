@@ -30,9 +30,9 @@ Extraction Convert(const std::string& path)
     std::u16string out;
     Extraction e;
     if (fs::path(path).extension() == ".ppt")
-        e.status = ConvertPowerPointToText(wide.c_str(), u"xml:false", &out);
+        e.status = static_cast<int>(ConvertPowerPointToText(wide.c_str(), u"xml:false", &out));
     else
-        e.status = ConvertExcelToText(wide.c_str(), u"xml:false", &out);
+        e.status = static_cast<int>(ConvertExcelToText(wide.c_str(), u"xml:false", &out));
     e.text = plat::WideToUtf8(out);
     return e;
 }

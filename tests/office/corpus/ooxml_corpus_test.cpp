@@ -37,11 +37,11 @@ Extraction Convert(const std::string& path)
     std::u16string out;
     Extraction e;
     if (ext == ".docx" || ext == ".docm")
-        e.status = ConvertWordToText(wide.c_str(), u"xml:true", &out);
+        e.status = static_cast<int>(ConvertWordToText(wide.c_str(), u"xml:true", &out));
     else if (ext == ".pptx" || ext == ".pptm")
-        e.status = ConvertPowerPointToText(wide.c_str(), u"xml:true", &out);
+        e.status = static_cast<int>(ConvertPowerPointToText(wide.c_str(), u"xml:true", &out));
     else
-        e.status = ConvertExcelToText(wide.c_str(), u"xml:true", &out);
+        e.status = static_cast<int>(ConvertExcelToText(wide.c_str(), u"xml:true", &out));
     e.text = plat::WideToUtf8(out);
     return e;
 }

@@ -44,9 +44,9 @@ protected:
         EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
         const std::u16string wpath = plat::Utf8ToWide(path);
         std::u16string out;
-        int rc = kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
-                 : kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
-                               : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
+        int rc = static_cast<int>(kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
+                                  : kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
+                                                : ConvertExcelToText(wpath.c_str(), u"xml:true", &out));
         if (status)
             *status = rc;
         else
@@ -695,9 +695,9 @@ TEST_F(OoxmlTest, ReadersSharedBetweenThreads)
     auto convert = [&](size_t j) {
         const std::u16string wpath = plat::Utf8ToWide(paths[j]);
         std::u16string out;
-        const int rc = jobs[j].kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
-                       : jobs[j].kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
-                                             : ConvertExcelToText(wpath.c_str(), u"xml:true", &out);
+        const int rc = static_cast<int>(jobs[j].kind == 'w'   ? ConvertWordToText(wpath.c_str(), u"xml:true", &out)
+                                        : jobs[j].kind == 'p' ? ConvertPowerPointToText(wpath.c_str(), u"xml:true", &out)
+                                                              : ConvertExcelToText(wpath.c_str(), u"xml:true", &out));
         return rc == jobs[j].status && (rc != 0 || plat::WideToUtf8(out) == jobs[j].text);
     };
     for (size_t j = 0; j < jobs.size(); ++j)

@@ -899,10 +899,10 @@ TEST(Word6Entry, WordEntryReadsWord6AndRtfSavedUnderAWordName)
 
     InitializeLibrary();
     std::u16string out;
-    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(w6).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(w6).c_str(), u"xml:false", &out), EntryResult::Read);
     EXPECT_EQ(plat::WideToUtf8(out), "주민번호 800101-1234567\n");
     out.clear();
-    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(rtf).c_str(), u"xml:false", &out), 0);
+    EXPECT_EQ(ConvertWordToText(plat::PathFromNative(rtf).c_str(), u"xml:false", &out), EntryResult::Read);
     EXPECT_EQ(plat::WideToUtf8(out), "010-1234-5678\n");
     FinalizeLibrary();
 }

@@ -512,7 +512,8 @@ TEST(Word97Entry, DocumentsWhoseTextCannotBeReadAreNotRead)
         const std::string path = dir.file(c.name);
         ASSERT_TRUE(ps_test::WriteFileBytes(path, c.bytes));
         std::u16string out;
-        EXPECT_EQ(ConvertWordToText(plat::PathFromNative(path).c_str(), u"xml:false", &out), c.status) << c.name;
+        EXPECT_EQ(static_cast<int>(ConvertWordToText(plat::PathFromNative(path).c_str(), u"xml:false", &out)), c.status)
+            << c.name;
         if (c.status == 0) {
             EXPECT_NE(out.find(u"800101\u20101234567"), std::u16string::npos) << c.name;
         }

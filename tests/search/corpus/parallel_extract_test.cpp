@@ -27,7 +27,7 @@ Result Extract(const std::string& path)
     Result r;
     std::u16string wide = plat::PathFromNative(path);
     std::string ext = std::filesystem::path(path).extension().string().substr(1);
-    r.status = ExtractDocumentText(wide, plat::ToUpperAscii(plat::PathFromNative(ext)), r.text);
+    r.status = static_cast<int>(ExtractDocumentText(wide, plat::ToUpperAscii(plat::PathFromNative(ext)), r.text));
     return r;
 }
 

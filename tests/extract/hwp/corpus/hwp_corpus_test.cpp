@@ -46,7 +46,7 @@ struct Result {
 Result Convert(const fs::path& p, const char16_t* options)
 {
     Result r;
-    r.status = ConvertHwpToText(plat::PathFromNative(p.string()).c_str(), options, &r.text);
+    r.status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(p.string()).c_str(), options, &r.text));
     return r;
 }
 
@@ -176,9 +176,9 @@ TEST(HwpCorpus, GeneratedPersonalInformationDocumentsGiveTheirCounts)
             fields >> n;
         SCOPED_TRACE(name);
         PersonalInfoCounts counts{};
-        const int status = FindPersonalInfoInFile(plat::PathFromNative(folder + "/" + name), counts,
+        const ScanStatus status = FindPersonalInfoInFile(plat::PathFromNative(folder + "/" + name), counts,
                                                   kMaskWholeComputer, nullptr, nullptr);
-        EXPECT_EQ(status, kScanDone);
+        EXPECT_EQ(status, ScanStatus::Done);
         for (int k = 0; k < 7; ++k)
             EXPECT_EQ(counts[k], expected[static_cast<size_t>(k)]) << "kind " << k;
         hwp5 += name.find("_hw.") != std::string::npos;

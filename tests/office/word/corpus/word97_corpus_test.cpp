@@ -107,8 +107,8 @@ TEST(Word97Corpus, GeneratedDocumentsHoldTheItemsOfTheirTwins)
         std::u16string docText, twinText;
         const std::u16string docPath = plat::PathFromNative(doc.string());
         const std::u16string twinPath = plat::PathFromNative(twin.string());
-        ASSERT_EQ(ConvertWordToText(docPath.c_str(), u"xml:false", &docText), 0) << doc;
-        if (ConvertWordToText(twinPath.c_str(), u"xml:true", &twinText) != 0)
+        ASSERT_EQ(ConvertWordToText(docPath.c_str(), u"xml:false", &docText), EntryResult::Read) << doc;
+        if (ConvertWordToText(twinPath.c_str(), u"xml:true", &twinText) != EntryResult::Read)
             continue;
         const std::set<std::u16string> have = ItemTokens(docText);
         for (const std::u16string& item : ItemTokens(twinText))
