@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "office/drawing/drawingrecords.h"
+#include "office/drawing/recordreader.h"
 
 namespace {
 
@@ -306,16 +307,57 @@ ObjectItem* drawingObject::CreateRootItem(int kind)
 
 int DrawingContext::ParseRecords(const unsigned char* data, size_t length)
 {
+    using namespace officeart;
     if (!data)
         return 0;
-    const unsigned char* cursor = data;
-    size_t avail = length;
-    Frame top{0, length};
-    while (avail > 0) {
-        if (!ParseRecord(cursor, avail, top, 0))
-            return 0;
+    // Every record must lie whole inside its container, and a container's
+    // children fill it exactly. A record that breaks the rules (a type not
+    // known or not allowed in its container, too deep, cut short) fails its
+    // container, and that container fails its own, up to the top; a group
+    // of shapes keeps what it read before the failure and the walk goes on
+    // after it.
+    ReaderPolicy policy;
+    policy.containerEnd = ContainerEnd::kByPosition;
+    policy.pastParentIsDamage = true;
+    policy.maxDepth = kDrawingMaxDepth + 1;
+    RecordReader walk(data, length, policy);
+    for (;;) {
+        int ok = 1;
+        const int parentType = walk.Depth() > 0 ? walk.Innermost().header.type : 0;
+        const std::uint64_t parentEnd = walk.Depth() > 0 ? walk.Innermost().end : length;
+        Record r;
+        if (walk.Depth() > kDrawingMaxDepth || parentEnd - walk.Position() < 8 ||
+            walk.Read(r) != ReadResult::kRecord) {
+            ok = 0;
+        } else {
+            ok = ParseRecord(r, parentType);
+            if (ok == kWalkChildren) {
+                walk.Open(r);  // within the cap: the depth was checked above
+                ok = 1;
+            } else {
+                walk.SkipBody(r);
+            }
+        }
+        // Close the containers that end here (an empty one at once), innermost
+        // first.
+        for (;;) {
+            if (walk.Depth() == 0) {
+                if (!ok)
+                    return 0;
+                if (walk.Position() >= length)
+                    return 1;
+                break;
+            }
+            if (ok && walk.Position() < walk.Innermost().end)
+                break;
+            const Record closed = walk.Close();
+            walk.SkipBody(closed);
+            if (closed.header.type == kSpgrContainer) {
+                m_current = m_current ? m_current->parent : nullptr;
+                ok = 1;
+            }
+        }
     }
-    return 1;
 }
 
 int DrawingContext::CreateShapeItem(const unsigned char* body, size_t length, int instance)
@@ -403,77 +445,44 @@ int DrawingContext::ApplyProperties(const unsigned char* body, size_t length, in
     return 1;
 }
 
-int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Frame& parent, int depth)
+int DrawingContext::ParseRecord(const officeart::Record& record, int parentType)
 {
     using namespace officeart;
-    if (avail < 8 || depth > kDrawingMaxDepth)
-        return 0;
-    const RecordHeader header = DecodeHeader(cursor);
-    const int type = header.type;
-    const std::uint32_t length = header.length;
-    if (avail - 8 < length)
-        return 0;
-    const int instance = header.Instance();
-    const unsigned char* body = cursor + 8;
-    const size_t afterBody = avail - 8 - length;
-    const std::uint64_t total = std::uint64_t(length) + 8;
+    const int type = record.header.type;
+    const std::uint32_t length = record.header.length;
+    const int instance = record.header.Instance();
+    const unsigned char* body = record.body;
 
-    auto takeFromParent = [&](std::initializer_list<int> parents) {
-        if (parents.size() && !InList(parent.type, parents))
-            return false;
-        if (parent.left < total)
-            return false;
-        parent.left -= total;
-        return true;
-    };
-    // Containers that any parent may hold still use up the parent's bytes.
-    auto useParentBytes = [&] { parent.left = parent.left >= total ? parent.left - total : 0; };
-    auto walkChildren = [&](bool failOnChild) {
-        Frame me{type, length};
-        const unsigned char* c = body;
-        size_t left = length;
-        while (me.left > 0 && left > 0) {
-            if (!ParseRecord(c, left, me, depth + 1))
-                return !failOnChild;
-        }
-        return true;
-    };
+    // The containers the record is allowed in.
+    auto allowedIn = [&](std::initializer_list<int> parents) { return InList(parentType, parents); };
 
-    int ok = 1;
     switch (type) {
     case kDggContainer:
     case kDgContainer:
-        useParentBytes();
-        ok = walkChildren(true);
+        return kWalkChildren;
         break;
     case kBStoreContainer:
-        if (!takeFromParent({kDggContainer}))
+        if (!allowedIn({kDggContainer}))
             return 0;
-        ok = walkChildren(true);
+        return kWalkChildren;
         break;
     case kSpgrContainer:
-        if (!takeFromParent({kDgContainer, kSpgrContainer}))
+        if (!allowedIn({kDgContainer, kSpgrContainer}))
             return 0;
-        walkChildren(false);
-        m_current = m_current ? m_current->parent : nullptr;
-        break;
+        return kWalkChildren;  // the group ends in ParseRecords
     case kSpContainer:
         // A free-standing context takes a shape container anywhere.
-        if (m_reader) {
-            if (!takeFromParent({kDgContainer, kSpgrContainer}))
-                return 0;
-        } else {
-            useParentBytes();
-        }
-        ok = walkChildren(true);
+        if (m_reader && !allowedIn({kDgContainer, kSpgrContainer}))
+            return 0;
+        return kWalkChildren;
         break;
     case kSolverContainer:
-        if (!takeFromParent({kDgContainer}))
+        if (!allowedIn({kDgContainer}))
             return 0;
-        ok = walkChildren(true);
+        return kWalkChildren;
         break;
     case kDgg:
-        if (!takeFromParent({kDggContainer}))
+        if (!allowedIn({kDggContainer}))
             return 0;
         if (length >= 24) {
             for (int k = 0; k < 6; ++k)
@@ -481,21 +490,21 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
         }
         break;
     case kBSE:
-        if (!takeFromParent({kBStoreContainer}))
+        if (!allowedIn({kBStoreContainer}))
             return 0;
         if (length >= 36 && m_blips.size() < static_cast<size_t>(kMaxItems))
             m_blips.emplace_back(body, body + 36);
         break;
     case kDg: case kRegroupItems: case kColorScheme:
-        if (!takeFromParent({kDgContainer}))
+        if (!allowedIn({kDgContainer}))
             return 0;
         break;
     case kSpgr: case kTextbox: case kClientTextbox: case kAnchor: case kDeletedPspl: case kOleObject:
-        if (!takeFromParent({kSpContainer}))
+        if (!allowedIn({kSpContainer}))
             return 0;
         break;
     case kSp:
-        if (!takeFromParent({kSpContainer}))
+        if (!allowedIn({kSpContainer}))
             return 0;
         if (length >= 8) {
             const std::uint32_t flags = ReadLe32(body + 4);
@@ -505,16 +514,15 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
         }
         break;
     case kSelection:
-        useParentBytes();
         break;
     case kOpt:
-        if (!takeFromParent({kDggContainer, kSpContainer}))
+        if (!allowedIn({kDggContainer, kSpContainer}))
             return 0;
-        if (parent.type == kSpContainer)
+        if (parentType == kSpContainer)
             ApplyProperties(body, length, instance);
         break;
     case kChildAnchor:
-        if (!takeFromParent({kSpContainer}))
+        if (!allowedIn({kSpContainer}))
             return 0;
         if (length >= 16 && m_current) {
             m_current->left = static_cast<std::int32_t>(ReadLe32(body));
@@ -524,7 +532,7 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
         }
         break;
     case kClientAnchor:
-        if (!takeFromParent({kSpContainer}))
+        if (!allowedIn({kSpContainer}))
             return 0;
         if (length >= 4 && m_current)
             m_current->clientAnchor = ReadLe32(body);
@@ -532,27 +540,25 @@ int DrawingContext::ParseRecord(const unsigned char*& cursor, size_t& avail, Fra
             m_reader->RaiseClientAnchor(static_cast<std::int32_t>(ReadLe32(body)));
         break;
     case kClientData:
-        if (!takeFromParent({kSpContainer}))
+        if (!allowedIn({kSpContainer}))
             return 0;
         if (length >= 4 && m_current)
             m_current->clientData = ReadLe32(body);
         break;
     case kConnectorRule: case kAlignRule: case kArcRule: case kClientRule: case kCalloutRule:
-        if (!takeFromParent({kSolverContainer}))
+        if (!allowedIn({kSolverContainer}))
             return 0;
         break;
     case kClsid: case kColorMru: case kSplitMenuColors:
-        if (!takeFromParent({kDggContainer}))
+        if (!allowedIn({kDggContainer}))
             return 0;
         break;
     case kBlipFirst:
-        if (!takeFromParent({kBStoreContainer}))
+        if (!allowedIn({kBStoreContainer}))
             return 0;
         break;
     default:
         return 0;
     }
-    cursor = body + length;
-    avail = afterBody;
-    return ok;
+    return 1;
 }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "office/drawing/embeddedpicture.h"
+#include "office/drawing/recordreader.h"
 #include "platform/cfb.h"
 
 // The deepest container nesting followed.
@@ -283,11 +284,10 @@ public:
     const std::uint32_t* GroupHeader() const { return m_groupHeader; }
 
 private:
-    struct Frame {
-        int type;            // 0 for the outermost frame
-        std::uint64_t left;  // bytes of the body not yet consumed
-    };
-    int ParseRecord(const unsigned char*& cursor, size_t& avail, Frame& parent, int depth);
+    // One record of ParseRecords: 0 when it breaks the rules, 1 when read,
+    // kWalkChildren for a container whose children come next.
+    static constexpr int kWalkChildren = 2;
+    int ParseRecord(const officeart::Record& record, int parentType);
     int CreateShapeItem(const unsigned char* body, size_t length, int instance);
     int ApplyProperties(const unsigned char* body, size_t length, int count);
 

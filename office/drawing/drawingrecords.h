@@ -158,4 +158,31 @@ inline PropertyEntry DecodePropertyEntry(const unsigned char* p)
     return PropertyEntry{ReadLe16(p), ReadLe32(p + 2)};
 }
 
+// Word 6 documents keep their drawn objects in a format of their own: each
+// object is a list of primitives, each with a 4-byte header of a 16-bit kind
+// and the 16-bit size of the whole primitive. A group holds further
+// primitives from 14 bytes into its record. The kinds the Word 6 reader
+// tells apart (the low byte names the shape; a second form of some shapes
+// sets the high byte):
+namespace word6draw {
+enum PrimitiveKind : std::uint16_t {
+    kLine = 0x0001,
+    kTextBox = 0x0002,
+    kRectangle = 0x0003,
+    kEllipse = 0x0004,
+    kArc = 0x0005,
+    kPolyline = 0x0006,
+    kCallout = 0x0007,           // a line with a text box
+    kGroupOnly = 0x0108,         // accepted only inside a group
+    kEllipseVariant = 0x0204,
+    kArcVariant = 0x0205,
+    kTextBoxVariant = 0x0402,
+    kPolylineVariant = 0x0806,
+    kCalloutVariant = 0x0807,
+    kGroup = 0x1900,
+};
+constexpr std::uint64_t kGroupChildOffset = 14;  // first child, from the group's start
+constexpr std::uint64_t kGroupTrailer = 15;      // child headers start before size - 15
+}  // namespace word6draw
+
 }  // namespace officeart

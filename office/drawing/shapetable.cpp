@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "office/drawing/drawingrecords.h"
+#include "office/drawing/recordreader.h"
 
 using namespace officeart;
 
@@ -61,29 +62,31 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
     current_ = previous_ = DrawingShapeRecord::kNone;
     linkGroups_ = linkGroups;
     std::int64_t index = -1;
-    std::uint64_t b = 0;
-    // A record header is read only where all of it lies inside the data.
-    while (b + 8 <= size) {
-        const RecordHeader header = DecodeHeader(data + b);
+    // A flat walk: containers are stepped into without tracking their end,
+    // atoms passed over by their length, and at a type it does not know the
+    // walk tries again one byte further.
+    ReaderPolicy policy;
+    policy.maxDepth = 0;
+    RecordReader walk(data, size, policy);
+    Record r;
+    while (walk.Read(r) == ReadResult::kRecord) {
+        const RecordHeader& header = r.header;
         const std::uint16_t type = header.type;
         const std::uint64_t length = header.length;
-        const std::uint8_t* body = data + b + 8;
-        const std::uint64_t have = std::min<std::uint64_t>(length, size - (b + 8));
+        const std::uint8_t* body = r.body;
+        const std::uint64_t have = r.available;
         DrawingShapeRecord* cur = current_ >= 0 ? &shapes_[static_cast<std::size_t>(current_)] : nullptr;
         switch (type) {
         case kDggContainer: case kBStoreContainer: case kDgContainer: case kSpgrContainer: case kSolverContainer:
-            b += 8;
             break;
         case kSpContainer:
             LinkCurrent();
             previous_ = current_;
             ++index;
-            if (index >= static_cast<std::int64_t>(shapes_.size())) {
-                b += 8 + length;
-            } else {
+            if (index >= static_cast<std::int64_t>(shapes_.size()))
+                walk.SkipBody(r);
+            else
                 current_ = static_cast<int>(index);
-                b += 8;
-            }
             break;
         case kDgg: {
             // One record per shape container at most: a container takes at
@@ -95,14 +98,14 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
                 current_ = DrawingShapeRecord::kNone;
             if (previous_ >= static_cast<int>(slots))
                 previous_ = DrawingShapeRecord::kNone;
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         }
         case kSpgr:
             if (cur && length >= 1)
                 for (int i = 0; i < 4; ++i)
                     cur->groupRect[i] = I32At(body, have, 4 * i);
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         case kSp:
             if (cur && length >= 1) {
@@ -112,29 +115,29 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
                 cur->isChild = (flags & kShapeFlagChild) != 0;
                 cur->shapeType = static_cast<std::uint32_t>(header.Instance());
             }
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         case kOpt:
             if (cur)
                 ReadVertices(body, have);
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         case kClientTextbox:
             if (cur && length > 0)
                 cur->hasTextBox = 1;
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         case kChildAnchor:
             if (cur && length >= 1)
                 for (int i = 0; i < 4; ++i)
                     cur->childRect[i] = I32At(body, have, 4 * i);
-            b += 8 + length;
+            walk.SkipBody(r);
             break;
         default:
             if (SkippedWhole(type))
-                b += 8 + length;
+                walk.SkipBody(r);
             else
-                b += 1;
+                walk.Resync(r);
             break;
         }
     }

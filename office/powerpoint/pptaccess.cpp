@@ -172,12 +172,6 @@ bool CPowerPointAccess::SeekTo(std::int64_t offset)
     return true;
 }
 
-std::size_t CPowerPointAccess::EndOf(std::size_t bodyStart, std::uint32_t length) const
-{
-    // Past the stream end is allowed (reads there fail), but never wraps.
-    return bodyStart + std::size_t(length);
-}
-
 std::u16string CPowerPointAccess::BytesToText(const std::uint8_t* bytes, std::size_t n) const
 {
     // A byte text holds the low bytes of characters U+0000 to U+00FF (the
@@ -253,7 +247,7 @@ int CPowerPointAccess::ReadPresentation()
 
     if (SeekTo(m_persist.Lookup(m_userEdit[4]))) {
         m_nPhase = 0;
-        ReadDocumentRecord(nullptr, 0);
+        ReadDocument(std::int64_t(m_pos));
     }
 
     // The slide walks cover every container once in a sound file; a budget of
@@ -311,7 +305,7 @@ int CPowerPointAccess::BuildPersistDirectory()
             return false;
         PptRecordHeader h;
         const std::size_t start = m_pos;
-        if (ReadHeader(h) && h.type != 0x00FF) {
+        if (ReadHeader(h) && h.type != pptrec::kNotADirectory) {
             const std::size_t body = start + 8;
             if (h.length <= m_doc.size() - body)
                 m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body));
@@ -354,20 +348,21 @@ int CPowerPointAccess::BuildPersistDirectory()
 bool CPowerPointAccess::IsUserEditAt(std::uint32_t offset)
 {
     PptRecordHeader h;
-    return offset != 0 && SeekTo(offset) && ReadHeader(h) && h.type == 0x0FF5 && (h.length == 28 || h.length == 32);
+    return offset != 0 && SeekTo(offset) && ReadHeader(h) && h.type == pptrec::kUserEditAtom && (h.length == 28 || h.length == 32);
 }
 
 std::vector<std::uint32_t> CPowerPointAccess::FindUserEdits()
 {
     std::vector<std::uint32_t> edits;
-    std::size_t pos = 0;
-    while (pos <= m_doc.size() && m_doc.size() - pos >= 8 && pos <= 0xFFFFFFFFu) {
-        m_pos = pos;
-        PptRecordHeader h;
-        ReadHeader(h);
-        if (h.type == 0x0FF5 && (h.length == 28 || h.length == 32))
-            edits.push_back(std::uint32_t(pos));
-        pos += 8 + std::size_t(h.length);
+    officeart::ReaderPolicy topLevel;
+    topLevel.maxDepth = 0;
+    officeart::RecordReader walk(reinterpret_cast<const std::uint8_t*>(m_doc.data()), m_doc.size(), topLevel);
+    officeart::Record r;
+    while (walk.Read(r) == officeart::ReadResult::kRecord && r.offset <= 0xFFFFFFFFu) {
+        m_pos = std::size_t(r.bodyOffset);
+        if (r.header.type == pptrec::kUserEditAtom && (r.header.length == 28 || r.header.length == 32))
+            edits.push_back(std::uint32_t(r.offset));
+        walk.SkipBody(r);
     }
     return edits;
 }
@@ -401,31 +396,45 @@ CSlideText* CPowerPointAccess::CurrentText()
     return &texts[index];
 }
 
-std::uint64_t CPowerPointAccess::ReadDocumentRecord(const PptRecordHeader* parent, int depth)
+void CPowerPointAccess::ReadDocument(std::int64_t offset)
 {
-    PptRecordHeader h;
-    if (!ReadHeader(h))
-        return 0;
-    const std::size_t body = m_pos;
-    const std::size_t end = EndOf(body, h.length);
-    if (h.IsContainer() && depth < kMaxDepth) {
-        std::uint64_t sum = 0;
-        while (sum < h.length) {
-            if (m_bDocumentEnd && h.type == 0x03E8) {
-                m_bDocumentEnd = false;
-                break;
+    // A container ends where its length says or where the walk of its
+    // children stops (the stream ends inside it, or the document end atom
+    // closes the document container); containers nested deeper than the cap
+    // are passed over whole.
+    officeart::ReaderPolicy policy;
+    policy.containerEnd = officeart::ContainerEnd::kByPosition;
+    policy.maxDepth = kMaxDepth;
+    officeart::RecordReader walk(reinterpret_cast<const std::uint8_t*>(m_doc.data()), m_doc.size(), policy);
+    walk.Seek(std::uint64_t(offset));
+    officeart::Record r;
+    do {
+        if (walk.Depth() > 0) {
+            if (walk.InnermostComplete()) {
+                walk.Close();
+                continue;
             }
-            const std::uint64_t child = ReadDocumentRecord(&h, depth + 1);
-            if (child == 0)
-                break;  // the stream ends inside the container
-            sum += child;
+            if (m_bDocumentEnd && walk.Innermost().header.type == pptrec::kDocument) {
+                m_bDocumentEnd = false;
+                walk.Close();
+                continue;
+            }
         }
-        return 8 + sum;
-    }
-    if (!h.IsContainer())
-        HandleDocumentAtom(h, parent, end);
-    SkipTo(end);
-    return 8 + std::uint64_t(h.length);
+        if (walk.Read(r) != officeart::ReadResult::kRecord) {
+            if (walk.Depth() > 0)
+                walk.Close();  // the stream ends inside the container
+            continue;
+        }
+        m_pos = std::size_t(r.bodyOffset);
+        if (r.header.IsContainer()) {
+            if (walk.Open(r))
+                continue;
+        } else {
+            HandleDocumentAtom(r.header, walk.Depth() > 0 ? &walk.Innermost().header : nullptr, std::size_t(r.end));
+        }
+        walk.SkipBody(r);
+    } while (walk.Depth() > 0);
+    m_pos = std::size_t(walk.Position());
 }
 
 void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRecordHeader* parent,
@@ -436,10 +445,10 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
     const bool whole = h.length <= available;
     (void)end;
     switch (h.type) {
-    case 0x03EA:  // EndDocumentAtom
+    case pptrec::kEndDocumentAtom:
         m_bDocumentEnd = true;
         break;
-    case 0x03F3: {  // SlidePersistAtom
+    case pptrec::kSlidePersistAtom: {
         if (h.length < 20 || available < 20) {
             m_pCurrentEntry = nullptr;
             break;
@@ -469,14 +478,14 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         m_slideList.push_back(entry);
         break;
     }
-    case 0x0F9E:  // OutlineTextRefAtom: only inside a drawing
+    case pptrec::kOutlineTextRefAtom:  // only inside a drawing
         if (h.length == 4 && available >= 4 && m_pCurrentEntry && m_pCurrentEntry->currentDrawing &&
             m_pCurrentEntry->currentDrawing->currentShape) {
             m_pCurrentEntry->currentDrawing->currentShape->outlineTextIndex = std::int32_t(Le32(body));
             ApplyOutlineText(m_pCurrentEntry->currentDrawing->currentShape);
         }
         break;
-    case 0x0F9F:  // TextHeaderAtom
+    case pptrec::kTextHeaderAtom:
         // Each header atom opens the next outline text of the entry (the
         // atom's instance is always 0 and cannot tell the texts apart).
         if (m_pCurrentEntry) {
@@ -486,7 +495,7 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
                 text->type = std::int32_t(Le32(body));
         }
         break;
-    case 0x0FA0:  // TextCharsAtom
+    case pptrec::kTextCharsAtom:
         if (whole && m_pCurrentEntry) {
             if (CSlideText* text = CurrentText()) {
                 text->chars = Utf16Text(body, h.length);
@@ -494,7 +503,7 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
             }
         }
         break;
-    case 0x0FA8:  // TextBytesAtom
+    case pptrec::kTextBytesAtom:
         if (whole && m_pCurrentEntry) {
             if (CSlideText* text = CurrentText()) {
                 text->chars = BytesToText(body, h.length);
@@ -502,12 +511,12 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
             }
         }
         break;
-    case 0x0FBA: {  // CString
+    case pptrec::kCString: {
         if (!parent || !whole)
             break;
-        if (parent->type == 0x0FEE && !m_controls.empty())
+        if (parent->type == pptrec::kExternalOleControl && !m_controls.empty())
             m_controls.back().texts.push_back(Utf16Text(body, h.length));
-        else if (parent->type == 0x0FD7 && !m_hyperlinks.empty()) {
+        else if (parent->type == pptrec::kExternalHyperlink && !m_hyperlinks.empty()) {
             const std::size_t n = std::min<std::size_t>(h.length, 510);
             if (h.Instance() == 0)
                 m_hyperlinks.back().friendlyName = Utf16Text(body, n);
@@ -516,17 +525,17 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         }
         break;
     }
-    case 0x0FC3:  // ExternalOleObjectAtom
-        if (available >= 12 && parent && parent->type == 0x0FEE && !m_controls.empty())
+    case pptrec::kExternalOleObjectAtom:
+        if (available >= 12 && parent && parent->type == pptrec::kExternalOleControl && !m_controls.empty())
             m_controls.back().oleObjectId = Le32(body + 8);
         break;
-    case 0x0FD3:  // ExternalHyperlinkAtom
+    case pptrec::kExternalHyperlinkAtom:
         m_hyperlinks.emplace_back();
         if (available >= 4 && h.length >= 4)
             m_hyperlinks.back().id = Le32(body);
         m_hyperlinkIndex.emplace(m_hyperlinks.back().id, m_hyperlinks.size() - 1);
         break;
-    case 0x0FFB:  // ExternalOleControlAtom
+    case pptrec::kExternalOleControlAtom:
         m_controls.emplace_back();
         if (available >= 4 && h.length >= 4)
             m_controls.back().controlId = Le32(body);
@@ -547,33 +556,41 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
 {
     if (!m_pCurrentEntry || !SeekTo(offset))
         return;
-    std::vector<Node> stack(1);
-    if (!ReadHeader(stack[0].header))
+    // A container ends once the lengths of the records read in it add up to
+    // its own: a child cut short by damage still counts whole. The slide's
+    // own containers nest at most kMaxDepth deep, and so do those of each
+    // drawing inside it.
+    officeart::ReaderPolicy policy;
+    policy.containerEnd = officeart::ContainerEnd::kByClaimedLengths;
+    policy.maxDepth = 2 * kMaxDepth;
+    officeart::RecordReader walk(reinterpret_cast<const std::uint8_t*>(m_doc.data()), m_doc.size(), policy);
+    walk.Seek(std::uint64_t(offset));
+    officeart::Record slide;
+    if (walk.Read(slide) != officeart::ReadResult::kRecord || !slide.header.IsContainer())
         return;
-    if (!stack[0].header.IsContainer())
-        return;
-    const std::size_t startPos = m_pos;
-    while (!stack.empty()) {
-        while (!stack.empty() && stack.back().Complete())
-            stack.pop_back();
-        if (stack.empty())
+    walk.Open(slide);
+    const std::size_t startPos = std::size_t(walk.Position());
+    while (walk.Depth() > 0) {
+        while (walk.Depth() > 0 && walk.InnermostComplete())
+            walk.Close();
+        if (walk.Depth() == 0)
             break;
-        PptRecordHeader h;
-        if (!ReadHeader(h))
+        officeart::Record r;
+        if (walk.Read(r) != officeart::ReadResult::kRecord)
             break;
-        stack.back().consumed += 8 + std::uint64_t(h.length);
-        const std::size_t end = EndOf(m_pos, h.length);
+        m_pos = std::size_t(r.bodyOffset);
+        const PptRecordHeader& h = r.header;
         if (h.IsContainer()) {
-            stack.push_back(Node{h, 0});
-            if (h.type == 0x040B || h.type == 0x040C) {
-                ParseShapeObject(stack.back(), 0);
-            }
+            if (!walk.Open(r, kMaxDepth))
+                walk.SkipBody(r);
+            else if (h.type == pptrec::kDrawingGroup || h.type == pptrec::kDrawing)
+                ParseShapeObject(walk);
             continue;
         }
         const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
         const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
         switch (h.type) {
-        case 0x07F0:  // ColorSchemeAtom
+        case pptrec::kColorSchemeAtom:
             if (available >= 32 && m_pCurrentEntry) {
                 std::vector<std::uint32_t> scheme(8);
                 for (int i = 0; i < 8; ++i)
@@ -586,70 +603,95 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
                 }
             }
             break;
-        case 0x03EF:  // SlideAtom
+        case pptrec::kSlideAtom:
             if (available >= 24 && m_pCurrentEntry)
                 std::memcpy(m_pCurrentEntry->slideAtom, body, 24);
             break;
         default:
             break;
         }
-        if (end > m_doc.size())
+        if (r.end > m_doc.size())
             break;  // the atom runs past the stream
-        SkipTo(end);
+        walk.SkipBody(r);
     }
+    m_pos = std::size_t(walk.Position());
     const std::size_t covered = m_pos > startPos ? m_pos - startPos : 0;
     m_walkBudget = covered >= m_walkBudget ? 0 : m_walkBudget - covered;
 }
 
-int CPowerPointAccess::ParseShapeObject(Node& node, int depth)
+int CPowerPointAccess::ParseShapeObject(officeart::RecordReader& walk)
 {
     ConvertLog().Write(u"ParseShapeObject() : begin");
     CSlideEntry* entry = m_pCurrentEntry;
-    for (;;) {
-        PptRecordHeader h;
-        if (!ReadHeader(h))
-            return 0;
-        node.consumed += 8 + std::uint64_t(h.length);
-        const std::size_t end = EndOf(m_pos, h.length);
-        if (h.IsContainer()) {
-            CPowerPointDrawAccess* drawing = entry ? entry->currentDrawing : nullptr;
-            if (h.type == officeart::kDgContainer && entry) {
-                drawing = new CPowerPointDrawAccess;
-                drawing->group = PptGroupData{};
-                entry->drawings.push_back(drawing);
-                entry->currentDrawing = drawing;
-            } else if (h.type == officeart::kSpgrContainer && drawing) {
-                drawing->groupStack.push_back(drawing->group);
-            } else if (h.type == officeart::kSpContainer && drawing) {
-                drawing->AddShape();
-            }
-            if (depth + 1 < kMaxDepth) {
-                Node child{h, 0};
-                ParseShapeObject(child, depth + 1);
-            } else {
-                SkipTo(end);
-            }
-            if (h.type == officeart::kSpgrContainer && drawing && !drawing->groupStack.empty()) {
-                drawing->group = drawing->groupStack.back();
-                drawing->groupStack.pop_back();
-            }
-        } else if (!ReadShapeAtom(h, end)) {
-            // A malformed atom ends this container; the caller goes on after it.
-            SkipTo(end);
-            return 0;
+    // The drawing container is the walk's innermost; the containers opened
+    // here nest at most kMaxDepth - 1 deeper. Each keeps the drawing it was
+    // opened in: a group's rectangle is restored there when the group ends.
+    const int base = walk.Depth();
+    std::vector<CPowerPointDrawAccess*> opened;
+    auto groupEnds = [](std::uint16_t type, CPowerPointDrawAccess* drawing) {
+        if (type == officeart::kSpgrContainer && drawing && !drawing->groupStack.empty()) {
+            drawing->group = drawing->groupStack.back();
+            drawing->groupStack.pop_back();
         }
-        if (node.Complete()) {
-            if (entry && (entry->kind == kPptEntrySlide || entry->kind == kPptEntryMaster) &&
-                entry->currentDrawing && entry->currentDrawing->currentShape &&
-                !entry->currentDrawing->currentShape->properties.empty()) {
-                const CPowerPointShapeObj* shape = entry->currentDrawing->currentShape;
-                const int back = shape->GetProperty(officeart::kPropFillBackColor);
-                const int fill = shape->GetProperty(officeart::kPropFillColor);
-                entry->backColor = back ? back : -1;
-                entry->fillColor = fill ? fill : -1;
+    };
+    for (;;) {
+        // Whether the innermost container is given up: a malformed atom ends
+        // it, and its parent goes on after that atom.
+        bool givenUp = false;
+        officeart::Record r;
+        if (walk.Read(r) != officeart::ReadResult::kRecord) {
+            givenUp = true;
+        } else {
+            m_pos = std::size_t(r.bodyOffset);
+            const PptRecordHeader& h = r.header;
+            if (h.IsContainer()) {
+                CPowerPointDrawAccess* drawing = entry ? entry->currentDrawing : nullptr;
+                if (h.type == officeart::kDgContainer && entry) {
+                    drawing = new CPowerPointDrawAccess;
+                    drawing->group = PptGroupData{};
+                    entry->drawings.push_back(drawing);
+                    entry->currentDrawing = drawing;
+                } else if (h.type == officeart::kSpgrContainer && drawing) {
+                    drawing->groupStack.push_back(drawing->group);
+                } else if (h.type == officeart::kSpContainer && drawing) {
+                    drawing->AddShape();
+                }
+                if (walk.Open(r, base + kMaxDepth - 1)) {
+                    ConvertLog().Write(u"ParseShapeObject() : begin");
+                    opened.push_back(drawing);
+                    continue;
+                }
+                walk.SkipBody(r);
+                groupEnds(h.type, drawing);
+            } else {
+                givenUp = !ReadShapeAtom(h, std::size_t(r.end));
+                walk.SkipBody(r);
             }
-            ConvertLog().Write(u"ParseShapeObject() : end");
-            return 1;
+        }
+        // Close what is complete or given up, innermost first; the drawing
+        // container itself stays open for the slide walk.
+        for (;;) {
+            if (!givenUp) {
+                if (!walk.InnermostComplete())
+                    break;
+                if (entry && (entry->kind == kPptEntrySlide || entry->kind == kPptEntryMaster) &&
+                    entry->currentDrawing && entry->currentDrawing->currentShape &&
+                    !entry->currentDrawing->currentShape->properties.empty()) {
+                    const CPowerPointShapeObj* shape = entry->currentDrawing->currentShape;
+                    const int back = shape->GetProperty(officeart::kPropFillBackColor);
+                    const int fill = shape->GetProperty(officeart::kPropFillColor);
+                    entry->backColor = back ? back : -1;
+                    entry->fillColor = fill ? fill : -1;
+                }
+                ConvertLog().Write(u"ParseShapeObject() : end");
+                if (opened.empty())
+                    return 1;
+            } else if (opened.empty()) {
+                return 0;
+            }
+            groupEnds(walk.Close().header.type, opened.back());
+            opened.pop_back();
+            givenUp = false;
         }
     }
 }
@@ -671,13 +713,13 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
         return true;
     };
     switch (h.type) {
-    case 0x03F3:
+    case pptrec::kSlidePersistAtom:
         if (!fixed(20, u"PPT_ID_SlidePersistAtom"))
             return 0;
         if (entry)
             std::memcpy(entry->persistAtom, body, 20);
         break;
-    case 0x0BC1:
+    case pptrec::kExObjRefAtom:
         if (!fixed(4, u"PPT_ID_ExObjRefAtom"))
             return 0;
         if (shape) {
@@ -685,13 +727,13 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
             shape->hasExternalObject = 1;
         }
         break;
-    case 0x0BC3:
+    case pptrec::kPlaceholderAtom:
         if (!fixed(8, u"PPT_ID_OEPlaceholderAtom"))
             return 0;
         if (shape)
             std::memcpy(shape->placeholder, body, 8);
         break;
-    case 0x0F9E:
+    case pptrec::kOutlineTextRefAtom:
         if (!fixed(4, u"PPT_ID_OutlineTextRefAtom"))
             return 0;
         if (shape) {
@@ -699,13 +741,13 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
             ApplyOutlineText(shape);
         }
         break;
-    case 0x0F9F:
+    case pptrec::kTextHeaderAtom:
         if (!fixed(4, u"PPT_ID_TextHeaderAtom"))
             return 0;
         if (shape)
             shape->textType = Le32(body);
         break;
-    case 0x0FA0:
+    case pptrec::kTextCharsAtom:
         if (!whole) {
             ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_TextCharsAtom wstr");
             return 0;
@@ -713,7 +755,7 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
         if (shape)
             shape->text = Utf16Text(body, h.length & ~1u);
         break;
-    case 0x0FA8:
+    case pptrec::kTextBytesAtom:
         if (!whole) {
             ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_TextBytesAtom pCurText");
             return 0;
@@ -721,18 +763,21 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
         if (shape)
             shape->text += BytesToText(body, h.length);
         break;
-    case 0x0FD8:
-    case 0x0FF8:
-    case 0x0FF9:
-    case 0x0FFA: {
+    case pptrec::kSlideNumberMCAtom:
+    case pptrec::kGenericDateMCAtom:
+    case pptrec::kHeaderMCAtom:
+    case pptrec::kFooterMCAtom: {
         if (!fixed(4, u"PPT_ID_MCAtom"))
             return 0;
-        const int slot = h.type == 0x0FF8 ? 0 : h.type == 0x0FFA ? 1 : h.type == 0x0FD8 ? 2 : 3;
+        const int slot = h.type == pptrec::kGenericDateMCAtom ? 0
+                         : h.type == pptrec::kFooterMCAtom   ? 1
+                         : h.type == pptrec::kSlideNumberMCAtom ? 2
+                                                                : 3;
         if (shape)
             shape->metaPositions[slot] = std::int32_t(Le32(body));
         break;
     }
-    case 0x0FF3:
+    case pptrec::kInteractiveInfoAtom:
         if (!fixed(16, u"PPT_ID_InteractiveInfoAtom"))
             return 0;
         if (shape) {

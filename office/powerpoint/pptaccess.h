@@ -21,13 +21,47 @@
 
 #include "extract/io/h2s_storage.h"
 #include "office/drawing/drawingrecords.h"
+#include "office/drawing/recordreader.h"
 #include "office/powerpoint/pptdrawing.h"
 
 class CTextCollector;
 
 // The 8-byte header of every record of the document stream: the same header
-// as the drawing records it holds.
+// as the drawing records it holds, read by the same walk
+// (office/drawing/recordreader.h).
 using PptRecordHeader = officeart::RecordHeader;
+
+// Record types of the document stream the reader looks at.
+namespace pptrec {
+enum RecordType : std::uint16_t {
+    kDocument = 0x03E8,
+    kEndDocumentAtom = 0x03EA,
+    kSlideAtom = 0x03EF,
+    kSlidePersistAtom = 0x03F3,
+    kDrawingGroup = 0x040B,      // holds the document's drawing group
+    kDrawing = 0x040C,           // holds a slide's drawing
+    kColorSchemeAtom = 0x07F0,
+    kExObjRefAtom = 0x0BC1,
+    kPlaceholderAtom = 0x0BC3,
+    kOutlineTextRefAtom = 0x0F9E,
+    kTextHeaderAtom = 0x0F9F,
+    kTextCharsAtom = 0x0FA0,
+    kTextBytesAtom = 0x0FA8,
+    kCString = 0x0FBA,
+    kExternalOleObjectAtom = 0x0FC3,
+    kExternalHyperlinkAtom = 0x0FD3,
+    kExternalHyperlink = 0x0FD7,
+    kSlideNumberMCAtom = 0x0FD8,
+    kExternalOleControl = 0x0FEE,
+    kInteractiveInfoAtom = 0x0FF3,
+    kUserEditAtom = 0x0FF5,
+    kGenericDateMCAtom = 0x0FF8,
+    kHeaderMCAtom = 0x0FF9,
+    kFooterMCAtom = 0x0FFA,
+    kExternalOleControlAtom = 0x0FFB,
+    kNotADirectory = 0x00FF,     // a record of this type at a directory offset is passed over
+};
+}  // namespace pptrec
 
 // One outline text of a slide list.
 struct CSlideText {
@@ -127,7 +161,6 @@ private:
     bool ReadBytes(void* out, std::size_t n);
     bool SeekTo(std::int64_t offset);
     void SkipTo(std::size_t end) { m_pos = end; }
-    std::size_t EndOf(std::size_t bodyStart, std::uint32_t length) const;
 
     int ReadPresentation();
     int BuildPersistDirectory();
@@ -137,17 +170,13 @@ private:
     std::vector<std::uint32_t> FindUserEdits();
     bool GetSlideOffset(std::int64_t& offset, std::size_t index);
 
-    std::uint64_t ReadDocumentRecord(const PptRecordHeader* parent, int depth);
+    void ReadDocument(std::int64_t offset);
     void HandleDocumentAtom(const PptRecordHeader& h, const PptRecordHeader* parent, std::size_t end);
     CSlideText* CurrentText();
 
     void ReadSlide(std::int64_t offset);
-    struct Node {
-        PptRecordHeader header;
-        std::uint64_t consumed = 0;
-        bool Complete() const { return consumed >= header.length; }
-    };
-    int ParseShapeObject(Node& node, int depth);
+    // Walks the drawing container the walk has just opened (its innermost).
+    int ParseShapeObject(officeart::RecordReader& walk);
     int ReadShapeAtom(const PptRecordHeader& h, std::size_t end);
     int ReadProperties(const PptRecordHeader& h, std::size_t end);
     void ApplyOutlineText(CPowerPointShapeObj* shape);

@@ -5,6 +5,7 @@
 
 #include "extract/codepage.h"
 #include "extract/textcollector.h"
+#include "office/drawing/recordreader.h"
 #include "office/word/wordstruct.h"
 #include "platform/codec.h"
 
@@ -1240,40 +1241,57 @@ void CMSWord2Text::WriteDrawingObject(std::uint32_t cp)
     if (size < 10 || at + size > m_doc.size())
         return;
     const unsigned char* body = reinterpret_cast<const unsigned char*>(m_doc.data()) + at + 10;
-    WalkDrawingPrimitives(body, 0, size - 10, size - 10, 0, false);
+    WalkDrawingPrimitives(body, size - 10);
 }
 
-void CMSWord2Text::WalkDrawingPrimitives(const unsigned char* rec, size_t start, size_t limit, size_t end, int depth,
-                                         bool inGroup)
+void CMSWord2Text::WalkDrawingPrimitives(const unsigned char* primitives, size_t size)
 {
-    // Primitives are {kind, size (header included)}, each walked while its
-    // offset is below the limit and it lies inside the end.
-    size_t off = start;
-    while (off < limit && end - off >= 4) {
-        const unsigned kind = rec[off] | (rec[off + 1] << 8);
-        const size_t size = rec[off + 2] | (rec[off + 3] << 8);
-        if (size < 4 || size > end - off)
-            return;  // a primitive of no length or past its object ends the walk
-        switch (kind) {
-        case 2: case 0x402:   // text box
-        case 7: case 0x807:   // callout: a line with a text box
-            FlushBytes();
-            WriteNextNote(kTextBoxes);
-            break;
-        case 0x1900:  // group: its primitives from 14 bytes into the record
-            if (depth < kMaxDrawingDepth && size > 15)
-                WalkDrawingPrimitives(rec + off, 14, size - 15, size, depth + 1, true);
-            break;
-        case 1: case 3: case 4: case 5: case 6: case 0x204: case 0x205: case 0x806:
-            break;  // other shapes
-        case 0x108:
-            if (!inGroup)
-                return;
-            break;
-        default:
-            return;
+    using namespace officeart;
+    using namespace officeart::word6draw;
+    // Each primitive is walked while its offset is below its list's limit
+    // and it lies inside its list. A primitive of no length or past its list,
+    // or a kind not known here, ends the list it is in; the walk goes on after
+    // the group that holds the list.
+    ReaderPolicy policy;
+    policy.format = HeaderFormat::kWord6Primitive;
+    policy.containerEnd = ContainerEnd::kByPosition;
+    policy.pastParentIsDamage = true;
+    policy.maxDepth = kMaxDrawingDepth;
+    RecordReader walk(primitives, size, policy);
+    Record r;
+    for (;;) {
+        bool listEnds = walk.Read(r) != ReadResult::kRecord;
+        if (!listEnds) {
+            switch (r.header.type) {
+            case kTextBox: case kTextBoxVariant:
+            case kCallout: case kCalloutVariant:
+                FlushBytes();
+                WriteNextNote(kTextBoxes);
+                break;
+            case kGroup: {
+                const std::uint64_t whole = r.end - r.offset;
+                if (whole > kGroupTrailer && walk.OpenAt(r, kGroupChildOffset, whole - kGroupTrailer))
+                    continue;
+                break;
+            }
+            case kLine: case kRectangle: case kEllipse: case kArc: case kPolyline:
+            case kEllipseVariant: case kArcVariant: case kPolylineVariant:
+                break;  // other shapes
+            case kGroupOnly:
+                listEnds = walk.Depth() == 0;
+                break;
+            default:
+                listEnds = true;
+                break;
+            }
         }
-        off += size;
+        if (listEnds) {
+            if (walk.Depth() == 0)
+                return;
+            walk.SkipBody(walk.Close());
+            continue;
+        }
+        walk.SkipBody(r);
     }
 }
 

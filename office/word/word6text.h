@@ -111,8 +111,7 @@ private:
     const Para* FindRowEnd(std::uint32_t cp, std::uint32_t cpLast, std::uint32_t& stopCp);
     void ReadDrawingAnchors();
     void WriteDrawingObject(std::uint32_t cp);
-    void WalkDrawingPrimitives(const unsigned char* rec, size_t start, size_t limit, size_t end, int depth,
-                               bool inGroup);
+    void WalkDrawingPrimitives(const unsigned char* primitives, size_t size);
     void ReadFonts();
     unsigned CodePageOfRun(const Run* run) const;
     unsigned ChooseCodePage() const;
