@@ -1,6 +1,7 @@
 // The password page (store, change, remove, refusals, nothing in plain form
 // anywhere), the log page (day count, whole-log delete and save) and the
 // exception page.
+#include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -92,6 +93,9 @@ TEST_F(PageTest, PasswordIsStoredEncipheredAndNowhereInPlainForm)
     EXPECT_EQ(page->CurrentEdit()->text(), QStringLiteral("적용된 암호가 없습니다."));
     EXPECT_TRUE(page->NewEdit()->isEnabled());
     EXPECT_EQ(page->NewEdit()->echoMode(), QLineEdit::Password);
+    // Masked with '*', as the mask check box's text "암호를 *로 표시" says.
+    for (QLineEdit* e : {page->CurrentEdit(), page->NewEdit(), page->ConfirmEdit()})
+        EXPECT_EQ(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e), '*');
     Type(page->NewEdit(), kPassword);
     Type(page->ConfirmEdit(), kPassword);
     EXPECT_TRUE(page->IsNewValid());
