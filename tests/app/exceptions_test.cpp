@@ -487,6 +487,18 @@ TEST_F(ExceptionTest, ExceptionListShowsReleasesAndTheSearchFindsTheDocumentsAga
     EXPECT_TRUE(reader.Read("one.pdf") && reader.Read("two.pdf") && reader.Read("three.pdf"));
 }
 
+TEST_F(ExceptionTest, ErrorReportButtonsStandApartInsideTheWindow)
+{
+    CErrorReportDlg dlg;
+    dlg.EnsureInitialized();
+    const QRect a = dlg.ExceptButton()->geometry(), b = dlg.OpenFolderButton()->geometry(),
+                c = dlg.CloseButton()->geometry();
+    for (const QRect& r : {a, b, c}) EXPECT_TRUE(dlg.rect().contains(r)) << r.x();
+    EXPECT_GE(b.left() - a.right(), 6);
+    EXPECT_GE(c.left() - b.right(), 6);
+    EXPECT_LE(std::abs(a.left() - (dlg.width() - 1 - c.right())), 1);  // centred
+}
+
 TEST_F(ExceptionTest, ExceptionListOpensCentredOnTheWindowThatOpenedIt)
 {
     QWidget settings;
