@@ -97,6 +97,7 @@ TEST_F(PageTest, PasswordIsStoredEncipheredAndNowhereInPlainForm)
     for (QLineEdit* e : {page->CurrentEdit(), page->NewEdit(), page->ConfirmEdit()})
         EXPECT_EQ(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e), '*');
     Type(page->NewEdit(), kPassword);
+    EXPECT_EQ(page->NewEdit()->displayText(), QString(8, u'*'));
     Type(page->ConfirmEdit(), kPassword);
     EXPECT_TRUE(page->IsNewValid());
     EXPECT_EQ(d->ChangeFlag(3), 1);
