@@ -152,6 +152,7 @@ void CDocumentActionDlg::MarkProcessed(size_t i)
 void CDocumentActionDlg::MarkNotHandled(const std::u16string& reason)
 {
     ++m_notHandled;
+    if (reason == FileErrorText(ENOENT)) ++m_notFound;
     if (reason.empty()) return;
     if (m_notHandledReason.empty()) m_notHandledReason = reason;
     else if (reason != m_notHandledReason) m_otherReasons = true;
@@ -160,7 +161,15 @@ void CDocumentActionDlg::MarkNotHandled(const std::u16string& reason)
 void CDocumentActionDlg::ShowNotHandled()
 {
     if (m_notHandled <= 0) return;
-    m_line2->SetPlainLine(ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled)));
+    // A document that is gone is not "left as it was": the line says which
+    // of the documents not handled are still there.
+    std::u16string line;
+    if (m_notFound == 0) line = plat::FormatWide(CDocumentActionDlg::kNotHandledText, m_notHandled);
+    else if (m_notFound == m_notHandled) line = plat::FormatWide(CDocumentActionDlg::kNotFoundText, m_notFound);
+    else
+        line = plat::FormatWide(CDocumentActionDlg::kSomeNotFoundText, m_notHandled, m_notFound,
+                                m_notHandled - m_notFound);
+    m_line2->SetPlainLine(ToQ(line));
     if (m_notHandledReason.empty()) return;
     const std::u16string reason = m_notHandledReason + (m_otherReasons ? u" 외" : u"");
     const QString text = ToQ(plat::FormatWide(CDocumentActionDlg::kNotHandledReasonText, reason.c_str()));

@@ -34,6 +34,11 @@ class CDocumentActionDlg : public ps::ui::CSkinDialog {
 public:
     // The last line when some documents could not be handled (%d: how many).
     static constexpr char16_t kNotHandledText[] = u"처리하지 못한 문서가 %d개 있습니다. 문서가 그대로 남아 있습니다.";
+    // ... when every one of them was gone before its turn (%d: how many).
+    static constexpr char16_t kNotFoundText[] = u"찾을 수 없는 문서가 %d개 있습니다. 아무것도 하지 않았습니다.";
+    // ... when some were gone and the others are still there (%d: all of
+    // them, the gone ones, the ones still there).
+    static constexpr char16_t kSomeNotFoundText[] = u"처리하지 못한 문서 %d개: 찾을 수 없는 문서 %d개, 그대로 남은 문서 %d개";
     // The line below the progress bar that says why (%s: the reason; " 외"
     // follows it when other documents failed for other reasons).
     static constexpr char16_t kNotHandledReasonText[] = u"사유: %s";
@@ -62,6 +67,8 @@ public:
     const std::vector<size_t>& ProcessedPositions() const { return m_processedPositions; }
     // Documents the action was tried on that could not be handled.
     int NotHandled() const { return m_notHandled; }
+    // Of those, the documents that were gone when their turn came.
+    int NotFound() const { return m_notFound; }
     // Why the first of them was not handled (empty when the action does not say).
     const std::u16string& NotHandledReason() const { return m_notHandledReason; }
     QLabel* ReasonLine() const { return m_reasonLine; }
@@ -137,6 +144,7 @@ protected:
     std::vector<int64_t> m_processed;
     std::vector<size_t> m_processedPositions;
     int m_notHandled = 0;
+    int m_notFound = 0;
     std::u16string m_notHandledReason;
     bool m_otherReasons = false;
 

@@ -73,9 +73,14 @@ bool CErrorReportDlg::OnInitDialog()
     SetRoundRegion(w, h, 2, 2);
     CenterWindow();
     m_btnX->move(w - 25, 6);
-    m_btnExcept->move(76, h - 32);
-    m_btnOpenFolder->move(172, h - 32);
-    m_btnClose->move(268, h - 32);
+    // The three buttons centred, a clear gap between each two.
+    const int gap = 8;
+    int x = (w - (m_btnExcept->width() + m_btnOpenFolder->width() + m_btnClose->width() + 2 * gap)) / 2;
+    for (QWidget* b : {static_cast<QWidget*>(m_btnExcept), static_cast<QWidget*>(m_btnOpenFolder),
+                       static_cast<QWidget*>(m_btnClose)}) {
+        b->move(x, h - 32);
+        x += b->width() + gap;
+    }
     Act(81);
     return true;
 }

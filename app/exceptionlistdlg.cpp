@@ -357,6 +357,9 @@ bool CExceptionConfigurationDlg::OnInitDialog()
     m_notice->setFont(Font11());
     setWindowTitle(m_title->text());
     Fill();
+    // Centred on the window that opened it: left to the window manager, it
+    // was placed for the size it had before its layout.
+    CenterWindow();
     return true;
 }
 

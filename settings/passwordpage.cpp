@@ -45,6 +45,11 @@ CPasswordSettingPage::CPasswordSettingPage(QWidget* parent) : CConfigPageBase(pa
         e->setFrame(false);
         e->setMaxLength(static_cast<int>(kMaxSettingsPasswordChars));
         e->setGeometry(120, y, 150, 20);
+        // Masked with '*', as the check box below says (and as the
+        // password window shows it). The edit takes a new mask character
+        // only from a style change once it is polished.
+        e->ensurePolished();
+        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
         return e;
     };
     m_editCurrent = edit(108);

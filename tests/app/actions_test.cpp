@@ -2,6 +2,7 @@
 // (all three modes) and encrypt with their events, stop and X, the password
 // window, and the hits window's text.
 #include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QTimer>
 #include <filesystem>
@@ -38,6 +39,14 @@ int RunToEnd(CDocumentActionDlg& dlg, const std::function<void(CDocumentActionDl
     });
     t.start(2);
     return dlg.DoModal();
+}
+
+// The window's second line says TEXT, and says it whole: it fits its label.
+void ExpectLine2(CDocumentActionDlg& dlg, const char16_t* text)
+{
+    const QString want = QString::fromUtf16(text);
+    EXPECT_EQ(dlg.Line2()->text(), want);
+    EXPECT_LE(QFontMetrics(dlg.Line2()->font()).horizontalAdvance(want), dlg.Line2()->width()) << want.toStdString();
 }
 
 class ActionWindowTest : public AppTest {
@@ -105,7 +114,9 @@ TEST_F(ActionWindowTest, DeleteCountsOnlyDocumentsThatAreGone)
     EXPECT_EQ(Text("SELECT group_concat(FileIndex) FROM FileEventLog"),
               std::to_string(list[0].FileIndex) + "," + std::to_string(list[2].FileIndex));
     EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 완료"));
-    EXPECT_TRUE(dlg.Line2()->text().contains(QString::fromUtf16(u"2개")));
+    // One gone, one still there: the line tells them apart.
+    EXPECT_EQ(dlg.NotFound(), 1);
+    ExpectLine2(dlg, u"처리하지 못한 문서 2개: 찾을 수 없는 문서 1개, 그대로 남은 문서 1개");
     EXPECT_EQ(dlg.Title()->text(), QString::fromUtf16(u"문서 삭제 처리"));
 }
 
@@ -134,6 +145,8 @@ TEST_F(ActionWindowTest, AVanishedDocumentIsNotHandledWhereTheActionNeedsIt)
         EXPECT_EQ(count, c.handled ? 2 : 1);
         EXPECT_EQ(dlg->NotHandled(), c.handled ? 0 : 1);
         EXPECT_EQ(dlg->NotHandledReason(), c.handled ? u"" : u"파일을 찾을 수 없음");
+        // A document that is gone is never said to be "left as it was".
+        if (!c.handled) ExpectLine2(*dlg, u"찾을 수 없는 문서가 1개 있습니다. 아무것도 하지 않았습니다.");
         EXPECT_EQ(RowsOf(c.end), c.handled ? 2 : 1);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileEventLog WHERE FileIndex = " + std::to_string(list[0].FileIndex)),
                   c.handled ? 1 : 0);
@@ -264,7 +277,7 @@ TEST_F(ActionWindowTest, EncryptFailuresSayWhy)
     EXPECT_EQ(count, 1);
     EXPECT_EQ(dlg.NotHandled(), 2);
     EXPECT_EQ(dlg.NotHandledReason(), u"파일을 찾을 수 없음");
-    EXPECT_EQ(dlg.Line2()->text(), QString::fromUtf16(u"처리하지 못한 문서가 2개 있습니다. 문서가 그대로 남아 있습니다."));
+    ExpectLine2(dlg, u"처리하지 못한 문서 2개: 찾을 수 없는 문서 1개, 그대로 남은 문서 1개");
     EXPECT_TRUE(reasonVisible);
     EXPECT_EQ(reasonShown, QString::fromUtf16(u"사유: 파일을 찾을 수 없음 외"));
     EXPECT_TRUE(fs::is_directory(plat::PathToNative(list[2].path)));

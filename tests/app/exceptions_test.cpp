@@ -487,6 +487,30 @@ TEST_F(ExceptionTest, ExceptionListShowsReleasesAndTheSearchFindsTheDocumentsAga
     EXPECT_TRUE(reader.Read("one.pdf") && reader.Read("two.pdf") && reader.Read("three.pdf"));
 }
 
+TEST_F(ExceptionTest, ErrorReportButtonsStandApartInsideTheWindow)
+{
+    CErrorReportDlg dlg;
+    dlg.EnsureInitialized();
+    const QRect a = dlg.ExceptButton()->geometry(), b = dlg.OpenFolderButton()->geometry(),
+                c = dlg.CloseButton()->geometry();
+    for (const QRect& r : {a, b, c}) EXPECT_TRUE(dlg.rect().contains(r)) << r.x();
+    EXPECT_GE(b.left() - a.right(), 6);
+    EXPECT_GE(c.left() - b.right(), 6);
+    EXPECT_LE(std::abs(a.left() - (dlg.width() - 1 - c.right())), 1);  // centred
+}
+
+TEST_F(ExceptionTest, ExceptionListOpensCentredOnTheWindowThatOpenedIt)
+{
+    QWidget settings;
+    settings.setGeometry(433, 143, 478, 400);
+    settings.show();
+    CExceptionConfigurationDlg dlg(&settings);
+    dlg.EnsureInitialized();
+    EXPECT_EQ(dlg.size(), QSize(730, 480));
+    // Within a pixel (halves of odd sizes round down).
+    EXPECT_LE((dlg.geometry().center() - settings.geometry().center()).manhattanLength(), 2);
+}
+
 TEST_F(ExceptionTest, AFailedReleaseLeavesTheListAsItWasAndSaysSo)
 {
     const std::string root = MakeDocs({"kept.pdf", "gone.pdf"});

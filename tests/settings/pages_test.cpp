@@ -2,6 +2,7 @@
 // anywhere), the log page (day count, whole-log delete and save), the
 // exception page, and the window's commands with a store that refuses
 // their events.
+#include <QStyle>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -94,7 +95,11 @@ TEST_F(PageTest, PasswordIsStoredEncipheredAndNowhereInPlainForm)
     EXPECT_EQ(page->CurrentEdit()->text(), QStringLiteral("적용된 암호가 없습니다."));
     EXPECT_TRUE(page->NewEdit()->isEnabled());
     EXPECT_EQ(page->NewEdit()->echoMode(), QLineEdit::Password);
+    // Masked with '*', as the mask check box's text "암호를 *로 표시" says.
+    for (QLineEdit* e : {page->CurrentEdit(), page->NewEdit(), page->ConfirmEdit()})
+        EXPECT_EQ(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e), '*');
     Type(page->NewEdit(), kPassword);
+    EXPECT_EQ(page->NewEdit()->displayText(), QString(8, u'*'));
     Type(page->ConfirmEdit(), kPassword);
     EXPECT_TRUE(page->IsNewValid());
     EXPECT_EQ(d->ChangeFlag(3), 1);
