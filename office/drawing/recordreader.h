@@ -1,7 +1,8 @@
 // The one walk over drawing records that every binary Office reader uses:
 // the Word 97-2003 shape table (office/drawing/shapetable.h), the PowerPoint
-// document and slide walks (office/powerpoint/pptaccess.cpp) and the Word 6
-// drawing primitives (office/word/word6text.cpp).
+// document and slide walks (office/powerpoint/pptaccess.cpp), the Word 6
+// drawing primitives (office/word/word6text.cpp) and the Word 6 picture
+// records (office/drawing/drawingcontext.cpp).
 //
 // The reader decodes one record header at a time at its cursor and keeps the
 // stack of containers the caller opened; the caller decides, record by
