@@ -203,7 +203,7 @@ std::u16string IconKeyOfName(const std::u16string& fileName)
 CFileInfoRecord::CFileInfoRecord(CAllSearchDlg* owner, SearchFileInfo* record)
     : folderRow_(true), info_(record), owner_(owner)
 {
-    if (record) folder_ = record->folder;
+    if (record) folder_ = record->Folder();
     texts_[1] = folder_;
     icon_ = AppIcons().IndexOf(u"DIR");
     const std::u16string zero = Fmt(u"FOUND_COUNT", u"0");
@@ -215,8 +215,8 @@ CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, CAllSearchDlg
     : folderRow_(false), info_(record), owner_(owner)
 {
     if (record) {
-        folder_ = record->folder;
-        fileName_ = record->fileName;
+        folder_ = record->Folder();
+        fileName_ = record->FileName();
     }
     texts_[1] = fileName_;
     icon_ = AppIcons().IndexOf(IconKeyOfName(fileName_));

@@ -739,11 +739,11 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
 {
     CFileReportControl* control = m_reports[tab];
     if (!control || !record) return 0;
-    if (!lastRow || lastFolder != record->folder) {
+    if (!lastRow || lastFolder != record->Folder()) {
         auto folderRow = std::make_unique<CFileInfoRecord>(this, record);
         lastRow = folderRow.get();  // the control owns it once the event is in
         PostAddRow(control, UM_ADD_FOLDER_ROW, std::move(folderRow));
-        lastFolder = record->folder;
+        lastFolder = record->Folder();
     }
     PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, this, record), lastRow);
     return 1;

@@ -117,7 +117,7 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
     for (int f = 0; f < all->FolderRowCount(); ++f)
         for (int d = 0; all->DocumentRow(f, d); ++d) {
             CFileInfoRecord* row = all->DocumentRow(f, d);
-            if (row->FileInfo()->fileName != u"one.pdf") continue;
+            if (row->FileInfo()->FileName() != u"one.pdf") continue;
             seenOne = true;
             EXPECT_EQ(row->ItemText(2), u"1 건");
             EXPECT_EQ(row->ItemText(5), u"1 건");
@@ -869,10 +869,9 @@ protected:
     {
         for (int i = 0; i < 40; ++i) {
             SearchFileInfo f;
-            f.folder = u"/x";
-            f.fileName = u"d" + plat::PathFromNative(std::to_string(i)) + u".pdf";
-            f.path = f.folder + u"/" + f.fileName;
-            f.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + i % 26) + f.fileName;
+            f.SetFolderAndName(u"/x", u"d" + plat::PathFromNative(std::to_string(i)) + u".pdf");
+            f.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + i % 26) +
+                            std::u16string(f.FileName());
             std::vector<PersonalInfoHit> hits(20, PersonalInfoHit{kPersonalInfoPhoneNumber, u"010-1234-5678"});
             ASSERT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, f, hits), 0);
         }
