@@ -735,6 +735,54 @@ TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)
     SetExtractorTable(previous);
 }
 
+// The analysis reports every document it starts, from its own thread. The
+// window shows the one being read and keeps no backlog: one started message
+// is on its way at a time, and the progress timer shows the latest start.
+TEST_F(SearchWindowTest, StartedDocumentsLeaveNoBacklog)
+{
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+
+    struct StartedCounter : QObject {
+        int received = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == ps::ui::UserMessageType(CAllSearchDlg::UM_ANALYSIS_FILE_STARTED)) ++received;
+            return false;
+        }
+    } counter;
+    dlg.installEventFilter(&counter);
+    // The window's sink is private: a C-style cast reaches it, as the session does.
+    auto& sink = (search::SessionSink&)dlg;
+    auto path = [](int i) { return u"/docs/d" + plat::PathFromNative(std::to_string(i)) + u".pdf"; };
+    std::thread analysis([&] {
+        for (int i = 0; i < 500; ++i) sink.Progress(search::SessionSink::Step::DocumentStarted, i, path(i));
+    });
+    analysis.join();
+    QCoreApplication::sendPostedEvents(&dlg, 0);
+    EXPECT_EQ(counter.received, 1);
+
+    auto* detail = static_cast<ps::ui::CPathLabel*>(dlg.DetailLine());
+    const QString before = detail->WholeText();
+    dlg.SetTimer(CAllSearchDlg::IDT_ANALYSIS_PROGRESS, 1);
+    ASSERT_TRUE(WaitFor([&] { return detail->WholeText() != before; }, 5000));
+    EXPECT_EQ(detail->Path(), QString::fromStdU16String(path(499)));
+    EXPECT_TRUE(detail->WholeText().startsWith(QStringLiteral("[500 / 4] "))) << detail->WholeText().toStdString();
+
+    // Once the message is in, the next start posts again.
+    sink.Progress(search::SessionSink::Step::DocumentStarted, 500, path(500));
+    QCoreApplication::sendPostedEvents(&dlg, 0);
+    EXPECT_EQ(counter.received, 2);
+    ASSERT_TRUE(WaitFor([&] { return detail->Path() == QString::fromStdU16String(path(500)); }, 5000));
+    dlg.KillTimer(CAllSearchDlg::IDT_ANALYSIS_PROGRESS);
+    dlg.removeEventFilter(&counter);
+}
+
 TEST(SearchWindowLayout, ProgressKeepsAGapAndTheTableTakesTheBannersPlace)
 {
     CAllSearchDlg dlg;
