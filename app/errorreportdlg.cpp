@@ -167,7 +167,7 @@ void CErrorReportDlg::OnBnClickedExcept()
         return;
     }
     SearchFileInfo record;
-    SplitPath(m_path, record);
+    record.path = m_path;
     record.fileSize = static_cast<uint64_t>(st.st_size);
     record.lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
     // The key of the search that ended in the document: its mask.

@@ -431,7 +431,7 @@ void CEventLogDlg::ShowEventDetails(int index)
             }
             const int32_t mark = (type == 0x80000 || type == 0x90000) ? type : 0;
             for (const SearchFileInfo& d : docs)
-                detailList_->AddRecord(CEventDetailInfoRecord(d, IconIndexOfName(d.fileName), mark));
+                detailList_->AddRecord(CEventDetailInfoRecord(d, IconIndexOfName(std::u16string(d.FileName())), mark));
             detailList_->Populate();
             detailList_->show();
             searchPanel_->hide();

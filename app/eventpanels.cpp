@@ -169,13 +169,10 @@ void CEventDetailPanel::keyPressEvent(QKeyEvent* e)
 // ---- Detail list ----
 
 CEventDetailInfoRecord::CEventDetailInfoRecord(const SearchFileInfo& record, int iconIndex, int32_t type)
-    : record_(record), folder_(record.folder), icon_(iconIndex)
+    : record_(record), folder_(record.Folder()), name_(record.FileName()), icon_(iconIndex)
 {
     if (type == 0x80000 || type == 0x90000)
-        name_ = plat::FormatWide(u"%s (%s)", record.fileName.c_str(),
-                                 GetText(u"EVENT_LOG_EVENT_DATA_ADD_ERROR_FILE_FLAG").c_str());
-    else
-        name_ = record.fileName;
+        name_ = plat::FormatWide(u"%s (%s)", name_.c_str(), GetText(u"EVENT_LOG_EVENT_DATA_ADD_ERROR_FILE_FLAG").c_str());
 }
 
 CEventDetailReportControl::CEventDetailReportControl(QWidget* parent) : QTreeView(parent)

@@ -74,8 +74,8 @@ CExceptionInfoRecord::CExceptionInfoRecord(SearchFileInfo* record, const Persona
     : info_(record), counts_(counts), icon_(iconIndex), entry_(entry)
 {
     if (record) {
-        folder_ = record->folder;
-        name_ = record->fileName;
+        folder_ = record->Folder();
+        name_ = record->FileName();
     }
     // Excepted from the error report after an abnormal end.
     if (type == 0x70000)
@@ -87,7 +87,7 @@ std::u16string CExceptionInfoRecord::GetDocumentPath() const
     if (!info_) return std::u16string();
     std::u16string folder = folder_;
     while (!folder.empty() && folder.back() == u'/') folder.pop_back();
-    return folder + u"/" + info_->fileName;
+    return folder + u"/" + std::u16string(info_->FileName());
 }
 
 // ---- Control -------------------------------------------------------------------
@@ -389,7 +389,7 @@ void CExceptionConfigurationDlg::Fill()
     m_report->SetHeaderChecked(false);
     for (size_t i = 0; i < m_records.size(); ++i) {
         SearchFileInfo& record = m_records[i];
-        const int icon = AppIcons().IndexOf(GetUpperExtension(record.fileName));
+        const int icon = AppIcons().IndexOf(GetUpperExtension(std::u16string(record.FileName())));
         m_report->AddRecord(std::make_unique<CExceptionInfoRecord>(&record, m_counts[i], icon, m_types[i], i));
     }
     m_notice->setText(m_loadFailed ? ToQ(kLoadFailedText) : QString());

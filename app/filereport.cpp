@@ -201,7 +201,7 @@ std::u16string IconKeyOfName(const std::u16string& fileName)
 
 CFileInfoRecord::CFileInfoRecord(SearchFileInfo* record) : folderRow_(true), info_(record)
 {
-    if (record) folder_ = record->folder;
+    if (record) folder_ = record->Folder();
     texts_[1] = folder_;
     icon_ = AppIcons().IndexOf(u"DIR");
     const std::u16string zero = Fmt(u"FOUND_COUNT", u"0");
@@ -213,8 +213,8 @@ CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, uint32_t pers
     : folderRow_(false), info_(record), personalInfoMask_(personalInfoMask)
 {
     if (record) {
-        folder_ = record->folder;
-        fileName_ = record->fileName;
+        folder_ = record->Folder();
+        fileName_ = record->FileName();
     }
     texts_[1] = fileName_;
     icon_ = AppIcons().IndexOf(IconKeyOfName(fileName_));

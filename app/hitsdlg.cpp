@@ -107,8 +107,7 @@ bool CPersonalInfoDlg::OnInitDialog()
     m_heading->setFont(FontBold12());
     // The heading names the document the hits belong to.
     if (m_record) {
-        const std::u16string& name =
-            !m_record->fileName.empty() ? m_record->fileName : m_record->path.substr(m_record->path.rfind(u'/') + 1);
+        const std::u16string name(m_record->FileName());
         if (!name.empty()) m_heading->setText(m_heading->text() + QStringLiteral(" - ") + ToQ(name));
     }
     m_heading->adjustSize();

@@ -336,12 +336,13 @@ void CAllSearchDlg::EnableActionButtons(bool enable)
 
 size_t CAllSearchDlg::FoundCount() { return m_session->FoundCount(); }
 
-void CAllSearchDlg::ClearProgressQueues()
+void CAllSearchDlg::ClearStartedDocument()
 {
-    // The analysis thread pushes to both queues under the window lock.
+    // The analysis thread writes it under the window lock. A started message
+    // already posted still comes and clears its own flag.
     std::lock_guard<std::mutex> g(m_lock);
-    m_pathQueue.clear();
-    m_indexQueue.clear();
+    m_startedPath.clear();
+    m_startedUnshown = false;
 }
 
 void CAllSearchDlg::StopTimers(std::initializer_list<int> ids)
@@ -447,9 +448,13 @@ void CAllSearchDlg::Progress(Step step, int index, const std::u16string& path)
     case Step::WalkEnded: PostUserMessage(this, UM_ENGINE_FINISHED); break;
     case Step::DocumentStarted: {
         std::lock_guard<std::mutex> g(m_lock);
-        m_pathQueue.push_back(path);
-        m_indexQueue.push_back(index);
-        PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(index), 0);
+        m_startedPath = path;
+        m_startedIndex = index;
+        m_startedUnshown = true;
+        if (!m_startedPosted) {
+            m_startedPosted = true;
+            PostUserMessage(this, UM_ANALYSIS_FILE_STARTED, static_cast<quintptr>(index), 0);
+        }
         break;
     }
     case Step::TotalsChanged: PostUserMessage(this, UM_RESULT_COUNTS_CHANGED); break;
@@ -520,11 +525,16 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
     case UM_ANALYSIS_FINISHED:
         if (!m_session->IsCancelled() && !IsIdle()) SetTimer(IDT_SEARCH_COMPLETE, 1);
         return 0;
-    case UM_ANALYSIS_FILE_STARTED:
+    case UM_ANALYSIS_FILE_STARTED: {
+        // A document started after this one posts again.
+        std::unique_lock<std::mutex> g(m_lock);
+        m_startedPosted = false;
+        g.unlock();
         KillTimer(IDT_SEARCH_DELAY);
         m_delay->clear();
         SetTimer(IDT_SEARCH_DELAY, 60000);
         return 0;
+    }
     case UM_RESULT_COUNTS_CHANGED: {
         std::array<int, kTabCount> c{};
         for (int i = 0; i < kTabCount; ++i) c[i] = m_session->DocumentCount(i);
@@ -573,13 +583,12 @@ void CAllSearchDlg::OnTimer(int id)
             m_progress->SetMarquee(false);
             m_progress->setRange(0, n > 0 ? n : 100);
         }
-        if (!m_pathQueue.empty() && !m_indexQueue.empty() && !m_pathQueue.front().empty()) {
-            const std::u16string path = m_pathQueue.front();
-            const int i = m_indexQueue.front();
-            m_pathQueue.pop_front();
-            m_indexQueue.pop_front();
+        if (m_startedUnshown && !m_startedPath.empty()) {
+            m_startedUnshown = false;
+            const int i = m_startedIndex;
             if (!HasTimer(IDT_SEARCH_COMPLETE) && isVisible()) {
-                m_detail->SetPathLine(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] ", i + 1, n)), ps::ui::ToQ(path));
+                m_detail->SetPathLine(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] ", i + 1, n)),
+                                      ps::ui::ToQ(m_startedPath));
                 m_progress->setValue(i);
             }
         }
@@ -625,7 +634,7 @@ void CAllSearchDlg::Completion()
 {
     StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
     m_delay->clear();
-    ClearProgressQueues();
+    ClearStartedDocument();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     // Idle (and the end event written) before the message: a close while
@@ -681,7 +690,7 @@ bool CAllSearchDlg::StopSearch(StopPath path)
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                 IDT_SEARCH_DELAY});
     m_delay->clear();
-    ClearProgressQueues();
+    ClearStartedDocument();
     // Nothing of the search outlives this call: the session joins its
     // analysis, writes the cancel event and reports it (Cancelled).
     m_session->Stop();
@@ -717,11 +726,11 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
 {
     CFileReportControl* control = m_reports[tab];
     if (!control || !record) return 0;
-    if (!lastRow || lastFolder != record->folder) {
+    if (!lastRow || lastFolder != record->Folder()) {
         auto folderRow = std::make_unique<CFileInfoRecord>(record);
         lastRow = folderRow.get();  // the control owns it once the event is in
         PostAddRow(control, UM_ADD_FOLDER_ROW, std::move(folderRow));
-        lastFolder = record->folder;
+        lastFolder = record->Folder();
     }
     PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, m_nPIMask, record), lastRow);
     return 1;

@@ -8,7 +8,6 @@
 #include <QRect>
 #include <array>
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <functional>
 #include <mutex>
@@ -183,7 +182,7 @@ private:
     void Completion();
     void ShowUnreadLine();
     void StopTimers(std::initializer_list<int> ids);
-    void ClearProgressQueues();
+    void ClearStartedDocument();
     void LoadBanner();
     void UnloadBanner();
     bool HasBanner() const;
@@ -211,11 +210,16 @@ private:
     std::array<CFileReportControl*, kTabCount> m_reports{};
     int m_current = kAll;
 
-    // guards: m_pathQueue and m_indexQueue (the analysis pushes, the
-    // progress timer pops). The last lock taken: nothing is locked under it.
+    // guards: the document started last and the two flags below (the
+    // analysis writes them, the progress timer and the started message read
+    // them). The last lock taken: nothing is locked under it. The window
+    // shows the document being read, not every one: a later start replaces
+    // one the timer has not shown yet, and one message at a time is posted.
     std::mutex m_lock;
-    std::deque<std::u16string> m_pathQueue;
-    std::deque<int> m_indexQueue;
+    std::u16string m_startedPath;
+    int m_startedIndex = 0;
+    bool m_startedUnshown = false;  // the timer has yet to show it
+    bool m_startedPosted = false;   // a UM_ANALYSIS_FILE_STARTED is on its way
     // The rows last posted per tab (the analysis thread's, through the sink).
     std::array<std::u16string, kTabCount> m_lastFolder;
     std::array<CFileInfoRecord*, kTabCount> m_lastRow{};

@@ -41,9 +41,7 @@ std::vector<PersonalInfoHit> TenHits()
 SearchFileInfo Document(int n)
 {
     SearchFileInfo d;
-    d.folder = u"/home/user/문서/보고서";
-    d.fileName = u"분기 보고서 " + plat::AsciiToWide(std::to_string(n)) + u".hwp";
-    d.path = d.folder + u"/" + d.fileName;
+    d.SetFolderAndName(u"/home/user/문서/보고서", u"분기 보고서 " + plat::AsciiToWide(std::to_string(n)) + u".hwp");
     std::string key = std::to_string(n);
     key.insert(0, 64 - key.size(), 'A');
     d.documentKey = plat::AsciiToWide(key);

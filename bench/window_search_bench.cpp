@@ -3,13 +3,21 @@
 // core, and the window's share of scan-folder's speed last.
 //
 //   bench-window-search [--rounds=N] [--threads=N] [FOLDER...]
+//   bench-window-search --memory [--threads=N] FOLDER
 // Default folders: the corpus's PII set and its public documents. The
 // window runs offscreen in private per-user folders, on a fresh event
 // database each round (so every document is read, none taken from the
 // store); the best round counts. scan-folder is the one beside this program.
 // With PS_BENCH_PHASES set, each window run prints its phases to standard
 // error (showing to start, start to analysis, analysis to idle).
+// --memory runs one window search of the folder (no scan-folder, N reading
+// threads, default one per core) and prints the documents found, the peak
+// resident size and the heap in use when the window is idle again, before
+// it goes: what the window keeps per document is the slope of two trees.
 #include <QApplication>
+#include <malloc.h>
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +56,21 @@ std::string ProgramFolder()
 struct WindowRun {
     double seconds = -1;
     size_t documents = 0;
+    size_t heapBytes = 0;  // in use with the window idle, its results kept
 };
+
+size_t HeapInUse()
+{
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+long PeakResidentKb()
+{
+    struct rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
 
 // One user search of the folder in the window, from its showing to idle.
 WindowRun RunWindow(const std::string& folder, unsigned workers, const std::string& work, int round)
@@ -81,6 +103,7 @@ WindowRun RunWindow(const std::string& folder, unsigned workers, const std::stri
             std::fprintf(stderr, "shown->started %.3f, started->analysis %.3f, analysis->idle %.3f\n",
                          Seconds(start, started), Seconds(started, analysing), Seconds(analysing, Clock::now()));
         run.documents = dlg.FoundCount();
+        run.heapBytes = HeapInUse();
         dlg.hide();
     }
     ExitEventDatabase();
@@ -103,15 +126,19 @@ double RunScanFolder(const std::string& folder, unsigned threads)
 int main(int argc, char** argv)
 {
     int rounds = 3;
+    bool memory = false;
     unsigned all = search::AnalysisPool::DefaultWorkers();
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--rounds=", 9))
+        if (!std::strcmp(argv[i], "--memory"))
+            memory = true;
+        else if (!std::strncmp(argv[i], "--rounds=", 9))
             rounds = std::max(1, std::atoi(argv[i] + 9));
         else if (!std::strncmp(argv[i], "--threads=", 10))
             all = static_cast<unsigned>(std::max(1, std::atoi(argv[i] + 10)));
         else if (argv[i][0] == '-') {
-            std::fprintf(stderr, "usage: bench-window-search [--rounds=N] [--threads=N] [FOLDER...]\n");
+            std::fprintf(stderr, "usage: bench-window-search [--rounds=N] [--threads=N] [FOLDER...]\n"
+                                 "       bench-window-search --memory [--threads=N] FOLDER\n");
             return 2;
         } else
             folders.push_back(argv[i]);
@@ -134,6 +161,26 @@ int main(int argc, char** argv)
     InitializeLibrary();
     const std::string work = home.root() + "/bench";
     fs::create_directories(work);
+
+    if (memory) {
+        if (folders.size() != 1) {
+            std::fprintf(stderr, "bench-window-search: --memory takes one folder\n");
+            return 2;
+        }
+        const size_t heapBefore = HeapInUse();
+        const long peakBefore = PeakResidentKb();
+        const WindowRun w = RunWindow(folders[0], all, work, 0);
+        FinalizeLibrary();
+        if (w.seconds <= 0) {
+            std::fprintf(stderr, "bench-window-search: the run over %s failed\n", folders[0].c_str());
+            return 1;
+        }
+        std::printf("documents %zu, threads %u, seconds %.1f\n", w.documents, all, w.seconds);
+        std::printf("peak resident %ld kB (%ld kB before the search)\n", PeakResidentKb(), peakBefore);
+        std::printf("heap in use, window idle %zu kB (%zu kB before the search)\n", w.heapBytes / 1024,
+                    heapBefore / 1024);
+        return 0;
+    }
 
     std::printf("%-34s %7s %6s %12s %12s %8s\n", "folder", "threads", "docs", "window d/s", "scan d/s",
                 "window/scan");

@@ -5,8 +5,9 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 // Code of a kind of personal information; also its index in
@@ -87,24 +88,117 @@ struct PersonalInfoHit {
 };
 using PersonalInfoHitList = std::vector<PersonalInfoHit>;
 
+// A document's key as the event store keeps it: text, compared exactly. The
+// key a search computes is a SHA-256 digest written as 64 upper-case
+// hexadecimal digits; such a text is held as its 32 bytes (a search keeps
+// one key per document found) and written back digit for digit. Any other
+// text (a blank key, a key of another form in an older database) is held as
+// it is. Two keys are equal exactly when their texts are.
+class DocumentKey {
+public:
+    static constexpr size_t kDigestSize = 32;
+    using Digest = std::array<uint8_t, kDigestSize>;
+
+    DocumentKey() = default;
+    DocumentKey(const char16_t* text) : DocumentKey(std::u16string_view(text)) {}
+    DocumentKey(const std::u16string& text) : DocumentKey(std::u16string_view(text)) {}
+    DocumentKey(std::u16string_view text)
+    {
+        Digest d{};
+        if (ParseDigest(text, d))
+            value_ = d;
+        else
+            value_ = std::u16string(text);
+    }
+    static DocumentKey FromDigest(const Digest& digest)
+    {
+        DocumentKey k;
+        k.value_ = digest;
+        return k;
+    }
+
+    // The key's text, as the event store has it.
+    std::u16string Text() const
+    {
+        const Digest* d = digest();
+        if (!d)
+            return std::get<std::u16string>(value_);
+        static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+        std::u16string text(2 * kDigestSize, u'0');
+        for (size_t i = 0; i < kDigestSize; ++i) {
+            text[2 * i] = kHex[(*d)[i] >> 4];
+            text[2 * i + 1] = kHex[(*d)[i] & 15];
+        }
+        return text;
+    }
+    // The digest when the text is 64 upper-case hexadecimal digits, else null.
+    const Digest* digest() const { return std::get_if<Digest>(&value_); }
+    bool empty() const { return !digest() && std::get<std::u16string>(value_).empty(); }
+    void clear() { value_ = std::u16string(); }
+
+    // A text and its digest form never meet: a text that reads as a digest is
+    // always held as one.
+    friend bool operator==(const DocumentKey&, const DocumentKey&) = default;
+    friend auto operator<=>(const DocumentKey&, const DocumentKey&) = default;
+
+private:
+    static bool ParseDigest(std::u16string_view text, Digest& out)
+    {
+        if (text.size() != 2 * kDigestSize)
+            return false;
+        auto nibble = [](char16_t c) {
+            return c >= u'0' && c <= u'9' ? c - u'0' : c >= u'A' && c <= u'F' ? c - u'A' + 10 : -1;
+        };
+        for (size_t i = 0; i < kDigestSize; ++i) {
+            const int hi = nibble(text[2 * i]), lo = nibble(text[2 * i + 1]);
+            if (hi < 0 || lo < 0)
+                return false;
+            out[i] = static_cast<uint8_t>(hi << 4 | lo);
+        }
+        return true;
+    }
+
+    std::variant<std::u16string, Digest> value_;
+};
+
 // The found-file record. The engine creates it and hands it over; from then
 // on it belongs to the receiver. Paths are UTF-16 with '/' as separator and
-// have no length limit.
+// have no length limit. The path is the record's only copy of its text: the
+// file name and the folder are parts of it, read where they are needed (a
+// search keeps one record per document found).
 struct SearchFileInfo {
     std::u16string path;         // full path of the document
-    std::u16string fileName;     // the file-name part of path
-    std::u16string folder;       // parent folder of path, no trailing separator except the root "/"
-    std::u16string documentKey;  // 64 upper-case hexadecimal digits; empty until the key is computed
+    DocumentKey documentKey;     // empty until the key is computed
     uint64_t fileSize = 0;       // bytes; never 0 in a reported record
     uint64_t lastWriteTime = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC
     uint32_t fromEventStore = 0; // 1 when the document's result was taken from the event store
     int64_t fileIndex = 0;       // the document's FileInfo row id, once known
 
+    // The file-name part of path: what follows its last '/', the whole path
+    // when it has none. Valid while path is unchanged.
+    std::u16string_view FileName() const
+    {
+        const size_t slash = path.rfind(u'/');
+        return slash == std::u16string::npos ? std::u16string_view(path) : std::u16string_view(path).substr(slash + 1);
+    }
+    // The parent folder of path, without trailing separator except the root
+    // "/"; empty for a path without '/'. Valid while path is unchanged.
+    std::u16string_view Folder() const
+    {
+        const size_t slash = path.rfind(u'/');
+        if (slash == std::u16string::npos)
+            return {};
+        return std::u16string_view(path).substr(0, slash == 0 ? 1 : slash);
+    }
+    // The path of a document named name in folder (as the event store keeps
+    // them): joined with one '/', none added after a folder ending in one.
+    void SetFolderAndName(std::u16string_view folder, std::u16string_view name)
+    {
+        path.assign(folder);
+        if (path.empty() || path.back() != u'/')
+            path += u'/';
+        path += name;
+    }
+
     friend bool operator==(const SearchFileInfo&, const SearchFileInfo&) = default;
 };
-
-// Found-file callback (the engine's addFileInfoCallback): called on a walker thread with a new record that from
-// then on belongs to the callback, which keeps it or lets it go. The result is ignored.
-using AddFileInfoCallback = int (*)(std::unique_ptr<SearchFileInfo> record, void* context);
-// End-of-search callback (finishFileSearchCallback): called at most once per search.
-using FinishFileSearchCallback = void (*)(void* context);

@@ -85,19 +85,6 @@ std::u16string GetFileNamePart(const std::u16string& path)
     return slash == std::u16string::npos ? path : path.substr(slash + 1);
 }
 
-void SplitPath(const std::u16string& path, SearchFileInfo& record)
-{
-    record.path = path;
-    const size_t slash = path.rfind(u'/');
-    if (slash == std::u16string::npos) {
-        record.fileName = path;
-        record.folder.clear();
-        return;
-    }
-    record.fileName = path.substr(slash + 1);
-    record.folder = slash == 0 ? std::u16string(u"/") : path.substr(0, slash);
-}
-
 size_t SplitPathComponents(const std::u16string& path, StringVector& parts)
 {
     size_t start = 0;

@@ -35,9 +35,6 @@ std::u16string GetDocumentsFolder();
 std::u16string GetUpperExtension(const std::u16string& name);
 // The text after the last '/'; a path without '/' is returned whole.
 std::u16string GetFileNamePart(const std::u16string& path);
-// Fills the record's path, file name and folder from a full path. The folder
-// keeps no trailing '/', except for the root itself.
-void SplitPath(const std::u16string& path, SearchFileInfo& record);
 // Appends every part between '/' separators, empty parts included; returns
 // the vector's size.
 size_t SplitPathComponents(const std::u16string& path, StringVector& parts);

@@ -432,7 +432,7 @@ bool CNTFSSearch::SearchVolume(const std::u16string& root, search::NtfsVolume& v
 bool CNTFSSearch::Report(const std::u16string& path, uint64_t size, uint64_t lastWriteTime)
 {
     auto record = std::make_unique<SearchFileInfo>();
-    SplitPath(path, *record);
+    record->path = path;
     record->fileSize = size;
     record->lastWriteTime = lastWriteTime;
     record->fromEventStore = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <unordered_set>
 
 #include "core/crypt.h"
@@ -18,11 +19,11 @@
 #include "platform/wformat.h"
 #include "search/analysispool.h"
 
-int DocumentKindOfName(const std::u16string& fileName)
+int DocumentKindOfName(std::u16string_view fileName)
 {
     const size_t dot = fileName.rfind(u'.');
     if (dot == std::u16string::npos) return -1;
-    const std::u16string ext = plat::ToUpperAscii(std::u16string_view(fileName).substr(dot + 1));
+    const std::u16string ext = plat::ToUpperAscii(fileName.substr(dot + 1));
     if (ext == u"HWP") return search::kKindHwp;
     if (ext == u"DOC" || ext == u"DOCX") return search::kKindDoc;
     if (ext == u"XLS" || ext == u"XLSX") return search::kKindXls;
@@ -31,7 +32,7 @@ int DocumentKindOfName(const std::u16string& fileName)
     return -1;
 }
 
-std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
+DocumentKey DocumentKeyOf(const SearchFileInfo& record, uint32_t mask)
 {
     const std::u16string text =
         plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
@@ -47,13 +48,15 @@ std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
     Util::Crypt::Sha256 sha;
     sha.Update(bytes.data(), bytes.size());
     sha.Final();
-    std::u16string key;
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    for (size_t i = 0; i < Util::Crypt::Sha256::kDigestSize; ++i) {
-        key += hex[sha.Digest()[i] >> 4];
-        key += hex[sha.Digest()[i] & 15];
-    }
-    return key;
+    static_assert(Util::Crypt::Sha256::kDigestSize == DocumentKey::kDigestSize);
+    DocumentKey::Digest digest;
+    std::copy_n(sha.Digest(), digest.size(), digest.begin());
+    return DocumentKey::FromDigest(digest);
+}
+
+std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
+{
+    return DocumentKeyOf(record, mask).Text();
 }
 
 namespace search {
@@ -62,7 +65,7 @@ namespace {
 
 // Case-blind comparison of folder texts (ASCII letters), then exact, so that
 // folders differing only in case stay apart and keep their documents together.
-int CompareNoCase(const std::u16string& a, const std::u16string& b)
+int CompareNoCase(std::u16string_view a, std::u16string_view b)
 {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
@@ -76,10 +79,10 @@ int CompareNoCase(const std::u16string& a, const std::u16string& b)
 
 // A stored result of the document, if the event store can say: a store that
 // cannot be read makes the document read again instead of ending the search.
-bool FindStoredResult(const std::u16string& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
+bool FindStoredResult(const DocumentKey& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
 {
     try {
-        return FindFileInfoByHash(key, mask, counts, fileIndex);
+        return FindFileInfoByHash(key.Text(), mask, counts, fileIndex);
     } catch (const CppSQLite3Exception& e) {
         SearchLog().Write(u"A stored result could not be read: %s", e.ErrorMessage().c_str());
         counts = PersonalInfoCounts();
@@ -173,14 +176,15 @@ int64_t SearchSession::Start(const SearchRequest& request)
     m_cancel = 0;
     WatchStoreWrites(true);
     m_searchEventId = AddEvent(m_request.mode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
-    std::vector<std::u16string> keys;
+    std::vector<std::u16string> texts;
     try {
-        LoadExceptionHashes(keys);
+        LoadExceptionHashes(texts);
     } catch (const CppSQLite3Exception& e) {
         // Without the list every document is searched: more shown, none hidden.
-        keys.clear();
+        texts.clear();
         SearchLog().Write(u"The exception list could not be read: %s", e.ErrorMessage().c_str());
     }
+    std::vector<DocumentKey> keys(texts.begin(), texts.end());
     std::sort(keys.begin(), keys.end());
     {
         std::lock_guard<std::mutex> g(m_intakeLock);
@@ -289,7 +293,7 @@ bool SearchSession::AddFileInfo(std::unique_ptr<SearchFileInfo> record)
         for (const auto& folder : m_request.exclude)
             if (IsPathUnderFolder(record->path, folder)) return true;
     }
-    record->documentKey = MakeDocumentKey(*record, m_request.mask);
+    record->documentKey = DocumentKeyOf(*record, m_request.mask);
     auto it = std::lower_bound(m_exceptionKeys.begin(), m_exceptionKeys.end(), record->documentKey);
     if (it != m_exceptionKeys.end() && *it == record->documentKey) return true;
     {
@@ -326,8 +330,9 @@ void SearchSession::AnalysisThreadProc()
     {
         std::lock_guard<std::mutex> l(m_foundLock);
         std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
-            const int c = CompareNoCase(a->folder, b->folder);
-            return c != 0 ? c < 0 : a->folder < b->folder;
+            const std::u16string_view fa = a->Folder(), fb = b->Folder();
+            const int c = CompareNoCase(fa, fb);
+            return c != 0 ? c < 0 : fa < fb;
         });
         for (const auto& f : m_foundFiles) files.push_back(f.get());
     }
@@ -362,7 +367,17 @@ void SearchSession::AnalysisThreadProc()
         int64_t fileIndex = 0;
     };
     std::vector<Ahead> ahead(files.size());
-    std::unordered_set<std::u16string> readKeys;
+    // The keys handed to the pool in this run, by their whole digest: a
+    // document is never taken for another one read in this run.
+    struct DigestHash {
+        size_t operator()(const DocumentKey::Digest& d) const noexcept
+        {
+            size_t h;
+            std::memcpy(&h, d.data(), sizeof h);
+            return h;
+        }
+    };
+    std::unordered_set<DocumentKey::Digest, DigestHash> readKeys;
     int next = 0;
     // Hands documents out up to the one the loop is at, and further while
     // the pool wants more. A stored result is looked up here, so only
@@ -373,12 +388,15 @@ void SearchSession::AnalysisThreadProc()
         while (next < n && !m_cancel && (next <= at || pool.WantsMore())) {
             SearchFileInfo* record = files[next];
             Ahead& a = ahead[next];
-            if (readKeys.count(record->documentKey)) {
+            // Every key this session makes is a digest; a key of another
+            // form would only be looked up again, never skipped.
+            const DocumentKey::Digest* digest = record->documentKey.digest();
+            if (digest && readKeys.count(*digest)) {
                 a.recheck = true;
             } else if (FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
                 a.stored = true;
             } else {
-                readKeys.insert(record->documentKey);
+                if (digest) readKeys.insert(*digest);
                 pool.Submit(static_cast<size_t>(next), record->path);
             }
             ++next;
@@ -448,7 +466,7 @@ void SearchSession::AnalysisThreadProc()
         }
         if (counts.Total() != 0) {
             for (int k = 0; k < kPersonalInfoKindCount; ++k) m_totals[k] += counts[k];
-            const int kind = DocumentKindOfName(record->fileName);
+            const int kind = DocumentKindOfName(record->FileName());
             if (kind > 0) ++m_totals[kFirstKindTotal + (kind - 1)];
             m_sink.Document(record, counts, kind);
             ++m_kindCounts[kKindAll];

@@ -32,10 +32,12 @@
 #include "search/scan.h"
 
 // The document kind (result tab) of a file name: kHwp..kPdf, or -1.
-int DocumentKindOfName(const std::u16string& fileName);
+int DocumentKindOfName(std::u16string_view fileName);
 // The document key of a record for a personal-information mask: SHA-256 of
 // "%s_%I64u_%I64u_%d" in code page 949, 64 upper-case hexadecimal digits.
 std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask);
+// The same key held as its digest, as the search keeps it.
+DocumentKey DocumentKeyOf(const SearchFileInfo& record, uint32_t mask);
 
 namespace search {
 
@@ -160,7 +162,7 @@ private:
     // guards: m_exceptionKeys, m_shutDown against the walkers' intake, and
     // every sink call from a walker. Taken before m_foundLock.
     std::mutex m_intakeLock;
-    std::vector<std::u16string> m_exceptionKeys;  // sorted
+    std::vector<DocumentKey> m_exceptionKeys;  // sorted
     bool m_shutDown = false;
     std::atomic<bool> m_firstAccepted{false};
 

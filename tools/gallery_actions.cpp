@@ -134,9 +134,7 @@ void ActionWindowGallery(const SaveFn& save)
     }
     {
         SearchFileInfo record;
-        record.path = u"/home/user/문서/인사기록/직원 연락처.hwp";
-        record.fileName = u"직원 연락처.hwp";
-        record.folder = u"/home/user/문서/인사기록";
+        record.SetFolderAndName(u"/home/user/문서/인사기록", u"직원 연락처.hwp");
         record.documentKey = u"GALLERY";
         PersonalInfoCounts counts;
         counts[kPersonalInfoResidentNumber] = 2;

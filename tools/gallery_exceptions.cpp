@@ -52,8 +52,7 @@ void ExceptionWindowGallery(const SaveFn& save)
     int n = 0;
     for (const auto& d : docs) {
         SearchFileInfo record;
-        record.folder = d.folder;
-        record.fileName = d.name;
+        record.SetFolderAndName(d.folder, d.name);
         record.documentKey = u"GALLERY" + std::u16string(1, static_cast<char16_t>(u'A' + n++));
         AddExceptionInfo(AddFileInfoRow(d.counts, record), d.type == 0x70000 ? fromError : added);
     }

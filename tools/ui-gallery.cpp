@@ -365,8 +365,7 @@ void EventLogWindows()
         const int64_t id = AddEvent(type);
         for (const char16_t* n : names) {
             SearchFileInfo d;
-            d.folder = u"/home/사용자/문서/2026 보고서";
-            d.fileName = n;
+            d.SetFolderAndName(u"/home/사용자/문서/2026 보고서", n);
             d.documentKey = std::u16string(u"K") + n;
             AddFileEventLog(id, AddFileInfoRow(PersonalInfoCounts{}, d));
         }
@@ -488,9 +487,7 @@ void AppWindows()
         static std::vector<std::unique_ptr<SearchFileInfo>> records;
         auto rec = [](const std::u16string& folder, const std::u16string& name) {
             auto r = std::make_unique<SearchFileInfo>();
-            r->folder = folder;
-            r->fileName = name;
-            r->path = folder + u"/" + name;
+            r->SetFolderAndName(folder, name);
             records.push_back(std::move(r));
             return records.back().get();
         };

@@ -120,15 +120,7 @@ bool GetEventDocuments(int64_t eventId, std::vector<SearchFileInfo>& documents)
                              SearchFileInfo d;
                              d.fileIndex = RowIdFromText(q.FieldText(0));
                              d.documentKey = q.FieldText(1);
-                             std::u16string folder = q.FieldText(2);
-                             const std::u16string name = q.FieldText(3);
-                             d.path = folder;
-                             if (d.path.empty() || d.path.back() != u'/')
-                                 d.path += u'/';
-                             d.path += name;
-                             const size_t slash = d.path.rfind(u'/');
-                             d.fileName = d.path.substr(slash + 1);
-                             d.folder = slash == 0 ? std::u16string(u"/") : d.path.substr(0, slash);
+                             d.SetFolderAndName(q.FieldText(2), q.FieldText(3));
                              documents.push_back(std::move(d));
                          }) > 0;
 }

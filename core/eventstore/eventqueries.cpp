@@ -37,24 +37,11 @@ void ReadCounts(const CppSQLite3Query& q, PersonalInfoCounts& counts)
         counts[k] = Int(q, kCountColumns[k]);
 }
 
-// Folder and name joined with the separator, and the record's file name and
-// folder taken back from that path.
-void FillPaths(SearchFileInfo& record, const std::u16string& folder, const std::u16string& name)
-{
-    record.path = folder;
-    if (record.path.empty() || record.path.back() != u'/')
-        record.path += u'/';
-    record.path += name;
-    const size_t slash = record.path.rfind(u'/');
-    record.fileName = record.path.substr(slash + 1);
-    record.folder = slash == 0 ? std::u16string(u"/") : record.path.substr(0, slash);
-}
-
 void FillDocument(const CppSQLite3Query& q, SearchFileInfo& record)
 {
     record.fileIndex = RowId(q, u"FileIndex");
     record.documentKey = q.FieldText(u"Hash");
-    FillPaths(record, q.FieldText(u"Path"), q.FieldText(u"Name"));
+    record.SetFolderAndName(q.FieldText(u"Path"), q.FieldText(u"Name"));
 }
 
 std::u16string UpperExtension(const std::u16string& name)
@@ -294,7 +281,7 @@ bool AccumulateFileEventLog(PersonalInfoCounts& totals, int64_t eventId, Documen
                                  return;
                              for (int k = 0; k < kPersonalInfoKindCount; ++k)
                                  totals[k] += counts[k];
-                             const int kind = KindOfExtension(UpperExtension(record.fileName));
+                             const int kind = KindOfExtension(UpperExtension(std::u16string(record.FileName())));
                              if (kind >= 0)
                                  ++kinds[kind];
                          }) > 0;

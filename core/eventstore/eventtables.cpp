@@ -145,7 +145,7 @@ int64_t AddEvent(int32_t type)
 
 int64_t AddFileInfoRow(const PersonalInfoCounts& counts, const SearchFileInfo& record)
 {
-    SqlParams params{record.documentKey, record.folder, record.fileName};
+    SqlParams params{record.documentKey.Text(), std::u16string(record.Folder()), std::u16string(record.FileName())};
     for (int k = 0; k < kPersonalInfoKindCount; ++k)
         params.emplace_back(int64_t{counts[k]});
     int64_t id = 0;
@@ -185,7 +185,7 @@ bool AddPersonalInfo(int64_t fileIndex, const std::vector<PersonalInfoHit>& hits
 int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileInfo& record,
                             const std::vector<PersonalInfoHit>& hits)
 {
-    SqlParams params{record.documentKey, record.folder, record.fileName};
+    SqlParams params{record.documentKey.Text(), std::u16string(record.Folder()), std::u16string(record.FileName())};
     for (int k = 0; k < kPersonalInfoKindCount; ++k)
         params.emplace_back(int64_t{counts[k]});
     std::vector<SqlParams> rows;

@@ -70,7 +70,7 @@ protected:
             const std::string path = folder + "/doc" + std::to_string(i) + ".hwp";
             EXPECT_TRUE(WriteFileBytes(path, std::string(size, static_cast<char>('a' + i % 26))));
             SearchFileInfo record;
-            SplitPath(U(path), record);
+            record.path = U(path);
             record.documentKey = u"KEY" + plat::AsciiToWide(std::to_string(i));
             PersonalInfoCounts counts;
             counts[0] = 1;
@@ -439,9 +439,7 @@ TEST_F(PasswordWindowTest, TheMaskToggleShowsOnlyWhatTheUserTypes)
 TEST_F(PasswordWindowTest, HitsWindowNamesItsDocument)
 {
     SearchFileInfo doc;
-    doc.path = u"/home/tester/문서/고객 명단.pdf";
-    doc.fileName = u"고객 명단.pdf";
-    doc.folder = u"/home/tester/문서";
+    doc.SetFolderAndName(u"/home/tester/문서", u"고객 명단.pdf");
     doc.fileIndex = 12345;  // no stored hits: an empty list, not a failure
     CPersonalInfoDlg dlg;
     dlg.SetFileInfo(&doc);

@@ -108,8 +108,7 @@ protected:
         const int64_t id = Event(type, user);
         for (const auto& n : names) {
             SearchFileInfo d;
-            d.folder = u"/home/user/문서";
-            d.fileName = n;
+            d.SetFolderAndName(u"/home/user/문서", n);
             d.documentKey = u"K" + n;
             const int64_t file = AddFileInfoRow(PersonalInfoCounts{}, d);
             AddFileEventLog(id, file);
@@ -194,7 +193,7 @@ TEST_F(EventLogTest, EveryKindOfEventReadsAsItsText)
     EXPECT_EQ(r.GetEventDataText(), u"문서삭제 완료 (2개 문서 문서삭제)");
     const auto docs = r.GetDocuments();
     ASSERT_EQ(docs.size(), 1u);
-    EXPECT_EQ(docs[0].fileName, u"b.hwp");
+    EXPECT_EQ(docs[0].FileName(), u"b.hwp");
     EXPECT_EQ(docs[0].path, u"/home/user/문서/b.hwp");
     // An id without an event still gives a row.
     CEventInfoRecord missing(999999);

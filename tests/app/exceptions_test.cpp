@@ -195,7 +195,7 @@ TEST_F(ExceptionTest, ExceptFromTheErrorReportKeysTheDocumentAsTheSearchDid)
 
     // A FileInfo row with zero counts and the key the search computes.
     SearchFileInfo record;
-    SplitPath(U(path), record);
+    record.path = U(path);
     struct stat st{};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     record.fileSize = 1234;
@@ -409,7 +409,7 @@ TEST_F(ExceptionTest, ExceptionListShowsReleasesAndTheSearchFindsTheDocumentsAga
             CExceptionInfoRecord* row = list->Record(i);
             names.insert(row->DisplayName());
             EXPECT_EQ(row->Folder(), U(root));
-            EXPECT_EQ(row->GetDocumentPath(), U(root) + u"/" + row->FileInfo()->fileName);
+            EXPECT_EQ(row->GetDocumentPath(), U(root) + u"/" + std::u16string(row->FileInfo()->FileName()));
             EXPECT_NE(row->IconIndex(), 0);
             EXPECT_FALSE(list->Model()->item(i, 1)->icon().isNull());
             EXPECT_EQ(list->Model()->item(i, 2)->text().toStdU16String(), U(root));
@@ -444,7 +444,7 @@ TEST_F(ExceptionTest, ExceptionListShowsReleasesAndTheSearchFindsTheDocumentsAga
         CExceptionInfoRecord* two = nullptr;
         for (int i = 0; i < 3; ++i) {
             CExceptionInfoRecord* row = list->Record(i);
-            (row->FileInfo()->fileName == u"one.pdf" ? one : row->FileInfo()->fileName == u"two.pdf" ? two : three) = row;
+            (row->FileInfo()->FileName() == u"one.pdf" ? one : row->FileInfo()->FileName() == u"two.pdf" ? two : three) = row;
         }
         for (CExceptionInfoRecord* row : {one, three}) {
             const QRect cell = list->visualRect(list->IndexOf(row));
@@ -515,8 +515,8 @@ TEST_F(ExceptionTest, AFailedReleaseLeavesTheListAsItWasAndSaysSo)
 {
     const std::string root = MakeDocs({"kept.pdf", "gone.pdf"});
     SearchFileInfo kept, gone;
-    SplitPath(U(root + "/kept.pdf"), kept);
-    SplitPath(U(root + "/gone.pdf"), gone);
+    kept.path = U(root + "/kept.pdf");
+    gone.path = U(root + "/gone.pdf");
     kept.documentKey = u"K1";
     const int64_t k = AddFileInfoRow(PersonalInfoCounts{}, kept);
     const int64_t event = AddEvent(0x10000);

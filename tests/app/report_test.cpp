@@ -16,9 +16,7 @@ protected:
     SearchFileInfo* Record(const std::u16string& folder, const std::u16string& name)
     {
         auto r = std::make_unique<SearchFileInfo>();
-        r->folder = folder;
-        r->fileName = name;
-        r->path = folder + u"/" + name;
+        r->SetFolderAndName(folder, name);
         records_.push_back(std::move(r));
         return records_.back().get();
     }

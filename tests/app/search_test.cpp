@@ -118,7 +118,7 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
     for (int f = 0; f < all->FolderRowCount(); ++f)
         for (int d = 0; all->DocumentRow(f, d); ++d) {
             CFileInfoRecord* row = all->DocumentRow(f, d);
-            if (row->FileInfo()->fileName != u"one.pdf") continue;
+            if (row->FileInfo()->FileName() != u"one.pdf") continue;
             seenOne = true;
             EXPECT_EQ(row->ItemText(2), u"1 건");
             EXPECT_EQ(row->ItemText(5), u"1 건");
@@ -766,6 +766,54 @@ TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)
     SetExtractorTable(previous);
 }
 
+// The analysis reports every document it starts, from its own thread. The
+// window shows the one being read and keeps no backlog: one started message
+// is on its way at a time, and the progress timer shows the latest start.
+TEST_F(SearchWindowTest, StartedDocumentsLeaveNoBacklog)
+{
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(dlg));
+
+    struct StartedCounter : QObject {
+        int received = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == ps::ui::UserMessageType(CAllSearchDlg::UM_ANALYSIS_FILE_STARTED)) ++received;
+            return false;
+        }
+    } counter;
+    dlg.installEventFilter(&counter);
+    // The window's sink is private: a C-style cast reaches it, as the session does.
+    auto& sink = (search::SessionSink&)dlg;
+    auto path = [](int i) { return u"/docs/d" + plat::PathFromNative(std::to_string(i)) + u".pdf"; };
+    std::thread analysis([&] {
+        for (int i = 0; i < 500; ++i) sink.Progress(search::SessionSink::Step::DocumentStarted, i, path(i));
+    });
+    analysis.join();
+    QCoreApplication::sendPostedEvents(&dlg, 0);
+    EXPECT_EQ(counter.received, 1);
+
+    auto* detail = static_cast<ps::ui::CPathLabel*>(dlg.DetailLine());
+    const QString before = detail->WholeText();
+    dlg.SetTimer(CAllSearchDlg::IDT_ANALYSIS_PROGRESS, 1);
+    ASSERT_TRUE(WaitFor([&] { return detail->WholeText() != before; }, 5000));
+    EXPECT_EQ(detail->Path(), QString::fromStdU16String(path(499)));
+    EXPECT_TRUE(detail->WholeText().startsWith(QStringLiteral("[500 / 4] "))) << detail->WholeText().toStdString();
+
+    // Once the message is in, the next start posts again.
+    sink.Progress(search::SessionSink::Step::DocumentStarted, 500, path(500));
+    QCoreApplication::sendPostedEvents(&dlg, 0);
+    EXPECT_EQ(counter.received, 2);
+    ASSERT_TRUE(WaitFor([&] { return detail->Path() == QString::fromStdU16String(path(500)); }, 5000));
+    dlg.KillTimer(CAllSearchDlg::IDT_ANALYSIS_PROGRESS);
+    dlg.removeEventFilter(&counter);
+}
+
 TEST(SearchWindowLayout, ProgressKeepsAGapAndTheTableTakesTheBannersPlace)
 {
     CAllSearchDlg dlg;
@@ -900,10 +948,9 @@ protected:
     {
         for (int i = 0; i < 40; ++i) {
             SearchFileInfo f;
-            f.folder = u"/x";
-            f.fileName = u"d" + plat::PathFromNative(std::to_string(i)) + u".pdf";
-            f.path = f.folder + u"/" + f.fileName;
-            f.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + i % 26) + f.fileName;
+            f.SetFolderAndName(u"/x", u"d" + plat::PathFromNative(std::to_string(i)) + u".pdf");
+            f.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + i % 26) +
+                            std::u16string(f.FileName());
             std::vector<PersonalInfoHit> hits(20, PersonalInfoHit{kPersonalInfoPhoneNumber, u"010-1234-5678"});
             ASSERT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, f, hits), 0);
         }

@@ -38,7 +38,7 @@ protected:
             int64_t fileIndex = 0;
             if (i == 0) {
                 SearchFileInfo record;
-                SplitPath(plat::PathFromNative(path), record);
+                record.path = plat::PathFromNative(path);
                 record.documentKey = u"KEY0";
                 PersonalInfoCounts counts;
                 counts[0] = 1;

@@ -244,27 +244,6 @@ TEST(Paths, ExtensionsAndNameParts)
     }
 }
 
-TEST(Paths, SplitPathFillsTheRecordWithoutLengthLimit)
-{
-    struct Case { std::u16string path, name, folder; };
-    const std::u16string deep = u"/" + std::u16string(300, u'd') + u"/" + std::u16string(250, u'n') + u".hwp";
-    const Case cases[] = {
-        {u"/home/user/a.hwp", u"a.hwp", u"/home/user"},
-        {u"/a.hwp", u"a.hwp", u"/"},
-        {u"a.hwp", u"a.hwp", u""},
-        {deep, std::u16string(250, u'n') + u".hwp", u"/" + std::u16string(300, u'd')},
-    };
-    for (const auto& c : cases) {
-        SearchFileInfo r;
-        r.fileSize = 5;
-        SplitPath(c.path, r);
-        EXPECT_EQ(r.path, c.path);
-        EXPECT_EQ(r.fileName, c.name);
-        EXPECT_EQ(r.folder, c.folder);
-        EXPECT_EQ(r.fileSize, 5u);
-    }
-}
-
 TEST(Paths, ComponentsAndPrefixes)
 {
     StringVector parts{u"kept"};

@@ -68,7 +68,7 @@ struct Window : search::WalkSink {
         std::lock_guard<std::mutex> l(lock);
         std::vector<std::string> out;
         for (auto& f : files)
-            out.push_back(plat::WideToUtf8(f.fileName));
+            out.push_back(plat::WideToUtf8(f.FileName()));
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -152,10 +152,10 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     // The record's fields.
     std::lock_guard<std::mutex> l(w.lock);
     auto it = std::find_if(w.files.begin(), w.files.end(),
-                           [](auto& f) { return f.fileName == u"c.HWP"; });
+                           [](auto& f) { return f.FileName() == u"c.HWP"; });
     ASSERT_NE(it, w.files.end());
     EXPECT_EQ(it->path, W(r + "/deep/er/still/c.HWP"));
-    EXPECT_EQ(it->folder, W(r + "/deep/er/still"));
+    EXPECT_EQ(it->Folder(), W(r + "/deep/er/still"));
     EXPECT_EQ(it->fileSize, 4u);
     struct stat st;
     ASSERT_EQ(stat((r + "/deep/er/still/c.HWP").c_str(), &st), 0);
@@ -163,7 +163,7 @@ TEST(DirectoryWalk, ExtensionsTypesAndLinks)
     EXPECT_TRUE(it->documentKey.empty());
     EXPECT_EQ(it->fromEventStore, 0u);
     auto raw = std::find_if(w.files.begin(), w.files.end(),
-                            [](auto& f) { return f.fileName.find(u'\xDCFF') != std::u16string::npos; });
+                            [](auto& f) { return f.FileName().find(u'\xDCFF') != std::u16string::npos; });
     ASSERT_NE(raw, w.files.end());
     EXPECT_EQ(access(plat::PathToNative(raw->path).c_str(), R_OK), 0);
 }
@@ -558,10 +558,10 @@ TEST(NtfsSearch, TableAndDirectoryWalkReportEveryFileOnce)
     SearchToEnd(guard, w);
     std::lock_guard<std::mutex> l(w.lock);
     auto it = std::find_if(w.files.begin(), w.files.end(),
-                           [](auto& f) { return f.fileName == u"report.pdf"; });
+                           [](auto& f) { return f.FileName() == u"report.pdf"; });
     ASSERT_NE(it, w.files.end());
     EXPECT_EQ(it->path, W(m.mount + "/report.pdf"));
-    EXPECT_EQ(it->folder, W(m.mount));
+    EXPECT_EQ(it->Folder(), W(m.mount));
     EXPECT_EQ(it->fileSize, 3000u);
     struct stat st;
     ASSERT_EQ(stat((m.mount + "/report.pdf").c_str(), &st), 0);

@@ -208,7 +208,7 @@ struct Window : search::WalkSink {
     bool AddFileInfo(std::unique_ptr<SearchFileInfo> owned) override
     {
         std::lock_guard<std::mutex> l(lock);
-        names.push_back(plat::WideToUtf8(owned->fileName));
+        names.push_back(plat::WideToUtf8(owned->FileName()));
         return true;
     }
     void FinishFileSearch() override

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "core/eventstore/store_fixture.h"
 #include "platform/docfile.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
 
@@ -320,6 +322,51 @@ TEST_F(SessionTest, UnreadDocumentsAreCountedShownInPartAndNeverStoredAsResults)
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Name = 'broken.hwp'"), 0);
     }
     EXPECT_EQ(g_reads.load(), 2 + 2 + 1);  // the good one is stored after the first round
+}
+
+// A document found twice in one search (two walks reaching one folder) is
+// read once: its second finding takes the result the first one stored.
+TEST_F(SessionTest, ADocumentFoundTwiceIsReadOnce)
+{
+    const std::string twice = Put("a/twice.hwp", kPerson);
+    Put("a/other.hwp", kPerson + kPerson);
+    struct stat st {};
+    ASSERT_EQ(::stat(twice.c_str(), &st), 0);
+    // Each round has its own mask, so its own keys: nothing stored before.
+    const struct { unsigned workers; uint32_t mask; } rounds[] = {{1, 0x7F}, {4, 0x01}};
+    for (int r = 0; r < 2; ++r) {
+        SCOPED_TRACE(r);
+        g_reads = 0;
+        Recorder sink;
+        search::SearchSession session(sink);
+        session.SetAnalysisWorkers(rounds[r].workers);
+        search::SearchRequest request = Request();
+        request.mask = rounds[r].mask;
+        ASSERT_GT(session.Start(request), 0);
+        ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded > 0; }));
+        // The document once more, as a walker reports it. The intake is the
+        // walkers' alone (a private base): a C-style cast reaches it.
+        auto again = std::make_unique<SearchFileInfo>();
+        again->path = W(twice);
+        again->fileSize = static_cast<uint64_t>(st.st_size);
+        again->lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
+        auto& intake = (search::WalkSink&)session;
+        ASSERT_TRUE(intake.AddFileInfo(std::move(again)));
+        session.StartAnalysis();
+        ASSERT_TRUE(sink.Wait([&] { return sink.finished > 0; }));
+        EXPECT_TRUE(session.Complete());
+        ASSERT_EQ(session.FoundCount(), 3u);
+        EXPECT_EQ(g_reads.load(), 2);
+        std::vector<std::string> documents;
+        for (const std::string& line : sink.log)
+            if (line.rfind("document ", 0) == 0) documents.push_back(line);
+        std::sort(documents.begin(), documents.end());
+        ASSERT_EQ(documents.size(), 3u);
+        EXPECT_EQ(documents[1], "document " + twice + " 1 kind 1");
+        EXPECT_EQ(documents[2], documents[1]);
+        EXPECT_EQ(std::count(sink.fromStore.begin(), sink.fromStore.end(), true), 1);
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), 2 * (r + 1));
+    }
 }
 
 TEST_F(SessionTest, DocumentsOfExcludedFoldersAreNotTakenIn)

@@ -99,7 +99,7 @@ protected:
     static std::set<std::u16string> Names(CFileReportControl* c)
     {
         std::set<std::u16string> names;
-        for (CFileInfoRecord* r : DocumentRows(c)) names.insert(r->FileInfo()->fileName);
+        for (CFileInfoRecord* r : DocumentRows(c)) names.emplace(r->FileInfo()->FileName());
         return names;
     }
     // Ticks n documents of the main folder not ticked or used before.

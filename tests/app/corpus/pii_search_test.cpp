@@ -56,7 +56,7 @@ TEST_F(PiiCorpusSearch, UserSearchShowsExpectedCountsInTheirTabs)
     for (int f = 0; f < all->FolderRowCount(); ++f)
         for (int d = 0; all->DocumentRow(f, d); ++d) {
             CFileInfoRecord* row = all->DocumentRow(f, d);
-            for (int k = 0; k < 7; ++k) shown[row->FileInfo()->fileName][k] = row->ItemText(k + 2);
+            for (int k = 0; k < 7; ++k) shown[std::u16string(row->FileInfo()->FileName())][k] = row->ItemText(k + 2);
         }
     std::array<int, CAllSearchDlg::kTabCount> perTab{};
     int documents = 0;

@@ -29,8 +29,7 @@ constexpr int kHitsPerDocument = 10;
     bool signalled = false;
     for (int n = 0;; ++n) {
         SearchFileInfo doc;
-        doc.folder = u"/home/user/문서";
-        doc.fileName = u"문서" + plat::AsciiToWide(std::to_string(n)) + u".hwp";
+        doc.SetFolderAndName(u"/home/user/문서", u"문서" + plat::AsciiToWide(std::to_string(n)) + u".hwp");
         doc.documentKey = std::u16string(64, u'A');
         if (oneTransaction) {
             AddFileInfoWithHits(PersonalInfoCounts{1, 2, 3, 4, 0, 0, 0}, doc, hits);

@@ -15,9 +15,8 @@ protected:
         const int64_t id = AddEvent(type);
         for (int i = 0; i < documents; ++i) {
             SearchFileInfo d;
-            d.folder = u"/home/user";
-            d.fileName = u"d" + plat::AsciiToWide(std::to_string(i)) + u".hwp";
-            d.documentKey = d.fileName;
+            d.SetFolderAndName(u"/home/user", u"d" + plat::AsciiToWide(std::to_string(i)) + u".hwp");
+            d.documentKey = d.FileName();
             AddFileEventLog(id, AddFileInfoRow(PersonalInfoCounts{}, d));
         }
         return id;
@@ -52,9 +51,9 @@ TEST_F(EventLogQueriesTest, RowsComeInTheOrderAskedWithTheirCountsAndDocuments)
     std::vector<SearchFileInfo> docs;
     EXPECT_TRUE(GetEventDocuments(del, docs));
     ASSERT_EQ(docs.size(), 3u);
-    EXPECT_EQ(docs[0].fileName, u"d0.hwp");
+    EXPECT_EQ(docs[0].FileName(), u"d0.hwp");
     EXPECT_EQ(docs[2].path, u"/home/user/d2.hwp");
-    EXPECT_EQ(docs[1].folder, u"/home/user");
+    EXPECT_EQ(docs[1].Folder(), u"/home/user");
 }
 
 TEST_F(EventLogQueriesTest, ManyIdsAreReadInBatches)

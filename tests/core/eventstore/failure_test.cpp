@@ -33,8 +33,7 @@ using Clock = std::chrono::steady_clock;
 SearchFileInfo Document(int n)
 {
     SearchFileInfo d;
-    d.folder = u"/home/user/문서";
-    d.fileName = u"보고서" + plat::AsciiToWide(std::to_string(n)) + u".hwp";
+    d.SetFolderAndName(u"/home/user/문서", u"보고서" + plat::AsciiToWide(std::to_string(n)) + u".hwp");
     d.documentKey = std::u16string(63, u'A') + static_cast<char16_t>(u'A' + n % 26);
     return d;
 }

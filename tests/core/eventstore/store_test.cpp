@@ -370,8 +370,7 @@ TEST(EventStoreOpenTest, DamagedDatabaseIsSetAsideAndTheTemplateTakesItsPlace)
         for (int i = 0; i < 3000; ++i) {
             SearchFileInfo doc;
             doc.documentKey = std::u16string(64, u'A');
-            doc.folder = u"/home/user/문서/" + plat::AsciiToWide(std::to_string(i));
-            doc.fileName = u"보고서.hwp";
+            doc.SetFolderAndName(u"/home/user/문서/" + plat::AsciiToWide(std::to_string(i)), u"보고서.hwp");
             ASSERT_GT(AddFileInfoRow(PersonalInfoCounts{}, doc), 0);
         }
         ExitEventDatabase();

@@ -23,9 +23,7 @@ std::string U8(const std::u16string& s)
 SearchFileInfo Document(const std::u16string& folder, const std::u16string& name, const std::u16string& key)
 {
     SearchFileInfo r;
-    r.folder = folder;
-    r.fileName = name;
-    r.path = folder + u"/" + name;
+    r.SetFolderAndName(folder, name);
     r.documentKey = key;
     r.fileSize = 10;
     return r;
@@ -152,8 +150,8 @@ TEST_F(EventTablesTest, DocumentsAndHitsWithUnsafeTextAreStoredUnchanged)
         ASSERT_TRUE(GetFileInfo(r, ids[i], counts));
         EXPECT_EQ(ids[i], r.fileIndex);
         EXPECT_EQ(Key(static_cast<char>('A' + i)), r.documentKey);
-        EXPECT_EQ(names[i], r.fileName);
-        EXPECT_EQ(folder, r.folder);
+        EXPECT_EQ(names[i], r.FileName());
+        EXPECT_EQ(folder, r.Folder());
         EXPECT_EQ(folder + u"/" + names[i], r.path);
         EXPECT_EQ(99u, r.fileSize);  // not touched
         EXPECT_EQ(i * 10 + 6, counts[6]);
@@ -359,8 +357,8 @@ TEST_F(EventTablesTest, ExceptionsAddListAndRemove)
         EXPECT_EQ(plat::UserName(), users[i]);
         if (docs[i].fileIndex == b) {
             EXPECT_EQ(u"/b.xlsx", docs[i].path);
-            EXPECT_EQ(u"/", docs[i].folder);
-            EXPECT_EQ(u"b.xlsx", docs[i].fileName);
+            EXPECT_EQ(u"/", docs[i].Folder());
+            EXPECT_EQ(u"b.xlsx", docs[i].FileName());
             EXPECT_EQ(2, counts[i][1]);
             EXPECT_EQ(EVENT_ERROR_EXCEPTION_START, types[i]);
         } else {
