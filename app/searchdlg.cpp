@@ -497,9 +497,26 @@ void CAllSearchDlg::StoreWriteFailed(const EventStoreFailure& first)
         this,
         [this, first] {
             if (m_shutDown) return;
-            ShowMessageBox(EventStoreFailureText(first) + u"\n검색 결과는 화면에 그대로 표시됩니다.", u"", 1, this);
+            const std::u16string text = EventStoreFailureText(first) + u"\n검색 결과는 화면에 그대로 표시됩니다.";
+            if (m_asking) {
+                m_storeMessagePending = text;
+                return;
+            }
+            ShowStoreMessage(text);
         },
         Qt::QueuedConnection);
+}
+
+void CAllSearchDlg::ShowStoreMessage(const std::u16string& text)
+{
+    m_storeMessageOpen = true;
+    m_completedWhileStoreMessage = false;
+    ShowMessageBox(text, u"", 1, this);
+    m_storeMessageOpen = false;
+    if (m_completedWhileStoreMessage && !m_shutDown) {
+        m_completedWhileStoreMessage = false;
+        ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
+    }
 }
 
 // ---- Messages and timers ----------------------------------------------------------------
@@ -657,6 +674,11 @@ void CAllSearchDlg::Completion()
                 box->EndDialog(ps::ui::IDCANCEL);
             return;
         }
+        if (m_storeMessageOpen) {
+            // The store's message is read first; the completion follows it.
+            m_completedWhileStoreMessage = true;
+            return;
+        }
         ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
     }
 }
@@ -674,6 +696,18 @@ bool CAllSearchDlg::StopSearch(StopPath path)
         m_completedWhileAsking = false;
         const int answer = ShowMessageBox(GetText(u"SEARCH_CANCEL_QUESTION"), u"", 0, this);
         m_asking = false;
+        if (!m_storeMessagePending.empty() && !m_shutDown) {
+            // A store failure told while the question was open.
+            const std::u16string text = std::move(m_storeMessagePending);
+            m_storeMessagePending.clear();
+            const bool completed = m_completedWhileAsking;
+            m_completedWhileAsking = false;
+            ShowStoreMessage(text);
+            if (completed) {
+                ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
+                return false;
+            }
+        }
         if (m_completedWhileAsking) {
             // The search completed while the question was shown: it has its
             // end event already, the answer was to a question that no longer

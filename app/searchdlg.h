@@ -100,6 +100,7 @@ public:
     // engine and the analysis, writes the search's end event once and shows
     // the counts reached. False when the user keeps the search running.
     bool StopSearch(StopPath path);
+    void ShowStoreMessage(const std::u16string& text);
 
     // State for the opener and tests.
     bool IsIdle() const { return m_session->IsIdle(); }
@@ -231,6 +232,12 @@ private:
     // its answer unused (the completion message follows once it is gone).
     bool m_asking = false;
     bool m_completedWhileAsking = false;
+    // The store's failure message is open: a completion meanwhile waits for
+    // it. A failure told while the stop question is open waits for the
+    // answer. One box at a time, never one over another.
+    bool m_storeMessageOpen = false;
+    bool m_completedWhileStoreMessage = false;
+    std::u16string m_storeMessagePending;
     int m_dotCounter = 1;
     unsigned m_elapsed = 0;
 

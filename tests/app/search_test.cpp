@@ -1033,5 +1033,69 @@ TEST_F(StoreFailureSearchTest, AFullDamagedOrLockedStoreIsToldOnceAndTheRowsStay
     }
 }
 
+// The user still reads the store's message when the search completes (and,
+// in a second run, the store fails while the stop question is open): the
+// boxes come one after another, never one over another.
+TEST_F(StoreFailureSearchTest, TheStoreMessageAndTheCompletionNeverStack)
+{
+    SlowReader slow;
+    const std::string root = MakeMany("stack", 12, std::string("ID ") + kResident);
+    FillTheStore();
+    int open = 0, deepest = 0;
+    std::vector<std::u16string> order;
+    CAllSearchDlg dlg;
+    ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+        ++open;
+        deepest = std::max(deepest, open);
+        order.push_back(text);
+        if (text.find(u"검색 결과는 화면에 그대로 표시됩니다.") != std::u16string::npos) {
+            // The search ends while the store's message is read.
+            EXPECT_TRUE(WaitIdle(dlg));
+            for (int i = 0; i < 50; ++i) QApplication::processEvents();
+        }
+        --open;
+        return ps::ui::IDOK;
+    };
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return order.size() >= 2; }, 20000));
+    ASSERT_TRUE(WaitIdle(dlg));
+    for (int i = 0; i < 50; ++i) QApplication::processEvents();
+    EXPECT_EQ(deepest, 1);
+    ASSERT_EQ(order.size(), 2u);
+    EXPECT_NE(order[0].find(u"검색 결과는 화면에 그대로 표시됩니다."), std::u16string::npos);
+    EXPECT_EQ(order[1], u"검색이 완료되었습니다.");
+
+    // The failure is told while the stop question is open: it waits for the
+    // answer (취소), then the completion follows it.
+    order.clear();
+    deepest = 0;
+    ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+        ++open;
+        deepest = std::max(deepest, open);
+        order.push_back(text);
+        int answer = ps::ui::IDOK;
+        if (text == u"검색을 종료하시겠습니까?") {
+            EXPECT_TRUE(WaitIdle(dlg));
+            for (int i = 0; i < 50; ++i) QApplication::processEvents();
+            answer = ps::ui::IDCANCEL;
+        }
+        --open;
+        return answer;
+    };
+    // The second search's first write fails at its start; its message is
+    // still on its way when the stop is asked at once.
+    dlg.OnBnClickedButtonSearch();
+    ASSERT_FALSE(dlg.IsIdle());
+    dlg.OnBnClickedButtonSearch();
+    for (int i = 0; i < 50; ++i) QApplication::processEvents();
+    EXPECT_EQ(deepest, 1);
+    ASSERT_EQ(order.size(), 3u);
+    EXPECT_EQ(order[0], u"검색을 종료하시겠습니까?");
+    EXPECT_NE(order[1].find(u"검색 결과는 화면에 그대로 표시됩니다."), std::u16string::npos);
+    EXPECT_EQ(order[2], u"검색이 완료되었습니다.");
+}
+
 }  // namespace
 }  // namespace ps_test
