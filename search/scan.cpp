@@ -25,7 +25,7 @@ std::u16string UpperExtension(const std::u16string& path)
 }
 
 // Characters of text a reading thread keeps room for between documents.
-constexpr size_t kKeptTextRoom = size_t{16} << 20;
+constexpr size_t kKeptTextRoom = size_t{4} << 20;
 
 bool Cancelled(const CancelFlag* cancel)
 {
