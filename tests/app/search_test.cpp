@@ -76,6 +76,15 @@ protected:
         WritePdf(root + "/b/three.pdf", {std::string("Tel ") + kPhone});
         return root;
     }
+    // A user search of root for every kind, shown, started and run to its end.
+    void SearchToTheEnd(CAllSearchDlg& dlg, const std::string& root)
+    {
+        dlg.SetSearchMode(1);
+        dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+        dlg.show();
+        ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+        ASSERT_TRUE(WaitIdle(dlg));
+    }
     // A folder of count documents holding the one line each.
     std::string MakeMany(const char* name, int count, const std::string& line)
     {
@@ -91,11 +100,7 @@ TEST_F(SearchWindowTest, UserSearchFindsStoresAndReusesResults)
 {
     const std::string root = MakeDocs();
     CAllSearchDlg dlg;
-    dlg.SetSearchMode(1);
-    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
-    dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
-    ASSERT_TRUE(WaitIdle(dlg));
+    ASSERT_NO_FATAL_FAILURE(SearchToTheEnd(dlg, root));
 
     // Extensions handed to the engine, sorted.
     EXPECT_EQ(dlg.Extensions(), (std::vector<std::u16string>{u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"PPTX", u"XLS", u"XLSX"}));
@@ -207,11 +212,7 @@ TEST_F(SearchWindowTest, AnEventStoreThatCannotBeReadLetsTheSearchFinish)
         db.Exec("DROP TABLE ExceptionInfo");
     }
     CAllSearchDlg dlg;
-    dlg.SetSearchMode(1);
-    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
-    dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
-    ASSERT_TRUE(WaitIdle(dlg));
+    ASSERT_NO_FATAL_FAILURE(SearchToTheEnd(dlg, root));
     EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 3);
     EXPECT_EQ(dlg.SearchTotal(kPersonalInfoResidentNumber), 2);
     EXPECT_EQ(dlg.SearchTotal(kPersonalInfoPhoneNumber), 2);
@@ -281,11 +282,7 @@ TEST_F(SearchWindowTest, ActedOnOrVanishedDocumentsLeaveEveryTab)
 {
     const std::string root = MakeDocs();
     CAllSearchDlg dlg;
-    dlg.SetSearchMode(1);
-    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
-    dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
-    ASSERT_TRUE(WaitIdle(dlg));
+    ASSERT_NO_FATAL_FAILURE(SearchToTheEnd(dlg, root));
     int notHandled = -1;
     QString reason;
     dlg.actionWindowRunner = [&](CDocumentActionDlg& action) {
@@ -384,11 +381,7 @@ TEST_F(SearchWindowTest, ShowingAgainStartsNoSecondSearch)
 {
     const std::string root = MakeDocs();
     CAllSearchDlg dlg;
-    dlg.SetSearchMode(1);
-    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
-    dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
-    ASSERT_TRUE(WaitIdle(dlg));
+    ASSERT_NO_FATAL_FAILURE(SearchToTheEnd(dlg, root));
     dlg.hide();
     dlg.show();
     for (int i = 0; i < 50; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -773,11 +766,7 @@ TEST_F(SearchWindowTest, StartedDocumentsLeaveNoBacklog)
 {
     const std::string root = MakeDocs();
     CAllSearchDlg dlg;
-    dlg.SetSearchMode(1);
-    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
-    dlg.show();
-    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
-    ASSERT_TRUE(WaitIdle(dlg));
+    ASSERT_NO_FATAL_FAILURE(SearchToTheEnd(dlg, root));
 
     struct StartedCounter : QObject {
         int received = 0;
