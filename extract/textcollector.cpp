@@ -93,6 +93,22 @@ void CTextCollector::CommitText(int start, int end)
         Emit(text + start, TextLength(text + start));
 }
 
+void CTextCollector::CommitTextPieces(const char16_t* text, size_t length, const char16_t* suffix,
+                                      size_t suffixLength)
+{
+    if (!m_pOutput)
+        return;
+    std::u16string& out = *m_pOutput;
+    const size_t at = out.size();
+    out.append(text, length);
+    if (suffixLength)
+        out.append(suffix, suffixLength);
+    for (size_t i = at; i < out.size(); ++i) {
+        if (out[i] == 7 || out[i] == 13)
+            out[i] = 10;
+    }
+}
+
 void CTextCollector::CommitRange(int start, int count)
 {
     if (count == 0)
@@ -191,6 +207,12 @@ void AppendPiece(CTextCollector* collector, const char16_t* text, int count,
         return;
     if (total > static_cast<size_t>(INT_MAX / 2 - 512))
         throw std::bad_alloc();
+    if (kind == CommitKind::Text) {
+        // Straight to the output: a long piece (a shared string a sheet
+        // repeats thousands of times) is not copied through the buffer.
+        collector->CommitTextPieces(text, n, suffix, suffixLength);
+        return;
+    }
     char16_t* buffer = collector->GetBuffer(static_cast<int>(total + 1));
     std::memcpy(buffer, text, n * sizeof(char16_t));
     if (suffixLength)

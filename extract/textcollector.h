@@ -53,6 +53,10 @@ public:
     // Office and RTF readers: positions start..end-1; the characters 7 and 13
     // become line feeds; the text from start up to the first zero is emitted.
     void CommitText(int start, int end);
+    // The same for a piece and its suffix given whole (no zero inside):
+    // both go to the output at once, without the scratch buffer.
+    void CommitTextPieces(const char16_t* text, size_t length, const char16_t* suffix,
+                          size_t suffixLength);
     // PDF text: count characters from start, emitted unchanged.
     void CommitRange(int start, int count);
     // HWP text in its code-unit form: tabs kept, 13 and the line break 10
