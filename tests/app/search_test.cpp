@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "core/eventstore/eventtables.h"
+#include "support/storefaults.h"
 
 namespace ps_test {
 namespace {
@@ -943,20 +944,7 @@ protected:
             std::vector<PersonalInfoHit> hits(20, PersonalInfoHit{kPersonalInfoPhoneNumber, u"010-1234-5678"});
             ASSERT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, f, hits), 0);
         }
-        {
-            RawDb raw(dbPath_);
-            ASSERT_EQ(0, raw.Exec("PRAGMA wal_checkpoint(TRUNCATE)"));
-        }
-        const int fd = open(dbPath_.c_str(), O_RDWR);
-        ASSERT_GE(fd, 0);
-        struct stat st;
-        ASSERT_EQ(0, fstat(fd, &st));
-        const std::string junk(4096, '\x5a');
-        for (off_t at = 4096; at < st.st_size; at += 4096)
-            ASSERT_EQ(4096, pwrite(fd, junk.data(), junk.size(), at));
-        close(fd);
-        std::lock_guard<std::recursive_timed_mutex> guard(EventStoreLock());
-        sqlite3_db_release_memory(EventDatabase().Handle());
+        OverwriteStoreButFirstPage(dbPath_);
     }
     int StoreNotices() const
     {

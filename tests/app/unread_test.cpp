@@ -9,6 +9,7 @@
 #include "extract/extractlib.h"
 #include "extract/pdf/pdf_builder.h"
 #include "search/extractors.h"
+#include "support/errorlist.h"
 
 namespace ps_test {
 namespace {
@@ -70,13 +71,10 @@ TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
     std::filesystem::create_directories(root);
     ASSERT_TRUE(WriteFileBytes(root + "/partial.pdf", "%PDF-1.4\n"));
     ASSERT_TRUE(WriteFileBytes(root + "/broken.docx", "PK\3\4 no package"));
-    const plat::LocalTime now = plat::LocalTimeNow();
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
-    const std::string folder = plat::PathToNative(plat::DocumentsDir()) + "/Privasweep/PrivasweepErrorFile/" + day;
-    std::filesystem::create_directories(folder);
-    std::filesystem::remove(folder + "/PrivasweepErrFileList.txt");
-    std::filesystem::create_symlink("/dev/full", folder + "/PrivasweepErrFileList.txt");
+    const std::filesystem::path list = ps_test::ErrorListPath(plat::LocalTimeNow());
+    std::filesystem::create_directories(list.parent_path());
+    std::filesystem::remove(list);
+    std::filesystem::create_symlink("/dev/full", list);
 
     CAllSearchDlg dlg;
     dlg.SetSearchMode(1);
@@ -87,7 +85,7 @@ TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
     EXPECT_EQ(dlg.UnreadDocuments(), 2);
     EXPECT_EQ(dlg.DelayLine()->text(),
               QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 0개 기록됨, 2개는 디스크에 기록하지 못함)"));
-    std::filesystem::remove(folder + "/PrivasweepErrFileList.txt");
+    std::filesystem::remove(list);
     SetExtractorTable(previous);
 }
 

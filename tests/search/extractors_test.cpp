@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "search/matcher.h"
 #include "support/isolation.h"
+#include "support/errorlist.h"
 
 namespace {
 
@@ -65,13 +66,7 @@ ExtractorTable RecordingTable()
     return t;
 }
 
-std::string ErrorList(const plat::LocalTime& t)
-{
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", t.year, t.month, t.day);
-    return plat::PathToNative(plat::DocumentsDir()) + "/Privasweep/PrivasweepErrorFile/" + day +
-           "/PrivasweepErrFileList.txt";
-}
+std::string ErrorList(const plat::LocalTime& t) { return ps_test::ErrorListPath(t); }
 
 TEST(ExtractorDispatch, EntryAndOptionsByExtension)
 {

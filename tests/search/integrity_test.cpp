@@ -30,31 +30,14 @@
 #include "support/isolation.h"
 #include "support/within.h"
 #include "support/zip_writer.h"
+#include "support/errorlist.h"
 
 namespace {
 
 std::u16string W(const std::string& s) { return plat::PathFromNative(s); }
 
-std::string TodaysErrorList()
-{
-    const plat::LocalTime t = plat::LocalTimeNow();
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", t.year, t.month, t.day);
-    return ps_test::ReadFileBytes(plat::PathToNative(plat::DocumentsDir()) +
-                                  "/Privasweep/PrivasweepErrorFile/" + day + "/PrivasweepErrFileList.txt");
-}
-
-// The error-list line of path: "[hh:mm:ss] path<TAB>reason", empty when absent.
-std::string ListedReason(const std::string& path)
-{
-    const std::string list = TodaysErrorList();
-    const std::string key = "] " + path + "\t";
-    size_t at = list.rfind(key);
-    if (at == std::string::npos)
-        return {};
-    at += key.size();
-    return list.substr(at, list.find("\r\n", at) - at);
-}
+using ps_test::ListedReason;
+using ps_test::TodaysErrorList;
 
 struct Scan {
     ScanStatus status = ScanStatus::Done;

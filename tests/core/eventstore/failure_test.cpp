@@ -22,6 +22,7 @@
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "store_fixture.h"
+#include "support/storefaults.h"
 
 namespace {
 
@@ -307,25 +308,8 @@ TEST_F(EventStoreTest, DamagedDatabaseEndsTheWriteAtOnceAndIsReported)
     // database file.
     for (int i = 0; i < 40; ++i)
         ASSERT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, Document(i), Hits(20)), 0);
-    {
-        RawDb raw(dbPath());
-        ASSERT_EQ(0, raw.Exec("PRAGMA wal_checkpoint(TRUNCATE)"));
-    }
-    // Another program overwrites every page but the first; the connection
-    // keeps nothing of them in its cache (as with a database larger than
-    // the cache).
-    {
-        const int fd = open(dbPath().c_str(), O_RDWR);
-        ASSERT_GE(fd, 0);
-        struct stat st;
-        ASSERT_EQ(0, fstat(fd, &st));
-        const std::string junk(4096, '\x5a');
-        for (off_t at = 4096; at < st.st_size; at += 4096)
-            ASSERT_EQ(4096, pwrite(fd, junk.data(), junk.size(), at));
-        close(fd);
-        std::lock_guard<std::recursive_timed_mutex> guard(EventStoreLock());
-        sqlite3_db_release_memory(EventDatabase().Handle());
-    }
+    // Another program overwrites every page but the first.
+    ASSERT_NO_FATAL_FAILURE(ps_test::OverwriteStoreButFirstPage(dbPath()));
 
     EventStoreFailureWatch watch;
     int runs = 0;

@@ -19,6 +19,7 @@
 #include "search/extractors.h"
 #include "search/scan.h"
 #include "support/isolation.h"
+#include "support/errorlist.h"
 
 using namespace pdf_test;
 
@@ -57,22 +58,7 @@ std::string PersonalPdf()
                     ShowLines({"Kim Cheolsu", "mail kim.cheolsu@example.org", "end of the list"})});
 }
 
-// The error-list line of path, empty when absent.
-std::string ListedReason(const std::string& path)
-{
-    const plat::LocalTime t = plat::LocalTimeNow();
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", t.year, t.month, t.day);
-    const std::string list = ps_test::ReadFileBytes(plat::PathToNative(plat::DocumentsDir()) +
-                                                    "/Privasweep/PrivasweepErrorFile/" + day +
-                                                    "/PrivasweepErrFileList.txt");
-    const std::string key = "] " + path + "\t";
-    size_t at = list.rfind(key);
-    if (at == std::string::npos)
-        return {};
-    at += key.size();
-    return list.substr(at, list.find("\r\n", at) - at);
-}
+using ps_test::ListedReason;
 
 // Sets the budget of the documents read while alive.
 struct BudgetGuard {
