@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <exception>
 
+#include "platform/docfile.h"
+
 // What a reader's entry gives back.
 enum class EntryResult : int {
     Read = 0,     // read to its end: the text (possibly empty) is in the output
@@ -52,12 +54,16 @@ ReadError CurrentReadError() noexcept;
 
 // The common boundary of an entry: runs body (which returns an EntryResult)
 // and turns any exception out of it into Failed, described in *failure when
-// failure is given.
+// failure is given. A read to the end during which the reader noted damage
+// (plat::NoteDamage) is NotRead: the text it gathered stays in the output,
+// and the damage's reason reaches the DamageScope around the entry.
 template <class Body>
 EntryResult RunReaderEntry(ReadError* failure, Body&& body) noexcept
 {
+    plat::DamageScope damage;
     try {
-        return body();
+        const EntryResult result = body();
+        return result == EntryResult::Read && damage.Damaged() ? EntryResult::NotRead : result;
     } catch (...) {
         if (failure)
             *failure = CurrentReadError();

@@ -15,6 +15,7 @@ namespace {
 
 thread_local plat::ReadCancelScope* t_scope = nullptr;
 thread_local PsDocOpenError t_lastOpenError = kDocOpenOk;
+thread_local plat::DamageScope* t_damage = nullptr;
 
 // The budget of documents read from now on; guarded by g_budgetLock.
 std::mutex g_budgetLock;
@@ -213,4 +214,32 @@ ReadCancelScope::~ReadCancelScope()
 
 bool ReadCancelled() { return ReadScopeAccess::Cancelled(); }
 
+struct DamageScopeAccess {
+    static void Note(DamageScope* scope, const char* reason)
+    {
+        if (!scope->reason_)
+            scope->reason_ = reason && *reason ? reason : "damaged";
+        scope->count_ += 1;
+    }
+};
+
+DamageScope::DamageScope() : previous_(t_damage) { t_damage = this; }
+
+DamageScope::~DamageScope()
+{
+    t_damage = previous_;
+    if (previous_ && count_ != 0) {
+        DamageScopeAccess::Note(previous_, reason_);
+        previous_->count_ += count_ - 1;
+    }
+}
+
 }  // namespace plat
+
+extern "C" void PsNoteDamage(const char* reason)
+{
+    if (t_damage)
+        plat::DamageScopeAccess::Note(t_damage, reason);
+}
+
+extern "C" int PsDamageNoted(void) { return t_damage && t_damage->Damaged() ? 1 : 0; }

@@ -80,6 +80,24 @@ PsDocumentBudget PsCurrentDocumentBudget(void);
    reader reports its own stop). */
 void PsNoteReadLimit(int limit);
 
+/* Damage. A reader that meets input contradicting itself (a length, offset
+   or count that points past its data or disagrees with what is there; a
+   stream that does not decompress cleanly or fails its check value; a part,
+   stream or record that another part names and that is missing; a structure
+   still open at the end of the data; anything skipped because a cap was
+   reached) goes on reading what it can and notes the damage here with a
+   short reason. The entry then reports the document read in part (or not
+   read when no text came): a damaged document never reads clean.
+   reason: a short UTF-8 text with static storage duration (kept as the
+   pointer, never copied or freed). Noted for the calling thread's innermost
+   DamageScope; the first reason of a scope is the one it keeps. Without a
+   scope nothing is noted. */
+void PsNoteDamage(const char* reason);
+
+/* Non-zero when damage was noted in the calling thread's innermost
+   DamageScope (or a scope it holds) so far. */
+int PsDamageNoted(void);
+
 #ifdef __cplusplus
 }
 
@@ -145,6 +163,34 @@ private:
 };
 
 bool ReadCancelled();
+
+// Collects the damage noted on this thread (PsNoteDamage, NoteDamage) while
+// alive. Scopes nest: damage noted inside one also marks the scope around it
+// when the inner one ends, so a damaged embedded part marks its document.
+// Every reader entry runs inside one (RunReaderEntry), and so does the
+// search's dispatch, which turns the reason into the error-file list's.
+class DamageScope {
+public:
+    DamageScope();
+    ~DamageScope();
+    DamageScope(const DamageScope&) = delete;
+    DamageScope& operator=(const DamageScope&) = delete;
+
+    bool Damaged() const { return reason_ != nullptr; }
+    // The first reason noted (UTF-8), null when none.
+    const char* Reason() const { return reason_; }
+    // How many times damage was noted in this scope and the scopes it held.
+    unsigned Count() const { return count_; }
+
+private:
+    friend struct DamageScopeAccess;
+
+    DamageScope* previous_;
+    const char* reason_ = nullptr;
+    unsigned count_ = 0;
+};
+
+inline void NoteDamage(const char* reason) { PsNoteDamage(reason); }
 
 }  // namespace plat
 #endif

@@ -153,6 +153,9 @@ EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string
     std::u16string why;
     // Filled in by an entry that failed on an exception.
     ReadError failure;
+    // Damage the reader noted while it read (its reason, when the result is
+    // not Read, is the document's).
+    plat::DamageScope damage;
     try {
         const Choice* c = ChoiceFor(upperExtension);
         if (!c)
@@ -164,6 +167,10 @@ EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string
         } else {
             plat::ClearDocumentOpenError();
             result = entry(path.c_str(), ReaderOptions(c->format), &text, &failure);
+            // An entry that read to the end but noted damage read in part
+            // (RunReaderEntry does so; an entry given by a test may not).
+            if (result == EntryResult::Read && damage.Damaged())
+                result = EntryResult::NotRead;
         }
     } catch (...) {
         // An entry must not throw; one that does failed all the same.
@@ -177,6 +184,12 @@ EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string
         if (plat::ReadCancelled()) {
             result = EntryResult::NotRead;
             why = u"검색을 멈춤";
+        }
+        if (result != EntryResult::Read && damage.Damaged()) {
+            const std::u16string what = plat::Utf8ToWide(damage.Reason());
+            SearchLog().Write(u"damaged document (%s, %u notes): %s", what.c_str(), damage.Count(), path.c_str());
+            if (why.empty())
+                why = u"손상된 문서 (" + what + u")";
         }
         if (result != EntryResult::Read && reason) {
             const plat::DocOpenError open = plat::LastDocumentOpenError();

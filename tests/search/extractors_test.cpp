@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "extract/readerror.h"
+#include "platform/docfile.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/matcher.h"
@@ -165,6 +166,56 @@ TEST(ExtractorDispatch, FailuresCaughtAtTheEntryKeepTheirReason)
     EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
     EXPECT_EQ(reason, u"문서를 읽지 못함 (읽기 오류)");
     g_status = 0;
+}
+
+// A reader that notes damage and reads on: the text it gathered is matched,
+// the document is read in part with the first reason, whether the entry
+// turned the result itself (RunReaderEntry) or not; damage in an embedded
+// part (an entry inside an entry) marks the document.
+EntryResult DamagedRead(const char16_t*, const char16_t*, std::u16string* text, ReadError*)
+{
+    *text += u"tel 02-123-4567";
+    plat::NoteDamage("압축 스트림 손상");
+    plat::NoteDamage("두 번째 이유");
+    return EntryResult::Read;
+}
+EntryResult EmbeddedDamage(const char16_t* path, const char16_t* options, std::u16string* text, ReadError* failure)
+{
+    return RunReaderEntry(failure, [&] {
+        std::u16string inner;
+        (void)Caught<DamagedRead>(path, options, &inner, nullptr);
+        *text += inner;
+        return EntryResult::Read;
+    });
+}
+
+TEST(ExtractorDispatch, ADamagedReadIsReadInPartWithItsFirstReason)
+{
+    ExtractorTable t;
+    TableGuard guard(t);
+    for (ExtractEntry entry : {ExtractEntry(DamagedRead), ExtractEntry(Caught<DamagedRead>), ExtractEntry(EmbeddedDamage)}) {
+        t.pdf = entry;
+        SetExtractorTable(t);
+        std::u16string text, reason;
+        EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text, &reason), EntryResult::NotRead);
+        EXPECT_EQ(text, u"tel 02-123-4567");
+        EXPECT_EQ(reason, u"손상된 문서 (압축 스트림 손상)");
+        PersonalInfoCounts counts{};
+        EXPECT_EQ(FindPersonalInfoInFile(u"/x/damaged.pdf", counts, 0xFFFF, nullptr, nullptr), ScanStatus::Partial);
+        EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 0, 0, 0}));
+    }
+    EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()))
+                  .find("/x/damaged.pdf\t손상된 문서 (압축 스트림 손상) - 일부만 읽음\r\n"),
+              std::string::npos);
+    // Damage noted outside any entry's scope (before the read) is not the
+    // document's.
+    plat::NoteDamage("밖에서");
+    t.pdf = Recording<'F'>;
+    SetExtractorTable(t);
+    g_text = u"x";
+    g_status = 0;
+    std::u16string text;
+    EXPECT_EQ(ExtractDocumentText(u"/x/b.pdf", u"PDF", text, nullptr), EntryResult::Read);
 }
 
 TEST(ErrorFileList, DailyFilesWholeLines)
