@@ -515,6 +515,76 @@ void RunAddress(std::u16string_view text, const Lines& lines, int pattern,
     });
 }
 
+// A resident number broken by a line end at its hyphen: "YYMMDD-" ending
+// one line and the seven digits starting the next, or "YYMMDD" ending one
+// and "-NNNNNNN" starting the next. A narrow column wraps a number so (a PDF
+// keeps the wrap as a line end); the line-by-line pattern cannot see it. The
+// parts take the same optional blank beside the hyphen as the pattern, and
+// the check digit decides. The hit is the number without the line end.
+bool IsDateDigits(const char16_t* p)
+{
+    for (int i = 0; i < 6; ++i)
+        if (!IsDigit(p[i]))
+            return false;
+    const int month = (p[2] - u'0') * 10 + (p[3] - u'0');
+    const int day = (p[4] - u'0') * 10 + (p[5] - u'0');
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+void RunSplitResidentNumbers(std::u16string_view text, TakenPositions& taken, int32_t& counter,
+                             PersonalInfoHitList* hits)
+{
+    const size_t n = text.size();
+    for (size_t nl = text.find(u'\n'); nl != std::u16string_view::npos; nl = text.find(u'\n', nl + 1)) {
+        // Before the line end: [date][blank]?-[blank]? or [date][blank]?, then an optional CR.
+        size_t j = nl;
+        if (j > 0 && text[j - 1] == u'\r')
+            --j;
+        bool dashBefore = false;
+        size_t before = j;
+        if (before > 0 && IsBlank(text[before - 1]))
+            --before;
+        if (before > 0 && text[before - 1] == u'-') {
+            dashBefore = true;
+            --before;
+            if (before > 0 && IsBlank(text[before - 1]))
+                --before;
+        }
+        if (before < 6 || !IsDateDigits(text.data() + before - 6))
+            continue;
+        const size_t start = before - 6;
+        // After it: [blank]? then, without a hyphen before the line end,
+        // -[blank]?; then seven digits.
+        size_t k = nl + 1;
+        if (k < n && IsBlank(text[k]))
+            ++k;
+        if (!dashBefore) {
+            if (k >= n || text[k] != u'-')
+                continue;
+            ++k;
+            if (k < n && IsBlank(text[k]))
+                ++k;
+        }
+        if (k + 7 > n)
+            continue;
+        bool digits = true;
+        for (size_t d = 0; d < 7 && digits; ++d)
+            digits = IsDigit(text[k + d]);
+        if (!digits || taken.IsTaken(start))
+            continue;
+        std::u16string number(text.substr(start, 6));
+        number += text.substr(k, 7);
+        if (!IsValidResidentNumber(number))
+            continue;
+        if (hits)
+            hits->push_back({kPersonalInfoResidentNumber, number.substr(0, 6) + u"-" + number.substr(6)});
+        taken.Take(start);
+        ++counter;
+    }
+}
+
 }  // namespace
 
 void PreparePersonalInfoPatterns() { (void)Patterns(); }
@@ -608,6 +678,8 @@ ScanStatus FindPersonalInfoInText(std::u16string& text, PersonalInfoCounts& coun
                 else
                     RunPattern(text, lines, p, taken, counter, g.kindBit, hits, cancel);
             }
+            if (g.kindBit == kMaskResidentNumber)
+                RunSplitResidentNumbers(text, taken, counter, hits);
         }
         if (Cancelled(cancel)) {
             plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");

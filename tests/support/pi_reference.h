@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "search/matcher.h"
 #include "search/pipatterns.h"
 #include "core/records.h"
 
@@ -69,6 +70,8 @@ public:
                 else
                     ByLine(text, p, taken, counts[g.kind], g.kindBit, hits);
             }
+            if (g.kindBit == kMaskResidentNumber)
+                SplitResident(text, taken, counts[g.kind], hits);
         }
     }
 
@@ -83,6 +86,26 @@ public:
     }
 
 private:
+    // A resident number wrapped at its hyphen: the date and the seven digits
+    // on two lines, the hyphen ending the first or starting the second.
+    void SplitResident(const std::wstring& text, std::map<size_t, bool>& taken, int32_t& counter,
+                       PersonalInfoHitList* hits) const
+    {
+        static const std::wregex split(
+            L"([0-9]{2}(0[1-9]|1[0-2])(0[1-9]|[1-2][0-9]|3[0-1]))"
+            L"(([ \t]?-[ \t]?\r?\n[ \t]?)|([ \t]?\r?\n[ \t]?-[ \t]?))([0-9]{7})");
+        for (auto it = std::wsregex_iterator(text.begin(), text.end(), split); it != std::wsregex_iterator(); ++it) {
+            const size_t start = static_cast<size_t>(it->position(0));
+            const std::wstring digits = (*it)[1].str() + (*it)[7].str();
+            if (taken.count(start) || !IsValidResidentNumber(FromWchar(digits)))
+                continue;
+            taken[start] = true;
+            ++counter;
+            if (hits)
+                hits->push_back({kPersonalInfoResidentNumber, FromWchar((*it)[1].str() + L"-" + (*it)[7].str())});
+        }
+    }
+
     template <typename F>
     void EachMatch(const std::wstring& text, int pattern, F&& f) const
     {
