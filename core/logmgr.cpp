@@ -5,6 +5,7 @@
 #include "core/registry.h"
 #include "platform/codec.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "platform/tracefile.h"
 #include "platform/wformat.h"
 
@@ -45,7 +46,8 @@ void CLogMgr::WriteV(const char16_t* format, va_list args)
             line = plat::FormatWide(u"[%s(%d) %d %d][%s] : ", module.c_str(), plat::ProcessId(),
                                     plat::SessionId(), plat::ThreadId(), m_strTag.c_str());
         }
-        line += text;
+        // A name in the text cannot end the line or write one of its own.
+        line += plat::EscapeLine(text, false);
     }
     Emit(line);
 }

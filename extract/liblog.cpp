@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "core/registry.h"
+#include "platform/text.h"
 #include "platform/codec.h"
 #include "platform/system.h"
 #include "platform/tracefile.h"
@@ -46,13 +47,15 @@ void CConvertLogMgr::BuildPrefix(const char16_t* text)
         return;
     }
     std::u16string module = plat::ProgramBaseName();
+    // A name in the text cannot end the line or write one of its own.
+    const std::u16string escaped = plat::EscapeLine(text, false);
     std::u16string line;
     if (m_strTag.empty()) {
         line = plat::FormatWide(u"[%s(%d) %d %d] : %s", module.c_str(), plat::ProcessId(), plat::SessionId(),
-                                plat::ThreadId(), text);
+                                plat::ThreadId(), escaped.c_str());
     } else {
         line = plat::FormatWide(u"[%s(%d) %d %d][%s] : %s", module.c_str(), plat::ProcessId(),
-                                plat::SessionId(), plat::ThreadId(), m_strTag.c_str(), text);
+                                plat::SessionId(), plat::ThreadId(), m_strTag.c_str(), escaped.c_str());
     }
     AppendToFile(line);
 }

@@ -125,4 +125,81 @@ WString AsciiToWide(std::string_view a)
     return WString(a.begin(), a.end());
 }
 
+namespace {
+
+bool NeedsEscape(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == u'\\';
+}
+
+int HexValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+WString EscapeLine(WStringView text, bool reversible)
+{
+    static const char16_t kHex[] = u"0123456789ABCDEF";
+    WString out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        if (!NeedsEscape(c) || (c == u'\\' && !reversible)) {
+            out += c;
+        } else if (c == u'\\') {
+            out += u"\\\\";
+        } else if (c <= 0xFF) {
+            out += u"\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += u"\\u";
+            for (int shift = 12; shift >= 0; shift -= 4)
+                out += kHex[(c >> shift) & 0xF];
+        }
+    }
+    return out;
+}
+
+WString UnescapeLine(WStringView line)
+{
+    WString out;
+    out.reserve(line.size());
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char16_t c = line[i];
+        if (c != u'\\' || i + 1 >= line.size()) {
+            out += c;
+            continue;
+        }
+        const char16_t kind = line[i + 1];
+        if (kind == u'\\') {
+            out += u'\\';
+            ++i;
+            continue;
+        }
+        const size_t digits = kind == u'x' ? 2 : kind == u'u' ? 4 : 0;
+        unsigned value = 0;
+        bool ok = digits != 0 && i + 1 + digits < line.size();
+        for (size_t d = 0; ok && d < digits; ++d) {
+            const int h = HexValue(line[i + 2 + d]);
+            ok = h >= 0;
+            value = value * 16 + static_cast<unsigned>(h < 0 ? 0 : h);
+        }
+        if (!ok) {
+            out += c;
+            continue;
+        }
+        out += static_cast<char16_t>(value);
+        i += 1 + digits;
+    }
+    return out;
+}
+
 }  // namespace plat

@@ -38,4 +38,16 @@ size_t WideLength(const char16_t* s);
 // ASCII literal to UTF-16 (for building texts from narrow constants).
 WString AsciiToWide(std::string_view ascii);
 
+// A text (a file name, above all) written as part of one line of a
+// line-oriented file the program keeps (the error-file list, the documents
+// in hand, the trace logs): nothing in it can end the line, start another or
+// split a field. Control characters (U+0000..U+001F, U+007F..U+009F) and the
+// line and paragraph separators U+2028, U+2029 are written \xHH or \uHHHH,
+// a backslash \\; everything else as it is. UnescapeLine gives the text back
+// exactly; an escape it does not know stays as it stands. A file that is
+// never read back (a trace log) may leave backslashes alone
+// (reversible = false): its lines still cannot be forged.
+WString EscapeLine(WStringView text, bool reversible = true);
+WString UnescapeLine(WStringView line);
+
 }  // namespace plat

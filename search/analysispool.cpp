@@ -1,5 +1,7 @@
 #include "search/analysispool.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 
 namespace search {
@@ -119,7 +121,7 @@ void AnalysisPool::SetReading(size_t me, const Job* job)
     for (const Reading* x : busy) {
         if (!lines.empty())
             lines += u'\n';
-        lines += x->path;
+        lines += plat::EscapeLine(x->path);
     }
     // A worker that goes straight from one document to the next changes the
     // set once; nothing is written when it has not changed.

@@ -1,6 +1,7 @@
 #include "search/lastcheck.h"
 
 #include "core/registry.h"
+#include "platform/text.h"
 
 const char16_t kRunKey[] = u"SOFTWARE\\Norvane\\Privasweep";
 
@@ -11,14 +12,21 @@ void DeleteLastCheckFile()
 
 std::u16string ReadLastCheckFile() { return ReadRegistryString(kRunKey, u"lastCheckFile", u""); }
 
-std::u16string FirstLastCheckFile(const std::u16string& value)
+std::vector<std::u16string> LastCheckFiles(const std::u16string& value)
 {
+    std::vector<std::u16string> paths;
     size_t start = 0;
     while (start < value.size()) {
         size_t end = value.find(u'\n', start);
         if (end == std::u16string::npos) end = value.size();
-        if (end > start) return value.substr(start, end - start);
+        if (end > start) paths.push_back(plat::UnescapeLine(std::u16string_view(value).substr(start, end - start)));
         start = end + 1;
     }
-    return std::u16string();
+    return paths;
+}
+
+std::u16string FirstLastCheckFile(const std::u16string& value)
+{
+    std::vector<std::u16string> paths = LastCheckFiles(value);
+    return paths.empty() ? std::u16string() : std::move(paths.front());
 }

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // "SOFTWARE\Norvane\Privasweep": lastCheckFile, findPSInfoFlag, Migration.
 extern const char16_t kRunKey[];
 // Every clean end of an analysis deletes the value.
 void DeleteLastCheckFile();
 std::u16string ReadLastCheckFile();
-// The document the last run ended in: the value holds one path per line;
-// the first non-empty line.
+// The documents the last run had in hand: the value holds one path per line,
+// each written with plat::EscapeLine so that no name can split it.
+std::vector<std::u16string> LastCheckFiles(const std::u16string& value);
+// The first of them; empty when none.
 std::u16string FirstLastCheckFile(const std::u16string& value);

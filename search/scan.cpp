@@ -154,7 +154,9 @@ bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
     // One write per line, never cut; CR LF as the list has always had.
-    std::string line = stamp + plat::PathToNative(path);
+    // A name cannot end its line or forge the reason: its control
+    // characters are written escaped.
+    std::string line = stamp + plat::PathToNative(plat::EscapeLine(path));
     if (!reason.empty()) {
         // The reason stays on its line whatever it holds.
         std::string text = plat::WideToUtf8(reason);

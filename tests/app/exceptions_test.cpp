@@ -170,6 +170,8 @@ TEST(LastCheckFileValue, TheFirstNonEmptyLineNamesTheDocument)
         {u"\n\n", u""},
         {u"", u""},
         {u"/d/with space.pdf", u"/d/with space.pdf"},
+        // Names are written escaped, one a line: a line end in a name stays in it.
+        {u"/d/two\\x0Alines.pdf\n/d/b.hwp", u"/d/two\nlines.pdf"},
     };
     for (const auto& c : cases) EXPECT_EQ(FirstLastCheckFile(c.value), c.first) << std::u16string(c.value).size();
 }

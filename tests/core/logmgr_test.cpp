@@ -62,6 +62,19 @@ TEST(TraceLog, LineLayoutWithAndWithoutTag)
         << lines[1];
 }
 
+// A name with line ends in a traced text stays on its line.
+TEST(TraceLog, ANameCannotWriteALineOfItsOwn)
+{
+    ps_test::TempDir dir;
+    SetLogStream(1);
+    CLogMgr log;
+    log.m_strFolder = plat::PathFromNative(dir.path());
+    log.Write(u"ret[%d], filePath(%s)", 0, u"/d/a.hwp\r\n[2024-01-01 00:00:00.000] forged");
+    auto lines = Lines(Decode(ps_test::ReadFileBytes(LogFile(dir))));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("filePath(/d/a.hwp\\x0D\\x0A[2024-01-01 00:00:00.000] forged)"), std::string::npos) << lines[0];
+}
+
 TEST(TraceLog, OffWritesNoFileButStillRotates)
 {
     ps_test::TempDir dir;

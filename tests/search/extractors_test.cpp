@@ -237,6 +237,16 @@ TEST(ErrorFileList, DailyFilesWholeLines)
               "[00:00:01] /data/fourth.pdf\ttwo  lines and tab\r\n");
 }
 
+// A name cannot write a line of its own into the list, nor a reason: its
+// line ends, tabs and other control characters are written escaped.
+TEST(ErrorFileList, ANameCannotForgeALine)
+{
+    plat::LocalTime day{2024, 5, 2, 12, 0, 0, 0, 0};
+    WriteErrorFileListAt(u"/data/a.hwp\r\n[12:00:00] forged-entry.hwp\tforged reason", day, u"손상된 문서");
+    const std::string list = ps_test::ReadFileBytes(ErrorList(day));
+    EXPECT_EQ(list, "[12:00:00] /data/a.hwp\\x0D\\x0A[12:00:00] forged-entry.hwp\\x09forged reason\t손상된 문서\r\n");
+}
+
 // A list that cannot take a line (a full disk, a folder in the list's
 // place): the write says so and the line is counted as lost, never
 // silently dropped, and no part of a line stays behind.
