@@ -1,6 +1,7 @@
 #include "search/lastcheck.h"
 
 #include "core/registry.h"
+#include "platform/crashnote.h"
 #include "platform/text.h"
 
 const char16_t kRunKey[] = u"SOFTWARE\\Norvane\\Privasweep";
@@ -8,6 +9,8 @@ const char16_t kRunKey[] = u"SOFTWARE\\Norvane\\Privasweep";
 void DeleteLastCheckFile()
 {
     WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", u"", true);
+    // No document in hand: no crash can name one.
+    plat::ClearCrashNote();
 }
 
 std::u16string ReadLastCheckFile() { return ReadRegistryString(kRunKey, u"lastCheckFile", u""); }

@@ -13,6 +13,7 @@
 #include "core/logmgr.h"
 #include "core/registry.h"
 #include "core/util.h"
+#include "platform/crashnote.h"
 #include "platform/codec.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -95,6 +96,8 @@ bool FindStoredResult(const DocumentKey& key, int32_t mask, PersonalInfoCounts& 
 // document the search reads starts here.
 void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel, DocumentResult& result)
 {
+    // A fault while the document is read names it for the next start.
+    plat::CrashNoteScope crashNote(path);
     result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits);
 }
 
@@ -338,6 +341,8 @@ void SearchSession::AnalysisThreadProc()
     }
     const int n = static_cast<int>(files.size());
     m_sink.Begin(n);
+    // The note a reader's fault leaves names a document of this analysis.
+    plat::ArmCrashNote();
 
     // The documents are read on the pool, ahead of this thread, which takes
     // their results back one by one in the order of the list: rows, events

@@ -5,6 +5,10 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "platform/crashnote.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include <cstdio>
 #include "app/appcore.h"
 #include "app/errorreportdlg.h"
 #include "app/exceptionlistdlg.h"
@@ -74,12 +78,23 @@ void ExceptionWindowGallery(const SaveFn& save)
     };
     int i = 0;
     for (const auto& path : paths) {
+        // The first as a reader's fault names it, the second among the
+        // documents in hand when the run was killed.
         WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", path + u"\n/home/user/other.hwp", false);
+        plat::ClearCrashNote();
+        if (i == 0) {
+            plat::MakeDirs(plat::VendorSubdir(plat::StateDir()));
+            if (FILE* f = std::fopen(plat::PathToNative(plat::CrashNotePath()).c_str(), "wb")) {
+                const std::string line = plat::PathToNative(path) + "\n";
+                std::fwrite(line.data(), 1, line.size(), f);
+                std::fclose(f);
+            }
+        }
         CErrorReportDlg dlg;
         dlg.setAttribute(Qt::WA_DontShowOnScreen);
         dlg.EnsureInitialized();
         dlg.show();
-        save(i++ == 0 ? "error-report" : "error-report-long-path", &dlg);
+        save(i++ == 0 ? "error-report" : "error-report-several", &dlg);
         dlg.hide();
     }
     DeleteLastCheckFile();

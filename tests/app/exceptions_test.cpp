@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -28,7 +29,9 @@
 #include "core/registry.h"
 #include "core/util.h"
 #include "extract/pdf/pdf_builder.h"
+#include "platform/crashnote.h"
 #include "platform/system.h"
+#include "platform/text.h"
 #include "search/extractors.h"
 
 namespace ps_test {
@@ -176,17 +179,27 @@ TEST(LastCheckFileValue, TheFirstNonEmptyLineNamesTheDocument)
     for (const auto& c : cases) EXPECT_EQ(FirstLastCheckFile(c.value), c.first) << std::u16string(c.value).size();
 }
 
+// The note a reader's fault leaves, naming path.
+bool WriteCrashNote(const std::string& path)
+{
+    plat::MakeDirs(plat::VendorSubdir(plat::StateDir()));
+    return WriteFileBytes(plat::PathToNative(plat::CrashNotePath()), path + "\n");
+}
+
 TEST_F(ExceptionTest, ExceptFromTheErrorReportKeysTheDocumentAsTheSearchDid)
 {
     const std::string path = dir_.file("big doc.hwp");
     ASSERT_TRUE(WriteFileBytes(path, std::string(1234, 'x')));
     SetLastCheckFile(U(path) + u"\n" + U(dir_.file("other.pdf")) + u"\n");
+    // The reader's fault named it: the report names that one alone.
+    ASSERT_TRUE(WriteCrashNote(path));
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", 0x1F, false);
 
     CErrorReportDlg dlg;
     dlg.actionWindowRunner = RunToEnd;
     const int result = RunWith<CErrorReportDlg>(dlg, [this, &path](CErrorReportDlg& d) {
         EXPECT_EQ(d.Path(), U(path));
+        EXPECT_EQ(d.Paths(), std::vector<std::u16string>{U(path)});
         d.OpenFolderButton()->click();
         EXPECT_EQ(shownInFolder_, std::vector<std::string>{path});
         EXPECT_TRUE(d.isVisible());  // the window stays open
@@ -213,6 +226,42 @@ TEST_F(ExceptionTest, ExceptFromTheErrorReportKeysTheDocumentAsTheSearchDid)
               1);
     // Excepting leaves lastCheckFile; closing would clear it.
     EXPECT_EQ(ReadLastCheckFile(), U(path) + u"\n" + U(dir_.file("other.pdf")) + u"\n");
+}
+
+// Killed from outside while several documents were being read: nothing can
+// tell which ended the run, so each is listed with its own buttons, and
+// excepting one excepts that one only. A crash note naming a document that
+// was not in hand (left by another run) accuses nobody.
+TEST_F(ExceptionTest, SeveralDocumentsInHandAreEachListedWithTheirOwnButtons)
+{
+    const std::string a = dir_.file("a.hwp"), b = dir_.file("b\nline.pdf"), c = dir_.file("c.docx");
+    for (const std::string& f : {a, b, c}) ASSERT_TRUE(WriteFileBytes(f, std::string(100, 'x')));
+    SetLastCheckFile(plat::EscapeLine(U(a)) + u"\n" + plat::EscapeLine(U(b)) + u"\n" + plat::EscapeLine(U(c)));
+    ASSERT_TRUE(WriteCrashNote(dir_.file("elsewhere.pdf")));
+    CErrorReportDlg dlg;
+    dlg.actionWindowRunner = RunToEnd;
+    const int result = RunWith<CErrorReportDlg>(dlg, [&](CErrorReportDlg& d) {
+        ASSERT_EQ(d.Paths(), (std::vector<std::u16string>{U(a), U(b), U(c)}));
+        EXPECT_FALSE(d.ExceptButton()->isVisible());
+        EXPECT_FALSE(d.OpenFolderButton()->isVisible());
+        ASSERT_NE(d.RowExceptButton(1), nullptr);
+        EXPECT_TRUE(d.RowExceptButton(1)->isVisible());
+        d.RowOpenFolderButton(2)->click();
+        EXPECT_EQ(shownInFolder_, std::vector<std::string>{c});
+        d.RowExceptButton(1)->click();
+        EXPECT_TRUE(d.isVisible());  // the others may still be excepted
+        EXPECT_FALSE(d.RowExceptButton(1)->isEnabled());
+        EXPECT_TRUE(d.RowExceptButton(0)->isEnabled());
+        // Every row inside the window, above the close button.
+        const QPoint last = d.RowExceptButton(2)->mapTo(&d, QPoint(0, d.RowExceptButton(2)->height()));
+        EXPECT_LT(last.y(), d.CloseButton()->y());
+        d.CloseButton()->click();
+    });
+    EXPECT_EQ(result, ps::ui::IDOK);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), 1);
+    EXPECT_EQ(Text("SELECT Name FROM FileInfo"), "b\nline.pdf");
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+    EXPECT_EQ(plat::ReadCrashNote(), u"");
 }
 
 TEST_F(ExceptionTest, DamagedOrVanishedDocumentsAreNeverExceptedAndTheReportStillCloses)
@@ -334,11 +383,21 @@ TEST_F(ExceptionTest, AbnormalEndInsideADocumentIsReportedAndTheDocumentExcepted
 
     // The next start shows the report with that document; except it.
     std::u16string reported;
-    CPrivasweepDlg::s_errorReportRunner = [&reported](CErrorReportDlg& report) {
+    CPrivasweepDlg::s_errorReportRunner = [&reported, &hold](CErrorReportDlg& report) {
         report.actionWindowRunner = RunToEnd;
-        return RunWith<CErrorReportDlg>(report, [&reported](CErrorReportDlg& d) {
+        return RunWith<CErrorReportDlg>(report, [&reported, &hold](CErrorReportDlg& d) {
             reported = d.Path();
-            d.ExceptButton()->click();
+            // Another document may have been in hand beside it: then each
+            // has its own row, and the held one is excepted by its own.
+            const auto& paths = d.Paths();
+            const auto it = std::find(paths.begin(), paths.end(), U(hold));
+            if (paths.size() > 1 && it != paths.end()) {
+                reported = *it;
+                d.RowExceptButton(static_cast<size_t>(it - paths.begin()))->click();
+                d.EndDialog(ps::ui::IDOK);
+            } else {
+                d.ExceptButton()->click();
+            }
         });
     };
     {
