@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include "app/appcore.h"
+#include "core/controls/edits.h"
+#include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/util.h"
 #include "platform/system.h"
@@ -17,6 +19,7 @@ using namespace ps::ui;
 
 namespace {
 const char kMakerSite[] = "https://www.norvane.example/";
+constexpr bool kMakerSiteReachable = false;
 }
 
 CProgramInfo::CProgramInfo(QWidget* parent) : QWidget(parent)
@@ -40,16 +43,28 @@ CProgramInfo::CProgramInfo(QWidget* parent) : QWidget(parent)
     version_->adjustSize();
     version_->move(375, 25);
     link_ = new QLabel(this);
-    link_->setText(QString("<a style=\"color: rgb(252, 98, 50); text-decoration: none;\" href=\"%1\">%1</a>")
-                       .arg(kMakerSite));
+    // The maker's site has no address on the network yet: its name stands
+    // as disabled text, not as a link that would open nothing. A real
+    // address (kMakerSiteReachable) makes it a link again, and a failed open
+    // is said.
+    if (kMakerSiteReachable) {
+        link_->setText(QString("<a style=\"color: rgb(252, 98, 50); text-decoration: none;\" href=\"%1\">%1</a>")
+                           .arg(kMakerSite));
+    } else {
+        link_->setText(QString::fromLatin1(kMakerSite));
+        link_->setEnabled(false);
+    }
     QFont f("Dotum");
     f.setPointSize(8);
     f.setFamilies({"Dotum", "돋움", "NanumGothic", "NanumBarunGothic"});
     link_->setFont(f);
-    link_->setStyleSheet("background: transparent;");
-    link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    link_->setStyleSheet(kMakerSiteReachable ? "background: transparent;"
+                                             : "background: transparent; color: rgb(153, 153, 153);");
+    link_->setTextInteractionFlags(kMakerSiteReachable ? Qt::LinksAccessibleByMouse : Qt::NoTextInteraction);
     link_->setOpenExternalLinks(false);
-    connect(link_, &QLabel::linkActivated, this, [](const QString& url) { OpenOnDesktop(QUrl(url)); });
+    connect(link_, &QLabel::linkActivated, this, [this](const QString& url) {
+        OpenOnDesktopThen(url, this, [this] { ShowMessageBox(HyperLinkTransparent::kOpenLinkFailedText, u"", 1, this); });
+    });
     link_->adjustSize();
     link_->move(39, 209);
     // The product name and a line about what it does, beside the version.

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolTip>
@@ -40,9 +41,11 @@ constexpr QRgb kGreyText = 0x666666;
 constexpr int kBoxTop = 112;
 constexpr int kBoxBottom = 137;
 
-void OpenFolderOf(const std::u16string& path)
+void OpenFolderOf(const std::u16string& path, QWidget* owner)
 {
-    if (!path.empty()) ShowInFolder(ToQ(path));
+    if (path.empty()) return;
+    QPointer<QWidget> window(owner);
+    ShowInFolder(ToQ(path), owner, [window] { ShowMessageBox(kOpenFolderFailedText, u"", 1, window); });
 }
 
 // One document of several: its icon and path, and its own two buttons.
@@ -148,7 +151,7 @@ bool CErrorReportDlg::OnInitDialog()
             const std::u16string path = m_paths[i];
             connect(row->openFolder, &QAbstractButton::clicked, this, [this, path] {
                 Act(82);
-                OpenFolderOf(path);
+                OpenFolderOf(path, this);
             });
             connect(row->except, &QAbstractButton::clicked, this, [this, path, row] {
                 Act(83);
@@ -281,7 +284,7 @@ QAbstractButton* CErrorReportDlg::RowExceptButton(size_t row) const
 void CErrorReportDlg::OnBnClickedOpenFolder()
 {
     Act(82);
-    OpenFolderOf(m_path);
+    OpenFolderOf(m_path, this);
 }
 
 void CErrorReportDlg::OnBnClickedExcept()

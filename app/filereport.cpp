@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyledItemDelegate>
 #include <sys/stat.h>
 
@@ -542,13 +543,22 @@ void CFileReportControl::OnHeaderCheckClick()
 bool OpenOrSayWhy(const std::u16string& path, QWidget* owner)
 {
     if (path.empty()) return false;
-    if (OpenWithAssociation(path)) return true;
     struct stat st{};
-    const bool there = stat(plat::PathToNative(path).c_str(), &st) == 0;
-    ps::ui::ShowMessageBox(there ? std::u16string(S_ISDIR(st.st_mode) ? kOpenFolderFailedText : kOpenDocumentFailedText)
-                         : GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"),
-                   u"", 1, owner);
-    return false;
+    if (stat(plat::PathToNative(path).c_str(), &st) != 0) {
+        ps::ui::ShowMessageBox(GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"), u"", 1, owner);
+        return false;
+    }
+    const std::u16string failed = S_ISDIR(st.st_mode) ? kOpenFolderFailedText : kOpenDocumentFailedText;
+    if (HasOpenWithAssociationHook()) {
+        if (OpenWithAssociation(path)) return true;
+        ps::ui::ShowMessageBox(failed, u"", 1, owner);
+        return false;
+    }
+    // The opener's end tells: a desktop without a program for the file
+    // starts the opener, which then fails.
+    QPointer<QWidget> window(owner);
+    ps::ui::OpenOnDesktopThen(ToQ(path), owner, [window, failed] { ps::ui::ShowMessageBox(failed, u"", 1, window); });
+    return true;
 }
 
 void CFileReportControl::mouseDoubleClickEvent(QMouseEvent* e)

@@ -1,5 +1,7 @@
 #include "app/hitsdlg.h"
 
+#include "app/filereport.h"
+
 #include <QApplication>
 #include <QFontMetrics>
 #include <QPainter>
@@ -146,12 +148,8 @@ bool CPersonalInfoDlg::OnInitDialog()
 void CPersonalInfoDlg::OnBnClickedOpenDocument()
 {
     if (!m_record) return;
-    const std::u16string& path = m_record->path;
-    if (access(plat::PathToNative(path).c_str(), F_OK) != 0) {
-        ShowMessageBox(GetText(u"ERROR_MSG_NO_EXIST_OPEN_DOCUMENT"), u"", 1, this);
-        return;
-    }
-    if (!path.empty()) OpenWithAssociation(path);
+    // Gone, or no program opens it: the window says so.
+    OpenOrSayWhy(m_record->path, this);
 }
 
 void CPersonalInfoDlg::paintEvent(QPaintEvent*)

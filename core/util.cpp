@@ -170,6 +170,8 @@ OpenWithAssociationHook SetOpenWithAssociationHook(OpenWithAssociationHook hook)
     return g_openHook.exchange(hook);
 }
 
+bool HasOpenWithAssociationHook() { return g_openHook.load() != nullptr; }
+
 bool OpenWithAssociation(const std::u16string& file)
 {
     if (OpenWithAssociationHook hook = g_openHook.load())

@@ -60,6 +60,8 @@ bool OpenWithAssociation(const std::u16string& file);
 using OpenWithAssociationHook = bool (*)(const std::u16string& file);
 // Installs a hook (nullptr restores the default); returns the previous one.
 OpenWithAssociationHook SetOpenWithAssociationHook(OpenWithAssociationHook hook);
+// True while a hook replaces the opener (tests).
+bool HasOpenWithAssociationHook();
 // The default opener, exposed so that a hook can fall back to it. `opener`
 // names the program to start (looked up in PATH).
 bool SpawnOpener(const std::u16string& file, const char* opener = "xdg-open");

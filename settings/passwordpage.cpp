@@ -16,7 +16,8 @@ using namespace ps::ui;
 
 namespace {
 
-const char kCryptHelpUrl[] = "https://privasweep.norvane.example/help?event=crypt";
+// The encryption help has no page to open yet: the link is disabled.
+const char kCryptHelpUrl[] = "";
 constexpr int kMinPasswordLength = 6;
 const QColor kFieldFrame(199, 199, 197);
 

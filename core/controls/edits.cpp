@@ -301,8 +301,10 @@ void HyperLinkTransparent::SetLinkFont(const QString& face)
 void HyperLinkTransparent::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.setFont(font());
-    p.setPen(colour_);
+    QFont f = font();
+    if (!isEnabled()) f.setUnderline(false);
+    p.setFont(f);
+    p.setPen(isEnabled() ? colour_ : QColor(0x99, 0x99, 0x99));
     const Qt::Alignment a = alignment();
     const QRect r = contentsRect();
     if (wordWrap()) {
@@ -313,11 +315,23 @@ void HyperLinkTransparent::paintEvent(QPaintEvent*)
     }
 }
 
+void HyperLinkTransparent::SetUrl(const QUrl& url)
+{
+    url_ = url;
+    // A link with nowhere to go is shown, and behaves, as plain disabled
+    // text.
+    const bool live = url_.isValid() && !url_.isEmpty();
+    setEnabled(live);
+    setCursor(live ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    update();
+}
+
 void HyperLinkTransparent::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) {
+    if (isEnabled() && e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) {
         emit Clicked();
-        if (url_.isValid()) OpenOnDesktop(url_);
+        if (url_.isValid() && !url_.isEmpty())
+            OpenOnDesktopThen(url_.toString(), this, [this] { ShowMessageBox(kOpenLinkFailedText, u"", 1, window()); });
     }
     QLabel::mouseReleaseEvent(e);
 }

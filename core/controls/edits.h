@@ -100,7 +100,12 @@ class HyperLinkTransparent : public QLabel {
 public:
     explicit HyperLinkTransparent(QWidget* parent = nullptr);
 
-    void SetUrl(const QUrl& url) { url_ = url; }
+    // What a click says when the desktop could not open the address.
+    static constexpr char16_t kOpenLinkFailedText[] =
+        u"링크를 열지 못했습니다. 주소를 여는 프로그램이 없거나 실행되지 않았습니다.";
+    // The address a click opens; without one (empty or invalid) the link is
+    // disabled: grey, not underlined, not clickable.
+    void SetUrl(const QUrl& url);
     QUrl Url() const { return url_; }
     void SetLinkColour(const QColor& c)
     {

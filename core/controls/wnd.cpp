@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QProcess>
 #include <QRegion>
 #include <QThread>
 #include <QTimer>
@@ -27,6 +28,7 @@
 #include <QToolTip>
 #include <QWindow>
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace ps::ui {
@@ -164,13 +166,63 @@ bool OpenOnDesktop(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
-bool ShowInFolder(const QString& path)
+void OpenOnDesktopThen(const QString& target, QObject* context, std::function<void()> onFailure)
 {
-    if (Seams().showInFolder) return Seams().showInFolder(path);
+    QPointer<QObject> alive(context);
+    auto fail = [alive, hadContext = context != nullptr, onFailure = std::move(onFailure)] {
+        if (onFailure && (!hadContext || alive)) onFailure();
+    };
+    if (Seams().openDesktop) {
+        const QUrl url = target.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(target) : QUrl(target);
+        if (!Seams().openDesktop(url))
+            QTimer::singleShot(0, qApp, fail);
+        return;
+    }
+    if (target.isEmpty()) {
+        QTimer::singleShot(0, qApp, fail);
+        return;
+    }
+    // Owned by the application: closing the asking window must not end the
+    // opener before it has handed the file on.
+    auto* opener = new QProcess(qApp);
+    opener->setProgram(QStringLiteral("xdg-open"));
+    // A path starting with '-' would be read as an option (never, for the
+    // absolute paths the windows pass).
+    opener->setArguments({target.startsWith(QLatin1Char('-')) ? QStringLiteral("./") + target : target});
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(opener, &QProcess::finished, qApp, [opener, fail, done](int code, QProcess::ExitStatus status) {
+        if (!*done && (status != QProcess::NormalExit || code != 0)) fail();
+        *done = true;
+        opener->deleteLater();
+    });
+    QObject::connect(opener, &QProcess::errorOccurred, qApp, [opener, fail, done](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart || *done) return;
+        *done = true;
+        fail();
+        opener->deleteLater();
+    });
+    opener->start();
+}
+
+bool ShowInFolder(const QString& path, QObject* context, std::function<void()> onFailure)
+{
+    if (Seams().showInFolder) {
+        const bool ok = Seams().showInFolder(path);
+        if (!ok && onFailure) QTimer::singleShot(0, qApp, [alive = QPointer<QObject>(context), had = context != nullptr, onFailure] {
+            if (!had || alive) onFailure();
+        });
+        return ok;
+    }
     if (path.isEmpty()) return false;
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const QString folderPath = QFileInfo(path).absolutePath();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return OpenOnDesktop(folder);
+    if (!bus.isConnected()) {
+        OpenOnDesktopThen(folderPath, context, onFailure);
+        return true;
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
                                                        QStringLiteral("/org/freedesktop/FileManager1"),
                                                        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
@@ -178,10 +230,12 @@ bool ShowInFolder(const QString& path)
     // Answered later: the window goes on meanwhile, and a bus without a
     // file manager (or one that refuses) falls back to the plain folder.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* w) {
-        if (w->isError()) OpenOnDesktop(folder);
-        w->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+                     [folderPath, alive = QPointer<QObject>(context), had = context != nullptr,
+                      onFailure](QDBusPendingCallWatcher* w) {
+                         if (w->isError() && (!had || alive)) OpenOnDesktopThen(folderPath, alive.data(), onFailure);
+                         w->deleteLater();
+                     });
     return true;
 }
 

@@ -135,10 +135,17 @@ void EndSession();
 QString AskFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter,
                     bool save);
 bool OpenOnDesktop(const QUrl& url);
+// Opens target (a local path, or an address) with the desktop's opener and
+// judges by how the opener ends, not by its start: when it cannot be started
+// or ends with a failure status (a desktop with no program for the kind of
+// file says so only there), onFailure runs once on the window thread, unless
+// context is gone by then. The opener outlives the window that asked.
+void OpenOnDesktopThen(const QString& target, QObject* context, std::function<void()> onFailure);
 // Opens the folder of a file in the desktop's file manager with the file
 // selected (the file manager's D-Bus interface); where no file manager
-// answers, the folder is opened as OpenOnDesktop opens it.
-bool ShowInFolder(const QString& path);
+// answers, the folder is opened as OpenOnDesktopThen opens it, and
+// onFailure runs when that fails too.
+bool ShowInFolder(const QString& path, QObject* context = nullptr, std::function<void()> onFailure = {});
 QDateTime Now();
 void ReportUserAction(int action);
 

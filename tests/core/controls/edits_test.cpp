@@ -196,6 +196,40 @@ TEST(HyperLinkTest, LinkFontAndClick)
     EXPECT_EQ(opened[0], QUrl(QStringLiteral("https://example.org/")));
 }
 
+// A link with nowhere to go is disabled and opens nothing; a link whose
+// opener fails says so once.
+TEST(HyperLinkTest, ALinkWithoutAddressIsDisabledAndAFailedOpenIsSaid)
+{
+    QList<QUrl> opened;
+    bool answer = false;
+    Seams().openDesktop = [&](const QUrl& u) {
+        opened << u;
+        return answer;
+    };
+    std::vector<std::u16string> said;
+    Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
+        said.push_back(text);
+        return 1;
+    };
+    HyperLinkTransparent link;
+    link.setText(QStringLiteral("도움말"));
+    link.resize(100, 20);
+    link.show();
+    link.SetUrl(QUrl());
+    EXPECT_FALSE(link.isEnabled());
+    QTest::mouseClick(&link, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(opened.isEmpty());
+
+    link.SetUrl(QUrl(QStringLiteral("https://example.org/help")));
+    EXPECT_TRUE(link.isEnabled());
+    QTest::mouseClick(&link, Qt::LeftButton, {}, QPoint(5, 5));
+    QTRY_COMPARE(said.size(), size_t{1});
+    EXPECT_EQ(said[0], HyperLinkTransparent::kOpenLinkFailedText);
+    EXPECT_EQ(opened.size(), 1);
+    Seams().openDesktop = nullptr;
+    Seams().messageBox = nullptr;
+}
+
 TEST(PathLabelTest, PathsAreCutInTheirMiddleWithTheNameAndTheFiguresWhole)
 {
     const QFontMetrics fm(ps::ui::Font12());

@@ -11,6 +11,10 @@
 #include <QThread>
 #include <gtest/gtest.h>
 #include <thread>
+#include <memory>
+#include <cstdlib>
+#include <cstdio>
+#include <sys/stat.h>
 
 #include "core/controls/wnd.h"
 
@@ -450,4 +454,76 @@ TEST(WindowStateTest, OneTooltipLookForTheProgram)
     EXPECT_TRUE(SkinToolTipStyleSheet().contains(QStringLiteral("padding")));
     Probe again;  // applied once
     EXPECT_EQ(qApp->styleSheet().count(QStringLiteral("QToolTip")), 1);
+}
+
+namespace {
+
+// A stand-in for the desktop's opener on PATH that ends with a given status.
+class FakeOpener {
+public:
+    explicit FakeOpener(int status)
+    {
+        char tmpl[] = "/tmp/ps-opener-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        const std::string script = dir_ + "/xdg-open";
+        FILE* f = std::fopen(script.c_str(), "w");
+        std::fprintf(f, "#!/bin/sh\necho \"$1\" >> %s/args\nexit %d\n", dir_.c_str(), status);
+        std::fclose(f);
+        ::chmod(script.c_str(), 0755);
+        oldPath_ = getenv("PATH") ? getenv("PATH") : "";
+        setenv("PATH", dir_.c_str(), 1);
+    }
+    ~FakeOpener()
+    {
+        setenv("PATH", oldPath_.c_str(), 1);
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        (void)!std::system(cmd.c_str());
+    }
+    std::string Args() const
+    {
+        std::string out;
+        if (FILE* f = std::fopen((dir_ + "/args").c_str(), "r")) {
+            char buf[512];
+            while (size_t n = std::fread(buf, 1, sizeof buf, f)) out.append(buf, n);
+            std::fclose(f);
+        }
+        return out;
+    }
+
+private:
+    std::string dir_, oldPath_;
+};
+
+}  // namespace
+
+// The opener's exit status decides, not its start: a desktop without a
+// program for the file starts the opener, which fails; that is said once.
+// Where no opener can start at all, the same.
+TEST(DesktopOpen, TheOpenersExitStatusDecides)
+{
+    const struct {
+        int status;   // -1: no opener on PATH
+        bool failed;
+    } cases[] = {{0, false}, {3, true}, {4, true}, {-1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        std::unique_ptr<FakeOpener> opener;
+        std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+        if (c.status >= 0)
+            opener = std::make_unique<FakeOpener>(c.status);
+        else
+            setenv("PATH", "/nonexistent", 1);
+        QObject context;
+        int failures = 0;
+        OpenOnDesktopThen(QStringLiteral("/tmp/a document.pdf"), &context, [&] { ++failures; });
+        QElapsedTimer t;
+        t.start();
+        // Until the verdict (a failure) or the opener's run (a success) is seen.
+        while (t.elapsed() < 20000 && failures == 0 && !(opener && !c.failed && !opener->Args().empty()))
+            QTest::qWait(20);
+        QTest::qWait(200);
+        EXPECT_EQ(failures, c.failed ? 1 : 0);
+        if (opener) EXPECT_EQ(opener->Args(), "/tmp/a document.pdf\n");
+        if (c.status < 0) setenv("PATH", oldPath.c_str(), 1);
+    }
 }
