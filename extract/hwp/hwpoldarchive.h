@@ -38,7 +38,8 @@ public:
 
     // Reads paragraphs until the one that ends the list. 0.
     int ReadParagraphList(int generation);
-    // One paragraph and its text: 1, or 0 at the end of the list.
+    // One paragraph and its text: 1, or 0 at the end of the list (its end
+    // paragraph, or the data's end, which marks the document damaged).
     int ReadParagraph(int generation);
     void ReadSpecialChar(int generation, std::uint16_t code);
     void EmitHwpCodes(const std::vector<std::uint16_t>& run);
@@ -47,8 +48,19 @@ public:
     int encryptionKind() const { return m_nEncryption; }
 
 private:
+    class Body;
+
     int ReadOld(const char16_t* path, int generation);
-    void SkipLarge(std::uint64_t n);
+    // Passes over n bytes: true when they were all there; a length that
+    // runs past the data marks the document damaged.
+    bool SkipLarge(std::uint64_t n);
+    // From the file's header on: the body goes through an inflating device
+    // when the document says it is compressed.
+    void StartBody(Body& body);
+    // After the body's paragraph list: the V3.00 blocks that follow it must
+    // fill the body to its end, and a compressed body is read to its end and
+    // its check value compared.
+    void FinishBody(Body& body, int generation);
     void ReadFontTable(int groups);
     // The style count; the styles are passed over.
     unsigned ReadStyleTable(int generation);
@@ -65,6 +77,7 @@ private:
     std::uint8_t m_bSubRevision = 0;
     std::uint16_t m_nInfoBlockLength = 0;
     std::uint16_t m_nEncryptValue = 0;
+    unsigned m_nStyles = 0;
     bool m_bSignatureMismatch = false;
     int m_nEncryption = 0;
     int m_nDepth = 0;

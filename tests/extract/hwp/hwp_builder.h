@@ -310,11 +310,17 @@ struct OldDocument {
     std::uint16_t encryption = 0;
     std::uint8_t subRevision = 0;
     std::string infoBlock;
+    int infoBlockLength = -1;  // the length the header gives; -1: the block's
     unsigned styles = 1;
     std::string paragraphs;  // the body's list, without its end
     bool endList = true;
+    std::string afterList;   // the body's bytes after its list (V3.00: blocks of id and length)
+    bool trailer = true;     // a compressed body's check value
+    std::string afterBody;   // bytes after a compressed body's check value
 
-    std::string Build() const
+    // The signature, the document information, the summary and the
+    // information block.
+    std::string Head() const
     {
         const char* version = generation == Old::V20 ? "2.00" : generation == Old::V21 ? "2.10" : "3.00";
         std::string s = std::string("HWP Document File V") + version + " ";
@@ -326,14 +332,28 @@ struct OldDocument {
             info[125] = static_cast<char>(subRevision);
         }
         if (generation != Old::V20) {
+            const unsigned length = infoBlockLength < 0 ? static_cast<unsigned>(infoBlock.size())
+                                                        : static_cast<unsigned>(infoBlockLength);
             info[124] = compressed ? 1 : 0;
-            info[126] = static_cast<char>(infoBlock.size() & 0xFF);
-            info[127] = static_cast<char>(infoBlock.size() >> 8);
+            info[126] = static_cast<char>(length & 0xFF);
+            info[127] = static_cast<char>(length >> 8);
         }
         s += info;
         s += Zeros(1008);
         if (generation != Old::V20)
             s += infoBlock;
+        return s;
+    }
+
+    // Where the paragraphs start in the uncompressed body.
+    size_t ParagraphsOffset() const
+    {
+        return (generation == Old::V20 ? 5 : 7) * 42 + 2 + size_t(styles) * (20 + CharShapeSize(generation) + 187);
+    }
+
+    // The uncompressed body: font names, styles, the paragraph list and what follows it.
+    std::string Body() const
+    {
         std::string body;
         const int groups = generation == Old::V20 ? 5 : 7;
         for (int i = 0; i < groups; ++i) {
@@ -345,8 +365,18 @@ struct OldDocument {
         body += paragraphs;
         if (endList)
             body += OldEnd(generation);
-        return s + (compressed ? RawDeflate(body, true) : body);
+        return body + afterList;
     }
+
+    // The file around a body (compressed as the header says).
+    std::string Wrap(const std::string& body) const
+    {
+        if (!compressed)
+            return Head() + body;
+        return Head() + RawDeflate(body, trailer) + afterBody;
+    }
+
+    std::string Build() const { return Wrap(Body()); }
 };
 
 }  // namespace hwp_test

@@ -9,6 +9,7 @@
 #include "extract/hwp/hwpdocmanager.h"
 #include "extract/hwp/hwpoldarchive.h"
 #include "extract/libstring.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 #include "tests/extract/hwp/hwp_builder.h"
@@ -20,16 +21,24 @@ namespace {
 struct Result {
     int status;
     std::u16string text;
+    std::string damage;  // the first reason of damage noted, empty when none
 };
 
-Result Convert(const OldDocument& doc)
+Result ConvertBytes(const std::string& bytes)
 {
     ps_test::TempDir dir;
     const std::string path = dir.file("old.hwp");
-    EXPECT_TRUE(ps_test::WriteFileBytes(path, doc.Build()));
+    EXPECT_TRUE(ps_test::WriteFileBytes(path, bytes));
     Result r;
+    plat::DamageScope scope;
     r.status = static_cast<int>(ConvertHwpToText(plat::PathFromNative(path).c_str(), nullptr, &r.text));
+    r.damage = scope.Reason() ? scope.Reason() : "";
     return r;
+}
+
+Result Convert(const OldDocument& doc)
+{
+    return ConvertBytes(doc.Build());
 }
 
 std::vector<std::uint16_t> operator+(std::vector<std::uint16_t> a, const std::vector<std::uint16_t>& b)
@@ -39,6 +48,61 @@ std::vector<std::uint16_t> operator+(std::vector<std::uint16_t> a, const std::ve
 }
 
 const std::vector<std::uint16_t> kEnd = {13};
+
+// Offsets of a paragraph header's fields in OldPara's bytes.
+constexpr size_t kParaCount = 1;
+constexpr size_t kParaShapes = 5;
+constexpr size_t kParaStyle = 11;
+
+std::string SetByte(std::string s, size_t at, unsigned value)
+{
+    s[at] = static_cast<char>(value);
+    return s;
+}
+
+// A block of those that follow a V3.00 paragraph list: id, length, data.
+std::string Block(std::uint32_t id, const std::string& data)
+{
+    std::string s;
+    Le32(s, id);
+    Le32(s, static_cast<std::uint32_t>(data.size()));
+    return s + data;
+}
+
+// A damaged case: the document's status, its reason of damage (empty: none
+// expected) and, when given, its text.
+struct DamageCase {
+    std::string name;
+    std::string bytes;
+    int status;
+    std::string damage;
+    const char16_t* text = nullptr;
+};
+
+void ExpectCases(const std::vector<DamageCase>& cases)
+{
+    for (const DamageCase& c : cases) {
+        const Result r = ConvertBytes(c.bytes);
+        EXPECT_EQ(r.status, c.status) << c.name << " (" << r.damage << ")";
+        if (!c.damage.empty()) {
+            EXPECT_EQ(r.damage, c.damage) << c.name;
+        }
+        if (c.status == 0) {
+            EXPECT_EQ(r.damage, "") << c.name;
+        }
+        if (c.text) {
+            EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.text)) << c.name;
+        }
+    }
+}
+
+OldDocument TwoParagraphs(Old g)
+{
+    OldDocument d;
+    d.generation = g;
+    d.paragraphs = OldPara(g, Codes("first") + kEnd) + OldPara(g, Codes("second") + kEnd);
+    return d;
+}
 
 }  // namespace
 
@@ -182,20 +246,22 @@ TEST(HwpOld, EncryptionKindsAndStyleCounts)
             d.subRevision = 1;
         },
         1, false);
+    // A V2.x style count outside 1..160 is no style table: the body is not
+    // read, and the document is damaged.
     add("V2.00 with 161 styles",
         [](OldDocument& d) {
             d.generation = Old::V20;
             d.styles = 161;
             d.paragraphs = OldPara(Old::V20, Codes("text") + kEnd);
         },
-        0, false);
+        1, false);
     add("V2.10 with no style",
         [](OldDocument& d) {
             d.generation = Old::V21;
             d.styles = 0;
             d.paragraphs = OldPara(Old::V21, Codes("text") + kEnd);
         },
-        0, false);
+        1, false);
     for (const Case& c : cases) {
         Result r = Convert(c.doc);
         EXPECT_EQ(r.status, c.status) << c.name;
@@ -214,10 +280,11 @@ TEST(HwpOld, DamagedFilesEnd)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.text, u"kept\nlost");
 
-    // A list that the data leaves without its end.
+    // A list that the data leaves without its end: the text stays, the
+    // document is damaged.
     d.paragraphs = OldPara(Old::V30, Codes("kept") + kEnd);
     r = Convert(d);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.text, u"kept\n");
 
     // Lengths whose 32-bit sum would wrap around to a small value.
@@ -304,4 +371,177 @@ TEST(HwpOld, MutatedFilesEndWithAStatus)
             ASSERT_TRUE(status == 0 || status == 1) << status;
         }
     }
+}
+
+// A compressed body inflates to the end of its data and its check value (the
+// CRC-32 and the length of the inflated bytes) matches; a body without any
+// check value after its data is whole (some writers leave it off).
+TEST(HwpOld, CompressedBodyIsDamagedWhenItDoesNotInflateOrFailsItsCheckValue)
+{
+    std::vector<DamageCase> cases;
+    for (Old g : {Old::V21, Old::V30}) {
+        const std::string tag = g == Old::V30 ? "V3.00 " : "V2.10 ";
+        OldDocument d = TwoParagraphs(g);
+        d.compressed = true;
+        if (g == Old::V30)
+            d.afterList = Block(1, "picture") + Block(0, "");
+        const std::string whole = d.Build();
+        const size_t check = d.Head().size() + RawDeflate(d.Body()).size();
+        ASSERT_EQ(whole.size(), check + 8);
+        cases.push_back({tag + "whole", whole, 0, "", u"first\nsecond\n"});
+        OldDocument bare = d;
+        bare.trailer = false;
+        cases.push_back({tag + "without a check value", bare.Build(), 0, "", u"first\nsecond\n"});
+        OldDocument more = d;
+        more.afterBody = Block(0x80000000u, "abcd");
+        const std::string followed = more.Build();
+        cases.push_back({tag + "check value and more blocks after it", followed, 0, ""});
+        std::string crc = whole;
+        crc[check] ^= 0x40;
+        cases.push_back({tag + "CRC changed", crc, 1, "검사값 불일치", u"first\nsecond\n"});
+        std::string length = whole;
+        length[check + 4] ^= 0x01;
+        cases.push_back({tag + "length changed", length, 1, "검사값 불일치"});
+        std::string crcFollowed = followed;
+        crcFollowed[check + 2] ^= 0x10;
+        cases.push_back({tag + "CRC changed, more blocks after it", crcFollowed, 1, "검사값 불일치"});
+        cases.push_back({tag + "check value cut short", whole.substr(0, check + 3), 1, "검사값 불일치"});
+        cases.push_back({tag + "data cut", whole.substr(0, check - 4), 1, "압축 스트림 손상"});
+        std::string flipped = whole;
+        for (size_t i = 0; i < 6; ++i)
+            flipped[d.Head().size() + 3 + i] = static_cast<char>(0xFF);
+        cases.push_back({tag + "data damaged", flipped, 1, ""});
+    }
+    ExpectCases(cases);
+}
+
+// The information block's length takes the reader to the body: one past the
+// data, or one that disagrees with the block, leaves no body to read.
+TEST(HwpOld, InformationBlockLengthPastTheDataOrWrongIsDamage)
+{
+    std::vector<DamageCase> cases;
+    for (bool compressed : {false, true}) {
+        const std::string tag = compressed ? "compressed, " : "";
+        OldDocument d = TwoParagraphs(Old::V30);
+        d.compressed = compressed;
+        d.infoBlock = Zeros(6);
+        cases.push_back({tag + "right", d.Build(), 0, "", u"first\nsecond\n"});
+        for (int length : {0, 2, 5, 7, 12, 60000}) {
+            OldDocument w = d;
+            w.infoBlockLength = length;
+            cases.push_back({tag + "length " + std::to_string(length), w.Build(), 1,
+                             length == 60000 ? "길이가 데이터를 넘음" : ""});
+        }
+    }
+    OldDocument v21 = TwoParagraphs(Old::V21);
+    v21.infoBlock = "info";
+    v21.infoBlockLength = 40000;
+    cases.push_back({"V2.10 length past the data", v21.Build(), 1, "길이가 데이터를 넘음"});
+    ExpectCases(cases);
+}
+
+// A paragraph's character count places its end (13) last and holds its
+// special characters whole; a table's cell count names as many lists as
+// follow it.
+TEST(HwpOld, CountsThatDisagreeWithTheParagraphsAreDamage)
+{
+    std::vector<DamageCase> cases;
+    const std::string second = OldPara(Old::V30, Codes("second") + kEnd);
+    auto doc = [](const std::string& paragraphs) {
+        OldDocument d;
+        d.paragraphs = paragraphs;
+        return d.Build();
+    };
+    cases.push_back({"character count one short", doc(OldPara(Old::V30, Codes("first") + kEnd, 5) + second), 1,
+                     "문단 길이 불일치"});
+    // The paragraph ends at its 13 all the same: the next one is read.
+    cases.push_back({"character count one over", doc(OldPara(Old::V30, Codes("first") + kEnd, 7) + second), 1,
+                     "문단 길이 불일치"});
+    cases.push_back({"a tab past the count",
+                     doc(OldPara(Old::V30, Codes("a") + std::vector<std::uint16_t>{9, 0, 0, 9} + kEnd, 3) + second),
+                     1, "문단 길이 불일치"});
+
+    // A table of two cells that says three.
+    std::string box = Zeros(6 + 78);
+    Le16(box, 0);
+    Le16(box, 3);
+    box += Zeros(2 + 3 * 27);
+    box += OldPara(Old::V30, Codes("x") + kEnd) + OldEnd(Old::V30);
+    box += OldPara(Old::V30, Codes("y") + kEnd) + OldEnd(Old::V30);
+    box += OldEnd(Old::V30);
+    std::string table = OldPara(Old::V30, {}, 1 + 4 + 1);
+    Le16(table, 't');
+    Le16(table, 10);
+    table += box;
+    Le16(table, 13);
+    cases.push_back({"a table with a cell list fewer than its count", doc(table + second), 1, ""});
+    // A paragraph naming a style the document does not have.
+    cases.push_back({"style not there", doc(SetByte(OldPara(Old::V30, Codes("first") + kEnd), kParaStyle, 3) + second),
+                     1, "참조된 스타일 없음", u"first\nsecond\n"});
+    ExpectCases(cases);
+}
+
+// Per-character shapes: a byte per character, 1 keeping the shape before and
+// 0 bringing a shape of its own. A paragraph whose flag says it has them and
+// has none reads its text as that list.
+TEST(HwpOld, CharacterShapeFlagWithoutItsListIsDamage)
+{
+    const std::string second = OldPara(Old::V30, Codes("second") + kEnd);
+    const std::string plain = OldPara(Old::V30, Codes("abc") + kEnd);
+    const size_t textAt = plain.size() - 4 * 2;
+    std::string list = std::string("\x01\x00", 2) + Zeros(CharShapeSize(Old::V30)) + std::string("\x01\x01", 2);
+    std::string shaped = SetByte(plain, kParaShapes, 1);
+    shaped.insert(textAt, list);
+    auto doc = [&second](const std::string& first) {
+        OldDocument d;
+        d.paragraphs = first + second;
+        return d.Build();
+    };
+    std::vector<DamageCase> cases;
+    cases.push_back({"flag and list", doc(shaped), 0, "", u"abc\nsecond\n"});
+    cases.push_back({"flag without list", doc(SetByte(plain, kParaShapes, 1)), 1, "글자 모양 목록 손상"});
+    cases.push_back({"list without flag", doc(SetByte(shaped, kParaShapes, 0)), 1, ""});
+    ExpectCases(cases);
+}
+
+// A list ends with its end paragraph. Running out of bytes first, or an end
+// paragraph misread from other bytes (which leaves a V3.00 body with bytes
+// after its list that are no blocks), is damage.
+TEST(HwpOld, ListEndedByTheDataOrByMisreadBytesIsDamage)
+{
+    std::vector<DamageCase> cases;
+    for (bool compressed : {false, true}) {
+        const std::string tag = compressed ? "compressed, " : "";
+        OldDocument d = TwoParagraphs(Old::V30);
+        d.compressed = compressed;
+        OldDocument open = d;
+        open.endList = false;
+        cases.push_back({tag + "no end paragraph", open.Build(), 1, "구조가 끝나지 않음", u"first\nsecond\n"});
+        OldDocument blocks = d;
+        blocks.afterList = Block(1, "picture") + Block(0, "");
+        cases.push_back({tag + "blocks after the list", blocks.Build(), 0, "", u"first\nsecond\n"});
+        OldDocument garbage = d;
+        garbage.afterList = "xyz";
+        cases.push_back({tag + "bytes after the list", garbage.Build(), 1, "구조가 끝나지 않음"});
+        OldDocument longer = d;
+        longer.afterList = Block(1, "picture").substr(0, 10);
+        cases.push_back({tag + "a block longer than the body", longer.Build(), 1, "길이가 데이터를 넘음"});
+        // The second paragraph's count set to 0: an end paragraph misread.
+        OldDocument misread = d;
+        misread.paragraphs = OldPara(Old::V30, Codes("first") + kEnd) +
+                             SetByte(OldPara(Old::V30, std::vector<std::uint16_t>(40, 'q') + kEnd), kParaCount, 0);
+        cases.push_back({tag + "an end paragraph misread", misread.Build(), 1, ""});
+    }
+    // A footnote's list left open where the data ends.
+    std::string note = OldPara(Old::V21, {}, 2 + 4 + 1);
+    Le16(note, 'o');
+    Le16(note, 'k');
+    Le16(note, 17);
+    note += Zeros(20) + OldPara(Old::V21, Codes("fn") + kEnd);
+    OldDocument v21;
+    v21.generation = Old::V21;
+    v21.paragraphs = note;
+    v21.endList = false;
+    cases.push_back({"V2.10 footnote list open", v21.Build(), 1, "구조가 끝나지 않음"});
+    ExpectCases(cases);
 }
