@@ -82,7 +82,11 @@ CPasswordConfirmDlg::CPasswordConfirmDlg(QWidget* parent) : CSkinDialog(parent)
     SetKeyPolicy({KeyAction::Ok, KeyAction::Cancel, KeyAction::Default});
 }
 
-CPasswordConfirmDlg::~CPasswordConfirmDlg() { ClearFields(); }
+CPasswordConfirmDlg::~CPasswordConfirmDlg()
+{
+    ClearFields();
+    WipeQ(m_stored);
+}
 
 int CPasswordConfirmDlg::AlgorithmValue(int index)
 {
@@ -195,7 +199,9 @@ void CPasswordConfirmDlg::ApplyMasking()
 {
     // The toggle shows what the user types; the stored password is never
     // shown, whatever the toggle says.
-    const bool mask = m_changeLetter->GetCheck() != 0 || m_storedShown;
+    // The stored password's stand-in is shown as it is: one kind of mask
+    // character, one length.
+    const bool mask = m_changeLetter->GetCheck() != 0 && !m_storedShown;
     for (auto* e : {m_password, m_confirm}) {
         e->setEchoMode(mask ? QLineEdit::Password : QLineEdit::Normal);
         e->setStyleSheet(QString("lineedit-password-character: %1; background: white;").arg(m_maskChar.unicode()));
@@ -212,9 +218,11 @@ void CPasswordConfirmDlg::OnBnClickedUseStoredPassword()
         std::u16string stored = DecryptSettingsPassword(GetCryptPassword());
         if (!stored.empty()) {
             m_storedShown = true;
+            WipeQ(m_stored);
+            m_stored = ToQ(stored);
             ApplyMasking();
-            m_password->setText(ToQ(stored));
-            m_confirm->setText(ToQ(stored));
+            m_password->setText(QString::fromUtf16(kStoredMask));
+            m_confirm->setText(QString::fromUtf16(kStoredMask));
             m_password->setEnabled(false);
             m_confirm->setEnabled(false);
             m_confirmEntered = 1;
@@ -223,6 +231,7 @@ void CPasswordConfirmDlg::OnBnClickedUseStoredPassword()
     } else {
         ClearFields();
         m_storedShown = false;
+        WipeQ(m_stored);
         ApplyMasking();
         m_password->setEnabled(true);
         m_confirm->setEnabled(true);
@@ -285,7 +294,7 @@ void CPasswordConfirmDlg::ClearFields()
 
 void CPasswordConfirmDlg::OnBnClickedOk()
 {
-    QString a = m_password->text(), b = m_confirm->text();
+    QString a = m_storedShown ? m_stored : m_password->text(), b = m_storedShown ? m_stored : m_confirm->text();
     if (a.isEmpty() && b.isEmpty()) {
         ShowMessageBox(GetText(u"PASSWORD_CONFIRM_NO_PASSWORD_MESSAGE"), u"", 1, this);
         return;

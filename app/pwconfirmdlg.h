@@ -77,6 +77,10 @@ protected:
     void OnOK() override { OnBnClickedOk(); }
     void paintEvent(QPaintEvent* e) override;
 
+public:
+    // What the fields show while the stored password is in use.
+    static constexpr char16_t kStoredMask[] = u"********";
+
 private:
     void ApplyMasking();
     void PlaceButtons();
@@ -86,8 +90,10 @@ private:
     int m_valid = 0;
     int m_confirmEntered = 0;
     int m_previousSelection = 2;
-    // The fields hold the stored password (kept masked).
+    // The stored password is in use: the fields show kStoredMask, which
+    // tells neither its characters nor its length, and m_stored holds it.
     bool m_storedShown = false;
+    QString m_stored;
     QChar m_maskChar = QChar(u'*');
     QPixmap m_background;
 

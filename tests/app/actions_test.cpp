@@ -384,14 +384,16 @@ TEST_F(PasswordWindowTest, StoredPasswordAndAlgorithm)
     CPasswordConfirmDlg dlg;
     dlg.SetOwner(&owner);
     dlg.EnsureInitialized();
-    EXPECT_EQ(dlg.PasswordEdit()->text(), "stored-pw");
+    const QString mask = QString::fromUtf16(CPasswordConfirmDlg::kStoredMask);
     EXPECT_FALSE(dlg.PasswordEdit()->isEnabled());
-    // The stored password is never shown, whatever the mask toggle says.
+    // The stored password is never shown, nor its length, whatever the mask
+    // toggle says: the fields hold one fixed stand-in.
     for (bool maskChecked : {true, false, true, false}) {
         dlg.ChangeLetterCheck()->SetCheck(maskChecked);
         dlg.OnBnClickedChangeLetter();
-        EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Password) << maskChecked;
-        EXPECT_EQ(dlg.ConfirmEdit()->echoMode(), QLineEdit::Password) << maskChecked;
+        EXPECT_EQ(dlg.PasswordEdit()->displayText(), mask) << maskChecked;
+        EXPECT_EQ(dlg.ConfirmEdit()->displayText(), mask) << maskChecked;
+        EXPECT_EQ(dlg.PasswordEdit()->text(), mask) << maskChecked;
     }
     EXPECT_FALSE(dlg.AlgorithmList()->isEnabled());
     EXPECT_EQ(dlg.AlgorithmList()->currentIndex(), 1);
@@ -416,9 +418,9 @@ TEST_F(PasswordWindowTest, TheMaskToggleShowsOnlyWhatTheUserTypes)
     // The stored password, taken with the toggle off, stays masked...
     dlg.UseStoredPasswordCheck()->SetCheck(true);
     dlg.OnBnClickedUseStoredPassword();
-    EXPECT_EQ(dlg.PasswordEdit()->text(), "stored-pw");
-    EXPECT_EQ(dlg.PasswordEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dlg.ConfirmEdit()->echoMode(), QLineEdit::Password);
+    const QString mask = QString::fromUtf16(CPasswordConfirmDlg::kStoredMask);
+    EXPECT_EQ(dlg.PasswordEdit()->displayText(), mask);
+    EXPECT_EQ(dlg.ConfirmEdit()->displayText(), mask);
     // ...and given up, the fields are empty and follow the toggle again.
     dlg.UseStoredPasswordCheck()->SetCheck(false);
     dlg.OnBnClickedUseStoredPassword();
@@ -430,8 +432,27 @@ TEST_F(PasswordWindowTest, TheMaskToggleShowsOnlyWhatTheUserTypes)
     dlg.OnBnClickedOk();
     CPasswordConfirmDlg next;
     next.EnsureInitialized();
-    EXPECT_EQ(next.PasswordEdit()->text(), "stored-pw");
-    EXPECT_EQ(next.PasswordEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(next.PasswordEdit()->displayText(), mask);
+}
+
+// Stored passwords of different lengths look alike in the window.
+TEST_F(PasswordWindowTest, TheStoredPasswordsLengthDoesNotShow)
+{
+    QString shown[2];
+    int i = 0;
+    for (const char16_t* password : {u"eleven-char", u"8-chars!"}) {
+        WriteRegistryString(HKEY_CURRENT_USER_ROOT, SettingsKey(), u"CryptPassword", EncryptSettingsPassword(password),
+                            false);
+        SetUsePassword(1);
+        ArchivePasswordOwner owner;
+        CPasswordConfirmDlg dlg;
+        dlg.SetOwner(&owner);
+        dlg.EnsureInitialized();
+        shown[i++] = dlg.PasswordEdit()->displayText() + u'|' + dlg.ConfirmEdit()->displayText();
+        dlg.OnBnClickedOk();
+        EXPECT_EQ(owner.password, password);
+    }
+    EXPECT_EQ(shown[0], shown[1]);
 }
 
 // ---- Hits window ----
