@@ -607,15 +607,13 @@ void CSkinDialog::mousePressEvent(QMouseEvent* e)
         QDialog::mousePressEvent(e);
         return;
     }
-    QWindow* win = windowHandle();
-    const bool system = win && (hit == Hit::Caption ? win->startSystemMove() : win->startSystemResize(EdgesFor(hit)));
-    if (system) {
-        dragHit_ = Hit::Client;
-    } else {
-        dragHit_ = hit;
-        dragStartGlobal_ = e->globalPosition().toPoint();
-        dragStartGeometry_ = geometry();
-    }
+    // Armed, not begun: a tap (a touchpad's press and release in the same
+    // instant) must not start a move the window manager then keeps going
+    // for want of a release it never sees.
+    dragHit_ = hit;
+    dragging_ = false;
+    dragStartGlobal_ = e->globalPosition().toPoint();
+    dragStartGeometry_ = geometry();
     e->accept();
 }
 
@@ -623,11 +621,28 @@ void CSkinDialog::mouseMoveEvent(QMouseEvent* e)
 {
     if (dragHit_ == Hit::Client || !(e->buttons() & Qt::LeftButton)) {
         dragHit_ = Hit::Client;
+        dragging_ = false;
         setCursor(CursorFor(HitTest(e->position().toPoint())));
         QDialog::mouseMoveEvent(e);
         return;
     }
     const QPoint d = e->globalPosition().toPoint() - dragStartGlobal_;
+    if (!dragging_) {
+        if (d.manhattanLength() < QApplication::startDragDistance()) return;
+        dragging_ = true;
+        // Under X11 the window follows the pointer itself (it holds the
+        // pointer while the button is down, and a release always reaches
+        // it); elsewhere the compositor moves it, asked while the button is
+        // still held.
+        QWindow* win = windowHandle();
+        if (win && QGuiApplication::platformName() != QLatin1String("xcb") &&
+            QGuiApplication::platformName() != QLatin1String("offscreen") &&
+            (dragHit_ == Hit::Caption ? win->startSystemMove() : win->startSystemResize(EdgesFor(dragHit_)))) {
+            dragHit_ = Hit::Client;
+            dragging_ = false;
+            return;
+        }
+    }
     if (dragHit_ == Hit::Caption) {
         move(dragStartGeometry_.topLeft() + d);
         return;
@@ -644,7 +659,9 @@ void CSkinDialog::mouseMoveEvent(QMouseEvent* e)
 
 void CSkinDialog::mouseReleaseEvent(QMouseEvent* e)
 {
+    // A release ends any drag, whatever its timing.
     dragHit_ = Hit::Client;
+    dragging_ = false;
     QDialog::mouseReleaseEvent(e);
 }
 

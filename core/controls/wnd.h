@@ -238,7 +238,11 @@ private:
     QHash<int, int> timers_;        // number -> Qt timer id
     QHash<int, int> timerNumbers_;  // Qt timer id -> number
     // Manual move or size when the platform cannot do it.
+    // A press on the caption or a border arms a drag (dragHit_); it begins
+    // only when the pointer moves with the button held (dragging_), so a
+    // press and release in the same instant never leaves a move going.
     Hit dragHit_ = Hit::Client;
+    bool dragging_ = false;
     QPoint dragStartGlobal_;
     QRect dragStartGeometry_;
     bool filtering_ = false;

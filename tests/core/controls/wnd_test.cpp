@@ -243,6 +243,23 @@ TEST(WindowLayerTest, CaptionBandDragsAndBordersSize)
     const QRect now = p.geometry();
     drag({150, 100}, {30, 30});
     EXPECT_EQ(p.geometry(), now);
+
+    // A tap on the caption (press and release in the same instant) moves
+    // nothing, and the pointer moving afterwards takes no window along.
+    const QPoint at(150, 15), g = p.mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, g, Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&p, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, g, Qt::LeftButton, Qt::NoButton, {});
+    QApplication::sendEvent(&p, &release);
+    for (int step = 1; step <= 5; ++step) {
+        const QPoint by(step * 20, step * 10);
+        QMouseEvent hover(QEvent::MouseMove, at + by, g + by, Qt::NoButton, Qt::NoButton, {});
+        QApplication::sendEvent(&p, &hover);
+    }
+    EXPECT_EQ(p.geometry(), now);
+    // A press that barely moves before its release is a click, not a move.
+    drag({150, 15}, {1, 0});
+    EXPECT_EQ(p.geometry(), now);
 }
 
 TEST(WindowLayerTest, APressTellsTheWindowItsTruePlace)
