@@ -208,8 +208,18 @@ void RewriteFirstPass(const unsigned char* in, size_t n, std::vector<unsigned ch
             }
             if (d == '\'') {
                 const size_t avail = n - std::min(n, i + 2);
-                if (avail < 2 || HexValue(in[i + 2]) < 0 || HexValue(in[i + 3]) < 0)
-                    plat::NoteDamage("16진 이스케이프 손상");  // the byte it stood for is lost
+                size_t digits = 0;
+                while (digits < 2 && digits < avail && HexValue(in[i + 2 + digits]) >= 0)
+                    ++digits;
+                if (digits < 2) {
+                    // Cut short: the byte it stood for is lost; what follows
+                    // the digits there are stays markup or text.
+                    plat::NoteDamage("16진 이스케이프 손상");
+                    inWord = false;
+                    expectTrail = false;
+                    i += 2 + digits;
+                    continue;
+                }
                 int b = HexByte(in + i + 2, avail);
                 if (expectTrail) {
                     expectTrail = false;
