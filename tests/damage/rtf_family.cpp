@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "damage/damage.h"
+#include "damage/mutators.h"
 #include "platform/codec.h"
 
 namespace {
@@ -73,15 +74,6 @@ Bytes Seed()
     return doc;
 }
 
-// Offsets of every occurrence of what in bytes.
-std::vector<std::size_t> Find(const Bytes& bytes, const std::string& what)
-{
-    std::vector<std::size_t> at;
-    for (std::size_t p = bytes.find(what); p != Bytes::npos; p = bytes.find(what, p + 1))
-        at.push_back(p);
-    return at;
-}
-
 // Offsets of the structural braces (not those inside \bin data).
 std::vector<std::size_t> Braces(const Bytes& bytes)
 {
@@ -125,7 +117,7 @@ void Mutate(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vecto
     }
 
     // \bin lengths: 0, smaller, larger, past the end.
-    for (std::size_t at : Find(seed, "\\bin")) {
+    for (std::size_t at : damage::Occurrences(seed, "\\bin")) {
         std::size_t digits = at + 4;
         while (digits < seed.size() && seed[digits] >= '0' && seed[digits] <= '9')
             ++digits;
@@ -142,7 +134,7 @@ void Mutate(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vecto
     // paragraph and inside it.
     static const char* const kOpeners[] = {"{\\pict\\pngblip 89504e47", "{\\*\\objdata 01050000",
                                            "{\\pict\\wmetafile8\\bin4 ab{}", "{\\fonttbl{\\f9 X;}"};
-    for (std::size_t at : Find(seed, "{\\pard")) {
+    for (std::size_t at : damage::Occurrences(seed, "{\\pard")) {
         for (const char* o : kOpeners) {
             kinds[4].push_back({std::string("open ") + o + " @" + std::to_string(at), seed.substr(0, at) + o + seed.substr(at)});
             const std::size_t inside = seed.find(' ', at) + 1;
@@ -153,7 +145,7 @@ void Mutate(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vecto
 
     // Hexadecimal escapes cut: a digit or both removed, or the file cut
     // inside the escape.
-    for (std::size_t at : Find(seed, "\\'")) {
+    for (std::size_t at : damage::Occurrences(seed, "\\'")) {
         kinds[5].push_back({"hex@" + std::to_string(at) + " one digit", damage::Without(seed, at + 2, 1)});
         kinds[5].push_back({"hex@" + std::to_string(at) + " no digits", damage::Without(seed, at + 2, 2)});
         kinds[5].push_back({"hex@" + std::to_string(at) + " cut", seed.substr(0, at + 3)});
@@ -165,25 +157,12 @@ void Mutate(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vecto
     for (std::size_t b : braces)
         if (seed[b] == '}')
             marks.push_back(b + 1);
-    for (std::size_t at : Find(seed, "\\u"))
+    for (std::size_t at : damage::Occurrences(seed, "\\u"))
         if (at + 2 < seed.size() && (seed[at + 2] == '-' || (seed[at + 2] >= '0' && seed[at + 2] <= '9')))
             marks.push_back(seed.find('?', at));
     damage::AddCuts(seed, budget, kinds[6], marks);
 
-    // Interleaved, each list in its order; the random choice only decides
-    // which kind leads each round.
-    std::vector<std::size_t> next(kinds.size(), 0);
-    for (bool more = true; more;) {
-        more = false;
-        const std::size_t first = r.Below(kinds.size());
-        for (std::size_t k = 0; k < kinds.size(); ++k) {
-            const std::size_t kind = (first + k) % kinds.size();
-            if (next[kind] < kinds[kind].size()) {
-                out.push_back(std::move(kinds[kind][next[kind]++]));
-                more = true;
-            }
-        }
-    }
+    damage::AddInterleaved(kinds, r, out);
 }
 
 const damage::Registrar kRtf({"rtf", "doc", Seed, Mutate});
