@@ -524,6 +524,8 @@ void CRtfTextConvert::ParsePreamble()
                 m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
                 (m_status.GetDepth() <= 2 && m_keys.Lookup(kRtfCatCharacter, w)))
                 return;
+        } else if (IsDocumentText(t)) {
+            return;  // a document without tables whose text starts at once
         }
         m_status.Consume(t);
     }

@@ -244,6 +244,8 @@ TEST(RtfReader, BodyText)
          u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D\t|"},
         {"bidi marks produce nothing", head + "\\pard a\\ltrmark\\rtlmark\\zwj\\zwnj b}", u"ab"},
         {"document without tables", "{\\rtf1\\ansi \\pard plain text\\par}", u"plain text\n"},
+        {"text right after the header", "{\\rtf1\\ansi\\deff0 Hello 010-1234-5678\\par}", u"Hello 010-1234-5678\n"},
+        {"text right after the version", "{\\rtf1 Hello}", u"Hello"},
         {"character words deep in the preamble", "{\\rtf1{\\fonttbl{{\\f0 X;}}}{\\stylesheet{\\s0\\f0 Normal;}}"
                                                  "\\pard Y}",
          u"Y"},
@@ -403,7 +405,7 @@ TEST(RtfDamage, TextAfterTheDocumentsEndMarksItAndIsRead)
          "a\nb\n"},
         // Bytes without markup after the end, and markup without text, are a
         // writer's leftovers: nothing of the document is there.
-        {"junk after the end", kHead + "{\\pard a\\par}}\r\n\xef\xbf\xbd8\x11$D", "", "a\n"},
+        {"junk after the end", kHead + "{\\pard a\\par}}\r\n\xef\xbf\xbd" "8\x11$D", "", "a\n"},
         {"markup without text after the end", kHead + "{\\pard a\\par}}\\htmlrtf0{\\*\\htmltag0 </TABLE>}}", "",
          "a\n"},
     };
