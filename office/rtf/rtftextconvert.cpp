@@ -777,6 +777,8 @@ void CRtfTextConvert::ParseBody()
     };
     auto special = [&](const char16_t* s) { AppendWide(s, std::char_traits<char16_t>::length(s)); };
 
+    // A stop of the search (or the document's time budget) ends the loop
+    // early; the search reports that read itself.
     while (!plat::ReadCancelled() && m_status.NextToken(t)) {
         if (t.kind == kRtfGroupClose) {
             // A fallback still owed when its group ends was cut from the
@@ -834,6 +836,8 @@ void CRtfTextConvert::ParseBody()
             continue;
         }
         if (t.kind == kRtfHexEscape) {
+            // Only the rewrite writes hex escapes now (a brace or backslash
+            // as text), always whole.
             int b = t.length >= 4 ? HexByte(t.text + 2, 2) : 0;
             m_status.Consume(t);
             if (m_pendingSkip > 0) {
