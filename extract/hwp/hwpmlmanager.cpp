@@ -334,12 +334,16 @@ void CHwpmlDocumentManager::ForChildren(F&& onChild)
 
 int CHwpmlDocumentManager::Walk()
 {
-    // Advance notes the damage of a document that breaks before its root.
-    if (!Advance())
-        return 1;
+    // Comments, processing instructions and a document type may stand
+    // before the root. Advance notes the damage of a document that breaks
+    // before its root.
+    do {
+        if (!Advance())
+            return 1;
+    } while (NodeType() != kNodeElement);
     // A root the sniff accepts and the walk does not know (another name that
     // starts with HWPML) is no document of this format: read, without text.
-    if (NodeType() != kNodeElement || !NameIs("HWPML"))
+    if (!NameIs("HWPML"))
         return 1;
     ForChildren([this](int type) {
         if (type != kNodeElement)

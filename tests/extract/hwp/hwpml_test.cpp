@@ -126,6 +126,12 @@ TEST(HwpmlWalk, ParagraphsCharactersAndNestedLists)
         EXPECT_EQ(r.status, 0) << c.name;
         EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
     }
+    // Comments, a processing instruction and a document type before the root.
+    std::string prolog = Doc("<P><TEXT><CHAR>after the prolog</CHAR></TEXT></P>");
+    prolog.insert(std::string(kDecl).size(), "<!-- made by hand --><?app x?><!DOCTYPE HWPML>\n");
+    Result r = Convert(prolog);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(plat::WideToUtf8(r.text), "after the prolog\n");
 }
 
 TEST(HwpmlWalk, StatusesOfOddFiles)
