@@ -233,20 +233,30 @@ int CHwpmlDocumentManager::Convert(const char16_t* path)
         m_nStatus = 1;
         return m_nStatus;
     }
-    // Damaged XML ends the walk quietly; the text before it stays.
+    // Damaged XML ends the walk with the damage noted (Advance); the text
+    // before it stays. The parser's own messages are of no use to anyone.
     xmlTextReaderSetErrorHandler(reader, &IgnoreXmlError, nullptr);
     m_bEnded = false;
     m_bLineOpen = false;
+    m_nSectionCount = -1;
+    m_nSectionsRead = 0;
     m_nStatus = Walk() ? 0 : 1;
     return m_nStatus;
 }
 
 bool CHwpmlDocumentManager::Advance()
 {
+    // A read stopped by the search ends here; the search reports it.
     if (m_bEnded || plat::ReadCancelled())
         return false;
-    if (McReaderRead(m_pState.get()) != 1) {
+    const int r = McReaderRead(m_pState.get());
+    if (r != 1) {
         m_bEnded = true;
+        // An XML error ends the document early and the text after it is lost:
+        // a cut file, broken markup, a limit of the parser (nesting, the size
+        // of a text) or a namespace that must be understood.
+        if (r < 0)
+            plat::NoteDamage("XML 구조 손상");
         return false;
     }
     return true;
@@ -282,6 +292,16 @@ void CHwpmlDocumentManager::SkipElement()
         if (NodeType() == kNodeEndElement && Depth() == depth)
             return;
     }
+    NoteOpenAtEnd();
+}
+
+void CHwpmlDocumentManager::NoteOpenAtEnd()
+{
+    // The input ended with the element open. The parser reports a cut
+    // document as its own error (noted first, and the first reason is the
+    // one kept); a stop of the search is no damage.
+    if (!plat::ReadCancelled())
+        plat::NoteDamage("구조가 끝나지 않음");
 }
 
 // Calls onChild for each child node of the current element; onChild leaves
@@ -294,22 +314,36 @@ void CHwpmlDocumentManager::ForChildren(F&& onChild)
     const int depth = Depth();
     if (++m_nNesting > kMaxNesting) {
         --m_nNesting;
+        // The text of the element passed over is lost.
+        plat::NoteDamage("한도에 이르러 건너뜀");
         SkipElement();
         return;
     }
+    bool closed = false;
     while (Advance()) {
-        if (NodeType() == kNodeEndElement && Depth() == depth)
+        if (NodeType() == kNodeEndElement && Depth() == depth) {
+            closed = true;
             break;
+        }
         onChild(NodeType());
     }
     --m_nNesting;
+    if (!closed)
+        NoteOpenAtEnd();
 }
 
 int CHwpmlDocumentManager::Walk()
 {
-    if (!Advance())
-        return 1;
-    if (NodeType() != kNodeElement || !NameIs("HWPML"))
+    // Comments, processing instructions and a document type may stand
+    // before the root. Advance notes the damage of a document that breaks
+    // before its root.
+    do {
+        if (!Advance())
+            return 1;
+    } while (NodeType() != kNodeElement);
+    // A root the sniff accepts and the walk does not know (another name that
+    // starts with HWPML) is no document of this format: read, without text.
+    if (!NameIs("HWPML"))
         return 1;
     ForChildren([this](int type) {
         if (type != kNodeElement)
@@ -321,13 +355,18 @@ int CHwpmlDocumentManager::Walk()
         else
             SkipElement();
     });
+    // The head counts the sections; a body with fewer lost some of them (a
+    // body with more is read whole). Markup after the root's end is never
+    // read: nothing of the document stands there.
+    if (!m_bEnded && m_nSectionCount >= 0 && m_nSectionsRead < m_nSectionCount)
+        plat::NoteDamage("참조된 구역 없음");
     return 1;
 }
 
 void CHwpmlDocumentManager::ReadHead()
 {
     if (xmlChar* v = xmlTextReaderGetAttribute(m_pState->reader, BAD_CAST "SecCnt")) {
-        m_nSectionCount = std::atoi(reinterpret_cast<const char*>(v));
+        m_nSectionCount = std::max(0, std::atoi(reinterpret_cast<const char*>(v)));
         xmlFree(v);
     }
     ForChildren([this](int type) {
@@ -361,8 +400,10 @@ void CHwpmlDocumentManager::ReadBody()
     ForChildren([this](int type) {
         if (type != kNodeElement)
             return;
-        if (NameIs("SECTION"))
+        if (NameIs("SECTION")) {
+            ++m_nSectionsRead;
             ReadParagraphList();
+        }
         else
             SkipElement();
     });
@@ -479,8 +520,12 @@ void CHwpmlDocumentManager::ReadChar()
 // after it (the HWP 5 control filter would take it for an inline control).
 void CHwpmlDocumentManager::AppendPlain(const char16_t* text, size_t length)
 {
-    if (length == 0 || length > 0x3FFFFFFF)
+    if (length == 0)
         return;
+    if (length > 0x3FFFFFFF) {
+        plat::NoteDamage("한도에 이르러 건너뜀");  // past what the collector takes in one piece
+        return;
+    }
     CTextCollector* collector = GetTextCollector();
     char16_t* buffer = collector->GetBuffer(static_cast<int>(length) + 1);
     std::memcpy(buffer, text, length * sizeof(char16_t));

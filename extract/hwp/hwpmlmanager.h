@@ -16,9 +16,11 @@ public:
     CHwpmlDocumentManager();
     ~CHwpmlDocumentManager() override;
 
-    // 0 read (also a document that does not start with HWPML, or one whose
-    // XML breaks off: the text before stays), 1 the file cannot be opened or
-    // read, 2 not HWPML.
+    // 0 read (also a document whose root is not HWPML: no text), 1 the file
+    // cannot be opened or read, 2 not HWPML. A document whose XML breaks
+    // off, that ends with elements open, nests past kMaxNesting or lacks
+    // sections its head counts reads 0 with the damage noted
+    // (plat::NoteDamage): the text before stays, the entry reports it.
     int Convert(const char16_t* path) override;
     void Finish() override;
     // 1 when the first 4096 bytes show an XML declaration and an HWPML root
@@ -29,7 +31,7 @@ public:
     // The sniff over bytes already read (the first kSniffBytes count).
     static int IsHwpmlHead(const unsigned char* bytes, size_t length);
 
-    // Elements nested deeper than this are passed over.
+    // Elements nested deeper than this are passed over (damage).
     static constexpr int kMaxNesting = 200;
 
 private:
@@ -39,6 +41,8 @@ private:
     bool IsEmpty() const;
     bool NameIs(const char* name) const;
     void SkipElement();
+    // Marks the damage of an element still open when the input ended.
+    void NoteOpenAtEnd();
     template <class F>
     void ForChildren(F&& onChild);
 
@@ -56,7 +60,8 @@ private:
     int m_fd = -1;
     std::unique_ptr<McReaderState> m_pState;  // owns the XML text reader while a file is open
     bool m_bEnded = false;  // end of input or a parse error
-    int m_nSectionCount = 0;
+    int m_nSectionCount = -1;  // the head's SecCnt; -1 when it names none
+    int m_nSectionsRead = 0;
     bool m_bEncrypted = false;
     bool m_bSigned = false;
     int m_nNesting = 0;

@@ -306,6 +306,8 @@ int CRTFKey::Apply(const RtfKeyEntry& entry, RtfPropRecord* record, const RtfTok
         return 0;
     switch (entry.valueKind) {
     case kRtfText: {
+        // The field keeps a property's short name, never document text: a
+        // longer one is cut, and no text read changes.
         int n = token->length;
         if (n > kRtfTextWidth - 1)
             n = kRtfTextWidth - 1;

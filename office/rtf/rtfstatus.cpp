@@ -60,6 +60,9 @@ int CRTFStatus::NextToken(RtfToken& token)
         }
         int i = 1;
         int w = 0;
+        // RTF's words are at most 32 letters; the letters of a longer one
+        // past the record's room are passed over with it (a word of no
+        // table, whatever its tail), never read as text.
         while (i < avail && IsLetter(p[i])) {
             if (w < static_cast<int>(sizeof token.word) - 1)
                 token.word[w++] = static_cast<char>(p[i]);
@@ -78,6 +81,9 @@ int CRTFStatus::NextToken(RtfToken& token)
             }
             if (negative)
                 value = -value;
+            // RTF's parameters are 16-bit numbers. A value past int is out of
+            // range for every word; none reads it as a length (\bin's is read
+            // before the tokenizer, by the rewrite), and \u keeps 16 bits.
             if (value > INT_MAX)
                 value = INT_MAX;
             if (value < INT_MIN)
@@ -135,6 +141,8 @@ int CRTFStatus::Consume(RtfToken& token)
 {
     if (position) {
         const unsigned char* end = start + length;
+        // A token never covers more than the bytes left (NextToken measures
+        // it within them); the clamp only guards a token record from elsewhere.
         int step = token.length < 0 ? 0 : token.length;
         position = (end - position < step) ? end : position + step;
     }
@@ -161,6 +169,8 @@ int CRTFStatus::Skip(int count)
     const unsigned char* end = start + length;
     if (count < 0)
         count = 0;
+    // A count past the end stops at the end and says so; the callers'
+    // counts come from FindGroupEnd and never pass it.
     if (end - position <= count) {
         bool exact = end - position == count;
         position = end;
@@ -176,6 +186,8 @@ int CRTFStatus::FindGroupEnd(const unsigned char*& begin, int& count) const
     count = 0;
     if (!position)
         return 0;
+    // A group that never closes runs to the end: the body reader finds the
+    // document's group open there and marks the damage.
     const unsigned char* end = start + length;
     int n = 0;
     const unsigned char* q = position;

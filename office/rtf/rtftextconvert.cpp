@@ -14,8 +14,12 @@ namespace {
 constexpr unsigned kSystemCodePage = 949;
 // Wide characters gathered before they are handed to the collector.
 constexpr size_t kOutputChunk = 64 * 1024;
-// The largest "uc" value taken; fallback texts are short.
+// The largest "uc" value taken; fallback texts are short. A larger value
+// only lets more of a fallback through as text: nothing of the document is
+// lost, so the clamp is no damage.
 constexpr int kMaxUnicodeSkip = 16;
+// The fonts whose code pages are kept.
+constexpr size_t kMaxFonts = 4096;
 
 bool IsLetter(unsigned char c)
 {
@@ -91,6 +95,31 @@ bool StartsWith(const unsigned char* p, size_t avail, const char* s)
     return avail >= n && std::memcmp(p, s, n) == 0;
 }
 
+// A "\bin" control word at p (the word itself, not "\binfsxn" and the like):
+// the bytes it covers (backslash, name, parameter and its blank delimiter)
+// and its parameter, the count of raw bytes after it; 0 when p holds none.
+size_t BinWord(const unsigned char* p, size_t avail, long long& count)
+{
+    if (!StartsWith(p, avail, "\\bin"))
+        return 0;
+    size_t k = 4;
+    if (k < avail && IsLetter(p[k]))
+        return 0;
+    const bool negative = k < avail && p[k] == '-';
+    if (negative)
+        ++k;
+    long long value = 0;
+    while (k < avail && IsDigit(p[k])) {
+        if (value < (1ll << 40))  // past every length a file of ours can have
+            value = value * 10 + (p[k] - '0');
+        ++k;
+    }
+    if (k < avail && p[k] == ' ')
+        ++k;
+    count = negative ? -value : value;
+    return k;
+}
+
 void WriteHexEscape(std::vector<unsigned char>& out, int b)
 {
     static const char digits[] = "0123456789abcdef";
@@ -136,6 +165,36 @@ void RewriteFirstPass(const unsigned char* in, size_t n, std::vector<unsigned ch
             i = j;
             continue;
         }
+        if (c == '\\') {
+            // Raw bytes of a picture or object: never text, and they may hold
+            // any byte, braces too, so they leave here before anything counts
+            // braces or reads words.
+            long long count = 0;
+            if (const size_t word = BinWord(in + i, n - i, count)) {
+                i += word;
+                if (count < 0) {
+                    plat::NoteDamage("길이가 잘못됨");
+                    count = 0;
+                }
+                if (static_cast<unsigned long long>(count) > n - i) {
+                    plat::NoteDamage("길이가 데이터를 넘음");
+                    i = n;
+                } else {
+                    i += static_cast<size_t>(count);
+                    // The raw bytes end their group (a picture's or an
+                    // object's data); anything else after them means the
+                    // length does not fit the bytes that are there.
+                    size_t j = i;
+                    while (j < n && (in[j] == ' ' || in[j] == '\r' || in[j] == '\n'))
+                        ++j;
+                    if (count > 0 && j < n && in[j] != '}')
+                        plat::NoteDamage("길이가 데이터와 맞지 않음");
+                }
+                inWord = false;
+                expectTrail = false;
+                continue;
+            }
+        }
         if (c == '\\' && i + 1 < n) {
             const unsigned char d = in[i + 1];
             if (d == '\n' || d == '\r') {
@@ -148,7 +207,20 @@ void RewriteFirstPass(const unsigned char* in, size_t n, std::vector<unsigned ch
                 continue;
             }
             if (d == '\'') {
-                int b = HexByte(in + i + 2, n - std::min(n, i + 2));
+                const size_t avail = n - std::min(n, i + 2);
+                size_t digits = 0;
+                while (digits < 2 && digits < avail && HexValue(in[i + 2 + digits]) >= 0)
+                    ++digits;
+                if (digits < 2) {
+                    // Cut short: the byte it stood for is lost; what follows
+                    // the digits there are stays markup or text.
+                    plat::NoteDamage("16진 이스케이프 손상");
+                    inWord = false;
+                    expectTrail = false;
+                    i += 2 + digits;
+                    continue;
+                }
+                int b = HexByte(in + i + 2, avail);
                 if (expectTrail) {
                     expectTrail = false;
                 } else if (MapTypographic(b) != b) {
@@ -200,7 +272,9 @@ void RewriteFirstPass(const unsigned char* in, size_t n, std::vector<unsigned ch
 }
 
 // The end of the group that opens at p[0] ('{'): the offset after its
-// closing brace, or n.
+// closing brace, or n. A group that never closes swallows the closing
+// braces of the groups around it too: the body reader finds the document's
+// group open at the end and marks the damage there.
 size_t MatchingBrace(const unsigned char* p, size_t n)
 {
     int level = 0;
@@ -308,14 +382,20 @@ int CRtfTextConvert::LoadRtfFile(const char16_t* path, std::vector<unsigned char
         file.Close();
         return 0;
     }
-    length = std::min(length, kRtfMaxFileBytes);
+    if (length > kRtfMaxFileBytes) {
+        plat::NoteDamage("한도에 이르러 건너뜀");  // the rest of the file is never read
+        length = kRtfMaxFileBytes;
+    }
     out.resize(static_cast<size_t>(length));
     size_t got = 0;
     while (got < out.size()) {
         int want = static_cast<int>(std::min<size_t>(out.size() - got, 1 << 20));
         int r = file.Read(out.data() + got, want);
-        if (r <= 0)
+        if (r <= 0) {
+            // Fewer bytes than the file's length: what is missing is never read.
+            plat::NoteDamage("파일을 끝까지 읽지 못함");
             break;
+        }
         got += static_cast<size_t>(r);
     }
     out.resize(got);
@@ -343,8 +423,10 @@ int CRtfTextConvert::Convert(const char16_t* path)
 
 void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
 {
-    if (size > static_cast<size_t>(kRtfMaxFileBytes))
+    if (size > static_cast<size_t>(kRtfMaxFileBytes)) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
         size = static_cast<size_t>(kRtfMaxFileBytes);
+    }
     std::vector<unsigned char> text;
     RewriteRtf(data, size, text);
     const size_t textLength = text.size();
@@ -366,14 +448,38 @@ void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
     m_defaultFont = -1;
     m_fontCodePages.clear();
     m_codePageStack.clear();
+    m_documentEnded = false;
+    m_pastEnd = false;
 
     m_status.Init(text.data(), static_cast<int>(textLength));
     ParsePreamble();
     m_runCodePage = FontCodePage(m_defaultFont);
     m_bytesCodePage = m_runCodePage;
     ParseBody();
+    // The document's group still open at the end: the file was cut, or a
+    // destination whose closing brace is missing swallowed the rest of the
+    // document. (Groups left open in markup after the document's end hold
+    // nothing of it; a read stopped by the search ends with groups open and
+    // is reported so.)
+    if (m_status.GetDepth() > 0 && !m_documentEnded && !plat::ReadCancelled())
+        plat::NoteDamage("구조가 끝나지 않음");
     FlushOutput();
     m_status.Init(nullptr, 0);
+}
+
+bool CRtfTextConvert::MarkupFollows() const
+{
+    const unsigned char* p = m_status.position;
+    const unsigned char* end = m_status.start + m_status.length;
+    return p && std::find(p, end, '\\') != end;
+}
+
+void CRtfTextConvert::NoteTextPastEnd(bool text)
+{
+    if (text && m_pastEnd) {
+        plat::NoteDamage("문서 끝 뒤에 내용이 있음");
+        m_pastEnd = false;  // once is enough
+    }
 }
 
 void CRtfTextConvert::SkipGroupRest()
@@ -396,6 +502,8 @@ void CRtfTextConvert::ParsePreamble()
     }
     // The header: character-set words and the like, up to the first table.
     while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose && m_status.GetDepth() == 1)
+            return;  // the document's own end: the body reader looks past it
         if (t.kind == kRtfControlWord) {
             const char* w = t.word;
             if (!std::strcmp(w, "fonttbl") || !std::strcmp(w, "colortbl") || !std::strcmp(w, "stylesheet") ||
@@ -416,11 +524,15 @@ void CRtfTextConvert::ParsePreamble()
                 m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
                 (m_status.GetDepth() <= 2 && m_keys.Lookup(kRtfCatCharacter, w)))
                 return;
+        } else if (IsDocumentText(t)) {
+            return;  // a document without tables whose text starts at once
         }
         m_status.Consume(t);
     }
     // The tables.
     while (m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose && m_status.GetDepth() == 1)
+            return;  // the document's own end: the body reader looks past it
         if (t.kind == kRtfControlWord) {
             const char* w = t.word;
             if (!std::strcmp(w, "fonttbl")) {
@@ -474,7 +586,9 @@ void CRtfTextConvert::ReadFontTable()
             const char* w = t.word;
             if (!std::strcmp(w, "f")) {
                 font = t.param;
-            } else if (font >= 0 && m_fontCodePages.size() < 4096) {
+            } else if (font >= 0 && m_fontCodePages.size() >= kMaxFonts) {
+                plat::NoteDamage("한도에 이르러 건너뜀");  // this font's text may decode wrongly
+            } else if (font >= 0) {
                 // A font's own code page wins over its character set's.
                 if (!std::strcmp(w, "fcharset") && !m_fontCodePages.count(font))
                     m_fontCodePages[font] = CodePageOfCharset(t.param);
@@ -582,6 +696,7 @@ void CRtfTextConvert::AppendBytes(const unsigned char* bytes, int count)
         // Control bytes that came from hex escapes are no text; 7 (a
         // bullet) and the line and tab bytes are.
         const unsigned char b = bytes[k];
+        NoteTextPastEnd(b > 0x20);
         if (b >= 0x20 || b == 7 || b == 9 || b == 10 || b == 13)
             m_pendingBytes.push_back(static_cast<char>(b));
     }
@@ -620,6 +735,7 @@ void CRtfTextConvert::AppendWide(const char16_t* text, size_t count)
 {
     FlushBytes();
     for (size_t k = 0; k < count; ++k) {
+        NoteTextPastEnd(text[k] > 0x20);
         if (text[k] != 0)
             m_output.push_back(text[k]);
     }
@@ -661,13 +777,29 @@ void CRtfTextConvert::ParseBody()
     };
     auto special = [&](const char16_t* s) { AppendWide(s, std::char_traits<char16_t>::length(s)); };
 
+    // A stop of the search (or the document's time budget) ends the loop
+    // early; the search reports that read itself.
     while (!plat::ReadCancelled() && m_status.NextToken(t)) {
+        if (t.kind == kRtfGroupClose) {
+            // A fallback still owed when its group ends was cut from the
+            // document; the skip ends with the group, so the text after the
+            // group stays.
+            if (m_pendingSkip > 0) {
+                plat::NoteDamage("유니코드 대체 문자 잘림");
+                m_pendingSkip = 0;
+            }
+        }
         if (t.kind == kRtfGroupOpen) {
             m_status.Consume(t);
-            if (m_paraStack.size() < static_cast<size_t>(kRtfMaxDepth))
+            if (m_paraStack.size() < static_cast<size_t>(kRtfMaxDepth)) {
                 PushRecords();
-            else
+            } else {
+                // The properties of these groups are not kept: the formatting
+                // of their text may be wrong.
+                if (unsavedOpens == 0)
+                    plat::NoteDamage("한도에 이르러 건너뜀");
                 ++unsavedOpens;
+            }
             continue;
         }
         if (t.kind == kRtfGroupClose) {
@@ -676,8 +808,17 @@ void CRtfTextConvert::ParseBody()
                 --unsavedOpens;
             else
                 PopRecords();
-            if (m_status.GetDepth() == 0)
-                break;
+            if (m_status.GetDepth() == 0) {
+                // The document's group has ended. Some writers leave bytes
+                // after it (padding, junk, an unbalanced tail of markup with
+                // no text); a brace too many closes the document early and
+                // leaves its rest there. Markup after the end is read on, and
+                // text it gives marks the damage (AppendBytes, AppendWide).
+                m_documentEnded = true;
+                m_pastEnd = true;
+                if (!MarkupFollows())
+                    break;
+            }
             continue;
         }
         if (t.kind == kRtfTextRun || t.kind == kRtfSemicolon) {
@@ -695,6 +836,8 @@ void CRtfTextConvert::ParseBody()
             continue;
         }
         if (t.kind == kRtfHexEscape) {
+            // Only the rewrite writes hex escapes now (a brace or backslash
+            // as text), always whole.
             int b = t.length >= 4 ? HexByte(t.text + 2, 2) : 0;
             m_status.Consume(t);
             if (m_pendingSkip > 0) {

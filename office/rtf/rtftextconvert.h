@@ -63,6 +63,10 @@ private:
 
     // Steps over the rest of the current group (the closing brace stays).
     void SkipGroupRest();
+    // True when a control word or symbol follows the position.
+    bool MarkupFollows() const;
+    // Marks the damage when text (not blanks) comes after the document's end.
+    void NoteTextPastEnd(bool text);
     void ReadInfoGroup();
     void PushRecords();
     void PopRecords();
@@ -98,6 +102,8 @@ private:
     int m_unicodeSkip = 1;     // "uc": bytes of fallback text after each "u"
     int m_pendingSkip = 0;     // fallback bytes still to drop
     bool m_loaded = false;
+    bool m_documentEnded = false;  // the document's group closed
+    bool m_pastEnd = false;        // reading markup after that, no text from it yet
     std::string m_pendingBytes;
     std::u16string m_output;
 };

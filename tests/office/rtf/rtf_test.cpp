@@ -9,6 +9,7 @@
 #include "office/rtf/rtfkey.h"
 #include "office/rtf/rtfstatus.h"
 #include "office/rtf/rtftextconvert.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 
@@ -243,6 +244,8 @@ TEST(RtfReader, BodyText)
          u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D\t|"},
         {"bidi marks produce nothing", head + "\\pard a\\ltrmark\\rtlmark\\zwj\\zwnj b}", u"ab"},
         {"document without tables", "{\\rtf1\\ansi \\pard plain text\\par}", u"plain text\n"},
+        {"text right after the header", "{\\rtf1\\ansi\\deff0 Hello 010-1234-5678\\par}", u"Hello 010-1234-5678\n"},
+        {"text right after the version", "{\\rtf1 Hello}", u"Hello"},
         {"character words deep in the preamble", "{\\rtf1{\\fonttbl{{\\f0 X;}}}{\\stylesheet{\\s0\\f0 Normal;}}"
                                                  "\\pard Y}",
          u"Y"},
@@ -323,6 +326,116 @@ TEST(RtfReader, RewriteNeverOverrunsItsInput)
     EXPECT_EQ(out.find_first_not_of(u'{'), std::u16string::npos);
 }
 
+// The text and the damage reason (empty when none was noted) of a document.
+struct Damaged {
+    std::string text;
+    std::string reason;
+};
+
+Damaged ReadRtfNotingDamage(const std::string& rtf)
+{
+    plat::DamageScope scope;
+    Damaged d;
+    d.text = Utf8(ReadRtf(rtf));
+    d.reason = scope.Reason() ? scope.Reason() : "";
+    return d;
+}
+
+struct DamageCase {
+    const char* name;
+    std::string rtf;
+    const char* reason;  // empty: read clean
+    std::string text;
+};
+
+void ExpectDamage(const DamageCase& c)
+{
+    const Damaged d = ReadRtfNotingDamage(c.rtf);
+    EXPECT_EQ(d.reason, c.reason) << c.name;
+    EXPECT_EQ(d.text, c.text) << c.name;
+}
+
+const std::string kHead = "{\\rtf1\\ansi\\ansicpg949\\deff0{\\fonttbl{\\f0\\fnil Gulim;}}";
+
+TEST(RtfDamage, GroupsOpenAtTheEndMarkTheDocument)
+{
+    const DamageCase cases[] = {
+        {"whole", kHead + "{\\pard a\\par}{\\pard b\\par}}", "", "a\nb\n"},
+        {"cut after a paragraph", kHead + "{\\pard a\\par}{\\pard b", "구조가 끝나지 않음", "a\nb"},
+        {"cut after the last paragraph's group", kHead + "{\\pard a\\par}", "구조가 끝나지 않음", "a\n"},
+        {"cut inside a control word", kHead + "{\\pard a\\pa", "구조가 끝나지 않음", "a"},
+        {"picture left open", kHead + "{\\pard a\\par}{\\pict\\pngblip 8950{\\pard b\\par}}",
+         "구조가 끝나지 않음", "a\n"},
+        {"object data left open", kHead + "{\\pard a\\par}{\\*\\objdata 0105{\\pard b\\par}}",
+         "구조가 끝나지 않음", "a\n"},
+        {"font table left open", "{\\rtf1\\ansi{\\fonttbl{\\f0\\fnil Gulim;}{\\pard a\\par}{\\pard b\\par}}",
+         "구조가 끝나지 않음", ""},
+        // Markup after the document's end that is left open holds nothing of
+        // the document (a writer's unbalanced tail).
+        {"open group after the end", kHead + "{\\pard a\\par}}\n{\\listoverride\\listid1{\\lfolevel}", "", "a\n"},
+    };
+    for (const DamageCase& c : cases)
+        ExpectDamage(c);
+}
+
+TEST(RtfDamage, BinaryDataIsPassedOverByItsLength)
+{
+    // The raw bytes hold braces and a backslash: read as markup they would
+    // close the paragraph's group early.
+    const std::string bytes("}}\\{x", 5);
+    const DamageCase cases[] = {
+        {"whole", kHead + "{\\pard a{\\pict\\bin5 " + bytes + "}b\\par}}", "", "ab\n"},
+        {"length past the end", kHead + "{\\pard a{\\pict\\bin500 " + bytes + "}b\\par}}", "길이가 데이터를 넘음", "a"},
+        {"length short of the data", kHead + "{\\pard a{\\pict\\bin4 " + bytes + "}b\\par}}",
+         "길이가 데이터와 맞지 않음", "ab\n"},
+        {"length past the data", kHead + "{\\pard a{\\pict\\bin6 " + bytes + "}b\\par}}",
+         "길이가 데이터와 맞지 않음", "a\n"},
+        {"negative length", kHead + "{\\pard a{\\pict\\bin-5 }b\\par}}", "길이가 잘못됨", "ab\n"},
+        {"a longer word is no \\bin", kHead + "{\\pard\\binfsxn5 a\\par}}", "", "a\n"},
+    };
+    for (const DamageCase& c : cases)
+        ExpectDamage(c);
+}
+
+TEST(RtfDamage, TextAfterTheDocumentsEndMarksItAndIsRead)
+{
+    const DamageCase cases[] = {
+        {"a brace too many", kHead + "{\\pard a\\par}}{\\pard b\\par}}", "문서 끝 뒤에 내용이 있음", "a\nb\n"},
+        {"an opening brace missing", kHead + "\\pard a\\par}}{\\pard b\\par}}", "문서 끝 뒤에 내용이 있음",
+         "a\nb\n"},
+        // Bytes without markup after the end, and markup without text, are a
+        // writer's leftovers: nothing of the document is there.
+        {"junk after the end", kHead + "{\\pard a\\par}}\r\n\xef\xbf\xbd" "8\x11$D", "", "a\n"},
+        {"markup without text after the end", kHead + "{\\pard a\\par}}\\htmlrtf0{\\*\\htmltag0 </TABLE>}}", "",
+         "a\n"},
+    };
+    for (const DamageCase& c : cases)
+        ExpectDamage(c);
+}
+
+TEST(RtfDamage, CutEscapesMarkTheDocument)
+{
+    const DamageCase cases[] = {
+        {"whole", kHead + "{\\pard \\'c7\\'d1 \\u44397?x}}", "", "\xed\x95\x9c \xea\xb5\xadx"},
+        {"hex escape with one digit", kHead + "{\\pard a\\'c x}}", "16진 이스케이프 손상", "a x"},
+        {"hex escape without digits", kHead + "{\\pard a\\'\\par x}}", "16진 이스케이프 손상", "a\nx"},
+        // The fallback owed ends with its group: the text after the group
+        // stays.
+        {"fallback cut by its group's end", kHead + "{\\pard {\\u44397}x}}", "유니코드 대체 문자 잘림",
+         "\xea\xb5\xadx"},
+    };
+    for (const DamageCase& c : cases)
+        ExpectDamage(c);
+}
+
+TEST(RtfDamage, NestingPastTheCapMarksTheDocument)
+{
+    const std::string deep = std::string(kRtfMaxDepth + 10, '{') + "deep" + std::string(kRtfMaxDepth + 10, '}');
+    ExpectDamage({"past the cap", kHead + "{\\pard " + deep + "}}", "한도에 이르러 건너뜀", "deep"});
+    const std::string shallow = std::string(100, '{') + "deep" + std::string(100, '}');
+    ExpectDamage({"below the cap", kHead + "{\\pard " + shallow + "}}", "", "deep"});
+}
+
 TEST(RtfReader, ConvertReadsAFileAndReportsAMissingOne)
 {
     ps_test::TempDir dir;
@@ -366,6 +479,27 @@ TEST(RtfCorpus, PublicFilesGiveText)
         ++seen;
         std::u16string text = ReadRtfFile(f.path().string());
         EXPECT_FALSE(text.empty()) << f.path();
+    }
+    EXPECT_GT(seen, 0);
+}
+
+// Healthy documents never read as damaged.
+TEST(RtfCorpus, FilesReadWithoutDamage)
+{
+    const std::string corpus = ps_test::CorpusDir();
+    if (corpus.empty())
+        GTEST_SKIP() << "no corpus";
+    int seen = 0;
+    for (const char* folder : {"/public/rtf", "/pii"}) {
+        std::error_code ec;
+        for (const auto& f : std::filesystem::directory_iterator(corpus + folder, ec)) {
+            if (f.path().extension() != ".rtf")
+                continue;
+            ++seen;
+            plat::DamageScope scope;
+            ReadRtfFile(f.path().string());
+            EXPECT_FALSE(scope.Damaged()) << f.path() << ": " << scope.Reason();
+        }
     }
     EXPECT_GT(seen, 0);
 }
