@@ -280,6 +280,26 @@ bool CIExcelParser::Dispatch(std::uint16_t type, std::size_t start, CExcelRecord
         // nothing the text needs; its body is passed over.
         break;
     }
+    switch (type) {
+    case 0x000A: case 0x007E: case 0x027E: case 0x00FD: case 0x0203: case 0x0205:
+        // These records are exactly as long as their fields: bytes left over
+        // mean the length is wrong, and the records after it are misread.
+        if (r.Remaining() != 0)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
+        break;
+    case 0x0204:
+        // Some writers end a text cell's characters with a zero character;
+        // other bytes after the text belong to the records that follow.
+        for (const std::uint8_t* p = r.Data() + r.Position(); p != r.Data() + r.Position() + r.Remaining(); ++p) {
+            if (*p != 0) {
+                plat::NoteDamage("레코드 길이가 맞지 않음");
+                break;
+            }
+        }
+        break;
+    default:
+        break;
+    }
     return true;
 }
 
