@@ -522,13 +522,22 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
     const bool whole = h.length <= available;
     (void)end;
     switch (h.type) {
+    case 0x03E9:  // DocumentAtom
+        // Atoms of a fixed size: another length misplaces every record
+        // after it in the container.
+        if (h.length != 40)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
+        break;
     case pptrec::kEndDocumentAtom:
+        if (h.length != 0)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
         m_bDocumentEnd = true;
         break;
     case pptrec::kSlidePersistAtom: {
+        if (h.length != 20)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
         if (h.length < 20 || available < 20) {
-            plat::NoteDamage("레코드가 필드보다 짧음");  // the entry and its slide are lost
-            m_pCurrentEntry = nullptr;
+            m_pCurrentEntry = nullptr;  // the entry and its slide are lost
             break;
         }
         auto* entry = new CSlideEntry;
@@ -690,8 +699,10 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
             if (!walk.Open(r, kMaxDepth)) {
                 walk.SkipBody(r);  // the walk noted the cap
             } else if (h.type == pptrec::kDrawingGroup || h.type == pptrec::kDrawing) {
-                drawingMet = drawingMet || (h.type == pptrec::kDrawing && walk.Depth() == 2);
+                const std::size_t drawings = m_pCurrentEntry->drawings.size();
                 ParseShapeObject(walk);
+                drawingMet = drawingMet || (h.type == pptrec::kDrawing && walk.Depth() >= 2 &&
+                                            m_pCurrentEntry->drawings.size() > drawings);
             }
             continue;
         }
@@ -725,8 +736,8 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
             break;  // the atom runs past the stream (noted above)
         walk.SkipBody(r);
     }
-    // Every slide, notes page and master holds its drawing: one whose
-    // length ends it before its drawing lost its shapes.
+    // Every slide, notes page and master holds its drawing, and the drawing
+    // its shapes: one whose length ends it before them lost its shapes.
     if (!drawingMet)
         plat::NoteDamage("구조가 끝나지 않음");
     m_pos = std::size_t(walk.Position());
