@@ -204,6 +204,9 @@ int CPowerPointAccess::Convert(const char16_t* path)
 
 int CPowerPointAccess::IsCurrentUserValid()
 {
+    // A "Current User" stream that cannot be read leaves the offset of the
+    // current edit 0; BuildPersistDirectory finds no edit there, notes the
+    // damage and looks for the newest edit in the document stream.
     ConvertLog().Write(u"OpenStream() : %s", u"Current User");
     if (currentStream())
         ReleaseStream();
@@ -239,6 +242,7 @@ std::int32_t CPowerPointAccess::ResolveAtomValue(const std::uint32_t scheme[8], 
 int CPowerPointAccess::ReadPresentation()
 {
     if (!m_pPictures) {
+        // The pictures hold no text: a missing "Pictures" stream loses none.
         plat::CfbStream* pictures = nullptr;
         if (OpenStream(u"Pictures", kH2sStreamMode, &pictures) && pictures)
             m_pPictures = pictures;
@@ -1070,8 +1074,12 @@ void CPowerPointAccess::ApplyOutlineText(CPowerPointShapeObj* shape)
     if (!m_pCurrentEntry || shape->outlineTextIndex < 0)
         return;
     const std::size_t index = std::size_t(shape->outlineTextIndex);
-    if (index >= m_pCurrentEntry->texts.size())
+    if (index >= m_pCurrentEntry->texts.size()) {
+        // The shape names an outline text its slide list entry lacks; the
+        // shape keeps its own text.
+        plat::NoteDamage("참조된 개체 없음");
         return;
+    }
     const CSlideText& text = m_pCurrentEntry->texts[index];
     shape->textType = std::uint32_t(text.type);
     if (text.hasChars)
@@ -1091,18 +1099,26 @@ int CPowerPointAccess::WriteSlidesText()
     for (CSlideEntry* n : m_notes)
         notes.emplace(n->SlideId(), n);
     for (CSlideEntry*& slide : m_slides) {
-        if (plat::ReadCancelled()) break;
+        // A stopped search ends the writing here; the scan reports the stop.
+        if (plat::ReadCancelled())
+            break;
+        // A master or notes page a slide names and the slide lists lack is
+        // lost.
         if (slide->MasterIdRef() != 0) {
             auto it = masters.find(slide->MasterIdRef());
             if (it != masters.end()) {
                 ResolveAtomValue(it->second->colorScheme, std::uint32_t(it->second->fillColor));
                 WriteEntryText(it->second);
+            } else {
+                plat::NoteDamage("참조된 개체 없음");
             }
         }
         if (slide->NotesIdRef() != 0) {
             auto it = notes.find(slide->NotesIdRef());
             if (it != notes.end())
                 WriteEntryText(it->second);
+            else
+                plat::NoteDamage("참조된 개체 없음");
         }
         WriteEntryText(slide);
         delete slide;
