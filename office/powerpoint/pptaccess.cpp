@@ -614,6 +614,8 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         if (parent->type == pptrec::kExternalOleControl && !m_controls.empty())
             m_controls.back().texts.push_back(Utf16Text(body, h.length));
         else if (parent->type == pptrec::kExternalHyperlink && !m_hyperlinks.empty()) {
+            // A link's name and target are kept for the shapes that use it
+            // and never written: a longer one loses no text.
             const std::size_t n = std::min<std::size_t>(h.length, 510);
             if (h.Instance() == 0)
                 m_hyperlinks.back().friendlyName = Utf16Text(body, n);

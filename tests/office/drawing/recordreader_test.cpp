@@ -204,8 +204,9 @@ TEST(DrawingRecordReader, ContainerPassedOverAtTheCapIsDamage)
         plat::DamageScope damage;
         WalkAll(nested, Policy(ContainerEnd::kByClaimedLengths, false, 8));
         EXPECT_EQ(damage.Damaged(), depth > 8) << depth;
-        if (damage.Damaged())
+        if (damage.Damaged()) {
             EXPECT_STREQ(damage.Reason(), "한도에 이르러 건너뜀");
+        }
     }
     // A caller's own limit, and a Word 6 group at the cap.
     {

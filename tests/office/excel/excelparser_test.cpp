@@ -382,10 +382,11 @@ TEST(ExcelDamage, ContradictionsAreNotedAndTheRestIsRead)
         const Result r = ReadStream(c.stream);
         EXPECT_EQ(r.ok, 1) << c.name;
         EXPECT_EQ(r.text, c.text) << c.name;
-        if (c.damage)
+        if (c.damage) {
             EXPECT_STREQ(r.damage, c.damage) << c.name;
-        else
+        } else {
             EXPECT_EQ(r.damage, nullptr) << c.name << ": " << r.damage;
+        }
     }
     // A text cell whose characters end with a zero character (some writers
     // add one) is sound.

@@ -406,12 +406,14 @@ TEST(PowerPointDamage, ContradictionsAreNotedAndTheRestIsRead)
         c.damage(d, current);
         const Result r = ConvertBytes(d.f.Build(current));
         EXPECT_EQ(r.ok, 1) << c.name;
-        if (c.text)
+        if (c.text) {
             EXPECT_EQ(plat::WideToUtf8(r.text), c.text) << c.name;
-        if (c.reason)
+        }
+        if (c.reason) {
             EXPECT_STREQ(r.damage, c.reason) << c.name;
-        else
+        } else {
             EXPECT_EQ(r.damage, nullptr) << c.name << ": " << r.damage;
+        }
     }
     // The second slide's container claims more than the stream holds.
     SmallDeck d = BuildSmallDeck();
