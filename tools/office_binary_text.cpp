@@ -14,6 +14,7 @@
 #include "extract/textcollector.h"
 #include "office/excel/excelparser.h"
 #include "office/powerpoint/pptaccess.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "tools/toolhelp.h"
 
@@ -79,6 +80,7 @@ int main(int argc, char** argv)
         CTextCollector collector;
         collector.SetOutput(&text);
         int result = 0;
+        plat::DamageScope damage;
         try {
             if (isPpt) {
                 CPowerPointAccess reader(&collector);
@@ -91,6 +93,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "%s: exception %s\n", argv[i], ex.what());
         }
         collector.SetOutput(nullptr);
+        if (damage.Damaged())
+            std::fprintf(stderr, "%s: damaged: %s (%u notes)\n", argv[i], damage.Reason(), damage.Count());
         if (!result)
             ++failures;
         if (argc > 2)

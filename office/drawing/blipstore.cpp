@@ -24,6 +24,8 @@ void CMsoBLIPStoreManager::SetPicturesStream(plat::CfbStream* stream)
 bool CMsoBLIPStoreManager::AddEntry(const std::uint8_t* body, std::size_t available, std::uint64_t length)
 {
     constexpr std::size_t kSize = CMsoBlipEntry::kRecordSize;
+    // The store feeds no text: an entry left out, or its name, loses none.
+    // (A record running past its container is noted by the reader's walk.)
     if (available < kSize || length < kSize)
         return false;
     auto entry = std::make_unique<CMsoBlipEntry>();

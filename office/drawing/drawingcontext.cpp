@@ -307,6 +307,10 @@ ObjectItem* drawingObject::CreateRootItem(int kind)
 
 int DrawingContext::ParseRecords(const unsigned char* data, size_t length)
 {
+    // Not damage to the document: the records walked here are those of a
+    // picture (ProcessPicture), whose shapes, names and blips reach no
+    // extracted text, so a container failed here loses none of it. The
+    // nesting cap is checked before the walk's own (which would note it).
     using namespace officeart;
     if (!data)
         return 0;

@@ -299,6 +299,8 @@ void RemovePictureTempFolder()
 PictureResult ProcessPicture(const unsigned char* block, size_t blockSize, std::uint32_t objectNumber,
                              plat::CfbStorage* root, PictureCounters& counters)
 {
+    // Nothing of a picture reaches the extracted text: a picture block that
+    // contradicts itself is passed over without marking the document.
     PictureResult result;
     if (!block || blockSize < 12)
         return result;

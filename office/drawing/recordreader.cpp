@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "platform/docfile.h"
+
 namespace officeart {
 
 namespace {
@@ -62,8 +64,11 @@ ReadResult RecordReader::Read(Record& record)
 bool RecordReader::Open(const Record& record, int depthLimit)
 {
     const int cap = depthLimit >= 0 ? std::min(depthLimit, policy_.maxDepth) : policy_.maxDepth;
-    if (Depth() >= cap)
+    if (Depth() >= cap) {
+        // The container is passed over whole: what it holds is not read.
+        plat::NoteDamage("한도에 이르러 건너뜀");
         return false;
+    }
     frames_.push_back(Frame{record, 0, kNoLimit, record.end});
     cursor_ = record.bodyOffset;
     return true;
@@ -71,8 +76,10 @@ bool RecordReader::Open(const Record& record, int depthLimit)
 
 bool RecordReader::OpenAt(const Record& record, std::uint64_t childOffset, std::uint64_t childLimit)
 {
-    if (Depth() >= policy_.maxDepth)
+    if (Depth() >= policy_.maxDepth) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
         return false;
+    }
     frames_.push_back(Frame{record, 0, record.offset + childLimit, record.end});
     cursor_ = record.offset + childOffset;
     return true;

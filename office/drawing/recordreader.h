@@ -92,7 +92,9 @@ public:
 
     // Opens the record as a container: the records read next are its
     // children. False at the nesting cap (or beyond depthLimit when given):
-    // nothing is opened and the caller passes over the body.
+    // nothing is opened, the caller passes over the body, and the document
+    // is marked damaged (plat::NoteDamage): what the container holds is not
+    // read. The same for OpenAt.
     bool Open(const Record& record, int depthLimit = -1);
     // Opens a Word 6 group whose children start childOffset bytes into the
     // record and whose headers start before childLimit (also from the

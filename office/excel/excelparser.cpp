@@ -47,6 +47,7 @@ std::uint8_t CExcelRecord::U8()
 {
     if (Remaining() < 1) {
         m_pos = m_size;
+        m_short = true;
         return 0;
     }
     return m_data[m_pos++];
@@ -56,6 +57,7 @@ std::uint16_t CExcelRecord::U16()
 {
     if (Remaining() < 2) {
         m_pos = m_size;
+        m_short = true;
         return 0;
     }
     std::uint16_t v = Le16(m_data + m_pos);
@@ -67,6 +69,7 @@ std::uint32_t CExcelRecord::U32()
 {
     if (Remaining() < 4) {
         m_pos = m_size;
+        m_short = true;
         return 0;
     }
     std::uint32_t v = std::uint32_t(Le16(m_data + m_pos)) | (std::uint32_t(Le16(m_data + m_pos + 2)) << 16);
@@ -78,6 +81,7 @@ double CExcelRecord::F64()
 {
     if (Remaining() < 8) {
         m_pos = m_size;
+        m_short = true;
         return 0;
     }
     double v;
@@ -91,6 +95,8 @@ double CExcelRecord::F64()
 
 std::string CExcelRecord::Bytes(std::size_t n)
 {
+    if (n > Remaining())
+        m_short = true;
     n = std::min(n, Remaining());
     std::string s(reinterpret_cast<const char*>(m_data + m_pos), n);
     m_pos += n;
@@ -100,6 +106,14 @@ std::string CExcelRecord::Bytes(std::size_t n)
 std::size_t CExcelContinueReader::Available() const
 {
     return m_index < m_segments.size() ? m_segments[m_index].size - m_offset : 0;
+}
+
+std::size_t CExcelContinueReader::Left() const
+{
+    std::size_t n = Available();
+    for (std::size_t i = m_index + 1; i < m_segments.size(); ++i)
+        n += m_segments[i].size;
+    return n;
 }
 
 bool CExcelContinueReader::NextSegment()
@@ -158,7 +172,13 @@ int CIExcelParser::Convert(const char16_t* path)
     char chunk[65536];
     for (;;) {
         std::uint32_t got = 0;
-        if (plat::Failed(stream->Read(chunk, sizeof chunk, &got)) || got == 0)
+        if (plat::Failed(stream->Read(chunk, sizeof chunk, &got))) {
+            // The stream's sectors are not all in the file: the records
+            // read so far are read, the rest is lost.
+            plat::NoteDamage("스트림을 끝까지 읽지 못함");
+            break;
+        }
+        if (got == 0)
             break;
         bytes.append(chunk, got);
     }
@@ -172,33 +192,62 @@ int CIExcelParser::ConvertStream(std::string stream)
     const auto* data = reinterpret_cast<const std::uint8_t*>(m_stream.data());
     const std::size_t size = m_stream.size();
 
-    // The first BOF, searched four bytes at a time.
+    // The first BOF, searched four bytes at a time. A workbook stream
+    // starts with it: bytes before it are damage, read past all the same.
     std::size_t pos = 0;
     while (pos + 4 <= size && Le16(data + pos) != 0x0809)
         pos += 4;
     if (pos + 4 > size)
         return 0;
+    if (pos != 0)
+        plat::NoteDamage("스트림이 BOF로 시작하지 않음");
     {
         const std::size_t length = Le16(data + pos + 2);
         const std::size_t body = pos + 4;
+        if (length > size - body)
+            plat::NoteDamage("길이가 데이터를 넘음");
         CExcelRecord r(data + body, std::min(length, size - body));
         OnBof(pos, r);
+        if (r.Short())
+            plat::NoteDamage("레코드가 필드보다 짧음");
         pos = body + length;
     }
-    while (pos <= size && size - pos >= 4 && !plat::ReadCancelled()) {
+    while (pos <= size && size - pos >= 4) {
+        // A stopped search ends the reading here; the scan reports the stop.
+        if (plat::ReadCancelled())
+            return 1;
         const std::uint16_t type = Le16(data + pos);
         const std::uint16_t length = Le16(data + pos + 2);
+        // Zero bytes after the last record pad the stream; a substream still
+        // open there is damage, noted below.
         if (type == 0 && length == 0)
             break;
         const std::size_t body = pos + 4;
+        if (length > size - body)
+            plat::NoteDamage("길이가 데이터를 넘음");
         CExcelRecord r(data + body, std::min<std::size_t>(length, size - body));
         if (type == 0x00FC) {
             OnSst(body, length);
+        } else if (type == 0x0207) {
+            OnString(body, length);
         } else if (!Dispatch(type, pos, r)) {
             return 0;
         }
+        if (r.Short())
+            plat::NoteDamage("레코드가 필드보다 짧음");
         // Every record body is passed over whole, whatever its handler read.
         pos = body + length;
+    }
+    // Each substream (the globals, each sheet, each chart in a sheet) ends
+    // with its EOF; one still open lost its end. Bytes after the last EOF
+    // are outside the workbook.
+    if (m_openSubstreams > 0)
+        plat::NoteDamage("구조가 끝나지 않음");
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        if (!m_sheetMet[i]) {
+            plat::NoteDamage("참조된 시트 없음");
+            break;
+        }
     }
     return 1;
 }
@@ -208,6 +257,12 @@ bool CIExcelParser::Dispatch(std::uint16_t type, std::size_t start, CExcelRecord
     switch (type) {
     case 0x0009: case 0x0209: case 0x0409: case 0x0809: OnBof(start, r); break;
     case 0x002F: return false;  // FILEPASS: an encrypted workbook is not read
+    case 0x000A:  // EOF: ends the innermost substream
+        if (m_openSubstreams > 0)
+            --m_openSubstreams;
+        else
+            plat::NoteDamage("구조가 어긋남");  // an end without its BOF
+        break;
     case 0x0006: case 0x0206: case 0x0406: OnFormula(r); break;
     case 0x007E: case 0x027E: OnRk(r); break;
     case 0x0085: OnBoundSheet(r); break;
@@ -219,11 +274,30 @@ bool CIExcelParser::Dispatch(std::uint16_t type, std::size_t start, CExcelRecord
     case 0x0203: OnNumber(r); break;
     case 0x0204: OnLabel(r); break;
     case 0x0205: OnBoolErr(r); break;
-    case 0x0207: OnString(r); break;
     case 0x041E: OnFormat(r); break;
     default:
         // Every other record (0x0056 and CONTINUE records included) holds
         // nothing the text needs; its body is passed over.
+        break;
+    }
+    switch (type) {
+    case 0x000A: case 0x007E: case 0x027E: case 0x00FD: case 0x0203: case 0x0205:
+        // These records are exactly as long as their fields: bytes left over
+        // mean the length is wrong, and the records after it are misread.
+        if (r.Remaining() != 0)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
+        break;
+    case 0x0204:
+        // Some writers end a text cell's characters with a zero character;
+        // other bytes after the text belong to the records that follow.
+        for (const std::uint8_t* p = r.Data() + r.Position(); p != r.Data() + r.Position() + r.Remaining(); ++p) {
+            if (*p != 0) {
+                plat::NoteDamage("레코드 길이가 맞지 않음");
+                break;
+            }
+        }
+        break;
+    default:
         break;
     }
     return true;
@@ -231,6 +305,12 @@ bool CIExcelParser::Dispatch(std::uint16_t type, std::size_t start, CExcelRecord
 
 void CIExcelParser::OnBof(std::size_t start, CExcelRecord& r)
 {
+    ++m_openSubstreams;
+    {
+        const auto met = m_sheetsByPosition.equal_range(std::uint32_t(start));
+        for (auto it = met.first; it != met.second; ++it)
+            m_sheetMet[it->second] = true;
+    }
     m_firstRow = 0;
     m_firstCol = 0;
     const std::uint16_t version = r.U16();
@@ -282,8 +362,13 @@ void CIExcelParser::OnBoundSheet(CExcelRecord& r)
         sheet.name = ReadUnicodeString(r, 1);
     else
         sheet.name = ReadNarrow(r, r.U8());
+    // The sheet's BOF must lie inside the stream; one never met by the walk
+    // is noted at the end.
+    if (sheet.position >= m_stream.size())
+        plat::NoteDamage("시트 위치가 데이터를 넘음");
     m_sheetsByPosition.emplace(sheet.position, m_sheets.size());
     m_sheets.push_back(std::move(sheet));
+    m_sheetMet.push_back(false);
 }
 
 void CIExcelParser::OnFormat(CExcelRecord& r)
@@ -343,69 +428,95 @@ std::u16string CIExcelParser::ReadUnicodeString(CExcelRecord& r, int width)
     return ReadShortString(r, count);
 }
 
+CIExcelParser::ContinuedString CIExcelParser::ReadContinuedString(CExcelContinueReader& in, int countWidth)
+{
+    // The count, option byte and the counts of the formatting data that
+    // follow it never straddle two records; the characters may, and each
+    // CONTINUE record they go on in starts with an option byte of its own
+    // (the characters' width can change there). A record ending inside a
+    // character or without a CONTINUE after it cut the string.
+    ContinuedString out;
+    std::uint8_t b[4];
+    if (!in.Read(b, std::size_t(countWidth) + 1))
+        return out;
+    std::uint32_t remaining = countWidth == 1 ? b[0] : Le16(b);
+    const std::uint8_t options = b[countWidth];
+    std::uint16_t runs = 0;
+    std::uint32_t extra = 0;
+    if (options & 0x08) {
+        if (!in.Read(b, 2))
+            return out;
+        runs = Le16(b);
+    }
+    if (options & 0x04) {
+        if (!in.Read(b, 4))
+            return out;
+        extra = std::uint32_t(Le16(b)) | (std::uint32_t(Le16(b + 2)) << 16);
+    }
+    bool wide = options & 0x01;
+    while (remaining > 0) {
+        const std::size_t unit = wide ? 2 : 1;
+        const std::size_t take = std::min<std::size_t>(remaining, in.Available() / unit);
+        std::string part(take * unit, '\0');
+        in.Read(part.data(), part.size());
+        out.text += wide ? Utf16Bytes(part) : Latin1(part);
+        remaining -= std::uint32_t(take);
+        if (remaining == 0)
+            break;
+        std::uint8_t option;
+        if (in.Available() != 0 || !in.NextSegment() || !in.Read(&option, 1))
+            return out;
+        wide = option & 0x01;
+    }
+    out.whole = true;
+    // Formatting runs and extended data may go on in further records.
+    out.tailWhole = in.Skip(4 * std::size_t(runs)) && in.Skip(extra);
+    return out;
+}
+
 void CIExcelParser::ReadSharedStrings(CExcelContinueReader& in)
 {
+    // The table holds the strings its count gives: a string cut by the end
+    // of the table (its CONTINUE record missing), fewer strings than the
+    // count, or bytes left over after the last string all mean strings were
+    // lost or misread. (A table whose cells count no use of it, total 0,
+    // loses nothing by a wrong string count: some writers leave one so.)
     std::uint8_t head[8];
-    if (!in.Read(head, 8))
+    if (!in.Read(head, 8)) {
+        plat::NoteDamage("문자열 표 손상");
         return;
+    }
+    const std::uint32_t total = std::uint32_t(Le16(head)) | (std::uint32_t(Le16(head + 2)) << 16);
     const std::uint32_t unique = std::uint32_t(Le16(head + 4)) | (std::uint32_t(Le16(head + 6)) << 16);
     m_sst.reserve(std::min<std::size_t>(unique, m_stream.size() / 3 + 1));
     for (std::uint32_t i = 0; i < unique; ++i) {
         // A string starts in the next record when this one is used up.
-        if (in.Available() < 3 && !in.NextSegment())
-            return;
-        std::uint8_t b[4];
-        if (!in.Read(b, 3))
-            return;
-        std::uint32_t remaining = Le16(b);
-        std::uint8_t options = b[2];
-        std::uint16_t runs = 0;
-        std::uint32_t extra = 0;
-        if (options & 0x08) {
-            if (!in.Read(b, 2))
-                return;
-            runs = Le16(b);
-        }
-        if (options & 0x04) {
-            if (!in.Read(b, 4))
-                return;
-            extra = std::uint32_t(Le16(b)) | (std::uint32_t(Le16(b + 2)) << 16);
-        }
-        std::u16string text;
-        bool wide = options & 0x01;
-        while (remaining > 0) {
-            const std::size_t unit = wide ? 2 : 1;
-            const std::size_t take = std::min<std::size_t>(remaining, in.Available() / unit);
-            std::string part(take * unit, '\0');
-            in.Read(part.data(), part.size());
-            text += wide ? Utf16Bytes(part) : Latin1(part);
-            remaining -= std::uint32_t(take);
-            if (remaining == 0)
-                break;
-            // The string goes on in the next CONTINUE record, which starts
-            // with its own option byte.
-            std::uint8_t option;
-            if (!in.NextSegment() || !in.Read(&option, 1)) {
-                return;  // the table ends inside this string
-            }
-            wide = option & 0x01;
-        }
-        if (!in.Skip(4 * std::size_t(runs)) || !in.Skip(extra)) {
-            // Formatting data cut by the end of the stream: the text is whole.
-            for (char16_t& c : text)
-                if (c == u'\n')
-                    c = u' ';
-            m_sst.push_back(std::move(text));
+        if (in.Available() == 0 && !in.NextSegment()) {
+            if (total != 0)
+                plat::NoteDamage("문자열 표 손상");
             return;
         }
-        for (char16_t& c : text)
+        ContinuedString s = ReadContinuedString(in, 2);
+        if (!s.whole) {
+            plat::NoteDamage("문자열 표 손상");
+            return;
+        }
+        for (char16_t& c : s.text)
             if (c == u'\n')
                 c = u' ';
-        m_sst.push_back(std::move(text));
+        m_sst.push_back(std::move(s.text));
+        if (!s.tailWhole) {
+            // Formatting data cut by the end of the table: the text is
+            // whole, what came after it is not there.
+            plat::NoteDamage("문자열 표 손상");
+            return;
+        }
     }
+    if (in.Left() != 0)
+        plat::NoteDamage("문자열 표 손상");
 }
 
-void CIExcelParser::OnSst(std::size_t bodyStart, std::size_t length)
+CExcelContinueReader CIExcelParser::ContinuedRecord(std::size_t bodyStart, std::size_t length) const
 {
     const auto* data = reinterpret_cast<const std::uint8_t*>(m_stream.data());
     const std::size_t size = m_stream.size();
@@ -419,6 +530,12 @@ void CIExcelParser::OnSst(std::size_t bodyStart, std::size_t length)
         reader.AddSegment(data + body, std::min(n, size - body));
         pos = body + n;
     }
+    return reader;
+}
+
+void CIExcelParser::OnSst(std::size_t bodyStart, std::size_t length)
+{
+    CExcelContinueReader reader = ContinuedRecord(bodyStart, length);
     ReadSharedStrings(reader);
 }
 
@@ -578,8 +695,12 @@ void CIExcelParser::OnLabelSst(CExcelRecord& r)
     const std::uint16_t col = RelCol(r.U16());
     r.U16();
     const std::uint32_t index = r.U32();
-    if (index >= m_sst.size())
+    if (index >= m_sst.size()) {
+        // The cell names a string the table does not hold (the table lost
+        // it, or the cell's index is damaged).
+        plat::NoteDamage("참조된 문자열 없음");
         return;
+    }
     WriteCell(row, col, m_sst[index].c_str());
 }
 
@@ -605,13 +726,20 @@ void CIExcelParser::OnRk(CExcelRecord& r)
 void CIExcelParser::OnMulRk(CExcelRecord& r)
 {
     const std::size_t length = r.Remaining();
-    if (length < 6)
-        return;
+    // Row, first column, one or more (format, value) pairs of 6 bytes and
+    // the last column, which says how many pairs there are.
+    if (length < 12 || (length - 6) % 6 != 0) {
+        plat::NoteDamage("레코드가 필드보다 짧음");
+        if (length < 6)
+            return;
+    }
     const std::uint16_t row = RelRow(r.U16());
     const std::uint16_t first = RelCol(r.U16());
     const std::size_t entries = (length - 6) / 6;
     const std::uint8_t* lastField = r.Data() + length - 2;
     const std::uint16_t last = RelCol(Le16(lastField));
+    if (std::size_t(std::uint16_t(last - first)) + 1 != entries)
+        plat::NoteDamage("개수가 데이터와 다름");
     std::uint16_t col = first;
     for (std::size_t i = 0; i < entries && col <= last; ++i, ++col) {
         const std::uint16_t xf = r.U16();
@@ -663,13 +791,23 @@ void CIExcelParser::OnFormula(CExcelRecord& r)
     }
 }
 
-void CIExcelParser::OnString(CExcelRecord& r)
+void CIExcelParser::OnString(std::size_t bodyStart, std::size_t length)
 {
+    // A formula's text result; a long one goes on in CONTINUE records.
     std::u16string text;
-    if (m_version == kBiff8)
-        text = ReadUnicodeString(r, 2);
-    else
+    if (m_version == kBiff8) {
+        CExcelContinueReader in = ContinuedRecord(bodyStart, length);
+        ContinuedString s = ReadContinuedString(in, 2);
+        if (!s.whole || !s.tailWhole)
+            plat::NoteDamage("레코드가 필드보다 짧음");
+        text = std::move(s.text);
+    } else {
+        CExcelRecord r(reinterpret_cast<const std::uint8_t*>(m_stream.data()) + bodyStart,
+                       std::min(length, m_stream.size() - bodyStart));
         text = ReadNarrow(r, r.U16());
+        if (r.Short())
+            plat::NoteDamage("레코드가 필드보다 짧음");
+    }
     if (!m_stringPending)
         WriteCellText(u"\t", -1, nullptr);  // no formula before it: kept apart all the same
     m_stringPending = false;

@@ -23,7 +23,8 @@ constexpr std::uint32_t kBiff8 = 0x8000;
 constexpr std::uint32_t kBiff5 = 0x5000;
 
 // Bounded little-endian reads over one record body; a read past the end
-// gives 0 and leaves the position at the end.
+// gives 0 (or fewer bytes), leaves the position at the end and marks the
+// record short: its fields claim more than its length holds.
 class CExcelRecord {
 public:
     CExcelRecord(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
@@ -34,8 +35,15 @@ public:
     double F64();
     // Up to n bytes (fewer at the end).
     std::string Bytes(std::size_t n);
-    void Skip(std::size_t n) { m_pos = n > Remaining() ? m_size : m_pos + n; }
+    void Skip(std::size_t n)
+    {
+        if (n > Remaining())
+            m_short = true;
+        m_pos = n > Remaining() ? m_size : m_pos + n;
+    }
     std::size_t Remaining() const { return m_size - m_pos; }
+    // A read ran past the end of the body.
+    bool Short() const { return m_short; }
     std::size_t Position() const { return m_pos; }
     const std::uint8_t* Data() const { return m_data; }
 
@@ -43,6 +51,7 @@ private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_pos = 0;
+    bool m_short = false;
 };
 
 // One record body and the CONTINUE bodies that follow it, read as one
@@ -55,6 +64,8 @@ public:
     std::size_t Available() const;
     // Moves to the start of the next segment; false at the last one.
     bool NextSegment();
+    // Bytes after the position in this segment and all later ones.
+    std::size_t Left() const;
     // Reads n bytes from the current segment only.
     bool Read(void* out, std::size_t n);
     // Reads n bytes, entering further segments as needed (no option bytes).
@@ -89,6 +100,11 @@ public:
 
     // 1 when the stream was read to its end or an end record; 0 when the
     // workbook cannot be opened, has no BOF or is encrypted (FILEPASS).
+    // Damage met on the way (a record or offset past the stream, a substream
+    // without its EOF, a sheet its BOUNDSHEET names and that is not there, a
+    // shared-string table that disagrees with its count, a cell naming a
+    // string the table lacks) is noted with plat::NoteDamage and the reading
+    // goes on.
     int Convert(const char16_t* path);
     // The same over the bytes of a workbook stream (tests, tools).
     int ConvertStream(std::string stream);
@@ -120,9 +136,21 @@ private:
     void OnMulRk(CExcelRecord& r);
     void OnNumber(CExcelRecord& r);
     void OnFormula(CExcelRecord& r);
-    void OnString(CExcelRecord& r);
+    void OnString(std::size_t bodyStart, std::size_t length);
     void OnBoolErr(CExcelRecord& r);
     void OnRString(CExcelRecord& r);
+
+    // A record body and the CONTINUE records that follow it at once.
+    CExcelContinueReader ContinuedRecord(std::size_t bodyStart, std::size_t length) const;
+    // An XLUnicodeRichExtendedString (count of countWidth bytes) that may go
+    // on in the next segments. whole: all its characters were there;
+    // tailWhole: so were its formatting runs and extended data.
+    struct ContinuedString {
+        std::u16string text;
+        bool whole = false;
+        bool tailWhole = false;
+    };
+    static ContinuedString ReadContinuedString(CExcelContinueReader& in, int countWidth);
 
     // XLUnicodeString within one record (count of width 1 or 2 bytes).
     std::u16string ReadUnicodeString(CExcelRecord& r, int width);
@@ -148,6 +176,8 @@ private:
     std::unordered_map<std::uint16_t, std::size_t> m_formatIndex;
     std::vector<ExcelSheet> m_sheets;
     std::multimap<std::uint32_t, std::size_t> m_sheetsByPosition;  // equal keys in file order
+    std::vector<bool> m_sheetMet;  // per sheet: its BOF was read
+    std::size_t m_openSubstreams = 0;  // BOFs read and not yet closed by an EOF
     std::vector<std::uint16_t> m_xfFormats;  // number-format index per XF
     std::uint32_t m_firstRow = 0;
     std::uint32_t m_firstCol = 0;

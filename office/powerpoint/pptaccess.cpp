@@ -74,19 +74,26 @@ std::uint32_t CSlideEntry::NotesIdRef() const { return Le32(slideAtom + 16); }
 
 // ---- Persist directory -----------------------------------------------------
 
-void CPersistDirectory::AddEntries(std::uint32_t wordCount, const std::uint8_t* body)
+bool CPersistDirectory::AddEntries(std::uint32_t wordCount, const std::uint8_t* body, std::uint64_t streamSize)
 {
     ++m_nodes;
+    bool sound = true;
     std::uint32_t i = 0;
     while (i < wordCount) {
         const std::uint32_t head = Le32(body + 4 * std::size_t(i++));
         const std::uint32_t first = head & 0xFFFFF;
         const std::uint32_t count = head >> 20;
+        if (count > wordCount - i)
+            sound = false;  // the run claims more offsets than the atom holds
         for (std::uint32_t k = 0; k < count && i < wordCount; ++k, ++i) {
+            const std::uint32_t offset = Le32(body + 4 * std::size_t(i));
+            if (offset >= streamSize)
+                sound = false;
             // Nodes come newest first: an id already known keeps its offset.
-            m_offsets.emplace(first + k, Le32(body + 4 * std::size_t(i)));
+            m_offsets.emplace(first + k, offset);
         }
     }
+    return sound;
 }
 
 std::int64_t CPersistDirectory::Lookup(std::uint32_t persistId) const
@@ -197,6 +204,9 @@ int CPowerPointAccess::Convert(const char16_t* path)
 
 int CPowerPointAccess::IsCurrentUserValid()
 {
+    // A "Current User" stream that cannot be read leaves the offset of the
+    // current edit 0; BuildPersistDirectory finds no edit there, notes the
+    // damage and looks for the newest edit in the document stream.
     ConvertLog().Write(u"OpenStream() : %s", u"Current User");
     if (currentStream())
         ReleaseStream();
@@ -232,6 +242,7 @@ std::int32_t CPowerPointAccess::ResolveAtomValue(const std::uint32_t scheme[8], 
 int CPowerPointAccess::ReadPresentation()
 {
     if (!m_pPictures) {
+        // The pictures hold no text: a missing "Pictures" stream loses none.
         plat::CfbStream* pictures = nullptr;
         if (OpenStream(u"Pictures", kH2sStreamMode, &pictures) && pictures)
             m_pPictures = pictures;
@@ -245,9 +256,11 @@ int CPowerPointAccess::ReadPresentation()
     if (!m_hasUserEdit)
         return 0;  // no edit chain: nothing tells where the document is
 
-    if (SeekTo(m_persist.Lookup(m_userEdit[4]))) {
+    if (SeekTo(m_persist.Lookup(m_userEdit[4])) && m_pos < m_doc.size()) {
         m_nPhase = 0;
         ReadDocument(std::int64_t(m_pos));
+    } else {
+        plat::NoteDamage("참조된 개체 없음");  // the document container is not there
     }
 
     // The slide walks cover every container once in a sound file; a budget of
@@ -260,6 +273,7 @@ int CPowerPointAccess::ReadPresentation()
     for (std::size_t n = 1; GetSlideOffset(offset, n); ++n) {
         if (m_walkBudget == 0) {
             ConvertLog().Write(u"ReadPresentation() : slide walks cut at entry %d", int(n));
+            plat::NoteDamage("한도에 이르러 건너뜀");
             break;
         }
         ReadSlide(offset);
@@ -285,6 +299,45 @@ bool CPowerPointAccess::ReadUserEditAtom(std::uint32_t offset, std::uint32_t ato
     return true;
 }
 
+bool CPowerPointAccess::AddDirectory(const std::uint32_t atom[8])
+{
+    constexpr std::uint16_t kPersistDirectoryAtom = 0x1772;
+    PptRecordHeader h;
+    const std::size_t start = std::size_t(atom[3]);
+    if (!SeekTo(atom[3]) || !ReadHeader(h)) {
+        plat::NoteDamage("영속 목록 손상");  // the directory lies past the stream
+        return false;
+    }
+    if (h.type != kPersistDirectoryAtom) {
+        // The edit's directory offset leads to another record: the objects
+        // of that edit cannot be found.
+        plat::NoteDamage("영속 목록 손상");
+        return true;
+    }
+    const std::size_t body = start + 8;
+    if (h.length > m_doc.size() - body) {
+        plat::NoteDamage("길이가 데이터를 넘음");
+        return true;
+    }
+    if (!m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body), m_doc.size()) ||
+        h.length % 4 != 0)
+        plat::NoteDamage("영속 목록 손상");
+    return true;
+}
+
+void CPowerPointAccess::AddUnchainedEdits(const std::unordered_set<std::uint32_t>& seen)
+{
+    std::vector<std::uint32_t> others = FindUserEdits();
+    for (auto it = others.rbegin(); it != others.rend(); ++it) {
+        if (seen.count(*it))
+            continue;
+        std::uint32_t atom[8];
+        ReadUserEditAtom(*it, atom);
+        if (atom[7] == 0)
+            AddDirectory(atom);
+    }
+}
+
 int CPowerPointAccess::BuildPersistDirectory()
 {
     if (m_hasUserEdit || !LoadDocument())
@@ -295,39 +348,22 @@ int CPowerPointAccess::BuildPersistDirectory()
         // damaged or pointing elsewhere): the newest edit is the last one
         // among the top-level records of the stream.
         ConvertLog().Write(u"BuildPersistDirectory() : no user edit at %u", offset);
+        plat::NoteDamage("편집 목록 손상");
         const std::vector<std::uint32_t> edits = FindUserEdits();
         offset = edits.empty() ? 0 : edits.back();
     }
     if (offset == 0)
         return 1;
-    auto addDirectory = [this](const std::uint32_t atom[8]) {
-        if (!SeekTo(atom[3]))
-            return false;
-        PptRecordHeader h;
-        const std::size_t start = m_pos;
-        if (ReadHeader(h) && h.type != pptrec::kNotADirectory) {
-            const std::size_t body = start + 8;
-            if (h.length <= m_doc.size() - body)
-                m_persist.AddEntries(h.length / 4, reinterpret_cast<const std::uint8_t*>(m_doc.data() + body));
-        }
-        return true;
-    };
     std::unordered_set<std::uint32_t> seen;
     while (offset != 0) {
-        if (!seen.insert(offset).second || seen.size() > kMaxEdits) {
-            // A chain that loops hides the edits before the loop: their
-            // directories are taken from the other edits of the stream,
-            // newest (last in the stream) first, behind those of the chain.
-            ConvertLog().Write(u"BuildPersistDirectory() : edit chain loops at %u", offset);
-            std::vector<std::uint32_t> others = FindUserEdits();
-            for (auto it = others.rbegin(); it != others.rend(); ++it) {
-                if (seen.count(*it))
-                    continue;
-                std::uint32_t atom[8];
-                ReadUserEditAtom(*it, atom);
-                if (atom[7] == 0)
-                    addDirectory(atom);
-            }
+        if (!seen.insert(offset).second || seen.size() > kMaxEdits || !IsUserEditAt(offset)) {
+            // A chain that loops, or whose link leads to no edit, hides the
+            // edits before that point: their directories are taken from the
+            // other edits of the stream, newest (last in the stream) first,
+            // behind those of the chain.
+            ConvertLog().Write(u"BuildPersistDirectory() : edit chain broken at %u", offset);
+            plat::NoteDamage(seen.size() > kMaxEdits ? "한도에 이르러 건너뜀" : "편집 목록 손상");
+            AddUnchainedEdits(seen);
             break;
         }
         std::uint32_t atom[8];
@@ -338,7 +374,7 @@ int CPowerPointAccess::BuildPersistDirectory()
             m_hasUserEdit = true;
             std::memcpy(m_userEdit, atom, 32);
         }
-        if (!addDirectory(atom))
+        if (!AddDirectory(atom))
             return 0;
         offset = atom[2];
     }
@@ -382,6 +418,30 @@ bool CPowerPointAccess::GetSlideOffset(std::int64_t& offset, std::size_t index)
 
 // ---- Document walk ---------------------------------------------------------
 
+namespace {
+
+// The containers of the document that hold the atoms the document walk
+// reads: the slide lists and their texts, the embedded controls and
+// hyperlinks with their strings, and the picture store of the drawing group.
+bool IsDocumentWalkContainer(std::uint16_t type)
+{
+    switch (type) {
+    case pptrec::kDocument:
+    case 0x0409:  // ExObjList
+    case pptrec::kExternalOleControl:
+    case pptrec::kExternalHyperlink:
+    case 0x0FF0:  // SlideListWithText
+    case pptrec::kDrawingGroup:
+    case officeart::kDggContainer:
+    case officeart::kBStoreContainer:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 CSlideText* CPowerPointAccess::CurrentText()
 {
     if (!m_pCurrentEntry || m_nCurrentText < 0)
@@ -408,26 +468,45 @@ void CPowerPointAccess::ReadDocument(std::int64_t offset)
     officeart::RecordReader walk(reinterpret_cast<const std::uint8_t*>(m_doc.data()), m_doc.size(), policy);
     walk.Seek(std::uint64_t(offset));
     officeart::Record r;
+    // The document container ends with its end atom, at its end.
+    bool first = true;
     do {
         if (walk.Depth() > 0) {
             if (walk.InnermostComplete()) {
+                if (walk.Innermost().header.type == pptrec::kDocument) {
+                    if (!m_bDocumentEnd)
+                        plat::NoteDamage("구조가 끝나지 않음");  // its length ends it before its end atom
+                    m_bDocumentEnd = false;
+                }
                 walk.Close();
                 continue;
             }
             if (m_bDocumentEnd && walk.Innermost().header.type == pptrec::kDocument) {
+                // Closed by its end atom; later writers keep round-trip
+                // records after it, inside the container.
                 m_bDocumentEnd = false;
                 walk.Close();
                 continue;
             }
         }
         if (walk.Read(r) != officeart::ReadResult::kRecord) {
-            if (walk.Depth() > 0)
+            if (walk.Depth() > 0) {
+                plat::NoteDamage("구조가 끝나지 않음");
                 walk.Close();  // the stream ends inside the container
+            }
             continue;
         }
+        if (first && (r.header.type != pptrec::kDocument || !r.header.IsContainer()))
+            plat::NoteDamage("참조된 개체 없음");  // the document's persist offset leads elsewhere
+        first = false;
+        if (r.pastParent)
+            plat::NoteDamage("길이가 데이터를 넘음");
         m_pos = std::size_t(r.bodyOffset);
         if (r.header.IsContainer()) {
-            if (walk.Open(r))
+            // Only the containers that hold what this walk reads are entered;
+            // others (round-trip data of later writers among them, whose
+            // bodies need not be records) are passed over whole.
+            if (IsDocumentWalkContainer(r.header.type) && walk.Open(r))
                 continue;
         } else {
             HandleDocumentAtom(r.header, walk.Depth() > 0 ? &walk.Innermost().header : nullptr, std::size_t(r.end));
@@ -442,15 +521,27 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
 {
     const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
     const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
+    // An atom that runs past its container or the stream was noted by the
+    // walk (Record::pastParent); what is there of it is read.
     const bool whole = h.length <= available;
     (void)end;
     switch (h.type) {
+    case 0x03E9:  // DocumentAtom
+        // Atoms of a fixed size: another length misplaces every record
+        // after it in the container.
+        if (h.length != 40)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
+        break;
     case pptrec::kEndDocumentAtom:
+        if (h.length != 0)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
         m_bDocumentEnd = true;
         break;
     case pptrec::kSlidePersistAtom: {
+        if (h.length != 20)
+            plat::NoteDamage("레코드 길이가 맞지 않음");
         if (h.length < 20 || available < 20) {
-            m_pCurrentEntry = nullptr;
+            m_pCurrentEntry = nullptr;  // the entry and its slide are lost
             break;
         }
         auto* entry = new CSlideEntry;
@@ -479,6 +570,8 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         break;
     }
     case pptrec::kOutlineTextRefAtom:  // only inside a drawing
+        if (h.length != 4)
+            plat::NoteDamage("레코드가 필드보다 짧음");
         if (h.length == 4 && available >= 4 && m_pCurrentEntry && m_pCurrentEntry->currentDrawing &&
             m_pCurrentEntry->currentDrawing->currentShape) {
             m_pCurrentEntry->currentDrawing->currentShape->outlineTextIndex = std::int32_t(Le32(body));
@@ -491,6 +584,10 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         if (m_pCurrentEntry) {
             ++m_nCurrentText;
             CSlideText* text = CurrentText();
+            if (!text)
+                plat::NoteDamage("한도에 이르러 건너뜀");  // more outline texts than kMaxTexts
+            if (h.length != 4)
+                plat::NoteDamage("레코드가 필드보다 짧음");
             if (text && available >= 4 && h.length >= 4)
                 text->type = std::int32_t(Le32(body));
         }
@@ -517,6 +614,8 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
         if (parent->type == pptrec::kExternalOleControl && !m_controls.empty())
             m_controls.back().texts.push_back(Utf16Text(body, h.length));
         else if (parent->type == pptrec::kExternalHyperlink && !m_hyperlinks.empty()) {
+            // A link's name and target are kept for the shapes that use it
+            // and never written: a longer one loses no text.
             const std::size_t n = std::min<std::size_t>(h.length, 510);
             if (h.Instance() == 0)
                 m_hyperlinks.back().friendlyName = Utf16Text(body, n);
@@ -554,8 +653,19 @@ void CPowerPointAccess::HandleDocumentAtom(const PptRecordHeader& h, const PptRe
 
 void CPowerPointAccess::ReadSlide(std::int64_t offset)
 {
-    if (!m_pCurrentEntry || !SeekTo(offset))
+    if (!m_pCurrentEntry)
         return;
+    if (!SeekTo(offset) || m_pos >= m_doc.size()) {
+        // The slide list names a persist object no directory has (or one
+        // past the stream): that slide is lost.
+        plat::NoteDamage("참조된 개체 없음");
+        return;
+    }
+    if (!m_walkedSlides.insert(offset).second) {
+        // Two entries of the slide list never share their container.
+        plat::NoteDamage("영속 목록 손상");
+        return;
+    }
     // A container ends once the lengths of the records read in it add up to
     // its own: a child cut short by damage still counts whole. The slide's
     // own containers nest at most kMaxDepth deep, and so do those of each
@@ -566,31 +676,47 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
     officeart::RecordReader walk(reinterpret_cast<const std::uint8_t*>(m_doc.data()), m_doc.size(), policy);
     walk.Seek(std::uint64_t(offset));
     officeart::Record slide;
-    if (walk.Read(slide) != officeart::ReadResult::kRecord || !slide.header.IsContainer())
+    constexpr std::uint16_t kSlide = 0x03EE, kNotes = 0x03F0, kMainMaster = 0x03F8;
+    if (walk.Read(slide) != officeart::ReadResult::kRecord || !slide.header.IsContainer() ||
+        (slide.header.type != kSlide && slide.header.type != kNotes && slide.header.type != kMainMaster)) {
+        plat::NoteDamage("참조된 개체 없음");  // the persist offset leads to no slide
         return;
+    }
+    if (slide.pastParent)
+        plat::NoteDamage("길이가 데이터를 넘음");
     walk.Open(slide);
     const std::size_t startPos = std::size_t(walk.Position());
+    bool drawingMet = false;
     while (walk.Depth() > 0) {
         while (walk.Depth() > 0 && walk.InnermostComplete())
             walk.Close();
         if (walk.Depth() == 0)
             break;
         officeart::Record r;
-        if (walk.Read(r) != officeart::ReadResult::kRecord)
+        if (walk.Read(r) != officeart::ReadResult::kRecord) {
+            plat::NoteDamage("구조가 끝나지 않음");  // the stream ends inside the slide
             break;
+        }
+        if (r.pastParent)
+            plat::NoteDamage("길이가 데이터를 넘음");
         m_pos = std::size_t(r.bodyOffset);
         const PptRecordHeader& h = r.header;
         if (h.IsContainer()) {
-            if (!walk.Open(r, kMaxDepth))
-                walk.SkipBody(r);
-            else if (h.type == pptrec::kDrawingGroup || h.type == pptrec::kDrawing)
+            if (!walk.Open(r, kMaxDepth)) {
+                walk.SkipBody(r);  // the walk noted the cap
+            } else if (h.type == pptrec::kDrawingGroup || h.type == pptrec::kDrawing) {
+                const std::size_t drawings = m_pCurrentEntry->drawings.size();
                 ParseShapeObject(walk);
+                drawingMet = drawingMet || (h.type == pptrec::kDrawing && walk.Depth() >= 2 &&
+                                            m_pCurrentEntry->drawings.size() > drawings);
+            }
             continue;
         }
         const std::size_t available = m_pos <= m_doc.size() ? m_doc.size() - m_pos : 0;
         const std::uint8_t* body = reinterpret_cast<const std::uint8_t*>(m_doc.data()) + std::min(m_pos, m_doc.size());
         switch (h.type) {
         case pptrec::kColorSchemeAtom:
+            // Colours only: a short scheme changes no text.
             if (available >= 32 && m_pCurrentEntry) {
                 std::vector<std::uint32_t> scheme(8);
                 for (int i = 0; i < 8; ++i)
@@ -604,6 +730,8 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
             }
             break;
         case pptrec::kSlideAtom:
+            if (h.length < 24 || available < 24)
+                plat::NoteDamage("레코드가 필드보다 짧음");  // its master and notes are lost
             if (available >= 24 && m_pCurrentEntry)
                 std::memcpy(m_pCurrentEntry->slideAtom, body, 24);
             break;
@@ -611,9 +739,13 @@ void CPowerPointAccess::ReadSlide(std::int64_t offset)
             break;
         }
         if (r.end > m_doc.size())
-            break;  // the atom runs past the stream
+            break;  // the atom runs past the stream (noted above)
         walk.SkipBody(r);
     }
+    // Every slide, notes page and master holds its drawing, and the drawing
+    // its shapes: one whose length ends it before them lost its shapes.
+    if (!drawingMet)
+        plat::NoteDamage("구조가 끝나지 않음");
     m_pos = std::size_t(walk.Position());
     const std::size_t covered = m_pos > startPos ? m_pos - startPos : 0;
     m_walkBudget = covered >= m_walkBudget ? 0 : m_walkBudget - covered;
@@ -639,9 +771,17 @@ int CPowerPointAccess::ParseShapeObject(officeart::RecordReader& walk)
         // it, and its parent goes on after that atom.
         bool givenUp = false;
         officeart::Record r;
-        if (walk.Read(r) != officeart::ReadResult::kRecord) {
+        if (walk.InnermostComplete()) {
+            // An empty container, just opened: closed below before a record
+            // after it is taken for its child.
+        } else if (walk.Read(r) != officeart::ReadResult::kRecord) {
+            // The innermost container is not complete: the stream ends
+            // inside it.
+            plat::NoteDamage("구조가 끝나지 않음");
             givenUp = true;
         } else {
+            if (r.pastParent)
+                plat::NoteDamage("길이가 데이터를 넘음");
             m_pos = std::size_t(r.bodyOffset);
             const PptRecordHeader& h = r.header;
             if (h.IsContainer()) {
@@ -661,10 +801,12 @@ int CPowerPointAccess::ParseShapeObject(officeart::RecordReader& walk)
                     opened.push_back(drawing);
                     continue;
                 }
-                walk.SkipBody(r);
+                walk.SkipBody(r);  // the walk noted the cap
                 groupEnds(h.type, drawing);
             } else {
                 givenUp = !ReadShapeAtom(h, std::size_t(r.end));
+                if (givenUp)
+                    plat::NoteDamage("레코드가 필드보다 짧음");  // a malformed atom ends its container
                 walk.SkipBody(r);
             }
         }
@@ -840,6 +982,10 @@ int CPowerPointAccess::ReadShapeAtom(const PptRecordHeader& h, std::size_t end)
 
 int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
 {
+    // The property table: count entries of 6 bytes, then the complex data
+    // of the complex entries, in table order, each as long as its entry's
+    // value says. A table or complex data that runs past the record gives
+    // the record up (0); what was read of it is kept.
     CPowerPointShapeObj* shape = m_pCurrentEntry->currentDrawing->currentShape;
     const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(m_doc.data());
     const std::size_t limit = std::min(end, m_doc.size());
@@ -853,27 +999,10 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
             ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT recInstance");
             return 0;
         }
-        const PptPropertyEntry e = officeart::DecodePropertyEntry(data + p);
+        shape->properties.push_back(officeart::DecodePropertyEntry(data + p));
         p += officeart::kPropertyEntrySize;
-        shape->properties.push_back(e);
-        if (e.Id() == officeart::kPropShapeName && e.IsComplex()) {
-            ConvertLog().Write(u"ReadByteFromStream() : szFormName value=%d", int(e.value));
-            if (e.value > 520) {
-                ConvertLog().Write(u"Fail ReadByteFromStream() : szFormName value");
-                return 0;
-            }
-            if (limit - p < e.value) {
-                ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT szFormName");
-                return 0;
-            }
-            shape->formName = Utf16Text(data + p, e.value);
-            p += e.value;
-        }
     }
-    // Complex data of the picture names, vertices and segments, in table order.
     for (const PptPropertyEntry& e : shape->properties) {
-        if (p >= limit)
-            break;
         switch (e.Id()) {
         case officeart::kPropBlip:
             shape->pictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
@@ -881,34 +1010,52 @@ int CPowerPointAccess::ReadProperties(const PptRecordHeader& h, std::size_t end)
         case officeart::kPropFillBlip:
             shape->fillPictureId = e.IsBlipId() && !e.IsComplex() ? std::int32_t(e.value) : 0;
             break;
-        case officeart::kPropBlipName:
-        case officeart::kPropFillBlipName:
-            if (e.IsComplex()) {
-                std::string& name = e.Id() == officeart::kPropBlipName ? shape->pictureName : shape->fillPictureName;
-                const std::size_t pairs = e.value / 2;
-                if ((limit - p) / 2 < pairs)
-                    return 0;
-                name.clear();
-                for (std::size_t k = 0; k < pairs; ++k, p += 2)
-                    name.push_back(char(data[p]));
-            }
+        default:
             break;
+        }
+        if (!e.IsComplex())
+            continue;
+        if (e.value > limit - p) {
+            ConvertLog().Write(u"Fail ReadByteFromStream() : PPT_ID_ObjectOPT complex data");
+            return 0;
+        }
+        const std::uint8_t* at = data + p;
+        const std::size_t size = e.value;
+        p += size;
+        switch (e.Id()) {
+        case officeart::kPropShapeName:
+            shape->formName = Utf16Text(at, std::min<std::size_t>(size, 520));
+            break;
+        case officeart::kPropBlipName:
+        case officeart::kPropFillBlipName: {
+            std::string& name = e.Id() == officeart::kPropBlipName ? shape->pictureName : shape->fillPictureName;
+            name.clear();
+            for (std::size_t k = 0; k + 1 < size; k += 2)
+                name.push_back(char(at[k]));
+            break;
+        }
         case officeart::kPropVertices: {
-            if (limit - p < 6)
-                return 0;
-            const std::uint16_t points = Le16(data + p);
-            p += 6;
-            if ((limit - p) / 4 < points)
-                return 0;
-            for (std::uint16_t k = 0; k < points; ++k, p += 4)
-                shape->vertices.push_back({std::int16_t(Le16(data + p)), std::int16_t(Le16(data + p + 2))});
+            // An array: count, count allocated, element size (0xFFF0: 4
+            // bytes, two 16-bit values), then the points; only as many
+            // points as its data holds.
+            if (size < 6)
+                break;
+            const std::uint16_t points = Le16(at);
+            const std::uint16_t cb = Le16(at + 4);
+            const std::size_t element = cb == 0xFFF0 ? 4 : cb;
+            if (element < 4)
+                break;
+            for (std::size_t k = 0; k < points && 6 + (k + 1) * element <= size; ++k) {
+                const std::uint8_t* v = at + 6 + k * element;
+                const std::size_t half = element / 2;
+                shape->vertices.push_back({std::int16_t(Le16(v)), std::int16_t(Le16(v + half))});
+            }
             break;
         }
         case officeart::kPropSegmentInfo: {
-            if (limit - p < 12)
-                return 0;
-            const std::uint32_t kind = Le32(data + p + 8);
-            p += 12;
+            if (size < 12)
+                break;
+            const std::uint32_t kind = Le32(at + 8);
             shape->segmentKind = kind == 0x0001AC00 ? 0 : kind == 0x2001AD00 ? 1 : kind == 0x2001AF00 ? 2 : shape->segmentKind;
             break;
         }
@@ -929,8 +1076,12 @@ void CPowerPointAccess::ApplyOutlineText(CPowerPointShapeObj* shape)
     if (!m_pCurrentEntry || shape->outlineTextIndex < 0)
         return;
     const std::size_t index = std::size_t(shape->outlineTextIndex);
-    if (index >= m_pCurrentEntry->texts.size())
+    if (index >= m_pCurrentEntry->texts.size()) {
+        // The shape names an outline text its slide list entry lacks; the
+        // shape keeps its own text.
+        plat::NoteDamage("참조된 개체 없음");
         return;
+    }
     const CSlideText& text = m_pCurrentEntry->texts[index];
     shape->textType = std::uint32_t(text.type);
     if (text.hasChars)
@@ -950,18 +1101,26 @@ int CPowerPointAccess::WriteSlidesText()
     for (CSlideEntry* n : m_notes)
         notes.emplace(n->SlideId(), n);
     for (CSlideEntry*& slide : m_slides) {
-        if (plat::ReadCancelled()) break;
+        // A stopped search ends the writing here; the scan reports the stop.
+        if (plat::ReadCancelled())
+            break;
+        // A master or notes page a slide names and the slide lists lack is
+        // lost.
         if (slide->MasterIdRef() != 0) {
             auto it = masters.find(slide->MasterIdRef());
             if (it != masters.end()) {
                 ResolveAtomValue(it->second->colorScheme, std::uint32_t(it->second->fillColor));
                 WriteEntryText(it->second);
+            } else {
+                plat::NoteDamage("참조된 개체 없음");
             }
         }
         if (slide->NotesIdRef() != 0) {
             auto it = notes.find(slide->NotesIdRef());
             if (it != notes.end())
                 WriteEntryText(it->second);
+            else
+                plat::NoteDamage("참조된 개체 없음");
         }
         WriteEntryText(slide);
         delete slide;

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "extract/io/h2s_storage.h"
@@ -117,8 +118,11 @@ struct PptHyperlink {
 // The persist directories of every edit, newest first.
 class CPersistDirectory {
 public:
-    // Appends one PersistDirectoryAtom body of wordCount 32-bit words.
-    void AddEntries(std::uint32_t wordCount, const std::uint8_t* body);
+    // Appends one PersistDirectoryAtom body of wordCount 32-bit words. False
+    // when the body contradicts itself: a run of ids claims more offsets than
+    // the words that follow, or an offset lies at or past streamSize (the
+    // entries that are there are added all the same).
+    bool AddEntries(std::uint32_t wordCount, const std::uint8_t* body, std::uint64_t streamSize);
     // The stream offset of id, or -1: the newest edit listing it wins.
     std::int64_t Lookup(std::uint32_t persistId) const;
     bool Empty() const { return m_nodes == 0; }
@@ -138,6 +142,11 @@ public:
 
     // 1 when the presentation was walked to the end, 0 when it could not be
     // read (no storage, no document stream, encrypted, no edit chain).
+    // Damage met on the way (the current edit not where "Current User" says,
+    // a broken edit chain, persist directory offsets or counts past their
+    // data, a persist object referenced and absent, records running past
+    // their container or the stream, containers left open or nested past the
+    // cap) is noted with plat::NoteDamage, and the reading goes on.
     int Convert(const char16_t* path);
 
     // Loads the CurrentUserAtom; 1 when it passes its checks.
@@ -168,6 +177,11 @@ private:
     bool IsUserEditAt(std::uint32_t offset);
     // Offsets of the UserEditAtoms among the top-level records, in order.
     std::vector<std::uint32_t> FindUserEdits();
+    // Adds the directories of the edits of the stream the chain did not
+    // reach (seen), newest (last in the stream) first.
+    void AddUnchainedEdits(const std::unordered_set<std::uint32_t>& seen);
+    // Adds the persist directory an edit names; false when it is not there.
+    bool AddDirectory(const std::uint32_t atom[8]);
     bool GetSlideOffset(std::int64_t& offset, std::size_t index);
 
     void ReadDocument(std::int64_t offset);
@@ -220,6 +234,7 @@ private:
     bool m_bDocumentEnd = false;
     std::int32_t m_nSlideNumber = 0;
     std::uint64_t m_walkBudget = 0;  // bytes the slide walks may still cover
+    std::unordered_set<std::int64_t> m_walkedSlides;  // offsets of the slide containers walked
 
     CMsoBLIPStoreManager m_blipStore;
 };

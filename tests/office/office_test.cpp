@@ -136,11 +136,18 @@ TEST_F(OfficeTest, CompoundFileTests)
     EXPECT_FALSE(IsExcelFile(Write("e.xls", bof).c_str()));  // not in a compound file
 
     // Recognised binary documents: a presentation without its document
-    // stream is not extracted; a workbook stream holding only a BOF is read
-    // (no text).
+    // stream is not extracted; a workbook stream holding only a BOF and its
+    // EOF is read (no text); one whose BOF claims more than the stream holds
+    // and never ends is damaged, read in part.
     out = u"x";
     EXPECT_EQ(ConvertPowerPointToText(ppt.c_str(), nullptr, &out), EntryResult::NotRead);
-    EXPECT_EQ(ConvertExcelToText(Write("f.xls", Compound(u"Workbook", bof)).c_str(), nullptr, &out), EntryResult::Read);
+    const std::string wholeBof = Le16(0x0809) + Le16(16) + Le16(0x0600) + Le16(0x0005) + std::string(12, '\0');
+    const std::string eof = Le16(0x000A) + Le16(0);
+    EXPECT_EQ(ConvertExcelToText(Write("f.xls", Compound(u"Workbook", wholeBof + eof)).c_str(), nullptr, &out),
+              EntryResult::Read);
+    EXPECT_EQ(out, u"");
+    EXPECT_EQ(ConvertExcelToText(Write("g.xls", Compound(u"Workbook", bof)).c_str(), nullptr, &out),
+              EntryResult::NotRead);
     EXPECT_EQ(out, u"");
     CMSOldExcelManager excel;
     EXPECT_EQ(excel.Convert(notWord.c_str()), 2);

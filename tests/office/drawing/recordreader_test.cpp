@@ -8,6 +8,7 @@
 
 #include "office/drawing/drawingrecords.h"
 #include "office/drawing/recordreader.h"
+#include "platform/docfile.h"
 
 #include "drawing_records.h"
 
@@ -184,6 +185,47 @@ TEST(DrawingRecordReader, NestingStopsAtTheCap)
            groups.OpenAt(r, officeart::word6draw::kGroupChildOffset, r.end - r.offset - officeart::word6draw::kGroupTrailer))
         depth = groups.Depth();
     EXPECT_EQ(depth, 16);
+}
+
+// A container passed over at the nesting cap marks the document damaged:
+// what it holds is not read. Nesting within the cap marks nothing.
+TEST(DrawingRecordReader, ContainerPassedOverAtTheCapIsDamage)
+{
+    auto nestedOf = [](int depth) {
+        std::string nested = Rec(0xF00A, 0, std::string(8, '\0'));
+        for (int k = 0; k < depth; ++k)
+            nested = ContainerHeader(officeart::kSpgrContainer, static_cast<std::uint32_t>(nested.size())) + nested;
+        return nested;
+    };
+    const std::string word6 = Primitive(officeart::word6draw::kGroup,
+                                        std::string(10, '\0') + Primitive(officeart::word6draw::kLine, "") + std::string(1, '\0'));
+    for (int depth : {8, 9}) {
+        const std::string nested = nestedOf(depth);
+        plat::DamageScope damage;
+        WalkAll(nested, Policy(ContainerEnd::kByClaimedLengths, false, 8));
+        EXPECT_EQ(damage.Damaged(), depth > 8) << depth;
+        if (damage.Damaged()) {
+            EXPECT_STREQ(damage.Reason(), "한도에 이르러 건너뜀");
+        }
+    }
+    // A caller's own limit, and a Word 6 group at the cap.
+    {
+        const std::string nested = nestedOf(3);
+        plat::DamageScope damage;
+        RecordReader walk(Bytes(nested), nested.size(), Policy(ContainerEnd::kByClaimedLengths, false, 64));
+        Record r;
+        while (walk.Read(r) == ReadResult::kRecord && walk.Open(r, 2)) {
+        }
+        EXPECT_TRUE(damage.Damaged());
+    }
+    {
+        plat::DamageScope damage;
+        RecordReader groups(Bytes(word6), word6.size(), Policy(ContainerEnd::kByPosition, true, 0, HeaderFormat::kWord6Primitive));
+        Record r;
+        ASSERT_EQ(groups.Read(r), ReadResult::kRecord);
+        EXPECT_FALSE(groups.OpenAt(r, officeart::word6draw::kGroupChildOffset, r.end - r.offset - officeart::word6draw::kGroupTrailer));
+        EXPECT_TRUE(damage.Damaged());
+    }
 }
 
 TEST(DrawingRecordReader, ZeroLengthRecordsAlwaysMoveOn)

@@ -5,53 +5,21 @@
 
 #include "extract/textcollector.h"
 #include "office/excel/excelparser.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/cfb_writer.h"
 #include "support/isolation.h"
+#include "xlsbuilder.h"
+
+using namespace xls_test;
 
 namespace {
-
-std::string U8(std::uint8_t v) { return std::string(1, char(v)); }
-std::string U16(std::uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
-std::string U32(std::uint32_t v) { return U16(std::uint16_t(v)) + U16(std::uint16_t(v >> 16)); }
-std::string F64(double d)
-{
-    std::string s(8, '\0');
-    std::memcpy(s.data(), &d, 8);
-    return s;
-}
-std::string Utf16(const std::u16string& s)
-{
-    std::string b;
-    for (char16_t c : s)
-        b += U16(c);
-    return b;
-}
-
-std::string R(std::uint16_t type, const std::string& body) { return U16(type) + U16(std::uint16_t(body.size())) + body; }
-std::string Bof8(std::uint16_t kind = 0x0010) { return R(0x0809, U16(0x0600) + U16(kind) + U16(0) + U16(0) + U32(0) + U32(0)); }
-std::string Bof5(std::uint16_t kind = 0x0010) { return R(0x0809, U16(0x0500) + U16(kind) + U16(0) + U16(0)); }
-std::string Eof() { return R(0x000A, ""); }
-std::string Cell(std::uint16_t row, std::uint16_t col, std::uint16_t xf = 0) { return U16(row) + U16(col) + U16(xf); }
-std::string LabelSst(std::uint16_t row, std::uint16_t col, std::uint32_t index) { return R(0x00FD, Cell(row, col) + U32(index)); }
-// XLUnicodeString with a 16-bit count: wide or compressed.
-std::string Wide(const std::u16string& s) { return U16(std::uint16_t(s.size())) + U8(1) + Utf16(s); }
-std::string Narrow(const std::string& s) { return U16(std::uint16_t(s.size())) + U8(0) + s; }
-std::string Sst(const std::vector<std::string>& strings, std::uint32_t unique = 0xFFFFFFFF)
-{
-    std::string body = U32(std::uint32_t(strings.size())) + U32(unique == 0xFFFFFFFF ? std::uint32_t(strings.size()) : unique);
-    for (const std::string& s : strings)
-        body += s;
-    return R(0x00FC, body);
-}
-// RK of an integer (with fX100 when asked).
-std::uint32_t RkInt(std::int32_t v, bool x100 = false) { return (std::uint32_t(v) << 2) | 2u | (x100 ? 1u : 0u); }
-std::string Rk(std::uint16_t row, std::uint16_t col, std::uint16_t xf, std::uint32_t rk) { return R(0x027E, Cell(row, col, xf) + U32(rk)); }
 
 struct Result {
     int ok = -1;
     std::string text;  // UTF-8
     std::vector<std::u16string> sst;
+    const char* damage = nullptr;  // the first damage noted, null when none
 };
 
 Result ReadStream(const std::string& stream)
@@ -60,14 +28,14 @@ Result ReadStream(const std::string& stream)
     std::u16string text;
     CTextCollector collector;
     collector.SetOutput(&text);
+    plat::DamageScope damage;
     CIExcelParser parser(&collector, 0);
     r.ok = parser.ConvertStream(stream);
     r.text = plat::WideToUtf8(text);
     r.sst = parser.SharedStrings();
+    r.damage = damage.Reason();
     return r;
 }
-
-std::string Sheet(const std::string& records) { return Bof8() + records + Eof(); }
 
 }  // namespace
 
@@ -369,4 +337,76 @@ TEST(ExcelWorkbook, HostileRecordsAndRandomDamage)
         const Result r = ReadStream(bad);
         EXPECT_TRUE(r.ok == 0 || r.ok == 1);
     }
+}
+
+// A workbook that contradicts itself is read as far as it goes and marked
+// damaged, so that it never reads clean with text missing; a sound one is
+// not marked.
+TEST(ExcelDamage, ContradictionsAreNotedAndTheRestIsRead)
+{
+    const std::string sst = Sst({Narrow("one"), Narrow("two")});
+    const std::string cells = LabelSst(0, 0, 0) + LabelSst(1, 0, 1);
+    // Globals with one sheet at the position given.
+    auto book = [&](std::uint32_t sheetAt, const std::string& sheet) {
+        const std::string g = Bof8(0x0005) + sst + BoundSheet(sheetAt, "S") + Eof();
+        return g + sheet;
+    };
+    const std::uint32_t at = std::uint32_t((Bof8(0x0005) + sst + BoundSheet(0, "S") + Eof()).size());
+    // A string that runs past its SST record with no CONTINUE after it.
+    const std::string cutSst = R(0x00FC, U32(2) + U32(2) + Narrow("one") + U16(9) + U8(0) + "tw");
+    const struct {
+        const char* name;
+        std::string stream;
+        const char* damage;  // null: sound
+        const char* text;
+    } cases[] = {
+        {"sound", book(at, Sheet(cells)), nullptr, "[Sheet Name : S]\none\ntwo"},
+        {"sheet without its EOF", book(at, Bof8() + cells), "구조가 끝나지 않음", "[Sheet Name : S]\none\ntwo"},
+        {"globals without their EOF", Bof8(0x0005) + sst + Sheet(cells), "구조가 끝나지 않음", "one\ntwo"},
+        {"sheet offset past the stream", book(at + 4096, Sheet(cells)), "시트 위치가 데이터를 넘음", "one\ntwo"},
+        {"sheet offset at no BOF", book(at + 4, Sheet(cells)), "참조된 시트 없음", "one\ntwo"},
+        // What is there of a cut record is read.
+        {"record past the stream", book(at, Sheet(cells) + U16(0x00FD) + U16(200) + U32(0)), "길이가 데이터를 넘음",
+         "[Sheet Name : S]\none\ntwo\none"},
+        {"table counts more strings than it has", Sheet(Sst({Narrow("one")}, 2) + cells), "문자열 표 손상", "one"},
+        {"table holds more strings than it counts", Sheet(Sst({Narrow("one"), Narrow("two")}, 1) + cells),
+         "문자열 표 손상", "one"},
+        {"string past its record, no CONTINUE", Sheet(cutSst + cells), "문자열 표 손상", "one"},
+        {"cell index outside the table", Sheet(sst + LabelSst(0, 0, 0) + LabelSst(1, 0, 7)), "참조된 문자열 없음", "one"},
+        {"cell record longer than its fields", Sheet(sst + R(0x00FD, Cell(0, 0) + U32(0) + U16(0)) + LabelSst(1, 0, 1)),
+         "레코드 길이가 맞지 않음", "one\ntwo"},
+        {"cell record shorter than its fields", Sheet(sst + R(0x00FD, Cell(0, 0) + U16(0)) + LabelSst(1, 0, 1)),
+         "레코드가 필드보다 짧음", "one\ntwo"},
+    };
+    for (const auto& c : cases) {
+        const Result r = ReadStream(c.stream);
+        EXPECT_EQ(r.ok, 1) << c.name;
+        EXPECT_EQ(r.text, c.text) << c.name;
+        if (c.damage) {
+            EXPECT_STREQ(r.damage, c.damage) << c.name;
+        } else {
+            EXPECT_EQ(r.damage, nullptr) << c.name << ": " << r.damage;
+        }
+    }
+    // A text cell whose characters end with a zero character (some writers
+    // add one) is sound.
+    const Result zero = ReadStream(Sheet(R(0x0204, Cell(0, 0) + U16(2) + U8(0) + "ab" + U16(0))));
+    EXPECT_EQ(zero.text, "ab");
+    EXPECT_EQ(zero.damage, nullptr);
+}
+
+// A formula's text result longer than one record goes on in CONTINUE
+// records (each starting with its own option byte): all of it is read.
+TEST(ExcelStrings, FormulaTextResultAcrossContinueRecords)
+{
+    const std::string formula =
+        R(0x0006, Cell(0, 0) + U8(0) + std::string(5, '\0') + U16(0xFFFF) + U16(0) + U32(0) + U16(0));
+    const std::string text = R(0x0207, U16(9) + U8(1) + Utf16(u"ABCD")) + R(0x003C, U8(0) + "EFGHI");
+    Result r = ReadStream(Sheet(formula + text));
+    EXPECT_EQ(r.text, "ABCDEFGHI");
+    EXPECT_EQ(r.damage, nullptr);
+    // Without its CONTINUE the text is cut: read in part, and marked.
+    r = ReadStream(Sheet(formula + R(0x0207, U16(9) + U8(1) + Utf16(u"ABCD"))));
+    EXPECT_EQ(r.text, "ABCD");
+    EXPECT_STREQ(r.damage, "레코드가 필드보다 짧음");
 }

@@ -4,6 +4,7 @@
 
 #include "extract/textcollector.h"
 #include "office/powerpoint/pptaccess.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "pptbuilder.h"
 #include "support/isolation.h"
@@ -25,6 +26,7 @@ Shape S(int type, std::uint32_t flags, const std::u16string& text = {}, std::uin
 struct Result {
     int ok = -1;
     std::u16string text;
+    const char* damage = nullptr;  // the first damage noted, null when none
 };
 
 Result ConvertBytes(const std::string& bytes)
@@ -35,8 +37,12 @@ Result ConvertBytes(const std::string& bytes)
     Result r;
     CTextCollector collector;
     collector.SetOutput(&r.text);
-    CPowerPointAccess reader(&collector);
-    r.ok = reader.Convert(plat::PathFromNative(path).c_str());
+    plat::DamageScope damage;
+    {
+        CPowerPointAccess reader(&collector);
+        r.ok = reader.Convert(plat::PathFromNative(path).c_str());
+    }
+    r.damage = damage.Reason();
     return r;
 }
 
@@ -312,4 +318,140 @@ TEST(PowerPointReader, RandomDamageNeverCrashesOrHangs)
         const Result r = ConvertBytes(bad);
         EXPECT_TRUE(r.ok == 0 || r.ok == 1);
     }
+}
+
+namespace {
+
+// Two slides with a text shape each, found through one edit; change may
+// damage the file (the document stream, the offsets of its directory and
+// edit) before it is packed with the current edit's offset it gives back.
+struct SmallDeck {
+    PptFile f;
+    std::uint32_t directory = 0;
+    std::uint32_t edit = 0;
+    std::uint32_t slideOne = 0;
+};
+
+SmallDeck BuildSmallDeck(const std::string& slideOneDrawing = {})
+{
+    SmallDeck d;
+    d.f.Put(1, Cont(0x03E8, {Rec(0x03E9, std::string(40, '\0')),
+                             Cont(0x0FF0, {PersistAtom(3, 256, 0), PersistAtom(4, 257, 0)}, 0), Rec(0x03EA, "")}));
+    d.slideOne = d.f.Put(3, SlideContainer(0x03EE, SlideAtom(0, 0),
+                                           slideOneDrawing.empty() ? Drawing({S(202, 0xA00, u"one")})
+                                                                   : slideOneDrawing));
+    d.f.Put(4, SlideContainer(0x03EE, SlideAtom(0, 0), Drawing({S(202, 0xA00, u"two")})));
+    d.directory = std::uint32_t(d.f.stream.size());
+    d.edit = d.f.Edit(1, 0);
+    return d;
+}
+
+}  // namespace
+
+// A presentation that contradicts itself is read as far as it goes and
+// marked damaged, so that it never reads clean with text missing; a sound
+// one is not marked.
+TEST(PowerPointDamage, ContradictionsAreNotedAndTheRestIsRead)
+{
+    std::string deep = Drawing({S(202, 0xA00, u"one")});
+    for (int i = 0; i < 80; ++i)
+        deep = Cont(0x1388, {deep});
+    const struct {
+        const char* name;
+        std::string slideOne;  // its drawing, when not the plain one
+        void (*damage)(SmallDeck&, std::uint32_t& current);
+        const char* reason;  // null: sound
+        const char* text;  // null: not compared
+    } cases[] = {
+        {"sound", {}, [](SmallDeck&, std::uint32_t&) {}, nullptr, "one\ntwo\n"},
+        {"current user misses the edit", {}, [](SmallDeck&, std::uint32_t& current) { current += 4; },
+         "편집 목록 손상", "one\ntwo\n"},
+        {"edit's last edit leads to no edit", {},
+         [](SmallDeck& d, std::uint32_t&) { ps_test::PutLe32(d.f.stream, d.edit + 8 + 8, 8); }, "편집 목록 손상",
+         "one\ntwo\n"},
+        {"directory offset past the stream", {},
+         [](SmallDeck& d, std::uint32_t&) { ps_test::PutLe32(d.f.stream, d.edit + 8 + 12, 0x00FFFFFF); },
+         "영속 목록 손상", ""},
+        {"directory offset at another record", {},
+         [](SmallDeck& d, std::uint32_t&) { ps_test::PutLe32(d.f.stream, d.edit + 8 + 12, d.edit); },
+         "영속 목록 손상", ""},
+        {"directory run counts more offsets than it holds", {},
+         [](SmallDeck& d, std::uint32_t&) {
+             const std::uint32_t last = d.directory + 8 + 8 * 2;  // the third run
+             ps_test::PutLe32(d.f.stream, last, (ps_test::GetLe32(d.f.stream, last) & 0xFFFFF) | (2u << 20));
+         },
+         "영속 목록 손상", "one\ntwo\n"},
+        {"directory offset past the stream for a slide", {},
+         [](SmallDeck& d, std::uint32_t&) { ps_test::PutLe32(d.f.stream, d.directory + 8 + 8 * 2 + 4, 0x00FFFFFF); },
+         "영속 목록 손상", "one\n"},
+        {"slide list names an absent persist object", {},
+         [](SmallDeck& d, std::uint32_t&) {
+             const std::size_t at = d.f.stream.find(PersistAtom(4, 257, 0));
+             ps_test::PutLe32(d.f.stream, at + 8, 9);
+         },
+         "참조된 개체 없음", "one\n"},
+        {"text atom longer than its container", {},
+         [](SmallDeck& d, std::uint32_t&) {
+             const std::size_t at = d.f.stream.find(CharsAtom(u"one"));
+             ps_test::PutLe32(d.f.stream, at + 4, 40);
+         },
+         "길이가 데이터를 넘음", nullptr},  // the atom takes the bytes after it
+        {"document container ends before its end atom", {},
+         [](SmallDeck& d, std::uint32_t&) { ps_test::PutLe32(d.f.stream, 4, 48); }, "구조가 끝나지 않음", ""},
+        {"slide nested past the cap", deep, [](SmallDeck&, std::uint32_t&) {}, "한도에 이르러 건너뜀", "two\n"},
+    };
+    for (const auto& c : cases) {
+        SmallDeck d = BuildSmallDeck(c.slideOne);
+        std::uint32_t current = d.edit;
+        c.damage(d, current);
+        const Result r = ConvertBytes(d.f.Build(current));
+        EXPECT_EQ(r.ok, 1) << c.name;
+        if (c.text) {
+            EXPECT_EQ(plat::WideToUtf8(r.text), c.text) << c.name;
+        }
+        if (c.reason) {
+            EXPECT_STREQ(r.damage, c.reason) << c.name;
+        } else {
+            EXPECT_EQ(r.damage, nullptr) << c.name << ": " << r.damage;
+        }
+    }
+    // The second slide's container claims more than the stream holds.
+    SmallDeck d = BuildSmallDeck();
+    const std::uint32_t second =
+        std::uint32_t(d.f.stream.find(SlideContainer(0x03EE, SlideAtom(0, 0), Drawing({S(202, 0xA00, u"two")}))));
+    ps_test::PutLe32(d.f.stream, second + 4, ps_test::GetLe32(d.f.stream, second + 4) + 0x10000);
+    const Result r = ConvertBytes(d.f.Build(d.edit));
+    EXPECT_EQ(plat::WideToUtf8(r.text), "one\ntwo\n");
+    EXPECT_STREQ(r.damage, "길이가 데이터를 넘음");
+}
+
+// Sound records the walks once misread: an empty container (here a shape's
+// empty text box) is closed at once instead of taking the next shape for its
+// child; a shape property table whose complex data (a freeform's points) is
+// as long as its entry says; a round-trip record after the document's end
+// atom that carries the container flag but no records. Each reads clean
+// with all of its text.
+TEST(PowerPointReader, SoundRecordsOnceMisreadReadCleanAndWhole)
+{
+    // A shape with an empty text box, then shapes with text.
+    const std::string emptyBox =
+        Cont(0xF004, {Rec(0xF00A, U32(1030) + U32(0xA00), 202, 2), Rec(0xF010, std::string(8, '\0')), Cont(0xF00D, {})});
+    // A freeform: the table, then the points (6-byte array header and two
+    // 8-byte points) and the shape name, then its text box.
+    const std::string points = U16(2) + U16(2) + U16(8) + std::string(16, '\x01');
+    const std::string name = Utf16(u"Freeform 1") + U16(0);
+    const std::string table = U16(0xC145) + U32(std::uint32_t(points.size())) + U16(0x0181) + U32(5) +
+                              U16(0xC380) + U32(std::uint32_t(name.size()));
+    const std::string freeform =
+        Cont(0xF004, {Rec(0xF00A, U32(1031) + U32(0xA00), 0, 2), Rec(0xF00B, table + points + name, 3, 3),
+                      Rec(0xF010, std::string(8, '\0')), Cont(0xF00D, {HeaderAtom(1), CharsAtom(u"free text")})});
+    PptFile f;
+    f.Put(1, Cont(0x03E8, {Cont(0x0FF0, {PersistAtom(3, 256, 0)}, 0), Rec(0x03EA, ""),
+                           Rec(0x0428, std::string("PK\x03\x04") + std::string(40, '\x7F'), 0, 0xF)}));
+    f.Put(3, SlideContainer(0x03EE, SlideAtom(0, 0),
+                            Drawing({S(202, 0xA00, u"first")}, emptyBox + ShapeRecords(S(202, 0xA00, u"after")) + freeform)));
+    const Result r = ConvertBytes(f.Build(f.Edit(1, 0)));
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(plat::WideToUtf8(r.text), "first\nafter\nfree text\n");
+    EXPECT_EQ(r.damage, nullptr) << r.damage;
 }
