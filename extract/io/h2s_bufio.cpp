@@ -259,6 +259,9 @@ int CH2sStream::Read(void* buffer, int n)
     std::uint32_t got = 0;
     plat::HResult hr = stream_->Read(buffer, static_cast<std::uint32_t>(n), &got);
     if (hr != plat::stg::kOk) {
+        // A chain that leaves the file or ends early; a stopped read is no damage.
+        if (!plat::ReadCancelled())
+            plat::NoteDamage("스트림을 읽을 수 없음");
         StoreAndRaise(hr);
         return -1;
     }
