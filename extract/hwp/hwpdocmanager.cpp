@@ -368,6 +368,7 @@ std::vector<unsigned> CHwpDocumentManager::SectionsToRead(CH2sStorage& body)
     constexpr std::size_t kPrefixLength = 7;
     for (const plat::CfbStat& e : elements) {
         const std::u16string& n = e.name;
+        // Other elements of BodyText are no sections of the body.
         if (e.type != plat::stg::kTypeStream || n.size() <= kPrefixLength || n.size() > kPrefixLength + 5)
             continue;
         bool match = true;
@@ -999,6 +1000,8 @@ void CHwpDocumentManager::SerializeMemoListBody(CH2sDataBlock& ar)
         ar.NextRecord(kTagMemoList);
         const std::uint32_t v = ar.ReadDword();
         ar.EndRecord();
+        // A memo list record of no memo holds no list: the next record is
+        // the memo's (every turn takes a record, so the data's end ends it).
         if (v == 0)
             continue;
         Log().Write(u"SerializeMemoListBody()");
