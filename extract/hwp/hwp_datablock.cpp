@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "extract/libstring.h"
 #include "platform/docfile.h"
@@ -11,6 +12,14 @@ namespace {
 
 // The first tag of the format: no stream holds a record below it.
 constexpr unsigned kFirstTag = 16;
+
+// A paragraph's header and the records that belong to it alone.
+constexpr unsigned kTagParaHeader = 66;
+
+bool IsParagraphPart(unsigned tag)
+{
+    return tag >= 67 && tag <= 70;  // text, character shapes, line segments, range tags
+}
 
 }  // namespace
 
@@ -43,6 +52,7 @@ void CH2sDataBlock::Detach()
     flags_ = 0;
     currentLevel_ = 0;
     previousLevel_ = -1;
+    std::fill(std::begin(lastTag_), std::end(lastTag_), std::uint16_t(0));
     CH2sArchive::Detach();
 }
 
@@ -138,10 +148,13 @@ bool CH2sDataBlock::ReadHeaderFields(bool* cutShort)
     if (tag_ < kFirstTag)
         plat::NoteDamage("알 수 없는 레코드");
     // A record nests one level below the one before it at most; a stream
-    // starts at level 0.
+    // starts at level 0. A paragraph's own records sit right below its header.
     if (static_cast<int>(level_) > previousLevel_ + 1)
         plat::NoteDamage("레코드 단계가 맞지 않음");
+    else if (IsParagraphPart(tag_) && (level_ == 0 || lastTag_[level_ - 1] != kTagParaHeader))
+        plat::NoteDamage("레코드 단계가 맞지 않음");
     previousLevel_ = level_;
+    lastTag_[level_] = tag_;
     if (size_ == 0xFFF) {
         const std::int64_t at = consumed();
         size_ = ReadDwordRaw();

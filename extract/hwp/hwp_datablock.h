@@ -5,7 +5,9 @@
 //
 // Damage met on the way is noted (plat::NoteDamage) and the reading goes on:
 // a header whose tag lies below the format's first tag, a record more than
-// one level deeper than the one before it, a body that the data ends inside,
+// one level deeper than the one before it, a paragraph's own record (text,
+// character shapes, line segments, range tags) not right below a paragraph
+// header, a body that the data ends inside,
 // and a read asking for more than the open record's body holds (a record
 // shorter than the fields read from it). A skip past the body is none: the
 // records of older versions end before fields that later ones added.
@@ -89,4 +91,7 @@ private:
     std::uint16_t flags_ = 0;
     // Level of the header read before (-1: none yet in this stream).
     int previousLevel_ = -1;
+    // Tag of the last header read at each level: a record's parent is the
+    // last one a level above it.
+    std::uint16_t lastTag_[1024] = {};
 };

@@ -1,9 +1,12 @@
 // HWP 5 documents: a compound file whose DocInfo and BodyText sections are
 // compressed record streams. The mutants damage the record streams before
 // they are compressed (cuts, record sizes, paragraph character counts, record
-// levels), the compressed streams themselves (bytes flipped, cut, data
-// after the end), DocInfo's section count, the sections present, the
-// header's compressed flag and the compound file as a whole.
+// levels and tags, single bytes), the compressed streams themselves (bits
+// flipped, cut, data after the end, the trailer changed), DocInfo's section
+// count, the sections present, the header's compressed flag and the
+// compound file as a whole.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -305,6 +308,48 @@ void Mutate(const Bytes& seed, std::uint64_t rngSeed, std::size_t budget, std::v
                 if (r.level > 0)
                     g.push_back({StreamName(k) + " level@" + std::to_string(r.offset) + "-1",
                                  withStream(k, WithLevel(s, r, r.level - 1))});
+            }
+        }
+    }
+    // Record tags changed: to one not known, to the largest, to those of a
+    // paragraph, its text, a control and a list.
+    {
+        auto& g = group();
+        for (std::size_t k = 1; k < streams; ++k) {
+            const std::string& s = StreamOf(base, k);
+            for (const RecordAt& r : Records(s)) {
+                for (unsigned t : {99u, 0x3FFu, 66u, 67u, 71u, 72u}) {
+                    if (t == r.tag)
+                        continue;
+                    std::string m = s;
+                    ps_test::PutLe32(m, r.offset, (ps_test::GetLe32(s, r.offset) & ~0x3FFu) | t);
+                    g.push_back({StreamName(k) + " tag@" + std::to_string(r.offset) + "=" + std::to_string(t),
+                                 withStream(k, std::move(m))});
+                }
+            }
+        }
+    }
+    // Single bytes of the record streams set at random, outside the text
+    // records' bodies (a character changed there makes another document, not
+    // a damaged one: the stream is compressed again with its own CRC).
+    {
+        auto& g = group();
+        for (std::size_t k = 1; k < streams; ++k) {
+            const std::string& s = StreamOf(base, k);
+            std::vector<bool> text(s.size(), false);
+            for (const RecordAt& r : Records(s))
+                if (r.tag == 67)
+                    std::fill(text.begin() + static_cast<std::ptrdiff_t>(r.offset + r.header),
+                              text.begin() + static_cast<std::ptrdiff_t>(r.offset + r.header + r.size), true);
+            for (int i = 0; i < 200; ++i) {
+                const std::size_t at = rng.Below(s.size());
+                if (text[at])
+                    continue;
+                std::string m = s;
+                m[at] = static_cast<char>(rng.Below(256));
+                g.push_back({StreamName(k) + " byte@" + std::to_string(at) + "=" +
+                                 std::to_string(static_cast<unsigned char>(m[at])),
+                             withStream(k, std::move(m))});
             }
         }
     }

@@ -765,6 +765,10 @@ TEST(Hwp5Damage, RecordStreamsThatContradictThemselvesReadInPart)
         {"a paragraph one level too deep, passed over",
          Para(0, U(u"x"), false) + Para(1, U(u"lost"), false) + Para(0, U(u"y"), true), u"x\ny\n",
          "레코드 단계가 맞지 않음"},
+        {"a paragraph's text under a record that is no paragraph header",
+         Rec(99, 0, ParaHeader(3, false)) + Rec(67, 1, TextBody(U(u"ab\r"))) + Rec(68, 1, Zeros(8)) +
+             Para(0, U(u"y"), true),
+         u"y\n", "레코드 단계가 맞지 않음"},
         {"records after the last paragraph", Para(0, U(u"x"), true) + Rec(99, 0, "zz"), u"x\n",
          "구조 뒤에 데이터가 남음"},
         {"a paragraph header shorter than its fields",
