@@ -22,9 +22,11 @@ public:
 
     // 0 read, 1 not read or read in part (no known generation, an
     // old-format reader failed, an HWP 5 document with a password or saved
-    // for distribution, without its section count, with a section that does
-    // not open or a paragraph longer than the buffer; the text read stays),
-    // 2 a library error ended the document.
+    // for distribution, without DocInfo, with a section that does not open
+    // or a paragraph longer than the buffer; the text read stays),
+    // 2 a library error ended the document. Damage met on the way is noted
+    // with plat::NoteDamage and the reading goes on: the entry then reports
+    // the document read in part.
     int Convert(const char16_t* path) override;
     void Finish() override;
     // 5 HWP 5, 4 HWP 3.0, 3 HWP 2.1, 2 HWP 2.0, else 0.
