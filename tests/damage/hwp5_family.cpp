@@ -92,7 +92,7 @@ Stored Pack(const Model& m)
     return s;
 }
 
-Bytes Build(const Stored& s)
+Bytes Build(const Stored& s, ps_test::CfbLayout* layout = nullptr)
 {
     ps_test::CfbWriter w(3);
     std::string h = "HWP Document File";
@@ -111,7 +111,7 @@ Bytes Build(const Stored& s)
             name.push_back(static_cast<char16_t>(c));
         w.AddStream(name, *s.sections[i]);
     }
-    return w.Build();
+    return w.Build(layout);
 }
 
 Bytes Seed()
@@ -386,6 +386,24 @@ void Mutate(const Bytes& seed, std::uint64_t rngSeed, std::size_t budget, std::v
                              }});
             }
         }
+    }
+    // Each stream's directory entry: its size and its first sector.
+    {
+        auto& g = group();
+        ps_test::CfbLayout layout;
+        const Bytes built = Build(packed, &layout);
+        std::vector<std::u16string> names = {u"FileHeader", u"DocInfo"};
+        for (std::size_t i = 0; i < base.sections.size(); ++i)
+            names.push_back(u"BodyText/Section" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+        std::vector<Mutant> fields;
+        for (const std::u16string& n : names) {
+            const std::size_t entry = static_cast<std::size_t>(layout.EntryOffset(layout.EntryId(n)));
+            const std::string label(n.begin(), n.end());
+            damage::AddFieldValues(built, entry + 120, 4, label + " size", fields);
+            damage::AddFieldValues(built, entry + 116, 4, label + " start", fields);
+        }
+        for (Mutant& f : fields)
+            g.push_back({f.name, [bytes = std::move(f.bytes)]() { return bytes; }});
     }
     // Cuts of the compound file.
     {
