@@ -68,6 +68,10 @@ int CH2sBufIO::EndCompression()
     // Cleared first: the device's own calls below run uncompressed.
     filter_ = nullptr;
     if (direction_ == kH2sRead) {
+        // Only the device's position is settled here: whether the data and
+        // its trailer were whole is the reader's to check while the stream
+        // is open (HWP 5 sections: InflateStreamEndedCleanly), as only the
+        // reader knows whether its stream carries a trailer.
         int over = InflateStreamClose(f);
         if (over > 0)
             Seek(-static_cast<std::int64_t>(over), 1);
