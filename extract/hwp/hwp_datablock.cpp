@@ -3,8 +3,25 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "extract/libstring.h"
+#include "platform/docfile.h"
+
+namespace {
+
+// The first tag of the format: no stream holds a record below it.
+constexpr unsigned kFirstTag = 16;
+
+// A paragraph's header and the records that belong to it alone.
+constexpr unsigned kTagParaHeader = 66;
+
+bool IsParagraphPart(unsigned tag)
+{
+    return tag >= 67 && tag <= 70;  // text, character shapes, line segments, range tags
+}
+
+}  // namespace
 
 CH2sDataBlock::CH2sDataBlock() : CH2sArchive(nullptr, kBufferSize) {}
 
@@ -34,6 +51,8 @@ void CH2sDataBlock::Detach()
     bodyStart_ = -1;
     flags_ = 0;
     currentLevel_ = 0;
+    previousLevel_ = -1;
+    std::fill(std::begin(lastTag_), std::end(lastTag_), std::uint16_t(0));
     CH2sArchive::Detach();
 }
 
@@ -45,6 +64,11 @@ std::int64_t CH2sDataBlock::Remaining() const
     return left > 0 ? left : 0;
 }
 
+void CH2sDataBlock::NoteBodyCut()
+{
+    plat::NoteDamage("레코드 길이가 데이터를 넘음");
+}
+
 int CH2sDataBlock::Read(void* buffer, int n)
 {
     if (n <= 0 || !buffer)
@@ -52,7 +76,13 @@ int CH2sDataBlock::Read(void* buffer, int n)
     auto* out = static_cast<unsigned char*>(buffer);
     const std::int64_t left = Remaining();
     const int take = static_cast<int>(std::min<std::int64_t>(n, left));
+    // A field the record's body does not hold: the record is shorter than
+    // its kind (the zeros given for it are no value of the document).
+    if (take < n && openCount_ != 0 && !(flags_ & kPending))
+        plat::NoteDamage("레코드가 짧음");
     int got = take > 0 ? CH2sArchive::Read(out, take) : 0;
+    if (got >= 0 && got < take)
+        NoteBodyCut();
     const int filled = got > 0 ? got : 0;
     if (filled < n)
         std::memset(out + filled, 0, static_cast<size_t>(n - filled));
@@ -65,9 +95,13 @@ int CH2sDataBlock::Skip(int n)
         return 0;
     const std::int64_t left = Remaining();
     const int take = static_cast<int>(std::min<std::int64_t>(n, left));
+    // Fields passed over may be missing from the records of older
+    // versions (they end before them): no damage while nothing is read.
     if (take <= 0)
         return 0;
-    CH2sArchive::Skip(take);
+    const int skipped = CH2sArchive::Skip(take);
+    if (skipped >= 0 && skipped < take)
+        NoteBodyCut();
     return take;
 }
 
@@ -111,6 +145,16 @@ bool CH2sDataBlock::ReadHeaderFields(bool* cutShort)
     tag_ = static_cast<std::uint16_t>(header & 0x3FF);
     level_ = static_cast<std::uint16_t>((header >> 10) & 0x3FF);
     size_ = header >> 20;
+    if (tag_ < kFirstTag)
+        plat::NoteDamage("알 수 없는 레코드");
+    // A record nests one level below the one before it at most; a stream
+    // starts at level 0. A paragraph's own records sit right below its header.
+    if (static_cast<int>(level_) > previousLevel_ + 1)
+        plat::NoteDamage("레코드 단계가 맞지 않음");
+    else if (IsParagraphPart(tag_) && (level_ == 0 || lastTag_[level_ - 1] != kTagParaHeader))
+        plat::NoteDamage("레코드 단계가 맞지 않음");
+    previousLevel_ = level_;
+    lastTag_[level_] = tag_;
     if (size_ == 0xFFF) {
         const std::int64_t at = consumed();
         size_ = ReadDwordRaw();
@@ -217,8 +261,10 @@ int CH2sDataBlock::EndRecord()
         while (left > 0) {
             const int chunk = static_cast<int>(std::min<std::int64_t>(left, 1 << 30));
             const int skipped = CH2sArchive::Skip(chunk);
-            if (skipped <= 0)
-                break;  // the data ends inside the body
+            if (skipped <= 0) {
+                NoteBodyCut();
+                break;
+            }
             left -= skipped;
         }
     }

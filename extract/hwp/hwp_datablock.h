@@ -2,6 +2,15 @@
 // bits 0-9, level in bits 10-19, body size in bits 20-31, where 0xFFF means
 // that the size follows as a further 32-bit value) and its body. While a
 // record is open, Read and Skip never pass the end of its body.
+//
+// Damage met on the way is noted (plat::NoteDamage) and the reading goes on:
+// a header whose tag lies below the format's first tag, a record more than
+// one level deeper than the one before it, a paragraph's own record (text,
+// character shapes, line segments, range tags) not right below a paragraph
+// header, a body that the data ends inside,
+// and a read asking for more than the open record's body holds (a record
+// shorter than the fields read from it). A skip past the body is none: the
+// records of older versions end before fields that later ones added.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +77,8 @@ private:
     bool Writing() const;
     // Reads the header fields; false when the data ends before the header.
     bool ReadHeaderFields(bool* cutShort);
+    // Notes the damage of a body the data ends inside.
+    void NoteBodyCut();
 
     unsigned char* recordBuffer_ = nullptr;
     std::uint32_t recordCapacity_ = 0;
@@ -78,4 +89,9 @@ private:
     std::uint32_t currentLevel_ = 0;
     std::uint16_t openCount_ = 0;
     std::uint16_t flags_ = 0;
+    // Level of the header read before (-1: none yet in this stream).
+    int previousLevel_ = -1;
+    // Tag of the last header read at each level: a record's parent is the
+    // last one a level above it.
+    std::uint16_t lastTag_[1024] = {};
 };

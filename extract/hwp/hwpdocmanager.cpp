@@ -255,8 +255,8 @@ int CHwpDocumentManager::ConvertHwp5(const char16_t* path)
         return 1;
     }
     if (!ReadDocInfo()) {
-        // Without the section count no section can be read.
-        Log().Write(u"Convert End. (no sections)");
+        // Without DocInfo the document cannot be read.
+        Log().Write(u"Convert End. (no DocInfo)");
         return 1;
     }
     ReadRootText();
@@ -293,8 +293,10 @@ bool CHwpDocumentManager::ReadDocInfo()
     Log().Write(u"ReadDocInfo() Start.");
     CH2sDataBlock& ar = Block();
     CH2sMainStorage& root = Storage();
-    if (!OpenRecordStream(u"DocInfo", root, ar))
+    if (!OpenRecordStream(u"DocInfo", root, ar)) {
+        plat::NoteDamage("필요한 스트림 없음");
         return false;
+    }
     ar.NextRecord(kTagDocumentProperties);
     if (m_nFlags & 2u)
         ar.Skip(256);
@@ -302,10 +304,10 @@ bool CHwpDocumentManager::ReadDocInfo()
     ar.EndRecord();
     ar.NextRecord(kTagIdMappings);
     ar.EndRecord();
+    // The rest of DocInfo (fonts, shapes, styles) holds no text: not read.
     CloseRecordStream(ar);
     Log().Write(u"ReadDocInfo() End.");
-    // Every document has a section at least: a count of 0 leaves the body unread.
-    return m_nSectionCount != 0;
+    return true;
 }
 
 void CHwpDocumentManager::ReadRootText()
@@ -320,29 +322,103 @@ void CHwpDocumentManager::ReadRootText()
         return;
     }
     m_nMemoCount = 0;
+    const std::vector<unsigned> sections = SectionsToRead(body);
     CH2sDataBlock& ar = Block();
-    for (unsigned i = 0; i < m_nSectionCount; ++i) {
+    for (std::size_t k = 0; k < sections.size() && !plat::ReadCancelled(); ++k) {
         char16_t name[32];
-        FormatWide(name, 32, u"Section%d", static_cast<int>(i));
+        FormatWide(name, 32, u"Section%d", static_cast<int>(sections[k]));
         Log().Write(u"OpenStream(%s)", name);
         if (!OpenRecordStream(name, body, ar)) {
-            // Missing, or its chain damaged: the other sections are still
-            // read, and the document is read in part.
+            // Its chain damaged: the other sections are still read, and the
+            // document is read in part.
             Log().Write(u"OpenStream(%s) failed: section not read", name);
+            plat::NoteDamage("참조된 스트림 없음");
             m_bPartial = true;
             continue;
         }
-        bool last = false;
+        bool last = false, marked = false;
         while ((!last || ListGoesOn(ar, 0)) && !plat::ReadCancelled()) {
             last = false;
-            ReadParaFromArchive(ar, &last, 0);
+            ReadParaFromArchive(ar, &last, 0, marked);
+            marked |= last;
         }
-        if (i + 1 == m_nSectionCount) {
+        if (k + 1 == sections.size()) {
             Log().Write(u"ReadEndSection()");
             SerializeMemoListBody(ar);
         }
+        EndSection(ar);
         CloseRecordStream(ar);
         Log().Write(u"CloseStream(%s)", name);
+    }
+}
+
+std::vector<unsigned> CHwpDocumentManager::SectionsToRead(CH2sStorage& body)
+{
+    // The sections BodyText holds, by their numbers.
+    std::vector<unsigned> present;
+    std::vector<plat::CfbStat> elements;
+    if (plat::Failed(body.storage()->Elements(&elements))) {
+        // The directory below BodyText cannot be listed: the count decides.
+        plat::NoteDamage("스트림을 읽을 수 없음");
+        for (unsigned i = 0; i < m_nSectionCount; ++i)
+            present.push_back(i);
+        return present;
+    }
+    static constexpr char16_t kPrefix[] = u"SECTION";
+    constexpr std::size_t kPrefixLength = 7;
+    for (const plat::CfbStat& e : elements) {
+        const std::u16string& n = e.name;
+        // Other elements of BodyText are no sections of the body.
+        if (e.type != plat::stg::kTypeStream || n.size() <= kPrefixLength || n.size() > kPrefixLength + 5)
+            continue;
+        bool match = true;
+        for (std::size_t i = 0; i < kPrefixLength && match; ++i)
+            match = plat::CfbUpper(n[i]) == kPrefix[i];
+        unsigned number = 0;
+        for (std::size_t i = kPrefixLength; i < n.size() && match; ++i) {
+            match = n[i] >= u'0' && n[i] <= u'9' && !(i == kPrefixLength && n[i] == u'0' && n.size() > i + 1);
+            number = number * 10 + static_cast<unsigned>(n[i] - u'0');
+        }
+        if (match)
+            present.push_back(number);
+    }
+    std::sort(present.begin(), present.end());
+    present.erase(std::unique(present.begin(), present.end()), present.end());
+    // DocInfo counts the sections 0 to count - 1: a section it does not
+    // count, or one it counts that is not there, is damage. Every section
+    // there is gets read.
+    std::size_t counted = 0;
+    for (unsigned n : present)
+        counted += n < m_nSectionCount ? 1 : 0;
+    if (counted != present.size())
+        plat::NoteDamage("구역 수가 맞지 않음");
+    if (counted != m_nSectionCount) {
+        plat::NoteDamage("참조된 스트림 없음");
+        m_bPartial = true;
+    }
+    return present;
+}
+
+void CHwpDocumentManager::EndSection(CH2sDataBlock& ar)
+{
+    if (GetLibraryError() != 0 || plat::ReadCancelled())
+        return;
+    // The body ends with its last paragraph (and the memo lists after the
+    // last section): records left over were not read.
+    ar.PeekTag();
+    if (!ar.atEnd()) {
+        Log().Write(u"EndSection() : records after the last paragraph");
+        plat::NoteDamage("구조 뒤에 데이터가 남음");
+        return;
+    }
+    // The compressed data ends with its final block, and only its trailer
+    // follows it.
+    if (ar.device() && ar.device()->compressed()) {
+        const int ended = InflateStreamEndedCleanly(ar.device()->filter());
+        if (ended < 0)
+            plat::NoteDamage("검사값 불일치");
+        else if (ended == 0)
+            plat::NoteDamage("압축 스트림 손상");
     }
 }
 
@@ -372,8 +448,21 @@ bool CHwpDocumentManager::SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel)
         // A record this reader does not know, or one that other writers put
         // where Hangul puts none: passed over with what it holds.
         Log().Write(u"ReadParaFromArchive() : record %d passed over", static_cast<int>(tag));
-        ar.SkipRecord();
+        PassOver(ar);
     }
+}
+
+void CHwpDocumentManager::PassOver(CH2sDataBlock& ar)
+{
+    const unsigned tag = ar.PeekTag();
+    // A paragraph belongs to a list; where none is read its text would be
+    // lost: a record at a level its place does not have.
+    if (!ar.atEnd() && (tag == kTagParaHeader || tag == kTagParaText)) {
+        Log().Write(u"PassOver() : paragraph record %d at level %d passed over", static_cast<int>(tag),
+                    static_cast<int>(ar.level()));
+        plat::NoteDamage("레코드 단계가 맞지 않음");
+    }
+    ar.SkipRecord();
 }
 
 bool CHwpDocumentManager::ListGoesOn(CH2sDataBlock& ar, unsigned paraLevel)
@@ -398,16 +487,23 @@ void CHwpDocumentManager::SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLeve
         ar.PeekTag();
         if (GetLibraryError() != 0 || ar.atEnd() || ar.level() <= paraLevel)
             return;
+        // The records of controls this reader does not read.
         if (!ReadFreeList(ar, paraLevel))
-            ar.SkipRecord();
+            PassOver(ar);
     }
 }
 
-void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel)
+void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel, bool marked)
 {
     Log().Write(u"ReadParaFromArchive() Start.");
     if (!SkipToParagraph(ar, paraLevel)) {
-        // The list ends without its last paragraph.
+        // The list ends without another paragraph. After one marked last
+        // (a writer that marks a cell's first paragraph so) its records
+        // decide where it ends; a list with none marked is left open.
+        if (!marked) {
+            Log().Write(u"ReadParaFromArchive() : list without its last paragraph");
+            plat::NoteDamage("구조가 끝나지 않음");
+        }
         *last = true;
         return;
     }
@@ -442,15 +538,28 @@ void CHwpDocumentManager::ReadParaFromArchive(CH2sDataBlock& ar, bool* last, uns
         text[0] = 13;
         GetTextCollector()->GetBuffer(1)[0] = 0;
         count = nChars < 2 ? nChars : count;
+        // A paragraph of its end alone has no text record: one here holds
+        // text that the count leaves out.
+        if (ar.PeekTag() == kTagParaText && !ar.atEnd() && ar.level() > paraLevel) {
+            Log().Write(u"ReadParaFromArchive() : text record of a paragraph counting %d", static_cast<int>(nChars));
+            plat::NoteDamage("글자 수가 맞지 않음");
+        }
     } else {
         Log().Write(u"SerializeTextBuf()");
         ar.NextRecord(kTagParaText);
         // Characters beyond the record's body are zeros: no need to hold them.
         const std::int64_t inBody = ar.Remaining() / 2;
+        // The text record holds the count's code units, no more and no fewer.
+        if (ar.size() != std::uint64_t(nChars) * 2 && !(cut && inBody > count)) {
+            Log().Write(u"ReadParaFromArchive() : %d characters counted, the text record holds %d",
+                        static_cast<int>(nChars), static_cast<int>(ar.size() / 2));
+            plat::NoteDamage("글자 수가 맞지 않음");
+        }
         // A paragraph longer than the buffer whose record really holds more:
         // its end is not read.
         if (cut && inBody > count) {
             Log().Write(u"ReadParaFromArchive() : paragraph cut at %d", static_cast<int>(count));
+            plat::NoteDamage("한도에 이르러 건너뜀");
             m_bPartial = true;
         }
         count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, inBody));
@@ -534,16 +643,17 @@ void CHwpDocumentManager::ListSerialize(CH2sDataBlock& ar)
             break;
         }
         if (level <= listLevel)
-            break;
-        ar.SkipRecord();  // not understood
+            break;  // no paragraph: the list ends without its last one (noted there)
+        PassOver(ar);  // not understood
     }
     CHwpTextConvertItem::PushBuffer();
-    bool last = false;
+    bool last = false, marked = false;
     // A paragraph of the same list after the one marked last (other writers
     // mark a cell's first paragraph so): the list ends where its records do.
     while (!last || ListGoesOn(ar, paraLevel)) {
         last = false;
-        ReadParaFromArchive(ar, &last, paraLevel);
+        ReadParaFromArchive(ar, &last, paraLevel, marked);
+        marked |= last;
     }
     CHwpTextConvertItem::PopBuffer();
 }
@@ -575,6 +685,14 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
             ++pos;
             continue;
         }
+        // Eight units: the code, its id and data, the code again.
+        if (n - pos < 8) {
+            Log().Write(u"SerializeCtrlBuf() : control %d runs past the text", static_cast<int>(c));
+            plat::NoteDamage("제어 문자가 문단을 넘음");
+        } else if (buffer[pos + 7] != c) {
+            Log().Write(u"SerializeCtrlBuf() : control %d not closed", static_cast<int>(c));
+            plat::NoteDamage("제어 문자가 맞지 않음");
+        }
         if ((kExtendedControls >> c) & 1u) {
             // The control's header, past records not understood; a paragraph
             // whose records end first has no more controls to read.
@@ -588,10 +706,13 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
                     break;
                 }
                 if (!ReadFreeList(ar, paraLevel))
-                    ar.SkipRecord();
+                    PassOver(ar);
             }
-            if (!found)
+            if (!found) {
+                // The control's own records are missing.
+                plat::NoteDamage("참조된 레코드 없음");
                 return;
+            }
             // The buffer holds two zeros past the count, so these reads stay inside.
             const std::uint32_t id = std::uint32_t(buffer[pos + 1]) | (std::uint32_t(buffer[pos + 2]) << 16);
             bool caption = false;
@@ -603,7 +724,7 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
                 SerializeObjectCommon(ar, true, &caption);
                 ar.EndRecord();
                 SerializeObjectCommon(ar, false, &caption);
-                ar.SkipRecord();
+                PassOver(ar);
                 break;
             case Id("%%me"):
                 ++m_nMemoCount;
@@ -651,7 +772,7 @@ void CHwpDocumentManager::SerializeCtrlBuf(CH2sDataBlock& ar, std::uint32_t n, c
                 SkipControlData(ar);
                 break;
             default:
-                ar.SkipRecord();
+                ar.SkipRecord();  // a control not read: its header and records
                 break;
             }
         }
@@ -706,6 +827,8 @@ void CHwpDocumentManager::SerializeTable(CH2sDataBlock& ar, bool header, bool* c
     std::vector<std::uint16_t> cells;
     // Row sizes beyond the record's body would read as 0 anyway.
     const std::uint32_t rowsInBody = static_cast<std::uint32_t>(std::min<std::int64_t>(rows, ar.Remaining() / 2));
+    if (rowsInBody < rows)
+        plat::NoteDamage("길이가 데이터를 넘음");
     cells.reserve(rowsInBody);
     for (std::uint32_t r = 0; r < rowsInBody; ++r)
         cells.push_back(ar.ReadWord());
@@ -734,6 +857,8 @@ void CHwpDocumentManager::SerializeDutmal(CH2sDataBlock& ar)
     auto readText = [&ar]() {
         const std::uint16_t length = ar.ReadWord();
         const std::uint32_t inBody = static_cast<std::uint32_t>(std::min<std::int64_t>(length, ar.Remaining() / 2));
+        if (inBody < length)
+            plat::NoteDamage("길이가 데이터를 넘음");
         std::u16string s;
         s.reserve(inBody);
         for (std::uint32_t i = 0; i < inBody; ++i)
@@ -766,7 +891,11 @@ void CHwpDocumentManager::SerializeRenderInfo(CH2sDataBlock& ar, std::uint16_t l
     if (localVersion == 0)
         ar.ReadTransform(m);
     // A scale and a rotation matrix per entry.
-    for (std::uint32_t i = 0; i < count && ar.Remaining() > 0; ++i) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (ar.Remaining() <= 0) {
+            plat::NoteDamage("길이가 데이터를 넘음");
+            break;
+        }
         ar.ReadTransform(m);
         ar.ReadTransform(m);
     }
@@ -804,7 +933,7 @@ void CHwpDocumentManager::SerializeDrawingObject(CH2sDataBlock& ar)
     if (ar.PeekTag() == kTagListHeader && GetLibraryError() == 0 && !ar.atEnd() &&
         (textFlag || ar.level() == componentLevel + 1))
         ListSerialize(ar);
-    ar.SkipRecord();
+    PassOver(ar);
 }
 
 void CHwpDocumentManager::SerializeShapeCompContainer(CH2sDataBlock& ar)
@@ -819,6 +948,8 @@ void CHwpDocumentManager::SerializeShapeCompContainer(CH2sDataBlock& ar)
     if (localVersion == 0)
         ar.ReadWord();
     const std::uint32_t inBody = static_cast<std::uint32_t>(std::min<std::int64_t>(children, ar.Remaining() / 4));
+    if (inBody < children)
+        plat::NoteDamage("길이가 데이터를 넘음");
     std::vector<std::uint32_t> ids;
     ids.reserve(inBody);
     for (std::uint32_t i = 0; i < inBody; ++i)
@@ -841,7 +972,7 @@ void CHwpDocumentManager::SerializeShapeCompContainer_Chile(CH2sDataBlock& ar, s
         SerializeShapeCompContainer(ar);
     } else {
         ar.EndRecord();
-        ar.SkipRecord();
+        PassOver(ar);
     }
 }
 
@@ -859,7 +990,7 @@ void CHwpDocumentManager::SerializeGenShapeObject(CH2sDataBlock& ar)
     } else {
         ar.EndRecord();
         SkipControlData(ar);
-        ar.SkipRecord();
+        PassOver(ar);
     }
 }
 
@@ -869,6 +1000,8 @@ void CHwpDocumentManager::SerializeMemoListBody(CH2sDataBlock& ar)
         ar.NextRecord(kTagMemoList);
         const std::uint32_t v = ar.ReadDword();
         ar.EndRecord();
+        // A memo list record of no memo holds no list: the next record is
+        // the memo's (every turn takes a record, so the data's end ends it).
         if (v == 0)
             continue;
         Log().Write(u"SerializeMemoListBody()");

@@ -22,9 +22,11 @@ public:
 
     // 0 read, 1 not read or read in part (no known generation, an
     // old-format reader failed, an HWP 5 document with a password or saved
-    // for distribution, without its section count, with a section that does
-    // not open or a paragraph longer than the buffer; the text read stays),
-    // 2 a library error ended the document.
+    // for distribution, without DocInfo, with a section that does not open
+    // or a paragraph longer than the buffer; the text read stays),
+    // 2 a library error ended the document. Damage met on the way is noted
+    // with plat::NoteDamage and the reading goes on: the entry then reports
+    // the document read in part.
     int Convert(const char16_t* path) override;
     void Finish() override;
     // 5 HWP 5, 4 HWP 3.0, 3 HWP 2.1, 2 HWP 2.0, else 0.
@@ -49,13 +51,21 @@ private:
     int OpenRecordStream(const std::u16string& name, CH2sStorage& storage, CH2sDataBlock& ar);
     void CloseRecordStream(CH2sDataBlock& ar);
 
-    // Reads the section count; false when "DocInfo" does not open or
-    // counts no section.
+    // Reads the section count; false when "DocInfo" does not open.
     bool ReadDocInfo();
     void ReadRootText();
+    // The numbers of the sections to read, in order: every section BodyText
+    // holds, whatever DocInfo counts; a count that disagrees with them marks
+    // the document damaged.
+    std::vector<unsigned> SectionsToRead(CH2sStorage& body);
+    // Checks that a section's stream ends where its body did: no records
+    // left over, and compressed data ended with its final block.
+    void EndSection(CH2sDataBlock& ar);
     // Reads the next paragraph of a list whose paragraphs sit at paraLevel;
-    // sets *last at its last paragraph, or where the list ends without one.
-    void ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel);
+    // sets *last at its last paragraph, or where the list ends without one
+    // (which marks the document damaged unless marked says that a paragraph
+    // of the list was marked last before).
+    void ReadParaFromArchive(CH2sDataBlock& ar, bool* last, unsigned paraLevel, bool marked);
     // Passes over records before the next paragraph at paraLevel; false when
     // a record of a lower level (the list's owner) or an error comes first.
     bool SkipToParagraph(CH2sDataBlock& ar, unsigned paraLevel);
@@ -66,6 +76,9 @@ private:
     // paraLevel with no control record (as other writers put tables);
     // false when the next record is no such list header.
     bool ReadFreeList(CH2sDataBlock& ar, unsigned paraLevel);
+    // Passes over the next record with the records nested below it; a
+    // paragraph's header or text passed over so marks the document damaged.
+    void PassOver(CH2sDataBlock& ar);
     // Passes over the paragraph's records not read (deeper than paraLevel);
     // lists hanging off the paragraph without a control are read.
     void SkipParagraphRest(CH2sDataBlock& ar, unsigned paraLevel);

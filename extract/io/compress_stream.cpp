@@ -214,6 +214,34 @@ int InflateStreamClose(CompressStream* s)
     return static_cast<int>(left);
 }
 
+int InflateStreamEndedCleanly(CompressStream* s)
+{
+    if (!s || s->writing || s->failed || !s->finalDone)
+        return 0;
+    // What follows the final block: up to one byte more than a trailer.
+    unsigned char tail[9];
+    std::uint32_t have = 0;
+    while (have < sizeof tail) {
+        if (s->z.avail_in == 0 && !RefillInput(s))
+            break;
+        const std::uint32_t take = std::min<std::uint32_t>(sizeof tail - have, s->z.avail_in);
+        std::memcpy(tail + have, s->z.next_in, take);
+        s->z.next_in += take;
+        s->z.avail_in -= take;
+        have += take;
+    }
+    if (have == 0)
+        return 1;
+    if (have != 8)
+        return 0;
+    auto le32 = [](const unsigned char* p) {
+        return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+               (std::uint32_t(p[3]) << 24);
+    };
+    const std::uint32_t crc = le32(tail), length = le32(tail + 4);
+    return length == s->bytesOut && (crc == s->crc || crc == 0) ? 1 : -1;
+}
+
 // --- writing ---------------------------------------------------------------
 
 namespace {

@@ -45,6 +45,15 @@ int InflateStreamRead(CompressStream* stream, void* buffer, int n);
 // A null stream returns -1.
 int InflateStreamClose(CompressStream* stream);
 
+// For data whose trailer may be absent (the record streams of HWP 5): after
+// the final block either nothing follows, or the 8-byte trailer, whose length
+// is the count of bytes delivered and whose CRC is theirs or 0 (writers that
+// leave it out). 1 when so; -1 when the trailer disagrees; 0 when the final
+// block was not reached (the data was not read to its end, or was damaged)
+// or other bytes follow it. Reads on from the callback for them (and drops
+// them); a null or writing stream gives 0.
+int InflateStreamEndedCleanly(CompressStream* stream);
+
 // --- writing ---------------------------------------------------------------
 
 CompressStream* DeflateStreamCreate(CompressWriteFn write, void* user, int windowKind);

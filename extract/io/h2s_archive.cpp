@@ -1,6 +1,7 @@
 #include "extract/io/h2s_archive.h"
 
 #include "extract/libstring.h"
+#include "platform/docfile.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -55,6 +56,10 @@ int CH2sArchive::FillBuffer()
     int got = device_->compressed() ? InflateStreamRead(device_->filter(), buffer_, bufferSize_)
                                     : device_->Read(buffer_, bufferSize_);
     if (got < 0) {
+        // Compressed data that does not decode, or ends inside a block; a
+        // stopped read is no damage.
+        if (device_->compressed() && !plat::ReadCancelled())
+            plat::NoteDamage("압축 스트림 손상");
         RaiseLibraryError();
         return -1;
     }

@@ -68,6 +68,10 @@ int CH2sBufIO::EndCompression()
     // Cleared first: the device's own calls below run uncompressed.
     filter_ = nullptr;
     if (direction_ == kH2sRead) {
+        // Only the device's position is settled here: whether the data and
+        // its trailer were whole is the reader's to check while the stream
+        // is open (HWP 5 sections: InflateStreamEndedCleanly), as only the
+        // reader knows whether its stream carries a trailer.
         int over = InflateStreamClose(f);
         if (over > 0)
             Seek(-static_cast<std::int64_t>(over), 1);
@@ -259,6 +263,9 @@ int CH2sStream::Read(void* buffer, int n)
     std::uint32_t got = 0;
     plat::HResult hr = stream_->Read(buffer, static_cast<std::uint32_t>(n), &got);
     if (hr != plat::stg::kOk) {
+        // A chain that leaves the file or ends early; a stopped read is no damage.
+        if (!plat::ReadCancelled())
+            plat::NoteDamage("스트림을 읽을 수 없음");
         StoreAndRaise(hr);
         return -1;
     }

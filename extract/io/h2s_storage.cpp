@@ -1,6 +1,7 @@
 #include "extract/io/h2s_storage.h"
 
 #include "extract/libstring.h"
+#include "platform/docfile.h"
 
 #include <cstring>
 
@@ -90,6 +91,9 @@ int CH2sMainStorage::ReadFileHeader(unsigned char record[256])
     if (!OpenStream(u"FileHeader", device, kH2sStreamMode))
         return 0;
     int got = device.compressed() ? InflateStreamRead(device.filter(), record, 256) : device.Read(record, 256);
+    // The header is 256 bytes long: the record past a shorter one stays as it was.
+    if (got >= 0 && got < 256)
+        plat::NoteDamage("파일 헤더가 짧음");
     if (got > 0)
         version_ = std::uint32_t(record[32]) | (std::uint32_t(record[33]) << 8) |
                    (std::uint32_t(record[34]) << 16) | (std::uint32_t(record[35]) << 24);

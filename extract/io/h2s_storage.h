@@ -54,6 +54,7 @@ public:
     int Open(const std::u16string& path, std::uint32_t mode = kH2sRootMode);
     // Reads the first 256 bytes of "FileHeader" into record (through the
     // device's filter when one is on) and keeps the version at offset 32. 0.
+    // A header shorter than 256 bytes is noted as damage.
     int ReadFileHeader(unsigned char record[256]);
     void Close() override;
 

@@ -346,6 +346,7 @@ TEST(Hwp5Body, ListsAtTheLevelsOtherWritersUseAndRecordsNotUnderstood)
         const char* name;
         std::string section;
         std::u16string expected;
+        int status = 0;
     } cases[] = {
         {"header paragraphs one level deeper",
          Para(0, Ctrl(16, Id("head")) + U(u"body"), true,
@@ -362,18 +363,20 @@ TEST(Hwp5Body, ListsAtTheLevelsOtherWritersUseAndRecordsNotUnderstood)
              Para(0, Ctrl(17, Id("fn  ")) + U(u"b"), true,
                   Rec(97, 1, "?") + Rec(71, 1, ObjectCommon(Id("fn  "))) + List(2, {U(u"note")}) + Rec(96, 2, "")),
          u"a\nnote\nb\n"},
+        // No paragraph of the list is marked last: it is left open, and the
+        // document is read in part.
         {"a list without its last paragraph ends at its owner's next record",
          Para(0, Ctrl(17, Id("fn  ")) + U(u"b"), false,
               Rec(71, 1, ObjectCommon(Id("fn  "))) + Rec(72, 2, Zeros(8)) + Para(2, U(u"open"), false)) +
              Para(0, U(u"c"), true),
-         u"open\nb\nc\n"},
+         u"open\nb\nc\n", 1},
         {"line break and fixed-width blanks", Para(0, U(u"제\x1F" u"3\x1E" u"교시\n둘째"), true),
          u"제 3 교시\n둘째\n"},
     };
     for (const auto& c : cases) {
         for (bool compressed : {false, true}) {
             Result r = ConvertSections({c.section}, compressed);
-            EXPECT_EQ(r.status, 0) << c.name;
+            EXPECT_EQ(r.status, c.status) << c.name;
             EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
         }
     }
@@ -418,7 +421,9 @@ TEST(Hwp5Frame, MissingPartsAndWrongRecords)
     // A document whose text cannot be read, or only a part of it, is never
     // read clean: status 1, with the text that was read.
     add("no DocInfo: not read", [](Hwp5Document& d) { d.withDocInfo = false; }, 1, u"");
-    add("DocInfo counting no section: not read", [](Hwp5Document& d) { d.sectionCount = 0; }, 1, u"");
+    // A section count that disagrees with BodyText: every section there is
+    // is read, and the document is read in part.
+    add("DocInfo counting no section", [](Hwp5Document& d) { d.sectionCount = 0; }, 1, u"first\nsecond\n");
     add("password bit on a document without a password", [](Hwp5Document& d) { d.properties = 2; }, 1, u"");
     add("saved for distribution", [](Hwp5Document& d) { d.properties = 4; }, 1, u"");
     add("no BodyText", [](Hwp5Document& d) { d.withBodyText = false; }, 2, u"");
@@ -544,10 +549,11 @@ TEST(Hwp5Frame, LongParagraphsAreReadWholeOrMarkedReadInPart)
 
 TEST(Hwp5Frame, CountsFromTheFileAreBoundedByTheData)
 {
-    // A paragraph claiming 0x7FFFFFFF characters with a text record of three.
+    // A paragraph claiming 0x7FFFFFFF characters with a text record of
+    // three: the three are read, and the document is read in part.
     std::string section = Rec(66, 0, ParaHeader(0x7FFFFFFF, true)) + Rec(67, 1, TextBody(U(u"ab\r")));
     Result r = ConvertSections({section});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.text, u"ab\n");
 
     // A table claiming 65535 rows of 65535 cells while the data holds one.
@@ -667,4 +673,164 @@ TEST(Hwp5Frame, MutatedDocumentsEndWithAStatus)
         ++statuses[r.status];
     }
     EXPECT_GT(statuses[2], 0);
+}
+
+// ---- damage: read what is there, never read clean -----------------------------------
+
+namespace {
+
+struct DamageResult {
+    int status;
+    std::u16string text;
+    std::string reason;  // the first damage noted, "" when none
+};
+
+DamageResult ConvertNoting(const std::string& bytes)
+{
+    plat::DamageScope scope;
+    const Result r = ConvertBytes(bytes);
+    return {r.status, r.text, scope.Reason() ? scope.Reason() : ""};
+}
+
+}  // namespace
+
+TEST(Hwp5Damage, SectionCountThatDisagreesWithBodyTextReadsEverySectionInPart)
+{
+    Hwp5Document d;
+    d.sections = {Para(0, U(u"first"), true), Para(0, U(u"second 800101-1234567"), true), Para(0, U(u"third"), true)};
+    for (bool compressed : {false, true}) {
+        d.compressed = compressed;
+        d.sectionCount = 1;
+        DamageResult r = ConvertNoting(d.Build());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.text, u"first\nsecond 800101-1234567\nthird\n");
+        EXPECT_EQ(r.reason, "구역 수가 맞지 않음");
+        // The count right: read clean.
+        d.sectionCount = -1;
+        r = ConvertNoting(d.Build());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.reason, "");
+    }
+}
+
+TEST(Hwp5Damage, ParagraphCountThatDisagreesWithItsTextRecordReadsInPart)
+{
+    // The text record holds "ab" and the paragraph end; the header counts
+    // otherwise.
+    const std::string text = Rec(67, 1, TextBody(U(u"ab\r")));
+    const std::string shapes = Rec(68, 1, Zeros(8));
+    const struct {
+        const char* name;
+        std::string section;
+        std::u16string expected;
+    } cases[] = {
+        {"count larger than the record", Rec(66, 0, ParaHeader(5, true)) + text + shapes, u"ab\n"},
+        {"count smaller than the record", Rec(66, 0, ParaHeader(2, true)) + text + shapes, u"ab"},
+        {"a text record where the count says the paragraph is empty", Rec(66, 0, ParaHeader(1, true)) + text + shapes,
+         u""},
+    };
+    for (const auto& c : cases) {
+        for (bool compressed : {false, true}) {
+            Hwp5Document d;
+            d.compressed = compressed;
+            d.sections = {c.section, Para(0, U(u"next"), true)};
+            const DamageResult r = ConvertNoting(d.Build());
+            EXPECT_EQ(r.status, 1) << c.name;
+            EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected + u"next\n")) << c.name;
+            EXPECT_EQ(r.reason, "글자 수가 맞지 않음") << c.name;
+        }
+    }
+}
+
+TEST(Hwp5Damage, RecordStreamsThatContradictThemselvesReadInPart)
+{
+    std::string shortHeader = ParaHeader(3, false);
+    shortHeader.resize(12);
+    std::string runsPast = Para(0, U(u"ab"), true);
+    runsPast.resize(runsPast.size() - 8);
+    runsPast[runsPast.size() - 2] = static_cast<char>(0x00);
+    runsPast[runsPast.size() - 1] = static_cast<char>(0x01);  // the shapes' size 16, 4 bytes there
+    const struct {
+        const char* name;
+        std::string section;
+        std::u16string expected;
+        const char* reason;
+    } cases[] = {
+        {"the last record's body runs past the stream", Para(0, U(u"x"), false) + runsPast, u"x\nab\n",
+         "레코드 길이가 데이터를 넘음"},
+        {"a record two levels below the one before it", Para(0, U(u"x"), false) + Rec(99, 3, "") + Para(0, U(u"y"), true),
+         u"x\ny\n", "레코드 단계가 맞지 않음"},
+        {"a record of a tag below the format's first", Para(0, U(u"x"), false) + Rec(5, 1, "") + Para(0, U(u"y"), true),
+         u"x\ny\n", "알 수 없는 레코드"},
+        {"a paragraph one level too deep, passed over",
+         Para(0, U(u"x"), false) + Para(1, U(u"lost"), false) + Para(0, U(u"y"), true), u"x\ny\n",
+         "레코드 단계가 맞지 않음"},
+        {"a paragraph's text under a record that is no paragraph header",
+         Rec(99, 0, ParaHeader(3, false)) + Rec(67, 1, TextBody(U(u"ab\r"))) + Rec(68, 1, Zeros(8)) +
+             Para(0, U(u"y"), true),
+         u"y\n", "레코드 단계가 맞지 않음"},
+        {"records after the last paragraph", Para(0, U(u"x"), true) + Rec(99, 0, "zz"), u"x\n",
+         "구조 뒤에 데이터가 남음"},
+        {"a paragraph header shorter than its fields",
+         Rec(66, 0, shortHeader) + Rec(67, 1, TextBody(U(u"ab\r"))) + Para(0, U(u"y"), true), u"ab\ny\n",
+         "레코드가 짧음"},
+        {"a control running past its paragraph", Rec(66, 0, ParaHeader(4, true)) + Rec(67, 1, TextBody(U(u"ab") + Tab().substr(0, 2))),
+         u"ab\t", "제어 문자가 문단을 넘음"},
+        {"a control not closed by its code",
+         Rec(66, 0, ParaHeader(11, true)) + Rec(67, 1, TextBody(U(u"ab") + Tab().substr(0, 7) + U(u"c\r"))), u"ab\t\n",
+         "제어 문자가 맞지 않음"},
+        {"an extended control without its records", Para(0, Ctrl(11, Id("tbl ")) + U(u"t"), true), u"t\n",
+         "참조된 레코드 없음"},
+    };
+    for (const auto& c : cases) {
+        for (bool compressed : {false, true}) {
+            Hwp5Document d;
+            d.compressed = compressed;
+            d.sections = {c.section};
+            const DamageResult r = ConvertNoting(d.Build());
+            EXPECT_EQ(r.status, 1) << c.name;
+            EXPECT_EQ(plat::WideToUtf8(r.text), plat::WideToUtf8(c.expected)) << c.name;
+            EXPECT_EQ(r.reason, c.reason) << c.name;
+        }
+    }
+}
+
+TEST(Hwp5Damage, CompressedSectionsEndWithTheirTrailerOrNothing)
+{
+    const std::string records = Para(0, U(u"800101-1234567"), true);
+    const std::string plain = RawDeflate(records);
+    const std::string withTrailer = RawDeflate(records, true);
+    std::string noCrc = withTrailer;
+    ps_test::PutLe32(noCrc, noCrc.size() - 8, 0);
+    std::string wrongCrc = withTrailer;
+    ps_test::PutLe32(wrongCrc, wrongCrc.size() - 8, ps_test::GetLe32(wrongCrc, wrongCrc.size() - 8) ^ 1);
+    std::string wrongLength = withTrailer;
+    ps_test::PutLe32(wrongLength, wrongLength.size() - 4, static_cast<std::uint32_t>(records.size() + 1));
+    const struct {
+        const char* name;
+        std::string stored;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"no trailer", plain, 0, ""},
+        {"the trailer", withTrailer, 0, ""},
+        {"a trailer without its CRC", noCrc, 0, ""},
+        {"a wrong CRC", wrongCrc, 1, "검사값 불일치"},
+        {"a wrong length", wrongLength, 1, "검사값 불일치"},
+        {"bytes after the trailer", withTrailer + "x", 1, "압축 스트림 손상"},
+        {"bytes after the data", plain + "xyz", 1, "압축 스트림 손상"},
+        {"the data cut short", withTrailer.substr(0, withTrailer.size() / 2), 2, "압축 스트림 손상"},
+    };
+    for (const auto& c : cases) {
+        Hwp5Document d;
+        d.compressed = true;
+        d.packSections = false;
+        d.sections = {c.stored};
+        const DamageResult r = ConvertNoting(d.Build());
+        EXPECT_EQ(r.status, c.status) << c.name;
+        if (c.status != 2) {
+            EXPECT_EQ(r.text, u"800101-1234567\n") << c.name;
+        }
+        EXPECT_EQ(r.reason, c.reason) << c.name;
+    }
 }

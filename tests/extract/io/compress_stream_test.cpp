@@ -309,3 +309,50 @@ TEST(CompressStream, Crc32RegisterResetsAndRuns)
     EXPECT_EQ(Crc32Update(s, "56789", 5), 0xCBF43926u);
     CompressStreamFree(s);
 }
+
+// The end of data whose trailer may be absent (HWP 5 record streams): only
+// nothing or a trailer that agrees may follow the final block.
+TEST(CompressStream, EndWithoutOrWithAnAgreeingTrailer)
+{
+    const std::string data = Random(3000, 7);
+    const std::string raw = ZlibRaw(data, 6, 15);
+    std::string zeroCrc = Trailer(data);
+    zeroCrc.replace(0, 4, 4, '\0');
+    std::string wrongCrc = Trailer(data);
+    wrongCrc[0] = static_cast<char>(wrongCrc[0] ^ 1);
+    std::string wrongLength = Trailer(data);
+    wrongLength[4] = static_cast<char>(wrongLength[4] ^ 1);
+    const struct {
+        const char* name;
+        std::string stream;
+        bool readAll;
+        int expected;
+    } cases[] = {
+        {"nothing after the final block", raw, true, 1},
+        {"the trailer", raw + Trailer(data), true, 1},
+        {"a trailer with a CRC of 0", raw + zeroCrc, true, 1},
+        {"a wrong CRC", raw + wrongCrc, true, -1},
+        {"a wrong length", raw + wrongLength, true, -1},
+        {"a trailer cut short", raw + Trailer(data).substr(0, 5), true, 0},
+        {"bytes after the trailer", raw + Trailer(data) + "x", true, 0},
+        {"not read to the end", raw + Trailer(data), false, 0},
+        {"data ending inside a block", raw.substr(0, raw.size() / 2), true, 0},
+    };
+    for (const auto& c : cases) {
+        for (int chunk : {1, 1 << 30}) {
+            Source src{c.stream, 0, chunk};
+            CompressStream* s = InflateStreamOpen(&ReadFrom, &src);
+            std::vector<char> buf(1000);
+            std::size_t got = 0;
+            while (c.readAll || got < 1000) {
+                const int n = InflateStreamRead(s, buf.data(), static_cast<int>(buf.size()));
+                if (n <= 0)
+                    break;
+                got += static_cast<std::size_t>(n);
+            }
+            EXPECT_EQ(InflateStreamEndedCleanly(s), c.expected) << c.name << ", chunk " << chunk;
+            CompressStreamFree(s);
+        }
+    }
+    EXPECT_EQ(InflateStreamEndedCleanly(nullptr), 0);
+}

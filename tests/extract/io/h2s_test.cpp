@@ -5,6 +5,7 @@
 #include "extract/libstring.h"
 #include "extract/readerror.h"
 #include "extract/io/h2s_storage.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/cfb_writer.h"
 #include "support/isolation.h"
@@ -197,6 +198,52 @@ TEST(H2sArchive, CompressedSectionBetweenPlainBytes)
     char tail[4];
     ASSERT_EQ(ar.Read(tail, 4), 4);
     EXPECT_EQ(std::string(tail, 4), "TAIL");
+}
+
+// Compressed data that does not decode, and a compound-file stream that
+// cannot be read, mark the document damaged for every reader.
+TEST(H2sArchive, DamagedStreamsAreNotedAsDamage)
+{
+    ErrorStateGuard guard;
+    ps_test::TempDir dir;
+    std::string broken = Deflated(Payload());
+    broken.resize(broken.size() / 2);
+    ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("d.bin"), broken));
+    {
+        plat::DamageScope scope;
+        CH2sFile f;
+        ASSERT_EQ(f.Open(plat::PathFromNative(dir.file("d.bin")), 0), 1);
+        CH2sArchive ar(&f);
+        ASSERT_EQ(ar.BeginCompression(), 1);
+        std::string got(Payload().size(), '\0');
+        EXPECT_LT(ar.Read(got.data(), static_cast<int>(got.size())), static_cast<int>(got.size()));
+        EXPECT_STREQ(scope.Reason(), "압축 스트림 손상");
+        ar.Detach();
+    }
+    {
+        plat::DamageScope scope;
+        auto* failing = new MemStream("abcdef", stg::kShareExclusive);
+        failing->failReads = true;
+        CH2sStream dev;
+        ASSERT_EQ(dev.Attach(failing, false), 1);
+        CH2sArchive ar(&dev);
+        char c;
+        EXPECT_EQ(ar.Read(&c, 1), -1);
+        EXPECT_STREQ(scope.Reason(), "스트림을 읽을 수 없음");
+    }
+    {
+        // Whole data read to its end: no damage.
+        plat::DamageScope scope;
+        ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("w.bin"), Deflated(Payload())));
+        CH2sFile f;
+        ASSERT_EQ(f.Open(plat::PathFromNative(dir.file("w.bin")), 0), 1);
+        CH2sArchive ar(&f);
+        ASSERT_EQ(ar.BeginCompression(), 1);
+        std::string got(Payload().size() + 10, '\0');
+        EXPECT_EQ(ar.Read(got.data(), static_cast<int>(got.size())), static_cast<int>(Payload().size()));
+        EXPECT_FALSE(scope.Damaged());
+        ar.Detach();
+    }
 }
 
 TEST(H2sArchive, WritingThroughCompressionReadsBack)
