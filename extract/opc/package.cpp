@@ -437,11 +437,15 @@ void ReadContentTypes(OpcPackage* p)
                 } else if (name.empty() || name[0] != '/') {
                     McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s MUST start with a '/'", name.c_str());
                 } else {
+                    // A part known only by its relationships entry has no
+                    // data: it is not there.
                     auto it = p->parts.find(name.substr(1));
                     if (it != p->parts.end()) {
                         it->second.overrideType = type;
                         it->second.hasOverride = true;
-                    } else if (name.find(".rels") == std::string::npos) {
+                    }
+                    if ((it == p->parts.end() || it->second.firstSegment < 0) &&
+                        name.find(".rels") == std::string::npos) {
                         // Reported, but the entries after it are still taken: a
                         // type for a part that is not there changes nothing,
                         // while stopping here would leave the remaining parts
@@ -506,7 +510,10 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
                 } else if (!hasMode || EqualsNoCaseAscii(mode, "Internal")) {
                     bool outside = false;
                     rel.target = ResolveTarget(source, target, &outside);
-                    if (p->parts.count(rel.target) && !outside) {
+                    // A part known only by its relationships entry has no
+                    // data: it is not there.
+                    auto named = p->parts.find(rel.target);
+                    if (named != p->parts.end() && named->second.firstSegment >= 0 && !outside) {
                         take = true;
                     } else {
                         // Not taken, and the entries after it still are:
