@@ -218,11 +218,18 @@ struct Directory {
     uint64_t end = 0;  // where the directory must end
 };
 
-bool FindDirectory(OpcIo* io, Directory* dir)
+// False when the archive is not read; *damage then names the damage that
+// refused it (a file cut before its end record, a directory placed or sized
+// past the file), or stays null when the archive is one this reader does not
+// take (spread over several disks, more entries than any package has).
+// Bytes after the end record's comment are nothing the archive names, and
+// are passed over as every ZIP tool does.
+bool FindDirectory(OpcIo* io, Directory* dir, const char** damage)
 {
     const uint64_t tailLength = std::min<uint64_t>(io->length, 22 + 0xFFFF);
     const uint64_t tailStart = io->length - tailLength;
     std::vector<unsigned char> tail(static_cast<size_t>(tailLength));
+    *damage = "구조가 끝나지 않음";
     if (tailLength < 22 || !ReadAt(io, tailStart, tail.data(), tail.size()))
         return false;
     // The last end record whose comment fits in the file.
@@ -235,14 +242,19 @@ bool FindDirectory(OpcIo* io, Directory* dir)
         --at;
     }
     const unsigned char* e = &tail[at];
-    if (Le16(e + 4) != 0 || Le16(e + 6) != 0 || Le16(e + 8) != Le16(e + 10))
+    *damage = nullptr;
+    if (Le16(e + 4) != 0 || Le16(e + 6) != 0)
         return false;  // archives spread over several disks are not read
+    *damage = "디렉터리 항목 수 불일치";
+    if (Le16(e + 8) != Le16(e + 10))
+        return false;  // one disk, whose count must be the archive's
     const uint64_t endRecord = tailStart + at;
     dir->entries = Le16(e + 10);
     dir->size = Le32(e + 12);
     dir->offset = Le32(e + 16);
     dir->end = endRecord;
     unsigned char loc[20];
+    *damage = "디렉터리 손상";
     if (endRecord >= 20 && ReadAt(io, endRecord - 20, loc, 20) && Le32(loc) == kZip64LocatorSignature) {
         const uint64_t recordAt = Le64(loc + 8);
         unsigned char r[56];
@@ -256,8 +268,10 @@ bool FindDirectory(OpcIo* io, Directory* dir)
     }
     // The directory lies before its end record, and every entry takes at
     // least 46 bytes of it; more entries than any package has are refused.
-    return dir->offset <= dir->end && dir->size <= dir->end - dir->offset && dir->entries <= dir->size / 46 &&
-           dir->entries <= kMaxEntries;
+    if (dir->offset > dir->end || dir->size > dir->end - dir->offset || dir->entries > dir->size / 46)
+        return false;
+    *damage = nullptr;
+    return dir->entries <= kMaxEntries;
 }
 
 // Reads the extra fields of a local header into seg (growth hint and the
@@ -329,29 +343,34 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
     if (!ReadAt(io, 0, first, 4) || Le32(first) != kLocalSignature)
         return io->error == 0;
     Directory dir;
-    if (!FindDirectory(io, &dir)) {
+    const char* damage = nullptr;
+    if (!FindDirectory(io, &dir, &damage)) {
+        if (damage)
+            plat::NoteDamage(damage);
         io->SetError(OPC_IO_FAILURE);
         return false;
     }
+    // Each refusal below is of an archive that contradicts itself.
+    auto refuse = [this](const char* why) {
+        plat::NoteDamage(why);
+        io->SetError(OPC_IO_FAILURE);
+        return false;
+    };
     std::set<std::string> seen;
     uint64_t at = dir.offset;
     const uint64_t dirEnd = dir.offset + dir.size;
     std::vector<unsigned char> fields;
     for (uint64_t i = 0; i < dir.entries; ++i) {
         unsigned char c[46];
-        if (at > dirEnd || dirEnd - at < 46 || !ReadAt(io, at, c, 46) || Le32(c) != kCentralSignature) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (at > dirEnd || dirEnd - at < 46 || !ReadAt(io, at, c, 46) || Le32(c) != kCentralSignature)
+            return refuse("디렉터리 손상");
         const uint16_t nameLength = Le16(c + 28);
         const uint16_t extraLength = Le16(c + 30);
         const uint16_t commentLength = Le16(c + 32);
         const uint64_t entryLength = 46ull + nameLength + extraLength + commentLength;
         fields.resize(size_t(nameLength) + extraLength);
-        if (dirEnd - at < entryLength || !ReadAt(io, at + 46, fields.data(), fields.size())) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (dirEnd - at < entryLength || !ReadAt(io, at + 46, fields.data(), fields.size()))
+            return refuse("길이가 데이터를 넘음");
         at += entryLength;
 
         OpcSegment seg;
@@ -398,43 +417,34 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
                     if (ok)
                         disk = Le32(&fields[y]);
                 }
-                if (!ok) {
-                    io->SetError(OPC_IO_FAILURE);
-                    return false;
-                }
+                if (!ok)
+                    return refuse("길이가 데이터를 넘음");
                 zip64 = true;
             }
             x = dataAt + size;
         }
-        if (disk != 0) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        // The end record said one disk.
+        if (disk != 0)
+            return refuse("디렉터리 손상");
 
         // The local header the directory points at.
         unsigned char h[30];
-        if (!ReadAt(io, seg.offset, h, 30) || Le32(h) != kLocalSignature) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (!ReadAt(io, seg.offset, h, 30) || Le32(h) != kLocalSignature)
+            return refuse("로컬 헤더 불일치");
         const uint16_t localName = Le16(h + 26);
         const uint16_t localExtra = Le16(h + 28);
         fields.resize(size_t(localName) + localExtra);
         if (!ReadAt(io, seg.offset + 30, fields.data(), fields.size()) ||
-            !ReadLocalExtra(fields.data() + localName, localExtra, &seg)) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+            !ReadLocalExtra(fields.data() + localName, localExtra, &seg))
+            return refuse("길이가 데이터를 넘음");
         // The local header must be the entry's own: a directory entry that
         // points at another entry's header would serve that entry's data
         // under this name. Such an entry keeps its place but is not read; an
         // archive opened for writing is not written back over it.
         if (localName != nameLength ||
             std::memcmp(fields.data(), seg.archiveName.data(), nameLength) != 0) {
-            if (io->flags & 2) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
-            }
+            if (io->flags & 2)
+                return refuse("로컬 헤더 불일치");
             seg.flags |= kOpcSegmentForeignHeader;
             plat::NoteDamage("로컬 헤더 불일치");
         } else if (LocalHeaderDisagrees(h, seg)) {
@@ -448,10 +458,9 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
             // Data declared beyond the file: its stream comes up short and
             // says so when the part is read (see OpcEntryStream).
         } else if (seg.gpFlags & 8) {
-            // The descriptor's own values are not used (the directory's
-            // are), only its size, to place the next entry in a package
-            // opened for writing.
             // The descriptor after the data, with or without its signature.
+            // Its values are not used (the directory's are), only its size,
+            // to place the next entry in a package opened for writing.
             unsigned char d[4];
             const uint32_t body = zip64 ? 20 : 12;
             if (ReadAt(io, dataStart + seg.compressedSize, d, 4))
@@ -466,10 +475,8 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
             plat::NoteDamage("항목 이름 손상");
         // Two entries of one name: which one a reader takes is a guess, so
         // the archive is not read.
-        if (!seen.insert(seg.name).second) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (!seen.insert(seg.name).second)
+            return refuse("항목 이름 중복");
         int32_t piece;
         bool last;
         const OpcEntryKind kind = OpcClassifyName(seg.name, &piece, &last);
@@ -482,7 +489,7 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
         if (kind == OpcEntryKind::Folder) {
             FreeSegment(index);
         } else if (!add(index, kind)) {
-            io->SetError(OPC_IO_MEMORY);
+            io->SetError(OPC_IO_MEMORY);  // not damage: memory ran out
             return false;
         }
     }

@@ -399,6 +399,9 @@ void ReadContentTypes(OpcPackage* p)
     }
     xmlTextReaderPtr r = st.reader;
     int rc = ReadToRoot(&st);
+    // Another root than Types types no part.
+    if (rc == 1 && !IsElement(r, kContentTypesNs, "Types"))
+        plat::NoteDamage("콘텐츠 형식 값 손상");
     if (rc == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
         rc = McReaderRead(&st);
@@ -485,6 +488,9 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
         return;
     xmlTextReaderPtr r = st.reader;
     int rc = ReadToRoot(&st);
+    // Another root than Relationships names no part.
+    if (rc == 1 && !IsElement(r, kRelationshipsNs, "Relationships"))
+        plat::NoteDamage("관계 값 손상");
     if (rc == 1 && IsElement(r, kRelationshipsNs, "Relationships") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
         rc = McReaderRead(&st);
@@ -620,6 +626,8 @@ std::string ResolveTarget(const std::string& sourcePart, const std::string& targ
         i = more ? end + 1 : end;
         while (more && i < target.size() && target[i] == '/')
             ++i;
+        // Longer than any part name: it names no part (an entry's name is
+        // cut at the same length).
         if (result.size() > kMaxPartName)
             break;
     }
@@ -660,6 +668,10 @@ OpcPackage* PackageOpen(const char16_t* path, int mode, void* user)
             OpcPart& part = p->parts[name];
             part.firstSegment = index;
             part.lastSegment = index;
+            // The pieces of an interleaved part are not joined: such a part
+            // is not read (PackageOpenPart), rather than read from one piece.
+            if (p->zip.segments[index].piece >= 0)
+                part.interleaved = true;
             return true;
         }
         case OpcEntryKind::Folder:
@@ -881,7 +893,7 @@ int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name,
     if (!package || !state || !name)
         return 1;
     auto it = package->parts.find(StripSlash(name));
-    if (it == package->parts.end() || it->second.firstSegment < 0)
+    if (it == package->parts.end() || it->second.firstSegment < 0 || it->second.interleaved)
         return 1;
     return OpenSegment(package, state, it->second.firstSegment, baseUrl, encoding, options) ? 0 : 1;
 }

@@ -52,6 +52,7 @@ struct OpcPart {
     int32_t firstSegment = -1;     // -1: the part has no data
     int32_t lastSegment = -1;
     int32_t relsSegment = -1;
+    bool interleaved = false;      // stored in pieces ("[n].piece" entries)
     std::vector<OpcRelationship> relationships;  // sorted by id
 };
 
@@ -105,8 +106,8 @@ const char* PackageGetPartType(OpcPackage* package, const char* name);
 const std::vector<OpcRelationship>* PackageGetRelationships(OpcPackage* package, const char* name);
 
 // Opens the part's XML into state. 0 when opened; 1 for an unknown part, a
-// part without data, data that cannot be opened or a reader that cannot be
-// created.
+// part without data, an interleaved part, data that cannot be opened or a
+// reader that cannot be created.
 int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name, const char* baseUrl,
                     const char* encoding, int options);
 
