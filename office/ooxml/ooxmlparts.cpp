@@ -268,6 +268,7 @@ void ReadStyles(OpcPackage* package, XlsxStyles* styles)
             if (NodeType(s) != XML_READER_TYPE_ELEMENT)
                 return 1;
             if (LocalIs(s, "numFmt")) {
+                // A format without a number is one no cell can name.
                 int id = 0;
                 if (ParseInt(Attribute(s, "numFmtId"), &id))
                     styles->codes.emplace_back(id, Utf8Text(Attribute(s, "formatCode").c_str()));
@@ -632,6 +633,8 @@ int ReadDocxParts(OpcPackage* package, CTextCollector* collector)
     if (!ReadPart(package, "/word/document.xml", walk))
         return 0;
     for (const char* name = PackageFirstPart(package); name; name = PackageNextPart(package, name)) {
+        // A part without a type is none of the stories read here (a
+        // package without content types has noted that).
         const char* t = PackageGetPartType(package, name);
         if (!t)
             continue;
