@@ -219,30 +219,55 @@ std::string RelationshipKind(const std::string& type)
     return slash == std::string::npos ? type : type.substr(slash + 1);
 }
 
+// A kind of part a reader reads: its relationship kind (null: known by its
+// type alone) and its content type (null: any type; the main part is read by
+// its name).
+struct WantedPart {
+    const char* relationship;
+    const char* contentType;
+};
+
 // The package's own damage as a reader of it sees it: no content types (the
-// parts are typed by them), or a part of a kind the reader reads (by
-// relationship kind or content type) that the package names and does not
-// hold. Parts of other kinds (an internal hyperlink's target, a printer's
-// settings) may be missing without a word of the document being lost.
-void NoteMissingParts(OpcPackage* package, std::initializer_list<const char*> relationshipKinds,
-                      std::initializer_list<const char*> contentTypes)
+// parts are typed by them); a part of a kind the reader reads that the
+// package names (by a relationship or an Override) and does not hold; a part
+// that a relationship names as one of these kinds and whose content type
+// says otherwise, so that the reader would pass it by. Parts of other kinds
+// (an internal hyperlink's target, a printer's settings) may be missing
+// without a word of the document being lost.
+void NoteMissingParts(OpcPackage* package, std::initializer_list<WantedPart> wanted)
 {
     if (package->contentTypesSegment < 0)
         plat::NoteDamage("콘텐츠 형식 파트 없음");
     for (const OpcMissingPart& missing : package->missingParts) {
-        bool wanted = false;
-        if (!missing.relationshipType.empty()) {
-            const std::string kind = RelationshipKind(missing.relationshipType);
-            for (const char* k : relationshipKinds)
-                wanted = wanted || kind == k;
-        }
-        for (const char* t : contentTypes)
-            wanted = wanted || missing.contentType == t;
-        if (wanted) {
-            plat::NoteDamage("참조된 파트 없음");
-            return;
+        const std::string kind = RelationshipKind(missing.relationshipType);
+        for (const WantedPart& w : wanted) {
+            if ((w.relationship && !missing.relationshipType.empty() && kind == w.relationship) ||
+                (w.contentType && missing.contentType == w.contentType)) {
+                plat::NoteDamage("참조된 파트 없음");
+                return;
+            }
         }
     }
+    auto check = [&](const std::vector<OpcRelationship>& relationships) {
+        for (const OpcRelationship& r : relationships) {
+            if (r.external)
+                continue;
+            const std::string kind = RelationshipKind(r.type);
+            for (const WantedPart& w : wanted) {
+                if (!w.contentType || !w.relationship || kind != w.relationship)
+                    continue;
+                const char* type = PackageGetPartType(package, r.target.c_str());
+                if (!type || std::strcmp(type, w.contentType) != 0)
+                    return false;
+            }
+        }
+        return true;
+    };
+    bool typed = check(package->packageRelationships);
+    for (auto it = package->parts.begin(); typed && it != package->parts.end(); ++it)
+        typed = check(it->second.relationships);
+    if (!typed)
+        plat::NoteDamage("콘텐츠 형식 불일치");
 }
 
 bool ParseInt(const std::string& s, int* out)
@@ -626,9 +651,16 @@ int ReadDocxParts(OpcPackage* package, CTextCollector* collector)
 {
     if (!PackageFirstPart(package))
         return 0;
-    NoteMissingParts(package, {"officeDocument", "header", "footer", "footnotes", "endnotes", "comments"},
-                     {kDocumentMainType, kDocumentMacroType, kDocumentTemplateType, kDocumentMacroTemplateType,
-                      kHeaderType, kFooterType, kFootnotesType, kEndnotesType, kCommentsType});
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {nullptr, kDocumentMainType},
+                               {nullptr, kDocumentMacroType},
+                               {nullptr, kDocumentTemplateType},
+                               {nullptr, kDocumentMacroTemplateType},
+                               {"header", kHeaderType},
+                               {"footer", kFooterType},
+                               {"footnotes", kFootnotesType},
+                               {"endnotes", kEndnotesType},
+                               {"comments", kCommentsType}});
     auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
     if (!ReadPart(package, "/word/document.xml", walk))
         return 0;
@@ -653,8 +685,11 @@ int ReadPptxParts(OpcPackage* package, CTextCollector* collector)
     if (!PackageFirstPart(package))
         return 0;
     // The presentation part holds no text of its own; it names the slides.
-    NoteMissingParts(package, {"officeDocument", "slide", "slideMaster", "slideLayout", "diagramData"},
-                     {kSlideType, kSlideMasterType, kSlideLayoutType, kDiagramDataType});
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {"slide", kSlideType},
+                               {"slideMaster", kSlideMasterType},
+                               {"slideLayout", kSlideLayoutType},
+                               {"diagramData", kDiagramDataType}});
     auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
     if (!ReadPartsOfType(package, kSlideMasterType, walk) || !ReadPartsOfType(package, kSlideLayoutType, walk) ||
         !ReadPartsOfType(package, kSlideType, walk))
@@ -670,8 +705,10 @@ int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<st
     if (!PackageFirstPart(package))
         return 0;
     // The workbook part holds no cell text; it names the sheets.
-    NoteMissingParts(package, {"officeDocument", "worksheet", "sharedStrings", "styles"},
-                     {kWorksheetType, kSharedStringsType, kStylesType});
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {"worksheet", kWorksheetType},
+                               {"sharedStrings", kSharedStringsType},
+                               {"styles", kStylesType}});
     if (const char* name = FirstPartOfType(package, kSharedStringsType)) {
         if (!ReadPart(package, name, [&](McReaderState* s) { return WalkSharedStrings(s, sharedStrings); }))
             return 0;

@@ -166,7 +166,7 @@ void AddOoxmlMutants(const Bytes& seed, std::uint64_t rng, std::size_t budget, s
     kinds.push_back(std::move(removed));
 
     // Relationships retargeted at a part that is not there, at the target
-    // of another relationship, or removed.
+    // of another relationship, or removed; Overrides removed.
     std::vector<Mutant> relationships;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const std::string& xml = parts[i].second;
@@ -193,6 +193,21 @@ void AddOoxmlMutants(const Bytes& seed, std::uint64_t rng, std::size_t budget, s
                 with(swapped, "to another part");
             }
             with(xml.substr(0, rels[r].first) + xml.substr(rels[r].second), "removed");
+        }
+    }
+    // Each Override of the content types removed: its part is typed by its
+    // extension alone.
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i].first != "[Content_Types].xml")
+            continue;
+        const std::string& xml = parts[i].second;
+        for (std::size_t at = xml.find("<Override "); at != std::string::npos; at = xml.find("<Override ", at + 1)) {
+            const std::size_t end = xml.find("/>", at);
+            if (end == std::string::npos)
+                break;
+            OoxmlParts p = parts;
+            p[i].second = xml.substr(0, at) + xml.substr(end + 2);
+            relationships.push_back({"override@" + std::to_string(at) + " removed", ZipOoxmlParts(p)});
         }
     }
     kinds.push_back(std::move(relationships));

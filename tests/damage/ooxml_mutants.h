@@ -34,7 +34,8 @@ OoxmlParts UnzipOoxmlParts(const Bytes& zip);
 //   - each part removed with its directory entry ([Content_Types].xml and
 //     the relationships parts among them);
 //   - each internal relationship retargeted at a part that is not there
-//     or at another part, and each relationship removed;
+//     or at another part, each relationship removed, each Override of the
+//     content types removed;
 //   - the XML of each part cut at several points, zipped again with sizes
 //     that fit.
 void AddOoxmlMutants(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vector<Mutant>& out);

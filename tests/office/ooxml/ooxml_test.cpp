@@ -798,6 +798,8 @@ TEST_F(OoxmlTest, DamagedPackagesAreReadInPart)
     cases.push_back({"header typed by an Override and absent", 'w', word("header2.xml", false, true), "body\n"});
     cases.push_back({"relationship target above the package's root", 'w', word("../../word/header1.xml", true, false),
                      "body\n"});
+    cases.push_back({"header named by its relationship, typed as another kind", 'w', word("header1.xml", true, false),
+                     "body\n"});
     cases.push_back({"no content types", 'w',
                      ps_test::MakeOoxmlPackage({{"word/document.xml", body}, {"word/header1.xml", header}}, {}, false),
                      "body\n"});
