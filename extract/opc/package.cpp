@@ -346,8 +346,8 @@ bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const c
     ReleaseReader(kPrologPass, reader, used, bytes);
     // A part without a root element, or whose XML fails before it, is
     // damaged; one refused for its entities, or for markup longer than the
-    // reader takes, is not read but not damaged.
-    if (!accepted && !declaresEntities && !limitReached)
+    // reader takes, or whose read was stopped, is not read but not damaged.
+    if (!accepted && !declaresEntities && !limitReached && !plat::ReadCancelled())
         plat::NoteDamage("XML 구조 손상");
     return accepted;
 }
@@ -471,10 +471,13 @@ void ReadContentTypes(OpcPackage* p)
     // A value that stopped the taking of types (missing, conflicting or not
     // a part name), or XML that failed, leaves parts without their types:
     // damage, unless a reading limit stopped it.
-    if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached)
+    if (plat::ReadCancelled()) {
+        // Stopped, not damaged.
+    } else if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached) {
         plat::NoteDamage(st.error == MC_ERROR_STRUCTURE && rc == -1 ? "XML 구조 손상" : "콘텐츠 형식 값 손상");
-    else if (rc == -1 && st.error == MC_ERROR_NONE)
+    } else if (rc == -1 && st.error == MC_ERROR_NONE) {
         plat::NoteDamage("XML 구조 손상");
+    }
     McReaderCleanup(&st);
 }
 
@@ -552,10 +555,13 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
     // Target, an unknown target mode), or XML that failed: the parts named
     // after it are not known to be missing. Damage, unless a reading limit
     // stopped it.
-    if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached)
+    if (plat::ReadCancelled()) {
+        // Stopped, not damaged.
+    } else if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached) {
         plat::NoteDamage(st.error == MC_ERROR_STRUCTURE && rc == -1 ? "XML 구조 손상" : "관계 값 손상");
-    else if (rc == -1 && st.error == MC_ERROR_NONE)
+    } else if (rc == -1 && st.error == MC_ERROR_NONE) {
         plat::NoteDamage("XML 구조 손상");
+    }
     McReaderCleanup(&st);
 }
 

@@ -161,9 +161,10 @@ int WalkText(McReaderState* s, CTextCollector* collector, const char* ns)
 //
 // XML that fails after the part began (broken markup, data cut short, a
 // markup-compatibility structure out of place) is damage. A part stopped by
-// a reading limit (markup longer, or nesting deeper, than the reader takes),
-// one that needs a namespace this reader does not understand, and one whose
-// entities are refused are not read without being damaged. Damage of the
+// a reading limit (markup longer, or nesting deeper, than the reader takes)
+// or by the search's stop, one that needs a namespace this reader does not
+// understand, and one whose entities are refused are not read without being
+// damaged. Damage of the
 // part's data (its ZIP entry) is noted by its stream.
 bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McReaderState*)>& walk)
 {
@@ -177,13 +178,13 @@ bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McR
         const int walked = walk(&state);
         // The data ended inside the root (the XML reader reports such an end
         // as an error; this is the same end met without one).
-        if (walked == 0)
+        if (walked == 0 && !plat::ReadCancelled())
             plat::NoteDamage("구조가 끝나지 않음");
         rc = walked == 1 ? McReaderNext(&state) : -1;
         while (rc == 1)
             rc = McReaderRead(&state);
     }
-    if (rc == -1 && state.error == MC_ERROR_STRUCTURE && !state.limitReached)
+    if (rc == -1 && state.error == MC_ERROR_STRUCTURE && !state.limitReached && !plat::ReadCancelled())
         plat::NoteDamage("XML 구조 손상");
     McReaderCleanup(&state);
     return rc == 0;

@@ -10,6 +10,7 @@
 
 #include "extract/extractlib.h"
 #include "office/officeentry.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 #include "support/zip_writer.h"
@@ -857,6 +858,45 @@ TEST_F(OoxmlTest, DamagedPackagesAreReadInPart)
         const std::string text = Convert(c.kind, c.bytes, &status);
         EXPECT_EQ(status, 1) << c.what;
         EXPECT_EQ(text, c.text) << c.what;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Which parts that are not read are damaged: broken XML is, while a part
+// stopped at a reading limit, one that needs a namespace the reader does not
+// understand and one that declares entities are not read without damage.
+TEST_F(OoxmlTest, PartsNotReadAreDamagedOnlyWhenBroken)
+{
+    std::string deep = "<w:p><w:r><w:t>before</w:t></w:r></w:p>";
+    for (int i = 0; i < 2000; ++i)
+        deep += "<w:sdt>";
+    struct Case {
+        const char* what;
+        std::string document;
+        const char* reason;  // null: not damaged
+    };
+    const Case cases[] = {
+        {"markup broken after text", Doc("<w:p><w:r><w:t>before</w:t></w:r></w:p><w:p><w:t>x</w:p>"), "XML 구조 손상"},
+        {"cut inside an element", Doc("<w:p><w:r><w:t>before</w:t></w:r></w:p>").substr(0, 120), "XML 구조 손상"},
+        {"nested deeper than the reader takes", Doc(deep), nullptr},
+        {"a namespace that must be understood",
+         "<w:document " W_NS " " MC_NS " xmlns:x=\"urn:x\" mc:MustUnderstand=\"x\"><w:body/></w:document>", nullptr},
+        {"entities declared",
+         "<!DOCTYPE w:document [<!ENTITY e \"1\">]>" + Doc("<w:p><w:r><w:t>&e;</w:t></w:r></w:p>").substr(21),
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        plat::DamageScope damage;
+        int status = -1;
+        Convert('w', Word(c.document), &status);
+        EXPECT_EQ(status, 1) << c.what;
+        if (c.reason)
+            EXPECT_STREQ(damage.Reason(), c.reason) << c.what;
+        else
+            EXPECT_FALSE(damage.Damaged()) << c.what << ": " << damage.Reason();
     }
 }
 
