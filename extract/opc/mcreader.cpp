@@ -249,6 +249,7 @@ int Process(McReaderState* s, int r)
             return -1;
         }
         if (depthValue > kMaxMcElementDepth) {
+            s->limitReached = true;
             McRaiseError(s, MC_ERROR_STRUCTURE, "Elements nested deeper than %d", kMaxMcElementDepth);
             return -1;
         }
@@ -343,6 +344,7 @@ int McReaderInit(McReaderState* state, xmlTextReaderPtr reader)
     state->suspend.Clear();
     state->skip.clear();
     state->error = 0;
+    state->limitReached = false;
     state->suspendDepth = -1;
     state->suspend.Insert(kPresentationMainNamespace, std::string("extLst"), 0);
     state->reader = reader;

@@ -82,6 +82,10 @@ struct McReaderState {
     McNameSet suspend;
     std::vector<McSkipEntry> skip;
     int32_t error = 0;
+    // The document ended at a reading limit, not at damage of its own:
+    // elements nested deeper than kMaxMcElementDepth, or (set by the package
+    // reader) markup longer than the reader takes.
+    bool limitReached = false;
     // Depth of the element whose content passes unprocessed, -1 when none.
     int32_t suspendDepth = -1;
 };

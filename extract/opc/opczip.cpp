@@ -218,11 +218,18 @@ struct Directory {
     uint64_t end = 0;  // where the directory must end
 };
 
-bool FindDirectory(OpcIo* io, Directory* dir)
+// False when the archive is not read; *damage then names the damage that
+// refused it (a file cut before its end record, a directory placed or sized
+// past the file), or stays null when the archive is one this reader does not
+// take (spread over several disks, more entries than any package has).
+// Bytes after the end record's comment are nothing the archive names, and
+// are passed over as every ZIP tool does.
+bool FindDirectory(OpcIo* io, Directory* dir, const char** damage)
 {
     const uint64_t tailLength = std::min<uint64_t>(io->length, 22 + 0xFFFF);
     const uint64_t tailStart = io->length - tailLength;
     std::vector<unsigned char> tail(static_cast<size_t>(tailLength));
+    *damage = "구조가 끝나지 않음";
     if (tailLength < 22 || !ReadAt(io, tailStart, tail.data(), tail.size()))
         return false;
     // The last end record whose comment fits in the file.
@@ -235,14 +242,19 @@ bool FindDirectory(OpcIo* io, Directory* dir)
         --at;
     }
     const unsigned char* e = &tail[at];
-    if (Le16(e + 4) != 0 || Le16(e + 6) != 0 || Le16(e + 8) != Le16(e + 10))
+    *damage = nullptr;
+    if (Le16(e + 4) != 0 || Le16(e + 6) != 0)
         return false;  // archives spread over several disks are not read
+    *damage = "디렉터리 항목 수 불일치";
+    if (Le16(e + 8) != Le16(e + 10))
+        return false;  // one disk, whose count must be the archive's
     const uint64_t endRecord = tailStart + at;
     dir->entries = Le16(e + 10);
     dir->size = Le32(e + 12);
     dir->offset = Le32(e + 16);
     dir->end = endRecord;
     unsigned char loc[20];
+    *damage = "디렉터리 손상";
     if (endRecord >= 20 && ReadAt(io, endRecord - 20, loc, 20) && Le32(loc) == kZip64LocatorSignature) {
         const uint64_t recordAt = Le64(loc + 8);
         unsigned char r[56];
@@ -256,8 +268,10 @@ bool FindDirectory(OpcIo* io, Directory* dir)
     }
     // The directory lies before its end record, and every entry takes at
     // least 46 bytes of it; more entries than any package has are refused.
-    return dir->offset <= dir->end && dir->size <= dir->end - dir->offset && dir->entries <= dir->size / 46 &&
-           dir->entries <= kMaxEntries;
+    if (dir->offset > dir->end || dir->size > dir->end - dir->offset || dir->entries > dir->size / 46)
+        return false;
+    *damage = nullptr;
+    return dir->entries <= kMaxEntries;
 }
 
 // Reads the extra fields of a local header into seg (growth hint and the
@@ -285,6 +299,41 @@ bool ReadLocalExtra(const unsigned char* p, size_t n, OpcSegment* seg)
     return true;
 }
 
+// Whether the local header h (30 bytes) tells the directory's story for seg:
+// method, and unless the header defers them to a descriptor (flag bit 3) or
+// to a Zip64 field (all ones), CRC-32 and sizes.
+bool LocalHeaderDisagrees(const unsigned char* h, const OpcSegment& seg)
+{
+    if (Le16(h + 8) != seg.method)
+        return true;
+    if (Le16(h + 6) & 8)
+        return false;
+    const uint32_t crc = Le32(h + 14);
+    const uint32_t compressed = Le32(h + 18);
+    const uint32_t uncompressed = Le32(h + 22);
+    return crc != seg.crc || (compressed != 0xFFFFFFFFu && compressed != seg.compressedSize) ||
+           (uncompressed != 0xFFFFFFFFu && uncompressed != seg.uncompressedSize);
+}
+
+// Whether OpcDecodeName takes the whole stored name: no malformed escape, no
+// zero byte, not longer than a name is kept.
+bool NameDecodesWhole(const std::string& stored)
+{
+    size_t decoded = 0;
+    for (size_t i = 0; i < stored.size(); ++i, ++decoded) {
+        char c = stored[i];
+        if (c == '%') {
+            if (i + 2 >= stored.size() || HexValue(stored[i + 1]) < 0 || HexValue(stored[i + 2]) < 0)
+                return false;
+            c = static_cast<char>(HexValue(stored[i + 1]) * 16 + HexValue(stored[i + 2]));
+            i += 2;
+        }
+        if (c == '\0')
+            return false;
+    }
+    return decoded <= kMaxName;
+}
+
 }  // namespace
 
 bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
@@ -294,29 +343,34 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
     if (!ReadAt(io, 0, first, 4) || Le32(first) != kLocalSignature)
         return io->error == 0;
     Directory dir;
-    if (!FindDirectory(io, &dir)) {
+    const char* damage = nullptr;
+    if (!FindDirectory(io, &dir, &damage)) {
+        if (damage)
+            plat::NoteDamage(damage);
         io->SetError(OPC_IO_FAILURE);
         return false;
     }
+    // Each refusal below is of an archive that contradicts itself.
+    auto refuse = [this](const char* why) {
+        plat::NoteDamage(why);
+        io->SetError(OPC_IO_FAILURE);
+        return false;
+    };
     std::set<std::string> seen;
     uint64_t at = dir.offset;
     const uint64_t dirEnd = dir.offset + dir.size;
     std::vector<unsigned char> fields;
     for (uint64_t i = 0; i < dir.entries; ++i) {
         unsigned char c[46];
-        if (at > dirEnd || dirEnd - at < 46 || !ReadAt(io, at, c, 46) || Le32(c) != kCentralSignature) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (at > dirEnd || dirEnd - at < 46 || !ReadAt(io, at, c, 46) || Le32(c) != kCentralSignature)
+            return refuse("디렉터리 손상");
         const uint16_t nameLength = Le16(c + 28);
         const uint16_t extraLength = Le16(c + 30);
         const uint16_t commentLength = Le16(c + 32);
         const uint64_t entryLength = 46ull + nameLength + extraLength + commentLength;
         fields.resize(size_t(nameLength) + extraLength);
-        if (dirEnd - at < entryLength || !ReadAt(io, at + 46, fields.data(), fields.size())) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (dirEnd - at < entryLength || !ReadAt(io, at + 46, fields.data(), fields.size()))
+            return refuse("길이가 데이터를 넘음");
         at += entryLength;
 
         OpcSegment seg;
@@ -335,8 +389,12 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
             const uint16_t id = Le16(&fields[x]);
             const uint16_t size = Le16(&fields[x + 2]);
             const size_t dataAt = x + 4;
-            if (size > fields.size() - dataAt)
+            if (size > fields.size() - dataAt) {
+                // A field longer than the extra area: the Zip64 values it
+                // may hold are not there.
+                plat::NoteDamage("길이가 데이터를 넘음");
                 break;
+            }
             if (id == 0x0001) {
                 size_t y = dataAt;
                 const size_t yEnd = dataAt + size;
@@ -359,51 +417,50 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
                     if (ok)
                         disk = Le32(&fields[y]);
                 }
-                if (!ok) {
-                    io->SetError(OPC_IO_FAILURE);
-                    return false;
-                }
+                if (!ok)
+                    return refuse("길이가 데이터를 넘음");
                 zip64 = true;
             }
             x = dataAt + size;
         }
-        if (disk != 0) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        // The end record said one disk.
+        if (disk != 0)
+            return refuse("디렉터리 손상");
 
         // The local header the directory points at.
         unsigned char h[30];
-        if (!ReadAt(io, seg.offset, h, 30) || Le32(h) != kLocalSignature) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (!ReadAt(io, seg.offset, h, 30) || Le32(h) != kLocalSignature)
+            return refuse("로컬 헤더 불일치");
         const uint16_t localName = Le16(h + 26);
         const uint16_t localExtra = Le16(h + 28);
         fields.resize(size_t(localName) + localExtra);
         if (!ReadAt(io, seg.offset + 30, fields.data(), fields.size()) ||
-            !ReadLocalExtra(fields.data() + localName, localExtra, &seg)) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+            !ReadLocalExtra(fields.data() + localName, localExtra, &seg))
+            return refuse("길이가 데이터를 넘음");
         // The local header must be the entry's own: a directory entry that
         // points at another entry's header would serve that entry's data
         // under this name. Such an entry keeps its place but is not read; an
         // archive opened for writing is not written back over it.
         if (localName != nameLength ||
             std::memcmp(fields.data(), seg.archiveName.data(), nameLength) != 0) {
-            if (io->flags & 2) {
-                io->SetError(OPC_IO_FAILURE);
-                return false;
-            }
+            if (io->flags & 2)
+                return refuse("로컬 헤더 불일치");
             seg.flags |= kOpcSegmentForeignHeader;
+            plat::NoteDamage("로컬 헤더 불일치");
+        } else if (LocalHeaderDisagrees(h, seg)) {
+            // The data is read by the directory's values; the header that
+            // tells another story is damage all the same.
+            plat::NoteDamage("로컬 헤더 불일치");
         }
         seg.headerSize = 30u + localName + localExtra - seg.padding;
         const uint64_t dataStart = seg.offset + 30 + localName + localExtra;
         if (seg.compressedSize > io->length) {
-            // Data declared beyond the file: its stream comes up short.
+            // Data declared beyond the file: its stream comes up short and
+            // says so when the part is read (see OpcEntryStream).
         } else if (seg.gpFlags & 8) {
             // The descriptor after the data, with or without its signature.
+            // Its values are not used (the directory's are), only its size,
+            // to place the next entry in a package opened for writing.
             unsigned char d[4];
             const uint32_t body = zip64 ? 20 : 12;
             if (ReadAt(io, dataStart + seg.compressedSize, d, 4))
@@ -414,12 +471,12 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
         seg.totalSize = uint64_t(seg.headerSize) + seg.padding + seg.compressedSize + seg.descriptorSize;
 
         seg.name = OpcDecodeName(seg.archiveName.data(), seg.archiveName.size());
+        if (!NameDecodesWhole(seg.archiveName))
+            plat::NoteDamage("항목 이름 손상");
         // Two entries of one name: which one a reader takes is a guess, so
         // the archive is not read.
-        if (!seen.insert(seg.name).second) {
-            io->SetError(OPC_IO_FAILURE);
-            return false;
-        }
+        if (!seen.insert(seg.name).second)
+            return refuse("항목 이름 중복");
         int32_t piece;
         bool last;
         const OpcEntryKind kind = OpcClassifyName(seg.name, &piece, &last);
@@ -432,10 +489,16 @@ bool OpcZip::Scan(const std::function<bool(int32_t, OpcEntryKind)>& add)
         if (kind == OpcEntryKind::Folder) {
             FreeSegment(index);
         } else if (!add(index, kind)) {
-            io->SetError(OPC_IO_MEMORY);
+            io->SetError(OPC_IO_MEMORY);  // not damage: memory ran out
             return false;
         }
     }
+    // The directory ends where its size says: entries left after the count
+    // of the end record, or bytes that are no entry, disagree with it.
+    if (at != dirEnd)
+        plat::NoteDamage("디렉터리 항목 수 불일치");
+    else if (dirEnd != dir.end)
+        plat::NoteDamage("디렉터리 크기 불일치");
     if (io->flags & 2)
         PrepareForWriting();
     return io->error == 0;
@@ -471,28 +534,59 @@ bool OpcEntryStream::Open()
     return true;
 }
 
+void OpcEntryStream::Fail(int32_t error, const char* damage)
+{
+    if (m_error == 0)
+        m_error = error;
+    if (damage)
+        plat::NoteDamage(damage);
+}
+
+void OpcEntryStream::Finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    // Every byte the directory declares was taken and gave the declared
+    // size and check value (stored data is its own size).
+    const uint64_t used = m_inflating ? m_consumed - m_z.avail_in : m_consumed;
+    if (used != m_seg.compressedSize || m_produced != m_seg.uncompressedSize)
+        Fail(OPC_IO_COMPRESSION, "압축 스트림 손상");
+    else if (m_crc != m_seg.crc)
+        Fail(OPC_IO_COMPRESSION, "검사값 불일치");
+}
+
 int OpcEntryStream::Read(char* buffer, int len)
 {
     if (plat::ReadCancelled())
         m_error = OPC_IO_FAILURE;
-    if (!m_open || m_error != 0 || len <= 0 || m_streamEnd)
+    if (!m_open || m_error != 0 || len <= 0 || m_finished)
         return 0;
     if (m_seg.method == 0) {
         const uint64_t left = m_seg.compressedSize - m_consumed;
         const size_t n = std::min<size_t>(left, static_cast<size_t>(len));
-        if (n == 0)
+        if (n == 0) {
+            Finish();
             return 0;
+        }
+        // Data declared past the end of the file comes up short.
         if (!m_io->Seek(m_dataStart + m_consumed)) {
-            m_error = OPC_IO_FAILURE;
+            Fail(OPC_IO_FAILURE, "길이가 데이터를 넘음");
             return 0;
         }
         const size_t got = m_io->Read(buffer, n);
+        if (got == 0) {
+            if (!plat::ReadCancelled())
+                Fail(OPC_IO_FAILURE, "길이가 데이터를 넘음");
+            return 0;
+        }
         m_consumed += got;
         m_produced += got;
         if (m_produced > kOpcMaxPartBytes) {
-            m_error = OPC_IO_COMPRESSION;
+            Fail(OPC_IO_COMPRESSION, "한도에 이르러 건너뜀");
             return 0;
         }
+        m_crc = static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(buffer), static_cast<uInt>(got)));
         return static_cast<int>(got);
     }
     m_z.next_out = reinterpret_cast<Bytef*>(buffer);
@@ -503,7 +597,7 @@ int OpcEntryStream::Read(char* buffer, int len)
             const size_t n = static_cast<size_t>(std::min<uint64_t>(left, m_in.size()));
             if (n > 0) {
                 if (!m_io->Seek(m_dataStart + m_consumed)) {
-                    m_error = OPC_IO_FAILURE;
+                    Fail(OPC_IO_FAILURE, "길이가 데이터를 넘음");
                     return 0;
                 }
                 const size_t got = m_io->Read(m_in.data(), n);
@@ -522,16 +616,21 @@ int OpcEntryStream::Read(char* buffer, int len)
         // An inflate error, or a call that makes no progress (the input ran
         // out before the end of the deflate stream).
         if (zr != Z_OK || (m_z.avail_out == before && m_z.avail_in == beforeIn)) {
-            m_error = OPC_IO_COMPRESSION;
+            Fail(OPC_IO_COMPRESSION, plat::ReadCancelled() ? nullptr : "압축 스트림 손상");
             break;
         }
     }
     const int delivered = len - static_cast<int>(m_z.avail_out);
     m_produced += static_cast<uint64_t>(delivered);
+    m_crc = static_cast<uint32_t>(crc32(m_crc, reinterpret_cast<const Bytef*>(buffer), static_cast<uInt>(delivered)));
     // A stream that inflates beyond its declared size is damaged, one beyond
     // the part limit too large to read: stop there.
-    if ((m_seg.uncompressedSize != 0 && m_produced > m_seg.uncompressedSize) || m_produced > kOpcMaxPartBytes)
-        m_error = OPC_IO_COMPRESSION;
+    if (m_produced > m_seg.uncompressedSize)
+        Fail(OPC_IO_COMPRESSION, "압축 스트림 손상");
+    else if (m_produced > kOpcMaxPartBytes)
+        Fail(OPC_IO_COMPRESSION, "한도에 이르러 건너뜀");
+    else if (m_streamEnd)
+        Finish();
     return m_error != 0 && delivered == 0 ? 0 : delivered;
 }
 
@@ -540,14 +639,11 @@ void OpcEntryStream::Close()
     if (!m_open)
         return;
     m_open = false;
+    // A stream closed before its end (the prolog check reads only the
+    // beginning of a part) is not judged here: its reader says whether the
+    // part was read to its end.
     if (m_inflating) {
-        const uint64_t unusedInput = m_z.avail_in;
-        if (inflateEnd(&m_z) != Z_OK ||
-            (m_streamEnd && (m_consumed - unusedInput != m_seg.compressedSize ||
-                             m_seg.uncompressedSize == 0 || m_produced != m_seg.uncompressedSize)))
-            m_error = OPC_IO_COMPRESSION;
+        inflateEnd(&m_z);
         m_inflating = false;
-    } else if (m_consumed != m_seg.compressedSize) {
-        m_error = OPC_IO_COMPRESSION;
     }
 }

@@ -187,13 +187,21 @@ public:
     // 4 (unknown method) or 5 (inflate start failed).
     bool Open();
     // Bytes delivered (0 at the end or after an error). A part that inflates
-    // beyond kOpcMaxPartBytes fails: no reader takes more.
+    // beyond kOpcMaxPartBytes fails: no reader takes more. At the end of the
+    // data the sizes and the CRC-32 are checked against the directory's.
+    // Data that does not inflate cleanly, ends before its declared sizes,
+    // runs past them or fails its check value sets error 5 (1 when it lies
+    // past the end of the file) and is noted as damage (plat::NoteDamage),
+    // as is a part cut at kOpcMaxPartBytes.
     int Read(char* buffer, int len);
-    // Ends the stream; checks the sizes (error 5 on a mismatch).
+    // Ends the stream.
     void Close();
     bool Failed() const { return m_error != 0; }
 
 private:
+    void Fail(int32_t error, const char* damage);
+    void Finish();
+
     OpcIo* m_io;
     OpcSegment m_seg;
     uint64_t m_dataStart = 0;
@@ -202,6 +210,8 @@ private:
     bool m_open = false;
     bool m_inflating = false;
     bool m_streamEnd = false;
+    bool m_finished = false;  // the end of the data was reached and checked
+    uint32_t m_crc = 0;       // of the bytes delivered
     int32_t m_error = 0;
     z_stream m_z{};
     std::vector<unsigned char> m_in;

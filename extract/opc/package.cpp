@@ -13,6 +13,7 @@
 #include <libxml/xmlreader.h>
 
 #include "extract/parsermessages.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 
 namespace {
@@ -25,6 +26,10 @@ const char* Str(const xmlChar* s)
 {
     return reinterpret_cast<const char*>(s);
 }
+
+// PackageResolveTarget; *outside (when given) is set when the target climbs
+// above the package's root.
+std::string ResolveTarget(const std::string& sourcePart, const std::string& target, bool* outside);
 
 const xmlChar* X(const char* s)
 {
@@ -150,6 +155,7 @@ struct PartStream {
     uint64_t delivered = 0;
     uint64_t nextCheck = kPendingCheckStep;
     bool tooLong = false;
+    bool* limitReached = nullptr;  // told when tooLong ends the part
     PartStream(OpcIo* io, const OpcSegment& seg) : stream(io, seg) {}
 };
 
@@ -165,6 +171,8 @@ int ReadCallback(void* context, char* buffer, int len)
             s->delivered - static_cast<uint64_t>(consumed) > kMaxPendingMarkup) {
             // Ends the part early: the parser reports the markup unfinished.
             s->tooLong = true;
+            if (s->limitReached)
+                *s->limitReached = true;
             TraceParserMessage("opc", "Markup longer than the reader takes");
             return 0;
         }
@@ -228,17 +236,23 @@ void ReleaseReader(ReaderPass pass, xmlTextReaderPtr reader, int options, uint64
 // the stream through the close callback, also when it cannot be set up. No
 // network access, no entity substitution.
 xmlTextReaderPtr OpenReader(OpcPackage* p, int32_t segment, ReaderPass pass, const char* baseUrl,
-                            const char* encoding, int options, int* usedOptions, uint64_t* bytes)
+                            const char* encoding, int options, int* usedOptions, uint64_t* bytes,
+                            bool* limitReached)
 {
     if (segment < 0 || static_cast<size_t>(segment) >= p->zip.segments.size())
         return nullptr;
     auto* ctx = new (std::nothrow) PartStream(&p->io, p->zip.segments[segment]);
     if (!ctx)
         return nullptr;
+    // A stream that cannot be opened: its entry's local header names
+    // another entry (noted as damage by the scan), or its method is one this
+    // reader does not know (not damage: the part's reader says it could not
+    // read the part).
     if (!ctx->stream.Open()) {
         delete ctx;
         return nullptr;
     }
+    ctx->limitReached = limitReached;
     const bool plain = PlainStart(ctx);
     options = (options | XML_PARSE_NONET) &
               ~(XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE);
@@ -306,10 +320,13 @@ bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const c
 {
     int used = 0;
     uint64_t bytes = 0;
-    xmlTextReaderPtr reader = OpenReader(p, segment, kPrologPass, baseUrl, encoding, options, &used, &bytes);
+    bool limitReached = false;
+    xmlTextReaderPtr reader =
+        OpenReader(p, segment, kPrologPass, baseUrl, encoding, options, &used, &bytes, &limitReached);
     if (!reader)
         return false;
     bool accepted = false;
+    bool declaresEntities = false;
     while (xmlTextReaderRead(reader) == 1) {
         const int type = xmlTextReaderNodeType(reader);
         if (type == XML_READER_TYPE_ELEMENT) {
@@ -320,11 +337,18 @@ bool PrologAccepted(OpcPackage* p, int32_t segment, const char* baseUrl, const c
             xmlNodePtr node = xmlTextReaderCurrentNode(reader);
             const xmlDtd* dtd = node && node->type == XML_DTD_NODE ? reinterpret_cast<const xmlDtd*>(node) : nullptr;
             const xmlDtd* internal = node && node->doc ? node->doc->intSubset : nullptr;
-            if ((dtd && (dtd->entities || dtd->pentities)) || (internal && (internal->entities || internal->pentities)))
+            if ((dtd && (dtd->entities || dtd->pentities)) || (internal && (internal->entities || internal->pentities))) {
+                declaresEntities = true;
                 break;
+            }
         }
     }
     ReleaseReader(kPrologPass, reader, used, bytes);
+    // A part without a root element, or whose XML fails before it, is
+    // damaged; one refused for its entities, or for markup longer than the
+    // reader takes, or whose read was stopped, is not read but not damaged.
+    if (!accepted && !declaresEntities && !limitReached && !plat::ReadCancelled())
+        plat::NoteDamage("XML 구조 손상");
     return accepted;
 }
 
@@ -340,8 +364,8 @@ bool OpenSegment(OpcPackage* p, McReaderState* state, int32_t segment, const cha
         return false;
     int used = 0;
     uint64_t bytes = 0;
-    xmlTextReaderPtr reader =
-        OpenReader(p, segment, kPartPass, baseUrl, encoding, options | XML_PARSE_HUGE, &used, &bytes);
+    xmlTextReaderPtr reader = OpenReader(p, segment, kPartPass, baseUrl, encoding, options | XML_PARSE_HUGE, &used,
+                                         &bytes, &state->limitReached);
     if (!reader)
         return false;
     // What the parser reports about the part goes to the trace log.
@@ -368,12 +392,16 @@ int ReadToRoot(McReaderState* st)
 void ReadContentTypes(OpcPackage* p)
 {
     McReaderState st;
+    // A part that cannot be opened has noted its damage (see OpenSegment).
     if (!OpenSegment(p, &st, p->contentTypesSegment, nullptr, nullptr, 0)) {
         p->contentTypesRead = false;
         return;
     }
     xmlTextReaderPtr r = st.reader;
     int rc = ReadToRoot(&st);
+    // Another root than Types types no part.
+    if (rc == 1 && !IsElement(r, kContentTypesNs, "Types"))
+        plat::NoteDamage("콘텐츠 형식 값 손상");
     if (rc == 1 && IsElement(r, kContentTypesNs, "Types") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
         rc = McReaderRead(&st);
@@ -412,16 +440,23 @@ void ReadContentTypes(OpcPackage* p)
                 } else if (name.empty() || name[0] != '/') {
                     McRaiseError(&st, MC_ERROR_PACKAGE_PART, "Part %s MUST start with a '/'", name.c_str());
                 } else {
+                    // A part known only by its relationships entry has no
+                    // data: it is not there.
                     auto it = p->parts.find(name.substr(1));
                     if (it != p->parts.end()) {
                         it->second.overrideType = type;
                         it->second.hasOverride = true;
-                    } else if (name.find(".rels") == std::string::npos) {
+                    }
+                    if ((it == p->parts.end() || it->second.firstSegment < 0) &&
+                        name.find(".rels") == std::string::npos) {
                         // Reported, but the entries after it are still taken: a
                         // type for a part that is not there changes nothing,
                         // while stopping here would leave the remaining parts
-                        // (often the worksheets) without their types.
+                        // (often the worksheets) without their types. The
+                        // part readers judge whether a part of this type is
+                        // one they miss.
                         xmlGenericError(xmlGenericErrorContext, "Part %s does not exist.!\n", name.c_str());
+                        p->missingParts.push_back({std::string(), std::string(), type, name.substr(1)});
                     }
                 }
             }
@@ -433,6 +468,16 @@ void ReadContentTypes(OpcPackage* p)
     if (rc == -1 && (st.error == MC_ERROR_NONE || st.error == MC_ERROR_STRUCTURE))
         p->contentTypesRead = false;
     p->contentTypesError = st.error;
+    // A value that stopped the taking of types (missing, conflicting or not
+    // a part name), or XML that failed, leaves parts without their types:
+    // damage, unless a reading limit stopped it.
+    if (plat::ReadCancelled()) {
+        // Stopped, not damaged.
+    } else if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached) {
+        plat::NoteDamage(st.error == MC_ERROR_STRUCTURE && rc == -1 ? "XML 구조 손상" : "콘텐츠 형식 값 손상");
+    } else if (rc == -1 && st.error == MC_ERROR_NONE) {
+        plat::NoteDamage("XML 구조 손상");
+    }
     McReaderCleanup(&st);
 }
 
@@ -441,13 +486,17 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
                        std::vector<OpcRelationship>* rels)
 {
     McReaderState st;
+    // A part that cannot be opened has noted its damage (see OpenSegment).
     if (!OpenSegment(p, &st, segment, nullptr, nullptr, 0))
         return;
     xmlTextReaderPtr r = st.reader;
-    if (ReadToRoot(&st) == 1 && IsElement(r, kRelationshipsNs, "Relationships") &&
-        !xmlTextReaderIsEmptyElement(r)) {
+    int rc = ReadToRoot(&st);
+    // Another root than Relationships names no part.
+    if (rc == 1 && !IsElement(r, kRelationshipsNs, "Relationships"))
+        plat::NoteDamage("관계 값 손상");
+    if (rc == 1 && IsElement(r, kRelationshipsNs, "Relationships") && !xmlTextReaderIsEmptyElement(r)) {
         const int rootDepth = xmlTextReaderDepth(r);
-        int rc = McReaderRead(&st);
+        rc = McReaderRead(&st);
         while (rc == 1 && xmlTextReaderDepth(r) > rootDepth && st.error == 0) {
             if (xmlTextReaderDepth(r) == rootDepth + 1 && IsElement(r, nullptr, "Relationship")) {
                 std::string id, type, target, mode;
@@ -468,12 +517,20 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
                 } else if (target.empty()) {
                     st.error = MC_ERROR_PACKAGE_VALUE;
                 } else if (!hasMode || EqualsNoCaseAscii(mode, "Internal")) {
-                    rel.target = PackageResolveTarget(source, target);
-                    if (p->parts.count(rel.target)) {
+                    bool outside = false;
+                    rel.target = ResolveTarget(source, target, &outside);
+                    // A part known only by its relationships entry has no
+                    // data: it is not there.
+                    auto named = p->parts.find(rel.target);
+                    if (named != p->parts.end() && named->second.firstSegment >= 0 && !outside) {
                         take = true;
                     } else {
-                        McRaiseError(&st, MC_ERROR_PACKAGE_VALUE, "Referenced part %s (%s;%s) does not exists!",
-                                     rel.target.c_str(), source.c_str(), target.c_str());
+                        // Not taken, and the entries after it still are:
+                        // documents name parts they do not hold (internal
+                        // hyperlinks, for one). The part readers judge
+                        // whether a part of this type is one they miss.
+                        TraceParserMessage("opc", "Referenced part does not exist");
+                        p->missingParts.push_back({source, type, std::string(), rel.target});
                     }
                 } else if (EqualsNoCaseAscii(mode, "External")) {
                     rel.external = true;
@@ -494,6 +551,17 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
     }
     if (st.error != 0 && p->relationshipsError == 0)
         p->relationshipsError = st.error;
+    // A value that stopped the taking of relationships (a missing Id, Type or
+    // Target, an unknown target mode), or XML that failed: the parts named
+    // after it are not known to be missing. Damage, unless a reading limit
+    // stopped it.
+    if (plat::ReadCancelled()) {
+        // Stopped, not damaged.
+    } else if (st.error != MC_ERROR_NONE && st.error != MC_ERROR_MUST_UNDERSTAND && !st.limitReached) {
+        plat::NoteDamage(st.error == MC_ERROR_STRUCTURE && rc == -1 ? "XML 구조 손상" : "관계 값 손상");
+    } else if (rc == -1 && st.error == MC_ERROR_NONE) {
+        plat::NoteDamage("XML 구조 손상");
+    }
     McReaderCleanup(&st);
 }
 
@@ -519,6 +587,15 @@ void* PackageLibraryCleanup()
 
 std::string PackageResolveTarget(const std::string& sourcePart, const std::string& target)
 {
+    return ResolveTarget(sourcePart, target, nullptr);
+}
+
+namespace {
+
+std::string ResolveTarget(const std::string& sourcePart, const std::string& target, bool* outside)
+{
+    if (outside)
+        *outside = false;
     std::string result;
     const size_t slash = sourcePart.rfind('/');
     if (slash != std::string::npos)
@@ -539,7 +616,10 @@ std::string PackageResolveTarget(const std::string& sourcePart, const std::strin
         if (segment == ".") {
             // passed over
         } else if (segment == "..") {
-            // Remove the result's last folder.
+            // Remove the result's last folder; above the package's root
+            // there is none.
+            if (result.empty() && outside)
+                *outside = true;
             if (!result.empty() && result.back() == '/')
                 result.pop_back();
             const size_t prev = result.rfind('/');
@@ -552,6 +632,8 @@ std::string PackageResolveTarget(const std::string& sourcePart, const std::strin
         i = more ? end + 1 : end;
         while (more && i < target.size() && target[i] == '/')
             ++i;
+        // Longer than any part name: it names no part (an entry's name is
+        // cut at the same length).
         if (result.size() > kMaxPartName)
             break;
     }
@@ -559,6 +641,8 @@ std::string PackageResolveTarget(const std::string& sourcePart, const std::strin
         result.resize(kMaxPartName);
     return result;
 }
+
+}  // namespace
 
 OpcPackage* PackageOpen(const char16_t* path, int mode, void* user)
 {
@@ -590,6 +674,10 @@ OpcPackage* PackageOpen(const char16_t* path, int mode, void* user)
             OpcPart& part = p->parts[name];
             part.firstSegment = index;
             part.lastSegment = index;
+            // The pieces of an interleaved part are not joined: such a part
+            // is not read (PackageOpenPart), rather than read from one piece.
+            if (p->zip.segments[index].piece >= 0)
+                part.interleaved = true;
             return true;
         }
         case OpcEntryKind::Folder:
@@ -811,7 +899,7 @@ int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name,
     if (!package || !state || !name)
         return 1;
     auto it = package->parts.find(StripSlash(name));
-    if (it == package->parts.end() || it->second.firstSegment < 0)
+    if (it == package->parts.end() || it->second.firstSegment < 0 || it->second.interleaved)
         return 1;
     return OpenSegment(package, state, it->second.firstSegment, baseUrl, encoding, options) ? 0 : 1;
 }

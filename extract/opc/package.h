@@ -10,7 +10,11 @@
 //
 // Part names are given with or without a leading "/". Errors in the
 // content-types and relationships parts are reported and stop the taking of
-// further entries of that part; the package still opens.
+// further entries of that part; the package still opens. A relationship or
+// Override naming a part that is not there is recorded (missingParts) and
+// passed over. Damage met on the way (a ZIP structure that contradicts
+// itself, part data that fails its checks, content types or relationships
+// whose XML or values are broken) is noted with plat::NoteDamage.
 #pragma once
 
 #include <cstdint>
@@ -30,12 +34,25 @@ struct OpcRelationship {
     std::string target;  // a part name, or the external target as given
 };
 
+// A part the package names and does not hold: the target of an internal
+// relationship (source: the part whose relationships name it, "" for the
+// package's; relationshipType set) or the name of an Override (contentType
+// set). part is the name resolved as far as it goes; a target above the
+// package's root is missing too.
+struct OpcMissingPart {
+    std::string source;
+    std::string relationshipType;
+    std::string contentType;
+    std::string part;
+};
+
 struct OpcPart {
     std::string overrideType;      // from an Override, empty when none
     bool hasOverride = false;
     int32_t firstSegment = -1;     // -1: the part has no data
     int32_t lastSegment = -1;
     int32_t relsSegment = -1;
+    bool interleaved = false;      // stored in pieces ("[n].piece" entries)
     std::vector<OpcRelationship> relationships;  // sorted by id
 };
 
@@ -55,6 +72,9 @@ struct OpcPackage {
     // False when "[Content_Types].xml" is present but was not read to its
     // end (refused, or its XML failed): parts may lack their types.
     bool contentTypesRead = true;
+    // Parts named by relationships or Overrides and not held, in the order
+    // met. Such relationships are not taken (the entries after them are).
+    std::vector<OpcMissingPart> missingParts;
 };
 
 // Starts and ends the XML parser (called by the library's start and end).
@@ -86,8 +106,8 @@ const char* PackageGetPartType(OpcPackage* package, const char* name);
 const std::vector<OpcRelationship>* PackageGetRelationships(OpcPackage* package, const char* name);
 
 // Opens the part's XML into state. 0 when opened; 1 for an unknown part, a
-// part without data, data that cannot be opened or a reader that cannot be
-// created.
+// part without data, an interleaved part, data that cannot be opened or a
+// reader that cannot be created.
 int PackageOpenPart(OpcPackage* package, McReaderState* state, const char* name, const char* baseUrl,
                     const char* encoding, int options);
 

@@ -5,11 +5,13 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <new>
 
 #include "extract/codepage.h"
 #include "office/excel/numformat.h"
 #include "office/excel/numshown.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -30,6 +32,16 @@ constexpr const char* kSharedStringsType =
 constexpr const char* kWorksheetType = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 constexpr const char* kStylesType = "application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml";
 constexpr const char* kDrawingMainNs = "http://schemas.openxmlformats.org/drawingml/2006/main";
+constexpr const char* kDocumentMainType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+constexpr const char* kDocumentMacroType = "application/vnd.ms-word.document.macroEnabled.main+xml";
+constexpr const char* kDocumentTemplateType =
+    "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml";
+constexpr const char* kDocumentMacroTemplateType = "application/vnd.ms-word.template.macroEnabledTemplate.main+xml";
+
+// A walk that stopped at one of the workbook's bounds (see kMaxWorkbookText)
+// returns this: the bound has been noted, the part is not read to its end.
+constexpr int kStoppedAtBound = 2;
 
 const char* Str(const xmlChar* s)
 {
@@ -146,6 +158,14 @@ int WalkText(McReaderState* s, CTextCollector* collector, const char* ns)
 // instructions may come before it). False when the part cannot be opened or
 // was not read to its end: a parse that stopped early, a walk that ended
 // before the root's end tag, or a part the XML reader refused.
+//
+// XML that fails after the part began (broken markup, data cut short, a
+// markup-compatibility structure out of place) is damage. A part stopped by
+// a reading limit (markup longer, or nesting deeper, than the reader takes)
+// or by the search's stop, one that needs a namespace this reader does not
+// understand, and one whose entities are refused are not read without being
+// damaged. Damage of the
+// part's data (its ZIP entry) is noted by its stream.
 bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McReaderState*)>& walk)
 {
     McReaderState state;
@@ -155,10 +175,17 @@ bool ReadPart(OpcPackage* package, const char* name, const std::function<int(McR
     while (rc == 1 && NodeType(&state) != XML_READER_TYPE_ELEMENT)
         rc = McReaderRead(&state);
     if (rc == 1) {
-        rc = walk(&state) == 1 ? McReaderNext(&state) : -1;
+        const int walked = walk(&state);
+        // The data ended inside the root (the XML reader reports such an end
+        // as an error; this is the same end met without one).
+        if (walked == 0 && !plat::ReadCancelled())
+            plat::NoteDamage("구조가 끝나지 않음");
+        rc = walked == 1 ? McReaderNext(&state) : -1;
         while (rc == 1)
             rc = McReaderRead(&state);
     }
+    if (rc == -1 && state.error == MC_ERROR_STRUCTURE && !state.limitReached && !plat::ReadCancelled())
+        plat::NoteDamage("XML 구조 손상");
     McReaderCleanup(&state);
     return rc == 0;
 }
@@ -184,6 +211,66 @@ const char* FirstPartOfType(OpcPackage* package, const char* type)
     return nullptr;
 }
 
+// The last segment of a relationship type ("header" of
+// "http://schemas.openxmlformats.org/officeDocument/2006/relationships/header"):
+// the transitional and strict namespaces name the same kinds.
+std::string RelationshipKind(const std::string& type)
+{
+    const size_t slash = type.rfind('/');
+    return slash == std::string::npos ? type : type.substr(slash + 1);
+}
+
+// A kind of part a reader reads: its relationship kind (null: known by its
+// type alone) and its content type (null: any type; the main part is read by
+// its name).
+struct WantedPart {
+    const char* relationship;
+    const char* contentType;
+};
+
+// The package's own damage as a reader of it sees it: no content types (the
+// parts are typed by them); a part of a kind the reader reads that the
+// package names (by a relationship or an Override) and does not hold; a part
+// that a relationship names as one of these kinds and whose content type
+// says otherwise, so that the reader would pass it by. Parts of other kinds
+// (an internal hyperlink's target, a printer's settings) may be missing
+// without a word of the document being lost.
+void NoteMissingParts(OpcPackage* package, std::initializer_list<WantedPart> wanted)
+{
+    if (package->contentTypesSegment < 0)
+        plat::NoteDamage("콘텐츠 형식 파트 없음");
+    for (const OpcMissingPart& missing : package->missingParts) {
+        const std::string kind = RelationshipKind(missing.relationshipType);
+        for (const WantedPart& w : wanted) {
+            if ((w.relationship && !missing.relationshipType.empty() && kind == w.relationship) ||
+                (w.contentType && missing.contentType == w.contentType)) {
+                plat::NoteDamage("참조된 파트 없음");
+                return;
+            }
+        }
+    }
+    auto check = [&](const std::vector<OpcRelationship>& relationships) {
+        for (const OpcRelationship& r : relationships) {
+            if (r.external)
+                continue;
+            const std::string kind = RelationshipKind(r.type);
+            for (const WantedPart& w : wanted) {
+                if (!w.contentType || !w.relationship || kind != w.relationship)
+                    continue;
+                const char* type = PackageGetPartType(package, r.target.c_str());
+                if (!type || std::strcmp(type, w.contentType) != 0)
+                    return false;
+            }
+        }
+        return true;
+    };
+    bool typed = check(package->packageRelationships);
+    for (auto it = package->parts.begin(); typed && it != package->parts.end(); ++it)
+        typed = check(it->second.relationships);
+    if (!typed)
+        plat::NoteDamage("콘텐츠 형식 불일치");
+}
+
 bool ParseInt(const std::string& s, int* out)
 {
     if (s.empty())
@@ -198,6 +285,8 @@ void ReadStyles(OpcPackage* package, XlsxStyles* styles)
     const char* name = FirstPartOfType(package, kStylesType);
     if (!name)
         return;
+    // Styles only shape how numbers are shown: a styles part that fails
+    // leaves the numbers as they stand, and ReadPart has noted its damage.
     ReadPart(package, name, [&](McReaderState* s) {
         std::function<int()> visit;
         bool inCellXfs = false;
@@ -205,6 +294,7 @@ void ReadStyles(OpcPackage* package, XlsxStyles* styles)
             if (NodeType(s) != XML_READER_TYPE_ELEMENT)
                 return 1;
             if (LocalIs(s, "numFmt")) {
+                // A format without a number is one no cell can name.
                 int id = 0;
                 if (ParseInt(Attribute(s, "numFmtId"), &id))
                     styles->codes.emplace_back(id, Utf8Text(Attribute(s, "formatCode").c_str()));
@@ -269,10 +359,16 @@ void GiveLargeWorkbookRoom(const SheetContext& ctx)
 
 void AppendCellText(const SheetContext& ctx, const std::u16string& text)
 {
-    if (text.empty() || *ctx.emitted >= kMaxWorkbookText)
+    if (text.empty())
         return;
+    if (*ctx.emitted >= kMaxWorkbookText) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return;
+    }
     GiveLargeWorkbookRoom(ctx);
     const size_t n = std::min(text.size(), kMaxWorkbookText - *ctx.emitted);
+    if (n < text.size())
+        plat::NoteDamage("한도에 이르러 건너뜀");
     *ctx.emitted += n + 1;
     AppendTextToCollector(ctx.collector, text.c_str(), static_cast<int>(n), u"\t");
 }
@@ -301,9 +397,13 @@ int WalkCell(McReaderState* s, const SheetContext& ctx)
             if (value.empty())
                 return rv;
             if (type == "s") {
+                // A shared string the table does not hold: the table was cut
+                // short, is missing, or the cell is damaged.
                 int index = -1;
                 if (ParseInt(value, &index) && index >= 0 && static_cast<size_t>(index) < ctx.table->size())
                     AppendCellText(ctx, (*ctx.table)[index]);
+                else
+                    plat::NoteDamage("공유 문자열이 표에 없음");
             } else if (type.empty() || type == "n") {
                 AppendCellText(ctx, FormatXlsxNumber(value, style, *ctx.styles));
             } else if (type == "b" && (value == "0" || value == "1")) {
@@ -324,7 +424,11 @@ int WalkCell(McReaderState* s, const SheetContext& ctx)
     });
     AppendLineEnd(ctx.collector);
     // Past the bound the rest of the workbook is not read.
-    return r == 1 && *ctx.emitted >= kMaxWorkbookText ? 0 : r;
+    if (r == 1 && *ctx.emitted >= kMaxWorkbookText) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return kStoppedAtBound;
+    }
+    return r;
 }
 
 int WalkSheet(McReaderState* s, const SheetContext& ctx)
@@ -471,18 +575,26 @@ int WalkStrings(McReaderState* s, std::vector<std::u16string>& table, size_t& bu
         if (NodeType(s) != XML_READER_TYPE_ELEMENT)
             return 1;
         if (LocalIs(s, "si")) {
-            if (budget < 16)
-                return 0;
+            if (budget < 16) {
+                plat::NoteDamage("한도에 이르러 건너뜀");
+                return kStoppedAtBound;
+            }
             budget -= 16;
             table.emplace_back();
             return WalkStrings(s, table, budget);
         }
         if (LocalIs(s, "t")) {
             return ForEachChild(s, [&]() {
+                // A text before the first string of the table is out of
+                // place: it belongs to no string.
+                if (IsTextNode(NodeType(s)) && table.empty())
+                    plat::NoteDamage("XML 구조 손상");
                 if (IsTextNode(NodeType(s)) && !table.empty()) {
                     std::u16string text = Utf8Text(Str(xmlTextReaderConstValue(s->reader)));
-                    if (text.size() > budget)
+                    if (text.size() > budget) {
+                        plat::NoteDamage("한도에 이르러 건너뜀");
                         text.resize(budget);
+                    }
                     budget -= text.size();
                     table.back() += text;
                 }
@@ -540,10 +652,22 @@ int ReadDocxParts(OpcPackage* package, CTextCollector* collector)
 {
     if (!PackageFirstPart(package))
         return 0;
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {nullptr, kDocumentMainType},
+                               {nullptr, kDocumentMacroType},
+                               {nullptr, kDocumentTemplateType},
+                               {nullptr, kDocumentMacroTemplateType},
+                               {"header", kHeaderType},
+                               {"footer", kFooterType},
+                               {"footnotes", kFootnotesType},
+                               {"endnotes", kEndnotesType},
+                               {"comments", kCommentsType}});
     auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
     if (!ReadPart(package, "/word/document.xml", walk))
         return 0;
     for (const char* name = PackageFirstPart(package); name; name = PackageNextPart(package, name)) {
+        // A part without a type is none of the stories read here (a
+        // package without content types has noted that).
         const char* t = PackageGetPartType(package, name);
         if (!t)
             continue;
@@ -561,6 +685,12 @@ int ReadPptxParts(OpcPackage* package, CTextCollector* collector)
 {
     if (!PackageFirstPart(package))
         return 0;
+    // The presentation part holds no text of its own; it names the slides.
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {"slide", kSlideType},
+                               {"slideMaster", kSlideMasterType},
+                               {"slideLayout", kSlideLayoutType},
+                               {"diagramData", kDiagramDataType}});
     auto walk = [collector](McReaderState* s) { return WalkTextElements(s, collector); };
     if (!ReadPartsOfType(package, kSlideMasterType, walk) || !ReadPartsOfType(package, kSlideLayoutType, walk) ||
         !ReadPartsOfType(package, kSlideType, walk))
@@ -575,6 +705,11 @@ int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<st
 {
     if (!PackageFirstPart(package))
         return 0;
+    // The workbook part holds no cell text; it names the sheets.
+    NoteMissingParts(package, {{"officeDocument", nullptr},
+                               {"worksheet", kWorksheetType},
+                               {"sharedStrings", kSharedStringsType},
+                               {"styles", kStylesType}});
     if (const char* name = FirstPartOfType(package, kSharedStringsType)) {
         if (!ReadPart(package, name, [&](McReaderState* s) { return WalkSharedStrings(s, sharedStrings); }))
             return 0;

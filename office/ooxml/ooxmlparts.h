@@ -5,6 +5,10 @@
 // (so AlternateContent yields its Fallback). Text is matched by local
 // element names. The readers return 1 when done, 0 when they failed (no
 // parts, a missing main part, or a wanted part that cannot be opened).
+// Damage they meet is noted with plat::NoteDamage and the reading goes on:
+// no content types, a part of a kind they read that the package names and
+// does not hold, XML of a part that fails after it began, a shared string
+// the table does not hold, text cut at the workbook's bound.
 #pragma once
 
 #include <string>
@@ -20,7 +24,8 @@ int ReadXlsxParts(OpcPackage* package, CTextCollector* collector, std::vector<st
 
 // Walkers, called with the reader on an element; they return with the reader
 // on that element's end tag (or on the element itself when it is empty).
-// Result: 1, or the failed advance (0 or -1) that ended the part.
+// Result: 1, or the failed advance (0 or -1) that ended the part, or 2 when
+// the workbook's bound on its text stopped the walk (noted as damage).
 int WalkTextElements(McReaderState* state, CTextCollector* collector);
 int WalkDrawingTextElements(McReaderState* state, CTextCollector* collector);
 int WalkSharedStrings(McReaderState* state, std::vector<std::u16string>& table);

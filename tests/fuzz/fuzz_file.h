@@ -1,11 +1,12 @@
 // Readers of this program open documents by path: a fuzz input is written to
-// one private temporary file per process (with the file name's extension the
-// reader expects) and rewritten for every input.
+// a private temporary file (one per process and file name extension, the
+// extension the reader expects) and rewritten for every input.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include <fcntl.h>
@@ -17,23 +18,31 @@ namespace ps_fuzz {
 
 inline const std::u16string& InputFile(const std::uint8_t* data, std::size_t size, const char* suffix)
 {
-    static std::string native;
-    static std::u16string wide;
-    static int fd = -1;
-    if (fd < 0) {
+    struct File {
+        std::string native;
+        std::u16string wide;
+        int fd = -1;
+        ~File()
+        {
+            if (fd >= 0) {
+                close(fd);
+                unlink(native.c_str());
+            }
+        }
+    };
+    static std::map<std::string, File> files;
+    File& f = files[suffix];
+    if (f.fd < 0) {
         const char* tmp = std::getenv("TMPDIR");
-        native = std::string(tmp && *tmp ? tmp : "/tmp") + "/psfuzz-XXXXXX" + suffix;
-        fd = mkstemps(native.data(), static_cast<int>(std::char_traits<char>::length(suffix)));
-        if (fd < 0)
+        f.native = std::string(tmp && *tmp ? tmp : "/tmp") + "/psfuzz-XXXXXX" + suffix;
+        f.fd = mkstemps(f.native.data(), static_cast<int>(std::char_traits<char>::length(suffix)));
+        if (f.fd < 0)
             std::abort();
-        wide = plat::PathFromNative(native);
-        static struct Remover {
-            ~Remover() { unlink(native.c_str()); }
-        } remover;
+        f.wide = plat::PathFromNative(f.native);
     }
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    if (ftruncate(f.fd, 0) != 0 || pwrite(f.fd, data, size, 0) != static_cast<ssize_t>(size))
         std::abort();
-    return wide;
+    return f.wide;
 }
 
 }  // namespace ps_fuzz

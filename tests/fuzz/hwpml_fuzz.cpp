@@ -1,19 +1,22 @@
-// libFuzzer target: the HWPML (XML) reader.
-#include <cstddef>
-#include <cstdint>
+// Fuzz target: the HWPML (XML) reader.
 #include <string>
 
 #include "extract/extractlib.h"
 #include "fuzz_file.h"
+#include "fuzz_target.h"
 
 namespace {
-const int kXmlParser = InitializeLibrary();
+
+ps_fuzz::Outcome ReadHwpml(const std::uint8_t* data, std::size_t size)
+{
+    static const int xmlParser = InitializeLibrary();
+    (void)xmlParser;
+    ps_fuzz::Outcome o;
+    o.read = ConvertHwpToText(ps_fuzz::InputFile(data, size, ".hml").c_str(), u"xml:true", &o.text) ==
+             EntryResult::Read;
+    return o;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    std::u16string text;
-    (void)kXmlParser;
-    ConvertHwpToText(ps_fuzz::InputFile(data, size, ".hml").c_str(), u"xml:true", &text);
-    return 0;
-}
+const ps_fuzz::Registrar kHwpml("hwpml_fuzz", ReadHwpml);
+
+}  // namespace

@@ -1,4 +1,4 @@
-// libFuzzer target: the inflating stream on arbitrary bytes, read in uneven
+// Fuzz target: the inflating stream on arbitrary bytes, read in uneven
 // pieces, closed with its trailer check; then a deflate round trip of the
 // same bytes must reproduce them.
 #include "extract/io/compress_stream.h"
@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "fuzz_target.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -32,23 +35,28 @@ int Write(CompressStream*, void* user, const void* buf, int n)
     return n;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+// Read: the stream inflated to the end of its data and passed its trailer
+// check; the text is what it gave, a byte a character.
+ps_fuzz::Outcome ReadInflate(const std::uint8_t* data, std::size_t size)
 {
+    ps_fuzz::Outcome o;
+    plat::DamageScope damage;
     Src src{data, size, 0};
     CompressStream* s = InflateStreamOpen(&Read, &src);
     char buf[1000];
     std::size_t total = 0;
+    int n = 0;
     for (int i = 0;; ++i) {
-        int n = InflateStreamRead(s, buf, 1 + (i * 131) % sizeof buf);
+        n = InflateStreamRead(s, buf, 1 + (i * 131) % sizeof buf);
         if (n <= 0)
             break;
         total += static_cast<std::size_t>(n);
         if (total > (std::size_t(64) << 20))
             break;
+        for (int k = 0; k < n && o.text.size() < 4096; ++k)
+            o.text += static_cast<char16_t>(static_cast<unsigned char>(buf[k]));
     }
-    InflateStreamClose(s);
+    o.read = InflateStreamClose(s) >= 0 && n == 0 && !damage.Damaged();
 
     std::string packed;
     CompressStream* d = DeflateStreamOpen(&Write, &packed);
@@ -59,12 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string out(size + 1, '\0');
     std::size_t have = 0;
     for (;;) {
-        int n = InflateStreamRead(r, out.data() + have, static_cast<int>(out.size() - have));
-        if (n <= 0)
+        const int got = InflateStreamRead(r, out.data() + have, static_cast<int>(out.size() - have));
+        if (got <= 0)
             break;
-        have += static_cast<std::size_t>(n);
+        have += static_cast<std::size_t>(got);
     }
     if (have != size || std::memcmp(out.data(), data, size) != 0 || InflateStreamClose(r) != 0)
         std::abort();
-    return 0;
+    return o;
 }
+
+const ps_fuzz::Registrar kInflate("inflate_fuzz", ReadInflate);
+
+}  // namespace

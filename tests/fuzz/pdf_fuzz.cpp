@@ -1,14 +1,19 @@
-// libFuzzer target: the PDF text reader.
-#include <cstddef>
-#include <cstdint>
+// Fuzz target: the PDF text reader.
 #include <string>
 
 #include "extract/extractlib.h"
 #include "fuzz_file.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+namespace {
+
+ps_fuzz::Outcome ReadPdf(const std::uint8_t* data, std::size_t size)
 {
-    std::u16string text;
-    ConvertPdfToText(ps_fuzz::InputFile(data, size, ".pdf").c_str(), nullptr, &text);
-    return 0;
+    ps_fuzz::Outcome o;
+    o.read = ConvertPdfToText(ps_fuzz::InputFile(data, size, ".pdf").c_str(), nullptr, &o.text) == EntryResult::Read;
+    return o;
 }
+
+const ps_fuzz::Registrar kPdf("pdf_fuzz", ReadPdf);
+
+}  // namespace

@@ -163,7 +163,7 @@ TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
         {dir.file("p2.hwp"), 2, ScanStatus::Partial, 1, "문서를 읽지 못함 (읽기 오류) - 일부만 읽음"},
         {dir.file("p3.hwp"), 3, ScanStatus::Partial, 1, "읽는 중 오류 (damaged record) - 일부만 읽음"},
         {dir.file("whole.hwp"), 0, ScanStatus::Done, 1, ""},
-        {dir.file("broken.docx"), 0, ScanStatus::NoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
+        {dir.file("broken.docx"), 0, ScanStatus::NoText, 0, "손상된 문서 (구조가 끝나지 않음)"},
         {dir.file("locked.xlsx"), 0, ScanStatus::NoText, 0, "문서를 읽지 못함 (손상되었거나 지원하지 않는 문서)"},
         {dir.file("slides.pptx"), 0, ScanStatus::NoText, 0, "이 형식을 읽는 기능이 없음"},
         {dir.file("gone.pdf"), 0, ScanStatus::NoText, 0, "파일을 찾을 수 없음"},

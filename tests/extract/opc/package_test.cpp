@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 #include "support/zip_writer.h"
@@ -663,3 +664,89 @@ TEST_F(PackageTest, WriteBackInPlace)
     EXPECT_STREQ(PackageGetPartType(p, "word/document.xml"), "x/y");
     PackageClose(p, 0);
 }
+
+namespace {
+
+// Damage of the archive or of a part's data is noted (with its reason) when
+// the package opens or the part is read to its end; a healthy package notes
+// none.
+TEST_F(PackageTest, DamageIsNotedWithItsReason)
+{
+    const std::string good = ZipWriter().Add("a.xml", "<a>text</a>").Add("b.xml", "<b>more</b>", false).Bytes();
+    auto patched = [&](size_t at, uint32_t value, int width, bool both) {
+        std::string bytes = good;
+        std::string field;
+        for (int i = 0; i < width; ++i)
+            field += static_cast<char>((value >> (8 * i)) & 0xFF);
+        if (both)
+            PatchFirstEntry(bytes, at, field);
+        else
+            bytes.replace(at, field.size(), field);
+        return bytes;
+    };
+    const uint32_t crc = Le32At(good, 14);
+    const uint32_t size = Le32At(good, 22);
+    std::string fewer = good;
+    const size_t end = fewer.rfind(std::string("PK\x05\x06", 4));
+    fewer[end + 8] = fewer[end + 10] = 1;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        const char* part;
+        const char* reason;  // null: no damage
+    };
+    const Case cases[] = {
+        {"healthy", good, "a.xml", nullptr},
+        {"CRC-32 that the data does not give", patched(14, crc ^ 4, 4, true), "a.xml", "검사값 불일치"},
+        {"deflated data shorter than its size", patched(22, size + 3, 4, true), "a.xml", "압축 스트림 손상"},
+        {"local CRC-32 other than the directory's", patched(14, crc ^ 4, 4, false), nullptr, "로컬 헤더 불일치"},
+        {"end record counting fewer entries", fewer, nullptr, "디렉터리 항목 수 불일치"},
+        {"cut before the end record", good.substr(0, good.size() - 30), nullptr, "구조가 끝나지 않음"},
+    };
+    for (const Case& c : cases) {
+        plat::DamageScope damage;
+        OpcPackage* p = Open(c.bytes);
+        if (p && c.part)
+            PartText(p, c.part);
+        if (p)
+            PackageClose(p, 0);
+        if (c.reason)
+            EXPECT_STREQ(damage.Reason(), c.reason) << c.what;
+        else
+            EXPECT_FALSE(damage.Damaged()) << c.what << ": " << damage.Reason();
+    }
+}
+
+// Relationships and Overrides naming parts the package does not hold (or
+// holds only as a relationships entry, or above its root) are recorded and
+// passed over: the entries after them are taken.
+TEST_F(PackageTest, MissingPartsAreRecorded)
+{
+    ZipWriter zip;
+    zip.Add("[Content_Types].xml", Types("<Override PartName=\"/gone.xml\" ContentType=\"t/gone\"/>"
+                                         "<Override PartName=\"/a.xml\" ContentType=\"t/a\"/>"))
+        .Add("a.xml", "<a/>")
+        .Add("_rels/only.xml.rels", Rels(""))
+        .Add("_rels/a.xml.rels", Rels("<Relationship Id=\"r1\" Type=\"k/missing\" Target=\"gone.xml\"/>"
+                                      "<Relationship Id=\"r2\" Type=\"k/only\" Target=\"only.xml\"/>"
+                                      "<Relationship Id=\"r3\" Type=\"k/above\" Target=\"../a.xml\"/>"
+                                      "<Relationship Id=\"r4\" Type=\"k/self\" Target=\"a.xml\"/>"));
+    plat::DamageScope damage;
+    OpcPackage* p = Open(zip.Bytes());
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(damage.Damaged()) << damage.Reason();
+    EXPECT_STREQ(PackageGetPartType(p, "a.xml"), "t/a");
+    std::vector<std::string> missing;
+    for (const OpcMissingPart& m : p->missingParts)
+        missing.push_back(m.relationshipType.empty() ? "type " + m.contentType + " " + m.part
+                                                     : m.source + " " + m.relationshipType + " " + m.part);
+    EXPECT_EQ(missing, (std::vector<std::string>{"type t/gone gone.xml", "a.xml k/missing gone.xml",
+                                                 "a.xml k/only only.xml", "a.xml k/above a.xml"}));
+    const auto* rels = PackageGetRelationships(p, "a.xml");
+    ASSERT_NE(rels, nullptr);
+    ASSERT_EQ(rels->size(), 1u);
+    EXPECT_EQ((*rels)[0].id, "r4");
+    PackageClose(p, 0);
+}
+
+}  // namespace

@@ -74,6 +74,8 @@ const char* NotReadReason(const std::string& path)
         {"_54764.xlsx", "a part declares entities (an entity loop)"},
         {"_poc-shared-strings.xlsx", "its text is beyond the workbook's text bound"},
         {"_Divino_Revelado.pptx", "the archive has no central directory (cut short)"},
+        {"_49609.xlsx", "its entries are named with backslashes and its content types in lower case: "
+                        "the package has no content types the reader takes"},
     };
     for (const auto& [name, reason] : kNotRead) {
         if (path.ends_with(name))

@@ -10,6 +10,7 @@
 
 #include "extract/extractlib.h"
 #include "office/officeentry.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "support/isolation.h"
 #include "support/zip_writer.h"
@@ -206,11 +207,15 @@ TEST_F(OoxmlTest, WordFailuresAndOddParts)
     // No document part.
     Convert('w', ps_test::MakeOoxmlPackage({{"word/x.xml", "<x/>"}}, {}), &status);
     EXPECT_EQ(status, 1);
-    // Without content types: the main part alone.
-    EXPECT_EQ(Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", Doc("<w:p><w:r><w:t>only</w:t></w:r></w:p>")},
-                                                      {"word/header1.xml", "<w:hdr " W_NS "><w:t>h</w:t></w:hdr>"}},
-                                                     {{"/word/header1.xml", kWordHeader}}, false)),
+    // Without content types: the main part alone, and the header's type
+    // unknown: read in part.
+    EXPECT_EQ(Convert('w',
+                      ps_test::MakeOoxmlPackage({{"word/document.xml", Doc("<w:p><w:r><w:t>only</w:t></w:r></w:p>")},
+                                                 {"word/header1.xml", "<w:hdr " W_NS "><w:t>h</w:t></w:hdr>"}},
+                                                {{"/word/header1.xml", kWordHeader}}, false),
+                      &status),
               "only\n");
+    EXPECT_EQ(status, 1);
     // A comment before the root element hides nothing.
     EXPECT_EQ(Convert('w', ps_test::MakeOoxmlPackage({{"word/document.xml", "<?xml version=\"1.0\"?><!-- c --><w:document " W_NS "><w:t>x</w:t></w:document>"}}, {})),
               "x");
@@ -281,7 +286,6 @@ TEST_F(OoxmlTest, SpreadsheetCells)
         "<xf numFmtId=\"166\"/><xf numFmtId=\"3\"/></cellXfs></styleSheet>";
     const std::string cells =
         "<c t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c><c t=\"s\"><v>2</v></c><c t=\"s\"><v>3</v></c>"
-        "<c t=\"s\"><v>99</v></c>"
         "<c s=\"1\"><v>40000</v></c>"         // a date style
         "<c s=\"1\"><v>0.5</v></c>"           // date style, no day part
         "<c s=\"2\"><v>1012345678</v></c>"    // a phone number mask
@@ -296,7 +300,7 @@ TEST_F(OoxmlTest, SpreadsheetCells)
         {{"xl/sharedStrings.xml", shared}, {"xl/styles.xml", styles}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
         {{"/xl/sharedStrings.xml", kShared}, {"/xl/styles.xml", kStyles}, {"/xl/worksheets/sheet1.xml", kSheet}});
     EXPECT_EQ(Convert('x', pkg),
-              "x\t\nab\t\n\nlast\t\n\n"
+              "x\t\nab\t\n\nlast\t\n"
               "07/06/2009\t\n0.5\t\n010-1234-5678\t\n2023-03-15\t\n01012345678\t\n1,234,567\t\n3.25\t\n"
               "inline\t\nformula text\t\n\n");
 }
@@ -716,6 +720,184 @@ TEST_F(OoxmlTest, ReadersSharedBetweenThreads)
         t.join();
     FinalizeLibrary();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Where the entry named name has its local header and its directory entry.
+struct EntryAt {
+    size_t local = std::string::npos;
+    size_t central = std::string::npos;
+};
+
+EntryAt FindEntry(const std::string& zip, const std::string& name)
+{
+    EntryAt e;
+    e.central = DirectoryOffsetField(zip, name);
+    if (e.central == std::string::npos)
+        return e;
+    e.central -= 42;
+    e.local = uint8_t(zip[e.central + 42]) | uint8_t(zip[e.central + 43]) << 8 | uint8_t(zip[e.central + 44]) << 16 |
+              uint32_t(uint8_t(zip[e.central + 45])) << 24;
+    return e;
+}
+
+uint32_t Le32At(const std::string& s, size_t at)
+{
+    return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8 | uint8_t(s[at + 2]) << 16 | uint32_t(uint8_t(s[at + 3])) << 24;
+}
+
+void SetLe(std::string& s, size_t at, uint32_t v, int width)
+{
+    for (int i = 0; i < width; ++i)
+        s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+std::string DocumentRels(const std::string& headerTarget)
+{
+    return "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+           "<Relationship Id=\"rId9\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\""
+           " Target=\"#nowhere\"/>"
+           "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/header\""
+           " Target=\"" + headerTarget + "\"/></Relationships>";
+}
+
+// Packages damaged in one way each, every one of which the reader used to
+// read clean while text was lost or the package contradicted itself: each
+// is now read in part (status 1) with the text it still gives.
+TEST_F(OoxmlTest, DamagedPackagesAreReadInPart)
+{
+    const std::string body = Doc("<w:p><w:r><w:t>body</w:t></w:r></w:p>");
+    const std::string header = "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>";
+    auto word = [&](const std::string& headerTarget, bool withHeader, bool withOverride) {
+        Parts parts = {{"word/document.xml", body}, {"word/_rels/document.xml.rels", DocumentRels(headerTarget)}};
+        if (withHeader)
+            parts.emplace_back("word/header1.xml", header);
+        Parts overrides;
+        if (withOverride)
+            overrides.emplace_back("/word/header1.xml", kWordHeader);
+        return ps_test::MakeOoxmlPackage(parts, overrides);
+    };
+    const std::string healthy = word("header1.xml", true, true);
+    const std::string shared = "<sst " S_NS "><si><t>one</t></si></sst>";
+    auto book = [&](const std::string& cells) {
+        return ps_test::MakeOoxmlPackage({{"xl/sharedStrings.xml", shared}, {"xl/worksheets/sheet1.xml", Sheet(cells)}},
+                                         {{"/xl/sharedStrings.xml", kShared}, {"/xl/worksheets/sheet1.xml", kSheet}});
+    };
+    const std::string typesOpen = "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">";
+
+    struct Case {
+        const char* what;
+        char kind;
+        std::string bytes;
+        const char* text;  // what is still read
+    };
+    std::vector<Case> cases;
+    cases.push_back({"header named by its relationship and absent", 'w', word("header1.xml", false, false), "body\n"});
+    cases.push_back({"header typed by an Override and absent", 'w', word("header2.xml", false, true), "body\n"});
+    cases.push_back({"relationship target above the package's root", 'w', word("../../word/header1.xml", true, false),
+                     "body\n"});
+    cases.push_back({"header named by its relationship, typed as another kind", 'w', word("header1.xml", true, false),
+                     "body\n"});
+    cases.push_back({"no content types", 'w',
+                     ps_test::MakeOoxmlPackage({{"word/document.xml", body}, {"word/header1.xml", header}}, {}, false),
+                     "body\n"});
+    {
+        ps_test::ZipWriter zip;
+        zip.Add("[Content_Types].xml", typesOpen + "<Default Extension=\"\" ContentType=\"a/b\"/>" +
+                                           "<Override PartName=\"/word/header1.xml\" ContentType=\"" + kWordHeader +
+                                           "\"/></Types>")
+            .Add("word/document.xml", body)
+            .Add("word/header1.xml", header);
+        cases.push_back({"content types stopped by a broken value", 'w', zip.Bytes(), "body\n"});
+    }
+    {
+        // The end record counts one entry fewer than the directory holds.
+        std::string bytes = healthy;
+        const size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
+        const uint32_t count = uint8_t(bytes[end + 10]) | uint8_t(bytes[end + 11]) << 8;
+        SetLe(bytes, end + 8, count - 1, 2);
+        SetLe(bytes, end + 10, count - 1, 2);
+        cases.push_back({"end record counts fewer entries than the directory", 'w', bytes, "body\n"});
+    }
+    {
+        // A check value that the data does not give, in both headers.
+        std::string bytes = healthy;
+        const EntryAt e = FindEntry(bytes, "word/header1.xml");
+        const uint32_t crc = Le32At(bytes, e.local + 14) ^ 0x10;
+        SetLe(bytes, e.local + 14, crc, 4);
+        SetLe(bytes, e.central + 16, crc, 4);
+        cases.push_back({"CRC-32 of an entry not matching its data", 'w', bytes, "body\nhead\n"});
+    }
+    {
+        // The deflate stream ends before the size both headers declare.
+        std::string bytes = healthy;
+        const EntryAt e = FindEntry(bytes, "word/header1.xml");
+        const uint32_t size = Le32At(bytes, e.local + 22) + 5;
+        SetLe(bytes, e.local + 22, size, 4);
+        SetLe(bytes, e.central + 24, size, 4);
+        cases.push_back({"deflate stream shorter than its stated size", 'w', bytes, "body\nhead\n"});
+    }
+    {
+        // The local header's CRC-32 differs from the directory's.
+        std::string bytes = healthy;
+        const EntryAt e = FindEntry(bytes, "word/header1.xml");
+        SetLe(bytes, e.local + 14, Le32At(bytes, e.local + 14) ^ 1, 4);
+        cases.push_back({"local header disagreeing with the directory", 'w', bytes, "body\nhead\n"});
+    }
+    cases.push_back({"shared string index outside the table", 'x',
+                     book("<c t=\"s\"><v>0</v></c><c t=\"s\"><v>7</v></c><c t=\"inlineStr\"><is><t>two</t></is></c>"),
+                     "one\t\n\ntwo\t\n"});
+
+    EXPECT_EQ(Convert('w', healthy), "body\nhead\n");
+    EXPECT_EQ(Convert('x', book("<c t=\"s\"><v>0</v></c>")), "one\t\n");
+    for (const Case& c : cases) {
+        int status = -1;
+        const std::string text = Convert(c.kind, c.bytes, &status);
+        EXPECT_EQ(status, 1) << c.what;
+        EXPECT_EQ(text, c.text) << c.what;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Which parts that are not read are damaged: broken XML is, while a part
+// stopped at a reading limit, one that needs a namespace the reader does not
+// understand and one that declares entities are not read without damage.
+TEST_F(OoxmlTest, PartsNotReadAreDamagedOnlyWhenBroken)
+{
+    std::string deep = "<w:p><w:r><w:t>before</w:t></w:r></w:p>";
+    for (int i = 0; i < 2000; ++i)
+        deep += "<w:sdt>";
+    struct Case {
+        const char* what;
+        std::string document;
+        const char* reason;  // null: not damaged
+    };
+    const Case cases[] = {
+        {"markup broken after text", Doc("<w:p><w:r><w:t>before</w:t></w:r></w:p><w:p><w:t>x</w:p>"), "XML 구조 손상"},
+        {"cut inside an element", Doc("<w:p><w:r><w:t>before</w:t></w:r></w:p>").substr(0, 120), "XML 구조 손상"},
+        {"nested deeper than the reader takes", Doc(deep), nullptr},
+        {"a namespace that must be understood",
+         "<w:document " W_NS " " MC_NS " xmlns:x=\"urn:x\" mc:MustUnderstand=\"x\"><w:body/></w:document>", nullptr},
+        {"entities declared",
+         "<!DOCTYPE w:document [<!ENTITY e \"1\">]>" + Doc("<w:p><w:r><w:t>&e;</w:t></w:r></w:p>").substr(21),
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        plat::DamageScope damage;
+        int status = -1;
+        Convert('w', Word(c.document), &status);
+        EXPECT_EQ(status, 1) << c.what;
+        if (c.reason)
+            EXPECT_STREQ(damage.Reason(), c.reason) << c.what;
+        else
+            EXPECT_FALSE(damage.Damaged()) << c.what << ": " << damage.Reason();
+    }
 }
 
 }  // namespace
