@@ -69,6 +69,9 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
     m_delay = new QLabel(this);
     m_delay->setFont(Font11());
     m_delay->setStyleSheet("color: rgb(0, 0, 255);");
+    m_delay->setTextFormat(Qt::AutoText);
+    m_delay->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    connect(m_delay, &QLabel::linkActivated, this, [this] { OnUnreadLineClicked(); });
     m_progress = new CProgressBar(this);
     m_progress->LoadBitmap(267);
 
@@ -419,7 +422,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_btnSearch->LoadBitmapStrip(215, 1);
     if (!HasTimer(IDT_ELAPSED_TIME)) SetTimer(IDT_ELAPSED_TIME, 1000);
     if (!HasTimer(IDT_SEARCH_PROGRESS)) SetTimer(IDT_SEARCH_PROGRESS, 500);
-    m_delay->clear();
+    ClearUnreadLine();
     m_dotCounter = 1;
     m_elapsed = 0;
     EnableActionButtons(false);
@@ -548,7 +551,7 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
         m_startedPosted = false;
         g.unlock();
         KillTimer(IDT_SEARCH_DELAY);
-        m_delay->clear();
+        ClearUnreadLine();
         SetTimer(IDT_SEARCH_DELAY, 60000);
         return 0;
     }
@@ -612,7 +615,10 @@ void CAllSearchDlg::OnTimer(int id)
         break;
     }
     case IDT_SEARCH_COMPLETE: Completion(); break;
-    case IDT_SEARCH_DELAY: m_delay->setText(Tx(u"SEARCH_DELAY_MESSAGE")); break;
+    case IDT_SEARCH_DELAY:
+        ClearUnreadLine();
+        m_delay->setText(Tx(u"SEARCH_DELAY_MESSAGE"));
+        break;
     case IDT_RESTORE_SYSMENU: KillTimer(IDT_RESTORE_SYSMENU); break;
     default: break;
     }
@@ -624,6 +630,13 @@ std::u16string CAllSearchDlg::ResultText() const
     for (int k = 0; k < kPersonalInfoKindCount; ++k) hits += m_session->Total(k);
     const std::u16string h = FormatThousands(hits);
     return Fmt(u"SEARCH_RESULT", m_session->DocumentCount(kAll), h.c_str());
+}
+
+void CAllSearchDlg::ClearUnreadLine()
+{
+    m_delay->clear();
+    m_delay->setToolTip(QString());
+    m_delayTarget.clear();
 }
 
 void CAllSearchDlg::ShowUnreadLine()
@@ -644,13 +657,30 @@ void CAllSearchDlg::ShowUnreadLine()
                                  unread + folders - unlisted, unlisted);
     else
         line += u" (오류 파일 목록에 기록됨)";
-    m_delay->setText(ps::ui::ToQ(line));
+    // The line opens the day's list (its folder when the day has none, as
+    // after a search that passed midnight); the list's place is its tooltip.
+    std::u16string target = ErrorFileListPath(plat::LocalTimeNow());
+    struct stat st{};
+    if (target.empty() || ::stat(plat::PathToNative(target).c_str(), &st) != 0) target = ErrorFileListFolder();
+    if (target.empty()) {
+        m_delay->setText(ps::ui::ToQ(line));
+        return;
+    }
+    m_delay->setText(QStringLiteral("<a href=\"list\" style=\"color: rgb(0, 0, 255);\">%1</a>")
+                         .arg(ps::ui::ToQ(line).toHtmlEscaped()));
+    m_delay->setToolTip(ps::ui::ToQ(target));
+    m_delayTarget = target;
+}
+
+void CAllSearchDlg::OnUnreadLineClicked()
+{
+    if (!m_delayTarget.empty()) OpenOrSayWhy(m_delayTarget, this);
 }
 
 void CAllSearchDlg::Completion()
 {
     StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
-    m_delay->clear();
+    ClearUnreadLine();
     ClearStartedDocument();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
@@ -723,7 +753,7 @@ bool CAllSearchDlg::StopSearch(StopPath path)
     if (path == StopPath::StopButton) Act(3);
     StopTimers({IDT_ELAPSED_TIME, IDT_ANALYSIS_PROGRESS, IDT_SEARCH_COMPLETE, IDT_SEARCH_PROGRESS,
                 IDT_SEARCH_DELAY});
-    m_delay->clear();
+    ClearUnreadLine();
     ClearStartedDocument();
     // Nothing of the search outlives this call: the session joins its
     // analysis, writes the cancel event and reports it (Cancelled).

@@ -182,6 +182,9 @@ private:
     void ResetResults();
     void Completion();
     void ShowUnreadLine();
+    void ClearUnreadLine();
+    // Opens the day's error-file list that the unread line names.
+    void OnUnreadLineClicked();
     void StopTimers(std::initializer_list<int> ids);
     void ClearStartedDocument();
     void LoadBanner();

@@ -132,6 +132,22 @@ int ErrorFileListLinesLost()
     return g_linesLost.load();
 }
 
+std::u16string ErrorFileListFolder()
+{
+    const std::u16string docs = plat::DocumentsDir();
+    return docs.empty() ? std::u16string() : docs + u"/Privasweep/PrivasweepErrorFile";
+}
+
+std::u16string ErrorFileListPath(const plat::LocalTime& now)
+{
+    const std::u16string folder = ErrorFileListFolder();
+    if (folder.empty())
+        return {};
+    char day[16];
+    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
+    return folder + u"/" + plat::AsciiToWide(day) + u"/PrivasweepErrFileList.txt";
+}
+
 bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
 {
     return WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
@@ -140,14 +156,11 @@ bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason
 bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
                           const std::u16string& reason)
 {
-    std::u16string docs = plat::DocumentsDir();
-    if (docs.empty())
+    const std::u16string list = ErrorFileListPath(now);
+    if (list.empty())
         return LineLost(path);
-    char day[16];
-    std::snprintf(day, sizeof day, "%04d%02d%02d", now.year, now.month, now.day);
-    std::u16string folder = docs + u"/Privasweep/PrivasweepErrorFile/" + plat::AsciiToWide(day);
-    plat::MakeDirs(folder);
-    std::string file = plat::PathToNative(folder + u"/PrivasweepErrFileList.txt");
+    plat::MakeDirs(list.substr(0, list.rfind(u'/')));
+    std::string file = plat::PathToNative(list);
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return LineLost(path);

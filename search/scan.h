@@ -26,6 +26,9 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
 // ErrorFileListLinesLost so that the user is told rather than left with a
 // list shorter than the count.
 bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason = {});
+// The folder of the daily lists, and the list of the day of now.
+std::u16string ErrorFileListFolder();
+std::u16string ErrorFileListPath(const plat::LocalTime& now);
 bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
                           const std::u16string& reason = {});
 // Lines of the error-file list that could not be written since the program
