@@ -22,6 +22,7 @@ typedef void (*TextChunkCallback)(void* user, const void* text, int length, int 
 #define PDF_INCOMPLETE_CHANGED 0x20      /* the file changed while it was read */
 #define PDF_INCOMPLETE_STOPPED 0x40      /* the read was asked to stop (the search's stop, the time budget) */
 #define PDF_INCOMPLETE_LIMIT 0x80        /* the operations, nesting or memory budget was reached */
+#define PDF_INCOMPLETE_DAMAGED 0x100     /* none of the above, but the document contradicts itself (stats.damage) */
 
 /* What one extraction did. */
 typedef struct PdfExtractStats {
@@ -31,6 +32,7 @@ typedef struct PdfExtractStats {
     int pagesWithErrors; /* pages read whose content had errors (the text before them is kept) */
     int incomplete;  /* PDF_INCOMPLETE_* bits; 0: read to the end */
     int limit;       /* the PsReadLimit reached (platform/docfile.h), 0 none */
+    const char* damage; /* the first damage noted (a reason, also given to PsNoteDamage), or null */
 } PdfExtractStats;
 
 /* path: the file name as the file system spells it. Reads the document as
