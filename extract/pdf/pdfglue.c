@@ -206,7 +206,7 @@ static int NextMemoryWindow(fz_context* ctx, fz_stream* stm, size_t max)
     if (WorkEnds(d->work))
         fz_throw(ctx, FZ_ERROR_ABORT, "read stopped");
     if (at < 0 || at >= d->size)
-        return EOF;
+        return EOF; /* the file's end: MuPDF reads up to it to find it */
     n = d->size - at;
     if (n > WINDOW)
         n = WINDOW;
@@ -234,7 +234,7 @@ static int NextFileWindow(fz_context* ctx, fz_stream* stm, size_t max)
     stm->wp = d->buffer + n;
     stm->pos += (int64_t)n;
     if (n == 0)
-        return EOF;
+        return EOF; /* the file's end (a file that shrank shows as changed) */
     return *stm->rp++;
 }
 
@@ -245,7 +245,7 @@ static int64_t SeekTarget(fz_context* ctx, DocStream* d, int64_t offset, int whe
     if (whence != SEEK_SET && whence != SEEK_END)
         fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek");
     if (target < 0)
-        target = 0;
+        target = 0; /* a seek back from the end of a file shorter than the piece MuPDF looks at */
     return target;
 }
 
@@ -254,7 +254,7 @@ static void SeekMemory(fz_context* ctx, fz_stream* stm, int64_t offset, int when
     DocStream* d = (DocStream*)stm->state;
     int64_t target = SeekTarget(ctx, d, offset, whence);
     if (target > d->size)
-        target = d->size;
+        target = d->size; /* past the end: the next read finds the end there */
     /* The next read asks for its window (and whether to go on). */
     stm->pos = target;
     stm->rp = stm->wp = d->data + target;
@@ -468,7 +468,9 @@ static void PutUnit(Emitter* e, uint16_t unit)
 }
 
 /* One character: code points beyond U+FFFF become a surrogate pair; values
-   that are no character become U+FFFD; zero is no text. */
+   that are no character become U+FFFD; zero is no text. (The values are the
+   document's own, from its fonts' maps: a map may give what it likes, and
+   the text keeps a place for each.) */
 static void PutChar(Emitter* e, int c)
 {
     if (c <= 0)
@@ -493,7 +495,7 @@ static void EmitTextPage(Emitter* e, fz_stext_page* text)
     for (block = text->first_block; block; block = block->next) {
         fz_stext_line* line;
         if (block->type != FZ_STEXT_BLOCK_TEXT)
-            continue;
+            continue; /* a picture: no text */
         for (line = block->u.t.first_line; line; line = line->next) {
             fz_stext_char* ch;
             for (ch = line->first_char; ch; ch = ch->next)
@@ -857,7 +859,7 @@ static void SkipGlyphBoxes(fz_context* ctx, PdfWork* w, fz_font* font)
         return;
     }
     if (w->boxlessCount == (int)(sizeof w->boxless / sizeof w->boxless[0]))
-        return;
+        return; /* the font keeps its glyph bounds: slower, the same text */
     font->use_glyph_bbox = 0;
     w->boxless[w->boxlessCount++] = fz_keep_font(ctx, font);
 }
@@ -984,7 +986,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
     fz_try(ctx)
         page = fz_load_page(ctx, doc, number - 1);
     fz_catch(ctx)
-        page = NULL;
+        page = NULL; /* counted as not loaded: damage (ExtractDocument) */
     if (!page) {
         fz_flush_warnings(ctx);
         return PAGE_NOT_LOADED;
@@ -1016,7 +1018,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         fz_drop_stext_page(ctx, text);
     }
     fz_catch(ctx)
-        result = PAGE_FAILED;
+        result = PAGE_FAILED; /* damage, or the stop's doing (ExtractDocument) */
     work->cookie = NULL;
     if (cookie.abort)
         result = PAGE_FAILED;
@@ -1137,7 +1139,7 @@ static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount,
         }
     }
     fz_catch(ctx)
-        ok = 0;
+        ok = 0; /* not opened; an error that means damage said so in its message */
     return ok;
 }
 

@@ -39,8 +39,10 @@ typedef struct PdfExtractStats {
    far as it goes, within the calling thread's document budget
    (platform/docfile.h), and hands its text to the callback. Returns 1 when
    the document was read to its end (also when it holds no text or no
-   pages), 0 otherwise: not opened, or read in part (the text handed on is
-   what was read; stats->incomplete says why). stats may be null. */
+   pages), 0 otherwise: not opened, read in part, or damaged (the text
+   handed on is what was read; stats->incomplete says why). Damage is also
+   noted for the calling thread (PsNoteDamage) with its reason. stats may be
+   null. */
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats);
 
