@@ -357,7 +357,6 @@ static const DamageSign kDamageSigns[] = {
     {"substitute font", NULL},
     {"assuming Adobe-Identity", NULL},
     {"unknown cid collection", NULL},
-    {"unknown font format", NULL},
     {"freetype", NULL},
     {"FT_Get_Advance", NULL},
     {"line feed missing", NULL},
@@ -417,6 +416,7 @@ static const DamageSign kDamageSigns[] = {
     {"cmap", "문자 대응표 손상"},
     {"CMap", "문자 대응표 손상"},
     {"embedded font", "글꼴을 읽지 못함"},
+    {"unknown font format", "글꼴 종류를 모름"},
     {"font descriptor", "글꼴을 읽지 못함"},
     {"descendant", "글꼴을 읽지 못함"},
     {"Type3", "글꼴을 읽지 못함"},
@@ -690,6 +690,9 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
         NoteWorkDamage(w, "참조된 글꼴 없음");
         return;
     }
+    part = pdf_dict_get(ctx, font, PDF_NAME(Type));
+    if (part && !pdf_name_eq(ctx, part, PDF_NAME(Font)))
+        NoteWorkDamage(w, "글꼴이 아닌 객체를 글꼴로 씀");
     part = pdf_dict_get(ctx, font, PDF_NAME(ToUnicode));
     if (part && !pdf_is_stream(ctx, part) && !pdf_is_name(ctx, part))
         NoteWorkDamage(w, "참조된 유니코드 대응표 없음");
@@ -1416,7 +1419,7 @@ static void CheckFileEnd(PdfWork* w, const unsigned char* b, int64_t n, int64_t 
             while (p < n && b[p] != '\n' && b[p] != '\r')
                 ++p; /* the end-of-file marker, a comment */
         } else {
-            NoteWorkDamage(w, "마지막 저장 뒤에 잘린 저장이 있음");
+            NoteWorkDamage(w, "마지막 저장 뒤에 남은 데이터");
             return;
         }
     }
@@ -1475,7 +1478,7 @@ static void CheckFileEnd(PdfWork* w, const unsigned char* b, int64_t n, int64_t 
         if (at + 5 < n && !IsDelimiterOrSpace(b[at + 5]))
             continue; /* /XRefStm */
         for (i = 0; i < sections && !reached; ++i)
-            reached = chain[i] <= at && at - chain[i] < 4096;
+            reached = chain[i] <= at && at - chain[i] < 65536;
         if (!reached) {
             NoteWorkDamage(w, "읽지 않은 저장이 있음");
             return;
