@@ -554,6 +554,8 @@ TEST(PdfDamage, AMissingFontOrUnicodeMapIsDamage)
                                  " >>"));
             else if (which == "font missing")
                 font = "99 0 R";
+            else if (which == "no font")
+                font = Ref(b.Add("<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] >>"));
             const std::string selected = which == "other name" ? "/F9" : "/F2";
             return PageDict(pages, "/Font << /F2 " + font + " >>",
                             Ref(b.AddStream(Deflate("BT " + selected + " 12 Tf 72 700 Td (AB) Tj ET"), kFlate)));
@@ -564,6 +566,7 @@ TEST(PdfDamage, AMissingFontOrUnicodeMapIsDamage)
         {"map empty", page("map empty")},
         {"font missing", page("font missing")},
         {"font not among the resources", page("other name")},
+        {"an object that is no font", page("no font")},
     });
 }
 
