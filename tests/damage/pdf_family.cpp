@@ -137,6 +137,7 @@ struct Layout {
     std::vector<std::size_t> entryOffsets;     // the 10 digits of every in-use xref entry
     std::vector<std::size_t> startxrefValues;  // the digits after each "startxref\n"
     std::size_t prevValue = 0;                 // the digits of the update's /Prev
+    std::vector<std::size_t> counts;           // each subsection's count, each trailer's /Size
     std::size_t firstSaveEnd = 0;              // after the first save's "%%EOF\n"
     std::size_t firstEofMarker = 0;            // at the first save's "%%EOF"
 };
@@ -216,7 +217,9 @@ public:
             WriteObject(static_cast<int>(i + 1), first_[i], changes, out, offsets, at);
         const int size1 = static_cast<int>(first_.size()) + 1;
         const std::size_t xref1 = WriteXref(out, offsets, 0, size1, changes, at);
-        out += "trailer\n<< /Size " + std::to_string(size1) + " /Root " + Ref(1) + " >>\n";
+        out += "trailer\n<< /Size ";
+        at.counts.push_back(out.size());
+        out += std::to_string(size1) + " /Root " + Ref(1) + " >>\n";
         WriteStartxref(out, xref1, at);
         at.firstSaveEnd = out.size();
 
@@ -225,7 +228,9 @@ public:
             WriteObject(number, object, changes, out, updated, at);
         const int size2 = update_.rbegin()->first + 1;
         const std::size_t xref2 = WriteXref(out, updated, size1, size2, changes, at, &update_);
-        out += "trailer\n<< /Size " + std::to_string(size2) + " /Root " + Ref(1) + " /Prev ";
+        out += "trailer\n<< /Size ";
+        at.counts.push_back(out.size());
+        out += std::to_string(size2) + " /Root " + Ref(1) + " /Prev ";
         at.prevValue = out.size();
         out += std::to_string(xref1) + " >>\n";
         WriteStartxref(out, xref2, at);
@@ -324,7 +329,9 @@ private:
             std::size_t j = i + 1;
             while (j < numbers.size() && numbers[j] == numbers[j - 1] + 1)
                 ++j;
-            out += std::to_string(numbers[i]) + " " + std::to_string(j - i) + "\n";
+            out += std::to_string(numbers[i]) + " ";
+            at.counts.push_back(out.size());
+            out += std::to_string(j - i) + "\n";
             for (std::size_t k = i; k < j; ++k) {
                 const auto it = offsets.find(numbers[k]);
                 char line[32];
@@ -500,13 +507,15 @@ void Mutate(const Bytes& seed, std::uint64_t rngSeed, std::size_t budget, std::v
         }
     }
 
-    // Every offset the sections give: each object's, each section's, the
-    // previous section's.
+    // Every offset the sections give (each object's, each section's, the
+    // previous section's) and every count (each subsection's, /Size).
     for (std::size_t i = 0; i < at.entryOffsets.size(); ++i)
         AddNumberValues(seed, at.entryOffsets[i], "xref entry " + std::to_string(i), kinds[5]);
     for (std::size_t i = 0; i < at.startxrefValues.size(); ++i)
         AddNumberValues(seed, at.startxrefValues[i], "startxref " + std::to_string(i), kinds[5]);
     AddNumberValues(seed, at.prevValue, "/Prev", kinds[5]);
+    for (std::size_t i = 0; i < at.counts.size(); ++i)
+        AddNumberValues(seed, at.counts[i], "count " + std::to_string(i), kinds[5]);
     {
         // The last save's section offset pointing at the first save's section.
         const std::size_t p = at.startxrefValues.back();
