@@ -58,6 +58,7 @@ typedef struct PdfWork {
     pdf_processor original;        /* the run processor's operators before wrapping */
     const char* damage;            /* the first damage noted (a reason), or null */
     pdf_document* pdoc;            /* the document being read, or null */
+    struct DocStream* file;        /* its bytes, or null */
     pdf_font_desc* fallbackFont;   /* the font MuPDF puts in for one it cannot load (kept) */
     int fallbackTried;             /* fallbackFont was asked for */
     unsigned char* checked;        /* objects whose references were checked, by number */
@@ -681,6 +682,37 @@ static int Missing(fz_context* ctx, pdf_obj* part)
 
 static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int depth);
 
+/* A stream's /Length against its data: "endstream" follows the data (after
+   an end of line). MuPDF finds the end of a stream whose length is short
+   and warns; one whose length runs past its end it reads to "endstream"
+   in silence. Checked for a file in memory (a larger one keeps MuPDF's own
+   check of a short length). */
+static void CheckStreamLength(fz_context* ctx, PdfWork* w, pdf_obj* stream)
+{
+    pdf_xref_entry* entry;
+    const unsigned char* b;
+    int64_t n, at, length, skipped = 0;
+    if (!w->file || !w->file->data || !pdf_is_indirect(ctx, stream))
+        return;
+    entry = pdf_get_xref_entry_no_null(ctx, w->pdoc, pdf_to_num(ctx, stream));
+    if (!entry || entry->stm_ofs <= 0 || entry->stm_buf)
+        return; /* not read from the file */
+    b = w->file->data;
+    n = w->file->size;
+    length = pdf_to_int64(ctx, pdf_dict_get(ctx, stream, PDF_NAME(Length)));
+    at = entry->stm_ofs + length;
+    if (length < 0 || entry->stm_ofs > n || length > n - entry->stm_ofs) {
+        NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
+        return;
+    }
+    while (at < n && skipped < 8 && (b[at] == '\r' || b[at] == '\n' || b[at] == ' ' || b[at] == '\t')) {
+        ++at;
+        ++skipped;
+    }
+    if (n - at < 9 || memcmp(b + at, "endstream", 9) != 0)
+        NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
+}
+
 static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
 {
     static const char* const kFontFiles[] = {"FontFile", "FontFile2", "FontFile3"};
@@ -696,6 +728,8 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
     part = pdf_dict_get(ctx, font, PDF_NAME(ToUnicode));
     if (part && !pdf_is_stream(ctx, part) && !pdf_is_name(ctx, part))
         NoteWorkDamage(w, "참조된 유니코드 대응표 없음");
+    else if (pdf_is_stream(ctx, part))
+        CheckStreamLength(ctx, w, part);
     if (Missing(ctx, pdf_dict_get(ctx, font, PDF_NAME(Encoding))))
         NoteWorkDamage(w, "참조된 글꼴 인코딩 없음");
     part = pdf_dict_get(ctx, font, PDF_NAME(FontDescriptor));
@@ -706,6 +740,8 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
             pdf_obj* file = pdf_dict_gets(ctx, part, kFontFiles[i]);
             if (file && !pdf_is_stream(ctx, file))
                 NoteWorkDamage(w, "참조된 글꼴 파일 없음");
+            else if (file)
+                CheckStreamLength(ctx, w, file);
         }
     }
     part = pdf_dict_get(ctx, font, PDF_NAME(DescendantFonts));
@@ -721,9 +757,13 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
     }
     part = pdf_dict_get(ctx, font, PDF_NAME(CharProcs));
     n = pdf_dict_len(ctx, part);
-    for (i = 0; i < n; ++i)
-        if (!pdf_is_stream(ctx, pdf_dict_get_val(ctx, part, i)))
+    for (i = 0; i < n; ++i) {
+        pdf_obj* glyph = pdf_dict_get_val(ctx, part, i);
+        if (!pdf_is_stream(ctx, glyph))
             NoteWorkDamage(w, "참조된 글리프 없음");
+        else
+            CheckStreamLength(ctx, w, glyph);
+    }
     part = pdf_dict_get(ctx, font, PDF_NAME(Resources));
     if (part)
         CheckResources(ctx, w, part, depth + 1);
@@ -755,9 +795,12 @@ static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int 
         pdf_obj* xobject = pdf_dict_get_val(ctx, group, i);
         if (!FirstCheck(ctx, w, xobject))
             continue;
-        if (!pdf_is_stream(ctx, xobject))
+        if (!pdf_is_stream(ctx, xobject)) {
             NoteWorkDamage(w, "참조된 XObject 없음");
-        else if (pdf_name_eq(ctx, pdf_dict_get(ctx, xobject, PDF_NAME(Subtype)), PDF_NAME(Form)))
+            continue;
+        }
+        CheckStreamLength(ctx, w, xobject);
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, xobject, PDF_NAME(Subtype)), PDF_NAME(Form)))
             CheckResources(ctx, w, pdf_dict_get(ctx, xobject, PDF_NAME(Resources)), depth + 1);
     }
     group = pdf_dict_get(ctx, resources, PDF_NAME(Pattern));
@@ -778,11 +821,17 @@ static void CheckPageParts(fz_context* ctx, PdfWork* w, pdf_page* page)
         pdf_obj* contents = pdf_page_contents(ctx, page);
         int i, n = pdf_array_len(ctx, contents);
         if (pdf_is_array(ctx, contents)) {
-            for (i = 0; i < n; ++i)
-                if (!pdf_is_stream(ctx, pdf_array_get(ctx, contents, i)))
+            for (i = 0; i < n; ++i) {
+                pdf_obj* part = pdf_array_get(ctx, contents, i);
+                if (!pdf_is_stream(ctx, part))
                     NoteWorkDamage(w, "내용 스트림 일부 없음");
+                else
+                    CheckStreamLength(ctx, w, part);
+            }
         } else if (contents && !pdf_is_stream(ctx, contents)) {
             NoteWorkDamage(w, "내용 스트림 없음");
+        } else if (contents) {
+            CheckStreamLength(ctx, w, contents);
         }
         CheckResources(ctx, w, pdf_page_resources(ctx, page), 0);
     }
@@ -1525,6 +1574,7 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
 
     fz_var(mapped);
     work->pdoc = pdoc;
+    work->file = file;
     if (!CountReadablePages(ctx, doc, &pageCount, &claimed, &pageTree)) {
         stats->incomplete |= PDF_INCOMPLETE_NOT_OPENED;
     } else if (!pageTree) {
@@ -1588,6 +1638,7 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
     fz_free(ctx, work->checked);
     work->checked = NULL;
     work->pdoc = NULL;
+    work->file = NULL;
 }
 
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,

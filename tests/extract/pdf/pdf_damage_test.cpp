@@ -635,3 +635,23 @@ TEST(PdfDamage, ALaterSaveCutOffOrLeftUnreadIsDamage)
     EXPECT_EQ(e.status, 0);
     EXPECT_NE(e.text.find(u"second save"), std::u16string::npos);
 }
+
+// A stream whose /Length disagrees with its data: MuPDF finds "endstream"
+// and reads the data whole (warning only of a length that is short).
+TEST(PdfDamage, AStreamLengthThatDisagreesWithItsDataIsDamage)
+{
+    const std::string data = Deflate(ShowLines({"second page one", "second page two"}));
+    auto withLength = [&](size_t length) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            const int content = b.Add("<< /Length " + std::to_string(length) + kFlate + " >>\nstream\n" + data +
+                                      "\nendstream");
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(content));
+        });
+    };
+    ExpectEachDamaged(withLength(data.size()), u"second page two", {
+        {"shorter", withLength(data.size() - 3)},
+        {"longer", withLength(data.size() + 12)},
+        {"past the end", withLength(data.size() + 100000)},
+        {"zero", withLength(0)},
+    });
+}
