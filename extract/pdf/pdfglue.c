@@ -646,8 +646,9 @@ WRAP(gs_UseBlackPtComp, pdf_obj* a, a)
    stand-in font. The page's resources are checked before it runs: each
    object once per document. */
 
-/* Forms nested in resources deeper than this are not checked (the nesting
-   budget stops their content long before). */
+/* Resources nested deeper than this (forms, Type 3 fonts and patterns in
+   each other's resources) are not checked: the nesting budget stops their
+   content long before. Every step of the checks' recursion goes one deeper. */
 #define MAX_RESOURCE_DEPTH 32
 
 /* 1 the first time an object is met in this document's checks (a direct
@@ -718,6 +719,8 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
     static const char* const kFontFiles[] = {"FontFile", "FontFile2", "FontFile3"};
     pdf_obj* part;
     int i, n;
+    if (depth > MAX_RESOURCE_DEPTH)
+        return;
     if (!pdf_is_dict(ctx, font)) {
         NoteWorkDamage(w, "참조된 글꼴 없음");
         return;
@@ -749,7 +752,7 @@ static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
         n = pdf_array_len(ctx, part);
         if (n == 0)
             NoteWorkDamage(w, "참조된 글꼴 없음");
-        for (i = 0; i < n && depth < 2; ++i) {
+        for (i = 0; i < n; ++i) {
             pdf_obj* descendant = pdf_array_get(ctx, part, i);
             if (FirstCheck(ctx, w, descendant))
                 CheckFont(ctx, w, descendant, depth + 1);
@@ -787,7 +790,7 @@ static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int 
     for (i = 0; i < n; ++i) {
         pdf_obj* font = pdf_dict_get_val(ctx, group, i);
         if (FirstCheck(ctx, w, font))
-            CheckFont(ctx, w, font, 0);
+            CheckFont(ctx, w, font, depth + 1);
     }
     group = pdf_dict_get(ctx, resources, PDF_NAME(XObject));
     n = pdf_dict_len(ctx, group);

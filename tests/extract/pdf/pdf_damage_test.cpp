@@ -655,3 +655,27 @@ TEST(PdfDamage, AStreamLengthThatDisagreesWithItsDataIsDamage)
         {"zero", withLength(0)},
     });
 }
+
+// Type 3 fonts each holding the next in their resources, a long chain: the
+// checks of the parts a page names go only so deep, and the page is read.
+TEST(PdfDamage, FontsNestedInEachOthersResourcesAreCheckedOnlySoDeep)
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int helvetica = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int glyph = b.AddStream("0 0 d0");
+    int next = helvetica;
+    for (int i = 0; i < 200000; ++i)
+        next = b.Add("<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1 1] /FontMatrix [1 0 0 1 0 0] /CharProcs << /a " +
+                     Ref(glyph) + " >> /Encoding << /Differences [65 /a] >> /FirstChar 65 /LastChar 65 /Widths [1] "
+                     "/Resources << /Font << /F " + Ref(next) + " >> >> >>");
+    const int content = b.AddStream(ShowLines({"on the page"}));
+    const int page = b.Add(PageDict(pages, "/Font << /F1 " + Ref(helvetica) + " /F3 " + Ref(next) + " >>", Ref(content)));
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    ps_test::TempDir dir;
+    const Extraction e = Convert(Write(dir, "chain.pdf", b.Build(catalog)));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"on the page\n\n");
+}
