@@ -286,6 +286,23 @@ static void DropDocStream(fz_context* ctx, void* state)
     fz_free(ctx, d);
 }
 
+static size_t FileBytesAt(DocStream* d, int64_t at, unsigned char* buffer, size_t n)
+{
+    ssize_t got;
+    if (at < 0 || at >= d->size)
+        return 0;
+    if ((int64_t)n > d->size - at)
+        n = (size_t)(d->size - at);
+    if (d->data) {
+        memcpy(buffer, d->data + at, n);
+        return n;
+    }
+    do
+        got = pread(d->fd, buffer, n, (off_t)at);
+    while (got < 0 && errno == EINTR);
+    return got > 0 ? (size_t)got : 0;
+}
+
 /* Reads the whole file into d->data; 0 when the read was stopped or failed.
    A file that is not the size it was when opened has changed. */
 static int ReadWholeFile(fz_context* ctx, DocStream* d)
@@ -683,34 +700,36 @@ static int Missing(fz_context* ctx, pdf_obj* part)
 
 static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int depth);
 
+/* Up to n bytes of the file from offset at into buffer; how many (0 after a
+   read error). */
+static size_t FileBytesAt(struct DocStream* d, int64_t at, unsigned char* buffer, size_t n);
+
 /* A stream's /Length against its data: "endstream" follows the data (after
    an end of line). MuPDF finds the end of a stream whose length is short
    and warns; one whose length runs past its end it reads to "endstream"
-   in silence. Checked for a file in memory (a larger one keeps MuPDF's own
-   check of a short length). */
+   in silence. */
 static void CheckStreamLength(fz_context* ctx, PdfWork* w, pdf_obj* stream)
 {
     pdf_xref_entry* entry;
-    const unsigned char* b;
-    int64_t n, at, length, skipped = 0;
-    if (!w->file || !w->file->data || !pdf_is_indirect(ctx, stream))
+    unsigned char tail[24];
+    size_t got, at = 0;
+    int64_t length;
+    if (!w->file || !pdf_is_indirect(ctx, stream))
         return;
     entry = pdf_get_xref_entry_no_null(ctx, w->pdoc, pdf_to_num(ctx, stream));
     if (!entry || entry->stm_ofs <= 0 || entry->stm_buf)
         return; /* not read from the file */
-    b = w->file->data;
-    n = w->file->size;
     length = pdf_to_int64(ctx, pdf_dict_get(ctx, stream, PDF_NAME(Length)));
-    at = entry->stm_ofs + length;
-    if (length < 0 || entry->stm_ofs > n || length > n - entry->stm_ofs) {
+    if (length < 0 || length >= w->file->size - entry->stm_ofs) {
         NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
         return;
     }
-    while (at < n && skipped < 8 && (b[at] == '\r' || b[at] == '\n' || b[at] == ' ' || b[at] == '\t')) {
+    got = FileBytesAt(w->file, entry->stm_ofs + length, tail, sizeof tail);
+    if (got == 0)
+        return; /* a read error: the reads MuPDF makes say so */
+    while (at < got && at < 8 && (tail[at] == '\r' || tail[at] == '\n' || tail[at] == ' ' || tail[at] == '\t'))
         ++at;
-        ++skipped;
-    }
-    if (n - at < 9 || memcmp(b + at, "endstream", 9) != 0)
+    if (got - at < 9 || memcmp(tail + at, "endstream", 9) != 0)
         NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
 }
 
