@@ -431,6 +431,8 @@ static const DamageSign kDamageSigns[] = {
     {"XObject", "양식 XObject를 실행하지 못함"},
     {"font and size not set", "글꼴 없이 글자를 보임"},
     {"ToUnicode", "유니코드 대응표를 읽지 못함"},
+    {"no unicode cmap", "글꼴의 유니코드 대응표 없음"},
+    {"no builtin cmap", "글꼴의 문자 대응표 없음"},
     {"cmap", "문자 대응표 손상"},
     {"CMap", "문자 대응표 손상"},
     {"embedded font", "글꼴을 읽지 못함"},
