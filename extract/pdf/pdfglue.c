@@ -56,6 +56,13 @@ typedef struct PdfWork {
     fz_font* boxless[64];          /* fonts whose glyph bounds are off for the page being run */
     fz_cookie* cookie;             /* of the page being run, or null */
     pdf_processor original;        /* the run processor's operators before wrapping */
+    const char* damage;            /* the first damage noted (a reason), or null */
+    pdf_document* pdoc;            /* the document being read, or null */
+    struct DocStream* file;        /* its bytes, or null */
+    pdf_font_desc* fallbackFont;   /* the font MuPDF puts in for one it cannot load (kept) */
+    int fallbackTried;             /* fallbackFont was asked for */
+    unsigned char* checked;        /* objects whose references were checked, by number */
+    int checkedLength;
 } PdfWork;
 
 static _Thread_local PdfWork* t_work;
@@ -200,7 +207,7 @@ static int NextMemoryWindow(fz_context* ctx, fz_stream* stm, size_t max)
     if (WorkEnds(d->work))
         fz_throw(ctx, FZ_ERROR_ABORT, "read stopped");
     if (at < 0 || at >= d->size)
-        return EOF;
+        return EOF; /* the file's end: MuPDF reads up to it to find it */
     n = d->size - at;
     if (n > WINDOW)
         n = WINDOW;
@@ -228,7 +235,7 @@ static int NextFileWindow(fz_context* ctx, fz_stream* stm, size_t max)
     stm->wp = d->buffer + n;
     stm->pos += (int64_t)n;
     if (n == 0)
-        return EOF;
+        return EOF; /* the file's end (a file that shrank shows as changed) */
     return *stm->rp++;
 }
 
@@ -239,7 +246,7 @@ static int64_t SeekTarget(fz_context* ctx, DocStream* d, int64_t offset, int whe
     if (whence != SEEK_SET && whence != SEEK_END)
         fz_throw(ctx, FZ_ERROR_GENERIC, "cannot seek");
     if (target < 0)
-        target = 0;
+        target = 0; /* a seek back from the end of a file shorter than the piece MuPDF looks at */
     return target;
 }
 
@@ -248,7 +255,7 @@ static void SeekMemory(fz_context* ctx, fz_stream* stm, int64_t offset, int when
     DocStream* d = (DocStream*)stm->state;
     int64_t target = SeekTarget(ctx, d, offset, whence);
     if (target > d->size)
-        target = d->size;
+        target = d->size; /* past the end: the next read finds the end there */
     /* The next read asks for its window (and whether to go on). */
     stm->pos = target;
     stm->rp = stm->wp = d->data + target;
@@ -277,6 +284,23 @@ static void DropDocStream(fz_context* ctx, void* state)
     fz_free(ctx, d->data);
     fz_free(ctx, d->buffer);
     fz_free(ctx, d);
+}
+
+static size_t FileBytesAt(DocStream* d, int64_t at, unsigned char* buffer, size_t n)
+{
+    ssize_t got;
+    if (at < 0 || at >= d->size)
+        return 0;
+    if ((int64_t)n > d->size - at)
+        n = (size_t)(d->size - at);
+    if (d->data) {
+        memcpy(buffer, d->data + at, n);
+        return n;
+    }
+    do
+        got = pread(d->fd, buffer, n, (off_t)at);
+    while (got < 0 && errno == EINTR);
+    return got > 0 ? (size_t)got : 0;
 }
 
 /* Reads the whole file into d->data; 0 when the read was stopped or failed.
@@ -308,11 +332,145 @@ static int ReadWholeFile(fz_context* ctx, DocStream* d)
     return 1;
 }
 
-/* MuPDF's warnings and errors go to the trace log. */
+/* ---------------------------------------------------------------------------
+   Damage (platform/docfile.h): a document that contradicts itself is read as
+   far as it goes and never reported read to its end. */
+
+static void NoteWorkDamage(PdfWork* w, const char* reason)
+{
+    if (!w->damage)
+        w->damage = reason;
+    PsNoteDamage(reason);
+}
+
+/* MuPDF reads on past most of what is wrong in a document and says so only
+   in a warning, or in the message of an error it catches itself: a stream
+   that does not decode to its end gives what was decoded so far, a missing
+   part of a content array is left out, a font or a Unicode map that cannot
+   be loaded is replaced or left out, a cross-reference table is rebuilt. The
+   messages that mean damage are known by a piece of their text (MuPDF 1.21's
+   wording). The signs are tried in order: the first ones are messages that
+   name no damage although a later sign's text is in them. Not damage: fonts
+   the system lacks and the stand-ins for them, features MuPDF leaves out,
+   producers' habits that lose no text (an unbalanced q/Q, an odd date, a
+   line feed missing after "stream"), and any message not recognised here
+   (the checks of the glue itself still hold for them). */
+typedef struct DamageSign {
+    const char* text;   /* a piece of the message */
+    const char* reason; /* null: not damage */
+} DamageSign;
+
+static const DamageSign kDamageSigns[] = {
+    {"gstate underflow", NULL},
+    {"with subtype PS", NULL},
+    {"Root/Version", NULL},
+    {"invalid date", NULL},
+    {"date overflow", NULL},
+    {"ineariz", NULL},
+    {"link", NULL},
+    {"font missing encoding", NULL},
+    {"non-embedded font", NULL},
+    {"builtin font", NULL},
+    {"builtin CJK font", NULL},
+    {"substitute font", NULL},
+    {"assuming Adobe-Identity", NULL},
+    {"unknown cid collection", NULL},
+    {"freetype", NULL},
+    {"FT_Get_Advance", NULL},
+    {"line feed missing", NULL},
+    {"dropping unclosed", NULL},
+    /* Decoders: flate, LZW, ASCII85, ASCII hex, run length, DCT, fax, JBIG2,
+       AES, predictors, and a read that failed under one of them. */
+    {"zlib", "압축 스트림 손상"},
+    {"premature end", "압축 스트림이 끝나지 않음"},
+    {"lzw", "압축 스트림 손상"},
+    {"a85d", "압축 스트림 손상"},
+    {"ahxd", "압축 스트림 손상"},
+    {"run length", "압축 스트림 손상"},
+    {"jpeg", "압축 스트림 손상"},
+    {"faxd", "압축 스트림 손상"},
+    {"jbig2", "압축 스트림 손상"},
+    {"aes ", "압축 스트림 손상"},
+    {"predictor", "압축 스트림 손상"},
+    {"unknown filter", "압축 스트림 손상"},
+    {"crypt filter", "압축 스트림 손상"},
+    {"read error", "스트림을 끝까지 읽지 못함"},
+    {"EOF reading", "스트림을 끝까지 읽지 못함"},
+    {"Buffer overrun", "스트림을 끝까지 읽지 못함"},
+    {"bomb", "한도에 이르러 건너뜀"},
+    {"size exceeded", "한도에 이르러 건너뜀"},
+    {"Length incorrect", "스트림 길이가 데이터와 다름"},
+    /* The file's structure: cross-reference sections, objects, syntax. */
+    {"xref", "상호 참조 표 손상"},
+    {"repair", "상호 참조 표 손상"},
+    {"trailer", "상호 참조 표 손상"},
+    {"object", "객체 손상"},
+    {"endobj", "객체 손상"},
+    {"endstream", "객체 손상"},
+    {"expected", "구문 오류"},
+    {"syntax error", "구문 오류"},
+    {"unknown keyword", "구문 오류"},
+    {"unknown token", "구문 오류"},
+    {"invalid key", "구문 오류"},
+    {"invalid indirect", "구문 오류"},
+    {"invalid character", "구문 오류"},
+    {"invalid generation", "구문 오류"},
+    {"not closed", "구조가 끝나지 않음"},
+    {"cannot parse", "구문 오류"},
+    {"stack overflow", "구문 오류"},
+    {"cycle", "구조가 순환함"},
+    {"recursi", "구조가 순환함"},
+    {"out of range", "값이 범위를 벗어남"},
+    {"malformed", "구조 손상"},
+    {"corrupt", "구조 손상"},
+    {"truncated", "구조가 끝나지 않음"},
+    {"broken", "구조 손상"},
+    /* Content, the parts it names, fonts and their maps, the page tree. */
+    {"content stream", "내용 스트림 일부 없음"},
+    {"resource '", "참조된 리소스 없음"},
+    {"XObject", "양식 XObject를 실행하지 못함"},
+    {"font and size not set", "글꼴 없이 글자를 보임"},
+    {"ToUnicode", "유니코드 대응표를 읽지 못함"},
+    {"no unicode cmap", "글꼴의 유니코드 대응표 없음"},
+    {"no builtin cmap", "글꼴의 문자 대응표 없음"},
+    {"cmap", "문자 대응표 손상"},
+    {"CMap", "문자 대응표 손상"},
+    {"embedded font", "글꼴을 읽지 못함"},
+    {"unknown font format", "글꼴 종류를 모름"},
+    {"font descriptor", "글꼴을 읽지 못함"},
+    {"descendant", "글꼴을 읽지 못함"},
+    {"Type3", "글꼴을 읽지 못함"},
+    {"TTF", "글꼴을 읽지 못함"},
+    {"page tree", "페이지 트리 손상"},
+    {"pages tree", "페이지 트리 손상"},
+    {"page object", "페이지 트리 손상"},
+};
+
+/* The reason of the damage a MuPDF message names, or null. */
+static const char* DamageOfMessage(const char* message)
+{
+    size_t i;
+    if (!message)
+        return NULL;
+    for (i = 0; i < sizeof kDamageSigns / sizeof kDamageSigns[0]; ++i)
+        if (strstr(message, kDamageSigns[i].text))
+            return kDamageSigns[i].reason;
+    return NULL;
+}
+
+/* MuPDF's warnings and errors go to the trace log; those that name damage
+   mark the document. Once the read was stopped or reached a limit, what
+   fails after is the stop's doing, not the document's. */
 static void Quiet(void* user, const char* message)
 {
-    (void)user;
+    PdfWork* w = (PdfWork*)user;
+    const char* reason;
     TraceParserMessage("pdf", message);
+    if (!w || w->stopped || w->limit)
+        return;
+    reason = DamageOfMessage(message);
+    if (reason)
+        NoteWorkDamage(w, reason);
 }
 
 static void Flush(Emitter* e)
@@ -330,7 +488,9 @@ static void PutUnit(Emitter* e, uint16_t unit)
 }
 
 /* One character: code points beyond U+FFFF become a surrogate pair; values
-   that are no character become U+FFFD; zero is no text. */
+   that are no character become U+FFFD; zero is no text. (The values are the
+   document's own, from its fonts' maps: a map may give what it likes, and
+   the text keeps a place for each.) */
 static void PutChar(Emitter* e, int c)
 {
     if (c <= 0)
@@ -355,7 +515,7 @@ static void EmitTextPage(Emitter* e, fz_stext_page* text)
     for (block = text->first_block; block; block = block->next) {
         fz_stext_line* line;
         if (block->type != FZ_STEXT_BLOCK_TEXT)
-            continue;
+            continue; /* a picture: no text */
         for (line = block->u.t.first_line; line; line = line->next) {
             fz_stext_char* ch;
             for (ch = line->first_char; ch; ch = ch->next)
@@ -497,6 +657,230 @@ WRAP(gs_op, int a, a)
 WRAP(gs_OPM, int a, a)
 WRAP(gs_UseBlackPtComp, pdf_obj* a, a)
 
+/* ---------------------------------------------------------------------------
+   Parts the text comes from that the page names and that are not there.
+   MuPDF reads a reference to a free or absent object as null and goes on
+   without a word: a font whose Unicode map is missing shows its text as
+   codes nobody can read, a font it cannot load at all is replaced by its
+   stand-in font. The page's resources are checked before it runs: each
+   object once per document. */
+
+/* Resources nested deeper than this (forms, Type 3 fonts and patterns in
+   each other's resources) are not checked: the nesting budget stops their
+   content long before. Every step of the checks' recursion goes one deeper. */
+#define MAX_RESOURCE_DEPTH 32
+
+/* 1 the first time an object is met in this document's checks (a direct
+   object is met every time its container is). */
+static int FirstCheck(fz_context* ctx, PdfWork* w, pdf_obj* obj)
+{
+    int num;
+    if (!pdf_is_indirect(ctx, obj))
+        return 1;
+    num = pdf_to_num(ctx, obj);
+    if (!w->checked) {
+        int length = pdf_xref_len(ctx, w->pdoc);
+        w->checked = (unsigned char*)fz_calloc_no_throw(ctx, (size_t)(length > 0 ? length : 1), 1);
+        if (!w->checked)
+            return 0; /* out of memory: the memory budget says so */
+        w->checkedLength = length;
+    }
+    if (num <= 0 || num >= w->checkedLength)
+        return 1; /* no such object: checked (and found missing) each time */
+    if (w->checked[num])
+        return 0;
+    w->checked[num] = 1;
+    return 1;
+}
+
+/* A part that an entry names and that is not there (a free or absent
+   object, or one that could not be read). */
+static int Missing(fz_context* ctx, pdf_obj* part)
+{
+    return part && pdf_is_null(ctx, part);
+}
+
+static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int depth);
+
+/* Up to n bytes of the file from offset at into buffer; how many (0 after a
+   read error). */
+static size_t FileBytesAt(struct DocStream* d, int64_t at, unsigned char* buffer, size_t n);
+
+/* A stream's /Length against its data: "endstream" follows the data (after
+   an end of line). MuPDF finds the end of a stream whose length is short
+   and warns; one whose length runs past its end it reads to "endstream"
+   in silence. */
+static void CheckStreamLength(fz_context* ctx, PdfWork* w, pdf_obj* stream)
+{
+    pdf_xref_entry* entry;
+    unsigned char tail[24];
+    size_t got, at = 0;
+    int64_t length;
+    if (!w->file || !pdf_is_indirect(ctx, stream))
+        return;
+    entry = pdf_get_xref_entry_no_null(ctx, w->pdoc, pdf_to_num(ctx, stream));
+    if (!entry || entry->stm_ofs <= 0 || entry->stm_buf)
+        return; /* not read from the file */
+    length = pdf_to_int64(ctx, pdf_dict_get(ctx, stream, PDF_NAME(Length)));
+    if (length < 0 || length >= w->file->size - entry->stm_ofs) {
+        NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
+        return;
+    }
+    got = FileBytesAt(w->file, entry->stm_ofs + length, tail, sizeof tail);
+    if (got == 0)
+        return; /* a read error: the reads MuPDF makes say so */
+    while (at < got && at < 8 && (tail[at] == '\r' || tail[at] == '\n' || tail[at] == ' ' || tail[at] == '\t'))
+        ++at;
+    if (got - at < 9 || memcmp(tail + at, "endstream", 9) != 0)
+        NoteWorkDamage(w, "스트림 길이가 데이터와 다름");
+}
+
+static void CheckFont(fz_context* ctx, PdfWork* w, pdf_obj* font, int depth)
+{
+    static const char* const kFontFiles[] = {"FontFile", "FontFile2", "FontFile3"};
+    pdf_obj* part;
+    int i, n;
+    if (depth > MAX_RESOURCE_DEPTH)
+        return;
+    if (!pdf_is_dict(ctx, font)) {
+        NoteWorkDamage(w, "참조된 글꼴 없음");
+        return;
+    }
+    part = pdf_dict_get(ctx, font, PDF_NAME(Type));
+    if (part && !pdf_name_eq(ctx, part, PDF_NAME(Font)))
+        NoteWorkDamage(w, "글꼴이 아닌 객체를 글꼴로 씀");
+    part = pdf_dict_get(ctx, font, PDF_NAME(ToUnicode));
+    if (part && !pdf_is_stream(ctx, part) && !pdf_is_name(ctx, part))
+        NoteWorkDamage(w, "참조된 유니코드 대응표 없음");
+    else if (pdf_is_stream(ctx, part))
+        CheckStreamLength(ctx, w, part);
+    if (Missing(ctx, pdf_dict_get(ctx, font, PDF_NAME(Encoding))))
+        NoteWorkDamage(w, "참조된 글꼴 인코딩 없음");
+    part = pdf_dict_get(ctx, font, PDF_NAME(FontDescriptor));
+    if (part && FirstCheck(ctx, w, part)) {
+        if (!pdf_is_dict(ctx, part))
+            NoteWorkDamage(w, "참조된 글꼴 정보 없음");
+        for (i = 0; i < 3; ++i) {
+            pdf_obj* file = pdf_dict_gets(ctx, part, kFontFiles[i]);
+            if (file && !pdf_is_stream(ctx, file))
+                NoteWorkDamage(w, "참조된 글꼴 파일 없음");
+            else if (file)
+                CheckStreamLength(ctx, w, file);
+        }
+    }
+    part = pdf_dict_get(ctx, font, PDF_NAME(DescendantFonts));
+    if (part) {
+        n = pdf_array_len(ctx, part);
+        if (n == 0)
+            NoteWorkDamage(w, "참조된 글꼴 없음");
+        for (i = 0; i < n; ++i) {
+            pdf_obj* descendant = pdf_array_get(ctx, part, i);
+            if (FirstCheck(ctx, w, descendant))
+                CheckFont(ctx, w, descendant, depth + 1);
+        }
+    }
+    part = pdf_dict_get(ctx, font, PDF_NAME(CharProcs));
+    n = pdf_dict_len(ctx, part);
+    for (i = 0; i < n; ++i) {
+        pdf_obj* glyph = pdf_dict_get_val(ctx, part, i);
+        if (!pdf_is_stream(ctx, glyph))
+            NoteWorkDamage(w, "참조된 글리프 없음");
+        else
+            CheckStreamLength(ctx, w, glyph);
+    }
+    part = pdf_dict_get(ctx, font, PDF_NAME(Resources));
+    if (part)
+        CheckResources(ctx, w, part, depth + 1);
+}
+
+/* The fonts and forms of a resource dictionary, and of the forms' and
+   tiling patterns' own resources. (Colours, images and graphics states
+   give no text; MuPDF warns of a missing one as it runs the content.) */
+static void CheckResources(fz_context* ctx, PdfWork* w, pdf_obj* resources, int depth)
+{
+    pdf_obj* group;
+    int i, n;
+    if (!resources || depth > MAX_RESOURCE_DEPTH || !FirstCheck(ctx, w, resources))
+        return;
+    if (Missing(ctx, resources)) {
+        NoteWorkDamage(w, "참조된 리소스 없음");
+        return;
+    }
+    group = pdf_dict_get(ctx, resources, PDF_NAME(Font));
+    n = pdf_dict_len(ctx, group);
+    for (i = 0; i < n; ++i) {
+        pdf_obj* font = pdf_dict_get_val(ctx, group, i);
+        if (FirstCheck(ctx, w, font))
+            CheckFont(ctx, w, font, depth + 1);
+    }
+    group = pdf_dict_get(ctx, resources, PDF_NAME(XObject));
+    n = pdf_dict_len(ctx, group);
+    for (i = 0; i < n; ++i) {
+        pdf_obj* xobject = pdf_dict_get_val(ctx, group, i);
+        if (!FirstCheck(ctx, w, xobject))
+            continue;
+        if (!pdf_is_stream(ctx, xobject)) {
+            NoteWorkDamage(w, "참조된 XObject 없음");
+            continue;
+        }
+        CheckStreamLength(ctx, w, xobject);
+        if (pdf_name_eq(ctx, pdf_dict_get(ctx, xobject, PDF_NAME(Subtype)), PDF_NAME(Form)))
+            CheckResources(ctx, w, pdf_dict_get(ctx, xobject, PDF_NAME(Resources)), depth + 1);
+    }
+    group = pdf_dict_get(ctx, resources, PDF_NAME(Pattern));
+    n = pdf_dict_len(ctx, group);
+    for (i = 0; i < n; ++i) {
+        pdf_obj* pattern = pdf_dict_get_val(ctx, group, i);
+        if (FirstCheck(ctx, w, pattern) && pdf_is_stream(ctx, pattern))
+            CheckResources(ctx, w, pdf_dict_get(ctx, pattern, PDF_NAME(Resources)), depth + 1);
+    }
+}
+
+/* The parts of a page: its content (each part of a content array a
+   stream) and its resources. An error met on the way (an object that cannot
+   be read) has said what it is through the messages. */
+static void CheckPageParts(fz_context* ctx, PdfWork* w, pdf_page* page)
+{
+    fz_try(ctx) {
+        pdf_obj* contents = pdf_page_contents(ctx, page);
+        int i, n = pdf_array_len(ctx, contents);
+        if (pdf_is_array(ctx, contents)) {
+            for (i = 0; i < n; ++i) {
+                pdf_obj* part = pdf_array_get(ctx, contents, i);
+                if (!pdf_is_stream(ctx, part))
+                    NoteWorkDamage(w, "내용 스트림 일부 없음");
+                else
+                    CheckStreamLength(ctx, w, part);
+            }
+        } else if (contents && !pdf_is_stream(ctx, contents)) {
+            NoteWorkDamage(w, "내용 스트림 없음");
+        } else if (contents) {
+            CheckStreamLength(ctx, w, contents);
+        }
+        CheckResources(ctx, w, pdf_page_resources(ctx, page), 0);
+    }
+    fz_catch(ctx) {
+        /* said by the error's message, or the read is ending */
+    }
+}
+
+/* The font a text object selects: MuPDF's stand-in means the font named
+   could not be found or loaded. */
+static void CheckSelectedFont(fz_context* ctx, PdfWork* w, pdf_font_desc* font)
+{
+    if (!font || !w->pdoc)
+        return;
+    if (!w->fallbackTried) {
+        w->fallbackTried = 1;
+        fz_try(ctx)
+            w->fallbackFont = pdf_load_hail_mary_font(ctx, w->pdoc);
+        fz_catch(ctx)
+            w->fallbackFont = NULL; /* out of memory: the memory budget says so */
+    }
+    if (font == w->fallbackFont)
+        NoteWorkDamage(w, "글꼴을 읽지 못함");
+}
+
 /* Glyph bounds. MuPDF bounds every glyph shown: from the outline the font
    program gives (loaded through FreeType for every new glyph) or by running a
    Type 3 glyph's procedure. The structured text takes nothing from those
@@ -551,7 +935,7 @@ static void SkipGlyphBoxes(fz_context* ctx, PdfWork* w, fz_font* font)
         return;
     }
     if (w->boxlessCount == (int)(sizeof w->boxless / sizeof w->boxless[0]))
-        return;
+        return; /* the font keeps its glyph bounds: slower, the same text */
     font->use_glyph_bbox = 0;
     w->boxless[w->boxlessCount++] = fz_keep_font(ctx, font);
 }
@@ -561,6 +945,7 @@ static void Count_Tf(fz_context* ctx, pdf_processor* proc, const char* name, pdf
 {
     CountOperator(ctx, proc);
     ORIGINAL(Tf)(ctx, proc, name, font, size);
+    CheckSelectedFont(ctx, t_work, font);
     SkipGlyphBoxes(ctx, t_work, font ? font->font : NULL);
 }
 
@@ -636,6 +1021,7 @@ static void RunPageForText(fz_context* ctx, fz_document* doc, fz_page* page, fz_
     }
     fz_var(proc);
     pdf_page_transform(ctx, ppage, &mediabox, &ctm);
+    CheckPageParts(ctx, work, ppage);
     fz_try(ctx) {
         proc = pdf_new_run_processor(ctx, dev, ctm, "View", NULL, NULL, cookie);
         proc->op_Do_image = NULL;
@@ -676,7 +1062,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
     fz_try(ctx)
         page = fz_load_page(ctx, doc, number - 1);
     fz_catch(ctx)
-        page = NULL;
+        page = NULL; /* counted as not loaded: damage (ExtractDocument) */
     if (!page) {
         fz_flush_warnings(ctx);
         return PAGE_NOT_LOADED;
@@ -708,7 +1094,7 @@ static int ExtractPdfPage(fz_context* ctx, fz_document* doc, int number, Emitter
         fz_drop_stext_page(ctx, text);
     }
     fz_catch(ctx)
-        result = PAGE_FAILED;
+        result = PAGE_FAILED; /* damage, or the stop's doing (ExtractDocument) */
     work->cookie = NULL;
     if (cookie.abort)
         result = PAGE_FAILED;
@@ -734,8 +1120,8 @@ static fz_context* NewContext(PdfWork* work)
     ctx = fz_new_context(&alloc, NULL, store);
     if (!ctx)
         return NULL;
-    fz_set_error_callback(ctx, Quiet, NULL);
-    fz_set_warning_callback(ctx, Quiet, NULL);
+    fz_set_error_callback(ctx, Quiet, work);
+    fz_set_warning_callback(ctx, Quiet, work);
     fz_set_aa_level(ctx, 8);
     /* Colours do not matter for text: no colour management. */
     fz_disable_icc(ctx);
@@ -829,7 +1215,7 @@ static int CountReadablePages(fz_context* ctx, fz_document* doc, int* pageCount,
         }
     }
     fz_catch(ctx)
-        ok = 0;
+        ok = 0; /* not opened; an error that means damage said so in its message */
     return ok;
 }
 
@@ -944,6 +1330,261 @@ static int LookupKeepsPage(fz_context* ctx, pdf_document* doc)
     return 1;
 }
 
+/* ---------------------------------------------------------------------------
+   Checks of the document as a whole. */
+
+/* The page tree's leaves, counted by walking it (each node once), against
+   the count its root claims: MuPDF reads as many pages as the root claims,
+   and a count smaller than the tree would pass the rest over in silence. A
+   kid that names nothing is a page missing. */
+static void CheckPageTree(fz_context* ctx, PdfWork* w, pdf_document* doc, int claimed)
+{
+    pdf_obj** stack = NULL;
+    unsigned char* seen = NULL;
+    fz_var(stack);
+    fz_var(seen);
+    fz_try(ctx) {
+        int top = 0, capacity, leaves = 0;
+        int length = pdf_xref_len(ctx, doc);
+        seen = (unsigned char*)fz_calloc(ctx, (size_t)(length > 0 ? length : 1), 1);
+        capacity = 64;
+        stack = (pdf_obj**)fz_malloc(ctx, (size_t)capacity * sizeof *stack);
+        stack[top++] = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+        while (top > 0) {
+            pdf_obj* node = stack[--top];
+            pdf_obj* kids;
+            int i, n, num = pdf_to_num(ctx, node);
+            if (pdf_is_indirect(ctx, node) && num > 0 && num < length) {
+                if (seen[num]) {
+                    NoteWorkDamage(w, "페이지 트리 손상"); /* a node met twice */
+                    continue;
+                }
+                seen[num] = 1;
+            }
+            if (!pdf_is_dict(ctx, node)) {
+                NoteWorkDamage(w, "참조된 페이지 없음");
+                continue;
+            }
+            kids = pdf_dict_get(ctx, node, PDF_NAME(Kids));
+            if (!pdf_is_array(ctx, kids)) {
+                ++leaves;
+                continue;
+            }
+            n = pdf_array_len(ctx, kids);
+            for (i = n - 1; i >= 0; --i) {
+                if (top == capacity) {
+                    stack = (pdf_obj**)fz_realloc(ctx, stack, (size_t)capacity * 2 * sizeof *stack);
+                    capacity *= 2;
+                }
+                stack[top++] = pdf_array_get(ctx, kids, i);
+            }
+        }
+        if (leaves != claimed)
+            NoteWorkDamage(w, "페이지 수가 페이지 트리와 다름");
+    }
+    fz_always(ctx) {
+        fz_free(ctx, stack);
+        fz_free(ctx, seen);
+    }
+    fz_catch(ctx) {
+        /* said by the error's message, or the read is ending */
+    }
+}
+
+static int IsSpace(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0;
+}
+
+static int IsDelimiterOrSpace(unsigned char c)
+{
+    return IsSpace(c) || strchr("()<>[]{}/%", c) != NULL;
+}
+
+/* Offset of the first / last occurrence of word in b[from, to), or -1. */
+static int64_t FindFirst(const unsigned char* b, int64_t from, int64_t to, const char* word)
+{
+    size_t n = strlen(word);
+    const unsigned char* at;
+    const unsigned char* end;
+    if (from < 0 || to - from < (int64_t)n)
+        return -1;
+    at = b + from;
+    end = b + to - n + 1;
+    while (at < end && (at = (const unsigned char*)memchr(at, word[0], (size_t)(end - at))) != NULL) {
+        if (memcmp(at, word, n) == 0)
+            return at - b;
+        ++at;
+    }
+    return -1;
+}
+
+static int64_t FindLast(const unsigned char* b, int64_t from, int64_t to, const char* word)
+{
+    int64_t n = (int64_t)strlen(word);
+    int64_t at;
+    for (at = to - n; at >= from; --at)
+        if (b[at] == (unsigned char)word[0] && memcmp(b + at, word, (size_t)n) == 0)
+            return at;
+    return -1;
+}
+
+/* The decimal number at *at (after spaces), or -1; *at moves past it. */
+static int64_t NumberAt(const unsigned char* b, int64_t n, int64_t* at)
+{
+    int64_t p = *at, value = -1;
+    while (p < n && IsSpace(b[p]))
+        ++p;
+    while (p < n && b[p] >= '0' && b[p] <= '9') {
+        value = (value < 0 ? 0 : value) * 10 + (b[p] - '0');
+        if (value > ((int64_t)1 << 53))
+            value = (int64_t)1 << 53;
+        ++p;
+    }
+    *at = p;
+    return value;
+}
+
+/* The number after the key in b[from, to) ("/Prev 123"), or -1. */
+static int64_t KeyNumber(const unsigned char* b, int64_t from, int64_t to, const char* key)
+{
+    int64_t at = from;
+    size_t n = strlen(key);
+    while ((at = FindFirst(b, at, to, key)) >= 0) {
+        int64_t p = at + (int64_t)n;
+        if (p < to && !IsDelimiterOrSpace(b[p])) {
+            at = p; /* a longer key (/XRefStm for /XRef) */
+            continue;
+        }
+        return NumberAt(b, to, &p);
+    }
+    return -1;
+}
+
+#define MAX_SECTIONS 256
+
+/* The end of the file: the last save's end-of-file offset ("startxref")
+   and what follows it, and the cross-reference sections it reaches. A save
+   appended to a document and cut off leaves its objects after the earlier
+   save's end, where MuPDF never looks (it finds the earlier save's offset and
+   reads the earlier document, whole and clean); an offset that names an
+   earlier section than the last leaves the later saves unread. b: the file's
+   n bytes (or its last n bytes when base > 0: only what follows the last
+   offset is checked then). */
+static void CheckFileEnd(PdfWork* w, const unsigned char* b, int64_t n, int64_t base)
+{
+    int64_t chain[MAX_SECTIONS];
+    int sections = 0, i;
+    int64_t at = FindLast(b, 0, n, "startxref");
+    int64_t last, p;
+    if (at < 0)
+        return; /* none: MuPDF rebuilt the table (PDF_INCOMPLETE_REPAIRED) */
+    p = at + 9;
+    last = NumberAt(b, n, &p);
+    if (last < 0) {
+        NoteWorkDamage(w, "마지막 저장이 잘림");
+        return;
+    }
+    while (p < n) {
+        if (IsSpace(b[p])) {
+            ++p;
+        } else if (b[p] == '%') {
+            while (p < n && b[p] != '\n' && b[p] != '\r')
+                ++p; /* the end-of-file marker, a comment */
+        } else {
+            NoteWorkDamage(w, "마지막 저장 뒤에 남은 데이터");
+            return;
+        }
+    }
+    if (base > 0)
+        return; /* a file read in windows: its sections are not searched */
+
+    /* The chain of sections from the last one: /Prev, and /XRefStm of a
+       table that also has a stream. */
+    while (sections < MAX_SECTIONS && last >= 0 && last < n) {
+        int64_t q = last, end;
+        for (i = 0; i < sections && chain[i] != last; ++i)
+            ;
+        if (i < sections)
+            break; /* met before: MuPDF says so */
+        chain[sections++] = last;
+        while (q < n && IsSpace(b[q]))
+            ++q;
+        if (n - q >= 4 && memcmp(b + q, "xref", 4) == 0) {
+            q = FindFirst(b, q, n, "trailer");
+            if (q < 0)
+                break;
+            end = FindFirst(b, q, n, "startxref");
+            if (end < 0)
+                end = n;
+            p = KeyNumber(b, q, end, "/XRefStm");
+            if (p >= 0 && sections < MAX_SECTIONS)
+                chain[sections++] = p;
+        } else {
+            end = FindFirst(b, q, n, "stream");
+            if (end < 0)
+                end = n;
+        }
+        last = KeyNumber(b, q, end, "/Prev");
+    }
+
+    /* Every section of the file is in the chain: a table ("xref" at the
+       start of a line) at an offset of the chain, a stream (/Type /XRef)
+       inside an object that starts at one. */
+    for (at = 0; (at = FindFirst(b, at, n, "xref")) >= 0; at += 4) {
+        int reached = 0;
+        if (at == 0 || (b[at - 1] != '\n' && b[at - 1] != '\r') || at + 4 >= n || !IsSpace(b[at + 4]))
+            continue;
+        for (i = 0; i < sections && !reached; ++i) {
+            p = chain[i];
+            while (p < at && IsSpace(b[p]))
+                ++p;
+            reached = p == at;
+        }
+        if (!reached) {
+            NoteWorkDamage(w, "읽지 않은 저장이 있음");
+            return;
+        }
+    }
+    for (at = 0; (at = FindFirst(b, at, n, "/XRef")) >= 0; at += 5) {
+        int reached = 0;
+        if (at + 5 < n && !IsDelimiterOrSpace(b[at + 5]))
+            continue; /* /XRefStm */
+        for (i = 0; i < sections && !reached; ++i)
+            reached = chain[i] <= at && at - chain[i] < 65536;
+        if (!reached) {
+            NoteWorkDamage(w, "읽지 않은 저장이 있음");
+            return;
+        }
+    }
+}
+
+/* The end of the file as CheckFileEnd wants it: the whole file when it is
+   in memory, else its last part (a read error leaves it unchecked: the
+   reads MuPDF makes say so). */
+#define TAIL_CHECKED (64 * 1024)
+
+static void CheckDocumentEnd(fz_context* ctx, PdfWork* w, DocStream* d)
+{
+    unsigned char* tail;
+    int64_t from;
+    ssize_t got;
+    if (d->data) {
+        CheckFileEnd(w, d->data, d->size, 0);
+        return;
+    }
+    from = d->size > TAIL_CHECKED ? d->size - TAIL_CHECKED : 0;
+    tail = (unsigned char*)fz_malloc_no_throw(ctx, TAIL_CHECKED);
+    if (!tail)
+        return; /* out of memory: the memory budget says so */
+    do
+        got = pread(d->fd, tail, (size_t)(d->size - from), (off_t)from);
+    while (got < 0 && errno == EINTR);
+    if (got > 0)
+        CheckFileEnd(w, tail, got, from > 0 ? from : 1);
+    fz_free(ctx, tail);
+}
+
 /* Reads the document's pages; the stats say what was read and what kept
    the document from being read to its end. */
 static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, Emitter* e,
@@ -956,11 +1597,17 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
     int mapped = 0;
 
     fz_var(mapped);
+    work->pdoc = pdoc;
+    work->file = file;
     if (!CountReadablePages(ctx, doc, &pageCount, &claimed, &pageTree)) {
         stats->incomplete |= PDF_INCOMPLETE_NOT_OPENED;
     } else if (!pageTree) {
         stats->incomplete |= PDF_INCOMPLETE_NO_PAGE_TREE;
-    } else if (pageCount > 0) {
+    } else {
+        CheckPageTree(ctx, work, pdoc, claimed);
+        CheckDocumentEnd(ctx, work, file);
+    }
+    if (stats->incomplete == 0 && pageCount > 0) {
         stats->pageCount = pageCount;
         /* The page tree walked once: each page is then found at once, not by
            a walk of its own (quadratic in a long list of pages). A tree
@@ -976,6 +1623,10 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
                     pdf_drop_page_tree(ctx, pdoc);
                 mapped = 0;
                 work->pageRefLeaks = 0;
+                /* The pages are then looked up one by one; a tree that
+                   cannot be walked is damaged (unless the read is ending). */
+                if (!WorkEnds(work))
+                    NoteWorkDamage(work, "페이지 트리 손상");
             }
         }
         ExtractPdfPageRange(ctx, doc, pageCount, "1-", e, stats, work);
@@ -991,6 +1642,27 @@ static void ExtractDocument(fz_context* ctx, fz_document* doc, DocStream* file, 
         stats->incomplete |= PDF_INCOMPLETE_REPAIRED;
     if (CheckUnchanged(file))
         stats->incomplete |= PDF_INCOMPLETE_CHANGED;
+    /* What kept the pages from being read is damage unless the read was
+       stopped or reached a limit (those say so themselves). A file changed
+       while it was read is not damaged; one that does not open may be no
+       PDF or need a password. */
+    if (!WorkEnds(work)) {
+        if (stats->incomplete & PDF_INCOMPLETE_REPAIRED)
+            NoteWorkDamage(work, "상호 참조 표를 다시 만듦");
+        if (stats->incomplete & PDF_INCOMPLETE_NO_PAGE_TREE)
+            NoteWorkDamage(work, "페이지 트리 없음");
+        if (stats->incomplete & PDF_INCOMPLETE_PAGES)
+            NoteWorkDamage(work, "페이지를 읽지 못함");
+        if (stats->incomplete & PDF_INCOMPLETE_CONTENT)
+            NoteWorkDamage(work, "내용 스트림 오류");
+    }
+    if (work->fallbackFont)
+        pdf_drop_font(ctx, work->fallbackFont);
+    work->fallbackFont = NULL;
+    fz_free(ctx, work->checked);
+    work->checked = NULL;
+    work->pdoc = NULL;
+    work->file = NULL;
 }
 
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
@@ -1035,6 +1707,9 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
     }
     /* A read that was stopped, or reached a limit, did not reach the end. */
     WorkEnds(work);
+    stats->damage = work->damage;
+    if (work->damage && stats->incomplete == 0)
+        stats->incomplete = PDF_INCOMPLETE_DAMAGED;
     if (work->stopped)
         stats->incomplete |= PDF_INCOMPLETE_STOPPED;
     if (work->limit) {

@@ -22,6 +22,7 @@ typedef void (*TextChunkCallback)(void* user, const void* text, int length, int 
 #define PDF_INCOMPLETE_CHANGED 0x20      /* the file changed while it was read */
 #define PDF_INCOMPLETE_STOPPED 0x40      /* the read was asked to stop (the search's stop, the time budget) */
 #define PDF_INCOMPLETE_LIMIT 0x80        /* the operations, nesting or memory budget was reached */
+#define PDF_INCOMPLETE_DAMAGED 0x100     /* none of the above, but the document contradicts itself (stats.damage) */
 
 /* What one extraction did. */
 typedef struct PdfExtractStats {
@@ -31,14 +32,17 @@ typedef struct PdfExtractStats {
     int pagesWithErrors; /* pages read whose content had errors (the text before them is kept) */
     int incomplete;  /* PDF_INCOMPLETE_* bits; 0: read to the end */
     int limit;       /* the PsReadLimit reached (platform/docfile.h), 0 none */
+    const char* damage; /* the first damage noted (a reason, also given to PsNoteDamage), or null */
 } PdfExtractStats;
 
 /* path: the file name as the file system spells it. Reads the document as
    far as it goes, within the calling thread's document budget
    (platform/docfile.h), and hands its text to the callback. Returns 1 when
    the document was read to its end (also when it holds no text or no
-   pages), 0 otherwise: not opened, or read in part (the text handed on is
-   what was read; stats->incomplete says why). stats may be null. */
+   pages), 0 otherwise: not opened, read in part, or damaged (the text
+   handed on is what was read; stats->incomplete says why). Damage is also
+   noted for the calling thread (PsNoteDamage) with its reason. stats may be
+   null. */
 int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* user,
                          PdfExtractStats* stats);
 

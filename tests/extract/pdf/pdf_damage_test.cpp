@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -350,4 +353,334 @@ TEST(PdfBudget, ASparseFileEndsAtItsTime)
     PersonalInfoCounts counts{};
     EXPECT_EQ(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr), ScanStatus::NoText);
     EXPECT_NE(ListedReason(path).find("(시간)"), std::string::npos) << ListedReason(path);
+}
+
+// -- Damage that MuPDF reads past -----------------------------------------
+// Each document below contradicts itself in a way MuPDF tolerates: it gives
+// the text it can and goes on. The document is read in part (status 1), the
+// text read is kept, and the search lists it as damaged with the reason.
+
+namespace {
+
+std::string Deflate(const std::string& data)
+{
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+              static_cast<uLong>(data.size()), 9);
+    out.resize(size);
+    return out;
+}
+
+const std::string kFlate = " /Filter /FlateDecode";
+
+// A Helvetica font whose Unicode map reads "A" as 가 and "B" as 나: the
+// Korean text comes out only through the map.
+struct MappedFont {
+    int font;
+    int map;
+};
+MappedFont AddMappedFont(PdfBuilder& b, const std::string& mapData, const std::string& mapEntries)
+{
+    MappedFont f{};
+    f.map = b.AddStream(mapData, mapEntries);
+    f.font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode " + Ref(f.map) + " >>");
+    return f;
+}
+const std::string kUnicodeMap =
+    "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CMapName /Seed-UCS def\n/CMapType 2 def\n"
+    "1 begincodespacerange\n<00> <FF>\nendcodespacerange\n2 beginbfchar\n<41> <AC00>\n<42> <B098>\nendbfchar\n"
+    "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+
+std::string PageDict(int pages, const std::string& resources, const std::string& contents)
+{
+    return "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << " + resources +
+           " >> /Contents " + contents + " >>";
+}
+
+// Two pages: the first shows "first page" in Helvetica, the second what the
+// case gives. f: fills the second page's resources and content.
+std::string TwoPages(const std::function<std::string(PdfBuilder&, int pages, int helvetica)>& second)
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream(Deflate(ShowLines({"first page"})), kFlate);
+    const int page1 = b.Add(PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(content)));
+    const int page2 = b.Add(second(b, pages, font));
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page1) + " " + Ref(page2) + "] /Count 2 >>");
+    return b.Build(catalog);
+}
+
+struct DamageCase {
+    const char* name;
+    std::string bytes;
+};
+
+// The healthy document reads clean with its text; each damaged one is read
+// in part, keeps the first page's text and is listed as damaged.
+void ExpectEachDamaged(const std::string& healthy, const char16_t* healthyText, const std::vector<DamageCase>& cases)
+{
+    ps_test::TempDir dir;
+    const Extraction sound = Convert(Write(dir, "healthy.pdf", healthy));
+    EXPECT_EQ(sound.status, 0);
+    EXPECT_NE(sound.text.find(healthyText), std::u16string::npos) << plat::WideToUtf8(sound.text);
+    for (const DamageCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = Write(dir, std::string(c.name) + ".pdf", c.bytes);
+        const Extraction e = Convert(path);
+        EXPECT_EQ(e.status, 1);
+        EXPECT_NE(e.text.find(u"first page"), std::u16string::npos) << plat::WideToUtf8(e.text);
+        PdfExtractStats stats{};
+        std::u16string text;
+        EXPECT_EQ(ExtractPdfText(W(path).c_str(), &Collect, &text, &stats), 0);
+        EXPECT_NE(stats.damage, nullptr);
+        PersonalInfoCounts counts{};
+        EXPECT_TRUE(ScanLeftDocumentUnread(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr)));
+        EXPECT_NE(ListedReason(path).find("손상된 문서"), std::string::npos) << ListedReason(path);
+    }
+}
+
+std::string Cut(const std::string& s, size_t keep) { return s.substr(0, keep); }
+std::string Flipped(std::string s, size_t at)
+{
+    s[at] = static_cast<char>(s[at] ^ 0x55);
+    return s;
+}
+
+}  // namespace
+
+// A stream that does not decode to its end: its text comes out short (or,
+// for a font's Unicode map, as codes nobody can read).
+TEST(PdfDamage, AStreamThatDoesNotDecodeToItsEndIsDamage)
+{
+    const std::string content = Deflate(ShowLines({"second page one", "second page two", "second page three"}));
+    const std::string map = Deflate(kUnicodeMap);
+    const std::string form = Deflate("BT /F1 12 Tf 72 500 Td (inside the form) Tj ET");
+    auto plain = [&](const std::string& data) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(b.AddStream(data, kFlate)));
+        });
+    };
+    auto mapped = [&](const std::string& data) {
+        return TwoPages([&](PdfBuilder& b, int pages, int) {
+            const MappedFont f = AddMappedFont(b, data, kFlate);
+            return PageDict(pages, "/Font << /F2 " + Ref(f.font) + " >>",
+                            Ref(b.AddStream(Deflate("BT /F2 12 Tf 72 700 Td (AB) Tj ET"), kFlate)));
+        });
+    };
+    auto withForm = [&](const std::string& data) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            const int fm = b.AddStream(data, kFlate + " /Type /XObject /Subtype /Form /BBox [0 0 612 792] "
+                                                      "/Resources << /Font << /F1 " + Ref(font) + " >> >>");
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >> /XObject << /Fm " + Ref(fm) + " >>",
+                            Ref(b.AddStream(Deflate("/Fm Do"), kFlate)));
+        });
+    };
+    ExpectEachDamaged(plain(content), u"second page three", {
+        {"content cut", plain(Cut(content, content.size() / 2))},
+        {"content check value", plain(Flipped(content, content.size() - 2))},
+        {"content without its end", plain(Cut(content, content.size() - 4))},
+    });
+    ExpectEachDamaged(mapped(map), u"가나", {
+        {"map cut", mapped(Cut(map, map.size() / 2))},
+        {"map check value", mapped(Flipped(map, map.size() - 1))},
+    });
+    ExpectEachDamaged(withForm(form), u"inside the form", {
+        {"form cut", withForm(Cut(form, form.size() / 2))},
+        {"form check value", withForm(Flipped(form, form.size() - 3))},
+    });
+}
+
+// A part of a content array that is no stream: an object that holds
+// nothing, one the file does not have, a dictionary.
+TEST(PdfDamage, AContentArrayWithAMissingPartIsDamage)
+{
+    auto array = [](const std::string& middle) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            const int a = b.AddStream(Deflate("BT /F1 12 Tf 72 700 Td (part one) Tj ET"), kFlate);
+            std::string m = middle;
+            if (m == "stream")
+                m = Ref(b.AddStream(Deflate("BT /F1 12 Tf 72 680 Td (part two) Tj ET"), kFlate));
+            else if (m == "empty")
+                m = Ref(b.Reserve());
+            else if (m == "dictionary")
+                m = Ref(b.Add("<< /Length 0 >>"));
+            const int c = b.AddStream(Deflate("BT /F1 12 Tf 72 660 Td (part three) Tj ET"), kFlate);
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", "[" + Ref(a) + " " + m + " " + Ref(c) + "]");
+        });
+    };
+    ExpectEachDamaged(array("stream"), u"part two", {
+        {"empty object", array("empty")},
+        {"no such object", array("99 0 R")},
+        {"dictionary", array("dictionary")},
+    });
+}
+
+// A form the page draws that cannot be run: it names no object, or one that
+// is no stream.
+TEST(PdfDamage, AFormThatCannotBeRunIsDamage)
+{
+    auto drawing = [](const std::string& which) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            std::string fm;
+            if (which == "form")
+                fm = Ref(b.AddStream(Deflate("BT /F1 12 Tf 72 500 Td (inside the form) Tj ET"),
+                                     kFlate + " /Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << "
+                                              "/Font << /F1 " + Ref(font) + " >> >>"));
+            else if (which == "dictionary")
+                fm = Ref(b.Add("<< /Type /XObject /Subtype /Form /BBox [0 0 612 792] >>"));
+            else
+                fm = which;
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >> /XObject << /Fm " + fm + " >>",
+                            Ref(b.AddStream(Deflate("BT /F1 12 Tf 72 700 Td (on the page) Tj ET /Fm Do"), kFlate)));
+        });
+    };
+    ExpectEachDamaged(drawing("form"), u"inside the form", {
+        {"no such object", drawing("99 0 R")},
+        {"no stream", drawing("dictionary")},
+    });
+}
+
+// Fonts and their maps that the page names and that are not there: MuPDF
+// shows the text through a stand-in font, or without the map.
+TEST(PdfDamage, AMissingFontOrUnicodeMapIsDamage)
+{
+    auto page = [](const std::string& which) {
+        return TwoPages([&](PdfBuilder& b, int pages, int) {
+            const MappedFont f = AddMappedFont(b, Deflate(kUnicodeMap), kFlate);
+            std::string font = Ref(f.font);
+            if (which == "map missing")
+                font = Ref(b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 99 0 R >>"));
+            else if (which == "map empty")
+                font = Ref(b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode " + Ref(b.Reserve()) +
+                                 " >>"));
+            else if (which == "font missing")
+                font = "99 0 R";
+            else if (which == "no font")
+                font = Ref(b.Add("<< /Type /XObject /Subtype /Form /BBox [0 0 1 1] >>"));
+            const std::string selected = which == "other name" ? "/F9" : "/F2";
+            return PageDict(pages, "/Font << /F2 " + font + " >>",
+                            Ref(b.AddStream(Deflate("BT " + selected + " 12 Tf 72 700 Td (AB) Tj ET"), kFlate)));
+        });
+    };
+    ExpectEachDamaged(page("sound"), u"가나", {
+        {"map missing", page("map missing")},
+        {"map empty", page("map empty")},
+        {"font missing", page("font missing")},
+        {"font not among the resources", page("other name")},
+        {"an object that is no font", page("no font")},
+    });
+}
+
+// A page tree holding more pages than its count: MuPDF reads as many as the
+// count says.
+TEST(PdfDamage, APageTreeThatHoldsMorePagesThanItsCountIsDamage)
+{
+    const std::string healthy = TwoPages([](PdfBuilder& b, int pages, int font) {
+        return PageDict(pages, "/Font << /F1 " + Ref(font) + " >>",
+                        Ref(b.AddStream(Deflate(ShowLines({"second page"})), kFlate)));
+    });
+    std::string fewer = healthy;
+    fewer.replace(fewer.find("/Count 2"), 8, "/Count 1");
+    ExpectEachDamaged(healthy, u"second page", {{"count 1", fewer}});
+}
+
+// A document saved twice, the second save adding a page. Cut inside the
+// second save, MuPDF finds the first save's end and reads the first
+// document, clean; pointed at the first save's section, the same. A cut
+// after the second save's section offset loses nothing.
+TEST(PdfDamage, ALaterSaveCutOffOrLeftUnreadIsDamage)
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream(Deflate(ShowLines({"first page"})), kFlate);
+    const int page1 = b.Add(PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(content)));
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page1) + "] /Count 1 >>");
+    const std::string first = b.Build(catalog);
+
+    // The second save: a content stream, a page, the page tree again.
+    const size_t firstXref = std::stoul(first.substr(first.rfind("startxref") + 10));
+    const int size = page1 + 1;
+    const std::string data = Deflate(ShowLines({"second save"}));
+    const std::vector<std::pair<int, std::string>> objects = {
+        {size, "<< /Length " + std::to_string(data.size()) + kFlate + " >>\nstream\n" + data + "\nendstream"},
+        {size + 1, PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(size))},
+        {pages, "<< /Type /Pages /Kids [" + Ref(page1) + " " + Ref(size + 1) + "] /Count 2 >>"},
+    };
+    std::string whole = first;
+    std::string entries;
+    for (const auto& [number, body] : objects) {
+        char line[48];
+        std::snprintf(line, sizeof line, "%d 1\n%010zu 00000 n \n", number, whole.size());
+        entries += line;
+        whole += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const size_t secondXref = whole.size();
+    whole += "xref\n" + entries + "trailer\n<< /Size " + std::to_string(size + 2) + " /Root " + Ref(catalog) +
+             " /Prev " + std::to_string(firstXref) + " >>\nstartxref\n";
+    const size_t offsetAt = whole.size();
+    whole += std::to_string(secondXref) + "\n%%EOF\n";
+
+    std::vector<DamageCase> cases;
+    for (size_t at = first.size() + 1; at < offsetAt; at += 23)
+        cases.push_back({"cut", whole.substr(0, at)});
+    std::string older = whole;
+    older.replace(offsetAt, std::to_string(secondXref).size(), std::to_string(firstXref));
+    cases.push_back({"offset of the first save", older});
+    ExpectEachDamaged(whole, u"second save", cases);
+
+    ps_test::TempDir dir;
+    const Extraction e = Convert(Write(dir, "after.pdf", whole.substr(0, offsetAt + std::to_string(secondXref).size())));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_NE(e.text.find(u"second save"), std::u16string::npos);
+}
+
+// A stream whose /Length disagrees with its data: MuPDF finds "endstream"
+// and reads the data whole (warning only of a length that is short).
+TEST(PdfDamage, AStreamLengthThatDisagreesWithItsDataIsDamage)
+{
+    const std::string data = Deflate(ShowLines({"second page one", "second page two"}));
+    auto withLength = [&](size_t length) {
+        return TwoPages([&](PdfBuilder& b, int pages, int font) {
+            const int content = b.Add("<< /Length " + std::to_string(length) + kFlate + " >>\nstream\n" + data +
+                                      "\nendstream");
+            return PageDict(pages, "/Font << /F1 " + Ref(font) + " >>", Ref(content));
+        });
+    };
+    ExpectEachDamaged(withLength(data.size()), u"second page two", {
+        {"shorter", withLength(data.size() - 3)},
+        {"longer", withLength(data.size() + 12)},
+        {"past the end", withLength(data.size() + 100000)},
+        {"zero", withLength(0)},
+    });
+}
+
+// Type 3 fonts each holding the next in their resources, a long chain: the
+// checks of the parts a page names go only so deep, and the page is read.
+TEST(PdfDamage, FontsNestedInEachOthersResourcesAreCheckedOnlySoDeep)
+{
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int helvetica = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int glyph = b.AddStream("0 0 d0");
+    int next = helvetica;
+    for (int i = 0; i < 200000; ++i)
+        next = b.Add("<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1 1] /FontMatrix [1 0 0 1 0 0] /CharProcs << /a " +
+                     Ref(glyph) + " >> /Encoding << /Differences [65 /a] >> /FirstChar 65 /LastChar 65 /Widths [1] "
+                     "/Resources << /Font << /F " + Ref(next) + " >> >> >>");
+    const int content = b.AddStream(ShowLines({"on the page"}));
+    const int page = b.Add(PageDict(pages, "/Font << /F1 " + Ref(helvetica) + " /F3 " + Ref(next) + " >>", Ref(content)));
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    ps_test::TempDir dir;
+    const Extraction e = Convert(Write(dir, "chain.pdf", b.Build(catalog)));
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(e.text, u"on the page\n\n");
 }
