@@ -1485,6 +1485,11 @@ static void CheckFileEnd(PdfWork* w, const unsigned char* b, int64_t n, int64_t 
         NoteWorkDamage(w, "마지막 저장이 잘림");
         return;
     }
+    /* What follows the last save's end: a save appended and cut off leaves
+       the start of an object ("12 0 obj", cut anywhere: it starts with a
+       digit), or objects, a stream or a table there. Other bytes (padding, a
+       mail program's or a download's leftovers) are no part of the document
+       and leave it whole. */
     while (p < n) {
         if (IsSpace(b[p])) {
             ++p;
@@ -1492,9 +1497,13 @@ static void CheckFileEnd(PdfWork* w, const unsigned char* b, int64_t n, int64_t 
             while (p < n && b[p] != '\n' && b[p] != '\r')
                 ++p; /* the end-of-file marker, a comment */
         } else {
-            NoteWorkDamage(w, "마지막 저장 뒤에 남은 데이터");
-            return;
+            break;
         }
+    }
+    if (p < n && ((b[p] >= '0' && b[p] <= '9') || FindFirst(b, p, n, "obj") >= 0 || FindFirst(b, p, n, "stream") >= 0 ||
+                  FindFirst(b, p, n, "xref") >= 0 || FindFirst(b, p, n, "trailer") >= 0)) {
+        NoteWorkDamage(w, "마지막 저장 뒤에 남은 데이터");
+        return;
     }
     if (base > 0)
         return; /* a file read in windows: its sections are not searched */

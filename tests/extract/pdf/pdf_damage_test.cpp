@@ -639,6 +639,15 @@ TEST(PdfDamage, ALaterSaveCutOffOrLeftUnreadIsDamage)
     const Extraction e = Convert(Write(dir, "after.pdf", whole.substr(0, offsetAt + std::to_string(secondXref).size())));
     EXPECT_EQ(e.status, 0);
     EXPECT_NE(e.text.find(u"second save"), std::u16string::npos);
+
+    // Bytes after the end that are no part of a save (padding, a mail
+    // program's leftovers) leave the document whole.
+    for (const std::string tail : {std::string(64, '\0'), std::string("\r\n<html>gateway note</html>\r\n"),
+                                   std::string("\n%%EOF\n%%EOF\n")}) {
+        const Extraction padded = Convert(Write(dir, "padded.pdf", whole + tail));
+        EXPECT_EQ(padded.status, 0) << tail.size();
+        EXPECT_NE(padded.text.find(u"second save"), std::u16string::npos);
+    }
 }
 
 // A stream whose /Length disagrees with its data: MuPDF finds "endstream"
