@@ -1,4 +1,4 @@
-#include "docbuilder.h"
+#include "support/docbuilder.h"
 
 #include "support/cfb_writer.h"
 
