@@ -84,6 +84,14 @@ public:
 private:
     int Open();
     void Release();
+    // Notes the damage of the loaded structures: blocks past the table
+    // stream, stories past the pieces, pieces past the text stream.
+    void CheckStructures();
+    void EmitRemainingNotes();
+    // Whether the character at cp is a paragraph (or cell) mark, as the last
+    // character of every story is.
+    bool EndsStory(std::int64_t cp) const;
+    char16_t CharAt(std::int64_t cp) const;  // 0 outside the pieces
 
     int WalkMainText();
     void WalkRange(std::int64_t start, std::int64_t end);
@@ -143,6 +151,7 @@ private:
     bool m_bFailed = false;
     std::uint64_t m_nBudget = 0;  // characters the walk may still read
     std::vector<std::uint32_t> m_activeShapes;
+    std::vector<char> m_footnotesDone, m_endnotesDone;  // per note: written at its reference
 
     CTextCollector* m_pCollector;
 };
