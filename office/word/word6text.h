@@ -102,6 +102,10 @@ private:
     bool Open(plat::CfbStorage* root);
     bool ReadFib();
     void ReadPieces();
+    // Notes the damage of the pieces (after the runs are read).
+    void CheckPieces();
+    // The character (unit) at cp, 0 where no piece holds it.
+    unsigned CharAt(std::uint32_t cp) const;
     void ReadCharacterRuns();
     void ReadParagraphRuns();
     const Para* ParaAt(std::uint32_t fc);
@@ -151,6 +155,7 @@ private:
     unsigned m_codePage = 949;
     std::int32_t m_ccp[8] = {};  // text, footnotes, headers, macros, annotations, endnotes, text boxes, header text boxes
     std::vector<Piece> m_pieces;
+    std::vector<std::uint64_t> m_pages;  // stream positions of the formatted pages read
     std::vector<Run> m_runs;
     std::vector<unsigned> m_fontCodePages;  // per font: its character set's code page, 0 for the document's
     unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes

@@ -207,7 +207,7 @@ void Mutate(const Bytes& file, std::uint64_t rng, std::size_t budget, std::vecto
     {
         damage::AddCuts(file, 200, kinds[5]);
         damage::Rng r(rng);
-        for (int i = 0; i < 150; ++i) {
+        for (int i = 0; i < 250; ++i) {
             const bool inTable = r.Below(2) == 1;
             const std::string& s = inTable ? table : word;
             const std::size_t limit = inTable ? s.size() : std::min<std::size_t>(s.size(), 1024);
