@@ -504,12 +504,15 @@ void CMSWord2Text::CheckPieces()
         if (!reach || r.end > reach->end)
             reach = &r;
     }
-    for (const std::uint64_t page : m_pages)
-        for (const Range& r : ranges)
-            if (r.start < page + kPageSize && r.end > page) {
-                plat::NoteDamage("조각이 서식 페이지를 가리킴");
-                break;
-            }
+    // furthest[i]: the furthest end of ranges[0..i].
+    std::vector<std::uint64_t> furthest;
+    for (const Range& r : ranges)
+        furthest.push_back(furthest.empty() ? r.end : std::max(furthest.back(), r.end));
+    for (const std::uint64_t page : m_pages) {
+        const auto before = std::lower_bound(ranges.begin(), ranges.end(), Range{page + kPageSize, 0, 0});
+        if (before != ranges.begin() && furthest[static_cast<size_t>(before - ranges.begin()) - 1] > page)
+            plat::NoteDamage("조각이 서식 페이지를 가리킴");
+    }
 }
 
 bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)
@@ -632,6 +635,9 @@ void CMSWord2Text::ReadCharacterRuns()
                           run.first = first;
                           run.last = last;
                           if (rec) {
+                              // The list stays inside its page.
+                              if (p[rec] > 511 - rec - 1)
+                                  plat::NoteDamage("서식 페이지 손상");
                               const int len = std::min<int>(p[rec], static_cast<int>(511 - rec - 1));
                               if (m_w97)
                                   ApplyTwoByteList(p + rec + 1, len, &run, nullptr);
@@ -856,23 +862,42 @@ void CMSWord2Text::ProcessPictureAt(std::uint32_t position, std::uint32_t object
     if (!m_root)
         return;
     plat::CfbPtr<plat::CfbStream> data;
-    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data)
+    // A picture the text names that is missing, or past its stream, is
+    // damage (its pictures never reach the text, but the document contradicts
+    // itself); a block of no picture is not.
+    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data) {
+        plat::NoteDamage("참조된 스트림 없음");
         return;
+    }
     plat::CfbStat st;
-    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4)
+    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     unsigned char head[4];
     std::uint32_t got = 0;
     if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(head, 4, &got)) || got != 4)
+        plat::Failed(data->Read(head, 4, &got)) || got != 4) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     const std::uint32_t length = head[0] | (head[1] << 8) | (head[2] << 16) | (std::uint32_t(head[3]) << 24);
-    if (length <= 69 || length > st.size - position || length > kMaxPictureBytes)
+    if (length <= 69)
         return;
+    if (length > st.size - position) {
+        plat::NoteDamage("그림이 스트림을 넘음");
+        return;
+    }
+    if (length > kMaxPictureBytes) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return;
+    }
     std::vector<unsigned char> block(length);
     if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(block.data(), length, &got)) || got != length)
+        plat::Failed(data->Read(block.data(), length, &got)) || got != length) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     ProcessPicture(block.data(), block.size(), objectNumber, m_root, m_pictureCounters);
 }
 
@@ -892,6 +917,8 @@ void CMSWord2Text::ReadParagraphRuns()
                           if (rec && m_w97 && p[rec] == 0)
                               ++rec;
                           if (rec && rec < 511) {
+                              if (2 * p[rec] > 511 - rec - 1)
+                                  plat::NoteDamage("서식 페이지 손상");
                               const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
                               if (bytes > 2) {
                                   if (m_w97)
@@ -949,7 +976,11 @@ void CMSWord2Text::ReadFonts()
     }
     const std::uint32_t total = std::min<std::uint32_t>(U16(fc), lcb);
     std::uint32_t off = 2;
-    while (off < total && m_fontCodePages.size() < 4096) {
+    while (off < total) {
+        if (m_fontCodePages.size() >= 4096) {
+            plat::NoteDamage("한도에 이르러 건너뜀");
+            break;
+        }
         const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
         if (off + cb > total || cb < 6) {
             plat::NoteDamage("글꼴 표 손상");

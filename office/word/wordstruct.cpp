@@ -310,6 +310,8 @@ int MsWordChpx::LoadRuns(const WordBytes& wordDocument)
                         const std::size_t cb = page[at];
                         // The list stays inside the page, in front of its crun byte.
                         const std::size_t have = std::min<std::size_t>(cb, at + 1 < 511 ? 511 - (at + 1) : 0);
+                        if (have < cb)
+                            plat::NoteDamage("서식 페이지 손상");
                         if (cb >= 3 && have >= 3)
                             ApplyPropertyList(page + at + 1, have, nullptr, &props, nullptr, nullptr, nullptr);
                     }
@@ -380,10 +382,10 @@ int MsWordPapx::LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocumen
                             len = 2 * static_cast<std::size_t>(at + 1 < 512 ? page[at + 1] : 0);
                         }
                         // Kept inside the page, in front of its crun byte.
-                        if (start >= 511)
-                            len = 0;
-                        else
-                            len = std::min(len, 511 - start);
+                        const std::size_t room = start >= 511 ? 0 : 511 - start;
+                        if (len > room)
+                            plat::NoteDamage("서식 페이지 손상");
+                        len = std::min(len, room);
                         if (len >= 2) {
                             para.istd = static_cast<std::uint16_t>(page[start] | (page[start + 1] << 8));
                             if (len - 2 >= 3)
@@ -682,6 +684,9 @@ int MsWordBookMark::Load(const WordBytes& table, const CMsWordFIB80& fib)
             }
             m.cpStart = plc.I32(4 * static_cast<std::uint64_t>(i));
         }
+        // The names and their positions are in their tables.
+        if (count > 0 && (at > sttb.size() || plc.size() < 4 * static_cast<std::uint64_t>(count)))
+            plat::NoteDamage("책갈피 표 손상");
         return 1;
     });
 }
@@ -695,6 +700,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
         const std::uint64_t available = fc < table.size() ? table.size() - fc : 0;
         // Each list needs its 28-byte LSTF in the stream.
         const std::uint64_t cLst = std::min<std::uint64_t>(table.U16(fc), available >= 2 ? (available - 2) / 28 : 0);
+        if (cLst < table.U16(fc))
+            plat::NoteDamage("목록 표 손상");
         lists_.resize(static_cast<std::size_t>(cLst));
         std::uint64_t level = fc + 2 + 28 * cLst;
         for (std::uint64_t i = 0; i < cLst; ++i) {
@@ -716,6 +723,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
                 level += cbChpx;
                 const std::uint16_t cch = table.U16(level);
                 level += 2;
+                // Level texts longer than their 31 places keep their start:
+                // they are number patterns, never text of the document.
                 const std::uint16_t startAt = static_cast<std::uint16_t>(lv.lvlf[0] | (lv.lvlf[1] << 8));
                 lv.numberText[0] = cch;
                 int out = 1;
@@ -738,6 +747,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
         }
         const WordBytes lfo = table.Block(fib.U32(CMsWordFIB80::kFcPlfLfo), fib.I32(CMsWordFIB80::kLcbPlfLfo));
         const std::uint64_t lfoMac = std::min<std::uint64_t>(lfo.U32(0), lfo.size() >= 4 ? (lfo.size() - 4) / 16 : 0);
+        if (level > table.size() || lfoMac < lfo.U32(0))
+            plat::NoteDamage("목록 표 손상");
         if (lfoMac)
             lfos_.assign(reinterpret_cast<const char*>(lfo.bytes()) + 4, static_cast<std::size_t>(16 * lfoMac));
         return 1;
