@@ -278,3 +278,72 @@ TEST(Word6Damage, PiecesAndStoriesThatDisagree)
         EXPECT_NE(o.damage, "") << c.name << ": " << plat::WideToUtf8(o.text);
     }
 }
+
+TEST(Word97Damage, DrawingAndSideTablesThatContradictThemselves)
+{
+    WordDocBuilder b;
+    b.mainText = u"A\x08 010-1234-5678\r";
+    b.textBoxText = u"box 02-123-4567\r\r";
+    b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 35, ""}};
+    b.anchors = {{1, 1025}};
+    b.textBoxes = {{0, 16, 1025}, {16, 17, 0}};
+    const std::int32_t group[4] = {0, 0, 1000, 1000};
+    b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false, group) +
+                                              ps_test::ArtShape(1025, 202, 0x0, true));
+    b.Build();
+    const std::string word = b.WordDocument(), table = b.Table();
+    const Outcome healthy = Read97(Pack(word, &table));
+    ASSERT_EQ(healthy.damage, "");
+    ASSERT_NE(healthy.text.find(u"box"), std::u16string::npos) << plat::WideToUtf8(healthy.text);
+    const struct {
+        const char* name;
+        std::function<void(std::string& w, std::string& t)> damage;
+    } cases[] = {
+        {"drawing data cut inside a shape", [](std::string& w, std::string&) { PutLe32(w, 558, GetLe32(w, 558) - 20); }},
+        {"an anchor table whose length holds no whole anchor",
+         [](std::string& w, std::string&) { PutLe32(w, 478, GetLe32(w, 478) - 2); }},
+        {"a text box past its story", [](std::string& w, std::string& t) { PutLe32(t, GetLe32(w, 602) + 4, 40); }},
+        {"a list count beyond the table",
+         [](std::string& w, std::string& t) {
+             PutLe32(w, 738, static_cast<std::uint32_t>(t.size()));
+             PutLe32(w, 742, 2);
+             t += std::string("\x09\x00", 2);
+         }},
+        {"bookmark names past their table",
+         [](std::string& w, std::string& t) {
+             PutLe32(w, 322, static_cast<std::uint32_t>(t.size()));
+             PutLe32(w, 326, 8);
+             t += std::string("\xFF\xFF\x05\x00\x00\x00\x03\x00", 8);
+         }},
+    };
+    for (const auto& c : cases) {
+        std::string w = word, t = table;
+        c.damage(w, t);
+        const Outcome o = Read97(Pack(w, &t));
+        EXPECT_NE(o.damage, "") << c.name << ": " << plat::WideToUtf8(o.text);
+    }
+}
+
+TEST(Word6Damage, SideTablesThatContradictThemselves)
+{
+    ps_test::Word6Builder b = Word6Document();
+    b.fontCharset = 129;
+    const std::string healthy = b.Stream();
+    ASSERT_EQ(Read6(Pack(healthy, nullptr)).damage, "");
+    const struct {
+        const char* name;
+        std::function<void(std::string&)> damage;
+    } cases[] = {
+        {"a font record shorter than a font", [&](std::string& s) { s[GetLe32(s, 0xD0) + 2] = 2; }},
+        {"a font table past the stream", [&](std::string& s) { PutLe32(s, 0xD0, static_cast<std::uint32_t>(s.size())); }},
+        {"a style sheet past the stream", [&](std::string& s) { PutLe32(s, 0x64, static_cast<std::uint32_t>(s.size())); }},
+        {"a style record past the style sheet", [&](std::string& s) { PutLe32(s, 0x64, GetLe32(s, 0x64) - 5); }},
+        {"a note table past the stream", [&](std::string& s) { PutLe32(s, 0x74, static_cast<std::uint32_t>(s.size())); }},
+    };
+    for (const auto& c : cases) {
+        std::string s = healthy;
+        c.damage(s);
+        const Outcome o = Read6(Pack(s, nullptr));
+        EXPECT_NE(o.damage, "") << c.name << ": " << plat::WideToUtf8(o.text);
+    }
+}
