@@ -257,49 +257,18 @@ void CMSWord802Text::CheckStructures()
         plat::NoteDamage("본문 길이가 조각을 넘음");
     else if (m_pPieces->LastCp() > total)
         plat::NoteDamage("조각이 본문 길이를 넘음");
-    // Each piece's text lies in the stream behind the FIB, apart from the
-    // formatted disk pages. Pieces may share text (a piece that holds the
-    // text of another, or part of it), read the same way; a piece that runs
-    // partly into another one's text, or reads it with another width or
-    // byte alignment, contradicts it.
-    struct Range {
-        std::int64_t start, end;
-        int width;
-        bool operator<(const Range& o) const { return start != o.start ? start < o.start : end < o.end; }
-    };
-    std::vector<Range> ranges;
+    // Each piece's text lies in the stream, behind the FIB and apart from
+    // the formatted pages and the text of other pieces.
+    std::vector<WordTextRange> ranges;
     for (const WordPiece& p : pieces) {
         if (p.fcStart < 0 || p.fcEnd < p.fcStart || static_cast<std::uint64_t>(p.fcEnd) > m_doc.size())
             plat::NoteDamage("조각이 스트림을 넘음");
         else if (p.fcEnd > p.fcStart)
             ranges.push_back({p.fcStart, p.fcEnd, p.compressed ? 1 : 2});
     }
-    std::sort(ranges.begin(), ranges.end());
-    const Range* reach = nullptr;  // the range reaching furthest so far
-    for (const Range& r : ranges) {
-        if (r.start < static_cast<std::int64_t>(F::kSize))
-            plat::NoteDamage("조각이 FIB를 가리킴");
-        if (reach && r.start < reach->end) {
-            const bool partial = r.end > reach->end && r.start > reach->start;
-            const bool otherWay = r.width != reach->width || (r.width == 2 && (r.start - reach->start) % 2 != 0);
-            if (partial || otherWay)
-                plat::NoteDamage("조각이 서로 겹침");
-        }
-        if (!reach || r.end > reach->end)
-            reach = &r;
-    }
-    // furthest[i]: the furthest end of ranges[0..i].
-    std::vector<std::int64_t> furthest;
-    for (const Range& r : ranges)
-        furthest.push_back(furthest.empty() ? r.end : std::max(furthest.back(), r.end));
-    for (const std::vector<std::uint64_t>* pages : {&m_pChpx->Pages(), &m_pPapx->Pages()}) {
-        for (std::uint64_t page : *pages) {
-            const std::int64_t start = static_cast<std::int64_t>(page);
-            const auto before = std::lower_bound(ranges.begin(), ranges.end(), Range{start + 512, 0, 0});
-            if (before != ranges.begin() && furthest[static_cast<std::size_t>(before - ranges.begin()) - 1] > start)
-                plat::NoteDamage("조각이 서식 페이지를 가리킴");
-        }
-    }
+    std::vector<std::uint64_t> pages = m_pChpx->Pages();
+    pages.insert(pages.end(), m_pPapx->Pages().begin(), m_pPapx->Pages().end());
+    CheckTextRanges(std::move(ranges), F::kSize, pages);
     // Each section has its group of header stories.
     if (m_pHeaderFooter && m_pHeaderFooter->GroupCount() < m_pSepx->Count() + 1)
         plat::NoteDamage("머리글 표 손상");

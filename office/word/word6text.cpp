@@ -483,36 +483,10 @@ void CMSWord2Text::CheckPieces()
         if (c > 0 && end <= 0xFFFFFFFFu && CharAt(static_cast<std::uint32_t>(end - 1)) >= 0x20)
             plat::NoteDamage("본문 끝 손상");
     }
-    struct Range {
-        std::uint64_t start, end;
-        int width;
-        bool operator<(const Range& o) const { return start != o.start ? start < o.start : end < o.end; }
-    };
-    std::vector<Range> ranges;
+    std::vector<WordTextRange> ranges;
     for (const Piece& p : m_pieces)
-        ranges.push_back({p.fc, p.fc + static_cast<std::uint64_t>(p.cpLast - p.cpFirst) * p.width, p.width});
-    std::sort(ranges.begin(), ranges.end());
-    const size_t fibSize = m_w97 ? kFib97.size : kFib6.size;
-    const Range* reach = nullptr;
-    for (const Range& r : ranges) {
-        if (r.start < fibSize)
-            plat::NoteDamage("조각이 FIB를 가리킴");
-        if (reach && r.start < reach->end &&
-            ((r.end > reach->end && r.start > reach->start) || r.width != reach->width ||
-             (r.start - reach->start) % static_cast<std::uint64_t>(r.width) != 0))
-            plat::NoteDamage("조각이 서로 겹침");
-        if (!reach || r.end > reach->end)
-            reach = &r;
-    }
-    // furthest[i]: the furthest end of ranges[0..i].
-    std::vector<std::uint64_t> furthest;
-    for (const Range& r : ranges)
-        furthest.push_back(furthest.empty() ? r.end : std::max(furthest.back(), r.end));
-    for (const std::uint64_t page : m_pages) {
-        const auto before = std::lower_bound(ranges.begin(), ranges.end(), Range{page + kPageSize, 0, 0});
-        if (before != ranges.begin() && furthest[static_cast<size_t>(before - ranges.begin()) - 1] > page)
-            plat::NoteDamage("조각이 서식 페이지를 가리킴");
-    }
+        ranges.push_back({p.fc, p.fc + static_cast<std::int64_t>(p.cpLast - p.cpFirst) * p.width, p.width});
+    CheckTextRanges(std::move(ranges), m_w97 ? kFib97.size : kFib6.size, m_pages);
 }
 
 bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)

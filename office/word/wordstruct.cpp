@@ -268,6 +268,36 @@ int GetBytesPerChar(std::int32_t cp, const MsWordPieceTable& pieces)
     return pieces.Pieces()[static_cast<std::size_t>(i)].compressed ? 1 : 2;
 }
 
+void CheckTextRanges(std::vector<WordTextRange> ranges, std::uint64_t fibSize, const std::vector<std::uint64_t>& pages)
+{
+    const auto before = [](const WordTextRange& a, const WordTextRange& b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    };
+    std::sort(ranges.begin(), ranges.end(), before);
+    const WordTextRange* reach = nullptr;  // the range reaching furthest so far
+    for (const WordTextRange& r : ranges) {
+        if (r.start < static_cast<std::int64_t>(fibSize))
+            plat::NoteDamage("조각이 FIB를 가리킴");
+        if (reach && r.start < reach->end &&
+            ((r.end > reach->end && r.start > reach->start) || r.width != reach->width ||
+             (r.start - reach->start) % r.width != 0))
+            plat::NoteDamage("조각이 서로 겹침");
+        if (!reach || r.end > reach->end)
+            reach = &r;
+    }
+    // furthest[i]: the furthest end of ranges[0..i].
+    std::vector<std::int64_t> furthest;
+    furthest.reserve(ranges.size());
+    for (const WordTextRange& r : ranges)
+        furthest.push_back(furthest.empty() ? r.end : std::max(furthest.back(), r.end));
+    for (std::uint64_t page : pages) {
+        const std::int64_t start = static_cast<std::int64_t>(page);
+        const auto after = std::lower_bound(ranges.begin(), ranges.end(), WordTextRange{start + 512, 0, 1}, before);
+        if (after != ranges.begin() && furthest[static_cast<std::size_t>(after - ranges.begin()) - 1] > start)
+            plat::NoteDamage("조각이 서식 페이지를 가리킴");
+    }
+}
+
 // ---- Runs -------------------------------------------------------------------------
 
 int MsWordChpx::LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib, std::uint64_t streamSize)

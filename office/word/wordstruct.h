@@ -155,6 +155,21 @@ private:
 
 int GetBytesPerChar(std::int32_t cp, const MsWordPieceTable& pieces);
 
+// Where a piece's text lies in the "WordDocument" stream: [start, end), width
+// bytes a character.
+struct WordTextRange {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    int width = 1;
+};
+// Notes damage where the pieces' text contradicts the stream's layout: text
+// inside the FIB (the stream's first fibSize bytes) or inside a formatted
+// page (512 bytes at each of pages), or a piece that runs partly into
+// another one's text or reads it with another width or byte alignment.
+// Pieces may share text read the same way (a piece that holds the text of
+// another, or part of it): fast-saved documents do.
+void CheckTextRanges(std::vector<WordTextRange> ranges, std::uint64_t fibSize, const std::vector<std::uint64_t>& pages);
+
 // ---- Character and paragraph runs -------------------------------------------
 
 struct WordCharRun {
