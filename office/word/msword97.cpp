@@ -253,6 +253,13 @@ void CMSWord802Text::CheckStructures()
     const std::vector<WordPiece>& pieces = m_pPieces->Pieces();
     if (!m_pPieces->Sorted() || (!pieces.empty() && pieces.front().cpStart != 0))
         plat::NoteDamage("조각 표 손상");
+    // Every story ends with a mark (a paragraph's, a cell's, a field's).
+    std::int64_t storyEnd = 0;
+    for (std::uint32_t at : kStories) {
+        storyEnd += std::max(fib.I32(at), 0);
+        if (fib.I32(at) > 0 && CharAt(storyEnd - 1) >= 0x20)
+            plat::NoteDamage("본문 끝 손상");
+    }
     if (m_pPieces->LastCp() < total)
         plat::NoteDamage("본문 길이가 조각을 넘음");
     else if (m_pPieces->LastCp() > total)
@@ -266,6 +273,11 @@ void CMSWord802Text::CheckStructures()
         else if (p.fcEnd > p.fcStart)
             ranges.push_back({p.fcStart, p.fcEnd, p.compressed ? 1 : 2});
     }
+    // Without a fast save the text is where the FIB says, in one block.
+    if (!(fib.U16(F::kFlags) & F::kComplex))
+        for (const WordTextRange& r : ranges)
+            if (r.start < fib.I32(F::kFcMin) || r.end > fib.I32(F::kFcMac))
+                plat::NoteDamage("조각이 본문 밖을 가리킴");
     std::vector<std::uint64_t> pages = m_pChpx->Pages();
     pages.insert(pages.end(), m_pPapx->Pages().begin(), m_pPapx->Pages().end());
     CheckTextRanges(std::move(ranges), F::kSize, pages);

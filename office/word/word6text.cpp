@@ -1105,6 +1105,12 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
             if (run && !m_inNote) {
                 for (int kind = 0; kind < 3; ++kind) {
                     if (m_notes[kind].refStyle >= 0 && run->style == m_notes[kind].refStyle) {
+                        // More reference marks than notes: the marks (text
+                        // in the reference style, which writes nothing)
+                        // cover characters that are none.
+                        const NoteTable& t = m_notes[kind];
+                        if (t.present && t.cps.size() >= 2 && t.next + 1 >= t.cps.size())
+                            plat::NoteDamage("주석 참조 손상");
                         WriteNextNote(kind);
                         break;
                     }

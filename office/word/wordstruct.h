@@ -93,6 +93,7 @@ public:
         kFcPlcftxbxTxt = 602, kLcbPlcftxbxTxt = 606, kFcPlcfHdrtxbxTxt = 618, kLcbPlcfHdrtxbxTxt = 622,
         kFcPlfLst = 738, kLcbPlfLst = 742, kFcPlfLfo = 746, kLcbPlfLfo = 750,
     };
+    static constexpr std::uint16_t kComplex = 0x0004;  // fast-saved: pieces anywhere in the stream
     static constexpr std::uint16_t kEncrypted = 0x0100;
     static constexpr std::uint16_t kWhichTblStm = 0x0200;
 

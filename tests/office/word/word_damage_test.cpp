@@ -123,6 +123,8 @@ TEST(Word97Damage, PiecesPastTheStreamOrInTheWrongPlace)
         {"a piece whose end runs past the stream",
          [](std::string& w, std::string& t) { PutLe32(t, ClxOf(w).Fc(1), static_cast<std::uint32_t>(w.size() - 10)); }},
         {"a piece in the FIB", [](std::string& w, std::string& t) { PutLe32(t, ClxOf(w).Fc(0), 0x40000000u | 400); }},
+        {"a piece outside the text of a document saved whole",
+         [](std::string& w, std::string&) { PutLe32(w, 28, GetLe32(w, 28) - 4); }},
         {"a piece partly over the next one",
          [](std::string& w, std::string& t) { PutLe32(t, ClxOf(w).Fc(1), GetLe32(t, ClxOf(w).Fc(1)) + 4); }},
         {"a UTF-16 piece over an 8-bit one",
@@ -346,4 +348,10 @@ TEST(Word6Damage, SideTablesThatContradictThemselves)
         const Outcome o = Read6(Pack(s, nullptr));
         EXPECT_NE(o.damage, "") << c.name << ": " << plat::WideToUtf8(o.text);
     }
+
+    // More reference marks than notes (and the story's closing mark): the
+    // characters in the reference style write nothing.
+    ps_test::Word6Builder marks = Word6Document();
+    marks.refCps = {{3, 0}, {5, 0}, {6, 0}};
+    EXPECT_NE(Read6(Pack(marks.Stream(), nullptr)).damage, "");
 }
