@@ -14,7 +14,12 @@
 // The document is hostile: every walk ends when its file position leaves the
 // stream, nested stories (notes, text boxes, shapes in groups) are walked at
 // most kMaxNesting deep and never re-enter a shape that is being walked, and
-// the whole walk reads a bounded number of characters.
+// the whole walk reads a bounded number of characters. Where the document
+// contradicts itself (a piece past its stream or over another one's text,
+// stories the pieces do not hold, tables past the table stream or out of
+// order, a walk ended at its cap) the reader notes damage (plat::NoteDamage)
+// and reads on; a note whose reference the walk never met follows the main
+// text.
 #pragma once
 
 #include <cstdint>

@@ -21,6 +21,11 @@
 // Word entry sends those documents to the Word 97 reader. In that generation
 // drawing anchors place nothing (text boxes follow the main text), and the
 // pictures of the "Data" stream are processed without reaching the text.
+//
+// Where the document contradicts itself (a piece table that disagrees with
+// its length or the stream, stories the pieces do not hold or that end
+// inside their text, tables past the stream, pages that do not hold their
+// runs) the reader notes damage (plat::NoteDamage) and reads what it can.
 #pragma once
 
 #include <cstdint>
