@@ -4,6 +4,7 @@
 
 #include "office/drawing/drawingrecords.h"
 #include "office/drawing/recordreader.h"
+#include "platform/docfile.h"
 
 using namespace officeart;
 
@@ -44,6 +45,17 @@ bool SkippedWhole(std::uint16_t type)
     }
 }
 
+bool Known(std::uint16_t type)
+{
+    switch (type) {
+    case kDggContainer: case kBStoreContainer: case kDgContainer: case kSpgrContainer: case kSolverContainer:
+    case kSpContainer: case kDgg: case kSpgr: case kSp: case kOpt: case kClientTextbox: case kChildAnchor:
+        return true;
+    default:
+        return SkippedWhole(type);
+    }
+}
+
 }  // namespace
 
 void DrawingShapeTable::ReadNone()
@@ -76,6 +88,10 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
         const std::uint8_t* body = r.body;
         const std::uint64_t have = r.available;
         DrawingShapeRecord* cur = current_ >= 0 ? &shapes_[static_cast<std::size_t>(current_)] : nullptr;
+        // A record of a kind the walk knows that is longer than the data
+        // left is cut short.
+        if (!r.Whole() && Known(type))
+            plat::NoteDamage("그림 손상");
         switch (type) {
         case kDggContainer: case kBStoreContainer: case kDgContainer: case kSpgrContainer: case kSolverContainer:
             break;
@@ -83,9 +99,11 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
             LinkCurrent();
             previous_ = current_;
             ++index;
-            if (index >= static_cast<std::int64_t>(shapes_.size()))
+            if (index >= static_cast<std::int64_t>(shapes_.size())) {
+                // More shapes than the drawing group has room for.
+                plat::NoteDamage("그림 손상");
                 walk.SkipBody(r);
-            else
+            } else
                 current_ = static_cast<int>(index);
             break;
         case kDgg: {
@@ -134,6 +152,9 @@ void DrawingShapeTable::Read(const std::uint8_t* data, std::uint64_t size, bool 
             walk.SkipBody(r);
             break;
         default:
+            // Not a record: the byte that labels each drawing (main text,
+            // headers) stands in front of its container, and the walk finds
+            // the container one byte further.
             if (SkippedWhole(type))
                 walk.SkipBody(r);
             else

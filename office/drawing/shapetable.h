@@ -7,7 +7,9 @@
 // knows, passes over the others by their length and, at a type it does not
 // know, tries again one byte further. It never reads past the bytes it is
 // given, keeps at most one shape slot per 8 bytes of data, and every walk
-// along the group links is bounded by the number of shapes.
+// along the group links is bounded by the number of shapes. A record it
+// knows that runs past the data, and a shape beyond the slots, are damage
+// (plat::NoteDamage).
 #pragma once
 
 #include <cstdint>

@@ -167,10 +167,10 @@ int CMSWord802Text::Open()
         if (!m_pSepx->Load(m_table, fib) || !m_pSepx->LoadProperties(m_doc))
             return 0;
         m_pChpx = std::make_unique<MsWordChpx>();
-        if (!m_pChpx->LoadPageTable(m_table, fib) || !m_pChpx->LoadRuns(m_doc))
+        if (!m_pChpx->LoadPageTable(m_table, fib, m_doc.size()) || !m_pChpx->LoadRuns(m_doc))
             return 0;
         m_pPapx = std::make_unique<MsWordPapx>();
-        if (!m_pPapx->LoadPageTable(m_table, fib) || !m_pPapx->LoadRuns(m_storage.get(), m_doc))
+        if (!m_pPapx->LoadPageTable(m_table, fib, m_doc.size()) || !m_pPapx->LoadRuns(m_storage.get(), m_doc))
             return 0;
         if (fib.I32(CMsWordFIB80::kCcpHdd) > 0) {
             m_pHeaderFooter = std::make_unique<CMsWordHeaderFooter>();
@@ -204,11 +204,104 @@ int CMSWord802Text::Open()
             if (!m_pShapes->LoadAnchors(m_table, fib))
                 return 0;
         }
-        return m_pShapes->Load(m_table, fib);
+        if (!m_pShapes->Load(m_table, fib))
+            return 0;
+        CheckStructures();
+        return 1;
     } catch (const std::bad_alloc&) {
         SetLibraryError(kLibErrorOutOfMemory);
         return 0;
     }
+}
+
+void CMSWord802Text::CheckStructures()
+{
+    using F = CMsWordFIB80;
+    const CMsWordFIB80& fib = *m_pFib;
+    // The FIB of this generation is 898 bytes at least, and the stream holds
+    // every byte the FIB says has meaning.
+    if (m_doc.size() < F::kSize)
+        plat::NoteDamage("FIB가 잘림");
+    if (fib.U32(F::kCbMac) > m_doc.size())
+        plat::NoteDamage("스트림이 잘림");
+    // Every block the reader takes from the table stream lies inside it.
+    static const std::uint32_t kBlocks[] = {
+        F::kFcPlcffndRef, F::kFcPlcffndTxt, F::kFcPlcfSed,    F::kFcPlcfHdd,      F::kFcPlcfBteChpx,
+        F::kFcPlcfBtePapx, F::kFcSttbfBkmk, F::kFcPlcfBkf,    F::kFcDop,          F::kFcClx,
+        F::kFcPlcSpaMom,   F::kFcPlcSpaHdr, F::kFcPlcfendRef, F::kFcPlcfendTxt,   F::kFcDggInfo,
+        F::kFcPlcftxbxTxt, F::kFcPlcfHdrtxbxTxt, F::kFcPlfLst, F::kFcPlfLfo,
+    };
+    for (std::uint32_t at : kBlocks)
+        if (!m_table.Holds(fib.U32(at), fib.I32(at + 4)))
+            plat::NoteDamage("표가 스트림을 넘음");
+
+    // The stories the FIB names (and the final paragraph mark behind them
+    // when there is more than the main text) lie in the pieces.
+    static const std::uint32_t kStories[] = {F::kCcpText, F::kCcpFtn, F::kCcpHdd, F::kCcpMcr,
+                                             F::kCcpAtn,  F::kCcpEdn, F::kCcpTxbx, F::kCcpHdrTxbx};
+    std::int64_t total = 0;
+    bool more = false;
+    for (std::uint32_t at : kStories) {
+        const std::int32_t n = fib.I32(at);
+        if (n < 0)
+            plat::NoteDamage("본문 길이 손상");
+        total += std::max(n, 0);
+        more = more || (at != F::kCcpText && n > 0);
+    }
+    if (more)
+        total += 1;
+    const std::vector<WordPiece>& pieces = m_pPieces->Pieces();
+    if (!m_pPieces->Sorted() || (!pieces.empty() && pieces.front().cpStart != 0))
+        plat::NoteDamage("조각 표 손상");
+    // Every story ends with a mark (a paragraph's, a cell's, a field's).
+    std::int64_t storyEnd = 0;
+    for (std::uint32_t at : kStories) {
+        storyEnd += std::max(fib.I32(at), 0);
+        if (fib.I32(at) > 0 && CharAt(storyEnd - 1) >= 0x20)
+            plat::NoteDamage("본문 끝 손상");
+    }
+    if (m_pPieces->LastCp() < total)
+        plat::NoteDamage("본문 길이가 조각을 넘음");
+    else if (m_pPieces->LastCp() > total)
+        plat::NoteDamage("조각이 본문 길이를 넘음");
+    // Each piece's text lies in the stream, behind the FIB and apart from
+    // the formatted pages and the text of other pieces.
+    std::vector<WordTextRange> ranges;
+    for (const WordPiece& p : pieces) {
+        if (p.fcStart < 0 || p.fcEnd < p.fcStart || static_cast<std::uint64_t>(p.fcEnd) > m_doc.size())
+            plat::NoteDamage("조각이 스트림을 넘음");
+        else if (p.fcEnd > p.fcStart)
+            ranges.push_back({p.fcStart, p.fcEnd, p.compressed ? 1 : 2});
+    }
+    // Without a fast save the text is where the FIB says, in one block.
+    if (!(fib.U16(F::kFlags) & F::kComplex))
+        for (const WordTextRange& r : ranges)
+            if (r.start < fib.I32(F::kFcMin) || r.end > fib.I32(F::kFcMac))
+                plat::NoteDamage("조각이 본문 밖을 가리킴");
+    std::vector<std::uint64_t> pages = m_pChpx->Pages();
+    pages.insert(pages.end(), m_pPapx->Pages().begin(), m_pPapx->Pages().end());
+    CheckTextRanges(std::move(ranges), F::kSize, pages);
+    // Each section has its group of header stories.
+    if (m_pHeaderFooter && m_pHeaderFooter->GroupCount() < m_pSepx->Count() + 1)
+        plat::NoteDamage("머리글 표 손상");
+}
+
+char16_t CMSWord802Text::CharAt(std::int64_t cp) const
+{
+    if (cp < 0 || cp > INT32_MAX)
+        return 0;
+    const int i = m_pPieces->Find(static_cast<std::int32_t>(cp));
+    if (i >= m_pPieces->Count())
+        return 0;
+    const WordPiece& p = m_pPieces->Pieces()[static_cast<std::size_t>(i)];
+    const std::uint64_t fc = static_cast<std::uint64_t>(m_pPieces->FcOf(static_cast<std::int32_t>(cp)));
+    return p.compressed ? m_doc.U8(fc) : m_doc.U16(fc);
+}
+
+bool CMSWord802Text::EndsStory(std::int64_t cp) const
+{
+    const char16_t c = CharAt(cp);
+    return c == 13 || c == 7;
 }
 
 std::int64_t CMSWord802Text::StoryBase(int which) const
@@ -230,9 +323,16 @@ std::int64_t CMSWord802Text::StoryBase(int which) const
 
 bool CMSWord802Text::ReadChar(std::int64_t fc, char16_t* c)
 {
-    // A position outside the stream ends the story.
-    if (fc < 0 || static_cast<std::uint64_t>(fc) + m_nBytesPerChar > m_doc.size() || m_nBudget == 0)
+    // A position outside the stream ends the story, and so does the end of
+    // the walk's budget: either leaves text unread.
+    if (fc < 0 || static_cast<std::uint64_t>(fc) + m_nBytesPerChar > m_doc.size()) {
+        plat::NoteDamage("조각이 스트림을 넘음");
         return false;
+    }
+    if (m_nBudget == 0) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return false;
+    }
     --m_nBudget;
     *c = m_nBytesPerChar == 1 ? m_doc.U8(static_cast<std::uint64_t>(fc))
                               : static_cast<char16_t>(m_doc.U16(static_cast<std::uint64_t>(fc)));
@@ -447,13 +547,44 @@ int CMSWord802Text::WalkMainText()
         BoundaryChecks(cp, fc, cp >= ccpText);
     }
     FlushPending();
+    EmitRemainingNotes();
     return m_bFailed ? 0 : 1;
+}
+
+void CMSWord802Text::EmitRemainingNotes()
+{
+    // A note whose reference mark the walk never met (a reference in a
+    // field instruction, or one that names another character) keeps its
+    // text: it follows the main text.
+    const struct {
+        const MsWordNotes* notes;
+        std::vector<char>* done;
+        int story;
+    } kinds[] = {{m_pFootNotes.get(), &m_footnotesDone, kFootnotes}, {m_pEndNotes.get(), &m_endnotesDone, kEndnotes}};
+    for (const auto& k : kinds) {
+        if (!k.notes)
+            continue;
+        const std::int64_t base = StoryBase(k.story);
+        for (int i = 0; i < k.notes->Count() && !m_bFailed; ++i) {
+            if (static_cast<std::size_t>(i) < k.done->size() && (*k.done)[static_cast<std::size_t>(i)])
+                continue;
+            const WordNote& note = k.notes->Note(i);
+            const bool saved = m_bNote;
+            m_bNote = true;
+            WalkRange(base + note.txtStart + 1, base + note.txtEnd);
+            m_bNote = saved;
+        }
+    }
 }
 
 void CMSWord802Text::WalkRange(std::int64_t start, std::int64_t end)
 {
-    if (m_nDepth >= kMaxNesting || m_bFailed || start >= end)
+    if (m_bFailed || start >= end)
         return;
+    if (m_nDepth >= kMaxNesting) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return;
+    }
     ++m_nDepth;
     const int savedChp = m_nChp, savedPap = m_nPap, savedSec = m_nSec, savedPiece = m_nPiece;
     const int savedBytes = m_nBytesPerChar;
@@ -502,8 +633,14 @@ void CMSWord802Text::EmitSectionHeaders(int section)
     static const int kOrder[6] = {1, 0, 3, 2, 4, 5};
     for (int k : kOrder) {
         const WordStory& story = m_pHeaderFooter->Story(section + 1, k);
-        if (story.present)
-            WalkRange(base + story.start, base + story.end - 1);
+        if (!story.present)
+            continue;
+        // A story ends with its paragraph mark, which stays out, or with
+        // another mark (a field's end); one that ends inside its text does
+        // not end where the table says: its last character is kept.
+        if (CharAt(base + story.end - 1) >= 0x20)
+            plat::NoteDamage("머리글 끝 손상");
+        WalkRange(base + story.start, base + story.end - (EndsStory(base + story.end - 1) ? 1 : 0));
     }
     m_bHeader = saved;
     if (m_pCollector)
@@ -524,6 +661,10 @@ void CMSWord802Text::EmitNote(std::int32_t cp)
     }
     if (!notes)
         return;
+    std::vector<char>& done = notes == m_pFootNotes.get() ? m_footnotesDone : m_endnotesDone;
+    if (done.size() != static_cast<std::size_t>(notes->Count()))
+        done.assign(static_cast<std::size_t>(notes->Count()), 0);
+    done[static_cast<std::size_t>(index)] = 1;
     const WordNote& note = notes->Note(index);
     if (m_pCollector)
         m_pCollector->PushBuffer();
@@ -553,6 +694,8 @@ void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int 
 {
     // Every shape is handled once per anchor, so links that lead back into a
     // group or a sibling chain that loops end there.
+    if (depth > 64)
+        plat::NoteDamage("한도에 이르러 건너뜀");
     if (index < 0 || index >= m_pShapes->ShapeCount() || depth > 64 || m_bFailed || !visited.insert(index).second)
         return;
     const WordShapeRecord& rec = m_pShapes->Shapes()[static_cast<std::size_t>(index)];
@@ -601,8 +744,10 @@ void CMSWord802Text::EmitTextBoxes(std::uint32_t spid, bool pushBuffer)
     // A text box whose story anchors its own shape again is not re-entered.
     if (std::find(m_activeShapes.begin(), m_activeShapes.end(), spid) != m_activeShapes.end())
         return;
-    if (m_nDepth >= kMaxNesting)
+    if (m_nDepth >= kMaxNesting) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
         return;
+    }
     const bool header = m_bHeader;
     const MsWordTextBox* boxes = TextBoxes(header);
     const std::int64_t base = StoryBase(header ? kHeaderTextBoxes : kTextBoxes);

@@ -14,7 +14,12 @@
 // The document is hostile: every walk ends when its file position leaves the
 // stream, nested stories (notes, text boxes, shapes in groups) are walked at
 // most kMaxNesting deep and never re-enter a shape that is being walked, and
-// the whole walk reads a bounded number of characters.
+// the whole walk reads a bounded number of characters. Where the document
+// contradicts itself (a piece past its stream or over another one's text,
+// stories the pieces do not hold, tables past the table stream or out of
+// order, a walk ended at its cap) the reader notes damage (plat::NoteDamage)
+// and reads on; a note whose reference the walk never met follows the main
+// text.
 #pragma once
 
 #include <cstdint>
@@ -84,6 +89,14 @@ public:
 private:
     int Open();
     void Release();
+    // Notes the damage of the loaded structures: blocks past the table
+    // stream, stories past the pieces, pieces past the text stream.
+    void CheckStructures();
+    void EmitRemainingNotes();
+    // Whether the character at cp is a paragraph (or cell) mark, as the last
+    // character of every story is.
+    bool EndsStory(std::int64_t cp) const;
+    char16_t CharAt(std::int64_t cp) const;  // 0 outside the pieces
 
     int WalkMainText();
     void WalkRange(std::int64_t start, std::int64_t end);
@@ -143,6 +156,7 @@ private:
     bool m_bFailed = false;
     std::uint64_t m_nBudget = 0;  // characters the walk may still read
     std::vector<std::uint32_t> m_activeShapes;
+    std::vector<char> m_footnotesDone, m_endnotesDone;  // per note: written at its reference
 
     CTextCollector* m_pCollector;
 };

@@ -8,6 +8,7 @@
 #include "office/drawing/recordreader.h"
 #include "office/word/wordstruct.h"
 #include "platform/codec.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ constexpr std::uint16_t kChseWindows = 0;
 constexpr std::uint16_t kChseMac = 256;
 constexpr unsigned kCpMacRoman = 10000;
 constexpr size_t kFibFcMin = 0x18;
+constexpr size_t kFibFcMac = 0x1C;
+constexpr unsigned char kFibComplex = 0x04;  // in the low byte of the flags
 
 // Where each generation keeps its FIB fields (0: the generation has none).
 // Word 6/95 tables are in the "WordDocument" stream, the Word 97 ones in
@@ -308,8 +311,13 @@ bool CMSWord2Text::ReadFib()
     m_charBytes = m_ident == 0xA5DC ? 1 : 2;
     for (int k = 0; k < 8; ++k) {
         std::int32_t v = static_cast<std::int32_t>(U32(fib.ccpText + 4 * k));
+        if (v < 0)
+            plat::NoteDamage("본문 길이 손상");
         m_ccp[k] = v < 0 ? 0 : v;
     }
+    // The text ends inside the stream.
+    if (!m_w97 && U32(kFibFcMac) > m_doc.size())
+        plat::NoteDamage("스트림이 잘림");
     m_codePage = CodePageOfLanguage(U16(kFibLid));
     // Word 6/95 for the Macintosh keeps Western text in Mac Roman. The FIB
     // says so by the text's character set; a document made on a Macintosh
@@ -337,6 +345,9 @@ void CMSWord2Text::ReadPieces()
     const FibLayout& fib = m_w97 ? kFib97 : kFib6;
     const std::uint32_t fcClx = U32(fib.clx);
     const std::uint32_t lcbClx = U32(fib.clx + 4);
+    // A fast-saved (complex) Word 6/95 document keeps its text in pieces.
+    if (!m_w97 && lcbClx == 0 && (static_cast<unsigned char>(m_doc[kFibFlags]) & kFibComplex))
+        plat::NoteDamage("조각 표 없음");
     const std::uint64_t docSize = m_doc.size();
     std::uint64_t total = 0;
     for (std::int32_t c : m_ccp)
@@ -345,6 +356,8 @@ void CMSWord2Text::ReadPieces()
         // Text at the FIB's start position, one run of characters. A Word 97
         // document always has its piece table: without one it has no text.
         const std::uint32_t fcMin = U32(kFibFcMin);
+        if (total > 0 && (m_w97 || fcMin < kFib6.size || fcMin >= docSize || (docSize - fcMin) / m_charBytes < total))
+            plat::NoteDamage("본문 길이가 스트림을 넘음");
         if (m_w97 || fcMin >= docSize)
             return;
         std::uint64_t room = (docSize - fcMin) / m_charBytes;
@@ -353,8 +366,10 @@ void CMSWord2Text::ReadPieces()
             m_pieces.push_back({0, static_cast<std::uint32_t>(n), fcMin, m_charBytes});
         return;
     }
-    if (!InTables(fcClx, lcbClx))
+    if (!InTables(fcClx, lcbClx)) {
+        plat::NoteDamage("표가 스트림을 넘음");
         return;
+    }
     const std::string& table = Tables();
     const size_t end = fcClx + lcbClx;
     size_t off = fcClx;
@@ -369,14 +384,19 @@ void CMSWord2Text::ReadPieces()
             continue;
         }
         if (type != 2 || end - off < 5) {
+            plat::NoteDamage("조각 표 손상");
             m_pieces.clear();
             return;
         }
         std::uint32_t size = TU32(off + 1);
         if (size > end - off - 5) {
+            plat::NoteDamage("조각 표 길이 불일치");
             m_pieces.clear();
             return;
         }
+        // A piece table of whole pieces, and only one of them.
+        if (size < 4 || (size - 4) % 12 != 0 || loaded)
+            plat::NoteDamage("조각 표 길이 불일치");
         if (!loaded && size > 4) {
             const size_t plc = off + 5;
             const size_t n = (size - 4) / 12;
@@ -392,13 +412,21 @@ void CMSWord2Text::ReadPieces()
                     if (width == 1)
                         fc = (fc >> 1) & 0x1FFFFFFFu;
                 }
-                // Pieces out of order or of no length are passed over.
-                if (cp1 <= cp0 || cp0 < cpPrev)
+                // Pieces out of order or of no length are passed over, and a
+                // piece is read as far as the stream holds it: either is
+                // damage.
+                if (cp1 <= cp0 || cp0 < cpPrev) {
+                    plat::NoteDamage("조각 표 손상");
                     continue;
-                if (fc >= docSize)
+                }
+                if (fc >= docSize) {
+                    plat::NoteDamage("조각이 스트림을 넘음");
                     continue;
+                }
                 std::uint64_t room = (docSize - fc) / width;
                 std::uint64_t len = std::min<std::uint64_t>(cp1 - cp0, room);
+                if (len < cp1 - cp0)
+                    plat::NoteDamage("조각이 스트림을 넘음");
                 if (len == 0)
                     continue;
                 m_pieces.push_back({cp0, static_cast<std::uint32_t>(cp0 + len), fc, width});
@@ -408,8 +436,57 @@ void CMSWord2Text::ReadPieces()
         loaded = true;
         off += 5 + size;
     }
-    if (off != end)
+    if (off != end) {
+        plat::NoteDamage("조각 표 손상");
         m_pieces.clear();
+    }
+}
+
+unsigned CMSWord2Text::CharAt(std::uint32_t cp) const
+{
+    auto piece = std::upper_bound(m_pieces.begin(), m_pieces.end(), cp,
+                                  [](std::uint32_t v, const Piece& p) { return v < p.cpLast; });
+    if (piece == m_pieces.end() || cp < piece->cpFirst)
+        return 0;
+    const std::uint64_t fc = piece->fc + static_cast<std::uint64_t>(cp - piece->cpFirst) * piece->width;
+    if (fc + piece->width > m_doc.size())
+        return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
+    // Word 6/95 two-byte text: the low byte decides.
+    return piece->width == 2 && m_w97 ? static_cast<unsigned>(p[0] | (p[1] << 8)) : p[0];
+}
+
+void CMSWord2Text::CheckPieces()
+{
+    std::uint64_t total = 0;
+    for (std::int32_t c : m_ccp)
+        total += static_cast<std::uint64_t>(c);
+    // The pieces run from the first character, hold every story the FIB
+    // names, and lie behind the FIB, apart from the formatted pages; pieces
+    // may share text read the same way, but a piece that runs partly into
+    // another one's text, or reads it with another width, contradicts it.
+    if (m_pieces.empty()) {
+        if (total > 0)
+            plat::NoteDamage("본문 길이가 조각을 넘음");
+        return;
+    }
+    if (m_pieces.front().cpFirst != 0)
+        plat::NoteDamage("조각 표 손상");
+    if (m_pieces.back().cpLast < total)
+        plat::NoteDamage("본문 길이가 조각을 넘음");
+    else if (m_pieces.back().cpLast > total + 1)
+        plat::NoteDamage("조각이 본문 길이를 넘음");
+    // Every story ends with a paragraph mark (or another mark).
+    std::uint64_t end = 0;
+    for (std::int32_t c : m_ccp) {
+        end += static_cast<std::uint64_t>(c);
+        if (c > 0 && end <= 0xFFFFFFFFu && CharAt(static_cast<std::uint32_t>(end - 1)) >= 0x20)
+            plat::NoteDamage("본문 끝 손상");
+    }
+    std::vector<WordTextRange> ranges;
+    for (const Piece& p : m_pieces)
+        ranges.push_back({p.fc, p.fc + static_cast<std::int64_t>(p.cpLast - p.cpFirst) * p.width, p.width});
+    CheckTextRanges(std::move(ranges), m_w97 ? kFib97.size : kFib6.size, m_pages);
 }
 
 bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)
@@ -462,10 +539,15 @@ void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&
     // (Word 97) bytes.
     const std::uint32_t fc = U32(fibOffset);
     const std::uint32_t lcb = U32(fibOffset + 4);
-    if (!InTables(fc, lcb, 4))
+    if (!InTables(fc, lcb, 4)) {
+        if (lcb != 0)
+            plat::NoteDamage("서식 표 손상");
         return;
+    }
     const size_t pnBytes = m_w97 ? kFib97.pageNumberBytes : kFib6.pageNumberBytes;
     const size_t n = (lcb - 4) / (4 + pnBytes);
+    if ((lcb - 4) % (4 + pnBytes) != 0)
+        plat::NoteDamage("서식 표 길이 불일치");
     const size_t maxPages = m_doc.size() / kPageSize + 1;
     size_t pagesRead = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -473,28 +555,44 @@ void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&
         const std::uint32_t limit = TU32(fc + 4 * (i + 1));
         const size_t pnAt = fc + 4 * (n + 1) + pnBytes * i;
         std::uint32_t pn = pnBytes == 4 ? TU32(pnAt) : TU16(pnAt);
-        // A range may run over several consecutive pages.
-        while (pagesRead++ < maxPages) {
-            const std::uint64_t page64 = static_cast<std::uint64_t>(pn) * kPageSize;
-            if (page64 + kPageSize > m_doc.size())
+        // A range may run over several consecutive pages. A page past the
+        // stream, one that does not start where the bin table says or that
+        // does not hold its runs ends the walk, leaving runs unread.
+        for (;;) {
+            if (pagesRead++ >= maxPages) {
+                plat::NoteDamage("서식 표 손상");
                 return;
+            }
+            const std::uint64_t page64 = static_cast<std::uint64_t>(pn) * kPageSize;
+            if (page64 + kPageSize > m_doc.size()) {
+                plat::NoteDamage("서식 페이지가 스트림을 넘음");
+                return;
+            }
             const size_t page = static_cast<size_t>(page64);
+            m_pages.push_back(page);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + page;
             const int crun = p[511];
-            if (crun < 1 || crun > 128 || U32(page) != expected)
-                return;
             const size_t entries = 4 * (crun + 1);
-            if (entries + entryBytes * static_cast<size_t>(crun) > 511)
+            if (crun < 1 || crun > 128 || U32(page) != expected ||
+                entries + entryBytes * static_cast<size_t>(crun) > 511) {
+                plat::NoteDamage("서식 페이지 손상");
                 return;
+            }
             std::uint32_t last = 0;
             for (int k = 0; k < crun; ++k) {
                 const std::uint32_t first = U32(page + 4 * k);
                 last = U32(page + 4 * (k + 1));
+                if (last <= first)
+                    plat::NoteDamage("서식 페이지 손상");
                 const size_t record = 2 * static_cast<size_t>(p[entries + entryBytes * k]);
                 visit(p, first, last, record < 511 ? record : 0);
             }
-            if (last >= limit || last <= expected)
+            if (last >= limit)
                 break;
+            if (last <= expected) {
+                plat::NoteDamage("서식 페이지 손상");
+                break;
+            }
             expected = last;
             ++pn;
         }
@@ -511,6 +609,9 @@ void CMSWord2Text::ReadCharacterRuns()
                           run.first = first;
                           run.last = last;
                           if (rec) {
+                              // The list stays inside its page.
+                              if (p[rec] > 511 - rec - 1)
+                                  plat::NoteDamage("서식 페이지 손상");
                               const int len = std::min<int>(p[rec], static_cast<int>(511 - rec - 1));
                               if (m_w97)
                                   ApplyTwoByteList(p + rec + 1, len, &run, nullptr);
@@ -735,23 +836,42 @@ void CMSWord2Text::ProcessPictureAt(std::uint32_t position, std::uint32_t object
     if (!m_root)
         return;
     plat::CfbPtr<plat::CfbStream> data;
-    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data)
+    // A picture the text names that is missing, or past its stream, is
+    // damage (its pictures never reach the text, but the document contradicts
+    // itself); a block of no picture is not.
+    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data) {
+        plat::NoteDamage("참조된 스트림 없음");
         return;
+    }
     plat::CfbStat st;
-    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4)
+    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     unsigned char head[4];
     std::uint32_t got = 0;
     if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(head, 4, &got)) || got != 4)
+        plat::Failed(data->Read(head, 4, &got)) || got != 4) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     const std::uint32_t length = head[0] | (head[1] << 8) | (head[2] << 16) | (std::uint32_t(head[3]) << 24);
-    if (length <= 69 || length > st.size - position || length > kMaxPictureBytes)
+    if (length <= 69)
         return;
+    if (length > st.size - position) {
+        plat::NoteDamage("그림이 스트림을 넘음");
+        return;
+    }
+    if (length > kMaxPictureBytes) {
+        plat::NoteDamage("한도에 이르러 건너뜀");
+        return;
+    }
     std::vector<unsigned char> block(length);
     if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(block.data(), length, &got)) || got != length)
+        plat::Failed(data->Read(block.data(), length, &got)) || got != length) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
+    }
     ProcessPicture(block.data(), block.size(), objectNumber, m_root, m_pictureCounters);
 }
 
@@ -771,6 +891,8 @@ void CMSWord2Text::ReadParagraphRuns()
                           if (rec && m_w97 && p[rec] == 0)
                               ++rec;
                           if (rec && rec < 511) {
+                              if (2 * p[rec] > 511 - rec - 1)
+                                  plat::NoteDamage("서식 페이지 손상");
                               const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
                               if (bytes > 2) {
                                   if (m_w97)
@@ -821,14 +943,23 @@ void CMSWord2Text::ReadFonts()
         return;  // single-byte pieces of Word 97 carry their values as they stand
     const std::uint32_t fc = U32(kFib6.fonts);
     const std::uint32_t lcb = U32(kFib6.fonts + 4);
-    if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+    if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc) {
+        if (lcb != 0)
+            plat::NoteDamage("글꼴 표 손상");
         return;
+    }
     const std::uint32_t total = std::min<std::uint32_t>(U16(fc), lcb);
     std::uint32_t off = 2;
-    while (off < total && m_fontCodePages.size() < 4096) {
-        const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
-        if (off + cb > total || cb < 6)
+    while (off < total) {
+        if (m_fontCodePages.size() >= 4096) {
+            plat::NoteDamage("한도에 이르러 건너뜀");
             break;
+        }
+        const unsigned cb = static_cast<unsigned char>(m_doc[fc + off]) + 1u;
+        if (off + cb > total || cb < 6) {
+            plat::NoteDamage("글꼴 표 손상");
+            break;
+        }
         m_fontCodePages.push_back(CodePageOfFontCharset(static_cast<unsigned char>(m_doc[fc + off + 4])));
         off += cb;
     }
@@ -920,8 +1051,10 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
         const int w = piece.width;
         for (std::uint32_t cp = from; cp < to; ++cp) {
             const std::uint64_t fc64 = piece.fc + static_cast<std::uint64_t>(cp - piece.cpFirst) * w;
-            if (fc64 + w > m_doc.size())
+            if (fc64 + w > m_doc.size()) {
+                plat::NoteDamage("조각이 스트림을 넘음");
                 break;
+            }
             const std::uint32_t fc = static_cast<std::uint32_t>(fc64);
             const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
             const unsigned unit = w == 2 ? (p[0] | (p[1] << 8)) : p[0];
@@ -972,6 +1105,12 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
             if (run && !m_inNote) {
                 for (int kind = 0; kind < 3; ++kind) {
                     if (m_notes[kind].refStyle >= 0 && run->style == m_notes[kind].refStyle) {
+                        // More reference marks than notes: the marks (text
+                        // in the reference style, which writes nothing)
+                        // cover characters that are none.
+                        const NoteTable& t = m_notes[kind];
+                        if (t.present && t.cps.size() >= 2 && t.next + 1 >= t.cps.size())
+                            plat::NoteDamage("주석 참조 손상");
                         WriteNextNote(kind);
                         break;
                     }
@@ -1066,17 +1205,28 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
     const FibLayout& fib = m_w97 ? kFib97 : kFib6;
     const std::uint32_t fc = U32(fib.plcfhdd);
     const std::uint32_t lcb = U32(fib.plcfhdd + 4);
-    if (!InTables(fc, lcb, 7))
+    if (!InTables(fc, lcb, 7)) {
+        plat::NoteDamage("머리글 표 손상");  // a header story without its table
         return;
+    }
     const size_t n = lcb / 4;
+    // The stories' positions rise from the story's start to (at least) its
+    // last paragraph mark.
+    bool damaged = lcb % 4 != 0 || TU32(fc) != 0 || TU32(fc + 4 * (n - 1)) + 1 < static_cast<std::uint32_t>(m_ccp[2]);
+    for (size_t i = 0; i + 1 < n; ++i)
+        damaged = damaged || TU32(fc + 4 * (i + 1)) < TU32(fc + 4 * i);
+    if (damaged)
+        plat::NoteDamage("머리글 표 손상");
     int written = 0;
     for (size_t i = 0; i + 1 < n && written < 2; ++i) {
         const std::uint32_t a = TU32(fc + 4 * i);
         const std::uint32_t b = TU32(fc + 4 * (i + 1));
         if (b <= a || b - a <= 2)
             continue;
-        if (b > static_cast<std::uint32_t>(m_ccp[2]))
+        if (b > static_cast<std::uint32_t>(m_ccp[2])) {
+            plat::NoteDamage("머리글 표 손상");
             break;
+        }
         WriteStory(2, headerStart + a, headerStart + b);
         ++written;
     }
@@ -1084,9 +1234,11 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
 
 void CMSWord2Text::ConvertBody()
 {
+    m_pages.clear();
     ReadPieces();
     ReadCharacterRuns();
     ReadParagraphRuns();
+    CheckPieces();
     ReadFonts();
     m_bytesCodePage = m_codePage;
     if (m_pieces.empty())
@@ -1121,8 +1273,11 @@ void CMSWord2Text::ReadStyleSheet()
     const FibLayout& fib = m_w97 ? kFib97 : kFib6;
     const std::uint32_t fc = U32(fib.stsh);
     const std::uint32_t lcb = U32(fib.stsh + 4);
-    if (!InTables(fc, lcb, 3))
+    if (!InTables(fc, lcb, 3)) {
+        if (lcb != 0)
+            plat::NoteDamage("스타일 표 손상");
         return;
+    }
     const std::uint32_t header = TU16(fc);
     const std::uint32_t cstd = TU16(fc + 2);
     std::uint64_t off = 2ull + header;
@@ -1144,6 +1299,8 @@ void CMSWord2Text::ReadStyleSheet()
         }
         off += 2ull + cb;
     }
+    if (off > lcb)
+        plat::NoteDamage("스타일 표 손상");  // a style's record runs past the style sheet
 }
 
 void CMSWord2Text::ReadNoteTables()
@@ -1159,8 +1316,11 @@ void CMSWord2Text::ReadNoteTables()
         t.story = kStory[kind];
         const std::uint32_t fc = U32(kTableAt[kind]);
         const std::uint32_t lcb = U32(kTableAt[kind] + 4);
-        if (!InTables(fc, lcb))
+        if (!InTables(fc, lcb)) {
+            if (lcb != 0)
+                plat::NoteDamage("주석 표 손상");
             continue;
+        }
         t.present = true;
         if (lcb <= 4)
             continue;
@@ -1174,6 +1334,14 @@ void CMSWord2Text::ReadNoteTables()
                 break;
             t.cps.push_back(cp);
         }
+        // The positions of notes rise from the story's start to (at least)
+        // its last paragraph mark. (The text boxes may carry data behind.)
+        const std::uint32_t length = static_cast<std::uint32_t>(m_ccp[t.story]);
+        bool damaged = t.cps.front() != 0 || t.cps.back() + 1 < length;
+        for (size_t i = 0; i + 1 < t.cps.size() && kind != kTextBoxes; ++i)
+            damaged = damaged || t.cps[i + 1] < t.cps[i] || t.cps[i + 1] > length;
+        if (damaged)
+            plat::NoteDamage("주석 표 손상");
     }
 }
 
@@ -1186,9 +1354,17 @@ void CMSWord2Text::WriteNextNote(int kind)
     const std::uint32_t b = t.cps[t.next + 1];
     ++t.next;
     const std::uint32_t length = static_cast<std::uint32_t>(m_ccp[t.story]);
-    if (b <= a || b > length)
+    if (b <= a || b > length) {
+        // A note of no length is no text; one past its story is damage.
+        if (b > length)
+            plat::NoteDamage("주석 표 손상");
         return;
+    }
     const std::uint32_t base = m_storyStart[t.story];
+    // A note ends with its paragraph mark (or another mark); one that ends
+    // in its text does not end where the table says.
+    if (CharAt(base + b - 1) >= 0x20)
+        plat::NoteDamage("주석 끝 손상");
     FlushBytes();
     // Notes inside a note are not placed; notes inside a text box are.
     const bool wasInNote = m_inNote;
@@ -1206,8 +1382,11 @@ void CMSWord2Text::ReadDrawingAnchors()
         return;  // Word 97 drawings are not read here: their anchors place nothing
     const std::uint32_t fc = U32(kFib6.doaMom);
     const std::uint32_t lcb = U32(kFib6.doaMom + 4);
-    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc)
+    if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc) {
+        if (lcb != 0)
+            plat::NoteDamage("그림 표 손상");
         return;
+    }
     // n + 1 character positions, then n entries {object position, box count}.
     const size_t n = (lcb - 4) / 10;
     m_anchors.reserve(n);
@@ -1217,8 +1396,10 @@ void CMSWord2Text::ReadDrawingAnchors()
         a.fc = U32(fc + 4 * (n + 1) + 6 * i);
         a.boxes = U16(fc + 4 * (n + 1) + 6 * i + 4);
         // Entries must rise; a damaged one is left out.
-        if (!m_anchors.empty() && a.cp <= m_anchors.back().cp)
+        if (!m_anchors.empty() && a.cp <= m_anchors.back().cp) {
+            plat::NoteDamage("그림 표 손상");
             continue;
+        }
         m_anchors.push_back(a);
     }
 }
@@ -1235,11 +1416,11 @@ void CMSWord2Text::WriteDrawingObject(std::uint32_t cp)
     // The object: a 10-byte header whose second word is the object's size,
     // header included, then its primitives.
     const std::uint64_t at = it->fc;
-    if (at + 12 > m_doc.size())
+    const std::uint32_t size = at + 12 > m_doc.size() ? 0 : U16(static_cast<size_t>(at) + 2);
+    if (size < 10 || at + size > m_doc.size()) {
+        plat::NoteDamage("그림이 스트림을 넘음");
         return;
-    const std::uint32_t size = U16(static_cast<size_t>(at) + 2);
-    if (size < 10 || at + size > m_doc.size())
-        return;
+    }
     const unsigned char* body = reinterpret_cast<const unsigned char*>(m_doc.data()) + at + 10;
     WalkDrawingPrimitives(body, size - 10);
 }
@@ -1260,7 +1441,10 @@ void CMSWord2Text::WalkDrawingPrimitives(const unsigned char* primitives, size_t
     RecordReader walk(primitives, size, policy);
     Record r;
     for (;;) {
-        bool listEnds = walk.Read(r) != ReadResult::kRecord;
+        const ReadResult read = walk.Read(r);
+        if (read == ReadResult::kDamaged)
+            plat::NoteDamage("그림 손상");
+        bool listEnds = read != ReadResult::kRecord;
         if (!listEnds) {
             switch (r.header.type) {
             case kTextBox: case kTextBoxVariant:

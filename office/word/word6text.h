@@ -21,6 +21,11 @@
 // Word entry sends those documents to the Word 97 reader. In that generation
 // drawing anchors place nothing (text boxes follow the main text), and the
 // pictures of the "Data" stream are processed without reaching the text.
+//
+// Where the document contradicts itself (a piece table that disagrees with
+// its length or the stream, stories the pieces do not hold or that end
+// inside their text, tables past the stream, pages that do not hold their
+// runs) the reader notes damage (plat::NoteDamage) and reads what it can.
 #pragma once
 
 #include <cstdint>
@@ -102,6 +107,10 @@ private:
     bool Open(plat::CfbStorage* root);
     bool ReadFib();
     void ReadPieces();
+    // Notes the damage of the pieces (after the runs are read).
+    void CheckPieces();
+    // The character (unit) at cp, 0 where no piece holds it.
+    unsigned CharAt(std::uint32_t cp) const;
     void ReadCharacterRuns();
     void ReadParagraphRuns();
     const Para* ParaAt(std::uint32_t fc);
@@ -151,6 +160,7 @@ private:
     unsigned m_codePage = 949;
     std::int32_t m_ccp[8] = {};  // text, footnotes, headers, macros, annotations, endnotes, text boxes, header text boxes
     std::vector<Piece> m_pieces;
+    std::vector<std::uint64_t> m_pages;  // stream positions of the formatted pages read
     std::vector<Run> m_runs;
     std::vector<unsigned> m_fontCodePages;  // per font: its character set's code page, 0 for the document's
     unsigned m_bytesCodePage = 949;         // code page of m_pendingBytes

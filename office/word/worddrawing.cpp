@@ -6,6 +6,7 @@
 
 #include "extract/libstring.h"
 #include "office/word/presetshapes.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ int WordDrawingData::LoadAnchors(const WordBytes& table, const CMsWordFIB80& fib
         const WordBytes mom = table.Block(fib.U32(CMsWordFIB80::kFcPlcSpaMom), fib.I32(CMsWordFIB80::kLcbPlcSpaMom));
         const std::uint64_t h = hdr.size() > 4 ? (hdr.size() - 4) / 30 : 0;
         const std::uint64_t m = mom.size() > 4 ? (mom.size() - 4) / 30 : 0;
+        // n + 1 CPs and n 26-byte anchors each.
+        for (const WordBytes* plc : {&hdr, &mom})
+            if (plc->size() != 0 && (plc->size() < 4 || (plc->size() - 4) % 30 != 0))
+                plat::NoteDamage("그림 표 길이 불일치");
         if (h + m == 0)
             return 1;
         anchors_.resize(static_cast<std::size_t>(h + m));

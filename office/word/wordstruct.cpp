@@ -6,6 +6,7 @@
 
 #include "extract/libstring.h"
 #include "platform/codec.h"
+#include "platform/docfile.h"
 
 namespace {
 
@@ -25,15 +26,25 @@ int Guarded(F&& f)
 // a 512-byte page: 4 * (crun + 1) + size * crun <= 511.
 constexpr int MaxRuns(int perRunBytes) { return (511 - 4) / (4 + perRunBytes); }
 
-std::vector<std::uint64_t> PageOffsets(const WordBytes& plc)
+// The pages a bin table names. A table whose length holds no whole number
+// of entries, or a page past the end of the stream, is damage.
+std::vector<std::uint64_t> PageOffsets(const WordBytes& plc, std::uint64_t streamSize)
 {
     std::vector<std::uint64_t> pages;
+    if (plc.size() == 0)
+        return pages;
+    if (plc.size() < 4 || (plc.size() - 4) % 8 != 0)
+        plat::NoteDamage("서식 표 길이 불일치");
     if (plc.size() < 4)
         return pages;
     const std::uint64_t n = (plc.size() - 4) / 8;
     pages.reserve(n);
-    for (std::uint64_t i = 0; i < n; ++i)
-        pages.push_back(static_cast<std::uint64_t>(plc.U32(4 * (n + 1) + 4 * i) & 0xFFFF) * 512);
+    for (std::uint64_t i = 0; i < n; ++i) {
+        const std::uint64_t page = static_cast<std::uint64_t>(plc.U32(4 * (n + 1) + 4 * i) & 0xFFFF) * 512;
+        if (page + 512 > streamSize)
+            plat::NoteDamage("서식 페이지가 스트림을 넘음");
+        pages.push_back(page);
+    }
     return pages;
 }
 
@@ -176,12 +187,18 @@ int MsWordPieceTable::Load(const WordBytes& table, const CMsWordFIB80& fib)
             const std::uint8_t kind = clx.U8(pos);
             if (kind == 1) {
                 pos += 3 + static_cast<std::uint64_t>(clx.U16(pos + 1));
+                if (pos > size)
+                    plat::NoteDamage("조각 표 손상");  // a property run past the Clx
             } else if (kind == 2) {
-                // The piece count follows from what is left of the Clx (the
-                // Pcdt's own length is not trusted); it keeps every CP and PCD
-                // inside the Clx.
+                // The piece count follows from what is left of the Clx; it
+                // keeps every CP and PCD inside the Clx. The Pcdt ends the Clx,
+                // so its own length must be what is left, a whole number of
+                // pieces.
                 const std::uint64_t left = size - pos;
                 const std::uint64_t n = left >= 9 ? (left - 9) / 12 : 0;
+                const std::uint64_t lcb = clx.U32(pos + 1);
+                if (left < 5 || lcb != left - 5 || lcb < 4 || (lcb - 4) % 12 != 0)
+                    plat::NoteDamage("조각 표 길이 불일치");
                 const std::uint64_t cps = pos + 5;
                 const std::uint64_t pcds = cps + 4 * (n + 1);
                 for (std::uint64_t i = 0; i < n; ++i) {
@@ -203,6 +220,7 @@ int MsWordPieceTable::Load(const WordBytes& table, const CMsWordFIB80& fib)
                 }
                 pos = pcds + 8 * n;
             } else {
+                plat::NoteDamage("조각 표 손상");  // neither a property run nor the pieces
                 pos += 1;
             }
         }
@@ -250,12 +268,43 @@ int GetBytesPerChar(std::int32_t cp, const MsWordPieceTable& pieces)
     return pieces.Pieces()[static_cast<std::size_t>(i)].compressed ? 1 : 2;
 }
 
+void CheckTextRanges(std::vector<WordTextRange> ranges, std::uint64_t fibSize, const std::vector<std::uint64_t>& pages)
+{
+    const auto before = [](const WordTextRange& a, const WordTextRange& b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    };
+    std::sort(ranges.begin(), ranges.end(), before);
+    const WordTextRange* reach = nullptr;  // the range reaching furthest so far
+    for (const WordTextRange& r : ranges) {
+        if (r.start < static_cast<std::int64_t>(fibSize))
+            plat::NoteDamage("조각이 FIB를 가리킴");
+        if (reach && r.start < reach->end &&
+            ((r.end > reach->end && r.start > reach->start) || r.width != reach->width ||
+             (r.start - reach->start) % r.width != 0))
+            plat::NoteDamage("조각이 서로 겹침");
+        if (!reach || r.end > reach->end)
+            reach = &r;
+    }
+    // furthest[i]: the furthest end of ranges[0..i].
+    std::vector<std::int64_t> furthest;
+    furthest.reserve(ranges.size());
+    for (const WordTextRange& r : ranges)
+        furthest.push_back(furthest.empty() ? r.end : std::max(furthest.back(), r.end));
+    for (std::uint64_t page : pages) {
+        const std::int64_t start = static_cast<std::int64_t>(page);
+        const auto after = std::lower_bound(ranges.begin(), ranges.end(), WordTextRange{start + 512, 0, 1}, before);
+        if (after != ranges.begin() && furthest[static_cast<std::size_t>(after - ranges.begin()) - 1] > start)
+            plat::NoteDamage("조각이 서식 페이지를 가리킴");
+    }
+}
+
 // ---- Runs -------------------------------------------------------------------------
 
-int MsWordChpx::LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib)
+int MsWordChpx::LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib, std::uint64_t streamSize)
 {
     return Guarded([&] {
-        pages_ = PageOffsets(table.Block(fib.U32(CMsWordFIB80::kFcPlcfBteChpx), fib.I32(CMsWordFIB80::kLcbPlcfBteChpx)));
+        pages_ = PageOffsets(table.Block(fib.U32(CMsWordFIB80::kFcPlcfBteChpx), fib.I32(CMsWordFIB80::kLcbPlcfBteChpx)),
+                             streamSize);
         return 1;
     });
 }
@@ -268,6 +317,8 @@ int MsWordChpx::LoadRuns(const WordBytes& wordDocument)
         std::uint8_t page[512];
         for (std::uint64_t offset : pages_) {
             wordDocument.ReadAt(offset, page, sizeof page);
+            if (page[511] > MaxRuns(1))
+                plat::NoteDamage("서식 페이지 손상");
             const int crun = std::min<int>(page[511], MaxRuns(1));
             const std::size_t rgb = 4 * static_cast<std::size_t>(crun + 1);
             std::uint32_t recordOf[256];
@@ -289,6 +340,8 @@ int MsWordChpx::LoadRuns(const WordBytes& wordDocument)
                         const std::size_t cb = page[at];
                         // The list stays inside the page, in front of its crun byte.
                         const std::size_t have = std::min<std::size_t>(cb, at + 1 < 511 ? 511 - (at + 1) : 0);
+                        if (have < cb)
+                            plat::NoteDamage("서식 페이지 손상");
                         if (cb >= 3 && have >= 3)
                             ApplyPropertyList(page + at + 1, have, nullptr, &props, nullptr, nullptr, nullptr);
                     }
@@ -299,16 +352,20 @@ int MsWordChpx::LoadRuns(const WordBytes& wordDocument)
             }
         }
         sorted_ = RunsSorted(runs_);
+        if (!sorted_)
+            plat::NoteDamage("서식 페이지 손상");
         return 1;
     });
 }
 
 int MsWordChpx::Find(std::int64_t fc) const { return FindRun(runs_, sorted_, fc); }
 
-int MsWordPapx::LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib)
+
+int MsWordPapx::LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib, std::uint64_t streamSize)
 {
     return Guarded([&] {
-        pages_ = PageOffsets(table.Block(fib.U32(CMsWordFIB80::kFcPlcfBtePapx), fib.I32(CMsWordFIB80::kLcbPlcfBtePapx)));
+        pages_ = PageOffsets(table.Block(fib.U32(CMsWordFIB80::kFcPlcfBtePapx), fib.I32(CMsWordFIB80::kLcbPlcfBtePapx)),
+                             streamSize);
         return 1;
     });
 }
@@ -324,6 +381,8 @@ int MsWordPapx::LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocumen
         std::uint8_t page[512];
         for (std::uint64_t offset : pages_) {
             wordDocument.ReadAt(offset, page, sizeof page);
+            if (page[511] > MaxRuns(13))
+                plat::NoteDamage("서식 페이지 손상");
             const int crun = std::min<int>(page[511], MaxRuns(13));
             const std::size_t bx = 4 * static_cast<std::size_t>(crun + 1);
             std::uint32_t recordOf[256];
@@ -353,10 +412,10 @@ int MsWordPapx::LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocumen
                             len = 2 * static_cast<std::size_t>(at + 1 < 512 ? page[at + 1] : 0);
                         }
                         // Kept inside the page, in front of its crun byte.
-                        if (start >= 511)
-                            len = 0;
-                        else
-                            len = std::min(len, 511 - start);
+                        const std::size_t room = start >= 511 ? 0 : 511 - start;
+                        if (len > room)
+                            plat::NoteDamage("서식 페이지 손상");
+                        len = std::min(len, room);
                         if (len >= 2) {
                             para.istd = static_cast<std::uint16_t>(page[start] | (page[start + 1] << 8));
                             if (len - 2 >= 3)
@@ -393,11 +452,14 @@ int MsWordPapx::LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocumen
             }
         }
         sorted_ = RunsSorted(runs_);
+        if (!sorted_)
+            plat::NoteDamage("서식 페이지 손상");
         return 1;
     });
 }
 
 int MsWordPapx::Find(std::int64_t fc) const { return FindRun(runs_, sorted_, fc); }
+
 
 // ---- Sections and headers ----------------------------------------------------------
 
@@ -408,6 +470,8 @@ int CMsWordSepx::Load(const WordBytes& table, const CMsWordFIB80& fib)
         const WordBytes plc = table.Block(fib.U32(CMsWordFIB80::kFcPlcfSed), fib.I32(CMsWordFIB80::kLcbPlcfSed));
         if (plc.size() < 4)
             return 1;
+        if ((plc.size() - 4) % 16 != 0)
+            plat::NoteDamage("구역 표 길이 불일치");
         const std::uint64_t n = (plc.size() - 4) / 16;
         sections_.resize(static_cast<std::size_t>(n));
         for (std::uint64_t i = 0; i < n; ++i) {
@@ -424,6 +488,11 @@ int CMsWordSepx::Load(const WordBytes& table, const CMsWordFIB80& fib)
                 break;
             }
         }
+        // The sections follow one another from the first character to the
+        // end of the main text.
+        if (!sorted_ || (!sections_.empty() && (sections_.front().cpStart != 0 ||
+                                                sections_.back().cpEnd < fib.I32(CMsWordFIB80::kCcpText))))
+            plat::NoteDamage("구역 표 손상");
         return 1;
     });
 }
@@ -437,6 +506,8 @@ int CMsWordSepx::LoadProperties(const WordBytes& wordDocument)
                                                                 (static_cast<std::uint32_t>(s.sed[5]) << 24));
         if (fcSepx == 0xFFFFFFFFu)
             continue;
+        if (!wordDocument.Holds(fcSepx, 2) || !wordDocument.Holds(std::uint64_t(fcSepx) + 2, wordDocument.U16(fcSepx)))
+            plat::NoteDamage("구역 속성이 스트림을 넘음");
         const std::uint16_t cb = wordDocument.U16(fcSepx);
         if (cb < 3)
             continue;
@@ -469,6 +540,18 @@ int CMsWordHeaderFooter::Load(const WordBytes& table, const CMsWordFIB80& fib)
         groups_.clear();
         const WordBytes plc = table.Block(fib.U32(CMsWordFIB80::kFcPlcfHdd), fib.I32(CMsWordFIB80::kLcbPlcfHdd));
         const std::uint64_t cps = plc.size() / 4;
+        // The stories' CPs rise to at most the length of the header story.
+        const std::int32_t ccpHdd = fib.I32(CMsWordFIB80::kCcpHdd);
+        // (The last two CPs, past the stories, may run up to three further.)
+        // The table reaches the end of the story.
+        bool damaged = plc.size() % 4 != 0 || cps < 2 || plc.I32(4 * (cps - 1)) < ccpHdd;
+        for (std::uint64_t i = 0; i < cps; ++i) {
+            const std::int32_t cp = plc.I32(4 * i);
+            if (cp < 0 || (i + 2 < cps && cp > ccpHdd) || (i > 0 && cp < plc.I32(4 * (i - 1))))
+                damaged = true;
+        }
+        if (damaged)
+            plat::NoteDamage("머리글 표 손상");
         if (cps < 2)
             return 1;
         const std::uint64_t g = (cps - 2) / 6;
@@ -488,16 +571,23 @@ int CMsWordHeaderFooter::Load(const WordBytes& table, const CMsWordFIB80& fib)
 // ---- Notes, text boxes, bookmarks, lists ----------------------------------------------
 
 int MsWordNotes::LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::uint32_t fcRef,
-                          std::uint32_t lcbRef, std::uint32_t fcTxt, std::uint32_t lcbTxt)
+                          std::uint32_t lcbRef, std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength)
 {
     return Guarded([&] {
         notes_.clear();
         byRef_.clear();
         const WordBytes ref = table.Block(fib.U32(fcRef), fib.I32(lcbRef));
         const WordBytes txt = table.Block(fib.U32(fcTxt), fib.I32(lcbTxt));
-        if (ref.size() < 4)
+        if (ref.size() < 4) {
+            // A story of notes without its table of notes is damage too.
+            if (ref.size() != 0 || fib.I32(storyLength) > 0)
+                plat::NoteDamage("주석 표 길이 불일치");
             return 1;
+        }
         const std::uint64_t n = (ref.size() - 4) / 6;
+        // n references (each with its 2-byte data) and the n + 1 text CPs.
+        if ((ref.size() - 4) % 6 != 0 || txt.size() < 4 * (n + 1))
+            plat::NoteDamage("주석 표 길이 불일치");
         notes_.resize(static_cast<std::size_t>(n));
         byRef_.reserve(static_cast<std::size_t>(n));
         for (std::uint64_t i = 0; i < n; ++i) {
@@ -505,8 +595,19 @@ int MsWordNotes::LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::
             note.refCp = ref.I32(4 * i);
             note.txtStart = txt.I32(4 * i);
             note.txtEnd = txt.I32(4 * (i + 1));
+            // Each reference lies in the main text; each note's text in its
+            // story, after the note before it.
+            if (note.refCp < 0 || note.refCp >= fib.I32(CMsWordFIB80::kCcpText) || note.txtStart < 0 ||
+                note.txtEnd < note.txtStart || note.txtEnd > fib.I32(storyLength) ||
+                (i > 0 && note.txtStart < notes_[static_cast<std::size_t>(i - 1)].txtEnd))
+                plat::NoteDamage("주석 표 손상");
             byRef_.emplace_back(note.refCp, static_cast<int>(i));
         }
+        // The notes hold their whole story, from its start to (at least) its
+        // last paragraph mark.
+        const std::int32_t length = fib.I32(storyLength);
+        if (length > 0 && (notes_.empty() || notes_.front().txtStart != 0 || notes_.back().txtEnd < length - 1))
+            plat::NoteDamage("주석 표 범위 불일치");
         std::stable_sort(byRef_.begin(), byRef_.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         return 1;
@@ -525,13 +626,13 @@ int MsWordNotes::FindByReference(std::int32_t cp) const
 int MsWordFootNote::Load(const WordBytes& table, const CMsWordFIB80& fib)
 {
     return LoadPlcs(table, fib, CMsWordFIB80::kFcPlcffndRef, CMsWordFIB80::kLcbPlcffndRef,
-                    CMsWordFIB80::kFcPlcffndTxt, CMsWordFIB80::kLcbPlcffndTxt);
+                    CMsWordFIB80::kFcPlcffndTxt, CMsWordFIB80::kLcbPlcffndTxt, CMsWordFIB80::kCcpFtn);
 }
 
 int MsWordEndNote::Load(const WordBytes& table, const CMsWordFIB80& fib)
 {
     return LoadPlcs(table, fib, CMsWordFIB80::kFcPlcfendRef, CMsWordFIB80::kLcbPlcfendRef,
-                    CMsWordFIB80::kFcPlcfendTxt, CMsWordFIB80::kLcbPlcfendTxt);
+                    CMsWordFIB80::kFcPlcfendTxt, CMsWordFIB80::kLcbPlcfendTxt, CMsWordFIB80::kCcpEdn);
 }
 
 int MsWordTextBox::Load(const WordBytes& table, const CMsWordFIB80& fib, bool header)
@@ -541,14 +642,23 @@ int MsWordTextBox::Load(const WordBytes& table, const CMsWordFIB80& fib, bool he
         const WordBytes plc =
             header ? table.Block(fib.U32(CMsWordFIB80::kFcPlcfHdrtxbxTxt), fib.I32(CMsWordFIB80::kLcbPlcfHdrtxbxTxt))
                    : table.Block(fib.U32(CMsWordFIB80::kFcPlcftxbxTxt), fib.I32(CMsWordFIB80::kLcbPlcftxbxTxt));
-        if (plc.size() < 4)
+        if (plc.size() < 4) {
+            if (plc.size() != 0)
+                plat::NoteDamage("글상자 표 길이 불일치");
             return 1;
+        }
+        if ((plc.size() - 4) % 26 != 0)
+            plat::NoteDamage("글상자 표 길이 불일치");
         const std::uint64_t n = (plc.size() - 4) / 26;
+        const std::int32_t length = fib.I32(header ? CMsWordFIB80::kCcpHdrTxbx : CMsWordFIB80::kCcpTxbx);
         entries_.resize(static_cast<std::size_t>(n));
         for (std::uint64_t i = 0; i < n; ++i) {
             WordTextBoxEntry& e = entries_[static_cast<std::size_t>(i)];
             e.cpStart = plc.I32(4 * i);
             e.cpEnd = plc.I32(4 * (i + 1));
+            // The last entry stands for no text box: its end may lie anywhere.
+            if (e.cpStart < 0 || e.cpStart > length || (i + 1 < n && (e.cpEnd < e.cpStart || e.cpEnd > length)))
+                plat::NoteDamage("글상자 표 손상");
             plc.ReadAt(4 * (n + 1) + 22 * i, e.ftxbxs, sizeof e.ftxbxs);
         }
         byLid_.clear();
@@ -604,6 +714,9 @@ int MsWordBookMark::Load(const WordBytes& table, const CMsWordFIB80& fib)
             }
             m.cpStart = plc.I32(4 * static_cast<std::uint64_t>(i));
         }
+        // The names and their positions are in their tables.
+        if (count > 0 && (at > sttb.size() || plc.size() < 4 * static_cast<std::uint64_t>(count)))
+            plat::NoteDamage("책갈피 표 손상");
         return 1;
     });
 }
@@ -617,6 +730,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
         const std::uint64_t available = fc < table.size() ? table.size() - fc : 0;
         // Each list needs its 28-byte LSTF in the stream.
         const std::uint64_t cLst = std::min<std::uint64_t>(table.U16(fc), available >= 2 ? (available - 2) / 28 : 0);
+        if (cLst < table.U16(fc))
+            plat::NoteDamage("목록 표 손상");
         lists_.resize(static_cast<std::size_t>(cLst));
         std::uint64_t level = fc + 2 + 28 * cLst;
         for (std::uint64_t i = 0; i < cLst; ++i) {
@@ -638,6 +753,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
                 level += cbChpx;
                 const std::uint16_t cch = table.U16(level);
                 level += 2;
+                // Level texts longer than their 31 places keep their start:
+                // they are number patterns, never text of the document.
                 const std::uint16_t startAt = static_cast<std::uint16_t>(lv.lvlf[0] | (lv.lvlf[1] << 8));
                 lv.numberText[0] = cch;
                 int out = 1;
@@ -660,6 +777,8 @@ int MsWordList::Load(const WordBytes& table, const CMsWordFIB80& fib)
         }
         const WordBytes lfo = table.Block(fib.U32(CMsWordFIB80::kFcPlfLfo), fib.I32(CMsWordFIB80::kLcbPlfLfo));
         const std::uint64_t lfoMac = std::min<std::uint64_t>(lfo.U32(0), lfo.size() >= 4 ? (lfo.size() - 4) / 16 : 0);
+        if (level > table.size() || lfoMac < lfo.U32(0))
+            plat::NoteDamage("목록 표 손상");
         if (lfoMac)
             lfos_.assign(reinterpret_cast<const char*>(lfo.bytes()) + 4, static_cast<std::size_t>(16 * lfoMac));
         return 1;

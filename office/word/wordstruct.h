@@ -9,7 +9,10 @@
 // stream really holds it (the counts derived from a length follow the bytes
 // present), bytes past a stream's end read as zeros, and offsets inside
 // pages and tables stay inside them. A load answers 1, or 0 on a failed read
-// or allocation (the latter also sets library error 2).
+// or allocation (the latter also sets library error 2). Where a structure
+// contradicts itself or its stream (a block past the stream's end, a count
+// its length does not hold, positions out of order) the load notes damage
+// (plat::NoteDamage) and keeps what it can read.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +41,13 @@ public:
     // The bytes of [offset, offset + length) that the stream holds (a length
     // of 0 or less gives nothing).
     WordBytes Block(std::uint64_t offset, std::int64_t length) const;
+    // Whether [offset, offset + length) lies in the stream (a length of 0
+    // holds nothing and always fits; a negative one never does).
+    bool Holds(std::uint64_t offset, std::int64_t length) const
+    {
+        return length == 0 || (length > 0 && offset <= data_.size() &&
+                               static_cast<std::uint64_t>(length) <= data_.size() - offset);
+    }
 
 private:
     std::string data_;
@@ -67,13 +77,15 @@ public:
     static constexpr std::size_t kSize = 898;
     enum : std::uint32_t {
         kFlags = 10,
-        kCcpText = 76, kCcpFtn = 80, kCcpHdd = 84, kCcpAtn = 92, kCcpEdn = 96, kCcpTxbx = 100,
+        kFcMin = 24, kFcMac = 28, kCbMac = 64,
+        kCcpText = 76, kCcpFtn = 80, kCcpHdd = 84, kCcpMcr = 88, kCcpAtn = 92, kCcpEdn = 96, kCcpTxbx = 100,
+        kCcpHdrTxbx = 104,
         kFcPlcffndRef = 170, kLcbPlcffndRef = 174, kFcPlcffndTxt = 178, kLcbPlcffndTxt = 182,
         kFcPlcfSed = 202, kLcbPlcfSed = 206,
         kFcPlcfHdd = 242, kLcbPlcfHdd = 246,
         kFcPlcfBteChpx = 250, kLcbPlcfBteChpx = 254, kFcPlcfBtePapx = 258, kLcbPlcfBtePapx = 262,
         kFcSttbfBkmk = 322, kLcbSttbfBkmk = 326, kFcPlcfBkf = 330, kLcbPlcfBkf = 334,
-        kFcDop = 402,
+        kFcDop = 402, kLcbDop = 406,
         kFcClx = 418, kLcbClx = 422,
         kFcPlcSpaMom = 474, kLcbPlcSpaMom = 478, kFcPlcSpaHdr = 482, kLcbPlcSpaHdr = 486,
         kFcPlcfendRef = 522, kLcbPlcfendRef = 526, kFcPlcfendTxt = 530, kLcbPlcfendTxt = 534,
@@ -81,6 +93,7 @@ public:
         kFcPlcftxbxTxt = 602, kLcbPlcftxbxTxt = 606, kFcPlcfHdrtxbxTxt = 618, kLcbPlcfHdrtxbxTxt = 622,
         kFcPlfLst = 738, kLcbPlfLst = 742, kFcPlfLfo = 746, kLcbPlfLfo = 750,
     };
+    static constexpr std::uint16_t kComplex = 0x0004;  // fast-saved: pieces anywhere in the stream
     static constexpr std::uint16_t kEncrypted = 0x0100;
     static constexpr std::uint16_t kWhichTblStm = 0x0200;
 
@@ -133,6 +146,8 @@ public:
     // The FC of cp (0 when no piece holds it).
     std::int64_t FcOf(std::int32_t cp) const;
     bool Sorted() const { return sorted_; }
+    // The last CP of the table (0 without pieces).
+    std::int32_t LastCp() const { return pieces_.empty() ? 0 : pieces_.back().cpEnd; }
 
 private:
     std::vector<WordPiece> pieces_;
@@ -140,6 +155,21 @@ private:
 };
 
 int GetBytesPerChar(std::int32_t cp, const MsWordPieceTable& pieces);
+
+// Where a piece's text lies in the "WordDocument" stream: [start, end), width
+// bytes a character.
+struct WordTextRange {
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    int width = 1;
+};
+// Notes damage where the pieces' text contradicts the stream's layout: text
+// inside the FIB (the stream's first fibSize bytes) or inside a formatted
+// page (512 bytes at each of pages), or a piece that runs partly into
+// another one's text or reads it with another width or byte alignment.
+// Pieces may share text read the same way (a piece that holds the text of
+// another, or part of it): fast-saved documents do.
+void CheckTextRanges(std::vector<WordTextRange> ranges, std::uint64_t fibSize, const std::vector<std::uint64_t>& pages);
 
 // ---- Character and paragraph runs -------------------------------------------
 
@@ -152,7 +182,8 @@ struct WordCharRun {
 class MsWordChpx {
 public:
     virtual ~MsWordChpx() = default;
-    int LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib);
+    // streamSize: the "WordDocument" stream's, which must hold every page.
+    int LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib, std::uint64_t streamSize);
     int LoadRuns(const WordBytes& wordDocument);
 
     int Count() const { return static_cast<int>(runs_.size()); }
@@ -161,6 +192,7 @@ public:
     int Find(std::int64_t fc) const;
     bool Sorted() const { return sorted_; }
     std::size_t PageCount() const { return pages_.size(); }
+    const std::vector<std::uint64_t>& Pages() const { return pages_; }
     std::size_t RecordCount() const { return props_.size(); }
 
 private:
@@ -179,7 +211,7 @@ struct WordParaRun {
 class MsWordPapx {
 public:
     virtual ~MsWordPapx() = default;
-    int LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib);
+    int LoadPageTable(const WordBytes& table, const CMsWordFIB80& fib, std::uint64_t streamSize);
     // storage: where the "Data" stream of huge property lists is found.
     int LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocument);
 
@@ -190,6 +222,7 @@ public:
     int Find(std::int64_t fc) const;
     bool Sorted() const { return sorted_; }
     std::size_t RecordCount() const { return para_.size(); }
+    const std::vector<std::uint64_t>& Pages() const { return pages_; }
 
 private:
     std::vector<std::uint64_t> pages_;
@@ -259,8 +292,9 @@ public:
     int FindByReference(std::int32_t cp) const;
 
 protected:
+    // storyLength: the FIB field of the notes' story length.
     int LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::uint32_t fcRef, std::uint32_t lcbRef,
-                 std::uint32_t fcTxt, std::uint32_t lcbTxt);
+                 std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength);
 
 private:
     std::vector<WordNote> notes_;

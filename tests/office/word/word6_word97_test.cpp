@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "docbuilder.h"
+#include "support/docbuilder.h"
 #include "extract/textcollector.h"
 #include "office/word/word6text.h"
 #include "platform/cfb.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <random>
 
-#include "docbuilder.h"
+#include "support/docbuilder.h"
 #include "extract/extractlib.h"
 #include "extract/textcollector.h"
 #include "office/officeentry.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "docbuilder.h"
+#include "support/docbuilder.h"
 #include "office/word/presetshapes.h"
 #include "office/word/worddrawing.h"
 #include "office/word/wordsprm.h"

@@ -1,4 +1,4 @@
-#include "docbuilder.h"
+#include "support/docbuilder.h"
 
 #include "support/cfb_writer.h"
 
@@ -43,12 +43,12 @@ void Place(std::string& table, std::string& fib, std::uint32_t fcAt, const std::
 struct FcMap {
     std::vector<std::pair<std::int32_t, std::int32_t>> pieces;
     std::vector<std::uint32_t> fcs;
-    bool compressed;
+    std::vector<bool> compressed;
     std::uint32_t Fc(std::int32_t cp) const
     {
         for (std::size_t i = 0; i < pieces.size(); ++i)
             if (cp >= pieces[i].first && cp <= pieces[i].second)
-                return fcs[i] + static_cast<std::uint32_t>(cp - pieces[i].first) * (compressed ? 1 : 2);
+                return fcs[i] + static_cast<std::uint32_t>(cp - pieces[i].first) * (compressed[i] ? 1 : 2);
         return 0;
     }
 };
@@ -112,24 +112,33 @@ std::string WordDocBuilder::Build()
     Put32(fib, 96, static_cast<std::uint32_t>(endnoteText.size()));
     Put32(fib, 100, static_cast<std::uint32_t>(textBoxText.size()));
 
-    const std::u16string all = mainText + footnoteText + headerText + endnoteText + textBoxText;
+    // Behind the stories, when there is more than the main text, the
+    // document's final paragraph mark.
+    std::u16string all = mainText + footnoteText + headerText + endnoteText + textBoxText;
+    if (all.size() > mainText.size())
+        all += u"\r";
     const std::int32_t total = static_cast<std::int32_t>(all.size());
 
     // Text at FC 1024; each piece's text in order.
     FcMap map;
-    map.compressed = compressed;
     map.pieces = pieces.empty() ? std::vector<std::pair<std::int32_t, std::int32_t>>{{0, total}} : pieces;
+    for (std::size_t i = 0; i < map.pieces.size(); ++i)
+        map.compressed.push_back(i < pieceCompressed.size() ? pieceCompressed[i] : compressed);
     std::string word = fib;
-    for (const auto& p : map.pieces) {
+    for (std::size_t i = 0; i < map.pieces.size(); ++i) {
+        const auto& p = map.pieces[i];
         map.fcs.push_back(static_cast<std::uint32_t>(word.size()));
         for (std::int32_t cp = p.first; cp < p.second && cp < total; ++cp) {
             const char16_t c = all[static_cast<std::size_t>(cp)];
-            if (compressed)
+            if (map.compressed[i])
                 word.push_back(static_cast<char>(c & 0xFF));
             else
                 word += Le16s(c);
         }
     }
+    // The text's first and last position (fcMin, fcMac).
+    Put32(word, 24, 1024);
+    Put32(word, 28, static_cast<std::uint32_t>(word.size()));
     while (word.size() % 512)
         word.push_back('\0');
 
@@ -165,7 +174,7 @@ std::string WordDocBuilder::Build()
             plc += Le32s(static_cast<std::uint32_t>(p.first));
         plc += Le32s(static_cast<std::uint32_t>(map.pieces.back().second));
         for (std::size_t i = 0; i < map.pieces.size(); ++i) {
-            const std::uint32_t fc = compressed ? ((map.fcs[i] * 2) | 0x40000000u) : map.fcs[i];
+            const std::uint32_t fc = map.compressed[i] ? ((map.fcs[i] * 2) | 0x40000000u) : map.fcs[i];
             plc += Le16s(0) + Le32s(fc) + Le16s(0);
         }
         std::string clx = std::string(1, '\x02') + Le32s(static_cast<std::uint32_t>(plc.size())) + plc;
@@ -237,6 +246,8 @@ std::string WordDocBuilder::Build()
     if (!dggInfo.empty())
         Place(table, word, 554, dggInfo);
 
+    // The bytes of the stream that mean anything (cbMac).
+    Put32(word, 64, static_cast<std::uint32_t>(word.size()));
     for (const auto& [at, value] : fibPatches)
         Put32(word, at, value);
 

@@ -38,8 +38,12 @@ public:
     bool compressed = true;      // one 8-bit piece (else UTF-16)
     bool encrypted = false;
     bool whichTable = false;     // tables in "1Table"
-    // Pieces as {cpStart, cpEnd}; empty: one piece over all stories.
+    // Pieces as {cpStart, cpEnd}; empty: one piece over all stories (and
+    // the final paragraph mark behind them when there is more than the
+    // main text).
     std::vector<std::pair<std::int32_t, std::int32_t>> pieces;
+    // Per piece: 8-bit (true) or UTF-16; empty or shorter: `compressed`.
+    std::vector<bool> pieceCompressed;
 
     std::vector<WordRun> charRuns;  // empty: one run without properties
     std::vector<WordRun> paraRuns;  // empty: one paragraph run
