@@ -1,5 +1,9 @@
 #include "app/searchdlg.h"
 
+#include <sys/stat.h>
+
+#include "search/scan.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QLocale>

@@ -252,6 +252,9 @@ private:
     QLabel* m_status = nullptr;
     ps::ui::CPathLabel* m_detail = nullptr;  // the path cut in its middle, whole as a tooltip
     QLabel* m_delay = nullptr;
+    // What the unread line opens (the day's error-file list), empty when the
+    // line shows something else.
+    std::u16string m_delayTarget;
     QWidget* m_bannerHost = nullptr;
     void* m_bannerModule = nullptr;
     ps::ui::ImageButton* m_btnMenu = nullptr;
