@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -67,10 +68,105 @@ char16_t* CTextCollector::GetBuffer(int n)
     return GetCurrentBuffer()->Reserve(n);
 }
 
+void CTextCollector::SetOutput(std::u16string* output)
+{
+    m_pOutput = output;
+    if (!output || m_pCharged)
+        return;
+    m_pCharged = output;
+    m_nKnownCapacity = output->capacity();  // held before this document: not its memory
+    m_pAccount = PsCurrentMemoryAccount();
+    const unsigned long long limit = PsCurrentDocumentBudget().text;
+    m_nTextLimit = limit > SIZE_MAX ? 0 : static_cast<size_t>(limit);
+}
+
+void CTextCollector::ReachLimit()
+{
+    if (m_limitReached)
+        return;
+    m_limitReached = true;
+    PsNoteReadLimit(kReadLimitMemory);
+    // Outside a search's scope the limit cannot be noted: the cut text is
+    // then reported as damage, never as the whole document.
+    if (!PsCurrentMemoryAccount())
+        PsNoteDamage("한도에 이르러 건너뜀");
+}
+
+bool CTextCollector::GrowOutput(size_t characters)
+{
+    std::u16string& out = *m_pOutput;
+    const size_t old = out.capacity();
+    // The string's own growth: a request below twice the room gets twice.
+    const size_t expected = std::min(std::max(characters, 2 * old), out.max_size());
+    // The old array is freed only after the new one is filled: both count
+    // while it grows.
+    const unsigned long long bytes = static_cast<unsigned long long>(expected) * sizeof(char16_t);
+    if (PsTakeMemory(m_pAccount, bytes) <= 0)
+        return false;
+    try {
+        out.reserve(characters);
+    } catch (const std::bad_alloc&) {
+        PsGiveMemory(m_pAccount, bytes);
+        return false;
+    }
+    const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
+    unsigned long long charged = now;
+    if (now > bytes && PsTakeMemory(m_pAccount, now - bytes) <= 0)
+        charged = bytes;  // already allocated; the limit is then seen at the next growth
+    else if (now < bytes)
+        PsGiveMemory(m_pAccount, bytes - now);
+    PsGiveMemory(m_pAccount, m_nChargedBytes);  // the old array
+    m_nChargedBytes = charged;
+    m_nKnownCapacity = out.capacity();
+    return true;
+}
+
+size_t CTextCollector::Room(size_t n)
+{
+    if (m_limitReached)
+        return 0;
+    std::u16string& out = *m_pOutput;
+    size_t allowed = n;
+    if (m_nTextLimit && n > m_nTextLimit - std::min(m_nGiven, m_nTextLimit)) {
+        allowed = m_nTextLimit - std::min(m_nGiven, m_nTextLimit);
+        ReachLimit();
+    }
+    if (m_pOutput != m_pCharged)
+        return allowed;  // a while in between: its text goes on to the document's output
+    if (out.capacity() != m_nKnownCapacity) {
+        // The room was changed by a reader itself (a workbook reserving for
+        // its text): the new array is the document's.
+        const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
+        const bool granted = PsTakeMemory(m_pAccount, now) > 0;
+        PsGiveMemory(m_pAccount, m_nChargedBytes);
+        m_nChargedBytes = granted ? now : 0;
+        m_nKnownCapacity = out.capacity();
+        if (!granted) {
+            ReachLimit();
+            return 0;
+        }
+    }
+    if (allowed > out.capacity() - out.size()) {
+        size_t wanted = out.size() + allowed;
+        // Doubling, but never past the room the text limit needs.
+        size_t target = std::max(wanted, 2 * out.capacity());
+        if (m_nTextLimit)
+            target = std::max(wanted, std::min(target, m_nTextLimit));
+        if (!GrowOutput(target) && !(target > wanted && GrowOutput(wanted))) {
+            allowed = out.capacity() - out.size();
+            ReachLimit();
+        }
+    }
+    return allowed;
+}
+
 void CTextCollector::Emit(const char16_t* text, size_t length)
 {
-    if (m_pOutput && length > 0)
-        m_pOutput->append(text, length);
+    if (!m_pOutput || length == 0)
+        return;
+    const size_t n = Room(length);
+    m_pOutput->append(text, n);
+    m_nGiven += n;
 }
 
 void CTextCollector::CommitText(int start, int end)
@@ -100,9 +196,11 @@ void CTextCollector::CommitTextPieces(const char16_t* text, size_t length, const
         return;
     std::u16string& out = *m_pOutput;
     const size_t at = out.size();
-    out.append(text, length);
-    if (suffixLength)
-        out.append(suffix, suffixLength);
+    const size_t room = Room(length + suffixLength);
+    out.append(text, std::min(length, room));
+    if (room > length)
+        out.append(suffix, room - length);
+    m_nGiven += room;
     for (size_t i = at; i < out.size(); ++i) {
         if (out[i] == 7 || out[i] == 13)
             out[i] = 10;
@@ -186,6 +284,7 @@ void CTextCollector::Reset()
     m_savedBuffers.clear();
     if (m_pOutput)
         m_pOutput->clear();
+    m_nGiven = 0;
 }
 
 // ------------------------------------------------------------------- helpers
