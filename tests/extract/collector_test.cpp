@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -208,4 +209,95 @@ TEST(TextConvertItem, CollectorAndOutputLifecycle)
     AppendTextToCollector(office.GetTextCollector(), u"dropped", -1, nullptr);
     EXPECT_EQ(out, u"word\n");
     EXPECT_EQ(office.GetStatus(), 0);
+}
+
+// The document's text budget: whatever way the pieces come (through the
+// scratch buffer, given whole with a suffix, HWP code units), the output
+// stops at the text limit, cut inside the piece that passes it; what comes
+// after is dropped, and the limit is noted for the document as its memory
+// limit. Read outside a search (no scope), the cut is noted as damage.
+TEST(TextCollector, TextPastTheDocumentsLimitIsCutAndNoted)
+{
+    const std::u16string piece = u"0123456789";  // ten characters a commit
+    enum Way { Buffered, Whole, Hwp };
+    for (Way way : {Buffered, Whole, Hwp}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        auto commitAll = [&](CTextCollector& c) {
+            for (int i = 0; i < 10; ++i) {
+                if (way == Buffered) {
+                    Fill(c, piece);
+                    c.CommitText(0, static_cast<int>(piece.size()));
+                } else if (way == Whole) {
+                    AppendTextToCollector(&c, piece.c_str(), -1, u"\r");  // ten and a line end
+                } else {
+                    AppendHwpTextToCollector(&c, piece.c_str(), -1, nullptr);
+                }
+            }
+        };
+        plat::DocumentBudget budget{};
+        budget.text = 35;
+        std::atomic<int32_t> stop{0};
+        plat::MemoryCeiling ceiling(uint64_t{1} << 30, 4096);
+        {
+            plat::ReadCancelScope scope(&stop, budget, &ceiling);
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            EXPECT_EQ(out.size(), 35u);
+            EXPECT_EQ(out.substr(30), way == Whole ? u"89\n01" : u"01234");
+            EXPECT_TRUE(c.LimitReached());
+            EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+            // The output's room was taken from the document's account.
+            EXPECT_GT(ceiling.Reserved(), 0u);
+        }
+        EXPECT_EQ(ceiling.Reserved(), 0u);
+        {
+            const plat::DocumentBudget saved = plat::SetDocumentBudget(budget);
+            plat::DamageScope damage;
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            plat::SetDocumentBudget(saved);
+            EXPECT_EQ(out.size(), 35u);
+            EXPECT_TRUE(damage.Damaged());
+        }
+        {
+            // Under the limit: nothing cut, nothing noted.
+            budget.text = 110;
+            plat::ReadCancelScope scope(&stop, budget, &ceiling);
+            plat::DamageScope damage;
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            EXPECT_EQ(out.size(), way == Whole ? 110u : 100u);
+            EXPECT_FALSE(c.LimitReached());
+            EXPECT_EQ(scope.LimitReached(), kReadLimitNone);
+            EXPECT_FALSE(damage.Damaged());
+        }
+    }
+}
+
+// The output's growth counts against the document's memory budget: a text
+// whose room would pass it is cut at the room it already had.
+TEST(TextCollector, OutputGrowthIsHeldToTheDocumentsMemory)
+{
+    plat::DocumentBudget budget{};
+    budget.memory = 64 * 1024;  // bytes: room for fewer than 32 K characters
+    std::atomic<int32_t> stop{0};
+    plat::MemoryCeiling ceiling(uint64_t{1} << 30, 4096);
+    plat::ReadCancelScope scope(&stop, budget, &ceiling);
+    std::u16string out;
+    CTextCollector c;
+    c.SetOutput(&out);
+    const std::u16string line(1000, u'x');
+    for (int i = 0; i < 100; ++i)
+        AppendTextToCollector(&c, line.c_str(), -1, nullptr);
+    EXPECT_TRUE(c.LimitReached());
+    EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+    EXPECT_LE(out.capacity() * sizeof(char16_t), budget.memory);
+    EXPECT_GE(out.size(), 8000u);  // it grew as far as the budget let it
+    EXPECT_LE(ceiling.PeakReserved(), budget.memory + 2 * 4096);
 }
