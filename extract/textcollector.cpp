@@ -95,27 +95,29 @@ void CTextCollector::ReachLimit()
 bool CTextCollector::GrowOutput(size_t characters)
 {
     std::u16string& out = *m_pOutput;
-    const size_t old = out.capacity();
-    // The string's own growth: a request below twice the room gets twice.
-    const size_t expected = std::min(std::max(characters, 2 * old), out.max_size());
     // The old array is freed only after the new one is filled: both count
     // while it grows.
-    const unsigned long long bytes = static_cast<unsigned long long>(expected) * sizeof(char16_t);
-    if (PsTakeMemory(m_pAccount, bytes) <= 0)
+    const unsigned long long bytes = static_cast<unsigned long long>(characters) * sizeof(char16_t);
+    if (PsTakeTextMemory(m_pAccount, bytes) <= 0)
         return false;
     try {
-        out.reserve(characters);
+        // A fresh string gets the room asked for; reserve on the output
+        // would double a request below twice its room (past the limit).
+        std::u16string grown;
+        grown.reserve(characters);
+        grown.append(out);
+        out.swap(grown);
     } catch (const std::bad_alloc&) {
-        PsGiveMemory(m_pAccount, bytes);
+        PsGiveTextMemory(m_pAccount, bytes);
         return false;
     }
     const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
     unsigned long long charged = now;
-    if (now > bytes && PsTakeMemory(m_pAccount, now - bytes) <= 0)
+    if (now > bytes && PsTakeTextMemory(m_pAccount, now - bytes) <= 0)
         charged = bytes;  // already allocated; the limit is then seen at the next growth
     else if (now < bytes)
-        PsGiveMemory(m_pAccount, bytes - now);
-    PsGiveMemory(m_pAccount, m_nChargedBytes);  // the old array
+        PsGiveTextMemory(m_pAccount, bytes - now);
+    PsGiveTextMemory(m_pAccount, m_nChargedBytes);  // the old array
     m_nChargedBytes = charged;
     m_nKnownCapacity = out.capacity();
     return true;
@@ -137,8 +139,8 @@ size_t CTextCollector::Room(size_t n)
         // The room was changed by a reader itself (a workbook reserving for
         // its text): the new array is the document's.
         const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
-        const bool granted = PsTakeMemory(m_pAccount, now) > 0;
-        PsGiveMemory(m_pAccount, m_nChargedBytes);
+        const bool granted = PsTakeTextMemory(m_pAccount, now) > 0;
+        PsGiveTextMemory(m_pAccount, m_nChargedBytes);
         m_nChargedBytes = granted ? now : 0;
         m_nKnownCapacity = out.capacity();
         if (!granted) {
@@ -148,10 +150,12 @@ size_t CTextCollector::Room(size_t n)
     }
     if (allowed > out.capacity() - out.size()) {
         size_t wanted = out.size() + allowed;
-        // Doubling, but never past the room the text limit needs.
+        // Doubling, but never past the room the text limit needs; a step
+        // whose next one would pass it goes to the limit at once (one copy
+        // of the text fewer).
         size_t target = std::max(wanted, 2 * out.capacity());
-        if (m_nTextLimit)
-            target = std::max(wanted, std::min(target, m_nTextLimit));
+        if (m_nTextLimit && target > m_nTextLimit / 2)
+            target = std::max(wanted, m_nTextLimit);
         if (!GrowOutput(target) && !(target > wanted && GrowOutput(wanted))) {
             allowed = out.capacity() - out.size();
             ReachLimit();

@@ -8,7 +8,8 @@
 // Every reader's text passes here, so the collector keeps the document's
 // text budget (platform/docfile.h): it gives no more characters than the
 // budget's text limit, and the room the output grows by is taken from the
-// document's memory account first (the output lives on after the reader,
+// document's memory account first (PsTakeTextMemory: counted against the
+// search's ceiling; the output lives on after the reader,
 // until the document's scope ends, so what it took is given back there).
 // A piece past either limit is cut where the limit falls and the rest of the
 // document's text is dropped; the limit is noted for the document (read in

@@ -242,11 +242,12 @@ struct PsMemoryAccount {
     plat::MemoryCeiling::State* ceiling = nullptr;  // null: against no ceiling
     uint64_t budget = 0;                            // the document's memory budget; 0: none
     uint64_t held = 0;                              // taken by its readers
+    uint64_t text = 0;                              // of held: the room of its text
     uint64_t reserved = 0;                          // reserved from the ceiling
 
     enum class Answer { Granted, Refused, Stopped };
-    Answer Take(uint64_t bytes);
-    void Give(uint64_t bytes);
+    Answer Take(uint64_t bytes, bool forText);
+    void Give(uint64_t bytes, bool forText);
     void Close();
 
 private:
@@ -268,28 +269,34 @@ uint64_t RoundUp(uint64_t n, uint64_t granule)
 
 }  // namespace
 
-PsMemoryAccount::Answer PsMemoryAccount::Take(uint64_t bytes)
+PsMemoryAccount::Answer PsMemoryAccount::Take(uint64_t bytes, bool forText)
 {
-    if (budget && (held > budget || bytes > budget - held)) {
+    const uint64_t readers = held - text;
+    if (!forText && budget && (readers > budget || bytes > budget - readers)) {
         plat::ReadScopeAccess::Note(kReadLimitMemory);
         return Answer::Refused;
     }
     if (!ceiling || bytes <= reserved - held) {
         held += bytes;
+        text += forText ? bytes : 0;
         return Answer::Granted;
     }
     const uint64_t need = held + bytes - reserved;
     const Answer answer = Reserve(need, RoundUp(need, ceiling->granule));
-    if (answer == Answer::Granted)
+    if (answer == Answer::Granted) {
         held += bytes;
-    else if (answer == Answer::Refused)
+        text += forText ? bytes : 0;
+    } else if (answer == Answer::Refused)
         plat::ReadScopeAccess::Note(kReadLimitMemory);
     return answer;
 }
 
-void PsMemoryAccount::Give(uint64_t bytes)
+void PsMemoryAccount::Give(uint64_t bytes, bool forText)
 {
+    if (forText)
+        text -= std::min(text, bytes);
     held -= std::min(held, bytes);
+    text = std::min(text, held);
     if (!ceiling)
         return;
     // Kept back: the granules in use and one more, so that a reader that
@@ -303,6 +310,7 @@ void PsMemoryAccount::Give(uint64_t bytes)
 void PsMemoryAccount::Close()
 {
     held = 0;
+    text = 0;
     if (ceiling && reserved)
         Release(reserved);
 }
@@ -497,11 +505,13 @@ extern "C" void PsNoteDamage(const char* reason)
 
 extern "C" PsMemoryAccount* PsCurrentMemoryAccount(void) { return t_scope ? t_scope->MemoryAccount() : nullptr; }
 
-extern "C" int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes)
+namespace {
+
+int TakeFor(PsMemoryAccount* account, unsigned long long bytes, bool forText)
 {
     if (!account)
         return 1;
-    switch (account->Take(bytes)) {
+    switch (account->Take(bytes, forText)) {
     case PsMemoryAccount::Answer::Granted: return 1;
     case PsMemoryAccount::Answer::Refused: return 0;
     case PsMemoryAccount::Answer::Stopped: break;
@@ -509,10 +519,28 @@ extern "C" int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes)
     return -1;
 }
 
+}  // namespace
+
+extern "C" int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    return TakeFor(account, bytes, false);
+}
+
 extern "C" void PsGiveMemory(PsMemoryAccount* account, unsigned long long bytes)
 {
     if (account)
-        account->Give(bytes);
+        account->Give(bytes, false);
+}
+
+extern "C" int PsTakeTextMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    return TakeFor(account, bytes, true);
+}
+
+extern "C" void PsGiveTextMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    if (account)
+        account->Give(bytes, true);
 }
 
 extern "C" int PsDamageNoted(void) { return t_damage && t_damage->Damaged() ? 1 : 0; }

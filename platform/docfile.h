@@ -69,7 +69,8 @@ typedef struct PsDocumentBudget {
     double seconds;                /* wall time; 0: no limit */
     unsigned long long operations; /* operators a reader runs (PDF content); 0: no limit */
     unsigned int nesting;          /* depth of nested forms (PDF); 0: no limit */
-    unsigned long long memory;     /* bytes a document's readers hold at once; 0: no limit */
+    unsigned long long memory;     /* bytes a document's readers hold at once (its text
+                                      apart); 0: no limit */
 #ifdef __cplusplus
     unsigned long long text = 0; /* characters of text a document gives; 0: no limit
                                     (also when a C++ initializer leaves it out) */
@@ -84,9 +85,12 @@ typedef struct PsDocumentBudget {
 #define PS_DOCUMENT_BUDGET_SECONDS 60.0
 #define PS_DOCUMENT_BUDGET_OPERATIONS 40000000ull
 #define PS_DOCUMENT_BUDGET_NESTING 32u
-#define PS_DOCUMENT_BUDGET_MEMORY (768ull << 20)
-/* 64 M characters (128 MB of UTF-16), as many as a workbook's text. */
-#define PS_DOCUMENT_BUDGET_TEXT (64ull << 20)
+/* Eight documents read at once, each at its memory budget and its text
+   limit, stay within 2 GB together on any machine; a page of text, its fonts
+   and MuPDF's cache need far less. */
+#define PS_DOCUMENT_BUDGET_MEMORY (192ull << 20)
+/* 32 M characters (64 MB of UTF-16, some 15,000 pages of dense text). */
+#define PS_DOCUMENT_BUDGET_TEXT (32ull << 20)
 /* The search's memory ceiling: this share (1/N) of the physical memory,
    never less than one document's memory budget. */
 #define PS_SEARCH_MEMORY_SHARE 4
@@ -126,6 +130,12 @@ PsMemoryAccount* PsCurrentMemoryAccount(void);
 int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes);
 /* Gives back bytes taken before (freed or no longer needed). */
 void PsGiveMemory(PsMemoryAccount* account, unsigned long long bytes);
+/* The same for the room of the document's text (the text collector): held
+   to the search's ceiling but not to the document's memory budget, which
+   is the readers' own (the text is held to the budget's text limit). A
+   reader stopped at its memory budget still hands on the text it read. */
+int PsTakeTextMemory(PsMemoryAccount* account, unsigned long long bytes);
+void PsGiveTextMemory(PsMemoryAccount* account, unsigned long long bytes);
 
 /* Damage. A reader that meets input contradicting itself (a length, offset
    or count that points past its data or disagrees with what is there; a

@@ -280,15 +280,18 @@ TEST(TextCollector, TextPastTheDocumentsLimitIsCutAndNoted)
     }
 }
 
-// The output's growth counts against the document's memory budget: a text
-// whose room would pass it is cut at the room it already had.
-TEST(TextCollector, OutputGrowthIsHeldToTheDocumentsMemory)
+// The output's growth counts against the search's memory ceiling (not the
+// document's own memory budget, which its reader may have used up): a text
+// whose room would pass the ceiling, with no other document to give memory
+// back, is cut at the room it already had.
+TEST(TextCollector, OutputGrowthIsHeldToTheSearchsMemory)
 {
     plat::DocumentBudget budget{};
-    budget.memory = 64 * 1024;  // bytes: room for fewer than 32 K characters
+    budget.memory = 4096;  // the reader's own: the text is not held to it
     std::atomic<int32_t> stop{0};
-    plat::MemoryCeiling ceiling(uint64_t{1} << 30, 4096);
+    plat::MemoryCeiling ceiling(64 * 1024, 4096);  // room for fewer than 32 K characters
     plat::ReadCancelScope scope(&stop, budget, &ceiling);
+    EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 4096));
     std::u16string out;
     CTextCollector c;
     c.SetOutput(&out);
@@ -297,7 +300,7 @@ TEST(TextCollector, OutputGrowthIsHeldToTheDocumentsMemory)
         AppendTextToCollector(&c, line.c_str(), -1, nullptr);
     EXPECT_TRUE(c.LimitReached());
     EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
-    EXPECT_LE(out.capacity() * sizeof(char16_t), budget.memory);
-    EXPECT_GE(out.size(), 8000u);  // it grew as far as the budget let it
-    EXPECT_LE(ceiling.PeakReserved(), budget.memory + 2 * 4096);
+    EXPECT_LE(out.capacity() * sizeof(char16_t), ceiling.Limit());
+    EXPECT_GE(out.size(), 8000u);  // it grew as far as the ceiling let it
+    EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
 }
