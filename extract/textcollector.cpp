@@ -27,6 +27,7 @@ constexpr unsigned kHwpEightUnitControls = 0xFFDBFE;
 CTextBuffer::~CTextBuffer()
 {
     delete[] m_pText;
+    PsGiveTextMemory(m_pAccount, m_nCharged);
 }
 
 char16_t* CTextBuffer::Reserve(int n)
@@ -41,6 +42,12 @@ char16_t* CTextBuffer::Reserve(int n)
     delete[] m_pText;
     m_pText = nullptr;
     m_nCapacity = 0;
+    PsGiveTextMemory(m_pAccount, m_nCharged);
+    m_nCharged = 0;
+    const unsigned long long bytes = static_cast<unsigned long long>(capacity) * 2 * sizeof(char16_t);
+    if (PsTakeTextMemory(m_pAccount, bytes) <= 0)
+        throw std::bad_alloc();
+    m_nCharged = bytes;
     m_pText = new char16_t[static_cast<size_t>(capacity) * 2];
     m_nCapacity = capacity;
     m_pText[0] = 0;
@@ -59,13 +66,24 @@ CTextCollector::~CTextCollector()
 CTextBuffer* CTextCollector::GetCurrentBuffer()
 {
     if (!m_pCurrent)
-        m_pCurrent = new CTextBuffer();
+        m_pCurrent = new CTextBuffer(m_pAccount);
     return m_pCurrent;
 }
 
 char16_t* CTextCollector::GetBuffer(int n)
 {
-    return GetCurrentBuffer()->Reserve(n);
+    // A piece no document may give (HWP text loses at most its controls on
+    // the way: twice the limit is room enough for the longest that may).
+    if (m_nTextLimit && n > 0 && static_cast<size_t>(n) / 2 > m_nTextLimit) {
+        ReachLimit();
+        throw std::bad_alloc();
+    }
+    try {
+        return GetCurrentBuffer()->Reserve(n);
+    } catch (const std::bad_alloc&) {
+        ReachLimit();
+        throw;
+    }
 }
 
 void CTextCollector::SetOutput(std::u16string* output)
@@ -263,7 +281,7 @@ void CTextCollector::CommitHwpText(int start, int end)
 int CTextCollector::PushBuffer()
 {
     GetCurrentBuffer();
-    auto* fresh = new (std::nothrow) CTextBuffer();
+    auto* fresh = new (std::nothrow) CTextBuffer(m_pAccount);
     if (!fresh)
         return 0;
     m_savedBuffers.push_back(m_pCurrent);

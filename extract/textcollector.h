@@ -25,10 +25,12 @@
 
 // One scratch buffer. Reserve(n) keeps the array while it holds n characters;
 // otherwise it allocates a new, empty one of 2 * (n + 256) characters (the
-// text of a buffer that grows is lost: readers write after reserving).
+// text of a buffer that grows is lost: readers write after reserving). The
+// array is taken from the memory account given (a refusal throws
+// std::bad_alloc, the limit noted for the document by the account).
 class CTextBuffer {
 public:
-    CTextBuffer() = default;
+    explicit CTextBuffer(PsMemoryAccount* account = nullptr) : m_pAccount(account) {}
     ~CTextBuffer();
     CTextBuffer(const CTextBuffer&) = delete;
     CTextBuffer& operator=(const CTextBuffer&) = delete;
@@ -43,6 +45,8 @@ public:
 private:
     char16_t* m_pText = nullptr;
     int m_nCapacity = 0;
+    PsMemoryAccount* m_pAccount;
+    unsigned long long m_nCharged = 0;  // bytes of the array taken from the account
 };
 
 class CTextCollector {
@@ -63,7 +67,9 @@ public:
     // The current scratch buffer, created empty on first need.
     CTextBuffer* GetCurrentBuffer();
     // Room for n characters in the current buffer (an array already reserved
-    // for n or more is returned unchanged, with its text).
+    // for n or more is returned unchanged, with its text). A piece of more
+    // than twice the document's text limit, or room the search's memory
+    // cannot give, throws std::bad_alloc with the limit noted.
     char16_t* GetBuffer(int n);
 
     // End a piece written into the current buffer.

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -303,4 +304,30 @@ TEST(TextCollector, OutputGrowthIsHeldToTheSearchsMemory)
     EXPECT_LE(out.capacity() * sizeof(char16_t), ceiling.Limit());
     EXPECT_GE(out.size(), 8000u);  // it grew as far as the ceiling let it
     EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+}
+
+// A scratch buffer asked for a piece no document may give (more than twice
+// its text limit) or for room the search's memory cannot give is refused
+// with the limit noted; the text committed before stays.
+TEST(TextCollector, ScratchRoomIsHeldToTheDocumentsLimits)
+{
+    std::atomic<int32_t> stop{0};
+    plat::MemoryCeiling ceiling(64 * 1024, 4096);
+    for (bool byText : {true, false}) {
+        SCOPED_TRACE(byText);
+        plat::DocumentBudget budget{};
+        budget.text = byText ? 1000 : 0;
+        plat::ReadCancelScope scope(&stop, budget, &ceiling);
+        std::u16string out;
+        CTextCollector c;
+        c.SetOutput(&out);
+        Fill(c, u"kept");
+        c.CommitText(0, 4);
+        EXPECT_THROW(c.GetBuffer(byText ? 2100 : 20000), std::bad_alloc);
+        EXPECT_EQ(out, u"kept");
+        EXPECT_TRUE(c.LimitReached());
+        EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+        EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+    }
+    EXPECT_EQ(ceiling.Reserved(), 0u);
 }
