@@ -25,11 +25,13 @@
 //    the memory reason.
 //
 // Memory of the whole search. Documents are read on up to one thread a core,
-// and every document may hold its memory budget: together that is more than
-// a machine has. So the search also has one ceiling (PS_SEARCH_MEMORY_SHARE
-// of the physical memory) that the memory of every document being read
-// counts against: the PDF library's allocations and the text gathered (the
-// text collector's output). A document's memory is an account
+// and every document may hold its memory budget and its text: on a machine
+// of many cores and little memory, together more than it has. So the search
+// also has one ceiling (PS_SEARCH_MEMORY_SHARE of the physical memory) that
+// the memory of every document being read counts against: the PDF library's
+// allocations and the text gathered (the text collector's output and scratch
+// buffers, kept until the document's text has been matched). A document's
+// memory is an account
 // (PsCurrentMemoryAccount) owned by its ReadCancelScope; a reader takes from
 // it before it allocates and gives back what it frees. A take that would
 // pass the ceiling waits until other documents give memory back; it is
