@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -26,6 +27,7 @@ constexpr unsigned kHwpEightUnitControls = 0xFFDBFE;
 CTextBuffer::~CTextBuffer()
 {
     delete[] m_pText;
+    PsGiveTextMemory(m_pAccount, m_nCharged);
 }
 
 char16_t* CTextBuffer::Reserve(int n)
@@ -40,6 +42,12 @@ char16_t* CTextBuffer::Reserve(int n)
     delete[] m_pText;
     m_pText = nullptr;
     m_nCapacity = 0;
+    PsGiveTextMemory(m_pAccount, m_nCharged);
+    m_nCharged = 0;
+    const unsigned long long bytes = static_cast<unsigned long long>(capacity) * 2 * sizeof(char16_t);
+    if (PsTakeTextMemory(m_pAccount, bytes) <= 0)
+        throw std::bad_alloc();
+    m_nCharged = bytes;
     m_pText = new char16_t[static_cast<size_t>(capacity) * 2];
     m_nCapacity = capacity;
     m_pText[0] = 0;
@@ -58,19 +66,129 @@ CTextCollector::~CTextCollector()
 CTextBuffer* CTextCollector::GetCurrentBuffer()
 {
     if (!m_pCurrent)
-        m_pCurrent = new CTextBuffer();
+        m_pCurrent = new CTextBuffer(m_pAccount);
     return m_pCurrent;
 }
 
 char16_t* CTextCollector::GetBuffer(int n)
 {
-    return GetCurrentBuffer()->Reserve(n);
+    // A piece no document may give (HWP text loses at most its controls on
+    // the way: twice the limit is room enough for the longest that may).
+    if (m_nTextLimit && n > 0 && static_cast<size_t>(n) / 2 > m_nTextLimit) {
+        ReachLimit();
+        throw std::bad_alloc();
+    }
+    try {
+        return GetCurrentBuffer()->Reserve(n);
+    } catch (const std::bad_alloc&) {
+        ReachLimit();
+        throw;
+    }
+}
+
+void CTextCollector::SetOutput(std::u16string* output)
+{
+    m_pOutput = output;
+    if (!output || m_pCharged)
+        return;
+    m_pCharged = output;
+    m_nKnownCapacity = output->capacity();  // held before this document: not its memory
+    m_pAccount = PsCurrentMemoryAccount();
+    const unsigned long long limit = PsCurrentDocumentBudget().text;
+    m_nTextLimit = limit > SIZE_MAX ? 0 : static_cast<size_t>(limit);
+}
+
+void CTextCollector::ReachLimit()
+{
+    if (m_limitReached)
+        return;
+    m_limitReached = true;
+    PsNoteReadLimit(kReadLimitMemory);
+    // Outside a search's scope the limit cannot be noted: the cut text is
+    // then reported as damage, never as the whole document.
+    if (!PsCurrentMemoryAccount())
+        PsNoteDamage("한도에 이르러 건너뜀");
+}
+
+bool CTextCollector::GrowOutput(size_t characters)
+{
+    std::u16string& out = *m_pOutput;
+    // The old array is freed only after the new one is filled: both count
+    // while it grows.
+    const unsigned long long bytes = static_cast<unsigned long long>(characters) * sizeof(char16_t);
+    if (PsTakeTextMemory(m_pAccount, bytes) <= 0)
+        return false;
+    try {
+        // A fresh string gets the room asked for; reserve on the output
+        // would double a request below twice its room (past the limit).
+        std::u16string grown;
+        grown.reserve(characters);
+        grown.append(out);
+        out.swap(grown);
+    } catch (const std::bad_alloc&) {
+        PsGiveTextMemory(m_pAccount, bytes);
+        return false;
+    }
+    const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
+    unsigned long long charged = now;
+    if (now > bytes && PsTakeTextMemory(m_pAccount, now - bytes) <= 0)
+        charged = bytes;  // already allocated; the limit is then seen at the next growth
+    else if (now < bytes)
+        PsGiveTextMemory(m_pAccount, bytes - now);
+    PsGiveTextMemory(m_pAccount, m_nChargedBytes);  // the old array
+    m_nChargedBytes = charged;
+    m_nKnownCapacity = out.capacity();
+    return true;
+}
+
+size_t CTextCollector::Room(size_t n)
+{
+    if (m_limitReached)
+        return 0;
+    std::u16string& out = *m_pOutput;
+    size_t allowed = n;
+    if (m_nTextLimit && n > m_nTextLimit - std::min(m_nGiven, m_nTextLimit)) {
+        allowed = m_nTextLimit - std::min(m_nGiven, m_nTextLimit);
+        ReachLimit();
+    }
+    if (m_pOutput != m_pCharged)
+        return allowed;  // a while in between: its text goes on to the document's output
+    if (out.capacity() != m_nKnownCapacity) {
+        // The room was changed by a reader itself (a workbook reserving for
+        // its text): the new array is the document's.
+        const unsigned long long now = static_cast<unsigned long long>(out.capacity()) * sizeof(char16_t);
+        const bool granted = PsTakeTextMemory(m_pAccount, now) > 0;
+        PsGiveTextMemory(m_pAccount, m_nChargedBytes);
+        m_nChargedBytes = granted ? now : 0;
+        m_nKnownCapacity = out.capacity();
+        if (!granted) {
+            ReachLimit();
+            return 0;
+        }
+    }
+    if (allowed > out.capacity() - out.size()) {
+        size_t wanted = out.size() + allowed;
+        // Doubling, but never past the room the text limit needs; a step
+        // whose next one would pass it goes to the limit at once (one copy
+        // of the text fewer).
+        size_t target = std::max(wanted, 2 * out.capacity());
+        if (m_nTextLimit && target > m_nTextLimit / 2)
+            target = std::max(wanted, m_nTextLimit);
+        if (!GrowOutput(target) && !(target > wanted && GrowOutput(wanted))) {
+            allowed = out.capacity() - out.size();
+            ReachLimit();
+        }
+    }
+    return allowed;
 }
 
 void CTextCollector::Emit(const char16_t* text, size_t length)
 {
-    if (m_pOutput && length > 0)
-        m_pOutput->append(text, length);
+    if (!m_pOutput || length == 0)
+        return;
+    const size_t n = Room(length);
+    m_pOutput->append(text, n);
+    m_nGiven += n;
 }
 
 void CTextCollector::CommitText(int start, int end)
@@ -100,9 +218,11 @@ void CTextCollector::CommitTextPieces(const char16_t* text, size_t length, const
         return;
     std::u16string& out = *m_pOutput;
     const size_t at = out.size();
-    out.append(text, length);
-    if (suffixLength)
-        out.append(suffix, suffixLength);
+    const size_t room = Room(length + suffixLength);
+    out.append(text, std::min(length, room));
+    if (room > length)
+        out.append(suffix, room - length);
+    m_nGiven += room;
     for (size_t i = at; i < out.size(); ++i) {
         if (out[i] == 7 || out[i] == 13)
             out[i] = 10;
@@ -161,7 +281,7 @@ void CTextCollector::CommitHwpText(int start, int end)
 int CTextCollector::PushBuffer()
 {
     GetCurrentBuffer();
-    auto* fresh = new (std::nothrow) CTextBuffer();
+    auto* fresh = new (std::nothrow) CTextBuffer(m_pAccount);
     if (!fresh)
         return 0;
     m_savedBuffers.push_back(m_pCurrent);
@@ -186,6 +306,7 @@ void CTextCollector::Reset()
     m_savedBuffers.clear();
     if (m_pOutput)
         m_pOutput->clear();
+    m_nGiven = 0;
 }
 
 // ------------------------------------------------------------------- helpers

@@ -4,17 +4,33 @@
 // appended to the caller's output string at once. A stack of buffers lets a
 // reader set the text of an enclosing paragraph aside while it emits nested
 // text (table cells, text boxes, notes). The collector adds no text of its own.
+//
+// Every reader's text passes here, so the collector keeps the document's
+// text budget (platform/docfile.h): it gives no more characters than the
+// budget's text limit, and the room the output grows by is taken from the
+// document's memory account first (PsTakeTextMemory: counted against the
+// search's ceiling; the output lives on after the reader,
+// until the document's scope ends, so what it took is given back there).
+// A piece past either limit is cut where the limit falls and the rest of the
+// document's text is dropped; the limit is noted for the document (read in
+// part, memory reason), or as damage when the document is read outside a
+// search's scope, so that a cut text never passes for the whole.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "platform/docfile.h"
+
 // One scratch buffer. Reserve(n) keeps the array while it holds n characters;
 // otherwise it allocates a new, empty one of 2 * (n + 256) characters (the
-// text of a buffer that grows is lost: readers write after reserving).
+// text of a buffer that grows is lost: readers write after reserving). The
+// array is taken from the memory account given (a refusal throws
+// std::bad_alloc, the limit noted for the document by the account).
 class CTextBuffer {
 public:
-    CTextBuffer() = default;
+    explicit CTextBuffer(PsMemoryAccount* account = nullptr) : m_pAccount(account) {}
     ~CTextBuffer();
     CTextBuffer(const CTextBuffer&) = delete;
     CTextBuffer& operator=(const CTextBuffer&) = delete;
@@ -29,6 +45,8 @@ public:
 private:
     char16_t* m_pText = nullptr;
     int m_nCapacity = 0;
+    PsMemoryAccount* m_pAccount;
+    unsigned long long m_nCharged = 0;  // bytes of the array taken from the account
 };
 
 class CTextCollector {
@@ -39,14 +57,19 @@ public:
     CTextCollector& operator=(const CTextCollector&) = delete;
 
     // Attaches (or, with null, detaches) the caller's output string. While no
-    // output is attached, committed text is dropped.
-    void SetOutput(std::u16string* output) { m_pOutput = output; }
+    // output is attached, committed text is dropped. The first output
+    // attached is the document's: its growth is taken from the memory
+    // account of the document read when it was attached (an output attached
+    // for a while in between is not: its text goes on to the first).
+    void SetOutput(std::u16string* output);
     std::u16string* GetOutput() const { return m_pOutput; }
 
     // The current scratch buffer, created empty on first need.
     CTextBuffer* GetCurrentBuffer();
     // Room for n characters in the current buffer (an array already reserved
-    // for n or more is returned unchanged, with its text).
+    // for n or more is returned unchanged, with its text). A piece of more
+    // than twice the document's text limit, or room the search's memory
+    // cannot give, throws std::bad_alloc with the limit noted.
     char16_t* GetBuffer(int n);
 
     // End a piece written into the current buffer.
@@ -77,8 +100,25 @@ public:
     // attached output. Readers call it when they start on a document.
     void Reset();
 
+    // True once a limit cut the text: everything committed since is dropped.
+    bool LimitReached() const { return m_limitReached; }
+
 private:
     void Emit(const char16_t* text, size_t length);
+    // How many of n more characters the output takes: all, or fewer at a
+    // limit; grows the output's room (taken from the account) for them.
+    size_t Room(size_t n);
+    bool GrowOutput(size_t characters);
+    void ReachLimit();
+
+    // The text budget, read when the first output is attached.
+    PsMemoryAccount* m_pAccount = nullptr;
+    std::u16string* m_pCharged = nullptr;  // the output whose room is taken from the account
+    size_t m_nKnownCapacity = 0;           // its capacity as last seen
+    unsigned long long m_nChargedBytes = 0;  // of its array, taken from the account
+    size_t m_nTextLimit = 0;               // characters; 0: none
+    size_t m_nGiven = 0;                   // characters given to the outputs since the last Reset
+    bool m_limitReached = false;
 
     std::vector<CTextBuffer*> m_savedBuffers;
     CTextBuffer* m_pCurrent = nullptr;

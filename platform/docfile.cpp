@@ -6,8 +6,12 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -187,13 +191,21 @@ ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag) : flag_(flag)
         deadline_ = previous_->deadline_;
         limit_ = previous_->limit_;
         inherited_ = true;
+        account_ = previous_->account_;
     }
     t_scope = this;
 }
 
 ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget)
+    : ReadCancelScope(flag, budget, &SearchMemoryCeiling())
+{
+}
+
+ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget,
+                                 MemoryCeiling* ceiling)
     : flag_(flag), previous_(t_scope), hasBudget_(true), budget_(budget)
 {
+    OpenAccount(ceiling);
     if (budget.seconds > 0) {
         const double ns = budget.seconds * 1e9;
         // A budget beyond a century is no limit.
@@ -203,6 +215,253 @@ ReadCancelScope::ReadCancelScope(const std::atomic<int32_t>* flag, const Documen
     t_scope = this;
 }
 
+bool ReadCancelled() { return ReadScopeAccess::Cancelled(); }
+
+// ------------------------------------------------------------ memory ceiling
+
+struct MemoryCeiling::State {
+    // guards: every member below, and the reserved bytes of every account
+    // (written by the account's own thread under this lock, read by the
+    // others to choose the one to refuse). Taken alone.
+    std::mutex lock;
+    std::condition_variable changed;  // memory given back, a document refused, a stop
+    uint64_t limit = 0;
+    uint64_t granule = 1;
+    uint64_t reserved = 0;
+    uint64_t peak = 0;
+    unsigned holders = 0;                   // accounts with reserved bytes
+    std::vector<PsMemoryAccount*> waiting;  // accounts in Reserve's wait
+    PsMemoryAccount* refuse = nullptr;      // chosen to be refused, not told yet
+};
+
+}  // namespace plat
+
+// One document's memory (see PsCurrentMemoryAccount). held and budget are
+// its thread's alone; reserved is written under the ceiling's lock.
+struct PsMemoryAccount {
+    plat::MemoryCeiling::State* ceiling = nullptr;  // null: against no ceiling
+    uint64_t budget = 0;                            // the document's memory budget; 0: none
+    uint64_t held = 0;                              // taken by its readers
+    uint64_t text = 0;                              // of held: the room of its text
+    uint64_t reserved = 0;                          // reserved from the ceiling
+
+    enum class Answer { Granted, Refused, Stopped };
+    Answer Take(uint64_t bytes, bool forText);
+    void Give(uint64_t bytes, bool forText);
+    void Close();
+
+private:
+    Answer Reserve(uint64_t need, uint64_t wanted);
+    void Release(uint64_t bytes);
+};
+
+namespace {
+
+// How long a waiting take sleeps before it looks at its stop flag and
+// deadline again (a stop also wakes it at once through WakeWaiters).
+constexpr auto kMemoryWaitSlice = std::chrono::milliseconds(20);
+
+uint64_t RoundUp(uint64_t n, uint64_t granule)
+{
+    const uint64_t r = n % granule;
+    return r == 0 || n > UINT64_MAX - granule ? n : n + (granule - r);
+}
+
+}  // namespace
+
+PsMemoryAccount::Answer PsMemoryAccount::Take(uint64_t bytes, bool forText)
+{
+    const uint64_t readers = held - text;
+    if (!forText && budget && (readers > budget || bytes > budget - readers)) {
+        plat::ReadScopeAccess::Note(kReadLimitMemory);
+        return Answer::Refused;
+    }
+    if (!ceiling || bytes <= reserved - held) {
+        held += bytes;
+        text += forText ? bytes : 0;
+        return Answer::Granted;
+    }
+    const uint64_t need = held + bytes - reserved;
+    const Answer answer = Reserve(need, RoundUp(need, ceiling->granule));
+    if (answer == Answer::Granted) {
+        held += bytes;
+        text += forText ? bytes : 0;
+    } else if (answer == Answer::Refused)
+        plat::ReadScopeAccess::Note(kReadLimitMemory);
+    return answer;
+}
+
+void PsMemoryAccount::Give(uint64_t bytes, bool forText)
+{
+    if (forText)
+        text -= std::min(text, bytes);
+    held -= std::min(held, bytes);
+    text = std::min(text, held);
+    if (!ceiling)
+        return;
+    // Kept back: the granules in use and one more, so that a reader that
+    // allocates and frees around a granule's edge does not take the lock
+    // every time.
+    const uint64_t keep = RoundUp(held, ceiling->granule) + ceiling->granule;
+    if (reserved > keep + ceiling->granule)
+        Release(reserved - keep);
+}
+
+void PsMemoryAccount::Close()
+{
+    held = 0;
+    text = 0;
+    if (ceiling && reserved)
+        Release(reserved);
+}
+
+void PsMemoryAccount::Release(uint64_t bytes)
+{
+    plat::MemoryCeiling::State& c = *ceiling;
+    std::lock_guard<std::mutex> g(c.lock);
+    bytes = std::min(bytes, reserved);
+    reserved -= bytes;
+    c.reserved -= bytes;
+    if (reserved == 0 && bytes != 0)
+        c.holders -= 1;
+    if (!c.waiting.empty())
+        c.changed.notify_all();
+}
+
+// Reserves at least need bytes (wanted when they fit) from the ceiling,
+// waiting while other documents hold the memory and can give it back.
+PsMemoryAccount::Answer PsMemoryAccount::Reserve(uint64_t need, uint64_t wanted)
+{
+    plat::MemoryCeiling::State& c = *ceiling;
+    std::unique_lock<std::mutex> lk(c.lock);
+    auto leave = [&](Answer answer) {
+        c.waiting.erase(std::remove(c.waiting.begin(), c.waiting.end(), this), c.waiting.end());
+        if (c.refuse == this)
+            c.refuse = nullptr;
+        // The set of waiting documents changed: another may now be the one
+        // to refuse.
+        if (!c.waiting.empty())
+            c.changed.notify_all();
+        return answer;
+    };
+    for (;;) {
+        const uint64_t room = c.limit > c.reserved ? c.limit - c.reserved : 0;
+        if (need <= room) {
+            const uint64_t amount = std::max(need, std::min(wanted, room));
+            if (reserved == 0)
+                c.holders += 1;
+            reserved += amount;
+            c.reserved += amount;
+            c.peak = std::max(c.peak, c.reserved);
+            return leave(Answer::Granted);
+        }
+        // A document that was stopped (the search, its deadline, or a limit
+        // already reached) does not wait: it is ending anyway.
+        if (plat::ReadScopeAccess::Cancelled())
+            return leave(Answer::Stopped);
+        // More than the ceiling, however much the others give back; the only
+        // document holding memory; or chosen to give way.
+        const unsigned others = c.holders - (reserved != 0 ? 1u : 0u);
+        if (reserved + need > c.limit || others == 0 || c.refuse == this)
+            return leave(Answer::Refused);
+        if (std::find(c.waiting.begin(), c.waiting.end(), this) == c.waiting.end())
+            c.waiting.push_back(this);
+        if (!c.refuse) {
+            // When every document holding memory waits, none will give any
+            // back: the one holding most is refused, and its memory goes to
+            // the others once it has stopped.
+            unsigned waitingHolders = 0;
+            PsMemoryAccount* largest = nullptr;
+            for (PsMemoryAccount* a : c.waiting) {
+                if (a->reserved == 0)
+                    continue;
+                waitingHolders += 1;
+                if (!largest || a->reserved > largest->reserved)
+                    largest = a;
+            }
+            if (largest && waitingHolders == c.holders) {
+                if (largest == this)
+                    return leave(Answer::Refused);
+                c.refuse = largest;
+                c.changed.notify_all();
+            }
+        }
+        c.changed.wait_for(lk, kMemoryWaitSlice);
+    }
+}
+
+namespace plat {
+
+MemoryCeiling::MemoryCeiling(uint64_t limit, uint64_t granule) : state_(new State)
+{
+    state_->limit = limit;
+    state_->granule = std::max<uint64_t>(granule, 1);
+}
+
+MemoryCeiling::~MemoryCeiling() { delete state_; }
+
+uint64_t MemoryCeiling::Limit() const
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    return state_->limit;
+}
+
+uint64_t MemoryCeiling::SetLimit(uint64_t limit)
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    const uint64_t old = state_->limit;
+    state_->limit = limit;
+    state_->peak = state_->reserved;
+    state_->changed.notify_all();
+    return old;
+}
+
+uint64_t MemoryCeiling::Reserved() const
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    return state_->reserved;
+}
+
+uint64_t MemoryCeiling::PeakReserved() const
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    return state_->peak;
+}
+
+unsigned MemoryCeiling::Waiting() const
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    return static_cast<unsigned>(state_->waiting.size());
+}
+
+void MemoryCeiling::WakeWaiters()
+{
+    std::lock_guard<std::mutex> g(state_->lock);
+    state_->changed.notify_all();
+}
+
+uint64_t DefaultSearchMemoryLimit()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGE_SIZE);
+    uint64_t physical = pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
+    return std::max<uint64_t>(physical / PS_SEARCH_MEMORY_SHARE, kDocumentBudget.memory);
+}
+
+MemoryCeiling& SearchMemoryCeiling()
+{
+    static MemoryCeiling ceiling(DefaultSearchMemoryLimit());
+    return ceiling;
+}
+
+void ReadCancelScope::OpenAccount(MemoryCeiling* ceiling)
+{
+    account_ = new PsMemoryAccount;
+    ownsAccount_ = true;
+    account_->ceiling = ceiling ? ceiling->state_ : nullptr;
+    account_->budget = budget_.memory;
+}
+
 ReadCancelScope::~ReadCancelScope()
 {
     t_scope = previous_;
@@ -210,9 +469,11 @@ ReadCancelScope::~ReadCancelScope()
     // that document's.
     if (inherited_ && previous_->limit_ == kReadLimitNone)
         previous_->limit_ = limit_;
+    if (ownsAccount_) {
+        account_->Close();
+        delete account_;
+    }
 }
-
-bool ReadCancelled() { return ReadScopeAccess::Cancelled(); }
 
 struct DamageScopeAccess {
     static void Note(DamageScope* scope, const char* reason)
@@ -240,6 +501,46 @@ extern "C" void PsNoteDamage(const char* reason)
 {
     if (t_damage)
         plat::DamageScopeAccess::Note(t_damage, reason);
+}
+
+extern "C" PsMemoryAccount* PsCurrentMemoryAccount(void) { return t_scope ? t_scope->MemoryAccount() : nullptr; }
+
+namespace {
+
+int TakeFor(PsMemoryAccount* account, unsigned long long bytes, bool forText)
+{
+    if (!account)
+        return 1;
+    switch (account->Take(bytes, forText)) {
+    case PsMemoryAccount::Answer::Granted: return 1;
+    case PsMemoryAccount::Answer::Refused: return 0;
+    case PsMemoryAccount::Answer::Stopped: break;
+    }
+    return -1;
+}
+
+}  // namespace
+
+extern "C" int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    return TakeFor(account, bytes, false);
+}
+
+extern "C" void PsGiveMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    if (account)
+        account->Give(bytes, false);
+}
+
+extern "C" int PsTakeTextMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    return TakeFor(account, bytes, true);
+}
+
+extern "C" void PsGiveTextMemory(PsMemoryAccount* account, unsigned long long bytes)
+{
+    if (account)
+        account->Give(bytes, true);
 }
 
 extern "C" int PsDamageNoted(void) { return t_damage && t_damage->Damaged() ? 1 : 0; }

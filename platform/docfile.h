@@ -20,6 +20,27 @@
 //    content-stream operators and the nesting of forms, and the bytes its
 //    own allocator hands out). Such a reader notes the limit it reached with
 //    PsNoteReadLimit; from then on ReadCancelled() is true for that scope.
+//  - text: the characters one document gives (the text collector counts
+//    them); the text past it is dropped and the document read in part with
+//    the memory reason.
+//
+// Memory of the whole search. Documents are read on up to one thread a core,
+// and every document may hold its memory budget and its text: on a machine
+// of many cores and little memory, together more than it has. So the search
+// also has one ceiling (PS_SEARCH_MEMORY_SHARE of the physical memory) that
+// the memory of every document being read counts against: the PDF library's
+// allocations and the text gathered (the text collector's output and scratch
+// buffers, kept until the document's text has been matched). A document's
+// memory is an account
+// (PsCurrentMemoryAccount) owned by its ReadCancelScope; a reader takes from
+// it before it allocates and gives back what it frees. A take that would
+// pass the ceiling waits until other documents give memory back; it is
+// refused (the document is read in part with the memory reason) when the
+// document is the only one holding memory, when every other document holding
+// memory waits as well (the one holding most is refused, so that the rest go
+// on), or when the read is stopped; a stop of the search ends every wait at
+// once (MemoryCeiling::WakeWaiters, and each wait also looks at its stop flag
+// and deadline every few milliseconds).
 #pragma once
 
 #ifdef __cplusplus
@@ -50,7 +71,14 @@ typedef struct PsDocumentBudget {
     double seconds;                /* wall time; 0: no limit */
     unsigned long long operations; /* operators a reader runs (PDF content); 0: no limit */
     unsigned int nesting;          /* depth of nested forms (PDF); 0: no limit */
-    unsigned long long memory;     /* bytes a reader's own allocator holds at once; 0: no limit */
+    unsigned long long memory;     /* bytes a document's readers hold at once (its text
+                                      apart); 0: no limit */
+#ifdef __cplusplus
+    unsigned long long text = 0; /* characters of text a document gives; 0: no limit
+                                    (also when a C++ initializer leaves it out) */
+#else
+    unsigned long long text;
+#endif
 } PsDocumentBudget;
 
 /* The budget every document gets unless a test sets another
@@ -59,7 +87,15 @@ typedef struct PsDocumentBudget {
 #define PS_DOCUMENT_BUDGET_SECONDS 60.0
 #define PS_DOCUMENT_BUDGET_OPERATIONS 40000000ull
 #define PS_DOCUMENT_BUDGET_NESTING 32u
-#define PS_DOCUMENT_BUDGET_MEMORY (768ull << 20)
+/* Eight documents read at once, each at its memory budget and its text
+   limit, stay within 2 GB together on any machine; a page of text, its fonts
+   and MuPDF's cache need far less. */
+#define PS_DOCUMENT_BUDGET_MEMORY (192ull << 20)
+/* 32 M characters (64 MB of UTF-16, some 15,000 pages of dense text). */
+#define PS_DOCUMENT_BUDGET_TEXT (32ull << 20)
+/* The search's memory ceiling: this share (1/N) of the physical memory,
+   never less than one document's memory budget. */
+#define PS_SEARCH_MEMORY_SHARE 4
 
 /* Which limit stopped a read. */
 enum PsReadLimit {
@@ -79,6 +115,29 @@ PsDocumentBudget PsCurrentDocumentBudget(void);
    answers ReadCancelled() with true. Without a scope nothing is noted (the
    reader reports its own stop). */
 void PsNoteReadLimit(int limit);
+
+/* A document's memory: the account of the calling thread's document (the
+   innermost ReadCancelScope with a budget), null when no scope is installed.
+   The account lives as long as that scope: a reader gives back what it took
+   before the scope ends (what is left is given back when it ends). Takes and
+   gives of one account come from the thread of its scope only. */
+typedef struct PsMemoryAccount PsMemoryAccount;
+PsMemoryAccount* PsCurrentMemoryAccount(void);
+/* Takes bytes for the document before they are allocated: 1 when granted;
+   0 when refused at a limit (the document's memory budget, or the search's
+   ceiling when waiting cannot help), noted as kReadLimitMemory for the
+   scope; -1 when refused because the read was stopped (the search, or a
+   limit reached before). With a null account every take is granted. May
+   wait (see the head of this file). */
+int PsTakeMemory(PsMemoryAccount* account, unsigned long long bytes);
+/* Gives back bytes taken before (freed or no longer needed). */
+void PsGiveMemory(PsMemoryAccount* account, unsigned long long bytes);
+/* The same for the room of the document's text (the text collector): held
+   to the search's ceiling but not to the document's memory budget, which
+   is the readers' own (the text is held to the budget's text limit). A
+   reader stopped at its memory budget still hands on the text it read. */
+int PsTakeTextMemory(PsMemoryAccount* account, unsigned long long bytes);
+void PsGiveTextMemory(PsMemoryAccount* account, unsigned long long bytes);
 
 /* Damage. A reader that meets input contradicting itself (a length, offset
    or count that points past its data or disagrees with what is there; a
@@ -127,7 +186,47 @@ using DocumentBudget = PsDocumentBudget;
 using ReadLimit = PsReadLimit;
 
 constexpr DocumentBudget kDocumentBudget{PS_DOCUMENT_BUDGET_SECONDS, PS_DOCUMENT_BUDGET_OPERATIONS,
-                                         PS_DOCUMENT_BUDGET_NESTING, PS_DOCUMENT_BUDGET_MEMORY};
+                                         PS_DOCUMENT_BUDGET_NESTING, PS_DOCUMENT_BUDGET_MEMORY,
+                                         PS_DOCUMENT_BUDGET_TEXT};
+
+// The memory the documents read at once may hold together (see the head of
+// this file). Accounts reserve from it in granules, so that an allocation
+// that fits the granules already reserved costs no lock. What the accounts
+// reserve together never passes the limit; an account keeps back at most two
+// granules more than its readers hold.
+class MemoryCeiling {
+public:
+    explicit MemoryCeiling(uint64_t limit, uint64_t granule = uint64_t{1} << 20);
+    ~MemoryCeiling();
+    MemoryCeiling(const MemoryCeiling&) = delete;
+    MemoryCeiling& operator=(const MemoryCeiling&) = delete;
+
+    uint64_t Limit() const;
+    // Sets another limit (tests, tools); returns the previous one. Not to
+    // be called while documents are read.
+    uint64_t SetLimit(uint64_t limit);
+    // Bytes reserved by the accounts now, and the most ever reserved at once.
+    uint64_t Reserved() const;
+    uint64_t PeakReserved() const;
+    // How many takes wait for memory now.
+    unsigned Waiting() const;
+    // Every waiting take looks at its read's stop flag now: called when a
+    // search is stopped.
+    void WakeWaiters();
+
+private:
+    friend struct ::PsMemoryAccount;
+    friend class ReadCancelScope;
+    struct State;
+    State* state_;
+};
+
+// The search's ceiling (one for the process: the machine's memory is one);
+// its limit starts at DefaultSearchMemoryLimit().
+MemoryCeiling& SearchMemoryCeiling();
+// PS_SEARCH_MEMORY_SHARE of the physical memory, at least one document's
+// memory budget (kDocumentBudget).
+uint64_t DefaultSearchMemoryLimit();
 
 // The budget of the documents read from now on (kDocumentBudget at the
 // start); returns the previous one. For tests: not to be called while
@@ -142,16 +241,24 @@ DocumentBudget CurrentDocumentBudget();  // PsCurrentDocumentBudget
 class ReadCancelScope {
 public:
     explicit ReadCancelScope(const std::atomic<int32_t>* flag);
+    // The document's memory counts against ceiling (SearchMemoryCeiling()
+    // unless another is given; null: against no ceiling).
     ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget);
+    ReadCancelScope(const std::atomic<int32_t>* flag, const DocumentBudget& budget, MemoryCeiling* ceiling);
     ~ReadCancelScope();
     ReadCancelScope(const ReadCancelScope&) = delete;
     ReadCancelScope& operator=(const ReadCancelScope&) = delete;
 
     // The limit this scope's document reached (kReadLimitNone: none).
     ReadLimit LimitReached() const { return limit_; }
+    // The document's memory account (the enclosing scope's for a scope that
+    // took over its budget); null for a scope without a budget.
+    PsMemoryAccount* MemoryAccount() const { return account_; }
 
 private:
     friend struct ReadScopeAccess;
+
+    void OpenAccount(MemoryCeiling* ceiling);
 
     const std::atomic<int32_t>* flag_;
     ReadCancelScope* previous_;
@@ -160,9 +267,17 @@ private:
     DocumentBudget budget_{};
     int64_t deadline_ = 0;  // monotonic nanoseconds; 0: none
     ReadLimit limit_ = kReadLimitNone;
+    PsMemoryAccount* account_ = nullptr;
+    bool ownsAccount_ = false;
 };
 
 bool ReadCancelled();
+
+// C++ names of the account calls.
+inline PsMemoryAccount* CurrentMemoryAccount() { return PsCurrentMemoryAccount(); }
+inline bool TakeMemory(PsMemoryAccount* account, uint64_t bytes) { return PsTakeMemory(account, bytes) > 0; }
+inline void GiveMemory(PsMemoryAccount* account, uint64_t bytes) { PsGiveMemory(account, bytes); }
+
 
 // Collects the damage noted on this thread (PsNoteDamage, NoteDamage) while
 // alive. Scopes nest: damage noted inside one also marks the scope around it

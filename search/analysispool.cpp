@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/docfile.h"
+
 namespace search {
 
 unsigned AnalysisPool::DefaultWorkers()
@@ -94,6 +96,9 @@ void AnalysisPool::Stop()
         m_queue.clear();
     }
     m_work.notify_all();
+    // A worker waiting for memory of the search looks at the stop now.
+    if (Cancelled())
+        plat::SearchMemoryCeiling().WakeWaiters();
     for (std::thread& t : m_workers)
         if (t.joinable())
             t.join();

@@ -48,36 +48,15 @@ bool WriteAll(int fd, const std::string& bytes)
 
 }  // namespace
 
-ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
-                           PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits)
+namespace {
+
+ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extension, std::u16string& text,
+                       const plat::ReadCancelScope& scope, PersonalInfoCounts& counts, PersonalInfoMask mask,
+                       const CancelFlag* cancel, PersonalInfoHitList* hits)
 {
-    const std::u16string extension = UpperExtension(path);
-    // The text buffer is the reading thread's own and keeps its room from one
-    // document to the next: a fresh buffer per document grew by copying into
-    // newly mapped pages, and every reading thread waited on the kernel for
-    // them. A room past kKeptTextRoom is given back after the document.
-    thread_local std::u16string text;
-    text.clear();
-    struct GiveBackLargeRoom {
-        ~GiveBackLargeRoom()
-        {
-            if (text.capacity() > kKeptTextRoom) {
-                text.clear();
-                text.shrink_to_fit();
-            }
-        }
-    } giveBack;
     std::u16string reason;
-    EntryResult ret;
-    plat::ReadLimit limit;
-    {
-        // The stop flag and the document's work budget reach into the
-        // reader's loops and reads.
-        plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
-        ret = ExtractDocumentText(path, extension, text, &reason);
-        limit = scope.LimitReached();
-    }
+    EntryResult ret = ExtractDocumentText(path, extension, text, &reason);
+    const plat::ReadLimit limit = scope.LimitReached();
     SearchLog().Write(u"ret[%d], filePath(%s)", static_cast<int>(ret), path.c_str());
     if (Cancelled(cancel)) {
         plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
@@ -111,6 +90,37 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
         WriteErrorFileList(path, u"텍스트가 너무 김");
         return ScanStatus::Failed;
     }
+}
+
+}  // namespace
+
+ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
+                           PersonalInfoMask mask, const CancelFlag* cancel,
+                           PersonalInfoHitList* hits)
+{
+    const std::u16string extension = UpperExtension(path);
+    // The text buffer is the reading thread's own and keeps its room from one
+    // document to the next: a fresh buffer per document grew by copying into
+    // newly mapped pages, and every reading thread waited on the kernel for
+    // them. A room past kKeptTextRoom is given back after the document.
+    thread_local std::u16string text;
+    text.clear();
+    struct GiveBackLargeRoom {
+        ~GiveBackLargeRoom()
+        {
+            if (text.capacity() > kKeptTextRoom) {
+                text.clear();
+                text.shrink_to_fit();
+            }
+        }
+    };
+    // The stop flag and the document's work budget reach into the reader's
+    // loops and reads. The scope (the document's memory account) stays
+    // while the text is matched: the text's room, taken from the account as
+    // it grew, counts against the search's memory until it is given back.
+    plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
+    GiveBackLargeRoom giveBack;
+    return ScanInScope(path, extension, text, scope, counts, mask, cancel, hits);
 }
 
 namespace {

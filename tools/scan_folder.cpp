@@ -1,9 +1,11 @@
-// scan-folder [--mask N] [--jobs N] DIR...: walks the folders as a folder
-// search does, with the eight document extensions of the whole-computer
-// search, has each document extracted and matched on a pool of threads (one
-// per core unless --jobs says otherwise), and prints one line per document in
-// path order: status, the seven counts in kind order, the path
-// (tab-separated). A summary goes to standard error.
+// scan-folder [--mask N] [--jobs N] [--memory MB] DIR...: walks the folders
+// as a folder search does, with the eight document extensions of the
+// whole-computer search, has each document extracted and matched on a pool of
+// threads (one per core unless --jobs says otherwise), and prints one line per
+// document in path order: status, the seven counts in kind order, the path
+// (tab-separated). A summary goes to standard error. The documents read at
+// once share the search's memory ceiling as in the search window (--memory
+// sets another one).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "extract/extractlib.h"
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "search/engine.h"
 #include "search/scan.h"
@@ -49,7 +52,9 @@ const char kUsage[] =
     "Walks the folders as a folder search does, reads and matches every document\n"
     "and prints one line per document: status, the seven counts, the path.\n"
     "  --mask N   kinds of personal information to look for (default: all)\n"
-    "  --jobs N   reading threads (default: one per core)\n";
+    "  --jobs N   reading threads (default: one per core)\n"
+    "  --memory MB  memory the documents read at once may hold together\n"
+    "             (default: a share of the machine's memory)\n";
 
 int Usage() { return tools::UsageError(kUsage, 2); }
 
@@ -79,6 +84,14 @@ int main(int argc, char** argv)
             if (!end || *end || v == 0 || v > 1024)
                 return Usage();
             jobs = static_cast<unsigned>(v);
+        } else if (std::strcmp(argv[i], "--memory") == 0) {
+            if (++i >= argc)
+                return Usage();
+            char* end = nullptr;
+            unsigned long long v = std::strtoull(argv[i], &end, 10);
+            if (!end || *end || v == 0 || v > (1ull << 30))
+                return Usage();
+            plat::SearchMemoryCeiling().SetLimit(v << 20);
         } else {
             folders.push_back(plat::PathFromNative(argv[i]));
         }
@@ -140,7 +153,9 @@ int main(int argc, char** argv)
     }
     FinalizeLibrary();
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "documents %zu, bytes %llu, seconds %.3f, threads %u\n",
-                 collector.files.size(), static_cast<unsigned long long>(bytes), secs, jobs);
+    std::fprintf(stderr, "documents %zu, bytes %llu, seconds %.3f, threads %u, memory ceiling %llu MB (most held %llu MB)\n",
+                 collector.files.size(), static_cast<unsigned long long>(bytes), secs, jobs,
+                 static_cast<unsigned long long>(plat::SearchMemoryCeiling().Limit() >> 20),
+                 static_cast<unsigned long long>(plat::SearchMemoryCeiling().PeakReserved() >> 20));
     return 0;
 }

@@ -46,6 +46,7 @@ typedef struct PdfWork {
     unsigned long long operations; /* content operators run */
     unsigned int depth;            /* forms being run inside each other */
     size_t live;                   /* bytes the context's allocator holds */
+    PsMemoryAccount* account;      /* the document's memory (null: read outside a search) */
     unsigned int allocations;      /* for a look at the clock now and then */
     int limit;                     /* PsReadLimit reached (kReadLimitNone: none) */
     int stopped;                   /* the read was asked to stop (search stop or time) */
@@ -91,10 +92,21 @@ static int WorkEnds(PdfWork* w)
 }
 
 /* The context's allocator: every block carries its size in front, so that
-   the bytes held are known and held to the memory budget. A refused block
-   is what MuPDF meets when memory runs out: it empties its store, tries
-   again, and fails what it was doing. */
+   the bytes held are known and held to the memory budget, and taken from
+   the document's memory account (the search's ceiling) before they are
+   allocated. A refused block is what MuPDF meets when memory runs out: it
+   empties its store, tries again, and fails what it was doing. */
 #define BLOCK_HEADER 16 /* keeps the blocks aligned as malloc's */
+
+static int TakeMemory(PdfWork* w, size_t size)
+{
+    const int taken = PsTakeMemory(w->account, size);
+    if (taken == 0)
+        ReachLimit(w, kReadLimitMemory);
+    else if (taken < 0)
+        WorkEnds(w);
+    return taken > 0;
+}
 
 static void* WorkMalloc(void* user, size_t size)
 {
@@ -106,9 +118,13 @@ static void* WorkMalloc(void* user, size_t size)
         ReachLimit(w, kReadLimitMemory);
         return NULL;
     }
-    block = (unsigned char*)malloc(size + BLOCK_HEADER);
-    if (!block)
+    if (!TakeMemory(w, size))
         return NULL;
+    block = (unsigned char*)malloc(size + BLOCK_HEADER);
+    if (!block) {
+        PsGiveMemory(w->account, size);
+        return NULL;
+    }
     memcpy(block, &size, sizeof size);
     w->live += size;
     /* The clock is also asked here: MuPDF allocates in all its long loops. */
@@ -128,6 +144,7 @@ static void WorkFree(void* user, void* ptr)
     memcpy(&size, block, sizeof size);
     w->live -= size;
     free(block);
+    PsGiveMemory(w->account, size);
 }
 
 static void* WorkRealloc(void* user, void* ptr, size_t size)
@@ -151,11 +168,18 @@ static void* WorkRealloc(void* user, void* ptr, size_t size)
         ReachLimit(w, kReadLimitMemory);
         return NULL;
     }
-    grown = (unsigned char*)realloc(block, size + BLOCK_HEADER);
-    if (!grown)
+    if (size > old && !TakeMemory(w, size - old))
         return NULL;
+    grown = (unsigned char*)realloc(block, size + BLOCK_HEADER);
+    if (!grown) {
+        if (size > old)
+            PsGiveMemory(w->account, size - old);
+        return NULL;
+    }
     memcpy(grown, &size, sizeof size);
     w->live = w->live - old + size;
+    if (size < old)
+        PsGiveMemory(w->account, old - size);
     return grown + BLOCK_HEADER;
 }
 
@@ -1702,6 +1726,7 @@ int PdfExtractTextNative(const char* path, TextChunkCallback callback, void* use
     e->user = user;
     e->length = 0;
     work->budget = PsCurrentDocumentBudget();
+    work->account = PsCurrentMemoryAccount();
     t_work = work;
 
     ctx = NewContext(work);
@@ -1744,6 +1769,7 @@ int PdfCountPagesNative(const char* path)
         return -1;
     memset(&work, 0, sizeof work);
     work.budget = PsCurrentDocumentBudget();
+    work.account = PsCurrentMemoryAccount();
     t_work = &work;
     ctx = NewContext(&work);
     if (ctx) {

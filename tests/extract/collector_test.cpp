@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -208,4 +210,124 @@ TEST(TextConvertItem, CollectorAndOutputLifecycle)
     AppendTextToCollector(office.GetTextCollector(), u"dropped", -1, nullptr);
     EXPECT_EQ(out, u"word\n");
     EXPECT_EQ(office.GetStatus(), 0);
+}
+
+// The document's text budget: whatever way the pieces come (through the
+// scratch buffer, given whole with a suffix, HWP code units), the output
+// stops at the text limit, cut inside the piece that passes it; what comes
+// after is dropped, and the limit is noted for the document as its memory
+// limit. Read outside a search (no scope), the cut is noted as damage.
+TEST(TextCollector, TextPastTheDocumentsLimitIsCutAndNoted)
+{
+    const std::u16string piece = u"0123456789";  // ten characters a commit
+    enum Way { Buffered, Whole, Hwp };
+    for (Way way : {Buffered, Whole, Hwp}) {
+        SCOPED_TRACE(static_cast<int>(way));
+        auto commitAll = [&](CTextCollector& c) {
+            for (int i = 0; i < 10; ++i) {
+                if (way == Buffered) {
+                    Fill(c, piece);
+                    c.CommitText(0, static_cast<int>(piece.size()));
+                } else if (way == Whole) {
+                    AppendTextToCollector(&c, piece.c_str(), -1, u"\r");  // ten and a line end
+                } else {
+                    AppendHwpTextToCollector(&c, piece.c_str(), -1, nullptr);
+                }
+            }
+        };
+        plat::DocumentBudget budget{};
+        budget.text = 35;
+        std::atomic<int32_t> stop{0};
+        plat::MemoryCeiling ceiling(uint64_t{1} << 30, 4096);
+        {
+            plat::ReadCancelScope scope(&stop, budget, &ceiling);
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            EXPECT_EQ(out.size(), 35u);
+            EXPECT_EQ(out.substr(30), way == Whole ? u"89\n01" : u"01234");
+            EXPECT_TRUE(c.LimitReached());
+            EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+            // The output's room was taken from the document's account.
+            EXPECT_GT(ceiling.Reserved(), 0u);
+        }
+        EXPECT_EQ(ceiling.Reserved(), 0u);
+        {
+            const plat::DocumentBudget saved = plat::SetDocumentBudget(budget);
+            plat::DamageScope damage;
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            plat::SetDocumentBudget(saved);
+            EXPECT_EQ(out.size(), 35u);
+            EXPECT_TRUE(damage.Damaged());
+        }
+        {
+            // Under the limit: nothing cut, nothing noted.
+            budget.text = 110;
+            plat::ReadCancelScope scope(&stop, budget, &ceiling);
+            plat::DamageScope damage;
+            std::u16string out;
+            CTextCollector c;
+            c.SetOutput(&out);
+            commitAll(c);
+            EXPECT_EQ(out.size(), way == Whole ? 110u : 100u);
+            EXPECT_FALSE(c.LimitReached());
+            EXPECT_EQ(scope.LimitReached(), kReadLimitNone);
+            EXPECT_FALSE(damage.Damaged());
+        }
+    }
+}
+
+// The output's growth counts against the search's memory ceiling (not the
+// document's own memory budget, which its reader may have used up): a text
+// whose room would pass the ceiling, with no other document to give memory
+// back, is cut at the room it already had.
+TEST(TextCollector, OutputGrowthIsHeldToTheSearchsMemory)
+{
+    plat::DocumentBudget budget{};
+    budget.memory = 4096;  // the reader's own: the text is not held to it
+    std::atomic<int32_t> stop{0};
+    plat::MemoryCeiling ceiling(64 * 1024, 4096);  // room for fewer than 32 K characters
+    plat::ReadCancelScope scope(&stop, budget, &ceiling);
+    EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 4096));
+    std::u16string out;
+    CTextCollector c;
+    c.SetOutput(&out);
+    const std::u16string line(1000, u'x');
+    for (int i = 0; i < 100; ++i)
+        AppendTextToCollector(&c, line.c_str(), -1, nullptr);
+    EXPECT_TRUE(c.LimitReached());
+    EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+    EXPECT_LE(out.capacity() * sizeof(char16_t), ceiling.Limit());
+    EXPECT_GE(out.size(), 8000u);  // it grew as far as the ceiling let it
+    EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+}
+
+// A scratch buffer asked for a piece no document may give (more than twice
+// its text limit) or for room the search's memory cannot give is refused
+// with the limit noted; the text committed before stays.
+TEST(TextCollector, ScratchRoomIsHeldToTheDocumentsLimits)
+{
+    std::atomic<int32_t> stop{0};
+    plat::MemoryCeiling ceiling(64 * 1024, 4096);
+    for (bool byText : {true, false}) {
+        SCOPED_TRACE(byText);
+        plat::DocumentBudget budget{};
+        budget.text = byText ? 1000 : 0;
+        plat::ReadCancelScope scope(&stop, budget, &ceiling);
+        std::u16string out;
+        CTextCollector c;
+        c.SetOutput(&out);
+        Fill(c, u"kept");
+        c.CommitText(0, 4);
+        EXPECT_THROW(c.GetBuffer(byText ? 2100 : 20000), std::bad_alloc);
+        EXPECT_EQ(out, u"kept");
+        EXPECT_TRUE(c.LimitReached());
+        EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+        EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+    }
+    EXPECT_EQ(ceiling.Reserved(), 0u);
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/isolation.h"
 #include "support/within.h"
@@ -173,6 +174,237 @@ TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
         EXPECT_EQ(fresh.LimitReached(), kReadLimitNone);  // a stop is no limit
     }
     EXPECT_FALSE(plat::ReadCancelled());
+}
+
+// ------------------------------------------------------------ memory ceiling
+
+constexpr uint64_t kKiB = 1024;
+
+// A budget with only a memory limit (0: none).
+plat::DocumentBudget MemoryBudget(uint64_t memory)
+{
+    return plat::DocumentBudget{0, 0, 0, memory};
+}
+
+// Spins (no sleep, no clock) until the ceiling has n waiting takes.
+void AwaitWaiting(const plat::MemoryCeiling& ceiling, unsigned n)
+{
+    while (ceiling.Waiting() < n)
+        std::this_thread::yield();
+}
+
+void AwaitStep(const std::atomic<int>& step, int value)
+{
+    while (step.load() != value)
+        std::this_thread::yield();
+}
+
+// Refusals that need no other document: past the document's own budget, past
+// the whole ceiling, and while it is the only document holding memory. Each
+// is the memory limit of the document, and no take waits.
+TEST(MemoryCeiling, ADocumentAloneIsRefusedAtOnce)
+{
+    plat::MemoryCeiling ceiling(256 * kKiB, 4 * kKiB);
+    std::atomic<int32_t> stop{0};
+    struct {
+        uint64_t budget;
+        uint64_t first, second;  // taken one after the other; the last one given is refused
+    } cases[] = {
+        {100 * kKiB, 64 * kKiB, 64 * kKiB},  // the document's budget
+        {0, 300 * kKiB, 0},                  // more than the ceiling at once
+        {0, 200 * kKiB, 100 * kKiB},         // the only holder passing the ceiling
+    };
+    for (const auto& c : cases) {
+        plat::ReadCancelScope scope(&stop, MemoryBudget(c.budget), &ceiling);
+        PsMemoryAccount* account = scope.MemoryAccount();
+        ASSERT_NE(account, nullptr);
+        EXPECT_EQ(plat::CurrentMemoryAccount(), account);
+        EXPECT_EQ(plat::TakeMemory(account, c.first), c.second != 0);
+        if (c.second) {
+            EXPECT_EQ(PsTakeMemory(account, c.second), 0);
+        }
+        EXPECT_EQ(scope.LimitReached(), kReadLimitMemory);
+        EXPECT_TRUE(plat::ReadCancelled());
+        EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+    }
+    // Each scope gave back what its document still held.
+    EXPECT_EQ(ceiling.Reserved(), 0u);
+    // A scope inside takes from the document's account; without a scope
+    // nothing is counted and everything is granted.
+    {
+        plat::ReadCancelScope scope(&stop, MemoryBudget(0), &ceiling);
+        plat::ReadCancelScope inner(nullptr);
+        EXPECT_EQ(plat::CurrentMemoryAccount(), scope.MemoryAccount());
+    }
+    EXPECT_EQ(plat::CurrentMemoryAccount(), nullptr);
+    EXPECT_EQ(PsTakeMemory(nullptr, uint64_t{1} << 62), 1);
+    // The search's own ceiling: a share of the machine, never below one
+    // document's budget.
+    EXPECT_GE(plat::DefaultSearchMemoryLimit(), plat::kDocumentBudget.memory);
+    EXPECT_EQ(plat::SearchMemoryCeiling().Limit(), plat::DefaultSearchMemoryLimit());
+}
+
+// A take past the ceiling waits for another document's memory; a stop ends
+// such a wait at once without naming a limit.
+TEST(MemoryCeiling, ATakeWaitsForMemoryGivenBackOrForTheStop)
+{
+    plat::MemoryCeiling ceiling(256 * kKiB, 4 * kKiB);
+    std::atomic<int32_t> stopA{0}, stopB{0};
+    std::atomic<int> step{0};
+    std::thread holder([&] {
+        plat::ReadCancelScope scope(&stopA, MemoryBudget(0), &ceiling);
+        EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 200 * kKiB));
+        step = 1;
+        AwaitWaiting(ceiling, 1);
+        plat::GiveMemory(scope.MemoryAccount(), 200 * kKiB);
+        AwaitStep(step, 2);
+    });
+    AwaitStep(step, 1);
+    {
+        plat::ReadCancelScope scope(&stopB, MemoryBudget(0), &ceiling);
+        // Granted once the holder has given its memory back.
+        EXPECT_EQ(PsTakeMemory(scope.MemoryAccount(), 128 * kKiB), 1);
+        EXPECT_EQ(scope.LimitReached(), kReadLimitNone);
+        EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+    }
+    step = 2;
+    holder.join();
+
+    step = 0;
+    std::thread keeper([&] {
+        plat::ReadCancelScope scope(&stopA, MemoryBudget(0), &ceiling);
+        EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 200 * kKiB));
+        step = 1;
+        AwaitStep(step, 2);
+    });
+    AwaitStep(step, 1);
+    std::thread stopper([&] {
+        AwaitWaiting(ceiling, 1);
+        stopB = 1;
+        ceiling.WakeWaiters();
+    });
+    {
+        plat::ReadCancelScope scope(&stopB, MemoryBudget(0), &ceiling);
+        EXPECT_EQ(PsTakeMemory(scope.MemoryAccount(), 128 * kKiB), -1);
+        EXPECT_EQ(scope.LimitReached(), kReadLimitNone);  // a stop is no limit
+    }
+    stopper.join();
+    step = 2;
+    keeper.join();
+    EXPECT_EQ(ceiling.Reserved(), 0u);
+}
+
+// Two documents each holding memory and each wanting more than is left: the
+// second to ask finds every holder waiting; the first (equal holdings: the
+// one that waited first) is refused at its memory limit and gives its memory
+// back, and the second is granted.
+TEST(MemoryCeiling, WhenEveryHolderWaitsOneIsRefused)
+{
+    plat::MemoryCeiling ceiling(256 * kKiB, 4 * kKiB);
+    std::atomic<int32_t> stop{0};
+    std::atomic<int> step{0};
+    int firstAnswer = 9;
+    plat::ReadLimit firstLimit = kReadLimitNone;
+    std::thread first([&] {
+        plat::ReadCancelScope scope(&stop, MemoryBudget(0), &ceiling);
+        EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 100 * kKiB));
+        step = 1;
+        AwaitStep(step, 2);
+        firstAnswer = PsTakeMemory(scope.MemoryAccount(), 100 * kKiB);
+        firstLimit = scope.LimitReached();
+    });
+    AwaitStep(step, 1);
+    {
+        plat::ReadCancelScope scope(&stop, MemoryBudget(0), &ceiling);
+        EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), 100 * kKiB));
+        step = 2;
+        AwaitWaiting(ceiling, 1);
+        EXPECT_EQ(PsTakeMemory(scope.MemoryAccount(), 100 * kKiB), 1);
+        EXPECT_EQ(scope.LimitReached(), kReadLimitNone);
+        first.join();
+    }
+    EXPECT_EQ(firstAnswer, 0);
+    EXPECT_EQ(firstLimit, kReadLimitMemory);
+    EXPECT_LE(ceiling.PeakReserved(), ceiling.Limit());
+    EXPECT_EQ(ceiling.Reserved(), 0u);
+}
+
+// Many fake documents on eight threads, each allocating in pieces as a
+// reader does (taking before it allocates, freeing some as it goes), most of
+// them wanting more than their share of the ceiling and some more than all
+// of it. Whatever the interleaving: the memory really held at once stays
+// within the ceiling, every document is read whole or stopped at its memory
+// limit, one wanting more than the ceiling is stopped, and every thread ends.
+TEST(MemoryCeiling, HeldByManyWorkersWithoutDeadlock)
+{
+    constexpr uint64_t kLimit = 512 * kKiB;
+    plat::MemoryCeiling ceiling(kLimit, 8 * kKiB);
+    std::atomic<int32_t> stop{0};
+    std::atomic<uint64_t> live{0}, peak{0};
+    constexpr int kWorkers = 8, kDocuments = 64;
+    std::atomic<int> next{0};
+    std::vector<plat::ReadLimit> limits(kDocuments, kReadLimitNone);
+    std::vector<char> whole(kDocuments, 0);
+    auto wants = [](int d) -> uint64_t {
+        switch (d % 4) {
+        case 0: return 48 * kKiB;   // within its share
+        case 1: return 200 * kKiB;  // more than its share
+        case 2: return 400 * kKiB;  // most of the ceiling
+        default: return 700 * kKiB; // more than the whole ceiling
+        }
+    };
+    auto work = [&] {
+        for (int d; (d = next.fetch_add(1)) < kDocuments;) {
+            plat::ReadCancelScope scope(&stop, MemoryBudget(0), &ceiling);
+            PsMemoryAccount* account = scope.MemoryAccount();
+            const uint64_t piece = 3 * kKiB + 512 * static_cast<uint64_t>(d % 5);
+            std::vector<std::unique_ptr<char[]>> blocks;
+            uint64_t held = 0;
+            bool refused = false;
+            for (size_t n = 1; held < wants(d); ++n) {
+                if (!plat::TakeMemory(account, piece)) {
+                    refused = true;
+                    break;
+                }
+                blocks.emplace_back(new char[piece]);
+                blocks.back()[piece - 1] = 1;
+                held += piece;
+                const uint64_t now = live.fetch_add(piece) + piece;
+                for (uint64_t seen = peak.load(); now > seen && !peak.compare_exchange_weak(seen, now);) {
+                }
+                if (n % 4 == 0) {
+                    // A reader frees some of what it allocated as it goes.
+                    blocks.erase(blocks.begin());
+                    held -= piece;
+                    live.fetch_sub(piece);
+                    plat::GiveMemory(account, piece);
+                }
+            }
+            blocks.clear();
+            live.fetch_sub(held);
+            limits[d] = scope.LimitReached();
+            whole[d] = !refused;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kWorkers; ++t)
+        threads.emplace_back(work);
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_LE(peak.load(), kLimit);
+    EXPECT_LE(ceiling.PeakReserved(), kLimit);
+    EXPECT_EQ(ceiling.Reserved(), 0u);
+    int stopped = 0;
+    for (int d = 0; d < kDocuments; ++d) {
+        SCOPED_TRACE(d);
+        EXPECT_EQ(limits[d], whole[d] ? kReadLimitNone : kReadLimitMemory);
+        if (wants(d) > kLimit) {
+            EXPECT_FALSE(whole[d]);
+        }
+        stopped += whole[d] ? 0 : 1;
+    }
+    // Those that fit the ceiling alone are not all stopped: waiting works.
+    EXPECT_LT(stopped, kDocuments);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // documents being read, the limits hold, and a cancel drops what is queued.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -11,8 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/docfile.h"
 #include "platform/text.h"
 #include "search/analysispool.h"
+#include "search/scan.h"
+#include "support/errorlist.h"
+#include "support/isolation.h"
+#include "support/zip_writer.h"
 
 namespace {
 
@@ -189,6 +195,134 @@ TEST(AnalysisPool, WorkersDefaultToTheCoresWithinBounds)
     EXPECT_EQ(pool.Workers(), d);
     AnalysisPool many(1000, [](const std::u16string&, const CancelFlag*, DocumentResult&) {}, nullptr);
     EXPECT_EQ(many.Workers(), AnalysisPool::kMaxWorkers);
+}
+
+// The search's memory, set small for a test and restored after it.
+struct SearchMemoryGuard {
+    uint64_t savedLimit;
+    plat::DocumentBudget savedBudget;
+    SearchMemoryGuard(uint64_t limit, const plat::DocumentBudget& budget)
+        : savedLimit(plat::SearchMemoryCeiling().SetLimit(limit)), savedBudget(plat::SetDocumentBudget(budget))
+    {
+    }
+    ~SearchMemoryGuard()
+    {
+        plat::SearchMemoryCeiling().SetLimit(savedLimit);
+        plat::SetDocumentBudget(savedBudget);
+    }
+};
+
+// A Word document of lines with a phone number each.
+std::string PhoneLinesDocx(int lines)
+{
+    std::string body;
+    for (int i = 0; i < lines; ++i)
+        body += "<w:p><w:r><w:t>tel 02-123-4567 line " + std::to_string(i) + "</w:t></w:r></w:p>";
+    return ps_test::MakeOoxmlPackage({{"word/document.xml",
+                                       "<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas."
+                                       "openxmlformats.org/wordprocessingml/2006/main\"><w:body>" +
+                                           body + "</w:body></w:document>"}},
+                                     {});
+}
+
+// The search's reading pool over Word documents whose text passes the
+// document's text limit or, all together, the search's memory ceiling: each
+// is read whole, or read in part with the memory reason (its text up to the
+// limit still matched); none is lost and the ceiling held.
+TEST(AnalysisPool, DocumentsPastTheirMemoryAreReadInPartWithTheReason)
+{
+    ps_test::TempDir dir;
+    const std::string huge = PhoneLinesDocx(20000);  // about 600 K characters of text
+    const std::string small = PhoneLinesDocx(10);
+    struct {
+        const char* name;
+        uint64_t ceiling;    // bytes
+        uint64_t textLimit;  // characters
+        bool allCut;         // every huge document stops at its limit
+    } cases[] = {
+        {"text limit", uint64_t{1} << 30, 50000, true},
+        {"ceiling", uint64_t{6} << 20, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        plat::DocumentBudget budget = plat::kDocumentBudget;
+        budget.text = c.textLimit;
+        SearchMemoryGuard guard(c.ceiling, budget);
+        std::vector<std::string> paths;
+        for (int i = 0; i < 10; ++i) {
+            paths.push_back(dir.file(std::string(c.name[0] == 't' ? "t" : "c") + std::to_string(i) + ".docx"));
+            ASSERT_TRUE(ps_test::WriteFileBytes(paths.back(), i % 5 == 4 ? small : huge));
+        }
+        const uint64_t peakBefore = plat::SearchMemoryCeiling().PeakReserved();
+        CancelFlag cancel{0};
+        AnalysisPool pool(4,
+                          [](const std::u16string& path, const CancelFlag* cf, DocumentResult& r) {
+                              r.status = FindPersonalInfoInFile(path, r.counts, kMaskWholeComputer, cf, nullptr);
+                          },
+                          &cancel);
+        for (size_t i = 0; i < paths.size(); ++i) pool.Submit(i, plat::PathFromNative(paths[i]));
+        int cut = 0;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            SCOPED_TRACE(paths[i]);
+            DocumentResult r;
+            ASSERT_TRUE(pool.Take(i, r, 600000ms, false));
+            const bool isSmall = i % 5 == 4;
+            EXPECT_GT(r.counts[kPersonalInfoPhoneNumber], 0);
+            if (r.status == ScanStatus::Partial) {
+                ++cut;
+                EXPECT_EQ(ps_test::ListedReason(paths[i]), "작업 한도에 이름 (메모리) - 일부만 읽음");
+                EXPECT_LT(r.counts[kPersonalInfoPhoneNumber], 20000);
+            } else {
+                EXPECT_EQ(r.status, ScanStatus::Done);
+                EXPECT_EQ(ps_test::ListedReason(paths[i]), "");
+                EXPECT_EQ(r.counts[kPersonalInfoPhoneNumber], isSmall ? 10 : 20000);
+            }
+            if (isSmall) {
+                EXPECT_EQ(r.status, ScanStatus::Done);
+            } else if (c.allCut) {
+                EXPECT_EQ(r.status, ScanStatus::Partial);
+            }
+        }
+        pool.Stop();
+        if (c.allCut) {
+            EXPECT_EQ(cut, 8);
+        }
+        EXPECT_LE(plat::SearchMemoryCeiling().PeakReserved(), std::max(peakBefore, c.ceiling));
+        EXPECT_EQ(plat::SearchMemoryCeiling().Reserved(), 0u);
+    }
+}
+
+// Workers waiting for the search's memory while another holds it: the stop
+// ends every wait at once, and the pool joins.
+TEST(AnalysisPool, AStopEndsTheWaitsForMemory)
+{
+    SearchMemoryGuard guard(uint64_t{4} << 20, plat::kDocumentBudget);
+    CancelFlag cancel{0};
+    std::atomic<int> holding{0}, stopped{0}, answered{0};
+    AnalysisPool pool(
+        4,
+        [&](const std::u16string& path, const CancelFlag* cf, DocumentResult& r) {
+            plat::ReadCancelScope scope(cf, plat::CurrentDocumentBudget());
+            if (IndexOf(path) == 0) {
+                // Holds most of the ceiling until the search is stopped.
+                EXPECT_TRUE(plat::TakeMemory(scope.MemoryAccount(), uint64_t{3} << 20));
+                holding = 1;
+                while (answered.load() < 3) std::this_thread::yield();
+            } else {
+                while (!holding.load()) std::this_thread::yield();
+                if (PsTakeMemory(scope.MemoryAccount(), uint64_t{2} << 20) < 0)
+                    ++stopped;
+                ++answered;
+            }
+            r.status = ScanStatus::Cancelled;
+        },
+        &cancel);
+    for (size_t i = 0; i < 4; ++i) pool.Submit(i, Path(i));
+    while (plat::SearchMemoryCeiling().Waiting() < 3) std::this_thread::yield();
+    cancel = 1;
+    pool.Stop();
+    EXPECT_EQ(stopped.load(), 3);
+    EXPECT_EQ(plat::SearchMemoryCeiling().Reserved(), 0u);
 }
 
 }  // namespace
