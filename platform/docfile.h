@@ -101,6 +101,8 @@ int PsDamageNoted(void);
 #ifdef __cplusplus
 }
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -108,6 +110,22 @@ int PsDamageNoted(void);
 #include <string_view>
 
 namespace plat {
+
+// Which file a document was read from, and the state its bytes were in:
+// device and inode name the file wherever its path leads later; size and
+// modification time tell that its bytes were rewritten. An action on a
+// document acts only on the file with the identity of the read. All zero:
+// not known.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;  // st_mtim in nanoseconds since 1970
+
+    bool Known() const { return device != 0 || inode != 0; }
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+FileIdentity IdentityOf(const struct ::stat& st);
 
 using DocOpenError = PsDocOpenError;
 
@@ -149,9 +167,14 @@ public:
 
     // The limit this scope's document reached (kReadLimitNone: none).
     ReadLimit LimitReached() const { return limit_; }
+    // The identity of the first regular file opened (PsOpenDocumentFile)
+    // inside this scope or a scope it held: the document itself. Not known
+    // when none was opened.
+    const FileIdentity& FirstFileOpened() const { return firstFile_; }
 
 private:
     friend struct ReadScopeAccess;
+    friend struct OpenedFileAccess;
 
     const std::atomic<int32_t>* flag_;
     ReadCancelScope* previous_;
@@ -160,6 +183,7 @@ private:
     DocumentBudget budget_{};
     int64_t deadline_ = 0;  // monotonic nanoseconds; 0: none
     ReadLimit limit_ = kReadLimitNone;
+    FileIdentity firstFile_;
 };
 
 bool ReadCancelled();

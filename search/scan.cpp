@@ -50,7 +50,7 @@ bool WriteAll(int fd, const std::string& bytes)
 
 ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits)
+                           PersonalInfoHitList* hits, plat::FileIdentity* identity)
 {
     const std::u16string extension = UpperExtension(path);
     // The text buffer is the reading thread's own and keeps its room from one
@@ -77,6 +77,8 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
         plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
         ret = ExtractDocumentText(path, extension, text, &reason);
         limit = scope.LimitReached();
+        if (identity)
+            *identity = scope.FirstFileOpened();
     }
     SearchLog().Write(u"ret[%d], filePath(%s)", static_cast<int>(ret), path.c_str());
     if (Cancelled(cancel)) {
