@@ -404,7 +404,7 @@ TEST_F(ActionWindowTest, ARunThatHandledNothingSaysSoWithItsReasons)
             DocumentList list = MakeDocuments(dir_.file("none-" + action + std::to_string(handled)), 2);
             // Both documents rewritten after the search; the first one searched again.
             const std::string first = plat::PathToNative(list[0].path);
-            for (const DocumentItem& d : list) ASSERT_TRUE(WriteFileBytes(plat::PathToNative(d.path), "rewritten"));
+            for (const DocumentItem& d : list) ASSERT_TRUE(WriteFileBytes(plat::PathToNative(d.path), "rewritten after the search"));
             if (handled) {
                 struct stat st{};
                 ASSERT_EQ(lstat(first.c_str(), &st), 0);
@@ -419,7 +419,7 @@ TEST_F(ActionWindowTest, ARunThatHandledNothingSaysSoWithItsReasons)
             EXPECT_EQ(dlg->Line1()->text(), QString::fromUtf16(handled ? u"처리 완료" : u"처리하지 못함"));
             EXPECT_FALSE(dlg->ReasonLine()->isHidden());
             EXPECT_EQ(dlg->ReasonLine()->toolTip(), QString::fromUtf16(u"사유: 검색한 뒤 문서가 바뀌거나 다른 파일로 바뀜"));
-            EXPECT_EQ(ReadFileBytes(plat::PathToNative(list[1].path)), "rewritten");
+            EXPECT_EQ(ReadFileBytes(plat::PathToNative(list[1].path)), "rewritten after the search");
         }
     }
 }
@@ -443,9 +443,10 @@ TEST_F(ActionWindowTest, ARunTheStoreDidNotRecordIsNotSentToTheRecordView)
         {
             RawDb raw(dbPath_);
             ASSERT_EQ(0, raw.Exec("DROP TRIGGER IF EXISTS Refuse"));
-            if (c.refuse)
+            if (c.refuse) {
                 ASSERT_EQ(0, raw.Exec(std::string("CREATE TRIGGER Refuse BEFORE INSERT ON EventInfo WHEN ") + c.refuse +
                                       " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            }
         }
         DocumentList list = MakeDocuments(dir_.file("rec" + std::to_string(run++)), 1);
         int count = -1;
