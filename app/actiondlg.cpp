@@ -223,9 +223,15 @@ void CDocumentActionDlg::OnTimer(int id)
         m_queue.pop_front();
         const size_t i = static_cast<size_t>(n - 1);
         SetProgressLines(i);
-        if (NeedsDocument() && DocumentIsGone((*m_list)[i].path)) MarkNotHandled(FileErrorText(ENOENT));
-        else if (ActOn(i)) MarkProcessed(i);
-        else ++m_notHandled;
+        std::u16string reason;
+        if (NeedsDocument() && DocumentIsGone((*m_list)[i].path)) {
+            MarkNotHandled(FileErrorText(ENOENT));
+        } else if (ActOn(i, reason)) {
+            MarkProcessed(i);
+        } else {
+            if (!reason.empty()) SearchLog().Write(u"Not handled(%s): %s", (*m_list)[i].path.c_str(), reason.c_str());
+            MarkNotHandled(reason);
+        }
         m_progress->setValue(n);
         if (static_cast<size_t>(n) == DocumentCount()) SetTimer(IDT_ACTION_COMPLETE, 1);
         return;
@@ -256,18 +262,35 @@ void CDocumentActionDlg::Complete()
         return;
     }
     m_progress->setValue(static_cast<int>(DocumentCount()));
-    SetLines(GetText(u"STATE_FIN"), GetText(FinishExplainKey()));
-    ShowNotHandled();
     m_stop = true;
     ShowCloseButton();
+    // The end event first: whether the run is in the record decides what
+    // the lines say.
     WriteEndEvent(false);
+    ShowEndLines(u"STATE_FIN");
+    TellStoreFailure();
 }
 
 void CDocumentActionDlg::Cancelled()
 {
-    SetLines(GetText(u"STATE_CANCEL"), GetText(FinishExplainKey()));
-    ShowNotHandled();
     WriteEndEvent(true);
+    ShowEndLines(u"STATE_CANCEL");
+    TellStoreFailure();
+}
+
+void CDocumentActionDlg::ShowEndLines(const char16_t* stateKey)
+{
+    // "처리 완료" over a run that handled nothing would read as a success.
+    const bool nothingHandled =
+        m_notHandled > 0 && m_processed.empty() && std::u16string_view(stateKey) == u"STATE_FIN";
+    const std::u16string heading = nothingHandled ? std::u16string(kNothingHandledText) : GetText(stateKey);
+    // The record view shows only runs the store kept. The exception list
+    // holds every document counted as excepted (a document counts only once
+    // its row was written), so its pointer stays.
+    const std::u16string explainKey = FinishExplainKey();
+    const bool pointsToRecord = explainKey == u"STATE_FIN_EXPLAIN";
+    SetLines(heading, pointsToRecord && !m_recorded ? std::u16string(kNotRecordedText) : GetText(explainKey));
+    ShowNotHandled();
 }
 
 void CDocumentActionDlg::WriteEndEvent(bool cancelled)
@@ -278,7 +301,13 @@ void CDocumentActionDlg::WriteEndEvent(bool cancelled)
     std::vector<int64_t> stored;
     for (int64_t fileIndex : m_processed)
         if (fileIndex > 0) stored.push_back(fileIndex);
+    const bool started = m_eventId > 0;
     m_eventId = AddEventWithFiles(cancelled ? CancelEvent() : CompleteEvent(), stored);
+    m_recorded = started && m_eventId > 0;
+}
+
+void CDocumentActionDlg::TellStoreFailure()
+{
     // Once per run, after its last write: what the store did not keep.
     EventStoreFailure first;
     if (m_storeWatch && m_storeWatch->TakeNotice(first)) ShowMessageBox(EventStoreFailureText(first), u"", 1, this);
@@ -293,7 +322,9 @@ void CDocumentActionDlg::OnBnClickedStop()
         m_userStopped = true;
         ShowCloseButton();
         if (!m_startWritten) {
-            // Stopped before anything began: no run, no events.
+            // Stopped before anything began: no run, no events, nothing
+            // in the record view.
+            m_line2->SetPlainLine(ToQ(std::u16string(kNotRecordedText)));
             KillTimer(IDT_ACTION_START);
             KillTimer(IDT_ACTION_STEP);
             return;
@@ -325,6 +356,7 @@ void CDocumentActionDlg::ClosePath()
             WriteEndEvent(false);
         else
             WriteEndEvent(true);
+        TellStoreFailure();
     }
     if (m_count) *m_count = static_cast<int>(m_processed.size());
     EndDialog(m_processed.size() == DocumentCount() ? IDOK : IDCANCEL);
@@ -337,12 +369,23 @@ CDocumentDeleteDlg::CDocumentDeleteDlg(QWidget* parent)
 {
 }
 
-bool CDocumentDeleteDlg::ActOn(size_t i)
+bool CDocumentDeleteDlg::ActOn(size_t i, std::u16string& reason)
 {
     // Counted only when this deletion took the document from its folder
-    // (one that was gone already was not deleted here).
-    const RemoveOutcome outcome = RemoveDocument((*m_list)[i].path);
-    return IsGone(outcome) && outcome != RemoveOutcome::Missing;
+    // (one that was gone already was not deleted here). Only the file the
+    // search read is deleted, by its name in its folder held open.
+    const DocumentItem& item = (*m_list)[i];
+    int error = 0;
+    switch (RemoveDocument(item.path, item.identity, nullptr, &error)) {
+    case RemoveOutcome::Deleted:
+    case RemoveOutcome::MovedAside: return true;
+    case RemoveOutcome::Missing: reason = FileErrorText(ENOENT); return false;
+    case RemoveOutcome::Replaced: reason = kDocumentReplacedText; return false;
+    case RemoveOutcome::Stayed:
+        reason = error ? u"문서를 지우지 못함 (" + FileErrorText(error) + u")" : u"문서를 지우지 못함";
+        return false;
+    }
+    return false;
 }
 
 // ---- Exceptions -----------------------------------------------------------------------
@@ -365,17 +408,42 @@ int32_t CDocumentExceptionDlg::CompleteEvent() const
     return m_mode == 1 ? 0x90000 : m_mode == 2 ? 0x60000 : 0x30000;
 }
 
-bool CDocumentExceptionDlg::ActOn(size_t i)
+bool CDocumentExceptionDlg::ActOn(size_t i, std::u16string& reason)
 {
-    const int64_t fileIndex = (*m_list)[i].FileIndex;
+    const DocumentItem& item = (*m_list)[i];
+    const int64_t fileIndex = item.FileIndex;
     // A document counts only when its rows were written: a release that
     // fails leaves every row of the document as it was, and the window's
     // last line tells how many documents were not handled.
     // A document whose row was never stored has no row to except or release.
-    if (fileIndex <= 0) return false;
-    if (m_mode == 2) return ReleaseException(fileIndex);
+    if (fileIndex <= 0) {
+        reason = u"검색 결과가 기록되지 않아 처리할 수 없음";
+        return false;
+    }
+    if (m_mode == 2) {
+        if (ReleaseException(fileIndex)) return true;
+        reason = u"예외처리 해제를 기록하지 못함";
+        return false;
+    }
+    // A search result is excepted only while its name holds the file the
+    // search read: the result says nothing of another file.
+    if (m_mode == 0) {
+        const DocumentFolder folder(item.path);
+        int error = folder.Opened() ? 0 : folder.OpenError();
+        const IdentityCheck check = folder.Opened() ? CheckDocumentIdentity(folder, item.identity, &error)
+                                    : error == ENOENT || error == ENOTDIR ? IdentityCheck::Missing
+                                                                          : IdentityCheck::Failed;
+        switch (check) {
+        case IdentityCheck::Same: break;
+        case IdentityCheck::Missing: reason = FileErrorText(ENOENT); return false;
+        case IdentityCheck::Replaced: reason = kDocumentReplacedText; return false;
+        case IdentityCheck::Failed: reason = FileErrorText(error); return false;
+        }
+    }
     // The rows refer to this run's start event.
-    return AddExceptionInfo(fileIndex, m_eventId);
+    if (AddExceptionInfo(fileIndex, m_eventId)) return true;
+    reason = u"예외처리를 기록하지 못함";
+    return false;
 }
 
 // ---- Encrypt ----------------------------------------------------------------------------
@@ -436,16 +504,17 @@ void CDocumentEncryptDlg::WorkerProc()
     for (size_t i = 0; i < count; ++i) {
         if (m_stop) break;
         const std::u16string& path = (*m_list)[i].path;
-        tell(News{true, false, i, ArchiveOutcome::Failed, {}});
+        tell(News{true, false, i, ArchiveOutcome::Failed, {}, {}});
         const std::u16string archive = MakeArchiveName(path);
         SearchLog().Write(u"OutputFileName(%s), InputFileName(%s)", archive.c_str(), path.c_str());
-        const ArchiveOutcome outcome = m_archiver->EncryptDocument(path);
+        const ArchiveOutcome outcome = m_archiver->EncryptDocument(path, (*m_list)[i].identity);
         if (outcome == ArchiveOutcome::Failed || outcome == ArchiveOutcome::DocumentStayed)
-            SearchLog().Write(u"Encrypt is Failed(%s)[%d]", path.c_str(), static_cast<int>(m_archiver->LastItemResult()));
+            SearchLog().Write(u"Encrypt is Failed(%s)[%d]: %s", path.c_str(),
+                              static_cast<int>(m_archiver->LastItemResult()), m_archiver->LastFailureReason().c_str());
         tell(News{false, false, i, outcome, m_archiver->LastArchivePath(), m_archiver->LastFailureReason()});
     }
     m_archiver->ClearPassword();
-    tell(News{false, true, 0, ArchiveOutcome::Failed, {}});
+    tell(News{false, true, 0, ArchiveOutcome::Failed, {}, {}});
 }
 
 void CDocumentEncryptDlg::DrainNews()

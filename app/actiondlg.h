@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/controls/buttons.h"
@@ -22,10 +23,19 @@
 #include "core/eventstore/eventstore.h"
 
 
-// One document to act on: its path and the id of its FileInfo row.
+// One document to act on: its path, the id of its FileInfo row, and the
+// identity of the file the search read (not known for a document that was
+// not searched, e.g. a released exception or the document of an abnormal
+// end: such a document is acted on by its path alone).
 struct DocumentItem {
+    DocumentItem() = default;
+    DocumentItem(std::u16string p, int64_t fileIndex, const plat::FileIdentity& id = {})
+        : path(std::move(p)), FileIndex(fileIndex), identity(id)
+    {
+    }
     std::u16string path;
     int64_t FileIndex = 0;
+    plat::FileIdentity identity;
 };
 using DocumentList = std::vector<DocumentItem>;
 
@@ -42,6 +52,11 @@ public:
     // The line below the progress bar that says why (%s: the reason; " 외"
     // follows it when other documents failed for other reasons).
     static constexpr char16_t kNotHandledReasonText[] = u"사유: %s";
+    // The heading when the run ended and not one document was handled.
+    static constexpr char16_t kNothingHandledText[] = u"처리하지 못함";
+    // The line in place of the one that points to the record view, when the
+    // run is not in the record (the event store could not write it).
+    static constexpr char16_t kNotRecordedText[] = u"이번 처리 내용은 기록되지 않았습니다.";
     enum Timer {
         IDT_ACTION_START = 552,
         IDT_ACTION_STEP = 553,
@@ -97,8 +112,14 @@ protected:
     virtual int32_t CompleteEvent() const = 0;
     virtual std::u16string FinishExplainKey() const { return u"STATE_FIN_EXPLAIN"; }
     // Carries out the action on document i (user-interface thread, queue
-    // lock held); true when the document counts as processed.
-    virtual bool ActOn(size_t i) { (void)i; return false; }
+    // lock held); true when the document counts as processed, else reason
+    // says why it was not handled (may stay empty).
+    virtual bool ActOn(size_t i, std::u16string& reason)
+    {
+        (void)i;
+        (void)reason;
+        return false;
+    }
     // Whether the action is on the document itself: a document that no
     // longer exists is then not handled (and never logged as done).
     virtual bool NeedsDocument() const { return true; }
@@ -126,9 +147,17 @@ protected:
     void ShowCloseButton();
     void Complete();
     void Cancelled();
+    // The two lines at the end of a run: the heading (stateKey's text, or
+    // kNothingHandledText when documents were tried and none was handled)
+    // and the line below, which points to the record view only when the run
+    // is in the record; then the documents not handled and why.
+    void ShowEndLines(const char16_t* stateKey);
     // Writes the end event (completion or cancellation) and its FileEventLog
     // rows; only once per run, and only after a start event.
     void WriteEndEvent(bool cancelled);
+    // Tells the user, once per run after its end event, what the store did
+    // not keep.
+    void TellStoreFailure();
     void ClosePath();
 
     const DocumentList* m_list = nullptr;
@@ -137,6 +166,7 @@ protected:
     bool m_userStopped = false;
     int64_t m_eventId = 0;
     bool m_startWritten = false;
+    bool m_recorded = false;  // start and end events both written
     bool m_endWritten = false;
     // The store's failed writes of this run, from its start event to its end
     // event: told once, when the run ends.
@@ -174,7 +204,7 @@ protected:
     int32_t StartEvent() const override { return 0x1000; }
     int32_t CancelEvent() const override { return 0x2000; }
     int32_t CompleteEvent() const override { return 0x3000; }
-    bool ActOn(size_t i) override;
+    bool ActOn(size_t i, std::u16string& reason) override;
 };
 
 class CDocumentExceptionDlg : public CDocumentActionDlg {
@@ -196,7 +226,7 @@ protected:
     {
         return m_mode == 2 ? u"STATE_FIN_EXPLAIN" : u"STATE_FIN_EXCEPTION_EXPLAIN";
     }
-    bool ActOn(size_t i) override;
+    bool ActOn(size_t i, std::u16string& reason) override;
     // Releasing an exception, or excepting the document of an abnormal end,
     // holds for a document that is gone.
     bool NeedsDocument() const override { return m_mode == 0; }

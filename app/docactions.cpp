@@ -29,6 +29,14 @@ int CountOpenDocuments(const DocumentList& documents)
     return CountDocumentsOpenElsewhere(paths);
 }
 
+// The document of a result row: its FileInfo row and the identity of the
+// file the search read, which the action checks before it acts.
+DocumentItem DocumentOfRow(const CFileInfoRecord* row, const std::u16string& path)
+{
+    const SearchFileInfo* info = row->FileInfo();
+    return DocumentItem{path, info ? info->fileIndex : 0, info ? info->identity : plat::FileIdentity{}};
+}
+
 std::u16string Formatted(const char16_t* key, int n) { return plat::FormatWide(GetText(key).c_str(), n); }
 
 // Takes out the rows of the processed documents, and every folder row of
@@ -87,7 +95,7 @@ bool CAllSearchDlg::CollectTickedDocuments(CFileReportControl* control, std::vec
             if (!control->IsChecked(row)) continue;
             rows.push_back(row);
             documentRows.push_back(row);
-            documents.push_back(DocumentItem{row->GetFullPath(), row->FileInfo() ? row->FileInfo()->fileIndex : 0});
+            documents.push_back(DocumentOfRow(row, row->GetFullPath()));
         }
         if (control->IsChecked(folder)) rows.push_back(folder);
     }
@@ -218,7 +226,7 @@ void CAllSearchDlg::OnRowCommand(RowCommand command, CFileInfoRecord* row, const
         return;
     }
     if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, this) != IDOK) return;
-    const DocumentList documents{DocumentItem{path, row->FileInfo() ? row->FileInfo()->fileIndex : 0}};
+    const DocumentList documents{DocumentOfRow(row, path)};
     std::vector<size_t> processed;
     switch (action) {
     case Action::Delete: DeleteRecords(documents, processed); break;

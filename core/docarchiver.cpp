@@ -11,6 +11,7 @@
 
 #include <openssl/evp.h>
 
+#include "core/util.h"
 #include "platform/pending.h"
 #include "platform/text.h"
 
@@ -74,11 +75,18 @@ constexpr int64_t kRacyWindowNs = 3'000'000'000;
 
 int64_t Nanoseconds(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
+// Opens the document by its name in its held folder, a link at the name not
+// followed.
+int OpenDocumentIn(const DocumentFolder& folder)
+{
+    return openat(folder.Fd(), folder.Name().c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+}
+
 // SHA-256 of a file's bytes; false when it cannot be read to its end or the
 // stop flag is raised.
-bool DigestOf(const std::string& native, unsigned char (&digest)[32], const std::atomic<bool>* stop)
+bool DigestOf(const DocumentFolder& folder, unsigned char (&digest)[32], const std::atomic<bool>* stop)
 {
-    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenDocumentIn(folder);
     if (fd < 0) return false;
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
@@ -113,18 +121,28 @@ void ForgetPendingDeletion(const std::u16string& temp)
             store.DeleteValue(plat::kPendingDeleteKey, name);
 }
 
-// Removes a temporary archive that was not completed; it stays listed for
-// the next start when it cannot be removed now.
-void RemoveTemporary(const std::u16string& temp, bool created)
+// Removes a temporary archive (its name in the held folder; temp is the
+// name it is listed under) that was not completed; it stays listed for the
+// next start when it cannot be removed now.
+void RemoveTemporary(const DocumentFolder& folder, const std::string& name, const std::u16string& temp, bool created)
 {
-    if (!created || unlink(plat::PathToNative(temp).c_str()) == 0 || errno == ENOENT) ForgetPendingDeletion(temp);
+    if (!created || unlinkat(folder.Fd(), name.c_str(), 0) == 0 || errno == ENOENT) ForgetPendingDeletion(temp);
+}
+
+// Flushes the held folder's entries to the disk (after a rename).
+void SyncFolder(const DocumentFolder& folder)
+{
+    const int fd = openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
 }
 
 // Why the engine could not read the document: the errno of an open of our
 // own, as the engine's open would have met it.
-std::u16string SourceErrorText(const std::string& native)
+std::u16string SourceErrorText(const DocumentFolder& folder)
 {
-    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenDocumentIn(folder);
     if (fd < 0) return u"문서를 읽지 못함 (" + FileErrorText(errno) + u")";
     close(fd);
     return u"문서를 읽지 못함";
@@ -132,11 +150,13 @@ std::u16string SourceErrorText(const std::string& native)
 
 }  // namespace
 
-ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
+ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path, const plat::FileIdentity& expected)
 {
     lastArchive_.clear();
     lastReason_.clear();
     itemResult_ = -1;
+    engineSource_.clear();
+    shownSource_.clear();
     if (!Started()) {
         lastReason_ = u"압축 엔진을 사용할 수 없음";
         return ArchiveOutcome::Failed;
@@ -147,35 +167,58 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
     }
     if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
 
-    // The state of the document before the engine reads it: the document is
-    // removed at the end only when it is still exactly what was read.
-    const std::string native = plat::PathToNative(path);
+    // Everything happens inside the document's folder, held open: the
+    // engine reads the document there, the temporary archive is written,
+    // renamed and the document removed there, even when a folder of the
+    // path is replaced meanwhile. The names the user sees, the logs and the
+    // pending-deletion list keep the real path.
+    const DocumentFolder folder(path);
+    if (!folder.Opened()) {
+        lastReason_ = FileErrorText(folder.OpenError());
+        return ArchiveOutcome::Failed;
+    }
+    // The state of the document before the engine reads it: it must be the
+    // file the search read, and it is removed at the end only when it is
+    // still exactly that.
     timespec started{};
     clock_gettime(CLOCK_REALTIME, &started);
     struct stat document{};
-    if (stat(native.c_str(), &document) != 0) {
-        lastReason_ = FileErrorText(errno);
+    int statError = 0;
+    switch (CheckDocumentIdentity(folder, expected, &statError, &document)) {
+    case IdentityCheck::Same: break;
+    case IdentityCheck::Replaced:
+        lastReason_ = statError == EISDIR    ? FileErrorText(EISDIR)
+                      : expected.Known()     ? std::u16string(kDocumentReplacedText)
+                                             : std::u16string(u"일반 파일이 아님");
         return ArchiveOutcome::Failed;
+    case IdentityCheck::Missing:
+    case IdentityCheck::Failed: lastReason_ = FileErrorText(statError); return ArchiveOutcome::Failed;
     }
     const bool racy = Nanoseconds(document.st_ctim) > Nanoseconds(started) - kRacyWindowNs ||
                       Nanoseconds(document.st_mtim) > Nanoseconds(started) - kRacyWindowNs;
     unsigned char digestBefore[32] = {};
-    if (racy && !DigestOf(native, digestBefore, stopFlag)) {
+    if (racy && !DigestOf(folder, digestBefore, stopFlag)) {
         if (stopFlag && stopFlag->load()) return ArchiveOutcome::Cancelled;
-        lastReason_ = SourceErrorText(native);
+        lastReason_ = SourceErrorText(folder);
         return ArchiveOutcome::Failed;
     }
-    const std::u16string list = path + u"\n";
-    std::u16string temp;
+    engineSource_ = folder.PathInside(folder.Name());
+    shownSource_ = path;
+    const std::u16string list = engineSource_ + u"\n";
+    std::u16string temp;        // as listed for the next start
+    std::string tempName;       // in the folder
+    std::u16string tempInside;  // as the engine writes it
     for (int attempt = 0; attempt < 8; ++attempt) {
-        temp = MakeTemporaryArchiveName(path);
+        temp = MakeTemporaryArchiveName(folder.ShownPath(folder.Name()));
+        tempName = plat::PathToNative(GetFileNamePart(temp));
+        tempInside = folder.PathInside(tempName);
         // Listed for the next start first, so that an archive left half
         // written by a crash is removed then (once renamed, the name is gone).
         plat::DeleteAtNextStart(temp);
         itemEnded_ = false;
         itemResult_ = -1;
         CreateZipRequest request;
-        request.targetPath = temp.c_str();
+        request.targetPath = tempInside.c_str();
         request.fileList = list.c_str();
         request.encryption = static_cast<uint32_t>(algorithm_);
         CreateZipArchive(&handler_, &request);
@@ -184,10 +227,10 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         // another name.
         ForgetPendingDeletion(temp);
     }
-    const bool created = handler_.lastCreateAnswer == 1 && handler_.lastCreatedPath == temp;
+    const bool created = handler_.lastCreateAnswer == 1 && handler_.lastCreatedPath == tempInside;
     const bool complete = created && itemEnded_ && itemResult_ == kHarrowItemVerified && handler_.lastCloseAnswer == 1;
     if (!complete) {
-        RemoveTemporary(temp, created);
+        RemoveTemporary(folder, tempName, temp, created);
         const bool stopped = itemResult_ == kHarrowItemCancelled || (stopFlag && stopFlag->load());
         if (stopped) return ArchiveOutcome::Cancelled;
         // The archive's own failure first (no space, no right to write),
@@ -197,7 +240,7 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
         else if (itemResult_ == kHarrowItemChanged)
             lastReason_ = u"암호화하는 동안 문서가 바뀜";
         else if (itemResult_ == kHarrowItemSourceError)
-            lastReason_ = SourceErrorText(native);
+            lastReason_ = SourceErrorText(folder);
         else if (itemResult_ == kHarrowItemMismatch)
             lastReason_ = u"압축 파일 확인 실패 (내용이 다름)";
         else
@@ -206,39 +249,41 @@ ArchiveOutcome DocumentArchiver::EncryptDocument(const std::u16string& path)
     }
     // The verified archive takes its final name; a name taken meanwhile is
     // never replaced, the next number is taken instead.
-    std::u16string final;
+    std::string finalName;
     int error = EEXIST;
     for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
-        final = MakeArchiveName(path);
-        error = RenameNoReplace(temp, final);
+        finalName = MakeArchiveNameIn(folder);
+        error = RenameNoReplaceAt(folder.Fd(), tempName, folder.Fd(), finalName);
     }
     if (error != 0) {
-        RemoveTemporary(temp, true);
+        RemoveTemporary(folder, tempName, temp, true);
         lastReason_ = u"압축 파일 이름을 정하지 못함 (" + FileErrorText(error) + u")";
         return ArchiveOutcome::Failed;
     }
     ForgetPendingDeletion(temp);
     // The archive may be read by whoever could read the document.
-    chmod(plat::PathToNative(final).c_str(), document.st_mode & 0666);
-    SyncFolderOf(final);
-    lastArchive_ = final;
+    fchmodat(folder.Fd(), finalName.c_str(), document.st_mode & 0666, 0);
+    SyncFolder(folder);
+    lastArchive_ = folder.ShownPath(finalName);
     if (beforeRemove) beforeRemove();
-    // A document written to after it was read (while the archive was
-    // verified, say) is not what the archive holds: both stay.
+    // A document written to or replaced after it was read (while the
+    // archive was verified, say) is not what the archive holds: both stay.
     struct stat now{};
-    if (stat(native.c_str(), &now) != 0) {
-        lastReason_ = u"암호화하는 동안 문서가 없어짐 (" + FileErrorText(errno) + u", 압축 파일은 남김)";
+    if (const int e = folder.StatDocument(now); e != 0) {
+        lastReason_ = u"암호화하는 동안 문서가 없어짐 (" + FileErrorText(e) + u", 압축 파일은 남김)";
         return ArchiveOutcome::DocumentStayed;
     }
     unsigned char digestNow[32] = {};
     if (!SameFileState(document, now) ||
-        (racy && (!DigestOf(native, digestNow, nullptr) || memcmp(digestBefore, digestNow, 32) != 0))) {
+        (racy && (!DigestOf(folder, digestNow, nullptr) || memcmp(digestBefore, digestNow, 32) != 0))) {
         lastReason_ = u"암호화하는 동안 문서가 바뀜 (문서와 압축 파일을 모두 남김)";
         return ArchiveOutcome::DocumentStayed;
     }
     int removeError = 0;
-    if (IsGone(RemoveDocument(path, nullptr, &removeError))) return ArchiveOutcome::Done;
-    lastReason_ = u"문서를 지우지 못함 (" + FileErrorText(removeError) + u")";
+    const RemoveOutcome removed = RemoveDocument(folder, plat::IdentityOf(document), nullptr, &removeError);
+    if (IsGone(removed)) return ArchiveOutcome::Done;
+    lastReason_ = removed == RemoveOutcome::Replaced ? u"암호화하는 동안 문서가 바뀜 (문서와 압축 파일을 모두 남김)"
+                                                     : u"문서를 지우지 못함 (" + FileErrorText(removeError) + u")";
     return ArchiveOutcome::DocumentStayed;
 }
 
@@ -251,7 +296,12 @@ uint32_t DocumentArchiver::OnQueryPassword(HarrowEvent* event)
 
 uint32_t DocumentArchiver::OnItemBegin(HarrowEvent* event)
 {
-    if (onItemBegin) onItemBegin(event->itemPath ? std::u16string(event->itemPath) : std::u16string());
+    if (!onItemBegin) return 1;
+    // The engine knows the document by its path inside the held folder; the
+    // user by its own.
+    std::u16string item = event->itemPath ? std::u16string(event->itemPath) : std::u16string();
+    if (!engineSource_.empty() && item == engineSource_) item = shownSource_;
+    onItemBegin(item);
     return 1;
 }
 

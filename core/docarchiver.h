@@ -42,7 +42,11 @@ public:
     void SetAlgorithm(int algorithm) { algorithm_ = algorithm; }
 
     // Builds the archive of one document and removes the document; blocks.
-    ArchiveOutcome EncryptDocument(const std::u16string& path);
+    // With the identity of the search's read, only that file is archived and
+    // removed: the name must hold it when the engine starts and again before
+    // the document is removed (Failed with kDocumentReplacedText otherwise).
+    // Everything is done by name inside the document's folder held open.
+    ArchiveOutcome EncryptDocument(const std::u16string& path, const plat::FileIdentity& expected = {});
     // The final archive name of the last document (empty when none was made).
     const std::u16string& LastArchivePath() const { return lastArchive_; }
     // Why the last document failed: the engine's item result, -1 when the
@@ -79,4 +83,8 @@ private:
     int32_t itemResult_ = -1;
     std::u16string lastArchive_;
     std::u16string lastReason_;
+    // The document being archived: the path the engine is given (inside the
+    // held folder) and the path the user knows, which events report.
+    std::u16string engineSource_;
+    std::u16string shownSource_;
 };

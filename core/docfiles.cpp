@@ -38,6 +38,73 @@ std::u16string FolderOf(const std::u16string& path)
 
 }  // namespace
 
+DocumentFolder::DocumentFolder(const std::u16string& documentPath) : path_(documentPath)
+{
+    const std::string native = plat::PathToNative(documentPath);
+    const size_t slash = native.find_last_of('/');
+    folder_ = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+    name_ = slash == std::string::npos ? native : native.substr(slash + 1);
+    if (name_.empty() || name_ == "." || name_ == "..") {
+        openError_ = EISDIR;
+        return;
+    }
+    fd_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) openError_ = errno;
+}
+
+DocumentFolder::~DocumentFolder()
+{
+    if (fd_ >= 0) close(fd_);
+}
+
+std::u16string DocumentFolder::ShownPath(const std::string& name) const
+{
+    return plat::PathFromNative(folder_ == "/" ? "/" + name : folder_ + "/" + name);
+}
+
+std::u16string DocumentFolder::PathInside(const std::string& name) const
+{
+    return plat::PathFromNative("/proc/self/fd/" + std::to_string(fd_) + "/" + name);
+}
+
+int DocumentFolder::StatName(const std::string& name, struct stat& st) const
+{
+    if (fd_ < 0) return openError_ ? openError_ : EBADF;
+    return fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+IdentityCheck CheckDocumentIdentity(const DocumentFolder& folder, const plat::FileIdentity& expected, int* error,
+                                    struct stat* found)
+{
+    if (error) *error = 0;
+    struct stat st{};
+    const int e = folder.StatDocument(st);
+    if (e != 0) {
+        if (error) *error = e;
+        return e == ENOENT || e == ENOTDIR ? IdentityCheck::Missing : IdentityCheck::Failed;
+    }
+    if (found) *found = st;
+    // The search reads regular files only: a link or a folder by that name
+    // now is not what was read.
+    if (!S_ISREG(st.st_mode)) {
+        if (error) *error = S_ISDIR(st.st_mode) ? EISDIR : 0;
+        return IdentityCheck::Replaced;
+    }
+    if (expected.Known() && !(plat::IdentityOf(st) == expected)) return IdentityCheck::Replaced;
+    return IdentityCheck::Same;
+}
+
+std::string MakeArchiveNameIn(const DocumentFolder& folder)
+{
+    auto exists = [&](const std::string& name) {
+        struct stat st{};
+        return folder.StatName(name, st) != ENOENT;
+    };
+    std::string name = folder.Name() + ".zip";
+    for (int n = 2; exists(name); ++n) name = folder.Name() + " (" + std::to_string(n) + ").zip";
+    return name;
+}
+
 std::u16string MakeArchiveName(const std::u16string& documentPath)
 {
     std::u16string name = documentPath + u".zip";
@@ -57,12 +124,16 @@ std::u16string MakeTemporaryArchiveName(const std::u16string& documentPath)
 
 int RenameNoReplace(const std::u16string& from, const std::u16string& to)
 {
-    const std::string a = plat::PathToNative(from), b = plat::PathToNative(to);
-    if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    return RenameNoReplaceAt(AT_FDCWD, plat::PathToNative(from), AT_FDCWD, plat::PathToNative(to));
+}
+
+int RenameNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to)
+{
+    if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return errno;
     // File systems without the flag: a hard link fails on an existing target.
-    if (link(a.c_str(), b.c_str()) != 0) return errno;
-    unlink(a.c_str());
+    if (linkat(fromDir, from.c_str(), toDir, to.c_str(), 0) != 0) return errno;
+    unlinkat(fromDir, from.c_str(), 0);
     return 0;
 }
 
@@ -76,23 +147,56 @@ void SyncFolderOf(const std::u16string& path)
 
 RemoveOutcome RemoveDocument(const std::u16string& path, std::u16string* asideName, int* error)
 {
-    if (error) *error = 0;
-    const std::string native = plat::PathToNative(path);
-    struct stat st{};
-    if (lstat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        if (error) *error = EISDIR;
-        return RemoveOutcome::Stayed;
+    return RemoveDocument(path, plat::FileIdentity{}, asideName, error);
+}
+
+RemoveOutcome RemoveDocument(const std::u16string& path, const plat::FileIdentity& expected,
+                             std::u16string* asideName, int* error)
+{
+    const DocumentFolder folder(path);
+    if (!folder.Opened()) {
+        const int e = folder.OpenError();
+        if (error) *error = e;
+        return e == ENOENT || e == ENOTDIR ? RemoveOutcome::Missing : RemoveOutcome::Stayed;
     }
-    if (unlink(native.c_str()) == 0) return RemoveOutcome::Deleted;
-    const int e = errno;
+    return RemoveDocument(folder, expected, asideName, error);
+}
+
+RemoveOutcome RemoveDocument(const DocumentFolder& folder, const plat::FileIdentity& expected,
+                             std::u16string* asideName, int* error)
+{
+    if (error) *error = 0;
+    int e = 0;
+    struct stat st{};
+    switch (CheckDocumentIdentity(folder, expected, &e, &st)) {
+    case IdentityCheck::Same: break;
+    case IdentityCheck::Missing:
+        if (error) *error = e;
+        return RemoveOutcome::Missing;
+    case IdentityCheck::Failed:
+        if (error) *error = e;
+        return RemoveOutcome::Stayed;
+    case IdentityCheck::Replaced:
+        // A folder by the name is never removed; a link by the name (the
+        // search never reads one) only when no identity was kept, as before.
+        if (S_ISDIR(st.st_mode)) {
+            if (error) *error = EISDIR;
+            return RemoveOutcome::Stayed;
+        }
+        if (expected.Known()) return RemoveOutcome::Replaced;
+        break;
+    }
+    const std::string& name = folder.Name();
+    if (unlinkat(folder.Fd(), name.c_str(), 0) == 0) return RemoveOutcome::Deleted;
+    e = errno;
     if (error) *error = e;
     if (e == ENOENT) return RemoveOutcome::Missing;
     if (e != EACCES && e != EPERM) return RemoveOutcome::Stayed;
     // Refused: out of the way into the temporary folder, purged at the next start.
-    const std::u16string base = plat::TempDir() + u"/" + GetFileNamePart(path) + u".tmp";
+    const std::u16string base = plat::TempDir() + u"/" + plat::PathFromNative(name) + u".tmp";
     std::u16string aside = base;
     for (int n = 2; Exists(aside); ++n) aside = base + u" (" + plat::AsciiToWide(std::to_string(n)) + u")";
-    if (RenameNoReplace(path, aside) != 0) return RemoveOutcome::Stayed;
+    if (RenameNoReplaceAt(folder.Fd(), name, AT_FDCWD, plat::PathToNative(aside)) != 0) return RemoveOutcome::Stayed;
     plat::DeleteAtNextStart(aside);
     if (asideName) *asideName = aside;
     return RemoveOutcome::MovedAside;

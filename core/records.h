@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/docfile.h"
+
 // Code of a kind of personal information; also its index in
 // PersonalInfoCounts and the order of the report columns.
 enum PersonalInfoKind : int32_t {
@@ -173,6 +175,10 @@ struct SearchFileInfo {
     uint64_t lastWriteTime = 0;  // FILETIME: 100 ns ticks since 1601-01-01 UTC
     uint32_t fromEventStore = 0; // 1 when the document's result was taken from the event store
     int64_t fileIndex = 0;       // the document's FileInfo row id, once known
+    // The file the search read (or, for a result taken from the event store,
+    // found at the path then): an action on the document acts only on it.
+    // Not known for a record that was not searched. Never stored.
+    plat::FileIdentity identity;
 
     // The file-name part of path: what follows its last '/', the whole path
     // when it has none. Valid while path is unchanged.

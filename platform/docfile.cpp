@@ -59,6 +59,36 @@ int Fail(PsDocOpenError reason, int* why)
 
 }  // namespace
 
+namespace plat {
+
+FileIdentity IdentityOf(const struct ::stat& st)
+{
+    FileIdentity id;
+    id.device = static_cast<uint64_t>(st.st_dev);
+    id.inode = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+// The first regular file opened inside the innermost scope is the document
+// it reads; a scope that took over its document's budget hands it on when
+// it ends (see ~ReadCancelScope).
+struct OpenedFileAccess {
+    static void Note(const struct ::stat& st)
+    {
+        if (t_scope && !t_scope->firstFile_.Known())
+            t_scope->firstFile_ = IdentityOf(st);
+    }
+    static void HandOn(ReadCancelScope* from, ReadCancelScope* to)
+    {
+        if (to && !to->firstFile_.Known())
+            to->firstFile_ = from->firstFile_;
+    }
+};
+
+}  // namespace plat
+
 extern "C" int PsOpenDocumentFile(const char* nativePath, int* why)
 {
     if (!nativePath || !*nativePath)
@@ -82,6 +112,7 @@ extern "C" int PsOpenDocumentFile(const char* nativePath, int* why)
         ::close(fd);
         return Fail(kDocOpenFailed, why);
     }
+    plat::OpenedFileAccess::Note(st);
     t_lastOpenError = kDocOpenOk;
     if (why)
         *why = kDocOpenOk;
@@ -473,6 +504,8 @@ ReadCancelScope::~ReadCancelScope()
         account_->Close();
         delete account_;
     }
+    if (inherited_)
+        OpenedFileAccess::HandOn(this, previous_);
 }
 
 struct DamageScopeAccess {

@@ -160,6 +160,8 @@ int PsDamageNoted(void);
 #ifdef __cplusplus
 }
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -167,6 +169,22 @@ int PsDamageNoted(void);
 #include <string_view>
 
 namespace plat {
+
+// Which file a document was read from, and the state its bytes were in:
+// device and inode name the file wherever its path leads later; size and
+// modification time tell that its bytes were rewritten. An action on a
+// document acts only on the file with the identity of the read. All zero:
+// not known.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;  // st_mtim in nanoseconds since 1970
+
+    bool Known() const { return device != 0 || inode != 0; }
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+FileIdentity IdentityOf(const struct ::stat& st);
 
 using DocOpenError = PsDocOpenError;
 
@@ -254,9 +272,14 @@ public:
     // The document's memory account (the enclosing scope's for a scope that
     // took over its budget); null for a scope without a budget.
     PsMemoryAccount* MemoryAccount() const { return account_; }
+    // The identity of the first regular file opened (PsOpenDocumentFile)
+    // inside this scope or a scope it held: the document itself. Not known
+    // when none was opened.
+    const FileIdentity& FirstFileOpened() const { return firstFile_; }
 
 private:
     friend struct ReadScopeAccess;
+    friend struct OpenedFileAccess;
 
     void OpenAccount(MemoryCeiling* ceiling);
 
@@ -269,6 +292,7 @@ private:
     ReadLimit limit_ = kReadLimitNone;
     PsMemoryAccount* account_ = nullptr;
     bool ownsAccount_ = false;
+    FileIdentity firstFile_;
 };
 
 bool ReadCancelled();

@@ -32,6 +32,7 @@ struct DocumentResult {
     ScanStatus status = ScanStatus::Done;
     PersonalInfoCounts counts;
     PersonalInfoHitList hits;
+    plat::FileIdentity identity;  // of the file read
 };
 
 // Bounds of the work the pool does ahead of the analysis thread.

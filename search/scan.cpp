@@ -96,7 +96,7 @@ ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extensi
 
 ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits)
+                           PersonalInfoHitList* hits, plat::FileIdentity* identity)
 {
     const std::u16string extension = UpperExtension(path);
     // The text buffer is the reading thread's own and keeps its room from one
@@ -120,7 +120,11 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
     // it grew, counts against the search's memory until it is given back.
     plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
     GiveBackLargeRoom giveBack;
-    return ScanInScope(path, extension, text, scope, counts, mask, cancel, hits);
+    const ScanStatus status = ScanInScope(path, extension, text, scope, counts, mask, cancel, hits);
+    // The document the reader opened: what an action on it must find again.
+    if (identity)
+        *identity = scope.FirstFileOpened();
+    return status;
 }
 
 namespace {

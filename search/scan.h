@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/records.h"
+#include "platform/docfile.h"
 #include "platform/system.h"
 #include "search/matcher.h"
 
@@ -13,10 +14,12 @@
 // the mask and appends hits (when hits is given) and counts. cancel may be
 // null; when given it also stops the reader (plat::ReadCancelScope). A
 // document not read to its end is listed with its reason; the text a reader
-// gave before it failed is still matched (ScanStatus::Partial).
+// gave before it failed is still matched (ScanStatus::Partial). identity,
+// when given, receives the identity of the file the reader opened (not known
+// when none was opened): what an action on the document later checks.
 ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
-                           PersonalInfoHitList* hits);
+                           PersonalInfoHitList* hits, plat::FileIdentity* identity = nullptr);
 
 // Appends "[hh:mm:ss] path" and, when a reason is given, a tab and the
 // reason, to PrivasweepErrFileList.txt in the day's folder

@@ -1,5 +1,7 @@
 #include "search/session.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -92,13 +94,23 @@ bool FindStoredResult(const DocumentKey& key, int32_t mask, PersonalInfoCounts& 
     }
 }
 
+// The identity of the file at a path (a link at its end not followed, as the
+// walk does not follow one): for a document whose stored result is used,
+// the file this run found there. Not known when nothing is there.
+plat::FileIdentity IdentityAtPath(const std::u16string& path)
+{
+    struct stat st{};
+    if (::lstat(plat::PathToNative(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return plat::IdentityOf(st);
+}
+
 // Reads and matches one document on a worker of the analysis pool: every
 // document the search reads starts here.
 void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel, DocumentResult& result)
 {
     // A fault while the document is read names it for the next start.
     plat::CrashNoteScope crashNote(path);
-    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits);
+    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits, &result.identity);
 }
 
 }  // namespace
@@ -427,6 +439,7 @@ void SearchSession::AnalysisThreadProc()
         if (a.stored) {
             record->fromEventStore = 1;
             record->fileIndex = a.fileIndex;
+            record->identity = IdentityAtPath(record->path);
             counts = a.counts;
         } else {
             DocumentResult result;
@@ -435,6 +448,7 @@ void SearchSession::AnalysisThreadProc()
                    !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
                 handOut(i);
             if (!taken) result.status = ScanStatus::Cancelled;
+            record->identity = result.identity;
             const ScanStatus status = result.status;
             if (status == ScanStatus::Done) {
                 counts = result.counts;

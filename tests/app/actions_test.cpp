@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QTimer>
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "app/actiondlg.h"
@@ -23,6 +25,14 @@ namespace {
 namespace fs = std::filesystem;
 
 std::u16string U(const std::string& s) { return plat::PathFromNative(s); }
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // Runs an action window modally and closes it once its run has ended.
 int RunToEnd(CDocumentActionDlg& dlg, const std::function<void(CDocumentActionDlg&)>& during = {})
@@ -74,9 +84,20 @@ protected:
             record.documentKey = u"KEY" + plat::AsciiToWide(std::to_string(i));
             PersonalInfoCounts counts;
             counts[0] = 1;
-            list.push_back(DocumentItem{U(path), AddFileInfoRow(counts, record)});
+            // The identity the search kept of the file it read.
+            struct stat st{};
+            EXPECT_EQ(lstat(path.c_str(), &st), 0);
+            list.push_back(DocumentItem{U(path), AddFileInfoRow(counts, record), plat::IdentityOf(st)});
         }
         return list;
+    }
+    static std::unique_ptr<CDocumentActionDlg> MakeWindow(const std::string& action)
+    {
+        if (action == "delete") return std::make_unique<CDocumentDeleteDlg>();
+        if (action == "except") return std::make_unique<CDocumentExceptionDlg>(nullptr, 0);
+        auto encrypt = std::make_unique<CDocumentEncryptDlg>();
+        encrypt->SetPassword(u"password1");
+        return encrypt;
     }
     long long Events(int type) { return Count("SELECT COUNT(*) FROM EventInfo WHERE Type = " + std::to_string(type)); }
     long long RowsOf(int type)
@@ -322,6 +343,119 @@ TEST_F(ActionWindowTest, EncryptStoppedDuringALargeDocumentKeepsIt)
         size_t files = 0;
         for (auto& e : fs::directory_iterator(folder)) files += e.is_regular_file() ? 1 : 0;
         EXPECT_EQ(files, static_cast<size_t>(n));  // no archive, no temporary file
+    }
+}
+
+// Between the search and the action the document's folder is replaced by a
+// link to another folder holding a file of the same name: no action touches
+// that file, and the window says the document was not handled and why. A
+// folder reached through a link that stays where it leads is acted on.
+TEST_F(ActionWindowTest, AnActionActsOnlyOnTheFileTheSearchRead)
+{
+    for (const std::string action : {"delete", "encrypt", "except"}) {
+        for (const bool swapped : {true, false}) {
+            SCOPED_TRACE(action + (swapped ? " swapped" : " through a link that stays"));
+            const std::string base = dir_.file(action + (swapped ? "-swap" : "-link"));
+            const std::string real = base + "/real", other = base + "/other", link = base + "/link";
+            DocumentList list = MakeDocuments(real, 1);
+            fs::create_directories(other);
+            ASSERT_TRUE(WriteFileBytes(other + "/doc0.hwp", "unrelated"));
+            fs::create_directory_symlink(real, link);
+            list[0].path = U(link + "/doc0.hwp");  // the search went through the user's link
+            if (swapped) {
+                fs::remove(link);
+                fs::create_directory_symlink(other, link);
+            }
+            int count = -1;
+            auto dlg = MakeWindow(action);
+            dlg->SetDocuments(&list, &count);
+            RunToEnd(*dlg);
+            EXPECT_EQ(ReadFileBytes(other + "/doc0.hwp"), "unrelated");
+            EXPECT_EQ(FilesIn(other), std::vector<std::string>{"doc0.hwp"});
+            if (swapped) {
+                EXPECT_EQ(count, 0);
+                EXPECT_EQ(dlg->NotHandled(), 1);
+                EXPECT_EQ(dlg->NotHandledReason(), kDocumentReplacedText);
+                EXPECT_EQ(dlg->Line1()->text(), QString::fromUtf16(u"처리하지 못함"));
+                ExpectLine2(*dlg, u"처리하지 못한 문서가 1개 있습니다. 문서가 그대로 남아 있습니다.");
+                EXPECT_EQ(dlg->ReasonLine()->toolTip(), QString::fromUtf16(u"사유: 검색한 뒤 문서가 바뀌거나 다른 파일로 바뀜"));
+                EXPECT_TRUE(fs::exists(real + "/doc0.hwp"));  // the document searched is still there
+                EXPECT_EQ(Count("SELECT COUNT(*) FROM ExceptionInfo"), 0);
+            } else {
+                EXPECT_EQ(count, 1);
+                EXPECT_EQ(dlg->NotHandled(), 0);
+                EXPECT_EQ(dlg->Line1()->text(), QString::fromUtf16(u"처리 완료"));
+                EXPECT_EQ(fs::exists(real + "/doc0.hwp"), action == "except");
+                EXPECT_EQ(fs::exists(real + "/doc0.hwp.zip"), action == "encrypt");
+            }
+            RawDb(dbPath_).Exec("DELETE FROM ExceptionInfo");
+        }
+    }
+}
+
+// A run that handled none of its documents does not read as a success: the
+// heading says so and the reason is shown; a run that handled some keeps
+// "처리 완료" with its count of documents not handled.
+TEST_F(ActionWindowTest, ARunThatHandledNothingSaysSoWithItsReasons)
+{
+    for (const std::string action : {"delete", "encrypt", "except"}) {
+        for (const int handled : {0, 1}) {
+            SCOPED_TRACE(action + " " + std::to_string(handled));
+            DocumentList list = MakeDocuments(dir_.file("none-" + action + std::to_string(handled)), 2);
+            // Both documents rewritten after the search; the first one searched again.
+            const std::string first = plat::PathToNative(list[0].path);
+            for (const DocumentItem& d : list) ASSERT_TRUE(WriteFileBytes(plat::PathToNative(d.path), "rewritten after the search"));
+            if (handled) {
+                struct stat st{};
+                ASSERT_EQ(lstat(first.c_str(), &st), 0);
+                list[0].identity = plat::IdentityOf(st);
+            }
+            int count = -1;
+            auto dlg = MakeWindow(action);
+            dlg->SetDocuments(&list, &count);
+            RunToEnd(*dlg);
+            EXPECT_EQ(count, handled);
+            EXPECT_EQ(dlg->NotHandled(), 2 - handled);
+            EXPECT_EQ(dlg->Line1()->text(), QString::fromUtf16(handled ? u"처리 완료" : u"처리하지 못함"));
+            EXPECT_FALSE(dlg->ReasonLine()->isHidden());
+            EXPECT_EQ(dlg->ReasonLine()->toolTip(), QString::fromUtf16(u"사유: 검색한 뒤 문서가 바뀌거나 다른 파일로 바뀜"));
+            EXPECT_EQ(ReadFileBytes(plat::PathToNative(list[1].path)), "rewritten after the search");
+        }
+    }
+}
+
+// When the store could not record the run, the window does not send the
+// user to the record view to see it.
+TEST_F(ActionWindowTest, ARunTheStoreDidNotRecordIsNotSentToTheRecordView)
+{
+    const struct {
+        const char* name;
+        const char* refuse;  // refused EventInfo inserts
+        const char16_t* line2;
+    } cases[] = {
+        {"recorded", nullptr, u"자세한 사항은 [기록보기]에서 확인하세요."},
+        {"start refused", "NEW.Type = 4096", CDocumentActionDlg::kNotRecordedText},
+        {"end refused", "NEW.Type = 12288", CDocumentActionDlg::kNotRecordedText},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            RawDb raw(dbPath_);
+            ASSERT_EQ(0, raw.Exec("DROP TRIGGER IF EXISTS Refuse"));
+            if (c.refuse) {
+                ASSERT_EQ(0, raw.Exec(std::string("CREATE TRIGGER Refuse BEFORE INSERT ON EventInfo WHEN ") + c.refuse +
+                                      " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            }
+        }
+        DocumentList list = MakeDocuments(dir_.file("rec" + std::to_string(run++)), 1);
+        int count = -1;
+        CDocumentDeleteDlg dlg;
+        dlg.SetDocuments(&list, &count);
+        RunToEnd(dlg);
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(dlg.Line1()->text(), QString::fromUtf16(u"처리 완료"));
+        ExpectLine2(dlg, c.line2);
     }
 }
 

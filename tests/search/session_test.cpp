@@ -43,6 +43,9 @@ EntryResult TestReader(const char16_t* path, const char16_t*, std::u16string* te
 {
     ++g_reads;
     const std::u16string p = path;
+    // Opened as every reader opens its document.
+    const int fd = plat::OpenDocumentFile(std::u16string_view(p));
+    if (fd >= 0) close(fd);
     const std::string bytes = ReadFileBytes(plat::PathToNative(p));
     if (p.find(u"held") != std::u16string::npos) {
         while (!plat::ReadCancelled()) std::this_thread::sleep_for(5ms);
@@ -75,6 +78,7 @@ struct Recorder : search::SessionSink {
     std::vector<std::u16string> started;
     int walkEnded = 0, finished = 0, cancelled = 0, first = 0;
     std::vector<bool> fromStore;
+    std::vector<plat::FileIdentity> identities;
 
     void Note(const std::string& line)
     {
@@ -102,6 +106,7 @@ struct Recorder : search::SessionSink {
         {
             std::lock_guard<std::mutex> g(lock);
             fromStore.push_back(record->fromEventStore != 0);
+            identities.push_back(record->identity);
         }
         Note("document " + plat::PathToNative(record->path) + " " + std::to_string(counts.Total()) + " kind " +
              std::to_string(kind));
@@ -290,6 +295,40 @@ TEST_F(SessionTest, StoredResultsAreTakenWithoutReading)
     other.mask = 0x01;
     RunToEnd(session, sink, other);
     EXPECT_EQ(g_reads.load(), 6);
+}
+
+// Each document shown carries the identity of the file read, or, when its
+// stored result was taken, of the file found at its path in this run: what
+// an action on it later checks.
+TEST_F(SessionTest, EachDocumentKeepsTheIdentityOfTheFileRead)
+{
+    const std::vector<std::string> paths = {Put("a/one.hwp", kPerson), Put("b/two.hwp", kPerson)};
+    auto identityNow = [](const std::string& path) {
+        struct stat st{};
+        EXPECT_EQ(lstat(path.c_str(), &st), 0);
+        return plat::IdentityOf(st);
+    };
+    Recorder sink;
+    search::SearchSession session(sink);
+    RunToEnd(session, sink, Request());
+    ASSERT_EQ(sink.identities.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(sink.identities[i].Known());
+        EXPECT_EQ(sink.identities[i], identityNow(paths[i]));
+    }
+    // The second one replaced by a copy with the same size and time: its
+    // stored result is taken, with the identity of the copy.
+    const std::string copy = paths[1] + ".new";
+    fs::copy_file(paths[1], copy);
+    fs::last_write_time(copy, fs::last_write_time(paths[1]));
+    fs::rename(copy, paths[1]);
+    sink.identities.clear();
+    sink.fromStore.clear();
+    RunToEnd(session, sink, Request());
+    EXPECT_EQ(sink.fromStore, (std::vector<bool>{true, true}));
+    ASSERT_EQ(sink.identities.size(), 2u);
+    EXPECT_EQ(sink.identities[0], identityNow(paths[0]));
+    EXPECT_EQ(sink.identities[1], identityNow(paths[1]));
 }
 
 TEST_F(SessionTest, UnreadDocumentsAreCountedShownInPartAndNeverStoredAsResults)
