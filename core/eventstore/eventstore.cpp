@@ -701,7 +701,8 @@ Outcome RunWrite(EventStore& s, const EventInsertBody& body, const std::atomic<i
         // Start over on a fresh connection, unless the failure lasts, the
         // write was called off or its bound would pass before the next
         // attempt could begin.
-        if (!again || Cancelled(cancel) || (s.deadline != Clock::time_point::max() && Clock::now() + s.retryPause >= s.deadline))
+        const bool bounded = s.deadline != Clock::time_point::max();
+        if (!again || Cancelled(cancel) || (bounded && Clock::now() + s.retryPause >= s.deadline))
             break;
         try {
             db.Close();
@@ -838,7 +839,8 @@ Outcome Submit(const EventInsertBody& body)
             // Called off before its turn: the writes ahead of it may wait on.
             s.queue.erase(std::find(s.queue.begin(), s.queue.end(), job));
             lk.unlock();
-            const EventStoreFailure failure = FailureOf(SQLITE_BUSY, u"the write was called off while the store was busy");
+            const EventStoreFailure failure =
+                FailureOf(SQLITE_BUSY, u"the write was called off while the store was busy");
             Log(u"write failed:", failure.detail);
             RecordEventStoreFailure(failure);
             return Outcome{};
