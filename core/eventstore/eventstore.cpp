@@ -606,6 +606,47 @@ bool EnterWrite(EventStore& s, bool wait, Clock::time_point lockDeadline, Clock:
     return true;
 }
 
+// Opens the write's transaction. While another connection holds the
+// database's write lock, a write that waits does not wait inside SQLite
+// with the store lock held: it lets the store go between tries (for as long
+// as the busy timeout allows), so that the reads of other threads (the
+// window's among them) go on meanwhile.
+int BeginWhenFree(EventStore& s, bool wait, const std::atomic<int32_t>* cancel)
+{
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(s.busyTimeoutMs.load());
+    for (;;) {
+        const bool alone = s.depth == 1;  // not inside a read guard of this thread
+        if (wait && alone)
+            s.db.SetWaitDeadline(Clock::now());
+        const int rc = s.db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
+        s.db.SetWaitDeadline(s.deadline);
+        if (!wait || !alone || (rc & 0xff) != SQLITE_BUSY)
+            return rc;
+        if (Cancelled(cancel) || Clock::now() >= until)
+            return rc;
+        // Let go of the store, pause, and take it again.
+        s.depth = 0;
+        s.writeDepth = 0;
+        s.owner = std::thread::id();
+        s.db.ClearWaitDeadline();
+        s.db.SetWaitCancel(nullptr);
+        s.lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        bool taken = false;
+        while (!taken && !Cancelled(cancel) && Clock::now() < until)
+            taken = s.lock.try_lock_for(std::chrono::milliseconds(50));
+        if (!taken)
+            s.lock.lock();  // the caller's frame leaves it; a read holds it only briefly
+        s.depth = 1;
+        s.writeDepth = 1;
+        s.owner = std::this_thread::get_id();
+        s.db.SetWaitDeadline(s.deadline);
+        s.db.SetWaitCancel(cancel);
+        if (!taken || !s.db.IsOpen())
+            return SQLITE_BUSY;
+    }
+}
+
 // Runs one write that is not part of another, on the calling thread: the
 // attempts, the refusal and the report of a failure. A write that is not
 // to wait (the window thread's) returns `busy`, unreported, where it would
@@ -670,7 +711,7 @@ Outcome RunWrite(EventStore& s, const EventInsertBody& body, const std::atomic<i
         int64_t rowId = 0;
         ++s.attempts;
         try {
-            int rc = db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
+            int rc = BeginWhenFree(s, wait, cancel);
             if (rc == SQLITE_OK)
                 rc = body(db, rowId);
             if (rc == SQLITE_OK)
