@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "core/controls/wnd.h"
+#include "core/eventstore/eventstore.h"
 #include "core/services.h"
 
 namespace {
@@ -56,5 +57,12 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     EndCleanlyOnSignals(&qt);
     CPrivasweepApp app;
-    return app.Run();
+    // This thread runs the windows: its event-store writes never wait, they
+    // are handed to the store's writer when they cannot be stored at once.
+    SetEventStoreWindowThread(std::this_thread::get_id());
+    const int code = app.Run();
+    // What the writer still holds is stored before the program ends.
+    SetEventStoreWindowThread(std::thread::id());
+    FinishEventStoreWrites(std::chrono::milliseconds(CppSQLite3DB::kDefaultBusyTimeoutMs));
+    return code;
 }

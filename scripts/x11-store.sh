@@ -6,15 +6,28 @@
 # the screen and back, it paints itself again at once), the store's message
 # appears at most once, the stop question comes up at once and the search
 # has stopped within a few seconds of the answer; once the lock is released
-# a new search is stored. Screenshots of each step go to OUTDIR. Needs
-# Xvfb, openbox, xdotool, ImageMagick, bc, python3 and sqlite3.
-#   scripts/x11-store.sh [OUTDIR]
+# a new search is stored. Then:
+#   - another process holds the write lock for about 8 s from just before a
+#     user search of COUNT (default 240) one-hit text PDFs: the window keeps
+#     answering, no store message comes (at most one box besides the
+#     completion), and once the lock is gone every document row and the
+#     search's start and end events are stored, in that order;
+#   - the same search over other documents with the database file read-only
+#     (bound read-only over itself, which holds even for the superuser)
+#     takes about as long as with a writable database, the user is told
+#     once, and once the file is writable again the next search in the same
+#     window is stored.
+# Screenshots of each step go to OUTDIR. Needs root (the read-only bind
+# mount), Xvfb, openbox, xdotool, ImageMagick, bc, python3 and sqlite3.
+#   scripts/x11-store.sh [OUTDIR] [COUNT]
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/x11-lib.sh"
 out=${1:-/tmp/x11-store}
 corpus=${CORPUS:-/work/shared/corpus/public}
-rm -rf "$out"; mkdir -p "$out/home" "$out/fix/many" "$out/fix/small"
+count=${2:-240}
+rm -rf "$out"; mkdir -p "$out/home" "$out/fix/many" "$out/fix/small" "$out/fix/locked" "$out/fix/writable" \
+    "$out/fix/readonly"
 out=$(cd "$out" && pwd -P)
 export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$out/home/.local/share \
        XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
@@ -38,8 +51,22 @@ while [ $n -lt 2000 ]; do
         n=$((n + 1))
     done < "$out/corpus.txt"
 done
-# After the lock: 5 small text PDFs with a resident number each.
+# After the lock: 5 small text PDFs with a resident number each; for the
+# later searches COUNT of them in each folder.
 x11_text_pdfs "$out/fix/small" 5
+for d in locked writable readonly; do x11_text_pdfs "$out/fix/$d" "$count"; done
+
+pid=
+holder=
+rodb=
+cleanup() {
+    [ -n "$holder" ] && kill $holder 2>/dev/null
+    [ -n "$pid" ] && kill -TERM $pid 2>/dev/null && wait $pid 2>/dev/null
+    [ -n "$rodb" ] && umount -l "$rodb" 2>/dev/null
+    x11_stop
+}
+trap cleanup EXIT
+trap "exit 130" INT TERM
 
 start_program() {
     "$here/build/bin/privasweep" >> "$out/app.log" 2>&1 &
@@ -47,6 +74,37 @@ start_program() {
     sleep 3
 }
 now() { date +%s.%N; }
+stop_program() {
+    kill -TERM $pid; wait $pid 2>/dev/null; pid=
+}
+# Answers every message box as it comes, for at most $1 s or until $2
+# boxes were answered; counts them in `seen`, shoots each as $3-N and notes
+# in `lastbox` when the last one appeared.
+answer_each() {
+    seen=0; lastbox=
+    local t=0 w
+    while [ $t -lt $(($1 * 10)) ] && [ $seen -lt $2 ]; do
+        w=$(x11_boxes | tail -1)
+        if [ -n "$w" ]; then
+            lastbox=$(now); seen=$((seen + 1))
+            sleep 0.3; x11_shot "$3-$seen"
+            xdotool windowactivate --sync "$w" key Return 2>/dev/null
+            sleep 0.3
+            continue
+        fi
+        sleep 0.1; t=$((t + 1))
+    done
+}
+# Closes the search window and searches the folder $1 from the main window;
+# sets t0 to the moment of the click.
+search_folder() {
+    [ -n "${searchwin:-}" ] && { xdotool windowactivate --sync "$searchwin"; x11_click_in 736 13; sleep 1; }
+    x11_choose_folder "$1"
+    t0=$(now)
+    x11_click_in 672 457
+    sleep 1
+    searchwin=$(x11_search_window)
+}
 # Answers each message box that comes within $1 s; the boxes are counted
 # in storeboxes and shot as $2-N.
 answer_boxes() {
@@ -158,7 +216,7 @@ check "the store's message appears at most once ($storeboxes)" "[ $storeboxes -l
 check "the program still runs" "kill -0 $pid"
 
 # The lock released: a new search in a new window is stored.
-kill $holder 2>/dev/null; wait $holder 2>/dev/null
+kill $holder 2>/dev/null; wait $holder 2>/dev/null; holder=
 sleep 1
 events1=$(q "select count(*) from EventInfo")
 echo "events after the lock: $events1 ($events0 before the locked search)"
@@ -175,6 +233,80 @@ check "the search after the lock is stored (5 documents with a hit)" \
 check "its start and end events are stored" "[ \$(q 'select count(*) from EventInfo') -ge $((events1 + 2)) ]"
 check "the program still runs" "kill -0 $pid"
 
-kill -TERM $pid; wait $pid 2>/dev/null
-x11_stop
+# ---- Locked for about 8 s from just before a search.
+events0=$(q "select coalesce(max(EventID), 0) from EventInfo")
+files0=$(q "select count(*) from FileInfo")
+xdotool windowactivate --sync "$searchwin"; x11_click_in 736 13; sleep 1
+x11_choose_folder "$out/fix/locked"
+(echo "BEGIN IMMEDIATE; INSERT INTO EventInfo (Type) VALUES (99);"; sleep 8; echo "ROLLBACK;") | sqlite3 "$db" &
+holder=$!
+sleep 0.5
+tlock=$(now)
+x11_click_in 672 457
+sleep 1
+searchwin=$(x11_search_window)
+probe 2
+echo "locked: painted again ${repaint:-never} s after being moved back"
+check "the window answers while the database is locked" "[ -n '$repaint' ]"
+x11_shot 12-locked-searching
+stillheld=$(echo "$(now) - $tlock < 7" | bc)
+check "the probe ran while the lock was still held" "[ $stillheld -eq 1 ]"
+# The completion message (and at most one store message) within 60 s.
+answer_each 60 1 13-locked-box
+wait $holder; holder=
+answer_each 3 1 14-locked-more
+extra=$seen
+echo "boxes after the first: $extra"
+check "no store message for a lock shorter than the store's wait (at most one box besides the completion)" \
+    "[ $extra -le 1 ]"
+sleep 1
+x11_shot 15-locked-done
+stored=$(q "select count(*) from FileInfo")
+echo "rows stored: $((stored - files0)) of $count"
+check "every document's row is stored" "[ $((stored - files0)) -eq $count ]"
+order=$(q "select group_concat(Type, ',') from (select Type from EventInfo where EventID > $events0 order by EventID)")
+echo "events after the lock: $order"
+check "the search's start and end events are stored, in order" "[ '$order' = '4,6' ]"
+check "its totals stand under its end event" \
+    "[ \"\$(q 'select ID from SearchEventLog where EventID = (select max(EventID) from EventInfo)')\" = $count ]"
+check "the program still runs" "kill -0 $pid"
+
+# ---- Writable, then read-only: the same search's time.
+search_folder "$out/fix/writable"
+answer_each 120 1 16-writable-box
+t_rw=$(echo "${lastbox:-$(now)} - $t0" | bc)
+echo "writable database: $count documents in $t_rw s (until the completion message)"
+check "the writable search stored its rows" "[ \$(q 'select count(*) from FileInfo') -eq $((stored + count)) ]"
+stop_program
+rodb=$db
+mount --bind "$db" "$db" && mount -o remount,bind,ro "$db" || { echo "FAIL no read-only bind mount"; exit 1; }
+files1=$(q "select count(*) from FileInfo")
+events1=$(q "select count(*) from EventInfo")
+start_program
+searchwin=
+search_folder "$out/fix/readonly"
+# The store's message and the completion message.
+answer_each 180 2 17-readonly-box
+t_ro=$(echo "${lastbox:-$(now)} - $t0" | bc)
+echo "read-only database: $count documents in $t_ro s, $seen message boxes"
+check "the read-only search takes about as long as the writable one ($t_ro s against $t_rw s)" \
+    "[ \$(echo '$t_ro < 2 * $t_rw + 5' | bc) -eq 1 ]"
+check "the user is told once (2 boxes: the store's and the completion)" "[ $seen -eq 2 ]"
+answer_each 2 1 18-readonly-more
+check "no further message" "[ $seen -eq 0 ]"
+check "nothing was stored in the read-only file" \
+    "[ \$(q 'select count(*) from FileInfo') -eq $files1 ] && [ \$(q 'select count(*) from EventInfo') -eq $events1 ]"
+x11_shot 19-readonly-results
+
+# The file writable again: the same window's next search is stored.
+umount -l "$rodb"; rodb=
+xdotool windowactivate --sync "$searchwin"
+x11_click_in 670 101
+answer_each 120 1 20-again-box
+sleep 1
+x11_shot 21-again-results
+check "the search after the file became writable is stored ($count rows)" \
+    "[ \$(q 'select count(*) from FileInfo') -eq $((files1 + count)) ]"
+check "its start and end events are stored" "[ \$(q 'select count(*) from EventInfo') -ge $((events1 + 2)) ]"
+check "the program still runs" "kill -0 $pid"
 exit $fail

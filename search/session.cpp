@@ -10,6 +10,7 @@
 #include "core/crypt.h"
 #include "core/eventstore/CppSQLite3.h"
 #include "core/eventstore/eventqueries.h"
+#include "core/eventstore/eventstore.h"
 #include "core/eventstore/eventtables.h"
 #include "core/eventstore/eventtypes.h"
 #include "core/logmgr.h"
@@ -337,6 +338,8 @@ void SearchSession::StartAnalysis()
 
 void SearchSession::AnalysisThreadProc()
 {
+    // A stop ends this thread's waits for a busy event store at once.
+    EventStoreCancelScope storeCancel(&m_cancel);
     const uint32_t mask = m_request.mask;
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", mask, false);
     // The walk has ended: nothing appends to the list any more.

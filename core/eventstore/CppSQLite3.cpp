@@ -215,6 +215,9 @@ int CppSQLite3DB::BusyWait(void* self, int count)
     // The sleeps grow like SQLite's own busy timeout's, up to 50 ms.
     static constexpr int kSleepsMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50};
     auto* db = static_cast<CppSQLite3DB*>(self);
+    ++db->m_busyWaits;
+    if (db->m_waitCancel && db->m_waitCancel->load() != 0)
+        return 0;
     const Clock::time_point now = Clock::now();
     if (count == 0)
         db->m_busySince = now;
@@ -268,7 +271,7 @@ sqlite3_stmt* CppSQLite3DB::Compile(const std::u16string& statement, const SqlPa
         const int slot = static_cast<int>(i + 1);
         int brc;
         if (const auto* n = std::get_if<int64_t>(&params[i])) {
-            brc = sqlite3_bind_int64(stmt, slot, *n);
+            brc = sqlite3_bind_int64(stmt, slot, m_resolve ? m_resolve(*n) : *n);
         } else {
             const std::string utf8 = plat::WideToUtf8(std::get<std::u16string>(params[i]));
             brc = sqlite3_bind_text64(stmt, slot, utf8.data(), utf8.size(), SQLITE_TRANSIENT, SQLITE_UTF8);

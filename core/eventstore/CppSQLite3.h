@@ -7,7 +7,9 @@
 // path that holds bytes which are not valid UTF-8 is read back unchanged.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -133,6 +135,15 @@ public:
     using Clock = std::chrono::steady_clock;
     void SetWaitDeadline(Clock::time_point deadline) { m_waitDeadline = deadline; }
     void ClearWaitDeadline() { m_waitDeadline = Clock::time_point::max(); }
+    // A flag that, once non-zero, ends every wait for a lock at once (the
+    // statement fails with SQLITE_BUSY); null for none.
+    void SetWaitCancel(const std::atomic<int32_t>* cancel) { m_waitCancel = cancel; }
+    // Calls of the busy handler so far (each is one short sleep).
+    int64_t BusyWaits() const { return m_busyWaits.load(); }
+
+    // Maps every integer value bound to a statement before it is bound
+    // (null: the values as given).
+    void SetIntegerResolver(std::function<int64_t(int64_t)> resolve) { m_resolve = std::move(resolve); }
 
     // SQLite's extended result code and text of the last failure on the
     // connection (0 and empty text without a connection).
@@ -151,4 +162,7 @@ private:
     int m_nBusyTimeoutMs = kDefaultBusyTimeoutMs;
     Clock::time_point m_waitDeadline = Clock::time_point::max();
     Clock::time_point m_busySince;  // when the current wait for a lock began
+    const std::atomic<int32_t>* m_waitCancel = nullptr;
+    std::atomic<int64_t> m_busyWaits{0};
+    std::function<int64_t(int64_t)> m_resolve;
 };

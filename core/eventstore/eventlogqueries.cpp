@@ -131,7 +131,7 @@ bool DeleteEventsOfList(const std::vector<int64_t>& eventIds)
         return true;
     // Each deletion joins the enclosing transaction; a failure of any of
     // them rolls back all four.
-    return ExecuteWithRetry([&](CppSQLite3DB&) {
+    return ExecuteWithRetry([eventIds](CppSQLite3DB&) {
         const bool ok = DeleteEventInfoRows(eventIds) && DeleteExceptionInfoRows(eventIds) &&
                         DeleteFileEventLogRows(eventIds) && DeleteSearchEventLogRows(eventIds);
         return ok ? 0 : 1;

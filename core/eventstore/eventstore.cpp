@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <unordered_map>
 #include <exception>
 #include <climits>
 #include <fcntl.h>
@@ -33,9 +37,23 @@ const char* const kEventTables[] = {"EventInfo", "FileInfo", "SearchEventLog",
 
 using Clock = std::chrono::steady_clock;
 
+// A write handed to the writer.
+struct WriteJob {
+    const EventInsertBody* body = nullptr;  // the caller's, who waits; or `owned`
+    EventInsertBody owned;                  // a copy, for a write nobody waits for
+    const std::atomic<int32_t>* cancel = nullptr;
+    int64_t provisional = 0;  // the row id handed out for it (0: none)
+    bool started = false;
+    bool done = false;
+    bool ok = false;
+    int64_t rowId = 0;
+};
+
 struct EventStore {
-    // The store lock. It guards every field below except the atomics, and
-    // every use of the connection.
+    ~EventStore();
+
+    // The store lock. It guards every field below up to the writer's
+    // fields, except the atomics, and every use of the connection.
     std::recursive_timed_mutex lock;
     CppSQLite3DB db;
     std::u16string path;
@@ -52,12 +70,46 @@ struct EventStore {
     // The bound of the outermost operation.
     Clock::time_point deadline;
     std::chrono::milliseconds retryPause{100};
+    // A refusal (a failure waiting cannot mend): the writes fail at once
+    // with it until recheckAt, or until recheckNow is set.
+    bool refused = false;
+    EventStoreFailure refusal;
+    Clock::time_point recheckAt;
 
+    // The thread inside the store (through Enter), for nested calls.
+    std::atomic<std::thread::id> owner{};
+    std::atomic<std::thread::id> windowThread{};
+    std::atomic<bool> recheckNow{false};
     // Read before the lock is taken, to bound the wait for it.
     std::atomic<int64_t> waitLimitMs{kEventStoreWaitLimit.count()};
+    std::atomic<int> busyTimeoutMs{CppSQLite3DB::kDefaultBusyTimeoutMs};
     // Until then the database is taken as held by another process.
     std::atomic<Clock::rep> busyUntil{0};
+    std::atomic<int64_t> attempts{0};
+
+    // The writer. guards: queue, running, stop, nextProvisional, writer
+    // (started once). Taken alone or inside the store lock, never around it.
+    // The two locks are never held together with the store lock by a
+    // thread that waits on them.
+    std::mutex queueLock;
+    // A job queued or finished, or stop. Made anew with the writer: a child
+    // forked while the parent's writer waited on it would inherit that wait.
+    std::unique_ptr<std::condition_variable> queueChanged = std::make_unique<std::condition_variable>();
+    std::deque<std::shared_ptr<WriteJob>> queue;
+    bool running = false;
+    bool stop = false;
+    int64_t nextProvisional = kProvisionalRowIdBase;
+    // The writer thread of this process (a child forked from it has none:
+    // it starts its own).
+    std::unique_ptr<std::thread> writer;
+    pid_t writerPid = 0;
+
+    // guards: resolved. Innermost of all.
+    std::mutex resolveLock;
+    std::unordered_map<int64_t, int64_t> resolved;  // provisional -> real row id (0: not stored)
 };
+
+int64_t Resolved(EventStore& s, int64_t value);
 
 EventStore& Store()
 {
@@ -266,10 +318,36 @@ bool Lasting(int code)
     case SQLITE_FULL:
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
         return true;
     default:
         return false;
     }
+}
+
+// A failure that waiting cannot mend: the writes after it fail at once for
+// a while (the cause is the user's to remove).
+bool Refusal(const EventStoreFailure& failure)
+{
+    switch (failure.kind) {
+    case EventStoreFailureKind::Full:
+    case EventStoreFailureKind::Damaged:
+    case EventStoreFailureKind::ReadOnly:
+    case EventStoreFailureKind::DiskError:
+    case EventStoreFailureKind::NotOpen:
+        return true;
+    default:
+        return false;
+    }
+}
+
+thread_local const std::atomic<int32_t>* t_cancel = nullptr;
+
+bool Cancelled(const std::atomic<int32_t>* cancel)
+{
+    return cancel && cancel->load() != 0;
 }
 
 EventStoreFailure FailureOf(int code, const std::u16string& detail)
@@ -313,6 +391,19 @@ void Reopen(EventStore& s)
     }
 }
 
+// The outermost operation of the holding thread begins: its bounds for the
+// connection's lock waits, and a lost connection opened again (not while a
+// refusal holds the writes back: the recheck opens it).
+void Begin(EventStore& s, Clock::time_point deadline, const std::atomic<int32_t>* cancel)
+{
+    s.owner = std::this_thread::get_id();
+    s.deadline = deadline;
+    s.db.SetWaitDeadline(deadline);
+    s.db.SetWaitCancel(cancel);
+    if (!s.db.IsOpen() && s.wanted && (!s.refused || Clock::now() >= s.recheckAt))
+        Reopen(s);
+}
+
 // Takes the store lock for one operation, waiting no longer than the
 // operation's bound; false when it did not come free in time. The outermost
 // operation of the holding thread starts the bound of the connection's lock
@@ -320,21 +411,22 @@ void Reopen(EventStore& s)
 bool Enter(EventStore& s)
 {
     const Clock::time_point deadline = OperationDeadline(s, Clock::now());
-    if (!s.lock.try_lock_until(deadline))
+    if (!s.lock.try_lock_until(deadline)) {
+        s.busyUntil = (Clock::now() + kEventStoreBusyBackoff).time_since_epoch().count();
         return false;
-    if (s.depth++ == 0) {
-        s.deadline = deadline;
-        s.db.SetWaitDeadline(deadline);
-        if (!s.db.IsOpen() && s.wanted)
-            Reopen(s);
     }
+    if (s.depth++ == 0)
+        Begin(s, deadline, nullptr);
     return true;
 }
 
 void Leave(EventStore& s)
 {
-    if (--s.depth == 0)
+    if (--s.depth == 0) {
         s.db.ClearWaitDeadline();
+        s.db.SetWaitCancel(nullptr);
+        s.owner = std::thread::id();
+    }
     s.lock.unlock();
 }
 
@@ -402,6 +494,9 @@ void InitEventDatabase()
 void ExitEventDatabase()
 {
     EventStore& s = Store();
+    // What the writer still holds is stored first, within a write's bound.
+    if (!FinishEventStoreWrites(std::chrono::milliseconds(s.busyTimeoutMs.load())))
+        Log(u"closed with writes still queued:", s.path);
     std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.wanted = false;
     try {
@@ -419,6 +514,8 @@ void OpenEventDatabase(const std::u16string& path)
     s.wanted = false;
     s.openFailureTraced = false;
     s.busyUntil = 0;
+    s.refused = false;
+    s.db.SetIntegerResolver([&s](int64_t value) { return Resolved(s, value); });
     // Bounded like any operation: a database locked by another process
     // does not hold the start-up.
     s.db.SetWaitDeadline(OperationDeadline(s, Clock::now()));
@@ -476,26 +573,126 @@ CppSQLite3DB& EventDatabase()
     return Store().db;
 }
 
-bool ExecuteWithRetry(const EventWriteBody& body)
+namespace {
+
+// The outcome of one write run.
+struct Outcome {
+    bool ok = false;
+    int64_t rowId = 0;
+    bool busy = false;  // a write that was not to wait found the store or the database taken
+};
+
+// Takes the store lock for a write: at once (`wait` false) or until the
+// deadline or the cancel flag.
+bool EnterWrite(EventStore& s, bool wait, Clock::time_point lockDeadline, Clock::time_point deadline,
+                const std::atomic<int32_t>* cancel)
 {
-    EventStore& s = Store();
-    if (!Enter(s)) {
-        // Another thread of the program is inside the store, itself waiting
-        // for the database.
-        const EventStoreFailure failure = FailureOf(SQLITE_BUSY, u"the event store stayed busy");
+    if (!wait) {
+        if (!s.lock.try_lock())
+            return false;
+    } else {
+        for (;;) {
+            if (Cancelled(cancel))
+                return false;
+            const Clock::time_point now = Clock::now();
+            if (now >= lockDeadline)
+                return false;
+            if (s.lock.try_lock_for(std::min<Clock::duration>(lockDeadline - now, std::chrono::milliseconds(50))))
+                break;
+        }
+    }
+    if (s.depth++ == 0)
+        Begin(s, deadline, cancel);
+    return true;
+}
+
+// Opens the write's transaction. While another connection holds the
+// database's write lock, a write that waits does not wait inside SQLite
+// with the store lock held: it lets the store go between tries (for as long
+// as the busy timeout allows), so that the reads of other threads (the
+// window's among them) go on meanwhile.
+int BeginWhenFree(EventStore& s, bool wait, const std::atomic<int32_t>* cancel)
+{
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(s.busyTimeoutMs.load());
+    for (;;) {
+        const bool alone = s.depth == 1;  // not inside a read guard of this thread
+        if (wait && alone)
+            s.db.SetWaitDeadline(Clock::now());
+        const int rc = s.db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
+        s.db.SetWaitDeadline(s.deadline);
+        if (!wait || !alone || (rc & 0xff) != SQLITE_BUSY)
+            return rc;
+        if (Cancelled(cancel) || Clock::now() >= until)
+            return rc;
+        // Let go of the store, pause, and take it again.
+        s.depth = 0;
+        s.writeDepth = 0;
+        s.owner = std::thread::id();
+        s.db.ClearWaitDeadline();
+        s.db.SetWaitCancel(nullptr);
+        s.lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        bool taken = false;
+        while (!taken && !Cancelled(cancel) && Clock::now() < until)
+            taken = s.lock.try_lock_for(std::chrono::milliseconds(50));
+        if (!taken)
+            s.lock.lock();  // the caller's frame leaves it; a read holds it only briefly
+        s.depth = 1;
+        s.writeDepth = 1;
+        s.owner = std::this_thread::get_id();
+        s.db.SetWaitDeadline(s.deadline);
+        s.db.SetWaitCancel(cancel);
+        if (!taken || !s.db.IsOpen())
+            return SQLITE_BUSY;
+    }
+}
+
+// Runs one write that is not part of another, on the calling thread: the
+// attempts, the refusal and the report of a failure. A write that is not
+// to wait (the window thread's) returns `busy`, unreported, where it would
+// have waited.
+Outcome RunWrite(EventStore& s, const EventInsertBody& body, const std::atomic<int32_t>* cancel, bool wait)
+{
+    // A write that waits: each wait for the database as long as the busy
+    // timeout allows, and for the store lock (another thread's read or
+    // write) as long too; one that does not: not at all.
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point lockDeadline = start + std::chrono::milliseconds(s.busyTimeoutMs.load());
+    const Clock::time_point deadline = wait ? Clock::time_point::max() : start;
+    auto fail = [&](const EventStoreFailure& failure) {
         Log(u"write failed:", failure.detail);
         RecordEventStoreFailure(failure);
-        return false;
+        return Outcome{};
+    };
+    if (!EnterWrite(s, wait, lockDeadline, deadline, cancel)) {
+        if (!wait)
+            return Outcome{false, 0, true};
+        // Another thread of the program stayed inside the store, or the
+        // write was called off.
+        return fail(FailureOf(SQLITE_BUSY, u"the event store stayed busy"));
     }
     Entered entered{s};
+    WriteFrame frame(s);
     CppSQLite3DB& db = s.db;
 
-    // Part of an enclosing write: that write commits or retries the whole.
-    if (s.writeDepth > 0) {
-        WriteFrame frame(s);
-        return body(db) == SQLITE_OK;
+    if (s.refused) {
+        if (!s.recheckNow.exchange(false) && Clock::now() < s.recheckAt) {
+            // Told already; nothing waits and nothing touches the file.
+            RecordEventStoreFailure(s.refusal);
+            return Outcome{};
+        }
+        // One write tries again; a read-only connection stays read-only
+        // until it is opened afresh.
+        if (s.refusal.kind == EventStoreFailureKind::ReadOnly && db.IsOpen()) {
+            try {
+                db.Close();
+            } catch (const CppSQLite3Exception& e) {
+                Log(u"close failed:", e.ErrorMessage());
+            }
+        }
+        if (!db.IsOpen() && s.wanted)
+            Reopen(s);
     }
-    WriteFrame frame(s);
 
     EventStoreFailure failure;
     bool gaveUp = false;
@@ -511,24 +708,27 @@ bool ExecuteWithRetry(const EventWriteBody& body)
 
     for (int attempt = 1; !gaveUp && attempt <= kWriteAttempts; ++attempt) {
         bool again = true;
+        int64_t rowId = 0;
+        ++s.attempts;
         try {
-            int rc = db.ExecuteDml(u"BEGIN IMMEDIATE TRANSACTION");
+            int rc = BeginWhenFree(s, wait, cancel);
             if (rc == SQLITE_OK)
-                rc = body(db);
+                rc = body(db, rowId);
             if (rc == SQLITE_OK)
                 rc = db.ExecuteDml(u"COMMIT TRANSACTION");
             if (rc == SQLITE_OK) {
                 s.busyUntil = 0;
-                return true;
+                if (s.refused)
+                    Log(u"writes stored again in", s.path);
+                s.refused = false;
+                return Outcome{true, rowId, false};
             }
             failure = FailureOnConnection(db, rc);
             RollBack(db);
-            Log(u"write failed:", CppSQLite3Exception::CodeName(rc));
             again = !Lasting(rc);
         } catch (const CppSQLite3Exception& e) {
             failure = FailureOf(e.ErrorCode(), e.ErrorMessage());
             RollBack(db);
-            Log(u"write failed:", e.ErrorMessage());
             again = Retriable(e.ErrorCode());
         } catch (...) {
             failure = FailureOf(CppSQLite3Exception::kLayerError, u"unexpected exception");
@@ -536,9 +736,14 @@ bool ExecuteWithRetry(const EventWriteBody& body)
             RollBack(db);
             again = false;
         }
-        // Start over on a fresh connection, unless the failure lasts or the
-        // operation's bound would pass before the next attempt could begin.
-        if (!again || Clock::now() + s.retryPause >= s.deadline)
+        if (!wait && failure.kind == EventStoreFailureKind::Busy)
+            return Outcome{false, 0, true};  // the writer waits instead
+        Log(u"write failed:", failure.detail);
+        // Start over on a fresh connection, unless the failure lasts, the
+        // write was called off or its bound would pass before the next
+        // attempt could begin.
+        const bool bounded = s.deadline != Clock::time_point::max();
+        if (!again || Cancelled(cancel) || (bounded && Clock::now() + s.retryPause >= s.deadline))
             break;
         try {
             db.Close();
@@ -554,13 +759,188 @@ bool ExecuteWithRetry(const EventWriteBody& body)
 
     if (failure.kind == EventStoreFailureKind::Busy)
         s.busyUntil = (Clock::now() + kEventStoreBusyBackoff).time_since_epoch().count();
+    if (Refusal(failure) && s.wanted) {
+        if (!s.refused)
+            Log(u"writes refused until the cause is gone:", failure.detail);
+        s.refused = true;
+        s.refusal = failure;
+        s.recheckAt = Clock::now() + kEventStoreRefusalRecheck;
+        s.recheckNow = false;
+    }
     RecordEventStoreFailure(failure);
-    return false;
+    return Outcome{};
+}
+
+void Resolve(EventStore& s, int64_t provisional, int64_t rowId)
+{
+    std::lock_guard<std::mutex> guard(s.resolveLock);
+    s.resolved[provisional] = rowId;
+}
+
+int64_t Resolved(EventStore& s, int64_t value)
+{
+    if (value < kProvisionalRowIdBase)
+        return value;
+    std::lock_guard<std::mutex> guard(s.resolveLock);
+    const auto it = s.resolved.find(value);
+    return it == s.resolved.end() ? 0 : it->second;
+}
+
+void WriterLoop(EventStore& s)
+{
+    std::unique_lock<std::mutex> lk(s.queueLock);
+    for (;;) {
+        s.queueChanged->wait(lk, [&] { return s.stop || !s.queue.empty(); });
+        if (s.queue.empty())
+            return;  // stopped, and nothing is left
+        const std::shared_ptr<WriteJob> job = s.queue.front();
+        s.queue.pop_front();
+        job->started = true;
+        s.running = true;
+        lk.unlock();
+        Outcome outcome;
+        try {
+            outcome = RunWrite(s, *job->body, job->cancel, true);
+        } catch (...) {
+            LogCurrentException(u"write failed:");
+        }
+        if (job->provisional)
+            Resolve(s, job->provisional, outcome.ok ? outcome.rowId : 0);
+        lk.lock();
+        job->ok = outcome.ok;
+        job->rowId = outcome.rowId;
+        job->done = true;
+        s.running = false;
+        s.queueChanged->notify_all();
+    }
+}
+
+// Queues a job for the writer (started on first use). Called with the
+// queue lock held.
+void Queue(EventStore& s, const std::shared_ptr<WriteJob>& job)
+{
+    if (!s.writer || s.writerPid != getpid()) {
+        if (s.writer) {
+            // The parent's thread, which this process lacks, and its wait.
+            (void)s.writer.release();
+            (void)s.queueChanged.release();
+            s.queueChanged = std::make_unique<std::condition_variable>();
+        }
+        s.running = false;
+        s.writer = std::make_unique<std::thread>([&s] { WriterLoop(s); });
+        s.writerPid = getpid();
+    }
+    s.queue.push_back(job);
+    s.queueChanged->notify_all();
+}
+
+// Every write that is not part of another comes here.
+Outcome Submit(const EventInsertBody& body)
+{
+    EventStore& s = Store();
+    const std::thread::id self = std::this_thread::get_id();
+    if (s.owner.load() == self) {
+        // This thread is inside the store already.
+        if (s.writeDepth > 0) {
+            // Part of an enclosing write: that write commits or retries the whole.
+            WriteFrame frame(s);
+            int64_t rowId = 0;
+            const bool ok = body(s.db, rowId) == SQLITE_OK;
+            return Outcome{ok, ok ? rowId : 0, false};
+        }
+        return RunWrite(s, body, t_cancel, true);  // under its own read guard
+    }
+    auto job = std::make_shared<WriteJob>();
+    if (self == s.windowThread.load()) {
+        bool idle;
+        {
+            std::lock_guard<std::mutex> guard(s.queueLock);
+            idle = s.queue.empty() && !s.running;
+        }
+        if (idle) {
+            // Nothing queued before it: stored now when nothing needs waiting for.
+            const Outcome now = RunWrite(s, body, nullptr, false);
+            if (!now.busy)
+                return now;
+        }
+        job->owned = body;
+        job->body = &job->owned;
+        std::lock_guard<std::mutex> guard(s.queueLock);
+        job->provisional = s.nextProvisional++;
+        Queue(s, job);
+        return Outcome{true, job->provisional, false};
+    }
+    job->body = &body;
+    job->cancel = t_cancel;
+    std::unique_lock<std::mutex> lk(s.queueLock);
+    Queue(s, job);
+    while (!job->done) {
+        s.queueChanged->wait_for(lk, std::chrono::milliseconds(50));
+        if (!job->started && !job->done && Cancelled(job->cancel)) {
+            // Called off before its turn: the writes ahead of it may wait on.
+            s.queue.erase(std::find(s.queue.begin(), s.queue.end(), job));
+            lk.unlock();
+            const EventStoreFailure failure =
+                FailureOf(SQLITE_BUSY, u"the write was called off while the store was busy");
+            Log(u"write failed:", failure.detail);
+            RecordEventStoreFailure(failure);
+            return Outcome{};
+        }
+    }
+    return Outcome{job->ok, job->rowId, false};
+}
+
+}  // namespace
+
+EventStore::~EventStore()
+{
+    {
+        std::lock_guard<std::mutex> guard(queueLock);
+        stop = true;
+        queueChanged->notify_all();
+    }
+    if (writer && writerPid == getpid())
+        writer->join();
+    else
+        (void)writer.release();
+}
+
+void SetEventStoreWindowThread(std::thread::id id)
+{
+    Store().windowThread = id;
+}
+
+bool FinishEventStoreWrites(std::chrono::milliseconds bound)
+{
+    EventStore& s = Store();
+    std::unique_lock<std::mutex> lk(s.queueLock);
+    return s.queueChanged->wait_for(lk, bound, [&] { return s.queue.empty() && !s.running; });
+}
+
+EventStoreCancelScope::EventStoreCancelScope(const std::atomic<int32_t>* cancel) : previous_(t_cancel)
+{
+    t_cancel = cancel;
+}
+
+EventStoreCancelScope::~EventStoreCancelScope()
+{
+    t_cancel = previous_;
+}
+
+bool ExecuteWithRetry(const EventWriteBody& body)
+{
+    return Submit([body](CppSQLite3DB& db, int64_t&) { return body(db); }).ok;
+}
+
+int64_t InsertWithRetry(const EventInsertBody& body)
+{
+    const Outcome outcome = Submit(body);
+    return outcome.ok ? outcome.rowId : 0;
 }
 
 bool ExecuteWithRetry(const std::u16string& statement, const SqlParams& params)
 {
-    return ExecuteWithRetry([&](CppSQLite3DB& db) { return db.ExecuteDml(statement, params); });
+    return ExecuteWithRetry([statement, params](CppSQLite3DB& db) { return db.ExecuteDml(statement, params); });
 }
 
 int64_t ReadEventRows(const std::u16string& statement, const SqlParams& params,
@@ -633,6 +1013,7 @@ void SetEventStoreBusyTimeout(int milliseconds)
     EventStore& s = Store();
     std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
     s.db.SetBusyTimeout(milliseconds);
+    s.busyTimeoutMs = milliseconds;
 }
 
 void SetEventStoreRetryPause(std::chrono::milliseconds pause)
@@ -645,6 +1026,14 @@ void SetEventStoreRetryPause(std::chrono::milliseconds pause)
 void SetEventStoreWaitLimit(std::chrono::milliseconds limit)
 {
     Store().waitLimitMs = limit.count();
+}
+
+EventStoreCounters EventStoreCountersNow()
+{
+    EventStore& s = Store();
+    std::lock_guard<std::mutex> guard(s.queueLock);
+    return EventStoreCounters{s.attempts.load(), s.db.BusyWaits(),
+                              static_cast<int64_t>(s.queue.size()) + (s.running ? 1 : 0)};
 }
 
 // ---------------------------------------------------------------------------
@@ -703,6 +1092,8 @@ void RecordEventStoreFailure(const EventStoreFailure& failure)
 
 EventStoreFailureWatch::EventStoreFailureWatch(Notify notify) : notify_(std::move(notify))
 {
+    // A new piece of work: a refused database is tried again.
+    Store().recheckNow = true;
     std::lock_guard<std::mutex> guard(WatchLock());
     Watches().push_back(this);
 }
@@ -716,6 +1107,7 @@ EventStoreFailureWatch::~EventStoreFailureWatch()
 
 void EventStoreFailureWatch::Reset()
 {
+    Store().recheckNow = true;
     std::lock_guard<std::mutex> guard(WatchLock());
     failed_ = 0;
     first_.reset();

@@ -14,26 +14,49 @@
 // the row reader for each row; failures throw CppSQLite3Exception to the
 // caller with the lock released and the statement finalized.
 //
-// Waiting: no operation waits without bound. An operation (a write with all
-// its attempts, or a read) gives up once kEventStoreWaitLimit has passed
-// since it began, whether it was waiting for the store lock (another thread
-// of the program inside the store) or for the database (another process
-// holding its lock). While another process keeps the database locked, the
-// operations that follow a write that gave up wait only kEventStoreBusyProbe
-// each, so a window that writes once per document is not held for the full
-// bound every time.
+// Waiting. A write waits for a database that another process keeps locked
+// as long as the connection's busy timeout (CppSQLite3DB::kDefaultBusyTimeoutMs,
+// a minute) allows each of its statements, over up to three attempts, and
+// for the store lock as long: no write is dropped for a shorter wait. A thread may end the waits of its
+// writes at once through an EventStoreCancelScope (a search's Stop).
+//
+// The writer: every write that is not part of another runs on the store's
+// one writer thread, in the order the writes were made. A thread other than
+// the window thread waits for its write's outcome. The window thread never
+// waits: its write is tried at once when the writer is idle and nothing
+// holds the store or the database, and otherwise handed to the writer,
+// which stores it later in its turn (its failure reaches the failure
+// watches); the call returns at once. An insertion handed over returns a
+// provisional row id (kProvisionalRowIdBase and above), which every later
+// statement of the store, write or read, binds as the row's real id once the
+// writer has stored it (0 when it was not stored).
+//
+// Reads are bounded: a read waits for the store lock and for a locked
+// database no longer than kEventStoreWaitLimit; after a read or write gave
+// up on a busy database, reads wait only kEventStoreBusyProbe for a while.
+//
+// Refusals: a failure that waiting cannot mend (a read-only file or folder,
+// no permission, a full disk, a damaged file, a database that cannot be
+// opened, a disk error after every attempt) is remembered. Until
+// kEventStoreRefusalRecheck has passed, or until a failure watch is made or
+// reset (a new search or action begins), the writes that follow fail at
+// once with that reason, without touching the database; then one write
+// tries the database again (on a fresh connection, for a read-only one), and
+// the writes go on as normal once it is stored.
 //
 // A lost connection (a reopen between attempts that failed: a full disk, a
 // file moved away) is opened again by the next operation that needs it, as
 // long as the store was opened and not closed since.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "core/eventstore/CppSQLite3.h"
 
@@ -54,14 +77,38 @@ bool CopyTemplateDatabase(const std::u16string& templatePath, const std::u16stri
 void InitEventDatabase();
 void ExitEventDatabase();
 
-// The longest one operation of the store waits in all, for the store lock
-// and for a database that another connection keeps locked.
+// The longest a read (or the opening) waits in all, for the store lock and
+// for a database that another connection keeps locked.
 constexpr std::chrono::milliseconds kEventStoreWaitLimit{2000};
-// The wait of each operation while the database is known to be held by
-// another process (after a write gave up on it, until a write is stored or
+// The wait of each read while the database is known to be held by another
+// process (after an operation gave up on it, until a write is stored or
 // kEventStoreBusyBackoff has passed).
 constexpr std::chrono::milliseconds kEventStoreBusyProbe{100};
 constexpr std::chrono::milliseconds kEventStoreBusyBackoff{10000};
+// How long writes fail at once after a refusal before one tries again.
+constexpr std::chrono::milliseconds kEventStoreRefusalRecheck{5000};
+// Row ids handed out for insertions of the window thread not yet stored.
+constexpr int64_t kProvisionalRowIdBase = int64_t{1} << 62;
+
+// Marks the calling thread as the window thread (the one that must never
+// wait on the store); an empty id marks none. Tests and tools leave it unset.
+void SetEventStoreWindowThread(std::thread::id id);
+// Waits until the writer has run every write handed to it, at most `bound`;
+// true when none is left.
+bool FinishEventStoreWrites(std::chrono::milliseconds bound);
+
+// While one lives on a thread, that thread's writes stop waiting (for the
+// store lock or the database) once the flag is non-zero, and fail as busy.
+class EventStoreCancelScope {
+public:
+    explicit EventStoreCancelScope(const std::atomic<int32_t>* cancel);
+    ~EventStoreCancelScope();
+    EventStoreCancelScope(const EventStoreCancelScope&) = delete;
+    EventStoreCancelScope& operator=(const EventStoreCancelScope&) = delete;
+
+private:
+    const std::atomic<int32_t>* previous_;
+};
 
 // Stores the path, opens the connection and gives a database that lacks the
 // event tables its tables. Throws CppSQLite3Exception when the file cannot be
@@ -97,24 +144,32 @@ public:
 // One logical write: runs its statements on the connection and returns 0
 // when all of them ran, or the SQLite result code of the first failure. It
 // may throw CppSQLite3Exception. It may run more than once (on a retry), so
-// it must not keep state from an earlier run.
+// it must not keep state from an earlier run. A write of the window thread
+// may run after the call returned: its body must own everything it uses
+// (capture by value).
 using EventWriteBody = std::function<int(CppSQLite3DB&)>;
+// An insertion: a write body that also sets the id of the row it inserted.
+using EventInsertBody = std::function<int(CppSQLite3DB&, int64_t& rowId)>;
 
-// The executor: takes the store lock, then runs the body as one transaction
-// with up to three attempts. After a failed attempt the transaction is rolled
-// back, the connection is closed, the thread pauses (100 ms) and the stored
-// path is opened again. A statement that cannot be prepared ends the write at
-// once (it would fail the same way again), and so does a failure that no
-// reopening mends: a full disk (SQLITE_FULL) or a damaged database
-// (SQLITE_CORRUPT, SQLITE_NOTADB); the connection is kept then, so the next
-// write succeeds as soon as space is freed. No attempt starts after the
-// operation's bound (kEventStoreWaitLimit) has passed. True when the
-// transaction was committed; otherwise the failure is recorded for the
-// failure watches. Called inside another body, it runs the body as part of
-// that transaction (the enclosing write commits or fails the whole).
+// The executor: runs the body as one transaction on the writer (see above),
+// with up to three attempts. After a failed attempt the transaction is
+// rolled back, the connection is closed, the thread pauses (100 ms) and the
+// stored path is opened again. A busy database is waited for inside each
+// statement (up to the busy timeout each); a statement
+// that cannot be prepared ends the write at once (it would fail the same
+// way again), and so does a refusal (see above); the connection is kept
+// then (a full disk: closing it would let the last connection's clean-up
+// remove the shared-memory index, which a full disk cannot give back). True
+// when the transaction was committed, or, on the window thread, handed to
+// the writer; otherwise the failure is recorded for the failure watches.
+// Called inside another body, it runs the body as part of that transaction
+// (the enclosing write commits or fails the whole).
 bool ExecuteWithRetry(const EventWriteBody& body);
 // One statement with its values as one transaction.
 bool ExecuteWithRetry(const std::u16string& statement, const SqlParams& params = SqlParams());
+// The same for an insertion: the new row id (a provisional one when handed
+// to the writer), or 0 when nothing was written.
+int64_t InsertWithRetry(const EventInsertBody& body);
 
 // The read shape. Returns the number of rows read.
 int64_t ReadEventRows(const std::u16string& statement, const SqlParams& params,
@@ -158,7 +213,8 @@ std::u16string EventStoreFailureText(const EventStoreFailure& failure);
 //
 // `notify`, when given, is called for the first failure of each span (once
 // after construction, once after each Reset), on the thread whose write
-// failed, possibly while that thread holds the store lock. It must only
+// failed (the writer, mostly), possibly while that thread holds the store
+// lock. It must only
 // hand the news on (post a message to a window); it must not use the store,
 // block, or create or destroy a watch.
 //
@@ -174,7 +230,8 @@ public:
     EventStoreFailureWatch(const EventStoreFailureWatch&) = delete;
     EventStoreFailureWatch& operator=(const EventStoreFailureWatch&) = delete;
 
-    // Starts a new span: the failures seen so far are forgotten.
+    // Starts a new span: the failures seen so far are forgotten. Like the
+    // construction, it lets the next write try a refused database again.
     void Reset();
     // Writes not stored in this span.
     int FailedWrites() const;
@@ -196,9 +253,19 @@ private:
 // calls it; so may an operation that failed before reaching it).
 void RecordEventStoreFailure(const EventStoreFailure& failure);
 
-// Settings for tests: the busy timeout of the connection (60000 ms
-// normally), the executor's pause between attempts (100 ms normally) and the
-// bound of one operation (kEventStoreWaitLimit normally).
+// Settings for tests: the busy timeout of the connection and the bound of a
+// write's waits (60000 ms normally), the executor's pause between attempts
+// (100 ms normally) and the bound of a read (kEventStoreWaitLimit normally).
 void SetEventStoreBusyTimeout(int milliseconds);
 void SetEventStoreRetryPause(std::chrono::milliseconds pause);
 void SetEventStoreWaitLimit(std::chrono::milliseconds limit);
+
+// Counts for tests: the write attempts that reached the database (a BEGIN
+// issued) and the waits for a locked database (busy handler calls), since
+// the process started, and the writer's queue now.
+struct EventStoreCounters {
+    int64_t attempts = 0;
+    int64_t busyWaits = 0;
+    int64_t pending = 0;  // writes handed to the writer and not finished
+};
+EventStoreCounters EventStoreCountersNow();

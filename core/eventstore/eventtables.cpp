@@ -74,7 +74,7 @@ bool DeleteRowsOfEvents(const char16_t* table, const std::vector<int64_t>& ids)
 {
     if (ids.empty())
         return true;
-    return ExecuteWithRetry([&](CppSQLite3DB& db) { return DeleteByEventIds(db, table, ids); });
+    return ExecuteWithRetry([table, ids](CppSQLite3DB& db) { return DeleteByEventIds(db, table, ids); });
 }
 
 std::vector<int64_t> SelectEventIds(CppSQLite3DB& db, const std::u16string& sql, const SqlParams& params)
@@ -133,14 +133,12 @@ int64_t AddEvent(int32_t type)
     const std::u16string time = TwoDigits(now.hour) + TwoDigits(now.minute) + TwoDigits(now.second);
     const SqlParams params{int64_t{now.year}, int64_t{now.month}, int64_t{now.day}, time, int64_t{type},
                            plat::UserName()};
-    int64_t id = 0;
-    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return InsertWithRetry([params](CppSQLite3DB& db, int64_t& id) {
         const int rc = db.ExecuteDml(
             u"INSERT INTO EventInfo (Year, Month, Day, Time, Type, User) values (?, ?, ?, ?, ?, ?)", params);
         id = rc == 0 ? db.LastInsertRowId() : 0;
         return rc;
     });
-    return ok ? id : 0;
 }
 
 int64_t AddFileInfoRow(const PersonalInfoCounts& counts, const SearchFileInfo& record)
@@ -148,8 +146,7 @@ int64_t AddFileInfoRow(const PersonalInfoCounts& counts, const SearchFileInfo& r
     SqlParams params{record.documentKey.Text(), std::u16string(record.Folder()), std::u16string(record.FileName())};
     for (int k = 0; k < kPersonalInfoKindCount; ++k)
         params.emplace_back(int64_t{counts[k]});
-    int64_t id = 0;
-    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return InsertWithRetry([params](CppSQLite3DB& db, int64_t& id) {
         const int rc = db.ExecuteDml(
             u"INSERT INTO FileInfo (Hash, Path, Name, ID, Account, CreditCard, PhoneNumber, Address, EMail, "
             u"IPAddress) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
@@ -157,7 +154,6 @@ int64_t AddFileInfoRow(const PersonalInfoCounts& counts, const SearchFileInfo& r
         id = rc == 0 ? db.LastInsertRowId() : 0;
         return rc;
     });
-    return ok ? id : 0;
 }
 
 bool AddPersonalInfo(int64_t fileIndex, const std::vector<PersonalInfoHit>& hits)
@@ -172,7 +168,7 @@ bool AddPersonalInfo(int64_t fileIndex, const std::vector<PersonalInfoHit>& hits
         const int kind = static_cast<int>(hit.kind);
         rows.push_back(SqlParams{fileIndex, int64_t{kind}, MaskPersonalInfo(kind, hit.text)});
     }
-    return ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return ExecuteWithRetry([rows](CppSQLite3DB& db) {
         for (const auto& params : rows) {
             const int rc = db.ExecuteDml(u"INSERT INTO PersonalInfo (FileIndex, Type, Data) values (?, ?, ?)", params);
             if (rc != 0)
@@ -194,9 +190,7 @@ int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileIn
         const int kind = static_cast<int>(hit.kind);
         rows.push_back(SqlParams{int64_t{0}, int64_t{kind}, MaskPersonalInfo(kind, hit.text)});
     }
-    int64_t id = 0;
-    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
-        id = 0;
+    return InsertWithRetry([params, rows](CppSQLite3DB& db, int64_t& id) {
         int rc = db.ExecuteDml(
             u"INSERT INTO FileInfo (Hash, Path, Name, ID, Account, CreditCard, PhoneNumber, Address, EMail, "
             u"IPAddress) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
@@ -204,16 +198,16 @@ int64_t AddFileInfoWithHits(const PersonalInfoCounts& counts, const SearchFileIn
         if (rc != 0)
             return rc;
         const int64_t row = db.LastInsertRowId();
-        for (auto& hit : rows) {
-            hit[0] = row;
-            rc = db.ExecuteDml(u"INSERT INTO PersonalInfo (FileIndex, Type, Data) values (?, ?, ?)", hit);
+        for (const auto& hit : rows) {
+            SqlParams values = hit;
+            values[0] = row;
+            rc = db.ExecuteDml(u"INSERT INTO PersonalInfo (FileIndex, Type, Data) values (?, ?, ?)", values);
             if (rc != 0)
                 return rc;
         }
         id = row;
         return 0;
     });
-    return ok ? id : 0;
 }
 
 bool AddSearchEventLog(int64_t eventId, const PersonalInfoCounts& counts, const DocumentKindCounts& kinds)
@@ -239,19 +233,18 @@ int64_t AddEventWithFiles(int32_t type, const std::vector<int64_t>& fileIndexes)
     const std::u16string time = TwoDigits(now.hour) + TwoDigits(now.minute) + TwoDigits(now.second);
     const SqlParams params{int64_t{now.year}, int64_t{now.month}, int64_t{now.day}, time, int64_t{type},
                            plat::UserName()};
-    int64_t id = 0;
-    const bool ok = ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return InsertWithRetry([params, fileIndexes](CppSQLite3DB& db, int64_t& id) {
         int rc = db.ExecuteDml(
             u"INSERT INTO EventInfo (Year, Month, Day, Time, Type, User) values (?, ?, ?, ?, ?, ?)", params);
         if (rc != 0) return rc;
-        id = db.LastInsertRowId();
+        const int64_t row = db.LastInsertRowId();
         for (int64_t fileIndex : fileIndexes) {
-            rc = db.ExecuteDml(u"INSERT INTO FileEventLog (EventID, FileIndex) values (?, ?)", {id, fileIndex});
+            rc = db.ExecuteDml(u"INSERT INTO FileEventLog (EventID, FileIndex) values (?, ?)", {row, fileIndex});
             if (rc != 0) return rc;
         }
+        id = row;
         return 0;
     });
-    return ok ? id : 0;
 }
 
 bool AddExceptionInfo(int64_t fileIndex, int64_t eventId)
@@ -271,7 +264,7 @@ bool ClearFileInfoHash(int64_t fileIndex)
 
 bool ReleaseException(int64_t fileIndex)
 {
-    return ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return ExecuteWithRetry([fileIndex](CppSQLite3DB& db) {
         const int rc = db.ExecuteDml(u"DELETE FROM ExceptionInfo where FileIndex = ?", {fileIndex});
         if (rc != 0)
             return rc;
@@ -336,7 +329,7 @@ bool PurgeOldEventsAt(int daysToKeep, const EventDate& today)
     const EventDate cutoff = DateMinusDays(daysToKeep, today);
     const SqlParams params{int64_t{cutoff.year}, int64_t{cutoff.year}, int64_t{cutoff.month},
                            int64_t{cutoff.month}, int64_t{cutoff.day}};
-    return ExecuteWithRetry([&](CppSQLite3DB& db) {
+    return ExecuteWithRetry([params](CppSQLite3DB& db) {
         const std::vector<int64_t> ids =
             SelectEventIds(db,
                            u"SELECT EventID From EventInfo WHERE Year < ? OR (Year = ? AND (Month < ? OR "

@@ -980,6 +980,8 @@ TEST_F(StoreFailureSearchTest, AFullDamagedOrLockedStoreIsToldOnceAndTheRowsStay
         if (c.fault == Fault::Locked) {
             holder = std::make_unique<RawDb>(dbPath_);
             ASSERT_EQ(0, holder->Exec("BEGIN EXCLUSIVE; INSERT INTO EventInfo (Type) VALUES (99);"));
+            // Held longer than the store waits (made short here).
+            SetEventStoreBusyTimeout(200);
         }
         {
             CAllSearchDlg dlg;
@@ -1007,6 +1009,7 @@ TEST_F(StoreFailureSearchTest, AFullDamagedOrLockedStoreIsToldOnceAndTheRowsStay
             EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), 3);
         }
         holder.reset();
+        SetEventStoreBusyTimeout(CppSQLite3DB::kDefaultBusyTimeoutMs);
     }
 }
 

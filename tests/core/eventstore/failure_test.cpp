@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -119,8 +120,10 @@ TEST(EventStoreFailureTextTest, EveryKindSaysWhyInTheProgramsLanguage)
 }
 
 // ---------------------------------------------------------------------------
-// A database held by another connection: every call returns within the
-// bound, with the program's own busy timeout (a minute per statement).
+// A database held by another connection, with the program's own busy
+// timeout (a minute): writes wait for it as long as that allows, a stop
+// ends the wait at once, the window thread never waits, and reads stay
+// bounded.
 
 class LockedStoreTest : public EventStoreTest {
 protected:
@@ -129,116 +132,166 @@ protected:
         EventStoreTest::SetUp();
         SetEventStoreBusyTimeout(CppSQLite3DB::kDefaultBusyTimeoutMs);
     }
-    // The longest a call may take: the bound and some scheduling slack.
-    static constexpr auto kBound = kEventStoreWaitLimit + 500ms;
+    void TearDown() override
+    {
+        SetEventStoreWindowThread(std::thread::id());
+        EXPECT_TRUE(FinishEventStoreWrites(kNeverHangs));
+        EventStoreTest::TearDown();
+    }
+    // Far below the busy timeout, far above any machine's scheduling: a
+    // call that takes this long waited for what it must not wait for.
+    static constexpr auto kNeverHangs = 20s;
+
+    // Runs the call on a thread of its own; false when it did not return
+    // within kNeverHangs (the thread is then left to finish).
+    static bool Returns(std::function<void()> call)
+    {
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> returned = done->get_future();
+        std::thread([call = std::move(call), done] {
+            call();
+            done->set_value();
+        }).detach();
+        return returned.wait_for(kNeverHangs) == std::future_status::ready;
+    }
 };
 
-TEST_F(LockedStoreTest, CallsGiveUpWithinTheBoundAndTheStoreWritesOnceTheLockIsGone)
+TEST_F(LockedStoreTest, WriteOffTheWindowThreadWaitsForALockHeldLongerThanTheReadBoundAndLands)
 {
     ASSERT_GT(AddEvent(EVENT_ALL_SEARCH_START), 0);
     EventStoreFailureWatch watch;
-    // Another process's write lock, kept far longer than any bound (the
-    // holder lets go after 6 s, so a call that waits for it shows).
+    // Another process keeps its write lock for 3 s, longer than any read
+    // waits (kEventStoreWaitLimit); the writes must outlast it.
     RawDb other(dbPath());
     ASSERT_EQ(0, other.Exec("BEGIN IMMEDIATE"));
+    std::atomic<bool> released{false};
     std::thread release([&] {
-        std::this_thread::sleep_for(6s);
+        std::this_thread::sleep_for(3s);
+        released = true;
         other.Exec("COMMIT");
     });
-
+    const int64_t waitsBefore = EventStoreCountersNow().busyWaits;
     const struct {
         const char* what;
         std::function<bool()> call;  // true when it was stored
     } calls[] = {
+        {"document with hits", [] { return AddFileInfoWithHits(PersonalInfoCounts{0, 0, 0, 3}, Document(1), Hits(3)) > 0; }},
         {"event", [] { return AddEvent(EVENT_ALL_SEARCH_COMPLETE) > 0; }},
-        {"document with hits", [] { return AddFileInfoWithHits(PersonalInfoCounts{0, 0, 0, 1}, Document(1), Hits(3)) > 0; }},
-        {"search totals", [] { return AddSearchEventLog(1, PersonalInfoCounts{}, DocumentKindCounts{}); }},
         {"action end", [] { return AddEventWithFiles(EVENT_ENCRYPT_AES256_COMPLETE, {1, 2}) > 0; }},
     };
     for (const auto& c : calls) {
         SCOPED_TRACE(c.what);
-        const auto start = Clock::now();
-        EXPECT_FALSE(c.call());
-        EXPECT_LT(Clock::now() - start, kBound);
+        EXPECT_TRUE(c.call());
     }
-    // The first gave up after the full bound; those after it only probe.
-    EventStoreFailure first;
-    EXPECT_TRUE(watch.TakeNotice(first));
-    EXPECT_EQ(EventStoreFailureKind::Busy, first.kind);
-    EXPECT_EQ(4, watch.FailedWrites());
-
+    EXPECT_TRUE(released);  // the first one waited for the lock, and was not dropped
+    EXPECT_GT(EventStoreCountersNow().busyWaits, waitsBefore);
+    EXPECT_EQ(0, watch.FailedWrites());
     release.join();
-    EXPECT_GT(AddEvent(EVENT_ALL_SEARCH_COMPLETE), 0);
     RawDb check(dbPath());
-    EXPECT_EQ(2, check.Int("SELECT count(*) FROM EventInfo"));
+    EXPECT_EQ(3, check.Int("SELECT count(*) FROM EventInfo"));
+    EXPECT_EQ(3, check.Int("SELECT count(*) FROM PersonalInfo"));
 }
 
-TEST_F(LockedStoreTest, LaterWritesOnlyProbeWhileTheDatabaseStaysLocked)
+TEST_F(LockedStoreTest, AStopEndsTheWaitAtOnce)
 {
+    ASSERT_GT(AddEvent(EVENT_ALL_SEARCH_START), 0);
+    // Held for the whole test: only the stop can end the waits.
     RawDb other(dbPath());
     ASSERT_EQ(0, other.Exec("BEGIN IMMEDIATE"));
-    std::thread release([&] {
-        std::this_thread::sleep_for(5s);
-        other.Exec("COMMIT");
-    });
-    EXPECT_EQ(0, AddEvent(EVENT_ADD_EXCEPTION_START));
-    // A window that writes once per document is held a moment each time,
-    // not the full bound.
-    const auto start = Clock::now();
-    for (int i = 0; i < 10; ++i)
-        EXPECT_FALSE(AddExceptionInfo(i + 1, 1));
-    EXPECT_LT(Clock::now() - start, 10 * (kEventStoreBusyProbe + 100ms));
-    release.join();
-    // The first write after the lock is gone is stored at once.
-    EXPECT_TRUE(AddExceptionInfo(20, 1));
-    EXPECT_TRUE(AddExceptionInfo(21, 1));
+    // Waiting for the database itself, or queued behind a write of the
+    // window thread that waits for it.
+    for (const bool behindWindowWrite : {false, true}) {
+        SCOPED_TRACE(behindWindowWrite ? "queued behind a window write" : "waiting for the database");
+        if (behindWindowWrite) {
+            SetEventStoreWindowThread(std::this_thread::get_id());
+            EXPECT_GE(AddEvent(EVENT_USER_SEARCH_START), kProvisionalRowIdBase);
+            SetEventStoreWindowThread(std::thread::id());
+        }
+        EventStoreFailureWatch watch;
+        std::atomic<int32_t> stop{0};
+        std::atomic<bool> waiting{false};
+        std::atomic<int64_t> stored{-1};
+        const int64_t pendingBefore = EventStoreCountersNow().pending;
+        std::thread analysis([&] {
+            EventStoreCancelScope scope(&stop);
+            waiting = true;
+            stored = AddFileInfoWithHits(PersonalInfoCounts{1}, Document(2), Hits(1));
+        });
+        // The write is with the writer (queued or waiting) before the stop.
+        while (EventStoreCountersNow().pending <= pendingBefore && stored == -1)
+            std::this_thread::yield();
+        stop = 1;
+        EXPECT_TRUE(Returns([&] { analysis.join(); }));
+        EXPECT_EQ(0, stored.load());
+        EXPECT_EQ(1, watch.FailedWrites());
+        ASSERT_TRUE(watch.FirstFailure().has_value());
+        EXPECT_EQ(EventStoreFailureKind::Busy, watch.FirstFailure()->kind);
+    }
+    ASSERT_EQ(0, other.Exec("COMMIT"));
+    // The window's write, which nobody called off, is stored once the lock is gone.
+    ASSERT_TRUE(FinishEventStoreWrites(kNeverHangs));
+    RawDb check(dbPath());
+    EXPECT_EQ(2, check.Int("SELECT count(*) FROM EventInfo"));
+    EXPECT_EQ(0, check.Int("SELECT count(*) FROM FileInfo"));
 }
 
-TEST_F(LockedStoreTest, AnotherThreadInsideTheStoreHoldsTheCallsNoLongerThanTheBound)
+TEST_F(LockedStoreTest, WindowThreadWritesGoThroughTheWriterInOrderWhileReadsGoOn)
 {
-    // The analysis thread stays inside the store (here: a write whose body
-    // takes 4 s); the window thread's calls give up within their bound
-    // instead of waiting for the other's whole operation.
-    ASSERT_GT(AddEvent(EVENT_ALL_SEARCH_START), 0);
-    SetEventStoreWaitLimit(1000ms);
-    std::atomic<bool> inside{false};
-    std::thread analysis([&] {
-        ExecuteWithRetry([&](CppSQLite3DB&) {
-            inside = true;
-            std::this_thread::sleep_for(4s);
-            return SQLITE_OK;
-        });
-    });
-    while (!inside)
-        std::this_thread::yield();
-    EventStoreFailureWatch watch;
-    const struct {
-        const char* what;
-        std::function<bool()> call;  // true when it went through
-    } calls[] = {
-        {"write", [] { return AddEvent(EVENT_USER_SEARCH_CANCEL) > 0; }},
-        {"read",
-         [] {
-             std::vector<std::u16string> keys;
-             try {
-                 LoadExceptionHashes(keys);
-                 return true;
-             } catch (const CppSQLite3Exception& e) {
-                 EXPECT_EQ(SQLITE_BUSY, e.ErrorCode());
-                 return false;
-             }
-         }},
-    };
-    for (const auto& c : calls) {
-        SCOPED_TRACE(c.what);
-        const auto start = Clock::now();
-        EXPECT_FALSE(c.call());
-        EXPECT_LT(Clock::now() - start, 1000ms + 500ms);
+    // Every row in the order it was stored.
+    {
+        RawDb raw(dbPath());
+        ASSERT_EQ(0, raw.Exec("CREATE TABLE Seq (n INTEGER PRIMARY KEY, what TEXT);"
+                              "CREATE TRIGGER SeqEvent AFTER INSERT ON EventInfo BEGIN "
+                              "INSERT INTO Seq (what) VALUES ('event ' || new.Type); END;"
+                              "CREATE TRIGGER SeqFile AFTER INSERT ON FileInfo BEGIN "
+                              "INSERT INTO Seq (what) VALUES ('file ' || new.Name); END;"
+                              "CREATE TRIGGER SeqLog AFTER INSERT ON SearchEventLog BEGIN "
+                              "INSERT INTO Seq (what) VALUES ('totals ' || new.ID); END;"));
     }
-    EXPECT_EQ(1, watch.FailedWrites());  // reads throw; only the write is counted
+    EventStoreFailureWatch watch;
+    RawDb other(dbPath());
+    ASSERT_EQ(0, other.Exec("BEGIN IMMEDIATE"));
+    SetEventStoreWindowThread(std::this_thread::get_id());
+
+    // The search starts: the window's start event cannot be stored now and
+    // is handed over; the window gets a provisional id at once.
+    const int64_t start = AddEvent(EVENT_USER_SEARCH_START);
+    EXPECT_GE(start, kProvisionalRowIdBase);
+    // The analysis thread stores its document after it, waiting.
+    std::thread analysis([] { EXPECT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, Document(0), Hits(1)), 0); });
+    while (EventStoreCountersNow().pending < 2)
+        std::this_thread::yield();
+    // A read of the window thread meanwhile is served: the writer lets go
+    // of the store between its tries.
+    EXPECT_TRUE(Returns([] {
+        std::vector<std::u16string> keys;
+        EXPECT_NO_THROW(LoadExceptionHashes(keys));
+    }));
+    // The search ends before the documents are stored: its end event and
+    // totals go after them, the totals under the end event's real id.
+    const int64_t end = AddEvent(EVENT_USER_SEARCH_COMPLETE);
+    EXPECT_GE(end, kProvisionalRowIdBase);
+    EXPECT_TRUE(AddSearchEventLog(end, PersonalInfoCounts{3}, DocumentKindCounts{3}));
+
+    ASSERT_EQ(0, other.Exec("COMMIT"));
+    ASSERT_TRUE(FinishEventStoreWrites(kNeverHangs));
     analysis.join();
-    SetEventStoreWaitLimit(kEventStoreWaitLimit);
-    EXPECT_GT(AddEvent(EVENT_USER_SEARCH_CANCEL), 0);
+    EXPECT_EQ(0, watch.FailedWrites());
+    RawDb check(dbPath());
+    std::string order;
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(check.handle(), "SELECT what FROM Seq ORDER BY n", -1, &st, nullptr);
+    while (sqlite3_step(st) == SQLITE_ROW)
+        order += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + "; ";
+    sqlite3_finalize(st);
+    EXPECT_EQ("event 4; file 보고서0.hwp; event 6; totals 3; ", order);
+    EXPECT_EQ(check.Text("SELECT EventID FROM EventInfo WHERE Type = 6"),
+              check.Text("SELECT EventID FROM SearchEventLog"));
+
+    // A write of the window thread that can be stored at once is, with its real id.
+    const int64_t now = AddEvent(EVENT_LOG_SAVED);
+    EXPECT_GT(now, 0);
+    EXPECT_LT(now, kProvisionalRowIdBase);
 }
 
 TEST_F(LockedStoreTest, OpeningADatabaseHeldExclusivelyGivesUpWithinTheBound)
@@ -250,7 +303,7 @@ TEST_F(LockedStoreTest, OpeningADatabaseHeldExclusivelyGivesUpWithinTheBound)
                                 "INSERT INTO EventInfo (Year, Type) values (2020, 1); COMMIT;"));
         const auto start = Clock::now();
         EXPECT_THROW(OpenEventDatabase(plat::PathFromNative(dbPath())), CppSQLite3Exception);
-        EXPECT_LT(Clock::now() - start, kBound);
+        EXPECT_LT(Clock::now() - start, kNeverHangs);
         EXPECT_FALSE(IsEventDatabaseOpen());
     }
     ASSERT_NO_THROW(OpenEventDatabase(plat::PathFromNative(dbPath())));
@@ -284,9 +337,10 @@ TEST_F(EventStoreTest, LostConnectionIsOpenedAgainByALaterWrite)
     EXPECT_EQ(EventStoreFailureKind::DiskError, first.kind);
     EXPECT_EQ(2, watch.FailedWrites());
 
-    // The file is back: the next write opens it again and is stored.
+    // The file is back: the next piece of work opens it again and is stored.
     ASSERT_EQ(0, rmdir(dbPath().c_str()));
     ASSERT_EQ(0, rename(aside.c_str(), dbPath().c_str()));
+    watch.Reset();
     const int64_t id = AddEvent(EVENT_ALL_SEARCH_START);
     EXPECT_GT(id, 0);
     EXPECT_TRUE(IsEventDatabaseOpen());
@@ -363,60 +417,25 @@ TEST_F(EventStoreTest, FullDatabaseEndsTheWriteAtOnceKeepsTheConnectionAndIsRepo
     EXPECT_EQ(SQLITE_FULL, first.code & 0xff);
     EXPECT_EQ(0, raw.Int("SELECT count(*) FROM PersonalInfo"));
 
-    // Room again: the same connection stores the document.
+    // Meanwhile the writes fail at once, without trying the full file again.
+    const int64_t attempts = EventStoreCountersNow().attempts;
+    EXPECT_EQ(0, AddEvent(EVENT_ALL_SEARCH_COMPLETE));
+    EXPECT_EQ(attempts, EventStoreCountersNow().attempts);
+    EXPECT_EQ(2, watch.FailedWrites());
+
+    // Room again: the next piece of work (a new watch) is stored on the
+    // same connection.
     pages(1 << 20);
+    EventStoreFailureWatch next;
     EXPECT_GT(AddFileInfoWithHits(PersonalInfoCounts{1}, Document(7), Hits(200)), 0);
-    EXPECT_EQ(1, watch.FailedWrites());
+    EXPECT_EQ(2, watch.FailedWrites());
+    EXPECT_EQ(0, next.FailedWrites());
 }
 
 // ---------------------------------------------------------------------------
 // A full disk, as the program meets it: a small file system of its own
 // (mounted in a private mount namespace of a child process; skipped where
 // mounting is not allowed).
-
-// Runs `scenario` in a child with a fresh 4 MiB tmpfs at `dir`; the child's
-// report lines "name=value" come back as a map. An entry "skip" means the
-// mount was not possible.
-std::map<std::string, std::string> RunOnSmallDisk(const std::string& dir,
-                                                  const std::function<void(const std::string&, std::ostream&)>& scenario)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {{"error", "pipe"}};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::ostringstream out;
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=4m") != 0) {
-            out << "skip=1\n";
-        } else {
-            scenario(dir, out);
-        }
-        const std::string text = out.str();
-        const bool sent = write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        _exit(sent ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string text;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::map<std::string, std::string> report;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos)
-            report[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        report["error"] = "child status " + std::to_string(status);
-    return report;
-}
 
 void FillDisk(const std::string& path)
 {
@@ -432,7 +451,8 @@ void FillDisk(const std::string& path)
 TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWritesOnceSpaceIsFreed)
 {
     ps_test::TempDir mountPoint;
-    const auto report = RunOnSmallDisk(mountPoint.path(), [](const std::string& dir, std::ostream& out) {
+    const std::string dir = mountPoint.path();
+    const auto report = ps_test::RunWithPrivateMounts([&] { return ps_test::MountSmallDisk(dir); }, [&](std::ostream& out) {
         const std::string db = dir + "/Privasweep.db";
         OpenEventDatabase(plat::PathFromNative(db));
         // The database has grown once and given its pages back, so what is
@@ -475,6 +495,7 @@ TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWrit
         grabber.join();
         unlink((dir + "/filler").c_str());
         unlink((dir + "/grabbed").c_str());
+        watch.Reset();  // the next search
         out << "afterFree=" << (AddEvent(EVENT_ALL_SEARCH_START) > 0) << "\n";
         out << "documentAfterFree=" << (AddFileInfoWithHits(PersonalInfoCounts{1}, Document(101), Hits(5)) > 0) << "\n";
         ExitEventDatabase();
@@ -499,3 +520,55 @@ TEST(EventStoreFullDiskTest, WritesAreReportedTheConnectionIsKeptAndTheStoreWrit
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// A read-only database (the file opened read-only, as SQLite does when it
+// may not write it), as the program meets it: the refusal is told once and
+// the writes after it neither wait nor try the file again one by one; once
+// the file is writable again, the next piece of work is stored.
+
+TEST(EventStoreReadOnlyTest, WritesAfterTheRefusalNeitherWaitNorRetryAndResumeOnceWritable)
+{
+    ps_test::TempDir dir;
+    const std::string db = dir.file("events.db");
+    OpenEventDatabase(plat::PathFromNative(db));
+    ASSERT_GT(AddEvent(EVENT_ALL_SEARCH_START), 0);
+    ExitEventDatabase();
+    const auto report = ps_test::RunWithPrivateMounts([&] { return ps_test::MakeFileReadOnly(db); }, [&](std::ostream& out) {
+        SetEventStoreRetryPause(100ms);
+        OpenEventDatabase(plat::PathFromNative(db));
+        EventStoreFailureWatch watch;
+        constexpr int kWrites = 40;
+        const EventStoreCounters before = EventStoreCountersNow();
+        int stored = 0;
+        for (int i = 0; i < kWrites; ++i)
+            stored += AddFileInfoWithHits(PersonalInfoCounts{1}, Document(i), Hits(2)) > 0;
+        const EventStoreCounters after = EventStoreCountersNow();
+        out << "stored=" << stored << "\n";
+        out << "attempts=" << after.attempts - before.attempts << "\n";
+        out << "busyWaits=" << after.busyWaits - before.busyWaits << "\n";
+        out << "failed=" << watch.FailedWrites() << "\n";
+        EventStoreFailure first;
+        out << "notice=" << watch.TakeNotice(first) << watch.TakeNotice(first) << "\n";
+        out << "kind=" << static_cast<int>(first.kind) << "\n";
+        // The user makes the file writable; the next search stores again.
+        out << "writable=" << (umount2(db.c_str(), MNT_DETACH) == 0) << "\n";
+        watch.Reset();
+        out << "afterwards=" << (AddEvent(EVENT_ALL_SEARCH_START) > 0) << "\n";
+        out << "failedAfterwards=" << watch.FailedWrites() << "\n";
+        ExitEventDatabase();
+    });
+    if (report.count("skip"))
+        GTEST_SKIP() << "no private mount can be made here";
+    ASSERT_EQ(0u, report.count("error")) << report.at("error");
+    EXPECT_EQ("0", report.at("stored"));
+    // One attempt in all (the first write's): no retries, no attempt per write.
+    EXPECT_EQ("1", report.at("attempts"));
+    EXPECT_EQ("0", report.at("busyWaits"));
+    EXPECT_EQ("40", report.at("failed"));  // each write that was not stored is counted
+    EXPECT_EQ("10", report.at("notice"));  // and told once
+    EXPECT_EQ(std::to_string(static_cast<int>(EventStoreFailureKind::ReadOnly)), report.at("kind"));
+    EXPECT_EQ("1", report.at("writable"));
+    EXPECT_EQ("1", report.at("afterwards"));
+    EXPECT_EQ("0", report.at("failedAfterwards"));
+}
