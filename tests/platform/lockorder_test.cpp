@@ -12,14 +12,9 @@ using plat::LockRank;
 using plat::RankedMutex;
 using plat::RankedRecursiveTimedMutex;
 
-class LockOrder : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-
 // The bookkeeping itself, driven without mutexes, so that it is exercised in
 // every build (the mutexes call it only where the check is compiled in).
-TEST_F(LockOrder, AnInversionAbortsNamingBothLocks)
+TEST(LockOrder, AnInversionAbortsNamingBothLocks)
 {
     struct Case {
         const char* what;
@@ -56,7 +51,7 @@ TEST_F(LockOrder, AnInversionAbortsNamingBothLocks)
     EXPECT_EQ(plat::lockorder::HeldCount(), 0);
 }
 
-TEST_F(LockOrder, TheOrderItselfAndItsAllowancesPass)
+TEST(LockOrder, TheOrderItselfAndItsAllowancesPass)
 {
     int a = 0, b = 0, c = 0;
     using namespace plat::lockorder;
@@ -90,7 +85,7 @@ TEST_F(LockOrder, TheOrderItselfAndItsAllowancesPass)
 
 // The mutexes of the order: the window's lock held while the session's
 // found list is asked for its count, the inversion that was in the window.
-TEST_F(LockOrder, RankedMutexesAbortOnAnInversion)
+TEST(LockOrder, RankedMutexesAbortOnAnInversion)
 {
     RankedMutex window{LockRank::SearchWindow, "CAllSearchDlg::m_lock"};
     RankedMutex found{LockRank::SessionFound, "SearchSession::m_foundLock"};
@@ -111,7 +106,7 @@ TEST_F(LockOrder, RankedMutexesAbortOnAnInversion)
         "taking EventStore::lock \\(rank 90\\) while holding KeyStore::mutex_");
 }
 
-TEST_F(LockOrder, RankedMutexesKeepTheOrderThroughWaitsAndTries)
+TEST(LockOrder, RankedMutexesKeepTheOrderThroughWaitsAndTries)
 {
     RankedMutex outer{LockRank::EngineControl, "outer"};
     RankedMutex inner{LockRank::EngineRun, "inner"};
@@ -147,7 +142,7 @@ TEST_F(LockOrder, RankedMutexesKeepTheOrderThroughWaitsAndTries)
 
 #else
 
-TEST_F(LockOrder, RankedMutexesAbortOnAnInversion)
+TEST(LockOrder, RankedMutexesAbortOnAnInversion)
 {
     GTEST_SKIP() << "the lock-order check is not compiled into this build";
 }
