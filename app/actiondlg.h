@@ -179,6 +179,8 @@ protected:
     bool m_otherReasons = false;
 
     std::thread m_worker;
+    // guards: m_queue (the queue worker fills it, the step timer empties
+    // it). Taken alone.
     std::mutex m_queueLock;
     std::deque<int> m_queue;
 
@@ -275,6 +277,8 @@ private:
 
     std::unique_ptr<DocumentArchiver> m_archiver;
     int m_algorithm = 3;
+    // guards: m_news (the worker appends, the window takes them). Taken
+    // alone; the worker posts its message after releasing it.
     std::mutex m_newsLock;
     std::vector<News> m_news;
     std::vector<std::u16string> m_archives;

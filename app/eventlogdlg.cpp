@@ -222,33 +222,15 @@ void CEventLogDlg::SetupControls()
 
 void CEventLogDlg::ShowPeriodText()
 {
-    // A custom range keeps its line hidden and its text as it was.
-    if (filter_.period >= kPeriodDay && filter_.period <= kPeriodYear)
-        periodText_->setText(ToQ(PeriodCaption(filter_)));
+    ShowPeriodLine(filter_, periodText_);
 }
 
 // ---- Filter ----
 
 void CEventLogDlg::OnPeriodChosen(int period)
 {
-    if (period < 0 || period > 4)
-        return;
-    {
-        const QSignalBlocker block(period_);
-        period_->setCurrentIndex(period);
-    }
-    filter_.period = period;
-    const bool custom = period == kPeriodCustom;
-    range_->setVisible(custom);
-    btnPrev_->setVisible(!custom);
-    btnNext_->setVisible(!custom);
-    periodText_->setVisible(!custom);
-    if (!custom)
-        popup_->hide();
-    filter_.reference = TodayDate();
-    Act(18 + period);
-    ShowPeriodText();
-    SetTimer(IDT_REFILL_EVENTS, 50);
+    if (ChoosePeriod(filter_, {period_, range_, btnPrev_, btnNext_, periodText_, popup_}, period))
+        SetTimer(IDT_REFILL_EVENTS, 50);
 }
 
 void CEventLogDlg::OnKindChosen(int kind)
@@ -264,28 +246,14 @@ void CEventLogDlg::OnKindChosen(int kind)
 
 void CEventLogDlg::OnPrevious()
 {
-    switch (period_->currentIndex()) {
-    case kPeriodDay:
-        filter_.reference = DateFromFileTime(filter_.reference.fileTime - plat::kFileTimeTicksPerDay);
-        break;
-    case kPeriodWeek: filter_.reference = DatePreviousWeek(filter_.reference); break;
-    case kPeriodMonth: filter_.reference = DatePreviousMonth(filter_.reference); break;
-    case kPeriodYear: filter_.reference = DatePreviousYear(filter_.reference); break;
-    default: break;
-    }
+    StepPeriod(filter_, period_->currentIndex(), false);
     ShowPeriodText();
     SetTimer(IDT_REFILL_EVENTS, 50);
 }
 
 void CEventLogDlg::OnNext()
 {
-    switch (period_->currentIndex()) {
-    case kPeriodDay: filter_.reference = DateNextDay(filter_.reference); break;
-    case kPeriodWeek: filter_.reference = DateNextWeek(filter_.reference); break;
-    case kPeriodMonth: filter_.reference = DateNextMonth(filter_.reference); break;
-    case kPeriodYear: filter_.reference = DateNextYear(filter_.reference); break;
-    default: break;
-    }
+    StepPeriod(filter_, period_->currentIndex(), true);
     ShowPeriodText();
     SetTimer(IDT_REFILL_EVENTS, 50);
 }

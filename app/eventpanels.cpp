@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QTextCharFormat>
 
 #include "app/appcore.h"
@@ -12,6 +13,7 @@
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/uitext.h"
+#include "platform/system.h"
 #include "platform/wformat.h"
 
 using namespace ps::ui;
@@ -51,6 +53,48 @@ DateRecord TodayDate()
     if (!MakeDateRecord(t, r))
         r = DayOf(DateToday());
     return r;
+}
+
+void ShowPeriodLine(EventLogFilter& filter, QLabel* line)
+{
+    if (filter.period >= kPeriodDay && filter.period <= kPeriodYear)
+        line->setText(ToQ(PeriodCaption(filter)));
+}
+
+bool ChoosePeriod(EventLogFilter& filter, const PeriodControls& c, int period)
+{
+    if (period < 0 || period > 4)
+        return false;
+    {
+        const QSignalBlocker block(c.period);
+        c.period->setCurrentIndex(period);
+    }
+    filter.period = period;
+    const bool custom = period == kPeriodCustom;
+    c.range->setVisible(custom);
+    c.previous->setVisible(!custom);
+    c.next->setVisible(!custom);
+    c.line->setVisible(!custom);
+    if (!custom)
+        c.popup->hide();
+    filter.reference = TodayDate();
+    Act(18 + period);
+    ShowPeriodLine(filter, c.line);
+    return true;
+}
+
+bool StepPeriod(EventLogFilter& filter, int period, bool forward)
+{
+    DateRecord& r = filter.reference;
+    switch (period) {
+    case kPeriodDay:
+        r = forward ? DateNextDay(r) : DateFromFileTime(r.fileTime - plat::kFileTimeTicksPerDay);
+        return true;
+    case kPeriodWeek: r = forward ? DateNextWeek(r) : DatePreviousWeek(r); return true;
+    case kPeriodMonth: r = forward ? DateNextMonth(r) : DatePreviousMonth(r); return true;
+    case kPeriodYear: r = forward ? DateNextYear(r) : DatePreviousYear(r); return true;
+    default: return false;
+    }
 }
 
 std::u16string PopupDateText(const DateRecord& d)

@@ -16,6 +16,8 @@
 #include "core/records.h"
 #include "core/util.h"
 
+struct EventLogFilter;
+
 // The seven counts of a finished or cancelled search and its user.
 class CSearchDetailPanel : public QWidget {
     Q_OBJECT
@@ -149,3 +151,26 @@ private:
 std::u16string PopupDateText(const DateRecord& d);
 // Today's date at midnight, from the window layer's clock.
 DateRecord TodayDate();
+
+// The period filter of the log windows (the event log and the record
+// windows): a period drop-down, the period's line between its arrows, and
+// the custom range's box with its date popup.
+struct PeriodControls {
+    ps::ui::CDropDownButton* period;
+    QComboBox* range;
+    ps::ui::ImageButton* previous;
+    ps::ui::ImageButton* next;
+    QLabel* line;
+    CDateSelectPopup* popup;
+};
+// The period's line; a custom range keeps its line hidden and its text as
+// it was.
+void ShowPeriodLine(EventLogFilter& filter, QLabel* line);
+// A period chosen (0 to 4; false and nothing done for any other): the
+// custom range shows its box in place of the arrows and the line (the
+// others close the date popup), the reference goes back to today, the
+// choice is counted (actions 18 to 22) and the line shown.
+bool ChoosePeriod(EventLogFilter& filter, const PeriodControls& controls, int period);
+// Moves the reference a period back or forward; false (nothing moved) for
+// a period other than a day, week, month or year.
+bool StepPeriod(EventLogFilter& filter, int period, bool forward);

@@ -172,30 +172,12 @@ void CRecordRangeDlg::ChooseRange()
 
 void CRecordRangeDlg::ShowPeriodText()
 {
-    // A custom range keeps its line hidden and its text as it was.
-    if (filter_.period >= kPeriodDay && filter_.period <= kPeriodYear)
-        periodText_->setText(ToQ(PeriodCaption(filter_)));
+    ShowPeriodLine(filter_, periodText_);
 }
 
 void CRecordRangeDlg::OnPeriodChosen(int period)
 {
-    if (period < 0 || period > 4)
-        return;
-    {
-        const QSignalBlocker block(period_);
-        period_->setCurrentIndex(period);
-    }
-    filter_.period = period;
-    const bool custom = period == kPeriodCustom;
-    range_->setVisible(custom);
-    btnPrev_->setVisible(!custom);
-    btnNext_->setVisible(!custom);
-    periodText_->setVisible(!custom);
-    if (!custom)
-        popup_->hide();
-    filter_.reference = TodayDate();
-    Act(18 + period);
-    ShowPeriodText();
+    ChoosePeriod(filter_, {period_, range_, btnPrev_, btnNext_, periodText_, popup_}, period);
 }
 
 void CRecordRangeDlg::OnKindChosen(int kind)
@@ -207,28 +189,14 @@ void CRecordRangeDlg::OnKindChosen(int kind)
 
 void CRecordRangeDlg::OnPrevious()
 {
-    switch (filter_.period) {
-    case kPeriodDay:
-        filter_.reference = DateFromFileTime(filter_.reference.fileTime - plat::kFileTimeTicksPerDay);
-        break;
-    case kPeriodWeek: filter_.reference = DatePreviousWeek(filter_.reference); break;
-    case kPeriodMonth: filter_.reference = DatePreviousMonth(filter_.reference); break;
-    case kPeriodYear: filter_.reference = DatePreviousYear(filter_.reference); break;
-    default: return;
-    }
-    ShowPeriodText();
+    if (StepPeriod(filter_, filter_.period, false))
+        ShowPeriodText();
 }
 
 void CRecordRangeDlg::OnNext()
 {
-    switch (filter_.period) {
-    case kPeriodDay: filter_.reference = DateNextDay(filter_.reference); break;
-    case kPeriodWeek: filter_.reference = DateNextWeek(filter_.reference); break;
-    case kPeriodMonth: filter_.reference = DateNextMonth(filter_.reference); break;
-    case kPeriodYear: filter_.reference = DateNextYear(filter_.reference); break;
-    default: return;
-    }
-    ShowPeriodText();
+    if (StepPeriod(filter_, filter_.period, true))
+        ShowPeriodText();
 }
 
 void CRecordRangeDlg::OpenDatePopup()

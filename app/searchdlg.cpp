@@ -347,7 +347,7 @@ void CAllSearchDlg::ClearStartedDocument()
 {
     // The analysis thread writes it under the window lock. A started message
     // already posted still comes and clears its own flag.
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<plat::RankedMutex> g(m_lock);
     m_startedPath.clear();
     m_startedUnshown = false;
 }
@@ -454,7 +454,7 @@ void CAllSearchDlg::Progress(Step step, int index, const std::u16string& path)
     case Step::FirstDocumentFound: PostUserMessage(this, UM_FIRST_FILE_ACCEPTED); break;
     case Step::WalkEnded: PostUserMessage(this, UM_ENGINE_FINISHED); break;
     case Step::DocumentStarted: {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<plat::RankedMutex> g(m_lock);
         m_startedPath = path;
         m_startedIndex = index;
         m_startedUnshown = true;
@@ -551,7 +551,7 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
         return 0;
     case UM_ANALYSIS_FILE_STARTED: {
         // A document started after this one posts again.
-        std::unique_lock<std::mutex> g(m_lock);
+        std::unique_lock<plat::RankedMutex> g(m_lock);
         m_startedPosted = false;
         g.unlock();
         KillTimer(IDT_SEARCH_DELAY);
@@ -572,8 +572,11 @@ qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
 void CAllSearchDlg::OnTimer(int id)
 {
     switch (id) {
+    // The timers run on this window's thread: only the started document
+    // and its flags are shared (with the analysis thread), copied under
+    // m_lock, which is taken with nothing else held and released before
+    // the session is asked anything.
     case IDT_ELAPSED_TIME: {
-        std::lock_guard<std::mutex> g(m_lock);
         ++m_elapsed;
         const std::u16string elapsed = Fmt(u"ELAPSED_TIME", static_cast<int>(m_elapsed / 60),
                                            static_cast<int>(m_elapsed % 60));
@@ -583,13 +586,11 @@ void CAllSearchDlg::OnTimer(int id)
         break;
     }
     case IDT_SEARCH_PROGRESS: {
-        std::lock_guard<std::mutex> g(m_lock);
         m_detail->SetPlainLine(Tx(u"SEARCH_PROGRESS") + QString(m_dotCounter % 7, '.'));
         ++m_dotCounter;
         break;
     }
     case IDT_FILE_COUNT: {
-        std::lock_guard<std::mutex> g(m_lock);
         const size_t n = FoundCount();
         if (n % 17 == 0) {
             const std::u16string count = FormatThousands(static_cast<int64_t>(n));
@@ -600,21 +601,27 @@ void CAllSearchDlg::OnTimer(int id)
     case IDT_ANALYSIS_PROGRESS: {
         if (m_session->IsCancelled()) KillTimer(IDT_ANALYSIS_PROGRESS);
         KillTimer(IDT_FILE_COUNT);
-        std::lock_guard<std::mutex> g(m_lock);
         const int n = static_cast<int>(FoundCount());
         if (!m_bProgressSwitched) {
             m_bProgressSwitched = true;
             m_progress->SetMarquee(false);
             m_progress->setRange(0, n > 0 ? n : 100);
         }
-        if (m_startedUnshown && !m_startedPath.empty()) {
-            m_startedUnshown = false;
-            const int i = m_startedIndex;
-            if (!HasTimer(IDT_SEARCH_COMPLETE) && isVisible()) {
-                m_detail->SetPathLine(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] ", i + 1, n)),
-                                      ps::ui::ToQ(m_startedPath));
-                m_progress->setValue(i);
+        bool show = false;
+        int i = 0;
+        std::u16string path;
+        {
+            std::lock_guard<plat::RankedMutex> g(m_lock);
+            if (m_startedUnshown && !m_startedPath.empty()) {
+                m_startedUnshown = false;
+                show = true;
+                i = m_startedIndex;
+                path = m_startedPath;
             }
+        }
+        if (show && !HasTimer(IDT_SEARCH_COMPLETE) && isVisible()) {
+            m_detail->SetPathLine(ps::ui::ToQ(plat::FormatWide(u"[%d / %d] ", i + 1, n)), ps::ui::ToQ(path));
+            m_progress->setValue(i);
         }
         break;
     }

@@ -22,6 +22,7 @@
 #include "core/controls/edits.h"
 #include "core/controls/wnd.h"
 #include "core/records.h"
+#include "platform/lockorder.h"
 #include "search/session.h"
 
 class CAllSearchDlg : public ps::ui::CSkinDialog, private search::SessionSink {
@@ -216,10 +217,12 @@ private:
 
     // guards: the document started last and the two flags below (the
     // analysis writes them, the progress timer and the started message read
-    // them). The last lock taken: nothing is locked under it. The window
+    // them). The last lock of the order (plat::LockRank::SearchWindow),
+    // taken with nothing else held: the session is asked before or after,
+    // never under it, and nothing is locked under it. The window
     // shows the document being read, not every one: a later start replaces
     // one the timer has not shown yet, and one message at a time is posted.
-    std::mutex m_lock;
+    plat::RankedMutex m_lock{plat::LockRank::SearchWindow, "CAllSearchDlg::m_lock"};
     std::u16string m_startedPath;
     int m_startedIndex = 0;
     bool m_startedUnshown = false;  // the timer has yet to show it

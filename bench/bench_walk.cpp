@@ -54,6 +54,7 @@ const std::string& Tree()
 }
 
 struct Sink : search::WalkSink {
+    // guards: done (the walk's end; main waits on cv).
     std::mutex lock;
     std::condition_variable cv;
     bool done = false;

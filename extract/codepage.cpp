@@ -7,8 +7,6 @@
 
 #include "platform/codec.h"
 
-int g_hwpConversionMode = 0;
-
 int CodePageToWide(unsigned codePage, const char* text, int byteCount, char16_t* buffer, int bufferChars)
 {
     if (!buffer || bufferChars <= 0) return 0;

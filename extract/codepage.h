@@ -10,10 +10,6 @@
 constexpr unsigned kMbPrecomposed = 0x1;
 constexpr unsigned kWcDefaultChar = 0x40;
 
-// Conversion-mode word for HWP codes; only 2 would select the library's own
-// tables, and nothing sets it, so HWP codes always go through code page 1361.
-extern int g_hwpConversionMode;
-
 // Narrow text (byteCount -1: up to and including its terminator) into a wide
 // buffer of bufferChars characters, always terminated. Returns the characters
 // converted (0 and an empty text when it does not fit or the buffer holds

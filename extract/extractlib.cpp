@@ -19,6 +19,8 @@ namespace {
 // Users of the XML parser: each InitializeLibrary and each live OOXML manager.
 // Documents are converted on several threads, so the count and the parser's
 // set-up and clean-up happen under one lock.
+// guards: g_nLibraryUseCount and the parser's set-up and clean-up. Taken
+// before the package's kept-reader lock (extract/opc/package.cpp).
 std::mutex g_libraryUseLock;
 int g_nLibraryUseCount = 0;
 

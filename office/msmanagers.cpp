@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "extract/extractlib.h"
 #include "extract/io/h2s_storage.h"
@@ -64,9 +66,9 @@ std::u16string Extension(const char16_t* path)
 
 // Runs an OOXML part reader over the package at path.
 template <class Reader>
-int ConvertPackage(CMSTextConvertItem* manager, const char16_t* path, Reader read)
+int ReadPackage(const char16_t* path, Reader read)
 {
-    if (!path || !manager->IsFormat(path))
+    if (!path || !IsZipPackageFile(path))
         return 2;
     OpcPackage* package = PackageOpen(path, 0, nullptr);
     if (!package)
@@ -189,205 +191,148 @@ int IsZipPackageFile(const char16_t* path)
     return b[0] == 0x50 && b[1] == 0x4B && b[2] == 0x03 && b[3] == 0x04;
 }
 
-// Binary Word ----------------------------------------------------------------
+// The readers -------------------------------------------------------------------
+// Each returns the manager's status: 0 read, 1 the reader failed, 2 no path
+// or not its format.
 
-int CMSOldWordDManager::Convert(const char16_t* path)
-{
-    if (ConvertFile(path) == 0 && m_nStatus == 0)
-        Finish();
-    return m_nStatus;
-}
+namespace {
 
-int CMSOldWordDManager::IsFormat(const char16_t* path)
+int IsBinaryWordFormat(const char16_t* path)
 {
     return IsFlatWordFile(path) || IsWord6File(path) || IsWord97File(path);
 }
 
-int CMSOldWordDManager::ConvertFile(const char16_t* path)
+// RTF saved under a Word name is read too, though IsFormat does not take it.
+int ReadBinaryWord(const char16_t* path, CTextCollector* collector)
 {
-    CTextCollector* collector = GetTextCollector();
-    collector->Reset();
-    m_nStatus = 0;
-    if (!path) {
-        m_nStatus = 2;
-    } else if (IsWord6FamilyFile(path)) {
+    if (!path)
+        return 2;
+    if (IsWord6FamilyFile(path)) {
         if (IsFlatWordFile(path)) {
             CMSWordFlatFileText reader;
             reader.Init(collector);
-            m_nStatus = reader.Convert(path) ? 0 : 1;
-        } else {
-            CMSWord2Text reader(collector);
-            m_nStatus = reader.Convert(path) ? 0 : 1;
+            return reader.Convert(path) ? 0 : 1;
         }
-    } else if (IsWord97File(path)) {
+        CMSWord2Text reader(collector);
+        return reader.Convert(path) ? 0 : 1;
+    }
+    if (IsWord97File(path)) {
         CMSWord802Text reader(collector);
-        m_nStatus = reader.Convert(path) ? 0 : 1;
-    } else if (IsRtfFile(path)) {
+        return reader.Convert(path) ? 0 : 1;
+    }
+    if (IsRtfFile(path)) {
         CRtfTextConvert reader(collector, 0);
         reader.Convert(path);
-        m_nStatus = reader.LastLoadSucceeded() ? 0 : 1;
-    } else {
-        m_nStatus = 2;
+        return reader.LastLoadSucceeded() ? 0 : 1;
     }
-    return m_nStatus;
+    return 2;
 }
 
-// OOXML Word -------------------------------------------------------------------
-
-CMSWordOOXMLManager::CMSWordOOXMLManager() : CMSTextConvertItem(0)
+int ReadWordPackage(const char16_t* path, CTextCollector* collector)
 {
-    AcquireXmlParser();
+    return ReadPackage(path, [collector](OpcPackage* p) { return ReadDocxParts(p, collector); });
 }
 
-CMSWordOOXMLManager::~CMSWordOOXMLManager()
+int ReadBinaryPowerPoint(const char16_t* path, CTextCollector* collector)
 {
-    ReleaseXmlParser();
-}
-
-int CMSWordOOXMLManager::Convert(const char16_t* path)
-{
-    if (ConvertFile(path) == 0 && m_nStatus == 0)
-        Finish();
-    return m_nStatus;
-}
-
-int CMSWordOOXMLManager::IsFormat(const char16_t* path)
-{
-    return IsZipPackageFile(path);
-}
-
-int CMSWordOOXMLManager::ConvertFile(const char16_t* path)
-{
-    CTextCollector* collector = GetTextCollector();
-    collector->Reset();
-    m_nStatus = ConvertPackage(this, path, [collector](OpcPackage* p) { return ReadDocxParts(p, collector); });
-    return m_nStatus;
-}
-
-// Binary PowerPoint --------------------------------------------------------------
-
-int CMSOldPowerPointManager::Convert(const char16_t* path)
-{
-    if (ConvertFile(path) == 0 && m_nStatus == 0)
-        Finish();
-    return m_nStatus;
-}
-
-int CMSOldPowerPointManager::IsFormat(const char16_t* path)
-{
-    return IsPowerPointFile(path);
-}
-
-int CMSOldPowerPointManager::ConvertFile(const char16_t* path)
-{
-    CTextCollector* collector = GetTextCollector();
-    collector->Reset();
-    m_nStatus = 0;
-    if (!path || !IsPowerPointFile(path)) {
-        m_nStatus = 2;
-        return m_nStatus;
-    }
+    if (!path || !IsPowerPointFile(path))
+        return 2;
     ConvertLog().Write(u"Convert Begin. >>> \"%s\"", path);
+    int status;
     {
         CPowerPointAccess reader(collector);
-        m_nStatus = reader.Convert(path) ? 0 : 1;
+        status = reader.Convert(path) ? 0 : 1;
     }
     ConvertLog().Write(u"Convert End.");
-    return m_nStatus;
+    return status;
 }
 
-// OOXML PowerPoint ---------------------------------------------------------------
-
-CMSPowerPointOOXMLManager::CMSPowerPointOOXMLManager() : CMSTextConvertItem(0)
+int ReadPowerPointPackage(const char16_t* path, CTextCollector* collector)
 {
-    AcquireXmlParser();
+    return ReadPackage(path, [collector](OpcPackage* p) { return ReadPptxParts(p, collector); });
 }
 
-CMSPowerPointOOXMLManager::~CMSPowerPointOOXMLManager()
+int ReadBinaryExcel(const char16_t* path, CTextCollector* collector)
 {
-    ReleaseXmlParser();
+    if (!path || !IsExcelFile(path))
+        return 2;
+    CIExcelParser reader(collector, 0);
+    return reader.Convert(path) ? 0 : 1;
 }
 
-int CMSPowerPointOOXMLManager::Convert(const char16_t* path)
+int ReadExcelPackage(const char16_t* path, CTextCollector* collector)
+{
+    std::vector<std::u16string> sharedStrings;
+    return ReadPackage(path, [collector, &sharedStrings](OpcPackage* p) {
+        return ReadXlsxParts(p, collector, sharedStrings);
+    });
+}
+
+struct FormatRow {
+    OfficeFormat format;
+    int (*recognise)(const char16_t* path);
+    int (*read)(const char16_t* path, CTextCollector* collector);
+    bool xmlParser;  // the manager holds the XML parser while it lives
+};
+
+constexpr FormatRow kFormats[] = {
+    {OfficeFormat::BinaryWord, IsBinaryWordFormat, ReadBinaryWord, false},
+    {OfficeFormat::WordPackage, IsZipPackageFile, ReadWordPackage, true},
+    {OfficeFormat::BinaryPowerPoint, IsPowerPointFile, ReadBinaryPowerPoint, false},
+    {OfficeFormat::PowerPointPackage, IsZipPackageFile, ReadPowerPointPackage, true},
+    {OfficeFormat::BinaryExcel, IsExcelFile, ReadBinaryExcel, false},
+    {OfficeFormat::ExcelPackage, IsZipPackageFile, ReadExcelPackage, true},
+};
+
+// Row i is the format numbered i, and every format has its row.
+constexpr bool RowsInOrder()
+{
+    int i = 0;
+    for (const FormatRow& row : kFormats)
+        if (static_cast<int>(row.format) != i++)
+            return false;
+    return i == static_cast<int>(OfficeFormat::ExcelPackage) + 1;
+}
+static_assert(RowsInOrder(), "one row per format, in the order of OfficeFormat");
+
+const FormatRow& RowOf(OfficeFormat format)
+{
+    return kFormats[static_cast<int>(format)];
+}
+
+}  // namespace
+
+// The managers --------------------------------------------------------------------
+
+CMSOfficeManager::CMSOfficeManager(OfficeFormat format) : CMSTextConvertItem(0), m_format(format)
+{
+    if (RowOf(m_format).xmlParser)
+        AcquireXmlParser();
+}
+
+CMSOfficeManager::~CMSOfficeManager()
+{
+    if (RowOf(m_format).xmlParser)
+        ReleaseXmlParser();
+}
+
+int CMSOfficeManager::Convert(const char16_t* path)
 {
     if (ConvertFile(path) == 0 && m_nStatus == 0)
         Finish();
     return m_nStatus;
 }
 
-int CMSPowerPointOOXMLManager::IsFormat(const char16_t* path)
+int CMSOfficeManager::IsFormat(const char16_t* path)
 {
-    return IsZipPackageFile(path);
+    return RowOf(m_format).recognise(path);
 }
 
-int CMSPowerPointOOXMLManager::ConvertFile(const char16_t* path)
-{
-    CTextCollector* collector = GetTextCollector();
-    collector->Reset();
-    m_nStatus = ConvertPackage(this, path, [collector](OpcPackage* p) { return ReadPptxParts(p, collector); });
-    return m_nStatus;
-}
-
-// Binary Excel -------------------------------------------------------------------
-
-int CMSOldExcelManager::Convert(const char16_t* path)
-{
-    if (ConvertFile(path) == 0 && m_nStatus == 0)
-        Finish();
-    return m_nStatus;
-}
-
-int CMSOldExcelManager::IsFormat(const char16_t* path)
-{
-    return IsExcelFile(path);
-}
-
-int CMSOldExcelManager::ConvertFile(const char16_t* path)
+int CMSOfficeManager::ConvertFile(const char16_t* path)
 {
     CTextCollector* collector = GetTextCollector();
     collector->Reset();
     m_nStatus = 0;
-    if (!path || !IsExcelFile(path)) {
-        m_nStatus = 2;
-        return m_nStatus;
-    }
-    {
-        CIExcelParser reader(collector, 0);
-        m_nStatus = reader.Convert(path) ? 0 : 1;
-    }
-    return m_nStatus;
-}
-
-// OOXML Excel --------------------------------------------------------------------
-
-CMSExcelOOXMLManager::CMSExcelOOXMLManager() : CMSTextConvertItem(0)
-{
-    AcquireXmlParser();
-}
-
-CMSExcelOOXMLManager::~CMSExcelOOXMLManager()
-{
-    ReleaseXmlParser();
-}
-
-int CMSExcelOOXMLManager::Convert(const char16_t* path)
-{
-    if (ConvertFile(path) == 0 && m_nStatus == 0)
-        Finish();
-    return m_nStatus;
-}
-
-int CMSExcelOOXMLManager::IsFormat(const char16_t* path)
-{
-    return IsZipPackageFile(path);
-}
-
-int CMSExcelOOXMLManager::ConvertFile(const char16_t* path)
-{
-    CTextCollector* collector = GetTextCollector();
-    collector->Reset();
-    m_sharedStrings.clear();
-    m_nStatus = ConvertPackage(this, path,
-                               [this, collector](OpcPackage* p) { return ReadXlsxParts(p, collector, m_sharedStrings); });
+    m_nStatus = RowOf(m_format).read(path, collector);
     return m_nStatus;
 }

@@ -8,9 +8,6 @@
 // does not open.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "extract/converter.h"
 
 // Format tests; non-zero for yes. None throws; a file that cannot be opened
@@ -24,58 +21,43 @@ int IsPowerPointFile(const char16_t* path);
 int IsExcelFile(const char16_t* path);
 int IsZipPackageFile(const char16_t* path);   // the first four bytes are 50 4B 03 04
 
-class CMSOldWordDManager : public CMSTextConvertItem {
-public:
-    CMSOldWordDManager() : CMSTextConvertItem(0) {}
-    int Convert(const char16_t* path) override;
-    int IsFormat(const char16_t* path) override;
-    int ConvertFile(const char16_t* path);
+// The formats the managers read, one row each of the table in
+// office/msmanagers.cpp.
+enum class OfficeFormat {
+    BinaryWord,         // Word 6/95 (flat or compound), Word 97, RTF
+    WordPackage,        // .docx
+    BinaryPowerPoint,   // .ppt
+    PowerPointPackage,  // .pptx
+    BinaryExcel,        // .xls
+    ExcelPackage,       // .xlsx
 };
 
-class CMSWordOOXMLManager : public CMSTextConvertItem {
+// A manager reads one format through its row: IsFormat is the row's
+// recognition, ConvertFile empties the collector and runs the row's reader.
+class CMSOfficeManager : public CMSTextConvertItem {
 public:
-    CMSWordOOXMLManager();
-    ~CMSWordOOXMLManager() override;
+    explicit CMSOfficeManager(OfficeFormat format);
+    ~CMSOfficeManager() override;
+    CMSOfficeManager(const CMSOfficeManager&) = delete;
+    CMSOfficeManager& operator=(const CMSOfficeManager&) = delete;
+
     int Convert(const char16_t* path) override;
     int IsFormat(const char16_t* path) override;
     int ConvertFile(const char16_t* path);
-};
-
-class CMSOldPowerPointManager : public CMSTextConvertItem {
-public:
-    CMSOldPowerPointManager() : CMSTextConvertItem(0) {}
-    int Convert(const char16_t* path) override;
-    int IsFormat(const char16_t* path) override;
-    int ConvertFile(const char16_t* path);
-};
-
-class CMSPowerPointOOXMLManager : public CMSTextConvertItem {
-public:
-    CMSPowerPointOOXMLManager();
-    ~CMSPowerPointOOXMLManager() override;
-    int Convert(const char16_t* path) override;
-    int IsFormat(const char16_t* path) override;
-    int ConvertFile(const char16_t* path);
-};
-
-class CMSOldExcelManager : public CMSTextConvertItem {
-public:
-    CMSOldExcelManager() : CMSTextConvertItem(0) {}
-    int Convert(const char16_t* path) override;
-    int IsFormat(const char16_t* path) override;
-    int ConvertFile(const char16_t* path);
-};
-
-class CMSExcelOOXMLManager : public CMSTextConvertItem {
-public:
-    CMSExcelOOXMLManager();
-    ~CMSExcelOOXMLManager() override;
-    int Convert(const char16_t* path) override;
-    int IsFormat(const char16_t* path) override;
-    int ConvertFile(const char16_t* path);
-
-    std::vector<std::u16string>& SharedStrings() { return m_sharedStrings; }
 
 private:
-    std::vector<std::u16string> m_sharedStrings;
+    OfficeFormat m_format;
 };
+
+template <OfficeFormat Format>
+class CMSOfficeManagerOf : public CMSOfficeManager {
+public:
+    CMSOfficeManagerOf() : CMSOfficeManager(Format) {}
+};
+
+using CMSOldWordDManager = CMSOfficeManagerOf<OfficeFormat::BinaryWord>;
+using CMSWordOOXMLManager = CMSOfficeManagerOf<OfficeFormat::WordPackage>;
+using CMSOldPowerPointManager = CMSOfficeManagerOf<OfficeFormat::BinaryPowerPoint>;
+using CMSPowerPointOOXMLManager = CMSOfficeManagerOf<OfficeFormat::PowerPointPackage>;
+using CMSOldExcelManager = CMSOfficeManagerOf<OfficeFormat::BinaryExcel>;
+using CMSExcelOOXMLManager = CMSOfficeManagerOf<OfficeFormat::ExcelPackage>;

@@ -171,6 +171,7 @@ std::shared_ptr<const DecodeTable> BuildDecodeTable(unsigned cp)
 
 const DecodeTable& GetDecodeTable(unsigned cp)
 {
+    // guards: tables (a table, once built, is read without it). Taken alone.
     static std::mutex mutex;
     static std::map<unsigned, std::shared_ptr<const DecodeTable>> tables;
     std::lock_guard<std::mutex> lock(mutex);

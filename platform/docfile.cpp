@@ -21,7 +21,7 @@ thread_local plat::ReadCancelScope* t_scope = nullptr;
 thread_local PsDocOpenError t_lastOpenError = kDocOpenOk;
 thread_local plat::DamageScope* t_damage = nullptr;
 
-// The budget of documents read from now on; guarded by g_budgetLock.
+// guards: g_budget, the budget of documents read from now on. Taken alone.
 std::mutex g_budgetLock;
 plat::DocumentBudget g_budget = plat::kDocumentBudget;
 

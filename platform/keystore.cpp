@@ -141,7 +141,7 @@ int OpenRegular(const std::string& path, int flags)
 
 void KeyStore::KeepInPlace(WStringView key, WStringView name)
 {
-    std::lock_guard<std::mutex> guard(inPlaceMutex_);
+    std::lock_guard<RankedMutex> guard(inPlaceMutex_);
     if (FindInPlace(key, name))
         return;
     InPlaceValue v;
@@ -412,7 +412,7 @@ void KeyStore::RemoveStaleTemporaries()
 template <typename F>
 bool KeyStore::Modify(F&& change)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<RankedMutex> guard(mutex_);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
     FileLock lock(path_ + ".lock");
@@ -428,7 +428,7 @@ bool KeyStore::Modify(F&& change)
 
 bool KeyStore::KeyExists(WStringView key)
 {
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<RankedMutex> guard(mutex_);
     Tree tree;
     Load(tree);
     return tree.count(Normalise(key)) != 0;
@@ -450,7 +450,7 @@ bool KeyStore::CreateKey(WStringView key)
 std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
 {
     {
-        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        std::lock_guard<RankedMutex> inPlace(inPlaceMutex_);
         if (InPlaceValue* v = FindInPlace(key, name)) {
             if (auto text = ReadInPlace(v->file)) {
                 KeyValue kv;
@@ -461,7 +461,7 @@ std::optional<KeyValue> KeyStore::Get(WStringView key, WStringView name)
             // Nothing in place: a value an older version left in the file.
         }
     }
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<RankedMutex> guard(mutex_);
     Tree tree;
     Load(tree);
     auto k = tree.find(Normalise(key));
@@ -479,7 +479,7 @@ bool KeyStore::SetString(WStringView key, WStringView name, WStringView text)
     if (!ValidKey(key))
         return false;
     {
-        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        std::lock_guard<RankedMutex> inPlace(inPlaceMutex_);
         InPlaceValue* v = FindInPlace(key, name);
         if (v && OpenInPlace(*v)) {
             const std::string bytes = WideToUtf8(text);
@@ -543,7 +543,7 @@ bool KeyStore::DeleteValue(WStringView key, WStringView name)
 {
     bool removedInPlace = false;
     {
-        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        std::lock_guard<RankedMutex> inPlace(inPlaceMutex_);
         if (InPlaceValue* v = FindInPlace(key, name)) {
             removedInPlace = ReadInPlace(v->file).has_value();
             if (OpenInPlace(*v) && ::ftruncate(v->fd, 0) == 0)
@@ -569,7 +569,7 @@ bool KeyStore::DeleteKey(WStringView key)
     if (norm.empty())
         return false;
     {
-        std::lock_guard<std::mutex> inPlace(inPlaceMutex_);
+        std::lock_guard<RankedMutex> inPlace(inPlaceMutex_);
         const WString prefix = norm + u"\\";
         for (InPlaceValue& v : inPlace_) {
             if (v.key != norm && v.key.compare(0, prefix.size(), prefix) != 0)
@@ -597,7 +597,7 @@ bool KeyStore::DeleteKey(WStringView key)
 std::vector<std::pair<WString, KeyValue>> KeyStore::Values(WStringView key)
 {
     std::vector<std::pair<WString, KeyValue>> out;
-    std::lock_guard<std::mutex> guard(mutex_);
+    std::lock_guard<RankedMutex> guard(mutex_);
     Tree tree;
     Load(tree);
     auto k = tree.find(Normalise(key));

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/lockorder.h"
 #include "platform/text.h"
 
 namespace plat {
@@ -96,8 +97,12 @@ private:
     static std::optional<WString> ReadInPlace(const std::string& file);
 
     std::string path_;
-    std::mutex mutex_;
-    std::mutex inPlaceMutex_;
+    // guards: the store's file against the other threads of this process
+    // (the file lock keeps other processes out). Taken alone.
+    RankedMutex mutex_{LockRank::KeyStoreFile, "KeyStore::mutex_"};
+    // guards: inPlace_ and the in-place files' descriptors and writes.
+    // Taken alone: released before mutex_ is taken.
+    RankedMutex inPlaceMutex_{LockRank::KeyStoreInPlace, "KeyStore::inPlaceMutex_"};
     std::vector<InPlaceValue> inPlace_;
 };
 

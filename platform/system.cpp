@@ -67,6 +67,8 @@ WString RuntimeDir()
     struct stat st{};
     if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0)
         return PathFromNative(p);
+    // guards: fallback (made once, made again when the temporary folder
+    // changes). Taken alone.
     static std::mutex mutex;
     static std::string fallback;
     std::lock_guard<std::mutex> lock(mutex);

@@ -28,6 +28,9 @@ WString ProgramBaseName()
 
 std::mutex& TraceLock()
 {
+    // guards: the trace files' lines, from building one to the end of its
+    // write. Innermost: a line is written under any other lock, and nothing
+    // is taken under this one.
     static std::mutex lock;
     return lock;
 }

@@ -47,14 +47,14 @@ bool AnalysisPool::WantsMoreLocked() const
 
 bool AnalysisPool::WantsMore()
 {
-    std::lock_guard<std::mutex> g(m_lock);
+    std::lock_guard<plat::RankedMutex> g(m_lock);
     return WantsMoreLocked();
 }
 
 void AnalysisPool::Submit(size_t index, std::u16string path)
 {
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<plat::RankedMutex> g(m_lock);
         m_queue.push_back(Job{index, std::move(path)});
         ++m_outstanding;
     }
@@ -64,7 +64,7 @@ void AnalysisPool::Submit(size_t index, std::u16string path)
 void AnalysisPool::SubmitFirst(size_t index, std::u16string path)
 {
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<plat::RankedMutex> g(m_lock);
         m_queue.push_front(Job{index, std::move(path)});
         ++m_outstanding;
     }
@@ -73,7 +73,7 @@ void AnalysisPool::SubmitFirst(size_t index, std::u16string path)
 
 bool AnalysisPool::Take(size_t index, DocumentResult& out, std::chrono::milliseconds wait, bool moreToHandOut)
 {
-    std::unique_lock<std::mutex> lk(m_lock);
+    std::unique_lock<plat::RankedMutex> lk(m_lock);
     auto ready = [&] { return m_ready.count(index) != 0 || (moreToHandOut && WantsMoreLocked()); };
     if (!ready())
         m_changed.wait_for(lk, wait, ready);
@@ -90,7 +90,7 @@ bool AnalysisPool::Take(size_t index, DocumentResult& out, std::chrono::millisec
 void AnalysisPool::Stop()
 {
     {
-        std::lock_guard<std::mutex> g(m_lock);
+        std::lock_guard<plat::RankedMutex> g(m_lock);
         m_stopping = true;
         m_outstanding -= std::min(m_outstanding, m_queue.size());
         m_queue.clear();
@@ -106,7 +106,7 @@ void AnalysisPool::Stop()
 
 void AnalysisPool::SetReading(size_t me, const Job* job)
 {
-    std::lock_guard<std::mutex> g(m_inFlightLock);
+    std::lock_guard<plat::RankedMutex> g(m_inFlightLock);
     Reading& r = m_reading[me];
     r.busy = job != nullptr;
     if (job) {
@@ -142,7 +142,7 @@ void AnalysisPool::Work(size_t me)
     for (;;) {
         Job job;
         {
-            std::unique_lock<std::mutex> lk(m_lock);
+            std::unique_lock<plat::RankedMutex> lk(m_lock);
             if (reading && m_queue.empty() && !m_stopping) {
                 // Nothing to go on with: leave the in-flight set before
                 // waiting, so that it names only documents being read.
@@ -163,7 +163,7 @@ void AnalysisPool::Work(size_t me)
         DocumentResult result;
         m_read(job.path, m_cancel, result);
         {
-            std::lock_guard<std::mutex> g(m_lock);
+            std::lock_guard<plat::RankedMutex> g(m_lock);
             m_readyHits += result.hits.size();
             m_ready[job.index] = std::move(result);
         }

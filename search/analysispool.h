@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "platform/lockorder.h"
 #include "search/matcher.h"
 
 namespace search {
@@ -105,9 +106,9 @@ private:
     // guards: m_queue, m_ready, m_outstanding, m_readyHits, m_stopping.
     // Taken alone: released before a document is read or the in-flight set
     // is written.
-    std::mutex m_lock;
-    std::condition_variable m_work;     // workers: a job or the stop
-    std::condition_variable m_changed;  // the analysis thread: a result or room in the queue
+    plat::RankedMutex m_lock{plat::LockRank::AnalysisQueue, "AnalysisPool::m_lock"};
+    std::condition_variable_any m_work;     // workers: a job or the stop
+    std::condition_variable_any m_changed;  // the analysis thread: a result or room in the queue
     std::deque<Job> m_queue;
     std::unordered_map<size_t, DocumentResult> m_ready;
     size_t m_outstanding = 0;  // submitted, not taken back
@@ -117,7 +118,7 @@ private:
     // guards: m_reading, m_lastInFlight and the in-flight callback (one
     // lastCheckFile write at a time, in order). Taken alone; the key store's
     // lock is taken under it.
-    std::mutex m_inFlightLock;
+    plat::RankedMutex m_inFlightLock{plat::LockRank::AnalysisInFlight, "AnalysisPool::m_inFlightLock"};
     std::vector<Reading> m_reading;
     std::u16string m_lastInFlight;
 

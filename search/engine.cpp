@@ -120,7 +120,7 @@ int CNTFSSearch::UnreadCount(int* folders) const
 
 void CNTFSSearch::SetDriveProvider(std::function<search::DriveEnvironment()> provider)
 {
-    std::lock_guard<std::mutex> lock(m_providerLock);
+    std::lock_guard<plat::RankedMutex> lock(m_providerLock);
     m_driveProvider = std::move(provider);
 }
 
@@ -128,7 +128,7 @@ search::DriveEnvironment CNTFSSearch::CurrentDriveEnvironment() const
 {
     std::function<search::DriveEnvironment()> provider;
     {
-        std::lock_guard<std::mutex> lock(m_providerLock);
+        std::lock_guard<plat::RankedMutex> lock(m_providerLock);
         provider = m_driveProvider;
     }
     return provider ? provider() : search::SystemDriveEnvironment();
@@ -137,7 +137,7 @@ search::DriveEnvironment CNTFSSearch::CurrentDriveEnvironment() const
 CNTFSSearch::~CNTFSSearch()
 {
     m_bIsTerminateSearch = 1;
-    std::lock_guard<std::mutex> lock(m_control);
+    std::lock_guard<plat::RankedMutex> lock(m_control);
     JoinAll();
 }
 
@@ -156,7 +156,7 @@ void CNTFSSearch::JoinAll()
 
 void CNTFSSearch::WalkerEnded()
 {
-    std::lock_guard<std::mutex> lock(m_runLock);
+    std::lock_guard<plat::RankedMutex> lock(m_runLock);
     --m_running;
     m_runEnded.notify_all();
 }
@@ -165,7 +165,7 @@ template <typename Body>
 int CNTFSSearch::Launch(std::thread& slot, Body body)
 {
     {
-        std::lock_guard<std::mutex> lock(m_runLock);
+        std::lock_guard<plat::RankedMutex> lock(m_runLock);
         ++m_running;
     }
     try {
@@ -280,7 +280,7 @@ int CNTFSSearch::Start(search::WalkSink& sink, std::vector<std::u16string> exten
                        std::vector<std::u16string> includes)
 {
     SearchLog().Write(u"FileSearchStart[0x%08X]", Hex32(&sink));
-    std::lock_guard<std::mutex> lock(m_control);
+    std::lock_guard<plat::RankedMutex> lock(m_control);
     JoinAll();  // the walkers of the previous search end first
     // Cleared before the drives are prepared, so that a stop coming in while
     // they are is seen below and not lost.
@@ -322,7 +322,7 @@ int CNTFSSearch::StartRecursive(search::WalkSink& sink, std::vector<std::u16stri
                                 std::vector<std::u16string> includes)
 {
     SearchLog().Write(u"FileSearchStartRecursive[0x%08X]", Hex32(&sink));
-    std::lock_guard<std::mutex> lock(m_control);
+    std::lock_guard<plat::RankedMutex> lock(m_control);
     JoinAll();
     m_bIsTerminateSearch = 0;
     StoreSearch(sink, std::move(extensions), std::move(includes));
@@ -337,7 +337,7 @@ void CNTFSSearch::Stop()
     m_bIsTerminateSearch = 1;
     // A start in progress sees the flag itself; otherwise give the walkers
     // 1500 ms to notice it.
-    std::unique_lock<std::mutex> control(m_control, std::try_to_lock);
+    std::unique_lock<plat::RankedMutex> control(m_control, std::try_to_lock);
     if (!control.owns_lock())
         return;
     // Called from a callback on a walker: that walker ends when it returns.
@@ -345,7 +345,7 @@ void CNTFSSearch::Stop()
     for (std::thread* t : {&m_hSearchThread, &m_hOtherSearchThread, &m_hRecursiveSearchThread})
         if (t->joinable() && t->get_id() == self)
             return;
-    std::unique_lock<std::mutex> run(m_runLock);
+    std::unique_lock<plat::RankedMutex> run(m_runLock);
     bool ended = m_runEnded.wait_for(run, std::chrono::milliseconds(1500),
                                      [this] { return m_running == 0; });
     run.unlock();

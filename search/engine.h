@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/lockorder.h"
 #include "search/drives.h"
 #include "core/records.h"
 
@@ -159,15 +160,15 @@ private:
     std::atomic<int> m_unreadFolders{0};
 
     // guards: m_driveProvider.
-    mutable std::mutex m_providerLock;
+    mutable plat::RankedMutex m_providerLock{plat::LockRank::EngineProvider, "CNTFSSearch::m_providerLock"};
     std::function<search::DriveEnvironment()> m_driveProvider;
 
     // guards: start, stop and the thread slots. Taken before m_runLock.
-    std::mutex m_control;
+    plat::RankedMutex m_control{plat::LockRank::EngineControl, "CNTFSSearch::m_control"};
     std::thread m_hSearchThread, m_hOtherSearchThread, m_hRecursiveSearchThread;
     // guards: m_running (walkers alive); m_runEnded waits on it.
-    std::mutex m_runLock;
-    std::condition_variable m_runEnded;
+    plat::RankedMutex m_runLock{plat::LockRank::EngineRun, "CNTFSSearch::m_runLock"};
+    std::condition_variable_any m_runEnded;
     int m_running = 0;
 };
 

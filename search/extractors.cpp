@@ -9,13 +9,19 @@
 #include "extract/readerror.h"
 #include "office/officeentry.h"
 #include "platform/docfile.h"
+#include "platform/lockorder.h"
 #include "platform/text.h"
 #include "platform/wformat.h"
 
 namespace {
 
+// The dispatch table is process-wide, the one piece of a search that is:
+// every search of the program reads documents with the same readers, and the
+// tests put a reader of their own in for the searches they run through the
+// window (SetExtractorTable). Making it the session's would thread a table
+// through the scan's entry (search/scan.cpp) and change those tests' seam.
 // guards: g_table (tests replace it between searches). Taken alone.
-std::mutex g_tableLock;
+plat::RankedMutex g_tableLock{plat::LockRank::ExtractorTable, "g_tableLock"};
 ExtractorTable g_table = DefaultExtractorTable();
 
 struct Choice {
@@ -77,7 +83,7 @@ ExtractorTable DefaultExtractorTable()
 
 ExtractorTable SetExtractorTable(const ExtractorTable& table)
 {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::lock_guard<plat::RankedMutex> lock(g_tableLock);
     ExtractorTable old = g_table;
     g_table = table;
     return old;
@@ -85,7 +91,7 @@ ExtractorTable SetExtractorTable(const ExtractorTable& table)
 
 ExtractorTable CurrentExtractorTable()
 {
-    std::lock_guard<std::mutex> lock(g_tableLock);
+    std::lock_guard<plat::RankedMutex> lock(g_tableLock);
     return g_table;
 }
 

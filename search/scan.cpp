@@ -129,6 +129,10 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
 
 namespace {
 
+// Process-wide like the error-file list it counts for: every search of the
+// process appends to the day's one list, and a session reads the count at
+// its start and end (SearchSession::UnlistedDocuments) to know its own
+// share. Kept here, beside the only writer of the list.
 std::atomic<int> g_linesLost{0};
 
 // A line not written: counted, and logged once per run of failures.

@@ -144,13 +144,13 @@ void SearchSession::SetDriveProvider(std::function<DriveEnvironment()> provider)
 
 size_t SearchSession::FoundCount() const
 {
-    std::lock_guard<std::mutex> g(m_foundLock);
+    std::lock_guard<plat::RankedMutex> g(m_foundLock);
     return m_foundFiles.size();
 }
 
 void SearchSession::ClearFoundFiles()
 {
-    std::lock_guard<std::mutex> g(m_foundLock);
+    std::lock_guard<plat::RankedMutex> g(m_foundLock);
     m_foundFiles.clear();
 }
 
@@ -203,7 +203,7 @@ int64_t SearchSession::Start(const SearchRequest& request)
     std::vector<DocumentKey> keys(texts.begin(), texts.end());
     std::sort(keys.begin(), keys.end());
     {
-        std::lock_guard<std::mutex> g(m_intakeLock);
+        std::lock_guard<plat::RankedMutex> g(m_intakeLock);
         m_exceptionKeys = std::move(keys);
     }
     bool driveSelected = false;
@@ -286,7 +286,7 @@ bool SearchSession::Stop()
 void SearchSession::Shutdown()
 {
     {
-        std::lock_guard<std::mutex> g(m_intakeLock);
+        std::lock_guard<plat::RankedMutex> g(m_intakeLock);
         if (m_shutDown) return;
         m_shutDown = true;
     }
@@ -302,7 +302,7 @@ bool SearchSession::AddFileInfo(std::unique_ptr<SearchFileInfo> record)
 {
     // A record that is not kept is freed on return. The session cannot end
     // its sink calls while this runs: Shutdown takes the same lock first.
-    std::lock_guard<std::mutex> g(m_intakeLock);
+    std::lock_guard<plat::RankedMutex> g(m_intakeLock);
     if (m_shutDown) return false;
     if (!record) return true;
     if (m_request.mode == 1) {
@@ -313,7 +313,7 @@ bool SearchSession::AddFileInfo(std::unique_ptr<SearchFileInfo> record)
     auto it = std::lower_bound(m_exceptionKeys.begin(), m_exceptionKeys.end(), record->documentKey);
     if (it != m_exceptionKeys.end() && *it == record->documentKey) return true;
     {
-        std::lock_guard<std::mutex> l(m_foundLock);
+        std::lock_guard<plat::RankedMutex> l(m_foundLock);
         m_foundFiles.push_back(std::move(record));
     }
     if (!m_firstAccepted.exchange(true)) m_sink.Progress(SessionSink::Step::FirstDocumentFound, 0, {});
@@ -322,7 +322,7 @@ bool SearchSession::AddFileInfo(std::unique_ptr<SearchFileInfo> record)
 
 void SearchSession::FinishFileSearch()
 {
-    std::lock_guard<std::mutex> g(m_intakeLock);
+    std::lock_guard<plat::RankedMutex> g(m_intakeLock);
     SearchLog().Write(u"FinishFileSearch Start. alive[%d]", m_shutDown ? 0 : 1);
     if (m_shutDown) return;
     m_sink.Progress(SessionSink::Step::WalkEnded, 0, {});
@@ -346,7 +346,7 @@ void SearchSession::AnalysisThreadProc()
     // The list keeps the records; this thread borrows them.
     std::vector<SearchFileInfo*> files;
     {
-        std::lock_guard<std::mutex> l(m_foundLock);
+        std::lock_guard<plat::RankedMutex> l(m_foundLock);
         std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
             const std::u16string_view fa = a->Folder(), fb = b->Folder();
             const int c = CompareNoCase(fa, fb);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/eventstore/eventstore.h"
+#include "platform/lockorder.h"
 #include "core/records.h"
 #include "search/drives.h"
 #include "search/engine.h"
@@ -161,14 +162,14 @@ private:
 
     // guards: m_exceptionKeys, m_shutDown against the walkers' intake, and
     // every sink call from a walker. Taken before m_foundLock.
-    std::mutex m_intakeLock;
+    plat::RankedMutex m_intakeLock{plat::LockRank::SessionIntake, "SearchSession::m_intakeLock"};
     std::vector<DocumentKey> m_exceptionKeys;  // sorted
     bool m_shutDown = false;
     std::atomic<bool> m_firstAccepted{false};
 
     // guards: m_foundFiles. Result rows point into the records, so the list
     // is emptied only after the rows are gone.
-    mutable std::mutex m_foundLock;
+    mutable plat::RankedMutex m_foundLock{plat::LockRank::SessionFound, "SearchSession::m_foundLock"};
     std::vector<std::unique_ptr<SearchFileInfo>> m_foundFiles;
 
     std::array<std::atomic<int>, kTotalCount> m_totals{};

@@ -28,6 +28,7 @@
 namespace {
 
 struct Collector : search::WalkSink {
+    // guards: finished and files (the walkers add, main waits for the end).
     std::mutex lock;
     std::condition_variable done;
     bool finished = false;

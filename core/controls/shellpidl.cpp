@@ -270,6 +270,7 @@ std::u16string ComputerName()
 
 namespace {
 
+// guards: g_testDrives. Taken alone.
 std::mutex g_driveLock;
 std::vector<DriveEntry> g_testDrives;
 

@@ -11,6 +11,7 @@ namespace ps::ui {
 
 namespace {
 
+// guards: the cache of loaded skin bitmaps. Taken alone.
 QMutex g_cacheLock;
 QHash<int, QPixmap>& Cache()
 {

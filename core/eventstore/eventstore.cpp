@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "core/logmgr.h"
+#include "platform/lockorder.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -52,9 +53,10 @@ struct WriteJob {
 struct EventStore {
     ~EventStore();
 
-    // The store lock. It guards every field below up to the writer's
-    // fields, except the atomics, and every use of the connection.
-    std::recursive_timed_mutex lock;
+    // guards: every field below up to the writer's fields, except the
+    // atomics, and every use of the connection (the store lock). Recursive:
+    // a write inside another is part of it.
+    plat::RankedRecursiveTimedMutex lock{plat::LockRank::EventStore, "EventStore::lock"};
     CppSQLite3DB db;
     std::u16string path;
     // Opened and not closed since: a lost connection is opened again.
@@ -442,10 +444,11 @@ struct WriteFrame {
     ~WriteFrame() { --s.writeDepth; }
 };
 
-// The watches of the failed writes: the list and every watch's fields.
-std::mutex& WatchLock()
+// guards: the watches of the failed writes: the list and every watch's
+// fields. Taken under the store lock (a failed write reports under it).
+plat::RankedMutex& WatchLock()
 {
-    static std::mutex lock;
+    static plat::RankedMutex lock{plat::LockRank::EventStoreWatches, "event store WatchLock"};
     return lock;
 }
 
@@ -497,7 +500,7 @@ void ExitEventDatabase()
     // What the writer still holds is stored first, within a write's bound.
     if (!FinishEventStoreWrites(std::chrono::milliseconds(s.busyTimeoutMs.load())))
         Log(u"closed with writes still queued:", s.path);
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     s.wanted = false;
     try {
         s.db.Close();
@@ -509,7 +512,7 @@ void ExitEventDatabase()
 void OpenEventDatabase(const std::u16string& path)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     s.path = path;
     s.wanted = false;
     s.openFailureTraced = false;
@@ -533,7 +536,7 @@ void OpenEventDatabase(const std::u16string& path)
 void CloseEventDatabase()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     s.db.Close();
     s.wanted = false;
 }
@@ -541,20 +544,20 @@ void CloseEventDatabase()
 bool IsEventDatabaseOpen()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     return s.db.IsOpen();
 }
 
 std::u16string OpenedEventDatabasePath()
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     return s.path;
 }
 
 std::recursive_timed_mutex& EventStoreLock()
 {
-    return Store().lock;
+    return Store().lock.Native();
 }
 
 EventStoreLockGuard::EventStoreLockGuard()
@@ -1011,7 +1014,7 @@ int32_t IntFromText(const std::u16string& text)
 void SetEventStoreBusyTimeout(int milliseconds)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     s.db.SetBusyTimeout(milliseconds);
     s.busyTimeoutMs = milliseconds;
 }
@@ -1019,7 +1022,7 @@ void SetEventStoreBusyTimeout(int milliseconds)
 void SetEventStoreRetryPause(std::chrono::milliseconds pause)
 {
     EventStore& s = Store();
-    std::lock_guard<std::recursive_timed_mutex> guard(s.lock);
+    std::lock_guard<plat::RankedRecursiveTimedMutex> guard(s.lock);
     s.retryPause = pause;
 }
 
@@ -1074,7 +1077,7 @@ std::u16string EventStoreFailureText(const EventStoreFailure& failure)
 
 void RecordEventStoreFailure(const EventStoreFailure& failure)
 {
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     for (EventStoreFailureWatch* w : Watches()) {
         ++w->failed_;
         if (w->first_)
@@ -1094,13 +1097,13 @@ EventStoreFailureWatch::EventStoreFailureWatch(Notify notify) : notify_(std::mov
 {
     // A new piece of work: a refused database is tried again.
     Store().recheckNow = true;
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     Watches().push_back(this);
 }
 
 EventStoreFailureWatch::~EventStoreFailureWatch()
 {
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     auto& watches = Watches();
     watches.erase(std::remove(watches.begin(), watches.end(), this), watches.end());
 }
@@ -1108,7 +1111,7 @@ EventStoreFailureWatch::~EventStoreFailureWatch()
 void EventStoreFailureWatch::Reset()
 {
     Store().recheckNow = true;
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     failed_ = 0;
     first_.reset();
     noticed_ = false;
@@ -1116,19 +1119,19 @@ void EventStoreFailureWatch::Reset()
 
 int EventStoreFailureWatch::FailedWrites() const
 {
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     return failed_;
 }
 
 std::optional<EventStoreFailure> EventStoreFailureWatch::FirstFailure() const
 {
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     return first_;
 }
 
 bool EventStoreFailureWatch::TakeNotice(EventStoreFailure& first)
 {
-    std::lock_guard<std::mutex> guard(WatchLock());
+    std::lock_guard<plat::RankedMutex> guard(WatchLock());
     if (!first_ || noticed_)
         return false;
     noticed_ = true;

@@ -114,10 +114,11 @@ struct KeptReader {
     std::thread::id owner;  // the thread that used it last
 };
 
-// The readers not in use. Lock order: the library's use lock (extractlib)
-// before this one.
+// The readers not in use.
 struct ReaderPool {
-    std::mutex lock;  // guards idle
+    // guards: idle. Taken under the library's use lock (extractlib), never
+    // the other way round.
+    std::mutex lock;
     std::vector<KeptReader> idle[kReaderPasses];
 
     ~ReaderPool() { Drop(); }

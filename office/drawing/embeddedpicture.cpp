@@ -217,6 +217,8 @@ namespace {
 // The folder of this process; the state outlives every static object, so
 // that the exit handler can still read it.
 struct PictureFolderState {
+    // guards: the fields below and the folder's making and removal. Taken
+    // alone.
     std::mutex lock;
     std::string folder;
     pid_t owner = 0;  // the process that made the folder
