@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <QTextDocumentFragment>
+
 #include "app/filereport.h"
 #include "app_fixture.h"
 #include "extract/extractlib.h"
@@ -12,6 +14,16 @@
 #include "support/errorlist.h"
 
 namespace ps_test {
+namespace {
+
+// What a label shows, without the markup of a link.
+QString Shown(const QLabel* label)
+{
+    return QTextDocumentFragment::fromHtml(label->text()).toPlainText();
+}
+
+}  // namespace
+
 namespace {
 
 // The PDF reader, except that documents named "partial…" give their first
@@ -48,8 +60,10 @@ TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
         ASSERT_TRUE(WaitIdle(dlg));
         EXPECT_EQ(dlg.FoundCount(), 3u);
         EXPECT_EQ(dlg.UnreadDocuments(), 2) << "round " << round;
-        EXPECT_EQ(dlg.DelayLine()->text(),
-                  QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 기록됨)"));
+        EXPECT_EQ(Shown(dlg.DelayLine()), QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 기록됨)"));
+        // A link to the day's list, whose place is its tooltip.
+        EXPECT_TRUE(dlg.DelayLine()->text().contains(QStringLiteral("<a ")));
+        EXPECT_EQ(dlg.DelayLine()->toolTip().toStdString(), ps_test::ErrorListPath(plat::LocalTimeNow()));
         // The part read of partial.pdf is shown beside good.pdf.
         EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 2);
         EXPECT_EQ(dlg.SearchTotal(kPersonalInfoResidentNumber), 2);
@@ -83,7 +97,7 @@ TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
     ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
     ASSERT_TRUE(WaitIdle(dlg));
     EXPECT_EQ(dlg.UnreadDocuments(), 2);
-    EXPECT_EQ(dlg.DelayLine()->text(),
+    EXPECT_EQ(Shown(dlg.DelayLine()),
               QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 0개 기록됨, 2개는 디스크에 기록하지 못함)"));
     std::filesystem::remove(list);
     SetExtractorTable(previous);
