@@ -270,9 +270,8 @@ TEST(PdfBudget, ADocumentThatReachesItsTimeIsReadInPartAndTheSearchGoesOn)
     // Read in part (or, on a machine too busy to read a page in time, not
     // read), never read to the end.
     EXPECT_TRUE(scan == ScanStatus::Partial || scan == ScanStatus::NoText) << static_cast<int>(scan);
-    if (scan == ScanStatus::Partial) {
-        EXPECT_GT(counts[kPersonalInfoEMail], 0);
-    }
+    // How much is read in the time depends on the machine (a busy one may
+    // stop inside the first line): only that it is not all of it.
     EXPECT_LT(counts[kPersonalInfoEMail], 6000 * 20);
     EXPECT_NE(ListedReason(longPath).find("(시간)"), std::string::npos) << ListedReason(longPath);
 
