@@ -76,6 +76,27 @@ const TypeText kTypeTexts[] = {
     {EVENT_AES256_ALGORITHM_CHANGED, u"EVENT_LOG_EVENT_DATA_AES256_ALGORITHM_CHANGED", nullptr, nullptr, Join::Status},
 };
 
+// A completed action that stored no document: every document of the run was
+// refused or was gone (an action never starts without documents). Its count
+// text ("0개 문서 암호처리") under "완료" would read as a success, so the line
+// says that nothing was handled, as the action window's heading did. Why
+// each document was refused is not stored with the event.
+struct NothingHandledText {
+    int32_t type;
+    const char16_t* status;
+    const char16_t* flag;  // key of the mark the count text carries, or null
+};
+const NothingHandledText kNothingHandledTexts[] = {
+    {EVENT_ENCRYPT_KEY_BASE_COMPLETE, u"암호처리하지 못함", nullptr},
+    {EVENT_ENCRYPT_AES128_COMPLETE, u"암호처리하지 못함", nullptr},
+    {EVENT_ENCRYPT_AES256_COMPLETE, u"암호처리하지 못함", nullptr},
+    {EVENT_DELETE_COMPLETE, u"문서삭제하지 못함", nullptr},
+    {EVENT_ADD_EXCEPTION_COMPLETE, u"예외처리하지 못함", nullptr},
+    {EVENT_REMOVE_EXCEPTION_COMPLETE, u"예외처리 해제하지 못함", nullptr},
+    {EVENT_ERROR_EXCEPTION_COMPLETE, u"예외처리하지 못함", u"EVENT_LOG_EVENT_DATA_ADD_ERROR_FILE_FLAG"},
+};
+constexpr char16_t kNoDocumentHandledText[] = u"처리한 문서 없음";
+
 const TypeText* FindType(int32_t type)
 {
     for (const auto& t : kTypeTexts)
@@ -225,6 +246,12 @@ std::u16string FormatEventData(const EventLogRow& row)
     const std::u16string& status = CachedText(t->status);
     if (!t->data)
         return status;
+    if (row.fileCount == 0)
+        for (const auto& nothing : kNothingHandledTexts)
+            if (nothing.type == t->type)
+                return nothing.flag ? plat::FormatWide(u"%s (%s, %s)", nothing.status, kNoDocumentHandledText,
+                                                       CachedText(nothing.flag).c_str())
+                                    : plat::FormatWide(u"%s (%s)", nothing.status, kNoDocumentHandledText);
     int n = 0;
     if (IsSearchEndType(t->type)) {
         for (int32_t k : row.kinds)

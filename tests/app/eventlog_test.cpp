@@ -175,6 +175,16 @@ TEST_F(EventLogTest, EveryKindOfEventReadsAsItsText)
         {Action(0x3000, {u"a.hwp", u"b.doc", u"c.xls"}), u"문서삭제 완료 (3개 문서 문서삭제)", u"문서삭제"},
         {Action(0x90000, {u"x.hwp"}), u"예외처리 완료 (1개 문서 예외처리, 오류문서)", u"예외처리"},
         {Action(0x60000, {u"x.hwp"}), u"예외처리 해제 완료 (1개 문서 예외처리 해제)", u"예외처리"},
+        // A completed run that stored no document handled none: it does not
+        // read as a success. A stopped one says it was stopped.
+        {Action(0x500, {}), u"암호처리하지 못함 (처리한 문서 없음)", u"암호처리"},
+        {Action(0x300, {}), u"암호처리하지 못함 (처리한 문서 없음)", u"암호처리"},
+        {Action(0x3000, {}), u"문서삭제하지 못함 (처리한 문서 없음)", u"문서삭제"},
+        {Action(0x30000, {}), u"예외처리하지 못함 (처리한 문서 없음)", u"예외처리"},
+        {Action(0x60000, {}), u"예외처리 해제하지 못함 (처리한 문서 없음)", u"예외처리"},
+        {Action(0x90000, {}), u"예외처리하지 못함 (처리한 문서 없음, 오류문서)", u"예외처리"},
+        {Action(0x200, {}), u"암호처리 중지 (0개 문서 암호처리)", u"암호처리"},
+        {Action(0x2000, {}), u"문서삭제 중지 (0개 문서 문서삭제)", u"문서삭제"},
         {Event(0x70000), u"예외처리 시작", u"예외처리"},
         {Event(0x7000000), u"기록 보관 날짜 변경", u"기타"},
         {Event(0x4000000), u"암호변경", u"기타"},
