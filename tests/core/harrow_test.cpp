@@ -196,7 +196,111 @@ TEST_F(ArchiveTest, TinyAndEmptyDocumentsAreArchivedAndVerifiedLikeAnyOther)
             EXPECT_EQ(FilesIn(folder), std::vector<std::string>{fs::path(archive).filename().string()});
             EXPECT_EQ(Shell("7z t -p'" + std::string(kPassword) + "' '" + archive + "'"), 0);
             EXPECT_EQ(Extract7z(archive, fs::path(doc).filename().string()), content);
-            if (size > 0) EXPECT_NE(Shell("7z t -pwrong-password '" + archive + "'"), 0);
+            if (size > 0) {
+                EXPECT_NE(Shell("7z t -pwrong-password '" + archive + "'"), 0);
+            }
+        }
+    }
+}
+
+// Reads back the archive the engine wrote with one bit changed: the engine
+// driven as the archiver drives it, through our own file streams.
+class ChangedReadBack : public harrow::UIEventHandler, public CHarrowEventHandler {
+public:
+    ChangedReadBack() : CHarrowEventHandler(this) {}
+    ~ChangedReadBack() { archive_.reset(); }
+
+    bool Start()
+    {
+        if (!loader_.Load()) return false;
+        HarrowStartRecord start{sizeof(HarrowStartRecord), u"test", u"test"};
+        reinterpret_cast<HARROW_StartUp_t>(loader_.HARROW_StartUp)(&start);
+        const HarrowHandle h = reinterpret_cast<HARROW_CreateArchive_t>(loader_.HARROW_CreateArchive)(&registration);
+        archive_ = std::make_unique<harrow::Archive>(h, &loader_);
+        harrow = &loader_;
+        archive = archive_.get();
+        return h != 0;
+    }
+    // The item result of one archive of the document, the bit 0x80 of the
+    // archive's byte at flipAt changed as it is read back.
+    int32_t Run(const std::string& document, const std::string& target, uint32_t encryption, uint64_t flip)
+    {
+        flipAt_ = flip;
+        result_ = -1;
+        const std::u16string list = U(document) + u"\n";
+        const std::u16string to = U(target);
+        CreateZipRequest request;
+        request.targetPath = to.c_str();
+        request.fileList = list.c_str();
+        request.encryption = encryption;
+        CreateZipArchive(this, &request);
+        return result_;
+    }
+
+    uint32_t ReadStream(harrow::StreamContext* ctx, void* buffer, uint32_t size, uint32_t* bytesRead) override
+    {
+        const uint64_t from = ctx && ctx->stream ? ctx->stream->position : 0;
+        const uint32_t answer = CHarrowEventHandler::ReadStream(ctx, buffer, size, bytesRead);
+        if (bytesRead && flipAt_ >= from && flipAt_ < from + *bytesRead)
+            static_cast<unsigned char*>(buffer)[flipAt_ - from] ^= 0x80;
+        return answer;
+    }
+    uint32_t OnQueryPassword(HarrowEvent* event) override
+    {
+        event->password = password_.c_str();
+        return 1;
+    }
+    uint32_t OnItemBegin(HarrowEvent*) override { return 1; }
+    uint32_t OnOtherEvent(HarrowEvent*) override { return 1; }
+    uint32_t OnItemEnd(HarrowEvent* event) override
+    {
+        result_ = event->itemResult;
+        return 1;
+    }
+
+private:
+    harrow::Harrow loader_;
+    std::unique_ptr<harrow::Archive> archive_;
+    const std::u16string password_ = U(kPassword);
+    uint64_t flipAt_ = UINT64_MAX;
+    int32_t result_ = -1;
+};
+
+// Where the stored data of the first entry lies in a ZIP file: after its
+// local header, as long as the header's compressed size says.
+std::pair<uint64_t, uint64_t> FirstEntryData(const std::string& zip)
+{
+    auto u16 = [&](size_t at) { return static_cast<uint64_t>(static_cast<unsigned char>(zip[at]) | static_cast<unsigned char>(zip[at + 1]) << 8); };
+    if (zip.size() < 30 || zip.compare(0, 4, "PK\x03\x04") != 0) return {0, 0};
+    const uint64_t size = u16(18) | u16(20) << 16;
+    return {30 + u16(26) + u16(28), size};
+}
+
+// Every bit of an AES entry's stored data counts: its salt and password
+// check, the encrypted data and the authentication code after it, which
+// clients compare before they give anything out. A read-back that met any
+// of them changed refuses the archive, whatever the size of the document
+// (tiny ones carry no CRC-32 to fall back on). Unchanged, every archive is
+// verified.
+TEST_F(ArchiveTest, AnAesArchiveReadBackWithAnyBitOfItsDataChangedIsRefused)
+{
+    ChangedReadBack engine;
+    ASSERT_TRUE(engine.Start());
+    int runs = 0;
+    for (uint32_t encryption : {kHarrowEncryptAes128, kHarrowEncryptAes256}) {
+        for (size_t size : {0, 1, 19, 20, 64}) {
+            SCOPED_TRACE("encryption " + std::to_string(encryption) + ", " + std::to_string(size) + " bytes");
+            const std::string doc = dir_.file("d" + std::to_string(size) + ".hwp");
+            ASSERT_TRUE(WriteFileBytes(doc, MakeContent(size, static_cast<unsigned>(size))));
+            const std::string plain = dir_.file("plain" + std::to_string(++runs) + ".zip");
+            ASSERT_EQ(engine.Run(doc, plain, encryption, UINT64_MAX), kHarrowItemVerified);
+            const auto [start, length] = FirstEntryData(ReadFileBytes(plain));
+            ASSERT_GE(length, 20u);  // salt, password check, authentication code
+            for (uint64_t at = start; at < start + length; ++at) {
+                const std::string target = dir_.file("changed" + std::to_string(++runs) + ".zip");
+                EXPECT_NE(engine.Run(doc, target, encryption, at), kHarrowItemVerified)
+                    << "byte " << at - start << " of " << length;
+            }
         }
     }
 }
