@@ -391,13 +391,12 @@ uint16_t ZipMethod(uint32_t encryption)
 bool IsAes(uint32_t encryption) { return encryption == kHarrowEncryptAes128 || encryption == kHarrowEncryptAes256; }
 
 // Whether an entry's stored CRC-32 is the one read from the document.
-// Traditional encryption always stores it. An AES entry of the AE-2 kind
-// need not: its headers hold 0 instead, and the reader reports the CRC as
-// absent. Writers use AE-2 for entries under 20 bytes, whose CRC would give
-// their few bytes away (an empty document among them), so a tiny document
-// has no stored CRC to compare. Its data is still checked: the
-// authentication code of AES as it is decrypted, and the CRC-32 and size of
-// the bytes decrypted against the document's.
+// Traditional encryption always stores it. An AES entry need not: in the
+// AE-2 kind its headers hold 0, and writers leave the CRC out so for entries
+// under 20 bytes (an empty document among them), whose CRC would give their
+// few bytes away; the reader then reports it as absent. Such an entry is
+// still checked: its authentication code (AuthenticationHolds), and the
+// CRC-32 and size of the bytes decrypted against the document's.
 bool CrcAsStored(const zip_stat_t& st, const Entry& entry)
 {
     if (st.valid & ZIP_STAT_CRC) return st.crc == entry.crc;

@@ -422,7 +422,8 @@ TEST_F(ActionWindowTest, ARunThatHandledNothingSaysSoWithItsReasons)
             EXPECT_EQ(dlg->ReasonLine()->toolTip(), QString::fromUtf16(u"사유: 검색한 뒤 문서가 바뀌거나 다른 파일로 바뀜"));
             EXPECT_EQ(ReadFileBytes(plat::PathToNative(list[1].path)), "rewritten after the search");
             // The record view's line of the run's end says the same.
-            const std::u16string line = CEventInfoRecord(Count("SELECT MAX(EventID) FROM EventInfo")).GetEventDataText();
+            const std::u16string line =
+                CEventInfoRecord(Count("SELECT MAX(EventID) FROM EventInfo")).GetEventDataText();
             const std::u16string word = action == "delete" ? u"문서삭제" : action == "encrypt" ? u"암호처리" : u"예외처리";
             if (handled)
                 EXPECT_EQ(line.rfind(word + u" 완료 (1개 문서 ", 0), 0u) << plat::PathToNative(line);

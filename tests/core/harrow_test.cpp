@@ -189,7 +189,8 @@ TEST_F(ArchiveTest, TinyAndEmptyDocumentsAreArchivedAndVerifiedLikeAnyOther)
             ASSERT_TRUE(archiver.Start());
             archiver.SetPassword(U(kPassword));
             archiver.SetAlgorithm(algorithm);
-            EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done) << plat::PathToNative(archiver.LastFailureReason());
+            EXPECT_EQ(archiver.EncryptDocument(U(doc)), ArchiveOutcome::Done)
+                << plat::PathToNative(archiver.LastFailureReason());
             EXPECT_EQ(archiver.LastItemResult(), kHarrowItemVerified);
             EXPECT_TRUE(archiver.LastFailureReason().empty());
             const std::string archive = doc + ".zip";
@@ -270,7 +271,10 @@ private:
 // local header, as long as the header's compressed size says.
 std::pair<uint64_t, uint64_t> FirstEntryData(const std::string& zip)
 {
-    auto u16 = [&](size_t at) { return static_cast<uint64_t>(static_cast<unsigned char>(zip[at]) | static_cast<unsigned char>(zip[at + 1]) << 8); };
+    auto u16 = [&](size_t at) {
+        return static_cast<uint64_t>(static_cast<unsigned char>(zip[at]) |
+                                     static_cast<unsigned char>(zip[at + 1]) << 8);
+    };
     if (zip.size() < 30 || zip.compare(0, 4, "PK\x03\x04") != 0) return {0, 0};
     const uint64_t size = u16(18) | u16(20) << 16;
     return {30 + u16(26) + u16(28), size};
