@@ -36,16 +36,17 @@ struct DocumentExtension {
     DocumentFormat format = DocumentFormat::None;
 };
 
+// The most extensions of one kind (raise it for a kind with more).
 inline constexpr size_t kMaxKindExtensions = 2;
 
 struct DocumentKindInfo {
-    const char16_t* name;         // also its SearchEventLog column (resources/schema.sql)
-    DocumentKindMask bit;         // its bit in a DocumentKindMask
-    const char16_t* tabKey;       // the search window's tab text (with a %d count)
+    const char16_t* name;           // also its SearchEventLog column (resources/schema.sql)
+    DocumentKindMask bit;           // its bit in a DocumentKindMask
+    const char16_t* tabKey;         // the search window's tab text (with a %d count)
     const char16_t* userSearchKey;  // its check box in the user search window
-    const char16_t* configKey;    // its check box on the settings page
+    const char16_t* configKey;      // its check box on the settings page
     DocumentReader reader;
-    uint32_t iconColour;          // 0xRRGGBB band of the icon drawn when the theme has none
+    uint32_t iconColour;            // 0xRRGGBB band of the icon drawn when the theme has none
     // In the order a search request lists them.
     std::array<DocumentExtension, kMaxKindExtensions> extensions;
 

@@ -25,6 +25,11 @@ namespace {
 plat::RankedMutex g_tableLock{plat::LockRank::ExtractorTable, "g_tableLock"};
 ExtractorTable g_table = DefaultExtractorTable();
 
+struct Choice {
+    ExtractEntry ExtractorTable::*entry;
+    DocumentFormat format;
+};
+
 // The one place that maps the kinds table's readers to their entries (the
 // table sits in core, below the readers).
 constexpr ExtractEntry ExtractorTable::*EntryOf(DocumentReader reader)
@@ -38,11 +43,6 @@ constexpr ExtractEntry ExtractorTable::*EntryOf(DocumentReader reader)
     }
     return nullptr;
 }
-
-struct Choice {
-    ExtractEntry ExtractorTable::*entry;
-    DocumentFormat format;
-};
 
 // What the extension decides (exact, case-sensitive comparison).
 std::optional<Choice> ChoiceFor(const std::u16string& ext)
