@@ -12,6 +12,7 @@
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"
+#include "core/documentkinds.h"
 #include "core/logmgr.h"
 #include "core/modules.h"
 #include "core/registry.h"
@@ -62,11 +63,8 @@ QIcon FallbackDocumentIcon(const QString& ext)
     p.setBrush(Qt::white);
     p.drawRect(2, 0, 11, 15);
     QColor band(70, 110, 170);
-    if (ext == "HWP") band = QColor(40, 140, 200);
-    else if (ext.startsWith("DOC")) band = QColor(40, 90, 180);
-    else if (ext.startsWith("XLS")) band = QColor(40, 140, 70);
-    else if (ext.startsWith("PPT")) band = QColor(210, 90, 40);
-    else if (ext == "PDF") band = QColor(200, 40, 40);
+    const int kind = DocumentKindOfExtension(ext.toStdU16String());
+    if (kind >= 0) band = QColor::fromRgb(static_cast<QRgb>(kDocumentKinds[kind].iconColour));
     p.fillRect(3, 9, 10, 5, band);
     return QIcon(pm);
 }

@@ -315,7 +315,7 @@ CErrorReportDlg::ExceptOutcome CErrorReportDlg::ExceptDocument(const std::u16str
     record.fileSize = static_cast<uint64_t>(st.st_size);
     record.lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
     // The key of the search that ended in the document: its mask.
-    const uint32_t mask = ReadRegistryDword(kRunKey, 127, u"findPSInfoFlag");
+    const PersonalInfoMask mask = ReadRegistryDword(kRunKey, 127, u"findPSInfoFlag");
     record.documentKey = MakeDocumentKey(record, mask);
     EventStoreFailureWatch watch;
     const int64_t fileIndex = AddFileInfoRow(PersonalInfoCounts{}, record);

@@ -13,6 +13,7 @@
 #include "app/recorddlgs.h"
 #include "settings/configdlg.h"
 #include "core/controls/skin.h"
+#include "core/documentkinds.h"
 #include "core/eventstore/eventstore.h"
 #include "core/uitext.h"
 #include "platform/wformat.h"
@@ -23,16 +24,11 @@ std::function<bool(QWidget*, int&)> CEventLogDlg::s_beforeRun;
 
 namespace {
 
-// The document kinds whose icons the detail list shows.
-const char16_t* const kIconExtensions[8] = {u"HWP", u"DOC", u"PPT", u"XLS", u"DOCX", u"PPTX", u"XLSX", u"PDF"};
-
+// The detail list shows the icons of the document kinds' extensions.
 int IconIndexOfName(const std::u16string& fileName)
 {
     const std::u16string ext = GetUpperExtension(fileName);
-    for (const char16_t* e : kIconExtensions)
-        if (ext == e)
-            return AppIcons().IndexOf(ext);
-    return 0;
+    return DocumentKindOfExtension(ext) >= 0 ? AppIcons().IndexOf(ext) : 0;
 }
 
 bool ShowsEventPanel(int32_t type)

@@ -209,7 +209,7 @@ CFileInfoRecord::CFileInfoRecord(SearchFileInfo* record) : folderRow_(true), inf
     for (int k = 2; k < kItemCount; ++k) texts_[k] = zero;
 }
 
-CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, uint32_t personalInfoMask,
+CFileInfoRecord::CFileInfoRecord(const PersonalInfoCounts& counts, ::PersonalInfoMask personalInfoMask,
                                  SearchFileInfo* record)
     : folderRow_(false), info_(record), personalInfoMask_(personalInfoMask)
 {

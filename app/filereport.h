@@ -40,20 +40,20 @@ class CFileInfoRecord {
 public:
     static constexpr int kItemCount = 9;
     // Every kind of personal information (the hits window's default).
-    static constexpr uint32_t kEveryKind = 0xFFFF;
+    static constexpr ::PersonalInfoMask kEveryKind = 0xFFFF;
 
     // Folder row for the parent folder of the record.
     explicit CFileInfoRecord(SearchFileInfo* record);
     // Document row with its seven counts in kind order; `personalInfoMask`
     // is the search's mask of kinds, which the document's hits window shows.
-    CFileInfoRecord(const PersonalInfoCounts& counts, uint32_t personalInfoMask, SearchFileInfo* record);
+    CFileInfoRecord(const PersonalInfoCounts& counts, ::PersonalInfoMask personalInfoMask, SearchFileInfo* record);
 
     bool IsFolderRow() const { return folderRow_; }
     std::u16string GetFolderPath() const { return folder_; }
     // The folder without trailing separators (kept so), '/', the file name.
     std::u16string GetFullPath();
     SearchFileInfo* FileInfo() const { return info_; }
-    uint32_t PersonalInfoMask() const { return personalInfoMask_; }
+    ::PersonalInfoMask PersonalInfoMask() const { return personalInfoMask_; }
     const std::u16string& ItemText(int item) const { return texts_[item]; }
     int IconIndex() const { return icon_; }
 
@@ -61,7 +61,7 @@ private:
     friend class CFileReportControl;
     bool folderRow_ = false;
     SearchFileInfo* info_ = nullptr;
-    uint32_t personalInfoMask_ = kEveryKind;
+    ::PersonalInfoMask personalInfoMask_ = kEveryKind;
     std::u16string folder_;
     std::u16string fileName_;
     std::u16string texts_[kItemCount];

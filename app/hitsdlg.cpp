@@ -42,7 +42,7 @@ CPersonalInfoDlg::CPersonalInfoDlg(QWidget* parent) : CSkinDialog(parent)
     SetCaptionBand(40);
 }
 
-std::u16string CPersonalInfoDlg::BuildHitsText(const PersonalInfoTextLists& lists, uint32_t mask)
+std::u16string CPersonalInfoDlg::BuildHitsText(const PersonalInfoTextLists& lists, ::PersonalInfoMask mask)
 {
     // Result-code order; the lists are in mask-bit order.
     static const struct {

@@ -30,12 +30,12 @@ public:
     // The document (not owned) and the kinds to show (mask bits; every kind
     // by default).
     void SetFileInfo(const SearchFileInfo* record) { m_record = record; }
-    void SetPersonalInfoMask(uint32_t mask) { m_mask = mask; }
-    uint32_t PersonalInfoMask() const { return m_mask; }
+    void SetPersonalInfoMask(::PersonalInfoMask mask) { m_mask = mask; }
+    ::PersonalInfoMask PersonalInfoMask() const { return m_mask; }
 
     // The text of the hits: an empty line, then per kind with hits a heading,
     // the hits and an empty line.
-    static std::u16string BuildHitsText(const PersonalInfoTextLists& lists, uint32_t mask);
+    static std::u16string BuildHitsText(const PersonalInfoTextLists& lists, ::PersonalInfoMask mask);
 
     void OnBnClickedOpenDocument();
 
@@ -50,7 +50,7 @@ protected:
 
 private:
     const SearchFileInfo* m_record = nullptr;
-    uint32_t m_mask = 0xFFFF;
+    ::PersonalInfoMask m_mask = 0xFFFF;
     QPixmap m_background;
     ps::ui::CommentEdit* m_edit = nullptr;
     QLabel* m_heading = nullptr;

@@ -65,7 +65,9 @@ ImageButton* MakeButton(QWidget* parent, int normal, int hover, int pressed)
 
 CPrivasweepDlg::CPrivasweepDlg(QWidget* parent) : CSkinDialog(parent)
 {
-    iconExtensions_ = {u"HWP", u"TXT", u"DOC", u"PPT", u"XLS", u"DOCX", u"PPTX", u"XLSX", u"PDF"};
+    // Every document kind's extensions, and plain text.
+    iconExtensions_ = ExtensionsOfKinds(kAllDocumentKinds);
+    iconExtensions_.push_back(u"TXT");
     setWindowIcon(QIcon(SkinIcon(128)));
     SetKeyPolicy({KeyAction::Swallow, KeyAction::Cancel, KeyAction::Swallow});
     searchPage_ = new CMainDocumentSearchDlg(this, this);
@@ -273,8 +275,8 @@ void CMainDocumentSearchDlg::OnBnClickedUserSearch()
 }
 
 void CMainDocumentSearchDlg::SetUserSearch(const std::vector<std::u16string>& include,
-                                           const std::vector<std::u16string>& exclude, uint32_t personalInfoMask,
-                                           uint32_t documentKindMask)
+                                           const std::vector<std::u16string>& exclude, PersonalInfoMask personalInfoMask,
+                                           DocumentKindMask documentKindMask)
 {
     include_ = include;
     exclude_ = exclude;
@@ -435,6 +437,7 @@ void CMainShowLogDlg::ReadSummary()
     DocumentKindCounts K{};
     GetSearchEventLog(id, C, K);
     auto docTip = [](const DocumentKindCounts& k) {
+        static_assert(kDocumentKindCount == 5, "the tooltip text names each document kind");
         const std::u16string a = Th(k[0]), b = Th(k[1]), c = Th(k[2]), d = Th(k[3]), e = Th(k[4]);
         return Fmt(u"SHOW_LOG_KIND_OF_DOC_COUNT_TOOLTIP", a.c_str(), b.c_str(), c.c_str(), d.c_str(), e.c_str());
     };
@@ -472,13 +475,13 @@ void CMainShowLogDlg::ReadSummary()
             SumOperationFilesAfter(id, c, k, g.mask);
             SetValue(g.id, Fmt(u"SHOW_LOG_KIND_OF_DOC_COUNT", Th(sumK(k)).c_str()));
             for (int i = 0; i < 7; ++i) P[i] += c[i];
-            for (int i = 0; i < 5; ++i) Q[i] += k[i];
+            for (int i = 0; i < kDocumentKindCount; ++i) Q[i] += k[i];
         }
     }
     PersonalInfoCounts R;
     DocumentKindCounts S{};
     for (int i = 0; i < 7; ++i) R[i] = C[i] - P[i];
-    for (int i = 0; i < 5; ++i) S[i] = K[i] - Q[i];
+    for (int i = 0; i < kDocumentKindCount; ++i) S[i] = K[i] - Q[i];
     SetValue(1156, Fmt(u"SHOW_LOG_KIND_OF_DOC_COUNT", Th(sumK(S)).c_str()), docTip(S));
     SetValue(1157, Fmt(u"SHOW_LOG_EVENT_COUNT", Th(R.Total()).c_str()), hitTip(R));
     hasSearch_ = true;

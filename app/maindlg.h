@@ -12,6 +12,8 @@
 #include "core/controls/buttons.h"
 #include "app/mainmenu.h"
 #include "core/controls/wnd.h"
+#include "core/documentkinds.h"
+#include "core/records.h"
 
 class CPrivasweepDlg;
 
@@ -27,13 +29,13 @@ public:
     // What the user search window hands over, then the one-shot timer that
     // opens the search window in user mode.
     void SetUserSearch(const std::vector<std::u16string>& include, const std::vector<std::u16string>& exclude,
-                       uint32_t personalInfoMask, uint32_t documentKindMask);
+                       PersonalInfoMask personalInfoMask, DocumentKindMask documentKindMask);
     bool UserSearchPending() const { return timerId_ != 0; }
 
     const std::vector<std::u16string>& UserInclude() const { return include_; }
     const std::vector<std::u16string>& UserExclude() const { return exclude_; }
-    uint32_t UserPersonalInfoMask() const { return piMask_; }
-    uint32_t UserDocumentKindMask() const { return kindMask_; }
+    PersonalInfoMask UserPersonalInfoMask() const { return piMask_; }
+    DocumentKindMask UserDocumentKindMask() const { return kindMask_; }
 
     // Test seam: called with each search window before its modal run
     // (instead of the run when it returns true).
@@ -50,8 +52,8 @@ private:
     ps::ui::ImageButton* btnAll_;
     ps::ui::ImageButton* btnUser_;
     std::vector<std::u16string> include_, exclude_;
-    uint32_t piMask_ = 0;
-    uint32_t kindMask_ = 0;
+    PersonalInfoMask piMask_ = 0;
+    DocumentKindMask kindMask_ = 0;
     int timerId_ = 0;
 };
 

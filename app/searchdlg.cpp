@@ -20,6 +20,7 @@
 #include "app/mainmenu.h"
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
+#include "core/documentkinds.h"
 #include "core/logmgr.h"
 #include "core/uitext.h"
 #include "core/util.h"
@@ -30,9 +31,11 @@ using namespace ps::ui;
 
 namespace {
 
-const char16_t* const kTabKeys[CAllSearchDlg::kTabCount] = {
-    u"KIND_OF_ALL", u"KIND_OF_HWP", u"KIND_OF_DOC", u"KIND_OF_XLS", u"KIND_OF_PPT", u"KIND_OF_PDF",
-};
+// The tab texts: "all", then each document kind's.
+const char16_t* TabKey(int tab)
+{
+    return tab == CAllSearchDlg::kAll ? u"KIND_OF_ALL" : kDocumentKinds[tab - CAllSearchDlg::kAll - 1].tabKey;
+}
 
 }  // namespace
 
@@ -90,7 +93,7 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
         connect(m_tabs[i], &QAbstractButton::clicked, this, [this, i] { SelectTab(i); });
     }
     m_tabs[kAll]->SetSelected(true);
-    SetTabCaptions({0, 0, 0, 0, 0, 0});
+    SetTabCaptions({});
 
     connect(m_btnMenu, &QAbstractButton::clicked, this, [this] { ShowMainMenu(this); });
     connect(m_btnMinimize, &QAbstractButton::clicked, this, [this] { showMinimized(); });
@@ -126,19 +129,14 @@ void CAllSearchDlg::ShutDown()
     UnloadBanner();
 }
 
-void CAllSearchDlg::SetSearchOptions(uint32_t personalInfoMask, uint32_t documentKindMask,
+void CAllSearchDlg::SetSearchOptions(::PersonalInfoMask personalInfoMask, DocumentKindMask documentKindMask,
                                      const std::vector<std::u16string>& include,
                                      const std::vector<std::u16string>& exclude)
 {
     m_include = include;
     m_exclude = exclude;
     m_nPIMask = personalInfoMask;
-    m_extensions.clear();
-    if (documentKindMask & 0x01) m_extensions.push_back(u"HWP");
-    if (documentKindMask & 0x02) m_extensions.insert(m_extensions.end(), {u"DOC", u"DOCX"});
-    if (documentKindMask & 0x04) m_extensions.insert(m_extensions.end(), {u"XLS", u"XLSX"});
-    if (documentKindMask & 0x08) m_extensions.insert(m_extensions.end(), {u"PPT", u"PPTX"});
-    if (documentKindMask & 0x10) m_extensions.push_back(u"PDF");
+    m_extensions = ExtensionsOfKinds(documentKindMask);
     m_optionsSet = true;
 }
 
@@ -211,8 +209,8 @@ void CAllSearchDlg::Layout()
     // The progress bar ends a gap before the search/stop button.
     m_progress->setGeometry(143, 102, std::max(0, std::min(W - 250, m_btnSearch->x() - kProgressGap - 143)), 16);
     m_delay->setGeometry(143, 128, W - 150, 18);
-    const int tabW = (W - 20) / 6;
-    int remainder = W - 15 - 6 * tabW;
+    const int tabW = (W - 20) / kTabCount;
+    int remainder = W - 15 - kTabCount * tabW;
     int x = 10;
     for (int i = 0; i < kTabCount; ++i) {
         int w = tabW;
@@ -315,7 +313,7 @@ void CAllSearchDlg::SelectTab(int tab)
 
 void CAllSearchDlg::SetTabCaptions(const std::array<int, kTabCount>& counts)
 {
-    for (int i = 0; i < kTabCount; ++i) m_tabs[i]->setText(QFmt(kTabKeys[i], counts[i]));
+    for (int i = 0; i < kTabCount; ++i) m_tabs[i]->setText(QFmt(TabKey(i), counts[i]));
 }
 
 ImageButton* CAllSearchDlg::ActionButton(int id) const
@@ -373,7 +371,7 @@ void CAllSearchDlg::showEvent(QShowEvent* e)
         m_nPIMask = 0xFFFF;
         m_include.clear();
         m_exclude.clear();
-        m_extensions = {u"HWP", u"DOC", u"PPT", u"PPTX", u"PDF", u"DOCX", u"XLS", u"XLSX"};
+        m_extensions = ExtensionsOfKinds(kAllDocumentKinds);
     } else {
         setWindowTitle(Tx(u"USER_SEARCH_TITLE"));
         m_detail->SetPlainLine(Tx(u"FILE_SEARCHING_MSG"));
@@ -407,7 +405,7 @@ void CAllSearchDlg::ResetResults()
     m_session->JoinAnalysis();
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
     for (auto* r : m_reports) r->ResetContent();
-    SetTabCaptions({0, 0, 0, 0, 0, 0});
+    SetTabCaptions({});
     m_session->ClearFoundFiles();
 }
 

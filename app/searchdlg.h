@@ -81,7 +81,7 @@ public:
     void SetSearchMode(int mode) { m_nSearchMode = mode; }
     int SearchMode() const { return m_nSearchMode; }
     void SetOwnerRect(const QRect& r) { m_ownerRect = r; }
-    void SetSearchOptions(uint32_t personalInfoMask, uint32_t documentKindMask,
+    void SetSearchOptions(::PersonalInfoMask personalInfoMask, DocumentKindMask documentKindMask,
                           const std::vector<std::u16string>& include,
                           const std::vector<std::u16string>& exclude);
 
@@ -107,7 +107,7 @@ public:
     bool IsIdle() const { return m_session->IsIdle(); }
     bool IsSearching() const { return HasTimer(IDT_ELAPSED_TIME); }
     int64_t SearchEventId() const { return m_session->SearchEventId(); }
-    uint32_t PersonalInfoMask() const { return m_nPIMask; }
+    ::PersonalInfoMask PersonalInfoMask() const { return m_nPIMask; }
     const std::vector<std::u16string>& Extensions() const { return m_extensions; }
     CFileReportControl* Report(int tab) const { return m_reports[tab]; }
     ps::ui::CTabButton* TabButton(int tab) const { return m_tabs[tab]; }
@@ -208,7 +208,7 @@ private:
 
     int m_nSearchMode = 0;
     std::vector<std::u16string> m_include, m_exclude, m_extensions;
-    uint32_t m_nPIMask = 0xFFFF;
+    ::PersonalInfoMask m_nPIMask = 0xFFFF;
     bool m_optionsSet = false;
 
     std::array<ps::ui::CTabButton*, kTabCount> m_tabs{};

@@ -18,14 +18,23 @@
 using namespace ps::ui;
 
 namespace {
-const char16_t* const kBoxKeys[12] = {
+const char16_t* const kPersonalInfoBoxKeys[kPersonalInfoKindCount] = {
     u"USER_SEARCH_ID_NUMBER", u"USER_SEARCH_ACCOUNT_NUM", u"USER_SEARCH_CREDIT_NUM", u"USER_SEARCH_PHONE_NUM",
-    u"USER_SEARCH_ADDRESS",   u"USER_SEARCH_EMAIL",       u"USER_SEARCH_IP_ADDRESS", u"USER_SEARCH_KIND_OF_HWP",
-    u"USER_SEARCH_KIND_OF_DOC", u"USER_SEARCH_KIND_OF_XLS", u"USER_SEARCH_KIND_OF_PPT", u"USER_SEARCH_KIND_OF_PDF",
+    u"USER_SEARCH_ADDRESS",   u"USER_SEARCH_EMAIL",       u"USER_SEARCH_IP_ADDRESS",
 };
 // The mask bit of each box, in layout order.
 const uint32_t kPiBits[7] = {0x01, 0x04, 0x02, 0x08, 0x10, 0x20, 0x40};
-const uint32_t kDocBits[5] = {0x01, 0x02, 0x04, 0x08, 0x10};
+const std::array<uint32_t, kDocumentKindCount> kDocBits = [] {
+    std::array<uint32_t, kDocumentKindCount> bits{};
+    for (int i = 0; i < kDocumentKindCount; ++i) bits[i] = kDocumentKinds[i].bit;
+    return bits;
+}();
+
+// The text of box i: the kinds of personal information, then the document kinds.
+const char16_t* BoxKey(int i)
+{
+    return i < kPersonalInfoKindCount ? kPersonalInfoBoxKeys[i] : kDocumentKinds[i - kPersonalInfoKindCount].userSearchKey;
+}
 }  // namespace
 
 CUserSearchDlg::CUserSearchDlg(CMainDocumentSearchDlg* searchPage, QWidget* parent)
@@ -58,8 +67,8 @@ CUserSearchDlg::CUserSearchDlg(CMainDocumentSearchDlg* searchPage, QWidget* pare
     }
     tree_ = new CDriveSelectTree(this);
     tree_->setFont(Font12());
-    for (int i = 0; i < 12; ++i) {
-        boxes_[i] = new CCheckButtonEx(Tx(kBoxKeys[i]), this);
+    for (int i = 0; i < static_cast<int>(boxes_.size()); ++i) {
+        boxes_[i] = new CCheckButtonEx(Tx(BoxKey(i)), this);
         boxes_[i]->setFont(Font12());
         boxes_[i]->SetBackgroundColour(0xFFFFFF);
         boxes_[i]->adjustSize();
@@ -76,7 +85,7 @@ CCheckButtonEx* CUserSearchDlg::Box(int id) const
 {
     for (int i = 0; i < 7; ++i)
         if (kPersonalInfoBoxes[i] == id) return boxes_[i];
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < kDocumentKindCount; ++i)
         if (kDocumentBoxes[i] == id) return boxes_[7 + i];
     return nullptr;
 }
@@ -107,7 +116,7 @@ void CUserSearchDlg::Layout()
     labelKinds_->move(s + 20, 95);
     for (int i = 0; i < 7; ++i) boxes_[i]->move(s + 20, 125 + 25 * i);
     labelDocs_->move(s + 240, 95);
-    for (int i = 0; i < 5; ++i) boxes_[7 + i]->move(s + 240, 125 + 25 * i);
+    for (int i = 0; i < kDocumentKindCount; ++i) boxes_[7 + i]->move(s + 240, 125 + 25 * i);
     btnStored_->move(10, H - btnSearch_->height() - 10);
     btnSearch_->move(W - btnSearch_->width() - 10, H - btnSearch_->height() - 10);
 }
@@ -231,26 +240,29 @@ void CUserSearchDlg::ApplyStoredSettings()
     for (int i = 0; i < 7; ++i) boxes_[i]->SetCheck(QString::fromStdU16String(parts[i]).toInt());
     parts.clear();
     SplitString(parts, ReadRegistryString(SettingsKey(), u"KindOfDocument", u""), u"|");
-    if (parts.size() != 5) return;
-    for (int i = 0; i < 5; ++i) boxes_[7 + i]->SetCheck(QString::fromStdU16String(parts[i]).toInt());
+    if (parts.size() != static_cast<size_t>(kDocumentKindCount)) return;
+    for (int i = 0; i < kDocumentKindCount; ++i) boxes_[7 + i]->SetCheck(QString::fromStdU16String(parts[i]).toInt());
     Act(53);
 }
 
-int CUserSearchDlg::MaskOf(const int* ids, int count, int firstAction, const uint32_t* bits)
+uint32_t CUserSearchDlg::MaskOf(const int* ids, int count, int firstAction, const uint32_t* bits)
 {
-    int mask = 0;
+    uint32_t mask = 0;
     for (int i = 0; i < count; ++i) {
         CCheckButtonEx* b = Box(ids[i]);
         if (b && b->GetCheck()) {
             Act(firstAction + i);
-            mask |= static_cast<int>(bits[i]);
+            mask |= bits[i];
         }
     }
     return mask;
 }
 
-int CUserSearchDlg::GetPersonalInfoMask() { return MaskOf(kPersonalInfoBoxes, 7, 41, kPiBits); }
-int CUserSearchDlg::GetDocumentKindMask() { return MaskOf(kDocumentBoxes, 5, 48, kDocBits); }
+PersonalInfoMask CUserSearchDlg::GetPersonalInfoMask() { return MaskOf(kPersonalInfoBoxes, 7, 41, kPiBits); }
+DocumentKindMask CUserSearchDlg::GetDocumentKindMask()
+{
+    return MaskOf(kDocumentBoxes, kDocumentKindCount, 48, kDocBits.data());
+}
 
 void CUserSearchDlg::StartSearch()
 {
@@ -268,6 +280,6 @@ void CUserSearchDlg::StartSearch()
         ShowMessageBox(GetText(u"USER_SEARCH_NO_EXIST_SELECTED_ITEM"), u"", 1, this);
         return;
     }
-    if (page_) page_->SetUserSearch(include_, exclude_, static_cast<uint32_t>(piMask_), static_cast<uint32_t>(kindMask_));
+    if (page_) page_->SetUserSearch(include_, exclude_, piMask_, kindMask_);
     EndDialog(IDOK);
 }

@@ -11,6 +11,8 @@
 #include "core/controls/buttons.h"
 #include "core/controls/shelltree.h"
 #include "core/controls/wnd.h"
+#include "core/documentkinds.h"
+#include "core/records.h"
 
 class CMainDocumentSearchDlg;
 
@@ -18,9 +20,11 @@ class CUserSearchDlg : public ps::ui::CSkinDialog {
     Q_OBJECT
 public:
     static constexpr int IDT_RESTORE_SYSMENU = 1507;
-    // Check boxes in layout order: seven kinds, then five document kinds.
+    // Check boxes in layout order: seven kinds of personal information,
+    // then the document kinds in the order of kDocumentKinds.
     static constexpr int kPersonalInfoBoxes[7] = {1021, 1023, 1025, 1027, 1022, 1024, 1026};
-    static constexpr int kDocumentBoxes[5] = {1028, 1030, 1032, 1029, 1031};
+    static constexpr int kDocumentBoxes[] = {1028, 1030, 1032, 1029, 1031};
+    static_assert(std::size(kDocumentBoxes) == kDocumentKindCount, "a check box per document kind");
 
     explicit CUserSearchDlg(CMainDocumentSearchDlg* searchPage, QWidget* parent = nullptr);
 
@@ -28,8 +32,8 @@ public:
     void InitSelections();
     void ApplyStoredSettings();  // 1041
     void StartSearch();          // 1040
-    int GetPersonalInfoMask();
-    int GetDocumentKindMask();
+    PersonalInfoMask GetPersonalInfoMask();
+    DocumentKindMask GetDocumentKindMask();
 
     ps::ui::CDriveSelectTree* Tree() const { return tree_; }
     ps::ui::CCheckButtonEx* Box(int id) const;
@@ -48,11 +52,12 @@ protected:
 private:
     void Layout();
     void ToggleMaximize();
-    int MaskOf(const int* ids, int count, int firstAction, const uint32_t* bits);
+    uint32_t MaskOf(const int* ids, int count, int firstAction, const uint32_t* bits);
 
     CMainDocumentSearchDlg* page_;
     std::vector<std::u16string> include_, exclude_;
-    int piMask_ = 0, kindMask_ = 0;
+    PersonalInfoMask piMask_ = 0;
+    DocumentKindMask kindMask_ = 0;
     QRect ownerRect_;
     bool maximized_ = false;
     QRect restoreRect_;
@@ -66,5 +71,5 @@ private:
     QLabel* labelKinds_;
     QLabel* labelDocs_;
     ps::ui::CDriveSelectTree* tree_;
-    std::array<ps::ui::CCheckButtonEx*, 12> boxes_{};
+    std::array<ps::ui::CCheckButtonEx*, kPersonalInfoKindCount + kDocumentKindCount> boxes_{};
 };

@@ -3,6 +3,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "core/logmgr.h"
 #include "extract/extractlib.h"
@@ -25,29 +26,30 @@ plat::RankedMutex g_tableLock{plat::LockRank::ExtractorTable, "g_tableLock"};
 ExtractorTable g_table = DefaultExtractorTable();
 
 struct Choice {
-    const char16_t* extension;
     ExtractEntry ExtractorTable::*entry;
     DocumentFormat format;
 };
 
-// Tested in this order; exact, case-sensitive comparison.
-const Choice kChoices[] = {
-    {u"HWP", &ExtractorTable::hwp, DocumentFormat::Hwp},
-    {u"DOC", &ExtractorTable::word, DocumentFormat::OfficeBinary},
-    {u"PPT", &ExtractorTable::powerPoint, DocumentFormat::OfficeBinary},
-    {u"XLS", &ExtractorTable::excel, DocumentFormat::OfficeBinary},
-    {u"DOCX", &ExtractorTable::word, DocumentFormat::OfficeXml},
-    {u"PPTX", &ExtractorTable::powerPoint, DocumentFormat::OfficeXml},
-    {u"XLSX", &ExtractorTable::excel, DocumentFormat::OfficeXml},
-    {u"PDF", &ExtractorTable::pdf, DocumentFormat::Pdf},
-};
-
-const Choice* ChoiceFor(const std::u16string& ext)
+// The one place that maps the kinds table's readers to their entries (the
+// table sits in core, below the readers).
+constexpr ExtractEntry ExtractorTable::*EntryOf(DocumentReader reader)
 {
-    for (const Choice& c : kChoices)
-        if (ext == c.extension)
-            return &c;
+    switch (reader) {
+    case DocumentReader::Hwp: return &ExtractorTable::hwp;
+    case DocumentReader::Word: return &ExtractorTable::word;
+    case DocumentReader::Excel: return &ExtractorTable::excel;
+    case DocumentReader::PowerPoint: return &ExtractorTable::powerPoint;
+    case DocumentReader::Pdf: return &ExtractorTable::pdf;
+    }
     return nullptr;
+}
+
+// What the extension decides (exact, case-sensitive comparison).
+std::optional<Choice> ChoiceFor(const std::u16string& ext)
+{
+    const DocumentExtensionMatch m = MatchDocumentExtension(ext);
+    if (m.kind < 0) return std::nullopt;
+    return Choice{EntryOf(kDocumentKinds[m.kind].reader), m.format};
 }
 
 }  // namespace
@@ -66,8 +68,7 @@ const char16_t* ReaderOptions(DocumentFormat format)
 
 DocumentFormat FormatOfExtension(const std::u16string& upperExtension)
 {
-    const Choice* c = ChoiceFor(upperExtension);
-    return c ? c->format : DocumentFormat::None;
+    return MatchDocumentExtension(upperExtension).format;
 }
 
 ExtractorTable DefaultExtractorTable()
@@ -97,7 +98,7 @@ ExtractorTable CurrentExtractorTable()
 
 bool HasExtractorFor(const std::u16string& upperExtension)
 {
-    const Choice* c = ChoiceFor(upperExtension);
+    const std::optional<Choice> c = ChoiceFor(upperExtension);
     return c && CurrentExtractorTable().*(c->entry) != nullptr;
 }
 
@@ -163,7 +164,7 @@ EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string
     // not Read, is the document's).
     plat::DamageScope damage;
     try {
-        const Choice* c = ChoiceFor(upperExtension);
+        const std::optional<Choice> c = ChoiceFor(upperExtension);
         if (!c)
             return EntryResult::Read;
         ExtractEntry entry = CurrentExtractorTable().*(c->entry);

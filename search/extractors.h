@@ -4,18 +4,13 @@
 
 #include <string>
 
+#include "core/documentkinds.h"
 #include "extract/readerror.h"
 #include "platform/system.h"
 
-// What the extension decided: the reader, and for the Office readers which
-// of their two managers (binary or OOXML).
-enum class DocumentFormat {
-    None,          // none of the eight extensions: no reader, no text
-    Hwp,           // "HWP"
-    OfficeBinary,  // "DOC", "PPT", "XLS"
-    OfficeXml,     // "DOCX", "PPTX", "XLSX"
-    Pdf,           // "PDF"
-};
+// The extension decides the kind (its reader) and the format (for the
+// Office readers which of their two managers, binary or OOXML), both from
+// kDocumentKinds (core/documentkinds.h).
 
 // The format of an upper-case extension (no dot).
 DocumentFormat FormatOfExtension(const std::u16string& upperExtension);
@@ -30,8 +25,9 @@ const char16_t* ReaderOptions(DocumentFormat format);
 using ExtractEntry = EntryResult (*)(const char16_t* path, const char16_t* options,
                                      std::u16string* text, ReadError* failure);
 
-// The entries the dispatch calls. A null entry gives no text (NotRead): the
-// reader of that format is not part of the build.
+// The entries the dispatch calls, one per DocumentReader of the kinds table
+// (EntryOf in extractors.cpp maps them). A null entry gives no text
+// (NotRead): the reader of that format is not part of the build.
 struct ExtractorTable {
     ExtractEntry hwp = nullptr;         // "HWP"
     ExtractEntry word = nullptr;        // "DOC", "DOCX"
@@ -52,8 +48,7 @@ ExtractorTable CurrentExtractorTable();
 bool HasExtractorFor(const std::u16string& upperExtension);
 
 // Extracts a document's text by its upper-case extension (no dot). Returns the
-// entry's result; Read with no text for an extension that is none of the
-// eight; Failed when the entry failed on an exception (the search log names
+// entry's result; Read with no text for an extension of none of the kinds; Failed when the entry failed on an exception (the search log names
 // the failure). Throws nothing.
 EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                                 std::u16string& text) noexcept;

@@ -27,20 +27,15 @@ int DocumentKindOfName(std::u16string_view fileName)
 {
     const size_t dot = fileName.rfind(u'.');
     if (dot == std::u16string::npos) return -1;
-    const std::u16string ext = plat::ToUpperAscii(fileName.substr(dot + 1));
-    if (ext == u"HWP") return search::kKindHwp;
-    if (ext == u"DOC" || ext == u"DOCX") return search::kKindDoc;
-    if (ext == u"XLS" || ext == u"XLSX") return search::kKindXls;
-    if (ext == u"PPT" || ext == u"PPTX") return search::kKindPpt;
-    if (ext == u"PDF") return search::kKindPdf;
-    return -1;
+    const int kind = DocumentKindOfExtension(plat::ToUpperAscii(fileName.substr(dot + 1)));
+    return kind < 0 ? -1 : search::kKindAll + 1 + kind;
 }
 
-DocumentKey DocumentKeyOf(const SearchFileInfo& record, uint32_t mask)
+DocumentKey DocumentKeyOf(const SearchFileInfo& record, PersonalInfoMask mask)
 {
     const std::u16string text =
         plat::FormatWide(u"%s_%I64u_%I64u_%d", record.path.c_str(), static_cast<unsigned long long>(record.fileSize),
-                         static_cast<unsigned long long>(record.lastWriteTime), static_cast<int>(mask));
+                         static_cast<unsigned long long>(record.lastWriteTime), static_cast<int32_t>(mask));
     // The key text in code page 949, as stored results and exceptions have
     // always been keyed. A path that code page cannot hold (characters
     // outside it, bytes that are not UTF-8) would lose its differences in
@@ -58,7 +53,7 @@ DocumentKey DocumentKeyOf(const SearchFileInfo& record, uint32_t mask)
     return DocumentKey::FromDigest(digest);
 }
 
-std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask)
+std::u16string MakeDocumentKey(const SearchFileInfo& record, PersonalInfoMask mask)
 {
     return DocumentKeyOf(record, mask).Text();
 }
@@ -83,7 +78,7 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b)
 
 // A stored result of the document, if the event store can say: a store that
 // cannot be read makes the document read again instead of ending the search.
-bool FindStoredResult(const DocumentKey& key, int32_t mask, PersonalInfoCounts& counts, int64_t& fileIndex)
+bool FindStoredResult(const DocumentKey& key, PersonalInfoMask mask, PersonalInfoCounts& counts, int64_t& fileIndex)
 {
     try {
         return FindFileInfoByHash(key.Text(), mask, counts, fileIndex);
@@ -107,7 +102,7 @@ plat::FileIdentity IdentityAtPath(const std::u16string& path)
 
 // Reads and matches one document on a worker of the analysis pool: every
 // document the search reads starts here.
-void ReadOneDocument(const std::u16string& path, uint32_t mask, const CancelFlag* cancel, DocumentResult& result)
+void ReadOneDocument(const std::u16string& path, PersonalInfoMask mask, const CancelFlag* cancel, DocumentResult& result)
 {
     // A fault while the document is read names it for the next start.
     plat::CrashNoteScope crashNote(path);
@@ -246,7 +241,7 @@ void SearchSession::WriteEndEvent(bool completed)
     PersonalInfoCounts counts;
     DocumentKindCounts kinds{};
     for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
-    for (int k = 0; k < 5; ++k) kinds[k] = m_totals[kFirstKindTotal + k].load();
+    for (int k = 0; k < kDocumentKindCount; ++k) kinds[k] = m_totals[kFirstKindTotal + k].load();
     AddSearchEventLog(m_searchEventId, counts, kinds);
 }
 
@@ -340,7 +335,7 @@ void SearchSession::AnalysisThreadProc()
 {
     // A stop ends this thread's waits for a busy event store at once.
     EventStoreCancelScope storeCancel(&m_cancel);
-    const uint32_t mask = m_request.mask;
+    const PersonalInfoMask mask = m_request.mask;
     WriteRegistryDword(HKEY_CURRENT_USER_ROOT, kRunKey, u"findPSInfoFlag", mask, false);
     // The walk has ended: nothing appends to the list any more.
     // The list keeps the records; this thread borrows them.
@@ -413,7 +408,7 @@ void SearchSession::AnalysisThreadProc()
             const DocumentKey::Digest* digest = record->documentKey.digest();
             if (digest && readKeys.count(*digest)) {
                 a.recheck = true;
-            } else if (FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex)) {
+            } else if (FindStoredResult(record->documentKey, mask, a.counts, a.fileIndex)) {
                 a.stored = true;
             } else {
                 if (digest) readKeys.insert(*digest);
@@ -435,7 +430,7 @@ void SearchSession::AnalysisThreadProc()
         m_sink.Progress(SessionSink::Step::DocumentStarted, i, record->path);
         Ahead& a = ahead[i];
         if (a.recheck) {
-            a.stored = FindStoredResult(record->documentKey, static_cast<int32_t>(mask), a.counts, a.fileIndex);
+            a.stored = FindStoredResult(record->documentKey, mask, a.counts, a.fileIndex);
             if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
         }
         PersonalInfoCounts counts;

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/documentkinds.h"
 #include "core/eventstore/eventstore.h"
 #include "platform/lockorder.h"
 #include "core/records.h"
@@ -32,29 +33,45 @@
 #include "search/matcher.h"
 #include "search/scan.h"
 
-// The document kind (result tab) of a file name: kHwp..kPdf, or -1.
+// The document kind (result tab) of a file name: kHwp..kPdf (its kind
+// index in kDocumentKinds plus one), or -1.
 int DocumentKindOfName(std::u16string_view fileName);
 // The document key of a record for a personal-information mask: SHA-256 of
-// "%s_%I64u_%I64u_%d" in code page 949, 64 upper-case hexadecimal digits.
-std::u16string MakeDocumentKey(const SearchFileInfo& record, uint32_t mask);
+// "%s_%I64u_%I64u_%d" in code page 949, 64 upper-case hexadecimal digits
+// (the mask written as a signed 32-bit number).
+std::u16string MakeDocumentKey(const SearchFileInfo& record, PersonalInfoMask mask);
 // The same key held as its digest, as the search keeps it.
-DocumentKey DocumentKeyOf(const SearchFileInfo& record, uint32_t mask);
+DocumentKey DocumentKeyOf(const SearchFileInfo& record, PersonalInfoMask mask);
 
 namespace search {
 
-// The document kinds a search counts (the result tabs); kKindAll counts
-// every document with hits.
-enum DocumentKind : int { kKindAll = 0, kKindHwp, kKindDoc, kKindXls, kKindPpt, kKindPdf, kKindCount };
+// The document kinds a search counts (the result tabs): kKindAll counts
+// every document with hits, then one per row of kDocumentKinds, in its order.
+enum DocumentKind : int {
+    kKindAll = 0,
+    kKindHwp,
+    kKindDoc,
+    kKindXls,
+    kKindPpt,
+    kKindPdf,
+    kKindCount = 1 + kDocumentKindCount,
+};
+// The named tabs stand for these rows of the kinds table.
+static_assert(std::u16string_view(kDocumentKinds[kKindHwp - 1].name) == u"HWP" &&
+              std::u16string_view(kDocumentKinds[kKindDoc - 1].name) == u"DOC" &&
+              std::u16string_view(kDocumentKinds[kKindXls - 1].name) == u"XLS" &&
+              std::u16string_view(kDocumentKinds[kKindPpt - 1].name) == u"PPT" &&
+              std::u16string_view(kDocumentKinds[kKindPdf - 1].name) == u"PDF");
 
 // The totals of a search: the seven kinds of personal information, then the
-// documents with hits of the five document kinds (HWP, DOC, XLS, PPT, PDF).
-inline constexpr int kTotalCount = 12;
-inline constexpr int kFirstKindTotal = 7;
+// documents with hits of each document kind, in table order.
+inline constexpr int kFirstKindTotal = kPersonalInfoKindCount;
+inline constexpr int kTotalCount = kFirstKindTotal + kDocumentKindCount;
 
 // What a search asks for.
 struct SearchRequest {
     int mode = 0;                 // 0 the whole computer, 1 the user's folders
-    uint32_t mask = 0xFFFF;       // the kinds of personal information
+    PersonalInfoMask mask = 0xFFFF;  // the kinds of personal information
     std::vector<std::u16string> include, exclude;
     std::vector<std::u16string> extensions;  // upper case, no dot
 };

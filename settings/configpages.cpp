@@ -7,6 +7,7 @@
 #include "core/controls/messagebox.h"
 #include "core/controls/skin.h"
 #include "core/controls/wnd.h"
+#include "core/documentkinds.h"
 #include "core/eventstore/CppSQLite3.h"
 #include "core/eventstore/eventqueries.h"
 #include "core/eventstore/eventstore.h"
@@ -268,13 +269,28 @@ CPersonalInformationPage::CPersonalInformationPage(QWidget* parent)
     LoadSettings();
 }
 
+namespace {
+
+// The page's check box of each document kind, in the order of
+// kDocumentKinds: its control id and its action.
+constexpr struct {
+    int id;
+    int action;
+} kKindBoxes[] = {{1047, 70}, {1048, 71}, {1049, 72}, {1050, 73}, {1051, 74}};
+static_assert(std::size(kKindBoxes) == kDocumentKindCount, "a check box per document kind");
+
+}  // namespace
+
+std::vector<CCheckListPage::Field> CKindOfDocumentPage::KindFields()
+{
+    std::vector<Field> fields;
+    for (int i = 0; i < kDocumentKindCount; ++i)
+        fields.push_back({kKindBoxes[i].id, kDocumentKinds[i].configKey, kKindBoxes[i].action});
+    return fields;
+}
+
 CKindOfDocumentPage::CKindOfDocumentPage(QWidget* parent)
-    : CCheckListPage(parent, 2, u"KIND_OF_DOCUMENT_PAGE", u"KindOfDocument", 0x3000000,
-                     {{1047, u"CONFIG_KIND_OF_HWP", 70},
-                      {1048, u"CONFIG_KIND_OF_DOC", 71},
-                      {1049, u"CONFIG_KIND_OF_XLS", 72},
-                      {1050, u"CONFIG_KIND_OF_PPT", 73},
-                      {1051, u"CONFIG_KIND_OF_PDF", 74}})
+    : CCheckListPage(parent, 2, u"KIND_OF_DOCUMENT_PAGE", u"KindOfDocument", 0x3000000, KindFields())
 {
     LoadSettings();
 }

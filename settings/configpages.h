@@ -121,6 +121,10 @@ class CKindOfDocumentPage : public CCheckListPage {
 public:
     enum { IDD = 136, IDC_TITLE = 1046 };
     explicit CKindOfDocumentPage(QWidget* parent);
+
+private:
+    // A check box per row of kDocumentKinds (core/documentkinds.h).
+    static std::vector<Field> KindFields();
 };
 
 // Page 4: explains the exceptions and opens the exception list.

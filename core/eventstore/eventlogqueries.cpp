@@ -19,8 +19,8 @@ constexpr int32_t kActionEnds[] = {
 enum Column {
     ColEventId, ColYear, ColMonth, ColDay, ColType, ColTime, ColUser,
     ColSearchEvent,  // SearchEventLog.EventID, NULL without a row
-    ColCounts,       // seven counts, then five document kinds
-    ColFiles = ColCounts + 12,
+    ColCounts,       // seven counts, then the document kinds
+    ColFiles = ColCounts + kPersonalInfoKindCount + kDocumentKindCount,
 };
 
 std::u16string ListOfActionEnds()
@@ -41,7 +41,7 @@ std::u16string BatchStatement(size_t n)
     static const std::u16string head =
         u"SELECT E.EventID, E.Year, E.Month, E.Day, E.Type, E.Time, E.User, S.EventID, "
         u"S.ID, S.Account, S.CreditCard, S.PhoneNumber, S.Address, S.EMail, S.IPAddress, "
-        u"S.HWP, S.DOC, S.XLS, S.PPT, S.PDF, "
+        + DocumentKindColumnList(u"S.") + u", "
         u"CASE WHEN E.Type IN (" + ListOfActionEnds() + u") THEN "
         u"(SELECT COUNT(*) FROM FileEventLog AS F WHERE F.EventID = E.EventID) ELSE 0 END "
         u"FROM EventInfo AS E LEFT JOIN SearchEventLog AS S ON S.EventID = E.EventID AND E.Type IN (2, 3, 5, 6) "

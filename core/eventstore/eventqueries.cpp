@@ -10,7 +10,6 @@ namespace {
 const char16_t* const kCountColumns[kPersonalInfoKindCount] = {u"ID",          u"Account", u"CreditCard",
                                                                u"PhoneNumber", u"Address", u"EMail",
                                                                u"IPAddress"};
-const char16_t* const kKindColumns[5] = {u"HWP", u"DOC", u"XLS", u"PPT", u"PDF"};
 
 // The ends of operations counted by the summary of the last search.
 constexpr int32_t kOperationEnds[] = {
@@ -18,8 +17,6 @@ constexpr int32_t kOperationEnds[] = {
     EVENT_ENCRYPT_AES256_COMPLETE, EVENT_DELETE_CANCEL,       EVENT_DELETE_COMPLETE,
     EVENT_ADD_EXCEPTION_CANCEL,    EVENT_ADD_EXCEPTION_COMPLETE,
 };
-
-enum DocumentKindIndex { KindHWP = 0, KindDOC = 1, KindXLS = 2, KindPPT = 3, KindPDF = 4 };
 
 int32_t Int(const CppSQLite3Query& q, const char16_t* column)
 {
@@ -50,19 +47,6 @@ std::u16string UpperExtension(const std::u16string& name)
     return plat::ToUpperAscii(dot == std::u16string::npos ? name : name.substr(dot + 1));
 }
 
-int KindOfExtension(const std::u16string& ext)
-{
-    static const struct {
-        const char16_t* ext;
-        int kind;
-    } table[] = {{u"HWP", KindHWP},  {u"DOC", KindDOC},  {u"PPT", KindPPT},  {u"XLS", KindXLS},
-                 {u"DOCX", KindDOC}, {u"PPTX", KindPPT}, {u"XLSX", KindXLS}, {u"PDF", KindPDF}};
-    for (const auto& e : table)
-        if (ext == e.ext)
-            return e.kind;
-    return -1;
-}
-
 bool IsOperationEnd(int32_t type)
 {
     for (int32_t code : kOperationEnds)
@@ -78,16 +62,9 @@ void ReadEventIds(const std::u16string& sql, const SqlParams& params, std::vecto
 
 }  // namespace
 
-bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, PersonalInfoCounts& counts,
+bool FindFileInfoByHash(const std::u16string& documentKey, PersonalInfoMask mask, PersonalInfoCounts& counts,
                         int64_t& fileIndex)
 {
-    // Mask bit and the kind whose count it selects.
-    static const struct {
-        int32_t bit;
-        int kind;
-    } bits[] = {{0x01, kPersonalInfoResidentNumber}, {0x04, kPersonalInfoAccount}, {0x02, kPersonalInfoCreditCard},
-                {0x08, kPersonalInfoPhoneNumber},    {0x10, kPersonalInfoAddress}, {0x20, kPersonalInfoEMail},
-                {0x40, kPersonalInfoIpAddress}};
     if (documentKey.empty())
         return false;  // blanked keys belong to no document
     bool found = false;
@@ -100,9 +77,9 @@ bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, Persona
                   {documentKey}, [&](const CppSQLite3Query& q) {
         found = true;
         fileIndex = RowId(q, u"FileIndex");
-        for (const auto& b : bits)
-            if (mask & b.bit)
-                counts[b.kind] = Int(q, kCountColumns[b.kind]);
+        for (int k = 0; k < kPersonalInfoKindCount; ++k)
+            if (mask & MaskBitOfKind(k))
+                counts[k] = Int(q, kCountColumns[k]);
     });
     return found;
 }
@@ -190,7 +167,7 @@ bool GetSearchEventLog(int64_t eventId, PersonalInfoCounts& counts, DocumentKind
                          [&](const CppSQLite3Query& q) {
                              ReadCounts(q, counts);
                              for (size_t k = 0; k < kinds.size(); ++k)
-                                 kinds[k] = Int(q, kKindColumns[k]);
+                                 kinds[k] = Int(q, kDocumentKinds[k].name);
                          }) > 0;
 }
 
@@ -281,7 +258,7 @@ bool AccumulateFileEventLog(PersonalInfoCounts& totals, int64_t eventId, Documen
                                  return;
                              for (int k = 0; k < kPersonalInfoKindCount; ++k)
                                  totals[k] += counts[k];
-                             const int kind = KindOfExtension(UpperExtension(std::u16string(record.FileName())));
+                             const int kind = DocumentKindOfExtension(UpperExtension(std::u16string(record.FileName())));
                              if (kind >= 0)
                                  ++kinds[kind];
                          }) > 0;

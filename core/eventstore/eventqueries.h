@@ -31,7 +31,7 @@ using PersonalInfoTextLists = std::array<std::vector<std::u16string>, 7>;
 // selected in the mask, its count (the other counts keep the caller's values).
 // A document whose key was blanked is not found, nor one whose hit rows do not
 // all stand beside it.
-bool FindFileInfoByHash(const std::u16string& documentKey, int32_t mask, PersonalInfoCounts& counts,
+bool FindFileInfoByHash(const std::u16string& documentKey, PersonalInfoMask mask, PersonalInfoCounts& counts,
                         int64_t& fileIndex);
 
 // The FileInfo row: row id, key, full path (folder and name joined), file name

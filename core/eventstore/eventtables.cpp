@@ -217,9 +217,14 @@ bool AddSearchEventLog(int64_t eventId, const PersonalInfoCounts& counts, const 
         params.emplace_back(int64_t{counts[k]});
     for (int32_t n : kinds)
         params.emplace_back(int64_t{n});
-    return ExecuteWithRetry(u"INSERT INTO SearchEventLog (EventID, ID, Account, CreditCard, PhoneNumber, Address, "
-                            u"EMail, IPAddress, HWP, DOC, XLS, PPT, PDF) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                            params);
+    static const std::u16string sql = [] {
+        std::u16string s = u"INSERT INTO SearchEventLog (EventID, ID, Account, CreditCard, PhoneNumber, Address, "
+                           u"EMail, IPAddress, " +
+                           DocumentKindColumnList() + u") values (?";
+        for (int i = 0; i < kPersonalInfoKindCount + kDocumentKindCount; ++i) s += u", ?";
+        return s + u")";
+    }();
+    return ExecuteWithRetry(sql, params);
 }
 
 bool AddFileEventLog(int64_t eventId, int64_t fileIndex)

@@ -17,10 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "core/documentkinds.h"
 #include "core/records.h"
-
-// Documents per kind, in the order HWP, DOC, XLS, PPT, PDF.
-using DocumentKindCounts = std::array<int32_t, 5>;
 
 // A calendar date (the other fields of a calendar time do not matter here).
 struct EventDate {

@@ -258,7 +258,7 @@ TEST_F(EventTablesTest, StoredResultsAreFoundByKeyWithTheMaskedKinds)
             hits.push_back({static_cast<PersonalInfoKind>(k), u"hit-text-" + plat::AsciiToWide(std::to_string(i))});
     const int64_t id = AddFileInfoWithHits(stored, Document(u"/d", u"a.hwp", Key('C')), hits);
     const struct {
-        int32_t mask;
+        PersonalInfoMask mask;
         PersonalInfoCounts expected;
     } cases[] = {
         {0x05, {1, 2, -1, -1, -1, -1, -1}},
