@@ -3,12 +3,14 @@
 // of an NTFS volume with a listed extension and a size above 0, read through
 // the master file table. LIST is comma-separated (default: the eight document
 // extensions of a whole-computer search).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "core/documentkinds.h"
 #include "platform/text.h"
 #include "search/ntfs_volume.h"
 #include "tools/toolhelp.h"
@@ -27,7 +29,8 @@ int Usage() { return tools::UsageError(kUsage, 2); }
 
 int main(int argc, char** argv) {
     if (tools::AskedForHelp(argc, argv)) return tools::ShowHelp(kUsage);
-    std::vector<plat::WString> exts = {u"DOC", u"DOCX", u"HWP", u"PDF", u"PPT", u"PPTX", u"XLS", u"XLSX"};
+    std::vector<plat::WString> exts = ExtensionsOfKinds(kAllDocumentKinds);
+    std::sort(exts.begin(), exts.end());
     const char* device = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--ext") == 0 && i + 1 < argc) {

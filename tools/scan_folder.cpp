@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/documentkinds.h"
 #include "extract/extractlib.h"
 #include "platform/docfile.h"
 #include "platform/text.h"
@@ -102,8 +103,8 @@ int main(int argc, char** argv)
 
     auto start = std::chrono::steady_clock::now();
     Collector collector;
-    std::vector<std::u16string> extensions = {u"DOC", u"DOCX", u"HWP", u"PDF",
-                                              u"PPT", u"PPTX", u"XLS", u"XLSX"};
+    std::vector<std::u16string> extensions = ExtensionsOfKinds(kAllDocumentKinds);
+    std::sort(extensions.begin(), extensions.end());
     {
         CNTFSSearch engine;
         engine.StartRecursive(collector, extensions, folders);
