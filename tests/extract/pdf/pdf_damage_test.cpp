@@ -641,7 +641,7 @@ TEST(PdfDamage, ALaterSaveCutOffOrLeftUnreadIsDamage)
 
     // Bytes after the end that are no part of a save (padding, a mail
     // program's leftovers) leave the document whole.
-    for (const std::string tail : {std::string(64, '\0'), std::string("\r\n<html>gateway note</html>\r\n"),
+    for (const std::string& tail : {std::string(64, '\0'), std::string("\r\n<html>gateway note</html>\r\n"),
                                    std::string("\n%%EOF\n%%EOF\n")}) {
         const Extraction padded = Convert(Write(dir, "padded.pdf", whole + tail));
         EXPECT_EQ(padded.status, 0) << tail.size();
