@@ -155,7 +155,7 @@ int IsPowerPointFile(const char16_t* path)
 
 int IsExcelFile(const char16_t* path)
 {
-    if (!path || plat::CfbIsStorageFile(path) != plat::stg::kOk)
+    if (!path || !IsCompoundFile(path))
         return 0;
     CStorageAccess access;
     if (access.OpenStorage(path) != 1)

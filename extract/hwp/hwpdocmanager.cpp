@@ -311,7 +311,7 @@ void CHwpDocumentManager::ReadRootText()
     Storage().OpenSubStorage(u"BodyText", body, kH2sStreamMode);
     if (!body.storage()) {
         if (GetLibraryError() == 0)
-            SetLibraryError(static_cast<int>(plat::stg::kFileNotFound));
+            SetLibraryError(kH2sErrorNotFound);
         RaiseLibraryError();
         return;
     }

@@ -7,6 +7,11 @@
 
 namespace stg = plat::stg;
 
+bool IsCompoundFile(const std::u16string& path)
+{
+    return plat::CfbIsStorageFile(path) == stg::kOk;
+}
+
 plat::CfbPtr<plat::CfbStorage> OpenRootStorage(const std::u16string& path, std::uint32_t mode)
 {
     plat::CfbPtr<plat::CfbStorage> root;

@@ -20,6 +20,12 @@
 inline constexpr std::uint32_t kH2sRootMode = 0x40040;
 inline constexpr std::uint32_t kH2sStreamMode = 0x10;
 
+// The error word of a stream or storage that is not there.
+inline constexpr int kH2sErrorNotFound = static_cast<int>(plat::stg::kFileNotFound);
+
+// True when the file at path starts with the compound-file signature.
+bool IsCompoundFile(const std::u16string& path);
+
 // The root storage of the compound file at path, or an empty pointer when
 // it does not open; the error word is left alone and nothing is raised, so
 // a format test can ask.
