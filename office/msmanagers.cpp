@@ -36,8 +36,8 @@ bool ReadWordIdent(const char16_t* path, uint16_t* ident)
 {
     if (!path)
         return false;
-    plat::CfbPtr<plat::CfbStorage> root;
-    if (plat::Failed(plat::CfbOpenStorage(path, kH2sRootMode, root.put())) || !root)
+    const plat::CfbPtr<plat::CfbStorage> root = OpenRootStorage(path);
+    if (!root)
         return false;
     plat::CfbPtr<plat::CfbStream> stream;
     if (plat::Failed(root->OpenStream(u"WordDocument", kH2sStreamMode, stream.put())) || !stream)
@@ -102,9 +102,7 @@ int IsFlatWordFile(const char16_t* path)
 int IsWord6File(const char16_t* path)
 {
     uint16_t id = 0;
-    if (!ReadWordIdent(path, &id))
-        return 0;
-    return id == 0x8098 || id == 0x8099 || id == 0xA5DC || id == 0xA697 || id == 0xA698 || id == 0xA699;
+    return ReadWordIdent(path, &id) && CMSWord2Text::IsWord6Ident(id);
 }
 
 int IsWord6FamilyFile(const char16_t* path)
@@ -157,7 +155,7 @@ int IsPowerPointFile(const char16_t* path)
 
 int IsExcelFile(const char16_t* path)
 {
-    if (!path || plat::CfbIsStorageFile(path) != plat::stg::kOk)
+    if (!path || !IsCompoundFile(path))
         return 0;
     CStorageAccess access;
     if (access.OpenStorage(path) != 1)

@@ -13,7 +13,9 @@
 // Format tests; non-zero for yes. None throws; a file that cannot be opened
 // is a "no".
 int IsFlatWordFile(const char16_t* path);
-int IsWord6File(const char16_t* path);        // the Word 6/95 test of the compound-file reader
+// A compound file whose "WordDocument" stream starts with a Word 6/95
+// identifier (CMSWord2Text::IsWord6Ident): the files CMSWord2Text reads.
+int IsWord6File(const char16_t* path);
 int IsWord6FamilyFile(const char16_t* path);  // IsFlatWordFile, else IsWord6File
 int IsWord97File(const char16_t* path);
 int IsRtfFile(const char16_t* path);

@@ -73,12 +73,7 @@ typedef struct PsDocumentBudget {
     unsigned int nesting;          /* depth of nested forms (PDF); 0: no limit */
     unsigned long long memory;     /* bytes a document's readers hold at once (its text
                                       apart); 0: no limit */
-#ifdef __cplusplus
-    unsigned long long text = 0; /* characters of text a document gives; 0: no limit
-                                    (also when a C++ initializer leaves it out) */
-#else
-    unsigned long long text;
-#endif
+    unsigned long long text;       /* characters of text a document gives; 0: no limit */
 } PsDocumentBudget;
 
 /* The budget every document gets unless a test sets another

@@ -20,8 +20,6 @@ namespace {
 constexpr unsigned char kHwp5Signature[32] = {'H', 'W', 'P', ' ', 'D', 'o', 'c', 'u', 'm', 'e', 'n',
                                               't', ' ', 'F', 'i', 'l', 'e'};
 
-constexpr std::uint32_t kSharingViolation = 0x80030020u;
-
 // Properties of "FileHeader": the document was saved for distribution.
 constexpr std::uint32_t kPropertyDistribution = 4;
 
@@ -128,14 +126,10 @@ int CHwpDocumentManager::IsHwp5File(const char16_t* path)
 {
     if (!path)
         return 0;
-    const std::u16string p(path);
-    plat::CfbStorage* root = nullptr;
-    plat::HResult hr = plat::CfbOpenStorage(p, kH2sRootMode, &root);
-    if (static_cast<std::uint32_t>(hr) == kSharingViolation)
-        hr = plat::CfbOpenStorage(p, kH2sRootMode, &root);
-    if (plat::Failed(hr) || !root)
+    // The compound-file layer takes no share locks: one try is enough.
+    const plat::CfbPtr<plat::CfbStorage> root = OpenRootStorage(path);
+    if (!root)
         return 0;
-    plat::CfbPtr<plat::CfbStorage> holder(root);
     plat::CfbStream* raw = nullptr;
     if (plat::Failed(root->OpenStream(u"FileHeader", kH2sStreamMode, &raw)) || !raw)
         return 0;
@@ -317,7 +311,7 @@ void CHwpDocumentManager::ReadRootText()
     Storage().OpenSubStorage(u"BodyText", body, kH2sStreamMode);
     if (!body.storage()) {
         if (GetLibraryError() == 0)
-            SetLibraryError(static_cast<int>(plat::stg::kFileNotFound));
+            SetLibraryError(kH2sErrorNotFound);
         RaiseLibraryError();
         return;
     }

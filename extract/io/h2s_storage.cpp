@@ -7,6 +7,24 @@
 
 namespace stg = plat::stg;
 
+bool IsCompoundFile(const std::u16string& path)
+{
+    return plat::CfbIsStorageFile(path) == stg::kOk;
+}
+
+plat::CfbPtr<plat::CfbStorage> OpenRootStorage(const std::u16string& path, std::uint32_t mode)
+{
+    plat::CfbPtr<plat::CfbStorage> root;
+    if (plat::Failed(plat::CfbOpenStorage(path, mode, root.put())))
+        root = plat::CfbPtr<plat::CfbStorage>();
+    return root;
+}
+
+bool ReadStreamChunk(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::uint32_t* got)
+{
+    return stream->Read(buffer, count, got) == stg::kOk;
+}
+
 // --- CH2sStorage -----------------------------------------------------------
 
 CH2sStorage::CH2sStorage(plat::CfbStorage* storage, bool addRef) : storage_(storage)

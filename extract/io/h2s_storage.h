@@ -20,6 +20,22 @@
 inline constexpr std::uint32_t kH2sRootMode = 0x40040;
 inline constexpr std::uint32_t kH2sStreamMode = 0x10;
 
+// The error word of a stream or storage that is not there.
+inline constexpr int kH2sErrorNotFound = static_cast<int>(plat::stg::kFileNotFound);
+
+// True when the file at path starts with the compound-file signature.
+bool IsCompoundFile(const std::u16string& path);
+
+// The root storage of the compound file at path, or an empty pointer when
+// it does not open; the error word is left alone and nothing is raised, so
+// a format test can ask.
+plat::CfbPtr<plat::CfbStorage> OpenRootStorage(const std::u16string& path, std::uint32_t mode = kH2sRootMode);
+
+// Reads up to count bytes from the stream's position into buffer; *got
+// receives how many came (fewer at the stream's end). True when the stream
+// answered the read without an error.
+bool ReadStreamChunk(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::uint32_t* got);
+
 class CH2sStorage {
 public:
     explicit CH2sStorage(plat::CfbStorage* storage = nullptr, bool addRef = false);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "extract/codepage.h"
+#include "extract/io/h2s_storage.h"
 #include "extract/textcollector.h"
 #include "office/drawing/recordreader.h"
 #include "office/word/wordstruct.h"
@@ -12,10 +13,10 @@
 
 namespace {
 
-// FIB fields shared by both generations.
+// FIB fields.
 constexpr size_t kFibFlags = 0x0A;
 constexpr size_t kFibLid = 0x06;
-// Word 6/95: where the document was made (0 Windows, 1 Macintosh), whether
+// Where the document was made (0 Windows, 1 Macintosh), whether
 // it was last saved on a Macintosh (bit 0) and the character set of its
 // text (0 Windows, 256 Macintosh).
 constexpr size_t kFibEnvr = 0x12;
@@ -28,9 +29,8 @@ constexpr size_t kFibFcMin = 0x18;
 constexpr size_t kFibFcMac = 0x1C;
 constexpr unsigned char kFibComplex = 0x04;  // in the low byte of the flags
 
-// Where each generation keeps its FIB fields (0: the generation has none).
-// Word 6/95 tables are in the "WordDocument" stream, the Word 97 ones in
-// the table stream.
+// Where the FIB keeps the positions of the tables, all in the
+// "WordDocument" stream.
 struct FibLayout {
     size_t size;          // bytes of the FIB read
     size_t ccpText;       // eight story lengths follow one another
@@ -49,8 +49,6 @@ struct FibLayout {
     size_t papxEntryBytes;    // of a paragraph page entry
 };
 constexpr FibLayout kFib6 = {682, 0x34, 0xB0, 0xB8, 0xC0, 0x160, 0x60, 0x70, 0x80, 0x1DA, 0x222, 0x192, 0xD0, 2, 7};
-constexpr FibLayout kFib97 = {898, 0x4C, 0xF2, 0xFA, 0x102, 0x1A2, 0xA2, 0xB2, 0xC2, 0x212, 0x25A, 0, 0x112, 4, 13};
-constexpr std::uint16_t kWord97Ident = 0xA5EC;
 
 // How deep drawing groups are followed.
 constexpr int kMaxDrawingDepth = 16;
@@ -64,12 +62,10 @@ constexpr unsigned kStiEndnoteRef = 42;
 constexpr size_t kPageSize = 512;
 // The largest "WordDocument" stream read.
 constexpr std::uint64_t kMaxStreamBytes = 512ull * 1024 * 1024;
-// The largest picture block read from the "Data" stream.
-constexpr std::uint32_t kMaxPictureBytes = 64u * 1024 * 1024;
 // Wide characters gathered before they go to the collector.
 constexpr size_t kOutputChunk = 64 * 1024;
 
-// Operand lengths of the one-byte property codes of this generation: -1 for
+// Operand lengths of the one-byte property codes: -1 for
 // an unknown code (ends the list), -2 for a code whose operand starts with a
 // length byte, -3 for a code whose 16-bit length counts the whole operand,
 // -4 for one whose 16-bit length counts the operand after its first byte.
@@ -176,40 +172,21 @@ std::uint16_t CMSWord2Text::U16(size_t off) const
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-std::uint32_t CMSWord2Text::TU32(size_t off) const
-{
-    const std::string& t = Tables();
-    if (off > t.size() || t.size() - off < 4)
-        return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(t.data()) + off;
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
-}
-
-std::uint16_t CMSWord2Text::TU16(size_t off) const
-{
-    const std::string& t = Tables();
-    if (off > t.size() || t.size() - off < 2)
-        return 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(t.data()) + off;
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 bool CMSWord2Text::InTables(std::uint32_t fc, std::uint32_t lcb, std::uint32_t minimum) const
 {
-    const size_t size = Tables().size();
+    const size_t size = m_doc.size();
     return lcb > minimum && fc < size && lcb <= size - fc;
 }
 
 namespace {
 
-bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limit,
-                    const char16_t* name = u"WordDocument")
+bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limit)
 {
     out.clear();
     if (!root)
         return false;
     plat::CfbPtr<plat::CfbStream> stream;
-    if (plat::Failed(root->OpenStream(name, plat::stg::kShareExclusive, stream.put())) || !stream)
+    if (plat::Failed(root->OpenStream(u"WordDocument", plat::stg::kShareExclusive, stream.put())) || !stream)
         return false;
     plat::CfbStat st;
     if (plat::Failed(stream->Stat(&st, false)))
@@ -230,37 +207,18 @@ bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limi
 
 }  // namespace
 
-bool CMSWord2Text::IsWord6File(const char16_t* path)
-{
-    if (!path)
-        return false;
-    plat::CfbPtr<plat::CfbStorage> root;
-    if (plat::Failed(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone, root.put())) ||
-        !root)
-        return false;
-    std::string head;
-    if (!ReadWordStream(root.get(), head, 2) || head.size() < 2)
-        return false;
-    std::uint16_t ident = static_cast<std::uint16_t>(static_cast<unsigned char>(head[0]) |
-                                                     (static_cast<unsigned char>(head[1]) << 8));
-    return IsWord6Ident(ident);
-}
-
 bool CMSWord2Text::Convert(const char16_t* path)
 {
     if (!path)
         return false;
-    plat::CfbPtr<plat::CfbStorage> root;
-    if (plat::Failed(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone, root.put())) ||
-        !root)
+    const plat::CfbPtr<plat::CfbStorage> root = OpenRootStorage(path);
+    if (!root)
         return false;
     return ConvertStorage(root.get());
 }
 
 bool CMSWord2Text::ConvertStorage(plat::CfbStorage* root)
 {
-    m_root = root;
-    m_table.clear();
     m_doc.clear();
     m_pieces.clear();
     m_runs.clear();
@@ -272,9 +230,6 @@ bool CMSWord2Text::ConvertStorage(plat::CfbStorage* root)
         ConvertBody();
     m_doc.clear();
     m_doc.shrink_to_fit();
-    m_table.clear();
-    m_table.shrink_to_fit();
-    m_root = nullptr;
     return opened;
 }
 
@@ -285,13 +240,7 @@ bool CMSWord2Text::Open(plat::CfbStorage* root)
         return false;
     if (!ReadWordStream(root, m_doc, kMaxStreamBytes))
         return false;
-    if (!ReadFib())
-        return false;
-    if (!m_w97)
-        return true;
-    // The Word 97 tables live in the stream the FIB's table flag names.
-    const bool second = (static_cast<unsigned char>(m_doc[kFibFlags + 1]) & 0x02) != 0;
-    return ReadWordStream(root, m_table, kMaxStreamBytes, second ? u"1Table" : u"0Table");
+    return ReadFib();
 }
 
 bool CMSWord2Text::ReadFib()
@@ -299,10 +248,9 @@ bool CMSWord2Text::ReadFib()
     if (m_doc.size() < 2)
         return false;
     m_ident = U16(0);
-    if (!IsWord6Ident(m_ident) && m_ident != kWord97Ident)
+    if (!IsWord6Ident(m_ident))
         return false;
-    m_w97 = m_ident == kWord97Ident;
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const FibLayout& fib = kFib6;
     if (m_doc.size() < fib.size)
         return false;
     const unsigned char flagsHigh = static_cast<unsigned char>(m_doc[kFibFlags + 1]);
@@ -316,7 +264,7 @@ bool CMSWord2Text::ReadFib()
         m_ccp[k] = v < 0 ? 0 : v;
     }
     // The text ends inside the stream.
-    if (!m_w97 && U32(kFibFcMac) > m_doc.size())
+    if (U32(kFibFcMac) > m_doc.size())
         plat::NoteDamage("스트림이 잘림");
     m_codePage = CodePageOfLanguage(U16(kFibLid));
     // Word 6/95 for the Macintosh keeps Western text in Mac Roman. The FIB
@@ -324,7 +272,7 @@ bool CMSWord2Text::ReadFib()
     // carries it with the "last saved on a Macintosh" flag clear, and one
     // saved there last has the flag. A character set of neither kind is
     // judged by the environment the document was made in.
-    if (!m_w97 && m_codePage == 1252) {
+    if (m_codePage == 1252) {
         const std::uint16_t chse = U16(kFibChse);
         const bool savedOnMac = (static_cast<unsigned char>(m_doc[kFibMacFlags]) & 0x01) != 0;
         const bool madeOnMac = static_cast<unsigned char>(m_doc[kFibEnvr]) == 1;
@@ -342,23 +290,22 @@ unsigned CMSWord2Text::ChooseCodePage() const
 void CMSWord2Text::ReadPieces()
 {
     m_pieces.clear();
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const FibLayout& fib = kFib6;
     const std::uint32_t fcClx = U32(fib.clx);
     const std::uint32_t lcbClx = U32(fib.clx + 4);
-    // A fast-saved (complex) Word 6/95 document keeps its text in pieces.
-    if (!m_w97 && lcbClx == 0 && (static_cast<unsigned char>(m_doc[kFibFlags]) & kFibComplex))
+    // A fast-saved (complex) document keeps its text in pieces.
+    if (lcbClx == 0 && (static_cast<unsigned char>(m_doc[kFibFlags]) & kFibComplex))
         plat::NoteDamage("조각 표 없음");
     const std::uint64_t docSize = m_doc.size();
     std::uint64_t total = 0;
     for (std::int32_t c : m_ccp)
         total += static_cast<std::uint64_t>(c);
     if (lcbClx == 0) {
-        // Text at the FIB's start position, one run of characters. A Word 97
-        // document always has its piece table: without one it has no text.
+        // Text at the FIB's start position, one run of characters.
         const std::uint32_t fcMin = U32(kFibFcMin);
-        if (total > 0 && (m_w97 || fcMin < kFib6.size || fcMin >= docSize || (docSize - fcMin) / m_charBytes < total))
+        if (total > 0 && (fcMin < kFib6.size || fcMin >= docSize || (docSize - fcMin) / m_charBytes < total))
             plat::NoteDamage("본문 길이가 스트림을 넘음");
-        if (m_w97 || fcMin >= docSize)
+        if (fcMin >= docSize)
             return;
         std::uint64_t room = (docSize - fcMin) / m_charBytes;
         std::uint64_t n = std::min(total, room);
@@ -370,16 +317,15 @@ void CMSWord2Text::ReadPieces()
         plat::NoteDamage("표가 스트림을 넘음");
         return;
     }
-    const std::string& table = Tables();
     const size_t end = fcClx + lcbClx;
     size_t off = fcClx;
     bool loaded = false;
     while (off < end) {
-        const unsigned char type = static_cast<unsigned char>(table[off]);
+        const unsigned char type = static_cast<unsigned char>(m_doc[off]);
         if (type == 1) {
             if (end - off < 3)
                 break;
-            size_t len = TU16(off + 1);
+            size_t len = U16(off + 1);
             off += 3 + len;
             continue;
         }
@@ -388,7 +334,7 @@ void CMSWord2Text::ReadPieces()
             m_pieces.clear();
             return;
         }
-        std::uint32_t size = TU32(off + 1);
+        std::uint32_t size = U32(off + 1);
         if (size > end - off - 5) {
             plat::NoteDamage("조각 표 길이 불일치");
             m_pieces.clear();
@@ -402,16 +348,10 @@ void CMSWord2Text::ReadPieces()
             const size_t n = (size - 4) / 12;
             std::uint32_t cpPrev = 0;
             for (size_t i = 0; i < n; ++i) {
-                std::uint32_t cp0 = TU32(plc + 4 * i);
-                std::uint32_t cp1 = TU32(plc + 4 * (i + 1));
-                std::uint32_t fc = TU32(plc + 4 * (n + 1) + 8 * i + 2);
+                std::uint32_t cp0 = U32(plc + 4 * i);
+                std::uint32_t cp1 = U32(plc + 4 * (i + 1));
+                std::uint32_t fc = U32(plc + 4 * (n + 1) + 8 * i + 2);
                 int width = m_charBytes;
-                if (m_w97) {
-                    // Bit 30: one byte per character at half the position.
-                    width = (fc & 0x40000000u) ? 1 : 2;
-                    if (width == 1)
-                        fc = (fc >> 1) & 0x1FFFFFFFu;
-                }
                 // Pieces out of order or of no length are passed over, and a
                 // piece is read as far as the stream holds it: either is
                 // damage.
@@ -452,8 +392,8 @@ unsigned CMSWord2Text::CharAt(std::uint32_t cp) const
     if (fc + piece->width > m_doc.size())
         return 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(m_doc.data()) + fc;
-    // Word 6/95 two-byte text: the low byte decides.
-    return piece->width == 2 && m_w97 ? static_cast<unsigned>(p[0] | (p[1] << 8)) : p[0];
+    // Two-byte text: the low byte decides.
+    return p[0];
 }
 
 void CMSWord2Text::CheckPieces()
@@ -486,33 +426,44 @@ void CMSWord2Text::CheckPieces()
     std::vector<WordTextRange> ranges;
     for (const Piece& p : m_pieces)
         ranges.push_back({p.fc, p.fc + static_cast<std::int64_t>(p.cpLast - p.cpFirst) * p.width, p.width});
-    CheckTextRanges(std::move(ranges), m_w97 ? kFib97.size : kFib6.size, m_pages);
+    CheckTextRanges(std::move(ranges), kFib6.size, m_pages);
 }
 
-bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)
+namespace {
+
+// Walks a one-byte property list, calling apply(code, operand, operand
+// length) per code; false when the list ended at an unknown code or a code
+// apply refused.
+template <class Apply>
+bool WalkOneByteList(const unsigned char* list, int length, Apply&& apply)
 {
     int i = 0;
     while (length - i >= 2) {
         const int code = list[i];
         const unsigned char* op = list + i + 1;
         const int len = OperandBytes(code, op, length - i - 1);
-        if (len < 0)
+        if (len < 0 || !apply(code, op, len))
             return false;
+        i += 1 + len;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& run)
+{
+    return WalkOneByteList(list, length, [&run](int code, const unsigned char* op, int len) {
         switch (code) {
         case 68:  // picture position
             if (op[0] != 4)
                 return false;
             run.special = true;
-            run.picture = op[1] | (op[2] << 8) | (op[3] << 16) | (std::uint32_t(op[4]) << 24);
             break;
         case 74:  // symbol
             if (op[0] != 3)
                 return false;
             run.special = true;
-            break;
-        case 75: case 118:  // OLE object, object
-            if (len >= 1 && (op[0] & 1))
-                run.object = true;
             break;
         case 117:  // special character
             if (len >= 1)
@@ -527,16 +478,14 @@ bool CMSWord2Text::ApplyOneByteList(const unsigned char* list, int length, Run& 
         default:
             break;
         }
-        i += 1 + len;
-    }
-    return true;
+        return true;
+    });
 }
 
 template <class Visit>
 void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&& visit)
 {
-    // n + 1 stream positions, then n page numbers of two (Word 6/95) or four
-    // (Word 97) bytes.
+    // n + 1 stream positions, then n page numbers of two bytes.
     const std::uint32_t fc = U32(fibOffset);
     const std::uint32_t lcb = U32(fibOffset + 4);
     if (!InTables(fc, lcb, 4)) {
@@ -544,17 +493,16 @@ void CMSWord2Text::WalkPropertyPages(size_t fibOffset, size_t entryBytes, Visit&
             plat::NoteDamage("서식 표 손상");
         return;
     }
-    const size_t pnBytes = m_w97 ? kFib97.pageNumberBytes : kFib6.pageNumberBytes;
+    const size_t pnBytes = kFib6.pageNumberBytes;
     const size_t n = (lcb - 4) / (4 + pnBytes);
     if ((lcb - 4) % (4 + pnBytes) != 0)
         plat::NoteDamage("서식 표 길이 불일치");
     const size_t maxPages = m_doc.size() / kPageSize + 1;
     size_t pagesRead = 0;
     for (size_t i = 0; i < n; ++i) {
-        std::uint32_t expected = TU32(fc + 4 * i);
-        const std::uint32_t limit = TU32(fc + 4 * (i + 1));
-        const size_t pnAt = fc + 4 * (n + 1) + pnBytes * i;
-        std::uint32_t pn = pnBytes == 4 ? TU32(pnAt) : TU16(pnAt);
+        std::uint32_t expected = U32(fc + 4 * i);
+        const std::uint32_t limit = U32(fc + 4 * (i + 1));
+        std::uint32_t pn = U16(fc + 4 * (n + 1) + pnBytes * i);
         // A range may run over several consecutive pages. A page past the
         // stream, one that does not start where the bin table says or that
         // does not hold its runs ends the walk, leaving runs unread.
@@ -603,7 +551,7 @@ void CMSWord2Text::ReadCharacterRuns()
 {
     m_runs.clear();
     // Entries: one word offset per run; the record is {length, list}.
-    WalkPropertyPages((m_w97 ? kFib97 : kFib6).chpxBin, 1,
+    WalkPropertyPages(kFib6.chpxBin, 1,
                       [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
                           Run run;
                           run.first = first;
@@ -613,10 +561,7 @@ void CMSWord2Text::ReadCharacterRuns()
                               if (p[rec] > 511 - rec - 1)
                                   plat::NoteDamage("서식 페이지 손상");
                               const int len = std::min<int>(p[rec], static_cast<int>(511 - rec - 1));
-                              if (m_w97)
-                                  ApplyTwoByteList(p + rec + 1, len, &run, nullptr);
-                              else
-                                  ApplyOneByteList(p + rec + 1, len, run);
+                              ApplyOneByteList(p + rec + 1, len, run);
                           }
                           if (run.last > run.first)
                               m_runs.push_back(run);
@@ -630,9 +575,10 @@ namespace {
 // the table properties the row-end code creates: the cell count and the
 // cell descriptors' flags, with the edits that insert, delete and vertically
 // merge cells. Edits outside the row's cells or beyond 32 cells are ignored.
-void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Para& para, int descriptorBytes = 10)
+void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Para& para)
 {
     constexpr int kMax = CMSWord2Text::kMaxCells;
+    constexpr int descriptorBytes = 10;
     switch (code) {
     case 24:
         para.inTable = op[0] != 0;
@@ -644,8 +590,7 @@ void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Pa
     case 188:
     case 190: {
         // Length, cell count, count + 1 boundaries, then cell descriptors
-        // (10 bytes, 20 in Word 97) starting with their flags (missing ones
-        // stay clear).
+        // (10 bytes) starting with their flags (missing ones stay clear).
         if (!para.tableProps || len < 3)
             break;
         const int cells = op[2];
@@ -704,202 +649,29 @@ void ApplyTableCode(int code, const unsigned char* op, int len, CMSWord2Text::Pa
 
 void CMSWord2Text::ApplyParagraphList(const unsigned char* list, int length, Para& para)
 {
-    int i = 0;
-    while (length - i >= 2) {
-        const int code = list[i];
-        const unsigned char* op = list + i + 1;
-        const int len = OperandBytes(code, op, length - i - 1);
-        if (len < 0)
-            return;
+    WalkOneByteList(list, length, [&para](int code, const unsigned char* op, int len) {
         ApplyTableCode(code, op, len, para);
-        i += 1 + len;
-    }
-}
-
-namespace {
-
-// The two-byte property codes the Word 97 generation knows; every other
-// code costs one byte.
-constexpr std::uint16_t kKnownTwoByteCodes[] = {
-    0x0083, 0x0800, 0x0801, 0x0802, 0x0806, 0x080A, 0x0835, 0x0836, 0x0837, 0x0838, 0x0839, 0x083A, 0x083B,
-    0x083C, 0x0854, 0x0855, 0x0856, 0x0858, 0x085A, 0x085B, 0x085C, 0x085D, 0x0868, 0x2403, 0x2404, 0x2405,
-    0x2406, 0x2407, 0x2408, 0x2409, 0x240C, 0x2416, 0x2417, 0x2423, 0x242A, 0x2430, 0x2431, 0x2433, 0x2434,
-    0x2435, 0x2436, 0x2437, 0x2438, 0x243B, 0x2441, 0x2443, 0x2444, 0x2447, 0x2448, 0x2602, 0x260A, 0x261B,
-    0x2640, 0x2859, 0x286F, 0x2A0C, 0x2A10, 0x2A3E, 0x2A42, 0x2A44, 0x2A46, 0x2A48, 0x2A53, 0x2E00, 0x3001,
-    0x3005, 0x3006, 0x3009, 0x300A, 0x300D, 0x300E, 0x3011, 0x3012, 0x3013, 0x3014, 0x3019, 0x301A, 0x301D,
-    0x3228, 0x3229, 0x322A, 0x3403, 0x3404, 0x442B, 0x442C, 0x442D, 0x4439, 0x443A, 0x4600, 0x460B, 0x4610,
-    0x461C, 0x461D, 0x461E, 0x461F, 0x4620, 0x4621, 0x4804, 0x4807, 0x4845, 0x484B, 0x484E, 0x4852, 0x485F,
-    0x4863, 0x4866, 0x4867, 0x486B, 0x486D, 0x486E, 0x4A30, 0x4A41, 0x4A43, 0x4A4D, 0x4A4F, 0x4A50, 0x4A51,
-    0x4A5E, 0x4A60, 0x4A61, 0x5007, 0x5008, 0x500B, 0x5015, 0x501B, 0x501C, 0x5026, 0x5032, 0x5033, 0x522F,
-    0x5400, 0x560B, 0x5622, 0x5624, 0x5625, 0x6412, 0x6424, 0x6425, 0x6426, 0x6427, 0x6428, 0x6629, 0x6645,
-    0x6805, 0x680E, 0x6864, 0x6865, 0x6A03, 0x6A09, 0x6C02, 0x6C03, 0x6C04, 0x6C05, 0x702B, 0x702C, 0x702D,
-    0x702E, 0x7030, 0x740A, 0x740C, 0x7621, 0x7623, 0x7627, 0x7628, 0x7629, 0x840E, 0x840F, 0x8411, 0x8418,
-    0x8419, 0x841A, 0x842E, 0x842F, 0x8840, 0x900C, 0x9016, 0x9023, 0x9024, 0x9031, 0x9407, 0x9601, 0x9602,
-    0xA413, 0xA414, 0xB00F, 0xB010, 0xB017, 0xB018, 0xB01F, 0xB020, 0xB021, 0xB022, 0xB025, 0xC601, 0xC60D,
-    0xC615, 0xC63E, 0xC63F, 0xC645, 0xCA31, 0xCA4A, 0xCA57, 0xCA62, 0xCE01, 0xD227, 0xD605, 0xD606, 0xD608,
-    0xD609, 0xD620, 0xD626, 0xD62B, 0xD62C, 0xEA08, 0xEA3F, 0xF203, 0xF204,
-};
-
-// The operand length of a known two-byte code at op with avail bytes
-// behind it (by the size class in its top three bits), or -1 when it does
-// not fit.
-int TwoByteOperandBytes(std::uint16_t code, const unsigned char* op, int avail)
-{
-    int len;
-    switch (code >> 13) {
-    case 0: case 1: len = 1; break;
-    case 2: case 4: case 5: len = 2; break;
-    case 3: len = 4; break;
-    case 7: len = 3; break;
-    default:  // variable
-        if (avail < 1)
-            return -1;
-        if (code == 0xD608 || code == 0xD606) {
-            // Table definitions: a 16-bit length counting what follows it, plus one.
-            if (avail < 2)
-                return -1;
-            len = std::max(2, (op[0] | (op[1] << 8)) + 1);
-        } else if (code == 0xC615 && op[0] == 255) {
-            // Tab changes too long for a length byte: deletions (4 bytes
-            // each), then additions (3 bytes each), each with its count.
-            if (avail < 2)
-                return -1;
-            len = 2 + 4 * op[1];
-            if (len >= avail)
-                return -1;
-            len += 1 + 3 * op[len];
-        } else {
-            len = 1 + op[0];
-        }
-        break;
-    }
-    return len > avail ? -1 : len;
-}
-
-}  // namespace
-
-void CMSWord2Text::ApplyTwoByteList(const unsigned char* list, int length, Run* run, Para* para)
-{
-    int i = 0;
-    while (length - i >= 3) {
-        const std::uint16_t code = static_cast<std::uint16_t>(list[i] | (list[i + 1] << 8));
-        if (code <= 124 || !std::binary_search(std::begin(kKnownTwoByteCodes), std::end(kKnownTwoByteCodes), code)) {
-            ++i;  // no code here: look again from the next byte
-            continue;
-        }
-        const unsigned char* op = list + i + 2;
-        const int len = TwoByteOperandBytes(code, op, length - i - 2);
-        if (len < 0)
-            return;
-        if (run) {
-            switch (code) {
-            case 0x6A03:  // picture position
-                run->special = true;
-                run->picture = op[0] | (op[1] << 8) | (op[2] << 16) | (std::uint32_t(op[3]) << 24);
-                break;
-            case 0x6A09:  // symbol
-                run->special = true;
-                break;
-            case 0x0855:  // special character
-                run->special = (op[0] & 1) != 0;
-                break;
-            case 0x080A: case 0x0856:  // OLE object, object
-                if (op[0] & 1)
-                    run->object = true;
-                break;
-            case 0x4A30:
-                run->style = static_cast<std::uint16_t>(op[0] | (op[1] << 8));
-                break;
-            default:
-                break;
-            }
-        }
-        if (para) {
-            switch (code) {
-            case 0x2416: ApplyTableCode(24, op, len, *para); break;
-            case 0x2417: ApplyTableCode(25, op, len, *para); break;
-            case 0xD608: ApplyTableCode(190, op, len, *para, 20); break;
-            case 0x7621: ApplyTableCode(194, op, len, *para); break;
-            case 0x5622: ApplyTableCode(195, op, len, *para); break;
-            case 0xD62B: ApplyTableCode(204, op, len, *para); break;
-            default: break;
-            }
-        }
-        i += 2 + len;
-    }
-}
-
-void CMSWord2Text::ProcessPictureAt(std::uint32_t position, std::uint32_t objectNumber)
-{
-    // The picture's block in the "Data" stream: its first word is its
-    // length; blocks of 69 bytes or less hold no picture.
-    if (!m_root)
-        return;
-    plat::CfbPtr<plat::CfbStream> data;
-    // A picture the text names that is missing, or past its stream, is
-    // damage (its pictures never reach the text, but the document contradicts
-    // itself); a block of no picture is not.
-    if (plat::Failed(m_root->OpenStream(u"Data", plat::stg::kShareExclusive, data.put())) || !data) {
-        plat::NoteDamage("참조된 스트림 없음");
-        return;
-    }
-    plat::CfbStat st;
-    if (plat::Failed(data->Stat(&st, false)) || position >= st.size || st.size - position < 4) {
-        plat::NoteDamage("그림이 스트림을 넘음");
-        return;
-    }
-    unsigned char head[4];
-    std::uint32_t got = 0;
-    if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(head, 4, &got)) || got != 4) {
-        plat::NoteDamage("그림이 스트림을 넘음");
-        return;
-    }
-    const std::uint32_t length = head[0] | (head[1] << 8) | (head[2] << 16) | (std::uint32_t(head[3]) << 24);
-    if (length <= 69)
-        return;
-    if (length > st.size - position) {
-        plat::NoteDamage("그림이 스트림을 넘음");
-        return;
-    }
-    if (length > kMaxPictureBytes) {
-        plat::NoteDamage("한도에 이르러 건너뜀");
-        return;
-    }
-    std::vector<unsigned char> block(length);
-    if (plat::Failed(data->Seek(position, plat::stg::kSeekSet, nullptr)) ||
-        plat::Failed(data->Read(block.data(), length, &got)) || got != length) {
-        plat::NoteDamage("그림이 스트림을 넘음");
-        return;
-    }
-    ProcessPicture(block.data(), block.size(), objectNumber, m_root, m_pictureCounters);
+        return true;
+    });
 }
 
 void CMSWord2Text::ReadParagraphRuns()
 {
     m_paras.clear();
     m_paraCursor = 0;
-    // Entries: a word offset and the height cache (6 bytes, 12 in Word 97);
-    // the record is {word count, style index, list}. A Word 97 record whose
-    // first byte is 0 starts one byte later.
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
-    WalkPropertyPages(fib.papxBin, fib.papxEntryBytes,
+    // Entries: a word offset and the height cache (6 bytes); the record is
+    // {word count, style index, list}.
+    WalkPropertyPages(kFib6.papxBin, kFib6.papxEntryBytes,
                       [this](const unsigned char* p, std::uint32_t first, std::uint32_t last, size_t rec) {
                           Para para;
                           para.first = first;
                           para.last = last;
-                          if (rec && m_w97 && p[rec] == 0)
-                              ++rec;
                           if (rec && rec < 511) {
                               if (2 * p[rec] > 511 - rec - 1)
                                   plat::NoteDamage("서식 페이지 손상");
                               const int bytes = std::min<int>(2 * p[rec], static_cast<int>(511 - rec - 1));
-                              if (bytes > 2) {
-                                  if (m_w97)
-                                      ApplyTwoByteList(p + rec + 3, bytes - 2, nullptr, &para);
-                                  else
-                                      ApplyParagraphList(p + rec + 3, bytes - 2, para);
-                              }
+                              if (bytes > 2)
+                                  ApplyParagraphList(p + rec + 3, bytes - 2, para);
                           }
                           if (para.last > para.first && (para.inTable || para.rowEnd))
                               m_paras.push_back(para);
@@ -939,8 +711,6 @@ const CMSWord2Text::Para* CMSWord2Text::ParaAt(std::uint32_t fc)
 void CMSWord2Text::ReadFonts()
 {
     m_fontCodePages.clear();
-    if (m_w97)
-        return;  // single-byte pieces of Word 97 carry their values as they stand
     const std::uint32_t fc = U32(kFib6.fonts);
     const std::uint32_t lcb = U32(kFib6.fonts + 4);
     if (lcb <= 2 || fc >= m_doc.size() || lcb > m_doc.size() - fc) {
@@ -1033,7 +803,6 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
     std::vector<char> fields;  // per open field: 1 while in its instruction
     int hiddenLevels = 0;
     auto hidden = [&] { return hiddenLevels > 0; };
-    std::uint32_t heldObject = 0;  // Word 97: the object an object field names
     // Table state: a cell starts after a cell mark, a row end or outside a
     // table; the row end of the current row is looked up once per row.
     bool inTable = false;
@@ -1117,31 +886,22 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
                 }
             }
             if (run && run->special) {
-                // Word 6/95 two-byte text: the low byte decides.
-                const unsigned ch = m_w97 ? unit : unit & 0xFF;
+                // Two-byte text: the low byte decides.
+                const unsigned ch = unit & 0xFF;
                 if (ch == 19) {
                     fields.push_back(1);
                     ++hiddenLevels;
-                    heldObject = 0;
                 } else if (ch == 20) {
-                    if (m_w97 && run->object) {
-                        // An embedded object's field: its result stays out,
-                        // its picture stands for the object.
-                        heldObject = run->picture;
-                    } else if (!fields.empty() && fields.back()) {
+                    if (!fields.empty() && fields.back()) {
                         fields.back() = 0;
                         --hiddenLevels;
                     }
                 } else if (ch == 21) {
-                    heldObject = 0;
                     if (!fields.empty()) {
                         if (fields.back())
                             --hiddenLevels;
                         fields.pop_back();
                     }
-                } else if (ch == 1 && m_w97) {
-                    ProcessPictureAt(run->picture, heldObject);
-                    heldObject = 0;
                 } else if (ch == 8 && story == 0) {
                     // A drawing object of the main text: its text boxes here.
                     WriteDrawingObject(cp);
@@ -1150,20 +910,7 @@ void CMSWord2Text::WriteStory(int story, std::uint32_t cpFirst, std::uint32_t cp
             }
             if (hidden())
                 continue;
-            if (m_w97) {
-                // Paragraph, cell, line and page marks end lines; tabs stay;
-                // other controls, non-breaking hyphens and spaces and the
-                // values 145 to 148 are dropped.
-                switch (unit) {
-                case 7: case 13: case 11: case 12: case 14: Emit(u"\n"); break;
-                case 9: Emit(u"\t"); break;
-                case 30: case 160: case 145: case 146: case 147: case 148: break;
-                default:
-                    if (unit >= 0x20)
-                        Emit(std::u16string(1, static_cast<char16_t>(unit)));
-                    break;
-                }
-            } else if (m_charBytes == 2) {
+            if (m_charBytes == 2) {
                 char16_t c = static_cast<char16_t>(unit);
                 switch (c) {
                 case 0: case 1: case 2: case 8: case 31: break;
@@ -1202,9 +949,8 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
 {
     if (m_ccp[2] == 0)
         return;
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
-    const std::uint32_t fc = U32(fib.plcfhdd);
-    const std::uint32_t lcb = U32(fib.plcfhdd + 4);
+    const std::uint32_t fc = U32(kFib6.plcfhdd);
+    const std::uint32_t lcb = U32(kFib6.plcfhdd + 4);
     if (!InTables(fc, lcb, 7)) {
         plat::NoteDamage("머리글 표 손상");  // a header story without its table
         return;
@@ -1212,15 +958,15 @@ void CMSWord2Text::WriteHeaders(std::uint32_t headerStart)
     const size_t n = lcb / 4;
     // The stories' positions rise from the story's start to (at least) its
     // last paragraph mark.
-    bool damaged = lcb % 4 != 0 || TU32(fc) != 0 || TU32(fc + 4 * (n - 1)) + 1 < static_cast<std::uint32_t>(m_ccp[2]);
+    bool damaged = lcb % 4 != 0 || U32(fc) != 0 || U32(fc + 4 * (n - 1)) + 1 < static_cast<std::uint32_t>(m_ccp[2]);
     for (size_t i = 0; i + 1 < n; ++i)
-        damaged = damaged || TU32(fc + 4 * (i + 1)) < TU32(fc + 4 * i);
+        damaged = damaged || U32(fc + 4 * (i + 1)) < U32(fc + 4 * i);
     if (damaged)
         plat::NoteDamage("머리글 표 손상");
     int written = 0;
     for (size_t i = 0; i + 1 < n && written < 2; ++i) {
-        const std::uint32_t a = TU32(fc + 4 * i);
-        const std::uint32_t b = TU32(fc + 4 * (i + 1));
+        const std::uint32_t a = U32(fc + 4 * i);
+        const std::uint32_t b = U32(fc + 4 * (i + 1));
         if (b <= a || b - a <= 2)
             continue;
         if (b > static_cast<std::uint32_t>(m_ccp[2])) {
@@ -1270,22 +1016,21 @@ void CMSWord2Text::ReadStyleSheet()
 {
     for (NoteTable& t : m_notes)
         t.refStyle = -1;
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
-    const std::uint32_t fc = U32(fib.stsh);
-    const std::uint32_t lcb = U32(fib.stsh + 4);
+    const std::uint32_t fc = U32(kFib6.stsh);
+    const std::uint32_t lcb = U32(kFib6.stsh + 4);
     if (!InTables(fc, lcb, 3)) {
         if (lcb != 0)
             plat::NoteDamage("스타일 표 손상");
         return;
     }
-    const std::uint32_t header = TU16(fc);
-    const std::uint32_t cstd = TU16(fc + 2);
+    const std::uint32_t header = U16(fc);
+    const std::uint32_t cstd = U16(fc + 2);
     std::uint64_t off = 2ull + header;
     for (std::uint32_t istd = 0; istd < cstd && off + 2 <= lcb; ++istd) {
-        const std::uint32_t cb = TU16(fc + off);
+        const std::uint32_t cb = U16(fc + off);
         if (cb >= 4 && off + 2 + cb <= lcb) {
-            const unsigned sti = TU16(fc + off + 2) & 0x0FFF;
-            const unsigned sgc = TU16(fc + off + 4) & 0x000F;
+            const unsigned sti = U16(fc + off + 2) & 0x0FFF;
+            const unsigned sgc = U16(fc + off + 4) & 0x000F;
             int kind = -1;
             if (sti == kStiFootnoteRef)
                 kind = 0;
@@ -1305,7 +1050,7 @@ void CMSWord2Text::ReadStyleSheet()
 
 void CMSWord2Text::ReadNoteTables()
 {
-    const FibLayout& fib = m_w97 ? kFib97 : kFib6;
+    const FibLayout& fib = kFib6;
     const size_t kTableAt[4] = {fib.ftnTxt, fib.ednTxt, fib.atnTxt, fib.txbxTxt};
     static const int kStory[4] = {1, 5, 4, 6};
     for (int kind = 0; kind < 4; ++kind) {
@@ -1327,7 +1072,7 @@ void CMSWord2Text::ReadNoteTables()
         const size_t n = (lcb - 4) / 4;
         t.cps.reserve(n + 1);
         for (size_t i = 0; i <= n; ++i) {
-            const std::uint32_t cp = TU32(fc + 4 * i);
+            const std::uint32_t cp = U32(fc + 4 * i);
             // The text-box positions may be followed by per-box data: they
             // end where the positions stop rising.
             if (kind == kTextBoxes && !t.cps.empty() && cp < t.cps.back())
@@ -1378,8 +1123,6 @@ void CMSWord2Text::ReadDrawingAnchors()
 {
     m_anchors.clear();
     m_anchorNext = 0;
-    if (m_w97)
-        return;  // Word 97 drawings are not read here: their anchors place nothing
     const std::uint32_t fc = U32(kFib6.doaMom);
     const std::uint32_t lcb = U32(kFib6.doaMom + 4);
     if (lcb <= 4 || fc >= m_doc.size() || lcb > m_doc.size() - fc) {

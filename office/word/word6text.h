@@ -15,12 +15,8 @@
 // their results kept. In a table, the row-end marks write nothing, nor do
 // cells merged into the cell above them and cells beyond the row's count.
 //
-// Convert also reads a Word 97 file information block (its tables in the
-// "0Table" or "1Table" stream, two-byte property codes, pieces of one or
-// two bytes per character); IsWord6File does not accept one, so the binary
-// Word entry sends those documents to the Word 97 reader. In that generation
-// drawing anchors place nothing (text boxes follow the main text), and the
-// pictures of the "Data" stream are processed without reaching the text.
+// Which documents come here is decided by IsWord6File (office/msmanagers.h),
+// which asks IsWord6Ident; a Word 97 document goes to the Word 97 reader.
 //
 // Where the document contradicts itself (a piece table that disagrees with
 // its length or the stream, stories the pieces do not hold or that end
@@ -32,7 +28,6 @@
 #include <string>
 #include <vector>
 
-#include "office/drawing/embeddedpicture.h"
 #include "platform/cfb.h"
 
 class CTextCollector;
@@ -44,28 +39,20 @@ public:
     CMSWord2Text(const CMSWord2Text&) = delete;
     CMSWord2Text& operator=(const CMSWord2Text&) = delete;
 
-    // True when the file is a compound file whose "WordDocument" stream
-    // starts with one of the Word 6/95 identifiers.
-    bool IsWord6File(const char16_t* path);
     // Reads the document into the collector; true when it could be opened
     // (even when its body could not be read).
     bool Convert(const char16_t* path);
     // The same over an open root storage.
     bool ConvertStorage(plat::CfbStorage* root);
 
+    // True for the identifiers a Word 6/95 "WordDocument" stream starts with.
     static bool IsWord6Ident(std::uint16_t ident);
-
-    // Pictures and embedded objects met by the Word 97 generation (nothing
-    // of them reaches the text).
-    const PictureCounters& Pictures() const { return m_pictureCounters; }
 
     // Character runs (exposed for tests).
     struct Run {
         std::uint32_t first = 0;  // stream positions [first, last)
         std::uint32_t last = 0;
         bool special = false;
-        bool object = false;
-        std::uint32_t picture = 0;
         std::uint16_t style = 0;
         int font = -1;  // font index, -1 when the run sets none
     };
@@ -133,28 +120,17 @@ private:
     void WriteRemainingNotes(int kind);
     const Run* RunAt(std::uint32_t fc);
 
+    // Reads from the "WordDocument" stream, which holds the tables too.
     std::uint32_t U32(size_t off) const;
     std::uint16_t U16(size_t off) const;
-    // The stream that holds the document's tables, and reads from it.
-    const std::string& Tables() const { return m_w97 ? m_table : m_doc; }
-    std::uint32_t TU32(size_t off) const;
-    std::uint16_t TU16(size_t off) const;
-    // Whether [fc, fc + lcb) lies in the table stream, lcb above minimum.
+    // Whether [fc, fc + lcb) lies in the stream, lcb above minimum.
     bool InTables(std::uint32_t fc, std::uint32_t lcb, std::uint32_t minimum = 0) const;
-    // The Word 97 generation: a two-byte property list into a run or a
-    // paragraph; a picture at a position of the "Data" stream.
-    static void ApplyTwoByteList(const unsigned char* list, int length, Run* run, Para* para);
-    void ProcessPictureAt(std::uint32_t position, std::uint32_t objectNumber);
 
     void FlushBytes();
     void Emit(const std::u16string& text);
 
     CTextCollector* m_pCollector;
-    plat::CfbStorage* m_root = nullptr;  // during a conversion
     std::string m_doc;  // the "WordDocument" stream
-    bool m_w97 = false;  // the Word 97 generation: tables in m_table
-    std::string m_table;
-    PictureCounters m_pictureCounters;
     std::uint16_t m_ident = 0;
     int m_charBytes = 1;
     unsigned m_codePage = 949;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "extract/io/h2s_storage.h"
 #include "extract/libstring.h"
 #include "platform/codec.h"
 #include "platform/docfile.h"
@@ -111,14 +112,14 @@ int ReadStreamAt(plat::CfbStream* stream, void* buffer, std::uint32_t count, std
     if (offset != -1 && plat::Failed(stream->Seek(offset, plat::stg::kSeekSet, nullptr)))
         return 0;
     std::uint32_t n = 0;
-    const plat::HResult hr = stream->Read(buffer, count, &n);
+    const bool read = ReadStreamChunk(stream, buffer, count, &n);
     if (n > count)
         n = count;
     if (n < count)
         std::memset(static_cast<std::uint8_t*>(buffer) + n, 0, count - n);
     if (got)
         *got = n;
-    return hr == plat::stg::kOk ? 1 : 0;
+    return read ? 1 : 0;
 }
 
 int ReadWholeStream(plat::CfbStream* stream, std::string* out)

@@ -125,7 +125,7 @@ TEST(DocumentFile, CancelScopesNestAndBelongToTheirThread)
 TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
 {
     EXPECT_EQ(plat::CurrentDocumentBudget().operations, plat::kDocumentBudget.operations);
-    const plat::DocumentBudget saved = plat::SetDocumentBudget({1.5, 7, 3, 4096});
+    const plat::DocumentBudget saved = plat::SetDocumentBudget({1.5, 7, 3, 4096, 0});
     EXPECT_EQ(plat::CurrentDocumentBudget().operations, 7u);
     EXPECT_EQ(PsCurrentDocumentBudget().memory, 4096u);
     plat::SetDocumentBudget(saved);
@@ -139,7 +139,7 @@ TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
     }
     std::atomic<int32_t> stop{0};
     {
-        plat::ReadCancelScope timed(&stop, {0.2, 0, 0, 0});
+        plat::ReadCancelScope timed(&stop, {0.2, 0, 0, 0, 0});
         EXPECT_FALSE(plat::ReadCancelled());
         EXPECT_EQ(plat::CurrentDocumentBudget().seconds, 0.2);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -151,7 +151,7 @@ TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
         EXPECT_FALSE(other);
     }
     {
-        plat::ReadCancelScope counted(&stop, {0, 100, 0, 0});
+        plat::ReadCancelScope counted(&stop, {0, 100, 0, 0, 0});
         {
             plat::ReadCancelScope inner(nullptr);
             EXPECT_EQ(plat::CurrentDocumentBudget().operations, 100u);
@@ -166,7 +166,7 @@ TEST(DocumentFile, TheBudgetOfADocumentStopsItsRead)
     }
     {
         // A fresh document starts with nothing used; no limit is no limit.
-        plat::ReadCancelScope fresh(&stop, {0, 0, 0, 0});
+        plat::ReadCancelScope fresh(&stop, {0, 0, 0, 0, 0});
         EXPECT_FALSE(plat::ReadCancelled());
         EXPECT_EQ(fresh.LimitReached(), kReadLimitNone);
         stop = 1;
@@ -183,7 +183,7 @@ constexpr uint64_t kKiB = 1024;
 // A budget with only a memory limit (0: none).
 plat::DocumentBudget MemoryBudget(uint64_t memory)
 {
-    return plat::DocumentBudget{0, 0, 0, memory};
+    return plat::DocumentBudget{0, 0, 0, memory, 0};
 }
 
 // Spins (no sleep, no clock) until the ceiling has n waiting takes.

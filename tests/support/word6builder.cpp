@@ -6,8 +6,6 @@
 
 namespace ps_test {
 
-namespace {
-
 void Put16(std::string& s, size_t off, std::uint16_t v)
 {
     if (s.size() < off + 2)
@@ -27,8 +25,6 @@ void Pad(std::string& s, size_t to)
     if (s.size() < to)
         s.resize(to, '\0');
 }
-
-}  // namespace
 
 std::string Word6Builder::Stream() const
 {

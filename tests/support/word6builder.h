@@ -6,6 +6,7 @@
 // the "WordDocument" stream of a compound file made by the test writer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -13,6 +14,12 @@
 #include <vector>
 
 namespace ps_test {
+
+// Little-endian values written at off (the string grows to hold them), and
+// zero bytes up to a size.
+void Put16(std::string& s, size_t off, std::uint16_t v);
+void Put32(std::string& s, size_t off, std::uint32_t v);
+void Pad(std::string& s, size_t to);
 
 struct Word6Builder {
     std::uint16_t ident = 0xA5DC;

@@ -201,7 +201,7 @@ TEST(PdfBudget, APageThatReachesALimitIsReadInPart)
     d.Set(dPages, "<< /Type /Pages /Kids [" + Ref(dPage) + "] /Count 1 >>");
     const std::string deep = d.Build(dCatalog);
 
-    const plat::DocumentBudget unlimited{0, 0, 0, 0};
+    const plat::DocumentBudget unlimited{0, 0, 0, 0, 0};
     const struct {
         const char* name;
         std::string bytes;
@@ -209,10 +209,10 @@ TEST(PdfBudget, APageThatReachesALimitIsReadInPart)
         int limit;
         const char16_t* kept;  // text from before the limit
     } cases[] = {
-        {"operators", many, {0, 2000, 0, 0}, kReadLimitOperations, u"line 0 "},
-        {"repeated forms", forms, {0, 100000, 32, 0}, kReadLimitOperations, u"on top"},
-        {"nested forms", deep, {0, 0, 32, 0}, kReadLimitOperations, u"on top"},
-        {"memory", many, {0, 0, 0, 3u << 20}, kReadLimitMemory, u""},
+        {"operators", many, {0, 2000, 0, 0, 0}, kReadLimitOperations, u"line 0 "},
+        {"repeated forms", forms, {0, 100000, 32, 0, 0}, kReadLimitOperations, u"on top"},
+        {"nested forms", deep, {0, 0, 32, 0, 0}, kReadLimitOperations, u"on top"},
+        {"memory", many, {0, 0, 0, 3u << 20, 0}, kReadLimitMemory, u""},
     };
     ps_test::TempDir dir;
     for (const auto& c : cases) {
@@ -264,7 +264,7 @@ TEST(PdfBudget, ADocumentThatReachesItsTimeIsReadInPartAndTheSearchGoesOn)
     {
         // Only the long document gets the short time: what follows it is read
         // under the ordinary budget, so that a busy machine cannot stop it.
-        BudgetGuard guard({0.3, 0, 0, 0});
+        BudgetGuard guard({0.3, 0, 0, 0, 0});
         scan = FindPersonalInfoInFile(W(longPath), counts, 0xFFFF, nullptr, &hits);
     }
     // Read in part (or, on a machine too busy to read a page in time, not
@@ -291,7 +291,7 @@ TEST(PdfBudget, AReaderPastItsTimeIsReadInPartWhateverItSays)
         return EntryResult::Read;
     };
     const ExtractorTable saved = SetExtractorTable(table);
-    BudgetGuard guard({0.02, 0, 0, 0});
+    BudgetGuard guard({0.02, 0, 0, 0, 0});
     PersonalInfoCounts counts{};
     const ScanStatus scan = FindPersonalInfoInFile(u"/nowhere/slow.pdf", counts, 0xFFFF, nullptr, nullptr);
     SetExtractorTable(saved);
@@ -331,7 +331,7 @@ TEST(PdfBudget, ALargeFileIsReadInWindowsWithTheSameText)
 
     const Extraction whole = Convert(path);
     ASSERT_EQ(whole.status, 0);
-    BudgetGuard guard({0, 0, 0, 8u << 20});
+    BudgetGuard guard({0, 0, 0, 8u << 20, 0});
     const Extraction windows = Convert(path);
     EXPECT_EQ(windows.status, 0);
     EXPECT_EQ(windows.text, whole.text);
@@ -348,7 +348,7 @@ TEST(PdfBudget, ASparseFileEndsAtItsTime)
         out << "%PDF-1.7\n";
     }
     ASSERT_EQ(::truncate(path.c_str(), 1ll << 30), 0);
-    BudgetGuard guard({0.2, 0, 0, 0});
+    BudgetGuard guard({0.2, 0, 0, 0, 0});
     PersonalInfoCounts counts{};
     EXPECT_EQ(FindPersonalInfoInFile(W(path), counts, 0xFFFF, nullptr, nullptr), ScanStatus::NoText);
     EXPECT_NE(ListedReason(path).find("(시간)"), std::string::npos) << ListedReason(path);
@@ -641,7 +641,7 @@ TEST(PdfDamage, ALaterSaveCutOffOrLeftUnreadIsDamage)
 
     // Bytes after the end that are no part of a save (padding, a mail
     // program's leftovers) leave the document whole.
-    for (const std::string tail : {std::string(64, '\0'), std::string("\r\n<html>gateway note</html>\r\n"),
+    for (const std::string& tail : {std::string(64, '\0'), std::string("\r\n<html>gateway note</html>\r\n"),
                                    std::string("\n%%EOF\n%%EOF\n")}) {
         const Extraction padded = Convert(Write(dir, "padded.pdf", whole + tail));
         EXPECT_EQ(padded.status, 0) << tail.size();

@@ -10,6 +10,7 @@
 
 #include "extract/extractlib.h"
 #include "extract/textcollector.h"
+#include "office/msmanagers.h"
 #include "office/officeentry.h"
 #include "office/word/word6text.h"
 #include "platform/cfb.h"
@@ -21,27 +22,10 @@
 
 namespace {
 
+using ps_test::Pad;
+using ps_test::Put16;
+using ps_test::Put32;
 using ps_test::Word6Builder;
-
-void Put16(std::string& s, size_t off, std::uint16_t v)
-{
-    if (s.size() < off + 2)
-        s.resize(off + 2, '\0');
-    s[off] = static_cast<char>(v & 0xFF);
-    s[off + 1] = static_cast<char>(v >> 8);
-}
-
-void Put32(std::string& s, size_t off, std::uint32_t v)
-{
-    Put16(s, off, static_cast<std::uint16_t>(v & 0xFFFF));
-    Put16(s, off + 2, static_cast<std::uint16_t>(v >> 16));
-}
-
-void Pad(std::string& s, size_t to)
-{
-    if (s.size() < to)
-        s.resize(to, '\0');
-}
 
 std::string Cp949(const std::u16string& s)
 {
@@ -411,8 +395,7 @@ TEST(Word6Reader, IdentifiersAndRefusals)
     b.main = "x\r";
     const std::string path = dir.file("a.doc");
     ASSERT_TRUE(ps_test::WriteFileBytes(path, b.File()));
-    CMSWord2Text probe(nullptr);
-    EXPECT_TRUE(probe.IsWord6File(plat::PathFromNative(path).c_str()));
+    EXPECT_TRUE(IsWord6File(plat::PathFromNative(path).c_str()));
     std::u16string out;
     CTextCollector collector;
     collector.SetOutput(&out);
@@ -423,7 +406,8 @@ TEST(Word6Reader, IdentifiersAndRefusals)
     Word6Builder w97 = b;
     w97.ident = 0xA5EC;
     ASSERT_TRUE(ps_test::WriteFileBytes(path, w97.File()));
-    EXPECT_FALSE(probe.IsWord6File(plat::PathFromNative(path).c_str()));
+    EXPECT_FALSE(IsWord6File(plat::PathFromNative(path).c_str()));
+    EXPECT_FALSE(reader.Convert(plat::PathFromNative(path).c_str()));
 
     Word6Builder enc = b;
     enc.encrypted = true;
@@ -431,7 +415,7 @@ TEST(Word6Reader, IdentifiersAndRefusals)
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.text.empty());
 
-    EXPECT_FALSE(probe.IsWord6File(plat::PathFromNative(dir.file("missing.doc")).c_str()));
+    EXPECT_FALSE(IsWord6File(plat::PathFromNative(dir.file("missing.doc")).c_str()));
     ASSERT_TRUE(ps_test::WriteFileBytes(path, "not a compound file"));
     EXPECT_FALSE(reader.Convert(plat::PathFromNative(path).c_str()));
 }
@@ -485,7 +469,7 @@ TEST(Word6Reader, CorpusDocumentsGiveText)
             collector.SetOutput(&out);
             CMSWord2Text reader(&collector);
             const std::u16string path = plat::PathFromNative(f.path().string());
-            if (!reader.IsWord6File(path.c_str()))
+            if (!IsWord6File(path.c_str()))
                 continue;
             ++seen;
             EXPECT_TRUE(reader.Convert(path.c_str())) << f.path();
