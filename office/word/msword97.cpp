@@ -725,8 +725,10 @@ void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int 
     CMsDrawObject check;
     if (!check.CheckShape(request))
         return;
-    if (rec.hasTextBox)
-        EmitTextBoxes(rec.spid, true);
+    // The text-box table names the shape that holds each story. Writers
+    // that give the shape its text through the text-id property alone, with
+    // no client text-box record, still have their story found there.
+    EmitTextBoxes(rec.spid, true);
 }
 
 const MsWordTextBox* CMSWord802Text::TextBoxes(bool header)
