@@ -2,10 +2,10 @@
 // and its table stream, loads the document structures (office/word/
 // wordstruct.h, worddrawing.h) and walks the main text character by
 // character into a text collector. Each section's headers and footers come
-// out before the section's text; foot- and endnotes, and the text of text
-// boxes and drawn shapes, where their anchor character stands; field codes
-// are left out and field results kept; table cell and row marks become line
-// ends.
+// out before the section's text; foot- and endnotes, comments, and the text
+// of text boxes and drawn shapes, where their anchor character stands; field
+// codes are left out and field results kept; table cell and row marks become
+// line ends.
 //
 //   CTextCollector collector;  collector.SetOutput(&text);
 //   CMSWord802Text reader(&collector);
@@ -102,6 +102,10 @@ private:
     void WalkRange(std::int64_t start, std::int64_t end);
     void EmitSectionHeaders(int section);
     void EmitNote(std::int32_t cp);
+    void EmitComment(std::int32_t cp);
+    // Walks note (or comment) index of the story once more and marks it done.
+    void WalkNoteAt(const MsWordNotes& notes, std::vector<char>& done, int index, int story);
+    static int NoteTextOffset(int story);
     void EmitShapeText(std::int32_t cp);
     void EmitShape(int index, std::unordered_set<int>& visited, int depth);
     void EmitTextBoxes(std::uint32_t spid, bool pushBuffer);
@@ -135,6 +139,7 @@ private:
     std::unique_ptr<MsWordList> m_pLists;
     std::unique_ptr<MsWordEndNote> m_pEndNotes;
     std::unique_ptr<MsWordFootNote> m_pFootNotes;
+    std::unique_ptr<MsWordComments> m_pComments;
     std::unique_ptr<CMsWordHeaderFooter> m_pHeaderFooter;
     std::unique_ptr<WordDrawingData> m_pShapes;
     std::unique_ptr<MsWordBookMark> m_pBookmarks;
@@ -156,7 +161,7 @@ private:
     bool m_bFailed = false;
     std::uint64_t m_nBudget = 0;  // characters the walk may still read
     std::vector<std::uint32_t> m_activeShapes;
-    std::vector<char> m_footnotesDone, m_endnotesDone;  // per note: written at its reference
+    std::vector<char> m_footnotesDone, m_endnotesDone, m_commentsDone;  // per note: written at its reference
 
     CTextCollector* m_pCollector;
 };
