@@ -461,9 +461,6 @@ void CMSWord802Text::CharacterSteps(char16_t c, std::int32_t cp)
             case 2:
                 EmitNote(cp);
                 break;
-            case 5:
-                EmitComment(cp);
-                break;
             case 8:
                 EmitShapeText(cp);
                 break;
@@ -563,9 +560,11 @@ int CMSWord802Text::WalkMainText()
 
 void CMSWord802Text::EmitRemainingNotes()
 {
-    // A note or comment whose reference mark the walk never met (a
-    // reference in a field instruction, or one that names another
-    // character) keeps its text: it follows the main text.
+    // A note whose reference mark the walk never met (a reference in a
+    // field instruction, or one that names another character) keeps its
+    // text: it follows the main text. So do the comments, all of them: a
+    // comment is no part of the sentence it remarks on, and written where
+    // its mark stands it would split that sentence's line.
     const struct {
         const MsWordNotes* notes;
         std::vector<char>* done;
@@ -668,13 +667,6 @@ void CMSWord802Text::EmitNote(std::int32_t cp)
         WalkNoteAt(*m_pEndNotes, m_endnotesDone, index, kEndnotes);
 }
 
-void CMSWord802Text::EmitComment(std::int32_t cp)
-{
-    const int index = m_pComments ? m_pComments->FindByReference(cp) : -1;
-    if (index >= 0)
-        WalkNoteAt(*m_pComments, m_commentsDone, index, kComments);
-}
-
 int CMSWord802Text::NoteTextOffset(int story)
 {
     // A note's text begins with its reference mark, which is left out. A
@@ -690,8 +682,7 @@ void CMSWord802Text::WalkNoteAt(const MsWordNotes& notes, std::vector<char>& don
     done[static_cast<std::size_t>(index)] = 1;
     const WordNote& note = notes.Note(index);
     if (story == kComments) {
-        // A comment is no part of the sentence it remarks on: its text
-        // starts a line of its own.
+        // Each comment starts a line of its own.
         FlushPending();
         const std::u16string* out = m_pCollector ? m_pCollector->GetOutput() : nullptr;
         if (out && !out->empty() && out->back() != u'\n') {

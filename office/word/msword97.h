@@ -2,10 +2,10 @@
 // and its table stream, loads the document structures (office/word/
 // wordstruct.h, worddrawing.h) and walks the main text character by
 // character into a text collector. Each section's headers and footers come
-// out before the section's text; foot- and endnotes, comments, and the text
-// of text boxes and drawn shapes, where their anchor character stands; field
-// codes are left out and field results kept; table cell and row marks become
-// line ends.
+// out before the section's text; foot- and endnotes, and the text of text
+// boxes and drawn shapes, where their anchor character stands; comments, each
+// on its own line, after the main text; field codes are left out and field
+// results kept; table cell and row marks become line ends.
 //
 //   CTextCollector collector;  collector.SetOutput(&text);
 //   CMSWord802Text reader(&collector);
@@ -102,7 +102,6 @@ private:
     void WalkRange(std::int64_t start, std::int64_t end);
     void EmitSectionHeaders(int section);
     void EmitNote(std::int32_t cp);
-    void EmitComment(std::int32_t cp);
     // Walks note (or comment) index of the story once more and marks it done.
     void WalkNoteAt(const MsWordNotes& notes, std::vector<char>& done, int index, int story);
     static int NoteTextOffset(int story);
@@ -161,7 +160,7 @@ private:
     bool m_bFailed = false;
     std::uint64_t m_nBudget = 0;  // characters the walk may still read
     std::vector<std::uint32_t> m_activeShapes;
-    std::vector<char> m_footnotesDone, m_endnotesDone, m_commentsDone;  // per note: written at its reference
+    std::vector<char> m_footnotesDone, m_endnotesDone, m_commentsDone;  // per note: written already
 
     CTextCollector* m_pCollector;
 };

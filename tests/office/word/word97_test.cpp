@@ -314,10 +314,10 @@ TEST(Word97Reader, TextBoxStoryFoundWithOrWithoutClientTextRecord)
     }
 }
 
-TEST(Word97Reader, CommentsComeOutOnALineOfTheirOwn)
+TEST(Word97Reader, CommentsFollowTheMainTextEachOnItsLine)
 {
-    // The first comment at its reference mark, the second (whose reference
-    // names an ordinary character) after the main text.
+    // The main text's lines stay whole; the comments (the second one's
+    // reference names an ordinary character) follow, in their order.
     WordDocBuilder b;
     b.mainText = u"Call\x05 me\r";
     b.commentText = u"\x05" u"010-1234-5678\r\x05second\r\r";
@@ -326,7 +326,7 @@ TEST(Word97Reader, CommentsComeOutOnALineOfTheirOwn)
     b.commentCps = {0, 15, 23, 24};
     Result r = Read(b);
     EXPECT_EQ(r.ok, 1);
-    EXPECT_EQ(r.text, u"Call\n010\u20101234\u20105678\n me\nsecond\n") << Utf8(r.text);
+    EXPECT_EQ(r.text, u"Call me\n010\u20101234\u20105678\nsecond\n") << Utf8(r.text);
 }
 
 TEST(Word97Reader, TextBoxAnchoringItsOwnShapeIsCut)
