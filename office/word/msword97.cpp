@@ -571,14 +571,16 @@ void CMSWord802Text::EmitRemainingNotes()
         int story;
     } kinds[] = {{m_pFootNotes.get(), &m_footnotesDone, kFootnotes},
                  {m_pEndNotes.get(), &m_endnotesDone, kEndnotes},
-                 {m_pComments.get(), &m_commentsDone, kComments}};
+                 {m_pComments.get(), nullptr, kComments}};
     for (const auto& k : kinds) {
         if (!k.notes)
             continue;
         const std::int64_t base = StoryBase(k.story);
         for (int i = 0; i < k.notes->Count() && !m_bFailed; ++i) {
-            if (static_cast<std::size_t>(i) < k.done->size() && (*k.done)[static_cast<std::size_t>(i)])
+            if (k.done && static_cast<std::size_t>(i) < k.done->size() && (*k.done)[static_cast<std::size_t>(i)])
                 continue;
+            if (k.story == kComments)
+                StartLine();
             const WordNote& note = k.notes->Note(i);
             const bool saved = m_bNote;
             m_bNote = true;
@@ -667,6 +669,16 @@ void CMSWord802Text::EmitNote(std::int32_t cp)
         WalkNoteAt(*m_pEndNotes, m_endnotesDone, index, kEndnotes);
 }
 
+void CMSWord802Text::StartLine()
+{
+    FlushPending();
+    const std::u16string* out = m_pCollector ? m_pCollector->GetOutput() : nullptr;
+    if (out && !out->empty() && out->back() != u'\n') {
+        m_buffer[static_cast<std::size_t>(m_nPending++)] = 13;
+        FlushPending();
+    }
+}
+
 int CMSWord802Text::NoteTextOffset(int story)
 {
     // A note's text begins with its reference mark, which is left out. A
@@ -681,15 +693,6 @@ void CMSWord802Text::WalkNoteAt(const MsWordNotes& notes, std::vector<char>& don
         done.assign(static_cast<std::size_t>(notes.Count()), 0);
     done[static_cast<std::size_t>(index)] = 1;
     const WordNote& note = notes.Note(index);
-    if (story == kComments) {
-        // Each comment starts a line of its own.
-        FlushPending();
-        const std::u16string* out = m_pCollector ? m_pCollector->GetOutput() : nullptr;
-        if (out && !out->empty() && out->back() != u'\n') {
-            m_buffer[static_cast<std::size_t>(m_nPending++)] = 13;
-            FlushPending();
-        }
-    }
     if (m_pCollector)
         m_pCollector->PushBuffer();
     const bool saved = m_bNote;

@@ -105,6 +105,8 @@ private:
     // Walks note (or comment) index of the story once more and marks it done.
     void WalkNoteAt(const MsWordNotes& notes, std::vector<char>& done, int index, int story);
     static int NoteTextOffset(int story);
+    // Ends the text so far with a line end unless it ends with one already.
+    void StartLine();
     void EmitShapeText(std::int32_t cp);
     void EmitShape(int index, std::unordered_set<int>& visited, int depth);
     void EmitTextBoxes(std::uint32_t spid, bool pushBuffer);
@@ -160,7 +162,7 @@ private:
     bool m_bFailed = false;
     std::uint64_t m_nBudget = 0;  // characters the walk may still read
     std::vector<std::uint32_t> m_activeShapes;
-    std::vector<char> m_footnotesDone, m_endnotesDone, m_commentsDone;  // per note: written already
+    std::vector<char> m_footnotesDone, m_endnotesDone;  // per note: written at its reference
 
     CTextCollector* m_pCollector;
 };
