@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t kInitialBuffer = 1024;
 
-enum Story { kFootnotes = 0, kHeaders = 1, kEndnotes = 2, kTextBoxes = 3, kHeaderTextBoxes = 4 };
+enum Story { kFootnotes = 0, kHeaders = 1, kComments = 2, kEndnotes = 3, kTextBoxes = 4, kHeaderTextBoxes = 5 };
 
 std::int32_t ClampCp(std::int64_t v)
 {
@@ -192,6 +192,11 @@ int CMSWord802Text::Open()
             if (!m_pFootNotes->Load(m_table, fib))
                 return 0;
         }
+        if (fib.I32(CMsWordFIB80::kCcpAtn) > 0) {
+            m_pComments = std::make_unique<MsWordComments>();
+            if (!m_pComments->Load(m_table, fib))
+                return 0;
+        }
         if (fib.I32(CMsWordFIB80::kLcbSttbfBkmk) > 0) {
             m_pBookmarks = std::make_unique<MsWordBookMark>();
             if (!m_pBookmarks->Load(m_table, fib))
@@ -229,7 +234,7 @@ void CMSWord802Text::CheckStructures()
         F::kFcPlcffndRef, F::kFcPlcffndTxt, F::kFcPlcfSed,    F::kFcPlcfHdd,      F::kFcPlcfBteChpx,
         F::kFcPlcfBtePapx, F::kFcSttbfBkmk, F::kFcPlcfBkf,    F::kFcDop,          F::kFcClx,
         F::kFcPlcSpaMom,   F::kFcPlcSpaHdr, F::kFcPlcfendRef, F::kFcPlcfendTxt,   F::kFcDggInfo,
-        F::kFcPlcftxbxTxt, F::kFcPlcfHdrtxbxTxt, F::kFcPlfLst, F::kFcPlfLfo,
+        F::kFcPlcftxbxTxt, F::kFcPlcfHdrtxbxTxt, F::kFcPlfLst, F::kFcPlfLfo, F::kFcPlcfandRef, F::kFcPlcfandTxt,
     };
     for (std::uint32_t at : kBlocks)
         if (!m_table.Holds(fib.U32(at), fib.I32(at + 4)))
@@ -310,8 +315,10 @@ std::int64_t CMSWord802Text::StoryBase(int which) const
     std::int64_t base = f.I32(CMsWordFIB80::kCcpText);
     if (which >= kHeaders)
         base += f.I32(CMsWordFIB80::kCcpFtn);
+    if (which >= kComments)
+        base += f.I32(CMsWordFIB80::kCcpHdd);
     if (which >= kEndnotes)
-        base += static_cast<std::int64_t>(f.I32(CMsWordFIB80::kCcpHdd)) + f.I32(CMsWordFIB80::kCcpAtn);
+        base += f.I32(CMsWordFIB80::kCcpAtn);
     if (which >= kTextBoxes)
         base += f.I32(CMsWordFIB80::kCcpEdn);
     if (which >= kHeaderTextBoxes)
@@ -555,23 +562,29 @@ void CMSWord802Text::EmitRemainingNotes()
 {
     // A note whose reference mark the walk never met (a reference in a
     // field instruction, or one that names another character) keeps its
-    // text: it follows the main text.
+    // text: it follows the main text. So do the comments, all of them: a
+    // comment is no part of the sentence it remarks on, and written where
+    // its mark stands it would split that sentence's line.
     const struct {
         const MsWordNotes* notes;
         std::vector<char>* done;
         int story;
-    } kinds[] = {{m_pFootNotes.get(), &m_footnotesDone, kFootnotes}, {m_pEndNotes.get(), &m_endnotesDone, kEndnotes}};
+    } kinds[] = {{m_pFootNotes.get(), &m_footnotesDone, kFootnotes},
+                 {m_pEndNotes.get(), &m_endnotesDone, kEndnotes},
+                 {m_pComments.get(), nullptr, kComments}};
     for (const auto& k : kinds) {
         if (!k.notes)
             continue;
         const std::int64_t base = StoryBase(k.story);
         for (int i = 0; i < k.notes->Count() && !m_bFailed; ++i) {
-            if (static_cast<std::size_t>(i) < k.done->size() && (*k.done)[static_cast<std::size_t>(i)])
+            if (k.done && static_cast<std::size_t>(i) < k.done->size() && (*k.done)[static_cast<std::size_t>(i)])
                 continue;
+            if (k.story == kComments)
+                StartLine();
             const WordNote& note = k.notes->Note(i);
             const bool saved = m_bNote;
             m_bNote = true;
-            WalkRange(base + note.txtStart + 1, base + note.txtEnd);
+            WalkRange(base + note.txtStart + NoteTextOffset(k.story), base + note.txtEnd);
             m_bNote = saved;
         }
     }
@@ -649,28 +662,42 @@ void CMSWord802Text::EmitSectionHeaders(int section)
 
 void CMSWord802Text::EmitNote(std::int32_t cp)
 {
-    const MsWordNotes* notes = nullptr;
     int index = -1;
-    std::int64_t base = 0;
-    if (m_pFootNotes && (index = m_pFootNotes->FindByReference(cp)) >= 0) {
-        notes = m_pFootNotes.get();
-        base = StoryBase(kFootnotes);
-    } else if (m_pEndNotes && (index = m_pEndNotes->FindByReference(cp)) >= 0) {
-        notes = m_pEndNotes.get();
-        base = StoryBase(kEndnotes);
+    if (m_pFootNotes && (index = m_pFootNotes->FindByReference(cp)) >= 0)
+        WalkNoteAt(*m_pFootNotes, m_footnotesDone, index, kFootnotes);
+    else if (m_pEndNotes && (index = m_pEndNotes->FindByReference(cp)) >= 0)
+        WalkNoteAt(*m_pEndNotes, m_endnotesDone, index, kEndnotes);
+}
+
+void CMSWord802Text::StartLine()
+{
+    FlushPending();
+    const std::u16string* out = m_pCollector ? m_pCollector->GetOutput() : nullptr;
+    if (out && !out->empty() && out->back() != u'\n') {
+        m_buffer[static_cast<std::size_t>(m_nPending++)] = 13;
+        FlushPending();
     }
-    if (!notes)
-        return;
-    std::vector<char>& done = notes == m_pFootNotes.get() ? m_footnotesDone : m_endnotesDone;
-    if (done.size() != static_cast<std::size_t>(notes->Count()))
-        done.assign(static_cast<std::size_t>(notes->Count()), 0);
+}
+
+int CMSWord802Text::NoteTextOffset(int story)
+{
+    // A note's text begins with its reference mark, which is left out. A
+    // comment's mark gives no text wherever it stands, and the comment may
+    // hold text before it: the whole range is walked.
+    return story == kComments ? 0 : 1;
+}
+
+void CMSWord802Text::WalkNoteAt(const MsWordNotes& notes, std::vector<char>& done, int index, int story)
+{
+    if (done.size() != static_cast<std::size_t>(notes.Count()))
+        done.assign(static_cast<std::size_t>(notes.Count()), 0);
     done[static_cast<std::size_t>(index)] = 1;
-    const WordNote& note = notes->Note(index);
+    const WordNote& note = notes.Note(index);
     if (m_pCollector)
         m_pCollector->PushBuffer();
     const bool saved = m_bNote;
     m_bNote = true;
-    WalkRange(base + note.txtStart + 1, base + note.txtEnd);
+    WalkRange(StoryBase(story) + note.txtStart + NoteTextOffset(story), StoryBase(story) + note.txtEnd);
     m_bNote = saved;
     if (m_pCollector)
         m_pCollector->PopBuffer();
@@ -725,8 +752,10 @@ void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int 
     CMsDrawObject check;
     if (!check.CheckShape(request))
         return;
-    if (rec.hasTextBox)
-        EmitTextBoxes(rec.spid, true);
+    // The text-box table names the shape that holds each story. Writers
+    // that give the shape its text through the text-id property alone, with
+    // no client text-box record, still have their story found there.
+    EmitTextBoxes(rec.spid, true);
 }
 
 const MsWordTextBox* CMSWord802Text::TextBoxes(bool header)

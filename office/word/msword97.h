@@ -3,9 +3,9 @@
 // wordstruct.h, worddrawing.h) and walks the main text character by
 // character into a text collector. Each section's headers and footers come
 // out before the section's text; foot- and endnotes, and the text of text
-// boxes and drawn shapes, where their anchor character stands; field codes
-// are left out and field results kept; table cell and row marks become line
-// ends.
+// boxes and drawn shapes, where their anchor character stands; comments, each
+// on its own line, after the main text; field codes are left out and field
+// results kept; table cell and row marks become line ends.
 //
 //   CTextCollector collector;  collector.SetOutput(&text);
 //   CMSWord802Text reader(&collector);
@@ -102,6 +102,11 @@ private:
     void WalkRange(std::int64_t start, std::int64_t end);
     void EmitSectionHeaders(int section);
     void EmitNote(std::int32_t cp);
+    // Walks note (or comment) index of the story once more and marks it done.
+    void WalkNoteAt(const MsWordNotes& notes, std::vector<char>& done, int index, int story);
+    static int NoteTextOffset(int story);
+    // Ends the text so far with a line end unless it ends with one already.
+    void StartLine();
     void EmitShapeText(std::int32_t cp);
     void EmitShape(int index, std::unordered_set<int>& visited, int depth);
     void EmitTextBoxes(std::uint32_t spid, bool pushBuffer);
@@ -135,6 +140,7 @@ private:
     std::unique_ptr<MsWordList> m_pLists;
     std::unique_ptr<MsWordEndNote> m_pEndNotes;
     std::unique_ptr<MsWordFootNote> m_pFootNotes;
+    std::unique_ptr<MsWordComments> m_pComments;
     std::unique_ptr<CMsWordHeaderFooter> m_pHeaderFooter;
     std::unique_ptr<WordDrawingData> m_pShapes;
     std::unique_ptr<MsWordBookMark> m_pBookmarks;

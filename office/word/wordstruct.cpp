@@ -572,7 +572,8 @@ int CMsWordHeaderFooter::Load(const WordBytes& table, const CMsWordFIB80& fib)
 // ---- Notes, text boxes, bookmarks, lists ----------------------------------------------
 
 int MsWordNotes::LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::uint32_t fcRef,
-                          std::uint32_t lcbRef, std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength)
+                          std::uint32_t lcbRef, std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength,
+                          std::uint32_t refDataSize)
 {
     return Guarded([&] {
         notes_.clear();
@@ -585,9 +586,10 @@ int MsWordNotes::LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::
                 plat::NoteDamage("주석 표 길이 불일치");
             return 1;
         }
-        const std::uint64_t n = (ref.size() - 4) / 6;
-        // n references (each with its 2-byte data) and the n + 1 text CPs.
-        if ((ref.size() - 4) % 6 != 0 || txt.size() < 4 * (n + 1))
+        const std::uint64_t entry = 4 + static_cast<std::uint64_t>(refDataSize);
+        const std::uint64_t n = (ref.size() - 4) / entry;
+        // n references (each with its data) and the n + 1 text CPs.
+        if ((ref.size() - 4) % entry != 0 || txt.size() < 4 * (n + 1))
             plat::NoteDamage("주석 표 길이 불일치");
         notes_.resize(static_cast<std::size_t>(n));
         byRef_.reserve(static_cast<std::size_t>(n));
@@ -634,6 +636,12 @@ int MsWordEndNote::Load(const WordBytes& table, const CMsWordFIB80& fib)
 {
     return LoadPlcs(table, fib, CMsWordFIB80::kFcPlcfendRef, CMsWordFIB80::kLcbPlcfendRef,
                     CMsWordFIB80::kFcPlcfendTxt, CMsWordFIB80::kLcbPlcfendTxt, CMsWordFIB80::kCcpEdn);
+}
+
+int MsWordComments::Load(const WordBytes& table, const CMsWordFIB80& fib)
+{
+    return LoadPlcs(table, fib, CMsWordFIB80::kFcPlcfandRef, CMsWordFIB80::kLcbPlcfandRef,
+                    CMsWordFIB80::kFcPlcfandTxt, CMsWordFIB80::kLcbPlcfandTxt, CMsWordFIB80::kCcpAtn, 30);
 }
 
 int MsWordTextBox::Load(const WordBytes& table, const CMsWordFIB80& fib, bool header)

@@ -81,6 +81,7 @@ public:
         kCcpText = 76, kCcpFtn = 80, kCcpHdd = 84, kCcpMcr = 88, kCcpAtn = 92, kCcpEdn = 96, kCcpTxbx = 100,
         kCcpHdrTxbx = 104,
         kFcPlcffndRef = 170, kLcbPlcffndRef = 174, kFcPlcffndTxt = 178, kLcbPlcffndTxt = 182,
+        kFcPlcfandRef = 186, kLcbPlcfandRef = 190, kFcPlcfandTxt = 194, kLcbPlcfandTxt = 198,
         kFcPlcfSed = 202, kLcbPlcfSed = 206,
         kFcPlcfHdd = 242, kLcbPlcfHdd = 246,
         kFcPlcfBteChpx = 250, kLcbPlcfBteChpx = 254, kFcPlcfBtePapx = 258, kLcbPlcfBtePapx = 262,
@@ -292,9 +293,10 @@ public:
     int FindByReference(std::int32_t cp) const;
 
 protected:
-    // storyLength: the FIB field of the notes' story length.
+    // storyLength: the FIB field of the notes' story length; refDataSize:
+    // the bytes each reference carries after the positions.
     int LoadPlcs(const WordBytes& table, const CMsWordFIB80& fib, std::uint32_t fcRef, std::uint32_t lcbRef,
-                 std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength);
+                 std::uint32_t fcTxt, std::uint32_t lcbTxt, std::uint32_t storyLength, std::uint32_t refDataSize = 2);
 
 private:
     std::vector<WordNote> notes_;
@@ -307,6 +309,13 @@ public:
 };
 
 class MsWordEndNote : public MsWordNotes {
+public:
+    int Load(const WordBytes& table, const CMsWordFIB80& fib);
+};
+
+// Comments: their references in the main text (each with its 30 bytes of
+// author data) and their texts in the comment story, laid out as notes are.
+class MsWordComments : public MsWordNotes {
 public:
     int Load(const WordBytes& table, const CMsWordFIB80& fib);
 };

@@ -109,12 +109,13 @@ std::string WordDocBuilder::Build()
     Put32(fib, 76, static_cast<std::uint32_t>(ccpText));
     Put32(fib, 80, static_cast<std::uint32_t>(footnoteText.size()));
     Put32(fib, 84, static_cast<std::uint32_t>(headerText.size()));
+    Put32(fib, 92, static_cast<std::uint32_t>(commentText.size()));
     Put32(fib, 96, static_cast<std::uint32_t>(endnoteText.size()));
     Put32(fib, 100, static_cast<std::uint32_t>(textBoxText.size()));
 
     // Behind the stories, when there is more than the main text, the
     // document's final paragraph mark.
-    std::u16string all = mainText + footnoteText + headerText + endnoteText + textBoxText;
+    std::u16string all = mainText + footnoteText + headerText + commentText + endnoteText + textBoxText;
     if (all.size() > mainText.size())
         all += u"\r";
     const std::int32_t total = static_cast<std::int32_t>(all.size());
@@ -200,7 +201,7 @@ std::string WordDocBuilder::Build()
         Place(table, word, 242, plc);
     }
     auto notes = [&](const std::vector<std::int32_t>& refs, const std::vector<std::int32_t>& cps,
-                     std::uint32_t refAt, std::uint32_t txtAt) {
+                     std::uint32_t refAt, std::uint32_t txtAt, std::size_t refData = 2) {
         if (refs.empty())
             return;
         std::string ref;
@@ -208,7 +209,7 @@ std::string WordDocBuilder::Build()
             ref += Le32s(static_cast<std::uint32_t>(cp));
         ref += Le32s(static_cast<std::uint32_t>(ccpText + 1));
         for (std::size_t i = 0; i < refs.size(); ++i)
-            ref += Le16s(static_cast<std::uint16_t>(i + 1));
+            ref += refData == 2 ? Le16s(static_cast<std::uint16_t>(i + 1)) : std::string(refData, '\0');
         Place(table, word, refAt, ref);
         std::string txt;
         for (std::int32_t cp : cps)
@@ -219,6 +220,7 @@ std::string WordDocBuilder::Build()
     };
     notes(footnoteRefs, footnoteCps, 170, 178);
     notes(endnoteRefs, endnoteCps, 522, 530);
+    notes(commentRefs, commentCps, 186, 194, 30);
     if (!textBoxes.empty()) {
         std::string plc;
         for (const WordTextBoxSpec& t : textBoxes)

@@ -1,6 +1,6 @@
 // Builds small Word 97-2003 documents for the reader's tests: the FIB, the
 // text of every story behind one piece (8-bit or UTF-16), one character and
-// one paragraph FKP, sections, header stories, notes, text boxes, drawing
+// one paragraph FKP, sections, header stories, notes, comments, text boxes, drawing
 // anchors and drawing data, in a compound file made by the test writer.
 #pragma once
 
@@ -33,6 +33,7 @@ public:
     std::u16string mainText;
     std::u16string footnoteText;
     std::u16string headerText;
+    std::u16string commentText;
     std::u16string endnoteText;
     std::u16string textBoxText;
     bool compressed = true;      // one 8-bit piece (else UTF-16)
@@ -53,6 +54,8 @@ public:
     std::vector<std::int32_t> footnoteCps;  // text PLC CPs (count + 1)
     std::vector<std::int32_t> endnoteRefs;
     std::vector<std::int32_t> endnoteCps;
+    std::vector<std::int32_t> commentRefs;  // each with empty author data
+    std::vector<std::int32_t> commentCps;
     std::vector<WordTextBoxSpec> textBoxes;
     std::vector<WordAnchorSpec> anchors;
     std::string dggInfo;        // OfficeArt drawing data

@@ -283,6 +283,52 @@ TEST(Word97Reader, DrawingModelLinksGroups)
     EXPECT_EQ(d->AnchorCount(), 3);
 }
 
+TEST(Word97Reader, TextBoxStoryFoundWithOrWithoutClientTextRecord)
+{
+    // The text-box table names the shape by its id. Some writers mark the
+    // shape's text with a client text-box record, others with the text-id
+    // property alone; either way the story is the shape's text.
+    const std::string textId = Le16s(0x0080) + Le32s(0x00010000);
+    const struct {
+        const char* name;
+        bool clientRecord;
+        std::string fopt;
+    } cases[] = {
+        {"client record", true, ""},
+        {"text-id property only", false, textId},
+        {"neither", false, ""},
+    };
+    for (const auto& c : cases) {
+        WordDocBuilder b;
+        b.mainText = u"A\x08Z\r";
+        b.textBoxText = u"010-1234-5678\r\r";
+        b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 4 + 15, ""}};
+        b.anchors = {{1, 1025}};
+        b.textBoxes = {{0, 14, 1025}, {14, 15, 0}};
+        b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false) +
+                                                  ps_test::ArtShape(1025, 202, 0xA00, c.clientRecord, nullptr,
+                                                                    nullptr, c.fopt));
+        Result r = Read(b);
+        EXPECT_EQ(r.ok, 1) << c.name;
+        EXPECT_EQ(r.text, u"A010\u20101234\u20105678\nZ\n") << c.name << ": " << Utf8(r.text);
+    }
+}
+
+TEST(Word97Reader, CommentsFollowTheMainTextEachOnItsLine)
+{
+    // The main text's lines stay whole; the comments (the second one's
+    // reference names an ordinary character) follow, in their order.
+    WordDocBuilder b;
+    b.mainText = u"Call\x05 me\r";
+    b.commentText = u"\x05" u"010-1234-5678\r\x05second\r\r";
+    b.charRuns = {{0, 4, ""}, {4, 5, kSpec}, {5, 9, ""}, {9, 10, kSpec}, {10, 24, ""}, {24, 25, kSpec}, {25, 9 + 24, ""}};
+    b.commentRefs = {4, 6};
+    b.commentCps = {0, 15, 23, 24};
+    Result r = Read(b);
+    EXPECT_EQ(r.ok, 1);
+    EXPECT_EQ(r.text, u"Call me\n010\u20101234\u20105678\nsecond\n") << Utf8(r.text);
+}
+
 TEST(Word97Reader, TextBoxAnchoringItsOwnShapeIsCut)
 {
     // The text box story of shape 1025 holds an anchor character whose
