@@ -40,13 +40,13 @@ bool ReadWordIdent(const char16_t* path, uint16_t* ident)
     if (!root)
         return false;
     plat::CfbPtr<plat::CfbStream> stream;
-    if (plat::Failed(root->OpenStream(u"WordDocument", kH2sStreamMode, stream.put())) || !stream)
+    if (!OpenChildStream(root.get(), u"WordDocument", stream.put()))
         return false;
-    if (plat::Failed(stream->Seek(0, 0, nullptr)))
+    if (!SeekStreamTo(stream.get(), 0))
         return false;
     unsigned char b[2] = {0, 0};
     uint32_t got = 0;
-    if (plat::Failed(stream->Read(b, 2, &got)) || got != 2)
+    if (!ReadStreamBytes(stream.get(), b, 2, &got) || got != 2)
         return false;
     *ident = static_cast<uint16_t>(b[0] | (b[1] << 8));
     return true;

@@ -131,12 +131,12 @@ int CHwpDocumentManager::IsHwp5File(const char16_t* path)
     if (!root)
         return 0;
     plat::CfbStream* raw = nullptr;
-    if (plat::Failed(root->OpenStream(u"FileHeader", kH2sStreamMode, &raw)) || !raw)
+    if (!OpenChildStream(root.get(), u"FileHeader", &raw))
         return 0;
     plat::CfbPtr<plat::CfbStream> stream(raw);
     unsigned char head[32] = {};
     std::uint32_t got = 0;
-    if (plat::Failed(stream->Read(head, sizeof head, &got)) || got < sizeof head)
+    if (!ReadStreamBytes(stream.get(), head, sizeof head, &got) || got < sizeof head)
         return 0;
     return std::memcmp(head, kHwp5Signature, sizeof head) == 0 ? 1 : 0;
 }
@@ -351,7 +351,7 @@ std::vector<unsigned> CHwpDocumentManager::SectionsToRead(CH2sStorage& body)
     // The sections BodyText holds, by their numbers.
     std::vector<unsigned> present;
     std::vector<plat::CfbStat> elements;
-    if (plat::Failed(body.storage()->Elements(&elements))) {
+    if (!StorageElements(body.storage(), &elements)) {
         // The directory below BodyText cannot be listed: the count decides.
         plat::NoteDamage("스트림을 읽을 수 없음");
         for (unsigned i = 0; i < m_nSectionCount; ++i)

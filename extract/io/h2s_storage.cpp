@@ -25,6 +25,62 @@ bool ReadStreamChunk(plat::CfbStream* stream, void* buffer, std::uint32_t count,
     return stream->Read(buffer, count, got) == stg::kOk;
 }
 
+bool ReadStreamBytes(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::uint32_t* got)
+{
+    return plat::Succeeded(stream->Read(buffer, count, got));
+}
+
+namespace {
+
+// Child is CfbStream or CfbStorage; open is the storage's opening call for it.
+template <class Child, class Open>
+bool OpenChild(plat::CfbStorage* storage, Open open, const std::u16string& name, Child** out, std::uint32_t mode)
+{
+    *out = nullptr;
+    if (!storage)
+        return false;
+    if (plat::Failed((storage->*open)(name, mode, out)) || !*out) {
+        if (*out)
+            (*out)->Release();
+        *out = nullptr;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OpenChildStream(plat::CfbStorage* storage, const std::u16string& name, plat::CfbStream** out,
+                     std::uint32_t mode)
+{
+    return OpenChild(storage, &plat::CfbStorage::OpenStream, name, out, mode);
+}
+
+bool OpenChildStorage(plat::CfbStorage* storage, const std::u16string& name, plat::CfbStorage** out,
+                      std::uint32_t mode)
+{
+    return OpenChild(storage, &plat::CfbStorage::OpenStorage, name, out, mode);
+}
+
+bool SeekStreamTo(plat::CfbStream* stream, std::int64_t offset)
+{
+    return stream && plat::Succeeded(stream->Seek(offset, stg::kSeekSet, nullptr));
+}
+
+bool StreamSize(plat::CfbStream* stream, std::uint64_t* size)
+{
+    plat::CfbStat st;
+    if (!stream || plat::Failed(stream->Stat(&st, false)))
+        return false;
+    *size = st.size;
+    return true;
+}
+
+bool StorageElements(plat::CfbStorage* storage, std::vector<plat::CfbStat>* out)
+{
+    return storage && plat::Succeeded(storage->Elements(out));
+}
+
 // --- CH2sStorage -----------------------------------------------------------
 
 CH2sStorage::CH2sStorage(plat::CfbStorage* storage, bool addRef) : storage_(storage)

@@ -32,9 +32,35 @@ bool IsCompoundFile(const std::u16string& path);
 plat::CfbPtr<plat::CfbStorage> OpenRootStorage(const std::u16string& path, std::uint32_t mode = kH2sRootMode);
 
 // Reads up to count bytes from the stream's position into buffer; *got
-// receives how many came (fewer at the stream's end). True when the stream
-// answered the read without an error.
+// receives how many came (fewer at the stream's end). True only when the
+// stream answered with plain success: its "done, but" answer counts as a
+// failed read here (Word's positioned read wants exactly that).
 bool ReadStreamChunk(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::uint32_t* got);
+
+// The same, true whenever the stream reported no error (any success answer);
+// *got receives how many bytes came, 0 at the end of the stream.
+bool ReadStreamBytes(plat::CfbStream* stream, void* buffer, std::uint32_t count, std::uint32_t* got);
+
+// Opens the stream (or sub-storage) called name directly below storage into
+// *out, an empty slot (CfbPtr::put() gives one) that then holds one
+// reference. True when it opened; false, with *out empty, when
+// it is not there or cannot be opened (or storage is null). The error word
+// is left alone and nothing is raised.
+bool OpenChildStream(plat::CfbStorage* storage, const std::u16string& name, plat::CfbStream** out,
+                     std::uint32_t mode = kH2sStreamMode);
+bool OpenChildStorage(plat::CfbStorage* storage, const std::u16string& name, plat::CfbStorage** out,
+                      std::uint32_t mode = kH2sStreamMode);
+
+// Moves the stream's position to offset bytes from its start. False when the
+// stream refuses (a negative offset).
+bool SeekStreamTo(plat::CfbStream* stream, std::int64_t offset);
+
+// The stream's length in bytes into *size; false when the stream cannot say.
+bool StreamSize(plat::CfbStream* stream, std::uint64_t* size);
+
+// The direct children of storage (names, types, sizes) in directory order
+// into *out; false when the storage cannot list them (or is null).
+bool StorageElements(plat::CfbStorage* storage, std::vector<plat::CfbStat>* out);
 
 class CH2sStorage {
 public:

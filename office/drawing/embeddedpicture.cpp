@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "extract/io/h2s_storage.h"
 #include "office/drawing/drawingcontext.h"
 #include "office/drawing/drawingrecords.h"
 #include "platform/codec.h"
@@ -192,17 +193,16 @@ bool CheckEmbeddedObject(plat::CfbStorage* root, std::uint32_t objectNumber, boo
     if (!root)
         return false;
     plat::CfbPtr<plat::CfbStorage> pool;
-    if (plat::Failed(root->OpenStorage(u"ObjectPool", plat::stg::kShareExclusive, pool.put())) || !pool)
+    if (!OpenChildStorage(root, u"ObjectPool", pool.put()))
         return false;
     std::u16string name = u"_";
     for (char c : std::to_string(objectNumber))
         name.push_back(static_cast<char16_t>(c));
     plat::CfbPtr<plat::CfbStorage> object;
-    if (plat::Failed(pool->OpenStorage(name, plat::stg::kShareExclusive, object.put())) || !object)
+    if (!OpenChildStorage(pool.get(), name, object.put()))
         return false;
     plat::CfbPtr<plat::CfbStream> summary;
-    if (plat::Failed(object->OpenStream(u"\x05SummaryInformation", plat::stg::kShareExclusive, summary.put())) ||
-        !summary)
+    if (!OpenChildStream(object.get(), u"\x05SummaryInformation", summary.put()))
         return true;
     return !havePicture;
 }

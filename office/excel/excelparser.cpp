@@ -172,7 +172,7 @@ int CIExcelParser::Convert(const char16_t* path)
     char chunk[65536];
     for (;;) {
         std::uint32_t got = 0;
-        if (plat::Failed(stream->Read(chunk, sizeof chunk, &got))) {
+        if (!ReadStreamBytes(stream, chunk, sizeof chunk, &got)) {
             // The stream's sectors are not all in the file: the records
             // read so far are read, the rest is lost.
             plat::NoteDamage("스트림을 끝까지 읽지 못함");

@@ -38,12 +38,12 @@ std::u16string Utf16Text(const std::uint8_t* bytes, std::size_t n)
 bool ReadWholeStream(plat::CfbStream* stream, std::string& out)
 {
     out.clear();
-    if (!stream || plat::Failed(stream->Seek(0, plat::stg::kSeekSet, nullptr)))
+    if (!stream || !SeekStreamTo(stream, 0))
         return false;
     char chunk[65536];
     for (;;) {
         std::uint32_t got = 0;
-        if (plat::Failed(stream->Read(chunk, sizeof chunk, &got)))
+        if (!ReadStreamBytes(stream, chunk, sizeof chunk, &got))
             return false;
         if (got == 0)
             return true;

@@ -82,16 +82,15 @@ int CMSWord802Text::OpenWordStorage(const char16_t* path)
 {
     if (!path)
         return 0;
-    return plat::Succeeded(plat::CfbOpenStorage(path, plat::stg::kPriority | plat::stg::kShareDenyNone,
-                                                m_storage.put())) ? 1 : 0;
+    m_storage = OpenRootStorage(path);
+    return m_storage ? 1 : 0;
 }
 
 int CMSWord802Text::OpenWordDocumentStream()
 {
     if (!m_storage)
         return 0;
-    return plat::Succeeded(m_storage->OpenStream(u"WordDocument", plat::stg::kShareExclusive,
-                                                 m_wordDocument.put())) ? 1 : 0;
+    return OpenChildStream(m_storage.get(), u"WordDocument", m_wordDocument.put()) ? 1 : 0;
 }
 
 int CMSWord802Text::OpenTableStream(int which)
@@ -99,7 +98,7 @@ int CMSWord802Text::OpenTableStream(int which)
     if (!m_storage)
         return 0;
     const std::u16string name = which ? u"1Table" : u"0Table";
-    return plat::Succeeded(m_storage->OpenStream(name, plat::stg::kShareExclusive, m_tableStream.put())) ? 1 : 0;
+    return OpenChildStream(m_storage.get(), name, m_tableStream.put()) ? 1 : 0;
 }
 
 int CMSWord802Text::Convert(const char16_t* path)

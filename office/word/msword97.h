@@ -28,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "extract/io/h2s_storage.h"
 #include "extract/textcollector.h"
 #include "office/word/worddrawing.h"
 #include "office/word/wordstruct.h"

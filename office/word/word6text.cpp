@@ -186,19 +186,19 @@ bool ReadWordStream(plat::CfbStorage* root, std::string& out, std::uint64_t limi
     if (!root)
         return false;
     plat::CfbPtr<plat::CfbStream> stream;
-    if (plat::Failed(root->OpenStream(u"WordDocument", plat::stg::kShareExclusive, stream.put())) || !stream)
+    if (!OpenChildStream(root, u"WordDocument", stream.put()))
         return false;
-    plat::CfbStat st;
-    if (plat::Failed(stream->Stat(&st, false)))
+    std::uint64_t size = 0;
+    if (!StreamSize(stream.get(), &size))
         return false;
-    std::uint64_t size = std::min<std::uint64_t>(st.size, limit);
+    size = std::min<std::uint64_t>(size, limit);
     out.resize(static_cast<size_t>(size));
     size_t got = 0;
     while (got < out.size()) {
         std::uint32_t want = static_cast<std::uint32_t>(std::min<size_t>(out.size() - got, 1u << 20));
         std::uint32_t n = 0;
         // A stream that ends before its size cannot be read.
-        if (plat::Failed(stream->Read(out.data() + got, want, &n)) || n == 0)
+        if (!ReadStreamBytes(stream.get(), out.data() + got, want, &n) || n == 0)
             return false;
         got += n;
     }

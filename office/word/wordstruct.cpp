@@ -109,7 +109,7 @@ int ReadStreamAt(plat::CfbStream* stream, void* buffer, std::uint32_t count, std
         *got = 0;
     if (!stream || (!buffer && count))
         return 0;
-    if (offset != -1 && plat::Failed(stream->Seek(offset, plat::stg::kSeekSet, nullptr)))
+    if (offset != -1 && !SeekStreamTo(stream, offset))
         return 0;
     std::uint32_t n = 0;
     const bool read = ReadStreamChunk(stream, buffer, count, &n);
@@ -128,9 +128,9 @@ int ReadWholeStream(plat::CfbStream* stream, std::string* out)
     if (!stream)
         return 0;
     plat::CfbStat st;
-    if (plat::Failed(stream->Stat(&st, false)))
+    if (!StreamSize(stream, &st.size))
         return 0;
-    if (plat::Failed(stream->Seek(0, plat::stg::kSeekSet, nullptr)))
+    if (!SeekStreamTo(stream, 0))
         return 0;
     return Guarded([&] {
         // The size comes from the compound file, which bounds it by the file's
@@ -140,7 +140,7 @@ int ReadWholeStream(plat::CfbStream* stream, std::string* out)
         while (have < out->size()) {
             const std::uint32_t chunk = static_cast<std::uint32_t>(std::min<std::size_t>(out->size() - have, 1u << 20));
             std::uint32_t got = 0;
-            if (plat::Failed(stream->Read(out->data() + have, chunk, &got)) || got == 0)
+            if (!ReadStreamBytes(stream, out->data() + have, chunk, &got) || got == 0)
                 return 0;  // the stream ends before its size: its bytes cannot be read
             have += std::min(got, chunk);
         }
@@ -151,7 +151,7 @@ int ReadWholeStream(plat::CfbStream* stream, std::string* out)
 bool HoldsProtectedContent(plat::CfbStorage* root)
 {
     std::vector<plat::CfbStat> children;
-    if (!root || plat::Failed(root->Elements(&children)))
+    if (!root || !StorageElements(root, &children))
         return false;
     for (const plat::CfbStat& c : children) {
         if ((c.type == plat::stg::kTypeStorage && plat::CfbNameCompare(c.name, u"\x06" u"DataSpaces") == 0) ||
@@ -429,7 +429,7 @@ int MsWordPapx::LoadRuns(plat::CfbStorage* storage, const WordBytes& wordDocumen
                         if (!dataTried) {
                             dataTried = true;
                             if (storage)
-                                storage->OpenStream(u"Data", plat::stg::kShareExclusive, data.put());
+                                OpenChildStream(storage, u"Data", data.put());
                         }
                         if (!data)
                             return 0;

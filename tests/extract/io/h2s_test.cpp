@@ -446,3 +446,67 @@ TEST(StorageAccess, MainStreamKeepsItsOwnReference)
     EXPECT_EQ(got, 4u);
     r.GetMainStream();  // the destructors release both references
 }
+
+// The readers' way into a compound file: a child opens only under its own
+// name and kind, a failed open leaves the slot empty, and the reads, seeks
+// and listings answer as bools with the counts beside them.
+TEST(StorageHelpers, ChildrenReadsSeeksAndListings)
+{
+    ps_test::TempDir dir;
+    ps_test::CfbWriter w;
+    w.AddStream(u"Data", "12345");
+    w.AddStream(u"Pool/Inner", "x");
+    ASSERT_TRUE(w.WriteFile(dir.file("c.doc")));
+    const plat::CfbPtr<plat::CfbStorage> root = OpenRootStorage(plat::PathFromNative(dir.file("c.doc")));
+    ASSERT_TRUE(root);
+
+    struct Case {
+        const char16_t* name;
+        bool asStream;
+        bool opens;
+    };
+    const Case cases[] = {
+        {u"data", true, true},  {u"Pool", true, false},  {u"Pool", false, true},
+        {u"Data", false, false}, {u"Nope", true, false}, {u"Nope", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + std::char_traits<char16_t>::length(c.name)));
+        if (c.asStream) {
+            plat::CfbPtr<plat::CfbStream> s;
+            EXPECT_EQ(OpenChildStream(root.get(), c.name, s.put()), c.opens);
+            EXPECT_EQ(static_cast<bool>(s), c.opens);
+            EXPECT_FALSE(OpenChildStream(nullptr, c.name, s.put()));
+            EXPECT_FALSE(s);
+        } else {
+            plat::CfbPtr<plat::CfbStorage> s;
+            EXPECT_EQ(OpenChildStorage(root.get(), c.name, s.put()), c.opens);
+            EXPECT_EQ(static_cast<bool>(s), c.opens);
+            EXPECT_FALSE(OpenChildStorage(nullptr, c.name, s.put()));
+            EXPECT_FALSE(s);
+        }
+    }
+
+    plat::CfbPtr<plat::CfbStream> data;
+    ASSERT_TRUE(OpenChildStream(root.get(), u"Data", data.put()));
+    std::uint64_t size = 0;
+    EXPECT_TRUE(StreamSize(data.get(), &size));
+    EXPECT_EQ(size, 5u);
+    EXPECT_FALSE(SeekStreamTo(data.get(), -1));
+    ASSERT_TRUE(SeekStreamTo(data.get(), 3));
+    char buf[4] = {};
+    std::uint32_t got = 99;
+    EXPECT_TRUE(ReadStreamBytes(data.get(), buf, sizeof buf, &got));
+    EXPECT_EQ(std::string(buf, got), "45");
+    EXPECT_TRUE(ReadStreamBytes(data.get(), buf, sizeof buf, &got));  // at the end: no error, no bytes
+    EXPECT_EQ(got, 0u);
+    MemStream failing("abc", stg::kShareExclusive);
+    failing.failReads = true;
+    EXPECT_FALSE(ReadStreamBytes(&failing, buf, sizeof buf, &got));
+    EXPECT_FALSE(ReadStreamChunk(&failing, buf, sizeof buf, &got));
+
+    std::vector<plat::CfbStat> children;
+    ASSERT_TRUE(StorageElements(root.get(), &children));
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_TRUE(children[0].name == u"Data" || children[1].name == u"Data");
+    EXPECT_FALSE(StorageElements(nullptr, &children));
+}
