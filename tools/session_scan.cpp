@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/documentkinds.h"
 #include "core/eventstore/eventstore.h"
 #include "platform/text.h"
 #include "search/session.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv)
     search::SearchRequest request;
     request.mode = 1;
     request.mask = 0xFFFF;
-    request.extensions = {u"HWP", u"DOC", u"PPT", u"PPTX", u"PDF", u"DOCX", u"XLS", u"XLSX"};
+    request.extensions = ExtensionsOfKinds(kAllDocumentKinds);
     for (int i = a + 1; i < argc; ++i) request.include.push_back(plat::PathFromNative(argv[i]));
     for (int run = 0; run < runs; ++run) {
         Printer printer;
