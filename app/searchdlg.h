@@ -147,7 +147,8 @@ public:
     void OnBnClickedEncrypt();
     void OnBnClickedExcept();
     // A command of a result control's row menu: open, expand, collapse and
-    // properties here, the one-document actions by the actions.
+    // properties are the window's own; the one-document actions go to the
+    // document actions.
     void OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& path);
     // Tab captions counted from the rows each control holds.
     void RecountTabCaptions() override;
