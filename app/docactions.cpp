@@ -1,12 +1,10 @@
-// The document actions of the search window: the ticked documents of the
-// shown result control (or the one document of a row's menu) are deleted,
-// encrypted or excepted through the action windows, and the documents
-// processed, or found gone, are taken out of every tab.
+// The document actions of the search window (app/docactions.h).
+#include "app/docactions.h"
+
 #include <algorithm>
 #include <set>
 
 #include "app/appcore.h"
-#include "app/searchdlg.h"
 #include "core/controls/messagebox.h"
 #include "core/docfiles.h"
 #include "core/uitext.h"
@@ -16,11 +14,7 @@ using namespace ps::ui;
 
 namespace {
 
-int RunAction(CAllSearchDlg& owner, CDocumentActionDlg& dlg)
-{
-    if (owner.actionWindowRunner) return owner.actionWindowRunner(dlg);
-    return dlg.DoModal();
-}
+using Action = CSearchDocumentActions::Action;
 
 int CountOpenDocuments(const DocumentList& documents)
 {
@@ -38,6 +32,12 @@ DocumentItem DocumentOfRow(const CFileInfoRecord* row, const std::u16string& pat
 }
 
 std::u16string Formatted(const char16_t* key, int n) { return plat::FormatWide(GetText(key).c_str(), n); }
+
+// The message when n of the chosen documents are held open elsewhere.
+std::u16string OpenElsewhereText(Action action, int n)
+{
+    return Formatted(action == Action::Delete ? u"DELETE_MSG_OPENED_FILE_EXIST" : u"ENCRYPT_MSG_OPENED_FILE_EXIST", n);
+}
 
 // Takes out the rows of the processed documents, and every folder row of
 // theirs that is left without documents.
@@ -57,10 +57,9 @@ void RemoveProcessedRows(CFileReportControl* control, const std::vector<CFileInf
         if (control->ChildCount(folder) == 0) control->RemoveRecord(folder);
 }
 
-// After an action: a document it processed, or one that is no longer on
-// disk, leaves every tab (not only the one it was chosen in), and the tab
-// captions count what is left.
-void DropFinishedDocuments(CAllSearchDlg& dlg, const DocumentList& documents, const std::vector<size_t>& processed)
+}  // namespace
+
+void CSearchDocumentActions::DropFinishedDocuments(const DocumentList& documents, const std::vector<size_t>& processed)
 {
     std::set<std::u16string> leaving;
     for (size_t i : processed)
@@ -68,8 +67,7 @@ void DropFinishedDocuments(CAllSearchDlg& dlg, const DocumentList& documents, co
     for (const DocumentItem& d : documents)
         if (DocumentIsGone(d.path)) leaving.insert(d.path);
     if (!leaving.empty()) {
-        for (int tab = 0; tab < CAllSearchDlg::kTabCount; ++tab) {
-            CFileReportControl* control = dlg.Report(tab);
+        for (CFileReportControl* control : host_.AllReports()) {
             std::vector<CFileInfoRecord*> rows;
             std::vector<size_t> positions;
             for (int f = 0; f < control->FolderRowCount(); ++f)
@@ -81,13 +79,12 @@ void DropFinishedDocuments(CAllSearchDlg& dlg, const DocumentList& documents, co
             RemoveProcessedRows(control, rows, positions);
         }
     }
-    dlg.RecountTabCaptions();
+    host_.RecountTabCaptions();
 }
 
-}  // namespace
-
-bool CAllSearchDlg::CollectTickedDocuments(CFileReportControl* control, std::vector<CFileInfoRecord*>& rows,
-                                           DocumentList& documents, std::vector<CFileInfoRecord*>& documentRows)
+bool CSearchDocumentActions::CollectTickedDocuments(CFileReportControl* control, std::vector<CFileInfoRecord*>& rows,
+                                                    DocumentList& documents,
+                                                    std::vector<CFileInfoRecord*>& documentRows)
 {
     for (int f = 0; f < control->FolderRowCount(); ++f) {
         CFileInfoRecord* folder = control->FolderRow(f);
@@ -100,138 +97,96 @@ bool CAllSearchDlg::CollectTickedDocuments(CFileReportControl* control, std::vec
         if (control->IsChecked(folder)) rows.push_back(folder);
     }
     if (documents.empty()) {
-        ShowMessageBox(GetText(u"EMPTY_SELECTED_FILELIST"), u"", 1, this);
+        ShowMessageBox(GetText(u"EMPTY_SELECTED_FILELIST"), u"", 1, host_.ActionOwner());
         return false;
     }
     return true;
 }
 
-int CAllSearchDlg::DeleteRecords(const DocumentList& documents, std::vector<size_t>& processed)
+int CSearchDocumentActions::DeleteRecords(const DocumentList& documents, std::vector<size_t>& processed)
 {
     int count = 0;
-    CDocumentDeleteDlg dlg(this);
+    CDocumentDeleteDlg dlg(host_.ActionOwner());
     dlg.SetDocuments(&documents, &count);
-    RunAction(*this, dlg);
+    host_.RunActionWindow(dlg);
     processed = dlg.ProcessedPositions();
     return count;
 }
 
-int CAllSearchDlg::EncryptRecords(const DocumentList& documents, std::vector<size_t>& processed)
+int CSearchDocumentActions::EncryptRecords(const DocumentList& documents, std::vector<size_t>& processed)
 {
     ArchivePasswordOwner choice;
     {
-        CPasswordConfirmDlg pw(this);
+        CPasswordConfirmDlg pw(host_.ActionOwner());
         pw.SetOwner(&choice);
-        const int result = passwordWindowRunner ? passwordWindowRunner(pw) : pw.DoModal();
-        if (result != IDOK) return 0;
+        if (host_.RunPasswordWindow(pw) != IDOK) return 0;
     }
     int count = 0;
-    CDocumentEncryptDlg dlg(this);
+    CDocumentEncryptDlg dlg(host_.ActionOwner());
     dlg.SetDocuments(&documents, &count);
     dlg.SetPassword(choice.password);
     dlg.SetAlgorithm(choice.algorithm);
     std::fill(choice.password.begin(), choice.password.end(), u'\0');
     choice.password.clear();
-    RunAction(*this, dlg);
+    host_.RunActionWindow(dlg);
     processed = dlg.ProcessedPositions();
     return count;
 }
 
-int CAllSearchDlg::ExceptRecords(const DocumentList& documents, std::vector<size_t>& processed)
+int CSearchDocumentActions::ExceptRecords(const DocumentList& documents, std::vector<size_t>& processed)
 {
     int count = 0;
-    CDocumentExceptionDlg dlg(this, 0);
+    CDocumentExceptionDlg dlg(host_.ActionOwner(), 0);
     dlg.SetDocuments(&documents, &count);
-    RunAction(*this, dlg);
+    host_.RunActionWindow(dlg);
     processed = dlg.ProcessedPositions();
     return count;
 }
 
-void CAllSearchDlg::RecountTabCaptions()
+int CSearchDocumentActions::RunAction(Action action, const DocumentList& documents, std::vector<size_t>& processed)
 {
-    std::array<int, kTabCount> counts{};
-    for (int i = 0; i < kTabCount; ++i) counts[i] = m_reports[i]->DocumentRowCount();
-    SetTabCaptions(counts);
+    switch (action) {
+    case Action::Delete: return DeleteRecords(documents, processed);
+    case Action::Encrypt: return EncryptRecords(documents, processed);
+    case Action::Except: return ExceptRecords(documents, processed);
+    }
+    return 0;
 }
 
-namespace {
-enum class Action { Delete, Encrypt, Except };
-}
-
-static void RunOnTicked(CAllSearchDlg& dlg, Action action)
+void CSearchDocumentActions::RunOnTicked(Action action)
 {
     Act(action == Action::Encrypt ? 5 : action == Action::Delete ? 6 : 7);
-    CFileReportControl* control = dlg.Report(dlg.CurrentTab());
     std::vector<CFileInfoRecord*> rows, documentRows;
     DocumentList documents;
-    if (!dlg.CollectTickedDocuments(control, rows, documents, documentRows)) return;
+    if (!CollectTickedDocuments(host_.ShownReport(), rows, documents, documentRows)) return;
     if (action != Action::Except) {
         const int open = CountOpenDocuments(documents);
         if (open > 0) {
-            ShowMessageBox(Formatted(action == Action::Delete ? u"DELETE_MSG_OPENED_FILE_EXIST"
-                                                              : u"ENCRYPT_MSG_OPENED_FILE_EXIST",
-                                     open),
-                           u"", 1, &dlg);
+            ShowMessageBox(OpenElsewhereText(action, open), u"", 1, host_.ActionOwner());
             return;
         }
     }
-    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, &dlg) != IDOK) return;
+    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, host_.ActionOwner()) != IDOK)
+        return;
     std::vector<size_t> processed;
-    switch (action) {
-    case Action::Delete: dlg.DeleteRecords(documents, processed); break;
-    case Action::Encrypt: dlg.EncryptRecords(documents, processed); break;
-    case Action::Except: dlg.ExceptRecords(documents, processed); break;
-    }
-    DropFinishedDocuments(dlg, documents, processed);
+    RunAction(action, documents, processed);
+    DropFinishedDocuments(documents, processed);
 }
 
-void CAllSearchDlg::OnBnClickedDelete() { RunOnTicked(*this, Action::Delete); }
-void CAllSearchDlg::OnBnClickedEncrypt() { RunOnTicked(*this, Action::Encrypt); }
-void CAllSearchDlg::OnBnClickedExcept() { RunOnTicked(*this, Action::Except); }
-
-void CAllSearchDlg::OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& pathText)
+void CSearchDocumentActions::RunOnRow(Action action, CFileInfoRecord* row, const std::u16string& pathText)
 {
-    switch (command) {
-    case RowCommand::Open:
-        Act(8);
-        OpenOrSayWhy(pathText, this);
-        return;
-    case RowCommand::ExpandAll:
-        Act(13);
-        m_reports[m_current]->expandAll();
-        return;
-    case RowCommand::CollapseAll:
-        Act(12);
-        m_reports[m_current]->collapseAll();
-        return;
-    case RowCommand::Properties:
-        Act(14);
-        ShowDocumentProperties(pathText, this);
-        return;
-    case RowCommand::Encrypt:
-    case RowCommand::Delete:
-    case RowCommand::Except: break;
-    }
-    const Action action = command == RowCommand::Encrypt  ? Action::Encrypt
-                          : command == RowCommand::Delete ? Action::Delete
-                                                          : Action::Except;
     Act(action == Action::Encrypt ? 9 : action == Action::Delete ? 10 : 11);
     if (!row || pathText.empty()) return;
+    // The row may leave its control below: the path is kept apart from it.
     const std::u16string path = pathText;
     if (action != Action::Except && IsDocumentOpenElsewhere(path)) {
-        ShowMessageBox(Formatted(action == Action::Delete ? u"DELETE_MSG_OPENED_FILE_EXIST"
-                                                          : u"ENCRYPT_MSG_OPENED_FILE_EXIST",
-                                 1),
-                       u"", 1, this);
+        ShowMessageBox(OpenElsewhereText(action, 1), u"", 1, host_.ActionOwner());
         return;
     }
-    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, this) != IDOK) return;
+    if (action == Action::Delete && ShowMessageBox(GetText(u"DELETE_EXPLAIN"), u"", 0, host_.ActionOwner()) != IDOK)
+        return;
     const DocumentList documents{DocumentOfRow(row, path)};
     std::vector<size_t> processed;
-    switch (action) {
-    case Action::Delete: DeleteRecords(documents, processed); break;
-    case Action::Encrypt: EncryptRecords(documents, processed); break;
-    case Action::Except: ExceptRecords(documents, processed); break;
-    }
-    DropFinishedDocuments(*this, documents, processed);
+    RunAction(action, documents, processed);
+    DropFinishedDocuments(documents, processed);
 }

@@ -808,3 +808,78 @@ int CAllSearchDlg::AddRows(int tab, const PersonalInfoCounts& counts, SearchFile
     PostAddRow(control, UM_ADD_FILE_ROW, std::make_unique<CFileInfoRecord>(counts, m_nPIMask, record), lastRow);
     return 1;
 }
+
+// ---- Document actions (app/docactions.h) --------------------------------------------------
+
+bool CAllSearchDlg::CollectTickedDocuments(CFileReportControl* control, std::vector<CFileInfoRecord*>& rows,
+                                           DocumentList& documents, std::vector<CFileInfoRecord*>& documentRows)
+{
+    return m_actions.CollectTickedDocuments(control, rows, documents, documentRows);
+}
+
+int CAllSearchDlg::DeleteRecords(const DocumentList& documents, std::vector<size_t>& processed)
+{
+    return m_actions.DeleteRecords(documents, processed);
+}
+
+int CAllSearchDlg::EncryptRecords(const DocumentList& documents, std::vector<size_t>& processed)
+{
+    return m_actions.EncryptRecords(documents, processed);
+}
+
+int CAllSearchDlg::ExceptRecords(const DocumentList& documents, std::vector<size_t>& processed)
+{
+    return m_actions.ExceptRecords(documents, processed);
+}
+
+void CAllSearchDlg::OnBnClickedDelete() { m_actions.RunOnTicked(CSearchDocumentActions::Action::Delete); }
+void CAllSearchDlg::OnBnClickedEncrypt() { m_actions.RunOnTicked(CSearchDocumentActions::Action::Encrypt); }
+void CAllSearchDlg::OnBnClickedExcept() { m_actions.RunOnTicked(CSearchDocumentActions::Action::Except); }
+
+void CAllSearchDlg::OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& path)
+{
+    using Action = CSearchDocumentActions::Action;
+    switch (command) {
+    case RowCommand::Open:
+        Act(8);
+        OpenOrSayWhy(path, this);
+        return;
+    case RowCommand::ExpandAll:
+        Act(13);
+        m_reports[m_current]->expandAll();
+        return;
+    case RowCommand::CollapseAll:
+        Act(12);
+        m_reports[m_current]->collapseAll();
+        return;
+    case RowCommand::Properties:
+        Act(14);
+        ShowDocumentProperties(path, this);
+        return;
+    case RowCommand::Encrypt: m_actions.RunOnRow(Action::Encrypt, row, path); return;
+    case RowCommand::Delete: m_actions.RunOnRow(Action::Delete, row, path); return;
+    case RowCommand::Except: m_actions.RunOnRow(Action::Except, row, path); return;
+    }
+}
+
+void CAllSearchDlg::RecountTabCaptions()
+{
+    std::array<int, kTabCount> counts{};
+    for (int i = 0; i < kTabCount; ++i) counts[i] = m_reports[i]->DocumentRowCount();
+    SetTabCaptions(counts);
+}
+
+std::vector<CFileReportControl*> CAllSearchDlg::AllReports() const
+{
+    return std::vector<CFileReportControl*>(m_reports.begin(), m_reports.end());
+}
+
+int CAllSearchDlg::RunActionWindow(CDocumentActionDlg& dlg)
+{
+    return actionWindowRunner ? actionWindowRunner(dlg) : dlg.DoModal();
+}
+
+int CAllSearchDlg::RunPasswordWindow(CPasswordConfirmDlg& dlg)
+{
+    return passwordWindowRunner ? passwordWindowRunner(dlg) : dlg.DoModal();
+}

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/actiondlg.h"
+#include "app/docactions.h"
 #include "app/filereport.h"
 #include "app/pwconfirmdlg.h"
 #include "core/controls/buttons.h"
@@ -25,7 +26,9 @@
 #include "platform/lockorder.h"
 #include "search/session.h"
 
-class CAllSearchDlg : public ps::ui::CSkinDialog, private search::SessionSink {
+class CAllSearchDlg : public ps::ui::CSkinDialog,
+                      private search::SessionSink,
+                      private CSearchDocumentActions::Host {
     Q_OBJECT
 public:
     enum Control {
@@ -132,13 +135,10 @@ public:
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
 
-    // ---- Document actions (app/docactions.cpp) ----
-    // The ticked documents of a control: the ticked rows (a ticked folder row
-    // after its ticked documents), and per document its item and its row.
+    // ---- Document actions (CSearchDocumentActions, app/docactions.h) ----
+    // The window's entry points; each hands over to its actions.
     bool CollectTickedDocuments(CFileReportControl* control, std::vector<CFileInfoRecord*>& rows,
                                 DocumentList& documents, std::vector<CFileInfoRecord*>& documentRows);
-    // Run the action windows; each returns the number processed and fills
-    // the list positions of the processed documents.
     int DeleteRecords(const DocumentList& documents, std::vector<size_t>& processed);
     int EncryptRecords(const DocumentList& documents, std::vector<size_t>& processed);
     int ExceptRecords(const DocumentList& documents, std::vector<size_t>& processed);
@@ -146,10 +146,12 @@ public:
     void OnBnClickedDelete();
     void OnBnClickedEncrypt();
     void OnBnClickedExcept();
-    // A command of a result control's row menu (app/docactions.cpp).
+    // A command of a result control's row menu: open, expand, collapse and
+    // properties are the window's own; the one-document actions go to the
+    // document actions.
     void OnRowCommand(RowCommand command, CFileInfoRecord* row, const std::u16string& path);
     // Tab captions counted from the rows each control holds.
-    void RecountTabCaptions();
+    void RecountTabCaptions() override;
     // Test seams: run an action window or the password window in place of
     // the modal run.
     std::function<int(CDocumentActionDlg&)> actionWindowRunner;
@@ -206,6 +208,13 @@ private:
     void Cancelled() override;
     void StoreWriteFailed(const EventStoreFailure& first) override;
 
+    // What the document actions ask of the window (CSearchDocumentActions::Host).
+    CFileReportControl* ShownReport() const override { return m_reports[m_current]; }
+    std::vector<CFileReportControl*> AllReports() const override;
+    QWidget* ActionOwner() override { return this; }
+    int RunActionWindow(CDocumentActionDlg& dlg) override;
+    int RunPasswordWindow(CPasswordConfirmDlg& dlg) override;
+
     int m_nSearchMode = 0;
     std::vector<std::u16string> m_include, m_exclude, m_extensions;
     ::PersonalInfoMask m_nPIMask = 0xFFFF;
@@ -214,6 +223,8 @@ private:
     std::array<ps::ui::CTabButton*, kTabCount> m_tabs{};
     std::array<CFileReportControl*, kTabCount> m_reports{};
     int m_current = kAll;
+    // The delete, encrypt and except commands on the rows of the controls.
+    CSearchDocumentActions m_actions{*this};
 
     // guards: the document started last and the two flags below (the
     // analysis writes them, the progress timer and the started message read
