@@ -515,8 +515,12 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
                 } else if (type.empty()) {
                     TraceParserMessage("opc", "Missing @Type attribute!");
                     st.error = MC_ERROR_PACKAGE_VALUE;
-                } else if (target.empty()) {
-                    st.error = MC_ERROR_PACKAGE_VALUE;
+                } else if (target.empty() && (!hasMode || EqualsNoCaseAscii(mode, "Internal"))) {
+                    // An empty reference (a link left without an address)
+                    // names no part of the package: passed over like a part
+                    // it does not hold, and the entries after it are taken.
+                    TraceParserMessage("opc", "Relationship with an empty target");
+                    p->missingParts.push_back({source, type, std::string(), std::string()});
                 } else if (!hasMode || EqualsNoCaseAscii(mode, "Internal")) {
                     bool outside = false;
                     rel.target = ResolveTarget(source, target, &outside);
@@ -552,8 +556,8 @@ void ReadRelationships(OpcPackage* p, int32_t segment, const std::string& source
     }
     if (st.error != 0 && p->relationshipsError == 0)
         p->relationshipsError = st.error;
-    // A value that stopped the taking of relationships (a missing Id, Type or
-    // Target, an unknown target mode), or XML that failed: the parts named
+    // A value that stopped the taking of relationships (a missing Id or
+    // Type, an unknown target mode), or XML that failed: the parts named
     // after it are not known to be missing. Damage, unless a reading limit
     // stopped it.
     if (plat::ReadCancelled()) {

@@ -730,7 +730,12 @@ TEST_F(PackageTest, MissingPartsAreRecorded)
         .Add("_rels/a.xml.rels", Rels("<Relationship Id=\"r1\" Type=\"k/missing\" Target=\"gone.xml\"/>"
                                       "<Relationship Id=\"r2\" Type=\"k/only\" Target=\"only.xml\"/>"
                                       "<Relationship Id=\"r3\" Type=\"k/above\" Target=\"../a.xml\"/>"
-                                      "<Relationship Id=\"r4\" Type=\"k/self\" Target=\"a.xml\"/>"));
+                                      "<Relationship Id=\"r4\" Type=\"k/self\" Target=\"a.xml\"/>"
+                                      // Links left without an address, as some writers save them.
+                                      "<Relationship Id=\"r5\" Type=\"k/empty\" Target=\"\"/>"
+                                      "<Relationship Id=\"r6\" Type=\"k/link\" Target=\"\" "
+                                      "TargetMode=\"External\"/>"
+                                      "<Relationship Id=\"r7\" Type=\"k/after\" Target=\"a.xml\"/>"));
     plat::DamageScope damage;
     OpcPackage* p = Open(zip.Bytes());
     ASSERT_NE(p, nullptr);
@@ -741,11 +746,14 @@ TEST_F(PackageTest, MissingPartsAreRecorded)
         missing.push_back(m.relationshipType.empty() ? "type " + m.contentType + " " + m.part
                                                      : m.source + " " + m.relationshipType + " " + m.part);
     EXPECT_EQ(missing, (std::vector<std::string>{"type t/gone gone.xml", "a.xml k/missing gone.xml",
-                                                 "a.xml k/only only.xml", "a.xml k/above a.xml"}));
+                                                 "a.xml k/only only.xml", "a.xml k/above a.xml",
+                                                 "a.xml k/empty "}));
     const auto* rels = PackageGetRelationships(p, "a.xml");
     ASSERT_NE(rels, nullptr);
-    ASSERT_EQ(rels->size(), 1u);
-    EXPECT_EQ((*rels)[0].id, "r4");
+    std::vector<std::string> taken;
+    for (const OpcRelationship& r : *rels)
+        taken.push_back(r.id + (r.external ? " external " : " ") + r.target);
+    EXPECT_EQ(taken, (std::vector<std::string>{"r4 a.xml", "r6 external ", "r7 a.xml"}));
     PackageClose(p, 0);
 }
 

@@ -861,6 +861,27 @@ TEST_F(OoxmlTest, DamagedPackagesAreReadInPart)
     }
 }
 
+// Links saved without an address (an empty target, internal or external)
+// name no part: the document and the parts named after them read clean.
+TEST_F(OoxmlTest, LinksWithoutAnAddressReadClean)
+{
+    const std::string link = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
+    const std::string rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId7\" Type=\"" + link + "\" Target=\"\"/>"
+        "<Relationship Id=\"rId8\" Type=\"" + link + "\" Target=\"\" TargetMode=\"External\"/>"
+        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/header\""
+        " Target=\"header1.xml\"/></Relationships>";
+    const std::string body = Doc("<w:p><w:hyperlink><w:r><w:t>body</w:t></w:r></w:hyperlink></w:p>");
+    const std::string header = "<w:hdr " W_NS "><w:p><w:r><w:t>head</w:t></w:r></w:p></w:hdr>";
+    const std::string bytes = ps_test::MakeOoxmlPackage(
+        {{"word/document.xml", body}, {"word/_rels/document.xml.rels", rels}, {"word/header1.xml", header}},
+        {{"/word/header1.xml", kWordHeader}});
+    int status = -1;
+    EXPECT_EQ(Convert('w', bytes, &status), "body\nhead\n");
+    EXPECT_EQ(status, 0);
+}
+
 }  // namespace
 
 namespace {
