@@ -1,6 +1,7 @@
 #include "office/rtf/rtftextconvert.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "extract/codepage.h"
@@ -290,7 +291,8 @@ size_t MatchingBrace(const unsigned char* p, size_t n)
 }
 
 // Second pass: ignorable destinations become empty groups, except shape
-// instructions, whose content stays.
+// instructions and comments, whose content stays (the body reader sets a
+// comment's text aside; the ignorable groups inside it still go).
 void RewriteSecondPass(const std::vector<unsigned char>& in, std::vector<unsigned char>& out)
 {
     out.clear();
@@ -305,7 +307,8 @@ void RewriteSecondPass(const std::vector<unsigned char>& in, std::vector<unsigne
                    in[nameEnd] != '}')
                 ++nameEnd;
             const size_t len = nameEnd - nameStart;
-            if (len == 7 && std::memcmp(in.data() + nameStart, "shpinst", 7) == 0) {
+            if ((len == 7 && std::memcmp(in.data() + nameStart, "shpinst", 7) == 0) ||
+                (len == 10 && std::memcmp(in.data() + nameStart, "annotation", 10) == 0)) {
                 out.push_back('{');
                 i += 3;  // on to the backslash of the name
                 continue;
@@ -348,7 +351,7 @@ bool IsNonTextDestination(const char* w)
         "defpap",    "protusertbl", "blipuid",       "fchars",      "lchars",            "keycode",
         "private",   "xe",          "tc",            "txe",         "atnid",             "atnauthor",
         "atrfstart",  "atrfend",       "fontemb",     "fontfile",          "listpicture",
-        "listlevel"};
+        "listlevel", "atnref",      "atndate",       "atntime",     "atnicn",            "atnparent"};
     for (const char* n : names) {
         if (!std::strcmp(w, n))
             return true;
@@ -450,6 +453,9 @@ void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
     m_codePageStack.clear();
     m_documentEnded = false;
     m_pastEnd = false;
+    m_commentDepth = -1;
+    m_commentText.clear();
+    m_comments.clear();
 
     m_status.Init(text.data(), static_cast<int>(textLength));
     ParsePreamble();
@@ -463,7 +469,11 @@ void CRtfTextConvert::ConvertBuffer(const unsigned char* data, size_t size)
     // is reported so.)
     if (m_status.GetDepth() > 0 && !m_documentEnded && !plat::ReadCancelled())
         plat::NoteDamage("구조가 끝나지 않음");
+    // A comment still open at the end keeps what it gave.
+    if (m_commentDepth >= 0)
+        EndComment();
     FlushOutput();
+    AppendComments();
     m_status.Init(nullptr, 0);
 }
 
@@ -520,7 +530,7 @@ void CRtfTextConvert::ParsePreamble()
             else if (!std::strcmp(w, "deff"))
                 m_defaultFont = t.param;
             // A document without tables: the body starts here.
-            if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatParagraph, w) ||
+            if (!std::strcmp(w, "info") || !std::strcmp(w, "annotation") || m_keys.Lookup(kRtfCatParagraph, w) ||
                 m_keys.Lookup(kRtfCatSection, w) || m_keys.Lookup(kRtfCatHeaderFooter, w) ||
                 (m_status.GetDepth() <= 2 && m_keys.Lookup(kRtfCatCharacter, w)))
                 return;
@@ -560,7 +570,7 @@ void CRtfTextConvert::ParsePreamble()
                 m_status.Consume(t);
                 continue;
             }
-            if (!std::strcmp(w, "info") || m_keys.Lookup(kRtfCatDocument, w) ||
+            if (!std::strcmp(w, "info") || !std::strcmp(w, "annotation") || m_keys.Lookup(kRtfCatDocument, w) ||
                 m_keys.Lookup(kRtfCatParagraph, w) || m_keys.Lookup(kRtfCatSection, w) ||
                 m_keys.Lookup(kRtfCatSpecial, w) || m_keys.Lookup(kRtfCatUnicode, w) ||
                 m_keys.Lookup(kRtfCatHeaderFooter, w))
@@ -757,9 +767,58 @@ void CRtfTextConvert::FlushOutput()
     } else {
         FlushBytes();
     }
-    if (!m_output.empty() && m_pCollector)
+    if (m_commentDepth >= 0) {
+        // Held until the main text ends, and no more of it than the
+        // document may give in all: past that much the collector cuts the
+        // text (and notes the limit) when the comments are handed on.
+        const unsigned long long limit = PsCurrentDocumentBudget().text;
+        const size_t held = m_comments.size() + m_commentText.size();
+        size_t take = m_output.size();
+        if (limit != 0 && limit < SIZE_MAX)
+            take = std::min(take, held > limit ? size_t(0) : static_cast<size_t>(limit) + 1 - held);
+        m_commentText.append(m_output, 0, take);
+    } else if (!m_output.empty() && m_pCollector) {
         AppendTextToCollector(m_pCollector, m_output.c_str(), static_cast<int>(m_output.size()), u"");
+    }
     m_output.clear();
+}
+
+void CRtfTextConvert::FlushAll()
+{
+    FlushOutput();
+    if (!m_pendingBytes.empty())
+        FlushOutput();
+}
+
+void CRtfTextConvert::BeginComment()
+{
+    FlushAll();  // the main text before the anchor goes first
+    m_commentDepth = m_status.GetDepth();
+}
+
+void CRtfTextConvert::EndComment()
+{
+    FlushAll();
+    m_commentDepth = -1;
+    if (m_commentText.empty())
+        return;
+    auto endsLine = [](char16_t c) { return c == u'\n' || c == u'\r' || c == 7; };
+    if (!m_comments.empty() && !endsLine(m_comments.back()))
+        m_comments.push_back(u'\n');
+    m_comments += m_commentText;
+    m_commentText.clear();
+}
+
+void CRtfTextConvert::AppendComments()
+{
+    if (m_comments.empty() || !m_pCollector)
+        return;
+    // The first comment starts a line of its own after the main text.
+    const std::u16string* out = m_pCollector->GetOutput();
+    if (out && !out->empty() && out->back() != u'\n')
+        AppendTextToCollector(m_pCollector, u"\n", 1, u"");
+    AppendTextToCollector(m_pCollector, m_comments.c_str(), static_cast<int>(m_comments.size()), u"");
+    m_comments.clear();
 }
 
 void CRtfTextConvert::ParseBody()
@@ -808,6 +867,8 @@ void CRtfTextConvert::ParseBody()
                 --unsavedOpens;
             else
                 PopRecords();
+            if (m_commentDepth >= 0 && m_status.GetDepth() < m_commentDepth)
+                EndComment();
             if (m_status.GetDepth() == 0) {
                 // The document's group has ended. Some writers leave bytes
                 // after it (padding, junk, an unbalanced tail of markup with
@@ -880,6 +941,13 @@ void CRtfTextConvert::ParseBody()
         if (!std::strcmp(w, "info")) {
             m_status.Consume(t);
             ReadInfoGroup();
+            continue;
+        }
+        if (!std::strcmp(w, "annotation")) {
+            // A comment inside a comment stays part of it.
+            m_status.Consume(t);
+            if (m_commentDepth < 0)
+                BeginComment();
             continue;
         }
         if (const RtfKeyEntry* e = m_keys.Lookup(kRtfCatParagraph, w)) {

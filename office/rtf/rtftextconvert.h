@@ -2,7 +2,9 @@
 // (control characters out, escaped braces and backslashes as hexadecimal
 // escapes, ignorable destinations replaced by empty groups), tokenizes the
 // result, reads the preamble (font, colour and style tables) and then the
-// body, and appends the body's text to the collector.
+// body, and appends the body's text to the collector. The text of comments
+// ("annotation" groups) follows the main text, each comment starting a line
+// of its own; their authors, ids and dates are no text.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +62,16 @@ private:
     void AppendWide(const char16_t* text, size_t count);
     void FlushBytes();
     void FlushOutput();
+    // Converts every byte waiting and hands the text on (FlushOutput may
+    // keep the lead byte of a long run for the next piece).
+    void FlushAll();
+
+    // A comment's text is set aside while it is read (the group opened at
+    // the current depth), and the comments follow the main text: written
+    // where its anchor stands, a comment would split the line it remarks on.
+    void BeginComment();
+    void EndComment();
+    void AppendComments();
 
     // Steps over the rest of the current group (the closing brace stays).
     void SkipGroupRest();
@@ -104,6 +116,9 @@ private:
     bool m_loaded = false;
     bool m_documentEnded = false;  // the document's group closed
     bool m_pastEnd = false;        // reading markup after that, no text from it yet
+    int m_commentDepth = -1;       // depth of the comment group being read, -1 outside one
+    std::u16string m_commentText;  // the text of that comment so far
+    std::u16string m_comments;     // the comments read, each starting a line
     std::string m_pendingBytes;
     std::u16string m_output;
 };

@@ -2,7 +2,8 @@
 //
 // The seed holds its lines in paragraph groups, as \uN? escapes and as
 // escaped bytes of code page 949, beside a picture with raw \bin data
-// (braces among its bytes) and an object's hexadecimal data. The mutants
+// (braces among its bytes) and an object's hexadecimal data; one line is a
+// comment's, anchored in the first paragraph. The mutants
 // damage what RTF has of structure: cuts (first at every group's end),
 // braces removed and doubled, \bin lengths changed, picture and object
 // groups opened and never closed, the font table's closing brace removed,
@@ -55,10 +56,12 @@ Bytes Seed()
 {
     Bytes doc = "{\\rtf1\\ansi\\ansicpg949\\deff0{\\fonttbl{\\f0\\fnil\\fcharset129 Gulim;}{\\f1\\fswiss Arial;}}\n"
                 "{\\colortbl;\\red0\\green0\\blue0;}\n{\\info{\\title Seed}}\n";
-    const auto lines = damage::SeedLines(16);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto lines = damage::SeedLines(17);
+    const std::string comment = "{\\*\\atnid PS}{\\*\\atnauthor Seed}\\chatn {\\*\\annotation{\\*\\atnref 1}"
+                                "{\\*\\atndate 1471637364}\\pard\\plain\\f0 " + RtfText(lines[16]) + "}";
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
         switch (i % 4) {
-        case 0: doc += "{\\pard\\f0 " + RtfText(lines[i]) + "\\par}\n"; break;
+        case 0: doc += "{\\pard\\f0 " + RtfText(lines[i]) + (i == 0 ? comment : "") + "\\par}\n"; break;
         case 1: doc += "{\\pard\\f0 " + HexText(lines[i]) + "\\par}\n"; break;
         case 2:
             doc += "{\\pard{\\pict\\pngblip\\picw1\\pich1\\bin" + std::to_string(kPictureLength) + " " +

@@ -922,3 +922,76 @@ TEST_F(OoxmlTest, PartsNotReadAreDamagedOnlyWhenBroken)
 }
 
 }  // namespace
+
+namespace {
+
+// A text box or a framed paragraph that sits in a hyperlink is sound markup:
+// the document reads clean, with the box's text where the box stands. The
+// same document cut inside the box is damaged.
+TEST_F(OoxmlTest, TextBoxesAndFramesInHyperlinksReadClean)
+{
+    const std::string ns = W_NS " " MC_NS " " A_NS
+                           " xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\""
+                           " xmlns:v=\"urn:schemas-microsoft-com:vml\""
+                           " xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\""
+                           " xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\""
+                           " mc:Ignorable=\"wps\"";
+    auto document = [&](const std::string& body) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><w:document " + ns + "><w:body>" + body +
+               "<w:sectPr/></w:body></w:document>";
+    };
+    const std::string box = "<w:txbxContent><w:p><w:r><w:t>010-1234-5678</w:t></w:r></w:p></w:txbxContent>";
+    const std::string vml = "<w:pict><v:shape><v:textbox>" + box + "</v:textbox></v:shape></w:pict>";
+    const std::string drawing =
+        "<mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wp:anchor><wp:docPr id=\"1\" name=\"Box\">"
+        "<a:hlinkClick r:id=\"rId5\"/></wp:docPr><a:graphic><a:graphicData><wps:wsp><wps:txbx>" + box +
+        "</wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing></mc:Choice>"
+        "<mc:Fallback>" + vml + "</mc:Fallback></mc:AlternateContent>";
+    auto linked = [](const std::string& link, const std::string& runs) {
+        return "<w:p><w:r><w:t xml:space=\"preserve\">Call </w:t></w:r><w:hyperlink " + link + ">" + runs +
+               "</w:hyperlink><w:r><w:t xml:space=\"preserve\"> now</w:t></w:r></w:p>";
+    };
+    const std::string rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId5\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+        "hyperlink\" Target=\"http://example.com/\" TargetMode=\"External\"/></Relationships>";
+    auto package = [&](const std::string& xml) {
+        return ps_test::MakeOoxmlPackage({{"word/document.xml", xml}, {"word/_rels/document.xml.rels", rels}}, {});
+    };
+
+    struct Case {
+        const char* what;
+        std::string body;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"text box of a picture in a link", linked("r:id=\"rId5\"", "<w:r>" + vml + "</w:r>"),
+         "Call 010-1234-5678\n now\n"},
+        {"drawing text box in a link, with its fallback",
+         linked("r:id=\"rId5\" w:history=\"1\"", "<w:r><w:t>site</w:t></w:r><w:r>" + drawing + "</w:r>"),
+         "Call site010-1234-5678\n now\n"},
+        {"text box in a link to a bookmark", linked("w:anchor=\"here\"", "<w:r>" + vml + "</w:r>"),
+         "Call 010-1234-5678\n now\n"},
+        {"framed paragraph holding a link",
+         "<w:p><w:pPr><w:framePr w:w=\"2000\" w:h=\"500\" w:hAnchor=\"page\" w:vAnchor=\"page\"/></w:pPr>"
+         "<w:hyperlink r:id=\"rId5\"><w:r><w:t>010-1234-5678</w:t></w:r></w:hyperlink></w:p>",
+         "010-1234-5678\n"},
+    };
+    for (const Case& c : cases) {
+        plat::DamageScope damage;
+        int status = -1;
+        EXPECT_EQ(Convert('w', package(document(c.body)), &status), c.text) << c.what;
+        EXPECT_EQ(status, 0) << c.what;
+        EXPECT_FALSE(damage.Damaged()) << c.what << ": " << damage.Reason();
+    }
+
+    // Cut inside the box: damaged, and not read clean.
+    const std::string whole = document(cases[0].body);
+    plat::DamageScope damage;
+    int status = -1;
+    Convert('w', package(whole.substr(0, whole.find("5678"))), &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_STREQ(damage.Reason(), "XML 구조 손상");
+}
+
+}  // namespace

@@ -436,6 +436,39 @@ TEST(RtfDamage, NestingPastTheCapMarksTheDocument)
     ExpectDamage({"below the cap", kHead + "{\\pard " + shallow + "}}", "", "deep"});
 }
 
+TEST(RtfReader, CommentsFollowTheMainTextEachOnItsLine)
+{
+    // A comment as a word processor writes it: its author and id before the
+    // mark, its reference, date and page field inside.
+    auto comment = [](const std::string& text) {
+        return "{\\*\\atnid JD}{\\*\\atnauthor Jane Doe}\\chatn {\\*\\annotation{\\*\\atnref 1}"
+               "{\\*\\atndate 1471637364}\\pard\\plain {\\field{\\*\\fldinst {PAGE}}{\\fldrslt }}{\\chatn }" +
+               text + "}";
+    };
+    const DamageCase cases[] = {
+        {"anchored inside a line", kHead + "{\\pard Call" + comment("010-1234-5678") + " me\\par}{\\pard Bye\\par}}", "",
+         "Call me\nBye\n010-1234-5678"},
+        {"two comments, the first ending its paragraph",
+         kHead + "{\\pard a" + comment("first\\par") + "b" + comment("second") + "c}}", "", "abc\nfirst\nsecond"},
+        {"a comment of one paragraph after another", kHead + "{\\pard a" + comment("one\\par two") + "}}", "",
+         "a\none\ntwo"},
+        {"main text ending its line", kHead + "{\\pard a" + comment("note") + "\\par}}", "", "a\nnote"},
+        {"in the document's code page", kHead + "{\\pard a" + comment("\\'c8\\'ab\\'b1\\'e6\\'b5\\'bf") + "}}", "",
+         "a\n\xed\x99\x8d\xea\xb8\xb8\xeb\x8f\x99"},
+        {"an empty comment", kHead + "{\\pard a" + comment("") + "b}}", "", "ab"},
+        {"before the body's first word", "{\\rtf1{\\*\\annotation 010-1234-5678}Hello}", "", "Hello\n010-1234-5678"},
+        {"written without the ignorable mark",
+         kHead + "{\\pard a{\\atnid JD}{\\atnauthor Jane}\\chatn{\\annotation{\\atnref 1}{\\atndate 7}note}b}}", "",
+         "ab\nnote"},
+        // The data ends inside the comment: what it gave is kept, and the
+        // document is damaged.
+        {"cut inside the comment", kHead + "{\\pard a{\\*\\annotation 010-1234-5678\\par b", "구조가 끝나지 않음",
+         "a\n010-1234-5678\nb"},
+    };
+    for (const DamageCase& c : cases)
+        ExpectDamage(c);
+}
+
 TEST(RtfReader, ConvertReadsAFileAndReportsAMissingOne)
 {
     ps_test::TempDir dir;
