@@ -1,9 +1,11 @@
 // The search session: one search from its start to its end event, apart
 // from any window. It owns the walk (its engine), the intake of what the
 // walk finds (exclusions, document keys, exceptions), the analysis thread
-// with its pool of readers, the stored-result lookup and every write to the
-// event store and to lastCheckFile, and reports to a typed sink. A window
-// implements the sink and only shows what it is told.
+// with its pool of readers (its pieces in search/analysis.h), the scan
+// context its readers and its walk share (the reader entries, the lines of
+// the error-file list not written), the stored-result lookup and every
+// write to the event store and to lastCheckFile, and reports to a typed
+// sink. A window implements the sink and only shows what it is told.
 //
 // Threads: Start, StartAnalysis, Complete, Stop and Shutdown are called by
 // the owner's thread (the window's). The sink is called on the walker
