@@ -132,6 +132,9 @@ public:
     // Workers that read the documents of the next analysis; 0 (the
     // default) is one per core.
     void SetAnalysisWorkers(unsigned workers) { m_session->SetAnalysisWorkers(workers); }
+    // The reader entries the window's searches read documents with (tests
+    // put their own in); before the window is shown, or while it is idle.
+    void SetReaders(const ExtractorTable& readers) { m_session->SetReaders(readers); }
 
     qintptr OnUserMessage(int number, quintptr wParam, qintptr lParam) override;
 

@@ -58,8 +58,6 @@ enum class LockRank : int {
     // AnalysisPool::m_inFlightLock: the documents being read; the key store
     // is written under it (lastCheckFile).
     AnalysisInFlight = 70,
-    // The search's dispatch table of reader entries (search/extractors.cpp).
-    ExtractorTable = 80,
     // The event store's connection (a recursive, timed lock).
     EventStore = 90,
     // The event store's failure watches; a failed write reports under the

@@ -70,7 +70,12 @@ constexpr size_t kMaxExtension = 16;
 
 // ---------------------------------------------------------------------------
 
-CNTFSSearch::CNTFSSearch() = default;
+CNTFSSearch::CNTFSSearch() : m_ownScanContext(std::make_unique<ScanContext>()) {}
+
+ScanContext& CNTFSSearch::ErrorListContext()
+{
+    return m_scanContext ? *m_scanContext : *m_ownScanContext;
+}
 
 // The walk found a document or a folder it cannot read: the day's
 // error-file list has it with its reason, and the search counts it.
@@ -81,7 +86,7 @@ void CNTFSSearch::ReportUnreadable(const std::string& nativePath, int error, boo
         reason = kDocOpenNoAccess;
     else if (error == ENAMETOOLONG)
         reason = kDocOpenNameTooLong;
-    WriteErrorFileList(plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
+    WriteErrorFileList(ErrorListContext(), plat::PathFromNative(nativePath), DocumentOpenFailureText(reason));
     ++(folder ? m_unreadFolders : m_unreadDocuments);
 }
 
@@ -107,7 +112,7 @@ void CNTFSSearch::ReportNotRegular(int dirFd, const std::string& folder, const c
             reason = u"파일을 열 수 없음";
         }
     }
-    WriteErrorFileList(plat::PathFromNative(JoinNative(folder, name)), reason);
+    WriteErrorFileList(ErrorListContext(), plat::PathFromNative(JoinNative(folder, name)), reason);
     ++m_unreadDocuments;
 }
 
@@ -422,7 +427,7 @@ bool CNTFSSearch::SearchVolume(const std::u16string& root, search::NtfsVolume& v
         stop,
         [this](const plat::WString& fullPath, const char16_t* reason) {
             // As the folder walk does: listed with its reason and counted.
-            WriteErrorFileList(fullPath, reason);
+            WriteErrorFileList(ErrorListContext(), fullPath, reason);
             ++m_unreadDocuments;
         });
     SearchLog().Write(u"SearchFiles End.");

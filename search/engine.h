@@ -21,6 +21,8 @@
 #include "search/drives.h"
 #include "core/records.h"
 
+class ScanContext;
+
 namespace search {
 
 // What a walk reports to, on the walker threads.
@@ -89,6 +91,12 @@ public:
     // Not to be called during a search.
     void SetDriveProvider(std::function<search::DriveEnvironment()> provider);
 
+    // Where the walk counts the lines of the error-file list it could not
+    // write: its owner's scan context (a session's, beside its readers'
+    // lines), or, when null (the default), one of the engine's own. Not to
+    // be called during a search.
+    void SetScanContext(ScanContext* context) { m_scanContext = context; }
+
     // 1 when the name's extension is one of the search's.
     int IsSearchExtension(std::u16string_view nameOrPath) const;
 
@@ -146,6 +154,7 @@ private:
     int Launch(std::thread& slot, Body body);
     void JoinAll();
     void WalkerEnded();
+    ScanContext& ErrorListContext();
 
     FolderSet m_visitedFolders;
     // What this search's walkers take: the volumes the table walker lists,
@@ -158,6 +167,10 @@ private:
     // What the walk found and could not read (the walkers count).
     std::atomic<int> m_unreadDocuments{0};
     std::atomic<int> m_unreadFolders{0};
+    // Where the walkers count the lines of the error-file list they could
+    // not write (see SetScanContext).
+    ScanContext* m_scanContext = nullptr;
+    std::unique_ptr<ScanContext> m_ownScanContext;
 
     // guards: m_driveProvider.
     mutable plat::RankedMutex m_providerLock{plat::LockRank::EngineProvider, "CNTFSSearch::m_providerLock"};

@@ -1,7 +1,6 @@
 #include "search/extractors.h"
 
 #include <exception>
-#include <mutex>
 #include <new>
 #include <optional>
 
@@ -10,20 +9,10 @@
 #include "extract/readerror.h"
 #include "office/officeentry.h"
 #include "platform/docfile.h"
-#include "platform/lockorder.h"
 #include "platform/text.h"
 #include "platform/wformat.h"
 
 namespace {
-
-// The dispatch table is process-wide, the one piece of a search that is:
-// every search of the program reads documents with the same readers, and the
-// tests put a reader of their own in for the searches they run through the
-// window (SetExtractorTable). Making it the session's would thread a table
-// through the scan's entry (search/scan.cpp) and change those tests' seam.
-// guards: g_table (tests replace it between searches). Taken alone.
-plat::RankedMutex g_tableLock{plat::LockRank::ExtractorTable, "g_tableLock"};
-ExtractorTable g_table = DefaultExtractorTable();
 
 struct Choice {
     ExtractEntry ExtractorTable::*entry;
@@ -82,24 +71,15 @@ ExtractorTable DefaultExtractorTable()
     return t;
 }
 
-ExtractorTable SetExtractorTable(const ExtractorTable& table)
+bool HasExtractorFor(const ExtractorTable& readers, const std::u16string& upperExtension)
 {
-    std::lock_guard<plat::RankedMutex> lock(g_tableLock);
-    ExtractorTable old = g_table;
-    g_table = table;
-    return old;
-}
-
-ExtractorTable CurrentExtractorTable()
-{
-    std::lock_guard<plat::RankedMutex> lock(g_tableLock);
-    return g_table;
+    const std::optional<Choice> c = ChoiceFor(upperExtension);
+    return c && readers.*(c->entry) != nullptr;
 }
 
 bool HasExtractorFor(const std::u16string& upperExtension)
 {
-    const std::optional<Choice> c = ChoiceFor(upperExtension);
-    return c && CurrentExtractorTable().*(c->entry) != nullptr;
+    return HasExtractorFor(DefaultExtractorTable(), upperExtension);
 }
 
 namespace {
@@ -150,11 +130,18 @@ std::u16string DocumentOpenFailureText(int docOpenError)
 EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                                 std::u16string& text) noexcept
 {
-    return ExtractDocumentText(path, upperExtension, text, nullptr);
+    return ExtractDocumentText(DefaultExtractorTable(), path, upperExtension, text, nullptr);
 }
 
 EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                                 std::u16string& text, std::u16string* reason) noexcept
+{
+    return ExtractDocumentText(DefaultExtractorTable(), path, upperExtension, text, reason);
+}
+
+EntryResult ExtractDocumentText(const ExtractorTable& readers, const std::u16string& path,
+                                const std::u16string& upperExtension, std::u16string& text,
+                                std::u16string* reason) noexcept
 {
     EntryResult result = EntryResult::Read;
     std::u16string why;
@@ -167,7 +154,7 @@ EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string
         const std::optional<Choice> c = ChoiceFor(upperExtension);
         if (!c)
             return EntryResult::Read;
-        ExtractEntry entry = CurrentExtractorTable().*(c->entry);
+        ExtractEntry entry = readers.*(c->entry);
         if (!entry) {
             result = EntryResult::NotRead;
             why = u"이 형식을 읽는 기능이 없음";

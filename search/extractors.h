@@ -39,23 +39,26 @@ struct ExtractorTable {
 // The program's readers (see extractors.cpp).
 ExtractorTable DefaultExtractorTable();
 
-// Replaces the table the dispatch uses and returns the previous one (tests
-// inject their own readers this way). Not to be called during a search.
-ExtractorTable SetExtractorTable(const ExtractorTable& table);
-ExtractorTable CurrentExtractorTable();
-
-// True when the dispatch has a reader for the upper-case extension.
+// True when the readers (by default the program's) have a reader for the
+// upper-case extension.
+bool HasExtractorFor(const ExtractorTable& readers, const std::u16string& upperExtension);
 bool HasExtractorFor(const std::u16string& upperExtension);
 
-// Extracts a document's text by its upper-case extension (no dot). Returns the
-// entry's result; Read with no text for an extension of none of the kinds; Failed when the entry failed on an exception (the search log names
-// the failure). Throws nothing.
+// Extracts a document's text by its upper-case extension (no dot) with one
+// of the readers. Returns the entry's result; Read with no text for an
+// extension of none of the kinds; Failed when the entry failed on an
+// exception (the search log names the failure). When the result is not
+// Read, *reason (when given) says for the error-file list why the document
+// was not read: the file could not be opened (and why), no reader, the
+// reader's failure. A read stopped by the thread's ReadCancelScope ends
+// NotRead. Throws nothing. A search passes its own readers (its scan
+// context, search/scan.h); the forms without a table read with the
+// program's.
+EntryResult ExtractDocumentText(const ExtractorTable& readers, const std::u16string& path,
+                                const std::u16string& upperExtension, std::u16string& text,
+                                std::u16string* reason) noexcept;
 EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                                 std::u16string& text) noexcept;
-// The same; when the result is not Read, *reason (when given) says for the
-// error-file list why the document was not read: the file could not be
-// opened (and why), no reader, the reader's failure. A read stopped by the
-// thread's ReadCancelScope ends NotRead.
 EntryResult ExtractDocumentText(const std::u16string& path, const std::u16string& upperExtension,
                                 std::u16string& text, std::u16string* reason) noexcept;
 

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <new>
@@ -50,12 +49,12 @@ bool WriteAll(int fd, const std::string& bytes)
 
 namespace {
 
-ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extension, std::u16string& text,
-                       const plat::ReadCancelScope& scope, PersonalInfoCounts& counts, PersonalInfoMask mask,
-                       const CancelFlag* cancel, PersonalInfoHitList* hits)
+ScanStatus ScanInScope(ScanContext& context, const std::u16string& path, const std::u16string& extension,
+                       std::u16string& text, const plat::ReadCancelScope& scope, PersonalInfoCounts& counts,
+                       PersonalInfoMask mask, const CancelFlag* cancel, PersonalInfoHitList* hits)
 {
     std::u16string reason;
-    EntryResult ret = ExtractDocumentText(path, extension, text, &reason);
+    EntryResult ret = ExtractDocumentText(context.Readers(), path, extension, text, &reason);
     const plat::ReadLimit limit = scope.LimitReached();
     SearchLog().Write(u"ret[%d], filePath(%s)", static_cast<int>(ret), path.c_str());
     if (Cancelled(cancel)) {
@@ -74,7 +73,7 @@ ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extensi
         // gave before it failed is still matched.
         if (!text.empty())
             reason += u" - 일부만 읽음";
-        WriteErrorFileList(path, reason);
+        WriteErrorFileList(context, path, reason);
         if (text.empty())
             return ret == EntryResult::NotRead ? ScanStatus::NoText : ScanStatus::Failed;
     }
@@ -87,7 +86,7 @@ ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extensi
         counts.Clear();
         if (hits)
             hits->clear();
-        WriteErrorFileList(path, u"텍스트가 너무 김");
+        WriteErrorFileList(context, path, u"텍스트가 너무 김");
         return ScanStatus::Failed;
     }
 }
@@ -97,6 +96,14 @@ ScanStatus ScanInScope(const std::u16string& path, const std::u16string& extensi
 ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts& counts,
                            PersonalInfoMask mask, const CancelFlag* cancel,
                            PersonalInfoHitList* hits, plat::FileIdentity* identity)
+{
+    ScanContext context;
+    return FindPersonalInfoInFile(context, path, counts, mask, cancel, hits, identity);
+}
+
+ScanStatus FindPersonalInfoInFile(ScanContext& context, const std::u16string& path, PersonalInfoCounts& counts,
+                                  PersonalInfoMask mask, const CancelFlag* cancel, PersonalInfoHitList* hits,
+                                  plat::FileIdentity* identity)
 {
     const std::u16string extension = UpperExtension(path);
     // The text buffer is the reading thread's own and keeps its room from one
@@ -120,7 +127,7 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
     // it grew, counts against the search's memory until it is given back.
     plat::ReadCancelScope scope(cancel, plat::CurrentDocumentBudget());
     GiveBackLargeRoom giveBack;
-    const ScanStatus status = ScanInScope(path, extension, text, scope, counts, mask, cancel, hits);
+    const ScanStatus status = ScanInScope(context, path, extension, text, scope, counts, mask, cancel, hits);
     // The document the reader opened: what an action on it must find again.
     if (identity)
         *identity = scope.FirstFileOpened();
@@ -129,26 +136,15 @@ ScanStatus FindPersonalInfoInFile(const std::u16string& path, PersonalInfoCounts
 
 namespace {
 
-// Process-wide like the error-file list it counts for: every search of the
-// process appends to the day's one list, and a session reads the count at
-// its start and end (SearchSession::UnlistedDocuments) to know its own
-// share. Kept here, beside the only writer of the list.
-std::atomic<int> g_linesLost{0};
-
-// A line not written: counted, and logged once per run of failures.
-bool LineLost(const std::u16string& path)
+// A line not written: counted in the context, and logged once per count.
+bool LineLost(ScanContext& context, const std::u16string& path)
 {
-    if (g_linesLost.fetch_add(1) == 0)
+    if (context.CountLineLost())
         SearchLog().Write(u"The error-file list could not be written: %s", path.c_str());
     return false;
 }
 
 }  // namespace
-
-int ErrorFileListLinesLost()
-{
-    return g_linesLost.load();
-}
 
 std::u16string ErrorFileListFolder()
 {
@@ -166,22 +162,22 @@ std::u16string ErrorFileListPath(const plat::LocalTime& now)
     return folder + u"/" + plat::AsciiToWide(day) + u"/PrivasweepErrFileList.txt";
 }
 
-bool WriteErrorFileList(const std::u16string& path, const std::u16string& reason)
+bool WriteErrorFileList(ScanContext& context, const std::u16string& path, const std::u16string& reason)
 {
-    return WriteErrorFileListAt(path, plat::LocalTimeNow(), reason);
+    return WriteErrorFileListAt(context, path, plat::LocalTimeNow(), reason);
 }
 
-bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now,
+bool WriteErrorFileListAt(ScanContext& context, const std::u16string& path, const plat::LocalTime& now,
                           const std::u16string& reason)
 {
     const std::u16string list = ErrorFileListPath(now);
     if (list.empty())
-        return LineLost(path);
+        return LineLost(context, path);
     plat::MakeDirs(list.substr(0, list.rfind(u'/')));
     std::string file = plat::PathToNative(list);
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
-        return LineLost(path);
+        return LineLost(context, path);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d] ", now.hour, now.minute, now.second);
     // One write per line, never cut; CR LF as the list has always had.
@@ -206,5 +202,5 @@ bool WriteErrorFileListAt(const std::u16string& path, const plat::LocalTime& now
         (void)!::ftruncate(fd, before);
     if (::close(fd) != 0)
         written = false;
-    return written ? true : LineLost(path);
+    return written ? true : LineLost(context, path);
 }

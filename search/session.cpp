@@ -1,11 +1,7 @@
 #include "search/session.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <unordered_set>
 
 #include "core/crypt.h"
 #include "core/eventstore/CppSQLite3.h"
@@ -21,6 +17,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/wformat.h"
+#include "search/analysis.h"
 #include "search/analysispool.h"
 
 int DocumentKindOfName(std::u16string_view fileName)
@@ -62,51 +59,15 @@ namespace search {
 
 namespace {
 
-// Case-blind comparison of folder texts (ASCII letters), then exact, so that
-// folders differing only in case stay apart and keep their documents together.
-int CompareNoCase(std::u16string_view a, std::u16string_view b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-// A stored result of the document, if the event store can say: a store that
-// cannot be read makes the document read again instead of ending the search.
-bool FindStoredResult(const DocumentKey& key, PersonalInfoMask mask, PersonalInfoCounts& counts, int64_t& fileIndex)
-{
-    try {
-        return FindFileInfoByHash(key.Text(), mask, counts, fileIndex);
-    } catch (const CppSQLite3Exception& e) {
-        SearchLog().Write(u"A stored result could not be read: %s", e.ErrorMessage().c_str());
-        counts = PersonalInfoCounts();
-        fileIndex = 0;
-        return false;
-    }
-}
-
-// The identity of the file at a path (a link at its end not followed, as the
-// walk does not follow one): for a document whose stored result is used,
-// the file this run found there. Not known when nothing is there.
-plat::FileIdentity IdentityAtPath(const std::u16string& path)
-{
-    struct stat st{};
-    if (::lstat(plat::PathToNative(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return plat::IdentityOf(st);
-}
-
 // Reads and matches one document on a worker of the analysis pool: every
 // document the search reads starts here.
-void ReadOneDocument(const std::u16string& path, PersonalInfoMask mask, const CancelFlag* cancel, DocumentResult& result)
+void ReadOneDocument(ScanContext& context, const std::u16string& path, PersonalInfoMask mask,
+                     const CancelFlag* cancel, DocumentResult& result)
 {
     // A fault while the document is read names it for the next start.
     plat::CrashNoteScope crashNote(path);
-    result.status = FindPersonalInfoInFile(path, result.counts, mask, cancel, &result.hits, &result.identity);
+    result.status =
+        FindPersonalInfoInFile(context, path, result.counts, mask, cancel, &result.hits, &result.identity);
 }
 
 }  // namespace
@@ -133,8 +94,16 @@ bool SearchSession::IsDriveRoot(const std::u16string& path)
 
 void SearchSession::SetDriveProvider(std::function<DriveEnvironment()> provider)
 {
-    if (!m_engine) m_engine = std::make_unique<CNTFSSearch>();
+    MakeEngine();
     m_engine->SetDriveProvider(std::move(provider));
+}
+
+void SearchSession::MakeEngine()
+{
+    if (m_engine) return;
+    m_engine = std::make_unique<CNTFSSearch>();
+    // The walk's lines of the error-file list count with the readers'.
+    m_engine->SetScanContext(&m_scan);
 }
 
 size_t SearchSession::FoundCount() const
@@ -182,7 +151,7 @@ int64_t SearchSession::Start(const SearchRequest& request)
     for (auto& t : m_totals) t = 0;
     for (auto& c : m_kindCounts) c = 0;
     m_unreadDocuments = 0;
-    m_linesLostAtStart = ErrorFileListLinesLost();
+    m_scan.ResetLinesLost();
     m_idle = 0;
     m_cancel = 0;
     WatchStoreWrites(true);
@@ -208,7 +177,7 @@ int64_t SearchSession::Start(const SearchRequest& request)
     }
     AppLog().Write(u"SearchType : %s, bDriveSelected : %d", m_request.mode == 0 ? u"AllSearch" : u"UserSearch",
                    driveSelected ? 1 : 0);
-    if (!m_engine) m_engine = std::make_unique<CNTFSSearch>();
+    MakeEngine();
     if (m_request.mode == 1 && !driveSelected)
         m_engine->StartRecursive(*this, m_request.extensions, m_request.include);
     else
@@ -342,29 +311,27 @@ void SearchSession::AnalysisThreadProc()
     std::vector<SearchFileInfo*> files;
     {
         std::lock_guard<plat::RankedMutex> l(m_foundLock);
-        std::stable_sort(m_foundFiles.begin(), m_foundFiles.end(), [](const auto& a, const auto& b) {
-            const std::u16string_view fa = a->Folder(), fb = b->Folder();
-            const int c = CompareNoCase(fa, fb);
-            return c != 0 ? c < 0 : fa < fb;
-        });
+        AnalysisPlan::Order(m_foundFiles);
         for (const auto& f : m_foundFiles) files.push_back(f.get());
     }
-    const int n = static_cast<int>(files.size());
+    AnalysisPlan plan(std::move(files), mask, &FindStoredResult);
+    const int n = plan.Count();
     m_sink.Begin(n);
     // The note a reader's fault leaves names a document of this analysis.
     plat::ArmCrashNote();
 
     // The documents are read on the pool, ahead of this thread, which takes
-    // their results back one by one in the order of the list: rows, events
+    // their results back one by one in the order of the plan: rows, events
     // and counts come exactly as if it read each document itself.
     // lastCheckFile names every document being read, one a line.
     const unsigned workers = std::max(
         1u, std::min(m_analysisWorkers ? m_analysisWorkers : AnalysisPool::DefaultWorkers(),
                      static_cast<unsigned>(std::max(n, 1))));
+    ScanContext& scan = m_scan;
     AnalysisPool pool(
         workers,
-        [mask](const std::u16string& path, const CancelFlag* cancel, DocumentResult& result) {
-            ReadOneDocument(path, mask, cancel, result);
+        [&scan, mask](const std::u16string& path, const CancelFlag* cancel, DocumentResult& result) {
+            ReadOneDocument(scan, path, mask, cancel, result);
         },
         &m_cancel,
         [](const std::u16string& lines) {
@@ -373,48 +340,14 @@ void SearchSession::AnalysisThreadProc()
             else
                 WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", lines, false);
         });
+    AnalysisWriter writer(m_sink, m_totals, m_kindCounts, m_unreadDocuments, &AddFileInfoWithHits);
 
-    // What this thread learnt of a document when it handed it out.
-    struct Ahead {
-        bool stored = false;   // a stored result: not read
-        bool recheck = false;  // shares its key with a document read in this run
-        PersonalInfoCounts counts;
-        int64_t fileIndex = 0;
-    };
-    std::vector<Ahead> ahead(files.size());
-    // The keys handed to the pool in this run, by their whole digest: a
-    // document is never taken for another one read in this run.
-    struct DigestHash {
-        size_t operator()(const DocumentKey::Digest& d) const noexcept
-        {
-            size_t h;
-            std::memcpy(&h, d.data(), sizeof h);
-            return h;
-        }
-    };
-    std::unordered_set<DocumentKey::Digest, DigestHash> readKeys;
-    int next = 0;
-    // Hands documents out up to the one the loop is at, and further while
-    // the pool wants more. A stored result is looked up here, so only
-    // documents without one go to the pool. A document whose key an earlier
-    // one of this run has (found twice) is looked up again when its turn
-    // comes, when the earlier one's result is stored.
+    // Plans documents up to the one the loop is at, and further while the
+    // pool wants more: only documents without a stored result go to it.
     auto handOut = [&](int at) {
-        while (next < n && !m_cancel && (next <= at || pool.WantsMore())) {
-            SearchFileInfo* record = files[next];
-            Ahead& a = ahead[next];
-            // Every key this session makes is a digest; a key of another
-            // form would only be looked up again, never skipped.
-            const DocumentKey::Digest* digest = record->documentKey.digest();
-            if (digest && readKeys.count(*digest)) {
-                a.recheck = true;
-            } else if (FindStoredResult(record->documentKey, mask, a.counts, a.fileIndex)) {
-                a.stored = true;
-            } else {
-                if (digest) readKeys.insert(*digest);
-                pool.Submit(static_cast<size_t>(next), record->path);
-            }
-            ++next;
+        while (!plan.AllPlanned() && !m_cancel && (plan.Planned() <= at || pool.WantsMore())) {
+            const int i = plan.Planned();
+            if (plan.PlanNext()) pool.Submit(static_cast<size_t>(i), plan[i].record->path);
         }
     };
 
@@ -426,70 +359,29 @@ void SearchSession::AnalysisThreadProc()
             break;
         }
         handOut(i);
-        SearchFileInfo* record = files[i];
+        SearchFileInfo* record = plan[i].record;
         m_sink.Progress(SessionSink::Step::DocumentStarted, i, record->path);
-        Ahead& a = ahead[i];
-        if (a.recheck) {
-            a.stored = FindStoredResult(record->documentKey, mask, a.counts, a.fileIndex);
-            if (!a.stored) pool.SubmitFirst(static_cast<size_t>(i), record->path);
-        }
-        PersonalInfoCounts counts;
-        if (a.stored) {
-            record->fromEventStore = 1;
-            record->fileIndex = a.fileIndex;
-            record->identity = IdentityAtPath(record->path);
-            counts = a.counts;
-        } else {
-            DocumentResult result;
-            bool taken = false;
+        if (plan.ReadAtTurn(i)) pool.SubmitFirst(static_cast<size_t>(i), record->path);
+        DocumentResult result;
+        bool taken = false;
+        if (!plan[i].stored) {
             while (!m_cancel &&
-                   !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50), next < n)))
+                   !(taken = pool.Take(static_cast<size_t>(i), result, std::chrono::milliseconds(50),
+                                       !plan.AllPlanned())))
                 handOut(i);
-            if (!taken) result.status = ScanStatus::Cancelled;
-            record->identity = result.identity;
-            const ScanStatus status = result.status;
-            if (status == ScanStatus::Done) {
-                counts = result.counts;
-                // The row and its hits in one transaction: a run that ends
-                // in between leaves neither.
-                const int64_t fileIndex = AddFileInfoWithHits(counts, *record, result.hits);
-                if (fileIndex > 0) record->fileIndex = fileIndex;
-            } else if (status == ScanStatus::Cancelled || m_cancel) {
-                // A read the stop cut short is neither stored nor counted.
-                completed = false;
-                break;
-            } else {
-                // Not read to its end: never stored as a result. What was
-                // read of it is shown, and the document counted unread.
-                ++m_unreadDocuments;
-                if (status == ScanStatus::Partial) {
-                    counts = result.counts;
-                    if (counts.Total() != 0) {
-                        // Stored under a blank key, which no later search
-                        // takes as this document's result.
-                        SearchFileInfo unkeyed = *record;
-                        unkeyed.documentKey.clear();
-                        const int64_t fileIndex = AddFileInfoWithHits(counts, unkeyed, result.hits);
-                        if (fileIndex > 0) record->fileIndex = fileIndex;
-                    }
-                }
-                m_sink.Unread(*record, status);
-            }
+        }
+        const DocumentOutcome outcome = OutcomeOf(plan[i], taken ? &result : nullptr, m_cancel != 0);
+        writer.Record(*record, outcome);
+        if (outcome.kind == DocumentOutcome::Kind::Cancelled) {
+            completed = false;
+            break;
         }
         if (m_cancel) {
             plat::DebugOutput(u"IS_CANCLED_RETURN_VALUE");
             completed = false;
             break;
         }
-        if (counts.Total() != 0) {
-            for (int k = 0; k < kPersonalInfoKindCount; ++k) m_totals[k] += counts[k];
-            const int kind = DocumentKindOfName(record->FileName());
-            if (kind > 0) ++m_totals[kFirstKindTotal + (kind - 1)];
-            m_sink.Document(record, counts, kind);
-            ++m_kindCounts[kKindAll];
-            if (kind > 0) ++m_kindCounts[kind];
-            m_sink.Progress(SessionSink::Step::TotalsChanged, i, {});
-        }
+        writer.Count(i, record, outcome.counts);
     }
     // Queued documents are dropped; a worker inside a document ends on the
     // cancel flag or at the document's end.

@@ -1,9 +1,11 @@
 // The search session: one search from its start to its end event, apart
 // from any window. It owns the walk (its engine), the intake of what the
 // walk finds (exclusions, document keys, exceptions), the analysis thread
-// with its pool of readers, the stored-result lookup and every write to the
-// event store and to lastCheckFile, and reports to a typed sink. A window
-// implements the sink and only shows what it is told.
+// with its pool of readers (its pieces in search/analysis.h), the scan
+// context its readers and its walk share (the reader entries, the lines of
+// the error-file list not written), the stored-result lookup and every
+// write to the event store and to lastCheckFile, and reports to a typed
+// sink. A window implements the sink and only shows what it is told.
 //
 // Threads: Start, StartAnalysis, Complete, Stop and Shutdown are called by
 // the owner's thread (the window's). The sink is called on the walker
@@ -148,13 +150,18 @@ public:
     // walk's), and in *folders the folders the walk could not open.
     int UnreadDocuments(int* folders = nullptr) const;
     // Lines of the error-file list this search could not write (a full
-    // disk): its unread documents that the list does not name.
-    int UnlistedDocuments() const { return ErrorFileListLinesLost() - m_linesLostAtStart; }
+    // disk): its unread documents that the list does not name. Counted from
+    // zero at each start, the walk's lines with the readers'.
+    int UnlistedDocuments() const { return m_scan.LinesLost(); }
     // Writes of the current (or last) search that were not stored.
     int FailedStoreWrites() const { return m_storeWatch ? m_storeWatch->FailedWrites() : 0; }
 
     // Readers of the next analysis; 0 (the default) is one per core.
     void SetAnalysisWorkers(unsigned workers) { m_analysisWorkers = workers; }
+    // The reader entries the next searches read documents with: the
+    // program's (DefaultExtractorTable) unless replaced here (tests). Not
+    // while a search runs.
+    void SetReaders(const ExtractorTable& readers) { m_scan.SetReaders(readers); }
     // Where a whole-computer search learns its drives (tests).
     void SetDriveProvider(std::function<DriveEnvironment()> provider);
 
@@ -167,7 +174,10 @@ private:
     // documents, keys and keeps the rest.
     bool AddFileInfo(std::unique_ptr<SearchFileInfo> record) override;
     void FinishFileSearch() override;
+    // The analysis thread: the plan, each document's outcome and the writer
+    // of its rows and totals (search/analysis.h) around the pool of readers.
     void AnalysisThreadProc();
+    void MakeEngine();
     void WriteEndEvent(bool completed);
     // Starts (Reset) or ends the watch of this search's store writes.
     void WatchStoreWrites(bool on);
@@ -192,7 +202,11 @@ private:
     std::array<std::atomic<int>, kTotalCount> m_totals{};
     std::array<std::atomic<int>, kKindCount> m_kindCounts{};
     std::atomic<int> m_unreadDocuments{0};
-    int m_linesLostAtStart = 0;
+    // What every scan of this session reads with (its readers) and counts
+    // in (the error-file list's lines not written), passed down to the
+    // readers of the analysis and to the walk. Its readers change only
+    // while the session is idle; the count is reset at each start.
+    ScanContext m_scan;
     std::atomic<int32_t> m_idle{1};
     CancelFlag m_cancel{0};
 

@@ -86,16 +86,22 @@ EntryResult NotingPdf(const char16_t* path, const char16_t*, std::u16string* tex
     return EntryResult::Read;
 }
 
+// The program's readers with the noting PDF reader: what the search windows
+// of these tests read with.
+ExtractorTable NotingReaders()
+{
+    ExtractorTable t = DefaultExtractorTable();
+    t.pdf = &NotingPdf;
+    return t;
+}
+
+// The documents read from its making on.
 struct NotingReader {
     NotingReader()
     {
         std::lock_guard<std::mutex> g(g_readLock);
         g_read.clear();
-        ExtractorTable t = CurrentExtractorTable();
-        t.pdf = &NotingPdf;
-        previous = SetExtractorTable(t);
     }
-    ~NotingReader() { SetExtractorTable(previous); }
     bool Read(const std::string& name) const
     {
         std::lock_guard<std::mutex> g(g_readLock);
@@ -103,7 +109,6 @@ struct NotingReader {
             if (GetFileNamePart(p) == U(name)) return true;
         return false;
     }
-    ExtractorTable previous;
 };
 
 bool g_openedDocument = false;
@@ -145,6 +150,7 @@ protected:
     size_t Search(const std::string& root)
     {
         CAllSearchDlg dlg;
+        dlg.SetReaders(NotingReaders());
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
         dlg.show();
@@ -346,6 +352,7 @@ TEST(CrashChild, SearchHeldInsideADocument)
     OpenEventDatabase(plat::PathFromNative(getenv("PS_CRASH_DB")));
     NotingReader reader;
     CAllSearchDlg dlg;
+    dlg.SetReaders(NotingReaders());
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
     dlg.show();

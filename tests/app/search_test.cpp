@@ -51,16 +51,13 @@ EntryResult SlowPdf(const char16_t*, const char16_t*, std::u16string* text, Read
     return EntryResult::Read;
 }
 
-struct SlowReader {
-    SlowReader()
-    {
-        ExtractorTable t = CurrentExtractorTable();
-        t.pdf = &SlowPdf;
-        previous = SetExtractorTable(t);
-    }
-    ~SlowReader() { SetExtractorTable(previous); }
-    ExtractorTable previous;
-};
+// The program's readers with the slow PDF reader, for a window's searches.
+ExtractorTable SlowReaders()
+{
+    ExtractorTable t = DefaultExtractorTable();
+    t.pdf = &SlowPdf;
+    return t;
+}
 
 class SearchWindowTest : public AppTest {
 protected:
@@ -223,9 +220,9 @@ TEST_F(SearchWindowTest, AnEventStoreThatCannotBeReadLetsTheSearchFinish)
 
 TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 {
-    SlowReader slow;
     const std::string root = MakeMany("many", 150, std::string("ID ") + kResident);
     CAllSearchDlg dlg;
+    dlg.SetReaders(SlowReaders());
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
     dlg.show();
@@ -256,10 +253,10 @@ TEST_F(SearchWindowTest, StopDuringAnalysisEndsCleanly)
 
 TEST_F(SearchWindowTest, CloseDuringSearchWritesOneEndEvent)
 {
-    SlowReader slow;
     const std::string root = MakeMany("many", 150, std::string("Tel ") + kPhone);
     {
         CAllSearchDlg dlg;
+        dlg.SetReaders(SlowReaders());
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
         dlg.show();
@@ -350,9 +347,9 @@ TEST_F(SearchWindowTest, ActedOnOrVanishedDocumentsLeaveEveryTab)
 
 TEST_F(SearchWindowTest, StopAnsweredAfterTheSearchCompletedCancelsNothing)
 {
-    SlowReader slow;
     const std::string root = MakeMany("some", 40, std::string("ID ") + kResident);
     CAllSearchDlg dlg;
+    dlg.SetReaders(SlowReaders());
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
     dlg.show();
@@ -430,11 +427,11 @@ protected:
 
 TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
 {
-    SlowReader slow;
     const std::string root = MakeMany("many", 150, std::string("Tel ") + kPhone);
     Owner owner;
     owner.show();
     CAllSearchDlg dlg(&owner);
+    dlg.SetReaders(SlowReaders());
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
     dlg.show();
@@ -467,6 +464,7 @@ TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
     Owner other;
     other.show();
     CAllSearchDlg second(&other);
+    second.SetReaders(SlowReaders());
     second.SetSearchMode(1);
     second.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
     second.show();
@@ -488,7 +486,6 @@ TEST_F(SearchWindowTest, CloseRequestDuringSearchStopsClosesAndEndsTheOwner)
 // with its results and its owner is not closed.
 TEST_F(SearchWindowTest, CompletionWhileTheStopQuestionIsOpenNeverStacksOrCloses)
 {
-    SlowReader slow;
     const std::string root = MakeMany("some", 40, std::string("ID ") + kResident);
     const struct {
         const char* name;
@@ -505,6 +502,7 @@ TEST_F(SearchWindowTest, CompletionWhileTheStopQuestionIsOpenNeverStacksOrCloses
         Owner owner;
         owner.show();
         CAllSearchDlg dlg(&owner);
+        dlg.SetReaders(SlowReaders());
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
         int open = 0, mostOpen = 0, questions = 0;
@@ -542,10 +540,10 @@ TEST_F(SearchWindowTest, CompletionWhileTheStopQuestionIsOpenNeverStacksOrCloses
 
 TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndEvent)
 {
-    SlowReader slow;
     const std::string root = MakeMany("many", 150, std::string("ID ") + kResident);
     {
         CAllSearchDlg dlg;
+        dlg.SetReaders(SlowReaders());
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
         dlg.show();
@@ -563,6 +561,7 @@ TEST_F(SearchWindowTest, SessionEndStopsWithoutAskingAndDestructionWritesTheEndE
     // A window destroyed under its running search still ends it once.
     {
         CAllSearchDlg dlg;
+        dlg.SetReaders(SlowReaders());
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
         dlg.show();
@@ -583,17 +582,14 @@ EntryResult JitteryPdf(const char16_t* path, const char16_t* options, std::u16st
     return g_realPdf(path, options, text, failure);
 }
 
-struct JitteryReader {
-    JitteryReader()
-    {
-        ExtractorTable t = CurrentExtractorTable();
-        g_realPdf = t.pdf;
-        t.pdf = &JitteryPdf;
-        previous = SetExtractorTable(t);
-    }
-    ~JitteryReader() { SetExtractorTable(previous); }
-    ExtractorTable previous;
-};
+// The program's readers with the jittery PDF reader, for a window's searches.
+ExtractorTable JitteryReaders()
+{
+    ExtractorTable t = DefaultExtractorTable();
+    g_realPdf = t.pdf;
+    t.pdf = &JitteryPdf;
+    return t;
+}
 
 // Every row of a query, columns separated by tabs.
 std::vector<std::string> Rows(const std::string& dbPath, const std::string& sql)
@@ -627,7 +623,6 @@ struct SearchOutcome {
 
 TEST_F(SearchWindowTest, SeveralWorkersGiveWhatOneGives)
 {
-    JitteryReader jitter;
     // Four folders of documents: with hits of several kinds, clean and
     // damaged (no row, no stored result).
     const std::string root = dir_.file("mixed");
@@ -655,6 +650,7 @@ TEST_F(SearchWindowTest, SeveralWorkersGiveWhatOneGives)
         for (const std::vector<std::u16string>& include :
              {std::vector<std::u16string>{U(root + "/b")}, std::vector<std::u16string>{U(root)}}) {
             CAllSearchDlg dlg;
+            dlg.SetReaders(JitteryReaders());
             dlg.SetAnalysisWorkers(workers);
             dlg.SetSearchMode(1);
             dlg.SetSearchOptions(0x7F, 0x1F, include, {});
@@ -717,11 +713,11 @@ EntryResult CountingPdf(const char16_t*, const char16_t*, std::u16string* text, 
 
 TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)
 {
-    ExtractorTable t = CurrentExtractorTable();
-    t.pdf = &CountingPdf;
-    const ExtractorTable previous = SetExtractorTable(t);
+    ExtractorTable readers = DefaultExtractorTable();
+    readers.pdf = &CountingPdf;
     const std::string root = MakeMany("many", 300, std::string("ID ") + kResident);
     CAllSearchDlg dlg;
+    dlg.SetReaders(readers);
     dlg.SetAnalysisWorkers(4);
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
@@ -757,7 +753,6 @@ TEST_F(SearchWindowTest, StopDuringAParallelSearchLeavesNoWorkerAndNoMark)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 1);
     EXPECT_EQ(Count("SELECT ID FROM SearchEventLog"), dlg.SearchTotal(kPersonalInfoResidentNumber));
     EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), dlg.TabCount(CAllSearchDlg::kAll));
-    SetExtractorTable(previous);
 }
 
 // The analysis reports every document it starts, from its own thread. The
@@ -1018,12 +1013,12 @@ TEST_F(StoreFailureSearchTest, AFullDamagedOrLockedStoreIsToldOnceAndTheRowsStay
 // boxes come one after another, never one over another.
 TEST_F(StoreFailureSearchTest, TheStoreMessageAndTheCompletionNeverStack)
 {
-    SlowReader slow;
     const std::string root = MakeMany("stack", 12, std::string("ID ") + kResident);
     FillTheStore();
     int open = 0, deepest = 0;
     std::vector<std::u16string> order;
     CAllSearchDlg dlg;
+    dlg.SetReaders(SlowReaders());
     ps::ui::Seams().messageBox = [&](const std::u16string& text, const std::u16string&, int, QWidget*) {
         ++open;
         deepest = std::max(deepest, open);

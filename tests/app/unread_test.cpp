@@ -41,9 +41,8 @@ class UnreadDocumentsTest : public AppTest {};
 
 TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
 {
-    ExtractorTable t = CurrentExtractorTable();
-    t.pdf = &PartlyFailingPdf;
-    const ExtractorTable previous = SetExtractorTable(t);
+    ExtractorTable readers = DefaultExtractorTable();
+    readers.pdf = &PartlyFailingPdf;
     const std::string root = dir_.file("docs");
     std::filesystem::create_directories(root);
     ASSERT_TRUE(WriteFileBytes(root + "/good.pdf",
@@ -53,6 +52,7 @@ TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
 
     for (int round = 0; round < 2; ++round) {
         CAllSearchDlg dlg;
+        dlg.SetReaders(readers);
         dlg.SetSearchMode(1);
         dlg.SetSearchOptions(0x7F, 0x1F, {plat::PathFromNative(root)}, {});
         dlg.show();
@@ -71,16 +71,14 @@ TEST_F(UnreadDocumentsTest, CompletionLinesCountThemAndPartsAreShownNotStored)
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Hash = ''"), round + 1);
         EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo"), round + 2);
     }
-    SetExtractorTable(previous);
 }
 
 // The day's error-file list on a full disk: the completion line says how
 // many of the unread documents the list could not name.
 TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
 {
-    ExtractorTable t = CurrentExtractorTable();
-    t.pdf = &PartlyFailingPdf;
-    const ExtractorTable previous = SetExtractorTable(t);
+    ExtractorTable readers = DefaultExtractorTable();
+    readers.pdf = &PartlyFailingPdf;
     const std::string root = dir_.file("docs");
     std::filesystem::create_directories(root);
     ASSERT_TRUE(WriteFileBytes(root + "/partial.pdf", "%PDF-1.4\n"));
@@ -91,6 +89,7 @@ TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
     std::filesystem::create_symlink("/dev/full", list);
 
     CAllSearchDlg dlg;
+    dlg.SetReaders(readers);
     dlg.SetSearchMode(1);
     dlg.SetSearchOptions(0x7F, 0x1F, {plat::PathFromNative(root)}, {});
     dlg.show();
@@ -100,7 +99,17 @@ TEST_F(UnreadDocumentsTest, LinesTheListCouldNotTakeAreToldNotLost)
     EXPECT_EQ(Shown(dlg.DelayLine()),
               QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 0개 기록됨, 2개는 디스크에 기록하지 못함)"));
     std::filesystem::remove(list);
-    SetExtractorTable(previous);
+
+    // The next search, with room for its lines, counts its own from zero.
+    CAllSearchDlg next;
+    next.SetReaders(readers);
+    next.SetSearchMode(1);
+    next.SetSearchOptions(0x7F, 0x1F, {plat::PathFromNative(root)}, {});
+    next.show();
+    ASSERT_TRUE(WaitFor([&] { return next.SearchEventId() != 0; }));
+    ASSERT_TRUE(WaitIdle(next));
+    EXPECT_EQ(next.UnreadDocuments(), 2);
+    EXPECT_EQ(Shown(next.DelayLine()), QString::fromUtf16(u"읽지 못한 문서: 2개 (오류 파일 목록에 기록됨)"));
 }
 
 }  // namespace

@@ -40,7 +40,8 @@ Outcome Scan(const Family& family, const Bytes& bytes)
     }
     Outcome outcome;
     PersonalInfoCounts counts;
-    outcome.status = FindPersonalInfoInFile(plat::Utf8ToWide(file), counts, kMaskAllKinds, nullptr,
+    ScanContext context(family.readers ? family.readers() : DefaultExtractorTable());
+    outcome.status = FindPersonalInfoInFile(context, plat::Utf8ToWide(file), counts, kMaskAllKinds, nullptr,
                                             &outcome.hits);
     return outcome;
 }

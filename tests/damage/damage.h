@@ -43,6 +43,8 @@ struct Family {
     // value gives the same mutants); budget is how many the caller wants at
     // most (a family may give fewer, and gives its most telling ones first).
     std::function<void(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vector<Mutant>& out)> mutate;
+    // The readers its documents are scanned with; the program's when none.
+    std::function<ExtractorTable()> readers = {};
 };
 
 // Registers a family (at static initialisation, from the family's file).
@@ -52,7 +54,8 @@ struct Registrar {
 const std::vector<Family>& Families();
 
 // What the search makes of one document: the bytes are written to a file
-// named "doc.<extension>" in a private folder and scanned as a search does.
+// named "doc.<extension>" in a private folder and scanned as a search does,
+// with the family's readers.
 struct Outcome {
     ScanStatus status = ScanStatus::Done;
     PersonalInfoHitList hits;

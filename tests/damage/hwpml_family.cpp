@@ -3,10 +3,10 @@
 // The search reads every ".hwp" with the binary HWP reader and has no
 // extension of its own for HWPML; the HWP entry reads it when its caller
 // asks with "xml:true". So that this family's documents meet the HWPML
-// reader through the search all the same, making its seed puts an entry
-// behind the dispatch's HWP slot that reads a file whose head is HWPML with
-// that option and hands every other file to the entry it replaced: the
-// other families' documents meet the entry they always did.
+// reader through the search all the same, the family scans them with
+// readers of its own: behind the HWP slot an entry that reads a file whose
+// head is HWPML with that option and hands every other file to the
+// program's HWP entry. The other families scan with the program's readers.
 //
 // The seed holds its lines in three sections (the head counts them), in
 // paragraphs, table cells and a text box. The mutants: cuts (first at every
@@ -15,7 +15,6 @@
 // text, sections and the body removed, the head's section count changed,
 // elements nested past the walk's cap.
 #include <algorithm>
-#include <mutex>
 
 #include "damage/damage.h"
 #include "damage/mutators.h"
@@ -29,25 +28,22 @@ namespace {
 
 using damage::Bytes;
 
-ExtractEntry g_hwpEntry = nullptr;  // the entry the family's one replaced
-
 EntryResult HwpOrHwpml(const char16_t* path, const char16_t* options, std::u16string* text, ReadError* failure)
 {
     CHwpmlDocumentManager sniff;
     if (sniff.IsFormat(path))
         return ConvertHwpToText(path, u"xml:true", text, failure);
-    return g_hwpEntry ? g_hwpEntry(path, options, text, failure) : EntryResult::NotRead;
+    const ExtractEntry hwp = DefaultExtractorTable().hwp;
+    return hwp ? hwp(path, options, text, failure) : EntryResult::NotRead;
 }
 
-void RouteHwpmlThroughTheHwpSlot()
+// The program's readers with HWPML documents routed through the HWP slot:
+// what this family's documents are scanned with.
+ExtractorTable HwpmlThroughTheHwpSlot()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ExtractorTable table = CurrentExtractorTable();
-        g_hwpEntry = table.hwp;
-        table.hwp = HwpOrHwpml;
-        SetExtractorTable(table);
-    });
+    ExtractorTable table = DefaultExtractorTable();
+    table.hwp = HwpOrHwpml;
+    return table;
 }
 
 std::string Escaped(const std::u16string& line)
@@ -76,7 +72,6 @@ std::string Chars(const std::u16string& line)
 
 Bytes Seed()
 {
-    RouteHwpmlThroughTheHwpSlot();
     const auto lines = damage::SeedLines(16);
     Bytes doc = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\" ?>"
                 "<HWPML Style=\"embed\" SubVersion=\"8.0.0.0\" Version=\"2.8\">\n"
@@ -182,6 +177,6 @@ void Mutate(const Bytes& seed, std::uint64_t rng, std::size_t budget, std::vecto
     damage::AddInterleaved(kinds, r, out);
 }
 
-const damage::Registrar kHwpml({"hwpml", "hwp", Seed, Mutate});
+const damage::Registrar kHwpml({"hwpml", "hwp", Seed, Mutate, HwpmlThroughTheHwpSlot});
 
 }  // namespace

@@ -50,12 +50,6 @@ EntryResult Caught(const char16_t* path, const char16_t* options, std::u16string
     return RunReaderEntry(failure, [&] { return Escaping(path, options, text, nullptr); });
 }
 
-struct TableGuard {
-    ExtractorTable saved;
-    explicit TableGuard(const ExtractorTable& t) : saved(SetExtractorTable(t)) {}
-    ~TableGuard() { SetExtractorTable(saved); }
-};
-
 ExtractorTable RecordingTable()
 {
     ExtractorTable t;
@@ -71,7 +65,7 @@ std::string ErrorList(const plat::LocalTime& t) { return ps_test::ErrorListPath(
 
 TEST(ExtractorDispatch, EntryAndOptionsByExtension)
 {
-    TableGuard guard(RecordingTable());
+    const ExtractorTable readers = RecordingTable();
     struct {
         const char16_t* ext;
         const char* entry;
@@ -87,7 +81,8 @@ TEST(ExtractorDispatch, EntryAndOptionsByExtension)
         g_called.clear();
         g_options.clear();
         std::u16string text;
-        EXPECT_EQ(ExtractDocumentText(u"/x/doc", c.ext, text), EntryResult::Read) << plat::WideToUtf8(c.ext);
+        EXPECT_EQ(ExtractDocumentText(readers, u"/x/doc", c.ext, text, nullptr), EntryResult::Read)
+            << plat::WideToUtf8(c.ext);
         EXPECT_EQ(g_called, c.entry) << plat::WideToUtf8(c.ext);
         EXPECT_EQ(g_options, c.options) << plat::WideToUtf8(c.ext);
     }
@@ -115,19 +110,20 @@ TEST(ExtractorDispatch, MissingReaderAndExceptions)
     ExtractorTable t;
     t.word = Throwing;
     t.excel = ThrowingInt;
-    TableGuard guard(t);
     std::u16string text;
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text), EntryResult::NotRead);  // no reader in the build
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text), EntryResult::Failed);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.xls", u"XLS", text), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.pdf", u"PDF", text, nullptr), EntryResult::NotRead);  // no reader
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.doc", u"DOC", text, nullptr), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.xls", u"XLS", text, nullptr), EntryResult::Failed);
     // The library error word and a refused allocation end the same way.
     t.hwp = ThrowingWord;
     t.powerPoint = ThrowingBadAlloc;
-    SetExtractorTable(t);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.hwp", u"HWP", text), EntryResult::Failed);
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.ppt", u"PPT", text), EntryResult::Failed);
-    EXPECT_FALSE(HasExtractorFor(u"PDF"));
-    EXPECT_TRUE(HasExtractorFor(u"DOCX"));
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.hwp", u"HWP", text, nullptr), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.ppt", u"PPT", text, nullptr), EntryResult::Failed);
+    EXPECT_FALSE(HasExtractorFor(t, u"PDF"));
+    EXPECT_TRUE(HasExtractorFor(t, u"DOCX"));
+    EXPECT_FALSE(HasExtractorFor(t, u"TXT"));
+    // The program's readers are another table, untouched by this one.
+    EXPECT_TRUE(HasExtractorFor(u"PDF"));
     EXPECT_FALSE(HasExtractorFor(u"TXT"));
 }
 
@@ -147,23 +143,20 @@ TEST(ExtractorDispatch, FailuresCaughtAtTheEntryKeepTheirReason)
         {ThrowingInt, Caught<ThrowingInt>, u"읽는 중 오류"},
     };
     ExtractorTable t;
-    TableGuard guard(t);
     for (const auto& c : cases) {
         for (ExtractEntry entry : {c.escaping, c.caught}) {
             t.word = entry;
-            SetExtractorTable(t);
             std::u16string text, reason;
-            EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
+            EXPECT_EQ(ExtractDocumentText(t, u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
             EXPECT_EQ(reason, c.reason) << plat::WideToUtf8(c.reason);
         }
     }
     // Failed without an exception (no output string, an HWP library error
     // the manager caught): the plain reason.
     t.word = Recording<'W'>;
-    SetExtractorTable(t);
     g_status = static_cast<int>(EntryResult::Failed);
     std::u16string text, reason;
-    EXPECT_EQ(ExtractDocumentText(u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/a.doc", u"DOC", text, &reason), EntryResult::Failed);
     EXPECT_EQ(reason, u"문서를 읽지 못함 (읽기 오류)");
     g_status = 0;
 }
@@ -192,16 +185,16 @@ EntryResult EmbeddedDamage(const char16_t* path, const char16_t* options, std::u
 TEST(ExtractorDispatch, ADamagedReadIsReadInPartWithItsFirstReason)
 {
     ExtractorTable t;
-    TableGuard guard(t);
     for (ExtractEntry entry : {ExtractEntry(DamagedRead), ExtractEntry(Caught<DamagedRead>), ExtractEntry(EmbeddedDamage)}) {
         t.pdf = entry;
-        SetExtractorTable(t);
         std::u16string text, reason;
-        EXPECT_EQ(ExtractDocumentText(u"/x/a.pdf", u"PDF", text, &reason), EntryResult::NotRead);
+        EXPECT_EQ(ExtractDocumentText(t, u"/x/a.pdf", u"PDF", text, &reason), EntryResult::NotRead);
         EXPECT_EQ(text, u"tel 02-123-4567");
         EXPECT_EQ(reason, u"손상된 문서 (압축 스트림 손상)");
         PersonalInfoCounts counts{};
-        EXPECT_EQ(FindPersonalInfoInFile(u"/x/damaged.pdf", counts, 0xFFFF, nullptr, nullptr), ScanStatus::Partial);
+        ScanContext context(t);
+        EXPECT_EQ(FindPersonalInfoInFile(context, u"/x/damaged.pdf", counts, 0xFFFF, nullptr, nullptr),
+                  ScanStatus::Partial);
         EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 0, 0, 0}));
     }
     EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()))
@@ -211,11 +204,10 @@ TEST(ExtractorDispatch, ADamagedReadIsReadInPartWithItsFirstReason)
     // document's.
     plat::NoteDamage("밖에서");
     t.pdf = Recording<'F'>;
-    SetExtractorTable(t);
     g_text = u"x";
     g_status = 0;
     std::u16string text;
-    EXPECT_EQ(ExtractDocumentText(u"/x/b.pdf", u"PDF", text, nullptr), EntryResult::Read);
+    EXPECT_EQ(ExtractDocumentText(t, u"/x/b.pdf", u"PDF", text, nullptr), EntryResult::Read);
 }
 
 TEST(ErrorFileList, DailyFilesWholeLines)
@@ -224,12 +216,14 @@ TEST(ErrorFileList, DailyFilesWholeLines)
     plat::LocalTime day1later{2024, 3, 9, 23, 59, 59, 0, 0};
     plat::LocalTime day2{2024, 3, 10, 0, 0, 1, 0, 0};
     std::u16string longPath = u"/data/" + std::u16string(600, u'가') + u".doc";
-    WriteErrorFileListAt(u"/data/first.doc", day1);
-    WriteErrorFileListAt(longPath, day1later);
-    WriteErrorFileListAt(u"/data/second.hwp", day2);
+    ScanContext context;
+    WriteErrorFileListAt(context, u"/data/first.doc", day1);
+    WriteErrorFileListAt(context, longPath, day1later);
+    WriteErrorFileListAt(context, u"/data/second.hwp", day2);
     // A reason follows the path after a tab, on the same line whatever it holds.
-    WriteErrorFileListAt(u"/data/third.pdf", day2, u"접근 권한 없음");
-    WriteErrorFileListAt(u"/data/fourth.pdf", day2, u"two\r\nlines\tand tab");
+    WriteErrorFileListAt(context, u"/data/third.pdf", day2, u"접근 권한 없음");
+    WriteErrorFileListAt(context, u"/data/fourth.pdf", day2, u"two\r\nlines\tand tab");
+    EXPECT_EQ(context.LinesLost(), 0);
     EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day1)),
               "[08:05:07] /data/first.doc\r\n[23:59:59] " + plat::WideToUtf8(longPath) + "\r\n");
     EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(day2)),
@@ -242,7 +236,8 @@ TEST(ErrorFileList, DailyFilesWholeLines)
 TEST(ErrorFileList, ANameCannotForgeALine)
 {
     plat::LocalTime day{2024, 5, 2, 12, 0, 0, 0, 0};
-    WriteErrorFileListAt(u"/data/a.hwp\r\n[12:00:00] forged-entry.hwp\tforged reason", day, u"손상된 문서");
+    ScanContext context;
+    WriteErrorFileListAt(context, u"/data/a.hwp\r\n[12:00:00] forged-entry.hwp\tforged reason", day, u"손상된 문서");
     const std::string list = ps_test::ReadFileBytes(ErrorList(day));
     EXPECT_EQ(list, "[12:00:00] /data/a.hwp\\x0D\\x0A[12:00:00] forged-entry.hwp\\x09forged reason\t손상된 문서\r\n");
 }
@@ -259,23 +254,29 @@ TEST(ErrorFileList, LinesNotWrittenAreReportedAndCounted)
     fs::create_directories(fs::path(ErrorList(full)).parent_path());
     fs::create_symlink("/dev/full", ErrorList(full));  // every write: no space left
     fs::create_directories(ErrorList(blocked));        // cannot be opened for writing
-    const int before = ErrorFileListLinesLost();
+    ScanContext context, other;
     struct {
         const plat::LocalTime* day;
         bool written;
     } cases[] = {{&full, false}, {&blocked, false}, {&fine, true}, {&full, false}};
     int lost = 0;
     for (const auto& c : cases) {
-        EXPECT_EQ(c.written, WriteErrorFileListAt(u"/data/a.pdf", *c.day, u"읽을 수 없음"));
+        EXPECT_EQ(c.written, WriteErrorFileListAt(context, u"/data/a.pdf", *c.day, u"읽을 수 없음"));
         lost += c.written ? 0 : 1;
-        EXPECT_EQ(before + lost, ErrorFileListLinesLost());
+        EXPECT_EQ(lost, context.LinesLost());
     }
+    // Each context counts its own lines, and a reset starts again from zero.
+    EXPECT_FALSE(WriteErrorFileListAt(other, u"/data/b.pdf", full, u"읽을 수 없음"));
+    EXPECT_EQ(other.LinesLost(), 1);
+    EXPECT_EQ(context.LinesLost(), lost);
+    context.ResetLinesLost();
+    EXPECT_EQ(context.LinesLost(), 0);
     EXPECT_EQ(ps_test::ReadFileBytes(ErrorList(fine)), "[10:00:00] /data/a.pdf\t읽을 수 없음\r\n");
 }
 
 TEST(FileScan, StatusesAndErrorList)
 {
-    TableGuard guard(RecordingTable());
+    ScanContext context(RecordingTable());
     struct {
         const char16_t* path;
         int extractStatus;
@@ -299,7 +300,7 @@ TEST(FileScan, StatusesAndErrorList)
         g_status = c.extractStatus;
         PersonalInfoCounts counts{};
         PersonalInfoHitList hits;
-        EXPECT_EQ(FindPersonalInfoInFile(c.path, counts, 0xFFFF, nullptr, &hits), c.status)
+        EXPECT_EQ(FindPersonalInfoInFile(context, c.path, counts, 0xFFFF, nullptr, &hits), c.status)
             << plat::WideToUtf8(c.path);
         EXPECT_EQ(counts, c.counts) << plat::WideToUtf8(c.path);
         std::string list = ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()));
@@ -312,9 +313,9 @@ TEST(FileScan, StatusesAndErrorList)
     // the document listed with the failure.
     ExtractorTable t;
     t.word = Throwing;
-    SetExtractorTable(t);
+    context.SetReaders(t);
     PersonalInfoCounts counts{};
-    EXPECT_EQ(FindPersonalInfoInFile(u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), ScanStatus::Partial);
+    EXPECT_EQ(FindPersonalInfoInFile(context, u"/d/thrown.doc", counts, 0xFFFF, nullptr, nullptr), ScanStatus::Partial);
     EXPECT_EQ(counts, (PersonalInfoCounts{0, 0, 0, 1, 0, 0, 0}));
     EXPECT_NE(ps_test::ReadFileBytes(ErrorList(plat::LocalTimeNow()))
                   .find("/d/thrown.doc\t읽는 중 오류 (reader failed) - 일부만 읽음\r\n"),
@@ -322,10 +323,10 @@ TEST(FileScan, StatusesAndErrorList)
     counts = PersonalInfoCounts{};
 
     // Cancelled while the text was being extracted.
-    SetExtractorTable(RecordingTable());
+    context.SetReaders(RecordingTable());
     g_text = u"tel 02-123-4567";
     CancelFlag cancel{1};
-    EXPECT_EQ(FindPersonalInfoInFile(u"/d/g.docx", counts, 0xFFFF, &cancel, nullptr), ScanStatus::Cancelled);
+    EXPECT_EQ(FindPersonalInfoInFile(context, u"/d/g.docx", counts, 0xFFFF, &cancel, nullptr), ScanStatus::Cancelled);
     EXPECT_EQ(counts, PersonalInfoCounts{});
 }
 

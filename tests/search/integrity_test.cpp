@@ -134,12 +134,6 @@ EntryResult PartialReader(const char16_t*, const char16_t*, std::u16string* text
 }
 EntryResult NoTextReader(const char16_t*, const char16_t*, std::u16string*, ReadError*) { return EntryResult::NotRead; }
 
-struct TableGuard {
-    ExtractorTable saved;
-    explicit TableGuard(const ExtractorTable& t) : saved(SetExtractorTable(t)) {}
-    ~TableGuard() { SetExtractorTable(saved); }
-};
-
 TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
 {
     ps_test::TempDir dir;
@@ -147,7 +141,7 @@ TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
     t.hwp = PartialReader;
     t.excel = NoTextReader;
     t.powerPoint = nullptr;
-    TableGuard guard(t);
+    ScanContext context(t);
     ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("broken.docx"), "PK\3\4 not a package"));
     ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("locked.xlsx"), "x"));
     ASSERT_TRUE(ps_test::WriteFileBytes(dir.file("slides.pptx"), "x"));
@@ -173,7 +167,7 @@ TEST(SearchIntegrity, EveryDocumentNotReadIsListedWithItsReason)
         g_failure = c.failure;
         PersonalInfoCounts counts{};
         PersonalInfoHitList hits;
-        EXPECT_EQ(FindPersonalInfoInFile(W(c.path), counts, 0xFFFF, nullptr, &hits), c.status) << c.path;
+        EXPECT_EQ(FindPersonalInfoInFile(context, W(c.path), counts, 0xFFFF, nullptr, &hits), c.status) << c.path;
         // The part that was read is matched all the same.
         EXPECT_EQ(counts[kPersonalInfoResidentNumber], c.residents) << c.path;
         EXPECT_EQ(static_cast<int>(hits.size()), c.residents) << c.path;

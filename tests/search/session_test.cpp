@@ -24,6 +24,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "search/extractors.h"
+#include "support/errorlist.h"
 
 namespace ps_test {
 namespace {
@@ -58,17 +59,14 @@ EntryResult TestReader(const char16_t* path, const char16_t*, std::u16string* te
     return EntryResult::Read;
 }
 
-struct ReaderGuard {
-    ExtractorTable previous;
-    ReaderGuard()
-    {
-        ExtractorTable t = CurrentExtractorTable();
-        t.hwp = &TestReader;
-        previous = SetExtractorTable(t);
-        g_reads = 0;
-    }
-    ~ReaderGuard() { SetExtractorTable(previous); }
-};
+// The program's readers with the test's reader for ".hwp": what each session
+// of these tests reads with.
+ExtractorTable TestReaders()
+{
+    ExtractorTable t = DefaultExtractorTable();
+    t.hwp = &TestReader;
+    return t;
+}
 
 // The session's reports, in the order they came.
 struct Recorder : search::SessionSink {
@@ -144,6 +142,7 @@ struct Recorder : search::SessionSink {
 
 class SessionTest : public EventStoreTest {
 protected:
+    SessionTest() { g_reads = 0; }
     std::string Put(const std::string& name, const std::string& text)
     {
         const std::string path = dir_.file("docs/" + name);
@@ -181,7 +180,6 @@ protected:
         RawDb db(dbPath());
         return db.Int(sql);
     }
-    ReaderGuard reader_;
 };
 
 TEST_F(SessionTest, ReportsInFolderOrderWhateverTheWorkersDo)
@@ -197,6 +195,7 @@ TEST_F(SessionTest, ReportsInFolderOrderWhateverTheWorkersDo)
         SCOPED_TRACE(workers);
         Recorder sink;
         search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
         session.SetAnalysisWorkers(workers);
         RunToEnd(session, sink, Request());
         ASSERT_EQ(sink.started.size(), 5u);
@@ -236,6 +235,7 @@ TEST_F(SessionTest, StopInsideADocumentEndsEverythingAndWritesOneEndEvent)
     Put("c/after.hwp", kPerson);
     Recorder sink;
     search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
     session.SetAnalysisWorkers(1);
     ASSERT_GT(session.Start(Request()), 0);
     ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded == 1; }));
@@ -275,6 +275,7 @@ TEST_F(SessionTest, StoredResultsAreTakenWithoutReading)
     Put("b/none.hwp", "no personal information");
     Recorder sink;
     search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
     RunToEnd(session, sink, Request());
     EXPECT_EQ(g_reads.load(), 3);
     const std::vector<std::string> firstRun = sink.log;
@@ -310,6 +311,7 @@ TEST_F(SessionTest, EachDocumentKeepsTheIdentityOfTheFileRead)
     };
     Recorder sink;
     search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
     RunToEnd(session, sink, Request());
     ASSERT_EQ(sink.identities.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
@@ -340,6 +342,7 @@ TEST_F(SessionTest, UnreadDocumentsAreCountedShownInPartAndNeverStoredAsResults)
         SCOPED_TRACE(round);
         Recorder sink;
         search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
         RunToEnd(session, sink, Request());
         EXPECT_EQ(session.UnreadDocuments(), 2);
         std::vector<std::string> unread, documents;
@@ -363,6 +366,38 @@ TEST_F(SessionTest, UnreadDocumentsAreCountedShownInPartAndNeverStoredAsResults)
     EXPECT_EQ(g_reads.load(), 2 + 2 + 1);  // the good one is stored after the first round
 }
 
+// The day's error-file list on a full disk: each search counts the lines it
+// could not write (its unread documents the list does not name) on its own,
+// from zero: another session's losses are not its own, and its next search
+// starts again.
+TEST_F(SessionTest, LinesTheErrorListCouldNotTakeAreCountedPerSearch)
+{
+    Put("a/broken.hwp", kPerson);
+    Put("a/partial.hwp", kPerson);
+    Put("a/good.hwp", kPerson);
+    const fs::path list = ErrorListPath(plat::LocalTimeNow());
+    fs::create_directories(list.parent_path());
+    fs::remove(list);
+    fs::create_symlink("/dev/full", list);
+    Recorder firstSink, secondSink;
+    search::SearchSession first(firstSink), second(secondSink);
+    first.SetReaders(TestReaders());
+    second.SetReaders(TestReaders());
+    RunToEnd(first, firstSink, Request());
+    EXPECT_EQ(first.UnreadDocuments(), 2);
+    EXPECT_EQ(first.UnlistedDocuments(), 2);
+    RunToEnd(second, secondSink, Request());
+    EXPECT_EQ(second.UnlistedDocuments(), 2);
+    EXPECT_EQ(first.UnlistedDocuments(), 2);
+
+    fs::remove(list);
+    RunToEnd(first, firstSink, Request());
+    EXPECT_EQ(first.UnreadDocuments(), 2);
+    EXPECT_EQ(first.UnlistedDocuments(), 0);
+    EXPECT_EQ(second.UnlistedDocuments(), 2);
+    EXPECT_NE(TodaysErrorList().find("/a/partial.hwp"), std::string::npos);
+}
+
 // A document found twice in one search (two walks reaching one folder) is
 // read once: its second finding takes the result the first one stored.
 TEST_F(SessionTest, ADocumentFoundTwiceIsReadOnce)
@@ -378,6 +413,7 @@ TEST_F(SessionTest, ADocumentFoundTwiceIsReadOnce)
         g_reads = 0;
         Recorder sink;
         search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
         session.SetAnalysisWorkers(rounds[r].workers);
         search::SearchRequest request = Request();
         request.mask = rounds[r].mask;
@@ -414,6 +450,7 @@ TEST_F(SessionTest, DocumentsOfExcludedFoldersAreNotTakenIn)
     Put("skip/b.hwp", kPerson);
     Recorder sink;
     search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
     search::SearchRequest request = Request();
     request.exclude = {W(dir_.file("docs/skip"))};
     RunToEnd(session, sink, request);
@@ -435,6 +472,7 @@ TEST_F(SessionTest, AProcessKilledInsideADocumentLeavesItsMarkAndNoEndEvent)
         OpenEventDatabase(W(dbPath()));
         Recorder sink;
         search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
         session.SetAnalysisWorkers(2);
         session.Start(Request());
         sink.Wait([&] { return sink.walkEnded == 1; });
@@ -506,6 +544,7 @@ TEST_F(SessionTest, AFailedWriteReachesTheSinkOncePerSearchAndTheSearchGoesOn)
         if (!c.table.empty()) refuse(c.table, c.when);
         Recorder sink;
         search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
         // A failure before the search is not the search's.
         EXPECT_FALSE(ExecuteWithRetry(u"INSERT INTO NoSuchTable VALUES (1)"));
         session.Start(Request());

@@ -284,17 +284,16 @@ TEST(PdfBudget, ADocumentThatReachesItsTimeIsReadInPartAndTheSearchGoesOn)
 // end, is still reported read in part.
 TEST(PdfBudget, AReaderPastItsTimeIsReadInPartWhateverItSays)
 {
-    ExtractorTable table = CurrentExtractorTable();
+    ExtractorTable table = DefaultExtractorTable();
     table.pdf = [](const char16_t*, const char16_t*, std::u16string* text, ReadError*) {
         text->append(u"mail late@example.com\n");
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         return EntryResult::Read;
     };
-    const ExtractorTable saved = SetExtractorTable(table);
+    ScanContext context(table);
     BudgetGuard guard({0.02, 0, 0, 0, 0});
     PersonalInfoCounts counts{};
-    const ScanStatus scan = FindPersonalInfoInFile(u"/nowhere/slow.pdf", counts, 0xFFFF, nullptr, nullptr);
-    SetExtractorTable(saved);
+    const ScanStatus scan = FindPersonalInfoInFile(context, u"/nowhere/slow.pdf", counts, 0xFFFF, nullptr, nullptr);
     EXPECT_EQ(scan, ScanStatus::Partial);
     EXPECT_EQ(counts[kPersonalInfoEMail], 1);
     EXPECT_NE(ListedReason("/nowhere/slow.pdf").find("(시간)"), std::string::npos);
