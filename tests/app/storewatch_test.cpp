@@ -78,9 +78,10 @@ TEST_F(ActionStoreTest, RefusedWritesAreToldOnceAndUnstoredDocumentsGetNoRows)
         {
             RawDb raw(dbPath_);
             ASSERT_EQ(0, raw.Exec("DELETE FROM FileEventLog; DELETE FROM ExceptionInfo; DROP TRIGGER IF EXISTS Refuse"));
-            if (c.refuse)
+            if (c.refuse) {
                 ASSERT_EQ(0, raw.Exec(std::string("CREATE TRIGGER Refuse BEFORE INSERT ON EventInfo WHEN ") + c.refuse +
                                       " BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+            }
         }
         DocumentList list = MakeDocuments(dir_.file("run" + std::to_string(run++)));
         int count = 0;
