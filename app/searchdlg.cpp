@@ -87,7 +87,8 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
         m_tabs[i]->setFont(Font12());
         m_reports[i] = new CFileReportControl(this);
         m_reports[i]->setObjectName(QString::number(IDC_REPORT_FIRST + i));
-        m_reports[i]->isSearching = [this] { return IsSearching(); };
+        // The rows' commands wait until the search's end is shown.
+        m_reports[i]->isSearching = [this] { return !IsIdle(); };
         connect(m_reports[i], &CFileReportControl::rowCommand, this, &CAllSearchDlg::OnRowCommand);
         m_reports[i]->hide();
         connect(m_tabs[i], &QAbstractButton::clicked, this, [this, i] { SelectTab(i); });

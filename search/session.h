@@ -21,11 +21,11 @@
 // DocumentStarted, Document, TotalsChanged, Unread, Finished) and by Stop on
 // the owner's thread (Cancelled); StoreWriteFailed on any thread of the
 // search. The sink never blocks the session: it only hands the news on (a
-// window posts it to its own thread) and never calls the session back from
-// those threads. The analysis thread never waits for the owner, so the owner
-// can always join it: a stop ends it on the cancel flag; after a completion
-// it only finishes writing its end event (a write that waits no longer than
-// the event store lets any write wait) and ends.
+// window posts it to its own thread) and, on those threads, asks the session
+// no more than State and the counters. The analysis thread never waits for
+// the owner, so the owner can always join it: a stop ends it on the cancel
+// flag; after a completion it only finishes writing its end event (a write
+// that waits no longer than the event store lets any write wait) and ends.
 #pragma once
 
 #include <array>
