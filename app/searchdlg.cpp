@@ -87,7 +87,8 @@ CAllSearchDlg::CAllSearchDlg(QWidget* parent)
         m_tabs[i]->setFont(Font12());
         m_reports[i] = new CFileReportControl(this);
         m_reports[i]->setObjectName(QString::number(IDC_REPORT_FIRST + i));
-        m_reports[i]->isSearching = [this] { return IsSearching(); };
+        // The rows' commands wait until the search's end is shown.
+        m_reports[i]->isSearching = [this] { return !IsIdle(); };
         connect(m_reports[i], &CFileReportControl::rowCommand, this, &CAllSearchDlg::OnRowCommand);
         m_reports[i]->hide();
         connect(m_tabs[i], &QAbstractButton::clicked, this, [this, i] { SelectTab(i); });
@@ -428,6 +429,7 @@ void CAllSearchDlg::OnBnClickedButtonSearch()
     m_dotCounter = 1;
     m_elapsed = 0;
     EnableActionButtons(false);
+    m_endShown = false;
     search::SearchRequest request;
     request.mode = m_nSearchMode;
     request.mask = m_nPIMask;
@@ -487,6 +489,7 @@ void CAllSearchDlg::Cancelled()
         QMetaObject::invokeMethod(this, [this] { Cancelled(); }, Qt::QueuedConnection);
         return;
     }
+    m_endShown = true;
     EnableActionButtons(FoundCount() != 0);
     m_status->setText(Tx(u"SEARCH_CANCELED"));
     m_detail->SetPlainLine(ps::ui::ToQ(ResultText()));
@@ -529,23 +532,24 @@ void CAllSearchDlg::ShowStoreMessage(const std::u16string& text)
 qintptr CAllSearchDlg::OnUserMessage(int number, quintptr, qintptr)
 {
     switch (number) {
+    // The session moves itself on; these only change what is shown, and only
+    // while the window shows a search whose end it has not shown yet.
     case UM_FIRST_FILE_ACCEPTED:
-        if (HasTimer(IDT_ELAPSED_TIME)) {
+        if (!IsIdle()) {
             KillTimer(IDT_SEARCH_PROGRESS);
             if (!HasTimer(IDT_FILE_COUNT)) SetTimer(IDT_FILE_COUNT, 1);
         }
         return 0;
     case UM_ENGINE_FINISHED:
-        // Only a search that is still running goes on to its analysis.
-        if (HasTimer(IDT_ELAPSED_TIME)) {
+        // The session has gone on to its analysis: its progress is shown.
+        if (!IsIdle()) {
             KillTimer(IDT_SEARCH_PROGRESS);
-            if (m_session->IsCancelled()) return 0;
             if (!HasTimer(IDT_ANALYSIS_PROGRESS)) SetTimer(IDT_ANALYSIS_PROGRESS, 1);
-            m_session->StartAnalysis();
         }
         return 0;
     case UM_ANALYSIS_FINISHED:
-        if (!m_session->IsCancelled() && !IsIdle()) SetTimer(IDT_SEARCH_COMPLETE, 1);
+        // The session has completed and written its end event: shown once.
+        if (!IsIdle() && m_session->State() == search::SessionState::Completed) SetTimer(IDT_SEARCH_COMPLETE, 1);
         return 0;
     case UM_ANALYSIS_FILE_STARTED: {
         // A document started after this one posts again.
@@ -689,37 +693,39 @@ void CAllSearchDlg::OnUnreadLineClicked()
 void CAllSearchDlg::Completion()
 {
     StopTimers({IDT_SEARCH_COMPLETE, IDT_ANALYSIS_PROGRESS, IDT_ELAPSED_TIME, IDT_FILE_COUNT, IDT_SEARCH_DELAY});
+    // Shown once, for a search the session completed (its end event is
+    // written); a stop or a close already showed its own end.
+    if (m_endShown || m_session->State() != search::SessionState::Completed) return;
+    // Idle before the message: a close while it is shown stops nothing.
+    m_endShown = true;
     ClearUnreadLine();
     ClearStartedDocument();
     // Rows still on their way are shown before the result line.
     for (auto* r : m_reports) QCoreApplication::sendPostedEvents(r, 0);
-    // Idle (and the end event written) before the message: a close while
-    // it is shown writes no second end event.
-    const bool completed = m_session->Complete();
+    // The analysis thread told Finished as its last call: it ends now.
+    m_session->JoinAnalysis();
     EnableActionButtons(FoundCount() != 0);
     m_btnSearch->LoadBitmapStrip(216, 2);
-    if (completed) {
-        m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
-        m_detail->SetPlainLine(ps::ui::ToQ(ResultText()));
-        ShowUnreadLine();
-        m_progress->SetMarquee(false);
-        m_progress->setValue(m_progress->maximum());
-        if (m_asking) {
-            // Never a box over the stop question: the question goes, and the
-            // completion message is shown once it has returned.
-            m_completedWhileAsking = true;
-            if (auto* box = qobject_cast<ps::ui::CMessageBox*>(QApplication::activeModalWidget());
-                box && box->parentWidget() == this)
-                box->EndDialog(ps::ui::IDCANCEL);
-            return;
-        }
-        if (m_storeMessageOpen) {
-            // The store's message is read first; the completion follows it.
-            m_completedWhileStoreMessage = true;
-            return;
-        }
-        ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
+    m_status->setText(Tx(u"SEARCH_COMPLETE_EXPLAIN"));
+    m_detail->SetPlainLine(ps::ui::ToQ(ResultText()));
+    ShowUnreadLine();
+    m_progress->SetMarquee(false);
+    m_progress->setValue(m_progress->maximum());
+    if (m_asking) {
+        // Never a box over the stop question: the question goes, and the
+        // completion message is shown once it has returned.
+        m_completedWhileAsking = true;
+        if (auto* box = qobject_cast<ps::ui::CMessageBox*>(QApplication::activeModalWidget());
+            box && box->parentWidget() == this)
+            box->EndDialog(ps::ui::IDCANCEL);
+        return;
     }
+    if (m_storeMessageOpen) {
+        // The store's message is read first; the completion follows it.
+        m_completedWhileStoreMessage = true;
+        return;
+    }
+    ShowMessageBox(GetText(u"SEARCH_COMPLETED_MSG"), u"", 1, this);
 }
 
 // ---- Closing -----------------------------------------------------------------------------
@@ -756,6 +762,10 @@ bool CAllSearchDlg::StopSearch(StopPath path)
             return false;
         }
         if (answer != IDOK) return false;
+        // The search completed while the question was shown and its
+        // completion is still on its way: the answer no longer stands, and
+        // the completion message comes after the question.
+        if (m_session->State() == search::SessionState::Completed && !m_endShown) return false;
     }
     // Stopped by other means while the question was shown: nothing to stop.
     if (IsIdle()) return true;
@@ -765,8 +775,12 @@ bool CAllSearchDlg::StopSearch(StopPath path)
     ClearUnreadLine();
     ClearStartedDocument();
     // Nothing of the search outlives this call: the session joins its
-    // analysis, writes the cancel event and reports it (Cancelled).
-    m_session->Stop();
+    // analysis and, unless the analysis completed first, writes the cancel
+    // event and reports it (Cancelled).
+    const bool cancelled = m_session->Stop();
+    // Completed first: the window that stays shows the completion when it
+    // comes; a window that closes shows none.
+    if (!cancelled && path != StopPath::StopButton) m_endShown = true;
     return true;
 }
 

@@ -106,9 +106,11 @@ public:
     bool StopSearch(StopPath path);
     void ShowStoreMessage(const std::u16string& text);
 
-    // State for the opener and tests.
-    bool IsIdle() const { return m_session->IsIdle(); }
-    bool IsSearching() const { return HasTimer(IDT_ELAPSED_TIME); }
+    // State for the opener and tests. Searching is the session's (walking or
+    // analysing); idle is that, and the window has shown its search's end
+    // (or closed over it): a completion still on its way keeps it busy.
+    bool IsIdle() const { return !IsSearching() && m_endShown; }
+    bool IsSearching() const { return m_session->IsSearching(); }
     int64_t SearchEventId() const { return m_session->SearchEventId(); }
     ::PersonalInfoMask PersonalInfoMask() const { return m_nPIMask; }
     const std::vector<std::u16string>& Extensions() const { return m_extensions; }
@@ -248,6 +250,10 @@ private:
     bool m_bProgressSwitched = false;
     bool m_searchStarted = false;
     bool m_shutDown = false;
+    // The end of the last search is shown (its completion or its stop), or
+    // the window closed over it: a completion is shown once, and never over
+    // a window that is closing.
+    bool m_endShown = true;
     // The stop question is open; a completion meanwhile closes it and leaves
     // its answer unused (the completion message follows once it is gone).
     bool m_asking = false;

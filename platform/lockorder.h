@@ -49,7 +49,8 @@ enum class LockRank : int {
     // CNTFSSearch::m_runLock: the count of walkers alive; a stop waits on it.
     EngineRun = 30,
     // SearchSession::m_intakeLock: exception keys, the end of the session,
-    // and every sink call of a walker.
+    // every sink call of a walker, and the analysis thread's handle (the
+    // walk's end starts the analysis under it).
     SessionIntake = 40,
     // SearchSession::m_foundLock: the found list.
     SessionFound = 50,

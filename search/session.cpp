@@ -129,13 +129,26 @@ int SearchSession::UnreadDocuments(int* folders) const
     return m_unreadDocuments.load() + walk;
 }
 
+bool SearchSession::AnalysisRunning() const
+{
+    std::lock_guard<plat::RankedMutex> g(m_intakeLock);
+    return m_analysis.joinable();
+}
+
 void SearchSession::JoinAnalysis()
 {
-    if (!m_analysis.joinable()) return;
+    // The walk's end may start the thread on a walker: taken over under the
+    // intake lock, joined outside it (the analysis never takes that lock).
+    std::thread analysis;
+    {
+        std::lock_guard<plat::RankedMutex> g(m_intakeLock);
+        analysis = std::move(m_analysis);
+    }
+    if (!analysis.joinable()) return;
     // The analysis thread never waits for the owner (it only reports), so a
     // cooperative stop always ends it: the cancel flag is checked between
     // documents and inside the matcher.
-    m_analysis.join();
+    analysis.join();
     AppLog().Write(u"m_pSearchThread Thread Exit Well");
 }
 
@@ -152,10 +165,14 @@ int64_t SearchSession::Start(const SearchRequest& request)
     for (auto& c : m_kindCounts) c = 0;
     m_unreadDocuments = 0;
     m_scan.ResetLinesLost();
-    m_idle = 0;
     m_cancel = 0;
+    m_state = SessionState::Walking;
     WatchStoreWrites(true);
-    m_searchEventId = AddEvent(m_request.mode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
+    // Kept here too: the end event's id replaces the member once the search
+    // has ended, which may be before this returns.
+    const int64_t startEventId =
+        AddEvent(m_request.mode == 0 ? EVENT_ALL_SEARCH_START : EVENT_USER_SEARCH_START);
+    m_searchEventId = startEventId;
     std::vector<std::u16string> texts;
     try {
         LoadExceptionHashes(texts);
@@ -182,7 +199,7 @@ int64_t SearchSession::Start(const SearchRequest& request)
         m_engine->StartRecursive(*this, m_request.extensions, m_request.include);
     else
         m_engine->Start(*this, m_request.extensions, m_request.include);
-    return m_searchEventId;
+    return startEventId;
 }
 
 void SearchSession::WatchStoreWrites(bool on)
@@ -202,39 +219,37 @@ void SearchSession::WatchStoreWrites(bool on)
     m_storeWatchOn = true;
 }
 
+bool SearchSession::EndSearch(SessionState end)
+{
+    SessionState running = m_state.load();
+    while (running == SessionState::Walking || running == SessionState::Analysing)
+        if (m_state.compare_exchange_weak(running, end)) return true;
+    return false;
+}
+
 void SearchSession::WriteEndEvent(bool completed)
 {
     const bool all = m_request.mode == 0;
-    m_searchEventId = AddEvent(completed ? (all ? EVENT_ALL_SEARCH_COMPLETE : EVENT_USER_SEARCH_COMPLETE)
-                                         : (all ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL));
+    const int64_t endEventId = AddEvent(completed ? (all ? EVENT_ALL_SEARCH_COMPLETE : EVENT_USER_SEARCH_COMPLETE)
+                                                  : (all ? EVENT_ALL_SEARCH_CANCEL : EVENT_USER_SEARCH_CANCEL));
+    m_searchEventId = endEventId;
     PersonalInfoCounts counts;
     DocumentKindCounts kinds{};
     for (int k = 0; k < kPersonalInfoKindCount; ++k) counts[k] = m_totals[k].load();
     for (int k = 0; k < kDocumentKindCount; ++k) kinds[k] = m_totals[kFirstKindTotal + k].load();
-    AddSearchEventLog(m_searchEventId, counts, kinds);
-}
-
-bool SearchSession::Complete()
-{
-    const bool completed = !m_cancel;
-    // Idle before the owner's message: a close while it is shown writes no
-    // second end event.
-    m_idle = 1;
-    if (completed) {
-        WriteEndEvent(true);
-        JoinAnalysis();
-        DeleteLastCheckFile();
-    }
-    JoinAnalysis();
-    WatchStoreWrites(false);
-    return completed;
+    AddSearchEventLog(endEventId, counts, kinds);
 }
 
 bool SearchSession::Stop()
 {
-    if (IsIdle()) return false;
+    if (!EndSearch(SessionState::Cancelled)) {
+        // Not running. An analysis that completed first may still be writing
+        // its end event: written when this returns. The cancel flag stays
+        // down, or that write would give up.
+        JoinAnalysis();
+        return false;
+    }
     m_cancel = 1;
-    m_idle = 1;
     if (m_engine) m_engine->Stop();
     // The analysis thread ends on the cancel flag, between documents or
     // inside the matcher; nothing of the search outlives this call, and the
@@ -254,8 +269,12 @@ void SearchSession::Shutdown()
         if (m_shutDown) return;
         m_shutDown = true;
     }
-    m_cancel = 1;
-    if (!IsIdle() && m_engine) m_engine->Stop();
+    // A running search ends here without an event; a completion that won
+    // writes its own, so the cancel flag is raised only for a search ended here.
+    if (EndSearch(SessionState::Cancelled)) {
+        m_cancel = 1;
+        if (m_engine) m_engine->Stop();
+    }
     JoinAnalysis();
     WatchStoreWrites(false);
 }
@@ -289,16 +308,16 @@ void SearchSession::FinishFileSearch()
     std::lock_guard<plat::RankedMutex> g(m_intakeLock);
     SearchLog().Write(u"FinishFileSearch Start. alive[%d]", m_shutDown ? 0 : 1);
     if (m_shutDown) return;
+    // The walk is over: nothing appends to the found list any more, and the
+    // analysis goes on, unless a stop came first. The thread is made under
+    // the intake lock, where the owner's JoinAnalysis finds it.
+    SessionState walking = SessionState::Walking;
+    if (!m_state.compare_exchange_strong(walking, SessionState::Analysing)) return;
     m_sink.Progress(SessionSink::Step::WalkEnded, 0, {});
+    m_analysis = std::thread([this] { AnalysisThreadProc(); });
 }
 
 // ---- Analysis ---------------------------------------------------------------------------
-
-void SearchSession::StartAnalysis()
-{
-    if (m_analysis.joinable() || m_cancel) return;
-    m_analysis = std::thread([this] { AnalysisThreadProc(); });
-}
 
 void SearchSession::AnalysisThreadProc()
 {
@@ -386,6 +405,13 @@ void SearchSession::AnalysisThreadProc()
     // Queued documents are dropped; a worker inside a document ends on the
     // cancel flag or at the document's end.
     pool.Stop();
+    // Every document read: the search completes here unless a stop ended it
+    // first, in which case the stop writes the end event.
+    completed = completed && EndSearch(SessionState::Completed);
+    if (completed) {
+        WriteEndEvent(true);
+        WatchStoreWrites(false);
+    }
     // Every clean end of the analysis clears the document mark: only a run
     // that dies inside a document leaves it for the next start.
     DeleteLastCheckFile();

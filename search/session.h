@@ -7,12 +7,27 @@
 // write to the event store and to lastCheckFile, and reports to a typed
 // sink. A window implements the sink and only shows what it is told.
 //
-// Threads: Start, StartAnalysis, Complete, Stop and Shutdown are called by
-// the owner's thread (the window's). The sink is called on the walker
-// threads (FirstDocumentFound, WalkEnded), on the analysis thread (Begin,
-// DocumentStarted, Document, TotalsChanged, Unread, Finished) and by Stop
-// on the owner's thread (Cancelled). The sink never blocks the session: the
-// analysis thread never waits for the owner, so the owner can always join it.
+// The session knows where its search stands (SessionState) and moves itself
+// on: the walk's end starts the analysis, and the analysis, once it has read
+// every document, writes the completion event, clears lastCheckFile and only
+// then tells the sink Finished. Stop writes the cancel event. A search that
+// was started ends exactly once: one atomic change of the state, from
+// Walking or Analysing to Completed (the analysis thread) or Cancelled
+// (Stop), decides between a stop and the analysis finishing, and only the
+// winner writes its end event.
+//
+// Threads: Start, Stop, Shutdown, JoinAnalysis and ClearFoundFiles are
+// called by the owner's thread (the window's); State and the counters may be
+// read on any thread. The sink is called on the walker threads
+// (FirstDocumentFound, WalkEnded), on the analysis thread (Begin,
+// DocumentStarted, Document, TotalsChanged, Unread, Finished) and by Stop on
+// the owner's thread (Cancelled); StoreWriteFailed on any thread of the
+// search. The sink never blocks the session: it only hands the news on (a
+// window posts it to its own thread) and, on those threads, asks the session
+// no more than State and the counters. The analysis thread never waits for
+// the owner, so the owner can always join it: a stop ends it on the cancel
+// flag; after a completion it only finishes writing its end event (a write
+// that waits no longer than the event store lets any write wait) and ends.
 #pragma once
 
 #include <array>
@@ -78,12 +93,26 @@ struct SearchRequest {
     std::vector<std::u16string> extensions;  // upper case, no dot
 };
 
+// Where a search stands. Idle before its first start; Walking from Start
+// until the walk ends; Analysing while the analysis reads what the walk
+// found; Completed once the analysis has read every document (the session
+// writes the completion event, then the sink hears Finished); Cancelled once
+// Stop (or Shutdown) ended it. Completed and Cancelled last until the next
+// Start.
+enum class SessionState : int {
+    Idle,
+    Walking,
+    Analysing,
+    Completed,
+    Cancelled,
+};
+
 // Where a session reports. Each call comes once per event, in order.
 class SessionSink {
 public:
     enum class Step {
         FirstDocumentFound,  // the walk accepted its first document (walker)
-        WalkEnded,           // the walk ended; StartAnalysis goes on (walker)
+        WalkEnded,           // the walk ended; the analysis starts now (walker)
         DocumentStarted,     // the analysis turned to document index (path)
         TotalsChanged,       // Total and DocumentCount moved (analysis)
     };
@@ -98,9 +127,11 @@ public:
     // A document not read to its end (scan status NoText, Failed or
     // Partial); the day's error-file list has its reason.
     virtual void Unread(const SearchFileInfo& record, ScanStatus status) = 0;
-    // The analysis read every document: Complete writes the end event.
+    // The analysis read every document: the session is Completed, its
+    // completion event written and lastCheckFile cleared. The analysis
+    // thread's last call; JoinAnalysis then returns at once.
     virtual void Finished() = 0;
-    // Stop ended the search and wrote its end event.
+    // Stop ended the search and wrote its end event (owner's thread).
     virtual void Cancelled() = 0;
     // A write of this search to the event store was not stored: called once
     // per search, for the first such write (the start event's, a result's
@@ -117,31 +148,39 @@ public:
     SearchSession(const SearchSession&) = delete;
     SearchSession& operator=(const SearchSession&) = delete;
 
-    // Writes the start event, reads the exception list and starts the walk.
-    // The previous search's records go (its rows must be gone). Returns the
-    // start event's id.
+    // Writes the start event, reads the exception list and starts the walk
+    // (Walking). The previous search's records go (its rows must be gone).
+    // Returns the start event's id.
     int64_t Start(const SearchRequest& request);
-    // Starts the analysis of what the walk found, once (after WalkEnded).
-    void StartAnalysis();
-    // The end of an analysis that Finished: the session is idle; unless the
-    // search was cancelled meanwhile, writes the completion event with the
-    // totals and returns true. Joins the analysis.
-    bool Complete();
-    // The stop of a running search: stops the walk and the analysis (joined
-    // before it returns), writes the cancel event with the totals reached,
-    // clears lastCheckFile and tells the sink. False when it was idle.
+    // The stop of a running search (Walking or Analysing): the search is
+    // Cancelled, its walk and analysis stopped (joined before it returns),
+    // the cancel event written with the totals reached, lastCheckFile
+    // cleared and the sink told (Cancelled). False when it was not running:
+    // never started, stopped already, or Completed first, when the analysis
+    // writes the completion event instead (joined here too, so it is written
+    // when Stop returns).
     bool Stop();
-    // The session's end: stops what runs (without an event; Stop first for
-    // one) and calls the sink no more.
+    // The session's end: stops what runs (Cancelled, without an event; Stop
+    // first for one), lets a completing analysis write its event, and calls
+    // the sink no more.
     void Shutdown();
     // Forgets the found records (their rows must be gone).
     void ClearFoundFiles();
+    // Joins an analysis thread that has ended or is ending (after Finished,
+    // Stop or Shutdown); not a stop.
     void JoinAnalysis();
 
-    bool IsIdle() const { return m_idle.load() != 0; }
+    SessionState State() const { return m_state.load(); }
+    // A search runs: Walking or Analysing.
+    bool IsSearching() const
+    {
+        const SessionState s = State();
+        return s == SessionState::Walking || s == SessionState::Analysing;
+    }
     bool IsCancelled() const { return m_cancel.load() != 0; }
-    bool AnalysisRunning() const { return m_analysis.joinable(); }
-    int64_t SearchEventId() const { return m_searchEventId; }
+    // The analysis thread has not been joined yet.
+    bool AnalysisRunning() const;
+    int64_t SearchEventId() const { return m_searchEventId.load(); }
     const SearchRequest& Request() const { return m_request; }
     size_t FoundCount() const;
     int Total(int i) const { return m_totals[i].load(); }
@@ -173,11 +212,16 @@ private:
     // The walk's intake (walker threads): drops excluded and excepted
     // documents, keys and keeps the rest.
     bool AddFileInfo(std::unique_ptr<SearchFileInfo> record) override;
+    // The walk's end: the analysis starts, unless the search was stopped.
     void FinishFileSearch() override;
     // The analysis thread: the plan, each document's outcome and the writer
     // of its rows and totals (search/analysis.h) around the pool of readers.
     void AnalysisThreadProc();
     void MakeEngine();
+    // The one change of state that ends a running search: true for the
+    // caller that moved it from Walking or Analysing to `end`, who writes
+    // the end event; false when it had ended already or never ran.
+    bool EndSearch(SessionState end);
     void WriteEndEvent(bool completed);
     // Starts (Reset) or ends the watch of this search's store writes.
     void WatchStoreWrites(bool on);
@@ -185,11 +229,14 @@ private:
     SessionSink& m_sink;
     SearchRequest m_request;
     unsigned m_analysisWorkers = 0;
-    int64_t m_searchEventId = 0;
+    // The start event's id, then the end event's (written by Stop or by the
+    // analysis thread).
+    std::atomic<int64_t> m_searchEventId{0};
 
-    // guards: m_exceptionKeys, m_shutDown against the walkers' intake, and
-    // every sink call from a walker. Taken before m_foundLock.
-    plat::RankedMutex m_intakeLock{plat::LockRank::SessionIntake, "SearchSession::m_intakeLock"};
+    // guards: m_exceptionKeys, m_shutDown against the walkers' intake, every
+    // sink call from a walker, and m_analysis (the walk's end starts it on a
+    // walker, the owner joins it). Taken before m_foundLock.
+    mutable plat::RankedMutex m_intakeLock{plat::LockRank::SessionIntake, "SearchSession::m_intakeLock"};
     std::vector<DocumentKey> m_exceptionKeys;  // sorted
     bool m_shutDown = false;
     std::atomic<bool> m_firstAccepted{false};
@@ -207,7 +254,9 @@ private:
     // readers of the analysis and to the walk. Its readers change only
     // while the session is idle; the count is reset at each start.
     ScanContext m_scan;
-    std::atomic<int32_t> m_idle{1};
+    std::atomic<SessionState> m_state{SessionState::Idle};
+    // Set by Stop and Shutdown once they have ended the search: the walk,
+    // the readers and the analysis thread's store waits stop on it.
     CancelFlag m_cancel{0};
 
     // The store's failed writes of the running search, from the start event
@@ -217,7 +266,7 @@ private:
     std::unique_ptr<EventStoreFailureWatch> m_storeWatch;
     std::atomic<bool> m_storeWatchOn{false};
 
-    std::thread m_analysis;
+    std::thread m_analysis;  // under m_intakeLock
     // Last: destroyed first, joining its walkers before the rest goes.
     std::unique_ptr<CNTFSSearch> m_engine;
 };

@@ -30,7 +30,7 @@ const char kUsage[] =
 struct Printer : search::SessionSink {
     std::mutex lock;
     std::condition_variable cv;
-    bool walkEnded = false, finished = false;
+    bool finished = false;
     std::vector<std::string> lines;
 
     void Begin(int documents) override
@@ -38,13 +38,7 @@ struct Printer : search::SessionSink {
         std::lock_guard<std::mutex> g(lock);
         lines.push_back("begin\t" + std::to_string(documents));
     }
-    void Progress(Step step, int, const std::u16string&) override
-    {
-        if (step != Step::WalkEnded) return;
-        std::lock_guard<std::mutex> g(lock);
-        walkEnded = true;
-        cv.notify_all();
-    }
+    void Progress(Step, int, const std::u16string&) override {}
     void Document(SearchFileInfo* record, const PersonalInfoCounts& counts, int kind) override
     {
         std::string line = "doc\t" + std::to_string(kind) + "\t" + std::to_string(record->fromEventStore);
@@ -89,17 +83,14 @@ int main(int argc, char** argv)
         Printer printer;
         {
             search::SearchSession session(printer);
+            // The session goes from the walk to the analysis and writes its
+            // completion event by itself; Finished is its last report.
             session.Start(request);
-            {
-                std::unique_lock<std::mutex> g(printer.lock);
-                printer.cv.wait(g, [&] { return printer.walkEnded; });
-            }
-            session.StartAnalysis();
             {
                 std::unique_lock<std::mutex> g(printer.lock);
                 printer.cv.wait(g, [&] { return printer.finished; });
             }
-            session.Complete();
+            session.JoinAnalysis();
             std::printf("run\t%d\n", run + 1);
             for (const auto& line : printer.lines) std::printf("%s\n", line.c_str());
             std::string totals = "totals";

@@ -386,6 +386,30 @@ TEST_F(SearchWindowTest, ShowingAgainStartsNoSecondSearch)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 4"), 1);
 }
 
+// The window's timers only show: with every one of them gone from the start
+// on, the session still goes from its walk to its analysis and completes,
+// and the window shows the completion it is told of.
+TEST_F(SearchWindowTest, TheSearchCompletesWhateverTheWindowsTimersDo)
+{
+    const std::string root = MakeDocs();
+    CAllSearchDlg dlg;
+    dlg.SetSearchMode(1);
+    dlg.SetSearchOptions(0x7F, 0x1F, {U(root)}, {});
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return dlg.SearchEventId() != 0; }));
+    for (int id : {CAllSearchDlg::IDT_ELAPSED_TIME, CAllSearchDlg::IDT_SEARCH_PROGRESS, CAllSearchDlg::IDT_FILE_COUNT,
+                   CAllSearchDlg::IDT_ANALYSIS_PROGRESS, CAllSearchDlg::IDT_SEARCH_DELAY})
+        dlg.KillTimer(id);
+    ASSERT_TRUE(WaitIdle(dlg));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (2, 3, 5)"), 0);
+    EXPECT_EQ(dlg.TabCount(CAllSearchDlg::kAll), 3);
+    EXPECT_EQ(dlg.Report(CAllSearchDlg::kAll)->DocumentRowCount(), 3);
+    EXPECT_EQ(dlg.StatusLine()->text(), QString::fromUtf16(u"개인정보 검색 완료"));
+    ASSERT_FALSE(messages_.empty());
+    EXPECT_EQ(messages_.back(), u"검색이 완료되었습니다.");
+}
+
 TEST_F(SearchWindowTest, CloseDuringTheCompletionMessageWritesNoSecondEndEvent)
 {
     const std::string root = MakeDocs();

@@ -1,6 +1,7 @@
-// The search session without a window: the order of what it reports, a
-// stop, stored results, documents not read and a process killed inside a
-// document. The documents are ".hwp" files read by a reader of the test
+// The search session without a window: the order of what it reports and
+// of its states, its own completion, a stop and its race with the
+// completion, stored results, documents not read and a process killed
+// inside a document. The documents are ".hwp" files read by a reader of the test
 // (their bytes are their text), so each case says exactly what it reads.
 #include "search/session.h"
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,9 +39,11 @@ std::u16string W(const std::string& s) { return plat::PathFromNative(s); }
 const std::string kPerson = "ID 800101-1234560\n";
 
 // What the test reader does with a document, by its name: "held" waits for
-// the stop, "broken" reads nothing, "partial" gives its text and fails,
-// "slow" takes a while; anything else is read whole.
+// the stop, "gate" waits for g_gateOpen (or the stop) and reads nothing,
+// "broken" reads nothing, "partial" gives its text and fails, "slow" takes a
+// while; anything else is read whole.
 std::atomic<int> g_reads{0};
+std::atomic<bool> g_gateOpen{false};
 EntryResult TestReader(const char16_t* path, const char16_t*, std::u16string* text, ReadError*)
 {
     ++g_reads;
@@ -50,6 +54,10 @@ EntryResult TestReader(const char16_t* path, const char16_t*, std::u16string* te
     const std::string bytes = ReadFileBytes(plat::PathToNative(p));
     if (p.find(u"held") != std::u16string::npos) {
         while (!plat::ReadCancelled()) std::this_thread::sleep_for(5ms);
+        return EntryResult::NotRead;
+    }
+    if (p.find(u"gate") != std::u16string::npos) {
+        while (!g_gateOpen && !plat::ReadCancelled()) std::this_thread::sleep_for(5ms);
         return EntryResult::NotRead;
     }
     if (p.find(u"broken") != std::u16string::npos) return EntryResult::NotRead;
@@ -68,7 +76,8 @@ ExtractorTable TestReaders()
     return t;
 }
 
-// The session's reports, in the order they came.
+// The session's reports, in the order they came, and the session's state at
+// each kind of report (when it is given the session).
 struct Recorder : search::SessionSink {
     std::mutex lock;
     std::condition_variable cv;
@@ -77,6 +86,19 @@ struct Recorder : search::SessionSink {
     int walkEnded = 0, finished = 0, cancelled = 0, first = 0;
     std::vector<bool> fromStore;
     std::vector<plat::FileIdentity> identities;
+    const search::SearchSession* session = nullptr;
+    std::vector<std::string> states;  // "first Walking", "walk-ended Analysing", ...
+    // Called on the analysis thread when Finished comes, before it is counted.
+    std::function<void()> onFinished;
+
+    void NoteState(const char* report)
+    {
+        if (!session) return;
+        static const char* const kNames[] = {"Idle", "Walking", "Analysing", "Completed", "Cancelled"};
+        const std::string line = std::string(report) + " " + kNames[static_cast<int>(session->State())];
+        // One line per kind of report and state, so repeats do not crowd it.
+        if (std::find(states.begin(), states.end(), line) == states.end()) states.push_back(line);
+    }
 
     void Note(const std::string& line)
     {
@@ -84,16 +106,30 @@ struct Recorder : search::SessionSink {
         log.push_back(line);
         cv.notify_all();
     }
-    void Begin(int documents) override { Note("begin " + std::to_string(documents)); }
+    void Begin(int documents) override
+    {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            NoteState("begin");
+        }
+        Note("begin " + std::to_string(documents));
+    }
     void Progress(Step step, int index, const std::u16string& path) override
     {
         std::lock_guard<std::mutex> g(lock);
         switch (step) {
-        case Step::FirstDocumentFound: ++first; break;
-        case Step::WalkEnded: ++walkEnded; break;
+        case Step::FirstDocumentFound:
+            ++first;
+            NoteState("first");
+            break;
+        case Step::WalkEnded:
+            ++walkEnded;
+            NoteState("walk-ended");
+            break;
         case Step::DocumentStarted:
             EXPECT_EQ(index, static_cast<int>(started.size()));
             started.push_back(path);
+            NoteState("started");
             break;
         case Step::TotalsChanged: break;
         }
@@ -115,13 +151,16 @@ struct Recorder : search::SessionSink {
     }
     void Finished() override
     {
+        if (onFinished) onFinished();
         std::lock_guard<std::mutex> g(lock);
+        NoteState("finished");
         ++finished;
         cv.notify_all();
     }
     void Cancelled() override
     {
         std::lock_guard<std::mutex> g(lock);
+        NoteState("cancelled");
         ++cancelled;
         cv.notify_all();
     }
@@ -142,7 +181,11 @@ struct Recorder : search::SessionSink {
 
 class SessionTest : public EventStoreTest {
 protected:
-    SessionTest() { g_reads = 0; }
+    SessionTest()
+    {
+        g_reads = 0;
+        g_gateOpen = false;
+    }
     std::string Put(const std::string& name, const std::string& text)
     {
         const std::string path = dir_.file("docs/" + name);
@@ -159,7 +202,8 @@ protected:
         r.extensions = {u"HWP"};
         return r;
     }
-    // One search from its start to its completion, as the window runs it.
+    // One search from its start to its completion: the session goes from
+    // the walk to the analysis and to its end event by itself.
     void RunToEnd(search::SearchSession& session, Recorder& sink, const search::SearchRequest& request)
     {
         const int walks = sink.walkEnded, ends = sink.finished;
@@ -168,12 +212,18 @@ protected:
             sink.started.clear();
         }
         ASSERT_GT(session.Start(request), 0);
-        ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded > walks; }));
-        session.StartAnalysis();
         ASSERT_TRUE(sink.Wait([&] { return sink.finished > ends; }));
-        EXPECT_TRUE(session.Complete());
-        EXPECT_TRUE(session.IsIdle());
+        EXPECT_EQ(sink.walkEnded, walks + 1);
+        EXPECT_EQ(session.State(), search::SessionState::Completed);
+        EXPECT_FALSE(session.IsSearching());
+        session.JoinAnalysis();
         EXPECT_FALSE(session.AnalysisRunning());
+    }
+    // Waits until the session's state is `state` (it moves on by itself).
+    bool WaitForState(const search::SearchSession& session, search::SessionState state)
+    {
+        for (int i = 0; i < 3000 && session.State() != state; ++i) std::this_thread::sleep_for(10ms);
+        return session.State() == state;
     }
     long long Count(const std::string& sql)
     {
@@ -238,19 +288,19 @@ TEST_F(SessionTest, StopInsideADocumentEndsEverythingAndWritesOneEndEvent)
     session.SetReaders(TestReaders());
     session.SetAnalysisWorkers(1);
     ASSERT_GT(session.Start(Request()), 0);
-    ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded == 1; }));
-    session.StartAnalysis();
     ASSERT_TRUE(sink.Wait([&] { return sink.started.size() >= 2; }));
     // The analysis is inside held.hwp: lastCheckFile names it.
     for (int i = 0; i < 500 && FirstLastCheckFile(ReadLastCheckFile()) != W(held); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(FirstLastCheckFile(ReadLastCheckFile()), W(held));
-    EXPECT_FALSE(session.IsIdle());
+    EXPECT_EQ(session.State(), search::SessionState::Analysing);
+    EXPECT_TRUE(session.IsSearching());
 
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_TRUE(session.Stop());
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
     EXPECT_FALSE(session.AnalysisRunning());
-    EXPECT_TRUE(session.IsIdle());
+    EXPECT_EQ(session.State(), search::SessionState::Cancelled);
+    EXPECT_FALSE(session.IsSearching());
     EXPECT_TRUE(session.IsCancelled());
     EXPECT_EQ(sink.cancelled, 1);
     EXPECT_EQ(sink.finished, 0);
@@ -261,11 +311,135 @@ TEST_F(SessionTest, StopInsideADocumentEndsEverythingAndWritesOneEndEvent)
     EXPECT_EQ(Count("SELECT COUNT(*) FROM FileInfo WHERE Name = 'held.hwp'"), 0);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 1);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 0);
-    // A second stop, a completion after the stop: no second end event.
+    // A second stop: no second end event, and no completion either.
     EXPECT_FALSE(session.Stop());
-    EXPECT_FALSE(session.Complete());
     EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (5, 6)"), 1);
     EXPECT_EQ(sink.cancelled, 1);
+    EXPECT_EQ(sink.finished, 0);
+}
+
+// Nobody steers the session: it walks, analyses and completes by itself.
+// When the sink hears Finished, the completion event with its totals is
+// already written and lastCheckFile cleared.
+TEST_F(SessionTest, MovesThroughItsStatesAndWritesItsCompletionByItself)
+{
+    Put("a/one.hwp", kPerson);
+    Put("b/two.hwp", kPerson + kPerson);
+    Put("c/none.hwp", "nothing here");
+    Recorder sink;
+    search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
+    sink.session = &session;
+    EXPECT_EQ(session.State(), search::SessionState::Idle);
+    EXPECT_FALSE(session.IsSearching());
+    long long endEvents = -1, residents = -1;
+    std::u16string mark = u"unread";
+    sink.onFinished = [&] {
+        endEvents = Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6");
+        residents = Count("SELECT ID FROM SearchEventLog");
+        mark = ReadLastCheckFile();
+    };
+    ASSERT_GT(session.Start(Request()), 0);
+    ASSERT_TRUE(sink.Wait([&] { return sink.finished == 1; }));
+    EXPECT_EQ(endEvents, 1);
+    EXPECT_EQ(residents, 3);
+    EXPECT_EQ(mark, u"");
+    {
+        std::lock_guard<std::mutex> g(sink.lock);
+        EXPECT_EQ(sink.states, (std::vector<std::string>{"first Walking", "walk-ended Analysing", "begin Analysing",
+                                                         "started Analysing", "finished Completed"}));
+    }
+    EXPECT_EQ(session.State(), search::SessionState::Completed);
+    EXPECT_GT(session.SearchEventId(), 0);
+    // Finished was the analysis thread's last call.
+    session.JoinAnalysis();
+    EXPECT_FALSE(session.AnalysisRunning());
+    // A stop after the completion stops nothing and writes nothing.
+    EXPECT_FALSE(session.Stop());
+    EXPECT_EQ(session.State(), search::SessionState::Completed);
+    EXPECT_EQ(sink.cancelled, 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type IN (5, 6)"), 1);
+}
+
+// The analysis has read its last document and is writing the completion
+// event (held up by another program's lock on the database) when the stop
+// comes: the completion has won, the stop writes nothing, raises no cancel
+// that would make the completion's write give up, and returns once that
+// write is done.
+TEST_F(SessionTest, AStopWhileTheCompletionIsWrittenWaitsForItAndWritesNothing)
+{
+    // The completion waits for the lock as long as it is held.
+    SetEventStoreBusyTimeout(CppSQLite3DB::kDefaultBusyTimeoutMs);
+    Put("a/one.hwp", kPerson);
+    Put("b/gate.hwp", "read last, reads nothing");
+    Recorder sink;
+    search::SearchSession session(sink);
+    session.SetReaders(TestReaders());
+    session.SetAnalysisWorkers(1);
+    ASSERT_GT(session.Start(Request()), 0);
+    ASSERT_TRUE(sink.Wait([&] { return sink.started.size() == 2; }));
+    // one.hwp is stored; the gate document stores nothing (it is not read).
+    RawDb holder(dbPath());
+    ASSERT_EQ(0, holder.Exec("BEGIN IMMEDIATE"));
+    g_gateOpen = true;
+    ASSERT_TRUE(WaitForState(session, search::SessionState::Completed));
+    {
+        std::lock_guard<std::mutex> g(sink.lock);
+        EXPECT_EQ(sink.finished, 0);  // its end event is not written yet
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 0);
+    // The other program lets go a little later, or already has: either way
+    // the stop returns with the completion written.
+    std::thread release([&] {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(0, holder.Exec("ROLLBACK"));
+    });
+    EXPECT_FALSE(session.Stop());
+    release.join();
+    EXPECT_FALSE(session.AnalysisRunning());
+    EXPECT_EQ(session.State(), search::SessionState::Completed);
+    EXPECT_FALSE(session.IsCancelled());
+    EXPECT_EQ(sink.finished, 1);
+    EXPECT_EQ(sink.cancelled, 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), 1);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), 0);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), 1);
+    EXPECT_EQ(ReadLastCheckFile(), u"");
+}
+
+// A stop as the last document is shown races the analysis to the end:
+// whichever wins, the search has exactly one end event, its sink hears
+// exactly one of Finished and Cancelled, and the state says which.
+TEST_F(SessionTest, AStopRacingTheLastDocumentEndsTheSearchOnce)
+{
+    Put("a/one.hwp", kPerson);
+    Put("b/two.hwp", kPerson);
+    const int runs = 20;
+    int stopped = 0;
+    for (int run = 0; run < runs; ++run) {
+        SCOPED_TRACE(run);
+        Recorder sink;
+        search::SearchSession session(sink);
+        session.SetReaders(TestReaders());
+        ASSERT_GT(session.Start(Request()), 0);
+        ASSERT_TRUE(sink.Wait([&] { return sink.fromStore.size() == 2 || sink.finished > 0; }));
+        // Each run stops a little later, so that both ends are met; which
+        // one wins does not change what must hold.
+        std::this_thread::sleep_for(std::chrono::microseconds(100 * run));
+        const bool cancelled = session.Stop();
+        stopped += cancelled;
+        EXPECT_FALSE(session.AnalysisRunning());
+        std::lock_guard<std::mutex> g(sink.lock);
+        EXPECT_EQ(sink.cancelled, cancelled ? 1 : 0);
+        EXPECT_EQ(sink.finished, cancelled ? 0 : 1);
+        EXPECT_EQ(session.State(),
+                  cancelled ? search::SessionState::Cancelled : search::SessionState::Completed);
+    }
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 4"), runs);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 5"), stopped);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM EventInfo WHERE Type = 6"), runs - stopped);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM SearchEventLog"), runs);
+    EXPECT_EQ(ReadLastCheckFile(), u"");
 }
 
 TEST_F(SessionTest, StoredResultsAreTakenWithoutReading)
@@ -415,21 +589,37 @@ TEST_F(SessionTest, ADocumentFoundTwiceIsReadOnce)
         search::SearchSession session(sink);
         session.SetReaders(TestReaders());
         session.SetAnalysisWorkers(rounds[r].workers);
+        // A whole-computer search whose one drive is the documents' folder.
+        // The walk's end starts the analysis at once, so the second finding
+        // comes in while the start asks for the drives, before the walk: the
+        // document once more, as a walker reports it. The intake is the
+        // walkers' alone (a private base): a C-style cast reaches it.
+        bool added = false;
+        session.SetDriveProvider([&] {
+            if (!added) {
+                added = true;
+                auto again = std::make_unique<SearchFileInfo>();
+                again->path = W(twice);
+                again->fileSize = static_cast<uint64_t>(st.st_size);
+                again->lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
+                auto& intake = (search::WalkSink&)session;
+                EXPECT_TRUE(intake.AddFileInfo(std::move(again)));
+            }
+            search::DriveEnvironment env;
+            env.mountInfo = "10 1 0:100 / " + dir_.file("docs") + " rw - ext4 none rw\n";
+            env.sysfsRoot = "/nonexistent/sys";
+            env.devRoot = "/nonexistent/dev";
+            env.openVolume = [](const std::string&) { return nullptr; };  // no device is read
+            return env;
+        });
         search::SearchRequest request = Request();
+        request.mode = 0;
+        request.include.clear();
         request.mask = rounds[r].mask;
         ASSERT_GT(session.Start(request), 0);
-        ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded > 0; }));
-        // The document once more, as a walker reports it. The intake is the
-        // walkers' alone (a private base): a C-style cast reaches it.
-        auto again = std::make_unique<SearchFileInfo>();
-        again->path = W(twice);
-        again->fileSize = static_cast<uint64_t>(st.st_size);
-        again->lastWriteTime = plat::FileTimeFromTimespec(st.st_mtim);
-        auto& intake = (search::WalkSink&)session;
-        ASSERT_TRUE(intake.AddFileInfo(std::move(again)));
-        session.StartAnalysis();
+        EXPECT_TRUE(added);
         ASSERT_TRUE(sink.Wait([&] { return sink.finished > 0; }));
-        EXPECT_TRUE(session.Complete());
+        EXPECT_EQ(session.State(), search::SessionState::Completed);
         ASSERT_EQ(session.FoundCount(), 3u);
         EXPECT_EQ(g_reads.load(), 2);
         std::vector<std::string> documents;
@@ -475,8 +665,6 @@ TEST_F(SessionTest, AProcessKilledInsideADocumentLeavesItsMarkAndNoEndEvent)
         session.SetReaders(TestReaders());
         session.SetAnalysisWorkers(2);
         session.Start(Request());
-        sink.Wait([&] { return sink.walkEnded == 1; });
-        session.StartAnalysis();
         std::this_thread::sleep_for(60s);  // killed long before
         _exit(3);
     }
@@ -514,6 +702,11 @@ TEST_F(SessionTest, AFailedWriteReachesTheSinkOncePerSearchAndTheSearchGoesOn)
     Put("a/one.hwp", kPerson);
     Put("a/two.hwp", kPerson);
     Put("b/three.hwp", kPerson);
+    // A search that is stopped also reads a document that waits for the stop,
+    // so that the stop surely comes before the search completes.
+    const std::string held = dir_.file("held/held.hwp");
+    fs::create_directories(fs::path(held).parent_path());
+    ASSERT_TRUE(WriteFileBytes(held, kPerson));
     auto refuse = [&](const std::string& table, const std::string& when) {
         RawDb raw(dbPath());
         ASSERT_EQ(0, raw.Exec("CREATE TRIGGER Refuse" + table + " BEFORE INSERT ON " + table + when +
@@ -547,14 +740,15 @@ TEST_F(SessionTest, AFailedWriteReachesTheSinkOncePerSearchAndTheSearchGoesOn)
         session.SetReaders(TestReaders());
         // A failure before the search is not the search's.
         EXPECT_FALSE(ExecuteWithRetry(u"INSERT INTO NoSuchTable VALUES (1)"));
-        session.Start(Request());
-        ASSERT_TRUE(sink.Wait([&] { return sink.walkEnded == 1; }));
+        search::SearchRequest request = Request();
+        if (c.stop) request.include.push_back(W(dir_.file("held")));
+        session.Start(request);
         if (c.stop) {
+            ASSERT_TRUE(sink.Wait([&] { return !sink.started.empty() && sink.started.back() == W(held); }));
             EXPECT_TRUE(session.Stop());
         } else {
-            session.StartAnalysis();
             ASSERT_TRUE(sink.Wait([&] { return sink.finished == 1; }));
-            EXPECT_TRUE(session.Complete());
+            EXPECT_EQ(session.State(), search::SessionState::Completed);
             // Every document is shown, stored or not.
             int documents = 0;
             for (const std::string& line : sink.log) documents += line.rfind("document ", 0) == 0;
