@@ -736,24 +736,16 @@ void CMSWord802Text::EmitShape(int index, std::unordered_set<int>& visited, int 
         }
         return;
     }
-    std::int32_t type = static_cast<std::int32_t>(rec.shapeType);
-    if (type == 100)
-        type = 0;
-    if (type == 201) {
+    if (rec.shapeType == 201) {
         EmitHostControlText(rec.spid);
         return;
     }
-    ShapeCheckRequest request;
-    request.shapeType = type;
-    request.hasTextBox = rec.hasTextBox;
-    request.vertices = &rec.vertices;
-    request.adjustValues = &rec.adjustValues;
-    CMsDrawObject check;
-    if (!check.CheckShape(request))
-        return;
     // The text-box table names the shape that holds each story. Writers
     // that give the shape its text through the text-id property alone, with
-    // no client text-box record, still have their story found there.
+    // no client text-box record, still have their story found there. The
+    // story is read whatever the shape's outline (CMsDrawObject::CheckShape
+    // answers for drawing it): a ribbon, or a free form without vertices,
+    // shows its text all the same.
     EmitTextBoxes(rec.spid, true);
 }
 

@@ -256,8 +256,9 @@ TEST(Word97Reader, TextBoxesOfAcceptedShapesAndGroups)
     WordDocBuilder b = ShapesDocument();
     Result r = Read(b);
     EXPECT_EQ(r.ok, 1);
-    // The freeform without vertices is rejected, its text box stays out.
-    EXPECT_EQ(r.text, u"Abox one\nBCg1\ng2\nD\n") << Utf8(r.text);
+    // The freeform without vertices has no outline to draw; its text box is
+    // read all the same.
+    EXPECT_EQ(r.text, u"Abox one\nBfree\nCg1\ng2\nD\n") << Utf8(r.text);
 }
 
 TEST(Word97Reader, DrawingModelLinksGroups)
@@ -311,6 +312,26 @@ TEST(Word97Reader, TextBoxStoryFoundWithOrWithoutClientTextRecord)
         Result r = Read(b);
         EXPECT_EQ(r.ok, 1) << c.name;
         EXPECT_EQ(r.text, u"A010\u20101234\u20105678\nZ\n") << c.name << ": " << Utf8(r.text);
+    }
+}
+
+TEST(Word97Reader, TextBoxOfAShapeOfAnyOutlineIsRead)
+{
+    // The story of a shape is its text whatever the shape's outline: a
+    // ribbon, or a free form that gives no vertices, shows its text box all
+    // the same.
+    for (const unsigned type : {202u, 53u, 54u, 0u, 100u, 1u}) {
+        WordDocBuilder b;
+        b.mainText = u"A\x08Z\r";
+        b.textBoxText = u"010-1234-5678\r\r";
+        b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 4 + 15, ""}};
+        b.anchors = {{1, 1025}};
+        b.textBoxes = {{0, 14, 1025}, {14, 15, 0}};
+        b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false) +
+                                                  ps_test::ArtShape(1025, type, 0xA00, true));
+        Result r = Read(b);
+        EXPECT_EQ(r.ok, 1) << type;
+        EXPECT_EQ(r.text, u"A010\u20101234\u20105678\nZ\n") << type << ": " << Utf8(r.text);
     }
 }
 
