@@ -880,6 +880,11 @@ TEST_F(OoxmlTest, LinksWithoutAnAddressReadClean)
     int status = -1;
     EXPECT_EQ(Convert('w', bytes, &status), "body\nhead\n");
     EXPECT_EQ(status, 0);
+    // A header named without an address is a header the document misses.
+    const std::string noHeader = ps_test::MakeOoxmlPackage(
+        {{"word/document.xml", body}, {"word/_rels/document.xml.rels", DocumentRels("")}}, {});
+    EXPECT_EQ(Convert('w', noHeader, &status), "body\n");
+    EXPECT_EQ(status, 1);
 }
 
 }  // namespace
