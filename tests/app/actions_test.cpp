@@ -35,23 +35,6 @@ std::vector<std::string> FilesIn(const std::string& dir)
     return names;
 }
 
-// Runs an action window modally and closes it once its run has ended.
-int RunToEnd(CDocumentActionDlg& dlg, const std::function<void(CDocumentActionDlg&)>& during = {})
-{
-    QTimer t;
-    bool poked = false;
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        if (!dlg.isVisible()) return;
-        if (during && !poked && dlg.CurrentEventId() != 0) {
-            poked = true;
-            during(dlg);
-        }
-        if (dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
-    });
-    t.start(2);
-    return dlg.DoModal();
-}
-
 // The window's second line says TEXT, and says it whole: it fits its label.
 void ExpectLine2(CDocumentActionDlg& dlg, const char16_t* text)
 {
@@ -185,7 +168,7 @@ TEST_F(ActionWindowTest, StopAndXEndEachRunWithExactlyOneEvent)
         CDocumentDeleteDlg dlg;
         dlg.SetDocuments(&list, &count);
         const long long before2000 = Events(0x2000);
-        const int result = RunToEnd(dlg, [&](CDocumentActionDlg& d) {
+        const int result = RunToEndActing(dlg, [&](CDocumentActionDlg& d) {
             QTimer::singleShot(3, &d, [&d, useX] {
                 if (useX) d.OnBnClickedX();
                 else d.OnBnClickedStop();
@@ -293,7 +276,7 @@ TEST_F(ActionWindowTest, EncryptFailuresSayWhy)
     dlg.SetPassword(u"password1");
     QString reasonShown;
     bool reasonVisible = false;
-    EXPECT_EQ(RunToEnd(dlg, [&](CDocumentActionDlg&) {}), ps::ui::IDCANCEL);
+    EXPECT_EQ(RunToEndActing(dlg, [&](CDocumentActionDlg&) {}), ps::ui::IDCANCEL);
     reasonShown = dlg.ReasonLine()->text();
     reasonVisible = !dlg.ReasonLine()->isHidden();
     EXPECT_EQ(count, 1);
@@ -334,7 +317,7 @@ TEST_F(ActionWindowTest, EncryptStoppedDuringALargeDocumentKeepsIt)
         dlg.SetPassword(u"password1");
         dlg.SetAlgorithm(3);
         const long long before = Events(0x200);
-        EXPECT_EQ(RunToEnd(dlg, [](CDocumentActionDlg& d) { QTimer::singleShot(30, &d, [&d] { d.OnBnClickedStop(); }); }),
+        EXPECT_EQ(RunToEndActing(dlg, [](CDocumentActionDlg& d) { QTimer::singleShot(30, &d, [&d] { d.OnBnClickedStop(); }); }),
                   ps::ui::IDCANCEL);
         EXPECT_EQ(count, 0);
         EXPECT_EQ(Events(0x200), before + 1);

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -86,5 +88,26 @@ protected:
     std::vector<std::string> opened_;
     int answer_ = ps::ui::IDOK;
 };
+
+// Runs an action window modally and closes it once its run has ended;
+// during, when given, acts on the window once its run has its event.
+inline int RunToEndActing(CDocumentActionDlg& dlg, const std::function<void(CDocumentActionDlg&)>& during)
+{
+    QTimer t;
+    bool poked = false;
+    QObject::connect(&t, &QTimer::timeout, [&] {
+        if (!dlg.isVisible()) return;
+        if (during && !poked && dlg.CurrentEventId() != 0) {
+            poked = true;
+            during(dlg);
+        }
+        if (dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
+    });
+    t.start(2);
+    return dlg.DoModal();
+}
+
+// The same, acting on nothing (a runner for the action windows' seam).
+inline int RunToEnd(CDocumentActionDlg& dlg) { return RunToEndActing(dlg, {}); }
 
 }  // namespace ps_test

@@ -24,16 +24,6 @@ using Action = CSearchDocumentActions::Action;
 
 std::u16string U(const std::string& s) { return plat::PathFromNative(s); }
 
-int RunToEnd(CDocumentActionDlg& dlg)
-{
-    QTimer t;
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        if (dlg.isVisible() && dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
-    });
-    t.start(2);
-    return dlg.DoModal();
-}
-
 // The documents, by folder; the controls that hold each: 0 every one, 1 the
 // PDF documents, 2 the HWP documents.
 constexpr const char* kDocuments[] = {"a/one.pdf", "a/two.hwp", "b/three.pdf", "c/four.hwp"};

@@ -48,17 +48,6 @@ void SetLastCheckFile(const std::u16string& value)
     WriteRegistryString(HKEY_CURRENT_USER_ROOT, kRunKey, u"lastCheckFile", value, false);
 }
 
-// Runs an action window modally and closes it once its run has ended.
-int RunToEnd(CDocumentActionDlg& dlg)
-{
-    QTimer t;
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        if (dlg.isVisible() && dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
-    });
-    t.start(2);
-    return dlg.DoModal();
-}
-
 // Runs a window modally and acts on it once it is shown.
 template <typename Dlg>
 int RunWith(Dlg& dlg, const std::function<void(Dlg&)>& act)

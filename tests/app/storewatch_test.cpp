@@ -14,17 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs an action window modally and closes it once its run has ended.
-int RunToEnd(CDocumentActionDlg& dlg)
-{
-    QTimer t;
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        if (dlg.isVisible() && dlg.Finished()) dlg.OnBnClickedStop();  // the close button now
-    });
-    t.start(2);
-    return dlg.DoModal();
-}
-
 class ActionStoreTest : public AppTest {
 protected:
     // Two documents: the first with its result row, the second without one.

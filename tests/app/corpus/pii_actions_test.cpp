@@ -27,16 +27,6 @@ std::string N(const std::u16string& s) { return plat::PathToNative(s); }
 
 int Sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()); }
 
-int RunToEnd(CDocumentActionDlg& dlg)
-{
-    QTimer t;
-    QObject::connect(&t, &QTimer::timeout, [&] {
-        if (dlg.isVisible() && dlg.Finished()) dlg.OnBnClickedStop();
-    });
-    t.start(2);
-    return dlg.DoModal();
-}
-
 class PiiActions : public AppTest {
 protected:
     void SetUp() override

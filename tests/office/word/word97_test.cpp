@@ -284,6 +284,22 @@ TEST(Word97Reader, DrawingModelLinksGroups)
     EXPECT_EQ(d->AnchorCount(), 3);
 }
 
+// A document whose shape 1025 (of the type given) holds a text box whose
+// story is a telephone number, anchored between "A" and "Z".
+Result ReadShapeWithTextBox(unsigned shapeType, bool clientRecord, const std::string& fopt = std::string())
+{
+    WordDocBuilder b;
+    b.mainText = u"A\x08Z\r";
+    b.textBoxText = u"010-1234-5678\r\r";
+    b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 4 + 15, ""}};
+    b.anchors = {{1, 1025}};
+    b.textBoxes = {{0, 14, 1025}, {14, 15, 0}};
+    b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false) +
+                                              ps_test::ArtShape(1025, shapeType, 0xA00, clientRecord, nullptr,
+                                                                nullptr, fopt));
+    return Read(b);
+}
+
 TEST(Word97Reader, TextBoxStoryFoundWithOrWithoutClientTextRecord)
 {
     // The text-box table names the shape by its id. Some writers mark the
@@ -300,16 +316,7 @@ TEST(Word97Reader, TextBoxStoryFoundWithOrWithoutClientTextRecord)
         {"neither", false, ""},
     };
     for (const auto& c : cases) {
-        WordDocBuilder b;
-        b.mainText = u"A\x08Z\r";
-        b.textBoxText = u"010-1234-5678\r\r";
-        b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 4 + 15, ""}};
-        b.anchors = {{1, 1025}};
-        b.textBoxes = {{0, 14, 1025}, {14, 15, 0}};
-        b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false) +
-                                                  ps_test::ArtShape(1025, 202, 0xA00, c.clientRecord, nullptr,
-                                                                    nullptr, c.fopt));
-        Result r = Read(b);
+        Result r = ReadShapeWithTextBox(202, c.clientRecord, c.fopt);
         EXPECT_EQ(r.ok, 1) << c.name;
         EXPECT_EQ(r.text, u"A010\u20101234\u20105678\nZ\n") << c.name << ": " << Utf8(r.text);
     }
@@ -321,15 +328,7 @@ TEST(Word97Reader, TextBoxOfAShapeOfAnyOutlineIsRead)
     // ribbon, or a free form that gives no vertices, shows its text box all
     // the same.
     for (const unsigned type : {202u, 53u, 54u, 0u, 100u, 1u}) {
-        WordDocBuilder b;
-        b.mainText = u"A\x08Z\r";
-        b.textBoxText = u"010-1234-5678\r\r";
-        b.charRuns = {{0, 1, ""}, {1, 2, kSpec}, {2, 4 + 15, ""}};
-        b.anchors = {{1, 1025}};
-        b.textBoxes = {{0, 14, 1025}, {14, 15, 0}};
-        b.dggInfo = ps_test::ArtDrawing(1030, ps_test::ArtShape(1024, 0, 0x5, false) +
-                                                  ps_test::ArtShape(1025, type, 0xA00, true));
-        Result r = Read(b);
+        Result r = ReadShapeWithTextBox(type, true);
         EXPECT_EQ(r.ok, 1) << type;
         EXPECT_EQ(r.text, u"A010\u20101234\u20105678\nZ\n") << type << ": " << Utf8(r.text);
     }
