@@ -1,7 +1,7 @@
 #!/bin/bash
 # Alt+F4 on the search window while a user search runs, under a virtual X
 # server with openbox, the way a person meets it. The folder searched is a
-# fixture of COUNT (default 8000) documents hard-linked from the public
+# fixture of COUNT (default 20000) documents hard-linked from the public
 # corpus, so that the search runs long enough for the key to land in it.
 #   1. Alt+F4, the question 검색을 종료하시겠습니까? answered 취소: the search
 #      goes on, its completion message comes after the question (never both
@@ -19,33 +19,15 @@ set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/x11-lib.sh"
 out=${1:-/tmp/x11-close-during-search}
-count=${2:-8000}
-public=$(cd "$here/../shared/corpus/public" && pwd -P) || exit 1
+count=${2:-20000}
 export X11_SIZE=${X11_SIZE:-1366x768}
 rm -rf "$out"; mkdir -p "$out"
 out=$(cd "$out" && pwd -P)
 fail=0
 check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi; }
 
-# The fixture: hard links (copies where the folder is on another file
-# system) of the corpus's documents, round and round, under new names.
 docs=$out/docs
-mkdir -p "$docs"
-python3 - "$public" "$docs" "$count" <<'PY' || exit 1
-import os, shutil, sys
-src, dst, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
-kinds = (".hwp", ".doc", ".docx", ".xls", ".xlsx", ".ppt", ".pptx", ".pdf")
-names = sorted(os.path.join(d, n) for d, _, ns in os.walk(src) for n in ns if n.lower().endswith(kinds))
-if not names:
-    sys.exit("no documents in " + src)
-for i in range(count):
-    s = names[i % len(names)]
-    t = os.path.join(dst, "%d-%s" % (i, os.path.basename(s)))
-    try:
-        os.link(s, t)
-    except OSError:
-        shutil.copyfile(s, t)
-PY
+x11_fixture "$docs" "$count" || exit 1
 echo "fixture: $count documents in $docs"
 
 q() { sqlite3 -separator $'\t' "$db" "$1"; }

@@ -6,6 +6,8 @@
 #   x11_wm                starts the window manager (openbox) on it
 #   x11_shot NAME         writes OUTDIR/NAME.png from the server's framebuffer
 #   x11_stop              ends the window manager and the server
+#   x11_fixture DIR COUNT fills DIR with COUNT documents linked from the
+#                         public corpus, so that a search runs long enough
 # Screenshots come from the framebuffer file Xvfb keeps (-fbdir), which is
 # what a screen would show. `xwd -root` is not used: it rebuilds the screen
 # from the windows' images and shows windows that lie wholly inside another
@@ -143,4 +145,27 @@ x11_boxes() {
         eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
         [ "$WIDTH" -lt 720 ] && [ "$HEIGHT" -le 300 ] && [ "$HEIGHT" -ge 150 ] && echo "$w"
     done
+}
+
+# Hard links (copies where DIR is on another file system) of the public
+# corpus's documents, round and round, under new names.
+x11_fixture() {
+    local public
+    public=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../shared/corpus/public" && pwd -P) || return 1
+    python3 - "$public" "$1" "$2" <<'PY'
+import os, shutil, sys
+src, dst, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+os.makedirs(dst, exist_ok=True)
+kinds = (".hwp", ".doc", ".docx", ".xls", ".xlsx", ".ppt", ".pptx", ".pdf")
+names = sorted(os.path.join(d, n) for d, _, ns in os.walk(src) for n in ns if n.lower().endswith(kinds))
+if not names:
+    sys.exit("no documents in " + src)
+for i in range(count):
+    s = names[i % len(names)]
+    t = os.path.join(dst, "%d-%s" % (i, os.path.basename(s)))
+    try:
+        os.link(s, t)
+    except OSError:
+        shutil.copyfile(s, t)
+PY
 }

@@ -27,27 +27,9 @@ rm -rf "$out"; mkdir -p "$out/home"
 export HOME=$out/home XDG_CONFIG_HOME=$out/home/.config XDG_DATA_HOME=$out/home/.local/share \
        XDG_RUNTIME_DIR=$out/home/run XDG_STATE_HOME=$out/home/state
 mkdir -p "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
-# Documents for the whole-computer search to read (hard links, copies
-# where the folder is on another file system, of the corpus's documents),
-# so that it runs long enough for the steps below to meet it running.
-count=${X11_DOCUMENTS:-8000}
-public=$(cd "$here/../shared/corpus/public" && pwd -P) || exit 1
-python3 - "$public" "$out/docs" "$count" <<'PY' || exit 1
-import os, shutil, sys
-src, dst, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
-os.makedirs(dst, exist_ok=True)
-kinds = (".hwp", ".doc", ".docx", ".xls", ".xlsx", ".ppt", ".pptx", ".pdf")
-names = sorted(os.path.join(d, n) for d, _, ns in os.walk(src) for n in ns if n.lower().endswith(kinds))
-if not names:
-    sys.exit("no documents in " + src)
-for i in range(count):
-    s = names[i % len(names)]
-    t = os.path.join(dst, "%d-%s" % (i, os.path.basename(s)))
-    try:
-        os.link(s, t)
-    except OSError:
-        shutil.copyfile(s, t)
-PY
+# Documents for the whole-computer search to read, so that it runs long
+# enough for the steps below to meet it running.
+x11_fixture "$out/docs" "${X11_DOCUMENTS:-8000}" || exit 1
 db=$XDG_DATA_HOME/Norvane/Privasweep/Privasweep.db
 conf=$XDG_CONFIG_HOME/Norvane/Privasweep/registry.conf
 fail=0
