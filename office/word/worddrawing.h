@@ -63,8 +63,8 @@ class CMsDrawObject {
 public:
     virtual ~CMsDrawObject() = default;
     // 1 when the shape has a usable outline, 0 when it has none. The request's
-    // type becomes 1 where the check takes the shape as a rectangle. An
-    // answer for drawing the shape: the text reader reads a shape's text box
-    // whatever it says.
+    // type becomes 1 where the check takes the shape as a rectangle. The
+    // text reader does not ask it: a shape's text box is read whatever its
+    // outline.
     int CheckShape(ShapeCheckRequest& request);
 };
